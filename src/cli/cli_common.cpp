@@ -1,0 +1,161 @@
+#include "cli/cli_common.h"
+
+#include "core/numbers.h"
+#include "core/reply_text.h"
+#include "core/text_file.h"
+#include "params/catalogue.h"
+
+#include <cstdio>
+#include <iostream>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace dm::cli {
+
+void Fail(int exitCode, const std::string& message) { throw Failure(exitCode, message); }
+
+Options::Options(std::string command, std::string usage)
+    : command_(std::move(command)), usage_(std::move(usage)) {}
+
+void Options::flag(const std::string& name, bool* target) { flags_[name] = target; }
+void Options::value(const std::string& name, std::string* target) { values_[name] = target; }
+void Options::list(const std::string& name, std::vector<std::string>* target) {
+    lists_[name] = target;
+}
+
+void Options::usageError(const std::string& message) const {
+    Fail(kExitUsage, command_ + ": " + message + " (see 'dosimeter-cli " + command_ + " --help')");
+}
+
+bool Options::parse(const std::vector<std::string>& args, std::vector<std::string>* positional) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            std::cout << usage_;
+            if (usage_.empty() || usage_.back() != '\n')
+                std::cout << '\n';
+            return false;
+        }
+        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0 || arg == "--") {
+            if (arg == "--")
+                continue;
+            if (!positional)
+                usageError("unexpected argument '" + arg + "'");
+            positional->push_back(arg);
+            continue;
+        }
+        std::string name = arg;
+        std::optional<std::string> inlineValue;
+        if (const auto eq = arg.find('='); eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            inlineValue = arg.substr(eq + 1);
+        }
+        if (auto f = flags_.find(name); f != flags_.end()) {
+            if (inlineValue)
+                usageError("option " + name + " takes no value");
+            *f->second = true;
+            continue;
+        }
+        auto takeValue = [&]() -> std::string {
+            if (inlineValue)
+                return *inlineValue;
+            if (i + 1 >= args.size())
+                usageError("option " + name + " needs a value");
+            return args[++i];
+        };
+        if (auto v = values_.find(name); v != values_.end()) {
+            *v->second = takeValue();
+            continue;
+        }
+        if (auto l = lists_.find(name); l != lists_.end()) {
+            l->second->push_back(takeValue());
+            continue;
+        }
+        usageError("unknown option " + name);
+    }
+    return true;
+}
+
+int LangBaseFromOption(const std::string& lang) {
+    if (lang.empty() || lang == "en")
+        return 0;
+    if (lang == "ru")
+        return 300;
+    Fail(kExitUsage, "--lang: expected en or ru, got '" + lang + "'");
+}
+
+long long IntegerOption(const std::string& option, const std::string& text) {
+    std::size_t i = 0;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+        ++i;
+    if (i == text.size())
+        Fail(kExitUsage, option + ": expected a whole number, got '" + text + "'");
+    for (; i < text.size(); ++i)
+        if (text[i] < '0' || text[i] > '9')
+            Fail(kExitUsage, option + ": expected a whole number, got '" + text + "'");
+    return CLong(text);
+}
+
+double NumberOption(const std::string& option, const std::string& text) {
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size())
+        Fail(kExitUsage, option + ": expected a number, got '" + text + "'");
+    return v;
+}
+
+std::string ReadInputFile(const std::filesystem::path& path) {
+    auto bytes = TryReadFile(path);
+    if (!bytes)
+        Fail(kExitUsage, "cannot read input file " + path.string());
+    return *bytes;
+}
+
+std::string ReadReplyInput(const std::filesystem::path& path) {
+    return ReplyTextFromBytes(ReadInputFile(path));
+}
+
+std::string LoadCatalogueOption(const std::string& option, int /*langBase*/) {
+    const std::filesystem::path path =
+        option.empty() ? FindDataFile("Commands.lst") : std::filesystem::path(option);
+    auto bytes = TryReadFile(path);
+    if (!bytes)
+        Fail(kExitUsage, "cannot read catalogue " + path.string() +
+                             (option.empty() ? " (give one with --catalogue)" : ""));
+    return DecodeCatalogue(*bytes);
+}
+
+void WriteStdout(const std::string& bytes) {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+    std::fflush(stdout);
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace dm::cli

@@ -1,0 +1,9 @@
+// Placeholder until this area is built: the subcommands say so plainly.
+#include "cli/cli_common.h"
+#include "cli/commands.h"
+
+namespace dm::cli {
+
+int RunArchive(const Args&) { Fail(kExitFailed, "archive: not available in this build yet"); }
+
+} // namespace dm::cli

@@ -1,0 +1,26 @@
+#pragma once
+// The subcommands of dosimeter-cli; each lives in the cli_*.cpp file of its area.
+#include <string>
+#include <vector>
+
+namespace dm::cli {
+
+using Args = std::vector<std::string>;
+
+int RunFormatDose(const Args& args);
+int RunFormatDuration(const Args& args);
+int RunParseNumber(const Args& args);
+
+int RunParams(const Args& args);
+int RunCompose(const Args& args);
+
+int RunArchive(const Args& args);
+
+int RunChart(const Args& args);
+
+int RunPush(const Args& args);
+int RunReadParams(const Args& args);
+int RunReadArchive(const Args& args);
+int RunSimulate(const Args& args);
+
+} // namespace dm::cli

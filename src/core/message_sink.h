@@ -1,0 +1,33 @@
+#pragma once
+// How logic below the widgets talks to the user. The window answers with message
+// boxes and dialogs, the command-line tool with stderr, tests with recorders.
+#include <optional>
+#include <string>
+
+namespace dm {
+
+class MessageSink {
+public:
+    virtual ~MessageSink() = default;
+    // An information box with an OK button; text is UTF-8.
+    virtual void showMessage(const std::string& text) = 0;
+};
+
+class UserDialogs : public MessageSink {
+public:
+    // A Yes/No question with the stop icon; true for Yes.
+    virtual bool askYesNo(const std::string& text) = 0;
+    // The file-save dialog (default extension "txt", filter "Text file (*.txt)");
+    // nothing when the user cancels.
+    virtual std::optional<std::string> askSaveFileName() = 0;
+    // The password dialog; nothing on Cancel or Escape.
+    virtual std::optional<std::string> askPassword() = 0;
+};
+
+// Swallows everything; for callers that have no user to tell.
+class SilentMessages : public MessageSink {
+public:
+    void showMessage(const std::string&) override {}
+};
+
+} // namespace dm

@@ -1,0 +1,112 @@
+#include "core/numbers.h"
+
+#include <charconv>
+#include <limits>
+#include <string>
+
+namespace dm {
+namespace {
+
+bool IsCSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+} // namespace
+
+long long CLong(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsCSpace(text[i]))
+        ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    unsigned long long value = 0;
+    constexpr unsigned long long kLimit =
+        static_cast<unsigned long long>(std::numeric_limits<long long>::max());
+    bool overflow = false;
+    for (; i < text.size() && IsDigit(text[i]); ++i) {
+        if (!overflow) {
+            value = value * 10 + static_cast<unsigned long long>(text[i] - '0');
+            if (value > kLimit + 1)
+                overflow = true;
+        }
+    }
+    if (overflow || (!negative && value > kLimit))
+        return negative ? std::numeric_limits<long long>::min()
+                        : std::numeric_limits<long long>::max();
+    if (negative)
+        return value == kLimit + 1 ? std::numeric_limits<long long>::min()
+                                   : -static_cast<long long>(value);
+    return static_cast<long long>(value);
+}
+
+double CDouble(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsCSpace(text[i]))
+        ++i;
+    const std::size_t start = i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    std::size_t digits = 0;
+    while (i < text.size() && IsDigit(text[i])) {
+        ++i;
+        ++digits;
+    }
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        while (i < text.size() && IsDigit(text[i])) {
+            ++i;
+            ++digits;
+        }
+    }
+    if (digits == 0)
+        return 0.0;
+    std::size_t end = i;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        std::size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-'))
+            ++j;
+        if (j < text.size() && IsDigit(text[j])) {
+            while (j < text.size() && IsDigit(text[j]))
+                ++j;
+            end = j;
+        }
+    }
+    // from_chars takes no leading '+'.
+    std::string number(text.substr(start, end - start));
+    if (!number.empty() && number[0] == '+')
+        number.erase(0, 1);
+    double value = 0.0;
+    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (result.ec == std::errc::result_out_of_range) {
+        // Saturate like strtod does.
+        const bool negative = !number.empty() && number[0] == '-';
+        bool tiny = false;
+        const auto e = number.find_first_of("eE");
+        if (e != std::string::npos)
+            tiny = CLong(std::string_view(number).substr(e + 1)) < 0;
+        if (tiny)
+            return negative ? -0.0 : 0.0;
+        return negative ? -std::numeric_limits<double>::infinity()
+                        : std::numeric_limits<double>::infinity();
+    }
+    return value;
+}
+
+double ParseDeviceNumber(std::string_view text) {
+    const std::size_t e = text.find('E');
+    if (e == std::string_view::npos)
+        return CDouble(text);
+    double mantissa = CDouble(text.substr(0, e));
+    const bool multiply = e + 1 < text.size() && text[e + 1] == '+';
+    const std::string_view expText = e + 2 < text.size() ? text.substr(e + 2, 2) : std::string_view{};
+    const long long exponent = CLong(expText);
+    for (long long k = 0; k < exponent; ++k)
+        mantissa = multiply ? mantissa * 10.0 : mantissa / 10.0;
+    return mantissa;
+}
+
+} // namespace dm

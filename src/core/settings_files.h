@@ -1,0 +1,35 @@
+#pragma once
+// "locale.cfg" (interface language) and "system.cfg" (protected-parameter mask),
+// read once when the main window is built and written once when it goes.
+#include "core/message_sink.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace dm {
+
+struct InterfaceSettings {
+    int langBase = 300; // 0 English, 300 Russian
+    int access = 0;     // bit set of unlocked protected groups
+};
+
+// The mask as stored: (mask x 3187) << 2 in 32-bit arithmetic, and back.
+std::int32_t ScrambleAccessMask(int mask);
+int UnscrambleAccessMask(std::int32_t stored);
+
+// Decoding of the two files' texts.
+int AccessMaskFromText(std::string_view systemCfg);
+int LangBaseFromText(std::string_view localeCfg); // any "en" gives English, else Russian
+
+// Reads "system.cfg", then "locale.cfg", from dir; a missing file is reported through
+// messages (in English, as the language is not known yet) and gives its default.
+InterfaceSettings LoadInterfaceSettings(const std::filesystem::path& dir, MessageSink& messages);
+
+// Writes "locale.cfg" ("en" or "ru"), then "system.cfg" (the scrambled mask); a failure
+// on the first skips the second. Each file is replaced whole or not at all.
+// Returns false when either could not be written.
+bool SaveInterfaceSettings(const std::filesystem::path& dir, const InterfaceSettings& settings);
+
+} // namespace dm

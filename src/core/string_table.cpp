@@ -1,0 +1,173 @@
+#include "core/string_table.h"
+
+#include <map>
+
+namespace dm {
+namespace {
+
+const std::map<int, std::string>& Table() {
+    static const std::map<int, std::string> table = {
+        {103, "Windows sockets initialization failed."},
+        {104, "Parameters"},
+        {404, "Параметры"},
+        {105, "Get parameters"},
+        {405, "Запрос параметров"},
+        {106, "Get dose history"},
+        {406, "Запрос архива"},
+        {107, "Send changes into dosimeter"},
+        {407, "Отправить изменения в дозиметр"},
+        {108, "Erase total dose"},
+        {408, "Стереть общий ИЭД"},
+        {110, "Parameter name"},
+        {410, "Имя параметра"},
+        {111, "Command"},
+        {411, "Команда"},
+        {112, "Parameter value"},
+        {412, "Значение параметра"},
+        {113, "Are you sure you want to erase total dose?"},
+        {413, "Вы уверены что хотите обнулить значение общей дозы?"},
+        {114, "Changes sent. Renewed parameters requested, please wait."},
+        {414, "Изменения отправлены. Обновленные параметры запрошены из дозиметра, ждите."},
+        {115, "File allready exists. Overwrite?"},
+        {415, "Файл уже есть. Перезаписать?"},
+        {116, "#"},
+        {416, "№"},
+        {117, "Dose value"},
+        {417, "Значение ИЭД"},
+        {118, "Dose history"},
+        {418, "Архив ИЭД"},
+        {119, "No records"},
+        {419, "Нет записей"},
+        {120, "Neutron dose value"},
+        {420, "Значение нейтронного ИЭД"},
+        {121, "Spectrum estimation coeff."},
+        {421, "Коэф. оценки спектра"},
+        {122, "Time"},
+        {422, "Время"},
+        {123, "Dose value"},
+        {423, "Значение ИЭД"},
+        {124, "Dose history"},
+        {424, "Архив ИЭД"},
+        {125, "Neutron dose history"},
+        {425, "Архив нейтронного ИЭД"},
+        {126, "Parameters received"},
+        {426, "Параметры получены."},
+        {127, "Archive received"},
+        {427, "Архив получен."},
+        {128, "File not found"},
+        {428, "Не найден файл "},
+        {129, "enable"},
+        {429, "включить"},
+        {130, "disable"},
+        {430, "отключить"},
+        {131, "Beep when dose value reaches ... (Sv)"},
+        {431, "Сигнал по достижению заданного значения ИЭД(Зв)"},
+        {132, "Beep when dose value reaches percent of dose threshold (%)"},
+        {432, "Сигнал при достижении процента от порога по ИЭД (%)"},
+        {133, "Beep when turning-off"},
+        {433, "Звуковой сигнал при выключении"},
+        {134, "Cancel alarm by button press"},
+        {434, "Отмена тревоги нажатием кнопки"},
+        {135, "Beep when placed in charger"},
+        {435, "Звук при помещении в зарядное устройство"},
+        {136, "Beep when dose value reaches ... (Sv)"},
+        {436, "Сигнал по достижению заданного значения ИЭД(Зв)"},
+        {137, "Beep when dose value reaches percent of dose threshold (%)"},
+        {437, "Сигнал при достижении процента от порога по ИЭД (%)"},
+        {138, "Dosimeter manager for the KRT-17A and MLV-52B personal dosimeters\n"
+              "Ver 1.0\n"
+              "Borealis Radiometrics\n"
+              "support@borealis-radiometrics.example"},
+        {438, "Панель управления персональными дозиметрами КРТ-17А и МЛВ-52Б\n"
+              "Версия 1.0\n"
+              "Бореалис Радиометрикс\n"
+              "support@borealis-radiometrics.example"},
+        {139, "Connection interrupted."},
+        {439, "Сеанс связи прерван."},
+        {140, "Dosimeter manager"},
+        {440, "Панель управления дозиметром "},
+        {141, "Display as diagram"},
+        {441, "Графическое представление"},
+        {142, "mkSv"},
+        {442, "мкЗв"},
+        {143, "mSv"},
+        {443, "мЗв"},
+        {144, "Sv"},
+        {444, "Зв"},
+        {145, "/h"},
+        {445, "/ч"},
+        {146, "Dose diagram"},
+        {446, "Диаграмма измерения ИЭД"},
+        {147, "Dose increments diagram"},
+        {447, "Диаграмма приращений ИЭД"},
+        {148, "Gamma dose component"},
+        {448, "Гамма составляющая ИЭД"},
+        {149, "Neutron dose component"},
+        {449, "Нейтронная составляющая ИЭД"},
+        {150, "Time from measurment start"},
+        {450, "Время с момента включения"},
+        {151, "Dose gamma component increment"},
+        {451, "Приращение гамма ИЭД"},
+        {152, "Dose neutron component increment"},
+        {452, "Приращение нейтронного ИЭД"},
+        {153, "Warning!\n Changing history interval will erase existing dose history from "
+              "dosimeter. \n Are you sure you want to continue?"},
+        {453, "Внимание!\nИзменение интервала записи, удалит существующий архив из памяти "
+              "прибора.\nПродолжить?"},
+        {154, "No history records."},
+        {454, "В архиве отсутствуют записи."},
+        {155, ": KRT-17A"},
+        {455, "КРТ-17А"},
+        {156, ": MLV-52B"},
+        {456, "МЛВ-52Б"},
+        {157, "Mixed dose"},
+        {457, "Смешанный ИЭД"},
+        {158, "Mixed dose increment"},
+        {458, "Прирост смешанного ИЭД"},
+        {159, "Graph legend"},
+        {459, "Условные обозначения"},
+        {160, "Display as"},
+        {460, "Отобразить в виде"},
+        {161, "Scale"},
+        {461, "Масштаб"},
+        {162, "Fit to screen"},
+        {462, "Уместить в экран"},
+        {163, "To have an access to the protected parameters - type in the password below. To "
+              "hide this parameter in the future - simply type in the password again.\n\n"
+              "WARNING: Altering protected parameters is not recommended."},
+        {463, "Для того, чтобы получить доступ к защищенным настройкам дозиметра, введите пароль "
+              "ниже. Вы сможете снова защитить эти параметры введя пароль еще раз.\n\n"
+              "ВНИМАНИЕ: Менять заводские установки данных параметров не рекомендуется."},
+        {164, "\"Detector sensitivity\" is now accessible."},
+        {464, "\"Коэффициент чувствительности детектора\" добавлен в список доступных "
+              "параметров."},
+        {165, "\"Gamma correction coefficient\" is now accessible."},
+        {465, "\"Коэффициент гамма коррекции\" добавлен в список доступных параметров."},
+        {166, "New parameters are now available: \"Detector sensitivity to the soft X-ray\", "
+              "\"Detector sensitivity to the hard X-ray\"."},
+        {466, "Доступны новые параметры:\n \"Коэффициент чувствительности к мягкому "
+              "рентгеновскому излучению\",  \"Коэффициент чувствительности к жесткому "
+              "рентгеновскому излучению\"."},
+        {167, "\"Detector sensitivity\" is no longer available."},
+        {467, "\"Коэффициент чувствительности детектора\" более не доступен для изменения."},
+        {168, "\"Gamma correction coefficient\" is no longer available."},
+        {468, "\"Коэффициент гамма коррекции\" более не доступен для изменения."},
+        {169, "Detector sensitivity to soft and hard X-ray is not available now."},
+        {469, "Коэффициенты чувствительности к мягкому и жесткому рентгеновскому излучению "
+              "более не доступны для изменения."},
+        {170, "Wrong password."},
+        {470, "Неверный пароль."},
+    };
+    return table;
+}
+
+} // namespace
+
+const std::string& StringById(int id) {
+    static const std::string empty;
+    const auto& table = Table();
+    const auto it = table.find(id);
+    return it == table.end() ? empty : it->second;
+}
+
+} // namespace dm

@@ -1,0 +1,91 @@
+#include "core/format.h"
+
+#include <cmath>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+namespace dm {
+namespace {
+
+TEST(FormatDose, UnitBandsAndTrimming) {
+    EXPECT_EQ(FormatDose(0.0000123, 0), "12.3 mkSv");
+    EXPECT_EQ(FormatDose(0.00012, 0), "120.0 mkSv");
+    EXPECT_EQ(FormatDose(0.0012, 0), "1.2 mSv");
+    EXPECT_EQ(FormatDose(0.0015, 0), "1.5 mSv");
+    EXPECT_EQ(FormatDose(5, 0), "5.0 Sv");
+    EXPECT_EQ(FormatDose(12.34, 0), "12.3 Sv");
+    EXPECT_EQ(FormatDose(0.00000054321, 0), "0.543 mkSv");
+    EXPECT_EQ(FormatDose(0.000000054321, 0), "0.054 mkSv");
+    EXPECT_EQ(FormatDose(0.5, 0), "500.0 mSv");
+}
+
+TEST(FormatDose, LimitsBelongToTheBandAbove) {
+    EXPECT_EQ(FormatDose(0.001, 0), "1.0 mSv");
+    EXPECT_EQ(FormatDose(1.0, 0), "1.0 Sv");
+    EXPECT_EQ(FormatDose(0.00000001, 0), "0.01 mkSv");
+    EXPECT_EQ(FormatDose(10.0, 0), "10.0 Sv");
+}
+
+TEST(FormatDose, RoundingCarryKeepsTheBand) {
+    EXPECT_EQ(FormatDose(0.0999996, 0), "100.0 mSv");
+    EXPECT_EQ(FormatDose(99.99, 0), "100.0 Sv");
+}
+
+TEST(FormatDose, TinyZeroNegativeAndNonFinite) {
+    EXPECT_EQ(FormatDose(0.000000005, 0), "0.01 mkSv");
+    EXPECT_EQ(FormatDose(0.0, 0), "0");
+    EXPECT_EQ(FormatDose(-3.0, 0), "0");
+    EXPECT_EQ(FormatDose(std::nan(""), 0), "0");
+    EXPECT_EQ(FormatDose(std::numeric_limits<double>::infinity(), 0), "0");
+    EXPECT_EQ(FormatDose(-std::numeric_limits<double>::infinity(), 0), "0");
+}
+
+TEST(FormatDose, HundredSievertAndMore) {
+    EXPECT_EQ(FormatDose(100.0, 0), "100.0 Sv");
+    EXPECT_EQ(FormatDose(123.44, 0), "123.4 Sv");
+    EXPECT_EQ(FormatDose(1e300, 0).substr(0, 2), "10");
+    EXPECT_EQ(FormatDose(1e300, 0).substr(FormatDose(1e300, 0).size() - 3), " Sv");
+}
+
+TEST(FormatDose, RussianUnits) {
+    EXPECT_EQ(FormatDose(0.0000123, 300), "12.3 мкЗв");
+    EXPECT_EQ(FormatDose(0.0012, 300), "1.2 мЗв");
+    EXPECT_EQ(FormatDose(5, 300), "5.0 Зв");
+    EXPECT_EQ(FormatDose(0.000000005, 300), "0.01 мкЗв");
+}
+
+TEST(FormatDoseChart, BandChosenWithTheSmallAddition) {
+    EXPECT_EQ(FormatDoseChart(0.5, 0), "500.0 mSv");
+    EXPECT_EQ(FormatDoseChart(0.0005, 0), "500.0 mkSv");
+    EXPECT_EQ(FormatDoseChart(5e-9, 0), "0.01 mkSv");
+    EXPECT_EQ(FormatDoseChart(0, 0), "0");
+    EXPECT_EQ(FormatDoseChart(0.05, 0), "50.0 mSv");
+    EXPECT_EQ(FormatDoseChart(5, 0), "5.0 Sv");
+    EXPECT_EQ(FormatDoseChart(5e-8, 0), "0.05 mkSv");
+    // Just under a limit: the table stays in the lower band, the chart moves up.
+    EXPECT_EQ(FormatDose(0.0009999999995, 0), "1000.0 mkSv");
+    EXPECT_EQ(FormatDoseChart(0.0009999999995, 0), "1.0 mSv");
+}
+
+TEST(FormatDuration, Fields) {
+    EXPECT_EQ(FormatDuration(0), "00:00:00");
+    EXPECT_EQ(FormatDuration(5), "00:00:05");
+    EXPECT_EQ(FormatDuration(59), "00:00:59");
+    EXPECT_EQ(FormatDuration(61), "00:01:01");
+    EXPECT_EQ(FormatDuration(75), "00:01:15");
+    EXPECT_EQ(FormatDuration(3599), "00:59:59");
+    EXPECT_EQ(FormatDuration(3600), "01:00:00");
+    EXPECT_EQ(FormatDuration(3725), "01:02:05");
+    EXPECT_EQ(FormatDuration(90061), "25:01:01");
+    EXPECT_EQ(FormatDuration(360000), "100:00:00");
+}
+
+TEST(FormatDuration, Negative) {
+    EXPECT_EQ(FormatDuration(-5), "-00:00:05");
+    EXPECT_EQ(FormatDuration(-3725), "-01:02:05");
+    EXPECT_EQ(FormatDuration(std::numeric_limits<long long>::min()).substr(0, 2), "-2");
+}
+
+} // namespace
+} // namespace dm

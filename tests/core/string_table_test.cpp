@@ -1,0 +1,39 @@
+#include "core/string_table.h"
+
+#include <gtest/gtest.h>
+
+namespace dm {
+namespace {
+
+TEST(StringTable, EveryIdHasBothLanguagesExceptSocketsMessage) {
+    EXPECT_EQ(StringById(103), "Windows sockets initialization failed.");
+    EXPECT_EQ(StringById(403), "");
+    for (int id = 104; id <= 170; ++id) {
+        if (id == 109)
+            continue;
+        EXPECT_FALSE(StringById(id).empty()) << id;
+        EXPECT_FALSE(StringById(id + 300).empty()) << id + 300;
+    }
+    EXPECT_EQ(StringById(109), "");
+    EXPECT_EQ(StringById(171), "");
+}
+
+TEST(StringTable, TextsThatOtherCodeComparesAgainst) {
+    EXPECT_EQ(Tr(IDS_SIGNAL_FIXED_SEND, 0), Tr(IDS_SIGNAL_FIXED, 0));
+    EXPECT_EQ(Tr(IDS_SIGNAL_PERCENT_SEND, 300), Tr(IDS_SIGNAL_PERCENT, 300));
+    EXPECT_EQ(Tr(IDS_FILE_NOT_FOUND, 300), "Не найден файл ");
+    EXPECT_EQ(Tr(IDS_CAPTION, 0) + Tr(IDS_MODEL_KRT, 0), "Dosimeter manager: KRT-17A");
+    EXPECT_EQ(Tr(IDS_CAPTION, 300) + Tr(IDS_MODEL_MLV, 300), "Панель управления дозиметром МЛВ-52Б");
+    EXPECT_EQ(Tr(IDS_ENABLE, 300), "включить");
+    EXPECT_EQ(Tr(IDS_WARN_HISTORY_TIME, 0),
+              "Warning!\n Changing history interval will erase existing dose history from "
+              "dosimeter. \n Are you sure you want to continue?");
+}
+
+TEST(StringTable, AboutTextNamesVersion) {
+    EXPECT_NE(Tr(IDS_ABOUT, 0).find("Ver 1.0"), std::string::npos);
+    EXPECT_NE(Tr(IDS_ABOUT, 300).find("Версия 1.0"), std::string::npos);
+}
+
+} // namespace
+} // namespace dm
