@@ -16,6 +16,20 @@ const std::vector<std::string> kNoOptions;
 
 void GridModel::changed() {
     ++revision_;
+    if (updateDepth_ > 0) {
+        changedDuringUpdate_ = true;
+        return;
+    }
+    if (observer_)
+        observer_();
+}
+
+void GridModel::endUpdate() {
+    if (updateDepth_ == 0)
+        return;
+    if (--updateDepth_ > 0 || !changedDuringUpdate_)
+        return;
+    changedDuringUpdate_ = false;
     if (observer_)
         observer_();
 }

@@ -37,8 +37,12 @@ public:
 
     // The view's refresh hook: called after every change of content, layout or
     // switches. The revision counter grows with every such change.
+    // Between beginUpdate and the matching endUpdate the observer is held back and
+    // called once at the end (if anything changed), so a parse refreshes the view once.
     void setObserver(Observer observer) { observer_ = std::move(observer); }
     std::uint64_t revision() const { return revision_; }
+    void beginUpdate() { ++updateDepth_; }
+    void endUpdate();
 
     // Grid-wide switches and default backgrounds.
     void setDefaultBackground(Rgb colour);
@@ -148,6 +152,20 @@ private:
 
     Observer observer_;
     std::uint64_t revision_ = 0;
+    int updateDepth_ = 0;
+    bool changedDuringUpdate_ = false;
+};
+
+// beginUpdate/endUpdate for a scope.
+class GridUpdateBatch {
+public:
+    explicit GridUpdateBatch(GridModel& grid) : grid_(grid) { grid_.beginUpdate(); }
+    ~GridUpdateBatch() { grid_.endUpdate(); }
+    GridUpdateBatch(const GridUpdateBatch&) = delete;
+    GridUpdateBatch& operator=(const GridUpdateBatch&) = delete;
+
+private:
+    GridModel& grid_;
 };
 
 } // namespace dm

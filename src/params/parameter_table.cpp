@@ -108,6 +108,7 @@ void AppendLimitRow(GridModel& grid, std::string_view reply, int langBase) {
 } // namespace
 
 void SetUpParameterTable(GridModel& grid, int langBase, int clientWidth) {
+    const GridUpdateBatch batch(grid);
     grid.setFixedBackground(kNameBackground);
     grid.setDefaultBackground(kValueBackground);
     grid.setListMode(true);
@@ -154,6 +155,7 @@ std::optional<std::string> FindReplyValue(std::string_view reply, std::string_vi
 void ParseParameterReply(std::string_view reply, std::string_view catalogue, int langBase,
                          int access, int clientWidth, GridModel& grid,
                          ParameterTableState& state) {
+    const GridUpdateBatch batch(grid);
     SetUpParameterTable(grid, langBase, clientWidth);
     if (reply.empty())
         return;

@@ -176,6 +176,22 @@ TEST(GridCells, ObserverHearsEveryChange) {
     g.setText(0, 0, "B");
     EXPECT_GT(calls, 1);
     EXPECT_GT(g.revision(), before);
+
+    calls = 0;
+    {
+        const GridUpdateBatch outer(g);
+        g.appendRow("r");
+        {
+            const GridUpdateBatch inner(g);
+            g.setText(1, 0, "x");
+        }
+        EXPECT_EQ(calls, 0);
+    }
+    EXPECT_EQ(calls, 1); // once, at the end of the outermost batch
+    { const GridUpdateBatch idle(g); }
+    EXPECT_EQ(calls, 1);
+    g.endUpdate(); // unmatched: ignored
+    EXPECT_EQ(calls, 1);
 }
 
 } // namespace
