@@ -15,7 +15,7 @@ using test::Parse;
 using test::Reply;
 using test::RowOf;
 
-std::string Golden(const std::string& name) { return test::DataFile("golden/" + name); }
+std::string Golden(const std::string& name) { return test::DataFile("golden/commands/" + name); }
 
 // Edits the value cell of the row with that key as a user would.
 void Edit(test::Table& t, const std::string& key, const std::string& text, int langBase = 0) {
