@@ -25,10 +25,22 @@ Sample MakeSample(int n) {
         std::string key;
         std::string value;
         switch (i % 4) {
-        case 0: key = "dose_val_" + std::to_string(i); value = "1.5E-03"; break;
-        case 1: key = "total_time_" + std::to_string(i); value = "90061"; break;
-        case 2: key = "param_" + std::to_string(i); value = "\"some text\""; break;
-        default: key = "threshold_" + std::to_string(i); value = "0.25"; break;
+        case 0:
+            key = "dose_val_" + std::to_string(i);
+            value = "1.5E-03";
+            break;
+        case 1:
+            key = "total_time_" + std::to_string(i);
+            value = "90061";
+            break;
+        case 2:
+            key = "param_" + std::to_string(i);
+            value = "\"some text\"";
+            break;
+        default:
+            key = "threshold_" + std::to_string(i);
+            value = "0.25";
+            break;
         }
         raw += key + " = " + value + "\r\n";
         s.catalogue += key + "#Parameter number " + std::to_string(i) + "@rw$defaultcolor\r\n";

@@ -69,7 +69,9 @@ std::string JsonNumber(double v) {
     return buf;
 }
 
-std::string JsonBool(bool b) { return b ? "true" : "false"; }
+std::string JsonBool(bool b) {
+    return b ? "true" : "false";
+}
 
 std::string JsonStrings(const std::vector<std::string>& items) {
     std::string out = "[";
@@ -78,14 +80,19 @@ std::string JsonStrings(const std::vector<std::string>& items) {
     return out + "]";
 }
 
-std::string KindName(CellKind kind) { return kind == CellKind::List ? "list" : "text"; }
+std::string KindName(CellKind kind) {
+    return kind == CellKind::List ? "list" : "text";
+}
 
 std::string JsonTable(const ParsedTable& table, bool emptyReply) {
     const GridModel& g = table.grid;
     std::string out = "{\n";
     out += "  \"caption\": " + JsonString(table.state.caption) + ",\n";
     out += std::string("  \"model\": ") +
-           (emptyReply ? "null" : table.state.neutron ? "\"KRT-17A\"" : "\"MLV-52B\"") + ",\n";
+           (emptyReply            ? "null"
+            : table.state.neutron ? "\"KRT-17A\""
+                                  : "\"MLV-52B\"") +
+           ",\n";
     out += "  \"history_interval\": " + JsonNumber(table.state.historyInterval) + ",\n";
     out += "  \"history_depth\": " + JsonNumber(table.state.historyDepth) + ",\n";
     out += "  \"headers\": " +
@@ -152,8 +159,8 @@ std::vector<Edit> EditsInOrder(const Args& args) {
             inlineValue = arg.substr(eq + 1);
         }
         const bool isEdit = std::find(kEdits.begin(), kEdits.end(), name) != kEdits.end();
-        const bool takesValue =
-            isEdit || std::find(kOtherValues.begin(), kOtherValues.end(), name) != kOtherValues.end();
+        const bool takesValue = isEdit || std::find(kOtherValues.begin(), kOtherValues.end(),
+                                                    name) != kOtherValues.end();
         if (!takesValue)
             continue;
         std::string value;
@@ -189,7 +196,8 @@ void RequireOption(const GridModel& grid, int row, int col, const std::string& o
     std::string listed;
     for (const auto& o : options)
         listed += (listed.empty() ? "'" : ", '") + o + "'";
-    Fail(kExitUsage, option + ": '" + value + "' is not an option of " + what + " (" + listed + ")");
+    Fail(kExitUsage,
+         option + ": '" + value + "' is not an option of " + what + " (" + listed + ")");
 }
 
 // Opens the cell's editor, as the user would, and closes it with the text.
@@ -238,14 +246,15 @@ void ApplyEdit(GridModel& grid, const Edit& edit, int langBase) {
 }
 
 int ComposeSendChangesCommand(const Args& args) {
-    Options options("compose send-changes",
-                    "usage: dosimeter-cli compose send-changes REPLY [--catalogue F] [--lang en|ru]\n"
-                    "         [--access MASK] [--set KEY=VALUE]... [--touch KEY]...\n"
-                    "         [--signal fixed|percent] [--limit VALUE] --out-dir DIR\n"
-                    "Fills the parameter table from REPLY, edits it as a user would (in the\n"
-                    "order given; a history interval change is confirmed), and writes the\n"
-                    "command files \"Send changes into dosimeter\" pushes as DIR/command-N.txt,\n"
-                    "printing their paths.\n");
+    Options options(
+        "compose send-changes",
+        "usage: dosimeter-cli compose send-changes REPLY [--catalogue F] [--lang en|ru]\n"
+        "         [--access MASK] [--set KEY=VALUE]... [--touch KEY]...\n"
+        "         [--signal fixed|percent] [--limit VALUE] --out-dir DIR\n"
+        "Fills the parameter table from REPLY, edits it as a user would (in the\n"
+        "order given; a history interval change is confirmed), and writes the\n"
+        "command files \"Send changes into dosimeter\" pushes as DIR/command-N.txt,\n"
+        "printing their paths.\n");
     std::string catalogue, lang, access, outDir;
     std::vector<std::string> sets, touches, signals, limits;
     options.value("--catalogue", &catalogue);
@@ -278,8 +287,8 @@ int ComposeSendChangesCommand(const Args& args) {
     std::error_code ec;
     std::filesystem::create_directories(outDir, ec);
     if (ec)
-        Fail(kExitFailed, "compose send-changes: cannot create --out-dir " + outDir + ": " +
-                              ec.message());
+        Fail(kExitFailed,
+             "compose send-changes: cannot create --out-dir " + outDir + ": " + ec.message());
     std::string paths;
     for (std::size_t i = 0; i < start.files.size(); ++i) {
         const std::filesystem::path file =
@@ -296,13 +305,14 @@ int ComposeSendChangesCommand(const Args& args) {
 } // namespace
 
 int RunParams(const Args& args) {
-    Options options("params",
-                    "usage: dosimeter-cli params REPLY [--catalogue F] [--lang en|ru] [--access MASK]\n"
-                    "         [--json] [--save-tab 0]\n"
-                    "Parses the parameter reply REPLY into the parameter table as the window does\n"
-                    "and prints it: one line per row (name, TAB, key, TAB, value), heading first;\n"
-                    "--json prints the table with its cell attributes; --save-tab 0 writes the\n"
-                    "bytes \"Save current table as...\" writes for the parameter tab.\n");
+    Options options(
+        "params",
+        "usage: dosimeter-cli params REPLY [--catalogue F] [--lang en|ru] [--access MASK]\n"
+        "         [--json] [--save-tab 0]\n"
+        "Parses the parameter reply REPLY into the parameter table as the window does\n"
+        "and prints it: one line per row (name, TAB, key, TAB, value), heading first;\n"
+        "--json prints the table with its cell attributes; --save-tab 0 writes the\n"
+        "bytes \"Save current table as...\" writes for the parameter tab.\n");
     std::string catalogue, lang, access, saveTab;
     bool json = false;
     options.value("--catalogue", &catalogue);
@@ -363,11 +373,9 @@ int RunCompose(const Args& args) {
         return kExitOk;
     }
     if (what == "get-archive" || what == "erase") {
-        Options options("compose " + what, "usage: dosimeter-cli compose " + what +
-                                               "\nWrites the command file of \"" +
-                                               (what == "erase" ? "Erase total dose"
-                                                                : "Get dose history") +
-                                               "\".\n");
+        Options options("compose " + what,
+                        "usage: dosimeter-cli compose " + what + "\nWrites the command file of \"" +
+                            (what == "erase" ? "Erase total dose" : "Get dose history") + "\".\n");
         if (!options.parse(rest, nullptr))
             return kExitOk;
         WriteStdout(what == "erase" ? EraseTotalDoseCommand() : GetArchiveCommand());

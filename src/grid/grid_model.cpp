@@ -152,7 +152,7 @@ void GridModel::stretchColumnsToFit(int clientWidth, bool includeFixed) {
         return;
     const long long difference = static_cast<long long>(clientWidth) - totalColumnWidth();
     const long long count = static_cast<long long>(shared.size());
-    const long long each = difference / count;     // truncated toward zero
+    const long long each = difference / count;       // truncated toward zero
     long long remainder = difference - each * count; // same sign as difference
     for (std::size_t c : shared) {
         long long width = widths_[c] + each;

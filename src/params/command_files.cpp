@@ -70,7 +70,9 @@ std::string EraseTotalDoseCommand() {
     return "total_val=0\r\ntotal_time=0\r\nget_parameters=255\r\n#\r\n";
 }
 
-std::string GetArchiveCommand() { return "get_archive\r\n"; }
+std::string GetArchiveCommand() {
+    return "get_archive\r\n";
+}
 
 ExchangeStart ComposeGetParameters(int access) {
     ExchangeStart start;

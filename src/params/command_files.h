@@ -11,13 +11,15 @@
 namespace dm {
 
 struct ExchangeStart {
-    bool started = false;           // false: nothing happens at all (cancelled / refused)
-    std::vector<std::string> files; // command files to push, in order, Windows-1251 bytes with CR LF
-    int tickPreset = 0;             // exchange tick counter preset (0, -4, -30)
-    int progressSteps = 0;          // begin progress with this many steps; 0 = leave progress alone
+    bool started = false; // false: nothing happens at all (cancelled / refused)
+    std::vector<std::string>
+        files;             // command files to push, in order, Windows-1251 bytes with CR LF
+    int tickPreset = 0;    // exchange tick counter preset (0, -4, -30)
+    int progressSteps = 0; // begin progress with this many steps; 0 = leave progress alone
     bool progressBarToZeroBeforePush = false; // "send changes" sets the bar to 0 before pushing
-    bool changesSentMessage = false; // add status message string 114 after the push
-    bool resetHistoryView = false;   // "get dose history": tab 0, drop tabs 2 and 1, hide 1024, show grid
+    bool changesSentMessage = false;          // add status message string 114 after the push
+    bool resetHistoryView =
+        false; // "get dose history": tab 0, drop tabs 2 and 1, hide 1024, show grid
 };
 
 // The device password that opens the protected values while any group is unlocked.

@@ -26,8 +26,7 @@ bool IsDoseKey(std::string_view key) {
 }
 
 bool IsDurationKey(std::string_view key) {
-    return Contains(key, "dose_time") || Contains(key, "total_time") ||
-           Contains(key, "peak_time");
+    return Contains(key, "dose_time") || Contains(key, "total_time") || Contains(key, "peak_time");
 }
 
 // A double to whole seconds, truncated toward zero; values no clock can hold saturate
@@ -153,16 +152,15 @@ std::optional<std::string> FindReplyValue(std::string_view reply, std::string_vi
 }
 
 void ParseParameterReply(std::string_view reply, std::string_view catalogue, int langBase,
-                         int access, int clientWidth, GridModel& grid,
-                         ParameterTableState& state) {
+                         int access, int clientWidth, GridModel& grid, ParameterTableState& state) {
     const GridUpdateBatch batch(grid);
     SetUpParameterTable(grid, langBase, clientWidth);
     if (reply.empty())
         return;
 
     state.neutron = Contains(reply, "neutr");
-    state.caption = Tr(IDS_CAPTION, langBase) +
-                    Tr(state.neutron ? IDS_MODEL_KRT : IDS_MODEL_MLV, langBase);
+    state.caption =
+        Tr(IDS_CAPTION, langBase) + Tr(state.neutron ? IDS_MODEL_KRT : IDS_MODEL_MLV, langBase);
 
     // Catalogue rows, in catalogue order.
     for (const CatalogueLine& line : CatalogueLines(catalogue, state.neutron, langBase)) {
@@ -184,7 +182,8 @@ void ParseParameterReply(std::string_view reply, std::string_view catalogue, int
         const std::string key = grid.text(row, kKeyColumn);
         // A value that is not there stays empty; a blank one is still formatted.
         const std::optional<std::string> value = FindReplyValue(reply, key);
-        grid.setText(row, kValueColumn, value ? DisplayValue(key, *value, langBase) : std::string());
+        grid.setText(row, kValueColumn,
+                     value ? DisplayValue(key, *value, langBase) : std::string());
         grid.setModified(false, row, kValueColumn);
     }
 

@@ -13,8 +13,8 @@ namespace dm {
 
 // What the window keeps from the last parse.
 struct ParameterTableState {
-    bool neutron = false;        // the reply came from a KRT-17A
-    std::string caption;         // the window caption
+    bool neutron = false;         // the reply came from a KRT-17A
+    std::string caption;          // the window caption
     double historyInterval = 1.0; // "history_time": seconds between two dose records
     double historyDepth = 0.0;    // "history_depth_gma"
 };
@@ -46,8 +46,7 @@ inline std::string ReplyValue(std::string_view reply, std::string_view key) {
 // and language, and hides the protected rows whose group is locked in access. An empty
 // reply leaves only the heading row and the state untouched.
 void ParseParameterReply(std::string_view reply, std::string_view catalogue, int langBase,
-                         int access, int clientWidth, GridModel& grid,
-                         ParameterTableState& state);
+                         int access, int clientWidth, GridModel& grid, ParameterTableState& state);
 
 // The bytes "Save current table as..." writes for the parameter tab: for each row below
 // the heading, name, " = ", value, CR LF, in Windows-1251.

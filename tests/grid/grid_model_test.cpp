@@ -70,7 +70,7 @@ TEST(GridLayout, StretchKeepsHiddenColumnsHidden) {
     g.stretchColumnsToFit(457); // already fitting: unchanged
     EXPECT_EQ(g.columnWidth(0), 319);
 
-    g.stretchColumnsToFit(300); // narrower: shrinks, never hides
+    g.stretchColumnsToFit(300);            // narrower: shrinks, never hides
     EXPECT_EQ(g.columnWidth(0), 319 - 79); // the odd pixel again from the left
     EXPECT_EQ(g.columnWidth(2), 138 - 78);
     EXPECT_EQ(g.columnWidth(1), 0);

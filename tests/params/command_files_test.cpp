@@ -15,7 +15,9 @@ using test::Parse;
 using test::Reply;
 using test::RowOf;
 
-std::string Golden(const std::string& name) { return test::DataFile("golden/commands/" + name); }
+std::string Golden(const std::string& name) {
+    return test::DataFile("golden/commands/" + name);
+}
 
 // Edits the value cell of the row with that key as a user would.
 void Edit(test::Table& t, const std::string& key, const std::string& text, int langBase = 0) {
@@ -27,7 +29,9 @@ void Edit(test::Table& t, const std::string& key, const std::string& text, int l
     EndEdit(t.grid, row, 2, text);
 }
 
-void Touch(test::Table& t, const std::string& key) { Edit(t, key, t.grid.text(RowOf(t.grid, key), 2)); }
+void Touch(test::Table& t, const std::string& key) {
+    Edit(t, key, t.grid.text(RowOf(t.grid, key), 2));
+}
 
 void EditLast(test::Table& t, int col, const std::string& text, int langBase = 0) {
     test::ScriptedUser user;
@@ -139,7 +143,8 @@ TEST(SendChanges, Mlv52bHistoryIntervalAndQuotedOwner) {
     EditLast(t, 2, "0.002", 300);
     const ExchangeStart start = ComposeSendChanges(t.grid, false, 300);
     EXPECT_EQ(start.files, std::vector<std::string>{Golden("send-changes-mlv52b-ru.txt")});
-    EXPECT_NE(Cp1251ToUtf8(start.files[0]).find("userinfo = \"Петров П. П.\"\r\n"), std::string::npos);
+    EXPECT_NE(Cp1251ToUtf8(start.files[0]).find("userinfo = \"Петров П. П.\"\r\n"),
+              std::string::npos);
 }
 
 TEST(SendChanges, ExactlyElevenAndNoParameterRow) {

@@ -62,7 +62,7 @@ TEST(ParameterTableParse, ValuesAreFormattedAndCleaned) {
     EXPECT_EQ(g.text(RowOf(g, "total_val"), 2), "200.0 Sv");
     EXPECT_EQ(g.text(RowOf(g, "peak_rate"), 2), "1.2 mkSv/h");
     EXPECT_EQ(g.text(RowOf(g, "dose_time"), 2), "01:02:05");
-    EXPECT_EQ(g.text(RowOf(g, "total_time"), 2), "25:01:01"); // 90061.7 s, truncated
+    EXPECT_EQ(g.text(RowOf(g, "total_time"), 2), "25:01:01");    // 90061.7 s, truncated
     EXPECT_EQ(g.text(RowOf(g, "rate_threshold"), 2), "1.0E-05"); // not a dose key: as sent
     // Quotes go, the leading blank goes, the trailing blanks stay.
     EXPECT_EQ(g.text(RowOf(g, "userinfo"), 2), "Иванов И. И.  ");

@@ -52,7 +52,8 @@ protected:
 
 TEST_F(ComposeCli, FixedFilesAreWrittenByteForByte) {
     EXPECT_EQ(RunCli("compose get-parameters").out, Golden("get-parameters.txt"));
-    EXPECT_EQ(RunCli("compose get-parameters --access 6").out, Golden("get-parameters-unlocked.txt"));
+    EXPECT_EQ(RunCli("compose get-parameters --access 6").out,
+              Golden("get-parameters-unlocked.txt"));
     EXPECT_EQ(RunCli("compose erase").out, Golden("erase.txt"));
     EXPECT_EQ(RunCli("compose get-archive").out, Golden("get-archive.txt"));
 }
@@ -63,17 +64,18 @@ TEST_F(ComposeCli, SendChangesWritesEachPushAndPrintsThePaths) {
         " --access 7 --touch rate_threshold --set dose_threshold=0.05 --set history_time=120"
         " --touch userinfo --touch g_ks_large --touch g_ks_small --touch n_ks --touch csWeigth"
         " --set 'wtx[01]=1.25' --touch 'wtx[10]' --set cfg_final_sound=disable"
-        " --signal percent --limit 12.5 --out-dir " + dir_.string());
+        " --signal percent --limit 12.5 --out-dir " +
+        dir_.string());
     ASSERT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, (dir_ / "command-1.txt").string() + "\n" +
-                           (dir_ / "command-2.txt").string() + "\n");
+    EXPECT_EQ(run.out,
+              (dir_ / "command-1.txt").string() + "\n" + (dir_ / "command-2.txt").string() + "\n");
     EXPECT_EQ(dm::TryReadFile(dir_ / "command-1.txt"), Golden("send-changes-krt17a-batch-1.txt"));
     EXPECT_EQ(dm::TryReadFile(dir_ / "command-2.txt"), Golden("send-changes-krt17a-batch-2.txt"));
 }
 
 TEST_F(ComposeCli, BadEditsAreUsageErrorsAndWriteNothing) {
-    const std::string base =
-        "compose send-changes " + kData + "/params-mlv52b.txt" + kCatalogue + " --out-dir " + dir_.string();
+    const std::string base = "compose send-changes " + kData + "/params-mlv52b.txt" + kCatalogue +
+                             " --out-dir " + dir_.string();
     for (const char* edit : {"--set nokey=1", "--set serial_number=1", "--signal percent",
                              "--set history_time", "--touch nokey"}) {
         const CliRun run = RunCli(base + " " + edit);
@@ -92,7 +94,8 @@ TEST(ParamsCli, TableJsonAndSavedBytes) {
     const CliRun text = RunCli("params " + kData + "/params-mlv52b.txt" + kCatalogue);
     ASSERT_EQ(text.exitCode, 0);
     EXPECT_EQ(text.out.substr(0, text.out.find('\n')), "Parameter name\tCommand\tParameter value");
-    EXPECT_NE(text.out.find("\nBeep when dose value reaches ... (Sv)\t\t0.0005\n"), std::string::npos);
+    EXPECT_NE(text.out.find("\nBeep when dose value reaches ... (Sv)\t\t0.0005\n"),
+              std::string::npos);
 
     const CliRun json = RunCli("params " + kData + "/params-krt17a.txt" + kCatalogue + " --json");
     ASSERT_EQ(json.exitCode, 0);
@@ -100,12 +103,15 @@ TEST(ParamsCli, TableJsonAndSavedBytes) {
     EXPECT_NE(json.out.find("\"history_interval\": 60.0"), std::string::npos);
     EXPECT_NE(json.out.find("\"value_options\": [\"enable\", \"disable\"]"), std::string::npos);
 
-    const CliRun saved = RunCli("params " + kData + "/params-mlv52b.txt" + kCatalogue + " --save-tab 0");
+    const CliRun saved =
+        RunCli("params " + kData + "/params-mlv52b.txt" + kCatalogue + " --save-tab 0");
     ASSERT_EQ(saved.exitCode, 0);
     EXPECT_EQ(saved.out.substr(0, 26), "Serial number = 52-0042\r\nD");
 
     EXPECT_EQ(RunCli("params " + kData + "/no-such-reply.txt" + kCatalogue).exitCode, 2);
-    EXPECT_EQ(RunCli("params " + kData + "/params-mlv52b.txt" + kCatalogue + " --save-tab 1").exitCode, 2);
+    EXPECT_EQ(
+        RunCli("params " + kData + "/params-mlv52b.txt" + kCatalogue + " --save-tab 1").exitCode,
+        2);
 }
 
 } // namespace

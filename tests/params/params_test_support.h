@@ -20,8 +20,12 @@ inline std::string DataFile(const std::string& name) {
     return bytes.value_or(std::string());
 }
 
-inline std::string Reply(const std::string& name) { return ReplyTextFromBytes(DataFile(name)); }
-inline std::string Catalogue() { return DecodeCatalogue(DataFile("params-catalogue.lst")); }
+inline std::string Reply(const std::string& name) {
+    return ReplyTextFromBytes(DataFile(name));
+}
+inline std::string Catalogue() {
+    return DecodeCatalogue(DataFile("params-catalogue.lst"));
+}
 
 constexpr int kTestClientWidth = 456;
 
@@ -32,7 +36,8 @@ struct Table {
 
 inline Table Parse(const std::string& replyText, int langBase = 0, int access = 0) {
     Table t;
-    ParseParameterReply(replyText, Catalogue(), langBase, access, kTestClientWidth, t.grid, t.state);
+    ParseParameterReply(replyText, Catalogue(), langBase, access, kTestClientWidth, t.grid,
+                        t.state);
     return t;
 }
 
