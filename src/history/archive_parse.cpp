@@ -5,6 +5,7 @@
 #include "core/numbers.h"
 #include "core/string_table.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -24,11 +25,17 @@ std::string_view Slice(std::string_view text, Span s) {
 }
 
 bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+bool IsAscii(char c) { return static_cast<unsigned char>(c) < 0x80; }
+
+// Byte length of the character at pos; the replies are almost all ASCII.
+std::size_t CharLength(std::string_view text, std::size_t pos) {
+    return IsAscii(text[pos]) ? 1 : Utf8CharLength(text, pos);
+}
 
 // Takes one character off the front of the span (one UTF-8 character, not one byte).
 void DropFirstChar(std::string_view text, Span& s) {
     if (s.begin < s.end)
-        s.begin = std::min(s.end, s.begin + Utf8CharLength(text, s.begin));
+        s.begin = std::min(s.end, s.begin + CharLength(text, s.begin));
 }
 
 // Takes one character off the back of the span.
@@ -36,6 +43,10 @@ void DropLastChar(std::string_view text, Span& s) {
     if (s.begin >= s.end)
         return;
     std::size_t p = s.end - 1;
+    if (IsAscii(text[p])) {
+        s.end = p;
+        return;
+    }
     // Step back over at most three continuation bytes to the lead byte of a character
     // that ends exactly at s.end; anything else counts as one invalid byte.
     std::size_t lead = p;
@@ -67,7 +78,7 @@ bool HasAtLeastChars(std::string_view text, std::size_t pos, int n) {
     for (int k = 0; k < n; ++k) {
         if (pos >= text.size())
             return false;
-        pos += Utf8CharLength(text, pos);
+        pos += CharLength(text, pos);
     }
     return true;
 }
