@@ -8,6 +8,12 @@
 #include <filesystem>
 #include <system_error>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#endif
+
 namespace dm {
 namespace {
 
@@ -20,13 +26,20 @@ std::string NameOf(const std::filesystem::path& path) {
     return std::string(name.begin(), name.end());
 }
 
-// mode: "wbx" creates a new file only, "wb" empties an existing one.
-std::FILE* OpenFile(const std::filesystem::path& path, const char* mode) {
+// Creates a new file only (exclusive) or empties an existing one; nullptr and errno set
+// on failure.
+std::FILE* OpenFile(const std::filesystem::path& path, bool exclusive) {
 #ifdef _WIN32
-    const std::wstring wmode(mode, mode + std::char_traits<char>::length(mode));
-    return _wfopen(path.c_str(), wmode.c_str());
+    const int flags = _O_WRONLY | _O_BINARY | (exclusive ? _O_CREAT | _O_EXCL : _O_TRUNC);
+    const int fd = _wopen(path.c_str(), flags, _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = _fdopen(fd, "wb");
+    if (!file)
+        _close(fd);
+    return file;
 #else
-    return std::fopen(path.c_str(), mode);
+    return std::fopen(path.c_str(), exclusive ? "wbx" : "wb");
 #endif
 }
 
@@ -93,7 +106,7 @@ SaveResult SaveTableFile(UserDialogs& dialogs, int langBase, const std::string& 
     const std::filesystem::path path = PathFromUtf8(*chosen);
     const std::string& file = *chosen;
 
-    std::FILE* out = OpenFile(path, "wbx");
+    std::FILE* out = OpenFile(path, true);
     if (!out) {
         const int createError = errno;
         std::error_code ec;
@@ -103,7 +116,7 @@ SaveResult SaveTableFile(UserDialogs& dialogs, int langBase, const std::string& 
             return Fail(dialogs, Failed::Create, file, createError, langBase);
         if (!dialogs.askYesNo(Tr(IDS_ASK_OVERWRITE, langBase)))
             return {};
-        out = OpenFile(path, "wb");
+        out = OpenFile(path, false);
         if (!out)
             return Fail(dialogs, Failed::Open, file, errno, langBase);
     }

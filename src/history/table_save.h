@@ -26,7 +26,7 @@ struct SaveResult {
     std::string error;                   // what went wrong, as told to the user; empty otherwise
 };
 
-// Asks for a file name; creates the file, or, when it exists, asks whether to overwrite
+// Asks for a file name (the dialog adds the default extension ".txt"); creates the file, or, when it exists, asks whether to overwrite
 // it (string 115) and only then empties it; writes the bytes. Cancel and No change nothing.
 // Every failure to create, open or write is told to the user, naming the file and why.
 SaveResult SaveTableFile(UserDialogs& dialogs, int langBase, const std::string& bytes);
