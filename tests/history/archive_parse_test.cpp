@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <limits>
-#include <random>
 
 #include <string>
 #include <vector>
@@ -146,27 +145,6 @@ TEST(ArchiveLayoutA, EveryTruncationOfAReplyStaysInsideTheTables) {
             for (int row = 1; row < t.neutron.rowCount(); ++row)
                 ASSERT_EQ(t.neutron.text(row, 0), std::to_string(row)) << name << " cut at " << n;
         }
-    }
-}
-
-TEST(ArchiveParse, RandomTextNeverLeavesTheTables) {
-    // Replies built from the characters the parse looks at, in any order.
-    const std::vector<std::string> pieces = {"\r", "\n", "\r\n", "\t", " ", "1.5E-06", "Result",
-                                             "Ж", "ё", "7", "E+", "-"};
-    std::mt19937 random(20261207);
-    for (int round = 0; round < 3000; ++round) {
-        std::string text;
-        const int n = static_cast<int>(random() % 40);
-        for (int k = 0; k < n; ++k)
-            text += pieces[random() % pieces.size()];
-        Tables t;
-        const ArchiveParseResult r = t.parse(text, 60.0);
-        ASSERT_GE(t.dose.rowCount(), 1) << text;
-        ASSERT_EQ(t.dose.colCount(), r.layout == 'A' ? 4 : 2) << text;
-        for (int row = 1; row < t.dose.rowCount(); ++row)
-            ASSERT_EQ(t.dose.text(row, 0), std::to_string(row)) << text;
-        for (int row = 1; row < t.neutron.rowCount(); ++row)
-            ASSERT_EQ(t.neutron.text(row, 0), std::to_string(row)) << text;
     }
 }
 
