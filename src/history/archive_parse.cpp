@@ -95,6 +95,28 @@ int ClampRows(std::size_t rows) {
     return static_cast<int>(rows > kMax ? kMax : rows);
 }
 
+// The shown dose of a dose text. An archive holds accumulated doses written with few
+// digits, so a record mostly repeats the text of the one before; that text is read and
+// formatted once.
+class DoseShower {
+public:
+    explicit DoseShower(int langBase) : langBase_(langBase) {}
+    const std::string& operator()(std::string_view doseText) {
+        if (!valid_ || doseText != lastText_) {
+            lastShown_ = FormatDose(ParseDeviceNumber(doseText), langBase_);
+            lastText_ = doseText;
+            valid_ = true;
+        }
+        return lastShown_;
+    }
+
+private:
+    int langBase_;
+    bool valid_ = false;
+    std::string_view lastText_;
+    std::string lastShown_;
+};
+
 // ---- layout A ----------------------------------------------------------------------
 
 void SetUpDoseTableA(HistoryTable& dose, int rows, int langBase) {
@@ -114,6 +136,7 @@ void SetUpDoseTableA(HistoryTable& dose, int rows, int langBase) {
 void FillGammaRecords(std::string_view text, std::size_t firstLf, std::size_t neutronStart,
                       double historyInterval, int langBase, HistoryTable& dose) {
     const std::size_t lastGammaLf = neutronStart - 1;
+    DoseShower shown(langBase);
     std::size_t lf = firstLf;
     int record = 0;
     while (lf < lastGammaLf) {
@@ -128,7 +151,7 @@ void FillGammaRecords(std::string_view text, std::size_t firstLf, std::size_t ne
         if (doseText.find("Result") != npos)
             break;
         dose.setText(record, 1, std::string(doseText));
-        dose.setText(record, 2, FormatDose(ParseDeviceNumber(doseText), langBase));
+        dose.setText(record, 2, shown(doseText));
         dose.setText(record, 0, std::to_string(record));
         dose.setText(record, 3, FormatDuration(GammaRecordSeconds(record, historyInterval)));
         if (next == npos)
@@ -190,6 +213,7 @@ void FillNeutronTable(std::string_view text, std::size_t neutronStart, int langB
     for (int c = 0; c < 6; ++c)
         neutron.setColWidth(c, widths[c]);
 
+    DoseShower shown(langBase);
     const int rows = neutron.rowCount();
     for (int record = 1; record < rows; ++record) {
         const NeutronLine& line = lines[static_cast<std::size_t>(record - 1)];
@@ -197,7 +221,7 @@ void FillNeutronTable(std::string_view text, std::size_t neutronStart, int langB
         const std::string_view timeText = Slice(text, line.time);
         neutron.setText(record, 0, std::to_string(record));
         neutron.setText(record, 1, std::string(doseText));
-        neutron.setText(record, 2, FormatDose(ParseDeviceNumber(doseText), langBase));
+        neutron.setText(record, 2, shown(doseText));
         neutron.setText(record, 3, std::string(Slice(text, line.coefficient)));
         neutron.setText(record, 4, std::string(timeText));
         neutron.setText(record, 5, FormatDuration(CLong(timeText)));

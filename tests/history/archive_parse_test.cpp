@@ -124,11 +124,15 @@ TEST(ArchiveLayoutA, DroppedCharactersAreWholeCharactersNotBytes) {
 
 TEST(ArchiveLayoutA, UnreadableValuesShowAsZeroAndEmptyTailRowsGo) {
     Tables t;
-    // Gamma: a value, a non-number, then two lines too short to hold a dose.
-    t.parse("h\r\n 1.0E-06\r\r\nabc\r\r\n\r\r\n\r\r\nx\tc\tnope\r\r\n");
-    ASSERT_EQ(t.dose.rowCount(), 3);
-    EXPECT_EQ(Row(t.dose, 2), (Cells{"2", "abc", "0", "00:00:02"}));
+    // Gamma: a value twice, a non-number, then two lines too short to hold a dose.
+    t.parse("h\r\n 1.0E-06\r\r\n1.0E-06\r\r\nabc\r\r\n\r\r\n\r\r\n"
+            "x\tc\tnope\r\r\nx\t\t 1\r\r\n2.5E-07\t\t 1\r\r\n");
+    ASSERT_EQ(t.dose.rowCount(), 4);
+    EXPECT_EQ(Row(t.dose, 2), (Cells{"2", "1.0E-06", "1.0 mkSv", "00:00:02"}));
+    EXPECT_EQ(Row(t.dose, 3), (Cells{"3", "abc", "0", "00:00:03"}));
     EXPECT_EQ(Row(t.neutron, 1), (Cells{"1", "x", "0", "c", "ope", "00:00:00"}));
+    EXPECT_EQ(Row(t.neutron, 2), (Cells{"2", "x", "0", "", "1", "00:00:01"}));
+    EXPECT_EQ(Row(t.neutron, 3), (Cells{"3", "2.5E-07", "0.25 mkSv", "", "1", "00:00:01"}));
 }
 
 TEST(ArchiveLayoutA, EveryTruncationOfAReplyStaysInsideTheTables) {
