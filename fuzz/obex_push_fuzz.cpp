@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0)
         return 0;
     const std::uint8_t setup = data[0];
-    const std::string text(std::size_t{setup & 0x1F} * 13, 'x');
+    const std::string text(static_cast<std::size_t>(setup & 0x1F) * 13, 'x');
     const int failingSend = (setup >> 5) < 4 ? (setup >> 5) : -1;
     Script script{data + 1, size - 1};
     std::vector<std::string> sent;
