@@ -112,15 +112,18 @@ int CIrdaFunctions::PollReplyFiles() {
 }
 
 PushReport CIrdaFunctions::SendCommandFile(std::string bytes) {
-    if (!transport_) {
-        PushReport report;
-        report.error = "no link";
+    PushReport report;
+    if (bytes.size() > kMaxCommandTextBytes || !transport_) {
+        report.refused = bytes.size() > kMaxCommandTextBytes;
+        report.error = report.refused ? "the command file has " + std::to_string(bytes.size()) +
+                                            " bytes, more than the " + std::to_string(kMaxCommandTextBytes) +
+                                            " one push carries"
+                                      : "no link";
+        if (report.refused)
+            messages_.showMessage("The command file was not sent: " + report.error + ".");
         return report;
     }
-    PushReport report = PushCommandFile(*transport_, CurrentDevice(), bytes);
-    if (report.refused)
-        messages_.showMessage("The command file was not sent: " + report.error + ".");
-    return report;
+    return PushCommandFile(*transport_, CurrentDevice(), bytes);
 }
 
 void CIrdaFunctions::AddSkipFile(const std::string& name) { pickup_.addSkipFile(name); }

@@ -15,11 +15,6 @@ namespace dm::net {
 
 namespace {
 
-int Millis(std::chrono::milliseconds timeout) {
-    const auto ms = timeout.count();
-    return ms < 0 ? 0 : (ms > 0x7fffffff ? 0x7fffffff : static_cast<int>(ms));
-}
-
 #ifdef _WIN32
 // 1: ready, 0: time-out, -1: failure.
 int WaitReady(SocketHandle s, bool forWrite, std::chrono::milliseconds timeout) {
@@ -45,6 +40,11 @@ bool SetBlocking(SocketHandle s, bool blocking) {
     return ioctlsocket(s, FIONBIO, &nonBlocking) == 0;
 }
 #else
+int Millis(std::chrono::milliseconds timeout) {
+    const auto ms = timeout.count();
+    return ms < 0 ? 0 : (ms > 0x7fffffff ? 0x7fffffff : static_cast<int>(ms));
+}
+
 int WaitReady(SocketHandle s, bool forWrite, std::chrono::milliseconds timeout) {
     pollfd p{};
     p.fd = s;
