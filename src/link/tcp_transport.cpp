@@ -106,7 +106,7 @@ std::unique_ptr<Connection> TcpTransport::open(std::chrono::milliseconds timeout
     }
     freeaddrinfo(found);
     if (error)
-        *error = lastError + " (" + name() + ")";
+        *error = lastError;
     return nullptr;
 }
 
