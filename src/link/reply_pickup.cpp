@@ -94,6 +94,10 @@ int ReplyPickup::poll(const std::filesystem::path& folder, ReplySlots slots) {
         {'A', REPLY_ARCHIVE, &ReplySlots::archive},
         {'P', REPLY_PARAMS, &ReplySlots::param},
     };
+    if (folder != previousFolder_) {
+        previous_.clear(); // what was seen elsewhere proves nothing here
+        previousFolder_ = folder;
+    }
     std::map<std::string, Seen> now;
     int sum = 0;
     ForEachTextFile(folder, [&](const std::filesystem::directory_entry& entry, const std::string& name) {
@@ -120,6 +124,8 @@ int ReplyPickup::poll(const std::filesystem::path& folder, ReplySlots slots) {
         const auto before = previous_.find(name);
         if (before == previous_.end() || !(before->second == seen))
             return; // new or still changing: wait for a second look
+        if (seen.size == 0)
+            return; // created but not yet written: no reply is empty
         for (const Letter& l : kLetters) {
             if (name.find(l.letter) == std::string::npos)
                 continue;

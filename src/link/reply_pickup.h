@@ -6,7 +6,8 @@
 // A file is taken in only when its size and modification time are the same as at the
 // previous poll, so a file still being written is never read half nor deleted unread:
 // a new file is taken in by the second poll that sees it. A file that cannot be read
-// is left in place and read at a later poll; it adds nothing to the poll's sum.
+// is left in place and read at a later poll; it adds nothing to the poll's sum. An
+// empty file is taken for one whose writer has not begun yet and is left alone.
 #include "core/message_sink.h"
 
 #include <cstdint>
@@ -54,6 +55,7 @@ private:
     MessageSink& messages_;
     std::vector<std::string> skipList_;
     std::unordered_set<std::string> skip_;
+    std::filesystem::path previousFolder_;
     std::map<std::string, Seen> previous_;  // candidates seen by the last poll
     std::set<std::string> reportedTooLarge_;
 };

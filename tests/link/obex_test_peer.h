@@ -70,6 +70,12 @@ public:
         return requests_;
     }
 
+    // The requests recorded so far, without waiting.
+    std::vector<std::string> recorded() {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+
     std::size_t sessions() {
         std::lock_guard lock(mutex_);
         return sessions_;

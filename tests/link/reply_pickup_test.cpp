@@ -165,6 +165,18 @@ TEST_F(Pickup, UnreadableFileIsNotCountedAndIsReadLater) {
     EXPECT_EQ(param, "later");
 }
 
+TEST_F(Pickup, EmptyFileWaitsForItsContent) {
+    const fs::path file = dir / "P.txt";
+    Write(file, "");
+    Age(file, 10);
+    EXPECT_EQ(pollTwice(), 0);
+    EXPECT_EQ(poll(), 0);
+    EXPECT_TRUE(fs::exists(file));
+    Write(file, "now");
+    EXPECT_EQ(pollTwice(), 2222);
+    EXPECT_EQ(param, "now");
+}
+
 TEST_F(Pickup, FolderEntryThatIsNotAFileIsIgnored) {
     fs::create_directories(dir / "P.txt");
     EXPECT_EQ(pollTwice(), 0);

@@ -1,10 +1,13 @@
 // The TCP link: names, identifiers and the connect probe that stands for discovery.
+#include "link/irda_functions.h"
 #include "link/tcp_transport.h"
 #include "obex_test_peer.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <optional>
+#include <thread>
 
 namespace dm {
 namespace {
@@ -70,6 +73,52 @@ TEST(TcpConnect, OnlyTheEndpointsOwnIdentifierConnects) {
     EXPECT_EQ(transport.connect(DeviceId{}, "OBEX:IrXfer", &error), nullptr);
     EXPECT_EQ(transport.connect(DeviceId{1, 2, 3, 4}, "OBEX:IrXfer", &error), nullptr);
     EXPECT_NE(transport.connect(*transport.fixedDevice(), "any service", &error), nullptr);
+}
+
+class QuietSink : public MessageSink {
+public:
+    void showMessage(const std::string&) override { ++count; }
+    std::atomic<int> count{0};
+};
+
+// Waits (bounded) until the link reports the wanted status; the statuses read on the
+// way are returned too, so a consumed event is not lost to the test.
+std::vector<int> WaitForStatus(CIrdaFunctions& link, int wanted) {
+    std::vector<int> seen;
+    for (int i = 0; i < 1000; ++i) {
+        const int s = link.GetLinkStatus();
+        if (seen.empty() || seen.back() != s)
+            seen.push_back(s);
+        if (s == wanted)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return seen;
+}
+
+TEST(TcpLink, DiscoveredPeerReceivesThePushAndLeavingIsSeen) {
+    std::optional<test::ObexTestPeer> peer(std::in_place);
+    const std::string link = "tcp:127.0.0.1:" + std::to_string(peer->port());
+    std::string error;
+    std::unique_ptr<Transport> transport = MakeTransport(link, Fast(), &error);
+    ASSERT_TRUE(transport) << error;
+    QuietSink sink;
+    FixedFolderStore store(::testing::TempDir());
+    CIrdaFunctions irda(std::move(transport), store, sink);
+
+    EXPECT_EQ(WaitForStatus(irda, LINK_ARRIVED).back(), LINK_ARRIVED);
+    EXPECT_EQ(irda.GetLinkStatus(), LINK_PRESENT);
+    const PushReport report = irda.SendCommandFile("get_archive\r\n");
+    EXPECT_TRUE(report.completed) << report.error;
+    const std::vector<std::string> requests = peer->recorded();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[2], ObexFinalPutPacket("get_archive\r\n"));
+
+    peer.reset();
+    EXPECT_EQ(WaitForStatus(irda, LINK_GONE).back(), LINK_GONE);
+    EXPECT_EQ(irda.GetLinkStatus(), LINK_NONE);
+    EXPECT_FALSE(irda.SendCommandFile("x").connected); // no device: nothing sent
+    EXPECT_EQ(sink.count, 0);
 }
 
 } // namespace
