@@ -120,7 +120,7 @@ PushReport PushCommandFile(Transport& transport, const DeviceId& device, const s
         }
         report.steps.back().response = ReceiveResponse(*connection, buffer);
         if (!report.steps.back().response) {
-            report.error = std::string("no answer to ") + request;
+            report.error = std::string("no whole answer to ") + request + " (time-out or connection closed)";
             return false;
         }
         return true;
@@ -129,7 +129,9 @@ PushReport PushCommandFile(Transport& transport, const DeviceId& device, const s
     if (!exchange("CONNECT", ObexConnectPacket()))
         return report;
     if (*report.steps.back().response != kObexSuccess) {
-        report.error = "CONNECT refused";
+        char code[8];
+        std::snprintf(code, sizeof code, "0x%02X", *report.steps.back().response);
+        report.error = std::string("CONNECT was answered with ") + code + ", not Success";
         return report;
     }
     if (!exchange("PUT", ObexFirstPutPacket(kCommandFileName, text.size())))

@@ -263,3 +263,29 @@ TEST(DiscoveryOff, NoThreadWhenNotAsked) {
 
 } // namespace
 } // namespace dm
+
+namespace dm {
+namespace {
+
+TEST(IrdaDiscovery, KernelWithoutIrdaSaysSoOnce) {
+    std::string error;
+    std::unique_ptr<Transport> probe = MakeTransport("irda", &error);
+    ASSERT_TRUE(probe) << error;
+    const bool hasIrda = probe->openDiscovery() == DiscoveryStart::Ok;
+    probe->closeDiscovery();
+    if (hasIrda)
+        GTEST_SKIP() << "this kernel has IrDA sockets";
+
+    RecordingSink sink;
+    FixedFolderStore store{::testing::TempDir()};
+    {
+        CIrdaFunctions link(MakeTransport("irda", &error), store, sink);
+        EXPECT_EQ(sink.waitForMessage(), std::vector<std::string>{kMsgNoIrdaSocket});
+        EXPECT_EQ(link.GetLinkStatus(), LINK_NONE);
+        EXPECT_FALSE(link.SendCommandFile("get_archive\r\n").connected);
+    }
+    EXPECT_EQ(sink.messages().size(), 1u);
+}
+
+} // namespace
+} // namespace dm

@@ -173,16 +173,21 @@ TEST(ObexPush, PeerHangingUpOrAnsweringHalfEndsThePush) {
 }
 
 TEST(ObexPush, NothingListeningOrNoDeviceSendsNothing) {
-    std::uint16_t port;
-    {
-        ObexTestPeer closed;
-        port = closed.port();
-    }
+    // A port held by a socket that never listens: refused, and no other test can take it.
+    const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len);
+    const std::uint16_t port = ntohs(a.sin_port);
     TcpTransport transport("127.0.0.1", std::to_string(port), ShortTimeouts());
     PushReport r = PushCommandFile(transport, *transport.fixedDevice(), "abc");
     EXPECT_FALSE(r.connected);
     EXPECT_TRUE(r.steps.empty());
     EXPECT_FALSE(r.error.empty());
+    ::close(holder);
 
     ObexTestPeer peer;
     TcpTransport live("127.0.0.1", std::to_string(peer.port()), ShortTimeouts());
