@@ -39,15 +39,20 @@ public:
     }
 
     std::optional<std::string> location() override {
-        wchar_t buffer[512] = {};
-        DWORD size = sizeof buffer - sizeof(wchar_t); // room for a terminator
+        // Sized first: a long value must be read whole, never taken for an absent one
+        // and overwritten with the default.
         DWORD type = 0;
-        if (RegQueryValueExW(key_, L"RecvdFilesLocation", nullptr, &type, reinterpret_cast<BYTE*>(buffer),
-                             &size) != ERROR_SUCCESS)
+        DWORD size = 0;
+        if (RegQueryValueExW(key_, L"RecvdFilesLocation", nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
             return std::nullopt;
         if (type != REG_SZ && type != REG_EXPAND_SZ)
             return std::nullopt;
-        std::wstring value(buffer, size / sizeof(wchar_t));
+        std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+        DWORD got = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+        if (RegQueryValueExW(key_, L"RecvdFilesLocation", nullptr, &type, reinterpret_cast<BYTE*>(value.data()),
+                             &got) != ERROR_SUCCESS)
+            return std::nullopt;
+        value.resize(got / sizeof(wchar_t));
         while (!value.empty() && value.back() == L'\0')
             value.pop_back();
         if (value.empty())

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -63,10 +64,11 @@ public:
     std::uint16_t port() const { return port_; }
 
     // Waits until `count` connections have ended, then returns the requests of all of
-    // them, in order.
+    // them, in order. A test that went wrong gets what there is after a generous bound
+    // instead of hanging.
     std::vector<std::string> requests(std::size_t count = 1) {
         std::unique_lock lock(mutex_);
-        done_.wait(lock, [&] { return sessions_ >= count; });
+        done_.wait_for(lock, std::chrono::seconds(30), [&] { return sessions_ >= count; });
         return requests_;
     }
 
