@@ -31,7 +31,8 @@ public:
     }
     std::vector<std::string> waitForMessage() {
         std::unique_lock lock(mutex_);
-        shown_.wait(lock, [&] { return !messages_.empty(); });
+        if (!shown_.wait_for(lock, std::chrono::seconds(30), [&] { return !messages_.empty(); }))
+            ADD_FAILURE() << "no message came";
         return messages_;
     }
 
@@ -114,7 +115,9 @@ protected:
         const int pushed = ++script.pushed;
         script.changed.notify_all();
         // The thread applies list k before it begins call k + 1.
-        script.changed.wait(lock, [&] { return script.calls > pushed || script.finished; });
+        if (!script.changed.wait_for(lock, std::chrono::seconds(30),
+                                     [&] { return script.calls > pushed || script.finished; }))
+            ADD_FAILURE() << "the discovery thread did not take list " << pushed;
     }
     int calls() {
         std::lock_guard lock(script.mutex);
