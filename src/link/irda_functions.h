@@ -41,7 +41,9 @@ public:
     DeviceId CurrentDevice();
 
     // Looks at the received-files folder once; the sum of the weights of the replies
-    // taken in, their texts left in the slots below.
+    // taken in, their texts (UTF-8) left in the slots below. A new file is taken in by
+    // the second poll that finds it with the same size and time, so a reply arrives
+    // one poll after it appears.
     int PollReplyFiles();
 
     // Pushes the command text to the device in range as "command.txt". The window
