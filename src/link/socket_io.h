@@ -58,7 +58,9 @@ long ReceiveSome(SocketHandle s, std::uint8_t* buffer, std::size_t maxSize,
 
 #include "link/transport.h"
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 
 namespace dm::net {
 
@@ -68,11 +70,26 @@ public:
     SocketConnection(std::unique_ptr<SocketLayer> layer, SocketHandle s, const LinkTimeouts& timeouts)
         : layer_(std::move(layer)), socket_(s), timeouts_(timeouts) {}
     ~SocketConnection() override { close(); }
+    // The whole answer to a request must come within one receive time-out, so a peer
+    // that dribbles its answer byte by byte cannot hold the caller longer than that.
     bool send(const std::uint8_t* data, std::size_t size) override {
-        return socket_ != kNoSocket && SendAll(socket_, data, size, timeouts_.send);
+        if (socket_ == kNoSocket || !SendAll(socket_, data, size, timeouts_.send))
+            return false;
+        answerDue_ = std::chrono::steady_clock::now() + timeouts_.receive;
+        return true;
     }
     long receive(std::uint8_t* buffer, std::size_t maxSize) override {
-        return socket_ == kNoSocket ? -1 : ReceiveSome(socket_, buffer, maxSize, timeouts_.receive);
+        if (socket_ == kNoSocket)
+            return -1;
+        auto timeout = timeouts_.receive;
+        if (answerDue_) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+                *answerDue_ - std::chrono::steady_clock::now());
+            if (left <= std::chrono::milliseconds::zero())
+                return -1;
+            timeout = std::min(timeout, left);
+        }
+        return ReceiveSome(socket_, buffer, maxSize, timeout);
     }
     void close() override {
         CloseSocket(socket_);
@@ -84,6 +101,7 @@ private:
     std::unique_ptr<SocketLayer> layer_;
     SocketHandle socket_;
     LinkTimeouts timeouts_;
+    std::optional<std::chrono::steady_clock::time_point> answerDue_;
 };
 
 } // namespace dm::net

@@ -178,9 +178,10 @@ TEST_P(PushAgainstFaultyPeer, EndsWithoutCrashOrStrayRequest) {
             EXPECT_EQ(requests.size(), c.step == 0 ? 1u : 4u);
             EXPECT_EQ(report.completed, c.step != 0);
         }
-        if (c.fault == Fault::Dribble)
+        if (c.fault == Fault::Dribble) {
             EXPECT_LT(peer.dribbled(), kDribbleBytes)
                 << "a peer dribbling one byte at a time kept the push waiting to the end";
+        }
     }
 }
 
