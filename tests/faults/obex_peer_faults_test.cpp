@@ -157,8 +157,8 @@ TEST_P(PushAgainstFaultyPeer, EndsWithoutCrashOrStrayRequest) {
         auto transport = MakeTransport("tcp:127.0.0.1:" + std::to_string(peer.port()),
                                        ShortTimeouts(), &error);
         ASSERT_TRUE(transport) << error;
-        const DeviceId device = transport->fixedDevice().value_or(DeviceId{1, 1, 1, 1});
-        const PushReport report = PushCommandFile(*transport, device, text);
+        const PushReport report = PushCommandFile(*transport, *transport->fixedDevice(), text);
+        ASSERT_TRUE(report.connected) << report.error;
         const std::vector<std::string> requests = peer.requests();
 
         // Requests only ever in their order, each exactly as built.
@@ -209,8 +209,9 @@ TEST(PushAgainstFaultyPeerConnection, HangUpBeforeAnythingAndNobodyListening) {
         auto transport = MakeTransport("tcp:127.0.0.1:" + std::to_string(listener.port()),
                                        ShortTimeouts(), &error);
         ASSERT_TRUE(transport) << error;
-        const PushReport report = PushCommandFile(*transport, DeviceId{1, 1, 1, 1}, "x");
+        const PushReport report = PushCommandFile(*transport, *transport->fixedDevice(), "x");
         peer.join();
+        EXPECT_TRUE(report.connected);
         EXPECT_FALSE(report.completed);
         EXPECT_LE(report.steps.size(), 1u);
     }
@@ -222,8 +223,9 @@ TEST(PushAgainstFaultyPeerConnection, HangUpBeforeAnythingAndNobodyListening) {
     std::string error;
     auto transport = MakeTransport("tcp:127.0.0.1:" + std::to_string(closedPort), ShortTimeouts(), &error);
     ASSERT_TRUE(transport) << error;
-    const PushReport report = PushCommandFile(*transport, DeviceId{1, 1, 1, 1}, "x");
+    const PushReport report = PushCommandFile(*transport, *transport->fixedDevice(), "x");
     EXPECT_FALSE(report.connected);
+    EXPECT_FALSE(report.error.empty());
     EXPECT_TRUE(report.steps.empty());
 }
 
