@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the normal build, then the
-# same tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# same tests built with AddressSanitizer and UndefinedBehaviorSanitizer, the threaded
+# tests with ThreadSanitizer, the device link cross-compiled for Windows, and each
+# fuzz target for a few seconds (FUZZ_SMOKE_SECONDS, default 5) on its corpus.
+# The package check (scripts/check-package.sh) takes minutes more and is run apart.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,3 +33,14 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp
 ctest --test-dir build-asan --output-on-failure -j "$jobs" --timeout 600
+
+echo "== threaded tests under ThreadSanitizer"
+bash scripts/check-tsan.sh
+
+echo "== Windows cross-compile check"
+bash scripts/check-windows.sh
+
+echo "== fuzz targets (smoke run)"
+bash scripts/fuzz.sh "${FUZZ_SMOKE_SECONDS:-5}"
+
+echo "== all tests passed in $((SECONDS / 60)) min $((SECONDS % 60)) s"
