@@ -225,7 +225,8 @@ void ChartModel::paintValueLabels(ChartCanvas& canvas) {
     const double p = (H - 60) / 20.0;
     for (int i = 1; i <= 20; ++i) {
         const std::string label = FormatDoseChart(i * (yMax / 20.0), m_nLangBase);
-        const int x = 101 - 8 * Utf8Length(label);
+        // Right-aligned to end 9 pixels left of the value axis.
+        const int x = 101 - charWidth_ * Utf8Length(label);
         const int y = Px((H - kPlotBottomMargin) - i * p - 6);
         const int r = Px(255 - i * p * 155 / H), g = Px(255 - i * p * 85 / H);
         canvas.text(x, y, label, Rgb{Component(r - 8), Component(g - 8), 247});

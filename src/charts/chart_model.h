@@ -103,7 +103,8 @@ public:
     }
 
     ReadoutChange mouseMove(int x, int y);
-    // Pixels per character used to size the read-out box (8 unless the font says otherwise).
+    // Pixels per character of the chart font (8 unless the font says otherwise), used to
+    // right-align the value labels and to size the read-out box.
     void setReadoutCharWidth(int pixels) { charWidth_ = pixels > 0 ? pixels : 8; }
 
     void scrollReset();
