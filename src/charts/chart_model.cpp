@@ -60,6 +60,24 @@ std::string ReadoutLine(int labelId, int langBase, const std::string& value) {
     return Tr(labelId, langBase) + ": " + value + "\n";
 }
 
+// Adds a point to a line, dropping points that add no pixels: a repeat of the last point,
+// or a last point that lies between its neighbours on one vertical or horizontal run
+// (thousands of records share a few hundred columns).
+void AppendPoint(std::vector<ChartPoint>& line, ChartPoint p) {
+    if (!line.empty() && line.back() == p)
+        return;
+    if (line.size() >= 2) {
+        const ChartPoint a = line[line.size() - 2], b = line.back();
+        const bool vertical = a.x == b.x && b.x == p.x && (b.y - a.y) * (p.y - b.y) >= 0;
+        const bool horizontal = a.y == b.y && b.y == p.y && (b.x - a.x) * (p.x - b.x) >= 0;
+        if (vertical || horizontal) {
+            line.back() = p;
+            return;
+        }
+    }
+    line.push_back(p);
+}
+
 } // namespace
 
 int Utf8Length(const std::string& text) {
@@ -271,7 +289,7 @@ void ChartModel::paintDoseLine(ChartCanvas& canvas) {
                 const double t = double(kPlotLeft - hidden.x) / double(x - hidden.x);
                 polyline_[0] = {kPlotLeft, Px(hidden.y + (y - hidden.y) * t)};
             }
-            polyline_.push_back({x, y});
+            AppendPoint(polyline_, {x, y});
         } else {
             hiddenBefore = true;
             hidden = {x, y};
@@ -302,7 +320,7 @@ void ChartModel::paintNeutronLine(ChartCanvas& canvas) {
         if (rec.time == 0.0) {
             // End of the list: the last level is carried to the end of the time axis.
             prev = {Px(m_nXRange * xscale_ + kPlotLeft - m_nOffset), prev.y};
-            polyline_.push_back(prev);
+            AppendPoint(polyline_, prev);
             break;
         }
         const int x = Px(rec.time * xscale_ + kPlotLeft - m_nOffset);
@@ -327,8 +345,8 @@ void ChartModel::paintNeutronLine(ChartCanvas& canvas) {
             prev = {kPlotLeft, y};
             polyline_.push_back(prev);
         } else {
-            polyline_.push_back({x, prev.y});
-            polyline_.push_back({x, y});
+            AppendPoint(polyline_, {x, prev.y});
+            AppendPoint(polyline_, {x, y});
             prev = {x, y};
         }
     }
@@ -342,34 +360,53 @@ void ChartModel::paintNeutronLine(ChartCanvas& canvas) {
 
 namespace {
 
-// Consecutive bars at the same x merge into the tallest one: the same pixels, far fewer
-// fills when thousands of records share a few hundred columns.
+// Bars of one colour all stand on the axis, so together they cover, in each column, the
+// span from the tallest bar there down to the axis. Collecting those tops and filling
+// runs of equal height writes every pixel once, however many of the thousands of bars
+// overlap in a few hundred columns.
 class BarBatch {
 public:
-    BarBatch(ChartCanvas& canvas, int bottom, Rgb colour) : canvas_(canvas), bottom_(bottom), colour_(colour) {}
-    ~BarBatch() { flush(); }
-    void add(int x, int top) {
-        if (pending_ && x == x_) {
-            top_ = std::min(top_, top);
-            return;
-        }
-        flush();
-        pending_ = true;
-        x_ = x;
-        top_ = top;
+    BarBatch(ChartCanvas& canvas, std::vector<int>& tops, int width, int bottom, Rgb colour)
+        : canvas_(canvas), tops_(tops), width_(width), bottom_(bottom), colour_(colour) {
+        tops_.assign(static_cast<std::size_t>(std::max(0, width_)), kNone);
     }
-    void flush() {
-        if (pending_)
-            canvas_.fill(x_, top_, x_ + 4, bottom_, colour_);
-        pending_ = false;
+    // The covered area is cut into rectangles as wide as possible (a stack over the column
+    // heights), so long rows are filled in one go and no pixel is filled twice.
+    ~BarBatch() {
+        struct Open {
+            int start, height;
+        };
+        std::vector<Open> stack;
+        stack.reserve(64);
+        for (int c = 0; c <= width_; ++c) {
+            int h = 0;
+            if (c < width_ && tops_[static_cast<std::size_t>(c)] != kNone)
+                h = std::max(0, bottom_ - tops_[static_cast<std::size_t>(c)]);
+            int start = c;
+            while (!stack.empty() && stack.back().height > h) {
+                const Open open = stack.back();
+                stack.pop_back();
+                const int below = std::max(h, stack.empty() ? 0 : stack.back().height);
+                canvas_.fill(open.start, bottom_ - open.height, c, bottom_ - below, colour_);
+                start = open.start;
+            }
+            if (h > 0 && (stack.empty() || stack.back().height < h))
+                stack.push_back({start, h});
+        }
+    }
+    // A bar from column x, four columns wide, up to row top.
+    void add(int x, int top) {
+        for (int c = std::max(0, x); c < std::min(width_, x + 4); ++c)
+            tops_[static_cast<std::size_t>(c)] = std::min(tops_[static_cast<std::size_t>(c)], top);
     }
 
 private:
+    static constexpr int kNone = std::numeric_limits<int>::max();
     ChartCanvas& canvas_;
+    std::vector<int>& tops_;
+    int width_;
     int bottom_;
     Rgb colour_;
-    bool pending_ = false;
-    int x_ = 0, top_ = 0;
 };
 
 } // namespace
@@ -387,7 +424,7 @@ void ChartModel::paintDoseBars(ChartCanvas& canvas) {
     yscale_ = (H - 60) / m_dYMax;
     const double xscale4 = (W - kPlotLeft) * m_dZoom / (4.0 * m_nXRange);
 
-    BarBatch bars(canvas, H - 39, kDoseColour);
+    BarBatch bars(canvas, barTops_, W, H - 39, kDoseColour);
     int last = 0;
     for (int i = 0; i < kChartRecords; ++i) {
         const int x = Px((4.0 * i + 4) * m_dStep * xscale4) + kPlotLeft - m_nOffset;
@@ -419,7 +456,7 @@ void ChartModel::paintNeutronBars(ChartCanvas& canvas) {
     const int cols = static_cast<int>(m_aColumns.size());
     const double xscale4 = (W - kPlotLeft) * m_dZoom / (4.0 * m_nXRange);
 
-    BarBatch bars(canvas, H - 39, kNeutronBarColour);
+    BarBatch bars(canvas, barTops_, W, H - 39, kNeutronBarColour);
     int last = 0;
     // Records past the end of the list are not bars; they would only overwrite the
     // columns at the origin with time 0.

@@ -155,6 +155,7 @@ private:
     ChartRect m_rcReadout;
     int charWidth_ = 8;
     std::vector<ChartPoint> polyline_; // reused by every paint
+    std::vector<int> barTops_;         // reused by every paint
 };
 
 // Characters in a UTF-8 text (the chart measures its labels in characters).

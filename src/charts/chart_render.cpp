@@ -7,6 +7,8 @@
 #include <QPolygon>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 namespace dm {
 namespace {
@@ -59,28 +61,78 @@ void QPainterChartCanvas::line(int x1, int y1, int x2, int y2, int width, Rgb co
         fill(x1 - w / 2, from, x1 - w / 2 + w, to, colour);
         return;
     }
-    QPen pen(ToQColor(colour), w, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
-    painter_.setPen(pen);
-    painter_.drawLine(x1, y1, x2, y2);
+    polyline({{x1, y1}, {x2, y2}}, w, colour);
 }
 
 void QPainterChartCanvas::polyline(const std::vector<ChartPoint>& points, int width, Rgb colour) {
     if (points.size() < 2)
         return;
-    bool allAligned = true;
-    for (std::size_t i = 1; i < points.size() && allAligned; ++i)
-        allAligned = AxisAligned(points[i - 1].x, points[i - 1].y, points[i].x, points[i].y);
-    if (allAligned) {
-        for (std::size_t i = 1; i < points.size(); ++i)
-            line(points[i - 1].x, points[i - 1].y, points[i].x, points[i].y, width, colour);
+    if (points.size() == 2 && AxisAligned(points[0].x, points[0].y, points[1].x, points[1].y)) {
+        line(points[0].x, points[0].y, points[1].x, points[1].y, width, colour);
         return;
     }
-    QPolygon polygon(static_cast<int>(points.size()));
-    for (std::size_t i = 0; i < points.size(); ++i)
-        polygon.setPoint(static_cast<int>(i), points[i].x, points[i].y);
-    QPen pen(ToQColor(colour), std::max(1, width), Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
-    painter_.setPen(pen);
-    painter_.drawPolyline(polygon);
+    const int w = std::max(1, width);
+    bool leftToRight = true;
+    for (std::size_t i = 1; i < points.size() && leftToRight; ++i)
+        leftToRight = points[i].x >= points[i - 1].x;
+    if (!leftToRight) {
+        // Rare (times out of order): one-pixel lines side by side, shifted left and up.
+        QPolygon polygon(static_cast<int>(points.size()));
+        for (std::size_t i = 0; i < points.size(); ++i)
+            polygon.setPoint(static_cast<int>(i), points[i].x, points[i].y);
+        painter_.setPen(QPen(ToQColor(colour), 0));
+        painter_.drawPolyline(polygon);
+        for (int shift = 1; shift < w; ++shift) {
+            painter_.drawPolyline(polygon.translated(-shift, 0));
+            painter_.drawPolyline(polygon.translated(0, -shift));
+        }
+        return;
+    }
+
+    // A line that runs left to right covers, in each pixel column, one span of rows: the
+    // rows the line passes through over that column's width. Collecting the spans and
+    // filling runs of equal spans draws thousands of short segments as a few hundred
+    // rectangles, each pixel once.
+    const int deviceWidth = painter_.device() ? painter_.device()->width() : 0;
+    const int lo = std::max(points.front().x, -w), hi = std::min(points.back().x, deviceWidth + w);
+    if (lo > hi)
+        return;
+    struct Span {
+        int top = std::numeric_limits<int>::max(), bottom = std::numeric_limits<int>::min();
+    };
+    thread_local std::vector<Span> spans;
+    spans.assign(static_cast<std::size_t>(hi - lo + 1), Span{});
+    auto add = [&](int x, double y1, double y2) {
+        Span& s = spans[static_cast<std::size_t>(x - lo)];
+        s.top = std::min(s.top, static_cast<int>(std::lround(std::min(y1, y2))));
+        s.bottom = std::max(s.bottom, static_cast<int>(std::lround(std::max(y1, y2))));
+    };
+    for (std::size_t i = 1; i < points.size(); ++i) {
+        const ChartPoint a = points[i - 1], b = points[i];
+        if (b.x < lo || a.x > hi)
+            continue;
+        if (a.x == b.x) {
+            add(a.x, a.y, b.y);
+            continue;
+        }
+        const double slope = double(b.y - a.y) / double(b.x - a.x);
+        for (int x = std::max(a.x, lo); x <= std::min(b.x, hi); ++x) {
+            const double from = std::max(x - 0.5, double(a.x)), to = std::min(x + 0.5, double(b.x));
+            add(x, a.y + slope * (from - a.x), a.y + slope * (to - a.x));
+        }
+    }
+    const int shift = w / 2;
+    int x = lo;
+    while (x <= hi) {
+        const Span s = spans[static_cast<std::size_t>(x - lo)];
+        int end = x + 1;
+        while (end <= hi && spans[static_cast<std::size_t>(end - lo)].top == s.top &&
+               spans[static_cast<std::size_t>(end - lo)].bottom == s.bottom)
+            ++end;
+        if (s.top <= s.bottom)
+            fill(x - shift, s.top - shift, end - 1 - shift + w, s.bottom - shift + w, colour);
+        x = end;
+    }
 }
 
 void QPainterChartCanvas::box(int left, int top, int right, int bottom, Rgb pen, Rgb brush) {
@@ -113,6 +165,13 @@ void RenderChartReadout(QPainter& painter, ChartModel& chart) {
 void RenderChart(QPainter& painter, ChartModel& chart) {
     QPainterChartCanvas canvas(painter);
     chart.paint(canvas);
+}
+
+void ComposeChart(QImage& screen, const QImage& base, ChartModel& chart, const QRegion& region) {
+    QPainter painter(&screen);
+    painter.setClipRegion(region);
+    painter.drawImage(0, 0, base);
+    RenderChartReadout(painter, chart);
 }
 
 QImage RenderChartImage(ChartModel& chart) {

@@ -6,6 +6,7 @@
 #include <QFont>
 #include <QImage>
 #include <QPainter>
+#include <QRegion>
 
 #include <string>
 
@@ -35,6 +36,10 @@ void RenderChart(QPainter& painter, ChartModel& chart);
 // Only the chart without the read-out box, or only the box.
 void RenderChartBase(QPainter& painter, ChartModel& chart);
 void RenderChartReadout(QPainter& painter, ChartModel& chart);
+
+// Brings the region of screen up to date: the kept chart without the box (base), then
+// the read-out box over it. A mouse move repaints only the area around the box this way.
+void ComposeChart(QImage& screen, const QImage& base, ChartModel& chart, const QRegion& region);
 
 // The chart as an image of exactly its client size.
 QImage RenderChartImage(ChartModel& chart);

@@ -111,12 +111,7 @@ void CGraphicalListBox::paintEvent(QPaintEvent* event) {
     }
     if (screen_.size() != size)
         screen_ = QImage(size, QImage::Format_RGB32);
-    {
-        QPainter painter(&screen_);
-        painter.setClipRegion(region);
-        painter.drawImage(0, 0, base_);
-        RenderChartReadout(painter, chart_);
-    }
+    ComposeChart(screen_, base_, chart_, region);
     QPainter window(viewport());
     window.setClipRegion(region);
     window.drawImage(0, 0, screen_);

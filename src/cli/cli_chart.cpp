@@ -55,16 +55,16 @@ double FiniteOption(const std::string& option, const std::string& text, double f
 }
 
 // The chart needs a font and a paint device, which need a QGuiApplication; without a
-// display it runs on the offscreen platform.
-void EnsureGuiApplication() {
+// display it runs on the offscreen platform. It lives while the subcommand runs.
+std::unique_ptr<QGuiApplication> MakeGuiApplication() {
     if (QGuiApplication::instance())
-        return;
+        return nullptr;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "dosimeter-cli";
     static char* argv[] = {name, nullptr};
-    static QGuiApplication app(argc, argv);
+    return std::make_unique<QGuiApplication>(argc, argv);
 }
 
 } // namespace
@@ -129,7 +129,7 @@ int RunChart(const Args& args) {
     HistoryTable doseTable, neutronTable;
     const ArchiveParseResult parsed = ParseArchiveReply(text, historyInterval, langBase, doseTable, neutronTable);
 
-    EnsureGuiApplication();
+    const auto app = MakeGuiApplication();
     auto chart = std::make_unique<ChartModel>(langBase);
     LoadChartData(*chart, doseTable, neutronTable, parsed.neutron, historyInterval, historyDepth);
     chart->setClientSize(width, height);
