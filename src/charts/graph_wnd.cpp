@@ -4,6 +4,7 @@
 #include "core/string_table.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFontMetrics>
@@ -149,6 +150,25 @@ void CGraphWnd::initialise() {
     doseLegend_->show();
     neutronCheck_->setCaptionColour({100, 100, 255});
     doseLegend_->setCaptionColour({50, 255, 50});
+    fitTextsToControls();
+}
+
+// The coloured captions are drawn in the wide chart font and the platform's buttons have
+// wider margins than the template assumed; controls grow, within their group box, until
+// their texts fit.
+void CGraphWnd::fitTextsToControls() {
+    const QFontMetrics chartFont(ChartFont());
+    const int legendRight = dialogRect(13 + 183 - 4, 0, 0, 0).x();
+    for (CMyButton* button : {doseLegend_, neutronCheck_}) {
+        const QRect r = button->geometry();
+        const int needed = 17 + chartFont.horizontalAdvance(button->text()) + 2;
+        button->resize(std::clamp(needed, dialogRect(0, 0, 137, 0).width(), legendRight - r.x()), r.height());
+    }
+    const QRect fit = dialogRect(440, 336, 68, 14);
+    if (fitButton_->sizeHint().width() > fit.width())
+        fitButton_->setGeometry(dialogRect(433, 336, 79, 14));
+    else
+        fitButton_->setGeometry(fit);
 }
 
 ChartLoadResult CGraphWnd::loadData(const HistoryTable& dose, const HistoryTable& neutron, bool neutronModel,

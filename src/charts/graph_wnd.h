@@ -58,6 +58,7 @@ public:
 private:
     void buildControls();
     void initialise();
+    void fitTextsToControls();
     QRect dialogRect(int x, int y, int width, int height) const;
     void applyNeutronRule();
     void showDoseDiagram();
