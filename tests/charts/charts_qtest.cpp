@@ -7,6 +7,7 @@
 
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -106,6 +107,8 @@ private slots:
     void windowForGammaModelAndLongHistory();
     void scaleBoxArrowsAndFit();
     void savesTheChartAsPng();
+    void commandLineWritesThePicture();
+    void commandLineRejectsBadInput();
 };
 
 void ChartsTest::backgroundAxesAndTicks() {
@@ -367,6 +370,80 @@ void ChartsTest::savesTheChartAsPng() {
     QVERIFY(!wnd.saveDiagramPng());
     QCOMPARE(dialogs.messages.size(), size_t(1));
     QVERIFY(dialogs.messages[0].find("missing/diagram.png") != std::string::npos);
+}
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    QString err;
+};
+
+CliRun RunCli(const QStringList& args) {
+    QProcess process;
+    process.start(QStringLiteral(DM_BIN_DIR "/dosimeter-cli"), QStringList{QStringLiteral("chart")} + args);
+    process.waitForFinished(60000);
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
+}
+
+const QString kArchiveA = QStringLiteral(DM_TEST_DATA "/charts/archive_a.txt");
+const QString kArchiveB = QStringLiteral(DM_TEST_DATA "/charts/archive_b.txt");
+
+} // namespace
+
+void ChartsTest::commandLineWritesThePicture() {
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("a.png"));
+    CliRun run = RunCli({kArchiveA, QStringLiteral("--png"), out, QStringLiteral("--interval"), QStringLiteral("60")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.err.isEmpty());
+    QImage image(out);
+    QCOMPARE(image.size(), QSize(W, H));
+    QCOMPARE(image.pixel(110, 440), Pixel(10, 10, 10));
+    // The increments diagram: the first gamma record's bar one interval right of the origin.
+    QVERIFY(ColumnHas(image, 127, 200, H - 41, Pixel(0, 100, 0)));
+
+    const QString small = dir.filePath(QStringLiteral("b.png"));
+    run = RunCli({kArchiveA, QStringLiteral("--png"), small, QStringLiteral("--size"), QStringLiteral("400x250"),
+                  QStringLiteral("--diagram"), QStringLiteral("dose"), QStringLiteral("--neutron"),
+                  QStringLiteral("--mouse"), QStringLiteral("200,60")});
+    QCOMPARE(run.exitCode, 0);
+    image = QImage(small);
+    QCOMPARE(image.size(), QSize(400, 250));
+    QVERIFY(ColumnHas(image, 199, 60, 100, Pixel(0, 0, 0)));      // the read-out box, flipped left
+    QVERIFY(ColumnHas(image, 150, 60, 100, Pixel(255, 255, 175)));
+    QVERIFY(ColumnHas(image, 300, 0, 249, Pixel(0, 0, 255)));     // the neutron staircase
+
+    // A gamma-only archive has no neutron component to show; the picture is still made.
+    run = RunCli({kArchiveB, QStringLiteral("--png"), small, QStringLiteral("--neutron")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.err.contains(QStringLiteral("--neutron")));
+}
+
+void ChartsTest::commandLineRejectsBadInput() {
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("x.png"));
+    const QList<QStringList> usageErrors{
+        {QStringLiteral("/nonexistent/archive.txt"), QStringLiteral("--png"), out},
+        {kArchiveA},
+        {kArchiveA, QStringLiteral("--png"), out, QStringLiteral("--size"), QStringLiteral("0x10")},
+        {kArchiveA, QStringLiteral("--png"), out, QStringLiteral("--size"), QStringLiteral("20000x10")},
+        {kArchiveA, QStringLiteral("--png"), out, QStringLiteral("--scale"), QStringLiteral("9")},
+        {kArchiveA, QStringLiteral("--png"), out, QStringLiteral("--mouse"), QStringLiteral("5")},
+        {kArchiveA, QStringLiteral("--png"), out, QStringLiteral("--diagram"), QStringLiteral("bars")},
+        {kArchiveA, QStringLiteral("--png"), out, QStringLiteral("--interval"), QStringLiteral("inf")},
+    };
+    for (const QStringList& args : usageErrors) {
+        const CliRun run = RunCli(args);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.err.startsWith(QStringLiteral("dosimeter-cli: ")));
+        QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
+    }
+    QVERIFY(!QFile::exists(out));
+
+    const CliRun run = RunCli({kArchiveA, QStringLiteral("--png"), dir.filePath(QStringLiteral("no/x.png"))});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.contains(QStringLiteral("no/x.png")));
 }
 
 QTEST_MAIN(ChartsTest)
