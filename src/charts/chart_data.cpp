@@ -38,6 +38,7 @@ ChartLoadResult LoadChartData(ChartModel& chart, const HistoryTable& dose, const
         chart.m_dStep = 1.0;
         chart.m_dDepth = 1.0;
     }
+    chart.dataChanged();
     return result;
 }
 

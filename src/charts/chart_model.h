@@ -89,6 +89,9 @@ public:
     std::vector<NeutronPoint> m_aNeutron; // kChartRecords entries
     int m_nFlags = 0;
 
+    // New data: the next paint works out the increments and statistics again.
+    void dataChanged() { m_bFirstPaint = true; }
+
     // The control's client size; taken afresh at every use.
     void setClientSize(int width, int height);
     int width() const { return width_; }
