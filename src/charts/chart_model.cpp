@@ -118,10 +118,6 @@ int ChartModel::yOf(double value) const {
     return (height_ - kPlotBottomMargin) - Px(value * yscale_);
 }
 
-int ChartModel::xOfTime(double seconds) const {
-    return Px(seconds * xscale_) + kPlotLeft - m_nOffset;
-}
-
 // ---- first paint ---------------------------------------------------------------------
 
 void ChartModel::prepareFirstPaint() {

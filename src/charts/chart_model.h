@@ -125,9 +125,8 @@ public:
     const std::string& readoutText() const { return m_strReadout; }
     const ChartRect& readoutRect() const { return m_rcReadout; }
 
-    // Pixel mapping of the paint in progress (valid after a paint).
+    // The row of a value on the value axis of the last paint.
     int yOf(double value) const;
-    int xOfTime(double seconds) const;
 
 private:
     void prepareFirstPaint();
