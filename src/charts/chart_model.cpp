@@ -407,6 +407,62 @@ private:
 
 } // namespace
 
+namespace {
+
+// Records the bars in the column table. Bar by bar, a bar at column x gives the columns
+// from the last recorded one to x its time, and its own columns the larger increment
+// and its time. Consecutive bars at the same x are written once, leaving what they would
+// have left one after the other: the first one's time up to x, the largest increment and
+// the last one's time in the bar's columns.
+class BarColumns {
+public:
+    // claimed: columns a bar takes; fromLastColumn: the next bar's time starts after the
+    // bar's last column (neutron bars) rather than at its first (dose bars).
+    BarColumns(std::vector<ChartColumn>& columns, double ChartColumn::*inc, double ChartColumn::*time, int claimed,
+               bool fromLastColumn)
+        : columns_(columns), inc_(inc), time_(time), claimed_(claimed), fromLastColumn_(fromLastColumn) {}
+    ~BarColumns() { flush(); }
+    void add(int x, double inc, double time) {
+        if (open_ && x == x_) {
+            maxInc_ = std::max(maxInc_, inc);
+            lastTime_ = time;
+            return;
+        }
+        flush();
+        open_ = true;
+        x_ = x;
+        maxInc_ = inc;
+        firstTime_ = lastTime_ = time;
+    }
+
+private:
+    void flush() {
+        if (!open_)
+            return;
+        for (int c = last_; c <= x_; ++c)
+            columns_[static_cast<std::size_t>(c)].*time_ = firstTime_;
+        for (int c = x_; c < x_ + claimed_; ++c) {
+            ChartColumn& col = columns_[static_cast<std::size_t>(c)];
+            col.*inc_ = std::max(col.*inc_, maxInc_);
+            col.*time_ = lastTime_;
+        }
+        last_ = fromLastColumn_ ? x_ + claimed_ - 1 : x_;
+        open_ = false;
+    }
+
+    std::vector<ChartColumn>& columns_;
+    double ChartColumn::*inc_;
+    double ChartColumn::*time_;
+    int claimed_;
+    bool fromLastColumn_;
+    int last_ = 0;
+    bool open_ = false;
+    int x_ = 0;
+    double maxInc_ = 0.0, firstTime_ = 0.0, lastTime_ = 0.0;
+};
+
+} // namespace
+
 void ChartModel::paintDoseBars(ChartCanvas& canvas) {
     for (ChartColumn& c : m_aColumns) {
         c.dDoseInc = -1.0;
@@ -421,21 +477,12 @@ void ChartModel::paintDoseBars(ChartCanvas& canvas) {
     const double xscale4 = (W - kPlotLeft) * m_dZoom / (4.0 * m_nXRange);
 
     BarBatch bars(canvas, barTops_, W, H - 39, kDoseColour);
-    int last = 0;
+    BarColumns record(m_aColumns, &ChartColumn::dDoseInc, &ChartColumn::dDoseTime, 4, false);
     for (int i = 0; i < kChartRecords; ++i) {
         const int x = Px((4.0 * i + 4) * m_dStep * xscale4) + kPlotLeft - m_nOffset;
         const double inc = m_aIncrements[static_cast<std::size_t>(i)].dDoseInc;
-        if (x >= kPlotLeft && x + 4 < cols) {
-            const double time = i * m_dStep;
-            for (int c = x; c <= x + 3; ++c) {
-                ChartColumn& col = m_aColumns[static_cast<std::size_t>(c)];
-                col.dDoseInc = std::max(col.dDoseInc, inc);
-                col.dDoseTime = time;
-            }
-            for (int c = last; c <= x; ++c)
-                m_aColumns[static_cast<std::size_t>(c)].dDoseTime = time;
-            last = x;
-        }
+        if (x >= kPlotLeft && x + 4 < cols)
+            record.add(x, inc, i * m_dStep);
         if (inc > 0.0 && x >= kPlotLeft && x < W)
             bars.add(x, yOf(inc));
     }
@@ -453,7 +500,7 @@ void ChartModel::paintNeutronBars(ChartCanvas& canvas) {
     const double xscale4 = (W - kPlotLeft) * m_dZoom / (4.0 * m_nXRange);
 
     BarBatch bars(canvas, barTops_, W, H - 39, kNeutronBarColour);
-    int last = 0;
+    BarColumns record(m_aColumns, &ChartColumn::dNeutronInc, &ChartColumn::dNeutronTime, 5, true);
     // Records past the end of the list are not bars; they would only overwrite the
     // columns at the origin with time 0.
     const int count = neutronCount();
@@ -461,16 +508,8 @@ void ChartModel::paintNeutronBars(ChartCanvas& canvas) {
         const ChartIncrement& rec = m_aIncrements[static_cast<std::size_t>(i)];
         const double time = m_aNeutron[static_cast<std::size_t>(i)].time;
         const int x = Px(time * 4 * xscale4) + kPlotLeft - m_nOffset;
-        if (x >= kPlotLeft && x + 4 < cols) {
-            for (int c = x; c <= x + 4; ++c) {
-                ChartColumn& col = m_aColumns[static_cast<std::size_t>(c)];
-                col.dNeutronInc = std::max(col.dNeutronInc, rec.dNeutronInc);
-                col.dNeutronTime = time;
-            }
-            for (int c = last; c <= x; ++c)
-                m_aColumns[static_cast<std::size_t>(c)].dNeutronTime = time;
-            last = x + 4;
-        }
+        if (x >= kPlotLeft && x + 4 < cols)
+            record.add(x, rec.dNeutronInc, time);
         if (rec.dNeutronInc > 0.0 && x >= kPlotLeft && x < W)
             bars.add(x, yOf(rec.dNeutronInc));
     }
