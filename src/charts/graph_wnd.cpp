@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <algorithm>
+#include <functional>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFontMetrics>
