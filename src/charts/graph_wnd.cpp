@@ -4,8 +4,6 @@
 #include "core/string_table.h"
 
 #include <QApplication>
-#include <algorithm>
-#include <functional>
 #include <QEvent>
 #include <QFileDialog>
 #include <QFontMetrics>
@@ -18,6 +16,9 @@
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
 #include <QToolButton>
+
+#include <algorithm>
+#include <functional>
 
 namespace dm {
 namespace {
