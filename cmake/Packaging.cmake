@@ -18,5 +18,12 @@ set(CPACK_GENERATOR "DEB")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "science")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Manager for KRT-17A and MLV-52B personal radiation dosimeters
+ Reads a dosimeter out over an infrared link, changes its settings, erases its total
+ dose, downloads its dose history into tables and diagrams and saves tables to text
+ files, in English or Russian. Includes the command-line tool dosimeter-cli.")
+# The debug information stays in the build tree; the package carries stripped programs.
+set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 include(CPack)
