@@ -4,7 +4,8 @@
 # Environment: FUZZ_JOBS=N runs N fuzzing processes per target (default 1);
 # FUZZ_RUNS=N stops each target after N executions instead of (or before) the time.
 # Findings (crash-*, leak-*, timeout-*, oom-*) are written to fuzz/findings/; the grown
-# corpus stays in build-fuzz/corpus/. Exit status 1 when any target found something.
+# corpus stays in build-fuzz/corpus/, each run's log in build-fuzz/logs/. Exit status 1
+# when any target found something.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -20,7 +21,7 @@ else
   cmake --build build-fuzz -j "$jobs"
   targets=(build-fuzz/bin/fuzz_*)
 fi
-mkdir -p fuzz/findings
+mkdir -p fuzz/findings build-fuzz/logs
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 status=0
@@ -37,15 +38,16 @@ for target in "${targets[@]}"; do
   [ "${FUZZ_JOBS:-1}" -gt 1 ] && extra+=("-fork=$FUZZ_JOBS")
   echo "== $name for ${seconds}s"
   start=$(date +%s)
+  log="build-fuzz/logs/$name-$(date +%Y%m%d-%H%M%S)-$$.log"
   if ! "$target" "$corpus" -max_total_time="$seconds" -timeout=5 -rss_limit_mb=2048 \
        -artifact_prefix=fuzz/findings/"$name"- -print_final_stats=1 \
-       "${extra[@]}" > "build-fuzz/$name.log" 2>&1; then
-    echo "$name: FINDING (see build-fuzz/$name.log and fuzz/findings/)"
-    grep -E 'ERROR|SUMMARY|==[0-9]+==' "build-fuzz/$name.log" | head -20 || true
-    tail -30 "build-fuzz/$name.log"
+       "${extra[@]}" > "$log" 2>&1; then
+    echo "$name: FINDING (see $log and fuzz/findings/)"
+    grep -a -E 'ERROR|SUMMARY|==[0-9]+==' "$log" | head -20 || true
+    tail -30 "$log"
     status=1
   else
-    runs=$(grep -E 'stat::number_of_executed_units' "build-fuzz/$name.log" | awk '{s+=$2} END {print s+0}')
+    runs=$(grep -a -E 'stat::number_of_executed_units' "$log" | awk '{s+=$2} END {print s+0}')
     echo "$name: $runs executions in $(( $(date +%s) - start ))s, no finding"
   fi
 done
