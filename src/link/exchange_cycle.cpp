@@ -2,6 +2,8 @@
 
 #include "core/string_table.h"
 
+#include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace dm {
@@ -148,6 +150,116 @@ void ExchangeCycle::tick() {
 
     advanceProgress();
     checkTimeOut(status, replies);
+}
+
+namespace {
+
+// The link as the command-line run sees it: the dosimeter counts as present, so
+// neither a discovery event nor its absence disturbs the one exchange asked for.
+class PresentLink : public ExchangeLink {
+public:
+    explicit PresentLink(ExchangeLink& link) : link_(link) {}
+    int GetLinkStatus() override { return kLinkPresent; }
+    int PollReplyFiles() override { return link_.PollReplyFiles(); }
+    std::string ResultReply() const override { return link_.ResultReply(); }
+    std::string ParamReply() const override { return link_.ParamReply(); }
+    std::string ArchiveReply() const override { return link_.ArchiveReply(); }
+    void ClearReplies() override { link_.ClearReplies(); }
+    void SendCommandFile(const std::string& bytes) override { link_.SendCommandFile(bytes); }
+
+private:
+    ExchangeLink& link_;
+};
+
+// Takes note of what ends a command-line run; everything merely visual is dropped.
+class RunScreen : public ExchangeScreen {
+public:
+    RunScreen(WantedReply wanted, std::string interrupted)
+        : wanted_(wanted), interrupted_(std::move(interrupted)) {}
+
+    void disableActions() override { setAll(false); }
+    void enableActions() override { setAll(true); }
+    void enableButton(int id) override { setButton(id, true); }
+    bool isButtonEnabled(int id) const override {
+        for (const auto& b : buttons_)
+            if (b.first == id) return b.second;
+        return false;
+    }
+    int currentTab() const override { return 0; }
+    void setProgressBar(int) override {}
+    void addStatusPadded(const std::string& text) override {
+        if (text == interrupted_) timedOut = true;
+    }
+    void addStatusRaw(const std::string& text) override { message = text; }
+    void parseParameterReply(const std::string& text) override {
+        if (wanted_ == WantedReply::Parameters) reply = text;
+    }
+    void parseArchiveReply(const std::string& text) override {
+        if (wanted_ == WantedReply::Archive) reply = text;
+    }
+    void playReplySignal() override {}
+    void showParameterGrid() override {}
+    void emptyParameterGrid() override {}
+    void clearHistoryTables() override {}
+    void hideDiagramButton() override {}
+    void dropHistoryTabs() override {}
+    void invalidate() override {}
+
+    std::optional<std::string> reply;
+    std::optional<std::string> message;
+    bool timedOut = false;
+
+private:
+    void setAll(bool on) {
+        for (auto& b : buttons_) b.second = on;
+    }
+    void setButton(int id, bool on) {
+        for (auto& b : buttons_)
+            if (b.first == id) b.second = on;
+    }
+
+    WantedReply wanted_;
+    std::string interrupted_;
+    std::pair<int, bool> buttons_[4] = {{kButtonGetParameters, false}, {kButtonGetHistory, false},
+                                        {kButtonSendChanges, false}, {kButtonEraseTotal, false}};
+};
+
+} // namespace
+
+ExchangeRunResult RunExchangeToReply(ExchangeLink& link, ExchangeStart start, WantedReply wanted,
+                                     int timeoutTicks, int langBase,
+                                     const std::function<void()>& waitForNextTick) {
+    timeoutTicks = std::max(timeoutTicks, 1);
+    PresentLink present(link);
+    RunScreen screen(wanted, Tr(IDS_CONNECTION_INTERRUPTED, langBase));
+    ExchangeCycle cycle(present, screen, nullptr, langBase);
+    // The cycle's own time-out then falls on the same tick as the run's.
+    start.tickPreset = kTimeOutAfter + 2 - timeoutTicks;
+    cycle.startCommand(start);
+
+    ExchangeRunResult result;
+    while (true) {
+        if (waitForNextTick)
+            waitForNextTick();
+        cycle.tick();
+        ++result.ticks;
+        if (screen.reply) {
+            result.outcome = ExchangeRunResult::Outcome::Reply;
+            result.text = *screen.reply;
+            return result;
+        }
+        if (screen.message) {
+            result.outcome = ExchangeRunResult::Outcome::DosimeterMessage;
+            result.text = *screen.message;
+            return result;
+        }
+        // The cycle says nothing at its time-out when a reply of the other kind has
+        // ended the exchange meanwhile; the run ends on that tick all the same.
+        if (screen.timedOut || result.ticks >= timeoutTicks) {
+            result.outcome = ExchangeRunResult::Outcome::TimedOut;
+            return result;
+        }
+    }
 }
 
 } // namespace dm

@@ -158,4 +158,23 @@ private:
     int progressStep_ = 0;
 };
 
+// One exchange run to its end without a window, as the command-line tool does it:
+// the command is pushed at once (the dosimeter is taken to be in range throughout) and
+// the cycle ticks until the wanted reply is dispatched, the dosimeter answers with a
+// message of its own, or timeoutTicks ticks have passed.
+enum class WantedReply { Parameters, Archive };
+
+struct ExchangeRunResult {
+    enum class Outcome { Reply, DosimeterMessage, TimedOut };
+    Outcome outcome = Outcome::TimedOut;
+    std::string text;   // the reply text, or the dosimeter's message as it came
+    int ticks = 0;      // ticks run
+};
+
+// waitForNextTick is called before every tick (the tool sleeps a second there).
+// timeoutTicks below 1 counts as 1. Messages of the cycle use langBase.
+ExchangeRunResult RunExchangeToReply(ExchangeLink& link, ExchangeStart start, WantedReply wanted,
+                                     int timeoutTicks, int langBase,
+                                     const std::function<void()>& waitForNextTick);
+
 } // namespace dm

@@ -461,3 +461,84 @@ TEST_F(ExchangeCycleTest, LanguageSwitchEndsARunningExchange) {
 
 } // namespace
 } // namespace dm
+
+namespace dm {
+namespace {
+
+class ExchangeRunTest : public ::testing::Test {
+protected:
+    ExchangeRunResult run(WantedReply wanted, int timeout, ExchangeStart start = GetParametersStart()) {
+        return RunExchangeToReply(link, start, wanted, timeout, kLangEnglish, [this] { ++waits; });
+    }
+    void enqueue(int sum, std::string result = {}, std::string params = {}, std::string archive = {}) {
+        link.polls.push_back({sum, std::move(result), std::move(params), std::move(archive)});
+    }
+
+    ScriptedLink link;
+    int waits = 0;
+};
+
+TEST_F(ExchangeRunTest, PushesOnceAndReturnsTheWantedReply) {
+    // Discovery events do not disturb a run: a departure would empty the slots.
+    link.statuses = {kLinkArrived, kLinkGone, kLinkNone};
+    enqueue(0);
+    enqueue(0);
+    enqueue(kReplyParams, {}, "params text");
+    const ExchangeRunResult r = run(WantedReply::Parameters, 14);
+    EXPECT_EQ(r.outcome, ExchangeRunResult::Outcome::Reply);
+    EXPECT_EQ(r.text, "params text");
+    EXPECT_EQ(r.ticks, 3);
+    EXPECT_EQ(waits, 3); // each tick waited for
+    EXPECT_EQ(link.sent, std::vector<std::string>{kGetParams});
+}
+
+TEST_F(ExchangeRunTest, AcceptanceKeepsWaitingOtherTextsEndTheRun) {
+    enqueue(kReplyResult, "accepted");
+    enqueue(kReplyParams, {}, "p");
+    EXPECT_EQ(run(WantedReply::Parameters, 14).outcome, ExchangeRunResult::Outcome::Reply);
+
+    link.polls.clear();
+    enqueue(kReplyResult, "Unknown command\r\n");
+    const ExchangeRunResult r = run(WantedReply::Archive, 44, HistoryStart());
+    EXPECT_EQ(r.outcome, ExchangeRunResult::Outcome::DosimeterMessage);
+    EXPECT_EQ(r.text, "Unknown command\r\n");
+    EXPECT_EQ(r.ticks, 1);
+}
+
+TEST_F(ExchangeRunTest, TimesOutOnTheGivenTick) {
+    for (int timeout : {1, 2, 14, 44, 100}) {
+        waits = 0;
+        const ExchangeRunResult r = run(WantedReply::Parameters, timeout);
+        EXPECT_EQ(r.outcome, ExchangeRunResult::Outcome::TimedOut) << timeout;
+        EXPECT_EQ(r.ticks, timeout);
+        EXPECT_EQ(waits, timeout);
+    }
+    // A nonsense time-out still gives the dosimeter one tick.
+    EXPECT_EQ(run(WantedReply::Parameters, 0).ticks, 1);
+    EXPECT_EQ(run(WantedReply::Parameters, -5).ticks, 1);
+}
+
+TEST_F(ExchangeRunTest, ReplyOfTheOtherKindDoesNotEndTheRunEarlyNorHangIt) {
+    enqueue(kReplyParams, {}, "p");
+    enqueue(kReplyParams + kReplyArchive, {}, "p", "a"); // ambiguous: not dispatched
+    const ExchangeRunResult r = run(WantedReply::Archive, 44, HistoryStart());
+    EXPECT_EQ(r.outcome, ExchangeRunResult::Outcome::TimedOut);
+    EXPECT_EQ(r.ticks, 44);
+
+    enqueue(0);
+    enqueue(kReplyArchive, {}, {}, "archive text");
+    const ExchangeRunResult late = run(WantedReply::Archive, 44, HistoryStart());
+    EXPECT_EQ(late.outcome, ExchangeRunResult::Outcome::Reply);
+    EXPECT_EQ(late.text, "archive text");
+}
+
+TEST_F(ExchangeRunTest, ReplyOnTheTimeOutTickStillCounts) {
+    for (int i = 0; i < 4; ++i) enqueue(0);
+    enqueue(kReplyParams, {}, "just in time");
+    const ExchangeRunResult r = run(WantedReply::Parameters, 5);
+    EXPECT_EQ(r.outcome, ExchangeRunResult::Outcome::Reply);
+    EXPECT_EQ(r.ticks, 5);
+}
+
+} // namespace
+} // namespace dm
