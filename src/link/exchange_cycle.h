@@ -10,28 +10,9 @@
 #include <string>
 #include <vector>
 
-#if __has_include("params/command_files.h")
-#include "params/command_files.h" // ExchangeStart
-#define DM_HAVE_COMMAND_FILES 1
-#else
-#define DM_HAVE_COMMAND_FILES 0
-#endif
+#include "params/command_files.h" // ExchangeStart: how a command starts an exchange
 
 namespace dm {
-
-#if !DM_HAVE_COMMAND_FILES
-// Until the command composition is in the tree, a compatible copy of how a command
-// starts an exchange. Fields as agreed between the areas.
-struct ExchangeStart {
-    bool started = false;            // false: nothing happens at all (cancelled / refused)
-    std::vector<std::string> files;  // command files to push, in order (Windows-1251, CR LF)
-    int tickPreset = 0;              // exchange tick counter preset (0, -4, -30)
-    int progressSteps = 0;           // begin progress with this many steps; 0 = leave progress alone
-    bool progressBarToZeroBeforePush = false; // the bar goes to 0 before the push, progress begins after it
-    bool changesSentMessage = false; // add "Changes sent..." after the push
-    bool resetHistoryView = false;   // tab 0, history tabs dropped, 1024 hidden, grid shown
-};
-#endif
 
 // Link status values and reply weights as the device link reports them.
 constexpr int kLinkNone = 0;

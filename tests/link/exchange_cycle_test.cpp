@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -538,6 +539,48 @@ TEST_F(ExchangeRunTest, ReplyOnTheTimeOutTickStillCounts) {
     const ExchangeRunResult r = run(WantedReply::Parameters, 5);
     EXPECT_EQ(r.outcome, ExchangeRunResult::Outcome::Reply);
     EXPECT_EQ(r.ticks, 5);
+}
+
+} // namespace
+} // namespace dm
+
+namespace dm {
+namespace {
+
+// The starts the command composition hands over run the cycle as the buttons do.
+class YesUser : public UserDialogs {
+public:
+    void showMessage(const std::string&) override {}
+    bool askYesNo(const std::string&) override { return true; }
+    std::optional<std::string> askSaveFileName() override { return std::nullopt; }
+    std::optional<std::string> askPassword() override { return std::nullopt; }
+};
+
+TEST(ExchangeCycleWithComposedCommands, PushesTheFilesAndTimesOutWhereTheCommandSays) {
+    YesUser yes;
+    struct Case {
+        ExchangeStart start;
+        int timeOutTick;
+    } cases[] = {{ComposeGetParameters(0), 14}, {ComposeEraseTotalDose(kLangEnglish, yes), 18}};
+    for (const Case& c : cases) {
+        ScriptedLink link;
+        RecordingScreen screen;
+        ExchangeCycle cycle(link, screen, [] { return ComposeGetParameters(0); }, kLangEnglish);
+        cycle.startCommand(c.start);
+        EXPECT_EQ(link.sent, c.start.files);
+        screen.padded.clear();
+        for (int t = 1; t < c.timeOutTick; ++t) cycle.tick();
+        EXPECT_TRUE(screen.padded.empty());
+        cycle.tick();
+        EXPECT_EQ(screen.padded, std::vector<std::string>{Tr(IDS_CONNECTION_INTERRUPTED, kLangEnglish)});
+    }
+    ScriptedLink link;
+    RecordingScreen screen;
+    ExchangeCycle cycle(link, screen, [] { return ComposeGetParameters(1); }, kLangEnglish);
+    link.statuses = {kLinkArrived};
+    cycle.tick();
+    ASSERT_EQ(link.sent.size(), 1u);
+    EXPECT_EQ(link.sent[0], GetParametersCommand(1)); // the arrival asks with the mask in force
 }
 
 } // namespace
