@@ -1,0 +1,342 @@
+// dosimeter-cli read-params / read-archive end to end: the tool pushes over TCP to a
+// small OBEX server in this test, which answers by dropping a reply file into the
+// received-files folder, as the infrared file-transfer service would.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteAll(const fs::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary);
+    out << bytes;
+}
+
+// An OBEX server on 127.0.0.1 that accepts pushes and hands each pushed body to a
+// callback. Every socket wait is bounded, so a broken client cannot hang the test.
+class FakeObexServer {
+public:
+    using OnPush = std::function<void(const std::string& body)>;
+
+    explicit FakeObexServer(OnPush onPush) : onPush_(std::move(onPush)) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        int yes = 1;
+        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = 0;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 8) != 0)
+            return;
+        socklen_t len = sizeof a;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~FakeObexServer() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        ::close(listener_);
+    }
+    int port() const { return port_; }
+    std::vector<std::string> bodies() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return bodies_;
+    }
+
+private:
+    static bool WaitReadable(int fd, int ms) {
+        pollfd p{fd, POLLIN, 0};
+        return ::poll(&p, 1, ms) > 0;
+    }
+    // One whole OBEX packet, or empty on close, error or a stall of 2 s.
+    static std::string ReadPacket(int fd) {
+        std::string packet;
+        std::size_t want = 3;
+        while (packet.size() < want) {
+            if (!WaitReadable(fd, 2000)) return {};
+            char buf[4096];
+            const ssize_t n = ::recv(fd, buf, std::min(sizeof buf, want - packet.size()), 0);
+            if (n <= 0) return {};
+            packet.append(buf, static_cast<std::size_t>(n));
+            if (packet.size() >= 3)
+                want = (static_cast<unsigned char>(packet[1]) << 8) | static_cast<unsigned char>(packet[2]);
+            if (want < 3) return {};
+        }
+        return packet;
+    }
+    static void Send(int fd, std::initializer_list<unsigned char> bytes) {
+        const std::vector<unsigned char> b(bytes);
+        (void)::send(fd, b.data(), b.size(), MSG_NOSIGNAL);
+    }
+    void serve() {
+        while (!stop_) {
+            if (!WaitReadable(listener_, 50)) continue;
+            const int fd = ::accept(listener_, nullptr, nullptr);
+            if (fd < 0) continue;
+            std::string body;
+            for (std::string p = ReadPacket(fd); !p.empty(); p = ReadPacket(fd)) {
+                const auto op = static_cast<unsigned char>(p[0]);
+                if (op == 0x80) {
+                    Send(fd, {0xA0, 0x00, 0x07, 0x10, 0x00, 0x20, 0x00});
+                } else if (op == 0x02 || op == 0x82) {
+                    // Headers: Name/Body/End-of-Body carry 2-byte lengths, 0xC3 four bytes.
+                    for (std::size_t i = 3; i < p.size();) {
+                        const auto h = static_cast<unsigned char>(p[i]);
+                        if ((h & 0xC0) == 0xC0) { i += 5; continue; }
+                        if (i + 3 > p.size()) break;
+                        const std::size_t hl = (static_cast<unsigned char>(p[i + 1]) << 8) |
+                                               static_cast<unsigned char>(p[i + 2]);
+                        if (hl < 3 || i + hl > p.size()) break;
+                        if (h == 0x48 || h == 0x49) body.append(p, i + 3, hl - 3);
+                        i += hl;
+                    }
+                    if (op == 0x02) {
+                        Send(fd, {0x90, 0x00, 0x03});
+                    } else {
+                        Send(fd, {0xA0, 0x00, 0x03});
+                        {
+                            std::lock_guard<std::mutex> lock(mutex_);
+                            bodies_.push_back(body);
+                        }
+                        if (onPush_) onPush_(body);
+                        body.clear();
+                    }
+                } else if (op == 0x81) {
+                    Send(fd, {0xA0, 0x00, 0x03});
+                    break;
+                } else {
+                    Send(fd, {0xD0, 0x00, 0x03});
+                }
+            }
+            ::close(fd);
+        }
+    }
+
+    OnPush onPush_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<std::string> bodies_;
+};
+
+// A loopback port nobody listens on (bound for a moment, then released).
+int UnusedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+struct CliRun {
+    int exitCode = -1;
+    std::string out, err;
+};
+
+// Runs dosimeter-cli with args; stdout and stderr are collected through files.
+CliRun RunCli(const std::vector<std::string>& args, const fs::path& work) {
+    const fs::path outFile = work / "cli.out", errFile = work / "cli.err";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        std::vector<std::string> all{std::string(DM_BIN_DIR) + "/dosimeter-cli"};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    CliRun r;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.out = ReadAll(outFile);
+    r.err = ReadAll(errFile);
+    return r;
+}
+
+class ExchangeCliTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        work = fs::temp_directory_path() /
+               ("dm-exchange-cli-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(work);
+        recv = work / "recv";
+        fs::create_directories(recv);
+    }
+    void TearDown() override { fs::remove_all(work); }
+
+    std::string link(const FakeObexServer& s) const { return "tcp:127.0.0.1:" + std::to_string(s.port()); }
+
+    fs::path work, recv;
+};
+
+} // namespace
+
+namespace {
+
+// Replies as a dosimeter beams them (Windows-1251 bytes).
+const std::string kParamReply = ReadAll(fs::path(DM_TEST_DATA) / "params-krt17a.txt");
+const std::string kArchiveReply = ReadAll(fs::path(DM_TEST_DATA) / "archive-krt17a.txt");
+
+// The reply a dosimeter beams for each command, written as the transfer service would:
+// first under a temporary name the pickup ignores, then renamed.
+void Beam(const fs::path& folder, const std::string& name, const std::string& text) {
+    WriteAll(folder / (name + ".part"), text);
+    fs::rename(folder / (name + ".part"), folder / name);
+}
+
+TEST_F(ExchangeCliTest, ReadParamsPrintsWhatParamsPrintsForTheSameReply) {
+    WriteAll(recv / "Params.txt", "a table saved earlier"); // there before: never taken
+    FakeObexServer server([&](const std::string&) { Beam(recv, "P0001.txt", kParamReply); });
+    for (bool json : {false, true}) {
+        std::vector<std::string> args{"read-params", "--link", link(server), "--recv-dir", recv.string()};
+        if (json) args.push_back("--json");
+        const CliRun r = RunCli(args, work);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_FALSE(fs::exists(recv / "P0001.txt")); // taken in and deleted
+
+        WriteAll(work / "reply.txt", kParamReply);
+        std::vector<std::string> same{"params", (work / "reply.txt").string()};
+        if (json) same.push_back("--json");
+        const CliRun expected = RunCli(same, work);
+        ASSERT_EQ(expected.exitCode, 0) << expected.err;
+        EXPECT_EQ(r.out, expected.out);
+    }
+    EXPECT_EQ(ReadAll(recv / "Params.txt"), "a table saved earlier");
+    EXPECT_EQ(server.bodies(), (std::vector<std::string>(2, "get_parameters=255\r\n#\r\n")));
+}
+
+TEST_F(ExchangeCliTest, ReadParamsCarriesThePasswordWhenGroupsAreUnlocked) {
+    FakeObexServer server([&](const std::string&) { Beam(recv, "P1.txt", kParamReply); });
+    const CliRun r = RunCli({"read-params", "--link", link(server), "--recv-dir", recv.string(),
+                             "--access", "5", "--lang", "ru"}, work);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    ASSERT_EQ(server.bodies().size(), 1u);
+    EXPECT_NE(server.bodies()[0].find("mervatun"), std::string::npos);
+    EXPECT_NE(r.out.find("Заводской номер"), std::string::npos);
+}
+
+TEST_F(ExchangeCliTest, ReadArchivePrintsWhatArchivePrintsForTheSameReply) {
+    FakeObexServer server([&](const std::string&) { Beam(recv, "A17.txt", kArchiveReply); });
+    const CliRun r = RunCli({"read-archive", "--link", link(server), "--recv-dir", recv.string(),
+                             "--interval", "60"}, work);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    WriteAll(work / "reply.txt", kArchiveReply);
+    const CliRun expected = RunCli({"archive", (work / "reply.txt").string(), "--interval", "60"}, work);
+    ASSERT_EQ(expected.exitCode, 0) << expected.err;
+    EXPECT_EQ(r.out, expected.out);
+    EXPECT_EQ(server.bodies(), std::vector<std::string>{"get_archive\r\n"});
+}
+
+TEST_F(ExchangeCliTest, AcceptanceIsPassedOverOtherResultTextsEndTheCommand) {
+    {
+        FakeObexServer server([&](const std::string&) {
+            Beam(recv, "L1.txt", "Command accepted\r\n");
+            Beam(recv, "P2.txt", kParamReply);
+        });
+        const CliRun r = RunCli({"read-params", "--link", link(server), "--recv-dir", recv.string()}, work);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+    }
+    {
+        FakeObexServer server([&](const std::string&) { Beam(recv, "L2.txt", "Archive is empty\r\n"); });
+        const CliRun r = RunCli({"read-archive", "--link", link(server), "--recv-dir", recv.string()}, work);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("Archive is empty"), std::string::npos) << r.err;
+        EXPECT_EQ(r.err.rfind("dosimeter-cli: ", 0), 0u) << r.err;
+    }
+}
+
+TEST_F(ExchangeCliTest, NoReplyIsAConnectionInterruptedFailure) {
+    FakeObexServer server(nullptr);
+    const CliRun r = RunCli({"read-params", "--link", link(server), "--recv-dir", recv.string(),
+                             "--timeout", "2"}, work);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Connection interrupted."), std::string::npos) << r.err;
+    EXPECT_EQ(server.bodies().size(), 1u);
+
+}
+
+TEST_F(ExchangeCliTest, NobodyListeningIsNoDosimeterInRange) {
+    const CliRun r = RunCli({"read-archive", "--link", "tcp:127.0.0.1:" + std::to_string(UnusedPort()),
+                             "--recv-dir", recv.string(), "--timeout", "1"}, work);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("Connection interrupted."), std::string::npos) << r.err;
+}
+
+TEST_F(ExchangeCliTest, BadOptionsAreUsageErrorsBeforeAnythingIsSent) {
+    FakeObexServer server(nullptr);
+    const std::string l = link(server), d = recv.string();
+    const std::vector<std::vector<std::string>> cases = {
+        {"read-params", "--recv-dir", d},
+        {"read-params", "--link", "serial:COM1", "--recv-dir", d},
+        {"read-params", "--link", l, "--recv-dir", d, "--timeout", "0"},
+        {"read-params", "--link", l, "--recv-dir", d, "--timeout", "ten"},
+        {"read-params", "--link", l, "--recv-dir", (work / "missing").string()},
+        {"read-params", "--link", l, "--recv-dir", d, "--catalogue", (work / "none.lst").string()},
+        {"read-params", "--link", l, "--recv-dir", d, "extra"},
+        {"read-archive", "--link", l, "--recv-dir", d, "--interval", "nan"},
+        {"read-archive", "--link", l, "--recv-dir", d, "--lang", "de"},
+    };
+    for (const auto& args : cases) {
+        const CliRun r = RunCli(args, work);
+        EXPECT_EQ(r.exitCode, 2) << args[args.size() - 1] << ": " << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("dosimeter-cli: ", 0), 0u) << r.err;
+    }
+    EXPECT_TRUE(server.bodies().empty());
+}
+
+TEST_F(ExchangeCliTest, HelpDescribesTheOptions) {
+    for (const char* command : {"read-params", "read-archive"}) {
+        const CliRun r = RunCli({command, "--help"}, work);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_NE(r.out.find("--recv-dir"), std::string::npos);
+        EXPECT_NE(r.out.find("--timeout"), std::string::npos);
+    }
+}
+
+} // namespace
