@@ -152,9 +152,13 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
     case ExchangeRunResult::Outcome::TimedOut:
         break;
     }
+    // Say what may have kept the reply away: a failed push, or what the link reported
+    // (a reply file too large to take in, say).
     std::string why;
     if (exchangeLink.lastPush && !exchangeLink.lastPush->completed && !exchangeLink.lastPush->error.empty())
         why = " (the push failed: " + exchangeLink.lastPush->error + ")";
+    else if (const std::vector<std::string> said = messages.all(); !said.empty())
+        why = " (" + said.back() + ")";
     Fail(kExitFailed, command + ": " + o.link + ": " + interrupted + why);
 }
 

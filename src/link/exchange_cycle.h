@@ -10,18 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "link/link_status.h"
 #include "params/command_files.h" // ExchangeStart: how a command starts an exchange
 
 namespace dm {
 
 // Link status values and reply weights as the device link reports them.
-constexpr int kLinkNone = 0;
-constexpr int kLinkArrived = 1;
-constexpr int kLinkGone = 2;
-constexpr int kLinkPresent = 3;
-constexpr int kReplyResult = 10;
-constexpr int kReplyParams = 2222;
-constexpr int kReplyArchive = 3333;
+constexpr int kLinkNone = LINK_NONE;
+constexpr int kLinkArrived = LINK_ARRIVED;
+constexpr int kLinkGone = LINK_GONE;
+constexpr int kLinkPresent = LINK_PRESENT;
+constexpr int kReplyResult = REPLY_RESULT;
+constexpr int kReplyParams = REPLY_PARAMS;
+constexpr int kReplyArchive = REPLY_ARCHIVE;
 
 // The action buttons of the main window.
 constexpr int kButtonGetParameters = 1012;
