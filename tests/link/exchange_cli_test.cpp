@@ -1,26 +1,22 @@
 // dosimeter-cli read-params / read-archive end to end: the tool pushes over TCP to a
 // small OBEX server in this test, which answers by dropping a reply file into the
 // received-files folder, as the infrared file-transfer service would.
+#include "obex_test_peer.h"
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -39,114 +35,26 @@ void WriteAll(const fs::path& p, const std::string& bytes) {
     out << bytes;
 }
 
-// An OBEX server on 127.0.0.1 that accepts pushes and hands each pushed body to a
-// callback. Every socket wait is bounded, so a broken client cannot hang the test.
+// The dosimeter's side of the link: answers every push as a well-behaved OBEX server
+// and, once the final PUT is in, beams what onPush writes.
 class FakeObexServer {
 public:
-    using OnPush = std::function<void(const std::string& body)>;
-
-    explicit FakeObexServer(OnPush onPush) : onPush_(std::move(onPush)) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        int yes = 1;
-        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = 0;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 8) != 0)
-            return;
-        socklen_t len = sizeof a;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] { serve(); });
-    }
-    ~FakeObexServer() {
-        stop_ = true;
-        if (thread_.joinable()) thread_.join();
-        ::close(listener_);
-    }
-    int port() const { return port_; }
+    explicit FakeObexServer(std::function<void()> onPush)
+        : peer_([onPush](std::size_t index, std::uint8_t opcode) {
+              if (opcode == 0x82 && onPush) onPush();
+              return dm::test::StandardAnswer(index, opcode);
+          }) {}
+    int port() const { return peer_.port(); }
+    // The command texts pushed so far (the End-of-Body of each final PUT).
     std::vector<std::string> bodies() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return bodies_;
+        std::vector<std::string> out;
+        for (const std::string& p : peer_.recorded())
+            if (p.size() >= 6 && static_cast<unsigned char>(p[0]) == 0x82) out.push_back(p.substr(6));
+        return out;
     }
 
 private:
-    static bool WaitReadable(int fd, int ms) {
-        pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, ms) > 0;
-    }
-    // One whole OBEX packet, or empty on close, error or a stall of 2 s.
-    static std::string ReadPacket(int fd) {
-        std::string packet;
-        std::size_t want = 3;
-        while (packet.size() < want) {
-            if (!WaitReadable(fd, 2000)) return {};
-            char buf[4096];
-            const ssize_t n = ::recv(fd, buf, std::min(sizeof buf, want - packet.size()), 0);
-            if (n <= 0) return {};
-            packet.append(buf, static_cast<std::size_t>(n));
-            if (packet.size() >= 3)
-                want = (static_cast<unsigned char>(packet[1]) << 8) | static_cast<unsigned char>(packet[2]);
-            if (want < 3) return {};
-        }
-        return packet;
-    }
-    static void Send(int fd, std::initializer_list<unsigned char> bytes) {
-        const std::vector<unsigned char> b(bytes);
-        (void)::send(fd, b.data(), b.size(), MSG_NOSIGNAL);
-    }
-    void serve() {
-        while (!stop_) {
-            if (!WaitReadable(listener_, 50)) continue;
-            const int fd = ::accept(listener_, nullptr, nullptr);
-            if (fd < 0) continue;
-            std::string body;
-            for (std::string p = ReadPacket(fd); !p.empty(); p = ReadPacket(fd)) {
-                const auto op = static_cast<unsigned char>(p[0]);
-                if (op == 0x80) {
-                    Send(fd, {0xA0, 0x00, 0x07, 0x10, 0x00, 0x20, 0x00});
-                } else if (op == 0x02 || op == 0x82) {
-                    // Headers: Name/Body/End-of-Body carry 2-byte lengths, 0xC3 four bytes.
-                    for (std::size_t i = 3; i < p.size();) {
-                        const auto h = static_cast<unsigned char>(p[i]);
-                        if ((h & 0xC0) == 0xC0) { i += 5; continue; }
-                        if (i + 3 > p.size()) break;
-                        const std::size_t hl = (static_cast<unsigned char>(p[i + 1]) << 8) |
-                                               static_cast<unsigned char>(p[i + 2]);
-                        if (hl < 3 || i + hl > p.size()) break;
-                        if (h == 0x48 || h == 0x49) body.append(p, i + 3, hl - 3);
-                        i += hl;
-                    }
-                    if (op == 0x02) {
-                        Send(fd, {0x90, 0x00, 0x03});
-                    } else {
-                        Send(fd, {0xA0, 0x00, 0x03});
-                        {
-                            std::lock_guard<std::mutex> lock(mutex_);
-                            bodies_.push_back(body);
-                        }
-                        if (onPush_) onPush_(body);
-                        body.clear();
-                    }
-                } else if (op == 0x81) {
-                    Send(fd, {0xA0, 0x00, 0x03});
-                    break;
-                } else {
-                    Send(fd, {0xD0, 0x00, 0x03});
-                }
-            }
-            ::close(fd);
-        }
-    }
-
-    OnPush onPush_;
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-    std::mutex mutex_;
-    std::vector<std::string> bodies_;
+    dm::test::ObexTestPeer peer_;
 };
 
 // A loopback port nobody listens on (bound for a moment, then released).
@@ -227,7 +135,7 @@ void Beam(const fs::path& folder, const std::string& name, const std::string& te
 
 TEST_F(ExchangeCliTest, ReadParamsPrintsWhatParamsPrintsForTheSameReply) {
     WriteAll(recv / "Params.txt", "a table saved earlier"); // there before: never taken
-    FakeObexServer server([&](const std::string&) { Beam(recv, "P0001.txt", kParamReply); });
+    FakeObexServer server([&] { Beam(recv, "P0001.txt", kParamReply); });
     for (bool json : {false, true}) {
         std::vector<std::string> args{"read-params", "--link", link(server), "--recv-dir", recv.string()};
         if (json) args.push_back("--json");
@@ -248,7 +156,7 @@ TEST_F(ExchangeCliTest, ReadParamsPrintsWhatParamsPrintsForTheSameReply) {
 }
 
 TEST_F(ExchangeCliTest, ReadParamsCarriesThePasswordWhenGroupsAreUnlocked) {
-    FakeObexServer server([&](const std::string&) { Beam(recv, "P1.txt", kParamReply); });
+    FakeObexServer server([&] { Beam(recv, "P1.txt", kParamReply); });
     const CliRun r = RunCli({"read-params", "--link", link(server), "--recv-dir", recv.string(),
                              "--access", "5", "--lang", "ru"}, work);
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -258,7 +166,7 @@ TEST_F(ExchangeCliTest, ReadParamsCarriesThePasswordWhenGroupsAreUnlocked) {
 }
 
 TEST_F(ExchangeCliTest, ReadArchivePrintsWhatArchivePrintsForTheSameReply) {
-    FakeObexServer server([&](const std::string&) { Beam(recv, "A17.txt", kArchiveReply); });
+    FakeObexServer server([&] { Beam(recv, "A17.txt", kArchiveReply); });
     const CliRun r = RunCli({"read-archive", "--link", link(server), "--recv-dir", recv.string(),
                              "--interval", "60"}, work);
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -271,7 +179,7 @@ TEST_F(ExchangeCliTest, ReadArchivePrintsWhatArchivePrintsForTheSameReply) {
 
 TEST_F(ExchangeCliTest, AcceptanceIsPassedOverOtherResultTextsEndTheCommand) {
     {
-        FakeObexServer server([&](const std::string&) {
+        FakeObexServer server([&] {
             Beam(recv, "L1.txt", "Command accepted\r\n");
             Beam(recv, "P2.txt", kParamReply);
         });
@@ -279,7 +187,7 @@ TEST_F(ExchangeCliTest, AcceptanceIsPassedOverOtherResultTextsEndTheCommand) {
         EXPECT_EQ(r.exitCode, 0) << r.err;
     }
     {
-        FakeObexServer server([&](const std::string&) { Beam(recv, "L2.txt", "Archive is empty\r\n"); });
+        FakeObexServer server([&] { Beam(recv, "L2.txt", "Archive is empty\r\n"); });
         const CliRun r = RunCli({"read-archive", "--link", link(server), "--recv-dir", recv.string()}, work);
         EXPECT_EQ(r.exitCode, 1);
         EXPECT_EQ(r.out, "");
