@@ -5,6 +5,5 @@
 namespace dm::cli {
 
 int RunPush(const Args&) { Fail(kExitFailed, "push: not available in this build yet"); }
-int RunSimulate(const Args&) { Fail(kExitFailed, "simulate: not available in this build yet"); }
 
 } // namespace dm::cli
