@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <random>
 #include <sys/socket.h>
@@ -325,6 +326,9 @@ struct SimulatedDosimeter::Impl {
 
     void serveClient(int fd) {
         SetNonBlocking(fd);
+        // Requests and responses are small and strictly alternate: send each at once.
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         log("client connected");
         ObexServerSession session;
         const auto timeout = std::chrono::milliseconds(options.receiveTimeoutMs);
