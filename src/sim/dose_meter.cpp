@@ -78,6 +78,8 @@ void DoseMeter::fillHistory(std::size_t records) {
         c_.historyGamma += gamma;
         c_.historyNeutron += rate.neutron * static_cast<double>(interval) / 3600.0;
         c_.totalDose += gamma;
+        c_.doseSinceOn += gamma;
+        c_.neutronSinceOn += rate.neutron * static_cast<double>(interval) / 3600.0;
         if (rate.gamma > c_.peakRate) {
             c_.peakRate = rate.gamma;
             c_.peakTime = c_.totalTime;
@@ -85,8 +87,9 @@ void DoseMeter::fillHistory(std::size_t records) {
         c_.totalTime += interval;
         addRecord();
     }
+    // It was switched on when that history began.
     c_.clock = static_cast<long long>(records) * interval;
-    c_.switchOnClock = c_.clock;
+    c_.switchOnClock = 0;
 }
 
 void DoseMeter::advanceTo(long long clock) {
@@ -113,12 +116,6 @@ void DoseMeter::advanceTo(long long clock) {
         if (end == recordAt)
             addRecord();
     }
-}
-
-void DoseMeter::switchOn() {
-    c_.switchOnClock = c_.clock;
-    c_.doseSinceOn = 0;
-    c_.neutronSinceOn = 0;
 }
 
 void DoseMeter::eraseTotal() {

@@ -56,15 +56,12 @@ public:
 
     DoseMeter(bool neutronChannel, std::uint64_t seed, long long historyInterval);
 
-    // Pretends the dosimeter had been running for `records` history intervals before
+    // Pretends the dosimeter had been switched on `records` history intervals before
     // now, so it starts with that many records. Only on a fresh meter.
     void fillHistory(std::size_t records);
 
     // Grows every counter up to the device clock `clock` (earlier clocks do nothing).
     void advanceTo(long long clock);
-
-    // A new run: the "since switch-on" counters start again at the current clock.
-    void switchOn();
 
     void eraseTotal();
     // Drops every record and starts a new history with the given interval.

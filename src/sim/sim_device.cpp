@@ -446,6 +446,7 @@ bool SimDevice::loadState(std::string_view text, std::string* error) {
             return fail(std::string("missing entry \"") + required + "\"");
     if (c.historyStart > c.clock)
         return fail("history starts after the clock");
+    // Each run is a new switch-on.
     c.switchOnClock = c.clock;
     store_ = std::move(store);
     meter_.restore(std::move(c), seed);

@@ -40,8 +40,6 @@ public:
 
     void advanceTo(long long clock) { meter_.advanceTo(clock); }
     long long clock() const { return meter_.counters().clock; }
-    // A new run: the "since switch-on" counters start again.
-    void switchOn() { meter_.switchOn(); }
 
     const ParameterStore& parameters() const { return store_; }
     const DoseMeter& meter() const { return meter_; }

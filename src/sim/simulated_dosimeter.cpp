@@ -458,6 +458,13 @@ bool SimulatedDosimeter::start(const std::string& host, std::uint16_t port, std:
     }
     if (!d.stateLoaded && !d.loadState(error))
         return false;
+    std::error_code ec;
+    std::filesystem::create_directories(d.folder.folder(), ec);
+    if (!std::filesystem::is_directory(d.folder.folder(), ec)) {
+        if (error)
+            *error = "cannot create the received-files folder " + d.folder.folder().string();
+        return false;
+    }
     if (!d.resolve(host, port, error))
         return false;
     int pipeFds[2];
@@ -479,10 +486,7 @@ bool SimulatedDosimeter::start(const std::string& host, std::uint16_t port, std:
             *error = why.replace(0, std::strlen("cannot listen"), "cannot listen on " + host + ":" + std::to_string(port));
         return false;
     }
-    std::error_code ec;
-    std::filesystem::create_directories(d.folder.folder(), ec);
     d.clockAtStart = d.device->clock();
-    d.device->switchOn();
     d.runStart = Clock::now();
     d.wantInRange = true;
     d.isInRange = true;

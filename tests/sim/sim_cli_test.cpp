@@ -163,6 +163,8 @@ TEST_F(SimulateCommand, UsageAndStartFailuresHaveTheirExitCodes) {
          2, "broken"},
         {{"simulate", "--model", "MLV-52B", "--listen", "no.such.host.invalid:0", "--recv-dir", recv}, 1,
          "no.such.host.invalid"},
+        {{"simulate", "--model", "MLV-52B", "--listen", "127.0.0.1:0", "--recv-dir", (broken / "sub").string()},
+         1, "received-files folder"},
     };
     for (const auto& c : cases) {
         Child child(c.args);

@@ -71,7 +71,7 @@ TEST(SimDeviceParameters, KrtAnswersEveryCatalogueKeyInDeviceFormats) {
     for (const char* key : {"dose_time", "total_time", "peak_time", "history_time",
                             "history_depth_gma", "history_depth_neu", "limit_percent"})
         EXPECT_TRUE(std::regex_match(values[key], kWhole)) << key << " = " << values[key];
-    EXPECT_EQ(values["dose_time"], "600");
+    EXPECT_EQ(values["dose_time"], "2400"); // switched on when the history began
     EXPECT_EQ(values["history_depth_gma"], "40");
     EXPECT_EQ(values["history_depth_neu"], "40");
     EXPECT_GT(ParseDeviceNumber(values["dose_val"]), 0.0);

@@ -105,9 +105,11 @@ TEST_F(SimServer, RepliesAreWindows1251WithCrLf) {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(recv_, ec)) {
         const std::string bytes = TryReadFile(entry.path()).value_or("");
-        for (std::size_t i = 0; i < bytes.size(); ++i)
-            if (bytes[i] == '\n')
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            if (bytes[i] == '\n') {
                 ASSERT_TRUE(i > 0 && bytes[i - 1] == '\r');
+            }
+        }
         if (LetterOf(entry.path().filename().string()) == "P") {
             sawParameters = true;
             EXPECT_NE(bytes.find(Utf8ToCp1251("userinfo = \"Сидоров\"")), std::string::npos);
