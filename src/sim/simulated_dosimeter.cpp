@@ -129,26 +129,22 @@ struct SimulatedDosimeter::Impl {
         makeDevice();
         if (stateLoaded)
             return true;
-        stateLoaded = true;
         std::error_code ec;
-        if (!options.stateFile.empty() && std::filesystem::exists(options.stateFile, ec)) {
-            const auto bytes = TryReadFile(options.stateFile);
-            std::string why;
-            if (!bytes)
-                why = "cannot be read";
-            else if (!device->loadState(*bytes, &why))
-                ;
-            else {
-                log("state loaded from " + options.stateFile.string());
-                return true;
-            }
-            stateLoaded = false;
-            if (error)
-                *error = "state file " + options.stateFile.string() + ": " + why;
-            return false;
+        if (options.stateFile.empty() || !std::filesystem::exists(options.stateFile, ec)) {
+            device->fillHistory(options.records.value_or(120));
+            stateLoaded = true;
+            return true;
         }
-        device->fillHistory(options.records.value_or(120));
-        return true;
+        std::string why = "cannot be read";
+        const auto bytes = TryReadFile(options.stateFile);
+        if (bytes && device->loadState(*bytes, &why)) {
+            log("state loaded from " + options.stateFile.string());
+            stateLoaded = true;
+            return true;
+        }
+        if (error)
+            *error = "state file " + options.stateFile.string() + ": " + why;
+        return false;
     }
 
     bool saveState() {
@@ -179,8 +175,16 @@ struct SimulatedDosimeter::Impl {
                 *error = "cannot resolve " + host + ": " + ::gai_strerror(rc);
             return false;
         }
-        std::memcpy(&address, found->ai_addr, found->ai_addrlen);
-        addressLength = found->ai_addrlen;
+        // Prefer IPv4: "localhost" then means the address a tcp link connects to first.
+        const addrinfo* chosen = found;
+        for (const addrinfo* a = found; a; a = a->ai_next) {
+            if (a->ai_family == AF_INET) {
+                chosen = a;
+                break;
+            }
+        }
+        std::memcpy(&address, chosen->ai_addr, chosen->ai_addrlen);
+        addressLength = chosen->ai_addrlen;
         ::freeaddrinfo(found);
         return true;
     }
@@ -189,7 +193,7 @@ struct SimulatedDosimeter::Impl {
         const int fd = ::socket(address.ss_family, SOCK_STREAM, 0);
         if (fd < 0) {
             if (error)
-                *error = std::string("cannot make a socket: ") + std::strerror(errno);
+                *error = std::string("cannot make a socket (") + std::strerror(errno) + ")";
             return false;
         }
         const int one = 1;
@@ -199,7 +203,7 @@ struct SimulatedDosimeter::Impl {
             const int err = errno;
             ::close(fd);
             if (error)
-                *error = std::string("cannot listen: ") + std::strerror(err);
+                *error = std::strerror(err);
             return false;
         }
         SetNonBlocking(fd);
@@ -248,7 +252,7 @@ struct SimulatedDosimeter::Impl {
                 if (openListener(&why))
                     log("in range again, listening on port " + std::to_string(boundPort));
                 else
-                    log("cannot come back into range: " + why);
+                    log("cannot listen again on port " + std::to_string(boundPort) + ": " + why);
             } else if (!wantInRange && listenFd >= 0) {
                 closeListener();
                 log("out of range");
@@ -483,7 +487,7 @@ bool SimulatedDosimeter::start(const std::string& host, std::uint16_t port, std:
         ::close(d.wakeWrite);
         d.wakeRead = d.wakeWrite = -1;
         if (error)
-            *error = why.replace(0, std::strlen("cannot listen"), "cannot listen on " + host + ":" + std::to_string(port));
+            *error = "cannot listen on " + host + ":" + std::to_string(port) + ": " + why;
         return false;
     }
     d.clockAtStart = d.device->clock();
