@@ -7,49 +7,26 @@
 #include "sim/reply_folder.h"
 #include "sim/sim_device.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
+#include "sim/socket_shim.h"
+
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <random>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <vector>
 
 namespace dm {
 namespace {
 
+using net::SocketHandle;
+using net::kNoSocket;
+
 using Clock = std::chrono::steady_clock;
-
-class LogSink : public MessageSink {
-public:
-    explicit LogSink(const std::function<void(const std::string&)>& log) : log_(log) {}
-    void showMessage(const std::string& text) override {
-        if (log_)
-            log_(text);
-    }
-
-private:
-    const std::function<void(const std::string&)>& log_;
-};
 
 int MillisUntil(Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0)
         return 0;
     return left > 60000 ? 60000 : static_cast<int>(left);
-}
-
-void SetNonBlocking(int fd) {
-    const int flags = ::fcntl(fd, F_GETFL, 0);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
 }
 
 std::string Hex(std::uint8_t b) {
@@ -75,9 +52,8 @@ struct SimulatedDosimeter::Impl {
     sockaddr_storage address{};
     socklen_t addressLength = 0;
     std::uint16_t boundPort = 0;
-    int listenFd = -1;
-    int wakeRead = -1;
-    int wakeWrite = -1;
+    SocketHandle listenFd = kNoSocket;
+    SocketHandle wakeSocket = kNoSocket;
     std::thread thread;
 
     mutable std::mutex mutex;
@@ -190,23 +166,27 @@ struct SimulatedDosimeter::Impl {
     }
 
     bool openListener(std::string* error) {
-        const int fd = ::socket(address.ss_family, SOCK_STREAM, 0);
-        if (fd < 0) {
+        const SocketHandle fd = ::socket(address.ss_family, SOCK_STREAM, 0);
+        if (fd == kNoSocket) {
             if (error)
-                *error = std::string("cannot make a socket (") + std::strerror(errno) + ")";
+                *error = "cannot make a socket (" + net::ErrorText(net::LastError()) + ")";
             return false;
         }
+#ifndef _WIN32
+        // Lets the port be taken again at once after leaving range; on Windows the same
+        // option would let another program steal a port in use.
         const int one = 1;
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+#endif
         if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), addressLength) != 0 ||
             ::listen(fd, 4) != 0) {
-            const int err = errno;
-            ::close(fd);
+            const int err = net::LastError();
+            net::CloseSocket(fd);
             if (error)
-                *error = std::strerror(err);
+                *error = net::ErrorText(err);
             return false;
         }
-        SetNonBlocking(fd);
+        net::SetNonBlocking(fd);
         sockaddr_storage bound{};
         socklen_t len = sizeof bound;
         if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len) == 0) {
@@ -225,20 +205,20 @@ struct SimulatedDosimeter::Impl {
     }
 
     void closeListener() {
-        if (listenFd >= 0) {
-            ::close(listenFd);
-            listenFd = -1;
+        if (listenFd != kNoSocket) {
+            net::CloseSocket(listenFd);
+            listenFd = kNoSocket;
         }
     }
 
     void wake() {
         const char b = 1;
-        [[maybe_unused]] const auto n = ::write(wakeWrite, &b, 1);
+        net::Send(wakeSocket, &b, 1); // when the buffer is full a wake-up is pending anyway
     }
 
     void drainWake() {
         char buf[64];
-        while (::read(wakeRead, buf, sizeof buf) > 0) {
+        while (net::Receive(wakeSocket, buf, sizeof buf) > 0) {
         }
     }
 
@@ -247,34 +227,34 @@ struct SimulatedDosimeter::Impl {
     bool applyRequests() {
         std::lock_guard lock(mutex);
         if (!stopRequested) {
-            if (wantInRange && listenFd < 0) {
+            if (wantInRange && listenFd == kNoSocket) {
                 std::string why;
                 if (openListener(&why))
                     log("in range again, listening on port " + std::to_string(boundPort));
                 else
                     log("cannot listen again on port " + std::to_string(boundPort) + ": " + why);
-            } else if (!wantInRange && listenFd >= 0) {
+            } else if (!wantInRange && listenFd != kNoSocket) {
                 closeListener();
                 log("out of range");
             }
         }
-        isInRange = listenFd >= 0;
+        isInRange = listenFd != kNoSocket;
         appliedNo = requestNo;
         applied.notify_all();
         return stopRequested || !wantInRange;
     }
 
     // Waits until fd is readable (or writable), the wake pipe fires, or the deadline.
-    IoResult waitFor(int fd, short events, Clock::time_point deadline) {
+    IoResult waitFor(SocketHandle fd, short events, Clock::time_point deadline) {
         for (;;) {
             pumpReplies(false);
-            pollfd fds[2] = {{fd, events, 0}, {wakeRead, POLLIN, 0}};
+            net::PollEntry fds[2] = {{fd, events, 0}, {wakeSocket, POLLIN, 0}};
             int timeout = MillisUntil(deadline);
             if (const auto next = msUntilNextReply(); next >= 0 && next < timeout)
                 timeout = next;
-            const int rc = ::poll(fds, 2, timeout);
+            const int rc = net::Poll(fds, 2, timeout);
             if (rc < 0) {
-                if (errno == EINTR)
+                if (net::IsInterrupted(net::LastError()))
                     continue;
                 return IoResult::Failed;
             }
@@ -290,17 +270,17 @@ struct SimulatedDosimeter::Impl {
         }
     }
 
-    IoResult readExact(int fd, char* out, std::size_t n, Clock::time_point deadline) {
+    IoResult readExact(SocketHandle fd, char* out, std::size_t n, Clock::time_point deadline) {
         std::size_t done = 0;
         while (done < n) {
             const IoResult w = waitFor(fd, POLLIN, deadline);
             if (w != IoResult::Ok)
                 return w;
-            const ssize_t got = ::recv(fd, out + done, n - done, 0);
+            const long got = net::Receive(fd, out + done, n - done);
             if (got == 0)
                 return IoResult::Closed;
             if (got < 0) {
-                if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+                if (net::IsRetry(net::LastError()))
                     continue;
                 return IoResult::Failed;
             }
@@ -309,13 +289,13 @@ struct SimulatedDosimeter::Impl {
         return IoResult::Ok;
     }
 
-    IoResult sendAll(int fd, const std::string& bytes) {
+    IoResult sendAll(SocketHandle fd, const std::string& bytes) {
         const auto deadline = Clock::now() + std::chrono::milliseconds(options.receiveTimeoutMs);
         std::size_t done = 0;
         while (done < bytes.size()) {
-            const ssize_t sent = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            const long sent = net::Send(fd, bytes.data() + done, bytes.size() - done);
             if (sent < 0) {
-                if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+                if (net::IsRetry(net::LastError())) {
                     const IoResult w = waitFor(fd, POLLOUT, deadline);
                     if (w != IoResult::Ok)
                         return w;
@@ -328,11 +308,11 @@ struct SimulatedDosimeter::Impl {
         return IoResult::Ok;
     }
 
-    void serveClient(int fd) {
-        SetNonBlocking(fd);
+    void serveClient(SocketHandle fd) {
+        net::SetNonBlocking(fd);
         // Requests and responses are small and strictly alternate: send each at once.
         const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
         log("client connected");
         ObexServerSession session;
         const auto timeout = std::chrono::milliseconds(options.receiveTimeoutMs);
@@ -426,20 +406,20 @@ struct SimulatedDosimeter::Impl {
                     break;
             }
             pumpReplies(false);
-            pollfd fds[2] = {{wakeRead, POLLIN, 0}, {listenFd, POLLIN, 0}};
-            const nfds_t count = listenFd >= 0 ? 2 : 1;
-            const int rc = ::poll(fds, count, msUntilNextReply());
-            if (rc < 0 && errno != EINTR) {
-                log(std::string("poll failed: ") + std::strerror(errno));
+            net::PollEntry fds[2] = {{wakeSocket, POLLIN, 0}, {listenFd, POLLIN, 0}};
+            const unsigned count = listenFd != kNoSocket ? 2 : 1;
+            const int rc = net::Poll(fds, count, msUntilNextReply());
+            if (rc < 0 && !net::IsInterrupted(net::LastError())) {
+                log("poll failed: " + net::ErrorText(net::LastError()));
                 break;
             }
             if (fds[0].revents)
                 drainWake();
             if (count == 2 && (fds[1].revents & POLLIN)) {
-                const int client = ::accept(listenFd, nullptr, nullptr);
-                if (client >= 0) {
+                const SocketHandle client = ::accept(listenFd, nullptr, nullptr);
+                if (client != kNoSocket) {
                     serveClient(client);
-                    ::close(client);
+                    net::CloseSocket(client);
                 }
             }
         }
@@ -471,21 +451,18 @@ bool SimulatedDosimeter::start(const std::string& host, std::uint16_t port, std:
     }
     if (!d.resolve(host, port, error))
         return false;
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) {
+    if (!net::StartSocketLayer()) {
         if (error)
-            *error = std::string("cannot make a pipe: ") + std::strerror(errno);
+            *error = "cannot start the socket layer";
         return false;
     }
-    d.wakeRead = pipeFds[0];
-    d.wakeWrite = pipeFds[1];
-    SetNonBlocking(d.wakeRead);
-    SetNonBlocking(d.wakeWrite);
+    d.wakeSocket = net::MakeWakeSocket(error);
+    if (d.wakeSocket == kNoSocket)
+        return false;
     std::string why;
     if (!d.openListener(&why)) {
-        ::close(d.wakeRead);
-        ::close(d.wakeWrite);
-        d.wakeRead = d.wakeWrite = -1;
+        net::CloseSocket(d.wakeSocket);
+        d.wakeSocket = kNoSocket;
         if (error)
             *error = "cannot listen on " + host + ":" + std::to_string(port) + ": " + why;
         return false;
@@ -541,9 +518,8 @@ void SimulatedDosimeter::stop() {
         d.closeListener();
         d.applied.notify_all();
     }
-    ::close(d.wakeRead);
-    ::close(d.wakeWrite);
-    d.wakeRead = d.wakeWrite = -1;
+    net::CloseSocket(d.wakeSocket);
+    d.wakeSocket = kNoSocket;
     d.pumpReplies(true);
     d.device->advanceTo(d.deviceClock());
     d.saveState();
