@@ -54,7 +54,8 @@ std::string Be16(std::size_t v) {
 }
 
 bool Exchange(int fd, const std::string& packet, std::size_t max) {
-    if (::send(fd, packet.data(), packet.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(packet.size()))
+    if (::send(fd, packet.data(), packet.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(packet.size()))
         return false;
     char buf[64];
     return ::recv(fd, buf, std::min(max, sizeof buf), 0) > 0;
@@ -80,9 +81,10 @@ void BM_PushOverLoopback(benchmark::State& state) {
         name += std::string{'\0', c};
     name += std::string(2, '\0');
     const std::string connect("\x80\x00\x07\x10\x00\x80\x00", 7);
-    const std::string first = "\x02" + Be16(38) + "\x01" + Be16(27) + name + "\xC3" + std::string(2, '\0') +
-                              Be16(text.size()) + "\x48" + Be16(3);
-    const std::string final = "\x82" + Be16(text.size() + 6) + "\x49" + Be16(text.size() + 3) + text;
+    const std::string first = "\x02" + Be16(38) + "\x01" + Be16(27) + name + "\xC3" +
+                              std::string(2, '\0') + Be16(text.size()) + "\x48" + Be16(3);
+    const std::string final =
+        "\x82" + Be16(text.size() + 6) + "\x49" + Be16(text.size() + 3) + text;
     const std::string disconnect("\x81\x00\x03", 3);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;

@@ -34,7 +34,8 @@ Endpoint ParseListen(const std::string& text) {
         e.host = e.host.substr(1, e.host.size() - 2);
     const long long port = IntegerOption("--listen port", text.substr(colon + 1));
     if (port < 0 || port > 65535)
-        Fail(kExitUsage, "simulate: --listen: port must be 0 to 65535, got " + text.substr(colon + 1));
+        Fail(kExitUsage,
+             "simulate: --listen: port must be 0 to 65535, got " + text.substr(colon + 1));
     e.port = static_cast<std::uint16_t>(port);
     return e;
 }
@@ -51,7 +52,8 @@ int RunSimulate(const Args& args) {
         "(port 0: any free port) that acts on each \"command.txt\" pushed to it and writes its\n"
         "replies into DIR, as the infrared file-transfer service would. Stops on SIGINT or\n"
         "SIGTERM.\n"
-        "  --records N       dose history records at start (default 120; a loaded state keeps its own)\n"
+        "  --records N       dose history records at start (default 120; a loaded state keeps its "
+        "own)\n"
         "  --state FILE      keep parameters and history across runs in FILE\n"
         "  --catalogue F     the catalogue whose keys are answered (default: Commands.lst)\n"
         "  --reply-delay MS  time between a push and its replies (default 1500)\n"
@@ -72,7 +74,9 @@ int RunSimulate(const Args& args) {
         return kExitOk;
     const auto simModel = SimModelFromName(model);
     if (!simModel)
-        options.usageError(model.empty() ? "--model is required" : "--model: expected KRT-17A or MLV-52B, got '" + model + "'");
+        options.usageError(model.empty()
+                               ? "--model is required"
+                               : "--model: expected KRT-17A or MLV-52B, got '" + model + "'");
     if (listen.empty())
         options.usageError("--listen is required");
     if (recvDir.empty())

@@ -6,7 +6,9 @@
 
 namespace dm {
 namespace {
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 } // namespace
 
 std::string FormatDeviceNumber(double value) {

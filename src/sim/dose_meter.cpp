@@ -15,7 +15,8 @@ std::uint64_t Mix(std::uint64_t x) {
 
 // A number in [0, 1) fixed by the seed, a stream tag and an index.
 double Unit(std::uint64_t seed, std::uint64_t tag, long long index) {
-    const std::uint64_t h = Mix(seed ^ Mix(tag * 0x100000001B3ull + static_cast<std::uint64_t>(index)));
+    const std::uint64_t h =
+        Mix(seed ^ Mix(tag * 0x100000001B3ull + static_cast<std::uint64_t>(index)));
     return static_cast<double>(h >> 11) / 9007199254740992.0;
 }
 
@@ -39,7 +40,8 @@ DoseRateSample SimulatedDoseRate(std::uint64_t seed, long long slot, bool neutro
         rate.neutron = (0.01 + 0.02 * Unit(seed, 3, slot)) * kMicro;
 
     // Now and then (about one five-minute window in fifty) a source comes near.
-    const long long window = slot >= 0 ? slot / kSourceSlots : (slot - kSourceSlots + 1) / kSourceSlots;
+    const long long window =
+        slot >= 0 ? slot / kSourceSlots : (slot - kSourceSlots + 1) / kSourceSlots;
     if (Unit(seed, 4, window) < 0.02) {
         const double strength = (1.0 + 19.0 * Unit(seed, 5, window)) * kMicro;
         rate.gamma += strength;
@@ -60,7 +62,8 @@ void DoseMeter::addRecord() {
     if (c_.gamma.size() > kHistoryCapacity)
         c_.gamma.pop_front();
     if (neutron_) {
-        const double coefficient = 1.0 + 0.01 * std::floor(50 * Unit(seed_, 7, c_.historyIntervals));
+        const double coefficient =
+            1.0 + 0.01 * std::floor(50 * Unit(seed_, 7, c_.historyIntervals));
         c_.neutron.push_back(NeutronRecord{c_.historyNeutron, coefficient,
                                            c_.historyIntervals * c_.historyInterval});
         if (c_.neutron.size() > kHistoryCapacity)

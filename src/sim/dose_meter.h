@@ -39,8 +39,8 @@ struct DoseCounters {
     double neutronSinceOn = 0;
     double totalDose = 0;
     long long totalTime = 0;
-    double peakRate = 0;     // Sv/h
-    long long peakTime = 0;  // total time at the peak
+    double peakRate = 0;    // Sv/h
+    long long peakTime = 0; // total time at the peak
     long long historyInterval = 60;
     long long historyStart = 0;     // clock of the history's start
     long long historyIntervals = 0; // intervals recorded since then (records may roll off)

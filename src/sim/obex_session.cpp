@@ -109,9 +109,9 @@ ObexStep ObexServerSession::handleConnect(std::string_view packet) {
     if (packet.size() < 7)
         return {ShortResponse(obex::kBadRequest), false, std::nullopt};
     // Version 1.0, no flags, and the largest packet we take.
-    std::string response{static_cast<char>(obex::kSuccess), 0, 7, 0x10, 0,
-                         static_cast<char>(maxPacket_ >> 8),
-                         static_cast<char>(maxPacket_ & 0xFF)};
+    std::string response{
+        static_cast<char>(obex::kSuccess),   0, 7, 0x10, 0, static_cast<char>(maxPacket_ >> 8),
+        static_cast<char>(maxPacket_ & 0xFF)};
     return {response, false, std::nullopt};
 }
 
@@ -144,8 +144,8 @@ ObexStep ObexServerSession::handlePut(std::string_view packet, bool final) {
             resetPut();
             return {ShortResponse(obex::kBadRequest), false, std::nullopt};
         }
-        const std::string_view value = (id & 0x80) ? packet.substr(at + 1, size - 1)
-                                                   : packet.substr(at + 3, size - 3);
+        const std::string_view value =
+            (id & 0x80) ? packet.substr(at + 1, size - 1) : packet.substr(at + 3, size - 3);
         switch (id) {
         case obex::kHeaderName:
             put_.name = DecodeUnicodeName(value);

@@ -38,9 +38,9 @@ struct ObexObject {
 };
 
 struct ObexStep {
-    std::string response;                // the response packet to send
-    bool closeAfter = false;             // end the connection once it is sent
-    std::optional<ObexObject> received;  // a complete object (final PUT)
+    std::string response;               // the response packet to send
+    bool closeAfter = false;            // end the connection once it is sent
+    std::optional<ObexObject> received; // a complete object (final PUT)
 };
 
 class ObexServerSession {

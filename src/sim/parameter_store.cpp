@@ -53,7 +53,9 @@ void ParameterStore::addFreeKey(const std::string& key) {
         entries_.push_back(Entry{key, ParamKind::Free, true, false, "0"});
 }
 
-bool ParameterStore::has(std::string_view key) const { return find(key) != nullptr; }
+bool ParameterStore::has(std::string_view key) const {
+    return find(key) != nullptr;
+}
 
 bool ParameterStore::isProtected(std::string_view key) const {
     const Entry* e = find(key);
@@ -91,7 +93,9 @@ ParameterStore::SetResult ParameterStore::set(std::string_view key, std::string_
     if (!e->writable)
         return {SetStatus::ReadOnly, false, {}};
     const std::string_view text = TrimBlanks(valueText);
-    auto bad = [](std::string reason) { return SetResult{SetStatus::BadValue, false, std::move(reason)}; };
+    auto bad = [](std::string reason) {
+        return SetResult{SetStatus::BadValue, false, std::move(reason)};
+    };
     std::string normal;
     switch (e->kind) {
     case ParamKind::Fixed:

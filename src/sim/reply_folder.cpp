@@ -19,7 +19,8 @@ std::string ReplyFolder::write(char letter, const std::string& bytes, std::strin
                         .count();
     std::string name;
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        name = std::string(1, letter) + std::to_string(ms) + "-" + std::to_string(++counter_) + ".txt";
+        name =
+            std::string(1, letter) + std::to_string(ms) + "-" + std::to_string(++counter_) + ".txt";
         if (!std::filesystem::exists(folder_ / name, ec))
             break;
     }

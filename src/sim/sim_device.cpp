@@ -16,20 +16,27 @@ constexpr const char* kStateMagic = "dosimeter-simulator-state 1";
 
 // The dosimeter's own order of its parameters; the catalogue's order comes first.
 const std::vector<std::string>& BuiltInOrder() {
-    static const std::vector<std::string> order{
-        "serial_number", "firmware_version", "battery_level", "dose_val", "dose_neutron",
-        "dose_time", "total_val", "total_time", "peak_rate", "peak_time", "rate_threshold",
-        "dose_threshold", "history_time", "history_depth_gma", "history_depth_neu",
-        "g_ks_large", "g_ks_small", "n_ks", "csWeigth", "wtx[01]", "wtx[10]",
-        "cfg_final_sound", "cfg_alarmoff", "cfg_incharger_sound", "cfg_select_sound",
-        "cfg_type_of_signal", "limit_fixed", "limit_percent", "userinfo"};
+    static const std::vector<std::string> order{"serial_number",     "firmware_version",
+                                                "battery_level",     "dose_val",
+                                                "dose_neutron",      "dose_time",
+                                                "total_val",         "total_time",
+                                                "peak_rate",         "peak_time",
+                                                "rate_threshold",    "dose_threshold",
+                                                "history_time",      "history_depth_gma",
+                                                "history_depth_neu", "g_ks_large",
+                                                "g_ks_small",        "n_ks",
+                                                "csWeigth",          "wtx[01]",
+                                                "wtx[10]",           "cfg_final_sound",
+                                                "cfg_alarmoff",      "cfg_incharger_sound",
+                                                "cfg_select_sound",  "cfg_type_of_signal",
+                                                "limit_fixed",       "limit_percent",
+                                                "userinfo"};
     return order;
 }
 
 // Words that start requests or belong to the password block, never parameters.
 bool IsRequestWord(std::string_view key) {
-    return key == "get_parameters" || key == "get_archive" || key == "password" ||
-           key == "debug";
+    return key == "get_parameters" || key == "get_archive" || key == "password" || key == "debug";
 }
 
 std::string Unquote(std::string_view text) {
@@ -39,7 +46,9 @@ std::string Unquote(std::string_view text) {
     return std::string(text);
 }
 
-std::string WholeText(long long v) { return std::to_string(v); }
+std::string WholeText(long long v) {
+    return std::to_string(v);
+}
 
 std::string Exact(double v) {
     char buf[40];
@@ -57,13 +66,14 @@ SimDevice::SimDevice(SimModel model, std::string_view catalogue, std::uint64_t s
         if (key.empty() || IsRequestWord(key))
             return false;
         // A gamma-only dosimeter must never write anything that reads as a neutron key.
-        if (!krt && (key.find("neutr") != std::string::npos || key == "n_ks" ||
-                     key == "history_depth_neu"))
+        if (!krt &&
+            (key.find("neutr") != std::string::npos || key == "n_ks" || key == "history_depth_neu"))
             return false;
         return true;
     };
     auto addKey = [&](const std::string& key) {
-        if (allowed(key) && std::find(replyKeys_.begin(), replyKeys_.end(), key) == replyKeys_.end())
+        if (allowed(key) &&
+            std::find(replyKeys_.begin(), replyKeys_.end(), key) == replyKeys_.end())
             replyKeys_.push_back(key);
     };
     if (!catalogue.empty()) {
@@ -89,7 +99,7 @@ long long SimDevice::CLongOr60(const std::string& text) {
 }
 
 bool SimDevice::isLiveKey(std::string_view key) const {
-    static const char* const kLive[] = {"dose_val", "dose_time", "total_val", "total_time",
+    static const char* const kLive[] = {"dose_val",  "dose_time", "total_val",        "total_time",
                                         "peak_rate", "peak_time", "history_depth_gma"};
     for (const char* k : kLive)
         if (key == k)
@@ -122,7 +132,9 @@ std::string SimDevice::liveValue(const std::string& key) const {
     return {};
 }
 
-void SimDevice::fillHistory(std::size_t records) { meter_.fillHistory(records); }
+void SimDevice::fillHistory(std::size_t records) {
+    meter_.fillHistory(records);
+}
 
 std::string SimDevice::parameterReply(bool withProtected) const {
     std::string text;
@@ -258,8 +270,8 @@ std::vector<SimReply> SimDevice::handleCommandFile(std::string_view fileBytes, l
             refusals.push_back("parameter \"" + key + "\" is read-only");
             break;
         case ParameterStore::SetStatus::BadValue:
-            refusals.push_back("parameter \"" + key + "\": \"" + std::string(value) +
-                               "\" is not " + result.reason);
+            refusals.push_back("parameter \"" + key + "\": \"" + std::string(value) + "\" is not " +
+                               result.reason);
             break;
         }
     }
@@ -313,7 +325,8 @@ std::string SimDevice::stateText() const {
     for (const auto& r : c.gamma)
         s += "gamma " + Exact(r.dose) + "\n";
     for (const auto& r : c.neutron)
-        s += "neutron " + Exact(r.dose) + " " + Exact(r.coefficient) + " " + WholeText(r.seconds) + "\n";
+        s += "neutron " + Exact(r.dose) + " " + Exact(r.coefficient) + " " + WholeText(r.seconds) +
+             "\n";
     s += "end\n";
     return s;
 }
@@ -352,7 +365,8 @@ bool SimDevice::loadState(std::string_view text, std::string* error) {
             continue;
         const std::size_t space = line.find(' ');
         const std::string name(line.substr(0, space));
-        const std::string_view rest = space == std::string_view::npos ? std::string_view{} : line.substr(space + 1);
+        const std::string_view rest =
+            space == std::string_view::npos ? std::string_view{} : line.substr(space + 1);
         auto number = [&](double* out) {
             const auto v = ParseStrictNumber(rest);
             if (!v || *v < 0)
@@ -400,7 +414,8 @@ bool SimDevice::loadState(std::string_view text, std::string* error) {
         } else if (name == "param") {
             const std::size_t sp = rest.find(' ');
             const std::string key(rest.substr(0, sp));
-            const std::string_view value = sp == std::string_view::npos ? std::string_view{} : rest.substr(sp + 1);
+            const std::string_view value =
+                sp == std::string_view::npos ? std::string_view{} : rest.substr(sp + 1);
             // A parameter this build does not know (the catalogue changed) is dropped.
             if (store.has(key)) {
                 const std::string stored = store.kind(key) == ParamKind::Text
@@ -408,7 +423,8 @@ bool SimDevice::loadState(std::string_view text, std::string* error) {
                                                : std::string(value);
                 const auto r = store.set(key, stored);
                 if (r.status == ParameterStore::SetStatus::BadValue)
-                    return fail("parameter " + key + ": \"" + std::string(value) + "\" is not " + r.reason);
+                    return fail("parameter " + key + ": \"" + std::string(value) + "\" is not " +
+                                r.reason);
             }
             continue;
         } else if (name == "gamma") {

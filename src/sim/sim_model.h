@@ -20,6 +20,8 @@ inline std::optional<SimModel> SimModelFromName(std::string_view name) {
     return std::nullopt;
 }
 
-inline bool HasNeutronChannel(SimModel model) { return model == SimModel::Krt17a; }
+inline bool HasNeutronChannel(SimModel model) {
+    return model == SimModel::Krt17a;
+}
 
 } // namespace dm

@@ -17,13 +17,14 @@
 namespace dm {
 namespace {
 
-using net::SocketHandle;
 using net::kNoSocket;
+using net::SocketHandle;
 
 using Clock = std::chrono::steady_clock;
 
 int MillisUntil(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0)
         return 0;
     return left > 60000 ? 60000 : static_cast<int>(left);
@@ -81,7 +82,8 @@ struct SimulatedDosimeter::Impl {
     }
 
     long long deviceClock() const {
-        const auto s = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - runStart).count();
+        const auto s =
+            std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - runStart).count();
         return clockAtStart + s;
     }
 
@@ -145,7 +147,8 @@ struct SimulatedDosimeter::Impl {
         hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
         addrinfo* found = nullptr;
         const std::string service = std::to_string(port);
-        const int rc = ::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found);
+        const int rc =
+            ::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found);
         if (rc != 0 || !found) {
             if (error)
                 *error = "cannot resolve " + host + ": " + ::gai_strerror(rc);
@@ -350,7 +353,8 @@ struct SimulatedDosimeter::Impl {
                 actOn(*step.received);
             const auto code = static_cast<std::uint8_t>(step.response[0]);
             if (code >= 0xC0)
-                log("request " + Hex(static_cast<std::uint8_t>(packet[0])) + " answered " + Hex(code));
+                log("request " + Hex(static_cast<std::uint8_t>(packet[0])) + " answered " +
+                    Hex(code));
             if (sendAll(fd, step.response) != IoResult::Ok || step.closeAfter)
                 break;
         }
@@ -369,7 +373,8 @@ struct SimulatedDosimeter::Impl {
         }
         const auto replies = device->handleCommandFile(object.body, deviceClock());
         log("command file received (" + std::to_string(object.body.size()) + " bytes), " +
-            std::to_string(replies.size()) + " repl" + (replies.size() == 1 ? "y" : "ies") + " to beam");
+            std::to_string(replies.size()) + " repl" + (replies.size() == 1 ? "y" : "ies") +
+            " to beam");
         const auto due = Clock::now() + std::chrono::milliseconds(options.replyDelayMs);
         for (const auto& reply : replies)
             pending.push_back({due, reply});
@@ -390,7 +395,8 @@ struct SimulatedDosimeter::Impl {
         std::size_t done = 0;
         while (done < pending.size() && (all || pending[done].due <= now)) {
             std::string error;
-            const std::string name = folder.write(pending[done].reply.letter, pending[done].reply.bytes, &error);
+            const std::string name =
+                folder.write(pending[done].reply.letter, pending[done].reply.bytes, &error);
             log(name.empty() ? error : "beamed " + name);
             ++done;
         }
@@ -426,12 +432,17 @@ struct SimulatedDosimeter::Impl {
     }
 };
 
-SimulatedDosimeter::SimulatedDosimeter(Model model, std::filesystem::path recvDir, SimOptions options)
+SimulatedDosimeter::SimulatedDosimeter(Model model, std::filesystem::path recvDir,
+                                       SimOptions options)
     : impl_(std::make_unique<Impl>(*this, model, std::move(recvDir), std::move(options))) {}
 
-SimulatedDosimeter::~SimulatedDosimeter() { stop(); }
+SimulatedDosimeter::~SimulatedDosimeter() {
+    stop();
+}
 
-bool SimulatedDosimeter::loadState(std::string* error) { return impl_->loadState(error); }
+bool SimulatedDosimeter::loadState(std::string* error) {
+    return impl_->loadState(error);
+}
 
 bool SimulatedDosimeter::start(const std::string& host, std::uint16_t port, std::string* error) {
     Impl& d = *impl_;

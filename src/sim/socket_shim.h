@@ -33,11 +33,21 @@ inline bool StartSocketLayer() {
     }();
     return started;
 }
-inline void CloseSocket(SocketHandle s) { ::closesocket(s); }
-inline int LastError() { return ::WSAGetLastError(); }
-inline bool IsRetry(int e) { return e == WSAEWOULDBLOCK || e == WSAEINTR; }
-inline bool IsInterrupted(int e) { return e == WSAEINTR; }
-inline std::string ErrorText(int e) { return "socket error " + std::to_string(e); }
+inline void CloseSocket(SocketHandle s) {
+    ::closesocket(s);
+}
+inline int LastError() {
+    return ::WSAGetLastError();
+}
+inline bool IsRetry(int e) {
+    return e == WSAEWOULDBLOCK || e == WSAEINTR;
+}
+inline bool IsInterrupted(int e) {
+    return e == WSAEINTR;
+}
+inline std::string ErrorText(int e) {
+    return "socket error " + std::to_string(e);
+}
 inline int Poll(PollEntry* fds, unsigned count, int timeoutMs) {
     return ::WSAPoll(fds, count, timeoutMs);
 }
@@ -51,12 +61,24 @@ using PollEntry = pollfd;
 inline const SocketHandle kNoSocket = -1;
 constexpr int kSendFlags = MSG_NOSIGNAL;
 
-inline bool StartSocketLayer() { return true; }
-inline void CloseSocket(SocketHandle s) { ::close(s); }
-inline int LastError() { return errno; }
-inline bool IsRetry(int e) { return e == EAGAIN || e == EWOULDBLOCK || e == EINTR; }
-inline bool IsInterrupted(int e) { return e == EINTR; }
-inline std::string ErrorText(int e) { return std::strerror(e); }
+inline bool StartSocketLayer() {
+    return true;
+}
+inline void CloseSocket(SocketHandle s) {
+    ::close(s);
+}
+inline int LastError() {
+    return errno;
+}
+inline bool IsRetry(int e) {
+    return e == EAGAIN || e == EWOULDBLOCK || e == EINTR;
+}
+inline bool IsInterrupted(int e) {
+    return e == EINTR;
+}
+inline std::string ErrorText(int e) {
+    return std::strerror(e);
+}
 inline int Poll(PollEntry* fds, unsigned count, int timeoutMs) {
     return ::poll(fds, static_cast<nfds_t>(count), timeoutMs);
 }

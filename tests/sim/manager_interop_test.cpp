@@ -20,7 +20,9 @@ std::string ShippedCatalogue() {
 }
 
 // The reply as the manager reads it from the folder.
-std::string AsPickedUp(const SimReply& reply) { return ReplyTextFromBytes(reply.bytes); }
+std::string AsPickedUp(const SimReply& reply) {
+    return ReplyTextFromBytes(reply.bytes);
+}
 
 const SimReply* Find(const std::vector<SimReply>& replies, char letter) {
     for (const auto& r : replies)
@@ -63,12 +65,14 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
     for (const auto& line : CatalogueLines(catalogue, krt, langBase)) {
         bool found = false;
         for (int r = 1; r < table.rowCount(); ++r)
-            found = found || (table.text(r, kKeyColumn) == line.key && !table.text(r, kValueColumn).empty());
+            found = found ||
+                    (table.text(r, kKeyColumn) == line.key && !table.text(r, kValueColumn).empty());
         EXPECT_TRUE(found) << line.key;
     }
     // The switch and signal rows (or the limit row) are filled too.
     for (int r = 1; r < table.rowCount(); ++r)
-        EXPECT_FALSE(table.text(r, kValueColumn).empty()) << "row " << r << " " << table.text(r, kNameColumn);
+        EXPECT_FALSE(table.text(r, kValueColumn).empty())
+            << "row " << r << " " << table.text(r, kNameColumn);
 
     // The user touches every editable value and sends: the dosimeter takes every line.
     for (int r = 1; r < table.rowCount(); ++r)
@@ -83,7 +87,8 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
         const SimReply* result = Find(replies, 'L');
         ASSERT_TRUE(result);
         EXPECT_NE(AsPickedUp(*result).find("accepted"), std::string::npos)
-            << AsPickedUp(*result) << "\nfor\n" << Cp1251ToUtf8(file);
+            << AsPickedUp(*result) << "\nfor\n"
+            << Cp1251ToUtf8(file);
     }
     EXPECT_TRUE(Find(replies, 'P'));
     // Touching "history_time" sends the depth lines, which erase the history; all else

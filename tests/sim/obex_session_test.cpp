@@ -92,7 +92,8 @@ TEST(ObexSession, BadHeadersDropThePutButKeepTheSession) {
     ObexServerSession session;
     session.handlePacket(FirstPutPacket("command.txt", 4));
     // A header claiming more bytes than the packet holds.
-    const ObexStep overrun = session.handlePacket(Bytes({0x82, 0x00, 0x08, 0x49, 0x00, 0x20, 'a', 'b'}));
+    const ObexStep overrun =
+        session.handlePacket(Bytes({0x82, 0x00, 0x08, 0x49, 0x00, 0x20, 'a', 'b'}));
     EXPECT_EQ(overrun.response[0], static_cast<char>(0xC0));
     EXPECT_FALSE(overrun.received);
     // A header length below its own three bytes.
@@ -112,7 +113,8 @@ TEST(ObexSession, AbortDropsThePut) {
     ObexServerSession session;
     session.handlePacket(Packet(0x02, NameHeader("command.txt") + BodyHeader("stale", false)));
     EXPECT_EQ(session.handlePacket(Bytes({0xFF, 0x00, 0x03})).response[0], static_cast<char>(0xA0));
-    const ObexStep final = session.handlePacket(Packet(0x82, NameHeader("command.txt") + BodyHeader("new", true)));
+    const ObexStep final =
+        session.handlePacket(Packet(0x82, NameHeader("command.txt") + BodyHeader("new", true)));
     ASSERT_TRUE(final.received);
     EXPECT_EQ(final.received->body, "new");
 }

@@ -81,8 +81,12 @@ inline std::string Be16(std::size_t v) {
     return std::string{static_cast<char>((v >> 8) & 0xFF), static_cast<char>(v & 0xFF)};
 }
 
-inline std::string ConnectPacket() { return std::string("\x80\x00\x07\x10\x00\x80\x00", 7); }
-inline std::string DisconnectPacket() { return std::string("\x81\x00\x03", 3); }
+inline std::string ConnectPacket() {
+    return std::string("\x80\x00\x07\x10\x00\x80\x00", 7);
+}
+inline std::string DisconnectPacket() {
+    return std::string("\x81\x00\x03", 3);
+}
 
 inline std::string NameHeader(const std::string& ascii) {
     std::string value;
@@ -113,7 +117,9 @@ inline std::string FirstPutPacket(const std::string& name, std::size_t length) {
 }
 
 // The manager's final PUT: the whole text in End-of-Body.
-inline std::string FinalPutPacket(const std::string& text) { return Packet(0x82, BodyHeader(text, true)); }
+inline std::string FinalPutPacket(const std::string& text) {
+    return Packet(0x82, BodyHeader(text, true));
+}
 
 struct PushCodes {
     std::vector<int> codes; // first byte of each response, in order; -1 for none

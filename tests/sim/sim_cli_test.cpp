@@ -69,7 +69,8 @@ public:
 
     // Exit status, or -1 when it has not ended within the time-out (it is then killed).
     int wait(int timeoutMs = 10000) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         int status = 0;
         while (::waitpid(pid_, &status, WNOHANG) == 0) {
             if (std::chrono::steady_clock::now() > deadline)
@@ -152,19 +153,32 @@ TEST_F(SimulateCommand, UsageAndStartFailuresHaveTheirExitCodes) {
     std::ofstream(broken) << "not a state\n";
     const std::vector<Case> cases{
         {{"simulate", "--listen", "127.0.0.1:0", "--recv-dir", recv}, 2, "--model"},
-        {{"simulate", "--model", "KRT-17B", "--listen", "127.0.0.1:0", "--recv-dir", recv}, 2, "KRT-17B"},
+        {{"simulate", "--model", "KRT-17B", "--listen", "127.0.0.1:0", "--recv-dir", recv},
+         2,
+         "KRT-17B"},
         {{"simulate", "--model", "MLV-52B", "--recv-dir", recv}, 2, "--listen"},
-        {{"simulate", "--model", "MLV-52B", "--listen", "127.0.0.1", "--recv-dir", recv}, 2, "--listen"},
-        {{"simulate", "--model", "MLV-52B", "--listen", "127.0.0.1:70000", "--recv-dir", recv}, 2, "70000"},
-        {{"simulate", "--model", "MLV-52B", "--listen", "127.0.0.1:0", "--recv-dir", recv, "--records", "10001"},
-         2, "--records"},
-        {{"simulate", "--model", "MLV-52B", "--listen", "127.0.0.1:0", "--recv-dir", recv, "--state",
-          broken.string()},
-         2, "broken"},
-        {{"simulate", "--model", "MLV-52B", "--listen", "no.such.host.invalid:0", "--recv-dir", recv}, 1,
+        {{"simulate", "--model", "MLV-52B", "--listen", "127.0.0.1", "--recv-dir", recv},
+         2,
+         "--listen"},
+        {{"simulate", "--model", "MLV-52B", "--listen", "127.0.0.1:70000", "--recv-dir", recv},
+         2,
+         "70000"},
+        {{"simulate", "--model", "MLV-52B", "--listen", "127.0.0.1:0", "--recv-dir", recv,
+          "--records", "10001"},
+         2,
+         "--records"},
+        {{"simulate", "--model", "MLV-52B", "--listen", "127.0.0.1:0", "--recv-dir", recv,
+          "--state", broken.string()},
+         2,
+         "broken"},
+        {{"simulate", "--model", "MLV-52B", "--listen", "no.such.host.invalid:0", "--recv-dir",
+          recv},
+         1,
          "no.such.host.invalid"},
-        {{"simulate", "--model", "MLV-52B", "--listen", "127.0.0.1:0", "--recv-dir", (broken / "sub").string()},
-         1, "received-files folder"},
+        {{"simulate", "--model", "MLV-52B", "--listen", "127.0.0.1:0", "--recv-dir",
+          (broken / "sub").string()},
+         1,
+         "received-files folder"},
     };
     for (const auto& c : cases) {
         Child child(c.args);

@@ -37,7 +37,9 @@ std::map<std::string, std::string> ReplyValues(const std::string& reply) {
     return values;
 }
 
-std::string Text(const SimReply& reply) { return Cp1251ToUtf8(reply.bytes); }
+std::string Text(const SimReply& reply) {
+    return Cp1251ToUtf8(reply.bytes);
+}
 
 std::string Letters(const std::vector<SimReply>& replies) {
     std::string s;
@@ -48,9 +50,11 @@ std::string Letters(const std::vector<SimReply>& replies) {
 
 const std::regex kDeviceNumber(R"(\d\.\d{3}E[+-]\d{2})");
 const std::regex kWhole(R"(\d+)");
-const char* const kProtected[] = {"g_ks_large", "g_ks_small", "n_ks", "csWeigth", "wtx[01]", "wtx[10]"};
+const char* const kProtected[] = {"g_ks_large", "g_ks_small", "n_ks",
+                                  "csWeigth",   "wtx[01]",    "wtx[10]"};
 const std::string kGetParameters = "get_parameters=255\r\n#\r\n";
-const std::string kWithPassword = "\r\n#\r\npassword = \"mervatun\"\r\ndebug = \"out\"\r\n" + kGetParameters;
+const std::string kWithPassword =
+    "\r\n#\r\npassword = \"mervatun\"\r\ndebug = \"out\"\r\n" + kGetParameters;
 
 TEST(SimDeviceParameters, KrtAnswersEveryCatalogueKeyInDeviceFormats) {
     const std::string catalogue = ShippedCatalogue();
@@ -120,7 +124,8 @@ TEST(SimDeviceCommands, ProtectedKeysOnlyWithThePassword) {
     for (const char* key : kProtected)
         EXPECT_NE(Text(unlocked[0]).find(std::string(key) + " = "), std::string::npos) << key;
 
-    auto wrong = device.handleCommandFile("password = \"mervatum\"\r\n" + kGetParameters, device.clock());
+    auto wrong =
+        device.handleCommandFile("password = \"mervatum\"\r\n" + kGetParameters, device.clock());
     ASSERT_EQ(Letters(wrong), "LP");
     EXPECT_EQ(Text(wrong[0]).find("accepted"), std::string::npos);
     EXPECT_EQ(Text(wrong[1]).find("g_ks_large"), std::string::npos);
@@ -165,7 +170,8 @@ TEST(SimDeviceCommands, EveryValueItWritesIsTakenBackUnchanged) {
 TEST(SimDeviceCommands, RefusalsNameTheKeyAndNeverSayAccepted) {
     SimDevice device(SimModel::Mlv52b, ShippedCatalogue(), 7);
     const auto check = [&](const std::string& line, const std::string& named) {
-        const auto replies = device.handleCommandFile(line + "\r\n" + kGetParameters, device.clock());
+        const auto replies =
+            device.handleCommandFile(line + "\r\n" + kGetParameters, device.clock());
         ASSERT_EQ(Letters(replies), "LP") << line;
         const std::string result = Text(replies[0]);
         EXPECT_NE(result.find(named), std::string::npos) << result;
@@ -185,7 +191,8 @@ TEST(SimDeviceCommands, RefusalsNameTheKeyAndNeverSayAccepted) {
     EXPECT_EQ(device.parameters().value("history_time"), "60");
 
     // A mix: the good line is stored, the refusal is reported.
-    const auto mixed = device.handleCommandFile("dose_threshold = 3E-03\r\nnope = 1\r\n", device.clock());
+    const auto mixed =
+        device.handleCommandFile("dose_threshold = 3E-03\r\nnope = 1\r\n", device.clock());
     ASSERT_EQ(Letters(mixed), "L");
     EXPECT_NE(Text(mixed[0]).find("nope"), std::string::npos);
     EXPECT_EQ(device.parameters().value("dose_threshold"), "3.000E-03");
@@ -238,7 +245,8 @@ TEST(SimDeviceHistory, ChangedIntervalErasesTheHistory) {
 
     const long long t0 = device.clock();
     auto replies = device.handleCommandFile(
-        "history_time = 30\r\nhistory_depth_gma = 0\r\nhistory_depth_neu = 0\r\n" + kGetParameters, t0);
+        "history_time = 30\r\nhistory_depth_gma = 0\r\nhistory_depth_neu = 0\r\n" + kGetParameters,
+        t0);
     ASSERT_EQ(Letters(replies), "LP");
     auto values = ReplyValues(Text(replies[1]));
     EXPECT_EQ(values.at("history_time"), "30");
@@ -315,7 +323,8 @@ TEST(SimDeviceArchive, KrtLayoutHasHeadingGammaLinesAndNeutronLines) {
     }
     for (int i = 4; i <= 6; ++i) {
         std::smatch m;
-        ASSERT_TRUE(std::regex_match(lines[i], m, std::regex(R"((\d\.\d{3}E-\d\d)\t(\d\.\d\d)\t (\d+) )")))
+        ASSERT_TRUE(
+            std::regex_match(lines[i], m, std::regex(R"((\d\.\d{3}E-\d\d)\t(\d\.\d\d)\t (\d+) )")))
             << lines[i];
         EXPECT_EQ(m[3].str(), std::to_string((i - 3) * 60));
     }
@@ -345,8 +354,9 @@ TEST(SimDeviceArchive, MlvLayoutHasFourHeadingLinesAndNoTab) {
 TEST(SimDeviceState, RoundTripKeepsParametersAndHistory) {
     SimDevice device(SimModel::Krt17a, ShippedCatalogue(), 99);
     device.fillHistory(25);
-    device.handleCommandFile(Utf8ToCp1251("userinfo = \"Петров\"\r\nhistory_time = 60\r\ng_ks_large = 1.5\r\n"),
-                             device.clock());
+    device.handleCommandFile(
+        Utf8ToCp1251("userinfo = \"Петров\"\r\nhistory_time = 60\r\ng_ks_large = 1.5\r\n"),
+        device.clock());
     device.advanceTo(device.clock() + 130);
     const std::string state = device.stateText();
 

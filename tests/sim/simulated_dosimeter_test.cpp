@@ -74,8 +74,10 @@ TEST_F(SimServer, ManagerPushesGetRepliesWithOneLetterEach) {
     auto& sim = startSim(SimModel::Krt17a);
     EXPECT_EQ(PushLikeManager(sim.port(), "get_parameters=255\r\n#\r\n").codes, kFullPush);
     EXPECT_EQ(PushLikeManager(sim.port(), "get_archive\r\n").codes, kFullPush);
-    EXPECT_EQ(PushLikeManager(sim.port(), "total_val=0\r\ntotal_time=0\r\nget_parameters=255\r\n#\r\n").codes,
-              kFullPush);
+    EXPECT_EQ(
+        PushLikeManager(sim.port(), "total_val=0\r\ntotal_time=0\r\nget_parameters=255\r\n#\r\n")
+            .codes,
+        kFullPush);
     EXPECT_EQ(sim.commandsHandled(), 3u);
 
     std::map<std::string, int> byLetter;
@@ -265,7 +267,8 @@ TEST_F(SimServer, BusyPortIsReported) {
     SimulatedDosimeter second(SimModel::Krt17a, recv_, {});
     std::string error;
     EXPECT_FALSE(second.start("127.0.0.1", sim.port(), &error));
-    EXPECT_NE(error.find("cannot listen on 127.0.0.1:" + std::to_string(sim.port())), std::string::npos)
+    EXPECT_NE(error.find("cannot listen on 127.0.0.1:" + std::to_string(sim.port())),
+              std::string::npos)
         << error;
 }
 
@@ -275,8 +278,9 @@ TEST_F(SimServer, ObexftpClientPushIsAccepted) {
     auto& sim = startSim(SimModel::Krt17a);
     const fs::path file = root_ / "command.txt";
     std::ofstream(file, std::ios::binary) << "get_parameters=255\r\n#\r\n";
-    const std::string cmd = "cd '" + root_.string() + "' && timeout 30 obexftp -n 127.0.0.1:" +
-                            std::to_string(sim.port()) + " -U none -H -S -p command.txt >/dev/null 2>&1";
+    const std::string cmd = "cd '" + root_.string() +
+                            "' && timeout 30 obexftp -n 127.0.0.1:" + std::to_string(sim.port()) +
+                            " -U none -H -S -p command.txt >/dev/null 2>&1";
     const int status = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     // obexftp ends a successful push with exit status 255.
