@@ -65,7 +65,8 @@ bool Exchange(int fd, const std::string& packet, std::size_t max) {
 // its reply written to the folder with reply delay 0, or (argument 0) pushed under
 // another name, so nothing is written: the OBEX exchange alone.
 void BM_PushOverLoopback(benchmark::State& state) {
-    const auto dir = std::filesystem::temp_directory_path() / "dm-sim-bench";
+    const auto dir =
+        std::filesystem::temp_directory_path() / ("dm-sim-bench-" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     dm::SimOptions options;
     options.replyDelayMs = 0;
