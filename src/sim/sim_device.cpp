@@ -63,7 +63,9 @@ SimDevice::SimDevice(SimModel model, std::string_view catalogue, std::uint64_t s
     const bool krt = HasNeutronChannel(model);
     meter_.eraseHistory(CLongOr60(store_.value("history_time")));
     auto allowed = [&](const std::string& key) {
-        if (key.empty() || IsRequestWord(key))
+        // A key must stay one word of a "key = value" line.
+        if (key.empty() || IsRequestWord(key) ||
+            key.find_first_of("= \t\r\n\"") != std::string::npos)
             return false;
         // A gamma-only dosimeter must never write anything that reads as a neutron key.
         if (!krt &&

@@ -111,6 +111,19 @@ TEST(SimDeviceParameters, WithoutCatalogueTheBuiltInListIsAnswered) {
         EXPECT_TRUE(values.count(key)) << key;
 }
 
+TEST(SimDeviceParameters, ExtraCatalogueKeysAreAnsweredAndSettable) {
+    const std::string catalogue = "<MLV52B-en>\r\nambient_temp#Temperature@rw$defaultcolor\r\n"
+                                  "bad key#Broken@r$defaultcolor\r\n"
+                                  "dose_neutron#Not on this model@r$defaultcolor\r\n</MLV52B-en>\r\n";
+    SimDevice device(SimModel::Mlv52b, catalogue, 7);
+    std::string reply = device.parameterReply(false);
+    EXPECT_EQ(reply.rfind("ambient_temp = 0\r\n", 0), 0u) << reply; // catalogue order first
+    EXPECT_EQ(reply.find("bad key"), std::string::npos);
+    EXPECT_EQ(reply.find("neutr"), std::string::npos);
+    device.handleCommandFile("ambient_temp = 21.5\r\n", 0);
+    EXPECT_NE(device.parameterReply(false).find("ambient_temp = 21.5\r\n"), std::string::npos);
+}
+
 TEST(SimDeviceCommands, ProtectedKeysOnlyWithThePassword) {
     SimDevice device(SimModel::Krt17a, ShippedCatalogue(), 7);
     auto plain = device.handleCommandFile(kGetParameters, device.clock());
