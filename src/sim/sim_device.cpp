@@ -162,17 +162,20 @@ std::string SimDevice::archiveReply() const {
         text += std::string(SimModelName(model_)) + " dose history, " +
                 WholeText(static_cast<long long>(c.gamma.size())) + " records every " +
                 WholeText(c.historyInterval) + " s\r\n";
+        // The manager's pickup turns each LF into CR LF, and its parse then drops the
+        // two characters before each LF: so a line ends right after its value, and the
+        // CR the pickup adds is the "one character" the parse expects there.
         bool first = true;
         for (const auto& r : c.gamma) {
             // The first dose line carries one more character in front.
-            text += (first ? " " : "") + FormatDeviceNumber(r.dose) + " \r\n";
+            text += (first ? " " : "") + FormatDeviceNumber(r.dose) + "\r\n";
             first = false;
         }
         for (const auto& r : c.neutron) {
             char coefficient[16];
             std::snprintf(coefficient, sizeof coefficient, "%.2f", r.coefficient);
             text += FormatDeviceNumber(r.dose) + "\t" + coefficient + "\t " + WholeText(r.seconds) +
-                    " \r\n";
+                    "\r\n";
         }
     } else {
         text += std::string(SimModelName(model_)) + " dose history\r\n";
@@ -180,7 +183,7 @@ std::string SimDevice::archiveReply() const {
         text += "Records " + WholeText(static_cast<long long>(c.gamma.size())) + "\r\n";
         text += "Interval " + WholeText(c.historyInterval) + " s\r\n";
         for (const auto& r : c.gamma)
-            text += FormatDeviceNumber(r.dose) + " \r\n";
+            text += FormatDeviceNumber(r.dose) + "\r\n";
     }
     return text;
 }

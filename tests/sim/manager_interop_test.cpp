@@ -5,9 +5,11 @@
 #include "core/cp1251.h"
 #include "core/reply_text.h"
 #include "core/text_file.h"
+#include "history/archive_parse.h"
 #include "params/catalogue.h"
 #include "params/command_files.h"
 #include "params/parameter_table.h"
+#include "sim/device_numbers.h"
 
 #include <gtest/gtest.h>
 
@@ -114,6 +116,33 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
 INSTANTIATE_TEST_SUITE_P(ModelsAndLanguages, ManagerInterop,
                          ::testing::Values(Case{SimModel::Krt17a, 0}, Case{SimModel::Krt17a, 300},
                                            Case{SimModel::Mlv52b, 0}, Case{SimModel::Mlv52b, 300}));
+
+TEST(ManagerInteropCommands, ArchiveFillsTheHistoryTablesRecordForRecord) {
+    for (SimModel model : {SimModel::Krt17a, SimModel::Mlv52b}) {
+        SimDevice device(model, "", 4);
+        device.fillHistory(25);
+        const auto replies = device.handleCommandFile(GetArchiveCommand(), device.clock());
+        ASSERT_EQ(replies.size(), 1u);
+        HistoryTable dose, neutron;
+        const ArchiveParseResult parsed =
+            ParseArchiveReply(AsPickedUp(replies[0]), 60, 0, dose, neutron);
+        const bool krt = HasNeutronChannel(model);
+        EXPECT_EQ(parsed.neutron, krt);
+        const auto& c = device.meter().counters();
+        ASSERT_EQ(dose.rowCount(), 26);
+        // Layout A keeps the dose text in a hidden column; layout B shows it as written.
+        const int doseColumn = 1;
+        for (int r = 1; r <= 25; ++r) {
+            EXPECT_EQ(dose.text(r, doseColumn), FormatDeviceNumber(c.gamma[r - 1].dose)) << r;
+            EXPECT_EQ(dose.text(r, 0), std::to_string(r));
+        }
+        if (krt) {
+            ASSERT_EQ(neutron.rowCount(), 26);
+            EXPECT_EQ(neutron.text(25, 4), "1500");
+            EXPECT_EQ(neutron.text(25, 5), "00:25:00");
+        }
+    }
+}
 
 TEST(ManagerInteropCommands, EraseCommandClearsTheTotalAndIsAccepted) {
     SimDevice device(SimModel::Krt17a, ShippedCatalogue(), 3);

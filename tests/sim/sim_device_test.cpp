@@ -112,9 +112,10 @@ TEST(SimDeviceParameters, WithoutCatalogueTheBuiltInListIsAnswered) {
 }
 
 TEST(SimDeviceParameters, ExtraCatalogueKeysAreAnsweredAndSettable) {
-    const std::string catalogue = "<MLV52B-en>\r\nambient_temp#Temperature@rw$defaultcolor\r\n"
-                                  "bad key#Broken@r$defaultcolor\r\n"
-                                  "dose_neutron#Not on this model@r$defaultcolor\r\n</MLV52B-en>\r\n";
+    const std::string catalogue =
+        "<MLV52B-en>\r\nambient_temp#Temperature@rw$defaultcolor\r\n"
+        "bad key#Broken@r$defaultcolor\r\n"
+        "dose_neutron#Not on this model@r$defaultcolor\r\n</MLV52B-en>\r\n";
     SimDevice device(SimModel::Mlv52b, catalogue, 7);
     std::string reply = device.parameterReply(false);
     EXPECT_EQ(reply.rfind("ambient_temp = 0\r\n", 0), 0u) << reply; // catalogue order first
@@ -325,9 +326,9 @@ TEST(SimDeviceArchive, KrtLayoutHasHeadingGammaLinesAndNeutronLines) {
     }
     ASSERT_EQ(lines.size(), 7u);
     EXPECT_EQ(lines[0].find('\t'), std::string::npos);
-    // First gamma line: one extra character in front; every gamma line: dose, one character.
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"( \d\.\d{3}E-\d\d )"))) << lines[1];
-    EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(\d\.\d{3}E-\d\d )"))) << lines[2];
+    // First gamma line: one extra character in front of the dose.
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"( \d\.\d{3}E-\d\d)"))) << lines[1];
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex(R"(\d\.\d{3}E-\d\d)"))) << lines[2];
     double previous = 0;
     for (int i = 1; i <= 3; ++i) {
         const double dose = ParseDeviceNumber(lines[i].substr(i == 1 ? 1 : 0));
@@ -337,7 +338,7 @@ TEST(SimDeviceArchive, KrtLayoutHasHeadingGammaLinesAndNeutronLines) {
     for (int i = 4; i <= 6; ++i) {
         std::smatch m;
         ASSERT_TRUE(
-            std::regex_match(lines[i], m, std::regex(R"((\d\.\d{3}E-\d\d)\t(\d\.\d\d)\t (\d+) )")))
+            std::regex_match(lines[i], m, std::regex(R"((\d\.\d{3}E-\d\d)\t(\d\.\d\d)\t (\d+))")))
             << lines[i];
         EXPECT_EQ(m[3].str(), std::to_string((i - 3) * 60));
     }
@@ -356,8 +357,8 @@ TEST(SimDeviceArchive, MlvLayoutHasFourHeadingLinesAndNoTab) {
         start = end + 2;
     }
     ASSERT_EQ(lines.size(), 6u);
-    EXPECT_TRUE(std::regex_match(lines[4], std::regex(R"(\d\.\d{3}E-\d\d )")));
-    EXPECT_TRUE(std::regex_match(lines[5], std::regex(R"(\d\.\d{3}E-\d\d )")));
+    EXPECT_TRUE(std::regex_match(lines[4], std::regex(R"(\d\.\d{3}E-\d\d)")));
+    EXPECT_TRUE(std::regex_match(lines[5], std::regex(R"(\d\.\d{3}E-\d\d)")));
     // Without records only the heading lines are left.
     SimDevice empty(SimModel::Mlv52b, "", 7);
     const std::string e = empty.archiveReply();
