@@ -497,8 +497,11 @@ void SimulatedDosimeter::setInRange(bool inRange) {
     Impl& d = *impl_;
     std::unique_lock lock(d.mutex);
     d.wantInRange = inRange;
-    if (!d.running)
+    // From the simulator's own thread (the log callback) the loop applies it next round.
+    if (!d.running || std::this_thread::get_id() == d.thread.get_id()) {
+        ++d.requestNo;
         return;
+    }
     const unsigned long ticket = ++d.requestNo;
     lock.unlock();
     d.wake();

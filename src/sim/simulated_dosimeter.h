@@ -32,7 +32,7 @@ struct SimOptions {
     // Pseudo-random dose pattern; 0 picks one.
     std::uint64_t seed = 0;
     // One line per event (connections, commands, replies, faults); may be empty.
-    // Called from the simulator's thread.
+    // Called from the simulator's thread; it must not call stop().
     std::function<void(const std::string&)> log;
 };
 
@@ -58,7 +58,7 @@ public:
 
     // Out of range: the listening socket is closed (and a connection in progress is
     // dropped), so connection attempts fail. In range: listens again on the same port.
-    // Takes effect before it returns.
+    // Takes effect before it returns (called from the log callback: right after it).
     void setInRange(bool inRange);
     bool inRange() const;
 

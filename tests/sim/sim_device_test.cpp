@@ -164,23 +164,6 @@ TEST(SimDeviceCommands, SettingsAreStoredAcceptedAndReported) {
     EXPECT_EQ(Letters(device.handleCommandFile("dose_threshold = 0.002\r\n", device.clock())), "L");
 }
 
-TEST(SimDeviceCommands, EveryValueItWritesIsTakenBackUnchanged) {
-    // What the manager sends back is what the reply said: every such value must pass.
-    for (SimModel model : {SimModel::Krt17a, SimModel::Mlv52b}) {
-        SimDevice device(model, ShippedCatalogue(), 7);
-        const std::string before = device.parameterReply(true);
-        std::string file;
-        for (const auto& [key, value] : ReplyValues(before)) {
-            if (device.parameters().has(key) && device.parameters().kind(key) != ParamKind::Fixed)
-                file += key + " = " + value + "\r\n";
-        }
-        const auto replies = device.handleCommandFile(Utf8ToCp1251(file), device.clock());
-        ASSERT_EQ(Letters(replies), "L");
-        EXPECT_NE(Text(replies[0]).find("accepted"), std::string::npos) << Text(replies[0]);
-        EXPECT_EQ(device.parameterReply(true), before);
-    }
-}
-
 TEST(SimDeviceCommands, RefusalsNameTheKeyAndNeverSayAccepted) {
     SimDevice device(SimModel::Mlv52b, ShippedCatalogue(), 7);
     const auto check = [&](const std::string& line, const std::string& named) {
