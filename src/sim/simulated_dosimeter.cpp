@@ -135,6 +135,8 @@ struct SimulatedDosimeter::Impl {
             log(stateError);
             return false;
         }
+        std::lock_guard lock(mutex);
+        stateError.clear(); // the last save counts
         return true;
     }
 

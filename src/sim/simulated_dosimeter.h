@@ -67,7 +67,7 @@ public:
 
     // Command files acted on so far.
     std::size_t commandsHandled() const { return commandsHandled_.load(); }
-    // The last failure to save the state file (empty when none).
+    // Why the last save of the state file failed (empty when it worked).
     std::string stateError() const;
 
 private:
