@@ -455,6 +455,12 @@ bool SimulatedDosimeter::start(const std::string& host, std::uint16_t port, std:
     }
     if (!d.stateLoaded && !d.loadState(error))
         return false;
+    // A state file that cannot be written is better found now than at the end of a run.
+    if (!d.saveState()) {
+        if (error)
+            *error = d.stateError;
+        return false;
+    }
     std::error_code ec;
     std::filesystem::create_directories(d.folder.folder(), ec);
     if (!std::filesystem::is_directory(d.folder.folder(), ec)) {
