@@ -2,13 +2,18 @@
 // received-files pickup.
 #include "sim/simulated_dosimeter.h"
 
+#include "link/irda_functions.h"
+#include "link/link_status.h"
 #include "link/obex_push.h"
 #include "link/reply_pickup.h"
 #include "link/transport.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <functional>
+#include <thread>
 
 namespace dm {
 namespace {
@@ -79,6 +84,32 @@ TEST_F(SimWithLink, PushIsAnsweredAndTheReplyIsPickedUp) {
     EXPECT_EQ(result.find("accepted"), std::string::npos);
     EXPECT_NE(param.find("history_time = 30\r\r\n"), std::string::npos);
     EXPECT_TRUE(fs::is_empty(root_));
+}
+
+// Polls until the condition holds, at most 15 seconds (the link probes once a second).
+bool Eventually(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+TEST_F(SimWithLink, DosimeterArrivesAnswersAndLeavesAsTheWindowSeesIt) {
+    FixedFolderStore store(root_.string());
+    SilentMessages messages;
+    std::string error;
+    CIrdaFunctions link(MakeTransport(link_, &error), store, messages);
+    EXPECT_TRUE(Eventually([&] { return link.GetLinkStatus() == LINK_ARRIVED; }));
+    link.SendCommandFile("get_parameters=255\r\n#\r\n");
+    EXPECT_TRUE(Eventually([&] { return link.PollReplyFiles() == 2222; }));
+    EXPECT_NE(link.m_strParamReply.find("dose_neutron = "), std::string::npos);
+    sim_->setInRange(false);
+    EXPECT_TRUE(Eventually([&] { return link.GetLinkStatus() == LINK_GONE; }));
+    sim_->setInRange(true);
+    EXPECT_TRUE(Eventually([&] { return link.GetLinkStatus() == LINK_ARRIVED; }));
 }
 
 TEST_F(SimWithLink, ProbeFollowsTheRange) {
