@@ -2,6 +2,7 @@
 // small OBEX server in this test, which answers by dropping a reply file into the
 // received-files folder, as the infrared file-transfer service would.
 #include "obex_test_peer.h"
+#include "sim/simulated_dosimeter.h"
 
 #include <gtest/gtest.h>
 
@@ -244,6 +245,38 @@ TEST_F(ExchangeCliTest, HelpDescribesTheOptions) {
         EXPECT_EQ(r.exitCode, 0);
         EXPECT_NE(r.out.find("--recv-dir"), std::string::npos);
         EXPECT_NE(r.out.find("--timeout"), std::string::npos);
+    }
+}
+
+TEST_F(ExchangeCliTest, ReadsTheSimulatedDosimeter) {
+    for (const dm::SimModel model : {dm::SimModel::Krt17a, dm::SimModel::Mlv52b}) {
+        dm::SimOptions options;
+        options.records = 25;
+        options.replyDelayMs = 300;
+        options.catalogue = fs::path(DM_SOURCE_DIR) / "data" / "Commands.lst";
+        dm::SimulatedDosimeter sim(model, recv, options);
+        std::string error;
+        ASSERT_TRUE(sim.start("127.0.0.1", 0, &error)) << error;
+        const std::string l = "tcp:127.0.0.1:" + std::to_string(sim.port());
+        const std::string name = dm::SimModelName(model);
+
+        const CliRun params = RunCli({"read-params", "--link", l, "--recv-dir", recv.string(), "--json"}, work);
+        ASSERT_EQ(params.exitCode, 0) << name << ": " << params.err;
+        EXPECT_NE(params.out.find("\"model\": \"" + name + "\""), std::string::npos) << params.out;
+
+        const CliRun archive = RunCli({"read-archive", "--link", l, "--recv-dir", recv.string(), "--json"}, work);
+        ASSERT_EQ(archive.exitCode, 0) << name << ": " << archive.err;
+        EXPECT_NE(archive.out.find(std::string("\"has_neutron\": ") +
+                                   (dm::HasNeutronChannel(model) ? "true" : "false")),
+                  std::string::npos)
+            << archive.out;
+
+        // Out of range: nothing answers, the command ends with the time-out.
+        sim.setInRange(false);
+        const CliRun gone = RunCli({"read-params", "--link", l, "--recv-dir", recv.string(), "--timeout", "2"}, work);
+        EXPECT_EQ(gone.exitCode, 1);
+        EXPECT_NE(gone.err.find("Connection interrupted."), std::string::npos) << gone.err;
+        sim.stop();
     }
 }
 
