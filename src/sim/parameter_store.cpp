@@ -113,6 +113,11 @@ ParameterStore::SetResult ParameterStore::set(std::string_view key, std::string_
             return bad("a number above 0 and below 1000");
         char buf[32];
         std::snprintf(buf, sizeof buf, "%.4f", *v);
+        // The kept four decimals must still be in range, or the value could not be read
+        // back from the state file (1e-6 would be kept as 0.0000).
+        const auto kept = ParseStrictNumber(buf);
+        if (!kept || *kept <= 0 || *kept >= 1000)
+            return bad("a number above 0 and below 1000");
         normal = buf;
         break;
     }

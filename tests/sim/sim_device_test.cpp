@@ -402,5 +402,26 @@ TEST(SimDeviceState, DamagedStateIsRefusedWithReasonAndChangesNothing) {
     EXPECT_TRUE(device.loadState(good, &error)) << error;
 }
 
+// A coefficient is kept with four decimals; one that would be kept as 0.0000 or 1000.0000
+// is refused, so a saved state always loads again.
+TEST(SimDeviceState, CoefficientsOutOfRangeOnceRoundedAreRefused) {
+    ParameterStore store(SimModel::Krt17a);
+    EXPECT_EQ(store.set("wtx[10]", "0.000001").status, ParameterStore::SetStatus::BadValue);
+    EXPECT_EQ(store.set("g_ks_large", "999.99999").status, ParameterStore::SetStatus::BadValue);
+    EXPECT_EQ(store.value("wtx[10]"), "1.1200");
+    EXPECT_EQ(store.set("wtx[10]", "0.0001").status, ParameterStore::SetStatus::Stored);
+    EXPECT_EQ(store.value("wtx[10]"), "0.0001");
+
+    SimDevice source(SimModel::Krt17a, "", 5);
+    std::string state = source.stateText();
+    const std::string from = "param wtx[10] 1.1200";
+    ASSERT_NE(state.find(from), std::string::npos);
+    state.replace(state.find(from), from.size(), "param wtx[10] 1.39e-08");
+    SimDevice device(SimModel::Krt17a, "", 7);
+    std::string error;
+    EXPECT_FALSE(device.loadState(state, &error));
+    EXPECT_NE(error.find("wtx[10]"), std::string::npos) << error;
+}
+
 } // namespace
 } // namespace dm
