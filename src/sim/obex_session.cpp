@@ -1,5 +1,7 @@
 #include "sim/obex_session.h"
 
+#include "core/cp1251.h"
+
 namespace dm {
 namespace {
 
@@ -10,24 +12,6 @@ std::uint16_t Be16(std::string_view bytes, std::size_t at) {
 
 std::uint32_t Be32(std::string_view bytes, std::size_t at) {
     return (static_cast<std::uint32_t>(Be16(bytes, at)) << 16) | Be16(bytes, at + 2);
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
 }
 
 // A Name header's value: 16-bit big-endian characters ending in a null character.

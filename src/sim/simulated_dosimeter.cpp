@@ -17,8 +17,8 @@
 namespace dm {
 namespace {
 
-using net::kNoSocket;
-using net::SocketHandle;
+using simnet::kNoSocket;
+using simnet::SocketHandle;
 
 using Clock = std::chrono::steady_clock;
 
@@ -174,7 +174,7 @@ struct SimulatedDosimeter::Impl {
         const SocketHandle fd = ::socket(address.ss_family, SOCK_STREAM, 0);
         if (fd == kNoSocket) {
             if (error)
-                *error = "cannot make a socket (" + net::ErrorText(net::LastError()) + ")";
+                *error = "cannot make a socket (" + simnet::ErrorText(simnet::LastError()) + ")";
             return false;
         }
 #ifndef _WIN32
@@ -185,13 +185,13 @@ struct SimulatedDosimeter::Impl {
 #endif
         if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), addressLength) != 0 ||
             ::listen(fd, 4) != 0) {
-            const int err = net::LastError();
-            net::CloseSocket(fd);
+            const int err = simnet::LastError();
+            simnet::CloseSocket(fd);
             if (error)
-                *error = net::ErrorText(err);
+                *error = simnet::ErrorText(err);
             return false;
         }
-        net::SetNonBlocking(fd);
+        simnet::SetNonBlocking(fd);
         sockaddr_storage bound{};
         socklen_t len = sizeof bound;
         if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len) == 0) {
@@ -211,19 +211,19 @@ struct SimulatedDosimeter::Impl {
 
     void closeListener() {
         if (listenFd != kNoSocket) {
-            net::CloseSocket(listenFd);
+            simnet::CloseSocket(listenFd);
             listenFd = kNoSocket;
         }
     }
 
     void wake() {
         const char b = 1;
-        net::Send(wakeSocket, &b, 1); // when the buffer is full a wake-up is pending anyway
+        simnet::Send(wakeSocket, &b, 1); // when the buffer is full a wake-up is pending anyway
     }
 
     void drainWake() {
         char buf[64];
-        while (net::Receive(wakeSocket, buf, sizeof buf) > 0) {
+        while (simnet::Receive(wakeSocket, buf, sizeof buf) > 0) {
         }
     }
 
@@ -253,13 +253,13 @@ struct SimulatedDosimeter::Impl {
     IoResult waitFor(SocketHandle fd, short events, Clock::time_point deadline) {
         for (;;) {
             pumpReplies(false);
-            net::PollEntry fds[2] = {{fd, events, 0}, {wakeSocket, POLLIN, 0}};
+            simnet::PollEntry fds[2] = {{fd, events, 0}, {wakeSocket, POLLIN, 0}};
             int timeout = MillisUntil(deadline);
             if (const auto next = msUntilNextReply(); next >= 0 && next < timeout)
                 timeout = next;
-            const int rc = net::Poll(fds, 2, timeout);
+            const int rc = simnet::Poll(fds, 2, timeout);
             if (rc < 0) {
-                if (net::IsInterrupted(net::LastError()))
+                if (simnet::IsInterrupted(simnet::LastError()))
                     continue;
                 return IoResult::Failed;
             }
@@ -281,11 +281,11 @@ struct SimulatedDosimeter::Impl {
             const IoResult w = waitFor(fd, POLLIN, deadline);
             if (w != IoResult::Ok)
                 return w;
-            const long got = net::Receive(fd, out + done, n - done);
+            const long got = simnet::Receive(fd, out + done, n - done);
             if (got == 0)
                 return IoResult::Closed;
             if (got < 0) {
-                if (net::IsRetry(net::LastError()))
+                if (simnet::IsRetry(simnet::LastError()))
                     continue;
                 return IoResult::Failed;
             }
@@ -298,9 +298,9 @@ struct SimulatedDosimeter::Impl {
         const auto deadline = Clock::now() + std::chrono::milliseconds(options.receiveTimeoutMs);
         std::size_t done = 0;
         while (done < bytes.size()) {
-            const long sent = net::Send(fd, bytes.data() + done, bytes.size() - done);
+            const long sent = simnet::Send(fd, bytes.data() + done, bytes.size() - done);
             if (sent < 0) {
-                if (net::IsRetry(net::LastError())) {
+                if (simnet::IsRetry(simnet::LastError())) {
                     const IoResult w = waitFor(fd, POLLOUT, deadline);
                     if (w != IoResult::Ok)
                         return w;
@@ -314,7 +314,7 @@ struct SimulatedDosimeter::Impl {
     }
 
     void serveClient(SocketHandle fd) {
-        net::SetNonBlocking(fd);
+        simnet::SetNonBlocking(fd);
         // Requests and responses are small and strictly alternate: send each at once.
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
@@ -414,11 +414,11 @@ struct SimulatedDosimeter::Impl {
                     break;
             }
             pumpReplies(false);
-            net::PollEntry fds[2] = {{wakeSocket, POLLIN, 0}, {listenFd, POLLIN, 0}};
+            simnet::PollEntry fds[2] = {{wakeSocket, POLLIN, 0}, {listenFd, POLLIN, 0}};
             const unsigned count = listenFd != kNoSocket ? 2 : 1;
-            const int rc = net::Poll(fds, count, msUntilNextReply());
-            if (rc < 0 && !net::IsInterrupted(net::LastError())) {
-                log("poll failed: " + net::ErrorText(net::LastError()));
+            const int rc = simnet::Poll(fds, count, msUntilNextReply());
+            if (rc < 0 && !simnet::IsInterrupted(simnet::LastError())) {
+                log("poll failed: " + simnet::ErrorText(simnet::LastError()));
                 break;
             }
             if (fds[0].revents)
@@ -427,7 +427,7 @@ struct SimulatedDosimeter::Impl {
                 const SocketHandle client = ::accept(listenFd, nullptr, nullptr);
                 if (client != kNoSocket) {
                     serveClient(client);
-                    net::CloseSocket(client);
+                    simnet::CloseSocket(client);
                 }
             }
         }
@@ -470,17 +470,17 @@ bool SimulatedDosimeter::start(const std::string& host, std::uint16_t port, std:
     }
     if (!d.resolve(host, port, error))
         return false;
-    if (!net::StartSocketLayer()) {
+    if (!simnet::StartSocketLayer()) {
         if (error)
             *error = "cannot start the socket layer";
         return false;
     }
-    d.wakeSocket = net::MakeWakeSocket(error);
+    d.wakeSocket = simnet::MakeWakeSocket(error);
     if (d.wakeSocket == kNoSocket)
         return false;
     std::string why;
     if (!d.openListener(&why)) {
-        net::CloseSocket(d.wakeSocket);
+        simnet::CloseSocket(d.wakeSocket);
         d.wakeSocket = kNoSocket;
         if (error)
             *error = "cannot listen on " + host + ":" + std::to_string(port) + ": " + why;
@@ -540,7 +540,7 @@ void SimulatedDosimeter::stop() {
         d.closeListener();
         d.applied.notify_all();
     }
-    net::CloseSocket(d.wakeSocket);
+    simnet::CloseSocket(d.wakeSocket);
     d.wakeSocket = kNoSocket;
     d.pumpReplies(true);
     d.device->advanceTo(d.deviceClock());

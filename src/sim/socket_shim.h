@@ -1,5 +1,6 @@
 #pragma once
-// The few socket calls the simulator needs, the same on POSIX and on Winsock.
+// The few socket calls the simulator needs, the same on POSIX and on Winsock. A
+// namespace of its own keeps them apart from the device link's socket helpers.
 #include <string>
 
 #ifdef _WIN32
@@ -18,7 +19,7 @@
 #include <unistd.h>
 #endif
 
-namespace dm::net {
+namespace dm::simnet {
 
 #ifdef _WIN32
 using SocketHandle = SOCKET;
@@ -122,4 +123,4 @@ inline SocketHandle MakeWakeSocket(std::string* error) {
     return s;
 }
 
-} // namespace dm::net
+} // namespace dm::simnet
