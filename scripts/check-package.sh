@@ -94,10 +94,30 @@ shippedTable=$("$cli" params "$reply" --catalogue "$OLDPWD/data/Commands.lst")
 grep -q "Serial number" <<< "$installedTable" || fail "the catalogue names are missing"
 echo "the installed catalogue is found from $PWD"
 
+# A copy of the program with the catalogue beside it, away from any share folder.
+mkdir -p "$tmp/portable"
+cp "$cli" "$tmp/portable/"
+cp "$OLDPWD/data/Commands.lst" "$tmp/portable/"
+portableTable=$("$tmp/portable/dosimeter-cli" params "$reply")
+[ "$portableTable" = "$shippedTable" ] \
+  || fail "a program does not find Commands.lst beside itself"
+echo "Commands.lst beside the program is found from $PWD"
+
 if [ $have_window = 1 ]; then
   win="$root/usr/bin/dosimeter-manager"
   timeout 60 "$win" --help > "$tmp/help.txt" 2>&1 || fail "dosimeter-manager --help failed"
   grep -qi "usage" "$tmp/help.txt" || fail "dosimeter-manager --help printed no usage"
   echo "dosimeter-manager --help: ok"
+  # The window against its simulated dosimeter, started where there is no catalogue:
+  # a missing catalogue would stop it at a message box and the time-out would end it.
+  mkdir -p "$tmp/winrun" "$tmp/home" "$tmp/shots"
+  cd "$tmp/winrun"
+  printf en > locale.cfg
+  printf 0 > system.cfg
+  HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/home/.config" XDG_DATA_HOME="$tmp/home/.local/share" \
+    timeout 120 "$win" --simulate KRT-17A --screenshots "$tmp/shots" > "$tmp/window.txt" 2>&1 \
+    || { cat "$tmp/window.txt"; fail "the installed window did not run to its end"; }
+  ls "$tmp/shots"/*.png > /dev/null 2>&1 || fail "the installed window saved no pictures"
+  echo "installed window ran against the simulated dosimeter: $(ls "$tmp/shots" | tr '\n' ' ')"
 fi
 echo "package check passed"
