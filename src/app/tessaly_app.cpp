@@ -1,0 +1,135 @@
+#include "app/tessaly_app.h"
+
+#include "app/queued_message_sink.h"
+#include "app/tessaly_dlg.h"
+#include "app/window_options.h"
+#include "core/settings_files.h"
+#include "link/irda_functions.h"
+#include "link/received_folder_store.h"
+#include "link/transport.h"
+#ifdef DM_HAVE_SIM
+#include "sim/simulated_dosimeter.h"
+#endif
+
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+namespace {
+
+// Tells the user about a settings file that is missing, before any window exists.
+class StartupMessages : public dm::MessageSink {
+public:
+    void showMessage(const std::string& text) override {
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("dosimeter-manager"), QString::fromStdString(text),
+                        QMessageBox::Ok);
+        box.exec();
+    }
+};
+
+// A fresh folder for the simulated dosimeter's replies, removed when the run ends.
+class TemporaryFolder {
+public:
+    TemporaryFolder() {
+        std::error_code ec;
+        const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+        std::string pattern = ((ec ? std::filesystem::path("/tmp") : base) / "dosimeter-manager-XXXXXX").string();
+        if (char* made = ::mkdtemp(pattern.data()))
+            path_ = made;
+    }
+    ~TemporaryFolder() {
+        if (!path_.empty()) {
+            std::error_code ec;
+            std::filesystem::remove_all(path_, ec);
+        }
+    }
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "dosimeter-manager: %s\n", message.c_str());
+    return 2;
+}
+
+} // namespace
+
+int CTessalyApp::Run(const std::vector<std::string>& args) {
+    const dm::WindowOptions options = dm::ParseWindowOptions(args);
+    if (!options.error.empty())
+        return Fail(options.error + "\n" + dm::WindowUsage());
+    if (options.help) {
+        std::fputs(dm::WindowUsage(), stdout);
+        return 0;
+    }
+
+    std::string linkName = options.link.empty() ? "irda" : options.link;
+    std::unique_ptr<TemporaryFolder> simFolder;
+#ifdef DM_HAVE_SIM
+    std::unique_ptr<dm::SimulatedDosimeter> simulator;
+    if (options.simulate) {
+        simFolder = std::make_unique<TemporaryFolder>();
+        if (simFolder->path().empty())
+            return Fail("--simulate: no temporary folder for the received files can be made");
+        const auto model = *options.simulate == "MLV-52B" ? dm::SimulatedDosimeter::Model::Mlv52b
+                                                          : dm::SimulatedDosimeter::Model::Krt17a;
+        simulator = std::make_unique<dm::SimulatedDosimeter>(model, simFolder->path(), dm::SimOptions{});
+        std::string error;
+        if (!simulator->start("127.0.0.1", 0, &error))
+            return Fail("--simulate: the simulated dosimeter did not start: " + error);
+        linkName = "tcp:127.0.0.1:" + std::to_string(simulator->port());
+    }
+#else
+    if (options.simulate)
+        return Fail("--simulate: this build has no simulated dosimeter");
+#endif
+
+    // The program's one device link exists before the window, as the pickup must know
+    // the files already in the received-files folder before anything is asked.
+    std::string error;
+    std::unique_ptr<dm::Transport> transport = dm::MakeTransport(linkName, &error);
+    if (!transport)
+        return Fail("--link: " + error);
+    std::unique_ptr<dm::ReceivedFolderStore> store;
+    if (simFolder)
+        store = std::make_unique<dm::FixedFolderStore>(simFolder->path().string());
+    else
+        store = dm::MakeReceivedFolderStore();
+    QueuedMessageSink linkMessages;
+    dm::CIrdaFunctions link(std::move(transport), *store, linkMessages);
+    dm::ExchangeLinkAdapter<dm::CIrdaFunctions> exchangeLink(link);
+
+    // Settings are read before the window, so their messages are in English.
+    StartupMessages startup;
+    const std::filesystem::path settingsDir = std::filesystem::current_path();
+    const dm::InterfaceSettings settings = dm::LoadInterfaceSettings(settingsDir, startup);
+
+    WindowServices services;
+    services.link = &exchangeLink;
+    services.addSkipFile = [&link](const std::string& name) { link.AddSkipFile(name); };
+#ifdef DM_HAVE_SIM
+    if (simulator)
+        services.simulatorInRange = [&simulator](bool in) { simulator->setInRange(in); };
+#endif
+    dm::InterfaceSettings finalSettings;
+    {
+        CTessalyDlg window(settings, std::move(services));
+        linkMessages.setWindow(&window);
+        window.exec();
+        finalSettings = window.settings();
+    }
+    dm::SaveInterfaceSettings(settingsDir, finalSettings);
+#ifdef DM_HAVE_SIM
+    if (simulator)
+        simulator->stop();
+#endif
+    return 0;
+}

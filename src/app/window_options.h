@@ -1,0 +1,21 @@
+#pragma once
+// The window's command line:
+//   dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--help]
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dm {
+
+struct WindowOptions {
+    std::string link;                     // empty: the default link
+    std::optional<std::string> simulate;  // the simulated model, "KRT-17A" or "MLV-52B"
+    bool help = false;
+    std::string error;                    // non-empty: the command line is wrong
+};
+
+WindowOptions ParseWindowOptions(const std::vector<std::string>& args);
+
+const char* WindowUsage();
+
+} // namespace dm
