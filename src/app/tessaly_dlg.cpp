@@ -60,7 +60,12 @@ CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices s
     initialiseWindow();
 }
 
-CTessalyDlg::~CTessalyDlg() { timer_.stop(); }
+CTessalyDlg::~CTessalyDlg() {
+    timer_.stop();
+    // The views read the tables, which are members and go before the child widgets would.
+    delete client_;
+    client_ = nullptr;
+}
 
 // ------------------------------------------------------------------ layout
 
