@@ -1,5 +1,10 @@
 #include "app/tessaly_dlg.h"
 
+#ifdef DM_HAVE_CHARTS
+#include "charts/chart_data.h"
+#include "charts/graph_wnd.h"
+#endif
+
 #include "access/access_codes.h"
 #include "access/dialog_units.h"
 #include "app/about_dlg.h"
@@ -424,8 +429,21 @@ bool CTessalyDlg::beginEdit(int row, int col) {
 }
 
 void CTessalyDlg::displayAsDiagram() {
-    if (services_.openDiagram)
+    if (services_.openDiagram) {
         services_.openDiagram();
+        return;
+    }
+#ifdef DM_HAVE_CHARTS
+    // A new window, with a new chart, for every press; it reads the history back out of
+    // the tables' hidden columns.
+    dm::CGraphWnd diagram(this, langBase_);
+    const dm::ChartLoadResult loaded = diagram.loadData(doseTable_, neutronTable_, paramState_.neutron,
+                                                        paramState_.historyInterval, paramState_.historyDepth);
+    const std::string notice = dm::TruncationNotice(loaded, langBase_);
+    if (!notice.empty())
+        services_.dialogs->showMessage(notice);
+    diagram.exec();
+#endif
 }
 
 std::string CTessalyDlg::currentTableBytes() const {
