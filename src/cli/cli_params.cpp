@@ -1,10 +1,388 @@
-// Placeholder until this area is built: the subcommands say so plainly.
+// The parameter table and the command files from the command line: the same parse,
+// edit rules and composition the window uses.
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 
-namespace dm::cli {
+#include "core/colour.h"
+#include "core/string_table.h"
+#include "core/text_file.h"
+#include "grid/grid_model.h"
+#include "params/command_files.h"
+#include "params/edit_rules.h"
+#include "params/parameter_table.h"
 
-int RunParams(const Args&) { Fail(kExitFailed, "params: not available in this build yet"); }
-int RunCompose(const Args&) { Fail(kExitFailed, "compose: not available in this build yet"); }
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+namespace dm::cli {
+namespace {
+
+// The parameter grid's client width in the main window: 304 dialog units of the
+// 8-point "MS Sans Serif" dialog font, 1.5 pixels each. The window passes its grid's
+// real viewport width instead.
+constexpr int kCliGridClientWidth = 456;
+
+struct TableInput {
+    std::string reply;
+    std::string catalogue;
+    int langBase = 0;
+    int access = 0;
+};
+
+int AccessOption(const std::string& text) {
+    if (text.empty())
+        return 0;
+    const long long mask = IntegerOption("--access", text);
+    if (mask < 0 || mask > INT_MAX)
+        Fail(kExitUsage, "--access: expected a mask from 0 to 7, got '" + text + "'");
+    return static_cast<int>(mask);
+}
+
+struct ParsedTable {
+    GridModel grid;
+    ParameterTableState state;
+};
+
+void FillTable(const TableInput& in, ParsedTable& table) {
+    table.state.caption = Tr(IDS_CAPTION, in.langBase); // the caption before any reply
+    ParseParameterReply(in.reply, in.catalogue, in.langBase, in.access, kCliGridClientWidth,
+                        table.grid, table.state);
+}
+
+std::string TextTable(const GridModel& grid) {
+    std::string out;
+    for (int row = 0; row < grid.rowCount(); ++row)
+        out += grid.text(row, kNameColumn) + "\t" + grid.text(row, kKeyColumn) + "\t" +
+               grid.text(row, kValueColumn) + "\n";
+    return out;
+}
+
+std::string JsonNumber(double v) {
+    char buf[64];
+    if (v == static_cast<double>(static_cast<long long>(v)) && v > -1e15 && v < 1e15)
+        std::snprintf(buf, sizeof buf, "%.1f", v);
+    else
+        std::snprintf(buf, sizeof buf, "%.17g", v);
+    return buf;
+}
+
+std::string JsonBool(bool b) {
+    return b ? "true" : "false";
+}
+
+std::string JsonStrings(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i)
+        out += (i ? ", " : "") + JsonString(items[i]);
+    return out + "]";
+}
+
+std::string KindName(CellKind kind) {
+    return kind == CellKind::List ? "list" : "text";
+}
+
+std::string JsonTable(const ParsedTable& table, bool emptyReply) {
+    const GridModel& g = table.grid;
+    std::string out = "{\n";
+    out += "  \"caption\": " + JsonString(table.state.caption) + ",\n";
+    out += std::string("  \"model\": ") +
+           (emptyReply            ? "null"
+            : table.state.neutron ? "\"KRT-17A\""
+                                  : "\"MLV-52B\"") +
+           ",\n";
+    out += "  \"history_interval\": " + JsonNumber(table.state.historyInterval) + ",\n";
+    out += "  \"history_depth\": " + JsonNumber(table.state.historyDepth) + ",\n";
+    out += "  \"headers\": " +
+           JsonStrings({g.text(0, kNameColumn), g.text(0, kKeyColumn), g.text(0, kValueColumn)}) +
+           ",\n";
+    out += "  \"rows\": [";
+    for (int row = 1; row < g.rowCount(); ++row) {
+        out += row > 1 ? ",\n" : "\n";
+        out += "    { \"name\": " + JsonString(g.text(row, kNameColumn)) +
+               ", \"key\": " + JsonString(g.text(row, kKeyColumn)) +
+               ", \"value\": " + JsonString(g.text(row, kValueColumn)) + ",\n";
+        out += "      \"name_kind\": \"" + KindName(g.kind(row, kNameColumn)) +
+               "\", \"value_kind\": \"" + KindName(g.kind(row, kValueColumn)) + "\",\n";
+        out += "      \"name_options\": " + JsonStrings(g.options(row, kNameColumn)) +
+               ", \"value_options\": " + JsonStrings(g.options(row, kValueColumn)) + ",\n";
+        out += "      \"name_read_only\": " + JsonBool(g.isReadOnly(row, kNameColumn)) +
+               ", \"key_read_only\": " + JsonBool(g.isReadOnly(row, kKeyColumn)) +
+               ", \"value_read_only\": " + JsonBool(g.isReadOnly(row, kValueColumn)) + ",\n";
+        out += "      \"name_modified\": " + JsonBool(g.isModified(row, kNameColumn)) +
+               ", \"value_modified\": " + JsonBool(g.isModified(row, kValueColumn)) + ",\n";
+        out += "      \"name_background\": \"" + ToHex(g.background(row, kNameColumn)) +
+               "\", \"value_background\": \"" + ToHex(g.background(row, kValueColumn)) + "\" }";
+    }
+    out += g.rowCount() > 1 ? "\n  ]\n}\n" : "]\n}\n";
+    return out;
+}
+
+TableInput ReadTableInput(const std::string& replyPath, const std::string& catalogueOption,
+                          const std::string& lang, const std::string& access) {
+    TableInput in;
+    in.langBase = LangBaseFromOption(lang);
+    in.access = AccessOption(access);
+    in.reply = ReadReplyInput(replyPath);
+    in.catalogue = LoadCatalogueOption(catalogueOption, in.langBase);
+    return in;
+}
+
+// The user's answers while the CLI edits: the history interval warning counts as Yes.
+class EditingUser : public UserDialogs {
+public:
+    void showMessage(const std::string&) override {}
+    bool askYesNo(const std::string&) override { return true; }
+    std::optional<std::string> askSaveFileName() override { return std::nullopt; }
+    std::optional<std::string> askPassword() override { return std::nullopt; }
+};
+
+struct Edit {
+    std::string option; // "--set", "--touch", "--signal", "--limit"
+    std::string value;
+};
+
+// The edit options in the order given (the option parser keeps only each one's list).
+std::vector<Edit> EditsInOrder(const Args& args) {
+    static const std::vector<std::string> kEdits = {"--set", "--touch", "--signal", "--limit"};
+    static const std::vector<std::string> kOtherValues = {"--catalogue", "--lang", "--access",
+                                                          "--out-dir"};
+    std::vector<Edit> edits;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        std::string name = arg;
+        std::optional<std::string> inlineValue;
+        if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            name = arg.substr(0, eq);
+            inlineValue = arg.substr(eq + 1);
+        }
+        const bool isEdit = std::find(kEdits.begin(), kEdits.end(), name) != kEdits.end();
+        const bool takesValue = isEdit || std::find(kOtherValues.begin(), kOtherValues.end(),
+                                                    name) != kOtherValues.end();
+        if (!takesValue)
+            continue;
+        std::string value;
+        if (inlineValue) {
+            value = *inlineValue;
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        }
+        if (isEdit)
+            edits.push_back({name, value});
+    }
+    return edits;
+}
+
+int ValueRowOfKey(const GridModel& grid, const std::string& option, const std::string& key) {
+    for (int row = 1; row < grid.rowCount(); ++row) {
+        if (grid.text(row, kKeyColumn) != key)
+            continue;
+        if (!grid.canEdit(row, kValueColumn))
+            Fail(kExitUsage, option + ": the value of '" + key + "' is read-only");
+        return row;
+    }
+    Fail(kExitUsage, option + ": no row with the key '" + key + "' in the parameter table");
+}
+
+void RequireOption(const GridModel& grid, int row, int col, const std::string& option,
+                   const std::string& value, const std::string& what) {
+    if (grid.kind(row, col) != CellKind::List)
+        return;
+    const auto& options = grid.options(row, col);
+    if (std::find(options.begin(), options.end(), value) != options.end())
+        return;
+    std::string listed;
+    for (const auto& o : options)
+        listed += (listed.empty() ? "'" : ", '") + o + "'";
+    Fail(kExitUsage,
+         option + ": '" + value + "' is not an option of " + what + " (" + listed + ")");
+}
+
+// Opens the cell's editor, as the user would, and closes it with the text.
+void EditCell(GridModel& grid, int row, int col, const std::string& text, int langBase) {
+    EditingUser user;
+    if (BeginEdit(grid, row, col, langBase, user))
+        EndEdit(grid, row, col, text);
+}
+
+void ApplyEdit(GridModel& grid, const Edit& edit, int langBase) {
+    const int last = grid.rowCount() - 1;
+    if (edit.option == "--set") {
+        const auto eq = edit.value.find('=');
+        if (eq == std::string::npos || eq == 0)
+            Fail(kExitUsage, "--set: expected KEY=VALUE, got '" + edit.value + "'");
+        const std::string key = edit.value.substr(0, eq);
+        const std::string value = edit.value.substr(eq + 1);
+        const int row = ValueRowOfKey(grid, "--set", key);
+        RequireOption(grid, row, kValueColumn, "--set", value, "'" + key + "'");
+        EditCell(grid, row, kValueColumn, value, langBase);
+    } else if (edit.option == "--touch") {
+        if (edit.value.empty())
+            Fail(kExitUsage, "--touch: expected a KEY");
+        const int row = ValueRowOfKey(grid, "--touch", edit.value);
+        EditCell(grid, row, kValueColumn, grid.text(row, kValueColumn), langBase);
+    } else if (edit.option == "--signal") {
+        int choice = -1;
+        if (edit.value == "fixed")
+            choice = 0;
+        else if (edit.value == "percent")
+            choice = 1;
+        else
+            Fail(kExitUsage, "--signal: expected fixed or percent, got '" + edit.value + "'");
+        if (last < 1 || grid.kind(last, kNameColumn) != CellKind::List ||
+            !grid.canEdit(last, kNameColumn))
+            Fail(kExitUsage, "--signal: the table has no signal-type row (only a KRT-17A has one)");
+        const auto& options = grid.options(last, kNameColumn);
+        if (static_cast<int>(options.size()) <= choice)
+            Fail(kExitUsage, "--signal: the signal-type row lacks the option '" + edit.value + "'");
+        EditCell(grid, last, kNameColumn, options[static_cast<std::size_t>(choice)], langBase);
+    } else if (edit.option == "--limit") {
+        if (last < 1 || !grid.canEdit(last, kValueColumn))
+            Fail(kExitUsage, "--limit: the table has no limit row to type into");
+        EditCell(grid, last, kValueColumn, edit.value, langBase);
+    }
+}
+
+int ComposeSendChangesCommand(const Args& args) {
+    Options options(
+        "compose send-changes",
+        "usage: dosimeter-cli compose send-changes REPLY [--catalogue F] [--lang en|ru]\n"
+        "         [--access MASK] [--set KEY=VALUE]... [--touch KEY]...\n"
+        "         [--signal fixed|percent] [--limit VALUE] --out-dir DIR\n"
+        "Fills the parameter table from REPLY, edits it as a user would (in the\n"
+        "order given; a history interval change is confirmed), and writes the\n"
+        "command files \"Send changes into dosimeter\" pushes as DIR/command-N.txt,\n"
+        "printing their paths.\n");
+    std::string catalogue, lang, access, outDir;
+    std::vector<std::string> sets, touches, signals, limits;
+    options.value("--catalogue", &catalogue);
+    options.value("--lang", &lang);
+    options.value("--access", &access);
+    options.value("--out-dir", &outDir);
+    options.list("--set", &sets);
+    options.list("--touch", &touches);
+    options.list("--signal", &signals);
+    options.list("--limit", &limits);
+    std::vector<std::string> positional;
+    if (!options.parse(args, &positional))
+        return kExitOk;
+    if (positional.size() != 1)
+        options.usageError("give exactly one REPLY file");
+    if (outDir.empty())
+        options.usageError("--out-dir DIR is required");
+
+    const TableInput in = ReadTableInput(positional[0], catalogue, lang, access);
+    ParsedTable table;
+    FillTable(in, table);
+    for (const Edit& edit : EditsInOrder(args))
+        ApplyEdit(table.grid, edit, in.langBase);
+
+    const ExchangeStart start = ComposeSendChanges(table.grid, table.state.neutron, in.langBase);
+    if (start.files.empty())
+        Fail(kExitFailed, "compose send-changes: the parameter table of " + positional[0] +
+                              " has no parameter row; nothing would be sent");
+
+    std::error_code ec;
+    std::filesystem::create_directories(outDir, ec);
+    if (ec)
+        Fail(kExitFailed,
+             "compose send-changes: cannot create --out-dir " + outDir + ": " + ec.message());
+    std::string paths;
+    for (std::size_t i = 0; i < start.files.size(); ++i) {
+        const std::filesystem::path file =
+            std::filesystem::path(outDir) / ("command-" + std::to_string(i + 1) + ".txt");
+        std::string error;
+        if (!WriteFileAtomically(file, start.files[i], &error))
+            Fail(kExitFailed, "compose send-changes: cannot write " + file.string() + ": " + error);
+        paths += file.string() + "\n";
+    }
+    WriteStdout(paths);
+    return kExitOk;
+}
+
+} // namespace
+
+int RunParams(const Args& args) {
+    Options options(
+        "params",
+        "usage: dosimeter-cli params REPLY [--catalogue F] [--lang en|ru] [--access MASK]\n"
+        "         [--json] [--save-tab 0]\n"
+        "Parses the parameter reply REPLY into the parameter table as the window does\n"
+        "and prints it: one line per row (name, TAB, key, TAB, value), heading first;\n"
+        "--json prints the table with its cell attributes; --save-tab 0 writes the\n"
+        "bytes \"Save current table as...\" writes for the parameter tab.\n");
+    std::string catalogue, lang, access, saveTab;
+    bool json = false;
+    options.value("--catalogue", &catalogue);
+    options.value("--lang", &lang);
+    options.value("--access", &access);
+    options.value("--save-tab", &saveTab);
+    options.flag("--json", &json);
+    std::vector<std::string> positional;
+    if (!options.parse(args, &positional))
+        return kExitOk;
+    if (positional.size() != 1)
+        options.usageError("give exactly one REPLY file");
+    if (!saveTab.empty() && saveTab != "0")
+        options.usageError("--save-tab: the parameter table is tab 0, got '" + saveTab + "'");
+    if (!saveTab.empty() && json)
+        options.usageError("--json and --save-tab 0 exclude each other");
+
+    const TableInput in = ReadTableInput(positional[0], catalogue, lang, access);
+    ParsedTable table;
+    FillTable(in, table);
+    if (!saveTab.empty())
+        WriteStdout(ParameterTableFileBytes(table.grid));
+    else if (json)
+        WriteStdout(JsonTable(table, in.reply.empty()));
+    else
+        WriteStdout(TextTable(table.grid));
+    return kExitOk;
+}
+
+int RunCompose(const Args& args) {
+    static const std::string kUsage =
+        "usage: dosimeter-cli compose get-parameters [--access MASK]\n"
+        "       dosimeter-cli compose get-archive\n"
+        "       dosimeter-cli compose erase\n"
+        "       dosimeter-cli compose send-changes REPLY ... --out-dir DIR\n"
+        "The first three write the bytes of the command file the button pushes to stdout.\n"
+        "'dosimeter-cli compose send-changes --help' describes the last.\n";
+    if (args.empty())
+        Fail(kExitUsage, "compose: give what to compose (see 'dosimeter-cli compose --help')");
+    const std::string& what = args[0];
+    const Args rest(args.begin() + 1, args.end());
+    if (what == "--help" || what == "-h") {
+        std::fputs(kUsage.c_str(), stdout);
+        return kExitOk;
+    }
+    if (what == "send-changes")
+        return ComposeSendChangesCommand(rest);
+    if (what == "get-parameters") {
+        Options options("compose get-parameters",
+                        "usage: dosimeter-cli compose get-parameters [--access MASK]\n"
+                        "Writes the \"Get parameters\" command file; with a non-zero MASK it\n"
+                        "carries the device password.\n");
+        std::string access;
+        options.value("--access", &access);
+        if (!options.parse(rest, nullptr))
+            return kExitOk;
+        WriteStdout(ComposeGetParameters(AccessOption(access)).files.front());
+        return kExitOk;
+    }
+    if (what == "get-archive" || what == "erase") {
+        Options options("compose " + what,
+                        "usage: dosimeter-cli compose " + what + "\nWrites the command file of \"" +
+                            (what == "erase" ? "Erase total dose" : "Get dose history") + "\".\n");
+        if (!options.parse(rest, nullptr))
+            return kExitOk;
+        WriteStdout(what == "erase" ? EraseTotalDoseCommand() : GetArchiveCommand());
+        return kExitOk;
+    }
+    Fail(kExitUsage, "compose: unknown command file '" + what +
+                         "' (get-parameters, get-archive, erase or send-changes)");
+}
 
 } // namespace dm::cli

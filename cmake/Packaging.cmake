@@ -1,0 +1,22 @@
+# Desktop integration files and the Debian package.
+include(GNUInstallDirs)
+
+install(FILES ${PROJECT_SOURCE_DIR}/data/dosimeter-manager.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${PROJECT_SOURCE_DIR}/data/icons/dosimeter-manager.svg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${PROJECT_SOURCE_DIR}/data/org.borealis.DosimeterManager.metainfo.xml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+set(CPACK_PACKAGE_NAME "dosimeter-manager")
+set(CPACK_PACKAGE_VENDOR "Borealis Radiometrics")
+set(CPACK_PACKAGE_CONTACT "support@borealis-radiometrics.example")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Manager for KRT-17A and MLV-52B personal radiation dosimeters")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_GENERATOR "DEB")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION "science")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+include(CPack)

@@ -1,0 +1,15 @@
+#include "params/catalogue.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const std::string catalogue = dm::DecodeCatalogue(bytes);
+    for (bool neutron : {false, true})
+        for (int lang : {0, 300})
+            (void)dm::CatalogueLines(catalogue, neutron, lang);
+    (void)dm::SplitCatalogueSection(catalogue);
+    return 0;
+}

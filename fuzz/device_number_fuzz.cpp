@@ -1,0 +1,15 @@
+#include "core/format.h"
+#include "core/numbers.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const double v = dm::ParseDeviceNumber(text);
+    (void)dm::FormatDose(v, 0);
+    (void)dm::FormatDoseChart(v, 300);
+    (void)dm::FormatDuration(dm::CLong(text));
+    return 0;
+}

@@ -1,0 +1,42 @@
+#include "access/access_codes.h"
+
+#include "core/string_table.h"
+
+namespace dm {
+namespace {
+
+struct ProtectedGroup {
+    const char* code;
+    int bit;
+    int unlockMessage;
+    int lockMessage;
+};
+
+constexpr ProtectedGroup kGroups[] = {
+    {"20947", 1, IDS_UNLOCK_1, IDS_LOCK_1}, // detector sensitivity
+    {"64213", 2, IDS_UNLOCK_2, IDS_LOCK_2}, // gamma correction coefficient
+    {"71590", 4, IDS_UNLOCK_3, IDS_LOCK_3}, // sensitivity to soft and hard X-ray
+};
+
+} // namespace
+
+std::optional<PasswordOutcome> ApplyPassword(const std::string& entered, int access, int langBase) {
+    if (entered.empty())
+        return std::nullopt;
+    for (const ProtectedGroup& group : kGroups) {
+        if (entered != group.code)
+            continue;
+        const bool wasUnlocked = (access & group.bit) != 0;
+        PasswordOutcome outcome;
+        outcome.access = access ^ group.bit;
+        outcome.message = Tr(wasUnlocked ? group.lockMessage : group.unlockMessage, langBase);
+        outcome.requestParameters = true;
+        return outcome;
+    }
+    PasswordOutcome outcome;
+    outcome.access = access;
+    outcome.message = Tr(IDS_WRONG_PASSWORD, langBase);
+    return outcome;
+}
+
+} // namespace dm

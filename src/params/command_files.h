@@ -1,0 +1,49 @@
+#pragma once
+// The command files behind the four action buttons, and how each exchange starts.
+// A command file is composed in memory and pushed as "command.txt"; the texts returned
+// here are its bytes: Windows-1251, every line ending in CR LF.
+#include "core/message_sink.h"
+#include "grid/grid_model.h"
+
+#include <string>
+#include <vector>
+
+namespace dm {
+
+struct ExchangeStart {
+    bool started = false; // false: nothing happens at all (cancelled / refused)
+    std::vector<std::string>
+        files;             // command files to push, in order, Windows-1251 bytes with CR LF
+    int tickPreset = 0;    // exchange tick counter preset (0, -4, -30)
+    int progressSteps = 0; // begin progress with this many steps; 0 = leave progress alone
+    bool progressBarToZeroBeforePush = false; // "send changes" sets the bar to 0 before pushing
+    bool changesSentMessage = false;          // add status message string 114 after the push
+    bool resetHistoryView =
+        false; // "get dose history": tab 0, drop tabs 2 and 1, hide 1024, show grid
+};
+
+// The device password that opens the protected values while any group is unlocked.
+inline constexpr const char* kDevicePassword = "mervatun";
+
+// The fixed command files.
+std::string GetParametersCommand(int access); // with the password lines while access != 0
+std::string EraseTotalDoseCommand();
+std::string GetArchiveCommand();
+
+// "Get parameters" (also a dosimeter arriving, and the password entry).
+ExchangeStart ComposeGetParameters(int access);
+
+// "Erase total dose": asks string 113 first; anything but Yes sends nothing.
+ExchangeStart ComposeEraseTotalDose(int langBase, UserDialogs& dialogs);
+
+// "Get dose history": nothing without a parameter row; a neutron depth of "0" shows
+// string 154 and sends nothing.
+ExchangeStart ComposeGetDoseHistory(const GridModel& table, int langBase, UserDialogs& dialogs);
+
+// "Send changes into dosimeter": the touched, editable rows in blocks of at most eleven
+// lines, the last block with the signal lines and the renewed parameter request. A table
+// without a parameter row sends nothing, though the exchange still starts (and so times
+// out) as it does in the window.
+ExchangeStart ComposeSendChanges(const GridModel& table, bool neutron, int langBase);
+
+} // namespace dm

@@ -1,0 +1,174 @@
+#include "params/command_files.h"
+
+#include "core/cp1251.h"
+#include "params/edit_rules.h"
+#include "params_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace dm {
+namespace {
+
+using test::Parse;
+using test::Reply;
+using test::RowOf;
+
+std::string Golden(const std::string& name) {
+    return test::DataFile("golden/commands/" + name);
+}
+
+// Edits the value cell of the row with that key as a user would.
+void Edit(test::Table& t, const std::string& key, const std::string& text, int langBase = 0) {
+    test::ScriptedUser user;
+    const int row = RowOf(t.grid, key);
+    ASSERT_NE(row, -1) << key;
+    ASSERT_TRUE(t.grid.canEdit(row, 2)) << key;
+    ASSERT_TRUE(BeginEdit(t.grid, row, 2, langBase, user));
+    EndEdit(t.grid, row, 2, text);
+}
+
+void Touch(test::Table& t, const std::string& key) {
+    Edit(t, key, t.grid.text(RowOf(t.grid, key), 2));
+}
+
+void EditLast(test::Table& t, int col, const std::string& text, int langBase = 0) {
+    test::ScriptedUser user;
+    const int last = t.grid.rowCount() - 1;
+    ASSERT_TRUE(BeginEdit(t.grid, last, col, langBase, user));
+    EndEdit(t.grid, last, col, text);
+}
+
+TEST(FixedCommandFiles, MatchTheGoldenBytes) {
+    EXPECT_EQ(GetParametersCommand(0), Golden("get-parameters.txt"));
+    EXPECT_EQ(GetParametersCommand(0).size(), 23u);
+    EXPECT_EQ(GetParametersCommand(6), Golden("get-parameters-unlocked.txt"));
+    EXPECT_EQ(GetParametersCommand(6).rfind("\r\n#\r\npassword = \"mervatun\"\r\n", 0), 0u);
+    EXPECT_EQ(EraseTotalDoseCommand(), Golden("erase.txt"));
+    EXPECT_EQ(GetArchiveCommand(), Golden("get-archive.txt"));
+
+    const ExchangeStart get = ComposeGetParameters(1);
+    EXPECT_TRUE(get.started);
+    EXPECT_EQ(get.files, std::vector<std::string>{GetParametersCommand(1)});
+    EXPECT_EQ(get.tickPreset, 0);
+    EXPECT_EQ(get.progressSteps, 8);
+}
+
+TEST(EraseTotalDose, OnlyAfterYes) {
+    test::ScriptedUser user;
+    user.answer = false;
+    EXPECT_FALSE(ComposeEraseTotalDose(0, user).started);
+    EXPECT_EQ(user.questions.at(0), "Are you sure you want to erase total dose?");
+    user.answer = true;
+    const ExchangeStart erase = ComposeEraseTotalDose(0, user);
+    EXPECT_TRUE(erase.started);
+    EXPECT_EQ(erase.files, std::vector<std::string>{EraseTotalDoseCommand()});
+    EXPECT_EQ(erase.tickPreset, -4);
+    EXPECT_EQ(erase.progressSteps, 0);
+    EXPECT_TRUE(erase.changesSentMessage);
+}
+
+TEST(GetDoseHistory, DepthsChecksAndProgress) {
+    test::ScriptedUser user;
+    auto t = Parse(Reply("params-krt17a.txt"));
+    ExchangeStart start = ComposeGetDoseHistory(t.grid, 0, user);
+    EXPECT_TRUE(start.started);
+    EXPECT_EQ(start.files, std::vector<std::string>{"get_archive\r\n"});
+    EXPECT_EQ(start.tickPreset, -30);
+    EXPECT_TRUE(start.resetHistoryView);
+    EXPECT_EQ(start.progressSteps, ((1547 + 3 * 12) * 35) / 1547 + 4);
+
+    Edit(t, "history_time", "60"); // a plain table edit does not matter here
+    t.grid.setText(RowOf(t.grid, "history_depth_neu"), 2, "0");
+    start = ComposeGetDoseHistory(t.grid, 0, user);
+    EXPECT_FALSE(start.started);
+    EXPECT_EQ(user.messages, std::vector<std::string>{"No history records."});
+
+    // Gamma 1547, no neutron row: 35 + 4 steps.
+    auto mlv = Parse("history_depth_gma = 1547\r\n");
+    EXPECT_EQ(ComposeGetDoseHistory(mlv.grid, 0, user).progressSteps, 39);
+    // A negative depth never gives a progress of no steps.
+    mlv = Parse("history_depth_gma = -99999\r\n");
+    EXPECT_EQ(ComposeGetDoseHistory(mlv.grid, 0, user).progressSteps, 1);
+    // Without a parameter row nothing happens.
+    EXPECT_FALSE(ComposeGetDoseHistory(Parse("x = 1\r\n").grid, 0, user).started);
+}
+
+TEST(SendChanges, UntouchedTableStillSendsTheSwitchesAndSignal) {
+    const auto t = Parse(Reply("params-krt17a.txt"));
+    const ExchangeStart start = ComposeSendChanges(t.grid, true, 0);
+    EXPECT_TRUE(start.started);
+    EXPECT_EQ(start.files, std::vector<std::string>{Golden("send-changes-krt17a-untouched.txt")});
+    EXPECT_EQ(start.tickPreset, 0);
+    EXPECT_EQ(start.progressSteps, 8);
+    EXPECT_TRUE(start.progressBarToZeroBeforePush);
+    EXPECT_TRUE(start.changesSentMessage);
+}
+
+TEST(SendChanges, ElevenLinesPerFileWithTheHistoryLines) {
+    auto t = Parse(Reply("params-krt17a.txt"), 0, 7);
+    Touch(t, "rate_threshold");
+    Edit(t, "dose_threshold", "0.05");
+    Edit(t, "history_time", "120");
+    for (const char* key : {"userinfo", "g_ks_large", "g_ks_small", "n_ks", "csWeigth"})
+        Touch(t, key);
+    Edit(t, "wtx[01]", "1.25");
+    Touch(t, "wtx[10]");
+    Edit(t, "cfg_final_sound", "disable");
+    EditLast(t, 0, "Beep when dose value reaches percent of dose threshold (%)");
+    EditLast(t, 2, "12.5");
+    // A read-only value is never sent, even when marked modified.
+    t.grid.setModified(true, RowOf(t.grid, "serial_number"), 2);
+
+    const ExchangeStart start = ComposeSendChanges(t.grid, true, 0);
+    ASSERT_EQ(start.files.size(), 2u);
+    EXPECT_EQ(start.files[0], Golden("send-changes-krt17a-batch-1.txt"));
+    EXPECT_EQ(start.files[1], Golden("send-changes-krt17a-batch-2.txt"));
+}
+
+TEST(SendChanges, RussianSwitchTextsAndPercentLimit) {
+    auto t = Parse(Reply("params-krt17a-percent.txt"), 300);
+    Edit(t, "cfg_final_sound", "включить", 300);
+    Edit(t, "cfg_alarmoff", "отключить", 300);
+    EditLast(t, 2, "12,5", 300);
+    const ExchangeStart start = ComposeSendChanges(t.grid, true, 300);
+    EXPECT_EQ(start.files, std::vector<std::string>{Golden("send-changes-krt17a-percent-ru.txt")});
+}
+
+TEST(SendChanges, Mlv52bHistoryIntervalAndQuotedOwner) {
+    auto t = Parse(Reply("params-mlv52b.txt"), 300);
+    Edit(t, "history_time", "15", 300);
+    Touch(t, "userinfo");
+    EditLast(t, 2, "0.002", 300);
+    const ExchangeStart start = ComposeSendChanges(t.grid, false, 300);
+    EXPECT_EQ(start.files, std::vector<std::string>{Golden("send-changes-mlv52b-ru.txt")});
+    EXPECT_NE(Cp1251ToUtf8(start.files[0]).find("userinfo = \"Петров П. П.\"\r\n"),
+              std::string::npos);
+}
+
+TEST(SendChanges, ExactlyElevenAndNoParameterRow) {
+    // Eleven modified rows fill a file of their own; the last one holds no parameter.
+    test::Table t;
+    SetUpParameterTable(t.grid, 0, 456);
+    for (int i = 0; i < 11; ++i) {
+        const int row = t.grid.appendRow("n");
+        t.grid.setText(row, 1, "k" + std::to_string(i));
+        t.grid.setText(row, 2, std::to_string(i));
+    }
+    t.grid.appendRow(""); // a signal row without a type
+    ExchangeStart start = ComposeSendChanges(t.grid, false, 0);
+    ASSERT_EQ(start.files.size(), 2u);
+    EXPECT_EQ(start.files[0].substr(0, 11), "k0 = 0\r\nk1 ");
+    EXPECT_EQ(start.files[0].substr(start.files[0].size() - 10), "k10 = 10\r\n");
+    EXPECT_EQ(std::count(start.files[0].begin(), start.files[0].end(), '\n'), 11);
+    EXPECT_EQ(start.files[1], "\r\nget_parameters=255\r\n#\r\n");
+
+    start = ComposeSendChanges(Parse("").grid, false, 0);
+    EXPECT_TRUE(start.started);
+    EXPECT_TRUE(start.files.empty());
+    EXPECT_EQ(start.progressSteps, 0);
+}
+
+} // namespace
+} // namespace dm
