@@ -1,6 +1,7 @@
 #include "app/tessaly_app.h"
 
 #include "app/queued_message_sink.h"
+#include "app/screenshot_tour.h"
 #include "app/tessaly_dlg.h"
 #include "app/window_options.h"
 #include "core/settings_files.h"
@@ -120,16 +121,21 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
         services.simulatorInRange = [&simulator](bool in) { simulator->setInRange(in); };
 #endif
     dm::InterfaceSettings finalSettings;
+    bool toured = true;
     {
         CTessalyDlg window(settings, std::move(services));
         linkMessages.setWindow(&window);
+        std::unique_ptr<ScreenshotTour> tour;
+        if (!options.screenshots.empty())
+            tour = std::make_unique<ScreenshotTour>(window, QString::fromStdString(options.screenshots));
         window.exec();
         finalSettings = window.settings();
+        toured = !tour || tour->succeeded();
     }
     dm::SaveInterfaceSettings(settingsDir, finalSettings);
 #ifdef DM_HAVE_SIM
     if (simulator)
         simulator->stop();
 #endif
-    return 0;
+    return toured ? 0 : 1;
 }

@@ -9,11 +9,13 @@ bool IsModel(const std::string& s) { return s == "KRT-17A" || s == "MLV-52B"; }
 } // namespace
 
 const char* WindowUsage() {
-    return "usage: dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]]\n"
+    return "usage: dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--screenshots DIR]\n"
            "  --link LINK       the link to the dosimeter: irda (default) or tcp:HOST:PORT\n"
            "  --simulate MODEL  run a simulated dosimeter (default KRT-17A) on a free local\n"
            "                    port and talk to it; a Simulator menu moves it in and out\n"
-           "                    of range\n";
+           "                    of range\n"
+           "  --screenshots DIR with --simulate: save a picture of the parameter table and\n"
+           "                    one of the dose history tab into DIR, then close\n";
 }
 
 WindowOptions ParseWindowOptions(const std::vector<std::string>& args) {
@@ -50,6 +52,12 @@ WindowOptions ParseWindowOptions(const std::vector<std::string>& args) {
                 return o;
             }
             o.simulate = model;
+        } else if (a == "--screenshots") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                o.error = "--screenshots needs a folder";
+                return o;
+            }
+            o.screenshots = args[++i];
         } else {
             o.error = "unknown argument \"" + a + "\"";
             return o;
@@ -57,6 +65,8 @@ WindowOptions ParseWindowOptions(const std::vector<std::string>& args) {
     }
     if (o.simulate && !o.link.empty())
         o.error = "--simulate and --link cannot be used together";
+    else if (!o.screenshots.empty() && !o.simulate)
+        o.error = "--screenshots works with --simulate only";
     return o;
 }
 

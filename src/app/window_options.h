@@ -1,6 +1,6 @@
 #pragma once
 // The window's command line:
-//   dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--help]
+//   dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--screenshots DIR] [--help]
 #include <optional>
 #include <string>
 #include <vector>
@@ -10,6 +10,7 @@ namespace dm {
 struct WindowOptions {
     std::string link;                     // empty: the default link
     std::optional<std::string> simulate;  // the simulated model, "KRT-17A" or "MLV-52B"
+    std::string screenshots;              // non-empty: save pictures of the window there and exit
     bool help = false;
     std::string error;                    // non-empty: the command line is wrong
 };
