@@ -36,6 +36,8 @@ QVariant HistoryItemModel::data(const QModelIndex& index, int role) const {
 QVariant HistoryItemModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
         return QString::fromStdString(table_.text(0, section));
+    if (orientation == Qt::Horizontal && role == Qt::BackgroundRole)
+        return QBrush(kFixedBackground);
     return QAbstractTableModel::headerData(section, orientation, role);
 }
 
@@ -64,8 +66,6 @@ HistoryView::HistoryView(const HistoryTable& table, QWidget* parent)
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setStretchLastSection(false);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    setStyleSheet(QStringLiteral("QHeaderView::section { background-color: #cccccc; "
-                                 "border: 1px solid #a0a0a0; padding: 1px 3px; }"));
 }
 
 void HistoryView::refresh() {

@@ -107,12 +107,8 @@ void CTessalyDlg::buildControls() {
     gridView_->setEndEditHandler(
         [this](int row, int col, const std::string& text) { dm::EndEdit(grid_, row, col, text); });
 
-    doseView_ = new dm::HistoryView(doseTable_, client_);
-    doseView_->setObjectName(QStringLiteral("doseHistory"));
-    doseView_->setGeometry(du.rect(7, 22, 304, 300));
-    neutronView_ = new dm::HistoryView(neutronTable_, client_);
-    neutronView_->setObjectName(QStringLiteral("neutronHistory"));
-    neutronView_->setGeometry(du.rect(7, 22, 294, 300));
+    // The two history tables are built when first needed: most sessions never show them,
+    // and the window comes up faster without them.
 
     diagramButton_ = new QPushButton(client_);
     diagramButton_->setObjectName(QStringLiteral("displayAsDiagram"));
@@ -233,12 +229,7 @@ void CTessalyDlg::initialiseWindow() {
     dm::SetUpParameterTable(grid_, langBase_, gridView_->clientWidth());
     gridView_->refresh();
 
-    doseView_->hide();
-    doseView_->setEnabled(false);
-    neutronView_->hide();
-    neutronView_->setEnabled(false);
-    gridView_->setEnabled(true);
-    gridView_->show();
+    showTable(0);
 
     setTexts();
     diagramButton_->setEnabled(false);
@@ -300,43 +291,46 @@ void CTessalyDlg::onTabChanged(int index) {
             sendChangesButton_->setEnabled(true);
             sendChangesButton_->show();
         }
-        gridView_->setEnabled(true);
-        gridView_->show();
-        doseView_->setEnabled(false);
-        doseView_->hide();
-        neutronView_->setEnabled(false);
-        neutronView_->hide();
+        showTable(0);
         break;
     case 1:
-        sendChangesButton_->setEnabled(false);
-        gridView_->setEnabled(false);
-        gridView_->hide();
-        doseView_->setEnabled(true);
-        doseView_->show();
-        neutronView_->setEnabled(false);
-        neutronView_->hide();
-        break;
     case 2:
         sendChangesButton_->setEnabled(false);
-        gridView_->setEnabled(false);
-        gridView_->hide();
-        doseView_->setEnabled(false);
-        doseView_->hide();
-        neutronView_->setEnabled(true);
-        neutronView_->show();
+        showTable(index);
         break;
     default:
         break;
     }
 }
 
-void CTessalyDlg::showParameterGrid() {
-    gridView_->setEnabled(true);
-    gridView_->show();
-    doseView_->setEnabled(false);
-    doseView_->hide();
-    neutronView_->setEnabled(false);
-    neutronView_->hide();
+void CTessalyDlg::showParameterGrid() { showTable(0); }
+
+dm::HistoryView* CTessalyDlg::historyView(int tab) {
+    if (tab != 1 && tab != 2)
+        return nullptr;
+    dm::HistoryView*& view = tab == 1 ? doseView_ : neutronView_;
+    if (!view) {
+        const dm::DialogUnits du(font());
+        view = new dm::HistoryView(tab == 1 ? doseTable_ : neutronTable_, client_);
+        view->setObjectName(tab == 1 ? QStringLiteral("doseHistory") : QStringLiteral("neutronHistory"));
+        view->setGeometry(tab == 1 ? du.rect(7, 22, 304, 300) : du.rect(7, 22, 294, 300));
+        view->setEnabled(false);
+        view->hide();
+        view->refresh();
+    }
+    return view;
+}
+
+void CTessalyDlg::showTable(int tab) {
+    gridView_->setEnabled(tab == 0);
+    gridView_->setVisible(tab == 0);
+    for (int t : {1, 2}) {
+        dm::HistoryView* view = t == tab ? historyView(t) : (t == 1 ? doseView_ : neutronView_);
+        if (view) {
+            view->setEnabled(t == tab);
+            view->setVisible(t == tab);
+        }
+    }
 }
 
 void CTessalyDlg::emptyParameterGrid() {
@@ -348,8 +342,9 @@ void CTessalyDlg::emptyParameterGrid() {
 void CTessalyDlg::clearHistoryTables() {
     doseTable_.clear();
     neutronTable_.clear();
-    doseView_->refresh();
-    neutronView_->refresh();
+    for (dm::HistoryView* view : {doseView_, neutronView_})
+        if (view)
+            view->refresh();
 }
 
 void CTessalyDlg::hideDiagramButton() {
@@ -392,8 +387,9 @@ void CTessalyDlg::parseArchiveReply(const std::string& text) {
         for (const std::string& label : result.tabLabels)
             tabs_->addTab(Q(label));
     }
-    doseView_->refresh();
-    neutronView_->refresh();
+    for (dm::HistoryView* view : {doseView_, neutronView_})
+        if (view)
+            view->refresh();
     diagramButton_->show();
     diagramButton_->setEnabled(true);
     update();

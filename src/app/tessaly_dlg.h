@@ -90,6 +90,8 @@ public:
     QProgressBar* progressBar() const { return progress_; }
     QPushButton* button(int id) const;
     QMenu* simulatorMenu() const { return simulatorMenu_; }
+    // The history table of tab 1 or 2 (built on first use).
+    dm::HistoryView* historyView(int tab);
 
 private:
     // ExchangeScreen: what a tick changes on screen.
@@ -115,6 +117,8 @@ private:
     void buildMenu();
     void setTexts();
     void onTabChanged(int index);
+    // Shows and enables the table of tab 0, 1 or 2, hides and disables the others.
+    void showTable(int tab);
     void startCommand(const dm::ExchangeStart& start);
     bool beginEdit(int row, int col);
     std::string currentTableBytes() const;

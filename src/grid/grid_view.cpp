@@ -86,6 +86,8 @@ QVariant GridItemModel::headerData(int section, Qt::Orientation orientation, int
     }
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignTop));
+    if (role == Qt::BackgroundRole)
+        return QBrush(ToQColor(grid_.fixedBackground()));
     return {};
 }
 
@@ -227,13 +229,6 @@ void GridView::refresh() {
 }
 
 void GridView::applyLayout() {
-    const QColor fixed(grid_.fixedBackground().r, grid_.fixedBackground().g, grid_.fixedBackground().b);
-    const QString headerStyle =
-        QStringLiteral("QHeaderView::section { background-color: %1; border: 1px solid #a0a0a0; "
-                       "padding: 1px 3px; }")
-            .arg(fixed.name());
-    if (horizontalHeader()->styleSheet() != headerStyle)
-        horizontalHeader()->setStyleSheet(headerStyle);
     horizontalHeader()->setVisible(grid_.fixedRowCount() > 0);
     horizontalHeader()->setSectionResizeMode(grid_.columnResize() ? QHeaderView::Interactive
                                                                   : QHeaderView::Fixed);

@@ -113,8 +113,8 @@ private slots:
         };
         QCOMPARE(geometryOf("tabStrip"), du.rect(7, 6, 223, 13));
         QCOMPARE(geometryOf("parameterGrid"), du.rect(7, 22, 304, 300));
-        QCOMPARE(geometryOf("doseHistory"), du.rect(7, 22, 304, 300));
-        QCOMPARE(geometryOf("neutronHistory"), du.rect(7, 22, 294, 300));
+        QCOMPARE(w.historyView(1)->geometry(), du.rect(7, 22, 304, 300));
+        QCOMPARE(w.historyView(2)->geometry(), du.rect(7, 22, 294, 300));
         QCOMPARE(geometryOf("displayAsDiagram"), du.rect(228, 6, 107, 13));
         QCOMPARE(geometryOf("getParameters"), du.rect(321, 32, 62, 22));
         QCOMPARE(geometryOf("getDoseHistory"), du.rect(321, 58, 62, 14));
