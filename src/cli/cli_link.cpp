@@ -1,10 +1,62 @@
-// Placeholder until this area is built: the subcommands say so plainly.
+// push: one OBEX push of a file as "command.txt", printing the answer to each request.
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 
+#include "link/obex_push.h"
+#include "link/transport.h"
+
+#include <vector>
+
 namespace dm::cli {
 
-int RunPush(const Args&) { Fail(kExitFailed, "push: not available in this build yet"); }
-int RunSimulate(const Args&) { Fail(kExitFailed, "simulate: not available in this build yet"); }
+int RunPush(const Args& args) {
+    Options options("push",
+                    "usage: dosimeter-cli push --link LINK FILE\n"
+                    "Pushes FILE's bytes as \"command.txt\" with OBEX over LINK (irda or\n"
+                    "tcp:HOST:PORT) and prints the response code to each request, one a line\n"
+                    "(\"CONNECT 0xA0\", \"PUT 0x90\", \"PUT 0xA0\", \"DISCONNECT 0xA0\").\n"
+                    "Exit 0 when the final PUT was answered with anything but Continue.\n");
+    std::string link;
+    options.value("--link", &link);
+    std::vector<std::string> files;
+    if (!options.parse(args, &files))
+        return kExitOk;
+    if (link.empty())
+        options.usageError("--link is required");
+    if (files.size() != 1)
+        options.usageError("give exactly one FILE");
+    std::string error;
+    std::unique_ptr<Transport> transport = MakeTransport(link, &error);
+    if (!transport)
+        Fail(kExitUsage, "push: --link: " + error);
+    const std::string bytes = ReadInputFile(files.front());
+    if (bytes.size() > kMaxCommandTextBytes)
+        Fail(kExitFailed, "push: " + files.front() + " has " + std::to_string(bytes.size()) +
+                              " bytes, more than the " + std::to_string(kMaxCommandTextBytes) +
+                              " one push carries; nothing sent");
+
+    DeviceId device{};
+    if (std::optional<DeviceId> fixed = transport->fixedDevice()) {
+        device = *fixed;
+    } else {
+        if (transport->openDiscovery() != DiscoveryStart::Ok)
+            Fail(kExitFailed, "push: " + link + ": no IrDA sockets on this machine "
+                              "(Error#23. Check if IRDA module is installed.)");
+        std::vector<DeviceId> devices;
+        const bool listed = transport->enumerate(&devices);
+        transport->closeDiscovery();
+        if (!listed)
+            Fail(kExitFailed, "push: " + link + ": the device list cannot be read");
+        if (devices.empty())
+            Fail(kExitFailed, "push: " + link + ": no dosimeter in range");
+        device = devices.front();
+    }
+
+    const PushReport report = PushCommandFile(*transport, device, bytes);
+    WriteStdout(FormatPushReport(report));
+    if (!report.completed)
+        Fail(kExitFailed, "push: " + link + ": " + report.error);
+    return kExitOk;
+}
 
 } // namespace dm::cli

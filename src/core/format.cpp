@@ -53,18 +53,25 @@ std::string FormatDoseWithBand(double value, double bandValue, int langBase) {
     // The rounded number has at most a dozen digits here, so it fits a long long; a
     // carry into one more digit simply moves the point with it (99.996 -> "100.00").
     const long long scaled = std::llround(value * kPow10[band->digits]);
-    std::string digits = std::to_string(scaled);
-    if (digits.size() < static_cast<std::size_t>(band->decimals) + 1)
-        digits.insert(0, static_cast<std::size_t>(band->decimals) + 1 - digits.size(), '0');
-    digits.insert(digits.size() - static_cast<std::size_t>(band->decimals), ".");
-    TrimTwoZeros(digits);
-    return digits + " " + Tr(band->unitId, langBase);
+    const std::string raw = std::to_string(scaled);
+    const auto decimals = static_cast<std::size_t>(band->decimals);
+    const std::size_t intDigits = raw.size() > decimals ? raw.size() - decimals : 0;
+    std::string text;
+    text.reserve(raw.size() + 16);
+    if (intDigits == 0)
+        text += '0';
+    else
+        text.append(raw, 0, intDigits);
+    text += '.';
+    if (raw.size() < decimals)
+        text.append(decimals - raw.size(), '0');
+    text.append(raw, intDigits, std::string::npos);
+    TrimTwoZeros(text);
+    text += ' ';
+    text += Tr(band->unitId, langBase);
+    return text;
 }
 
-std::string TwoDigits(long long n) {
-    std::string s = std::to_string(n);
-    return n < 10 ? "0" + s : s;
-}
 
 } // namespace
 
@@ -75,22 +82,35 @@ std::string FormatDoseChart(double sv, int langBase) {
 }
 
 std::string FormatDuration(long long seconds) {
-    if (seconds < 0) {
-        // Work on the magnitude as unsigned so the most negative value has one too.
-        const unsigned long long magnitude = 0ULL - static_cast<unsigned long long>(seconds);
-        const unsigned long long h = magnitude / 3600, rest = magnitude % 3600;
-        std::string text = std::to_string(h);
-        if (h < 10)
-            text = "0" + text;
-        return "-" + text + ":" + TwoDigits(static_cast<long long>(rest / 60)) + ":" +
-               TwoDigits(static_cast<long long>(rest % 60));
+    // Built in one buffer: the history tables format tens of thousands of these.
+    const bool negative = seconds < 0;
+    const unsigned long long magnitude =
+        negative ? 0ULL - static_cast<unsigned long long>(seconds)
+                 : static_cast<unsigned long long>(seconds);
+    unsigned long long hours = magnitude / 3600;
+    const unsigned rest = static_cast<unsigned>(magnitude % 3600);
+    char buf[32];
+    char* end = buf + sizeof buf;
+    char* p = end;
+    auto put2 = [&p](unsigned v) {
+        *--p = static_cast<char>('0' + v % 10);
+        *--p = static_cast<char>('0' + v / 10);
+    };
+    put2(rest % 60);
+    *--p = ':';
+    put2(rest / 60);
+    *--p = ':';
+    if (hours < 10) {
+        put2(static_cast<unsigned>(hours));
+    } else {
+        while (hours > 0) {
+            *--p = static_cast<char>('0' + hours % 10);
+            hours /= 10;
+        }
     }
-    if (seconds < 60)
-        return "00:00:" + TwoDigits(seconds);
-    if (seconds < 3600)
-        return "00:" + TwoDigits(seconds / 60) + ":" + TwoDigits(seconds % 60);
-    const long long rest = seconds % 3600;
-    return TwoDigits(seconds / 3600) + ":" + TwoDigits(rest / 60) + ":" + TwoDigits(rest % 60);
+    if (negative)
+        *--p = '-';
+    return std::string(p, static_cast<std::size_t>(end - p));
 }
 
 } // namespace dm

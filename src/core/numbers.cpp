@@ -76,18 +76,17 @@ double CDouble(std::string_view text) {
         }
     }
     // from_chars takes no leading '+'.
-    std::string number(text.substr(start, end - start));
-    if (!number.empty() && number[0] == '+')
-        number.erase(0, 1);
+    std::size_t from = start;
+    if (text[from] == '+')
+        ++from;
     double value = 0.0;
-    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
+    const auto result = std::from_chars(text.data() + from, text.data() + end, value);
     if (result.ec == std::errc::result_out_of_range) {
         // Saturate like strtod does.
-        const bool negative = !number.empty() && number[0] == '-';
-        bool tiny = false;
+        const bool negative = text[from] == '-';
+        const std::string_view number = text.substr(from, end - from);
         const auto e = number.find_first_of("eE");
-        if (e != std::string::npos)
-            tiny = CLong(std::string_view(number).substr(e + 1)) < 0;
+        const bool tiny = e != std::string_view::npos && CLong(number.substr(e + 1)) < 0;
         if (tiny)
             return negative ? -0.0 : 0.0;
         return negative ? -std::numeric_limits<double>::infinity()

@@ -1,6 +1,7 @@
 #include "core/string_table.h"
 
 #include <map>
+#include <vector>
 
 namespace dm {
 namespace {
@@ -164,10 +165,20 @@ const std::map<int, std::string>& Table() {
 } // namespace
 
 const std::string& StringById(int id) {
+    // Looked up for every formatted cell, so index a flat array rather than the map.
+    static const std::vector<std::string> byId = [] {
+        std::vector<std::string> v;
+        for (const auto& [key, text] : Table()) {
+            if (static_cast<std::size_t>(key) >= v.size())
+                v.resize(static_cast<std::size_t>(key) + 1);
+            v[static_cast<std::size_t>(key)] = text;
+        }
+        return v;
+    }();
     static const std::string empty;
-    const auto& table = Table();
-    const auto it = table.find(id);
-    return it == table.end() ? empty : it->second;
+    if (id < 0 || static_cast<std::size_t>(id) >= byId.size())
+        return empty;
+    return byId[static_cast<std::size_t>(id)];
 }
 
 } // namespace dm

@@ -27,9 +27,16 @@ public:
     void clear();
 
 private:
+    std::size_t index(int row, int col) const {
+        return static_cast<std::size_t>(row) * static_cast<std::size_t>(cols_) +
+               static_cast<std::size_t>(col);
+    }
+
     int rows_ = 0;
     int cols_ = 0;
-    std::vector<std::vector<std::string>> cells_; // [row][col]
+    // One block, row after row: an archive of ten thousand records is one allocation,
+    // not one per row, and a refill reuses it.
+    std::vector<std::string> cells_;
     std::vector<int> widths_;
 };
 

@@ -1,0 +1,142 @@
+#include "history/table_save.h"
+
+#include "core/cp1251.h"
+#include "core/string_table.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#endif
+
+namespace dm {
+namespace {
+
+std::filesystem::path PathFromUtf8(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string NameOf(const std::filesystem::path& path) {
+    const std::u8string name = path.filename().u8string();
+    return std::string(name.begin(), name.end());
+}
+
+// Creates a new file only (exclusive) or empties an existing one; nullptr and errno set
+// on failure.
+std::FILE* OpenFile(const std::filesystem::path& path, bool exclusive) {
+#ifdef _WIN32
+    const int flags = _O_WRONLY | _O_BINARY | (exclusive ? _O_CREAT | _O_EXCL : _O_TRUNC);
+    const int fd = _wopen(path.c_str(), flags, _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = _fdopen(fd, "wb");
+    if (!file)
+        _close(fd);
+    return file;
+#else
+    return std::fopen(path.c_str(), exclusive ? "wbx" : "wb");
+#endif
+}
+
+std::string Reason(int err) { return std::error_code(err, std::generic_category()).message(); }
+
+enum class Failed { Create, Open, Write };
+
+std::string FailureText(Failed what, const std::string& file, const std::string& reason,
+                        int langBase) {
+    const bool russian = langBase == kLangRussian;
+    const char* verb = nullptr;
+    switch (what) {
+    case Failed::Create: verb = russian ? "Не удалось создать файл" : "Cannot create file"; break;
+    case Failed::Open: verb = russian ? "Не удалось открыть файл" : "Cannot open file"; break;
+    case Failed::Write:
+        verb = russian ? "Не удалось записать файл" : "Cannot write file";
+        break;
+    }
+    return std::string(verb) + " \"" + file + "\": " + reason;
+}
+
+SaveResult Fail(UserDialogs& dialogs, Failed what, const std::string& file, int err,
+                int langBase, std::optional<std::string> skipName = std::nullopt) {
+    SaveResult result;
+    result.skipName = std::move(skipName);
+    result.error = FailureText(what, file, Reason(err), langBase);
+    dialogs.showMessage(result.error);
+    return result;
+}
+
+} // namespace
+
+std::string DoseTableFileBytes(const HistoryTable& dose) {
+    std::string text;
+    for (int row = 0; row < dose.rowCount(); ++row) {
+        text += dose.text(row, 0);
+        text += '\t';
+        text += dose.text(row, 1);
+        text += "\r\n";
+    }
+    return Utf8ToCp1251(text);
+}
+
+std::string NeutronTableFileBytes(const HistoryTable& neutron) {
+    if (neutron.rowCount() <= 1)
+        return {};
+    std::string text = kNeutronFileHeading;
+    text += "\r\n";
+    for (int row = 1; row < neutron.rowCount(); ++row) {
+        for (int col = 0; col < 5; ++col) {
+            if (col > 0)
+                text += "\t ";
+            text += neutron.text(row, col);
+        }
+        text += "\r\n";
+    }
+    return Utf8ToCp1251(text);
+}
+
+SaveResult SaveTableFile(UserDialogs& dialogs, int langBase, const std::string& bytes) {
+    const std::optional<std::string> chosen = dialogs.askSaveFileName();
+    if (!chosen || chosen->empty())
+        return {};
+    const std::filesystem::path path = PathFromUtf8(*chosen);
+    const std::string& file = *chosen;
+
+    std::FILE* out = OpenFile(path, true);
+    if (!out) {
+        const int createError = errno;
+        std::error_code ec;
+        const auto status = std::filesystem::status(path, ec);
+        // Only an existing file may be overwritten, and only once the user agreed.
+        if (ec || !std::filesystem::exists(status) || std::filesystem::is_directory(status))
+            return Fail(dialogs, Failed::Create, file, createError, langBase);
+        if (!dialogs.askYesNo(Tr(IDS_ASK_OVERWRITE, langBase)))
+            return {};
+        out = OpenFile(path, false);
+        if (!out)
+            return Fail(dialogs, Failed::Open, file, errno, langBase);
+    }
+
+    // From here on the file is ours: keep the pickup away from it even if the write fails.
+    const std::string skipName = NameOf(path);
+    errno = 0;
+    const std::size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), out);
+    int writeError = written == bytes.size() ? 0 : (errno ? errno : EIO);
+    if (std::fflush(out) != 0 && writeError == 0)
+        writeError = errno ? errno : EIO;
+    if (std::fclose(out) != 0 && writeError == 0)
+        writeError = errno ? errno : EIO;
+    if (writeError != 0)
+        return Fail(dialogs, Failed::Write, file, writeError, langBase, skipName);
+
+    SaveResult result;
+    result.saved = true;
+    result.skipName = skipName;
+    return result;
+}
+
+} // namespace dm

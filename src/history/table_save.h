@@ -1,0 +1,34 @@
+#pragma once
+// "Save current table as...": the bytes of each tab's table as a text file (Windows-1251,
+// CR LF), and the dialog flow that writes them to the file the user picks.
+#include "core/message_sink.h"
+#include "history/history_table.h"
+
+#include <optional>
+#include <string>
+
+namespace dm {
+
+// Tab 1: rows 0 to the last, "column 0 TAB column 1" each.
+std::string DoseTableFileBytes(const HistoryTable& dose);
+
+// Tab 2: a fixed heading line, then rows 1 to the last with five TAB-and-blank separated
+// fields. Empty when the table holds no more than its heading row.
+std::string NeutronTableFileBytes(const HistoryTable& neutron);
+
+// The fixed, untranslated heading line of a saved neutron table (without its CR LF).
+inline constexpr const char* kNeutronFileHeading = "# \t Dose \t\t Fast/Thermal \t Time,sec ";
+
+struct SaveResult {
+    bool saved = false;                  // every byte is in the file
+    std::optional<std::string> skipName; // name + extension once the file was opened:
+                                         // the reply pickup must never take it for a reply
+    std::string error;                   // what went wrong, as told to the user; empty otherwise
+};
+
+// Asks for a file name (the dialog adds the default extension ".txt"); creates the file, or, when it exists, asks whether to overwrite
+// it (string 115) and only then empties it; writes the bytes. Cancel and No change nothing.
+// Every failure to create, open or write is told to the user, naming the file and why.
+SaveResult SaveTableFile(UserDialogs& dialogs, int langBase, const std::string& bytes);
+
+} // namespace dm

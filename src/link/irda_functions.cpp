@@ -1,0 +1,131 @@
+#include "link/irda_functions.h"
+
+namespace dm {
+
+CIrdaFunctions::CIrdaFunctions(std::unique_ptr<Transport> transport, ReceivedFolderStore& store,
+                               MessageSink& messages, bool startDiscovery)
+    : transport_(std::move(transport)), store_(store), messages_(messages), pickup_(messages) {
+    RefreshReceivedFolder();
+    if (!m_strRecvFolder.empty())
+        pickup_.rememberExistingFiles(PathFromUtf8(m_strRecvFolder));
+    {
+        std::lock_guard lock(discoveryLock_);
+        deviceId_ = DeviceId{};
+    }
+    if (startDiscovery && transport_)
+        discovery_ = std::thread([this] { DiscoveryThreadProc(); });
+    m_strResultReply.clear();
+    m_strParamReply.clear();
+    m_strArchiveReply.clear();
+}
+
+CIrdaFunctions::~CIrdaFunctions() {
+    stop_.request();
+    if (discovery_.joinable()) {
+        transport_->interruptDiscovery();
+        discovery_.join();
+    }
+}
+
+int CIrdaFunctions::GetLinkStatus() {
+    std::lock_guard lock(discoveryLock_);
+    const int status = linkStatus_;
+    if (linkStatus_ == LINK_ARRIVED)
+        linkStatus_ = LINK_PRESENT;
+    else if (linkStatus_ == LINK_GONE)
+        linkStatus_ = LINK_NONE;
+    return status;
+}
+
+DeviceId CIrdaFunctions::CurrentDevice() {
+    std::lock_guard lock(discoveryLock_);
+    return deviceId_;
+}
+
+void CIrdaFunctions::ApplyEnumeration(const std::vector<DeviceId>& devices) {
+    std::lock_guard lock(discoveryLock_);
+    if (devices.empty()) {
+        linkStatus_ = LINK_GONE;
+        deviceId_ = DeviceId{};
+        return;
+    }
+    // Only the first device counts; a change behind it raises no event.
+    const DeviceId& first = devices.front();
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        if (deviceId_[i] != first[i]) {
+            linkStatus_ = LINK_ARRIVED;
+            deviceId_[i] = first[i];
+        }
+    }
+}
+
+void CIrdaFunctions::DiscoveryThreadProc() {
+    switch (transport_->openDiscovery()) {
+    case DiscoveryStart::Ok:
+        break;
+    case DiscoveryStart::SocketLayerFailed:
+        transport_->closeDiscovery();
+        messages_.showMessage(kMsgSocketLayer);
+        return;
+    case DiscoveryStart::SocketFailed:
+        transport_->closeDiscovery();
+        messages_.showMessage(kMsgNoIrdaSocket);
+        return;
+    }
+    std::vector<DeviceId> devices;
+    bool first = true;
+    while (!stop_.requested()) {
+        const bool ok = first ? transport_->enumerate(&devices) : transport_->waitForChange(&devices, stop_);
+        if (stop_.requested())
+            break;
+        if (!ok) {
+            transport_->closeDiscovery();
+            messages_.showMessage(first ? kMsgEnumerate : kMsgLazyDiscovery);
+            return;
+        }
+        ApplyEnumeration(devices);
+        first = false;
+    }
+    transport_->closeDiscovery();
+}
+
+bool CIrdaFunctions::RefreshReceivedFolder() {
+    const std::optional<std::string> folder = ReadReceivedFilesFolder(store_);
+    if (!folder) {
+        m_strRecvFolder.clear();
+        // Said once per loss of access rather than at every poll.
+        if (!storeFailed_)
+            messages_.showMessage(kMsgNoSettings);
+        storeFailed_ = true;
+        return false;
+    }
+    storeFailed_ = false;
+    m_strRecvFolder = *folder;
+    return true;
+}
+
+int CIrdaFunctions::PollReplyFiles() {
+    if (!RefreshReceivedFolder())
+        return 0;
+    return pickup_.poll(PathFromUtf8(m_strRecvFolder),
+                        ReplySlots{&m_strResultReply, &m_strArchiveReply, &m_strParamReply});
+}
+
+PushReport CIrdaFunctions::SendCommandFile(std::string bytes) {
+    PushReport report;
+    if (bytes.size() > kMaxCommandTextBytes || !transport_) {
+        report.refused = bytes.size() > kMaxCommandTextBytes;
+        report.error = report.refused ? "the command file has " + std::to_string(bytes.size()) +
+                                            " bytes, more than the " + std::to_string(kMaxCommandTextBytes) +
+                                            " one push carries"
+                                      : "no link";
+        if (report.refused)
+            messages_.showMessage("The command file was not sent: " + report.error + ".");
+        return report;
+    }
+    return PushCommandFile(*transport_, CurrentDevice(), bytes);
+}
+
+void CIrdaFunctions::AddSkipFile(const std::string& name) { pickup_.addSkipFile(name); }
+
+} // namespace dm

@@ -1,0 +1,92 @@
+#pragma once
+// The device link: discovery of the dosimeter on a worker thread, the OBEX push of a
+// command file, and the pickup of reply files from the received-files folder.
+//
+// Threads: the discovery thread writes the device identifier and the link status
+// under one lock; everything else (push, pickup, the reply slots) belongs to the
+// thread that owns the object. The MessageSink is called from the discovery thread
+// for discovery failures (once each) and from the owner's thread otherwise; a window
+// must hand the text over to its own thread before showing it.
+#include "core/message_sink.h"
+#include "link/link_status.h"
+#include "link/obex_push.h"
+#include "link/received_folder_store.h"
+#include "link/reply_pickup.h"
+#include "link/stop_signal.h"
+#include "link/transport.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace dm {
+
+class CIrdaFunctions {
+public:
+    // Reads the received-files folder, remembers the text files already in it, clears
+    // the device identifier and, unless told not to, starts the discovery thread.
+    CIrdaFunctions(std::unique_ptr<Transport> transport, ReceivedFolderStore& store,
+                   MessageSink& messages, bool startDiscovery = true);
+    // Stops the discovery thread and waits for it.
+    ~CIrdaFunctions();
+    CIrdaFunctions(const CIrdaFunctions&) = delete;
+    CIrdaFunctions& operator=(const CIrdaFunctions&) = delete;
+
+    // The link status; reading consumes LINK_ARRIVED (then LINK_PRESENT) and
+    // LINK_GONE (then LINK_NONE).
+    int GetLinkStatus();
+    // The device identifier discovery holds now (all zero: none).
+    DeviceId CurrentDevice();
+
+    // Looks at the received-files folder once; the sum of the weights of the replies
+    // taken in, their texts (UTF-8) left in the slots below. A new file is taken in by
+    // the second poll that finds it with the same size and time, so a reply arrives
+    // one poll after it appears.
+    int PollReplyFiles();
+
+    // Pushes the command text to the device in range as "command.txt". The window
+    // ignores the report: a failed push shows only as the exchange's time-out.
+    PushReport SendCommandFile(std::string bytes);
+
+    // A file name (without folder) never to take as a reply.
+    void AddSkipFile(const std::string& name);
+    const std::vector<std::string>& SkipFiles() const { return pickup_.skipFiles(); }
+
+    // The received-files folder without a trailing separator (empty while the settings
+    // cannot be read).
+    const std::string& ReceivedFolder() const { return m_strRecvFolder; }
+
+    std::string m_strResultReply;  // last reply whose name holds "L"
+    std::string m_strParamReply;   // last reply whose name holds "P"
+    std::string m_strArchiveReply; // last reply whose name holds "A"
+
+private:
+    void DiscoveryThreadProc();
+    void ApplyEnumeration(const std::vector<DeviceId>& devices);
+    bool RefreshReceivedFolder();
+
+    std::unique_ptr<Transport> transport_;
+    ReceivedFolderStore& store_;
+    MessageSink& messages_;
+    ReplyPickup pickup_;
+    std::string m_strRecvFolder;
+    bool storeFailed_ = false;
+
+    std::mutex discoveryLock_; // guards deviceId_ and linkStatus_
+    DeviceId deviceId_{};
+    int linkStatus_ = LINK_NONE;
+
+    StopSignal stop_;
+    std::thread discovery_;
+};
+
+// Message texts of the device link.
+inline constexpr const char* kMsgSocketLayer = "WSAStartup error";
+inline constexpr const char* kMsgNoIrdaSocket = "Error#23. Check if IRDA module is installed.";
+inline constexpr const char* kMsgEnumerate = "Error#24. Check if IRDA module is installed.";
+inline constexpr const char* kMsgLazyDiscovery = "Error#25. Check if IRDA module is installed.";
+inline constexpr const char* kMsgNoSettings = "Cannot access windows registry. IrDA functions disabled.";
+
+} // namespace dm

@@ -1,0 +1,89 @@
+#pragma once
+// What the device link needs of a platform link to the dosimeter: finding devices in
+// range (at once, and by waiting for the list to change) and a stream connection to
+// one of them. Implementations: IrDA sockets, and OBEX over TCP for bridges, the
+// simulated dosimeter and tests.
+#include "link/stop_signal.h"
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dm {
+
+// A 4-byte IrDA device identifier; all zero means none.
+using DeviceId = std::array<std::uint8_t, 4>;
+
+inline bool IsNoDevice(const DeviceId& id) { return id == DeviceId{}; }
+
+// Every blocking step ends after its time-out, so a silent peer cannot freeze the
+// caller for long. Tests shorten them.
+struct LinkTimeouts {
+    std::chrono::milliseconds connect{5000};
+    std::chrono::milliseconds receive{10000}; // each receive call
+    std::chrono::milliseconds send{5000};
+    std::chrono::milliseconds probe{500};       // discovery's connect probe (TCP)
+    std::chrono::milliseconds rescan{1000};     // between two looks at the device list
+};
+
+// One open stream to a device. Closing happens on destruction at the latest.
+class Connection {
+public:
+    virtual ~Connection() = default;
+    // Sends all bytes; false on failure or time-out.
+    virtual bool send(const std::uint8_t* data, std::size_t size) = 0;
+    // Receives at most maxSize bytes: the count (> 0), 0 when the peer closed, -1 on
+    // failure or time-out.
+    virtual long receive(std::uint8_t* buffer, std::size_t maxSize) = 0;
+    virtual void close() = 0;
+};
+
+// Why discovery could not begin.
+enum class DiscoveryStart {
+    Ok,
+    SocketLayerFailed, // the platform's socket layer did not start
+    SocketFailed,      // no socket of the link's family (no IrDA support)
+};
+
+class Transport {
+public:
+    virtual ~Transport() = default;
+
+    // --- discovery (called from the discovery thread only)
+    virtual DiscoveryStart openDiscovery() = 0;
+    // The devices in range now, first device first; false when the call failed.
+    virtual bool enumerate(std::vector<DeviceId>* devices) = 0;
+    // Blocks until the device list differs from the one last reported (by enumerate
+    // or a previous wait), then reports it; false when the call failed. Returns true
+    // with the list unchanged when stop was requested.
+    virtual bool waitForChange(std::vector<DeviceId>* devices, const StopSignal& stop) = 0;
+    // Called from another thread after stop was requested: cuts a blocking wait short
+    // where the stop signal alone cannot.
+    virtual void interruptDiscovery() {}
+    virtual void closeDiscovery() = 0;
+
+    // --- connection (user-interface thread)
+    // A connection to the device's service; nothing (and the reason) on failure.
+    virtual std::unique_ptr<Connection> connect(const DeviceId& device, const std::string& service,
+                                                std::string* error) = 0;
+
+    // The identifier of the one device this link can reach when it is known without
+    // discovery (a TCP endpoint); nothing for links that must enumerate.
+    virtual std::optional<DeviceId> fixedDevice() const { return std::nullopt; }
+
+    // "irda" or "tcp:HOST:PORT", for messages.
+    virtual std::string name() const = 0;
+};
+
+// The transport for a link name: "irda" (the platform's IrDA sockets) or
+// "tcp:HOST:PORT". Nothing, and the reason in error, for an unknown or malformed name.
+std::unique_ptr<Transport> MakeTransport(const std::string& linkName, std::string* error);
+std::unique_ptr<Transport> MakeTransport(const std::string& linkName, const LinkTimeouts& timeouts,
+                                         std::string* error);
+
+} // namespace dm

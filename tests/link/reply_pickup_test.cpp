@@ -1,0 +1,309 @@
+// Reply-file pickup and the received-files settings, in a temporary folder.
+#include "link/irda_functions.h"
+#include "link/reply_pickup.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <random>
+
+namespace dm {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecordingSink : public MessageSink {
+public:
+    void showMessage(const std::string& text) override { messages.push_back(text); }
+    std::vector<std::string> messages;
+};
+
+fs::path FreshDir(const std::string& name) {
+    const fs::path dir = fs::path(::testing::TempDir()) /
+                         ("dm_link_" + name + "_" + std::to_string(std::random_device{}()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+void Write(const fs::path& file, const std::string& bytes) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+// Stamps a file with a time in the past, as a finished transfer leaves it.
+void Age(const fs::path& file, int seconds) {
+    fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(seconds));
+}
+
+class Pickup : public ::testing::Test {
+protected:
+    Pickup() : dir(FreshDir("pickup")), pickup(sink) {}
+    ~Pickup() override { fs::remove_all(dir); }
+
+    int poll() { return pickup.poll(dir, ReplySlots{&result, &archive, &param}); }
+    // A new file is taken in by the second look that sees it unchanged.
+    int pollTwice() {
+        const int first = poll();
+        EXPECT_EQ(first, 0);
+        return poll();
+    }
+
+    fs::path dir;
+    RecordingSink sink;
+    ReplyPickup pickup;
+    std::string result, archive, param;
+};
+
+TEST_F(Pickup, NewFileIsTakenInAtTheSecondLookThenDeleted) {
+    Write(dir / "P1.txt", "a=1\n");
+    EXPECT_EQ(poll(), 0);
+    EXPECT_TRUE(fs::exists(dir / "P1.txt"));
+    EXPECT_EQ(poll(), 2222);
+    EXPECT_EQ(param, "a=1\r\n");
+    EXPECT_FALSE(fs::exists(dir / "P1.txt"));
+    EXPECT_EQ(poll(), 0);
+    EXPECT_EQ(param, "a=1\r\n"); // the slot keeps its text
+}
+
+TEST_F(Pickup, LettersAndWeights) {
+    Write(dir / "L_res.txt", "accepted");
+    Write(dir / "A_arc.txt", "archive");
+    Write(dir / "xyz.txt", "nothing"); // no letter: ignored, left in place
+    Write(dir / "pal.txt", "lower case letters do not count");
+    Write(dir / "P.TXT", "not a .txt name on this platform");
+    EXPECT_EQ(pollTwice(), 10 + 3333);
+    EXPECT_EQ(result, "accepted");
+    EXPECT_EQ(archive, "archive");
+    EXPECT_TRUE(fs::exists(dir / "xyz.txt"));
+    EXPECT_TRUE(fs::exists(dir / "pal.txt"));
+    EXPECT_TRUE(param.empty());
+}
+
+TEST_F(Pickup, NameWithTwoLettersIsReadOnceIntoTheFirstSlot) {
+    // Tested in the order L, A, P: the first read deletes the file, so the second finds
+    // nothing and counts nothing rather than a "No File" text.
+    Write(dir / "PL.txt", "message");
+    EXPECT_EQ(pollTwice(), 10);
+    EXPECT_EQ(result, "message");
+    EXPECT_TRUE(param.empty());
+}
+
+TEST_F(Pickup, FilesPresentAtStartAndSavedTablesAreNeverTaken) {
+    Write(dir / "Pold.txt", "old");
+    pickup.rememberExistingFiles(dir);
+    pickup.addSkipFile("Params.txt");
+    Write(dir / "Params.txt", "saved table");
+    EXPECT_EQ(pollTwice(), 0);
+    // Replaced later by a file of the same name: still not taken.
+    Write(dir / "Pold.txt", "beamed again");
+    EXPECT_EQ(pollTwice(), 0);
+    EXPECT_TRUE(fs::exists(dir / "Pold.txt"));
+    EXPECT_TRUE(fs::exists(dir / "Params.txt"));
+    EXPECT_EQ(pickup.skipFiles(), (std::vector<std::string>{"Pold.txt", "Params.txt"}));
+    // The skip list compares names exactly.
+    Write(dir / "params.txt", "x");
+    Write(dir / "Params2.txt", "y");
+    EXPECT_EQ(pollTwice(), 2222);
+}
+
+TEST_F(Pickup, BytesBecomeReplyText) {
+    std::string bytes = std::string("a\0b\r\nc\nd", 8) + "\xC4\xEE\xE7\xE0"; // "Доза" in Windows-1251
+    Write(dir / "P.txt", bytes);
+    EXPECT_EQ(pollTwice(), 2222);
+    EXPECT_EQ(param, "a b\r\r\nc\r\nd\xD0\x94\xD0\xBE\xD0\xB7\xD0\xB0");
+}
+
+TEST_F(Pickup, ChunkBoundariesLoseNothing) {
+    for (std::size_t size : {8191u, 8192u, 8193u, 16384u, 100000u}) {
+        std::string bytes(size, 'x');
+        bytes[size - 1] = 'z';
+        Write(dir / "P.txt", bytes);
+        EXPECT_EQ(pollTwice(), 2222) << size;
+        EXPECT_EQ(param, bytes) << size;
+    }
+}
+
+TEST_F(Pickup, FileStillGrowingIsNotTakenUntilItStops) {
+    const fs::path file = dir / "A.txt";
+    Write(file, "first half\n");
+    Age(file, 10);
+    EXPECT_EQ(poll(), 0);
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::app);
+        out << "second half\n";
+    }
+    Age(file, 5); // changed size and time since the last look
+    EXPECT_EQ(poll(), 0);
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_EQ(poll(), 3333);
+    EXPECT_EQ(archive, "first half\r\nsecond half\r\n");
+
+    // Same size, newer time (rewritten in place): waits again.
+    Write(file, "0123456789");
+    Age(file, 10);
+    EXPECT_EQ(poll(), 0);
+    Write(file, "abcdefghij");
+    Age(file, 3);
+    EXPECT_EQ(poll(), 0);
+    EXPECT_EQ(poll(), 3333);
+    EXPECT_EQ(archive, "abcdefghij");
+}
+
+TEST_F(Pickup, UnreadableFileIsNotCountedAndIsReadLater) {
+    const fs::path file = dir / "P.txt";
+    Write(file, "later");
+    fs::permissions(file, fs::perms::none);
+    if (std::ifstream(file).is_open())
+        GTEST_SKIP() << "running with rights that read any file; cannot make one unreadable";
+    EXPECT_EQ(pollTwice(), 0);
+    EXPECT_TRUE(param.empty());
+    EXPECT_TRUE(fs::exists(file));
+    fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(poll(), 2222);
+    EXPECT_EQ(param, "later");
+}
+
+TEST_F(Pickup, EmptyFileWaitsForItsContent) {
+    const fs::path file = dir / "P.txt";
+    Write(file, "");
+    Age(file, 10);
+    EXPECT_EQ(pollTwice(), 0);
+    EXPECT_EQ(poll(), 0);
+    EXPECT_TRUE(fs::exists(file));
+    Write(file, "now");
+    EXPECT_EQ(pollTwice(), 2222);
+    EXPECT_EQ(param, "now");
+}
+
+TEST_F(Pickup, FolderEntryThatIsNotAFileIsIgnored) {
+    fs::create_directories(dir / "P.txt");
+    EXPECT_EQ(pollTwice(), 0);
+    EXPECT_TRUE(fs::is_directory(dir / "P.txt"));
+}
+
+TEST_F(Pickup, LnkPathIsReadButNotDeleted) {
+    const fs::path lnkDir = dir / "lnkbox";
+    fs::create_directories(lnkDir);
+    Write(lnkDir / "P.txt", "stays");
+    EXPECT_EQ(pickup.poll(lnkDir, ReplySlots{&result, &archive, &param}), 0);
+    EXPECT_EQ(pickup.poll(lnkDir, ReplySlots{&result, &archive, &param}), 2222);
+    EXPECT_EQ(pickup.poll(lnkDir, ReplySlots{&result, &archive, &param}), 2222);
+    EXPECT_TRUE(fs::exists(lnkDir / "P.txt"));
+}
+
+TEST_F(Pickup, OversizedReplyIsReportedOnceAndLeftInPlace) {
+    const fs::path file = dir / "A.txt";
+    {
+        std::ofstream out(file, std::ios::binary);
+        out.seekp(static_cast<std::streamoff>(kMaxReplyFileBytes));
+        out.put('x');
+    }
+    EXPECT_EQ(pollTwice(), 0);
+    EXPECT_EQ(poll(), 0);
+    EXPECT_EQ(sink.messages.size(), 1u);
+    EXPECT_NE(sink.messages[0].find("A.txt"), std::string::npos);
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_TRUE(archive.empty());
+}
+
+TEST_F(Pickup, MissingFolderGivesNothing) {
+    EXPECT_EQ(pickup.poll(dir / "absent", ReplySlots{&result, &archive, &param}), 0);
+    pickup.rememberExistingFiles(dir / "absent");
+    EXPECT_TRUE(pickup.skipFiles().empty());
+}
+
+// --- the settings that name the folder
+
+class BrokenStore : public ReceivedFolderStore {
+public:
+    bool open() override { return !failOpen; }
+    std::optional<std::string> location() override { return folder; }
+    bool setLocation(const std::string&) override { return true; }
+    bool setTransferSwitches() override { return true; }
+    std::string defaultLocation() override { return "/"; }
+    bool close() override { return true; }
+    bool failOpen = false;
+    std::optional<std::string> folder;
+};
+
+TEST(ReceivedFolder, IniStoreWritesItsDefaultFolderWhenAbsent) {
+    const fs::path root = FreshDir("ini");
+    IniReceivedFolderStore store(root / "cfg" / "infrared.ini", root / "data" / "received");
+    const std::optional<std::string> folder = ReadReceivedFilesFolder(store);
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(*folder, (root / "data" / "received").string());
+    EXPECT_TRUE(fs::is_directory(*folder));
+    std::ifstream in(root / "cfg" / "infrared.ini");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("RecvdFilesLocation=" + *folder + "\n"), std::string::npos);
+    EXPECT_NE(text.find("ShowRecvStatus=0\n"), std::string::npos);
+    EXPECT_NE(text.find("AllowSend=1\n"), std::string::npos);
+    fs::remove_all(root);
+}
+
+TEST(ReceivedFolder, IniStoreKeepsTheUsersValueAndOtherLines) {
+    const fs::path root = FreshDir("ini2");
+    Write(root / "infrared.ini", "# mine\n[File Transfer]\nRecvdFilesLocation=/srv/beam/\nShowRecvStatus=1\nOther=x\n");
+    IniReceivedFolderStore store(root / "infrared.ini", root / "unused");
+    EXPECT_EQ(ReadReceivedFilesFolder(store), "/srv/beam"); // one trailing separator dropped
+    EXPECT_FALSE(fs::exists(root / "unused"));
+    std::ifstream in(root / "infrared.ini");
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "# mine\n[File Transfer]\nRecvdFilesLocation=/srv/beam/\nShowRecvStatus=0\nOther=x\nAllowSend=1\n");
+    fs::remove_all(root);
+}
+
+TEST(ReceivedFolder, UnusableStoreDisablesPickupWithOneMessage) {
+    const fs::path root = FreshDir("ini3");
+    fs::create_directories(root / "infrared.ini"); // a folder where the file should be
+    IniReceivedFolderStore store(root / "infrared.ini", root / "received");
+    EXPECT_FALSE(ReadReceivedFilesFolder(store));
+
+    RecordingSink sink;
+    BrokenStore broken;
+    broken.failOpen = true;
+    CIrdaFunctions link(nullptr, broken, sink, false);
+    EXPECT_EQ(link.PollReplyFiles(), 0);
+    EXPECT_EQ(link.PollReplyFiles(), 0);
+    EXPECT_EQ(sink.messages, std::vector<std::string>{"Cannot access windows registry. IrDA functions disabled."});
+    EXPECT_EQ(link.ReceivedFolder(), "");
+    // Access comes back, then goes again: said again.
+    broken.failOpen = false;
+    broken.folder = root.string();
+    EXPECT_EQ(link.PollReplyFiles(), 0);
+    EXPECT_EQ(link.ReceivedFolder(), root.string());
+    broken.failOpen = true;
+    EXPECT_EQ(link.PollReplyFiles(), 0);
+    EXPECT_EQ(sink.messages.size(), 2u);
+    fs::remove_all(root);
+}
+
+TEST(ReceivedFolder, LinkRemembersStartFilesAndFillsItsSlots) {
+    const fs::path root = FreshDir("link");
+    Write(root / "Pstart.txt", "old");
+    RecordingSink sink;
+    FixedFolderStore store(root.string() + "/");
+    CIrdaFunctions link(nullptr, store, sink, false);
+    EXPECT_EQ(link.ReceivedFolder(), root.string());
+    Write(root / "P2.txt", "new");
+    Write(root / "Saved.txt", "table");
+    link.AddSkipFile("Saved.txt");
+    EXPECT_EQ(link.PollReplyFiles(), 0);
+    EXPECT_EQ(link.PollReplyFiles(), 2222);
+    EXPECT_EQ(link.m_strParamReply, "new");
+    EXPECT_TRUE(fs::exists(root / "Pstart.txt"));
+    EXPECT_TRUE(fs::exists(root / "Saved.txt"));
+    PushReport r = link.SendCommandFile("x"); // no transport: an unsent push, no crash
+    EXPECT_FALSE(r.completed);
+    EXPECT_TRUE(sink.messages.empty());
+    r = link.SendCommandFile(std::string(kMaxCommandTextBytes + 1, 'x'));
+    EXPECT_TRUE(r.refused);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_NE(sink.messages[0].find("16379"), std::string::npos);
+    fs::remove_all(root);
+}
+
+} // namespace
+} // namespace dm
