@@ -66,6 +66,9 @@ HistoryView::HistoryView(const HistoryTable& table, QWidget* parent)
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setStretchLastSection(false);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+    QPalette headerPalette = horizontalHeader()->palette();
+    headerPalette.setColor(QPalette::Button, kFixedBackground);
+    horizontalHeader()->setPalette(headerPalette);
 }
 
 void HistoryView::refresh() {

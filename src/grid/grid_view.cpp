@@ -229,6 +229,14 @@ void GridView::refresh() {
 }
 
 void GridView::applyLayout() {
+    // The heading is drawn like a fixed cell; styles paint header sections in the
+    // palette's button colour.
+    const Rgb fixed = grid_.fixedBackground();
+    QPalette headerPalette = horizontalHeader()->palette();
+    if (headerPalette.color(QPalette::Button) != ToQColor(fixed)) {
+        headerPalette.setColor(QPalette::Button, ToQColor(fixed));
+        horizontalHeader()->setPalette(headerPalette);
+    }
     horizontalHeader()->setVisible(grid_.fixedRowCount() > 0);
     horizontalHeader()->setSectionResizeMode(grid_.columnResize() ? QHeaderView::Interactive
                                                                   : QHeaderView::Fixed);
