@@ -72,7 +72,7 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
         return 0;
     }
 
-    std::string linkName = options.link.empty() ? "irda" : options.link;
+    std::string linkName = options.link.empty() ? dm::DefaultLinkName(dm::DefaultSettingsFile()) : options.link;
     std::unique_ptr<TemporaryFolder> simFolder;
 #ifdef DM_HAVE_SIM
     std::unique_ptr<dm::SimulatedDosimeter> simulator;

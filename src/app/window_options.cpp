@@ -1,5 +1,7 @@
 #include "app/window_options.h"
 
+#include "core/text_file.h"
+
 namespace dm {
 
 namespace {
@@ -10,12 +12,37 @@ bool IsModel(const std::string& s) { return s == "KRT-17A" || s == "MLV-52B"; }
 
 const char* WindowUsage() {
     return "usage: dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--screenshots DIR]\n"
-           "  --link LINK       the link to the dosimeter: irda (default) or tcp:HOST:PORT\n"
+           "  --link LINK       the link to the dosimeter: irda or tcp:HOST:PORT (default: the\n"
+           "                    Link= line of ~/.config/dosimeter-manager/infrared.ini,\n"
+           "                    else irda)\n"
            "  --simulate MODEL  run a simulated dosimeter (default KRT-17A) on a free local\n"
            "                    port and talk to it; a Simulator menu moves it in and out\n"
            "                    of range\n"
            "  --screenshots DIR with --simulate: save a picture of the parameter table and\n"
            "                    one of the dose history tab into DIR, then close\n";
+}
+
+std::string DefaultLinkName(const std::filesystem::path& settingsFile) {
+    const std::optional<std::string> text = TryReadFile(settingsFile);
+    if (!text)
+        return "irda";
+    std::size_t start = 0;
+    while (start < text->size()) {
+        std::size_t end = text->find('\n', start);
+        if (end == std::string::npos)
+            end = text->size();
+        std::string line = text->substr(start, end - start);
+        start = end + 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.pop_back();
+        const std::size_t first = line.find_first_not_of(" \t");
+        if (first == std::string::npos)
+            continue;
+        line.erase(0, first);
+        if (line.rfind("Link=", 0) == 0 && line.size() > 5)
+            return line.substr(5);
+    }
+    return "irda";
 }
 
 WindowOptions ParseWindowOptions(const std::vector<std::string>& args) {

@@ -1,6 +1,7 @@
 #pragma once
 // The window's command line:
 //   dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--screenshots DIR] [--help]
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,5 +19,9 @@ struct WindowOptions {
 WindowOptions ParseWindowOptions(const std::vector<std::string>& args);
 
 const char* WindowUsage();
+
+// The link used without --link: the "Link=" line of the infrared settings file (the
+// file that also names the received-files folder), else "irda".
+std::string DefaultLinkName(const std::filesystem::path& settingsFile);
 
 } // namespace dm

@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
 using dm::ParseWindowOptions;
 
 TEST(WindowOptions, LinkAndSimulatedModel) {
@@ -30,4 +35,18 @@ TEST(StatusEntry, PaddedAndRawTimes) {
     EXPECT_EQ(dm::PaddedStatusEntry({23, 59, 59}, ""), "23:59:59  ");
     EXPECT_EQ(dm::RawStatusEntry({9, 5, 3}, "a\r\nb\nc\r"), "9:5:3  a  b c ");
     EXPECT_EQ(dm::RawStatusEntry({0, 0, 0}, "x"), "0:0:0  x");
+}
+
+TEST(WindowOptions, DefaultLinkFromTheInfraredSettings) {
+    const auto dir = std::filesystem::temp_directory_path() / ("window-options-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto file = dir / "infrared.ini";
+    EXPECT_EQ(dm::DefaultLinkName(file), "irda"); // no file
+    std::ofstream(file) << "[File Transfer]\r\nRecvdFilesLocation=/tmp/x\r\n";
+    EXPECT_EQ(dm::DefaultLinkName(file), "irda"); // no Link line
+    std::ofstream(file) << "[File Transfer]\r\n  Link=tcp:127.0.0.1:6650 \r\nAllowSend=1\r\n";
+    EXPECT_EQ(dm::DefaultLinkName(file), "tcp:127.0.0.1:6650");
+    std::ofstream(file) << "Link=\n";
+    EXPECT_EQ(dm::DefaultLinkName(file), "irda"); // empty value
+    std::filesystem::remove_all(dir);
 }

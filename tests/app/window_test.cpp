@@ -2,6 +2,7 @@
 // languages, the status log, the tab rules, the commands, the language switch, the
 // password entry and saving, tick by tick.
 #include "access/dialog_units.h"
+#include "access/enter_password_dlg.h"
 #include "app/history_view.h"
 #include "app/multiline_button.h"
 #include "app/tessaly_dlg.h"
@@ -15,6 +16,7 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -472,6 +474,41 @@ private slots:
         QCOMPARE(rig.dialogs.questions.back(), dm::Tr(dm::IDS_ASK_ERASE, 0));
         QCOMPARE(rig.link.sent.size(), pushes);
         QVERIFY(rig.actionsEnabled(true));
+    }
+
+    void passwordDialog() {
+        // Layout, masked entry, and what OK, Cancel and Escape leave behind.
+        {
+            CEnterPasswordDlg dialog(nullptr, dm::kLangRussian);
+            const dm::DialogUnits du(dialog.font());
+            QCOMPARE(dialog.size(), du.size(190, 118));
+            QCOMPARE(dialog.passwordEdit()->geometry(), du.rect(13, 79, 164, 13));
+            QCOMPARE(dialog.passwordEdit()->echoMode(), QLineEdit::Password);
+            QCOMPARE(dialog.findChild<QLabel*>("prompt")->text(),
+                     QString::fromStdString(dm::Tr(dm::IDS_PASSWORD_PROMPT, dm::kLangRussian)));
+            QCOMPARE(dialog.findChild<QPushButton*>("ok")->text(), QString("OK"));
+            QCOMPARE(dialog.findChild<QPushButton*>("cancel")->text(), QString("Cancel"));
+            dialog.show();
+            QTest::keyClicks(dialog.passwordEdit(), " 20947");
+            dialog.findChild<QPushButton*>("ok")->click();
+            QCOMPARE(dialog.enteredText(), std::string(" 20947")); // as typed, blanks too
+        }
+        {
+            CEnterPasswordDlg dialog(nullptr, dm::kLangEnglish);
+            dialog.show();
+            QTest::keyClicks(dialog.passwordEdit(), "20947");
+            dialog.findChild<QPushButton*>("cancel")->click();
+            QVERIFY(dialog.enteredText().empty());
+        }
+        {
+            CEnterPasswordDlg dialog(nullptr, dm::kLangEnglish);
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            QTest::keyClicks(dialog.passwordEdit(), "20947");
+            QTest::keyClick(dialog.passwordEdit(), Qt::Key_Escape);
+            QVERIFY(!dialog.isVisible());
+            QVERIFY(dialog.enteredText().empty());
+        }
     }
 
     void escapeClosesTheWindow() {
