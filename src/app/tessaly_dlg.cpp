@@ -387,6 +387,9 @@ void CTessalyDlg::parseArchiveReply(const std::string& text) {
         for (const std::string& label : result.tabLabels)
             tabs_->addTab(Q(label));
     }
+    // A history tab that was on screen may have gone with the old labels.
+    if (tabs_->currentIndex() == 0 && !gridView_->isVisibleTo(this))
+        showTable(0);
     for (dm::HistoryView* view : {doseView_, neutronView_})
         if (view)
             view->refresh();

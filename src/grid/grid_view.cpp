@@ -287,9 +287,17 @@ bool GridView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event
 
     const int row = model_->gridRow(index.row());
     const int col = index.column();
+    const int rows = grid_.rowCount();
+    const int cols = grid_.colCount();
     if (beginEdit_ && !beginEdit_(row, col)) {
         refresh();
         return false; // refused: the cell keeps its text and no editor opens
+    }
+    // The handler may have waited for the user while the table was rebuilt (a reply
+    // arriving meanwhile): the cell asked about is gone, so no editor opens.
+    if (grid_.rowCount() != rows || grid_.colCount() != cols) {
+        refresh();
+        return false;
     }
     // The handler may have changed the grid: bring the view up to date and look the
     // cell up again before its editor opens on the cell's current text.

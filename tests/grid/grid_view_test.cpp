@@ -243,6 +243,17 @@ private slots:
         QVERIFY(!f.view->isEditing());
     }
 
+    void tableRebuiltDuringTheQuestionOpensNoEditor() {
+        Fixture f;
+        f.view->setBeginEditHandler([&](int, int) {
+            // A reply arrives while the user is still asked: the table is rebuilt.
+            f.grid.removeRow(1);
+            return true;
+        });
+        QVERIFY(!f.view->editCell(3, 2));
+        QVERIFY(!f.view->isEditing());
+    }
+
     void historyIntervalQuestion() {
         // No: the old value and flag stay and no editor is left open.
         {
