@@ -456,10 +456,9 @@ std::string CTessalyDlg::currentTableBytes() const {
 
 void CTessalyDlg::saveCurrentTable() {
     const dm::SaveResult result = dm::SaveTableFile(*services_.dialogs, langBase_, currentTableBytes());
+    // A failure has already been told to the user by the save itself.
     if (result.skipName && services_.addSkipFile)
         services_.addSkipFile(*result.skipName);
-    if (!result.saved && !result.error.empty())
-        services_.dialogs->showMessage(result.error);
 }
 
 void CTessalyDlg::passwordEntry() {
