@@ -1,0 +1,113 @@
+// Chart painting: the first paint of a full history against the empty chart, and the
+// read-out's partial repaint against a full paint.
+#include "charts/chart_model.h"
+#include "charts/chart_render.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QGuiApplication>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+constexpr int kWidth = 775, kHeight = 489;
+
+void EnsureApp() {
+    // Kept to the end of the process: destroying it after main would outlive Qt's own
+    // globals.
+    static QGuiApplication* app = nullptr;
+    if (app)
+        return;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "charts_bench";
+    static char* argv[] = {name, nullptr};
+    app = new QGuiApplication(argc, argv);
+}
+
+std::unique_ptr<dm::ChartModel> MakeChart(bool full, int flags) {
+    auto chart = std::make_unique<dm::ChartModel>(0);
+    chart->setClientSize(kWidth, kHeight);
+    chart->setReadoutCharWidth(dm::ChartFontCharWidth());
+    chart->m_dZoom = 100.0 / 110.0;
+    chart->m_nFlags = flags;
+    chart->m_dStep = 60;
+    chart->m_dDepth = 10000;
+    if (full) {
+        chart->m_bNeutron = true;
+        double dose = 0, neutron = 0;
+        for (int i = 0; i < dm::kChartRecords; ++i) {
+            dose += 1e-6 * (1.0 + 0.8 * std::sin(i * 0.01));
+            neutron += 2e-7 * (1 + i % 7);
+            chart->m_adDose[i] = dose;
+            chart->m_aNeutron[i] = {neutron, 60.0 * (i + 1)};
+        }
+    }
+    return chart;
+}
+
+// Each iteration paints a chart that has not been painted yet, so the increments and the
+// statistics are worked out as at the window's opening.
+void FirstPaint(benchmark::State& state, bool full, int flags) {
+    EnsureApp();
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto chart = MakeChart(full, flags);
+        state.ResumeTiming();
+        QPainter painter(&image);
+        dm::RenderChart(painter, *chart);
+    }
+}
+
+// The window opens on the increments diagram without the neutron component.
+void BM_FirstPaintEmpty(benchmark::State& s) { FirstPaint(s, false, dm::GF_INCREMENTS); }
+void BM_FirstPaintFull(benchmark::State& s) { FirstPaint(s, true, dm::GF_INCREMENTS); }
+// The heavier views, for comparison: every record drawn twice over.
+void BM_FirstPaintFullIncrementsNeutron(benchmark::State& s) {
+    FirstPaint(s, true, dm::GF_INCREMENTS | dm::GF_NEUTRON);
+}
+void BM_FirstPaintFullDoseNeutron(benchmark::State& s) { FirstPaint(s, true, dm::GF_DOSE | dm::GF_NEUTRON); }
+
+void BM_FullPaint(benchmark::State& state) {
+    EnsureApp();
+    auto chart = MakeChart(true, dm::GF_DOSE | dm::GF_NEUTRON);
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    chart->mouseMove(400, 200);
+    for (auto _ : state) {
+        QPainter painter(&image);
+        dm::RenderChart(painter, *chart);
+    }
+}
+
+// What a mouse move costs: the area around the old and the new box, composed from the
+// kept chart and the box.
+void BM_ReadoutRepaint(benchmark::State& state) {
+    EnsureApp();
+    auto chart = MakeChart(true, dm::GF_DOSE | dm::GF_NEUTRON);
+    QImage base(kWidth, kHeight, QImage::Format_RGB32), screen(kWidth, kHeight, QImage::Format_RGB32);
+    {
+        QPainter painter(&base);
+        dm::RenderChartBase(painter, *chart);
+    }
+    int x = 300;
+    for (auto _ : state) {
+        x = x == 300 ? 310 : 300;
+        const dm::ReadoutChange change = chart->mouseMove(x, 200);
+        const QRect area(QPoint(change.area.left, change.area.top),
+                         QPoint(change.area.right - 1, change.area.bottom - 1));
+        dm::ComposeChart(screen, base, *chart, QRegion(area));
+    }
+}
+
+} // namespace
+
+BENCHMARK(BM_FirstPaintEmpty)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FirstPaintFull)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FirstPaintFullIncrementsNeutron)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FirstPaintFullDoseNeutron)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FullPaint)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReadoutRepaint)->Unit(benchmark::kMicrosecond);

@@ -1,0 +1,673 @@
+#include "charts/chart_model.h"
+
+#include "core/format.h"
+#include "core/string_table.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace dm {
+namespace {
+
+constexpr Rgb kFace{236, 233, 216};
+constexpr Rgb kAxis{10, 10, 10};
+constexpr Rgb kAxisShadow{170, 170, 170};
+constexpr Rgb kDoseColour{0, 100, 0};
+constexpr Rgb kNeutronLineColour{0, 0, 255};
+constexpr Rgb kNeutronBarColour{90, 90, 255};
+constexpr Rgb kTimeLabelBack{240, 240, 240};
+constexpr Rgb kBlack{0, 0, 0};
+constexpr Rgb kReadoutBack{255, 255, 175};
+
+// Pixel coordinates truncate toward zero. Values far outside any screen (huge doses,
+// times or zooms) are held at a large bound, and a value that is not a number counts as
+// 0, so no conversion overflows.
+int Px(double v) {
+    constexpr double kBound = 1e8;
+    if (std::isnan(v))
+        return 0;
+    if (v > kBound)
+        return static_cast<int>(kBound);
+    if (v < -kBound)
+        return static_cast<int>(-kBound);
+    return static_cast<int>(v);
+}
+
+// Whole seconds for the time axis, kept inside int.
+int WholeSeconds(double v) {
+    if (!(v > 0.0))
+        return 0;
+    if (v >= 2e9)
+        return 2000000000;
+    return static_cast<int>(v);
+}
+
+double Finite(double v) { return std::isfinite(v) ? v : 0.0; }
+
+std::uint8_t Component(int v) { return static_cast<std::uint8_t>(((v % 256) + 256) % 256); }
+
+ChartRect Union(const ChartRect& a, const ChartRect& b) {
+    if (a.none())
+        return b;
+    if (b.none())
+        return a;
+    return {std::min(a.left, b.left), std::min(a.top, b.top), std::max(a.right, b.right),
+            std::max(a.bottom, b.bottom)};
+}
+
+std::string ReadoutLine(int labelId, int langBase, const std::string& value) {
+    return Tr(labelId, langBase) + ": " + value + "\n";
+}
+
+// Adds a point to a line, dropping points that add no pixels: a repeat of the last point,
+// or a last point that lies between its neighbours on one vertical or horizontal run
+// (thousands of records share a few hundred columns).
+void AppendPoint(std::vector<ChartPoint>& line, ChartPoint p) {
+    if (!line.empty() && line.back() == p)
+        return;
+    if (line.size() >= 2) {
+        const ChartPoint a = line[line.size() - 2], b = line.back();
+        const bool vertical = a.x == b.x && b.x == p.x && (b.y - a.y) * (p.y - b.y) >= 0;
+        const bool horizontal = a.y == b.y && b.y == p.y && (b.x - a.x) * (p.x - b.x) >= 0;
+        if (vertical || horizontal) {
+            line.back() = p;
+            return;
+        }
+    }
+    line.push_back(p);
+}
+
+} // namespace
+
+int Utf8Length(const std::string& text) {
+    int n = 0;
+    for (unsigned char c : text)
+        if ((c & 0xC0) != 0x80)
+            ++n;
+    return n;
+}
+
+int ScrollBarState::maxPos() const {
+    const int top = page > 0 ? max - page + 1 : max;
+    return std::max(min, top);
+}
+
+void ScrollBarState::setPos(int position) { pos = std::clamp(position, min, maxPos()); }
+
+ChartModel::ChartModel(int langBase)
+    : m_nLangBase(langBase), m_adDose(kChartRecords, 0.0), m_aNeutron(kChartRecords),
+      m_aColumns(kChartColumns), m_aIncrements(kChartRecords) {
+    polyline_.reserve(kChartRecords * 2 + 4);
+}
+
+void ChartModel::setClientSize(int width, int height) {
+    width_ = std::max(0, width);
+    height_ = std::max(0, height);
+    ensureColumns(width_);
+}
+
+// The column table covers at least 2000 columns and grows to a wider control, so no
+// column of the control is left without a record.
+void ChartModel::ensureColumns(int width) {
+    if (static_cast<int>(m_aColumns.size()) < width)
+        m_aColumns.resize(static_cast<std::size_t>(width));
+}
+
+int ChartModel::yOf(double value) const {
+    return (height_ - kPlotBottomMargin) - Px(value * yscale_);
+}
+
+// ---- first paint ---------------------------------------------------------------------
+
+void ChartModel::prepareFirstPaint() {
+    m_bFirstPaint = false;
+    scroll_.min = 0;
+    scroll_.max = std::max(0, width_ - kPlotLeft);
+    scroll_.page = scroll_.max;
+    scroll_.setPos(0);
+    computeIncrements();
+    computeStatistics();
+}
+
+void ChartModel::computeIncrements() {
+    if (!(m_dStep > 0.0))
+        return; // a history without a recording interval has no increments
+    for (int i = 0; i < kChartRecords; ++i) {
+        ChartIncrement& inc = m_aIncrements[static_cast<std::size_t>(i)];
+        const double dose = Finite(m_adDose[static_cast<std::size_t>(i)]);
+        const double neutron = Finite(m_aNeutron[static_cast<std::size_t>(i)].value);
+        if (i == 0) {
+            inc.dDoseInc = dose;
+            inc.dNeutronInc = neutron;
+        } else {
+            const double dd = dose - Finite(m_adDose[static_cast<std::size_t>(i - 1)]);
+            const double dn = neutron - Finite(m_aNeutron[static_cast<std::size_t>(i - 1)].value);
+            inc.dDoseInc = dd > 0.0 ? dd : 0.0;
+            inc.dNeutronInc = dn > 0.0 ? dn : 0.0;
+        }
+        inc.dNeutronTime = Finite(m_aNeutron[static_cast<std::size_t>(i)].time);
+    }
+}
+
+// Every record takes part, the last two of a full history included.
+void ChartModel::computeStatistics() {
+    stats_ = {};
+    double neutronTimeMax = 0.0;
+    for (int i = 0; i < kChartRecords; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        const double dose = Finite(m_adDose[k]);
+        stats_.doseMax = std::max(stats_.doseMax, dose);
+        stats_.doseIncMax = std::max(stats_.doseIncMax, m_aIncrements[k].dDoseInc);
+        stats_.neutronMax = std::max(stats_.neutronMax, Finite(m_aNeutron[k].value));
+        stats_.neutronIncMax = std::max(stats_.neutronIncMax, m_aIncrements[k].dNeutronInc);
+        neutronTimeMax = std::max(neutronTimeMax, Finite(m_aNeutron[k].time));
+        if (dose != 0.0)
+            stats_.lastDoseIndex = i;
+    }
+    stats_.neutronTimeMax = WholeSeconds(neutronTimeMax);
+    stats_.doseSpan = stats_.lastDoseIndex == 0
+                          ? WholeSeconds(m_dStep * m_dDepth)
+                          : WholeSeconds((stats_.lastDoseIndex + 1) * m_dStep);
+}
+
+int ChartModel::neutronCount() const {
+    int n = 0;
+    while (n < kChartRecords && m_aNeutron[static_cast<std::size_t>(n)].time != 0.0)
+        ++n;
+    return n;
+}
+
+// ---- paint ---------------------------------------------------------------------------
+
+void ChartModel::paintChart(ChartCanvas& canvas) {
+    const int W = width_, H = height_;
+    ensureColumns(W);
+    if (m_bFirstPaint)
+        prepareFirstPaint();
+    m_dYMax = 0.0;
+    m_nXRange = 0;
+
+    canvas.fill(0, 0, W, H, kFace);
+    // Background gradient from light blue at the top to white at the bottom, in bands of
+    // five pixel rows.
+    for (int y = 0; y < H; y += 5) {
+        const Rgb band{static_cast<std::uint8_t>(100 + y * 155 / H),
+                       static_cast<std::uint8_t>(170 + y * 85 / H), 255};
+        canvas.line(-5, y, W, y, 5, band);
+    }
+    const int axisY = H - kPlotBottomMargin;
+    canvas.line(kPlotLeft, axisY, kPlotLeft, 0, 1, kAxis);
+    canvas.line(kPlotLeft, axisY, W, axisY, 1, kAxis);
+    canvas.line(kPlotLeft - 1, axisY, kPlotLeft - 1, 0, 1, kAxisShadow);
+    canvas.line(kPlotLeft, axisY + 1, W, axisY + 1, 1, kAxisShadow);
+
+    const bool neutron = (m_nFlags & GF_NEUTRON) != 0;
+    if (m_nFlags & GF_INCREMENTS) {
+        m_dYMax = std::max(stats_.doseIncMax, m_dYMax);
+        m_nXRange = std::max(stats_.doseSpan, m_nXRange);
+        if (neutron) {
+            m_dYMax = std::max(stats_.neutronIncMax, m_dYMax);
+            m_nXRange = std::max(stats_.neutronTimeMax, m_nXRange);
+        }
+        paintValueLabels(canvas);
+        paintDoseBars(canvas);
+        if (neutron)
+            paintNeutronBars(canvas);
+    }
+    if (m_nFlags & GF_DOSE) {
+        m_dYMax = std::max(stats_.doseMax, m_dYMax);
+        m_nXRange = std::max(stats_.doseSpan, m_nXRange);
+        if (neutron) {
+            m_dYMax = std::max(stats_.neutronMax, m_dYMax);
+            m_nXRange = std::max(stats_.neutronTimeMax, m_nXRange);
+        }
+        paintValueLabels(canvas);
+        paintDoseLine(canvas);
+        if (neutron)
+            paintNeutronLine(canvas);
+    }
+    if (m_dZoom < 1.0)
+        paintTimeLabels(canvas);
+}
+
+void ChartModel::paintValueLabels(ChartCanvas& canvas) {
+    const int W = width_, H = height_;
+    if (H == 0)
+        return;
+    const double yMax = m_dYMax > 0.0 ? m_dYMax : 1.0;
+    const double p = (H - 60) / 20.0;
+    for (int i = 1; i <= 20; ++i) {
+        const std::string label = FormatDoseChart(i * (yMax / 20.0), m_nLangBase);
+        // Right-aligned to end 9 pixels left of the value axis.
+        const int x = 101 - charWidth_ * Utf8Length(label);
+        const int y = Px((H - kPlotBottomMargin) - i * p - 6);
+        const int r = Px(255 - i * p * 155 / H), g = Px(255 - i * p * 85 / H);
+        canvas.text(x, y, label, Rgb{Component(r - 8), Component(g - 8), 247});
+        canvas.line(kPlotLeft, y + 8, W, y + 8, 1, Rgb{Component(r - 30), Component(g - 30), 225});
+    }
+}
+
+void ChartModel::paintDoseLine(ChartCanvas& canvas) {
+    if (m_dYMax == 0.0 || m_nXRange == 0)
+        return;
+    const int W = width_, H = height_;
+    const int cols = static_cast<int>(m_aColumns.size());
+    xscale_ = (W - kPlotLeft) * m_dZoom / m_nXRange;
+    yscale_ = (H - 60) / m_dYMax;
+
+    polyline_.clear();
+    polyline_.push_back({kPlotLeft, H - kPlotBottomMargin});
+    // A point scrolled off to the left: the line enters the plot at its height on the way
+    // to the first visible point instead of rising from the origin.
+    bool hiddenBefore = false;
+    ChartPoint hidden;
+    int last = 0;
+    int i = 0;
+    for (; i < kChartRecords; ++i) {
+        const int x = Px((i + 1) * m_dStep * xscale_) + kPlotLeft - m_nOffset;
+        if (x > W)
+            break;
+        if (x >= 0 && x < cols) {
+            const double value = i == 0 ? 0.0 : m_adDose[static_cast<std::size_t>(i - 1)];
+            const double time = i == 0 ? 0.0 : i * m_dStep;
+            for (int c = (i == 0 ? 0 : last); c <= x; ++c) {
+                m_aColumns[static_cast<std::size_t>(c)].dDose = value;
+                m_aColumns[static_cast<std::size_t>(c)].dDoseTime = time;
+            }
+            last = x;
+        }
+        if (i > stats_.lastDoseIndex)
+            continue;
+        const int y = yOf(m_adDose[static_cast<std::size_t>(i)]);
+        if (x > kPlotLeft) {
+            if (hiddenBefore && polyline_.size() == 1 && m_nOffset > 0) {
+                const double t = double(kPlotLeft - hidden.x) / double(x - hidden.x);
+                polyline_[0] = {kPlotLeft, Px(hidden.y + (y - hidden.y) * t)};
+            }
+            AppendPoint(polyline_, {x, y});
+        } else {
+            hiddenBefore = true;
+            hidden = {x, y};
+        }
+    }
+    for (int c = last + 1; c < cols; ++c) {
+        m_aColumns[static_cast<std::size_t>(c)].dDose = -1.0;
+        m_aColumns[static_cast<std::size_t>(c)].dDoseTime = i * m_dStep;
+    }
+    if (polyline_.size() > 1)
+        canvas.polyline(polyline_, 2, kDoseColour);
+}
+
+void ChartModel::paintNeutronLine(ChartCanvas& canvas) {
+    if (m_dYMax == 0.0 || m_nXRange == 0)
+        return;
+    const int W = width_, H = height_;
+    const int cols = static_cast<int>(m_aColumns.size());
+    xscale_ = (W - kPlotLeft) * m_dZoom / m_nXRange;
+    yscale_ = (H - 60) / m_dYMax;
+
+    polyline_.clear();
+    ChartPoint prev{kPlotLeft, H - kPlotBottomMargin};
+    polyline_.push_back(prev);
+    int last = 0;
+    for (int i = 0; i < kChartRecords; ++i) {
+        const NeutronPoint& rec = m_aNeutron[static_cast<std::size_t>(i)];
+        if (rec.time == 0.0) {
+            // End of the list: the last level is carried to the end of the time axis.
+            prev = {Px(m_nXRange * xscale_ + kPlotLeft - m_nOffset), prev.y};
+            AppendPoint(polyline_, prev);
+            break;
+        }
+        const int x = Px(rec.time * xscale_ + kPlotLeft - m_nOffset);
+        const int y = yOf(rec.value);
+        if (x >= 0 && x < cols) {
+            const NeutronPoint before =
+                i == 0 ? NeutronPoint{} : m_aNeutron[static_cast<std::size_t>(i - 1)];
+            for (int c = last; c < x; ++c) {
+                m_aColumns[static_cast<std::size_t>(c)].dNeutron = before.value;
+                m_aColumns[static_cast<std::size_t>(c)].dNeutronTime = before.time;
+            }
+            m_aColumns[static_cast<std::size_t>(x)].dNeutron = rec.value;
+            m_aColumns[static_cast<std::size_t>(x)].dNeutronTime = rec.time;
+            last = x;
+        }
+        if (prev.x > W)
+            break;
+        if (x < kPlotLeft) {
+            if (polyline_.size() > 1)
+                canvas.polyline(polyline_, 2, kNeutronLineColour);
+            polyline_.clear();
+            prev = {kPlotLeft, y};
+            polyline_.push_back(prev);
+        } else {
+            AppendPoint(polyline_, {x, prev.y});
+            AppendPoint(polyline_, {x, y});
+            prev = {x, y};
+        }
+    }
+    for (int c = last + 1; c < cols; ++c) {
+        m_aColumns[static_cast<std::size_t>(c)].dNeutron = -1.0;
+        m_aColumns[static_cast<std::size_t>(c)].dNeutronTime = -1.0;
+    }
+    if (polyline_.size() > 1)
+        canvas.polyline(polyline_, 2, kNeutronLineColour);
+}
+
+namespace {
+
+// Bars of one colour all stand on the axis, so together they cover, in each column, the
+// span from the tallest bar there down to the axis. Collecting those tops and filling
+// runs of equal height writes every pixel once, however many of the thousands of bars
+// overlap in a few hundred columns.
+class BarBatch {
+public:
+    BarBatch(ChartCanvas& canvas, std::vector<int>& tops, int width, int bottom, Rgb colour)
+        : canvas_(canvas), tops_(tops), width_(width), bottom_(bottom), colour_(colour) {
+        tops_.assign(static_cast<std::size_t>(std::max(0, width_)), kNone);
+    }
+    // The covered area is cut into rectangles as wide as possible (a stack over the column
+    // heights), so long rows are filled in one go and no pixel is filled twice.
+    ~BarBatch() {
+        struct Open {
+            int start, height;
+        };
+        std::vector<Open> stack;
+        stack.reserve(64);
+        for (int c = 0; c <= width_; ++c) {
+            int h = 0;
+            if (c < width_ && tops_[static_cast<std::size_t>(c)] != kNone)
+                h = std::max(0, bottom_ - tops_[static_cast<std::size_t>(c)]);
+            int start = c;
+            while (!stack.empty() && stack.back().height > h) {
+                const Open open = stack.back();
+                stack.pop_back();
+                const int below = std::max(h, stack.empty() ? 0 : stack.back().height);
+                canvas_.fill(open.start, bottom_ - open.height, c, bottom_ - below, colour_);
+                start = open.start;
+            }
+            if (h > 0 && (stack.empty() || stack.back().height < h))
+                stack.push_back({start, h});
+        }
+    }
+    // A bar from column x, four columns wide, up to row top.
+    void add(int x, int top) {
+        for (int c = std::max(0, x); c < std::min(width_, x + 4); ++c)
+            tops_[static_cast<std::size_t>(c)] = std::min(tops_[static_cast<std::size_t>(c)], top);
+    }
+
+private:
+    static constexpr int kNone = std::numeric_limits<int>::max();
+    ChartCanvas& canvas_;
+    std::vector<int>& tops_;
+    int width_;
+    int bottom_;
+    Rgb colour_;
+};
+
+} // namespace
+
+namespace {
+
+// Records the bars in the column table. Bar by bar, a bar at column x gives the columns
+// from the last recorded one to x its time, and its own columns the larger increment
+// and its time. Consecutive bars at the same x are written once, leaving what they would
+// have left one after the other: the first one's time up to x, the largest increment and
+// the last one's time in the bar's columns.
+class BarColumns {
+public:
+    // claimed: columns a bar takes; fromLastColumn: the next bar's time starts after the
+    // bar's last column (neutron bars) rather than at its first (dose bars).
+    BarColumns(std::vector<ChartColumn>& columns, double ChartColumn::*inc, double ChartColumn::*time, int claimed,
+               bool fromLastColumn)
+        : columns_(columns), inc_(inc), time_(time), claimed_(claimed), fromLastColumn_(fromLastColumn) {}
+    ~BarColumns() { flush(); }
+    void add(int x, double inc, double time) {
+        if (open_ && x == x_) {
+            maxInc_ = std::max(maxInc_, inc);
+            lastTime_ = time;
+            return;
+        }
+        flush();
+        open_ = true;
+        x_ = x;
+        maxInc_ = inc;
+        firstTime_ = lastTime_ = time;
+    }
+
+private:
+    void flush() {
+        if (!open_)
+            return;
+        for (int c = last_; c <= x_; ++c)
+            columns_[static_cast<std::size_t>(c)].*time_ = firstTime_;
+        for (int c = x_; c < x_ + claimed_; ++c) {
+            ChartColumn& col = columns_[static_cast<std::size_t>(c)];
+            col.*inc_ = std::max(col.*inc_, maxInc_);
+            col.*time_ = lastTime_;
+        }
+        last_ = fromLastColumn_ ? x_ + claimed_ - 1 : x_;
+        open_ = false;
+    }
+
+    std::vector<ChartColumn>& columns_;
+    double ChartColumn::*inc_;
+    double ChartColumn::*time_;
+    int claimed_;
+    bool fromLastColumn_;
+    int last_ = 0;
+    bool open_ = false;
+    int x_ = 0;
+    double maxInc_ = 0.0, firstTime_ = 0.0, lastTime_ = 0.0;
+};
+
+} // namespace
+
+void ChartModel::paintDoseBars(ChartCanvas& canvas) {
+    for (ChartColumn& c : m_aColumns) {
+        c.dDoseInc = -1.0;
+        c.dDoseTime = -1.0;
+    }
+    if (m_dYMax == 0.0 || m_nXRange == 0)
+        return;
+    const int W = width_, H = height_;
+    const int cols = static_cast<int>(m_aColumns.size());
+    xscale_ = (W - kPlotLeft) * m_dZoom / m_nXRange;
+    yscale_ = (H - 60) / m_dYMax;
+    const double xscale4 = (W - kPlotLeft) * m_dZoom / (4.0 * m_nXRange);
+
+    BarBatch bars(canvas, barTops_, W, H - 39, kDoseColour);
+    BarColumns record(m_aColumns, &ChartColumn::dDoseInc, &ChartColumn::dDoseTime, 4, false);
+    for (int i = 0; i < kChartRecords; ++i) {
+        const int x = Px((4.0 * i + 4) * m_dStep * xscale4) + kPlotLeft - m_nOffset;
+        const double inc = m_aIncrements[static_cast<std::size_t>(i)].dDoseInc;
+        if (x >= kPlotLeft && x + 4 < cols)
+            record.add(x, inc, i * m_dStep);
+        if (inc > 0.0 && x >= kPlotLeft && x < W)
+            bars.add(x, yOf(inc));
+    }
+}
+
+void ChartModel::paintNeutronBars(ChartCanvas& canvas) {
+    for (ChartColumn& c : m_aColumns) {
+        c.dNeutronInc = -1.0;
+        c.dNeutronTime = -1.0;
+    }
+    if (m_dYMax == 0.0 || m_nXRange == 0)
+        return;
+    const int W = width_, H = height_;
+    const int cols = static_cast<int>(m_aColumns.size());
+    const double xscale4 = (W - kPlotLeft) * m_dZoom / (4.0 * m_nXRange);
+
+    BarBatch bars(canvas, barTops_, W, H - 39, kNeutronBarColour);
+    BarColumns record(m_aColumns, &ChartColumn::dNeutronInc, &ChartColumn::dNeutronTime, 5, true);
+    // Records past the end of the list are not bars; they would only overwrite the
+    // columns at the origin with time 0.
+    const int count = neutronCount();
+    for (int i = 0; i < count; ++i) {
+        const ChartIncrement& rec = m_aIncrements[static_cast<std::size_t>(i)];
+        const double time = m_aNeutron[static_cast<std::size_t>(i)].time;
+        const int x = Px(time * 4 * xscale4) + kPlotLeft - m_nOffset;
+        if (x >= kPlotLeft && x + 4 < cols)
+            record.add(x, rec.dNeutronInc, time);
+        if (rec.dNeutronInc > 0.0 && x >= kPlotLeft && x < W)
+            bars.add(x, yOf(rec.dNeutronInc));
+    }
+}
+
+double ChartModel::columnTime(int x) const {
+    if (!(xscale_ > 0.0) || !std::isfinite(xscale_))
+        return 0.0;
+    return (x - kPlotLeft + m_nOffset) / xscale_;
+}
+
+void ChartModel::paintTimeLabels(ChartCanvas& canvas) {
+    const int W = width_, H = height_;
+    xscale_ = m_nXRange > 0 ? (W - kPlotLeft) * m_dZoom / m_nXRange : 0.0;
+    const int spacing = (W - 165) / 6;
+    auto label = [&](int k, long long seconds) {
+        const int x = kPlotLeft + k * spacing;
+        if (x < kPlotLeft || x >= W)
+            return;
+        const std::string text = FormatTime(seconds);
+        if (!text.empty())
+            canvas.text(x - 7 * Utf8Length(text) / 2, H - 35, text, kTimeLabelBack);
+        canvas.line(x, H - 42, x, H - 38, 1, kBlack);
+    };
+    if (stats_.lastDoseIndex == 0) {
+        for (int k = 6; k >= 1; --k)
+            label(k, static_cast<long long>(double(k) * stats_.doseSpan / 6));
+        return;
+    }
+    // The span between the start of the plot and the right edge, from the column table;
+    // columns that recorded nothing take their time from the axis scale instead.
+    const int cols = static_cast<int>(m_aColumns.size());
+    double right = W - 1 < cols && W - 1 >= 0 ? m_aColumns[static_cast<std::size_t>(W - 1)].dDoseTime : -1.0;
+    double left = 111 < cols ? m_aColumns[111].dDoseTime : -1.0;
+    if (right < 0.0 || left < 0.0) {
+        right = columnTime(W - 1);
+        left = columnTime(111);
+    }
+    const double sixth = (right - left) / 6;
+    const long long step = std::isfinite(sixth) ? static_cast<long long>(std::clamp(sixth, -1e15, 1e15)) : 0;
+    for (int k = 0; k <= 6; ++k)
+        label(k, k * step);
+}
+
+// ---- read-out ------------------------------------------------------------------------
+
+ReadoutChange ChartModel::mouseMove(int x, int y) {
+    if (x < 0 || x >= static_cast<int>(m_aColumns.size()))
+        return {};
+    const ChartColumn& col = m_aColumns[static_cast<std::size_t>(x)];
+    const int lang = m_nLangBase;
+    const bool neutron = (m_nFlags & GF_NEUTRON) != 0;
+    std::string text;
+    if (m_nFlags & GF_DOSE) {
+        if (col.dDose > 0.0)
+            text += ReadoutLine(m_bNeutron ? IDS_MIXED_DOSE : IDS_DOSE_VALUE, lang,
+                                FormatDoseChart(col.dDose, lang));
+        if (neutron && col.dNeutron > 0.0)
+            text += ReadoutLine(IDS_NEUTRON_COMPONENT, lang, FormatDoseChart(col.dNeutron, lang));
+        text += ReadoutLine(IDS_TIME_FROM_START, lang,
+                            col.dDoseTime == -1.0 ? "" : FormatTime(static_cast<long long>(col.dDoseTime)));
+    } else if (m_nFlags & GF_INCREMENTS) {
+        if (col.dDoseInc > 0.0)
+            text += ReadoutLine(m_bNeutron ? IDS_MIXED_INCREMENT : IDS_GAMMA_INCREMENT, lang,
+                                FormatDoseChart(col.dDoseInc, lang));
+        const bool neutronLine = neutron && col.dNeutronInc > 0.0;
+        if (neutronLine)
+            text += ReadoutLine(IDS_NEUTRON_INCREMENT, lang, FormatDoseChart(col.dNeutronInc, lang));
+        std::string time;
+        if (neutronLine)
+            time = FormatTime(static_cast<long long>(col.dNeutronTime));
+        else if (col.dDoseTime != -1.0)
+            time = FormatTime(static_cast<long long>(col.dDoseTime));
+        text += ReadoutLine(IDS_TIME_FROM_START, lang, time);
+    }
+
+    int lines = 0, longest = 0, length = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if ((c & 0xC0) != 0x80)
+            ++length;
+        if (c == '\n') {
+            ++lines;
+            longest = std::max(longest, length);
+            length = 0;
+        }
+    }
+    m_strReadout = text;
+    const ChartRect old = m_rcReadout;
+    ReadoutChange change;
+    change.repaint = true;
+    if (lines > 0 && longest > 0) {
+        m_rcReadout = {x, y, x + charWidth_ * longest, y + 20 * lines};
+        ChartRect area = Union(old, m_rcReadout);
+        // A box that will be flipped to the left of the cursor is repainted there too.
+        if (m_rcReadout.right >= width_)
+            area = Union(area, {2 * x - m_rcReadout.right, y, x, m_rcReadout.bottom});
+        change.area = {area.left - 25, area.top - 15, area.right + 15, area.bottom + 15};
+    } else {
+        m_rcReadout = {};
+        change.whole = true;
+    }
+    return change;
+}
+
+void ChartModel::paintReadout(ChartCanvas& canvas) {
+    ChartRect& box = m_rcReadout;
+    if (box.right == -1 || box.top > height_ - kPlotBottomMargin)
+        return;
+    if (box.right >= width_) {
+        const int left = box.left;
+        box.left = 2 * left - box.right;
+        box.right = left;
+    }
+    canvas.box(box.left, box.top, box.right, box.bottom, kBlack, kReadoutBack);
+    // The text stays with the box, so a repaint that does not follow a mouse move still
+    // shows it.
+    std::size_t start = 0;
+    int line = 0;
+    while (start < m_strReadout.size()) {
+        std::size_t end = m_strReadout.find('\n', start);
+        if (end == std::string::npos)
+            end = m_strReadout.size();
+        canvas.text(box.left + 1, box.top + 1 + 18 * line, m_strReadout.substr(start, end - start),
+                    kReadoutBack);
+        start = end + 1;
+        ++line;
+    }
+}
+
+// ---- scrolling -----------------------------------------------------------------------
+
+void ChartModel::scrollReset() {
+    scroll_.min = 0;
+    scroll_.max = std::max(scroll_.page, Px((width_ - kPlotLeft) * m_dZoom));
+    scroll_.setPos(0);
+    m_nOffset = 0;
+}
+
+bool ChartModel::scroll(ScrollRequest request, int trackPos) {
+    int position = scroll_.pos;
+    bool moves = true;
+    switch (request) {
+    case ScrollRequest::LineLeft: position -= 1; break;
+    case ScrollRequest::LineRight: position += 1; break;
+    case ScrollRequest::PageLeft: position -= scroll_.page; break;
+    case ScrollRequest::PageRight: position += scroll_.page; break;
+    case ScrollRequest::ThumbTrack: position = trackPos; break;
+    default: moves = false; break;
+    }
+    scroll_.trackPos = trackPos;
+    scroll_.setPos(position);
+    if (!moves)
+        return false;
+    // The drawing follows the scroll bar, so requests at either end do not push it past
+    // the range.
+    m_nOffset = scroll_.pos;
+    return true;
+}
+
+} // namespace dm

@@ -1,0 +1,89 @@
+#pragma once
+// The diagram window: the chart, its legend, the choice between the dose and the dose
+// increments diagram, the neutron component and the time-axis scale.
+#include "charts/chart_data.h"
+#include "charts/graphical_list_box.h"
+#include "charts/my_button.h"
+#include "history/history_table.h"
+
+#include <QDialog>
+
+#include <optional>
+#include <string>
+
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QToolButton;
+
+namespace dm {
+
+// How the window asks for the PNG file name and reports a failed save; tests answer it.
+class ChartSaveDialogs {
+public:
+    virtual ~ChartSaveDialogs() = default;
+    virtual std::optional<std::string> askPngFileName() = 0; // nothing: cancelled
+    virtual void showMessage(const std::string& text) = 0;
+};
+
+class CGraphWnd : public QDialog {
+    Q_OBJECT
+public:
+    CGraphWnd(QWidget* parent, int langBase);
+
+    // Takes the history out of the tables (see LoadChartData) and sets the window up for
+    // it; run the window with exec() afterwards.
+    ChartLoadResult loadData(const HistoryTable& dose, const HistoryTable& neutron, bool neutronModel,
+                             double historyInterval, double historyDepth);
+
+    // Not owned; without one the window uses the platform's file dialog and message box.
+    void setSaveDialogs(ChartSaveDialogs* dialogs) { saveDialogs_ = dialogs; }
+    // Asks for a file name and writes the chart's picture there as PNG; false when
+    // cancelled or not written.
+    bool saveDiagramPng();
+
+    bool neutron() const { return m_bNeutron; }
+    CGraphicalListBox* chartControl() const { return chart_; }
+    CMyButton* doseLegend() const { return doseLegend_; }
+    CMyButton* neutronCheck() const { return neutronCheck_; }
+    QRadioButton* incrementsRadio() const { return incrementsRadio_; }
+    QRadioButton* doseRadio() const { return doseRadio_; }
+    QLineEdit* scaleEdit() const { return scaleEdit_; }
+    QToolButton* scaleUp() const { return scaleUp_; }
+    QToolButton* scaleDown() const { return scaleDown_; }
+    QPushButton* fitButton() const { return fitButton_; }
+
+private:
+    void buildControls();
+    void initialise();
+    void fitTextsToControls();
+    QRect dialogRect(int x, int y, int width, int height) const;
+    void applyNeutronRule();
+    void showDoseDiagram();
+    void showIncrementsDiagram();
+    void applyScaleRule();
+    void setScaleText(const QString& text);
+    void stepScale(int step);
+    void fitToScreen();
+
+    int m_nLangBase = 0;
+    bool m_bNeutron = false;
+    CGraphicalListBox* chart_ = nullptr;
+    QGroupBox* legendGroup_ = nullptr;
+    QGroupBox* displayGroup_ = nullptr;
+    QGroupBox* scaleGroup_ = nullptr;
+    CMyButton* doseLegend_ = nullptr;
+    CMyButton* neutronCheck_ = nullptr;
+    QRadioButton* incrementsRadio_ = nullptr;
+    QRadioButton* doseRadio_ = nullptr;
+    QLineEdit* scaleEdit_ = nullptr;
+    QLabel* percent_ = nullptr;
+    QToolButton* scaleUp_ = nullptr;
+    QToolButton* scaleDown_ = nullptr;
+    QPushButton* fitButton_ = nullptr;
+    ChartSaveDialogs* saveDialogs_ = nullptr;
+};
+
+} // namespace dm

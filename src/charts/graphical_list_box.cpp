@@ -1,0 +1,139 @@
+#include "charts/graphical_list_box.h"
+
+#include "charts/chart_render.h"
+
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+
+namespace dm {
+
+CGraphicalListBox::CGraphicalListBox(int langBase, QWidget* parent)
+    : QAbstractScrollArea(parent), chart_(langBase) {
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    viewport()->setMouseTracking(true);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setAttribute(Qt::WA_NoSystemBackground);
+    chart_.setReadoutCharWidth(ChartFontCharWidth());
+    horizontalScrollBar()->setSingleStep(1);
+    connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this, &CGraphicalListBox::onScrollAction);
+    syncScrollBar();
+}
+
+QSize CGraphicalListBox::clientSize() const {
+    if (viewport()->testAttribute(Qt::WA_Resized) || isVisible())
+        return viewport()->size();
+    // Not laid out yet: the frame's inside less the scroll bar below.
+    QSize size = contentsRect().size();
+    size.setHeight(size.height() - style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this));
+    return size.expandedTo(QSize(0, 0));
+}
+
+void CGraphicalListBox::updateClientSize() {
+    const QSize size = clientSize();
+    chart_.setClientSize(size.width(), size.height());
+}
+
+void CGraphicalListBox::repaintChart() {
+    baseValid_ = false;
+    viewport()->update();
+}
+
+void CGraphicalListBox::scrollReset() {
+    updateClientSize();
+    chart_.scrollReset();
+    syncScrollBar();
+}
+
+QImage CGraphicalListBox::chartImage() {
+    updateClientSize();
+    QImage image = RenderChartImage(chart_);
+    syncScrollBar();
+    return image;
+}
+
+void CGraphicalListBox::syncScrollBar() {
+    const ScrollBarState& s = chart_.scrollState();
+    QScrollBar* bar = horizontalScrollBar();
+    const QSignalBlocker block(bar);
+    bar->setRange(s.min, s.maxPos());
+    bar->setPageStep(std::max(1, s.page));
+    bar->setValue(s.pos);
+}
+
+void CGraphicalListBox::onScrollAction(int action) {
+    QScrollBar* bar = horizontalScrollBar();
+    ScrollRequest request = ScrollRequest::EndScroll;
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub: request = ScrollRequest::LineLeft; break;
+    case QAbstractSlider::SliderSingleStepAdd: request = ScrollRequest::LineRight; break;
+    case QAbstractSlider::SliderPageStepSub: request = ScrollRequest::PageLeft; break;
+    case QAbstractSlider::SliderPageStepAdd: request = ScrollRequest::PageRight; break;
+    case QAbstractSlider::SliderMove: request = ScrollRequest::ThumbTrack; break;
+    case QAbstractSlider::SliderToMinimum: request = ScrollRequest::Left; break;
+    case QAbstractSlider::SliderToMaximum: request = ScrollRequest::Right; break;
+    default: break;
+    }
+    if (chart_.scroll(request, bar->sliderPosition()))
+        repaintChart();
+    // The chart decides where the bar stands; the action then applies that position.
+    bar->setSliderPosition(chart_.scrollState().pos);
+}
+
+void CGraphicalListBox::scrollContentsBy(int, int) {
+    // The chart draws its own offset; nothing is moved here.
+}
+
+void CGraphicalListBox::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    repaintChart();
+}
+
+void CGraphicalListBox::paintEvent(QPaintEvent* event) {
+    updateClientSize();
+    const QSize size(std::max(1, chart_.width()), std::max(1, chart_.height()));
+    QRegion region = event->region();
+    if (!baseValid_ || base_.size() != size) {
+        const bool firstPaint = chart_.firstPaintPending();
+        base_ = QImage(size, QImage::Format_RGB32);
+        QPainter painter(&base_);
+        RenderChartBase(painter, chart_);
+        painter.end();
+        baseValid_ = true;
+        if (firstPaint)
+            syncScrollBar();
+        region = QRegion(QRect(QPoint(0, 0), size));
+    }
+    if (screen_.size() != size)
+        screen_ = QImage(size, QImage::Format_RGB32);
+    ComposeChart(screen_, base_, chart_, region);
+    QPainter window(viewport());
+    window.setClipRegion(region);
+    window.drawImage(0, 0, screen_);
+}
+
+void CGraphicalListBox::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint p = event->position().toPoint();
+    const ReadoutChange change = chart_.mouseMove(p.x(), p.y());
+    if (!change.repaint)
+        return;
+    if (change.whole)
+        viewport()->update();
+    else
+        viewport()->update(QRect(QPoint(change.area.left, change.area.top),
+                                 QPoint(change.area.right - 1, change.area.bottom - 1)));
+}
+
+void CGraphicalListBox::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* save = menu.addAction(QStringLiteral("Save diagram as PNG..."));
+    if (menu.exec(event->globalPos()) == save)
+        emit saveRequested();
+}
+
+} // namespace dm

@@ -1,0 +1,342 @@
+// Chart geometry without pixels: what the paint steps draw, where, and what the column
+// table, the read-out and the scroll state hold afterwards.
+#include "charts/chart_model.h"
+#include "recording_canvas.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+using namespace dm;
+
+namespace {
+
+constexpr Rgb kGreen{0, 100, 0};
+constexpr Rgb kBlue{0, 0, 255};
+constexpr Rgb kNeutronBar{90, 90, 255};
+constexpr int W = 775, H = 489;
+
+class ChartTest : public testing::Test {
+protected:
+    void SetUp() override {
+        chart->setClientSize(W, H);
+        chart->m_dZoom = 100.0 / 110.0;
+    }
+    // Ten records growing by 1 mkSv each, one a minute.
+    void tenRecords() {
+        chart->m_dStep = 60;
+        for (int i = 0; i < 10; ++i)
+            chart->m_adDose[i] = (i + 1) * 1e-6;
+    }
+    // Three neutron records at 100, 200 and 300 s on a 400 s time axis.
+    void threeNeutronRecords() {
+        chart->m_bNeutron = true;
+        chart->m_dStep = 1;
+        chart->m_dDepth = 400;
+        chart->m_aNeutron[0] = {1e-5, 100};
+        chart->m_aNeutron[1] = {2e-5, 200};
+        chart->m_aNeutron[2] = {3e-5, 300};
+    }
+    RecordingCanvas paint() {
+        RecordingCanvas canvas;
+        chart->paint(canvas);
+        return canvas;
+    }
+    std::unique_ptr<ChartModel> chart = std::make_unique<ChartModel>(0);
+};
+
+std::vector<DrawnLine> Ticks(const RecordingCanvas& c) {
+    std::vector<DrawnLine> out;
+    for (const auto& l : c.lines)
+        if (l.y1 == H - 42 && l.y2 == H - 38)
+            out.push_back(l);
+    return out;
+}
+
+} // namespace
+
+TEST_F(ChartTest, DoseLineStartsAtOriginAndEndsShortOfTheRightEdgeAtDefaultScale) {
+    tenRecords();
+    chart->m_nFlags = GF_DOSE;
+    const RecordingCanvas c = paint();
+    const DrawnPolyline* line = c.polylineOf(kGreen);
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->width, 2);
+    ASSERT_EQ(line->points.size(), 11u);
+    EXPECT_EQ(line->points[0], (ChartPoint{110, H - 40}));
+    // The first record stands one interval right of the origin.
+    EXPECT_EQ(line->points[1], (ChartPoint{170, 449 - 42}));
+    // The last one at trunc(100/110 x (W - 110)) + 110, at the top of the value axis.
+    EXPECT_EQ(line->points.back(), (ChartPoint{714, 449 - 429}));
+    EXPECT_EQ(chart->xRange(), 600);
+    EXPECT_DOUBLE_EQ(chart->yMax(), 1e-5);
+
+    // Below 110 % the time axis is labelled: seven labels, one at the origin.
+    const auto labels = c.textsAt(H - 35);
+    ASSERT_EQ(labels.size(), 7u);
+    EXPECT_EQ(labels[0].text, "00:00:00");
+    EXPECT_EQ(labels[0].x, 110 - 28);
+    EXPECT_EQ(labels[1].text, "00:01:40");
+    EXPECT_EQ(labels[6].text, "00:10:00");
+    EXPECT_EQ(labels[6].x, 110 + 6 * 101 - 28);
+    EXPECT_EQ(Ticks(c).size(), 7u);
+}
+
+TEST_F(ChartTest, NoTimeLabelsOrTicksFrom110Percent) {
+    tenRecords();
+    for (int flags : {GF_DOSE, GF_INCREMENTS}) {
+        chart->m_nFlags = flags;
+        chart->m_dZoom = 1.0;
+        RecordingCanvas c = paint();
+        EXPECT_TRUE(c.textsAt(H - 35).empty());
+        EXPECT_TRUE(Ticks(c).empty());
+        chart->m_dZoom = 200.0 / 110.0;
+        c = paint();
+        EXPECT_TRUE(c.textsAt(H - 35).empty());
+    }
+}
+
+TEST_F(ChartTest, SingleRecordLabelsTheTimeAxisFromTheDepth) {
+    chart->m_dStep = 60;
+    chart->m_dDepth = 100;
+    chart->m_adDose[0] = 1e-3;
+    chart->m_nFlags = GF_INCREMENTS;
+    const RecordingCanvas c = paint();
+    EXPECT_EQ(chart->statistics().lastDoseIndex, 0);
+    EXPECT_EQ(chart->statistics().doseSpan, 6000);
+    const auto labels = c.textsAt(H - 35);
+    ASSERT_EQ(labels.size(), 6u); // none at the origin
+    EXPECT_EQ(labels[0].text, "01:40:00");
+    EXPECT_EQ(labels[5].text, "00:16:40");
+    for (const auto& tick : Ticks(c))
+        EXPECT_NE(tick.x1, 110);
+}
+
+TEST_F(ChartTest, ValueAxisHasTwentyLevelsWithGradientBackgrounds) {
+    tenRecords();
+    chart->m_nFlags = GF_DOSE;
+    const RecordingCanvas c = paint();
+    std::vector<DrawnText> labels;
+    for (const auto& t : c.texts)
+        if (t.y != H - 35)
+            labels.push_back(t);
+    ASSERT_EQ(labels.size(), 20u);
+    EXPECT_EQ(labels[0].text, "0.5 mkSv");
+    EXPECT_EQ(labels[19].text, "10.0 mkSv");
+    EXPECT_EQ(labels[19].x, 101 - 8 * 9);
+    EXPECT_EQ(labels[19].y, 14); // trunc(449 - 20 x 21.45 - 6)
+    const double p = (H - 60) / 20.0;
+    const Rgb expected{static_cast<std::uint8_t>(int(255 - 20 * p * 155 / H) - 8),
+                       static_cast<std::uint8_t>(int(255 - 20 * p * 85 / H) - 8), 247};
+    EXPECT_EQ(labels[19].background, expected);
+}
+
+TEST_F(ChartTest, EmptyHistoryShowsAxesAndLabelsOnly) {
+    chart->m_dStep = 1;
+    chart->m_dDepth = 1;
+    for (int flags : {GF_INCREMENTS, GF_DOSE}) {
+        chart->m_nFlags = flags;
+        const RecordingCanvas c = paint();
+        EXPECT_TRUE(c.polylines.empty());
+        EXPECT_TRUE(c.fillsOf(kGreen).empty());
+        int values = 0;
+        std::string top;
+        for (const auto& t : c.texts)
+            if (t.y != H - 35) {
+                ++values;
+                top = t.text;
+            }
+        EXPECT_EQ(values, 20);
+        EXPECT_EQ(top, "1.0 Sv");
+        EXPECT_EQ(c.textsAt(H - 35).size(), 6u);
+    }
+}
+
+TEST_F(ChartTest, NeutronStaircaseOfThreeRecordsCarriesTheLastLevelToTheAxisEnd) {
+    threeNeutronRecords();
+    chart->m_nFlags = GF_DOSE | GF_NEUTRON;
+    const RecordingCanvas c = paint();
+    const DrawnPolyline* stairs = c.polylineOf(kBlue);
+    ASSERT_NE(stairs, nullptr);
+    const std::vector<ChartPoint> expected{{110, 449}, {261, 449}, {261, 306}, {412, 306}, {412, 163},
+                                           {563, 163}, {563, 20},  {714, 20}};
+    EXPECT_EQ(stairs->points, expected);
+    // The column table keeps each level up to the next record.
+    EXPECT_DOUBLE_EQ(chart->columns()[300].dNeutron, 1e-5);
+    EXPECT_DOUBLE_EQ(chart->columns()[300].dNeutronTime, 100);
+    EXPECT_DOUBLE_EQ(chart->columns()[600].dNeutron, -1.0);
+}
+
+TEST_F(ChartTest, IncrementBarsStandWhereThePointsStandAndOnTheAxis) {
+    tenRecords();
+    chart->m_nFlags = GF_INCREMENTS;
+    const RecordingCanvas c = paint();
+    const auto bars = c.fillsOf(kGreen);
+    ASSERT_EQ(bars.size(), 10u);
+    EXPECT_EQ(bars[0].left, 170);
+    EXPECT_EQ(bars[0].right, 174);
+    EXPECT_NEAR(bars[0].top, 20, 1);
+    EXPECT_EQ(bars[0].bottom, H - 39);
+    EXPECT_EQ(bars[9].left, 714);
+    // A bar reads as its increment; its columns take the time of the record that follows.
+    EXPECT_NEAR(chart->columns()[172].dDoseInc, 1e-6, 1e-12);
+    EXPECT_DOUBLE_EQ(chart->columns()[172].dDoseTime, 60);
+    EXPECT_DOUBLE_EQ(chart->columns()[175].dDoseInc, -1.0);
+}
+
+TEST_F(ChartTest, NeutronBarsUseTheirOwnColourAndTime) {
+    threeNeutronRecords();
+    chart->m_nFlags = GF_INCREMENTS | GF_NEUTRON;
+    const RecordingCanvas c = paint();
+    const auto bars = c.fillsOf(kNeutronBar);
+    ASSERT_EQ(bars.size(), 3u);
+    EXPECT_EQ(bars[0].left, 261);
+    EXPECT_EQ(bars[0].right, 265);
+    for (int x = 261; x <= 264; ++x) {
+        EXPECT_DOUBLE_EQ(chart->columns()[x].dNeutronTime, 100);
+        EXPECT_DOUBLE_EQ(chart->columns()[x].dNeutronInc, 1e-5);
+    }
+}
+
+TEST_F(ChartTest, ReadoutInDoseDiagramBeforeAndAfterTheFirstPoint) {
+    tenRecords();
+    chart->m_nFlags = GF_DOSE;
+    paint();
+    chart->mouseMove(150, 100);
+    EXPECT_EQ(chart->readoutText(), "Time from measurment start: 00:00:00\n");
+    chart->mouseMove(200, 100);
+    EXPECT_EQ(chart->readoutText(), "Dose value: 1.0 mkSv\nTime from measurment start: 00:01:00\n");
+    EXPECT_EQ(chart->readoutRect(), (ChartRect{200, 100, 200 + 8 * 37, 140}));
+    chart->m_bNeutron = true;
+    chart->mouseMove(200, 100);
+    EXPECT_EQ(chart->readoutText().rfind("Mixed dose: 1.0 mkSv\n", 0), 0u);
+    // Right of the last point the line has nothing to show.
+    chart->mouseMove(780, 100);
+    EXPECT_EQ(chart->readoutText(), "Time from measurment start: 00:11:00\n");
+}
+
+TEST_F(ChartTest, ReadoutInIncrementsDiagramGivesTheNeutronTime) {
+    threeNeutronRecords();
+    chart->m_nFlags = GF_INCREMENTS | GF_NEUTRON;
+    paint();
+    chart->mouseMove(263, 100);
+    EXPECT_EQ(chart->readoutText(),
+              "Dose neutron component increment: 10.0 mkSv\nTime from measurment start: 00:01:40\n");
+    // Without the neutron component the same column shows only a time.
+    chart->m_nFlags = GF_INCREMENTS;
+    paint();
+    chart->mouseMove(263, 100);
+    EXPECT_EQ(chart->readoutText().find("neutron"), std::string::npos);
+}
+
+TEST_F(ChartTest, ReadoutBoxFlipsNearTheRightEdgeAndHidesBelowTheAxis) {
+    tenRecords();
+    chart->m_nFlags = GF_DOSE;
+    paint();
+    const ReadoutChange change = chart->mouseMove(700, 100);
+    ASSERT_TRUE(change.repaint);
+    const ChartRect box = chart->readoutRect();
+    ASSERT_GE(box.right, W);
+    // The repaint covers the flipped box as well.
+    EXPECT_LE(change.area.left, 2 * 700 - box.right - 25);
+    RecordingCanvas c = paint();
+    ASSERT_EQ(c.boxes.size(), 1u);
+    EXPECT_EQ(c.boxes[0].left, 2 * 700 - box.right);
+    EXPECT_EQ(c.boxes[0].right, 700);
+    EXPECT_EQ(chart->readoutRect().right, 700);
+    // A repaint without a mouse move keeps the text in the box.
+    c = paint();
+    EXPECT_EQ(c.texts.back().text, "Time from measurment start: 00:09:00");
+
+    chart->mouseMove(300, H - 39);
+    c = paint();
+    EXPECT_TRUE(c.boxes.empty());
+}
+
+TEST_F(ChartTest, CursorBeyondTheColumnTableChangesNothing) {
+    chart->setClientSize(1200, H);
+    tenRecords();
+    chart->m_nFlags = GF_DOSE;
+    paint();
+    chart->mouseMove(500, 100);
+    const std::string before = chart->readoutText();
+    EXPECT_FALSE(chart->mouseMove(2000, 100).repaint);
+    EXPECT_FALSE(chart->mouseMove(-1, 100).repaint);
+    EXPECT_EQ(chart->readoutText(), before);
+    EXPECT_TRUE(chart->mouseMove(1999, 100).repaint);
+}
+
+TEST_F(ChartTest, WideControlGetsAColumnForEveryPixel) {
+    chart->setClientSize(2600, H);
+    tenRecords();
+    chart->m_nFlags = GF_INCREMENTS;
+    const RecordingCanvas c = paint();
+    EXPECT_GE(chart->columns().size(), 2600u);
+    EXPECT_EQ(c.textsAt(H - 35).size(), 7u);
+    EXPECT_TRUE(chart->mouseMove(2500, 100).repaint);
+}
+
+TEST_F(ChartTest, ScrollResetAndRequests) {
+    tenRecords();
+    chart->m_nFlags = GF_DOSE;
+    paint(); // the first paint gives the scroll bar its page
+    EXPECT_EQ(chart->scrollState().page, W - 110);
+    // At the default scale there is nothing to scroll; requests at the ends stay put.
+    chart->scroll(ScrollRequest::PageLeft);
+    EXPECT_EQ(chart->m_nOffset, 0);
+
+    chart->m_dZoom = 200.0 / 110.0;
+    chart->scrollReset();
+    EXPECT_EQ(chart->scrollState().max, 1209);
+    EXPECT_EQ(chart->scrollState().maxPos(), 1209 - 665 + 1);
+    EXPECT_TRUE(chart->scroll(ScrollRequest::LineRight));
+    EXPECT_EQ(chart->m_nOffset, 1);
+    EXPECT_TRUE(chart->scroll(ScrollRequest::PageRight));
+    EXPECT_EQ(chart->m_nOffset, 545); // limited to the range
+    EXPECT_TRUE(chart->scroll(ScrollRequest::ThumbTrack, 300));
+    EXPECT_EQ(chart->m_nOffset, 300);
+    EXPECT_FALSE(chart->scroll(ScrollRequest::ThumbPosition, 10));
+    EXPECT_EQ(chart->m_nOffset, 300);
+
+    // A scrolled dose line enters at the left edge rather than rising from the origin.
+    const RecordingCanvas c = paint();
+    const DrawnPolyline* line = c.polylineOf(kGreen);
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->points[0].x, 110);
+    EXPECT_LT(line->points[0].y, H - 40);
+
+    chart->m_dZoom = 150.0 / 110.0;
+    chart->scrollReset();
+    EXPECT_EQ(chart->scrollState().pos, 0);
+    EXPECT_EQ(chart->m_nOffset, 0);
+}
+
+TEST_F(ChartTest, FullHistoryCountsItsLastRecords) {
+    chart->m_dStep = 1;
+    for (int i = 0; i < kChartRecords; ++i)
+        chart->m_adDose[i] = (i + 1) * 1e-6;
+    chart->m_nFlags = GF_DOSE;
+    paint();
+    EXPECT_EQ(chart->statistics().lastDoseIndex, kChartRecords - 1);
+    EXPECT_DOUBLE_EQ(chart->statistics().doseMax, kChartRecords * 1e-6);
+}
+
+TEST_F(ChartTest, HugeAndBrokenValuesStillPaint) {
+    chart->m_dStep = 1e12;
+    chart->m_adDose[0] = 150.0;
+    chart->m_adDose[1] = 1e300;
+    chart->m_adDose[2] = std::numeric_limits<double>::infinity();
+    chart->m_adDose[3] = std::numeric_limits<double>::quiet_NaN();
+    chart->m_aNeutron[0] = {1e308, 1e300};
+    chart->m_nFlags = GF_DOSE | GF_NEUTRON;
+    RecordingCanvas c = paint();
+    EXPECT_EQ(chart->xRange(), 2000000000);
+    ASSERT_FALSE(c.texts.empty());
+    EXPECT_NE(c.texts[19].text.find("Sv"), std::string::npos);
+    chart->m_nFlags = GF_INCREMENTS | GF_NEUTRON;
+    c = paint();
+    chart->mouseMove(400, 100);
+    EXPECT_FALSE(chart->readoutText().empty());
+}

@@ -1,0 +1,450 @@
+// The chart as pixels, the chart control's repaints and scroll bar, and the diagram
+// window's controls.
+#include "charts/chart_data.h"
+#include "charts/chart_render.h"
+#include "charts/graph_wnd.h"
+#include "core/string_table.h"
+
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+using namespace dm;
+
+namespace {
+
+constexpr int W = 775, H = 489;
+
+QRgb Pixel(int r, int g, int b) { return qRgb(r, g, b); }
+
+std::unique_ptr<ChartModel> MakeChart(int flags, double percent = 100) {
+    auto chart = std::make_unique<ChartModel>(0);
+    chart->setClientSize(W, H);
+    chart->setReadoutCharWidth(ChartFontCharWidth());
+    chart->m_dZoom = percent / 110.0;
+    chart->m_nFlags = flags;
+    chart->m_dStep = 1;
+    chart->m_dDepth = 1;
+    return chart;
+}
+
+// Ten doses growing by 1 mkSv a minute, and three neutron records on a 400 s axis.
+void TenDoses(ChartModel& chart) {
+    chart.m_dStep = 60;
+    for (int i = 0; i < 10; ++i)
+        chart.m_adDose[i] = (i + 1) * 1e-6;
+}
+void ThreeNeutrons(ChartModel& chart) {
+    chart.m_bNeutron = true;
+    chart.m_dStep = 1;
+    chart.m_dDepth = 400;
+    chart.m_aNeutron[0] = {1e-5, 100};
+    chart.m_aNeutron[1] = {2e-5, 200};
+    chart.m_aNeutron[2] = {3e-5, 300};
+}
+
+bool ColumnHas(const QImage& image, int x, int fromY, int toY, QRgb colour) {
+    for (int y = fromY; y <= toY; ++y)
+        if (image.pixel(x, y) == colour)
+            return true;
+    return false;
+}
+
+HistoryTable DoseTable(int records) {
+    HistoryTable t;
+    t.setColCount(4);
+    t.setRowCount(records + 1);
+    for (int r = 1; r <= records; ++r)
+        t.setText(r, 1, std::to_string(r) + ".0E-06");
+    return t;
+}
+
+HistoryTable NeutronTable(int records) {
+    HistoryTable t;
+    t.setColCount(6);
+    t.setRowCount(records + 1);
+    for (int r = 1; r <= records; ++r) {
+        t.setText(r, 1, std::to_string(r) + ".0E-07");
+        t.setText(r, 4, std::to_string(60 * r));
+    }
+    return t;
+}
+
+class FakeSaveDialogs : public ChartSaveDialogs {
+public:
+    std::optional<std::string> askPngFileName() override { return answer; }
+    void showMessage(const std::string& text) override { messages.push_back(text); }
+    std::optional<std::string> answer;
+    std::vector<std::string> messages;
+};
+
+void Move(QWidget* widget, QPoint at) {
+    QMouseEvent event(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(widget, &event);
+}
+
+} // namespace
+
+class ChartsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void backgroundAxesAndTicks();
+    void noTicksFrom110Percent();
+    void barAndLineColours();
+    void readoutBoxPixelsAndFlip();
+    void partialRepaintGivesTheSamePicture();
+    void scrollBarDrivesTheOffset();
+    void windowForNeutronModel();
+    void windowForGammaModelAndLongHistory();
+    void scaleBoxArrowsAndFit();
+    void savesTheChartAsPng();
+    void commandLineWritesThePicture();
+    void commandLineRejectsBadInput();
+};
+
+void ChartsTest::backgroundAxesAndTicks() {
+    auto chart = MakeChart(GF_INCREMENTS);
+    const QImage image = RenderChartImage(*chart);
+    QCOMPARE(image.size(), QSize(W, H));
+    // Axes with their shadow left of and below them.
+    QCOMPARE(image.pixel(110, 440), Pixel(10, 10, 10));
+    QCOMPARE(image.pixel(109, 440), Pixel(170, 170, 170));
+    QCOMPARE(image.pixel(400, H - 40), Pixel(10, 10, 10));
+    QCOMPARE(image.pixel(400, H - 39), Pixel(170, 170, 170));
+    // Gradient bands of five rows, light blue at the top to white at the bottom; the last
+    // row below the last band keeps the face colour.
+    for (int y : {0, 100, 250}) {
+        const int band = (y + 2) / 5 * 5;
+        QCOMPARE(image.pixel(600, y), Pixel(100 + band * 155 / H, 170 + band * 85 / H, 255));
+    }
+    QCOMPARE(image.pixel(600, 103), Pixel(100 + 105 * 155 / H, 170 + 105 * 85 / H, 255));
+    QCOMPARE(image.pixel(600, H - 1), Pixel(236, 233, 216));
+    // Six time labels from the depth, each with its tick; none at the origin.
+    const int spacing = (W - 165) / 6;
+    for (int k = 1; k <= 6; ++k)
+        QCOMPARE(image.pixel(110 + k * spacing, H - 42), Pixel(0, 0, 0));
+    QVERIFY(ColumnHas(image, 110 + spacing - 20, H - 35, H - 20, Pixel(240, 240, 240)));
+}
+
+void ChartsTest::noTicksFrom110Percent() {
+    auto chart = MakeChart(GF_INCREMENTS, 110);
+    const QImage image = RenderChartImage(*chart);
+    const int spacing = (W - 165) / 6;
+    for (int k = 1; k <= 6; ++k)
+        QVERIFY(image.pixel(110 + k * spacing, H - 42) != Pixel(0, 0, 0));
+    for (int x = 0; x < W; ++x)
+        QVERIFY(image.pixel(x, H - 28) != Pixel(240, 240, 240));
+}
+
+void ChartsTest::barAndLineColours() {
+    auto chart = MakeChart(GF_INCREMENTS);
+    TenDoses(*chart);
+    QImage image = RenderChartImage(*chart);
+    const QRgb green = Pixel(0, 100, 0);
+    for (int x = 170; x < 174; ++x) {
+        QCOMPARE(image.pixel(x, 300), green);
+        QCOMPARE(image.pixel(x, H - 40), green); // the bar stands on the axis line
+    }
+    QVERIFY(image.pixel(174, 300) != green);
+    QVERIFY(image.pixel(169, 300) != green);
+    QCOMPARE(image.pixel(715, 300), green); // the last bar
+
+    chart->m_nFlags = GF_DOSE;
+    image = RenderChartImage(*chart);
+    // Halfway between the first two points (170, 407) and (230, 364).
+    QVERIFY(ColumnHas(image, 200, 380, 392, green));
+    QVERIFY(!ColumnHas(image, 200, 0, 370, green));
+    QVERIFY(!ColumnHas(image, 200, 400, H - 1, green));
+    QVERIFY(!ColumnHas(image, 740, 0, H - 1, green)); // the line ends at the last record
+
+    auto neutron = MakeChart(GF_DOSE | GF_NEUTRON);
+    ThreeNeutrons(*neutron);
+    image = RenderChartImage(*neutron);
+    QCOMPARE(image.pixel(300, 306), Pixel(0, 0, 255));
+    QCOMPARE(image.pixel(700, 20), Pixel(0, 0, 255)); // the last level runs on to the axis end
+    neutron->m_nFlags = GF_INCREMENTS | GF_NEUTRON;
+    image = RenderChartImage(*neutron);
+    QCOMPARE(image.pixel(262, 400), Pixel(90, 90, 255));
+}
+
+void ChartsTest::readoutBoxPixelsAndFlip() {
+    auto chart = MakeChart(GF_DOSE);
+    TenDoses(*chart);
+    RenderChartImage(*chart);
+    chart->mouseMove(300, 100);
+    QImage image = RenderChartImage(*chart);
+    const ChartRect box = chart->readoutRect();
+    QCOMPARE(box.left, 300);
+    QCOMPARE(box.bottom, 140); // two lines
+    QCOMPARE(image.pixel(300, 110), Pixel(0, 0, 0));
+    QCOMPARE(image.pixel(box.right - 1, 110), Pixel(0, 0, 0));
+    QCOMPARE(image.pixel(box.right - 3, box.bottom - 3), Pixel(255, 255, 175));
+    // The text fits inside the box.
+    for (int y = box.top + 1; y < box.bottom - 1; ++y)
+        QVERIFY(image.pixel(box.right, y) != Pixel(0, 0, 0) || y == box.top);
+
+    chart->mouseMove(740, 100);
+    image = RenderChartImage(*chart);
+    QCOMPARE(chart->readoutRect().right, 740);
+    QCOMPARE(image.pixel(739, 110), Pixel(0, 0, 0));
+    QCOMPARE(image.pixel(chart->readoutRect().left, 110), Pixel(0, 0, 0));
+
+    // Below the time axis no box is drawn.
+    chart->mouseMove(300, H - 20);
+    image = RenderChartImage(*chart);
+    QVERIFY(!ColumnHas(image, 302, H - 20, H - 1, Pixel(255, 255, 175)));
+}
+
+void ChartsTest::partialRepaintGivesTheSamePicture() {
+    CGraphicalListBox control(0);
+    control.resize(600, 400);
+    TenDoses(control.chart());
+    control.chart().m_nFlags = GF_DOSE;
+    control.chart().m_dZoom = 100.0 / 110;
+    control.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&control));
+    QWidget* surface = control.viewport();
+    QImage composed(surface->size(), QImage::Format_RGB32);
+    surface->render(&composed);
+    for (QPoint at : {QPoint(250, 120), QPoint(560, 60), QPoint(300, 380)}) {
+        const ReadoutChange expected = [&] {
+            ChartModel copy = control.chart();
+            return copy.mouseMove(at.x(), at.y());
+        }();
+        Move(surface, at);
+        QVERIFY(expected.repaint && !expected.whole);
+        const QRect area(QPoint(expected.area.left, expected.area.top),
+                         QPoint(expected.area.right - 1, expected.area.bottom - 1));
+        // Only the area around the old and the new box is painted again ...
+        surface->render(&composed, area.topLeft(), QRegion(area));
+        // ... and the result is the whole chart as the export draws it.
+        QCOMPARE(composed, control.chartImage().convertToFormat(QImage::Format_RGB32));
+    }
+}
+
+void ChartsTest::scrollBarDrivesTheOffset() {
+    CGraphicalListBox control(0);
+    control.resize(600, 400);
+    TenDoses(control.chart());
+    control.chart().m_nFlags = GF_DOSE;
+    control.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&control));
+    control.chartImage(); // first paint
+    control.chart().m_dZoom = 300.0 / 110;
+    control.scrollReset();
+    QScrollBar* bar = control.horizontalScrollBar();
+    const ScrollBarState& state = control.chart().scrollState();
+    QCOMPARE(bar->maximum(), state.maxPos());
+    QVERIFY(bar->maximum() > 0);
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    QCOMPARE(control.chart().m_nOffset, 1);
+    QCOMPARE(bar->value(), 1);
+    bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    QCOMPARE(control.chart().m_nOffset, std::min(1 + state.page, state.maxPos()));
+    QCOMPARE(bar->value(), control.chart().m_nOffset);
+    bar->triggerAction(QAbstractSlider::SliderToMinimum); // changes nothing
+    QCOMPARE(bar->value(), control.chart().m_nOffset);
+    control.chart().m_dZoom = 200.0 / 110;
+    control.scrollReset();
+    QCOMPARE(bar->value(), 0);
+    QCOMPARE(control.chart().m_nOffset, 0);
+}
+
+void ChartsTest::windowForNeutronModel() {
+    CGraphWnd wnd(nullptr, 0);
+    QVERIFY(wnd.windowFlags() & Qt::WindowStaysOnTopHint);
+    wnd.loadData(DoseTable(20), NeutronTable(5), true, 60, 100);
+    ChartModel& chart = wnd.chartControl()->chart();
+    QVERIFY(wnd.neutron());
+    QVERIFY(wnd.neutronCheck()->isVisibleTo(&wnd));
+    QVERIFY(!wnd.neutronCheck()->isChecked());
+    QCOMPARE(wnd.doseLegend()->text(), QStringLiteral("Mixed dose"));
+    QVERIFY(!wnd.doseLegend()->isEnabled());
+    QCOMPARE(wnd.doseLegend()->captionColour(), (Rgb{50, 255, 50}));
+    QCOMPARE(wnd.neutronCheck()->captionColour(), (Rgb{100, 100, 255}));
+    QCOMPARE(chart.m_nFlags, GF_INCREMENTS);
+    QVERIFY(wnd.incrementsRadio()->isChecked());
+    QCOMPARE(chart.m_dZoom, 100.0 / 110);
+    QCOMPARE(chart.m_dStep, 60.0);
+    QCOMPARE(chart.m_aNeutron[4].time, 300.0);
+
+    wnd.neutronCheck()->click();
+    QCOMPARE(chart.m_nFlags, GF_INCREMENTS | GF_NEUTRON);
+    wnd.doseRadio()->click();
+    QCOMPARE(chart.m_nFlags, GF_DOSE | GF_NEUTRON);
+    QVERIFY(!wnd.incrementsRadio()->isChecked());
+    wnd.incrementsRadio()->click();
+    QCOMPARE(chart.m_nFlags, GF_INCREMENTS | GF_NEUTRON);
+    QVERIFY(!wnd.doseRadio()->isChecked());
+    wnd.neutronCheck()->click();
+    QCOMPARE(chart.m_nFlags, GF_INCREMENTS);
+
+    CGraphWnd russian(nullptr, 300);
+    QCOMPARE(russian.doseRadio()->text().toStdString(), Tr(IDS_DOSE_DIAGRAM, 300));
+    QCOMPARE(russian.fitButton()->text().toStdString(), Tr(IDS_FIT_TO_SCREEN, 300));
+}
+
+void ChartsTest::windowForGammaModelAndLongHistory() {
+    CGraphWnd wnd(nullptr, 0);
+    wnd.loadData(DoseTable(kChartRecords + 5), NeutronTable(3), false, 0, 7);
+    ChartModel& chart = wnd.chartControl()->chart();
+    QVERIFY(!wnd.neutronCheck()->isVisibleTo(&wnd));
+    QCOMPARE(wnd.doseLegend()->text(), QStringLiteral("Dose value"));
+    QCOMPARE(chart.m_nFlags & GF_NEUTRON, 0);
+    QCOMPARE(chart.m_aNeutron[0].time, 0.0);
+    QCOMPARE(chart.m_dStep, 1.0);
+    QCOMPARE(chart.m_dDepth, 1.0);
+    QVERIFY(wnd.windowTitle().contains(QStringLiteral("10000")));
+    QVERIFY(wnd.windowTitle().contains(QStringLiteral("10005")));
+    // The chart opens and paints.
+    QCOMPARE(wnd.chartControl()->chartImage().size(), wnd.chartControl()->clientSize());
+}
+
+
+void ChartsTest::scaleBoxArrowsAndFit() {
+    CGraphWnd wnd(nullptr, 0);
+    wnd.loadData(DoseTable(50), HistoryTable{}, false, 60, 0);
+    wnd.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wnd));
+    CGraphicalListBox* control = wnd.chartControl();
+    ChartModel& chart = control->chart();
+    control->chartImage();
+    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("100"));
+
+    wnd.scaleEdit()->setText(QStringLiteral("200"));
+    QCOMPARE(chart.m_dZoom, 200.0 / 110);
+    QCOMPARE(chart.m_nOffset, 0);
+    QVERIFY(chart.scrollState().maxPos() > 1);
+    // Typed texts of 9 and below leave the zoom alone.
+    for (const char* text : {"9", "", "0"}) {
+        wnd.scaleEdit()->setText(QString::fromLatin1(text));
+        QCOMPARE(chart.m_dZoom, 200.0 / 110);
+    }
+    wnd.scaleEdit()->setText(QStringLiteral("100"));
+    wnd.scaleUp()->click();
+    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("101"));
+    QCOMPARE(chart.m_dZoom, 101.0 / 110);
+    wnd.scaleEdit()->setText(QStringLiteral("10"));
+    wnd.scaleDown()->click();
+    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("10"));
+    QTest::keyClick(wnd.scaleEdit(), Qt::Key_Up);
+    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("11"));
+
+    wnd.scaleEdit()->setText(QStringLiteral("300"));
+    control->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    QVERIFY(chart.m_nOffset > 0);
+    wnd.fitButton()->click();
+    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("100"));
+    QCOMPARE(chart.m_dZoom, 100.0 / 110);
+    QCOMPARE(chart.m_nOffset, 0);
+    QCOMPARE(chart.scrollState().pos, 0);
+}
+
+void ChartsTest::savesTheChartAsPng() {
+    QTemporaryDir dir;
+    CGraphWnd wnd(nullptr, 0);
+    FakeSaveDialogs dialogs;
+    wnd.setSaveDialogs(&dialogs);
+    wnd.loadData(DoseTable(30), NeutronTable(4), true, 60, 0);
+    QVERIFY(!wnd.saveDiagramPng()); // cancelled
+    QVERIFY(dialogs.messages.empty());
+
+    const std::string path = dir.filePath(QStringLiteral("diagram.png")).toStdString();
+    dialogs.answer = path;
+    QVERIFY(wnd.saveDiagramPng());
+    const QImage saved(QString::fromStdString(path));
+    QCOMPARE(saved.size(), wnd.chartControl()->clientSize());
+    QCOMPARE(saved.convertToFormat(QImage::Format_RGB32),
+             wnd.chartControl()->chartImage().convertToFormat(QImage::Format_RGB32));
+
+    dialogs.answer = dir.filePath(QStringLiteral("missing/diagram.png")).toStdString();
+    QVERIFY(!wnd.saveDiagramPng());
+    QCOMPARE(dialogs.messages.size(), size_t(1));
+    QVERIFY(dialogs.messages[0].find("missing/diagram.png") != std::string::npos);
+}
+
+namespace {
+
+struct CliRun {
+    int exitCode = -1;
+    QString err;
+};
+
+CliRun RunCli(const QStringList& args) {
+    QProcess process;
+    process.start(QStringLiteral(DM_BIN_DIR "/dosimeter-cli"), QStringList{QStringLiteral("chart")} + args);
+    process.waitForFinished(60000);
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardError())};
+}
+
+const QString kArchiveA = QStringLiteral(DM_TEST_DATA "/charts/archive_a.txt");
+const QString kArchiveB = QStringLiteral(DM_TEST_DATA "/charts/archive_b.txt");
+
+} // namespace
+
+void ChartsTest::commandLineWritesThePicture() {
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("a.png"));
+    CliRun run = RunCli({kArchiveA, QStringLiteral("--png"), out, QStringLiteral("--interval"), QStringLiteral("60")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.err.isEmpty());
+    QImage image(out);
+    QCOMPARE(image.size(), QSize(W, H));
+    QCOMPARE(image.pixel(110, 440), Pixel(10, 10, 10));
+    // The increments diagram: the first gamma record's bar one interval right of the origin.
+    QVERIFY(ColumnHas(image, 127, 200, H - 41, Pixel(0, 100, 0)));
+
+    const QString small = dir.filePath(QStringLiteral("b.png"));
+    run = RunCli({kArchiveA, QStringLiteral("--png"), small, QStringLiteral("--size"), QStringLiteral("400x250"),
+                  QStringLiteral("--diagram"), QStringLiteral("dose"), QStringLiteral("--neutron"),
+                  QStringLiteral("--mouse"), QStringLiteral("200,60")});
+    QCOMPARE(run.exitCode, 0);
+    image = QImage(small);
+    QCOMPARE(image.size(), QSize(400, 250));
+    QVERIFY(ColumnHas(image, 199, 60, 100, Pixel(0, 0, 0)));      // the read-out box, flipped left
+    QVERIFY(ColumnHas(image, 150, 60, 100, Pixel(255, 255, 175)));
+    QVERIFY(ColumnHas(image, 300, 0, 249, Pixel(0, 0, 255)));     // the neutron staircase
+
+    // A gamma-only archive has no neutron component to show; the picture is still made.
+    run = RunCli({kArchiveB, QStringLiteral("--png"), small, QStringLiteral("--neutron")});
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.err.contains(QStringLiteral("--neutron")));
+}
+
+void ChartsTest::commandLineRejectsBadInput() {
+    QTemporaryDir dir;
+    const QString out = dir.filePath(QStringLiteral("x.png"));
+    const QList<QStringList> usageErrors{
+        {QStringLiteral("/nonexistent/archive.txt"), QStringLiteral("--png"), out},
+        {kArchiveA},
+        {kArchiveA, QStringLiteral("--png"), out, QStringLiteral("--size"), QStringLiteral("0x10")},
+        {kArchiveA, QStringLiteral("--png"), out, QStringLiteral("--size"), QStringLiteral("20000x10")},
+        {kArchiveA, QStringLiteral("--png"), out, QStringLiteral("--scale"), QStringLiteral("9")},
+        {kArchiveA, QStringLiteral("--png"), out, QStringLiteral("--mouse"), QStringLiteral("5")},
+        {kArchiveA, QStringLiteral("--png"), out, QStringLiteral("--diagram"), QStringLiteral("bars")},
+        {kArchiveA, QStringLiteral("--png"), out, QStringLiteral("--interval"), QStringLiteral("inf")},
+    };
+    for (const QStringList& args : usageErrors) {
+        const CliRun run = RunCli(args);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.err.startsWith(QStringLiteral("dosimeter-cli: ")));
+        QCOMPARE(run.err.count(QLatin1Char('\n')), 1);
+    }
+    QVERIFY(!QFile::exists(out));
+
+    const CliRun run = RunCli({kArchiveA, QStringLiteral("--png"), dir.filePath(QStringLiteral("no/x.png"))});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY(run.err.contains(QStringLiteral("no/x.png")));
+}
+
+QTEST_MAIN(ChartsTest)
+#include "charts_qtest.moc"
