@@ -14,6 +14,10 @@
 
 #include <QMessageBox>
 
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -55,6 +59,11 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Ctrl-C or a termination request closes the window the ordinary way, so the settings
+// are written, the simulator stops and its folder goes.
+std::atomic<bool> g_stopRequested{false};
+extern "C" void RequestStop(int) { g_stopRequested = true; }
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "dosimeter-manager: %s\n", message.c_str());
@@ -110,7 +119,9 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
 
     // Settings are read before the window, so their messages are in English.
     StartupMessages startup;
-    const std::filesystem::path settingsDir = std::filesystem::current_path();
+    // The settings files are looked up by their bare names, in the working folder; a
+    // missing one is reported by that name.
+    const std::filesystem::path settingsDir;
     const dm::InterfaceSettings settings = dm::LoadInterfaceSettings(settingsDir, startup);
 
     WindowServices services;
@@ -125,6 +136,14 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     {
         CTessalyDlg window(settings, std::move(services));
         linkMessages.setWindow(&window);
+        std::signal(SIGINT, RequestStop);
+        std::signal(SIGTERM, RequestStop);
+        QTimer stopWatch;
+        QObject::connect(&stopWatch, &QTimer::timeout, &window, [&window] {
+            if (g_stopRequested)
+                window.reject();
+        });
+        stopWatch.start(200);
         std::unique_ptr<ScreenshotTour> tour;
         if (!options.screenshots.empty())
             tour = std::make_unique<ScreenshotTour>(window, QString::fromStdString(options.screenshots));
