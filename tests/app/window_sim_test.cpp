@@ -123,6 +123,7 @@ struct Session {
     bool arrive() {
         waitFor([this] { return !dm::IsNoDevice(link->CurrentDevice()); });
         tick(); // reads the arrival and pushes the request
+        waitFor([this] { return sim->commandsHandled() >= 1; });
         if (sim->commandsHandled() != 1)
             return false;
         return tickUntilLogged("  Parameters received");
@@ -239,6 +240,7 @@ private slots:
         s.waitFor([&] { return !dm::IsNoDevice(s.link->CurrentDevice()); });
         const QString interrupted = QString::fromStdString(dm::Tr(dm::IDS_CONNECTION_INTERRUPTED, 0));
         s.tick(); // arrival: the request goes out on this tick
+        s.waitFor([&] { return s.sim->commandsHandled() >= 1; });
         QCOMPARE(s.sim->commandsHandled(), std::size_t(1));
         for (int t = 2; t < 14; ++t) {
             s.tick();
@@ -249,6 +251,7 @@ private slots:
         QVERIFY(s.actionsEnabled(true));
         // Erase total dose: the 18th tick.
         s.window->button(1017)->click();
+        s.waitFor([&] { return s.sim->commandsHandled() >= 2; });
         QCOMPARE(s.sim->commandsHandled(), std::size_t(2));
         const int count = s.window->statusLog()->count(); // with "Changes sent..."
         for (int t = 1; t < 18; ++t)
