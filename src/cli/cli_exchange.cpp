@@ -1,10 +1,263 @@
-// Placeholder until this area is built: the subcommands say so plainly.
+// read-params and read-archive: one exchange with a dosimeter over a link, run on the
+// window's exchange cycle with a real one-second tick, printing the reply as `params`
+// and `archive` print a reply file.
 #include "cli/cli_common.h"
+#include "cli/cli_history.h"
+#include "cli/cli_params.h"
 #include "cli/commands.h"
 
-namespace dm::cli {
+#include "core/string_table.h"
+#include "history/archive_parse.h"
+#include "history/history_table.h"
+#include "link/exchange_cycle.h"
+#include "link/irda_functions.h"
+#include "link/received_folder_store.h"
+#include "link/transport.h"
+#include "params/command_files.h"
 
-int RunReadParams(const Args&) { Fail(kExitFailed, "read-params: not available in this build yet"); }
-int RunReadArchive(const Args&) { Fail(kExitFailed, "read-archive: not available in this build yet"); }
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace dm::cli {
+namespace {
+
+constexpr int kDefaultParamsTimeout = 14;
+constexpr int kDefaultArchiveTimeout = 44;
+constexpr long long kMaxTimeout = 24 * 60 * 60;
+
+// The device link reports from its discovery thread too; the main loop looks at what
+// was said between its waits.
+class CollectedMessages : public MessageSink {
+public:
+    void showMessage(const std::string& text) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.push_back(text);
+    }
+    std::vector<std::string> all() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return messages_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<std::string> messages_;
+};
+
+bool IsDiscoveryFailure(const std::string& message) {
+    return message == kMsgSocketLayer || message == kMsgNoIrdaSocket || message == kMsgEnumerate ||
+           message == kMsgLazyDiscovery;
+}
+
+// The device link as the cycle sees it, keeping the report of the last push so that a
+// time-out can say why nothing came.
+class ReportingLink : public ExchangeLinkAdapter<CIrdaFunctions> {
+public:
+    explicit ReportingLink(CIrdaFunctions& link) : ExchangeLinkAdapter(link), link_(link) {}
+    void SendCommandFile(const std::string& bytes) override { lastPush = link_.SendCommandFile(bytes); }
+    std::optional<PushReport> lastPush;
+
+private:
+    CIrdaFunctions& link_;
+};
+
+// A text from the dosimeter on one line, as the status log shows it.
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+struct LinkOptions {
+    std::string link;
+    std::string recvDir;
+    std::string timeout;
+};
+
+void AddLinkOptions(Options& options, LinkOptions& o) {
+    options.value("--link", &o.link);
+    options.value("--recv-dir", &o.recvDir);
+    options.value("--timeout", &o.timeout);
+}
+
+int TimeoutSeconds(const LinkOptions& o, int defaultSeconds) {
+    if (o.timeout.empty()) return defaultSeconds;
+    const long long t = IntegerOption("--timeout", o.timeout);
+    if (t < 1 || t > kMaxTimeout)
+        Fail(kExitUsage, "--timeout: expected whole seconds from 1 to " + std::to_string(kMaxTimeout) +
+                             ", got '" + o.timeout + "'");
+    return static_cast<int>(t);
+}
+
+// Pushes the command and runs the cycle until the wanted reply is taken in; the reply
+// text, or a failure (exit 1) for a time-out or a message from the dosimeter.
+std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, const ExchangeStart& start,
+                             WantedReply wanted, int timeoutSeconds, int langBase) {
+    std::string error;
+    std::unique_ptr<Transport> transport = MakeTransport(o.link, &error);
+    if (!transport) Fail(kExitUsage, command + ": --link: " + error);
+
+    std::unique_ptr<ReceivedFolderStore> store;
+    if (!o.recvDir.empty()) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(PathFromUtf8(o.recvDir), ec))
+            Fail(kExitUsage, command + ": --recv-dir " + o.recvDir + ": no such folder");
+        store = std::make_unique<FixedFolderStore>(o.recvDir);
+    } else {
+        store = MakeReceivedFolderStore();
+    }
+
+    CollectedMessages messages;
+    CIrdaFunctions link(std::move(transport), *store, messages);
+    if (link.ReceivedFolder().empty())
+        Fail(kExitFailed, command + ": the received-files folder is not known (" + std::string(kMsgNoSettings) +
+                              "); give one with --recv-dir");
+
+    // The push needs the dosimeter discovered first; the wait counts towards the time-out.
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point begin = Clock::now();
+    const Clock::time_point deadline = begin + std::chrono::seconds(timeoutSeconds);
+    const std::string interrupted = Tr(IDS_CONNECTION_INTERRUPTED, langBase);
+    while (IsNoDevice(link.CurrentDevice())) {
+        for (const std::string& m : messages.all())
+            if (IsDiscoveryFailure(m)) Fail(kExitFailed, command + ": " + o.link + ": " + m);
+        if (Clock::now() >= deadline)
+            Fail(kExitFailed, command + ": " + o.link + ": " + interrupted + " (no dosimeter in range)");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    const auto waited = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - begin).count();
+    const int ticks = std::max(1, timeoutSeconds - static_cast<int>(waited));
+
+    ReportingLink exchangeLink(link);
+    // Ticks keep to a one-second beat from before the push, so a slow push counts too.
+    Clock::time_point nextTick = Clock::now();
+    const ExchangeRunResult run = RunExchangeToReply(exchangeLink, start, wanted, ticks, langBase, [&] {
+        nextTick += std::chrono::seconds(1);
+        std::this_thread::sleep_until(nextTick);
+    });
+
+    switch (run.outcome) {
+    case ExchangeRunResult::Outcome::Reply:
+        return run.text;
+    case ExchangeRunResult::Outcome::DosimeterMessage:
+        Fail(kExitFailed, command + ": the dosimeter answered: " + OneLine(run.text));
+    case ExchangeRunResult::Outcome::TimedOut:
+        break;
+    }
+    // Say what may have kept the reply away: a failed push, or what the link reported
+    // (a reply file too large to take in, say).
+    std::string why;
+    if (exchangeLink.lastPush && !exchangeLink.lastPush->completed && !exchangeLink.lastPush->error.empty())
+        why = " (the push failed: " + exchangeLink.lastPush->error + ")";
+    else if (const std::vector<std::string> said = messages.all(); !said.empty())
+        why = " (" + said.back() + ")";
+    Fail(kExitFailed, command + ": " + o.link + ": " + interrupted + why);
+}
+
+const char* kReadParamsUsage =
+    "usage: dosimeter-cli read-params --link LINK [--recv-dir DIR] [--timeout S] [--access MASK]\n"
+    "                                 [--catalogue F] [--lang en|ru] [--json]\n"
+    "The \"Get parameters\" exchange: pushes the command file over LINK (irda or\n"
+    "tcp:HOST:PORT), polls the received-files folder once a second until a parameter\n"
+    "reply comes, and prints the table as 'params' does.\n"
+    "  --recv-dir DIR  the received-files folder (default: the infrared file-transfer\n"
+    "                  settings); files already there are never taken as replies\n"
+    "  --timeout S     seconds to wait for the reply; default 14\n"
+    "  --access MASK   unlocked protected-parameter groups; default 0\n"
+    "  --catalogue F   the parameter catalogue; default Commands.lst\n"
+    "  --lang en|ru    language of the table and messages; default en\n"
+    "  --json          print the table as one JSON object\n"
+    "No reply in time: \"Connection interrupted.\", exit 1. A result reply without\n"
+    "\"accepted\" is printed and ends the command with exit 1.\n";
+
+const char* kReadArchiveUsage =
+    "usage: dosimeter-cli read-archive --link LINK [--recv-dir DIR] [--timeout S] [--interval S]\n"
+    "                                  [--lang en|ru] [--json]\n"
+    "The \"Get dose history\" exchange: pushes the command file over LINK (irda or\n"
+    "tcp:HOST:PORT), polls the received-files folder once a second until an archive\n"
+    "reply comes, and prints the tables as 'archive' does.\n"
+    "  --recv-dir DIR  the received-files folder (default: the infrared file-transfer\n"
+    "                  settings); files already there are never taken as replies\n"
+    "  --timeout S     seconds to wait for the reply; default 44\n"
+    "  --interval S    seconds between two gamma records (\"history_time\"); default 1\n"
+    "  --lang en|ru    language of the headings, units and messages; default en\n"
+    "  --json          print the tables as one JSON object\n"
+    "No reply in time: \"Connection interrupted.\", exit 1. A result reply without\n"
+    "\"accepted\" is printed and ends the command with exit 1.\n";
+
+} // namespace
+
+int RunReadParams(const Args& args) {
+    Options options("read-params", kReadParamsUsage);
+    LinkOptions link;
+    AddLinkOptions(options, link);
+    std::string accessText, catalogueFile, lang;
+    bool json = false;
+    options.value("--access", &accessText);
+    options.value("--catalogue", &catalogueFile);
+    options.value("--lang", &lang);
+    options.flag("--json", &json);
+    std::vector<std::string> positional;
+    if (!options.parse(args, &positional)) return kExitOk;
+    if (!positional.empty()) options.usageError("unexpected argument '" + positional.front() + "'");
+    if (link.link.empty()) options.usageError("--link is required");
+    const int langBase = LangBaseFromOption(lang);
+    const int access = AccessMaskOption(accessText);
+    const int timeout = TimeoutSeconds(link, kDefaultParamsTimeout);
+    // The catalogue is checked before anything goes out to the dosimeter.
+    const std::string catalogue = LoadCatalogueOption(catalogueFile, langBase);
+
+    const std::string reply = ExchangeOverLink("read-params", link, ComposeGetParameters(access),
+                                               WantedReply::Parameters, timeout, langBase);
+    WriteStdout(ParameterTableOutput(reply, catalogue, langBase, access, json));
+    return kExitOk;
+}
+
+int RunReadArchive(const Args& args) {
+    Options options("read-archive", kReadArchiveUsage);
+    LinkOptions link;
+    AddLinkOptions(options, link);
+    std::string intervalText, lang;
+    bool json = false;
+    options.value("--interval", &intervalText);
+    options.value("--lang", &lang);
+    options.flag("--json", &json);
+    std::vector<std::string> positional;
+    if (!options.parse(args, &positional)) return kExitOk;
+    if (!positional.empty()) options.usageError("unexpected argument '" + positional.front() + "'");
+    if (link.link.empty()) options.usageError("--link is required");
+    const int langBase = LangBaseFromOption(lang);
+    double interval = 1.0;
+    if (!intervalText.empty()) {
+        interval = NumberOption("--interval", intervalText);
+        if (!std::isfinite(interval))
+            Fail(kExitUsage, "--interval: expected a finite number of seconds, got '" + intervalText + "'");
+    }
+    const int timeout = TimeoutSeconds(link, kDefaultArchiveTimeout);
+
+    // Without a parameter table the history depths are unknown; the progress then
+    // takes the command's smallest step count, which the tool does not show anyway.
+    ExchangeStart start;
+    start.started = true;
+    start.files = {GetArchiveCommand()};
+    start.tickPreset = -30;
+    start.progressSteps = 4;
+    const std::string reply =
+        ExchangeOverLink("read-archive", link, start, WantedReply::Archive, timeout, langBase);
+
+    HistoryTable dose, neutron;
+    const ArchiveParseResult parse = ParseArchiveReply(reply, interval, langBase, dose, neutron);
+    WriteStdout(json ? ArchiveTablesJson(parse, dose, neutron, langBase)
+                     : ArchiveTablesText(parse, dose, neutron));
+    return kExitOk;
+}
 
 } // namespace dm::cli

@@ -1,6 +1,7 @@
 // The parameter table and the command files from the command line: the same parse,
 // edit rules and composition the window uses.
 #include "cli/cli_common.h"
+#include "cli/cli_params.h"
 #include "cli/commands.h"
 
 #include "core/colour.h"
@@ -383,6 +384,22 @@ int RunCompose(const Args& args) {
     }
     Fail(kExitUsage, "compose: unknown command file '" + what +
                          "' (get-parameters, get-archive, erase or send-changes)");
+}
+
+int AccessMaskOption(const std::string& text) {
+    return AccessOption(text);
+}
+
+std::string ParameterTableOutput(const std::string& reply, const std::string& catalogue,
+                                 int langBase, int access, bool json) {
+    TableInput in;
+    in.reply = reply;
+    in.catalogue = catalogue;
+    in.langBase = langBase;
+    in.access = access;
+    ParsedTable table;
+    FillTable(in, table);
+    return json ? JsonTable(table, in.reply.empty()) : TextTable(table.grid);
 }
 
 } // namespace dm::cli

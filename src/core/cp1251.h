@@ -15,6 +15,9 @@ std::string Utf8ToCp1251(std::string_view utf8);
 
 bool IsValidUtf8(std::string_view text);
 
+// Appends one code point as UTF-8.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 // Number of characters (code points) of valid UTF-8 text; invalid bytes count one each.
 std::size_t Utf8Length(std::string_view text);
 

@@ -1,0 +1,75 @@
+// One exchange-cycle tick against a received-files folder full of files that are not
+// replies: the cost the window's one-second timer pays on a cluttered folder.
+#include "core/message_sink.h"
+#include "link/exchange_cycle.h"
+#include "link/irda_functions.h"
+#include "link/received_folder_store.h"
+
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class QuietScreen : public dm::ExchangeScreen {
+public:
+    void disableActions() override {}
+    void enableActions() override {}
+    void enableButton(int) override {}
+    bool isButtonEnabled(int) const override { return true; }
+    int currentTab() const override { return 0; }
+    void setProgressBar(int) override {}
+    void addStatusPadded(const std::string&) override {}
+    void addStatusRaw(const std::string&) override {}
+    void parseParameterReply(const std::string&) override {}
+    void parseArchiveReply(const std::string&) override {}
+    void playReplySignal() override {}
+    void showParameterGrid() override {}
+    void emptyParameterGrid() override {}
+    void clearHistoryTables() override {}
+    void hideDiagramButton() override {}
+    void dropHistoryTabs() override {}
+    void invalidate() override {}
+};
+
+// A fresh folder with `count` text files whose names hold none of the reply letters.
+fs::path MakeFolder(const std::string& tag, int count) {
+    const fs::path dir = fs::temp_directory_path() / ("dm-exchange-bench-" + tag + "-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    for (int i = 0; i < count; ++i)
+        std::ofstream(dir / ("note-" + std::to_string(i) + ".txt")) << "not a reply " << i << "\n";
+    return dir;
+}
+
+// kind 0: the files were there when the link started (skipped by name);
+// kind 1: they came later (listed, looked at, left alone).
+void BM_TickWithUnrelatedFiles(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    const bool presentAtStart = state.range(1) == 0;
+    const fs::path dir = MakeFolder(std::to_string(count) + "-" + std::to_string(state.range(1)),
+                                    presentAtStart ? count : 0);
+    dm::FixedFolderStore store(dir.string());
+    dm::SilentMessages messages;
+    dm::CIrdaFunctions link(nullptr, store, messages, /*startDiscovery=*/false);
+    if (!presentAtStart) {
+        for (int i = 0; i < count; ++i)
+            std::ofstream(dir / ("later-" + std::to_string(i) + ".txt")) << "not a reply " << i << "\n";
+    }
+    dm::ExchangeLinkAdapter<dm::CIrdaFunctions> adapter(link);
+    QuietScreen screen;
+    dm::ExchangeCycle cycle(adapter, screen, nullptr, 0);
+    cycle.tick(); // the first look records the files; later ticks are the steady state
+    for (auto _ : state)
+        cycle.tick();
+    state.counters["files"] = count;
+    fs::remove_all(dir);
+}
+BENCHMARK(BM_TickWithUnrelatedFiles)->Args({0, 0})->Args({1000, 0})->Args({1000, 1})->Unit(benchmark::kMicrosecond);
+
+} // namespace

@@ -1,0 +1,79 @@
+#pragma once
+// A simulated dosimeter on a TCP port: it speaks OBEX like the real device's file
+// service, acts on every "command.txt" pushed to it and beams its replies into a
+// received-files folder. Runs on its own thread; one client at a time.
+#include "sim/sim_model.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace dm {
+
+struct SimOptions {
+    // History records at start (ignored when a state file is loaded). 120 by default.
+    std::optional<std::size_t> records;
+    // Keeps parameters and history across runs; empty: none.
+    std::filesystem::path stateFile;
+    // The catalogue whose keys are answered; empty: "Commands.lst" where the program
+    // finds its data; missing: the built-in parameter list.
+    std::filesystem::path catalogue;
+    // Delay between a push and its replies, as a real device needs (one to three seconds).
+    int replyDelayMs = 1500;
+    // How long a client may stay silent before its connection is dropped.
+    int receiveTimeoutMs = 10000;
+    // Pseudo-random dose pattern; 0 picks one.
+    std::uint64_t seed = 0;
+    // One line per event (connections, commands, replies, faults); may be empty.
+    // Called from the simulator's thread; it must not call stop().
+    std::function<void(const std::string&)> log;
+};
+
+class SimDevice;
+class ReplyFolder;
+
+class SimulatedDosimeter {
+public:
+    using Model = SimModel;
+
+    SimulatedDosimeter(Model model, std::filesystem::path recvDir, SimOptions options = {});
+    ~SimulatedDosimeter();
+    SimulatedDosimeter(const SimulatedDosimeter&) = delete;
+    SimulatedDosimeter& operator=(const SimulatedDosimeter&) = delete;
+
+    // Reads the state file when one is set and exists; false with the reason when it is
+    // unreadable or not a state of this model. start() calls it when it was not called.
+    bool loadState(std::string* error);
+
+    // Listens on host:port (port 0: any free port) and starts serving; in range.
+    bool start(const std::string& host, std::uint16_t port, std::string* error);
+    std::uint16_t port() const;
+
+    // Out of range: the listening socket is closed (and a connection in progress is
+    // dropped), so connection attempts fail. In range: listens again on the same port.
+    // Takes effect before it returns (called from the log callback: right after it).
+    void setInRange(bool inRange);
+    bool inRange() const;
+
+    // Stops serving, beams replies still waiting, saves the state. Idempotent.
+    void stop();
+
+    // Command files acted on so far.
+    std::size_t commandsHandled() const { return commandsHandled_.load(); }
+    // Why the last save of the state file failed (empty when it worked).
+    std::string stateError() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    std::atomic<std::size_t> commandsHandled_{0};
+};
+
+} // namespace dm

@@ -1,0 +1,167 @@
+// The simulator against the manager's own parameter parse and command composition:
+// every reply it beams fills the table, and everything the table sends back is accepted.
+#include "sim/sim_device.h"
+
+#include "core/cp1251.h"
+#include "core/reply_text.h"
+#include "core/text_file.h"
+#include "history/archive_parse.h"
+#include "params/catalogue.h"
+#include "params/command_files.h"
+#include "params/parameter_table.h"
+#include "sim/device_numbers.h"
+
+#include <gtest/gtest.h>
+
+namespace dm {
+namespace {
+
+std::string ShippedCatalogue() {
+    const auto bytes = TryReadFile(std::filesystem::path(DM_SOURCE_DIR) / "data" / "Commands.lst");
+    return bytes ? DecodeCatalogue(*bytes) : std::string();
+}
+
+// The reply as the manager reads it from the folder.
+std::string AsPickedUp(const SimReply& reply) {
+    return ReplyTextFromBytes(reply.bytes);
+}
+
+const SimReply* Find(const std::vector<SimReply>& replies, char letter) {
+    for (const auto& r : replies)
+        if (r.letter == letter)
+            return &r;
+    return nullptr;
+}
+
+class NoDialogs : public UserDialogs {
+public:
+    void showMessage(const std::string& text) override { shown += text; }
+    bool askYesNo(const std::string&) override { return true; }
+    std::optional<std::string> askSaveFileName() override { return std::nullopt; }
+    std::optional<std::string> askPassword() override { return std::nullopt; }
+    std::string shown;
+};
+
+struct Case {
+    SimModel model;
+    int langBase;
+};
+
+class ManagerInterop : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
+    const auto [model, langBase] = GetParam();
+    const bool krt = HasNeutronChannel(model);
+    const std::string catalogue = ShippedCatalogue();
+    SimDevice device(model, catalogue, 21);
+    device.fillHistory(17);
+
+    auto replies = device.handleCommandFile(GetParametersCommand(7), device.clock());
+    ASSERT_TRUE(Find(replies, 'P'));
+    GridModel table;
+    ParameterTableState state;
+    ParseParameterReply(AsPickedUp(*Find(replies, 'P')), catalogue, langBase, 7, 456, table, state);
+    EXPECT_EQ(state.neutron, krt);
+    EXPECT_EQ(state.historyInterval, 60.0);
+    EXPECT_EQ(state.historyDepth, 17.0);
+    for (const auto& line : CatalogueLines(catalogue, krt, langBase)) {
+        bool found = false;
+        for (int r = 1; r < table.rowCount(); ++r)
+            found = found ||
+                    (table.text(r, kKeyColumn) == line.key && !table.text(r, kValueColumn).empty());
+        EXPECT_TRUE(found) << line.key;
+    }
+    // The switch and signal rows (or the limit row) are filled too.
+    for (int r = 1; r < table.rowCount(); ++r)
+        EXPECT_FALSE(table.text(r, kValueColumn).empty())
+            << "row " << r << " " << table.text(r, kNameColumn);
+
+    // The user touches every editable value and sends: the dosimeter takes every line.
+    for (int r = 1; r < table.rowCount(); ++r)
+        if (!table.isReadOnly(r, kValueColumn))
+            table.setText(r, kValueColumn, table.text(r, kValueColumn));
+    const ExchangeStart send = ComposeSendChanges(table, krt, langBase);
+    ASSERT_TRUE(send.started);
+    ASSERT_EQ(send.files.size(), krt ? 2u : 1u); // a KRT-17A has more than eleven touched rows
+    const std::string before = device.parameterReply(true);
+    for (const auto& file : send.files) {
+        replies = device.handleCommandFile(file, device.clock());
+        const SimReply* result = Find(replies, 'L');
+        ASSERT_TRUE(result);
+        EXPECT_NE(AsPickedUp(*result).find("accepted"), std::string::npos)
+            << AsPickedUp(*result) << "\nfor\n"
+            << Cp1251ToUtf8(file);
+    }
+    EXPECT_TRUE(Find(replies, 'P'));
+    // Touching "history_time" sends the depth lines, which erase the history; all else
+    // is as it was.
+    EXPECT_EQ(device.meter().counters().gamma.size(), 0u);
+    EXPECT_EQ(device.parameters().value("userinfo"), "Simulated dosimeter");
+    EXPECT_EQ(device.parameters().value("rate_threshold"), "1.000E-05");
+
+    // The archive request goes out only while there are records; then the reply's layout
+    // matches the model.
+    device.advanceTo(device.clock() + 600);
+    replies = device.handleCommandFile(GetParametersCommand(0), device.clock());
+    ParseParameterReply(AsPickedUp(*Find(replies, 'P')), catalogue, langBase, 0, 456, table, state);
+    NoDialogs dialogs;
+    const ExchangeStart history = ComposeGetDoseHistory(table, langBase, dialogs);
+    ASSERT_TRUE(history.started) << dialogs.shown;
+    replies = device.handleCommandFile(history.files.at(0), device.clock());
+    const SimReply* archive = Find(replies, 'A');
+    ASSERT_TRUE(archive);
+    EXPECT_EQ(AsPickedUp(*archive).find('\t') != std::string::npos, krt);
+}
+
+INSTANTIATE_TEST_SUITE_P(ModelsAndLanguages, ManagerInterop,
+                         ::testing::Values(Case{SimModel::Krt17a, 0}, Case{SimModel::Krt17a, 300},
+                                           Case{SimModel::Mlv52b, 0}, Case{SimModel::Mlv52b, 300}));
+
+TEST(ManagerInteropCommands, ArchiveFillsTheHistoryTablesRecordForRecord) {
+    for (SimModel model : {SimModel::Krt17a, SimModel::Mlv52b}) {
+        SimDevice device(model, "", 4);
+        device.fillHistory(25);
+        const auto replies = device.handleCommandFile(GetArchiveCommand(), device.clock());
+        ASSERT_EQ(replies.size(), 1u);
+        HistoryTable dose, neutron;
+        const ArchiveParseResult parsed =
+            ParseArchiveReply(AsPickedUp(replies[0]), 60, 0, dose, neutron);
+        const bool krt = HasNeutronChannel(model);
+        EXPECT_EQ(parsed.neutron, krt);
+        const auto& c = device.meter().counters();
+        ASSERT_EQ(dose.rowCount(), 26);
+        // Layout A keeps the dose text in a hidden column; layout B shows it as written.
+        const int doseColumn = 1;
+        for (int r = 1; r <= 25; ++r) {
+            EXPECT_EQ(dose.text(r, doseColumn), FormatDeviceNumber(c.gamma[r - 1].dose)) << r;
+            EXPECT_EQ(dose.text(r, 0), std::to_string(r));
+        }
+        if (krt) {
+            ASSERT_EQ(neutron.rowCount(), 26);
+            EXPECT_EQ(neutron.text(25, 4), "1500");
+            EXPECT_EQ(neutron.text(25, 5), "00:25:00");
+        }
+    }
+}
+
+TEST(ManagerInteropCommands, EraseCommandClearsTheTotalAndIsAccepted) {
+    SimDevice device(SimModel::Krt17a, ShippedCatalogue(), 3);
+    device.fillHistory(5);
+    const auto replies = device.handleCommandFile(EraseTotalDoseCommand(), device.clock());
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_NE(AsPickedUp(replies[0]).find("accepted"), std::string::npos);
+    GridModel table;
+    ParameterTableState state;
+    ParseParameterReply(AsPickedUp(replies[1]), ShippedCatalogue(), 0, 0, 456, table, state);
+    int found = 0;
+    for (int r = 1; r < table.rowCount(); ++r) {
+        if (table.text(r, kKeyColumn) == "total_val") {
+            EXPECT_EQ(table.text(r, kValueColumn), "0");
+            ++found;
+        }
+    }
+    EXPECT_EQ(found, 1);
+}
+
+} // namespace
+} // namespace dm
