@@ -12,17 +12,17 @@
 #include "sim/simulated_dosimeter.h"
 #endif
 
+#include <QDir>
 #include <QMessageBox>
+#include <QTemporaryDir>
 
 #include <QTimer>
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <system_error>
 
 namespace {
 
@@ -36,29 +36,6 @@ public:
     }
 };
 
-// A fresh folder for the simulated dosimeter's replies, removed when the run ends.
-class TemporaryFolder {
-public:
-    TemporaryFolder() {
-        std::error_code ec;
-        const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
-        std::string pattern = ((ec ? std::filesystem::path("/tmp") : base) / "dosimeter-manager-XXXXXX").string();
-        if (char* made = ::mkdtemp(pattern.data()))
-            path_ = made;
-    }
-    ~TemporaryFolder() {
-        if (!path_.empty()) {
-            std::error_code ec;
-            std::filesystem::remove_all(path_, ec);
-        }
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 // Ctrl-C or a termination request closes the window the ordinary way, so the settings
 // are written, the simulator stops and its folder goes.
@@ -82,16 +59,18 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     }
 
     std::string linkName = options.link.empty() ? dm::DefaultLinkName(dm::DefaultSettingsFile()) : options.link;
-    std::unique_ptr<TemporaryFolder> simFolder;
+    // A fresh folder for the simulated dosimeter's replies, removed when the run ends.
+    std::unique_ptr<QTemporaryDir> simFolder;
 #ifdef DM_HAVE_SIM
     std::unique_ptr<dm::SimulatedDosimeter> simulator;
     if (options.simulate) {
-        simFolder = std::make_unique<TemporaryFolder>();
-        if (simFolder->path().empty())
+        simFolder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/dosimeter-manager-XXXXXX"));
+        if (!simFolder->isValid())
             return Fail("--simulate: no temporary folder for the received files can be made");
         const auto model = *options.simulate == "MLV-52B" ? dm::SimulatedDosimeter::Model::Mlv52b
                                                           : dm::SimulatedDosimeter::Model::Krt17a;
-        simulator = std::make_unique<dm::SimulatedDosimeter>(model, simFolder->path(), dm::SimOptions{});
+        simulator = std::make_unique<dm::SimulatedDosimeter>(model, dm::PathFromUtf8(simFolder->path().toStdString()),
+                                                             dm::SimOptions{});
         std::string error;
         if (!simulator->start("127.0.0.1", 0, &error))
             return Fail("--simulate: the simulated dosimeter did not start: " + error);
@@ -110,7 +89,7 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
         return Fail("--link: " + error);
     std::unique_ptr<dm::ReceivedFolderStore> store;
     if (simFolder)
-        store = std::make_unique<dm::FixedFolderStore>(simFolder->path().string());
+        store = std::make_unique<dm::FixedFolderStore>(simFolder->path().toStdString());
     else
         store = dm::MakeReceivedFolderStore();
     QueuedMessageSink linkMessages;
