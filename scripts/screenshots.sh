@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Takes the user guide's pictures of the window, in English and in Russian, under Xvfb:
+# a simulated KRT-17A is read out, its parameter table and its dose history tab are
+# saved as docs/window-<en|ru>-parameters.png and docs/window-<en|ru>-dose-history.png.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+if [ ! -x build/bin/dosimeter-manager ]; then
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > /dev/null
+  cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target dosimeter-manager
+fi
+command -v xvfb-run > /dev/null || { echo "screenshots.sh: xvfb-run is missing (apt-get install xvfb)" >&2; exit 1; }
+
+mkdir -p docs
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for lang in en ru; do
+  mkdir -p "$work/$lang"
+  # The language comes from the settings file in the working directory.
+  printf '%s' "$lang" > "$work/$lang/locale.cfg"
+  printf '0' > "$work/$lang/system.cfg"
+  cp data/Commands.lst "$work/$lang/"
+  (cd "$work/$lang" && xvfb-run -a -s "-screen 0 1024x768x24" \
+      "$root/build/bin/dosimeter-manager" --simulate KRT-17A --screenshots "$root/docs")
+done

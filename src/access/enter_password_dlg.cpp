@@ -1,0 +1,63 @@
+#include "access/enter_password_dlg.h"
+
+#include "access/dialog_units.h"
+#include "core/string_table.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+CEnterPasswordDlg::CEnterPasswordDlg(QWidget* parent, int langBase)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), langBase_(langBase) {
+    setModal(true);
+    setObjectName(QStringLiteral("passwordDialog"));
+    const dm::DialogUnits du(font());
+    setFixedSize(du.size(190, 118));
+
+    // A frameless pop-up still needs an edge to stand out from the window below it.
+    auto* border = new QFrame(this);
+    border->setFrameShape(QFrame::Box);
+    border->setGeometry(0, 0, width(), height());
+
+    prompt_ = new QLabel(this);
+    prompt_->setObjectName(QStringLiteral("prompt"));
+    prompt_->setWordWrap(true);
+    prompt_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    prompt_->setGeometry(du.rect(7, 7, 176, 64));
+    prompt_->setText(QString::fromStdString(dm::Tr(dm::IDS_PASSWORD_PROMPT, langBase_)));
+
+    edit_ = new QLineEdit(this);
+    edit_->setObjectName(QStringLiteral("password"));
+    edit_->setEchoMode(QLineEdit::Password);
+    edit_->setGeometry(du.rect(13, 79, 164, 13));
+
+    // The captions stay English in both interface languages.
+    ok_ = new QPushButton(QStringLiteral("OK"), this);
+    ok_->setObjectName(QStringLiteral("ok"));
+    ok_->setDefault(true);
+    ok_->setGeometry(du.rect(133, 97, 50, 14));
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_->setObjectName(QStringLiteral("cancel"));
+    cancel_->setAutoDefault(false);
+    cancel_->setGeometry(du.rect(7, 97, 50, 14));
+
+    connect(ok_, &QPushButton::clicked, this, &CEnterPasswordDlg::accept);
+    connect(cancel_, &QPushButton::clicked, this, &CEnterPasswordDlg::reject);
+}
+
+void CEnterPasswordDlg::accept() {
+    entered_ = edit_->text().toStdString();
+    QDialog::accept();
+}
+
+void CEnterPasswordDlg::reject() {
+    entered_.clear();
+    QDialog::reject();
+}
+
+void CEnterPasswordDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    prompt_->setText(QString::fromStdString(dm::Tr(dm::IDS_PASSWORD_PROMPT, langBase_)));
+    edit_->setFocus();
+}

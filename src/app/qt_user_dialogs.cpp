@@ -1,0 +1,50 @@
+#include "app/qt_user_dialogs.h"
+
+#include "access/enter_password_dlg.h"
+#include "core/string_table.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+QtUserDialogs::QtUserDialogs(QWidget* parent, std::function<int()> langBase)
+    : parent_(parent), langBase_(std::move(langBase)) {}
+
+QString QtUserDialogs::title() const {
+    if (parent_ && !parent_->windowTitle().isEmpty())
+        return parent_->windowTitle();
+    return QStringLiteral("dosimeter-manager");
+}
+
+void QtUserDialogs::showMessage(const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, title(), QString::fromStdString(text), QMessageBox::Ok, parent_);
+    box.exec();
+}
+
+bool QtUserDialogs::askYesNo(const std::string& text) {
+    // The stop icon, as confirmations of something that cannot be undone show it.
+    QMessageBox box(QMessageBox::Critical, title(), QString::fromStdString(text),
+                    QMessageBox::Yes | QMessageBox::No, parent_);
+    box.setDefaultButton(QMessageBox::Yes);
+    return box.exec() == QMessageBox::Yes;
+}
+
+std::optional<std::string> QtUserDialogs::askSaveFileName() {
+    QFileDialog dialog(parent_);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QStringLiteral("Text file (*.txt)"));
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    // The overwrite question is the program's own, asked after this dialog.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first().toStdString();
+}
+
+std::optional<std::string> QtUserDialogs::askPassword() {
+    CEnterPasswordDlg dialog(parent_, langBase_ ? langBase_() : dm::kLangEnglish);
+    dialog.exec();
+    if (dialog.enteredText().empty())
+        return std::nullopt;
+    return dialog.enteredText();
+}

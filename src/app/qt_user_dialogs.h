@@ -1,0 +1,28 @@
+#pragma once
+// The dialogs the logic asks for, as the window shows them: message boxes, the
+// file-save dialog and the password dialog, each modal and built for one use.
+#include "core/message_sink.h"
+
+#include <functional>
+
+#include <QString>
+
+class QWidget;
+
+class QtUserDialogs : public dm::UserDialogs {
+public:
+    // parent: the window the boxes belong to; langBase: read when the password dialog
+    // opens (the window's language may change between uses).
+    QtUserDialogs(QWidget* parent, std::function<int()> langBase = {});
+
+    void showMessage(const std::string& text) override;
+    bool askYesNo(const std::string& text) override;
+    std::optional<std::string> askSaveFileName() override;
+    std::optional<std::string> askPassword() override;
+
+private:
+    QString title() const;
+
+    QWidget* parent_;
+    std::function<int()> langBase_;
+};

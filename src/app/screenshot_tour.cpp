@@ -1,0 +1,62 @@
+#include "app/screenshot_tour.h"
+
+#include "app/tessaly_dlg.h"
+#include "core/string_table.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTabBar>
+
+#include <cstdio>
+
+ScreenshotTour::ScreenshotTour(CTessalyDlg& window, QString dir) : window_(window), dir_(std::move(dir)) {
+    timer_.setInterval(250);
+    connect(&timer_, &QTimer::timeout, this, &ScreenshotTour::poll);
+    timer_.start();
+}
+
+bool ScreenshotTour::save(const QString& what) {
+    const QString lang = window_.langBase() == dm::kLangEnglish ? QStringLiteral("en") : QStringLiteral("ru");
+    const QString file = QDir(dir_).filePath(QStringLiteral("window-%1-%2.png").arg(lang, what));
+    // The frame and title bar belong to the window manager; the picture is the window's own.
+    if (!window_.grab().save(file)) {
+        std::fprintf(stderr, "dosimeter-manager: cannot write %s\n", qPrintable(file));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(file));
+    return true;
+}
+
+void ScreenshotTour::poll() {
+    if (++polls_ > 240) { // a minute without the replies
+        std::fprintf(stderr, "dosimeter-manager: no reply from the dosimeter for the screenshots\n");
+        timer_.stop();
+        window_.reject();
+        return;
+    }
+    switch (step_) {
+    case Step::WaitParameters:
+        if (window_.grid().rowCount() > 1 && window_.button(1004)->isEnabled()) {
+            if (!save(QStringLiteral("parameters"))) {
+                window_.reject();
+                return;
+            }
+            window_.button(1004)->click();
+            step_ = Step::WaitArchive;
+        }
+        break;
+    case Step::WaitArchive:
+        if (window_.tabBar()->count() > 1 && window_.button(1004)->isEnabled()) {
+            window_.tabBar()->setCurrentIndex(1);
+            const bool ok = save(QStringLiteral("dose-history"));
+            step_ = ok ? Step::Done : step_;
+            timer_.stop();
+            window_.accept();
+        }
+        break;
+    case Step::Done:
+        break;
+    }
+}

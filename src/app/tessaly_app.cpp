@@ -1,0 +1,139 @@
+#include "app/tessaly_app.h"
+
+#include "app/queued_message_sink.h"
+#include "app/screenshot_tour.h"
+#include "app/tessaly_dlg.h"
+#include "app/window_options.h"
+#include "core/settings_files.h"
+#include "link/irda_functions.h"
+#include "link/received_folder_store.h"
+#include "link/transport.h"
+#ifdef DM_HAVE_SIM
+#include "sim/simulated_dosimeter.h"
+#endif
+
+#include <QDir>
+#include <QMessageBox>
+#include <QTemporaryDir>
+
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+// Tells the user about a settings file that is missing, before any window exists.
+class StartupMessages : public dm::MessageSink {
+public:
+    void showMessage(const std::string& text) override {
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("dosimeter-manager"), QString::fromStdString(text),
+                        QMessageBox::Ok);
+        box.exec();
+    }
+};
+
+
+// Ctrl-C or a termination request closes the window the ordinary way, so the settings
+// are written, the simulator stops and its folder goes.
+std::atomic<bool> g_stopRequested{false};
+extern "C" void RequestStop(int) { g_stopRequested = true; }
+
+int Fail(const std::string& message) {
+    std::fprintf(stderr, "dosimeter-manager: %s\n", message.c_str());
+    return 2;
+}
+
+} // namespace
+
+int CTessalyApp::Run(const std::vector<std::string>& args) {
+    const dm::WindowOptions options = dm::ParseWindowOptions(args);
+    if (!options.error.empty())
+        return Fail(options.error + "\n" + dm::WindowUsage());
+    if (options.help) {
+        std::fputs(dm::WindowUsage(), stdout);
+        return 0;
+    }
+
+    std::string linkName = options.link.empty() ? dm::DefaultLinkName(dm::DefaultSettingsFile()) : options.link;
+    // A fresh folder for the simulated dosimeter's replies, removed when the run ends.
+    std::unique_ptr<QTemporaryDir> simFolder;
+#ifdef DM_HAVE_SIM
+    std::unique_ptr<dm::SimulatedDosimeter> simulator;
+    if (options.simulate) {
+        simFolder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/dosimeter-manager-XXXXXX"));
+        if (!simFolder->isValid())
+            return Fail("--simulate: no temporary folder for the received files can be made");
+        const auto model = *options.simulate == "MLV-52B" ? dm::SimulatedDosimeter::Model::Mlv52b
+                                                          : dm::SimulatedDosimeter::Model::Krt17a;
+        simulator = std::make_unique<dm::SimulatedDosimeter>(model, dm::PathFromUtf8(simFolder->path().toStdString()),
+                                                             dm::SimOptions{});
+        std::string error;
+        if (!simulator->start("127.0.0.1", 0, &error))
+            return Fail("--simulate: the simulated dosimeter did not start: " + error);
+        linkName = "tcp:127.0.0.1:" + std::to_string(simulator->port());
+    }
+#else
+    if (options.simulate)
+        return Fail("--simulate: this build has no simulated dosimeter");
+#endif
+
+    // The program's one device link exists before the window, as the pickup must know
+    // the files already in the received-files folder before anything is asked.
+    std::string error;
+    std::unique_ptr<dm::Transport> transport = dm::MakeTransport(linkName, &error);
+    if (!transport)
+        return Fail("--link: " + error);
+    std::unique_ptr<dm::ReceivedFolderStore> store;
+    if (simFolder)
+        store = std::make_unique<dm::FixedFolderStore>(simFolder->path().toStdString());
+    else
+        store = dm::MakeReceivedFolderStore();
+    QueuedMessageSink linkMessages;
+    dm::CIrdaFunctions link(std::move(transport), *store, linkMessages);
+    dm::ExchangeLinkAdapter<dm::CIrdaFunctions> exchangeLink(link);
+
+    // Settings are read before the window, so their messages are in English.
+    StartupMessages startup;
+    // The settings files are looked up by their bare names, in the working folder; a
+    // missing one is reported by that name.
+    const std::filesystem::path settingsDir;
+    const dm::InterfaceSettings settings = dm::LoadInterfaceSettings(settingsDir, startup);
+
+    WindowServices services;
+    services.link = &exchangeLink;
+    services.addSkipFile = [&link](const std::string& name) { link.AddSkipFile(name); };
+#ifdef DM_HAVE_SIM
+    if (simulator)
+        services.simulatorInRange = [&simulator](bool in) { simulator->setInRange(in); };
+#endif
+    dm::InterfaceSettings finalSettings;
+    bool toured = true;
+    {
+        CTessalyDlg window(settings, std::move(services));
+        linkMessages.setWindow(&window);
+        std::signal(SIGINT, RequestStop);
+        std::signal(SIGTERM, RequestStop);
+        QTimer stopWatch;
+        QObject::connect(&stopWatch, &QTimer::timeout, &window, [&window] {
+            if (g_stopRequested)
+                window.reject();
+        });
+        stopWatch.start(200);
+        std::unique_ptr<ScreenshotTour> tour;
+        if (!options.screenshots.empty())
+            tour = std::make_unique<ScreenshotTour>(window, QString::fromStdString(options.screenshots));
+        window.exec();
+        finalSettings = window.settings();
+        toured = !tour || tour->succeeded();
+    }
+    dm::SaveInterfaceSettings(settingsDir, finalSettings);
+#ifdef DM_HAVE_SIM
+    if (simulator)
+        simulator->stop();
+#endif
+    return toured ? 0 : 1;
+}

@@ -1,0 +1,153 @@
+#pragma once
+// The main window: tab strip, parameter grid, two history tables, the four action
+// buttons, "Display as diagram", progress bar, status log and menu. It shows and
+// forwards; what a tick does, what a parse puts in a table and which command lines go
+// out is decided by the libraries below it.
+#include "core/message_sink.h"
+#include "core/settings_files.h"
+#include "grid/grid_model.h"
+#include "history/history_table.h"
+#include "link/exchange_cycle.h"
+#include "params/parameter_table.h"
+
+#include <QDialog>
+#include <QTimer>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QComboBox;
+class QGroupBox;
+class QMenu;
+class QMenuBar;
+class QProgressBar;
+class QPushButton;
+class QTabBar;
+class QAction;
+
+namespace dm {
+class GridView;
+class HistoryView;
+class MultiLineButton;
+} // namespace dm
+
+// What the window works with, handed in by whoever builds it (the application, or a test).
+struct WindowServices {
+    dm::UserDialogs* dialogs = nullptr;  // message boxes, file and password dialogs
+    dm::ExchangeLink* link = nullptr;    // the program's one device link
+    // Remembers a saved table's file name so the reply pickup never takes it for a reply.
+    std::function<void(const std::string&)> addSkipFile;
+    // Set only when a simulated dosimeter runs: brings it into range (true) or out.
+    std::function<void(bool)> simulatorInRange;
+    // The diagram window; the default opens the charts' window.
+    std::function<void()> openDiagram;
+    std::filesystem::path catalogueFile; // empty: looked for where data files live
+    bool runTimer = true;                // tests drive the ticks themselves
+};
+
+class CTessalyDlg : public QDialog, private dm::ExchangeScreen {
+    Q_OBJECT
+public:
+    CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices services, QWidget* parent = nullptr);
+    ~CTessalyDlg() override;
+
+    // The language and the protected-parameter mask now in force (written at the end).
+    dm::InterfaceSettings settings() const { return {langBase_, access_}; }
+    int langBase() const { return langBase_; }
+    int access() const { return access_; }
+
+    // ---- commands (menus and buttons)
+    void getParameters();
+    void getDoseHistory();
+    void sendChanges();
+    void eraseTotalDose();
+    void displayAsDiagram();
+    void saveCurrentTable();
+    void passwordEntry();
+    void switchLanguage(int langBase);
+    void showAbout();
+
+    // One timer tick of the exchange cycle.
+    void onTimer();
+
+    // ---- window operations
+    void initialiseWindow();
+    void addStatusMessage(const std::string& text);    // padded time
+    void addRawStatusMessage(const std::string& text); // time without leading zeros, one line
+    void selectTab(int index);
+
+    // ---- state the tests look at
+    dm::GridModel& grid() { return grid_; }
+    const dm::HistoryTable& doseTable() const { return doseTable_; }
+    const dm::HistoryTable& neutronTable() const { return neutronTable_; }
+    const dm::ParameterTableState& parameterState() const { return paramState_; }
+    dm::ExchangeCycle& cycle() { return *cycle_; }
+    dm::GridView* gridView() const { return gridView_; }
+    QTabBar* tabBar() const { return tabs_; }
+    QComboBox* statusLog() const { return statusLog_; }
+    QProgressBar* progressBar() const { return progress_; }
+    QPushButton* button(int id) const;
+    QMenu* simulatorMenu() const { return simulatorMenu_; }
+    // The history table of tab 1 or 2 (built on first use).
+    dm::HistoryView* historyView(int tab);
+
+private:
+    // ExchangeScreen: what a tick changes on screen.
+    void disableActions() override;
+    void enableActions() override;
+    void enableButton(int id) override;
+    bool isButtonEnabled(int id) const override;
+    int currentTab() const override;
+    void setProgressBar(int position) override;
+    void addStatusPadded(const std::string& text) override { addStatusMessage(text); }
+    void addStatusRaw(const std::string& text) override { addRawStatusMessage(text); }
+    void parseParameterReply(const std::string& text) override;
+    void parseArchiveReply(const std::string& text) override;
+    void playReplySignal() override;
+    void showParameterGrid() override;
+    void emptyParameterGrid() override;
+    void clearHistoryTables() override;
+    void hideDiagramButton() override;
+    void dropHistoryTabs() override;
+    void invalidate() override;
+
+    void buildControls();
+    void buildMenu();
+    void setTexts();
+    void onTabChanged(int index);
+    // Shows and enables the table of tab 0, 1 or 2, hides and disables the others.
+    void showTable(int tab);
+    void startCommand(const dm::ExchangeStart& start);
+    bool beginEdit(int row, int col);
+    std::string currentTableBytes() const;
+
+    int langBase_;
+    int access_;
+    WindowServices services_;
+    std::unique_ptr<dm::UserDialogs> ownDialogs_;
+
+    dm::GridModel grid_;
+    dm::HistoryTable doseTable_;
+    dm::HistoryTable neutronTable_;
+    dm::ParameterTableState paramState_;
+    std::string catalogue_;
+    std::unique_ptr<dm::ExchangeCycle> cycle_;
+    QTimer timer_;
+
+    QMenuBar* menuBar_ = nullptr;
+    QMenu* simulatorMenu_ = nullptr;
+    QWidget* client_ = nullptr;
+    QTabBar* tabs_ = nullptr;
+    dm::GridView* gridView_ = nullptr;
+    dm::HistoryView* doseView_ = nullptr;
+    dm::HistoryView* neutronView_ = nullptr;
+    QPushButton* diagramButton_ = nullptr;
+    dm::MultiLineButton* getParamsButton_ = nullptr;
+    dm::MultiLineButton* getHistoryButton_ = nullptr;
+    dm::MultiLineButton* sendChangesButton_ = nullptr;
+    dm::MultiLineButton* eraseButton_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QComboBox* statusLog_ = nullptr;
+};

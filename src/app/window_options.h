@@ -1,0 +1,27 @@
+#pragma once
+// The window's command line:
+//   dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--screenshots DIR] [--help]
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dm {
+
+struct WindowOptions {
+    std::string link;                     // empty: the default link
+    std::optional<std::string> simulate;  // the simulated model, "KRT-17A" or "MLV-52B"
+    std::string screenshots;              // non-empty: save pictures of the window there and exit
+    bool help = false;
+    std::string error;                    // non-empty: the command line is wrong
+};
+
+WindowOptions ParseWindowOptions(const std::vector<std::string>& args);
+
+const char* WindowUsage();
+
+// The link used without --link: the "Link=" line of the infrared settings file (the
+// file that also names the received-files folder), else "irda".
+std::string DefaultLinkName(const std::filesystem::path& settingsFile);
+
+} // namespace dm

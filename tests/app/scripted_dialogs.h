@@ -1,0 +1,39 @@
+#pragma once
+// Answers the dialogs of the logic from a script and records what was asked, so tests
+// never open a real modal box.
+#include "core/message_sink.h"
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+class ScriptedDialogs : public dm::UserDialogs {
+public:
+    std::vector<std::string> messages;  // every information box, in order
+    std::vector<std::string> questions; // every Yes/No question, in order
+    std::deque<bool> answers;           // Yes/No answers; Yes when the script has run out
+    std::deque<std::optional<std::string>> saveNames; // file dialog; cancel when run out
+    std::deque<std::optional<std::string>> passwords; // password dialog; cancel when run out
+
+    void showMessage(const std::string& text) override { messages.push_back(text); }
+    bool askYesNo(const std::string& text) override {
+        questions.push_back(text);
+        if (answers.empty())
+            return true;
+        const bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    std::optional<std::string> askSaveFileName() override { return next(saveNames); }
+    std::optional<std::string> askPassword() override { return next(passwords); }
+
+private:
+    static std::optional<std::string> next(std::deque<std::optional<std::string>>& q) {
+        if (q.empty())
+            return std::nullopt;
+        auto v = q.front();
+        q.pop_front();
+        return v;
+    }
+};

@@ -1,0 +1,52 @@
+// The window's command line and the status log's entry texts.
+#include "app/status_entry.h"
+#include "app/window_options.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+using dm::ParseWindowOptions;
+
+TEST(WindowOptions, LinkAndSimulatedModel) {
+    EXPECT_EQ(ParseWindowOptions({}).link, "");
+    EXPECT_FALSE(ParseWindowOptions({}).simulate);
+    EXPECT_EQ(ParseWindowOptions({"--link", "tcp:127.0.0.1:6650"}).link, "tcp:127.0.0.1:6650");
+    EXPECT_EQ(ParseWindowOptions({"--link=irda"}).link, "irda");
+    EXPECT_EQ(*ParseWindowOptions({"--simulate"}).simulate, "KRT-17A");
+    EXPECT_EQ(*ParseWindowOptions({"--simulate", "MLV-52B"}).simulate, "MLV-52B");
+    EXPECT_EQ(*ParseWindowOptions({"--simulate=MLV-52B"}).simulate, "MLV-52B");
+    EXPECT_TRUE(ParseWindowOptions({"--help"}).help);
+}
+
+TEST(WindowOptions, MistakesAreNamed) {
+    EXPECT_NE(ParseWindowOptions({"--link"}).error.find("--link"), std::string::npos);
+    EXPECT_NE(ParseWindowOptions({"--link="}).error.find("--link"), std::string::npos);
+    EXPECT_NE(ParseWindowOptions({"--simulate", "KRT-17"}).error.find("KRT-17"), std::string::npos);
+    EXPECT_NE(ParseWindowOptions({"--frobnicate"}).error.find("--frobnicate"), std::string::npos);
+    EXPECT_FALSE(ParseWindowOptions({"--simulate", "--link", "irda"}).error.empty());
+}
+
+TEST(StatusEntry, PaddedAndRawTimes) {
+    EXPECT_EQ(dm::PaddedStatusEntry({9, 5, 3}, "Parameters received"), "09:05:03  Parameters received");
+    EXPECT_EQ(dm::PaddedStatusEntry({23, 59, 59}, ""), "23:59:59  ");
+    EXPECT_EQ(dm::RawStatusEntry({9, 5, 3}, "a\r\nb\nc\r"), "9:5:3  a  b c ");
+    EXPECT_EQ(dm::RawStatusEntry({0, 0, 0}, "x"), "0:0:0  x");
+}
+
+TEST(WindowOptions, DefaultLinkFromTheInfraredSettings) {
+    const auto dir = std::filesystem::temp_directory_path() / ("window-options-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto file = dir / "infrared.ini";
+    EXPECT_EQ(dm::DefaultLinkName(file), "irda"); // no file
+    std::ofstream(file) << "[File Transfer]\r\nRecvdFilesLocation=/tmp/x\r\n";
+    EXPECT_EQ(dm::DefaultLinkName(file), "irda"); // no Link line
+    std::ofstream(file) << "[File Transfer]\r\n  Link=tcp:127.0.0.1:6650 \r\nAllowSend=1\r\n";
+    EXPECT_EQ(dm::DefaultLinkName(file), "tcp:127.0.0.1:6650");
+    std::ofstream(file) << "Link=\n";
+    EXPECT_EQ(dm::DefaultLinkName(file), "irda"); // empty value
+    std::filesystem::remove_all(dir);
+}

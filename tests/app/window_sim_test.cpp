@@ -1,0 +1,266 @@
+// A technician's session end to end: the window, the real device link over TCP and the
+// simulated dosimeter in this process, with a received-files folder of the test's own.
+// Ticks are driven by the test; between two ticks it only waits for the simulator's
+// files to land, so no result depends on how fast the machine is.
+#include "app/tessaly_dlg.h"
+#include "core/string_table.h"
+#include "grid/grid_view.h"
+#include "link/irda_functions.h"
+#include "link/received_folder_store.h"
+#include "link/transport.h"
+#include "scripted_dialogs.h"
+#include "sim/simulated_dosimeter.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabBar>
+#include <QComboBox>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+namespace {
+
+struct Session {
+    QTemporaryDir recv;
+    std::unique_ptr<dm::SimulatedDosimeter> sim;
+    std::unique_ptr<dm::FixedFolderStore> store;
+    dm::SilentMessages linkMessages;
+    std::unique_ptr<dm::CIrdaFunctions> link;
+    std::unique_ptr<dm::ExchangeLinkAdapter<dm::CIrdaFunctions>> adapter;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<CTessalyDlg> window;
+
+    explicit Session(dm::SimulatedDosimeter::Model model = dm::SimulatedDosimeter::Model::Krt17a,
+                     int replyDelayMs = 0, int langBase = dm::kLangEnglish) {
+        dm::SimOptions options;
+        options.replyDelayMs = replyDelayMs;
+        options.records = 10;
+        options.seed = 7;
+        options.catalogue = DM_SOURCE_DIR "/data/Commands.lst";
+        sim = std::make_unique<dm::SimulatedDosimeter>(model, recv.path().toStdString(), options);
+        std::string error;
+        if (!sim->start("127.0.0.1", 0, &error))
+            qFatal("simulator: %s", error.c_str());
+        dm::LinkTimeouts timeouts;
+        timeouts.rescan = std::chrono::milliseconds(20);
+        timeouts.probe = std::chrono::milliseconds(500);
+        auto transport = dm::MakeTransport("tcp:127.0.0.1:" + std::to_string(sim->port()), timeouts, &error);
+        if (!transport)
+            qFatal("transport: %s", error.c_str());
+        store = std::make_unique<dm::FixedFolderStore>(recv.path().toStdString());
+        link = std::make_unique<dm::CIrdaFunctions>(std::move(transport), *store, linkMessages);
+        adapter = std::make_unique<dm::ExchangeLinkAdapter<dm::CIrdaFunctions>>(*link);
+
+        WindowServices s;
+        s.dialogs = &dialogs;
+        s.link = adapter.get();
+        s.addSkipFile = [this](const std::string& name) { link->AddSkipFile(name); };
+        s.simulatorInRange = [this](bool in) { sim->setInRange(in); };
+        s.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
+        s.runTimer = false;
+        window = std::make_unique<CTessalyDlg>(dm::InterfaceSettings{langBase, 0}, std::move(s));
+        window->show();
+    }
+    ~Session() {
+        window.reset();
+        link.reset();
+        sim->stop();
+    }
+
+    // Reply files the simulator has beamed and the window has not taken in yet.
+    int repliesWaiting() const {
+        int n = 0;
+        for (const QString& name : QDir(recv.path()).entryList(QDir::Files))
+            if (name.size() > 1 && QString("PAL").contains(name[0]) && name[1].isDigit())
+                ++n;
+        return n;
+    }
+
+    // Waits (at most a few seconds) for something the next tick can see: a reply file
+    // in the received folder, or the discovery thread's news.
+    void waitFor(const std::function<bool()>& ready) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 5000 && !ready())
+            QTest::qWait(5);
+    }
+    void waitForReply() { waitFor([this] { return repliesWaiting() > 0; }); }
+    void tick() { window->onTimer(); }
+
+    // Ticks until a new log entry ends with text; false after maxTicks ticks.
+    bool tickUntilLogged(const QString& text, int maxTicks = 6) {
+        const int entries = window->statusLog()->count();
+        for (int i = 0; i < maxTicks; ++i) {
+            waitForReply();
+            tick();
+            if (window->statusLog()->count() > entries && newestLog().endsWith(text))
+                return true;
+        }
+        return false;
+    }
+
+    QString newestLog() const { return window->statusLog()->itemText(0); }
+    bool actionsEnabled(bool expected) const {
+        for (int id : {1012, 1004, 1002, 1017})
+            if (window->button(id)->isEnabled() != expected)
+                return false;
+        return true;
+    }
+    int findRow(const std::string& key) const {
+        for (int r = 1; r < window->grid().rowCount(); ++r)
+            if (window->grid().text(r, 1) == key)
+                return r;
+        return -1;
+    }
+
+    // The dosimeter comes into range; the window asks for its parameters by itself.
+    bool arrive() {
+        waitFor([this] { return !dm::IsNoDevice(link->CurrentDevice()); });
+        tick(); // reads the arrival and pushes the request
+        waitFor([this] { return sim->commandsHandled() >= 1; });
+        if (sim->commandsHandled() != 1)
+            return false;
+        return tickUntilLogged("  Parameters received");
+    }
+};
+
+const QString kParamsReceived = "  Parameters received";
+
+QAction* FindAction(QWidget* w, const char* name) { return w->findChild<QAction*>(QLatin1String(name)); }
+
+} // namespace
+
+class WindowSimTest : public QObject {
+    Q_OBJECT
+private slots:
+    void arrivalEditSendHistoryDiagramDeparture() {
+        Session s;
+        CTessalyDlg& w = *s.window;
+        QVERIFY(s.arrive());
+        QVERIFY(s.actionsEnabled(true));
+        QCOMPARE(w.windowTitle(), QString("Dosimeter manager: KRT-17A"));
+        const int threshold = s.findRow("dose_threshold");
+        QVERIFY(threshold > 0);
+
+        // Edit a value in place and send it: accepted, and the parameters come again
+        // carrying the new value; the acceptance itself is not logged.
+        dm::GridView* view = w.gridView();
+        view->refresh();
+        QVERIFY(view->editCell(threshold, 2));
+        auto* edit = qobject_cast<QLineEdit*>(view->indexWidget(view->indexOfCell(threshold, 2)));
+        QVERIFY(edit);
+        edit->setText("2.500E-03");
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTRY_VERIFY(!view->isEditing());
+        const int logged = w.statusLog()->count();
+        w.button(1002)->click();
+        QVERIFY(s.actionsEnabled(false));
+        QVERIFY(s.tickUntilLogged(kParamsReceived));
+        for (int i = 0; i < w.statusLog()->count() - logged; ++i)
+            QVERIFY(!w.statusLog()->itemText(i).contains("accepted"));
+        QCOMPARE(w.grid().text(s.findRow("dose_threshold"), 2), std::string("2.500E-03"));
+        QVERIFY(s.actionsEnabled(true));
+
+        // The dose history: two history tabs and "Display as diagram".
+        w.button(1004)->click();
+        QVERIFY(s.tickUntilLogged("  Archive received"));
+        QCOMPARE(w.tabBar()->count(), 3);
+        QVERIFY(w.button(1024)->isVisible());
+        QVERIFY(w.doseTable().rowCount() > 1);
+
+        // Saving each tab into the received folder itself: the pickup leaves them alone.
+        for (int tab = 0; tab < 3; ++tab) {
+            w.tabBar()->setCurrentIndex(tab);
+            s.dialogs.saveNames = {s.recv.filePath(QString("saved%1.txt").arg(tab)).toStdString()};
+            FindAction(&w, "actionSave")->trigger();
+            QVERIFY(QFileInfo(s.recv.filePath(QString("saved%1.txt").arg(tab))).size() > 0);
+        }
+        w.tabBar()->setCurrentIndex(0);
+        s.tick();
+        s.tick();
+        for (int tab = 0; tab < 3; ++tab)
+            QVERIFY(QFileInfo::exists(s.recv.filePath(QString("saved%1.txt").arg(tab))));
+
+        // The language switch re-reads the stored reply in Russian.
+        FindAction(&w, "actionRussian")->trigger();
+        QCOMPARE(w.tabBar()->count(), 1);
+        QCOMPARE(w.windowTitle(), QString::fromUtf8("Панель управления дозиметром КРТ-17А"));
+        QVERIFY(s.findRow("dose_val") > 0);
+        QVERIFY(s.actionsEnabled(true));
+        FindAction(&w, "actionEnglish")->trigger();
+
+        // The dosimeter leaves: tables and tabs cleared, actions off.
+        FindAction(&w, "actionSimOut")->trigger();
+        s.waitFor([&] { return dm::IsNoDevice(s.link->CurrentDevice()); });
+        s.tick();
+        QCOMPARE(w.grid().rowCount(), 1);
+        QCOMPARE(w.tabBar()->count(), 1);
+        QVERIFY(!w.button(1024)->isVisible());
+        QVERIFY(s.actionsEnabled(false));
+        s.tick();
+        QVERIFY(s.actionsEnabled(false));
+
+        // And comes back: parameters again without the user.
+        FindAction(&w, "actionSimIn")->trigger();
+        s.waitFor([&] { return !dm::IsNoDevice(s.link->CurrentDevice()); });
+        s.tick();
+        QVERIFY(s.tickUntilLogged(kParamsReceived));
+    }
+
+    void passwordUnlocksAProtectedRow() {
+        Session s;
+        QVERIFY(s.arrive());
+        QCOMPARE(s.findRow("csWeigth"), -1);
+        s.dialogs.passwords = {std::string("64213")};
+        FindAction(s.window.get(), "actionPassword")->trigger();
+        QCOMPARE(s.dialogs.messages.back(), dm::Tr(dm::IDS_UNLOCK_2, 0));
+        QVERIFY(s.tickUntilLogged(kParamsReceived));
+        QVERIFY(s.findRow("csWeigth") > 0);
+        QCOMPARE(s.window->access(), 2);
+    }
+
+    void gammaOnlyModelHasOneHistoryTab() {
+        Session s(dm::SimulatedDosimeter::Model::Mlv52b);
+        QVERIFY(s.arrive());
+        QCOMPARE(s.window->windowTitle(), QString("Dosimeter manager: MLV-52B"));
+        s.window->button(1004)->click();
+        QVERIFY(s.tickUntilLogged("  Archive received"));
+        QCOMPARE(s.window->tabBar()->count(), 2);
+    }
+
+    void silentDosimeterEndsTheExchangeOnTheFourteenthTick() {
+        // Replies held back far longer than the test runs.
+        Session s(dm::SimulatedDosimeter::Model::Krt17a, 600000);
+        s.waitFor([&] { return !dm::IsNoDevice(s.link->CurrentDevice()); });
+        const QString interrupted = QString::fromStdString(dm::Tr(dm::IDS_CONNECTION_INTERRUPTED, 0));
+        s.tick(); // arrival: the request goes out on this tick
+        s.waitFor([&] { return s.sim->commandsHandled() >= 1; });
+        QCOMPARE(s.sim->commandsHandled(), std::size_t(1));
+        for (int t = 2; t < 14; ++t) {
+            s.tick();
+            QVERIFY(!s.newestLog().endsWith(interrupted));
+        }
+        s.tick();
+        QVERIFY(s.newestLog().endsWith("  " + interrupted));
+        QVERIFY(s.actionsEnabled(true));
+        // Erase total dose: the 18th tick.
+        s.window->button(1017)->click();
+        s.waitFor([&] { return s.sim->commandsHandled() >= 2; });
+        QCOMPARE(s.sim->commandsHandled(), std::size_t(2));
+        const int count = s.window->statusLog()->count(); // with "Changes sent..."
+        for (int t = 1; t < 18; ++t)
+            s.tick();
+        QCOMPARE(s.window->statusLog()->count(), count);
+        s.tick();
+        QVERIFY(s.newestLog().endsWith("  " + interrupted));
+    }
+};
+
+QTEST_MAIN(WindowSimTest)
+#include "window_sim_test.moc"

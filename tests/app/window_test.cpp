@@ -1,0 +1,524 @@
+// The main window over a scripted link and scripted dialogs: layout, texts in both
+// languages, the status log, the tab rules, the commands, the language switch, the
+// password entry and saving, tick by tick.
+#include "access/dialog_units.h"
+#include "access/enter_password_dlg.h"
+#include "app/history_view.h"
+#include "app/multiline_button.h"
+#include "app/tessaly_dlg.h"
+#include "core/string_table.h"
+#include "core/text_file.h"
+#include "fake_link.h"
+#include "grid/grid_view.h"
+#include "history/table_save.h"
+#include "params/parameter_table.h"
+#include "scripted_dialogs.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const std::string kParamsFile = DM_TEST_DATA "/window-params-krt17a.txt";
+const std::string kArchiveFile = DM_TEST_DATA "/archive-krt17a.txt";
+const std::string kArchiveMlvFile = DM_TEST_DATA "/archive-mlv52b.txt";
+
+std::string FileBytes(const std::string& path) {
+    auto bytes = dm::TryReadFile(path);
+    if (!bytes)
+        qFatal("missing test file %s", path.c_str());
+    return *bytes;
+}
+
+const std::string kGetParameters = "get_parameters=255\r\n#\r\n";
+
+struct Rig {
+    FakeLink link;
+    ScriptedDialogs dialogs;
+    std::vector<std::string> skipped;
+    int diagrams = 0;
+    std::unique_ptr<CTessalyDlg> window;
+
+    explicit Rig(int langBase = dm::kLangEnglish, int access = 0) {
+        WindowServices s;
+        s.dialogs = &dialogs;
+        s.link = &link;
+        s.addSkipFile = [this](const std::string& n) { skipped.push_back(n); };
+        s.openDiagram = [this] { ++diagrams; };
+        s.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
+        s.runTimer = false;
+        window = std::make_unique<CTessalyDlg>(dm::InterfaceSettings{langBase, access}, std::move(s));
+        window->show();
+    }
+    CTessalyDlg& w() { return *window; }
+    void tick(int n = 1) {
+        for (int i = 0; i < n; ++i)
+            window->onTimer();
+    }
+    QString newestLog() const { return window->statusLog()->itemText(0); }
+    int logCount() const { return window->statusLog()->count(); }
+    bool actionsEnabled(bool expected) {
+        for (int id : {1012, 1004, 1002, 1017})
+            if (window->button(id)->isEnabled() != expected)
+                return false;
+        return true;
+    }
+    // A dosimeter arrives and answers the automatic parameter request.
+    void arriveWithParameters() {
+        link.status = dm::kLinkPresent;
+        link.statusQueue = {dm::kLinkArrived};
+        tick();
+        link.deliverParams(FileBytes(kParamsFile));
+        tick();
+    }
+    int findRow(const std::string& key) {
+        for (int r = 1; r < w().grid().rowCount(); ++r)
+            if (w().grid().text(r, 1) == key)
+                return r;
+        return -1;
+    }
+};
+
+QString Caption(QPushButton* b) {
+    auto* m = qobject_cast<dm::MultiLineButton*>(b);
+    return m ? m->caption() : b->text();
+}
+
+QAction* FindAction(QWidget* w, const char* name) { return w->findChild<QAction*>(QLatin1String(name)); }
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void everyControlAtItsPlace() {
+        Rig rig;
+        CTessalyDlg& w = rig.w();
+        const dm::DialogUnits du(w.font());
+        auto geometryOf = [&](const char* name) {
+            auto* child = w.findChild<QWidget*>(QLatin1String(name));
+            if (!child)
+                qFatal("no control %s", name);
+            return child->geometry();
+        };
+        QCOMPARE(geometryOf("tabStrip"), du.rect(7, 6, 223, 13));
+        QCOMPARE(geometryOf("parameterGrid"), du.rect(7, 22, 304, 300));
+        QCOMPARE(w.historyView(1)->geometry(), du.rect(7, 22, 304, 300));
+        QCOMPARE(w.historyView(2)->geometry(), du.rect(7, 22, 294, 300));
+        QCOMPARE(geometryOf("displayAsDiagram"), du.rect(228, 6, 107, 13));
+        QCOMPARE(geometryOf("getParameters"), du.rect(321, 32, 62, 22));
+        QCOMPARE(geometryOf("getDoseHistory"), du.rect(321, 58, 62, 14));
+        QCOMPARE(geometryOf("sendChanges"), du.rect(321, 97, 62, 29));
+        QCOMPARE(geometryOf("eraseTotalDose"), du.rect(321, 285, 62, 21));
+        QCOMPARE(geometryOf("progress"), du.rect(316, 328, 70, 12));
+        QCOMPARE(geometryOf("statusLog").topLeft(), du.rect(7, 328, 0, 0).topLeft());
+        QCOMPARE(geometryOf("statusLog").width(), du.x(304));
+        QCOMPARE(w.findChildren<QGroupBox*>().size(), 3);
+        QVERIFY(w.button(1012)->isDefault());
+
+        // Start state: one tab, grid shown, history tables and 1024 hidden, actions off.
+        QCOMPARE(w.tabBar()->count(), 1);
+        QVERIFY(w.gridView()->isVisible());
+        QVERIFY(!w.findChild<QWidget*>("doseHistory")->isVisible());
+        QVERIFY(!w.findChild<QWidget*>("neutronHistory")->isVisible());
+        QVERIFY(!w.button(1024)->isVisible());
+        QVERIFY(rig.actionsEnabled(false));
+        QCOMPARE(w.progressBar()->minimum(), 0);
+        QCOMPARE(w.progressBar()->maximum(), 100);
+        QCOMPARE(w.statusLog()->count(), 0);
+        // The empty parameter table: its heading row, the key column hidden.
+        QCOMPARE(w.grid().rowCount(), 1);
+        QVERIFY(w.gridView()->isColumnHidden(1));
+    }
+
+    void menusWithTheirFixedTexts() {
+        Rig rig(dm::kLangRussian);
+        CTessalyDlg& w = rig.w();
+        QCOMPARE(FindAction(&w, "actionSave")->text(), QString("Save current table as..."));
+        QCOMPARE(FindAction(&w, "actionExit")->text(), QString("Exit"));
+        QCOMPARE(FindAction(&w, "actionEnglish")->text(), QString("English"));
+        QCOMPARE(FindAction(&w, "actionRussian")->text(), QString::fromUtf8("Русский"));
+        QCOMPARE(FindAction(&w, "actionPassword")->text(), QString("Password entry..."));
+        QCOMPARE(FindAction(&w, "actionAbout")->text(), QString("About"));
+        QVERIFY(!w.simulatorMenu()); // only when a simulated dosimeter runs
+    }
+
+    void textsInBothLanguages_data() {
+        QTest::addColumn<int>("lang");
+        QTest::newRow("en") << dm::kLangEnglish;
+        QTest::newRow("ru") << dm::kLangRussian;
+    }
+    void textsInBothLanguages() {
+        QFETCH(int, lang);
+        Rig rig(lang);
+        CTessalyDlg& w = rig.w();
+        auto tr = [&](int id) { return QString::fromStdString(dm::Tr(id, lang)); };
+        QCOMPARE(Caption(w.button(1012)), tr(dm::IDS_GET_PARAMETERS));
+        QCOMPARE(Caption(w.button(1004)), tr(dm::IDS_GET_HISTORY));
+        QCOMPARE(Caption(w.button(1002)), tr(dm::IDS_SEND_CHANGES));
+        QCOMPARE(Caption(w.button(1017)), tr(dm::IDS_ERASE_TOTAL));
+        QCOMPARE(w.button(1024)->text(), tr(dm::IDS_DISPLAY_AS_DIAGRAM));
+        QCOMPARE(w.windowTitle(), tr(dm::IDS_CAPTION));
+        QCOMPARE(w.tabBar()->tabText(0), tr(dm::IDS_TAB_PARAMETERS));
+        QCOMPARE(w.gridView()->model()->headerData(0, Qt::Horizontal).toString(), tr(dm::IDS_COL_NAME));
+        QCOMPARE(w.gridView()->model()->headerData(2, Qt::Horizontal).toString(), tr(dm::IDS_COL_VALUE));
+        // Long captions wrap inside their buttons rather than being cut.
+        for (int id : {1012, 1004, 1002, 1017}) {
+            QPushButton* b = w.button(id);
+            for (const QString& line : b->text().split('\n'))
+                QVERIFY2(b->fontMetrics().horizontalAdvance(line) <= b->width(), qPrintable(line));
+        }
+    }
+
+    void statusLogNewestOnTopAndSelected() {
+        Rig rig;
+        CTessalyDlg& w = rig.w();
+        w.addStatusMessage("first");
+        w.addStatusMessage("second");
+        w.addRawStatusMessage("line one\r\nline two\n");
+        QCOMPARE(rig.logCount(), 3);
+        QCOMPARE(w.statusLog()->currentIndex(), 0);
+        QVERIFY(w.statusLog()->itemText(1).endsWith("  second"));
+        QVERIFY(w.statusLog()->itemText(2).endsWith("  first"));
+        QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d  second$").match(w.statusLog()->itemText(1)).hasMatch());
+        QVERIFY(QRegularExpression("^\\d{1,2}:\\d{1,2}:\\d{1,2}  line one  line two $").match(rig.newestLog()).hasMatch());
+    }
+
+    void arrivalReadsTheParametersWithoutTheUser() {
+        Rig rig;
+        rig.link.status = dm::kLinkPresent;
+        rig.link.statusQueue = {dm::kLinkArrived};
+        rig.tick();
+        QCOMPARE(rig.link.sent, std::vector<std::string>{kGetParameters});
+        QVERIFY(rig.actionsEnabled(false));
+        rig.link.deliverParams(FileBytes(kParamsFile));
+        rig.tick();
+        QVERIFY(rig.newestLog().endsWith("  Parameters received"));
+        QVERIFY(rig.actionsEnabled(true));
+        QCOMPARE(rig.w().progressBar()->value(), 100);
+        QCOMPARE(rig.w().windowTitle(), QString("Dosimeter manager: KRT-17A"));
+        QVERIFY(rig.findRow("dose_val") > 0);
+        QCOMPARE(rig.findRow("g_ks_large"), -1); // locked
+        QTRY_COMPARE(rig.w().gridView()->model()->rowCount(), rig.w().grid().rowCount() - 1);
+    }
+
+    void noReplyEndsEachCommandOnItsTick_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("timeoutTick");
+        QTest::newRow("get parameters") << "params" << 14;
+        QTest::newRow("send changes") << "send" << 14;
+        QTest::newRow("erase total dose") << "erase" << 18;
+        QTest::newRow("get dose history") << "history" << 44;
+    }
+    void noReplyEndsEachCommandOnItsTick() {
+        QFETCH(QString, command);
+        QFETCH(int, timeoutTick);
+        Rig rig;
+        rig.arriveWithParameters();
+        // Let the idle time-out rhythm pass so the command starts from counter 0 cleanly.
+        const int before = rig.logCount();
+        const std::size_t pushes = rig.link.sent.size();
+        if (command == "params")
+            rig.w().button(1012)->click();
+        else if (command == "send")
+            rig.w().button(1002)->click();
+        else if (command == "erase")
+            rig.w().button(1017)->click();
+        else
+            rig.w().button(1004)->click();
+        QVERIFY(rig.link.sent.size() > pushes);
+        QVERIFY(rig.actionsEnabled(false));
+        const QString interrupted = QString::fromStdString(dm::Tr(dm::IDS_CONNECTION_INTERRUPTED, 0));
+        const int messagesAtStart = rig.logCount();
+        for (int t = 1; t < timeoutTick; ++t) {
+            rig.tick();
+            QVERIFY2(!rig.newestLog().endsWith(interrupted), qPrintable(QString("tick %1").arg(t)));
+        }
+        rig.tick();
+        QVERIFY(rig.newestLog().endsWith("  " + interrupted));
+        QCOMPARE(rig.logCount(), messagesAtStart + 1);
+        QVERIFY(rig.actionsEnabled(true));
+        QCOMPARE(rig.w().progressBar()->value(), 100);
+        Q_UNUSED(before);
+    }
+
+    void editSendAcceptedAndParametersAgain() {
+        Rig rig;
+        rig.arriveWithParameters();
+        const int row = rig.findRow("dose_threshold");
+        QVERIFY(row > 0);
+        dm::GridView* view = rig.w().gridView();
+        view->refresh();
+        QVERIFY(view->editCell(row, 2));
+        auto* edit = qobject_cast<QLineEdit*>(view->indexWidget(view->indexOfCell(row, 2)));
+        QVERIFY(edit);
+        edit->setText("3.0E-02");
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTRY_VERIFY(!view->isEditing());
+        const std::size_t pushes = rig.link.sent.size();
+        rig.w().button(1002)->click();
+        QCOMPARE(rig.link.sent.size(), pushes + 1);
+        const std::string& file = rig.link.sent.back();
+        QVERIFY(file.find("dose_threshold = 3.0E-02\r\n") != std::string::npos);
+        QVERIFY(file.find("get_parameters=255\r\n#\r\n") != std::string::npos);
+        QVERIFY(rig.newestLog().endsWith(QString::fromStdString(dm::Tr(dm::IDS_CHANGES_SENT, 0))));
+        const int logged = rig.logCount();
+        rig.link.deliverResult("accepted\r\n");
+        rig.tick();
+        QCOMPARE(rig.logCount(), logged); // the acceptance leaves no trace
+        QVERIFY(rig.actionsEnabled(false));
+        rig.link.deliverParams(FileBytes(kParamsFile));
+        rig.tick();
+        QVERIFY(rig.newestLog().endsWith("  Parameters received"));
+        QVERIFY(rig.actionsEnabled(true));
+    }
+
+    void otherResultTextEndsTheExchangeAtOnce() {
+        Rig rig;
+        rig.arriveWithParameters();
+        rig.w().button(1012)->click();
+        rig.link.deliverResult("error: busy\r\n");
+        rig.tick();
+        QVERIFY(rig.newestLog().trimmed().endsWith("  error: busy"));
+        QVERIFY(!rig.newestLog().contains(QLatin1Char('\n')));
+        QVERIFY(rig.actionsEnabled(true));
+    }
+
+    void doseHistoryTabsAndDiagram() {
+        Rig rig;
+        rig.arriveWithParameters();
+        rig.w().button(1004)->click();
+        QCOMPARE(rig.link.sent.back(), std::string("get_archive\r\n"));
+        rig.link.deliverArchive(FileBytes(kArchiveFile));
+        rig.tick();
+        CTessalyDlg& w = rig.w();
+        QVERIFY(rig.newestLog().endsWith("  Archive received"));
+        QCOMPARE(w.tabBar()->count(), 3);
+        QCOMPARE(w.tabBar()->tabText(1), QString("Dose history"));
+        QCOMPARE(w.tabBar()->tabText(2), QString("Neutron dose history"));
+        QVERIFY(w.button(1024)->isVisible());
+        QVERIFY(w.button(1024)->isEnabled());
+        QVERIFY(w.doseTable().rowCount() > 1);
+        QVERIFY(w.neutronTable().rowCount() > 1);
+
+        // Tab 1 shows the dose table with its hidden raw column, and disables 1002.
+        w.tabBar()->setCurrentIndex(1);
+        auto* dose = w.findChild<dm::HistoryView*>("doseHistory");
+        QVERIFY(dose->isVisible());
+        QVERIFY(!w.gridView()->isVisible());
+        QVERIFY(dose->isColumnHidden(1));
+        QCOMPARE(dose->columnWidth(2), dm::TwipsToPixels(3000, dose->logicalDpiX()));
+        QVERIFY(!w.button(1002)->isEnabled());
+        QVERIFY(w.button(1002)->isVisible());
+        w.tabBar()->setCurrentIndex(2);
+        auto* neutron = w.findChild<dm::HistoryView*>("neutronHistory");
+        QVERIFY(neutron->isVisible());
+        QVERIFY(!dose->isVisible());
+        QVERIFY(neutron->isColumnHidden(1));
+        QVERIFY(neutron->isColumnHidden(4));
+        // Back on tab 0 with a dosimeter present, 1002 comes back.
+        w.tabBar()->setCurrentIndex(0);
+        QVERIFY(w.gridView()->isVisible());
+        QVERIFY(w.button(1002)->isEnabled());
+
+        w.button(1024)->click();
+        QCOMPARE(rig.diagrams, 1);
+    }
+
+    void tabZeroWithoutDosimeterLeavesSendChangesAlone() {
+        Rig rig;
+        rig.arriveWithParameters();
+        rig.w().button(1004)->click();
+        rig.link.deliverArchive(FileBytes(kArchiveFile));
+        rig.tick();
+        rig.w().tabBar()->setCurrentIndex(1);
+        QVERIFY(!rig.w().button(1002)->isEnabled());
+        rig.link.status = dm::kLinkNone;
+        rig.w().tabBar()->setCurrentIndex(0);
+        QVERIFY(!rig.w().button(1002)->isEnabled());
+    }
+
+    void departureClearsTablesAndTabs() {
+        Rig rig;
+        rig.arriveWithParameters();
+        rig.w().button(1004)->click();
+        rig.link.deliverArchive(FileBytes(kArchiveFile));
+        rig.tick();
+        rig.w().tabBar()->setCurrentIndex(1);
+        rig.link.statusQueue = {dm::kLinkGone};
+        rig.link.status = dm::kLinkNone;
+        rig.tick();
+        CTessalyDlg& w = rig.w();
+        QCOMPARE(w.tabBar()->count(), 1);
+        QCOMPARE(w.tabBar()->currentIndex(), 0);
+        QCOMPARE(w.grid().rowCount(), 1);
+        QVERIFY(w.gridView()->isVisible());
+        QVERIFY(!w.button(1024)->isVisible());
+        QVERIFY(rig.actionsEnabled(false));
+        QVERIFY(w.doseTable().text(1, 1).empty());
+        QVERIFY(rig.link.paramReply.empty());
+    }
+
+    void languageSwitch() {
+        Rig rig;
+        rig.arriveWithParameters();
+        rig.w().button(1004)->click();
+        rig.link.deliverArchive(FileBytes(kArchiveFile));
+        rig.tick();
+        rig.w().button(1012)->click(); // an exchange running
+        QVERIFY(rig.actionsEnabled(false));
+
+        FindAction(&rig.w(), "actionRussian")->trigger();
+        CTessalyDlg& w = rig.w();
+        QCOMPARE(w.langBase(), dm::kLangRussian);
+        QCOMPARE(w.tabBar()->count(), 1);
+        QCOMPARE(w.tabBar()->tabText(0), QString::fromUtf8("Параметры"));
+        QVERIFY(!w.button(1024)->isVisible());
+        QVERIFY(rig.actionsEnabled(true));
+        QCOMPARE(w.progressBar()->value(), 100);
+        QCOMPARE(w.cycle().tickCounter(), 0);
+        QCOMPARE(w.windowTitle(), QString::fromUtf8("Панель управления дозиметром КРТ-17А"));
+        const int row = rig.findRow("cfg_final_sound");
+        QVERIFY(row > 0);
+        QCOMPARE(QString::fromStdString(w.grid().text(row, 2)), QString::fromUtf8("включить"));
+        QCOMPARE(Caption(w.button(1012)), QString::fromUtf8("Запрос параметров"));
+
+        // Back to English; no reply stored gives the heading row alone.
+        rig.link.paramReply.clear();
+        FindAction(&w, "actionEnglish")->trigger();
+        QCOMPARE(w.grid().rowCount(), 1);
+        QCOMPARE(w.gridView()->model()->headerData(0, Qt::Horizontal).toString(), QString("Parameter name"));
+    }
+
+    void passwordEntry() {
+        Rig rig;
+        rig.arriveWithParameters();
+        const std::size_t pushes = rig.link.sent.size();
+        // Wrong code: told so, nothing requested.
+        rig.dialogs.passwords = {std::string("2094")};
+        FindAction(&rig.w(), "actionPassword")->trigger();
+        QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_WRONG_PASSWORD, 0));
+        QCOMPARE(rig.link.sent.size(), pushes);
+        QCOMPARE(rig.w().access(), 0);
+        // Cancel: nothing at all.
+        const std::size_t told = rig.dialogs.messages.size();
+        FindAction(&rig.w(), "actionPassword")->trigger();
+        QCOMPARE(rig.dialogs.messages.size(), told);
+        // Group 1 unlocks, parameters requested with the device password, and the row shows.
+        rig.dialogs.passwords = {std::string("20947")};
+        FindAction(&rig.w(), "actionPassword")->trigger();
+        QCOMPARE(rig.w().access(), 1);
+        QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_UNLOCK_1, 0));
+        QCOMPARE(rig.link.sent.size(), pushes + 1);
+        QVERIFY(rig.link.sent.back().find("password = \"mervatun\"") != std::string::npos);
+        rig.link.deliverParams(FileBytes(kParamsFile));
+        rig.tick();
+        QVERIFY(rig.findRow("g_ks_large") > 0);
+        QCOMPARE(rig.findRow("csWeigth"), -1);
+        QCOMPARE(rig.w().settings().access, 1);
+    }
+
+    void savingEachTab() {
+        Rig rig;
+        rig.arriveWithParameters();
+        rig.w().button(1004)->click();
+        rig.link.deliverArchive(FileBytes(kArchiveFile));
+        rig.tick();
+        QTemporaryDir dir;
+        const std::string base = dir.path().toStdString();
+        for (int tab = 0; tab < 3; ++tab) {
+            rig.w().tabBar()->setCurrentIndex(tab);
+            const std::string path = base + "/tab" + std::to_string(tab) + ".txt";
+            rig.dialogs.saveNames = {path};
+            FindAction(&rig.w(), "actionSave")->trigger();
+            const std::string expected = tab == 0   ? dm::ParameterTableFileBytes(rig.w().grid())
+                                         : tab == 1 ? dm::DoseTableFileBytes(rig.w().doseTable())
+                                                    : dm::NeutronTableFileBytes(rig.w().neutronTable());
+            QVERIFY(!expected.empty());
+            QCOMPARE(FileBytes(path), expected);
+            QCOMPARE(rig.skipped.back(), "tab" + std::to_string(tab) + ".txt");
+        }
+        // Cancel in the file dialog: nothing happens.
+        const std::size_t skips = rig.skipped.size();
+        FindAction(&rig.w(), "actionSave")->trigger();
+        QCOMPARE(rig.skipped.size(), skips);
+        // An existing file and No: left as it was, not added to the skip list.
+        rig.dialogs.saveNames = {base + "/tab0.txt"};
+        rig.dialogs.answers = {false};
+        rig.w().tabBar()->setCurrentIndex(0);
+        const std::string before = FileBytes(base + "/tab0.txt");
+        FindAction(&rig.w(), "actionSave")->trigger();
+        QCOMPARE(rig.dialogs.questions.back(), dm::Tr(dm::IDS_ASK_OVERWRITE, 0));
+        QCOMPARE(FileBytes(base + "/tab0.txt"), before);
+        QCOMPARE(rig.skipped.size(), skips);
+    }
+
+    void eraseAskedFirst() {
+        Rig rig;
+        rig.arriveWithParameters();
+        const std::size_t pushes = rig.link.sent.size();
+        rig.dialogs.answers = {false};
+        rig.w().button(1017)->click();
+        QCOMPARE(rig.dialogs.questions.back(), dm::Tr(dm::IDS_ASK_ERASE, 0));
+        QCOMPARE(rig.link.sent.size(), pushes);
+        QVERIFY(rig.actionsEnabled(true));
+    }
+
+    void passwordDialog() {
+        // Layout, masked entry, and what OK, Cancel and Escape leave behind.
+        {
+            CEnterPasswordDlg dialog(nullptr, dm::kLangRussian);
+            const dm::DialogUnits du(dialog.font());
+            QCOMPARE(dialog.size(), du.size(190, 118));
+            QCOMPARE(dialog.passwordEdit()->geometry(), du.rect(13, 79, 164, 13));
+            QCOMPARE(dialog.passwordEdit()->echoMode(), QLineEdit::Password);
+            QCOMPARE(dialog.findChild<QLabel*>("prompt")->text(),
+                     QString::fromStdString(dm::Tr(dm::IDS_PASSWORD_PROMPT, dm::kLangRussian)));
+            QCOMPARE(dialog.findChild<QPushButton*>("ok")->text(), QString("OK"));
+            QCOMPARE(dialog.findChild<QPushButton*>("cancel")->text(), QString("Cancel"));
+            dialog.show();
+            QTest::keyClicks(dialog.passwordEdit(), " 20947");
+            dialog.findChild<QPushButton*>("ok")->click();
+            QCOMPARE(dialog.enteredText(), std::string(" 20947")); // as typed, blanks too
+        }
+        {
+            CEnterPasswordDlg dialog(nullptr, dm::kLangEnglish);
+            dialog.show();
+            QTest::keyClicks(dialog.passwordEdit(), "20947");
+            dialog.findChild<QPushButton*>("cancel")->click();
+            QVERIFY(dialog.enteredText().empty());
+        }
+        {
+            CEnterPasswordDlg dialog(nullptr, dm::kLangEnglish);
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            QTest::keyClicks(dialog.passwordEdit(), "20947");
+            QTest::keyClick(dialog.passwordEdit(), Qt::Key_Escape);
+            QVERIFY(!dialog.isVisible());
+            QVERIFY(dialog.enteredText().empty());
+        }
+    }
+
+    void escapeClosesTheWindow() {
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+        // From the grid, with no editor open, Escape reaches the window and closes it.
+        QTest::keyClick(rig.window->gridView(), Qt::Key_Escape);
+        QVERIFY(!rig.window->isVisible());
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"
