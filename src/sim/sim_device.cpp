@@ -437,7 +437,6 @@ bool SimDevice::loadState(std::string_view text, std::string* error) {
             ok = number(&r.dose) && c.gamma.size() < DoseMeter::kHistoryCapacity;
             c.gamma.push_back(r);
         } else if (name == "neutron") {
-            NeutronRecord r;
             const std::size_t a = rest.find(' ');
             const std::size_t b = a == std::string_view::npos ? a : rest.find(' ', a + 1);
             if (b == std::string_view::npos || !HasNeutronChannel(model_))
