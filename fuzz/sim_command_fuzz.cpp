@@ -1,3 +1,4 @@
+#include "sim_prototype.h"
 #include "core/text_file.h"
 #include "params/catalogue.h"
 #include "sim/sim_device.h"
@@ -10,30 +11,10 @@
 
 // What the simulated dosimeter does with a command file, and with a state file edited
 // by hand. The first byte picks the model and which of the two the rest is.
-namespace {
-
-const dm::SimDevice& Prototype(bool neutron) {
-    static const std::string catalogue =
-        dm::DecodeCatalogue(dm::TryReadFile(DM_SOURCE_DIR "/data/Commands.lst").value_or(""));
-    static const dm::SimDevice krt = [] {
-        dm::SimDevice d(dm::SimModel::Krt17a, catalogue, 1);
-        d.fillHistory(30);
-        return d;
-    }();
-    static const dm::SimDevice mlv = [] {
-        dm::SimDevice d(dm::SimModel::Mlv52b, catalogue, 2);
-        d.fillHistory(30);
-        return d;
-    }();
-    return neutron ? krt : mlv;
-}
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;
-    dm::SimDevice device = Prototype(data[0] & 1);
+    dm::SimDevice device = SimPrototype(data[0] & 1, 30);
     const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
     if (data[0] & 2) {
         // A state file: either refused with a reason and the device unchanged, or taken,
@@ -46,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             return 0;
         }
         const std::string saved = device.stateText();
-        dm::SimDevice again = Prototype(data[0] & 1);
+        dm::SimDevice again = SimPrototype(data[0] & 1, 30);
         if (!again.loadState(saved, &error) || again.stateText() != saved)
             std::abort();
         (void)device.handleCommandFile("get_parameters=255\r\n#\r\n", device.clock() + 5);

@@ -1,3 +1,4 @@
+#include "sim_prototype.h"
 #include "core/text_file.h"
 #include "params/catalogue.h"
 #include "sim/obex_session.h"
@@ -14,22 +15,6 @@
 // server thread does; every packet gets one well-formed response, and every command
 // file that arrives whole is acted on.
 namespace {
-
-const dm::SimDevice& Prototype(bool neutron) {
-    static const std::string catalogue =
-        dm::DecodeCatalogue(dm::TryReadFile(DM_SOURCE_DIR "/data/Commands.lst").value_or(""));
-    static const dm::SimDevice krt = [] {
-        dm::SimDevice d(dm::SimModel::Krt17a, catalogue, 1);
-        d.fillHistory(20);
-        return d;
-    }();
-    static const dm::SimDevice mlv = [] {
-        dm::SimDevice d(dm::SimModel::Mlv52b, catalogue, 2);
-        d.fillHistory(20);
-        return d;
-    }();
-    return neutron ? krt : mlv;
-}
 
 void CheckResponse(const std::string& response) {
     if (response.size() < 3)
@@ -48,7 +33,7 @@ void CheckResponse(const std::string& response) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;
-    dm::SimDevice device = Prototype(data[0] & 1);
+    dm::SimDevice device = SimPrototype(data[0] & 1, 20);
     dm::ObexServerSession session(0x4000, 1 << 16);
     std::string_view stream(reinterpret_cast<const char*>(data + 1), size - 1);
     long long clock = device.clock();

@@ -180,6 +180,17 @@ int ChartModel::neutronCount() const {
 
 // ---- paint ---------------------------------------------------------------------------
 
+// Both diagrams stretch the value axis to their largest value and the time axis to the
+// dose span, and to the neutron data too when that is shown.
+void ChartModel::widenRanges(double doseTop, double neutronTop, bool neutron) {
+    m_dYMax = std::max(doseTop, m_dYMax);
+    m_nXRange = std::max(stats_.doseSpan, m_nXRange);
+    if (neutron) {
+        m_dYMax = std::max(neutronTop, m_dYMax);
+        m_nXRange = std::max(stats_.neutronTimeMax, m_nXRange);
+    }
+}
+
 void ChartModel::paintChart(ChartCanvas& canvas) {
     const int W = width_, H = height_;
     ensureColumns(W);
@@ -204,24 +215,14 @@ void ChartModel::paintChart(ChartCanvas& canvas) {
 
     const bool neutron = (m_nFlags & GF_NEUTRON) != 0;
     if (m_nFlags & GF_INCREMENTS) {
-        m_dYMax = std::max(stats_.doseIncMax, m_dYMax);
-        m_nXRange = std::max(stats_.doseSpan, m_nXRange);
-        if (neutron) {
-            m_dYMax = std::max(stats_.neutronIncMax, m_dYMax);
-            m_nXRange = std::max(stats_.neutronTimeMax, m_nXRange);
-        }
+        widenRanges(stats_.doseIncMax, stats_.neutronIncMax, neutron);
         paintValueLabels(canvas);
         paintDoseBars(canvas);
         if (neutron)
             paintNeutronBars(canvas);
     }
     if (m_nFlags & GF_DOSE) {
-        m_dYMax = std::max(stats_.doseMax, m_dYMax);
-        m_nXRange = std::max(stats_.doseSpan, m_nXRange);
-        if (neutron) {
-            m_dYMax = std::max(stats_.neutronMax, m_dYMax);
-            m_nXRange = std::max(stats_.neutronTimeMax, m_nXRange);
-        }
+        widenRanges(stats_.doseMax, stats_.neutronMax, neutron);
         paintValueLabels(canvas);
         paintDoseLine(canvas);
         if (neutron)

@@ -132,6 +132,7 @@ private:
     void prepareFirstPaint();
     void computeIncrements();
     void computeStatistics();
+    void widenRanges(double doseTop, double neutronTop, bool neutron);
     void paintValueLabels(ChartCanvas& canvas);
     void paintDoseLine(ChartCanvas& canvas);
     void paintNeutronLine(ChartCanvas& canvas);
