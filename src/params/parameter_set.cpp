@@ -1,18 +1,48 @@
 #include "params/parameter_set.h"
 
 #include "core/numbers.h"
-#include "params/parameter_table.h"
 
 namespace dm {
+namespace {
+
+void Describe(Parameter& p) {
+    const ParameterDescription* d = DescribeParameter(p.key);
+    if (!d)
+        return; // a key only the catalogue knows: text, read as received
+    p.kind = d->kind;
+    p.unit = std::string(d->unit);
+    p.writable = d->writable;
+    p.protectionGroup = d->protectionGroup;
+}
+
+} // namespace
 
 ParameterSet::ParameterSet(std::vector<Parameter> parameters, bool neutron)
-    : parameters_(std::move(parameters)), neutron_(neutron) {}
+    : parameters_(std::move(parameters)), neutron_(neutron) {
+    for (Parameter& p : parameters_)
+        Describe(p);
+}
 
-std::optional<std::string> ParameterSet::raw(std::string_view key) const {
+const Parameter* ParameterSet::find(std::string_view key) const {
     for (const Parameter& p : parameters_)
         if (p.key == key)
-            return p.raw;
-    return std::nullopt;
+            return &p;
+    return nullptr;
+}
+
+std::optional<std::string> ParameterSet::raw(std::string_view key) const {
+    const Parameter* p = find(key);
+    return p ? std::optional<std::string>(p->raw) : std::nullopt;
+}
+
+std::optional<std::string> ParameterSet::value(std::string_view key) const {
+    const Parameter* p = find(key);
+    return p ? std::optional<std::string>(p->value()) : std::nullopt;
+}
+
+bool ParameterSet::isModified(std::string_view key) const {
+    const Parameter* p = find(key);
+    return p && p->modified;
 }
 
 std::string ParameterSet::model() const {
@@ -28,6 +58,50 @@ std::optional<double> ParameterSet::totalDose() const {
     if (!text)
         return std::nullopt;
     return ParseDeviceNumber(*text);
+}
+
+Parameter* ParameterSet::findOrAdd(std::string_view key) {
+    for (Parameter& p : parameters_)
+        if (p.key == key)
+            return &p;
+    if (!DescribeParameter(key))
+        return nullptr;
+    Parameter& added = parameters_.emplace_back();
+    added.key = std::string(key);
+    Describe(added);
+    return &added;
+}
+
+bool ParameterSet::setModified(std::string_view key, bool modified) {
+    Parameter* p = modified ? findOrAdd(key) : const_cast<Parameter*>(find(key));
+    if (!p)
+        return false;
+    p->modified = modified;
+    return true;
+}
+
+bool ParameterSet::setValue(std::string_view key, const std::string& value) {
+    Parameter* p = findOrAdd(key);
+    if (!p)
+        return false;
+    if (p->value() == value)
+        return true;
+    if (value == p->raw)
+        p->edited.reset();
+    else
+        p->edited = value;
+    p->modified = true;
+    return true;
+}
+
+std::string CleanValue(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text)
+        if (c != '\n' && c != '\r' && c != '"')
+            out += c;
+    const std::size_t first = out.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : out.substr(first);
 }
 
 ParameterSet ReadParameterSet(std::string_view reply) {
@@ -47,7 +121,10 @@ ParameterSet ReadParameterSet(std::string_view reply) {
         if (first == std::string_view::npos)
             continue;
         key = key.substr(first, key.find_last_not_of(" \t\r") - first + 1);
-        parameters.push_back({std::string(key), CleanValue(line.substr(eq + 1))});
+        Parameter p;
+        p.key = std::string(key);
+        p.raw = CleanValue(line.substr(eq + 1));
+        parameters.push_back(std::move(p));
     }
     return ParameterSet(std::move(parameters), reply.find("neutr") != std::string_view::npos);
 }
