@@ -336,6 +336,7 @@ void CTessalyDlg::showTable(int tab) {
 }
 
 void CTessalyDlg::emptyParameterGrid() {
+    parameters_ = {}; // the dosimeter's replies are gone with it
     grid_.removeNonFixedRows();
     grid_.stretchColumnsToFit(gridView_->clientWidth());
     gridView_->refresh();
@@ -383,9 +384,6 @@ void CTessalyDlg::showParameters() {
 }
 
 std::vector<dm::ParameterRow> CTessalyDlg::shownParameterRows() const {
-    // The grid may have been emptied (dosimeter gone) while the set stays for a relabel.
-    if (grid_.rowCount() <= 1)
-        return {};
     return dm::ParameterRows(parameters_, catalogue_, langBase_, access_);
 }
 

@@ -126,7 +126,7 @@ private:
     bool beginEdit(int row, int col);
     // Fills the grid from the parameter set in the current language.
     void showParameters();
-    // The rows the grid shows, for the commands; none while the grid is empty.
+    // The rows the grid shows, for the commands.
     std::vector<dm::ParameterRow> shownParameterRows() const;
     std::string currentTableBytes() const;
 

@@ -395,8 +395,11 @@ private slots:
         QCOMPARE(QString::fromStdString(w.grid().text(row, 2)), QString::fromUtf8("включить"));
         QCOMPARE(Caption(w.button(1012)), QString::fromUtf8("Запрос параметров"));
 
-        // Back to English; no reply stored gives the heading row alone.
-        rig.link.paramReply.clear();
+        // The dosimeter leaves, taking its parameters: back in English the heading row
+        // stands alone.
+        rig.link.statusQueue = {dm::kLinkGone};
+        rig.link.status = dm::kLinkNone;
+        rig.tick();
         FindAction(&w, "actionEnglish")->trigger();
         QCOMPARE(w.grid().rowCount(), 1);
         QCOMPARE(w.gridView()->model()->headerData(0, Qt::Horizontal).toString(), QString("Parameter name"));
