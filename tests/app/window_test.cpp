@@ -11,7 +11,7 @@
 #include "fake_link.h"
 #include "grid/grid_view.h"
 #include "history/table_save.h"
-#include "params/parameter_table.h"
+#include "grid/parameter_grid.h"
 #include "scripted_dialogs.h"
 
 #include <QComboBox>
