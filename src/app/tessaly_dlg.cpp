@@ -492,7 +492,7 @@ void CTessalyDlg::switchLanguage(int langBase) {
     langBase_ = langBase;
     initialiseWindow();
     // The table is relabelled from the parameters already read, edits included.
-    if (!parameters_.empty())
+    if (parameters_.replied())
         showParameters();
     cycle_->resetForLanguageSwitch();
     setProgressBar(100);

@@ -139,7 +139,7 @@ void FillParameterGrid(const ParameterSet& set, std::string_view catalogue, int 
                        int access, int clientWidth, GridModel& grid, ParameterTableState& state) {
     const GridUpdateBatch batch(grid);
     SetUpParameterTable(grid, langBase, clientWidth);
-    if (set.empty())
+    if (!set.replied())
         return;
 
     state.neutron = set.neutron();

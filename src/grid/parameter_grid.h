@@ -38,7 +38,7 @@ void SetUpParameterTable(GridModel& grid, int langBase, int clientWidth);
 // Fills the table from the set, with the catalogue (UTF-8) of the model and language, and
 // leaves out the protected rows whose group is locked in access. Measured doses and times
 // are shown formatted, the rest as the dosimeter wrote it (or as the user edited it). An
-// empty set leaves only the heading row and the state untouched. A language switch calls
+// set without a reply leaves only the heading row and the state untouched. A language switch calls
 // this again with the same set: the texts change, the values and edits stay.
 void FillParameterGrid(const ParameterSet& set, std::string_view catalogue, int langBase,
                        int access, int clientWidth, GridModel& grid, ParameterTableState& state);

@@ -73,7 +73,9 @@ Parameter* ParameterSet::findOrAdd(std::string_view key) {
 }
 
 bool ParameterSet::setModified(std::string_view key, bool modified) {
-    Parameter* p = modified ? findOrAdd(key) : const_cast<Parameter*>(find(key));
+    if (!modified && !find(key))
+        return false; // nothing to clear, and nothing to add for it
+    Parameter* p = findOrAdd(key);
     if (!p)
         return false;
     p->modified = modified;
@@ -126,7 +128,16 @@ ParameterSet ReadParameterSet(std::string_view reply) {
         p.raw = CleanValue(line.substr(eq + 1));
         parameters.push_back(std::move(p));
     }
-    return ParameterSet(std::move(parameters), reply.find("neutr") != std::string_view::npos);
+    // Only a KRT-17A reports its neutron channel and its switches; a word such as
+    // "neutron" inside a value (the owner's text) says nothing about the model.
+    bool neutron = false;
+    for (const Parameter& p : parameters) {
+        const ParameterDescription* d = DescribeParameter(p.key);
+        neutron = neutron || (d && d->models == kKrt17a);
+    }
+    ParameterSet set(std::move(parameters), neutron);
+    set.replied_ = !reply.empty();
+    return set;
 }
 
 } // namespace dm

@@ -30,12 +30,15 @@ struct Parameter {
 class ParameterSet {
 public:
     ParameterSet() = default;
-    // neutron: the reply came from a KRT-17A (the window's rule: "neutr" anywhere in it).
+    // neutron: the reply came from a KRT-17A.
     // Kind, unit, writable and protection group are taken from the description table.
     ParameterSet(std::vector<Parameter> parameters, bool neutron);
 
     const std::vector<Parameter>& parameters() const { return parameters_; }
     bool empty() const { return parameters_.empty(); }
+    // Whether a reply came at all: a reply without a single parameter line still gets its
+    // table (the model's last rows, empty), as the window has always shown it.
+    bool replied() const { return replied_ || !parameters_.empty(); }
 
     // The first parameter with exactly this key; nothing when absent.
     const Parameter* find(std::string_view key) const;
@@ -65,6 +68,9 @@ private:
 
     std::vector<Parameter> parameters_;
     bool neutron_ = false;
+    bool replied_ = false;
+
+    friend ParameterSet ReadParameterSet(std::string_view reply);
 };
 
 // Removes every LF, CR and double quote, then the leading blanks (trailing ones stay).
@@ -74,6 +80,8 @@ std::string CleanValue(std::string_view text);
 // text before the first "=" without surrounding blanks, the raw value the text after it,
 // cleaned. Lines without a key are skipped; order is kept; the last line counts whether or
 // not it ends in a line end.
+// The reply is a KRT-17A's when it carries a parameter only that model has (its neutron
+// dose, neutron history depth, neutron sensitivity or a switch).
 ParameterSet ReadParameterSet(std::string_view reply);
 
 } // namespace dm

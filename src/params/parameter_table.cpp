@@ -30,7 +30,7 @@ std::optional<double> ShownInteger(const ParameterSet& set, const std::vector<Pa
 std::vector<ParameterRow> ParameterRows(const ParameterSet& set, std::string_view catalogue,
                                         int langBase, int access) {
     std::vector<ParameterRow> rows;
-    if (set.empty())
+    if (!set.replied())
         return rows;
     for (const CatalogueLine& line : CatalogueLines(catalogue, set.neutron(), langBase)) {
         const Parameter* p = set.find(line.key);
@@ -84,7 +84,7 @@ std::string_view SignalLimitKey(const ParameterSet& set) {
 
 bool ChooseSignalType(ParameterSet& set, std::string_view word, const std::string& shownLimit) {
     const ParameterDescription* d = DescribeParameter(kSignalTypeKey);
-    if (set.empty() || !set.neutron() || !d->hasChoice(word))
+    if (!set.replied() || !set.neutron() || !d->hasChoice(word))
         return false;
     set.setValue(kSignalTypeKey, std::string(word));
     set.setValue(SignalLimitKey(set), shownLimit);
@@ -92,7 +92,7 @@ bool ChooseSignalType(ParameterSet& set, std::string_view word, const std::strin
 }
 
 bool SetSignalLimit(ParameterSet& set, const std::string& text) {
-    if (set.empty())
+    if (!set.replied())
         return false;
     const std::string_view key = SignalLimitKey(set);
     if (!key.empty())

@@ -31,8 +31,8 @@ struct ParameterRow {
 // The rows below the heading, in table order: the catalogue rows whose key the set carries
 // with a value to show (a measured dose or time is always shown, other values only when not
 // blank), then for a KRT-17A its switch rows and the signal row, for a MLV-52B the limit
-// row. Rows of a protected group whose bit is clear in access are left out. An empty set
-// gives no rows.
+// row. Rows of a protected group whose bit is clear in access are left out. Without a
+// reply there are no rows.
 std::vector<ParameterRow> ParameterRows(const ParameterSet& set, std::string_view catalogue,
                                         int langBase, int access);
 

@@ -89,8 +89,9 @@ TEST(ParameterTableParse, EdgesOfTheValueLookup) {
     EXPECT_EQ(t.grid.text(RowOf(t.grid, "dose_neutron"), 2), "0");
     EXPECT_EQ(t.grid.text(RowOf(t.grid, "dose_val"), 2), "3.0 Sv");
     // A key without its own "=" has no value; the next line's does not become its.
-    t = Parse("neutr\r\nserial_number\r\nx = 5\r\n");
+    t = Parse("n_ks\r\nserial_number\r\nx = 5\r\n");
     EXPECT_EQ(RowOf(t.grid, "serial_number"), -1);
+    EXPECT_FALSE(t.state.neutron); // "n_ks" without its own "=" is no parameter either
     EXPECT_EQ(CleanValue("  \"a b\"\r\n"), "a b");
     EXPECT_EQ(CleanValue(" \r\n"), "");
 }
