@@ -8,7 +8,7 @@ using K = ParameterKind;
 constexpr std::string_view kOnOff[2] = {"enable", "disable"};
 
 // clang-format off
-const ParameterDescription kDescriptions[] = {
+constexpr ParameterDescription kDescriptions[] = {
     // key                   kind          unit    writable protection          models
     {"serial_number",        K::Text,      "",     false, kUnprotected,         kBothModels},
     {"firmware_version",     K::Text,      "",     false, kUnprotected,         kBothModels},
