@@ -422,8 +422,10 @@ void CTessalyDlg::startCommand(const dm::ExchangeStart& start) { cycle_->startCo
 void CTessalyDlg::getParameters() { startCommand(dm::ComposeGetParameters(access_)); }
 
 void CTessalyDlg::getDoseHistory() {
-    startCommand(dm::ComposeGetDoseHistory(parameters_, shownParameterRows(), langBase_,
-                                           *services_.dialogs));
+    const dm::ExchangeStart start = dm::ComposeGetDoseHistory(parameters_, shownParameterRows());
+    if (start.noHistoryRecords)
+        services_.dialogs->showMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
+    startCommand(start);
 }
 
 void CTessalyDlg::sendChanges() {

@@ -137,15 +137,6 @@ TableInput ReadTableInput(const std::string& replyPath, const std::string& catal
     return in;
 }
 
-// The user's answers while the CLI edits: the history interval warning counts as Yes.
-class EditingUser : public UserDialogs {
-public:
-    void showMessage(const std::string&) override {}
-    bool askYesNo(const std::string&) override { return true; }
-    std::optional<std::string> askSaveFileName() override { return std::nullopt; }
-    std::optional<std::string> askPassword() override { return std::nullopt; }
-};
-
 struct Edit {
     std::string option; // "--set", "--touch", "--signal", "--limit"
     std::string value;
@@ -213,11 +204,11 @@ std::string SwitchWord(const Editing& e, const std::string& option, const std::s
          option + ": '" + shown + "' is not an option of '" + key + "' (" + listed + ")");
 }
 
-// Opens the value's editor, as the user would, and closes it with the value.
+// Opens the value's editor, as the user would, and closes it with the value. The history
+// interval question counts as answered Yes.
 void EditValue(Editing& e, const std::string& key, const std::string& value) {
-    EditingUser user;
-    if (BeginEdit(e.set, key, e.langBase, user))
-        EndEdit(e.set, key, value);
+    BeginEdit(e.set, key);
+    EndEdit(e.set, key, value);
 }
 
 void ApplyEdit(Editing& e, const Edit& edit) {

@@ -201,7 +201,8 @@ bool BeginParameterEdit(GridModel& grid, ParameterSet& set, int row, int col, in
         grid.setModified(true, row, col); // names and the last row: the grid's own flags
         return true;
     }
-    if (!BeginEdit(set, key, langBase, dialogs))
+    if (BeginEdit(set, key) == EditStart::ConfirmHistoryErase &&
+        !dialogs.askYesNo(Tr(IDS_WARN_HISTORY_TIME, langBase)))
         return false;
     if (set.isModified(key))
         grid.setModified(true, row, col);

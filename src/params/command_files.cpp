@@ -96,8 +96,7 @@ ExchangeStart ComposeEraseTotalDose(int langBase, UserDialogs& dialogs) {
     return start;
 }
 
-ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<ParameterRow>& rows,
-                                    int langBase, UserDialogs& dialogs) {
+ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<ParameterRow>& rows) {
     ExchangeStart start;
     if (rows.size() <= 1)
         return start;
@@ -107,7 +106,7 @@ ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<P
         const std::string& key = rows[i].key;
         const std::string value = set.value(key).value_or("");
         if (key == kNeutronDepthKey && value == "0") {
-            dialogs.showMessage(Tr(IDS_NO_HISTORY_RECORDS, langBase));
+            start.noHistoryRecords = true;
             return start;
         }
         if (key == kGammaDepthKey && gamma == 0)

@@ -21,6 +21,7 @@ struct ExchangeStart {
     bool changesSentMessage = false;          // add status message string 114 after the push
     bool resetHistoryView =
         false; // "get dose history": tab 0, drop tabs 2 and 1, hide 1024, show grid
+    bool noHistoryRecords = false; // refused: the dosimeter holds no history to send
 };
 
 // The device password that opens the protected values while any group is unlocked.
@@ -38,9 +39,9 @@ ExchangeStart ComposeGetParameters(int access);
 ExchangeStart ComposeEraseTotalDose(int langBase, UserDialogs& dialogs);
 
 // "Get dose history" for the rows the table shows (ParameterRows): nothing without a
-// parameter row; a neutron depth of "0" shows string 154 and sends nothing.
-ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<ParameterRow>& rows,
-                                    int langBase, UserDialogs& dialogs);
+// parameter row; a neutron depth of "0" sends nothing and sets noHistoryRecords, which the
+// window tells the user.
+ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<ParameterRow>& rows);
 
 // "Send changes into dosimeter": the touched, editable rows (RowIsModified) in table order,
 // in blocks of at most eleven lines, the last block with the signal lines and the renewed

@@ -1,17 +1,13 @@
 #include "params/edit_rules.h"
 
-#include "core/string_table.h"
-
 namespace dm {
 
-bool BeginEdit(ParameterSet& set, std::string_view key, int langBase, UserDialogs& dialogs) {
+EditStart BeginEdit(ParameterSet& set, std::string_view key) {
     const ParameterDescription* d = DescribeParameter(key);
-    if (!d || !d->erasesHistory) {
-        set.setModified(key, true);
-        return true;
-    }
-    // Only an actual change counts here, since a change costs the dose history.
-    return dialogs.askYesNo(Tr(IDS_WARN_HISTORY_TIME, langBase));
+    if (d && d->erasesHistory)
+        return EditStart::ConfirmHistoryErase; // only an actual change may count here
+    set.setModified(key, true);
+    return EditStart::Go;
 }
 
 bool EndEdit(ParameterSet& set, std::string_view key, const std::string& value) {

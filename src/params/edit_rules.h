@@ -1,7 +1,7 @@
 #pragma once
 // What happens when the user edits a parameter. Nothing is sent while editing: the set only
-// remembers the touched parameters through their modified flags.
-#include "core/message_sink.h"
+// remembers the touched parameters through their modified flags. Nothing is asked or
+// translated here: the caller asks the user when told to.
 #include "params/parameter_set.h"
 
 #include <string>
@@ -9,12 +9,15 @@
 
 namespace dm {
 
-// The start of an edit of key's value, before its editor opens: the parameter counts as
-// touched. For a parameter whose change erases the dose history the user is first warned;
-// on No nothing changes and the result is false: the editor must close again (or not open)
-// with the old value. A change made earlier survives a later edit that is refused or left
-// unchanged.
-bool BeginEdit(ParameterSet& set, std::string_view key, int langBase, UserDialogs& dialogs);
+enum class EditStart {
+    Go,                 // the parameter counts as touched; the editor may open
+    ConfirmHistoryErase // a change erases the dose history: ask first, and on No
+                        // let no editor open; nothing is touched either way
+};
+
+// The start of an edit of key's value, before its editor opens. A change made earlier
+// survives a later edit that is refused or left unchanged.
+EditStart BeginEdit(ParameterSet& set, std::string_view key);
 
 // The end of an edit with the editor's value (the dosimeter's word for a choice): stored,
 // and so marked modified, only when it differs from the current value. A Switch or Signal

@@ -479,6 +479,20 @@ private slots:
         QVERIFY(rig.actionsEnabled(true));
     }
 
+    void historyWithoutNeutronRecordsIsRefusedAndSaidSo() {
+        Rig rig(dm::kLangRussian);
+        rig.arriveWithParameters();
+        std::string reply = FileBytes(kParamsFile);
+        const std::string depth = "history_depth_neu = 3";
+        reply.replace(reply.find(depth), depth.size(), "history_depth_neu = 0");
+        rig.link.deliverParams(reply);
+        rig.tick();
+        const std::size_t pushes = rig.link.sent.size();
+        rig.w().button(1004)->click();
+        QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_NO_HISTORY_RECORDS, dm::kLangRussian));
+        QCOMPARE(rig.link.sent.size(), pushes);
+    }
+
     void passwordDialog() {
         // Layout, masked entry, and what OK, Cancel and Escape leave behind.
         {

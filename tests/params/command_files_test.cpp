@@ -37,8 +37,8 @@ ExchangeStart Send(const test::Table& t) {
     return ComposeSendChanges(t.set, t.rows(), t.set.neutron());
 }
 
-ExchangeStart History(const test::Table& t, test::ScriptedUser& user) {
-    return ComposeGetDoseHistory(t.set, t.rows(), t.langBase, user);
+ExchangeStart History(const test::Table& t) {
+    return ComposeGetDoseHistory(t.set, t.rows());
 }
 
 void EditLast(test::Table& t, int col, const std::string& text, int langBase = 0) {
@@ -78,27 +78,26 @@ TEST(EraseTotalDose, OnlyAfterYes) {
 }
 
 TEST(GetDoseHistory, DepthsChecksAndProgress) {
-    test::ScriptedUser user;
     auto t = Parse(Reply("params-krt17a.txt"));
-    ExchangeStart start = History(t, user);
+    ExchangeStart start = History(t);
     EXPECT_TRUE(start.started);
     EXPECT_EQ(start.files, std::vector<std::string>{"get_archive\r\n"});
     EXPECT_EQ(start.tickPreset, -30);
     EXPECT_TRUE(start.resetHistoryView);
     EXPECT_EQ(start.progressSteps, ((1547 + 3 * 12) * 35) / 1547 + 4);
 
-    start = History(Parse("neutr = 1\r\nhistory_depth_gma = 5\r\nhistory_depth_neu = 0\r\n"), user);
+    start = History(Parse("history_depth_gma = 5\r\nhistory_depth_neu = 0\r\n"));
     EXPECT_FALSE(start.started);
-    EXPECT_EQ(user.messages, std::vector<std::string>{"No history records."});
+    EXPECT_TRUE(start.noHistoryRecords);
 
     // Gamma 1547, no neutron row: 35 + 4 steps.
     auto mlv = Parse("history_depth_gma = 1547\r\n");
-    EXPECT_EQ(History(mlv, user).progressSteps, 39);
+    EXPECT_EQ(History(mlv).progressSteps, 39);
     // A negative depth never gives a progress of no steps.
     mlv = Parse("history_depth_gma = -99999\r\n");
-    EXPECT_EQ(History(mlv, user).progressSteps, 1);
+    EXPECT_EQ(History(mlv).progressSteps, 1);
     // Without a parameter row nothing happens.
-    EXPECT_FALSE(History(Parse("x = 1\r\n"), user).started);
+    EXPECT_FALSE(History(Parse("x = 1\r\n")).started);
 }
 
 TEST(SendChanges, UntouchedTableStillSendsTheSwitchesAndSignal) {

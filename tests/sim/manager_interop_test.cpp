@@ -35,15 +35,6 @@ const SimReply* Find(const std::vector<SimReply>& replies, char letter) {
     return nullptr;
 }
 
-class NoDialogs : public UserDialogs {
-public:
-    void showMessage(const std::string& text) override { shown += text; }
-    bool askYesNo(const std::string&) override { return true; }
-    std::optional<std::string> askSaveFileName() override { return std::nullopt; }
-    std::optional<std::string> askPassword() override { return std::nullopt; }
-    std::string shown;
-};
-
 struct Case {
     SimModel model;
     int langBase;
@@ -108,10 +99,9 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
     device.advanceTo(device.clock() + 600);
     replies = device.handleCommandFile(GetParametersCommand(0), device.clock());
     set = ReadParameterSet(AsPickedUp(*Find(replies, 'P')));
-    NoDialogs dialogs;
     const ExchangeStart history =
-        ComposeGetDoseHistory(set, ParameterRows(set, catalogue, langBase, 0), langBase, dialogs);
-    ASSERT_TRUE(history.started) << dialogs.shown;
+        ComposeGetDoseHistory(set, ParameterRows(set, catalogue, langBase, 0));
+    ASSERT_TRUE(history.started);
     replies = device.handleCommandFile(history.files.at(0), device.clock());
     const SimReply* archive = Find(replies, 'A');
     ASSERT_TRUE(archive);
