@@ -19,6 +19,7 @@ TEST(EditRules, OpeningAndClosingUnchangedStillMarksTheCell) {
     EXPECT_TRUE(BeginParameterEdit(t.grid, t.set, row, 2, 0, user));
     EndParameterEdit(t.grid, t.set, row, 2, t.grid.text(row, 2), 0);
     EXPECT_TRUE(t.grid.isModified(row, 2));
+    EXPECT_TRUE(t.set.isModified("dose_threshold"));
     EXPECT_EQ(t.grid.text(row, 2), "0.02");
     EXPECT_TRUE(user.questions.empty());
 }
@@ -34,6 +35,8 @@ TEST(EditRules, EndEditWritesOnlyAChangeAndOnlyListedOptions) {
     EndParameterEdit(t.grid, t.set, row, 2, "enable", 0);
     EXPECT_EQ(t.grid.text(row, 2), "enable");
     EXPECT_TRUE(t.grid.isModified(row, 2));
+    EXPECT_EQ(t.set.value("cfg_alarmoff"), "enable");
+    EXPECT_EQ(t.set.raw("cfg_alarmoff"), "disable");
     EndParameterEdit(t.grid, t.set, 99, 2, "x", 0); // outside the grid: nothing
 }
 
@@ -47,6 +50,7 @@ TEST(EditRules, HistoryIntervalNoPutsEverythingBack) {
     EXPECT_EQ(user.questions[0].rfind("Внимание!", 0), 0u);
     EXPECT_EQ(t.grid.text(row, 2), "60");
     EXPECT_FALSE(t.grid.isModified(row, 2));
+    EXPECT_FALSE(t.set.isModified("history_time"));
 }
 
 TEST(EditRules, HistoryIntervalYesLeavesTheFlagToTheChange) {
