@@ -1,5 +1,7 @@
 #include "params/parameter_description.h"
 
+#include <unordered_map>
+
 namespace dm {
 namespace {
 
@@ -47,10 +49,14 @@ constexpr ParameterDescription kDescriptions[] = {
 std::span<const ParameterDescription> ParameterDescriptions() { return kDescriptions; }
 
 const ParameterDescription* DescribeParameter(std::string_view key) {
-    for (const ParameterDescription& d : kDescriptions)
-        if (d.key == key)
-            return &d;
-    return nullptr;
+    static const std::unordered_map<std::string_view, const ParameterDescription*> byKey = [] {
+        std::unordered_map<std::string_view, const ParameterDescription*> map;
+        for (const ParameterDescription& d : kDescriptions)
+            map.emplace(d.key, &d);
+        return map;
+    }();
+    const auto it = byKey.find(key);
+    return it == byKey.end() ? nullptr : it->second;
 }
 
 std::vector<const ParameterDescription*> SwitchParameters() {

@@ -19,15 +19,15 @@ void Describe(Parameter& p) {
 
 ParameterSet::ParameterSet(std::vector<Parameter> parameters, bool neutron)
     : parameters_(std::move(parameters)), neutron_(neutron) {
-    for (Parameter& p : parameters_)
-        Describe(p);
+    for (std::size_t i = 0; i < parameters_.size(); ++i) {
+        Describe(parameters_[i]);
+        firstOfKey_.emplace(parameters_[i].key, i); // a repeated key keeps its first line
+    }
 }
 
 const Parameter* ParameterSet::find(std::string_view key) const {
-    for (const Parameter& p : parameters_)
-        if (p.key == key)
-            return &p;
-    return nullptr;
+    const auto it = firstOfKey_.find(std::string(key));
+    return it == firstOfKey_.end() ? nullptr : &parameters_[it->second];
 }
 
 std::optional<std::string> ParameterSet::raw(std::string_view key) const {
@@ -61,14 +61,14 @@ std::optional<double> ParameterSet::totalDose() const {
 }
 
 Parameter* ParameterSet::findOrAdd(std::string_view key) {
-    for (Parameter& p : parameters_)
-        if (p.key == key)
-            return &p;
+    if (const Parameter* p = find(key))
+        return &parameters_[static_cast<std::size_t>(p - parameters_.data())];
     if (!DescribeParameter(key))
         return nullptr;
     Parameter& added = parameters_.emplace_back();
     added.key = std::string(key);
     Describe(added);
+    firstOfKey_.emplace(added.key, parameters_.size() - 1);
     return &added;
 }
 

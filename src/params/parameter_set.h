@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace dm {
@@ -67,6 +68,7 @@ private:
     Parameter* findOrAdd(std::string_view key);
 
     std::vector<Parameter> parameters_;
+    std::unordered_map<std::string, std::size_t> firstOfKey_; // index into parameters_
     bool neutron_ = false;
     bool replied_ = false;
 
