@@ -13,6 +13,9 @@ void Describe(Parameter& p) {
     p.unit = std::string(d->unit);
     p.writable = d->writable;
     p.protectionGroup = d->protectionGroup;
+    // A word such as "enable" is matched whole; blanks after it are line noise.
+    if (d->isChoice())
+        p.raw.erase(p.raw.find_last_not_of(" \t") + 1);
 }
 
 } // namespace

@@ -62,6 +62,12 @@ TEST(ParameterSetEdits, TypedFieldsAndEditsKeepTheRawValue) {
     EXPECT_EQ(bare.value("cfg_alarmoff"), "enable");
     EXPECT_FALSE(bare.setValue("no_such_key", "1"));
     EXPECT_EQ(bare.find("no_such_key"), nullptr);
+
+    // Blanks after a word do not hide it; blanks after a text are kept.
+    const ParameterSet padded =
+        ReadParameterSet("cfg_type_of_signal = percent  \r\nuserinfo = \"a \" \r\n");
+    EXPECT_EQ(padded.raw("cfg_type_of_signal"), "percent");
+    EXPECT_EQ(padded.raw("userinfo"), "a  ");
 }
 
 TEST(ParameterSetEdits, LanguageSwitchRelabelsAndKeepsWhatIsSent) {
