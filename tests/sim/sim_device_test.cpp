@@ -116,12 +116,14 @@ TEST(SimDeviceParameters, ExtraCatalogueKeysAreAnsweredAndSettable) {
     const std::string catalogue =
         "<MLV52B-en>\r\nambient_temp#Temperature@rw$defaultcolor\r\n"
         "bad key#Broken@r$defaultcolor\r\n"
-        "dose_neutron#Not on this model@r$defaultcolor\r\n</MLV52B-en>\r\n";
+        "dose_neutron#Not on this model@r$defaultcolor\r\n"
+        "cfg_alarmoff#Not on this model either@rw$defaultcolor\r\n</MLV52B-en>\r\n";
     SimDevice device(SimModel::Mlv52b, catalogue, 7);
     std::string reply = device.parameterReply(false);
     EXPECT_EQ(reply.rfind("ambient_temp = 0\r\n", 0), 0u) << reply; // catalogue order first
     EXPECT_EQ(reply.find("bad key"), std::string::npos);
     EXPECT_EQ(reply.find("neutr"), std::string::npos);
+    EXPECT_EQ(reply.find("cfg_alarmoff"), std::string::npos); // it would read as a KRT-17A
     device.handleCommandFile("ambient_temp = 21.5\r\n", 0);
     EXPECT_NE(device.parameterReply(false).find("ambient_temp = 21.5\r\n"), std::string::npos);
 }
