@@ -553,12 +553,13 @@ struct SimulatedDosimeter::Impl {
                 else
                     sendTo(c);
             }
-            if (listening && (fds[1].revents & POLLIN))
-                acceptClients();
             const auto now = Clock::now();
             for (auto& c : connections)
                 expire(*c, now);
+            // Closed ones first, so a client that just left makes room for a newcomer.
             std::erase_if(connections, [](const auto& c) { return c->closed; });
+            if (listening && (fds[1].revents & POLLIN))
+                acceptClients();
         }
         closeAllConnections();
     }
