@@ -308,10 +308,11 @@ struct SimulatedDosimeter::Impl {
     void closeConnection(Connection& c, const std::string& why) {
         if (c.closed)
             return;
+        // Logged first, so whoever sees the connection end finds the reason written.
+        log(c.who() + " " + why);
         simnet::CloseSocket(c.fd);
         c.fd = kNoSocket;
         c.closed = true;
-        log(c.who() + " " + why);
     }
 
     void closeAllConnections() {
@@ -340,9 +341,9 @@ struct SimulatedDosimeter::Impl {
                 return;
             }
             if (connections.size() >= options.maxConnections) {
-                simnet::CloseSocket(fd);
                 log("connection refused: already serving " + std::to_string(connections.size()) +
                     " clients, the most at once");
+                simnet::CloseSocket(fd);
                 continue;
             }
             simnet::SetNonBlocking(fd);
