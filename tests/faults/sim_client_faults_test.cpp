@@ -6,6 +6,7 @@
 #include "link/transport.h"
 #include "sim/simulated_dosimeter.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -194,15 +195,28 @@ TEST_F(SimAgainstFaultyClients, IdleAndDribblingClientsDoNotLockOutAPush) {
     EXPECT_TRUE(dropped) << "a client dribbling its packet was never cut off";
     EXPECT_NE(log().find("packet not whole within 300 ms"), std::string::npos) << log();
 
-    // The idle ones were left alone: one inside its session finishes a push of its own.
-    const std::string text = "get_parameters=255\r\n#\r\n";
+    // The idle ones were left alone: two inside their sessions push at the same time,
+    // packet for packet, and each command is acted on whole.
+    const auto request = [](Socket& s, std::uint8_t opcode, const std::string& headers) {
+        s.sendAll(Packet(opcode, headers));
+        return s.receivePacket(3s).substr(0, 1);
+    };
+    const auto body = [](const std::string& text) { return "\x49" + Be16(3 + text.size()) + text; };
+    std::string name = "\x01" + Be16(3 + 24);
+    for (char c : std::string("command.txt"))
+        name += std::string{'\0', c};
+    name += std::string(2, '\0');
     const std::size_t handled = sim_->commandsHandled();
-    ASSERT_TRUE(idle[1].sendAll(Packet(0x02, "\x01" + Be16(3 + 24) +
-                                                 std::string("\0c\0o\0m\0m\0a\0n\0d\0.\0t\0x\0t\0\0", 24))));
-    EXPECT_EQ(idle[1].receivePacket(3s).substr(0, 1), "\x90");
-    ASSERT_TRUE(idle[1].sendAll(Packet(0x82, "\x49" + Be16(3 + text.size()) + text)));
-    EXPECT_EQ(idle[1].receivePacket(3s).substr(0, 1), "\xA0");
-    EXPECT_EQ(sim_->commandsHandled(), handled + 1);
+    EXPECT_EQ(request(idle[1], 0x02, name), "\x90");
+    EXPECT_EQ(request(idle[3], 0x02, name), "\x90");
+    EXPECT_EQ(request(idle[1], 0x82, body("get_archive\r\n")), "\xA0");
+    EXPECT_EQ(request(idle[3], 0x82, body("get_parameters=255\r\n#\r\n")), "\xA0");
+    EXPECT_EQ(sim_->commandsHandled(), handled + 2);
+    std::string letters;
+    for (const auto& entry : fs::directory_iterator(root_ / "recv"))
+        letters += entry.path().filename().string().substr(0, 1);
+    std::sort(letters.begin(), letters.end());
+    EXPECT_EQ(letters, "AP");
 }
 
 TEST_F(SimAgainstFaultyClients, ConnectionsBeyondTheBoundAreClosedAtOnce) {
