@@ -55,9 +55,17 @@ std::string ErrorText(const QSqlError& e) {
     std::string text = e.text().toStdString();
     if (text.empty() || text == " ")
         text = "unknown database error";
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    return text;
+    // One line: drivers report in several, with tabs.
+    std::string line;
+    for (char c : text) {
+        const bool blank = c == '\n' || c == '\r' || c == '\t' || c == ' ';
+        if (blank && (line.empty() || line.back() == ' '))
+            continue;
+        line += blank ? ' ' : c;
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line;
 }
 
 std::string ShortestNumber(double v) {
