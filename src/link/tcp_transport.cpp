@@ -1,16 +1,8 @@
 #include "link/tcp_transport.h"
 
-#include "link/socket_io.h"
+#include "link/socket_connection.h"
 
 #include <cstring>
-
-#ifdef _WIN32
-#include <ws2tcpip.h>
-#else
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#endif
 
 namespace dm {
 
