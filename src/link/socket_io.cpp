@@ -126,6 +126,11 @@ int Poll(PollEntry* entries, unsigned count, int timeoutMs) {
 
 std::string LastSocketError() { return ErrorText(LastError()); }
 
+void SetNoDelay(SocketHandle s) {
+    const int one = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+}
+
 SocketHandle MakeWakeSocket(std::string* error) {
     const SocketHandle s = ::socket(AF_INET, SOCK_DGRAM, 0);
     if (s == kNoSocket) {

@@ -68,6 +68,10 @@ void CloseSocket(SocketHandle s);
 // socket is also kept from child processes. False when that failed.
 bool SetNonBlocking(SocketHandle s);
 
+// Sends each packet at once instead of holding small ones back to join them: requests
+// and responses are small and strictly alternate.
+void SetNoDelay(SocketHandle s);
+
 // One send or receive on a non-blocking socket: the count (0 from Receive when the peer
 // closed), or -1 with the reason in LastError().
 long Send(SocketHandle s, const void* data, std::size_t size);

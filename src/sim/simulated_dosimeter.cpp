@@ -316,6 +316,14 @@ struct SimulatedDosimeter::Impl {
         c.closed = true;
     }
 
+    // After a send or receive that failed: the connection ends unless it only has to
+    // wait for the next poll.
+    void closeUnlessRetry(Connection& c) {
+        const int err = net::LastError();
+        if (!net::IsRetry(err))
+            closeConnection(c, "connection failed: " + net::ErrorText(err));
+    }
+
     void closeAllConnections() {
         for (auto& c : connections) {
             if (!c->closed) {
@@ -348,10 +356,7 @@ struct SimulatedDosimeter::Impl {
                 continue;
             }
             net::SetNonBlocking(fd);
-            // Requests and responses are small and strictly alternate: send each at once.
-            const int one = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
-                         sizeof one);
+            net::SetNoDelay(fd);
             auto c = std::make_unique<Connection>();
             c->fd = fd;
             c->number = ++connectionsSoFar;
@@ -377,9 +382,7 @@ struct SimulatedDosimeter::Impl {
                 return;
             }
             if (got < 0) {
-                const int err = net::LastError();
-                if (!net::IsRetry(err))
-                    closeConnection(c, "connection failed: " + net::ErrorText(err));
+                closeUnlessRetry(c);
                 return;
             }
             if (had == 0)
@@ -429,9 +432,7 @@ struct SimulatedDosimeter::Impl {
         while (c.sent < c.response.size()) {
             const long n = net::Send(c.fd, c.response.data() + c.sent, c.response.size() - c.sent);
             if (n < 0) {
-                const int err = net::LastError();
-                if (!net::IsRetry(err))
-                    closeConnection(c, "connection failed: " + net::ErrorText(err));
+                closeUnlessRetry(c);
                 return;
             }
             c.sent += static_cast<std::size_t>(n);
