@@ -85,6 +85,8 @@ CliRun RunCli(const std::vector<std::string>& args, const fs::path& work) {
         const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        // What the tool reads is recorded: into the test's folder, never the user's.
+        ::setenv("DOSIMETER_RECORDS", ("sqlite:" + (work / "records.sqlite").string()).c_str(), 1);
         std::vector<std::string> all{std::string(DM_BIN_DIR) + "/dosimeter-cli"};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
