@@ -421,7 +421,13 @@ int StoreReadArchive(const std::string& dbUrl, const std::string& reply, double 
                      const std::string& serial) {
     const records::HistoryDownloadInput download = records::DownloadFromArchive(
         reply, interval, serial, QDateTime::currentSecsSinceEpoch(), records::LocalOrigin());
-    return StoreRead("read-archive", dbUrl, [&](RecordsRepository& repo) { repo.addHistoryDownload(download); });
+    return StoreRead("read-archive", dbUrl, [&](RecordsRepository& repo) {
+        // As import-archive: a history belongs to a dosimeter whose parameters were read.
+        if (!repo.knowsSerial(serial))
+            throw RecordsError(RecordsError::Kind::UnknownSerial,
+                               repo.displayName() + " has no dosimeter " + serial + " (read its parameters first)");
+        repo.addHistoryDownload(download);
+    });
 }
 
 } // namespace dm::cli

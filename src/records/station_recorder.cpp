@@ -494,6 +494,13 @@ void StationRecorder::keep(RecordEntry entry) {
     held_.push_back(std::move(entry));
 }
 
+void StationRecorder::tellOutage(const RecordsError& e) {
+    if (!outageTold_)
+        say(std::string("The records database cannot be written: ") + e.what() + ". Records wait in the spool " +
+            spoolFile_.string() + ".");
+    outageTold_ = true;
+}
+
 // Sends what waits, oldest first; false when the database is still out of reach.
 bool StationRecorder::writeBacklog() {
     if (!spool_ && !spoolBroken_ && std::filesystem::exists(spoolFile_)) {
@@ -528,10 +535,7 @@ bool StationRecorder::writeBacklog() {
             held_.pop_front();
         }
     } catch (const RecordsError& e) {
-        if (!outageTold_)
-            say("The records database " + display_ + " cannot be written (" + e.what() +
-                "); records wait in the spool " + spoolFile_.string() + " until it is back.");
-        outageTold_ = true;
+        tellOutage(e);
         return false;
     }
     return true;
@@ -565,10 +569,7 @@ void StationRecorder::run() {
                     continue;
                 } catch (const RecordsError& e) {
                     up = false;
-                    if (!outageTold_)
-                        say("The records database " + display_ + " cannot be written (" + e.what() +
-                            "); records wait in the spool " + spoolFile_.string() + " until it is back.");
-                    outageTold_ = true;
+                    tellOutage(e);
                 }
             }
             keep(std::move(entry));

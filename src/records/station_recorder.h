@@ -100,6 +100,7 @@ private:
     bool writeBacklog();
     void store(const RecordEntry& entry);
     void keep(RecordEntry entry);
+    void tellOutage(const RecordsError& e);
 
     const std::string urlText_;
     std::string display_;
