@@ -307,12 +307,18 @@ StationRecorder::~StationRecorder() {
 void StationRecorder::setNotify(Notify notify) {
     std::lock_guard<std::mutex> lock(mutex_);
     notify_ = std::move(notify);
+    if (notify_)
+        for (const std::string& text : unsaid_)
+            notify_(text);
+    unsaid_.clear();
 }
 
 void StationRecorder::say(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (notify_)
         notify_(text);
+    else if (unsaid_.size() < 20)
+        unsaid_.push_back(text); // said before anyone listens: the spool left from a last run
 }
 
 // The database keys events by dosimeter and second: a second event of the same kind

@@ -123,11 +123,12 @@ private:
     std::condition_variable wake_;
     std::condition_variable idle_;
     std::deque<RecordEntry> queue_;
-    bool busy_ = false;
+    bool busy_ = true; // until the first look at what a last run left in the spool
     bool retry_ = false;
     bool stop_ = false;
     std::int64_t waiting_ = 0;
     Notify notify_;
+    std::vector<std::string> unsaid_;
 
     // The recorder's thread only.
     std::unique_ptr<RecordsRepository> repo_;
