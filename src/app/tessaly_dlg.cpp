@@ -341,6 +341,9 @@ void CTessalyDlg::showTable(int tab) {
 }
 
 void CTessalyDlg::emptyParameterGrid() {
+    // Only a departure empties the grid: nothing after it belongs to the dosimeter that left.
+    if (services_.recorder)
+        services_.recorder->dosimeterGone();
     grid_.removeNonFixedRows();
     grid_.stretchColumnsToFit(gridView_->clientWidth());
     gridView_->refresh();

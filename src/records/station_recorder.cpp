@@ -431,6 +431,11 @@ void StationRecorder::changesSent(const std::vector<std::string>& commandFiles) 
     pendingChanges_ = std::move(changes);
 }
 
+void StationRecorder::dosimeterGone() {
+    postPendingChanges(nullptr);
+    last_.reset();
+}
+
 void StationRecorder::retryNow() {
     {
         std::lock_guard<std::mutex> lock(mutex_);

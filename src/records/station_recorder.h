@@ -84,6 +84,9 @@ public:
     // the dosimeter took each value is known from the next parameter reply.
     void changesSent(const std::vector<std::string>& commandFiles);
 
+    // The dosimeter left range: what comes next belongs to whichever arrives, not to it.
+    void dosimeterGone();
+
     // Tries the database again now, not at the next retry.
     void retryNow();
     // Returns when everything handed in so far has been written or spooled.

@@ -295,6 +295,8 @@ private slots:
         s.window->button(1017)->click();
         s.waitFor([&] { return s.sim->commandsHandled() >= 2; });
         QCOMPARE(s.sim->commandsHandled(), std::size_t(2));
+        QVERIFY(s.records()->dosimeters().empty()); // an erase of a dosimeter never read is not pinned on one
+        QCoreApplication::processEvents(); // the recorder's word on it
         const int count = s.window->statusLog()->count(); // with "Changes sent..."
         for (int t = 1; t < 18; ++t)
             s.tick();
