@@ -112,7 +112,9 @@ void CTessalyDlg::buildControls() {
     gridView_->setGeometry(du.rect(7, 22, 304, 300));
     gridView_->setBeginEditHandler([this](int row, int col) { return beginEdit(row, col); });
     gridView_->setEndEditHandler(
-        [this](int row, int col, const std::string& text) { dm::EndEdit(grid_, row, col, text); });
+        [this](int row, int col, const std::string& text) {
+            dm::EndParameterEdit(grid_, parameters_, row, col, text, langBase_);
+        });
 
     // The two history tables are built when first needed: most sessions never show them,
     // and the window comes up faster without them.
@@ -344,6 +346,7 @@ void CTessalyDlg::emptyParameterGrid() {
     // Only a departure empties the grid: nothing after it belongs to the dosimeter that left.
     if (services_.recorder)
         services_.recorder->dosimeterGone();
+    parameters_ = {}; // the dosimeter's replies are gone with it
     grid_.removeNonFixedRows();
     grid_.stretchColumnsToFit(gridView_->clientWidth());
     gridView_->refresh();
@@ -378,16 +381,22 @@ void CTessalyDlg::invalidate() { update(); }
 // ------------------------------------------------------------------ replies
 
 void CTessalyDlg::parseParameterReply(const std::string& text) {
-    showParameterReply(text);
+    parameters_ = dm::ReadParameterSet(text);
+    showParameters();
     if (services_.recorder)
         services_.recorder->parametersArrived(text);
 }
 
-void CTessalyDlg::showParameterReply(const std::string& text) {
-    dm::ParseParameterReply(text, catalogue_, langBase_, access_, gridView_->clientWidth(), grid_, paramState_);
+void CTessalyDlg::showParameters() {
+    dm::FillParameterGrid(parameters_, catalogue_, langBase_, access_, gridView_->clientWidth(),
+                          grid_, paramState_);
     if (!paramState_.caption.empty())
         setWindowTitle(Q(paramState_.caption));
     gridView_->refresh();
+}
+
+std::vector<dm::ParameterRow> CTessalyDlg::shownParameterRows() const {
+    return dm::ParameterRows(parameters_, catalogue_, langBase_, access_);
 }
 
 void CTessalyDlg::parseArchiveReply(const std::string& text) {
@@ -427,14 +436,17 @@ void CTessalyDlg::startCommand(const dm::ExchangeStart& start) { cycle_->startCo
 void CTessalyDlg::getParameters() { startCommand(dm::ComposeGetParameters(access_)); }
 
 void CTessalyDlg::getDoseHistory() {
-    startCommand(dm::ComposeGetDoseHistory(grid_, langBase_, *services_.dialogs));
+    const dm::ExchangeStart start = dm::ComposeGetDoseHistory(parameters_, shownParameterRows());
+    if (start.noHistoryRecords)
+        services_.dialogs->showMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
+    startCommand(start);
 }
 
 void CTessalyDlg::sendChanges() {
     // An edit still open in the grid belongs to the changes.
     if (gridView_->isEditing())
         gridView_->setFocus();
-    const dm::ExchangeStart start = dm::ComposeSendChanges(grid_, paramState_.neutron, langBase_);
+    const dm::ExchangeStart start = dm::ComposeSendChanges(parameters_, shownParameterRows(), paramState_.neutron);
     startCommand(start);
     if (services_.recorder && start.started && !start.files.empty())
         services_.recorder->changesSent(start.files);
@@ -448,7 +460,7 @@ void CTessalyDlg::eraseTotalDose() {
 }
 
 bool CTessalyDlg::beginEdit(int row, int col) {
-    return dm::BeginEdit(grid_, row, col, langBase_, *services_.dialogs);
+    return dm::BeginParameterEdit(grid_, parameters_, row, col, langBase_, *services_.dialogs);
 }
 
 void CTessalyDlg::displayAsDiagram() {
@@ -501,9 +513,9 @@ void CTessalyDlg::passwordEntry() {
 void CTessalyDlg::switchLanguage(int langBase) {
     langBase_ = langBase;
     initialiseWindow();
-    const std::string reply = services_.link->ParamReply();
-    if (!reply.empty())
-        showParameterReply(reply); // shown again, not a new readout
+    // The table is relabelled from the parameters already read, edits included.
+    if (parameters_.replied())
+        showParameters();
     cycle_->resetForLanguageSwitch();
     setProgressBar(100);
     update();
