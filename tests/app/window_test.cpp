@@ -5,6 +5,7 @@
 #include "access/enter_password_dlg.h"
 #include "app/history_view.h"
 #include "app/multiline_button.h"
+#include "app/qt_user_dialogs.h"
 #include "app/tessaly_dlg.h"
 #include "core/string_table.h"
 #include "core/text_file.h"
@@ -17,6 +18,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -143,15 +145,28 @@ private slots:
         QVERIFY(w.gridView()->isColumnHidden(1));
     }
 
-    void menusWithTheirFixedTexts() {
+    // Menus, the Language menu's tick and Qt's own standard buttons follow the language,
+    // at start and at a switch.
+    void menusFollowTheLanguage() {
         Rig rig(dm::kLangRussian);
         CTessalyDlg& w = rig.w();
-        QCOMPARE(FindAction(&w, "actionSave")->text(), QString("Save current table as..."));
-        QCOMPARE(FindAction(&w, "actionExit")->text(), QString("Exit"));
+        auto yes = [] { return QCoreApplication::translate("QPlatformTheme", "&Yes"); };
+        QCOMPARE(FindAction(&w, "actionSave")->text().toStdString(), dm::Tr(dm::IDS_MENU_SAVE_TABLE, 300));
+        QCOMPARE(w.findChild<QMenu*>("menuFile")->title().toStdString(), dm::Tr(dm::IDS_MENU_FILE, 300));
+        QVERIFY(FindAction(&w, "actionRussian")->isChecked());
+        QVERIFY(!FindAction(&w, "actionEnglish")->isChecked());
+        if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ru.qm"))
+            QCOMPARE(yes(), QString::fromUtf8("&Да"));
+        else
+            qWarning("qtbase_ru.qm is not installed: Qt's standard buttons stay English");
+
+        FindAction(&w, "actionEnglish")->trigger();
+        QCOMPARE(FindAction(&w, "actionExit")->text(), QString("E&xit"));
         QCOMPARE(FindAction(&w, "actionEnglish")->text(), QString("English"));
         QCOMPARE(FindAction(&w, "actionRussian")->text(), QString::fromUtf8("Русский"));
-        QCOMPARE(FindAction(&w, "actionPassword")->text(), QString("Password entry..."));
-        QCOMPARE(FindAction(&w, "actionAbout")->text(), QString("About"));
+        QVERIFY(FindAction(&w, "actionEnglish")->isChecked());
+        QVERIFY(!FindAction(&w, "actionRussian")->isChecked());
+        QCOMPARE(yes(), QString("&Yes"));
         QVERIFY(!w.simulatorMenu()); // only when a simulated dosimeter runs
     }
 
@@ -472,8 +487,37 @@ private slots:
         rig.dialogs.answers = {false};
         rig.w().button(1017)->click();
         QCOMPARE(rig.dialogs.questions.back(), dm::Tr(dm::IDS_ASK_ERASE, 0));
+        QCOMPARE(rig.dialogs.noDefault, std::vector<std::string>{dm::Tr(dm::IDS_ASK_ERASE, 0)});
         QCOMPARE(rig.link.sent.size(), pushes);
         QVERIFY(rig.actionsEnabled(true));
+    }
+
+    // On the real question box, Enter gives No for the erase and Yes for the others.
+    void enterOnTheQuestionBox() {
+        QWidget parent;
+        QtUserDialogs dialogs(&parent);
+        for (bool defaultNo : {true, false}) {
+            QTimer::singleShot(0, [] {
+                if (QWidget* box = QApplication::activeModalWidget())
+                    QTest::keyClick(box, Qt::Key_Return);
+            });
+            const bool yes = defaultNo ? dialogs.askYesNoDefaultNo(dm::Tr(dm::IDS_ASK_ERASE, 0))
+                                       : dialogs.askYesNo(dm::Tr(dm::IDS_ASK_OVERWRITE, 0));
+            QCOMPARE(yes, !defaultNo);
+        }
+    }
+
+    // An empty table is not saved: a message, no file dialog, no file.
+    void emptyTableIsNotSaved() {
+        QTemporaryDir dir;
+        Rig rig;
+        const std::string path = dir.filePath("empty.txt").toStdString();
+        rig.dialogs.saveNames = {path};
+        FindAction(&rig.w(), "actionSave")->trigger();
+        QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_TABLE_EMPTY, 0));
+        QCOMPARE(rig.dialogs.saveNames.size(), std::size_t{1}); // never asked
+        QVERIFY(!QFile::exists(QString::fromStdString(path)));
+        QVERIFY(rig.skipped.empty());
     }
 
     void passwordDialog() {
