@@ -130,6 +130,20 @@ private slots:
         QCOMPARE(w.findChildren<QGroupBox*>().size(), 3);
         QVERIFY(w.button(1012)->isDefault());
 
+        // That is the smallest size; a larger window gives the room to the tables, the
+        // buttons keep to the right edge and the log to the bottom.
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QSize smallest = w.size();
+        w.resize(smallest + QSize(200, 100));
+        QTRY_COMPARE(w.size(), smallest + QSize(200, 100));
+        QCOMPARE(geometryOf("parameterGrid"), du.rect(7, 22, 304, 300).adjusted(0, 0, 200, 100));
+        QCOMPARE(w.historyView(2)->geometry(), du.rect(7, 22, 294, 300).adjusted(0, 0, 200, 100));
+        QCOMPARE(geometryOf("getParameters"), du.rect(321, 32, 62, 22).translated(200, 0));
+        QCOMPARE(geometryOf("eraseTotalDose"), du.rect(321, 285, 62, 21).translated(200, 100));
+        QCOMPARE(geometryOf("statusLog").width(), du.x(304) + 200);
+        w.resize(smallest);
+        QTRY_COMPARE(geometryOf("parameterGrid"), du.rect(7, 22, 304, 300));
+
         // Start state: one tab, grid shown, history tables and 1024 hidden, actions off.
         QCOMPARE(w.tabBar()->count(), 1);
         QVERIFY(w.gridView()->isVisible());
