@@ -132,17 +132,35 @@ void CGraphWnd::buildControls() {
 // size; the controls below it keep their places relative to the bottom (the scale box to
 // the bottom right corner).
 void CGraphWnd::placeControls() {
-    const QSize base = dialogRect(0, 0, 517, 356).size();
-    const int dx = std::max(0, width() - base.width()), dy = std::max(0, height() - base.height());
+    // The coloured legend captions are drawn in the wide chart font: the legend box widens
+    // until they show whole, pushing the boxes right of it along and the window's
+    // smallest width with them.
+    const QFontMetrics chartFont(ChartFont());
+    const int legendRight = dialogRect(13 + 183 - 4, 0, 0, 0).x();
+    const int legendLeft = dialogRect(20, 0, 0, 0).x();
+    int widest = 0;
+    for (const CMyButton* button : {doseLegend_, neutronCheck_})
+        if (!button->isHidden() && !button->text().isEmpty())
+            widest = std::max(widest, 17 + chartFont.horizontalAdvance(button->text()) + 2);
+    const int extra = std::max(0, legendLeft + widest - legendRight);
+    const QSize base = dialogRect(0, 0, 517, 356).size() + QSize(extra, 0);
+    if (minimumSize() != base) {
+        setMinimumSize(base);
+        if (width() < base.width())
+            resize(base.width(), height()); // places the controls again
+    }
+    const int dx = std::max(0, width() - base.width()) + extra;
+    const int dy = std::max(0, height() - base.height());
     auto below = [&](int x, int y, int w, int h) { return dialogRect(x, y, w, h).translated(0, dy); };
+    auto shifted = [&](int x, int y, int w, int h) { return dialogRect(x, y, w, h).translated(extra, dy); };
     auto corner = [&](int x, int y, int w, int h) { return dialogRect(x, y, w, h).translated(dx, dy); };
 
     chart_->setGeometry(dialogRect(0, 1, 517, 301).adjusted(0, 0, dx, dy));
-    legendGroup_->setGeometry(below(13, 306, 183, 47));
-    displayGroup_->setGeometry(below(205, 306, 155, 47));
+    legendGroup_->setGeometry(below(13, 306, 183, 47).adjusted(0, 0, extra, 0));
+    displayGroup_->setGeometry(shifted(205, 306, 155, 47));
     scaleGroup_->setGeometry(corner(431, 309, 83, 44));
-    incrementsRadio_->setGeometry(below(211, 319, 141, 13));
-    doseRadio_->setGeometry(below(211, 334, 144, 12));
+    incrementsRadio_->setGeometry(shifted(211, 319, 141, 13));
+    doseRadio_->setGeometry(shifted(211, 334, 144, 12));
     scaleEdit_->setGeometry(corner(440, 320, 45, 14));
     percent_->setGeometry(corner(488, 323, 8, 8));
     const QRect arrows = corner(496, 320, 11, 14);
@@ -150,17 +168,13 @@ void CGraphWnd::placeControls() {
     scaleUp_->setGeometry(arrows.x(), arrows.y(), arrows.width(), half);
     scaleDown_->setGeometry(arrows.x(), arrows.y() + half, arrows.width(), arrows.height() - half);
 
-    // The coloured captions are drawn in the wide chart font and the platform's buttons
-    // have wider margins than the template assumed; controls grow, within their group
-    // box, until their texts fit.
-    const QFontMetrics chartFont(ChartFont());
-    const int legendRight = dialogRect(13 + 183 - 4, 0, 0, 0).x();
+    // The platform's buttons have wider margins than the template assumed: each legend
+    // entry is as wide as its caption needs, at least as the template has it.
     const std::pair<CMyButton*, QRect> legends[] = {{doseLegend_, below(20, 317, 137, 10)},
                                                     {neutronCheck_, below(20, 329, 137, 10)}};
     for (const auto& [button, r] : legends) {
         const int needed = 17 + chartFont.horizontalAdvance(button->text()) + 2;
-        button->setGeometry(r.x(), r.y(), std::clamp(needed, r.width(), legendRight - r.x()), r.height());
-        button->setToolTip(needed > legendRight - r.x() ? button->text() : QString());
+        button->setGeometry(r.x(), r.y(), std::max(needed, r.width()), r.height());
     }
     const QRect fit = corner(440, 336, 68, 14);
     fitButton_->setGeometry(fitButton_->sizeHint().width() > fit.width() ? corner(433, 336, 79, 14) : fit);

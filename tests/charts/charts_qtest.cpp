@@ -294,6 +294,14 @@ void ChartsTest::windowForNeutronModel() {
     CGraphWnd russian(nullptr, 300);
     QCOMPARE(russian.doseRadio()->text().toStdString(), Tr(IDS_DOSE_DIAGRAM, 300));
     QCOMPARE(russian.fitButton()->text().toStdString(), Tr(IDS_FIT_TO_SCREEN, 300));
+    // The long Russian legend caption shows whole: its box widens, the others move along.
+    russian.loadData(DoseTable(20), NeutronTable(5), true, 60, 100);
+    const QWidget* legendBox = russian.neutronCheck()->parentWidget()->childAt(
+        russian.neutronCheck()->geometry().topLeft() - QPoint(4, 4));
+    QVERIFY(legendBox);
+    QVERIFY(russian.neutronCheck()->geometry().right() < legendBox->geometry().right());
+    QVERIFY(legendBox->geometry().right() < russian.incrementsRadio()->geometry().left());
+    QVERIFY(russian.fitButton()->geometry().right() < russian.width());
 }
 
 void ChartsTest::windowForGammaModelAndLongHistory() {
