@@ -107,7 +107,8 @@ void HistoryView::refresh() {
         // and its record numbers (the last one is the longest) show whole.
         int needed = HeadingWidth(horizontalHeader(), model_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
         if (c == 0 && rows > 0)
-            needed = std::max(needed, itemDelegate()->sizeHint(option, model_->index(rows - 1, 0)).width());
+            needed = std::max(needed, itemDelegate()->sizeHint(option, model_->index(rows - 1, 0)).width() +
+                                          (showGrid() ? 1 : 0)); // the grid line takes a pixel of the cell
         setColumnWidth(c, std::max(px, needed));
     }
 }

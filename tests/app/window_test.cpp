@@ -17,7 +17,10 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
+#include <QToolTip>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
@@ -519,6 +522,58 @@ private slots:
                                        : dialogs.askYesNo(dm::Tr(dm::IDS_ASK_OVERWRITE, 0));
             QCOMPARE(yes, !defaultNo);
         }
+    }
+
+    // A cell too narrow for its text shows it whole as a tool tip; one that fits shows none.
+    // A column the user widened keeps its width when the cells change.
+    void cutTextsGetAToolTip() {
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+        rig.arriveWithParameters();
+        dm::GridView* view = rig.w().gridView();
+        const int owner = rig.findRow("userinfo");
+        const std::string longText(200, 'W');
+        rig.w().grid().setText(owner, 2, longText);
+        view->refresh();
+        auto* delegate = qobject_cast<dm::CutTextTipDelegate*>(view->itemDelegate());
+        QVERIFY(delegate);
+        const QModelIndex cut = view->indexOfCell(owner, 2);
+        QVERIFY(delegate->cutsText(view, cut));
+        QVERIFY(!delegate->cutsText(view, view->indexOfCell(rig.findRow("battery_level"), 2)));
+        view->scrollTo(cut);
+        const QPoint at = view->visualRect(cut).center();
+        QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(view->viewport(), &help);
+        QCOMPARE(QToolTip::text().toStdString(), longText);
+
+        QCOMPARE(view->horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
+        view->horizontalHeader()->resizeSection(0, 300);
+        rig.w().grid().setText(owner, 2, "Ivanov");
+        view->refresh();
+        QCOMPARE(view->columnWidth(0), 300);
+    }
+
+    // Record numbers from 100 up and a long heading show whole in columns set too narrow.
+    void historyColumnsFitNumbersAndHeadings() {
+        dm::HistoryTable table;
+        table.setColCount(4);
+        table.setRowCount(151);
+        table.setText(0, 0, "#");
+        table.setText(0, 3, dm::Tr(dm::IDS_SPECTRUM_COEFF, 0));
+        for (int r = 1; r <= 150; ++r)
+            table.setText(r, 0, std::to_string(r));
+        for (int c = 0; c < 4; ++c)
+            table.setColWidth(c, 300); // a fifth of an inch
+        dm::HistoryView view(table);
+        view.resize(600, 300);
+        view.refresh();
+        auto* delegate = qobject_cast<dm::CutTextTipDelegate*>(view.itemDelegate());
+        QVERIFY(delegate);
+        const QModelIndex last = view.model()->index(149, 0);
+        view.scrollTo(last);
+        QVERIFY(!delegate->cutsText(&view, last));
+        const QString heading = QString::fromStdString(dm::Tr(dm::IDS_SPECTRUM_COEFF, 0));
+        QVERIFY(view.columnWidth(3) > view.horizontalHeader()->fontMetrics().horizontalAdvance(heading));
     }
 
     // An empty table is not saved: a message, no file dialog, no file.
