@@ -22,6 +22,7 @@
 #include "params/command_files.h"
 #include "params/edit_rules.h"
 #include "params/parameter_set.h"
+#include "records/station_recorder.h"
 
 #include <QActionGroup>
 #include <QComboBox>
@@ -67,10 +68,16 @@ CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices s
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &CTessalyDlg::onTimer);
     initialiseWindow();
+    if (services_.recorder)
+        services_.recorder->setNotify([this](const std::string& text) {
+            QMetaObject::invokeMethod(this, [this, text] { addStatusMessage(text); }, Qt::QueuedConnection);
+        });
 }
 
 CTessalyDlg::~CTessalyDlg() {
     timer_.stop();
+    if (services_.recorder)
+        services_.recorder->setNotify({});
     // The views read the tables, which are members and go before the child widgets would.
     delete client_;
     client_ = nullptr;
@@ -106,7 +113,9 @@ void CTessalyDlg::buildControls() {
     gridView_->setObjectName(QStringLiteral("parameterGrid"));
     gridView_->setBeginEditHandler([this](int row, int col) { return beginEdit(row, col); });
     gridView_->setEndEditHandler(
-        [this](int row, int col, const std::string& text) { dm::EndEdit(grid_, row, col, text); });
+        [this](int row, int col, const std::string& text) {
+            dm::EndParameterEdit(grid_, parameters_, row, col, text, langBase_);
+        });
 
     // The two history tables are built when first needed: most sessions never show them,
     // and the window comes up faster without them.
@@ -386,6 +395,10 @@ void CTessalyDlg::showTable(int tab) {
 }
 
 void CTessalyDlg::emptyParameterGrid() {
+    // Only a departure empties the grid: nothing after it belongs to the dosimeter that left.
+    if (services_.recorder)
+        services_.recorder->dosimeterGone();
+    parameters_ = {}; // the dosimeter's replies are gone with it
     grid_.removeNonFixedRows();
     grid_.stretchColumnsToFit(gridView_->clientWidth());
     gridView_->refresh();
@@ -420,16 +433,30 @@ void CTessalyDlg::invalidate() { update(); }
 // ------------------------------------------------------------------ replies
 
 void CTessalyDlg::parseParameterReply(const std::string& text) {
-    dm::ParseParameterReply(text, catalogue_, langBase_, access_, gridView_->clientWidth(), grid_, paramState_);
+    parameters_ = dm::ReadParameterSet(text);
+    showParameters();
+    if (services_.recorder)
+        services_.recorder->parametersArrived(text);
+}
+
+void CTessalyDlg::showParameters() {
+    dm::FillParameterGrid(parameters_, catalogue_, langBase_, access_, gridView_->clientWidth(),
+                          grid_, paramState_);
     if (!paramState_.caption.empty())
         setWindowTitle(Q(paramState_.caption));
     gridView_->refresh();
+}
+
+std::vector<dm::ParameterRow> CTessalyDlg::shownParameterRows() const {
+    return dm::ParameterRows(parameters_, catalogue_, langBase_, access_);
 }
 
 void CTessalyDlg::parseArchiveReply(const std::string& text) {
     const dm::ArchiveParseResult result =
         dm::ParseArchiveReply(text, paramState_.historyInterval, langBase_, doseTable_, neutronTable_);
     paramState_.neutron = result.neutron;
+    if (services_.recorder)
+        services_.recorder->archiveArrived(text, paramState_.historyInterval);
     {
         const QSignalBlocker quiet(tabs_);
         if (tabs_->count() > 2)
@@ -461,22 +488,31 @@ void CTessalyDlg::startCommand(const dm::ExchangeStart& start) { cycle_->startCo
 void CTessalyDlg::getParameters() { startCommand(dm::ComposeGetParameters(access_)); }
 
 void CTessalyDlg::getDoseHistory() {
-    startCommand(dm::ComposeGetDoseHistory(grid_, langBase_, *services_.dialogs));
+    const dm::ExchangeStart start = dm::ComposeGetDoseHistory(parameters_, shownParameterRows());
+    if (start.noHistoryRecords)
+        services_.dialogs->showMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
+    startCommand(start);
 }
 
 void CTessalyDlg::sendChanges() {
     // An edit still open in the grid belongs to the changes.
     if (gridView_->isEditing())
         gridView_->setFocus();
-    startCommand(dm::ComposeSendChanges(grid_, paramState_.neutron, langBase_));
+    const dm::ExchangeStart start = dm::ComposeSendChanges(parameters_, shownParameterRows(), paramState_.neutron);
+    startCommand(start);
+    if (services_.recorder && start.started && !start.files.empty())
+        services_.recorder->changesSent(start.files);
 }
 
 void CTessalyDlg::eraseTotalDose() {
-    startCommand(dm::ComposeEraseTotalDose(langBase_, *services_.dialogs));
+    const dm::ExchangeStart start = dm::ComposeEraseTotalDose(langBase_, *services_.dialogs);
+    startCommand(start);
+    if (services_.recorder && start.started)
+        services_.recorder->erasePushed();
 }
 
 bool CTessalyDlg::beginEdit(int row, int col) {
-    return dm::BeginEdit(grid_, row, col, langBase_, *services_.dialogs);
+    return dm::BeginParameterEdit(grid_, parameters_, row, col, langBase_, *services_.dialogs);
 }
 
 void CTessalyDlg::displayAsDiagram() {
@@ -491,9 +527,8 @@ void CTessalyDlg::displayAsDiagram() {
     const dm::ChartLoadResult loaded = diagram.loadData(doseTable_, neutronTable_, paramState_.neutron,
                                                         paramState_.historyInterval, paramState_.historyDepth);
     // The serial number only when the last parameters came from a dosimeter of this model.
-    const dm::ParameterSet parameters = dm::ReadParameterSet(services_.link->ParamReply());
     const std::string model = paramState_.neutron ? "KRT-17A" : "MLV-52B";
-    diagram.setDosimeter(model, parameters.model() == model ? parameters.serialNumber() : std::string());
+    diagram.setDosimeter(model, parameters_.model() == model ? parameters_.serialNumber() : std::string());
     const std::string notice = dm::TruncationNotice(loaded, langBase_);
     if (!notice.empty())
         services_.dialogs->showMessage(notice);
@@ -547,15 +582,16 @@ void CTessalyDlg::passwordEntry() {
 void CTessalyDlg::switchLanguage(int langBase) {
     langBase_ = langBase;
     initialiseWindow();
-    const std::string reply = services_.link->ParamReply();
-    if (!reply.empty())
-        parseParameterReply(reply);
+    // The table is relabelled from the parameters already read, edits included.
+    if (parameters_.replied())
+        showParameters();
     cycle_->resetForLanguageSwitch();
     setProgressBar(100);
     update();
 }
 
 void CTessalyDlg::showAbout() {
-    CAboutDlg about(this, langBase_);
+    CAboutDlg about(this, langBase_,
+                    services_.recorder ? "Records: " + services_.recorder->displayName() : std::string());
     about.exec();
 }
