@@ -32,6 +32,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -516,11 +517,15 @@ private slots:
     void enterOnTheQuestionBox() {
         QWidget parent;
         QtUserDialogs dialogs(&parent);
+        // Presses Enter on the box once it is up (the box opens inside the call below).
+        std::function<void()> pressEnter = [&pressEnter] {
+            if (QWidget* box = QApplication::activeModalWidget())
+                QTest::keyClick(box, Qt::Key_Return);
+            else
+                QTimer::singleShot(10, pressEnter);
+        };
         for (bool defaultNo : {true, false}) {
-            QTimer::singleShot(0, [] {
-                if (QWidget* box = QApplication::activeModalWidget())
-                    QTest::keyClick(box, Qt::Key_Return);
-            });
+            QTimer::singleShot(0, pressEnter);
             const bool yes = defaultNo ? dialogs.askYesNoDefaultNo(dm::Tr(dm::IDS_ASK_ERASE, 0))
                                        : dialogs.askYesNo(dm::Tr(dm::IDS_ASK_OVERWRITE, 0));
             QCOMPARE(yes, !defaultNo);
