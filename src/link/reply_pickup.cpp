@@ -4,6 +4,7 @@
 #include "link/link_status.h"
 #include "link/received_folder_store.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <system_error>
 
@@ -70,10 +71,6 @@ std::optional<std::string> ReadReplyFile(const std::filesystem::path& path) {
     std::fclose(f);
     if (!whole)
         return std::nullopt;
-    if (PathToUtf8(path).find("lnk") == std::string::npos) {
-        std::error_code ec;
-        std::filesystem::remove(path, ec); // a failed delete shows the file again next poll
-    }
     return ReplyTextFromBytes(bytes);
 }
 
@@ -94,14 +91,32 @@ int ReplyPickup::poll(const std::filesystem::path& folder, ReplySlots slots) {
         {'A', REPLY_ARCHIVE, &ReplySlots::archive},
         {'P', REPLY_PARAMS, &ReplySlots::param},
     };
+    offered_.clear();
     if (folder != previousFolder_) {
         previous_.clear(); // what was seen elsewhere proves nothing here
+        handedOn_.clear();
         previousFolder_ = folder;
     }
+    struct Ready {
+        Seen seen;
+        std::string name;
+        std::filesystem::path path;
+        const Letter* letter;
+    };
+    std::vector<Ready> ready;
     std::map<std::string, Seen> now;
-    int sum = 0;
     ForEachTextFile(folder, [&](const std::filesystem::directory_entry& entry, const std::string& name) {
-        if (skip_.count(name) || name.find_first_of("LAP") == std::string::npos)
+        if (skip_.count(name))
+            return;
+        // The first of L, A, P in that order that the name holds decides its slot.
+        const Letter* letter = nullptr;
+        for (const Letter& l : kLetters) {
+            if (name.find(l.letter) != std::string::npos) {
+                letter = &l;
+                break;
+            }
+        }
+        if (!letter || letters_.find(letter->letter) == std::string::npos)
             return;
         std::error_code ec;
         if (!entry.is_regular_file(ec))
@@ -126,20 +141,76 @@ int ReplyPickup::poll(const std::filesystem::path& folder, ReplySlots slots) {
             return; // new or still changing: wait for a second look
         if (seen.size == 0)
             return; // created but not yet written: no reply is empty
-        for (const Letter& l : kLetters) {
-            if (name.find(l.letter) == std::string::npos)
-                continue;
-            std::optional<std::string> text = ReadReplyFile(entry.path());
-            if (!text)
-                continue; // not counted; read at a later poll if still there
-            *(slots.*(l.slot)) = std::move(*text);
-            sum += l.weight;
-        }
+        const auto handed = handedOn_.find(name);
+        if (handed != handedOn_.end() && handed->second == seen)
+            return; // delivered already; its delete failed
+        ready.push_back({seen, name, entry.path(), letter});
     });
     for (auto it = reportedTooLarge_.begin(); it != reportedTooLarge_.end();)
         it = now.count(*it) ? std::next(it) : reportedTooLarge_.erase(it);
+    for (auto it = handedOn_.begin(); it != handedOn_.end();)
+        it = now.count(it->first) ? std::next(it) : handedOn_.erase(it);
     previous_ = std::move(now);
+
+    // Oldest first; the name settles files written within one clock step.
+    std::sort(ready.begin(), ready.end(), [](const Ready& a, const Ready& b) {
+        if (a.seen.modified != b.seen.modified)
+            return a.seen.modified < b.seen.modified;
+        return a.name < b.name;
+    });
+    int sum = 0;
+    int reads = 0;
+    bool result = false, document = false; // a parameter or archive reply offered
+    for (const Ready& r : ready) {
+        const bool isResult = r.letter->weight == REPLY_RESULT;
+        if (isResult ? result : document)
+            continue;
+        if (reads++ == kMaxReadsPerPoll)
+            break;
+        std::optional<std::string> text = ReadReplyFile(r.path);
+        if (!text)
+            continue; // not counted; read at a later poll if still there
+        *(slots.*(r.letter->slot)) = std::move(*text);
+        sum += r.letter->weight;
+        offered_.push_back({r.letter->weight, r.name, r.path, r.seen});
+        (isResult ? result : document) = true;
+        if (result && document)
+            break;
+    }
     return sum;
+}
+
+void ReplyPickup::delivered(int replies) {
+    // The weights are chosen so that each sum of distinct kinds names its kinds.
+    std::vector<const Offered*> chosen;
+    const std::size_t n = offered_.size();
+    for (unsigned subset = 1; subset < (1u << n); ++subset) {
+        int sum = 0;
+        for (std::size_t i = 0; i < n; ++i)
+            if (subset & (1u << i))
+                sum += offered_[i].weight;
+        if (sum != replies)
+            continue;
+        for (std::size_t i = 0; i < n; ++i)
+            if (subset & (1u << i))
+                chosen.push_back(&offered_[i]);
+        break;
+    }
+    for (const Offered* o : chosen) {
+        if (PathToUtf8(o->path).find("lnk") != std::string::npos)
+            continue; // such files are read at every poll and never deleted
+        std::error_code ec;
+        Seen still;
+        still.size = std::filesystem::file_size(o->path, ec);
+        if (!ec)
+            still.modified = std::filesystem::last_write_time(o->path, ec);
+        if (ec || !(still == o->seen))
+            continue; // gone already, or a new file of the same name that is not read yet
+        std::filesystem::remove(o->path, ec);
+        if (ec)
+            handedOn_[o->name] = o->seen;
+    }
+    offered_.clear();
 }
 
 } // namespace dm
