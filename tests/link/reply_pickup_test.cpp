@@ -56,12 +56,18 @@ protected:
     std::string result, archive, param;
 };
 
-TEST_F(Pickup, NewFileIsTakenInAtTheSecondLookThenDeleted) {
+TEST_F(Pickup, NewFileIsTakenInAtTheSecondLookAndDeletedOnceHandedOn) {
     Write(dir / "P1.txt", "a=1\n");
     EXPECT_EQ(poll(), 0);
     EXPECT_TRUE(fs::exists(dir / "P1.txt"));
     EXPECT_EQ(poll(), 2222);
     EXPECT_EQ(param, "a=1\r\n");
+    EXPECT_TRUE(fs::exists(dir / "P1.txt"));
+    // Not handed on: offered again.
+    param.clear();
+    EXPECT_EQ(poll(), 2222);
+    EXPECT_EQ(param, "a=1\r\n");
+    pickup.delivered(2222);
     EXPECT_FALSE(fs::exists(dir / "P1.txt"));
     EXPECT_EQ(poll(), 0);
     EXPECT_EQ(param, "a=1\r\n"); // the slot keeps its text
