@@ -286,6 +286,23 @@ TEST(ReceivedFolder, UnusableStoreDisablesPickupWithOneMessage) {
     fs::remove_all(root);
 }
 
+TEST(ReceivedFolder, LocationThatIsAFileIsReportedOncePerFolder) {
+    const fs::path root = FreshDir("notdir");
+    Write(root / "beam", "a file");
+    RecordingSink sink;
+    BrokenStore store;
+    store.folder = (root / "beam").string();
+    CIrdaFunctions link(nullptr, store, sink, false);
+    EXPECT_EQ(link.PollReplyFiles(), 0);
+    EXPECT_EQ(link.PollReplyFiles(), 0);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_NE(sink.messages[0].find(*store.folder + " is not a folder"), std::string::npos) << sink.messages[0];
+    store.folder = root.string(); // put right: nothing more to say
+    EXPECT_EQ(link.PollReplyFiles(), 0);
+    EXPECT_EQ(sink.messages.size(), 1u);
+    fs::remove_all(root);
+}
+
 TEST(ReceivedFolder, LinkRemembersStartFilesAndFillsItsSlots) {
     const fs::path root = FreshDir("link");
     Write(root / "Pstart.txt", "old");
