@@ -5,8 +5,13 @@
 #include "link/received_folder_store.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <system_error>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace dm {
 
@@ -74,6 +79,29 @@ std::optional<std::string> ReadReplyFile(const std::filesystem::path& path) {
     return ReplyTextFromBytes(bytes);
 }
 
+std::optional<ReplyPickup::Seen> ReplyPickup::look(const std::filesystem::path& path) {
+    Seen seen;
+#ifdef _WIN32
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        return std::nullopt;
+    seen.size = std::filesystem::file_size(path, ec);
+    if (ec)
+        return std::nullopt;
+    const auto modified = std::filesystem::last_write_time(path, ec);
+    if (ec)
+        return std::nullopt;
+    seen.modified = std::chrono::duration_cast<std::chrono::nanoseconds>(modified.time_since_epoch()).count();
+#else
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    seen.size = static_cast<std::uintmax_t>(st.st_size);
+    seen.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+#endif
+    return seen;
+}
+
 void ReplyPickup::rememberExistingFiles(const std::filesystem::path& folder) {
     ForEachTextFile(folder, [&](const std::filesystem::directory_entry&, const std::string& name) {
         addSkipFile(name);
@@ -118,16 +146,10 @@ int ReplyPickup::poll(const std::filesystem::path& folder, ReplySlots slots) {
         }
         if (!letter || letters_.find(letter->letter) == std::string::npos)
             return;
-        std::error_code ec;
-        if (!entry.is_regular_file(ec))
+        const std::optional<Seen> looked = look(entry.path());
+        if (!looked)
             return;
-        Seen seen;
-        seen.size = std::filesystem::file_size(entry.path(), ec);
-        if (ec)
-            return;
-        seen.modified = std::filesystem::last_write_time(entry.path(), ec);
-        if (ec)
-            return;
+        const Seen seen = *looked;
         now[name] = seen;
         if (seen.size > kMaxReplyFileBytes) {
             if (reportedTooLarge_.insert(name).second)
@@ -199,13 +221,10 @@ void ReplyPickup::delivered(int replies) {
     for (const Offered* o : chosen) {
         if (PathToUtf8(o->path).find("lnk") != std::string::npos)
             continue; // such files are read at every poll and never deleted
-        std::error_code ec;
-        Seen still;
-        still.size = std::filesystem::file_size(o->path, ec);
-        if (!ec)
-            still.modified = std::filesystem::last_write_time(o->path, ec);
-        if (ec || !(still == o->seen))
+        const std::optional<Seen> still = look(o->path);
+        if (!still || !(*still == o->seen))
             continue; // gone already, or a new file of the same name that is not read yet
+        std::error_code ec;
         std::filesystem::remove(o->path, ec);
         if (ec)
             handedOn_[o->name] = o->seen;

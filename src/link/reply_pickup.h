@@ -66,9 +66,12 @@ public:
 private:
     struct Seen {
         std::uintmax_t size = 0;
-        std::filesystem::file_time_type modified{};
+        std::int64_t modified = 0; // nanoseconds of the file's clock
         bool operator==(const Seen&) const = default;
     };
+    // A regular file's size and time in one look (a flood makes every call count);
+    // nothing when it is gone or not a regular file.
+    static std::optional<Seen> look(const std::filesystem::path& path);
     struct Offered {
         int weight;
         std::string name;
