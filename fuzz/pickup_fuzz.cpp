@@ -57,13 +57,16 @@ public:
     void invalidate() override {}
 };
 
-// Notes the result replies the cycle takes as acceptances: handed on without a trace.
+// Notes the result replies the cycle takes as acceptances (alone or beside a parameter
+// or archive reply): handed on without a trace.
 class WatchedLink : public dm::ExchangeLinkAdapter<dm::CIrdaFunctions> {
 public:
     WatchedLink(dm::CIrdaFunctions& link, Screen& screen) : ExchangeLinkAdapter(link), screen_(screen) {}
     int PollReplyFiles() override {
         const int sum = ExchangeLinkAdapter::PollReplyFiles();
-        if (sum == dm::kReplyResult && ResultReply().find("accepted") != std::string::npos) {
+        const bool withResult = sum == dm::kReplyResult || sum == dm::kReplyParams + dm::kReplyResult ||
+                                sum == dm::kReplyArchive + dm::kReplyResult;
+        if (withResult && ResultReply().find("accepted") != std::string::npos) {
             screen_.handed.insert(ResultReply());
             ++screen_.results;
         }

@@ -75,6 +75,13 @@ void ExchangeCycle::clearReceived() {
     screen_.invalidate();
 }
 
+// A result reply beside a parameter or archive reply is not looked at: an acceptance has
+// served its purpose and is handed on with it, any other text comes again on its own.
+int ExchangeCycle::acceptanceBeside(int replies) const {
+    const bool withResult = replies == kReplyParams + kReplyResult || replies == kReplyArchive + kReplyResult;
+    return withResult && link_.ResultReply().find("accepted") != std::string::npos ? kReplyResult : 0;
+}
+
 int ExchangeCycle::dispatch(int replies) {
     if (replies == kReplyParams || replies == kReplyParams + kReplyResult) {
         screen_.parseParameterReply(link_.ParamReply());
@@ -86,7 +93,7 @@ int ExchangeCycle::dispatch(int replies) {
         screen_.clearHistoryTables();
         screen_.hideDiagramButton();
         screen_.dropHistoryTabs();
-        return kReplyParams; // a result reply beside it is not looked at: it comes again
+        return kReplyParams + acceptanceBeside(replies);
     }
     if (replies == kReplyArchive || replies == kReplyArchive + kReplyResult) {
         screen_.parseArchiveReply(link_.ArchiveReply());
@@ -94,7 +101,7 @@ int ExchangeCycle::dispatch(int replies) {
         screen_.playReplySignal();
         progressPosition_ = 100;
         screen_.enableActions();
-        return kReplyArchive;
+        return kReplyArchive + acceptanceBeside(replies);
     }
     if (replies == kReplyResult) {
         const std::string result = link_.ResultReply();

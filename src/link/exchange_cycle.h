@@ -142,6 +142,7 @@ private:
     void clearReceived();
     // The replies handed on (a sum of weights).
     int dispatch(int replies);
+    int acceptanceBeside(int replies) const;
     void advanceProgress();
     void checkTimeOut(int linkStatus, int replies);
 
