@@ -28,6 +28,7 @@ public:
     int idleStatus = kLinkPresent;
     std::string result, params, archive;
     std::vector<std::string> sent;
+    std::vector<int> delivered; // what each tick said it handed on
     std::vector<std::string>* events = nullptr;
 
     int GetLinkStatus() override {
@@ -60,6 +61,7 @@ public:
         sent.push_back(bytes);
         if (events) events->push_back("send " + bytes);
     }
+    void RepliesDelivered(int replies) override { delivered.push_back(replies); }
 };
 
 class RecordingScreen : public ExchangeScreen {
@@ -222,6 +224,10 @@ TEST_F(ExchangeCycleTest, ParameterReplyWithResultReplyIsDispatchedAsParameters)
     cycle.tick();
     EXPECT_EQ(screen.paramTexts.size(), 1u);
     EXPECT_TRUE(screen.raw.empty());
+    enqueuePoll(kReplyParams + kReplyResult, "accepted", "p");
+    cycle.tick();
+    // A message comes again on its own; an acceptance goes with the reply.
+    EXPECT_EQ(link.delivered, (std::vector<int>{kReplyParams, kReplyParams + kReplyResult}));
 }
 
 TEST_F(ExchangeCycleTest, AcceptedResultWaitsSilentlyForTheParameters) {
@@ -321,6 +327,7 @@ TEST_F(ExchangeCycleTest, UndispatchableSumsLeaveEverythingInTheSlots) {
     EXPECT_EQ(link.params, "p");
     EXPECT_EQ(link.archive, "a");
     EXPECT_EQ(link.result, "r");
+    EXPECT_EQ(link.delivered, std::vector<int>(4, 0));
 }
 
 TEST_F(ExchangeCycleTest, NothingTakenInOnTheTimeOutTickGivesNoMessageButEndsTheExchange) {
