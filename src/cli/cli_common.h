@@ -65,8 +65,12 @@ std::string ReadReplyInput(const std::filesystem::path& path);
 // is a usage failure.
 std::string LoadCatalogueOption(const std::string& option, int langBase);
 
-// Writes bytes to stdout unchanged (binary).
+// Writes bytes to stdout unchanged (binary) and flushes them; a failed write or flush is
+// a Failure (exit 1) naming stdout and the reason, so a full disk never passes as success.
 void WriteStdout(const std::string& bytes);
+
+// "cannot write to stdout: REASON" for the errno value err.
+std::string StdoutFailureText(int err);
 
 // Minimal JSON string quoting (UTF-8 kept as is).
 std::string JsonString(const std::string& text);

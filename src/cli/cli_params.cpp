@@ -356,7 +356,7 @@ int RunCompose(const Args& args) {
     const std::string& what = args[0];
     const Args rest(args.begin() + 1, args.end());
     if (what == "--help" || what == "-h") {
-        std::fputs(kUsage.c_str(), stdout);
+        WriteStdout(kUsage);
         return kExitOk;
     }
     if (what == "send-changes")
