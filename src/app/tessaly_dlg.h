@@ -133,6 +133,7 @@ private:
     dm::HistoryTable neutronTable_;
     dm::ParameterTableState paramState_;
     std::string catalogue_;
+    std::string catalogueNoticeShown_; // the warning about a bare catalogue, shown once per load
     std::unique_ptr<dm::ExchangeCycle> cycle_;
     QTimer timer_;
 

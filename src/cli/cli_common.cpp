@@ -117,9 +117,11 @@ std::string ReadReplyInput(const std::filesystem::path& path) {
     return ReplyTextFromBytes(ReadInputFile(path));
 }
 
-std::string LoadCatalogueOption(const std::string& option, int /*langBase*/) {
+std::string LoadCatalogueOption(const std::string& option, int /*langBase*/, std::string* fileName) {
     const std::filesystem::path path =
         option.empty() ? FindDataFile("Commands.lst") : std::filesystem::path(option);
+    if (fileName)
+        *fileName = path.string();
     auto bytes = TryReadFile(path);
     if (!bytes)
         Fail(kExitUsage, "cannot read catalogue " + path.string() +

@@ -8,6 +8,7 @@
 #include "core/string_table.h"
 #include "core/text_file.h"
 #include "grid/grid_model.h"
+#include "params/catalogue_notice.h"
 #include "params/command_files.h"
 #include "params/edit_rules.h"
 #include "params/parameter_table.h"
@@ -29,6 +30,7 @@ constexpr int kCliGridClientWidth = 456;
 struct TableInput {
     std::string reply;
     std::string catalogue;
+    std::string catalogueName; // as the warning about a missing section names it
     int langBase = 0;
     int access = 0;
 };
@@ -51,6 +53,13 @@ void FillTable(const TableInput& in, ParsedTable& table) {
     table.state.caption = Tr(IDS_CAPTION, in.langBase); // the caption before any reply
     ParseParameterReply(in.reply, in.catalogue, in.langBase, in.access, kCliGridClientWidth,
                         table.grid, table.state);
+    // The table is still printed as the window shows it; the warning says why it is bare.
+    if (!in.reply.empty()) {
+        const std::string notice =
+            CatalogueSectionNotice(in.catalogue, in.catalogueName, table.state.neutron, in.langBase);
+        if (!notice.empty())
+            std::fprintf(stderr, "dosimeter-cli: warning: %s\n", notice.c_str());
+    }
 }
 
 std::string TextTable(const GridModel& grid) {
@@ -127,7 +136,7 @@ TableInput ReadTableInput(const std::string& replyPath, const std::string& catal
     in.langBase = LangBaseFromOption(lang);
     in.access = AccessOption(access);
     in.reply = ReadReplyInput(replyPath);
-    in.catalogue = LoadCatalogueOption(catalogueOption, in.langBase);
+    in.catalogue = LoadCatalogueOption(catalogueOption, in.langBase, &in.catalogueName);
     return in;
 }
 
@@ -391,10 +400,11 @@ int AccessMaskOption(const std::string& text) {
 }
 
 std::string ParameterTableOutput(const std::string& reply, const std::string& catalogue,
-                                 int langBase, int access, bool json) {
+                                 int langBase, int access, bool json, const std::string& catalogueName) {
     TableInput in;
     in.reply = reply;
     in.catalogue = catalogue;
+    in.catalogueName = catalogueName;
     in.langBase = langBase;
     in.access = access;
     ParsedTable table;
