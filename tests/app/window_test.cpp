@@ -27,6 +27,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fstream>
 #include <memory>
 
 namespace {
@@ -51,13 +52,14 @@ struct Rig {
     int diagrams = 0;
     std::unique_ptr<CTessalyDlg> window;
 
-    explicit Rig(int langBase = dm::kLangEnglish, int access = 0) {
+    explicit Rig(int langBase = dm::kLangEnglish, int access = 0,
+                 std::filesystem::path catalogue = DM_SOURCE_DIR "/data/Commands.lst") {
         WindowServices s;
         s.dialogs = &dialogs;
         s.link = &link;
         s.addSkipFile = [this](const std::string& n) { skipped.push_back(n); };
         s.openDiagram = [this] { ++diagrams; };
-        s.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
+        s.catalogueFile = std::move(catalogue);
         s.runTimer = false;
         window = std::make_unique<CTessalyDlg>(dm::InterfaceSettings{langBase, access}, std::move(s));
         window->show();
@@ -212,6 +214,30 @@ private slots:
         QVERIFY(rig.findRow("dose_val") > 0);
         QCOMPARE(rig.findRow("g_ks_large"), -1); // locked
         QTRY_COMPARE(rig.w().gridView()->model()->rowCount(), rig.w().grid().rowCount() - 1);
+    }
+
+    void bareCatalogueIsNamedOnceInTheStatusLog() {
+        QTemporaryDir dir;
+        const std::string file = dir.filePath("Commands.lst").toStdString();
+        std::ofstream(file, std::ios::binary) << "<KRT17A-en>\r\ndose_val#Dose@r$defaultcolor\r\n";
+        Rig rig(dm::kLangEnglish, 0, file);
+        auto entries = [&rig](const QString& text) {
+            int n = 0;
+            for (int i = 0; i < rig.logCount(); ++i)
+                n += rig.w().statusLog()->itemText(i).contains(text) ? 1 : 0;
+            return n;
+        };
+        rig.arriveWithParameters();
+        rig.w().getParameters();
+        rig.link.deliverParams(FileBytes(kParamsFile));
+        rig.tick(2);
+        QCOMPARE(rig.link.sent.size(), std::size_t{2});
+        QCOMPARE(entries(QString::fromStdString("Catalogue \"" + file + "\" has no section <KRT17A-en>")), 1);
+        QCOMPARE(rig.findRow("dose_val"), -1);
+        QVERIFY(rig.dialogs.messages.empty());
+        // The other language is another section, named once again.
+        rig.w().switchLanguage(dm::kLangRussian);
+        QCOMPARE(entries(QStringLiteral("нет раздела <KRT17A-ru>")), 1);
     }
 
     void noReplyEndsEachCommandOnItsTick_data() {
