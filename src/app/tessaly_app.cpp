@@ -131,9 +131,14 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
         window.exec();
         finalSettings = window.settings();
         toured = !tour || tour->succeeded();
-        // Saved while the window is still there, so a failure is told in its box.
+        stopWatch.stop();
+        // Saved while the window is still there, so a failure is told in its box; not when
+        // the end was asked by a signal or a tour runs, as nobody is there to close the box.
         QtUserDialogs dialogs(&window);
-        settingsError = dm::SaveSettingsAtExit(settingsDir, finalSettings, dialogs);
+        dm::SilentMessages quiet;
+        const bool unattended = g_stopRequested || tour;
+        settingsError = dm::SaveSettingsAtExit(settingsDir, finalSettings,
+                                               unattended ? static_cast<dm::MessageSink&>(quiet) : dialogs);
         if (!settingsError.empty())
             std::fprintf(stderr, "dosimeter-manager: %s\n", settingsError.c_str());
     }

@@ -13,6 +13,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace dm {
@@ -39,6 +41,15 @@ std::FILE* OpenFile(const std::filesystem::path& path) {
     return file;
 #else
     return std::fopen(path.c_str(), "wb");
+#endif
+}
+
+bool Writable(const std::filesystem::path& path) {
+    errno = 0;
+#ifdef _WIN32
+    return _waccess(path.c_str(), 2) == 0;
+#else
+    return ::access(path.c_str(), W_OK) == 0;
 #endif
 }
 
@@ -132,6 +143,9 @@ SaveResult SaveTableFile(UserDialogs& dialogs, int langBase, const std::string& 
         if (writeError != 0)
             return Fail(dialogs, Failed::Write, file, writeError, langBase, skipName);
     } else {
+        // Replacing goes through the folder: a file the user may not write stays as it is.
+        if (exists && !Writable(path))
+            return Fail(dialogs, Failed::Open, file, errno ? errno : EACCES, langBase);
         // A regular file is replaced whole only once the new one is complete, so a full
         // disk leaves the old file as it was and no part of the new one.
         const FileReplaceStatus replaced = ReplaceFileWhole(path, bytes);
