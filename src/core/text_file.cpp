@@ -54,7 +54,8 @@ std::string ReadTextFile(const std::filesystem::path& path, int langBase, Messag
 
 namespace {
 
-// "<name>.<process>-<count>.tmp": unique among the writers of this process and of others.
+// "<name>.<process>-<count>-<attempt>.tmp": unique among the writers of this process and
+// of others. A name near the length limit gets a short stem, so the suffix still fits.
 std::filesystem::path TemporaryName(const std::filesystem::path& target, unsigned attempt) {
     static std::atomic<unsigned> counter{0};
 #ifdef _WIN32
@@ -62,9 +63,12 @@ std::filesystem::path TemporaryName(const std::filesystem::path& target, unsigne
 #else
     const unsigned long process = static_cast<unsigned long>(::getpid());
 #endif
+    const std::string suffix =
+        "." + std::to_string(process) + "-" + std::to_string(counter++) + "-" + std::to_string(attempt) + ".tmp";
+    if (target.filename().native().size() > 200)
+        return target.parent_path() / ("dm" + suffix);
     std::filesystem::path temp = target;
-    temp += "." + std::to_string(process) + "-" + std::to_string(counter++) + "-" +
-            std::to_string(attempt) + ".tmp";
+    temp += suffix;
     return temp;
 }
 
