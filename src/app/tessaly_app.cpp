@@ -1,5 +1,6 @@
 #include "app/tessaly_app.h"
 
+#include "app/qt_user_dialogs.h"
 #include "app/queued_message_sink.h"
 #include "app/screenshot_tour.h"
 #include "app/tessaly_dlg.h"
@@ -133,6 +134,7 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
 #endif
     dm::InterfaceSettings finalSettings;
     bool toured = true;
+    std::string settingsError;
     {
         CTessalyDlg window(settings, std::move(services));
         linkMessages.setWindow(&window);
@@ -150,11 +152,20 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
         window.exec();
         finalSettings = window.settings();
         toured = !tour || tour->succeeded();
+        stopWatch.stop();
+        // Saved while the window is still there, so a failure is told in its box; not when
+        // the end was asked by a signal or a tour runs, as nobody is there to close the box.
+        QtUserDialogs dialogs(&window);
+        dm::SilentMessages quiet;
+        const bool unattended = g_stopRequested || tour;
+        settingsError = dm::SaveSettingsAtExit(settingsDir, finalSettings,
+                                               unattended ? static_cast<dm::MessageSink&>(quiet) : dialogs);
+        if (!settingsError.empty())
+            std::fprintf(stderr, "dosimeter-manager: %s\n", settingsError.c_str());
     }
-    dm::SaveInterfaceSettings(settingsDir, finalSettings);
 #ifdef DM_HAVE_SIM
     if (simulator)
         simulator->stop();
 #endif
-    return toured ? 0 : 1;
+    return toured && settingsError.empty() ? 0 : 1;
 }

@@ -14,11 +14,13 @@
 #include "app/multiline_button.h"
 #include "app/status_entry.h"
 #include "core/string_table.h"
+#include "core/text_file.h"
 #include "grid/grid_view.h"
 #include "history/archive_parse.h"
 #include "history/table_save.h"
 #include "link/reply_signal.h"
 #include "params/catalogue.h"
+#include "params/catalogue_notice.h"
 #include "params/command_files.h"
 #include "params/edit_rules.h"
 #include "params/parameter_set.h"
@@ -304,6 +306,7 @@ void CTessalyDlg::initialiseWindow() {
     cycle_->resetCounters();
 
     catalogue_ = dm::LoadCatalogue(services_.catalogueFile, langBase_, *services_.dialogs);
+    catalogueNoticeShown_.clear();
 }
 
 // ------------------------------------------------------------------ status log, buttons
@@ -442,6 +445,17 @@ void CTessalyDlg::parseParameterReply(const std::string& text) {
 void CTessalyDlg::showParameters() {
     dm::FillParameterGrid(parameters_, catalogue_, langBase_, access_, gridView_->clientWidth(),
                           grid_, paramState_);
+    if (parameters_.replied()) {
+        const std::u8string path = (services_.catalogueFile.empty() ? dm::FindDataFile("Commands.lst")
+                                                                    : services_.catalogueFile)
+                                       .u8string();
+        const std::string file(path.begin(), path.end());
+        const std::string notice = dm::CatalogueSectionNotice(catalogue_, file, paramState_.neutron, langBase_);
+        if (!notice.empty() && notice != catalogueNoticeShown_) {
+            addStatusMessage(notice);
+            catalogueNoticeShown_ = notice;
+        }
+    }
     if (!paramState_.caption.empty())
         setWindowTitle(Q(paramState_.caption));
     gridView_->refresh();

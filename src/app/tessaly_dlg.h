@@ -155,6 +155,7 @@ private:
     dm::ParameterSet parameters_; // the last parameter reply, with the user's edits
     dm::ParameterTableState paramState_;
     std::string catalogue_;
+    std::string catalogueNoticeShown_; // the warning about a bare catalogue, shown once per load
     std::unique_ptr<dm::ExchangeCycle> cycle_;
     QTimer timer_;
 

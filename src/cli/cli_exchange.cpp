@@ -231,11 +231,12 @@ int RunReadParams(const Args& args) {
     const int access = AccessMaskOption(accessText);
     const int timeout = TimeoutSeconds(link, kDefaultParamsTimeout);
     // The catalogue is checked before anything goes out to the dosimeter.
-    const std::string catalogue = LoadCatalogueOption(catalogueFile, langBase);
+    std::string catalogueName;
+    const std::string catalogue = LoadCatalogueOption(catalogueFile, langBase, &catalogueName);
 
     const std::string reply = ExchangeOverLink("read-params", link, ComposeGetParameters(access),
                                                WantedReply::Parameters, timeout, langBase);
-    WriteStdout(ParameterTableOutput(reply, catalogue, langBase, access, json));
+    WriteStdout(ParameterTableOutput(reply, catalogue, langBase, access, json, catalogueName));
     return StoreReadParams(dbUrl, reply);
 }
 

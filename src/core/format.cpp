@@ -35,10 +35,20 @@ void TrimTwoZeros(std::string& text) {
 
 // bandValue chooses the band, value gives the digits.
 std::string FormatDoseWithBand(double value, double bandValue, int langBase) {
-    if (!(value > 0.0) || std::isinf(value))
+    // Values no dosimeter can hold are shown for what they are, never as a plain zero.
+    if (std::isnan(value))
+        return kNotANumberText;
+    if (std::isinf(value))
+        return (value > 0 ? "INF " : "-INF ") + Tr(IDS_UNIT_SV, langBase);
+    if (!(value > 0.0))
         return "0";
+    if (value >= kExponentFormFromSv) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.3E", value);
+        return std::string(buf) + " " + Tr(IDS_UNIT_SV, langBase);
+    }
     if (bandValue >= 100.0) {
-        char buf[400];
+        char buf[32];
         std::snprintf(buf, sizeof buf, "%.1f", value);
         return std::string(buf) + " " + Tr(IDS_UNIT_SV, langBase);
     }

@@ -5,9 +5,16 @@
 
 namespace dm {
 
+// Doses from this size on lie far beyond any dosimeter's range and show in exponent form.
+inline constexpr double kExponentFormFromSv = 1e6;
+
+// What a dose that is not a number shows as: an em dash, which Windows-1251 also holds.
+inline constexpr const char* kNotANumberText = "\xE2\x80\x94";
+
 // The tables' dose formatting: the unit band is chosen by the value itself.
-// 0, negative values, NaN and infinities give "0"; 100 Sv and more show in Sv with one
-// decimal ("123.4 Sv").
+// 0 and negative values give "0"; 100 Sv and more show in Sv with one decimal
+// ("123.4 Sv"), from kExponentFormFromSv on in exponent form ("1.000E+99 Sv");
+// infinities show as "INF Sv" or "-INF Sv", NaN as kNotANumberText.
 std::string FormatDose(double sv, int langBase);
 
 // The chart's dose formatting: the same, except that the band is chosen by the value

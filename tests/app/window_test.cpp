@@ -32,6 +32,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -57,13 +58,14 @@ struct Rig {
     int diagrams = 0;
     std::unique_ptr<CTessalyDlg> window;
 
-    explicit Rig(int langBase = dm::kLangEnglish, int access = 0) {
+    explicit Rig(int langBase = dm::kLangEnglish, int access = 0,
+                 std::filesystem::path catalogue = DM_SOURCE_DIR "/data/Commands.lst") {
         WindowServices s;
         s.dialogs = &dialogs;
         s.link = &link;
         s.addSkipFile = [this](const std::string& n) { skipped.push_back(n); };
         s.openDiagram = [this] { ++diagrams; };
-        s.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
+        s.catalogueFile = std::move(catalogue);
         s.runTimer = false;
         window = std::make_unique<CTessalyDlg>(dm::InterfaceSettings{langBase, access}, std::move(s));
         window->show();
@@ -245,6 +247,20 @@ private slots:
         QVERIFY(rig.findRow("dose_val") > 0);
         QCOMPARE(rig.findRow("g_ks_large"), -1); // locked
         QTRY_COMPARE(rig.w().gridView()->model()->rowCount(), rig.w().grid().rowCount() - 1);
+    }
+
+    void bareCatalogueIsNamedOnceInTheStatusLog() {
+        QTemporaryDir dir;
+        const std::string file = dir.filePath("Commands.lst").toStdString();
+        std::ofstream(file, std::ios::binary) << "<KRT17A-en>\r\ndose_val#Dose@r$defaultcolor\r\n";
+        Rig rig(dm::kLangEnglish, 0, file);
+        rig.arriveWithParameters();
+        rig.w().getParameters();
+        rig.link.deliverParams(FileBytes(kParamsFile));
+        rig.tick(2);
+        const QString notice = QString::fromStdString("Catalogue \"" + file + "\" has no section <KRT17A-en>");
+        QCOMPARE(rig.logCount(), 3); // the notice, then "Parameters received" twice
+        QVERIFY(rig.w().statusLog()->itemText(2).endsWith(notice + ": no parameters shown from it"));
     }
 
     void noReplyEndsEachCommandOnItsTick_data() {
