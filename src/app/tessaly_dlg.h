@@ -80,6 +80,7 @@ public:
 
     // ---- state the tests look at
     dm::GridModel& grid() { return grid_; }
+    const dm::DoseArchive& archive() const { return archive_; }
     const dm::HistoryTable& doseTable() const { return doseTable_; }
     const dm::HistoryTable& neutronTable() const { return neutronTable_; }
     const dm::ParameterTableState& parameterState() const { return paramState_; }
@@ -116,6 +117,8 @@ private:
     void buildControls();
     void buildMenu();
     void setTexts();
+    // Tabs 1 and 2 as the archive fills them, in the current language.
+    void setHistoryTabs();
     void onTabChanged(int index);
     // Shows and enables the table of tab 0, 1 or 2, hides and disables the others.
     void showTable(int tab);
@@ -129,8 +132,9 @@ private:
     std::unique_ptr<dm::UserDialogs> ownDialogs_;
 
     dm::GridModel grid_;
-    dm::HistoryTable doseTable_;
-    dm::HistoryTable neutronTable_;
+    dm::DoseArchive archive_;
+    dm::HistoryTable doseTable_{archive_, dm::HistoryTab::Dose, 0};
+    dm::HistoryTable neutronTable_{archive_, dm::HistoryTab::Neutron, 0};
     dm::ParameterTableState paramState_;
     std::string catalogue_;
     std::unique_ptr<dm::ExchangeCycle> cycle_;

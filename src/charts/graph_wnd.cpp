@@ -173,11 +173,9 @@ void CGraphWnd::fitTextsToControls() {
         fitButton_->setGeometry(fit);
 }
 
-ChartLoadResult CGraphWnd::loadData(const HistoryTable& dose, const HistoryTable& neutron, bool neutronModel,
-                                    double historyInterval, double historyDepth) {
-    const ChartLoadResult result =
-        LoadChartData(chart_->chart(), dose, neutron, neutronModel, historyInterval, historyDepth);
-    m_bNeutron = neutronModel;
+ChartLoadResult CGraphWnd::loadData(const DoseArchive& archive, double historyInterval, double historyDepth) {
+    const ChartLoadResult result = LoadChartData(chart_->chart(), archive, historyInterval, historyDepth);
+    m_bNeutron = archive.hasNeutron();
     setWindowTitle(QString::fromStdString(TruncationNotice(result, m_nLangBase)));
     initialise();
     chart_->repaintChart();

@@ -7,7 +7,6 @@
 #include "cli/commands.h"
 
 #include "core/string_table.h"
-#include "history/archive_parse.h"
 #include "history/history_table.h"
 #include "link/exchange_cycle.h"
 #include "link/irda_functions.h"
@@ -250,13 +249,14 @@ int RunReadArchive(const Args& args) {
     start.files = {GetArchiveCommand()};
     start.tickPreset = -30;
     start.progressSteps = 4;
-    const std::string reply =
+    std::string reply =
         ExchangeOverLink("read-archive", link, start, WantedReply::Archive, timeout, langBase);
 
-    HistoryTable dose, neutron;
-    const ArchiveParseResult parse = ParseArchiveReply(reply, interval, langBase, dose, neutron);
-    WriteStdout(json ? ArchiveTablesJson(parse, dose, neutron, langBase)
-                     : ArchiveTablesText(parse, dose, neutron));
+    const DoseArchive archive = ParseArchiveOrFail(std::move(reply), interval, "the archive reply");
+    if (json)
+        WriteArchiveTablesJson(archive, langBase);
+    else
+        WriteArchiveTablesText(archive, langBase);
     return kExitOk;
 }
 

@@ -81,6 +81,6 @@ DoseArchive ParseDoseArchive(std::string text, double historyInterval);
 
 // Seconds of gamma record `record`: record x interval, truncated toward zero (NaN gives 0,
 // values beyond the range of long long saturate).
-long long GammaRecordSeconds(int record, double historyInterval);
+long long GammaRecordSeconds(long long record, double historyInterval);
 
 } // namespace dm

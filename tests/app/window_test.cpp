@@ -383,9 +383,17 @@ private slots:
         FindAction(&rig.w(), "actionRussian")->trigger();
         CTessalyDlg& w = rig.w();
         QCOMPARE(w.langBase(), dm::kLangRussian);
-        QCOMPARE(w.tabBar()->count(), 1);
+        // The history read stays open, relabelled: tabs, tables and the diagram button.
+        QCOMPARE(w.tabBar()->count(), 3);
         QCOMPARE(w.tabBar()->tabText(0), QString::fromUtf8("Параметры"));
-        QVERIFY(!w.button(1024)->isVisible());
+        QCOMPARE(w.tabBar()->tabText(2), QString::fromStdString(dm::Tr(dm::IDS_NEUTRON_HISTORY, dm::kLangRussian)));
+        QVERIFY(w.button(1024)->isVisible());
+        w.tabBar()->setCurrentIndex(2);
+        auto* neutron = w.findChild<dm::HistoryView*>("neutronHistory");
+        QCOMPARE(neutron->model()->headerData(3, Qt::Horizontal).toString().toStdString(),
+                 dm::Tr(dm::IDS_SPECTRUM_COEFF, dm::kLangRussian));
+        QVERIFY(neutron->model()->index(0, 2).data().toString().endsWith(QString::fromUtf8("мкЗв")));
+        w.tabBar()->setCurrentIndex(0);
         QVERIFY(rig.actionsEnabled(true));
         QCOMPARE(w.progressBar()->value(), 100);
         QCOMPARE(w.cycle().tickCounter(), 0);
