@@ -181,6 +181,14 @@ void BM_ArchiveReadAgainstItsFloor(benchmark::State& state) {
 BENCHMARK(BM_ArchiveReadAgainstItsFloor)
     ->ArgName("distinct")->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
+// The step before the parse: the file's bytes turned into the reply text.
+void BM_ReplyTextOfArchive(benchmark::State& state) {
+    const std::string bytes = dm::TryReadFile(ArchiveFile()).value_or("");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(dm::ReplyTextFromBytes(bytes));
+}
+BENCHMARK(BM_ReplyTextOfArchive)->Unit(benchmark::kMicrosecond);
+
 // The parse alone, on the text as the pickup hands it over.
 void BM_ParseArchiveText(benchmark::State& state) {
     const auto& path = ArchiveFile(static_cast<Doses>(state.range(0)));

@@ -23,9 +23,9 @@ void CheckInside(const dm::DoseArchive& archive, dm::TextSpan span) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const dm::DoseArchive archive = dm::ParseDoseArchive(
         dm::ReplyTextFromBytes(std::string_view(reinterpret_cast<const char*>(data), size)), 60.0);
-    for (const dm::GammaRecord& r : archive.gamma())
+    for (const dm::GammaDoseRecord& r : archive.gamma())
         CheckInside(archive, r.doseText);
-    for (const dm::NeutronRecord& r : archive.neutron()) {
+    for (const dm::NeutronDoseRecord& r : archive.neutron()) {
         CheckInside(archive, r.doseText);
         CheckInside(archive, r.coefficientText);
         CheckInside(archive, r.timeText);

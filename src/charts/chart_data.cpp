@@ -28,7 +28,7 @@ ChartLoadResult LoadChartData(ChartModel& chart, const DoseArchive& archive, dou
         result.neutronRows = ClampCount(archive.neutron().size());
         const int n = std::min(result.neutronRows, kChartRecords);
         for (int i = 0; i < n; ++i) {
-            const NeutronRecord& r = archive.neutron()[static_cast<std::size_t>(i)];
+            const NeutronDoseRecord& r = archive.neutron()[static_cast<std::size_t>(i)];
             chart.m_aNeutron[static_cast<std::size_t>(i)] = {Finite(r.sv), static_cast<double>(r.seconds)};
         }
     }

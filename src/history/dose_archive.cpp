@@ -108,9 +108,9 @@ std::size_t CountLineFeeds(std::string_view text, std::size_t begin, std::size_t
     return n;
 }
 
-// A number read from a text. An archive holds accumulated doses written with few digits,
+// Reads a column of numbers. An archive holds accumulated doses written with few digits,
 // so a record mostly repeats the text of the one before; that text is read once.
-class NumberReader {
+class NumberColumn {
 public:
     double operator()(std::string_view text) {
         if (!valid_ || text != last_) {
@@ -133,10 +133,10 @@ private:
 // before the first neutron line (neutronStart). firstLf < neutronStart here. A "Result"
 // line, or a line too short to hold a dose, ends them.
 void ReadGammaRecordsA(std::string_view text, std::size_t firstLf, std::size_t neutronStart,
-                       double historyInterval, std::vector<GammaRecord>& records) {
+                       double historyInterval, std::vector<GammaDoseRecord>& records) {
     records.reserve(CountLineFeeds(text, firstLf + 1, neutronStart));
     const std::size_t lastGammaLf = neutronStart - 1;
-    NumberReader read;
+    NumberColumn doses;
     std::size_t lf = firstLf;
     long long record = 0;
     while (lf < lastGammaLf) {
@@ -150,7 +150,7 @@ void ReadGammaRecordsA(std::string_view text, std::size_t firstLf, std::size_t n
         const std::string_view doseText = Slice(text, s);
         if (doseText.find("Result") != npos)
             break;
-        records.push_back({GammaRecordSeconds(record, historyInterval), read(doseText), ToTextSpan(s)});
+        records.push_back({GammaRecordSeconds(record, historyInterval), doses(doseText), ToTextSpan(s)});
         if (next == npos)
             break;
         lf = next;
@@ -163,9 +163,9 @@ void ReadGammaRecordsA(std::string_view text, std::size_t firstLf, std::size_t n
 // Every line from neutronStart on that holds two TABs; shorter tails (under five
 // characters) end the section, lines with fewer TABs are passed over.
 void ReadNeutronRecords(std::string_view text, std::size_t neutronStart,
-                        std::vector<NeutronRecord>& records) {
+                        std::vector<NeutronDoseRecord>& records) {
     records.reserve(CountLineFeeds(text, neutronStart, text.size()) + 1);
-    NumberReader readDose, readCoefficient;
+    NumberColumn doses, coefficients;
     std::size_t pos = neutronStart;
     while (HasAtLeastChars(text, pos, 5)) {
         const std::size_t lf = FindLf(text, pos);
@@ -176,8 +176,8 @@ void ReadNeutronRecords(std::string_view text, std::size_t neutronStart,
             const Span dose{pos, tab1}, coefficient{tab1 + 1, tab2};
             Span time = LineContent(text, tab2 + 1, lf);
             DropFirstChar(text, time);
-            records.push_back({CLong(Slice(text, time)), readDose(Slice(text, dose)),
-                               readCoefficient(Slice(text, coefficient)), ToTextSpan(dose),
+            records.push_back({CLong(Slice(text, time)), doses(Slice(text, dose)),
+                               coefficients(Slice(text, coefficient)), ToTextSpan(dose),
                                ToTextSpan(coefficient), ToTextSpan(time)});
         }
         if (lf == npos)
@@ -186,8 +186,8 @@ void ReadNeutronRecords(std::string_view text, std::size_t neutronStart,
     }
 }
 
-void ReadLayoutA(std::string_view text, double historyInterval, std::vector<GammaRecord>& gamma,
-                 std::vector<NeutronRecord>& neutron) {
+void ReadLayoutA(std::string_view text, double historyInterval, std::vector<GammaDoseRecord>& gamma,
+                 std::vector<NeutronDoseRecord>& neutron) {
     const std::size_t firstTab = text.find('\t');
     const std::size_t lfBeforeTab = text.rfind('\n', firstTab);
     // A TAB already in the first line: no heading, no gamma lines.
@@ -202,7 +202,7 @@ void ReadLayoutA(std::string_view text, double historyInterval, std::vector<Gamm
 
 // Every line after the four heading lines is a record, a last line without a line end
 // included; nothing after a final LF is.
-void ReadLayoutB(std::string_view text, double historyInterval, std::vector<GammaRecord>& gamma) {
+void ReadLayoutB(std::string_view text, double historyInterval, std::vector<GammaDoseRecord>& gamma) {
     std::size_t lf = npos;
     for (int k = 0; k < 4; ++k) {
         lf = FindLf(text, lf == npos ? 0 : lf + 1);
@@ -210,11 +210,11 @@ void ReadLayoutB(std::string_view text, double historyInterval, std::vector<Gamm
             return;
     }
     gamma.reserve(CountLineFeeds(text, lf + 1, text.size()) + 1);
-    NumberReader read;
+    NumberColumn doses;
     for (long long record = 1; lf + 1 < text.size(); ++record) {
         const std::size_t next = FindLf(text, lf + 1);
         const Span s = LineContent(text, lf + 1, next);
-        gamma.push_back({GammaRecordSeconds(record, historyInterval), read(Slice(text, s)), ToTextSpan(s)});
+        gamma.push_back({GammaRecordSeconds(record, historyInterval), doses(Slice(text, s)), ToTextSpan(s)});
         if (next == npos)
             break;
         lf = next;

@@ -21,16 +21,16 @@ struct TextSpan {
     std::uint32_t length = 0;
 };
 
-struct GammaRecord {
+struct GammaDoseRecord {
     long long seconds = 0; // record number x history interval (layout B beams no times)
     double sv = 0.0;       // the dose as the dosimeter writes numbers; 0 for unreadable text,
                            // infinite for an absurd exponent
     TextSpan doseText;     // as received
 };
 
-struct NeutronRecord {
+struct NeutronDoseRecord {
     long long seconds = 0;    // the time the dosimeter wrote, in whole seconds
-    double sv = 0.0;          // as for GammaRecord
+    double sv = 0.0;          // as for GammaDoseRecord
     double coefficient = 0.0; // fast/thermal spectrum estimation coefficient
     TextSpan doseText;        // as received
     TextSpan coefficientText;
@@ -52,8 +52,8 @@ public:
     bool hasNeutron() const { return layout_ == ArchiveLayout::A; }
     bool empty() const { return layout_ == ArchiveLayout::None; }
 
-    const std::vector<GammaRecord>& gamma() const { return gamma_; }
-    const std::vector<NeutronRecord>& neutron() const { return neutron_; }
+    const std::vector<GammaDoseRecord>& gamma() const { return gamma_; }
+    const std::vector<NeutronDoseRecord>& neutron() const { return neutron_; }
 
     // The text of a span of this archive's reply.
     std::string_view text(TextSpan span) const {
@@ -66,8 +66,8 @@ private:
 
     ArchiveLayout layout_ = ArchiveLayout::None;
     std::string text_;
-    std::vector<GammaRecord> gamma_;
-    std::vector<NeutronRecord> neutron_;
+    std::vector<GammaDoseRecord> gamma_;
+    std::vector<NeutronDoseRecord> neutron_;
 };
 
 // Spans are 32-bit: a reply text must stay below 4 GiB (replies are far smaller).

@@ -85,7 +85,7 @@ std::string HistoryTable::text(int row, int col) const {
         return std::to_string(row);
     const auto index = static_cast<std::size_t>(row - 1);
     if (s == Shape::Neutron) {
-        const NeutronRecord& r = archive_->neutron()[index];
+        const NeutronDoseRecord& r = archive_->neutron()[index];
         switch (col) {
         case 1: return std::string(archive_->text(r.doseText));
         case 2: return FormatDose(r.sv, langBase_);
@@ -94,7 +94,7 @@ std::string HistoryTable::text(int row, int col) const {
         default: return FormatDuration(r.seconds);
         }
     }
-    const GammaRecord& r = archive_->gamma()[index];
+    const GammaDoseRecord& r = archive_->gamma()[index];
     switch (col) {
     case 1: return std::string(archive_->text(r.doseText));
     case 2: return FormatDose(r.sv, langBase_);

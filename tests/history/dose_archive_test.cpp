@@ -66,7 +66,7 @@ TEST(ArchiveLayoutA, FillsBothTablesFromAKrt17aReply) {
     EXPECT_DOUBLE_EQ(a.gamma()[3].sv, 4.25e-5);
     EXPECT_EQ(a.text(a.gamma()[3].doseText), "4.25E-05");
     ASSERT_EQ(a.neutron().size(), 3u);
-    const NeutronRecord& last = a.neutron()[2];
+    const NeutronDoseRecord& last = a.neutron()[2];
     EXPECT_EQ(last.seconds, 90061);
     EXPECT_DOUBLE_EQ(last.sv, 5.5e-7);
     EXPECT_DOUBLE_EQ(last.coefficient, 0.98);

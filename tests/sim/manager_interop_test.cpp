@@ -129,7 +129,7 @@ TEST(ManagerInteropCommands, ArchiveFillsTheDoseArchiveRecordForRecord) {
         const auto& c = device.meter().counters();
         ASSERT_EQ(archive.gamma().size(), 25u);
         for (std::size_t r = 0; r < 25; ++r) {
-            const GammaRecord& g = archive.gamma()[r];
+            const GammaDoseRecord& g = archive.gamma()[r];
             EXPECT_EQ(archive.text(g.doseText), FormatDeviceNumber(c.gamma[r].dose)) << r;
             EXPECT_EQ(g.seconds, 60 * static_cast<long long>(r + 1));
         }
