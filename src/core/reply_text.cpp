@@ -2,6 +2,7 @@
 
 #include "core/cp1251.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -19,10 +20,27 @@ std::uint64_t WordAt(const char* p) {
 
 bool HasZeroByte(std::uint64_t v) { return ((v - kOnes) & ~v & kHighs) != 0; }
 
-// True when none of the eight bytes at p is above 0x7F, zero or a line feed.
-bool IsPlainWord(const char* p) {
-    const std::uint64_t word = WordAt(p);
-    return (word & kHighs) == 0 && !HasZeroByte(word) && !HasZeroByte(word ^ (kOnes * '\n'));
+// Bit 7 set in each byte of the word that is above 0x7F, zero or a line feed; exact, as
+// no carry crosses from one byte into the next.
+std::uint64_t SpecialBytes(std::uint64_t word) {
+    const auto zeroBytes = [](std::uint64_t v) { return ~(((v & ~kHighs) + ~kHighs) | v) & kHighs; };
+    return (word & kHighs) | zeroBytes(word) | zeroBytes(word ^ (kOnes * '\n'));
+}
+
+bool IsSpecial(char c) { return static_cast<unsigned char>(c) >= 0x80 || c == '\0' || c == '\n'; }
+
+// The first byte from `from` on that is above 0x7F, zero or a line feed; end if none.
+const char* NextSpecial(const char* from, const char* end) {
+    for (; end - from >= 8; from += 8) {
+        if (const std::uint64_t marks = SpecialBytes(WordAt(from))) {
+            const int bit = std::endian::native == std::endian::little ? std::countr_zero(marks)
+                                                                       : std::countl_zero(marks);
+            return from + bit / 8;
+        }
+    }
+    while (from < end && !IsSpecial(*from))
+        ++from;
+    return from;
 }
 
 // Bytes above 0x7F, which may take up to three bytes each as UTF-8.
@@ -35,14 +53,6 @@ std::size_t CountHighBytes(std::string_view bytes) {
     }
     for (; i < bytes.size(); ++i)
         n += static_cast<unsigned char>(bytes[i]) >= 0x80;
-    return n;
-}
-
-std::size_t CountLineFeeds(std::string_view bytes) {
-    std::size_t n = 0;
-    for (const char* p = bytes.data(), *end = p + bytes.size();
-         (p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)))); ++p)
-        ++n;
     return n;
 }
 
@@ -64,9 +74,22 @@ std::string NormaliseReplyBytes(std::string_view bytes) {
     return out;
 }
 
+std::size_t CountLineFeeds(std::string_view text) {
+    std::size_t n = 0, i = 0;
+    for (; i + 8 <= text.size(); i += 8) {
+        // 0x80 in each byte that equals LF, nothing elsewhere (no carries across bytes).
+        const std::uint64_t x = WordAt(text.data() + i) ^ (kOnes * '\n');
+        const std::uint64_t lf = ~(((x & ~kHighs) + ~kHighs) | x) & kHighs;
+        n += static_cast<std::size_t>(((lf >> 7) * kOnes) >> 56);
+    }
+    for (; i < text.size(); ++i)
+        n += text[i] == '\n';
+    return n;
+}
+
 std::string ReplyTextFromBytes(std::string_view bytes) {
-    // Sized once for the worst case, then filled by runs: plain bytes are found eight at a
-    // time and copied in bulk, which is nearly all of a reply; the rest go one by one.
+    // Sized once for the worst case, then filled by runs: the byte that ends a run is found
+    // eight bytes at a time, the run copied in bulk (nearly all of a reply).
     std::string out;
     out.resize(bytes.size() + CountLineFeeds(bytes) + 2 * CountHighBytes(bytes));
     char* to = out.data();
@@ -74,10 +97,7 @@ std::string ReplyTextFromBytes(std::string_view bytes) {
     const char* const end = from + bytes.size();
     while (from < end) {
         const char* run = from;
-        while (end - from >= 8 && IsPlainWord(from))
-            from += 8;
-        while (from < end && static_cast<unsigned char>(*from) < 0x80 && *from != '\0' && *from != '\n')
-            ++from;
+        from = NextSpecial(from, end);
         std::memcpy(to, run, static_cast<std::size_t>(from - run));
         to += from - run;
         if (from == end)

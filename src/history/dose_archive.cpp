@@ -2,6 +2,7 @@
 
 #include "core/cp1251.h"
 #include "core/numbers.h"
+#include "core/reply_text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -80,6 +81,9 @@ Span LineContent(std::string_view text, std::size_t begin, std::size_t lf) {
 
 // True when at least n characters follow position pos (pos included).
 bool HasAtLeastChars(std::string_view text, std::size_t pos, int n) {
+    // No character is longer than four bytes: far from the end, no need to count.
+    if (pos <= text.size() && text.size() - pos >= 4 * static_cast<std::size_t>(n))
+        return true;
     for (int k = 0; k < n; ++k) {
         if (pos >= text.size())
             return false;
@@ -101,11 +105,17 @@ std::size_t FindLf(std::string_view text, std::size_t from) {
     return FindIn(text, '\n', from, text.size());
 }
 
-std::size_t CountLineFeeds(std::string_view text, std::size_t begin, std::size_t end) {
-    std::size_t n = 0;
-    for (std::size_t p = FindIn(text, '\n', begin, end); p != npos; p = FindIn(text, '\n', p + 1, end))
-        ++n;
-    return n;
+std::size_t LineFeedsIn(std::string_view text, std::size_t begin, std::size_t end) {
+    return begin < end ? CountLineFeeds(text.substr(begin, end - begin)) : 0;
+}
+
+// The dosimeter's closing "Result" line; a dose text is short, so a plain scan.
+bool HoldsResult(std::string_view line) {
+    constexpr std::string_view kResult = "Result";
+    for (std::size_t i = 0; i + kResult.size() <= line.size(); ++i)
+        if (line[i] == 'R' && line.substr(i, kResult.size()) == kResult)
+            return true;
+    return false;
 }
 
 // Reads a column of numbers. An archive holds accumulated doses written with few digits,
@@ -134,7 +144,7 @@ private:
 // line, or a line too short to hold a dose, ends them.
 void ReadGammaRecordsA(std::string_view text, std::size_t firstLf, std::size_t neutronStart,
                        double historyInterval, std::vector<GammaDoseRecord>& records) {
-    records.reserve(CountLineFeeds(text, firstLf + 1, neutronStart));
+    records.reserve(LineFeedsIn(text, firstLf + 1, neutronStart));
     const std::size_t lastGammaLf = neutronStart - 1;
     NumberColumn doses;
     std::size_t lf = firstLf;
@@ -148,7 +158,7 @@ void ReadGammaRecordsA(std::string_view text, std::size_t firstLf, std::size_t n
         if (record == 1)
             DropFirstChar(text, s);
         const std::string_view doseText = Slice(text, s);
-        if (doseText.find("Result") != npos)
+        if (HoldsResult(doseText))
             break;
         records.push_back({GammaRecordSeconds(record, historyInterval), doses(doseText), ToTextSpan(s)});
         if (next == npos)
@@ -164,7 +174,7 @@ void ReadGammaRecordsA(std::string_view text, std::size_t firstLf, std::size_t n
 // characters) end the section, lines with fewer TABs are passed over.
 void ReadNeutronRecords(std::string_view text, std::size_t neutronStart,
                         std::vector<NeutronDoseRecord>& records) {
-    records.reserve(CountLineFeeds(text, neutronStart, text.size()) + 1);
+    records.reserve(LineFeedsIn(text, neutronStart, text.size()) + 1);
     NumberColumn doses, coefficients;
     std::size_t pos = neutronStart;
     while (HasAtLeastChars(text, pos, 5)) {
@@ -209,7 +219,7 @@ void ReadLayoutB(std::string_view text, double historyInterval, std::vector<Gamm
         if (lf == npos)
             return;
     }
-    gamma.reserve(CountLineFeeds(text, lf + 1, text.size()) + 1);
+    gamma.reserve(LineFeedsIn(text, lf + 1, text.size()) + 1);
     NumberColumn doses;
     for (long long record = 1; lf + 1 < text.size(); ++record) {
         const std::size_t next = FindLf(text, lf + 1);

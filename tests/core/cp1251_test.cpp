@@ -1,6 +1,7 @@
 #include "core/cp1251.h"
 #include "core/reply_text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -52,6 +53,7 @@ TEST(ReplyText, AnyBytesBecomeTheNormalisedTextWhereverTheSpecialBytesFall) {
             seed = seed * 1664525u + 1013904223u;
             bytes += (seed >> 28) < 3 ? specials[(seed >> 8) % specials.size()] : static_cast<char>('a' + (seed >> 16) % 26);
         }
+        ASSERT_EQ(CountLineFeeds(bytes), static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')));
         ASSERT_EQ(ReplyTextFromBytes(bytes), Cp1251ToUtf8(NormaliseReplyBytes(bytes))) << n;
     }
 }
