@@ -69,6 +69,10 @@ void DropLastChar(std::string_view text, Span& s) {
 // it does end with (at most two) go, so its value reads as it would on any other line.
 Span LineContent(std::string_view text, std::size_t begin, std::size_t lf) {
     Span s{begin, lf == npos ? text.size() : lf};
+    if (lf != npos && s.end - s.begin >= 2 && IsAscii(text[s.end - 1]) && IsAscii(text[s.end - 2])) {
+        s.end -= 2; // the usual CR CR
+        return s;
+    }
     if (lf != npos) {
         DropLastChar(text, s);
         DropLastChar(text, s);
@@ -123,7 +127,7 @@ bool HoldsResult(std::string_view line) {
 class NumberColumn {
 public:
     double operator()(std::string_view text) {
-        if (!valid_ || text != last_) {
+        if (!valid_ || !Same(text, last_)) {
             value_ = ParseDeviceNumber(text);
             last_ = text;
             valid_ = true;
@@ -132,6 +136,16 @@ public:
     }
 
 private:
+    // A byte loop: these texts are a few characters long, shorter than a memcmp call.
+    static bool Same(std::string_view a, std::string_view b) {
+        if (a.size() != b.size())
+            return false;
+        for (std::size_t i = 0; i < a.size(); ++i)
+            if (a[i] != b[i])
+                return false;
+        return true;
+    }
+
     bool valid_ = false;
     std::string_view last_;
     double value_ = 0.0;
