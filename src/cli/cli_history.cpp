@@ -13,10 +13,9 @@ namespace dm::cli {
 namespace {
 
 // Gathers output and hands it to stdout in pieces, so a long archive never becomes one
-// string.
+// string. The last piece goes with flush().
 class StdoutPieces {
 public:
-    ~StdoutPieces() { flush(); }
     std::string& buffer() { return buffer_; }
     // Call after each row.
     void rowDone() {
@@ -93,6 +92,7 @@ void WriteArchiveTablesText(const DoseArchive& archive, int langBase) {
         out.buffer() += "# neutron history\n";
         AppendTableText(out, HistoryTable(archive, HistoryTab::Neutron, langBase));
     }
+    out.flush();
 }
 
 void WriteArchiveTablesJson(const DoseArchive& archive, int langBase) {
@@ -114,6 +114,7 @@ void WriteArchiveTablesJson(const DoseArchive& archive, int langBase) {
     else
         out.buffer() += "null";
     out.buffer() += "\n}\n";
+    out.flush();
 }
 
 int RunArchive(const Args& args) {
