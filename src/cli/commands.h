@@ -23,4 +23,6 @@ int RunReadParams(const Args& args);
 int RunReadArchive(const Args& args);
 int RunSimulate(const Args& args);
 
+int RunRecords(const Args& args);
+
 } // namespace dm::cli

@@ -1,0 +1,638 @@
+#include "records/records_repository.h"
+
+#include "records/schema.h"
+
+#include <QCoreApplication>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringList>
+#include <QVariant>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <thread>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace dm::records {
+namespace {
+
+using Kind = RecordsError::Kind;
+
+// A statement that failed inside a transaction; sorted out by Transact.
+struct SqlFailure {
+    QSqlError error;
+};
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+std::string S(const QVariant& v) { return v.toString().toStdString(); }
+
+QVariant OptionalDouble(const std::optional<double>& v) {
+    return v ? QVariant(*v) : QVariant(QMetaType(QMetaType::Double));
+}
+QVariant OptionalInt(const std::optional<std::int64_t>& v) {
+    return v ? QVariant(static_cast<qlonglong>(*v)) : QVariant(QMetaType(QMetaType::LongLong));
+}
+std::optional<double> ToOptionalDouble(const QVariant& v) {
+    if (v.isNull())
+        return std::nullopt;
+    return v.toDouble();
+}
+
+std::string ErrorText(const QSqlError& e) {
+    std::string text = e.text().toStdString();
+    if (text.empty() || text == " ")
+        text = "unknown database error";
+    // One line: drivers report in several, with tabs.
+    std::string line;
+    for (char c : text) {
+        const bool blank = c == '\n' || c == '\r' || c == '\t' || c == ' ';
+        if (blank && (line.empty() || line.back() == ' '))
+            continue;
+        line += blank ? ' ' : c;
+    }
+    while (!line.empty() && line.back() == ' ')
+        line.pop_back();
+    return line;
+}
+
+std::string ShortestNumber(double v) {
+    char buffer[64];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
+    return std::string(buffer, r.ptr);
+}
+
+// Creates the SQLite file's folder (owner only) and the file itself (owner only), so the
+// personal data in it is never readable by others, not even for a moment.
+void PrepareSqliteFile(const std::string& path, const std::string& display) {
+    namespace fs = std::filesystem;
+    const fs::path file(path);
+    std::error_code ec;
+    const fs::path folder = file.parent_path();
+    if (!folder.empty() && !fs::exists(folder, ec)) {
+        fs::create_directories(folder, ec);
+        if (ec)
+            throw RecordsError(Kind::CannotOpen, display + ": cannot create the folder " +
+                                                     folder.string() + ": " + ec.message());
+#ifndef _WIN32
+        ::chmod(folder.c_str(), 0700);
+#endif
+    }
+    if (fs::exists(file, ec))
+        return;
+#ifndef _WIN32
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != EEXIST)
+        throw RecordsError(Kind::CannotOpen,
+                           display + ": cannot create the file: " + std::strerror(errno));
+    if (fd >= 0)
+        ::close(fd);
+#endif
+}
+
+bool Retriable(const QSqlError& e, bool postgres) {
+    const QString code = e.nativeErrorCode();
+    if (postgres)
+        return code == QLatin1String("40001") || code == QLatin1String("40P01");
+    return code == QLatin1String("5") || code == QLatin1String("6"); // busy, locked
+}
+
+std::atomic<int> connectionCounter{0};
+
+} // namespace
+
+struct RecordsRepository::Impl {
+    QString connection;
+    bool postgres = false;
+    std::string display;
+    std::map<std::string, QSqlQuery> prepared;
+
+    QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
+
+    ~Impl() {
+        prepared.clear();
+        {
+            QSqlDatabase d = db();
+            if (d.isOpen())
+                d.close();
+        }
+        QSqlDatabase::removeDatabase(connection);
+    }
+
+    // A statement prepared once per connection and reused.
+    QSqlQuery& statement(const std::string& sql) {
+        auto it = prepared.find(sql);
+        if (it == prepared.end()) {
+            QSqlQuery q(db());
+            if (!q.prepare(Q(sql)))
+                throw SqlFailure{q.lastError()};
+            it = prepared.emplace(sql, std::move(q)).first;
+        }
+        it->second.finish();
+        return it->second;
+    }
+
+    QSqlQuery& run(const std::string& sql, const QVariantList& values) {
+        QSqlQuery& q = statement(sql);
+        for (int i = 0; i < values.size(); ++i)
+            q.bindValue(i, values[i]);
+        if (!q.exec())
+            throw SqlFailure{q.lastError()};
+        return q;
+    }
+
+    void plain(const std::string& sql) {
+        QSqlQuery q(db());
+        if (!q.exec(Q(sql)))
+            throw SqlFailure{q.lastError()};
+    }
+
+    std::string dialect(std::string sql) const {
+        const std::string id = postgres ? "BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"
+                                        : "INTEGER PRIMARY KEY";
+        for (std::size_t at; (at = sql.find("{ID}")) != std::string::npos;)
+            sql.replace(at, 4, id);
+        return sql;
+    }
+
+    // Runs fn in one transaction; a serialization failure or a busy database is retried
+    // a bounded number of times, anything else rolls back and fails.
+    template <typename Fn>
+    auto transact(const std::string& what, Fn&& fn) -> decltype(fn()) {
+        constexpr int kAttempts = 8;
+        std::minstd_rand jitter(static_cast<unsigned>(std::hash<std::thread::id>{}(std::this_thread::get_id())));
+        for (int attempt = 1;; ++attempt) {
+            try {
+                plain(postgres ? "BEGIN" : "BEGIN IMMEDIATE");
+                try {
+                    auto result = fn();
+                    for (auto& entry : prepared)
+                        entry.second.finish();
+                    plain("COMMIT");
+                    return result;
+                } catch (...) {
+                    for (auto& entry : prepared)
+                        entry.second.finish();
+                    QSqlQuery(db()).exec(QStringLiteral("ROLLBACK"));
+                    throw;
+                }
+            } catch (const SqlFailure& f) {
+                if (attempt < kAttempts && Retriable(f.error, postgres)) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5 * attempt + jitter() % 20));
+                    continue;
+                }
+                throw RecordsError(Kind::WriteFailed,
+                                   display + ": cannot " + what + ": " + ErrorText(f.error));
+            }
+        }
+    }
+
+    // Reads outside a transaction: a failure is reported the same way.
+    template <typename Fn>
+    auto read(const std::string& what, Fn&& fn) -> decltype(fn()) {
+        try {
+            auto result = fn();
+            for (auto& entry : prepared)
+                entry.second.finish();
+            return result;
+        } catch (const SqlFailure& f) {
+            for (auto& entry : prepared)
+                entry.second.finish();
+            throw RecordsError(Kind::WriteFailed, display + ": cannot " + what + ": " + ErrorText(f.error));
+        }
+    }
+
+    // The schema version on disk: 0 for a database without tables.
+    int storedVersion() {
+        const QStringList tables = db().tables(QSql::Tables);
+        if (db().lastError().isValid() && tables.isEmpty())
+            throw SqlFailure{db().lastError()};
+        if (tables.isEmpty())
+            return 0;
+        if (!tables.contains(QStringLiteral("schema_version"), Qt::CaseInsensitive))
+            return -1;
+        QSqlQuery q(db());
+        if (!q.exec(QStringLiteral("SELECT MAX(version) FROM schema_version")))
+            throw SqlFailure{q.lastError()};
+        return q.next() ? q.value(0).toInt() : 0;
+    }
+
+    std::int64_t dosimeterId(const std::string& serial) {
+        run("INSERT INTO dosimeters (serial) VALUES (?) ON CONFLICT (serial) DO NOTHING", {Q(serial)});
+        QSqlQuery& q = run("SELECT id FROM dosimeters WHERE serial = ?", {Q(serial)});
+        if (!q.next())
+            throw SqlFailure{QSqlError(QStringLiteral("dosimeter row vanished"), {}, QSqlError::UnknownError)};
+        return q.value(0).toLongLong();
+    }
+
+    std::optional<std::int64_t> knownDosimeterId(const std::string& serial) {
+        QSqlQuery& q = run("SELECT id FROM dosimeters WHERE serial = ?", {Q(serial)});
+        if (!q.next())
+            return std::nullopt;
+        return q.value(0).toLongLong();
+    }
+
+    // Inserts an event row keyed by (dosimeter, time); the row already there wins.
+    Stored insertEvent(const std::string& table, const std::string& columns, std::int64_t dosimeter,
+                       std::int64_t at, const QVariantList& rest) {
+        std::string marks = "?, ?";
+        for (int i = 0; i < rest.size(); ++i)
+            marks += ", ?";
+        QVariantList values{static_cast<qlonglong>(dosimeter), static_cast<qlonglong>(at)};
+        values += rest;
+        QSqlQuery& q = run("INSERT INTO " + table + " (dosimeter_id, taken_at, " + columns + ") VALUES (" +
+                               marks + ") ON CONFLICT (dosimeter_id, taken_at) DO NOTHING RETURNING id",
+                           values);
+        if (q.next())
+            return {q.value(0).toLongLong(), true};
+        QSqlQuery& existing = run("SELECT id FROM " + table + " WHERE dosimeter_id = ? AND taken_at = ?",
+                                  {static_cast<qlonglong>(dosimeter), static_cast<qlonglong>(at)});
+        if (!existing.next())
+            throw SqlFailure{QSqlError(QStringLiteral("row vanished"), {}, QSqlError::UnknownError)};
+        return {existing.value(0).toLongLong(), false};
+    }
+};
+
+RecordsRepository::RecordsRepository(DatabaseUrl url, std::unique_ptr<Impl> impl)
+    : url_(std::move(url)), impl_(std::move(impl)) {}
+
+RecordsRepository::~RecordsRepository() = default;
+
+int RecordsRepository::currentSchemaVersion() { return static_cast<int>(SchemaMigrations().size()); }
+
+std::unique_ptr<RecordsRepository> RecordsRepository::open(const std::string& urlText) {
+    std::string error;
+    const std::optional<DatabaseUrl> url = ParseDatabaseUrl(urlText, &error);
+    if (!url)
+        throw RecordsError(Kind::BadUrl, error);
+    return open(*url);
+}
+
+std::unique_ptr<RecordsRepository> RecordsRepository::open(const DatabaseUrl& url) {
+    auto impl = std::make_unique<Impl>();
+    impl->postgres = url.kind == DatabaseUrl::Kind::Postgres;
+    impl->display = url.displayName();
+    impl->connection = QStringLiteral("dm-records-%1").arg(connectionCounter.fetch_add(1));
+    const std::string& display = impl->display;
+
+    const QString driver = impl->postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE");
+    if (!QSqlDatabase::isDriverAvailable(driver)) {
+        QSqlDatabase::removeDatabase(impl->connection);
+        throw RecordsError(Kind::CannotOpen, display + ": the Qt SQL driver " + driver.toStdString() +
+                                                 " is not installed");
+    }
+    QSqlDatabase db = QSqlDatabase::addDatabase(driver, impl->connection);
+    if (impl->postgres) {
+        db.setHostName(Q(url.socketDir.empty() ? url.host : url.socketDir));
+        db.setPort(url.port);
+        db.setDatabaseName(Q(url.databaseName));
+        db.setUserName(Q(url.user));
+        if (!url.password.empty())
+            db.setPassword(Q(url.password));
+        // Bounded waits: connecting, and a server that vanishes mid-query.
+        db.setConnectOptions(QStringLiteral("connect_timeout=10;keepalives=1;keepalives_idle=10;"
+                                            "keepalives_interval=5;keepalives_count=3;tcp_user_timeout=30000"));
+    } else {
+        PrepareSqliteFile(url.path, display);
+        db.setDatabaseName(Q(url.path));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
+    }
+    if (!db.open())
+        throw RecordsError(Kind::CannotOpen, display + ": cannot open the database: " + ErrorText(db.lastError()));
+
+    Impl& d = *impl;
+    try {
+        if (!impl->postgres) {
+            // Reading the schema first tells a foreign file apart without writing to it.
+            QSqlQuery probe(db);
+            if (!probe.exec(QStringLiteral("PRAGMA schema_version"))) {
+                const QSqlError e = probe.lastError();
+                if (e.nativeErrorCode() == QLatin1String("26"))
+                    throw RecordsError(Kind::NotADatabase, display + ": not a database");
+                throw SqlFailure{e};
+            }
+        }
+        int version = d.storedVersion();
+        const int current = currentSchemaVersion();
+        if (version < 0)
+            throw RecordsError(Kind::NotADatabase,
+                               display + ": not a records database (it holds other tables)");
+        if (version > current)
+            throw RecordsError(Kind::NewerSchema,
+                               display + ": written by a newer version of the program (schema " +
+                                   std::to_string(version) + ", this one knows up to " +
+                                   std::to_string(current) + "); left untouched");
+        if (impl->postgres) {
+            d.plain("SET statement_timeout = 60000");
+        } else {
+            d.plain("PRAGMA foreign_keys = ON");
+            d.plain("PRAGMA journal_mode = WAL");
+            d.plain("PRAGMA synchronous = FULL");
+        }
+        if (version < current) {
+            d.transact("create the records schema", [&] {
+                // Another station may be upgrading the same database right now.
+                if (d.postgres)
+                    d.plain("SELECT pg_advisory_xact_lock(7317004)");
+                int now = d.storedVersion();
+                if (now < 0 || now > current)
+                    throw SqlFailure{QSqlError(QStringLiteral("schema changed by another program"), {},
+                                               QSqlError::UnknownError)};
+                for (; now < current; ++now) {
+                    for (const std::string& sql : SchemaMigrations()[static_cast<std::size_t>(now)])
+                        d.plain(d.dialect(sql));
+                    if (now > 0)
+                        d.run("UPDATE schema_version SET version = ?", {now + 1});
+                }
+                return 0;
+            });
+        }
+    } catch (const SqlFailure& f) {
+        throw RecordsError(Kind::CannotOpen, display + ": cannot open the database: " + ErrorText(f.error));
+    }
+    return std::unique_ptr<RecordsRepository>(new RecordsRepository(url, std::move(impl)));
+}
+
+int RecordsRepository::schemaVersion() const {
+    return impl_->read("read the schema version", [&] { return impl_->storedVersion(); });
+}
+
+Stored RecordsRepository::addReadout(const ReadoutInput& r) {
+    return impl_->transact("store the readout of " + r.serial, [&] {
+        Impl& d = *impl_;
+        const std::int64_t dosimeter = d.dosimeterId(r.serial);
+        const Stored stored = d.insertEvent(
+            "readouts", "station, operator_name, model, total_dose", dosimeter, r.at,
+            {Q(r.origin.station), Q(r.origin.operatorName), Q(r.model), OptionalDouble(r.totalDose)});
+        if (!stored.isNew)
+            return stored;
+        int position = 0;
+        for (const StoredParameter& p : r.parameters)
+            d.run("INSERT INTO readout_parameters (readout_id, position, key, raw_value) VALUES (?, ?, ?, ?)",
+                  {static_cast<qlonglong>(stored.id), ++position, Q(p.key), Q(p.raw)});
+        return stored;
+    });
+}
+
+Stored RecordsRepository::addHistoryDownload(const HistoryDownloadInput& h) {
+    return impl_->transact("store the dose history of " + h.serial, [&] {
+        Impl& d = *impl_;
+        const std::int64_t dosimeter = d.dosimeterId(h.serial);
+        const Stored stored =
+            d.insertEvent("history_downloads", "station, operator_name, record_interval, layout", dosimeter,
+                          h.at,
+                          {Q(h.origin.station), Q(h.origin.operatorName), h.interval,
+                           QString(QChar(h.layout == 'A' ? 'A' : 'B'))});
+        if (!stored.isNew)
+            return stored;
+        for (const ArchiveRecord& rec : h.records)
+            d.run("INSERT INTO history_records (download_id, section, number, seconds, dose_text, dose,"
+                  " coefficient) VALUES (?, ?, ?, ?, ?, ?, ?)",
+                  {static_cast<qlonglong>(stored.id),
+                   rec.section == ArchiveRecord::Section::Gamma ? QStringLiteral("gamma") : QStringLiteral("neutron"),
+                   rec.number, OptionalInt(rec.seconds), Q(rec.doseText), rec.dose,
+                   rec.section == ArchiveRecord::Section::Neutron ? QVariant(Q(rec.coefficient))
+                                                                  : QVariant(QMetaType(QMetaType::QString))});
+        return stored;
+    });
+}
+
+Stored RecordsRepository::addErase(const EraseInput& e) {
+    return impl_->transact("store the erase of " + e.serial, [&] {
+        Impl& d = *impl_;
+        const std::int64_t dosimeter = d.dosimeterId(e.serial);
+        return d.insertEvent("erase_events", "station, operator_name, total_dose_before", dosimeter, e.at,
+                             {Q(e.origin.station), Q(e.origin.operatorName), OptionalDouble(e.totalDoseBefore)});
+    });
+}
+
+Stored RecordsRepository::addChanges(const ChangesInput& c) {
+    return impl_->transact("store the changes sent to " + c.serial, [&] {
+        Impl& d = *impl_;
+        const std::int64_t dosimeter = d.dosimeterId(c.serial);
+        const Stored stored = d.insertEvent("change_sets", "station, operator_name", dosimeter, c.at,
+                                            {Q(c.origin.station), Q(c.origin.operatorName)});
+        if (!stored.isNew)
+            return stored;
+        int position = 0;
+        for (const ChangeSent& change : c.changes)
+            d.run("INSERT INTO changes_sent (change_set_id, position, key, before_value, after_value, taken)"
+                  " VALUES (?, ?, ?, ?, ?, ?)",
+                  {static_cast<qlonglong>(stored.id), ++position, Q(change.key), Q(change.before),
+                   Q(change.after), change.taken ? 1 : 0});
+        return stored;
+    });
+}
+
+bool RecordsRepository::knowsSerial(const std::string& serial) const {
+    return impl_->read("look up " + serial, [&] { return impl_->knownDosimeterId(serial).has_value(); });
+}
+
+std::vector<DosimeterSummary> RecordsRepository::dosimeters() const {
+    auto list = impl_->read("list the dosimeters", [&] {
+        QSqlQuery& q = impl_->run(
+            "SELECT x.serial, x.readouts, x.first_at, x.last_at, lr.model,"
+            " COALESCE((SELECT c.total_dose FROM readout_corrections c WHERE c.readout_id = lr.id"
+            "           ORDER BY c.id DESC LIMIT 1), lr.total_dose),"
+            " (SELECT a.wearer_id FROM assignments a WHERE a.dosimeter_id = x.id AND a.until_at IS NULL"
+            "  ORDER BY a.from_at DESC LIMIT 1)"
+            " FROM (SELECT d.id, d.serial,"
+            "  (SELECT COUNT(*) FROM readouts r WHERE r.dosimeter_id = d.id) AS readouts,"
+            "  (SELECT MIN(r.taken_at) FROM readouts r WHERE r.dosimeter_id = d.id) AS first_at,"
+            "  (SELECT MAX(r.taken_at) FROM readouts r WHERE r.dosimeter_id = d.id) AS last_at,"
+            "  (SELECT r.id FROM readouts r WHERE r.dosimeter_id = d.id"
+            "   ORDER BY r.taken_at DESC, r.id DESC LIMIT 1) AS latest_id"
+            "  FROM dosimeters d) x"
+            " LEFT JOIN readouts lr ON lr.id = x.latest_id",
+            {});
+        std::vector<DosimeterSummary> out;
+        while (q.next()) {
+            DosimeterSummary s;
+            s.serial = S(q.value(0));
+            s.readouts = q.value(1).toLongLong();
+            if (!q.value(2).isNull())
+                s.firstSeen = q.value(2).toLongLong();
+            if (!q.value(3).isNull())
+                s.lastSeen = q.value(3).toLongLong();
+            if (!q.value(4).isNull())
+                s.model = S(q.value(4));
+            s.totalDose = ToOptionalDouble(q.value(5));
+            if (!q.value(6).isNull())
+                s.wearer = S(q.value(6));
+            out.push_back(std::move(s));
+        }
+        return out;
+    });
+    // By serial as text, byte by byte: a server's collation must not decide the order.
+    std::sort(list.begin(), list.end(),
+              [](const DosimeterSummary& a, const DosimeterSummary& b) { return a.serial < b.serial; });
+    return list;
+}
+
+std::vector<ReadoutView> RecordsRepository::readouts(const std::string& serial) const {
+    return impl_->read("read the readouts of " + serial, [&] {
+        Impl& d = *impl_;
+        const std::optional<std::int64_t> dosimeter = d.knownDosimeterId(serial);
+        if (!dosimeter)
+            throw RecordsError(Kind::UnknownSerial, "no dosimeter " + serial + " in " + d.display);
+        const qlonglong id = *dosimeter;
+        std::vector<ReadoutView> out;
+        std::vector<AccountingReadout> accounting;
+        {
+            QSqlQuery& q = d.run(
+                "SELECT r.id, r.taken_at, r.station, r.operator_name, r.model,"
+                " COALESCE((SELECT c.total_dose FROM readout_corrections c WHERE c.readout_id = r.id"
+                "           ORDER BY c.id DESC LIMIT 1), r.total_dose)"
+                " FROM readouts r WHERE r.dosimeter_id = ? ORDER BY r.taken_at, r.id",
+                {id});
+            while (q.next()) {
+                ReadoutView v;
+                v.id = q.value(0).toLongLong();
+                v.at = q.value(1).toLongLong();
+                v.origin = {S(q.value(2)), S(q.value(3))};
+                v.model = S(q.value(4));
+                v.totalDose = ToOptionalDouble(q.value(5));
+                accounting.push_back({v.at, v.totalDose});
+                out.push_back(std::move(v));
+            }
+        }
+        std::vector<std::int64_t> erases;
+        {
+            QSqlQuery& q = d.run("SELECT taken_at FROM erase_events WHERE dosimeter_id = ?", {id});
+            while (q.next())
+                erases.push_back(q.value(0).toLongLong());
+        }
+        std::vector<Assignment> assignments;
+        {
+            QSqlQuery& q = d.run(
+                "SELECT wearer_id, from_at, until_at FROM assignments WHERE dosimeter_id = ? ORDER BY from_at",
+                {id});
+            while (q.next()) {
+                Assignment a{S(q.value(0)), q.value(1).toLongLong(), std::nullopt};
+                if (!q.value(2).isNull())
+                    a.until = q.value(2).toLongLong();
+                assignments.push_back(std::move(a));
+            }
+        }
+        const std::vector<Accounted> accounted = AccountReadouts(accounting, std::move(erases));
+        for (std::size_t i = 0; i < out.size(); ++i) {
+            out[i].accounted = accounted[i];
+            out[i].wearer = WearerAt(assignments, out[i].at);
+        }
+        return out;
+    });
+}
+
+std::vector<HistoryEntry> RecordsRepository::history(const std::string& serial) const {
+    return impl_->read("read the history of " + serial, [&] {
+        Impl& d = *impl_;
+        const std::optional<std::int64_t> dosimeter = d.knownDosimeterId(serial);
+        if (!dosimeter)
+            throw RecordsError(Kind::UnknownSerial, "no dosimeter " + serial + " in " + d.display);
+        const qlonglong id = *dosimeter;
+        std::vector<std::pair<std::int64_t, HistoryEntry>> entries; // (set id, entry)
+        {
+            QSqlQuery& q = d.run("SELECT id, taken_at, station, operator_name FROM change_sets"
+                                 " WHERE dosimeter_id = ? ORDER BY taken_at, id",
+                                 {id});
+            while (q.next())
+                entries.push_back({q.value(0).toLongLong(),
+                                   {q.value(1).toLongLong(), {S(q.value(2)), S(q.value(3))}, "send-changes", {}}});
+        }
+        for (auto& [setId, entry] : entries) {
+            QSqlQuery& q = d.run("SELECT key, before_value, after_value, taken FROM changes_sent"
+                                 " WHERE change_set_id = ? ORDER BY position",
+                                 {static_cast<qlonglong>(setId)});
+            while (q.next())
+                entry.changes.push_back({S(q.value(0)), S(q.value(1)), S(q.value(2)), q.value(3).toInt() != 0});
+        }
+        std::vector<HistoryEntry> out;
+        for (auto& e : entries)
+            out.push_back(std::move(e.second));
+        {
+            QSqlQuery& q = d.run("SELECT taken_at, station, operator_name, total_dose_before FROM erase_events"
+                                 " WHERE dosimeter_id = ? ORDER BY taken_at, id",
+                                 {id});
+            while (q.next()) {
+                HistoryEntry e{q.value(0).toLongLong(), {S(q.value(1)), S(q.value(2))}, "erase", {}};
+                if (!q.value(3).isNull())
+                    e.changes.push_back({"total_val", ShortestNumber(q.value(3).toDouble()), "0", true});
+                out.push_back(std::move(e));
+            }
+        }
+        std::stable_sort(out.begin(), out.end(),
+                         [](const HistoryEntry& a, const HistoryEntry& b) { return a.at < b.at; });
+        return out;
+    });
+}
+
+std::vector<HistoryDownloadView> RecordsRepository::historyDownloads(const std::string& serial) const {
+    return impl_->read("read the dose histories of " + serial, [&] {
+        Impl& d = *impl_;
+        const std::optional<std::int64_t> dosimeter = d.knownDosimeterId(serial);
+        if (!dosimeter)
+            throw RecordsError(Kind::UnknownSerial, "no dosimeter " + serial + " in " + d.display);
+        std::vector<HistoryDownloadView> out;
+        {
+            QSqlQuery& q = d.run("SELECT id, taken_at, station, operator_name, record_interval, layout"
+                                 " FROM history_downloads WHERE dosimeter_id = ? ORDER BY taken_at",
+                                 {static_cast<qlonglong>(*dosimeter)});
+            while (q.next()) {
+                HistoryDownloadView v;
+                v.id = q.value(0).toLongLong();
+                v.at = q.value(1).toLongLong();
+                v.origin = {S(q.value(2)), S(q.value(3))};
+                v.interval = q.value(4).toDouble();
+                v.layout = S(q.value(5)) == "A" ? 'A' : 'B';
+                out.push_back(std::move(v));
+            }
+        }
+        for (HistoryDownloadView& v : out) {
+            QSqlQuery& q = d.run("SELECT section, number, seconds, dose_text, dose, coefficient"
+                                 " FROM history_records WHERE download_id = ?"
+                                 " ORDER BY CASE section WHEN 'gamma' THEN 0 ELSE 1 END, number",
+                                 {static_cast<qlonglong>(v.id)});
+            while (q.next()) {
+                ArchiveRecord r;
+                r.section = S(q.value(0)) == "gamma" ? ArchiveRecord::Section::Gamma
+                                                     : ArchiveRecord::Section::Neutron;
+                r.number = q.value(1).toInt();
+                if (!q.value(2).isNull())
+                    r.seconds = q.value(2).toLongLong();
+                r.doseText = S(q.value(3));
+                r.dose = q.value(4).toDouble();
+                r.coefficient = S(q.value(5));
+                v.records.push_back(std::move(r));
+            }
+        }
+        return out;
+    });
+}
+
+std::vector<StoredParameter> RecordsRepository::readoutParameters(std::int64_t readoutId) const {
+    return impl_->read("read the parameters of readout " + std::to_string(readoutId), [&] {
+        QSqlQuery& q = impl_->run("SELECT key, raw_value FROM readout_parameters WHERE readout_id = ?"
+                                  " ORDER BY position",
+                                  {static_cast<qlonglong>(readoutId)});
+        std::vector<StoredParameter> out;
+        while (q.next())
+            out.push_back({S(q.value(0)), S(q.value(1))});
+        return out;
+    });
+}
+
+} // namespace dm::records

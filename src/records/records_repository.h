@@ -1,0 +1,187 @@
+#pragma once
+// The dose records store: every readout of every dosimeter, dose-history downloads,
+// erase events and the audit trail of changes sent, kept in SQLite or in a PostgreSQL
+// database shared by several stations. One interface for the CLI and the window.
+//
+// Every write is one transaction; a write repeated (same serial and time) stores nothing
+// and gives back the first row's id, so a replayed spool or a repeated import never
+// doubles anything. Values are always bound, never spliced into SQL.
+// A repository belongs to the thread that opened it (a Qt SQL connection rule).
+#include "records/database_url.h"
+#include "records/dose_accounting.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace dm::records {
+
+// Seconds since 1970-01-01T00:00:00Z.
+using UtcSeconds = std::int64_t;
+
+// Every failure of the store. The message names the database by its display name.
+class RecordsError : public std::runtime_error {
+public:
+    enum class Kind {
+        BadUrl,        // the URL is malformed or names an unknown scheme
+        CannotOpen,    // the database cannot be reached, opened or created
+        NotADatabase,  // the file is not an SQLite database, or not a records database
+        NewerSchema,   // written by a newer version of the program; left untouched
+        WriteFailed,   // a write (or a read) failed; the transaction was rolled back
+        UnknownSerial, // a read named a dosimeter the database has never seen
+    };
+    RecordsError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+private:
+    Kind kind_;
+};
+
+// Who and where: filled by the front end (host name and user name by default).
+struct Origin {
+    std::string station;
+    std::string operatorName;
+};
+
+struct StoredParameter {
+    std::string key;
+    std::string raw; // the value text as received
+};
+
+// One parameter reply.
+struct ReadoutInput {
+    std::string serial;
+    std::string model; // "KRT-17A", "MLV-52B" or empty
+    UtcSeconds at = 0;
+    Origin origin;
+    std::optional<double> totalDose; // Sv, "total_val"
+    std::vector<StoredParameter> parameters; // every line, in reply order
+};
+
+// One record of a dose-history download.
+struct ArchiveRecord {
+    enum class Section { Gamma, Neutron };
+    Section section = Section::Gamma;
+    int number = 0;                      // position within its section, from 1
+    std::optional<std::int64_t> seconds; // the record's time; none when the reply has none
+    std::string doseText;                // as received
+    double dose = 0.0;                   // Sv, the dosimeter's number reading of doseText
+    std::string coefficient;             // neutron records: the spectrum coefficient text
+};
+
+struct HistoryDownloadInput {
+    std::string serial;
+    UtcSeconds at = 0;
+    Origin origin;
+    double interval = 1.0; // seconds between two gamma records at the time of the read
+    char layout = 'B';     // 'A' with a neutron section, 'B' without
+    std::vector<ArchiveRecord> records;
+};
+
+struct EraseInput {
+    std::string serial;
+    UtcSeconds at = 0;
+    Origin origin;
+    std::optional<double> totalDoseBefore; // of the last readout, when one was read
+};
+
+struct ChangeSent {
+    std::string key;
+    std::string before;
+    std::string after;
+    bool taken = false; // the dosimeter's next reply showed the value sent
+};
+
+// One "Send changes into dosimeter".
+struct ChangesInput {
+    std::string serial;
+    UtcSeconds at = 0;
+    Origin origin;
+    std::vector<ChangeSent> changes;
+};
+
+struct Stored {
+    std::int64_t id = 0;
+    bool isNew = false; // false: the same serial and time were stored before
+};
+
+struct DosimeterSummary {
+    std::string serial;
+    std::optional<std::string> model; // of the latest readout
+    std::optional<UtcSeconds> firstSeen;
+    std::optional<UtcSeconds> lastSeen;
+    std::int64_t readouts = 0;
+    std::optional<double> totalDose; // of the latest readout
+    std::optional<std::string> wearer; // current wearer's ID
+};
+
+struct ReadoutView {
+    std::int64_t id = 0;
+    UtcSeconds at = 0;
+    Origin origin;
+    std::string model;
+    std::optional<double> totalDose; // corrected value when a correction exists
+    Accounted accounted;             // increment, flags
+    std::optional<std::string> wearer;
+};
+
+struct HistoryEntry {
+    UtcSeconds at = 0;
+    Origin origin;
+    std::string action; // "send-changes" | "erase"
+    std::vector<ChangeSent> changes;
+};
+
+struct HistoryDownloadView {
+    std::int64_t id = 0;
+    UtcSeconds at = 0;
+    Origin origin;
+    double interval = 1.0;
+    char layout = 'B';
+    std::vector<ArchiveRecord> records;
+};
+
+class RecordsRepository {
+public:
+    // Opens (creating or upgrading the schema when needed) the database the URL names.
+    // Throws RecordsError: NewerSchema and NotADatabase leave the database untouched.
+    static std::unique_ptr<RecordsRepository> open(const DatabaseUrl& url);
+    static std::unique_ptr<RecordsRepository> open(const std::string& urlText);
+
+    virtual ~RecordsRepository();
+    RecordsRepository(const RecordsRepository&) = delete;
+    RecordsRepository& operator=(const RecordsRepository&) = delete;
+
+    const DatabaseUrl& url() const { return url_; }
+    std::string displayName() const { return url_.displayName(); }
+    int schemaVersion() const;
+    static int currentSchemaVersion();
+
+    // Writes: each one transaction, retried on serialization failures; throw
+    // RecordsError(WriteFailed) with nothing stored.
+    Stored addReadout(const ReadoutInput& readout);
+    Stored addHistoryDownload(const HistoryDownloadInput& download);
+    Stored addErase(const EraseInput& erase);
+    Stored addChanges(const ChangesInput& changes);
+
+    // Reads.
+    bool knowsSerial(const std::string& serial) const;
+    std::vector<DosimeterSummary> dosimeters() const; // ordered by serial as text
+    // Oldest first, with the dose accounting applied. UnknownSerial when never seen.
+    std::vector<ReadoutView> readouts(const std::string& serial) const;
+    std::vector<HistoryEntry> history(const std::string& serial) const; // oldest first
+    std::vector<HistoryDownloadView> historyDownloads(const std::string& serial) const;
+    std::vector<StoredParameter> readoutParameters(std::int64_t readoutId) const;
+
+private:
+    struct Impl;
+    RecordsRepository(DatabaseUrl url, std::unique_ptr<Impl> impl);
+
+    DatabaseUrl url_;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace dm::records
