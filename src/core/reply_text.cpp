@@ -18,8 +18,6 @@ std::uint64_t WordAt(const char* p) {
     return word;
 }
 
-bool HasZeroByte(std::uint64_t v) { return ((v - kOnes) & ~v & kHighs) != 0; }
-
 // Bit 7 set in each byte of the word that is above 0x7F, zero or a line feed; exact, as
 // no carry crosses from one byte into the next.
 std::uint64_t SpecialBytes(std::uint64_t word) {

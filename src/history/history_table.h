@@ -23,6 +23,7 @@ public:
     // The archive must outlive the table; a new parse into it shows at once.
     HistoryTable(const DoseArchive& archive, HistoryTab tab, int langBase)
         : archive_(&archive), tab_(tab), langBase_(langBase) {}
+    HistoryTable(DoseArchive&&, HistoryTab, int) = delete; // would outlive its archive
 
     // Relabels headings and shown values; the archive is not read again.
     void setLangBase(int langBase) { langBase_ = langBase; }
