@@ -151,6 +151,23 @@ private:
     double value_ = 0.0;
 };
 
+std::string_view TextOf(std::string_view text, TextSpan span) { return text.substr(span.offset, span.length); }
+
+// The values, in a pass of their own once every line is scanned: the multiplications or
+// divisions that scale one number wait for each other, and in a tight loop those of the
+// next records run alongside.
+void ReadValues(std::string_view text, std::vector<GammaDoseRecord>& gamma,
+                std::vector<NeutronDoseRecord>& neutron) {
+    NumberColumn gammaDoses;
+    for (GammaDoseRecord& r : gamma)
+        r.sv = gammaDoses(TextOf(text, r.doseText));
+    NumberColumn neutronDoses, coefficients;
+    for (NeutronDoseRecord& r : neutron)
+        r.sv = neutronDoses(TextOf(text, r.doseText));
+    for (NeutronDoseRecord& r : neutron)
+        r.coefficient = coefficients(TextOf(text, r.coefficientText));
+}
+
 // ---- layout A ----------------------------------------------------------------------
 
 // Gamma lines run from after the first LF up to and including the LF that ends the line
@@ -160,7 +177,6 @@ void ReadGammaRecordsA(std::string_view text, std::size_t firstLf, std::size_t n
                        double historyInterval, std::vector<GammaDoseRecord>& records) {
     records.reserve(LineFeedsIn(text, firstLf + 1, neutronStart));
     const std::size_t lastGammaLf = neutronStart - 1;
-    NumberColumn doses;
     std::size_t lf = firstLf;
     long long record = 0;
     while (lf < lastGammaLf) {
@@ -174,7 +190,7 @@ void ReadGammaRecordsA(std::string_view text, std::size_t firstLf, std::size_t n
         const std::string_view doseText = Slice(text, s);
         if (HoldsResult(doseText))
             break;
-        records.push_back({GammaRecordSeconds(record, historyInterval), doses(doseText), ToTextSpan(s)});
+        records.push_back({GammaRecordSeconds(record, historyInterval), 0.0, ToTextSpan(s)});
         if (next == npos)
             break;
         lf = next;
@@ -189,7 +205,6 @@ void ReadGammaRecordsA(std::string_view text, std::size_t firstLf, std::size_t n
 void ReadNeutronRecords(std::string_view text, std::size_t neutronStart,
                         std::vector<NeutronDoseRecord>& records) {
     records.reserve(LineFeedsIn(text, neutronStart, text.size()) + 1);
-    NumberColumn doses, coefficients;
     std::size_t pos = neutronStart;
     while (HasAtLeastChars(text, pos, 5)) {
         const std::size_t lf = FindLf(text, pos);
@@ -200,8 +215,7 @@ void ReadNeutronRecords(std::string_view text, std::size_t neutronStart,
             const Span dose{pos, tab1}, coefficient{tab1 + 1, tab2};
             Span time = LineContent(text, tab2 + 1, lf);
             DropFirstChar(text, time);
-            records.push_back({CLong(Slice(text, time)), doses(Slice(text, dose)),
-                               coefficients(Slice(text, coefficient)), ToTextSpan(dose),
+            records.push_back({CLong(Slice(text, time)), 0.0, 0.0, ToTextSpan(dose),
                                ToTextSpan(coefficient), ToTextSpan(time)});
         }
         if (lf == npos)
@@ -234,11 +248,10 @@ void ReadLayoutB(std::string_view text, double historyInterval, std::vector<Gamm
             return;
     }
     gamma.reserve(LineFeedsIn(text, lf + 1, text.size()) + 1);
-    NumberColumn doses;
     for (long long record = 1; lf + 1 < text.size(); ++record) {
         const std::size_t next = FindLf(text, lf + 1);
         const Span s = LineContent(text, lf + 1, next);
-        gamma.push_back({GammaRecordSeconds(record, historyInterval), doses(Slice(text, s)), ToTextSpan(s)});
+        gamma.push_back({GammaRecordSeconds(record, historyInterval), 0.0, ToTextSpan(s)});
         if (next == npos)
             break;
         lf = next;
@@ -273,6 +286,7 @@ DoseArchive ParseDoseArchive(std::string text, double historyInterval) {
         archive.layout_ = ArchiveLayout::B;
         ReadLayoutB(view, historyInterval, archive.gamma_);
     }
+    ReadValues(view, archive.gamma_, archive.neutron_);
     return archive;
 }
 
