@@ -135,13 +135,20 @@ std::optional<double> ReadShortDeviceNumber(std::string_view text) {
     const bool negative = !text.empty() && text[0] == '-';
     if (!text.empty() && (text[0] == '-' || text[0] == '+'))
         ++i;
+    if (text.size() - i > 20)
+        return std::nullopt; // longer than any such form
     std::uint64_t mantissa = 0;
-    int digits = 0, fractionDigits = 0;
-    for (; i < text.size() && IsDigit(text[i]); ++i, ++digits)
+    const std::size_t first = i;
+    for (; i < text.size() && IsDigit(text[i]); ++i)
         mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[i] - '0');
-    if (i < text.size() && text[i] == '.')
-        for (++i; i < text.size() && IsDigit(text[i]); ++i, ++digits, ++fractionDigits)
+    std::size_t digits = i - first, fractionDigits = 0;
+    if (i < text.size() && text[i] == '.') {
+        const std::size_t point = ++i;
+        for (; i < text.size() && IsDigit(text[i]); ++i)
             mantissa = mantissa * 10 + static_cast<std::uint64_t>(text[i] - '0');
+        fractionDigits = i - point;
+        digits += fractionDigits;
+    }
     if (digits == 0 || digits > 15)
         return std::nullopt;
     double value = static_cast<double>(mantissa) / kPow10[fractionDigits];
@@ -151,10 +158,13 @@ std::optional<double> ReadShortDeviceNumber(std::string_view text) {
         return value;
     if (text[i] != 'E' || i + 4 != text.size() || !IsDigit(text[i + 2]) || !IsDigit(text[i + 3]))
         return std::nullopt;
-    const bool multiply = text[i + 1] == '+';
     const int exponent = (text[i + 2] - '0') * 10 + (text[i + 3] - '0');
-    for (int k = 0; k < exponent; ++k)
-        value = multiply ? value * 10.0 : value / 10.0;
+    if (text[i + 1] == '+')
+        for (int k = 0; k < exponent; ++k)
+            value *= 10.0;
+    else
+        for (int k = 0; k < exponent; ++k)
+            value /= 10.0;
     return value;
 }
 
