@@ -8,6 +8,7 @@
 #include "link/irda_functions.h"
 #include "link/received_folder_store.h"
 #include "link/transport.h"
+#include "records/station_recorder.h"
 #ifdef DM_HAVE_SIM
 #include "sim/simulated_dosimeter.h"
 #endif
@@ -81,6 +82,25 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
         return Fail("--simulate: this build has no simulated dosimeter");
 #endif
 
+    // The records database: with --simulate and no --db, one of the simulator's own, so
+    // simulated readouts never mix with real ones.
+    std::string recordsUrl;
+    std::filesystem::path spoolFile;
+    if (simFolder && options.db.empty()) {
+        const std::filesystem::path folder = dm::PathFromUtf8(simFolder->path().toStdString()) / "records";
+        recordsUrl = "sqlite:" + (folder / "records.sqlite").string();
+        spoolFile = folder / "records-spool.sqlite";
+    } else {
+        recordsUrl = dm::records::ChooseDatabaseUrlText(
+            options.db, dm::SettingsValue(dm::DefaultSettingsFile(), "Records"));
+        // The spool lies beside the default database, on this station's own disk.
+        spoolFile = std::filesystem::path(dm::records::DefaultDatabaseUrlText().substr(7)).parent_path() /
+                    "records-spool.sqlite";
+    }
+    if (std::string urlError; !dm::records::ParseDatabaseUrl(recordsUrl, &urlError))
+        return Fail("records database: " + urlError);
+    const auto recorder = std::make_unique<dm::records::StationRecorder>(recordsUrl, spoolFile);
+
     // The program's one device link exists before the window, as the pickup must know
     // the files already in the received-files folder before anything is asked.
     std::string error;
@@ -106,6 +126,7 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     WindowServices services;
     services.link = &exchangeLink;
     services.addSkipFile = [&link](const std::string& name) { link.AddSkipFile(name); };
+    services.recorder = recorder.get();
 #ifdef DM_HAVE_SIM
     if (simulator)
         services.simulatorInRange = [&simulator](bool in) { simulator->setInRange(in); };

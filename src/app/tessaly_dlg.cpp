@@ -20,6 +20,7 @@
 #include "params/catalogue.h"
 #include "params/command_files.h"
 #include "params/edit_rules.h"
+#include "records/station_recorder.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -63,10 +64,16 @@ CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices s
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &CTessalyDlg::onTimer);
     initialiseWindow();
+    if (services_.recorder)
+        services_.recorder->setNotify([this](const std::string& text) {
+            QMetaObject::invokeMethod(this, [this, text] { addStatusMessage(text); }, Qt::QueuedConnection);
+        });
 }
 
 CTessalyDlg::~CTessalyDlg() {
     timer_.stop();
+    if (services_.recorder)
+        services_.recorder->setNotify({});
     // The views read the tables, which are members and go before the child widgets would.
     delete client_;
     client_ = nullptr;
@@ -105,7 +112,9 @@ void CTessalyDlg::buildControls() {
     gridView_->setGeometry(du.rect(7, 22, 304, 300));
     gridView_->setBeginEditHandler([this](int row, int col) { return beginEdit(row, col); });
     gridView_->setEndEditHandler(
-        [this](int row, int col, const std::string& text) { dm::EndEdit(grid_, row, col, text); });
+        [this](int row, int col, const std::string& text) {
+            dm::EndParameterEdit(grid_, parameters_, row, col, text, langBase_);
+        });
 
     // The two history tables are built when first needed: most sessions never show them,
     // and the window comes up faster without them.
@@ -336,6 +345,10 @@ void CTessalyDlg::showTable(int tab) {
 }
 
 void CTessalyDlg::emptyParameterGrid() {
+    // Only a departure empties the grid: nothing after it belongs to the dosimeter that left.
+    if (services_.recorder)
+        services_.recorder->dosimeterGone();
+    parameters_ = {}; // the dosimeter's replies are gone with it
     grid_.removeNonFixedRows();
     grid_.stretchColumnsToFit(gridView_->clientWidth());
     gridView_->refresh();
@@ -369,10 +382,22 @@ void CTessalyDlg::invalidate() { update(); }
 // ------------------------------------------------------------------ replies
 
 void CTessalyDlg::parseParameterReply(const std::string& text) {
-    dm::ParseParameterReply(text, catalogue_, langBase_, access_, gridView_->clientWidth(), grid_, paramState_);
+    parameters_ = dm::ReadParameterSet(text);
+    showParameters();
+    if (services_.recorder)
+        services_.recorder->parametersArrived(text);
+}
+
+void CTessalyDlg::showParameters() {
+    dm::FillParameterGrid(parameters_, catalogue_, langBase_, access_, gridView_->clientWidth(),
+                          grid_, paramState_);
     if (!paramState_.caption.empty())
         setWindowTitle(Q(paramState_.caption));
     gridView_->refresh();
+}
+
+std::vector<dm::ParameterRow> CTessalyDlg::shownParameterRows() const {
+    return dm::ParameterRows(parameters_, catalogue_, langBase_, access_);
 }
 
 void CTessalyDlg::setHistoryTabs() {
@@ -388,6 +413,8 @@ void CTessalyDlg::setHistoryTabs() {
 void CTessalyDlg::parseArchiveReply(const std::string& text) {
     archive_ = dm::ParseDoseArchive(text, paramState_.historyInterval);
     paramState_.neutron = archive_.hasNeutron();
+    if (services_.recorder)
+        services_.recorder->archiveArrived(text, paramState_.historyInterval);
     setHistoryTabs();
     // A history tab that was on screen may have gone with the old labels.
     if (tabs_->currentIndex() == 0 && !gridView_->isVisibleTo(this))
@@ -411,22 +438,31 @@ void CTessalyDlg::startCommand(const dm::ExchangeStart& start) { cycle_->startCo
 void CTessalyDlg::getParameters() { startCommand(dm::ComposeGetParameters(access_)); }
 
 void CTessalyDlg::getDoseHistory() {
-    startCommand(dm::ComposeGetDoseHistory(grid_, langBase_, *services_.dialogs));
+    const dm::ExchangeStart start = dm::ComposeGetDoseHistory(parameters_, shownParameterRows());
+    if (start.noHistoryRecords)
+        services_.dialogs->showMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
+    startCommand(start);
 }
 
 void CTessalyDlg::sendChanges() {
     // An edit still open in the grid belongs to the changes.
     if (gridView_->isEditing())
         gridView_->setFocus();
-    startCommand(dm::ComposeSendChanges(grid_, paramState_.neutron, langBase_));
+    const dm::ExchangeStart start = dm::ComposeSendChanges(parameters_, shownParameterRows(), paramState_.neutron);
+    startCommand(start);
+    if (services_.recorder && start.started && !start.files.empty())
+        services_.recorder->changesSent(start.files);
 }
 
 void CTessalyDlg::eraseTotalDose() {
-    startCommand(dm::ComposeEraseTotalDose(langBase_, *services_.dialogs));
+    const dm::ExchangeStart start = dm::ComposeEraseTotalDose(langBase_, *services_.dialogs);
+    startCommand(start);
+    if (services_.recorder && start.started)
+        services_.recorder->erasePushed();
 }
 
 bool CTessalyDlg::beginEdit(int row, int col) {
-    return dm::BeginEdit(grid_, row, col, langBase_, *services_.dialogs);
+    return dm::BeginParameterEdit(grid_, parameters_, row, col, langBase_, *services_.dialogs);
 }
 
 void CTessalyDlg::displayAsDiagram() {
@@ -478,9 +514,9 @@ void CTessalyDlg::passwordEntry() {
 void CTessalyDlg::switchLanguage(int langBase) {
     langBase_ = langBase;
     initialiseWindow();
-    const std::string reply = services_.link->ParamReply();
-    if (!reply.empty())
-        parseParameterReply(reply);
+    // The table is relabelled from the parameters already read, edits included.
+    if (parameters_.replied())
+        showParameters();
     // The history read stays: its tabs, tables and diagram button come back relabelled.
     if (!archive_.empty()) {
         setHistoryTabs();
@@ -496,6 +532,7 @@ void CTessalyDlg::switchLanguage(int langBase) {
 }
 
 void CTessalyDlg::showAbout() {
-    CAboutDlg about(this, langBase_);
+    CAboutDlg about(this, langBase_,
+                    services_.recorder ? "Records: " + services_.recorder->displayName() : std::string());
     about.exec();
 }

@@ -8,6 +8,8 @@
 #include "grid/grid_model.h"
 #include "history/history_table.h"
 #include "link/exchange_cycle.h"
+#include "grid/parameter_grid.h"
+#include "params/parameter_set.h"
 #include "params/parameter_table.h"
 
 #include <QDialog>
@@ -27,6 +29,10 @@ class QPushButton;
 class QTabBar;
 class QAction;
 
+namespace dm::records {
+class StationRecorder;
+} // namespace dm::records
+
 namespace dm {
 class GridView;
 class HistoryView;
@@ -45,6 +51,8 @@ struct WindowServices {
     std::function<void()> openDiagram;
     std::filesystem::path catalogueFile; // empty: looked for where data files live
     bool runTimer = true;                // tests drive the ticks themselves
+    // Keeps every readout, download, erase and change sent; none: nothing is recorded.
+    dm::records::StationRecorder* recorder = nullptr;
 };
 
 class CTessalyDlg : public QDialog, private dm::ExchangeScreen {
@@ -84,6 +92,7 @@ public:
     const dm::HistoryTable& doseTable() const { return doseTable_; }
     const dm::HistoryTable& neutronTable() const { return neutronTable_; }
     const dm::ParameterTableState& parameterState() const { return paramState_; }
+    const dm::ParameterSet& parameters() const { return parameters_; }
     dm::ExchangeCycle& cycle() { return *cycle_; }
     dm::GridView* gridView() const { return gridView_; }
     QTabBar* tabBar() const { return tabs_; }
@@ -124,6 +133,10 @@ private:
     void showTable(int tab);
     void startCommand(const dm::ExchangeStart& start);
     bool beginEdit(int row, int col);
+    // Fills the grid from the parameter set in the current language.
+    void showParameters();
+    // The rows the grid shows, for the commands.
+    std::vector<dm::ParameterRow> shownParameterRows() const;
     std::string currentTableBytes() const;
 
     int langBase_;
@@ -135,6 +148,7 @@ private:
     dm::DoseArchive archive_;
     dm::HistoryTable doseTable_{archive_, dm::HistoryTab::Dose, 0};
     dm::HistoryTable neutronTable_{archive_, dm::HistoryTab::Neutron, 0};
+    dm::ParameterSet parameters_; // the last parameter reply, with the user's edits
     dm::ParameterTableState paramState_;
     std::string catalogue_;
     std::unique_ptr<dm::ExchangeCycle> cycle_;
