@@ -16,7 +16,7 @@
 #include "core/string_table.h"
 #include "core/text_file.h"
 #include "grid/grid_view.h"
-#include "history/archive_parse.h"
+#include "history/dose_archive.h"
 #include "history/table_save.h"
 #include "link/reply_signal.h"
 #include "params/catalogue.h"
@@ -292,6 +292,8 @@ void CTessalyDlg::initialiseWindow() {
 
     dm::SetUpParameterTable(grid_, langBase_, gridView_->clientWidth());
     gridView_->refresh();
+    doseTable_.setLangBase(langBase_);
+    neutronTable_.setLangBase(langBase_);
 
     showTable(0);
 
@@ -408,8 +410,7 @@ void CTessalyDlg::emptyParameterGrid() {
 }
 
 void CTessalyDlg::clearHistoryTables() {
-    doseTable_.clear();
-    neutronTable_.clear();
+    archive_ = dm::DoseArchive{};
     for (dm::HistoryView* view : {doseView_, neutronView_})
         if (view)
             view->refresh();
@@ -465,21 +466,22 @@ std::vector<dm::ParameterRow> CTessalyDlg::shownParameterRows() const {
     return dm::ParameterRows(parameters_, catalogue_, langBase_, access_);
 }
 
+void CTessalyDlg::setHistoryTabs() {
+    const QSignalBlocker quiet(tabs_);
+    if (tabs_->count() > 2)
+        tabs_->removeTab(2);
+    if (tabs_->count() > 1)
+        tabs_->removeTab(1);
+    for (const std::string& label : dm::HistoryTabLabels(archive_, langBase_))
+        tabs_->addTab(Q(label));
+}
+
 void CTessalyDlg::parseArchiveReply(const std::string& text) {
-    const dm::ArchiveParseResult result =
-        dm::ParseArchiveReply(text, paramState_.historyInterval, langBase_, doseTable_, neutronTable_);
-    paramState_.neutron = result.neutron;
+    archive_ = dm::ParseDoseArchive(text, paramState_.historyInterval);
+    paramState_.neutron = archive_.hasNeutron();
     if (services_.recorder)
         services_.recorder->archiveArrived(text, paramState_.historyInterval);
-    {
-        const QSignalBlocker quiet(tabs_);
-        if (tabs_->count() > 2)
-            tabs_->removeTab(2);
-        if (tabs_->count() > 1)
-            tabs_->removeTab(1);
-        for (const std::string& label : result.tabLabels)
-            tabs_->addTab(Q(label));
-    }
+    setHistoryTabs();
     // A history tab that was on screen may have gone with the old labels.
     if (tabs_->currentIndex() == 0 && !gridView_->isVisibleTo(this))
         showTable(0);
@@ -535,13 +537,12 @@ void CTessalyDlg::displayAsDiagram() {
         return;
     }
 #ifdef DM_HAVE_CHARTS
-    // A new window, with a new chart, for every press; it reads the history back out of
-    // the tables' hidden columns.
+    // A new window, with a new chart, for every press, drawn from the archive.
     dm::CGraphWnd diagram(this, langBase_);
-    const dm::ChartLoadResult loaded = diagram.loadData(doseTable_, neutronTable_, paramState_.neutron,
-                                                        paramState_.historyInterval, paramState_.historyDepth);
+    const dm::ChartLoadResult loaded =
+        diagram.loadData(archive_, paramState_.historyInterval, paramState_.historyDepth);
     // The serial number only when the last parameters came from a dosimeter of this model.
-    const std::string model = paramState_.neutron ? "KRT-17A" : "MLV-52B";
+    const std::string model = archive_.hasNeutron() ? "KRT-17A" : "MLV-52B";
     diagram.setDosimeter(model, parameters_.model() == model ? parameters_.serialNumber() : std::string());
     const std::string notice = dm::TruncationNotice(loaded, langBase_);
     if (!notice.empty())
@@ -599,6 +600,15 @@ void CTessalyDlg::switchLanguage(int langBase) {
     // The table is relabelled from the parameters already read, edits included.
     if (parameters_.replied())
         showParameters();
+    // The history read stays: its tabs, tables and diagram button come back relabelled.
+    if (!archive_.empty()) {
+        setHistoryTabs();
+        for (dm::HistoryView* view : {doseView_, neutronView_})
+            if (view)
+                view->refresh();
+        diagramButton_->show();
+        diagramButton_->setEnabled(true);
+    }
     cycle_->resetForLanguageSwitch();
     setProgressBar(100);
     update();

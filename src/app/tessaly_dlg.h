@@ -89,6 +89,7 @@ public:
 
     // ---- state the tests look at
     dm::GridModel& grid() { return grid_; }
+    const dm::DoseArchive& archive() const { return archive_; }
     const dm::HistoryTable& doseTable() const { return doseTable_; }
     const dm::HistoryTable& neutronTable() const { return neutronTable_; }
     const dm::ParameterTableState& parameterState() const { return paramState_; }
@@ -127,6 +128,8 @@ private:
     void buildControls();
     void buildMenu();
     void setTexts();
+    // Tabs 1 and 2 as the archive fills them, in the current language.
+    void setHistoryTabs();
     void setMenuTexts();
     // Places the controls for the window's present size: the tables take the room beyond
     // the smallest size, the buttons keep to the right edge, the log to the bottom.
@@ -150,8 +153,9 @@ private:
     std::unique_ptr<dm::UserDialogs> ownDialogs_;
 
     dm::GridModel grid_;
-    dm::HistoryTable doseTable_;
-    dm::HistoryTable neutronTable_;
+    dm::DoseArchive archive_;
+    dm::HistoryTable doseTable_{archive_, dm::HistoryTab::Dose, 0};
+    dm::HistoryTable neutronTable_{archive_, dm::HistoryTab::Neutron, 0};
     dm::ParameterSet parameters_; // the last parameter reply, with the user's edits
     dm::ParameterTableState paramState_;
     std::string catalogue_;

@@ -8,7 +8,6 @@
 #include "cli/commands.h"
 
 #include "core/string_table.h"
-#include "history/archive_parse.h"
 #include "history/history_table.h"
 #include "link/exchange_cycle.h"
 #include "link/irda_functions.h"
@@ -275,10 +274,11 @@ int RunReadArchive(const Args& args) {
     const std::string reply =
         ExchangeOverLink("read-archive", link, start, WantedReply::Archive, timeout, langBase);
 
-    HistoryTable dose, neutron;
-    const ArchiveParseResult parse = ParseArchiveReply(reply, interval, langBase, dose, neutron);
-    WriteStdout(json ? ArchiveTablesJson(parse, dose, neutron, langBase)
-                     : ArchiveTablesText(parse, dose, neutron));
+    const DoseArchive archive = ParseArchiveOrFail(reply, interval, "the archive reply");
+    if (json)
+        WriteArchiveTablesJson(archive, langBase);
+    else
+        WriteArchiveTablesText(archive, langBase);
     return serial.empty() ? kExitOk : StoreReadArchive(dbUrl, reply, interval, serial);
 }
 

@@ -221,9 +221,11 @@ private slots:
         for (int tab = 0; tab < 3; ++tab)
             QVERIFY(QFileInfo::exists(s.recv.filePath(QString("saved%1.txt").arg(tab))));
 
-        // The language switch re-reads the stored reply in Russian: shown again, not a new readout.
+        // The language switch shows the stored replies again in Russian, not as a new
+        // readout; the history tabs stay, relabelled.
         FindAction(&w, "actionRussian")->trigger();
-        QCOMPARE(w.tabBar()->count(), 1);
+        QCOMPARE(w.tabBar()->count(), 3);
+        QCOMPARE(w.tabBar()->tabText(1), QString::fromStdString(dm::Tr(dm::IDS_DOSE_HISTORY_A, dm::kLangRussian)));
         QCOMPARE(w.windowTitle(), QString::fromUtf8("Панель управления дозиметром КРТ-17А"));
         QVERIFY(s.findRow("dose_val") > 0);
         QVERIFY(s.actionsEnabled(true));

@@ -11,6 +11,8 @@
 #include "core/text_file.h"
 #include "fake_link.h"
 #include "grid/grid_view.h"
+#include "history/dose_archive.h"
+#include "history/history_table.h"
 #include "history/table_save.h"
 #include "grid/parameter_grid.h"
 #include "scripted_dialogs.h"
@@ -432,9 +434,17 @@ private slots:
         FindAction(&rig.w(), "actionRussian")->trigger();
         CTessalyDlg& w = rig.w();
         QCOMPARE(w.langBase(), dm::kLangRussian);
-        QCOMPARE(w.tabBar()->count(), 1);
+        // The history read stays open, relabelled: tabs, tables and the diagram button.
+        QCOMPARE(w.tabBar()->count(), 3);
         QCOMPARE(w.tabBar()->tabText(0), QString::fromUtf8("Параметры"));
-        QVERIFY(!w.button(1024)->isVisible());
+        QCOMPARE(w.tabBar()->tabText(2), QString::fromStdString(dm::Tr(dm::IDS_NEUTRON_HISTORY, dm::kLangRussian)));
+        QVERIFY(w.button(1024)->isVisible());
+        w.tabBar()->setCurrentIndex(2);
+        auto* neutron = w.findChild<dm::HistoryView*>("neutronHistory");
+        QCOMPARE(neutron->model()->headerData(3, Qt::Horizontal).toString().toStdString(),
+                 dm::Tr(dm::IDS_SPECTRUM_COEFF, dm::kLangRussian));
+        QVERIFY(neutron->model()->index(0, 2).data().toString().endsWith(QString::fromUtf8("мкЗв")));
+        w.tabBar()->setCurrentIndex(0);
         QVERIFY(rig.actionsEnabled(true));
         QCOMPARE(w.progressBar()->value(), 100);
         QCOMPARE(w.cycle().tickCounter(), 0);
@@ -577,17 +587,13 @@ private slots:
         QCOMPARE(view->columnWidth(0), 300);
     }
 
-    // Record numbers from 100 up and a long heading show whole in columns set too narrow.
+    // Record numbers from 100 up and a long heading show whole in their narrow columns.
     void historyColumnsFitNumbersAndHeadings() {
-        dm::HistoryTable table;
-        table.setColCount(4);
-        table.setRowCount(151);
-        table.setText(0, 0, "#");
-        table.setText(0, 3, dm::Tr(dm::IDS_SPECTRUM_COEFF, 0));
+        std::string reply;
         for (int r = 1; r <= 150; ++r)
-            table.setText(r, 0, std::to_string(r));
-        for (int c = 0; c < 4; ++c)
-            table.setColWidth(c, 300); // a fifth of an inch
+            reply += "1.0E-07\t1.00\t " + std::to_string(60 * r) + "\r\r\n";
+        const dm::DoseArchive archive = dm::ParseDoseArchive(reply, 60);
+        const dm::HistoryTable table(archive, dm::HistoryTab::Neutron, 0);
         dm::HistoryView view(table);
         view.resize(600, 300);
         view.refresh();
