@@ -200,6 +200,10 @@ int ImportArchive(Session& s, const Args& args) {
     RecordsRepository& repo = s.open();
     records::Stored stored;
     try {
+        // A history is read after the parameters, which make the dosimeter known.
+        if (!repo.knowsSerial(serial))
+            Fail(kExitUsage, "records import-archive: no dosimeter " + serial + " in " + repo.displayName() +
+                                 " (import its parameters first)");
         stored = repo.addHistoryDownload(download);
     } catch (const RecordsError& e) {
         Fail(kExitFailed, "records import-archive: " + std::string(e.what()));

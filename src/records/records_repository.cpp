@@ -22,9 +22,11 @@
 #include <random>
 #include <thread>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace dm::records {
 namespace {
@@ -86,16 +88,20 @@ void PrepareSqliteFile(const std::string& path, const std::string& display) {
         if (ec)
             throw RecordsError(Kind::CannotOpen, display + ": cannot create the folder " +
                                                      folder.string() + ": " + ec.message());
+#ifndef _WIN32
         ::chmod(folder.c_str(), 0700);
+#endif
     }
     if (fs::exists(file, ec))
         return;
+#ifndef _WIN32
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST)
         throw RecordsError(Kind::CannotOpen,
                            display + ": cannot create the file: " + std::strerror(errno));
     if (fd >= 0)
         ::close(fd);
+#endif
 }
 
 bool Retriable(const QSqlError& e, bool postgres) {
@@ -297,7 +303,9 @@ std::unique_ptr<RecordsRepository> RecordsRepository::open(const DatabaseUrl& ur
         db.setUserName(Q(url.user));
         if (!url.password.empty())
             db.setPassword(Q(url.password));
-        db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+        // Bounded waits: connecting, and a server that vanishes mid-query.
+        db.setConnectOptions(QStringLiteral("connect_timeout=10;keepalives=1;keepalives_idle=10;"
+                                            "keepalives_interval=5;keepalives_count=3;tcp_user_timeout=30000"));
     } else {
         PrepareSqliteFile(url.path, display);
         db.setDatabaseName(Q(url.path));
@@ -328,7 +336,9 @@ std::unique_ptr<RecordsRepository> RecordsRepository::open(const DatabaseUrl& ur
                                display + ": written by a newer version of the program (schema " +
                                    std::to_string(version) + ", this one knows up to " +
                                    std::to_string(current) + "); left untouched");
-        if (!impl->postgres) {
+        if (impl->postgres) {
+            d.plain("SET statement_timeout = 60000");
+        } else {
             d.plain("PRAGMA foreign_keys = ON");
             d.plain("PRAGMA journal_mode = WAL");
             d.plain("PRAGMA synchronous = FULL");

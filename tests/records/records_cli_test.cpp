@@ -76,6 +76,7 @@ TEST_P(RecordsCli, UsageErrorsExitTwoAndStoreNothing) {
           "import-params /no/such/reply --at 2026-05-01T09:00:00Z", "import-params " + kData +
           "/archive-krt17a.txt --at 2026-05-01T09:00:00Z", "readouts --serial 999", "history --serial 999",
           "erased --at 2026-05-01T09:00:00Z", "import-archive " + reply + " --at 2026-05-01T09:00:00Z",
+          "import-archive " + kData + "/archive-krt17a.txt --serial 999 --at 2026-05-01T09:00:00Z",
           "frobnicate"}) {
         const CliRun run = RunCli(db() + args, true);
         EXPECT_EQ(run.exitCode, 2) << args << ": " << run.out;
