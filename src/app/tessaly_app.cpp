@@ -1,6 +1,7 @@
 #include "app/tessaly_app.h"
 
 #include "app/queued_message_sink.h"
+#include "app/records_window.h"
 #include "app/screenshot_tour.h"
 #include "app/tessaly_dlg.h"
 #include "app/window_options.h"
@@ -8,10 +9,12 @@
 #include "link/irda_functions.h"
 #include "link/received_folder_store.h"
 #include "link/transport.h"
+#include "records/records_repository.h"
 #ifdef DM_HAVE_SIM
 #include "sim/simulated_dosimeter.h"
 #endif
 
+#include <QApplication>
 #include <QDir>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -110,6 +113,24 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     if (simulator)
         services.simulatorInRange = [&simulator](bool in) { simulator->setInRange(in); };
 #endif
+    // A simulated run keeps its records apart from the real ones, in a folder of its own.
+    std::unique_ptr<QTemporaryDir> simRecords;
+    if (options.simulate)
+        simRecords = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/dosimeter-records-XXXXXX"));
+    services.openRecords = [&simRecords](int langBase) {
+        const std::string url = simRecords && simRecords->isValid()
+                                    ? "sqlite:" + simRecords->filePath(QStringLiteral("records.sqlite")).toStdString()
+                                    : dm::records::ChooseDatabaseUrlText({});
+        QWidget* parent = QApplication::activeWindow();
+        const auto dialogs = dm::MakeQtRecordsDialogs(parent, langBase);
+        try {
+            const auto repo = dm::records::RecordsRepository::open(url);
+            dm::RecordsWindow window(*repo, langBase, *dialogs, parent);
+            window.exec();
+        } catch (const dm::records::RecordsError& e) {
+            dialogs->showMessage(e.what());
+        }
+    };
     dm::InterfaceSettings finalSettings;
     bool toured = true;
     {

@@ -188,6 +188,14 @@ void CTessalyDlg::buildMenu() {
         out->setObjectName(QStringLiteral("actionSimOut"));
     }
 
+    if (services_.openRecords) {
+        QMenu* records = menuBar_->addMenu(QStringLiteral("Records"));
+        records->setObjectName(QStringLiteral("menuRecords"));
+        QAction* open = records->addAction(QStringLiteral("Wearers and doses..."), this,
+                                           [this] { services_.openRecords(langBase_); });
+        open->setObjectName(QStringLiteral("actionRecords"));
+    }
+
     QMenu* help = menuBar_->addMenu(QStringLiteral("Help"));
     help->setObjectName(QStringLiteral("menuHelp"));
     QAction* about = help->addAction(QStringLiteral("About"), this, &CTessalyDlg::showAbout);
