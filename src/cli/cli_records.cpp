@@ -5,20 +5,17 @@
 
 #include "core/format.h"
 #include "params/parameter_set.h"
-#include "records/archive_records.h"
+#include "records/capture.h"
 #include "records/records_repository.h"
 #include "records/utc_time.h"
 
 #include <QCoreApplication>
-#include <QSysInfo>
 
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
 
-#include <pwd.h>
-#include <unistd.h>
 
 namespace dm::cli {
 namespace {
@@ -57,19 +54,6 @@ std::string JsonOptionalNumber(const std::optional<double>& v) { return v ? Json
 std::string JsonOptionalString(const std::optional<std::string>& v) { return v ? JsonString(*v) : "null"; }
 std::string JsonBool(bool v) { return v ? "true" : "false"; }
 std::string TextDose(const std::optional<double>& v) { return v ? FormatDose(*v, 0) : "-"; }
-
-std::string HostName() {
-    const std::string host = QSysInfo::machineHostName().toStdString();
-    return host.empty() ? "unknown" : host;
-}
-
-std::string UserName() {
-    if (const passwd* pw = ::getpwuid(::geteuid()); pw && pw->pw_name && *pw->pw_name)
-        return pw->pw_name;
-    if (const char* user = std::getenv("USER"); user && *user)
-        return user;
-    return "unknown";
-}
 
 std::int64_t TimeOption(const std::string& option, const std::string& text) {
     if (text.empty())
@@ -134,18 +118,15 @@ int ImportParams(Session& s, const Args& args) {
     const ParameterSet set = ReadParameterSet(ReadReplyInput(positional[0]));
     if (set.empty())
         Fail(kExitUsage, positional[0] + " holds no parameters (not a parameter reply)");
-    records::ReadoutInput readout;
-    readout.serial = set.serialNumber();
-    if (readout.serial.empty())
-        readout.serial = serial;
-    if (readout.serial.empty())
+    records::Origin origin = records::LocalOrigin();
+    if (!station.empty())
+        origin.station = station;
+    if (!operatorName.empty())
+        origin.operatorName = operatorName;
+    const std::optional<records::ReadoutInput> captured = records::ReadoutFromParameters(set, when, origin, serial);
+    if (!captured)
         Fail(kExitUsage, positional[0] + " has no serial_number: give one with --serial");
-    readout.model = set.model();
-    readout.at = when;
-    readout.origin = {station.empty() ? HostName() : station, operatorName.empty() ? UserName() : operatorName};
-    readout.totalDose = set.totalDose();
-    for (const Parameter& p : set.parameters())
-        readout.parameters.push_back({p.key, p.raw});
+    const records::ReadoutInput& readout = *captured;
 
     RecordsRepository& repo = s.open();
     records::Stored stored;
@@ -188,14 +169,8 @@ int ImportArchive(Session& s, const Args& args) {
         if (!std::isfinite(interval) || interval < 0)
             Fail(kExitUsage, "--interval: expected a number of seconds, got '" + intervalText + "'");
     }
-    const records::ArchiveContent content = records::ReadArchiveRecords(ReadReplyInput(positional[0]), interval);
-    records::HistoryDownloadInput download;
-    download.serial = serial;
-    download.at = when;
-    download.origin = {HostName(), UserName()};
-    download.interval = interval;
-    download.layout = content.layout;
-    download.records = content.records;
+    const records::HistoryDownloadInput download =
+        records::DownloadFromArchive(ReadReplyInput(positional[0]), interval, serial, when, records::LocalOrigin());
 
     RecordsRepository& repo = s.open();
     records::Stored stored;
@@ -234,7 +209,7 @@ int Erased(Session& s, const Args& args) {
     RequiredSerial(serial);
     const std::int64_t when = TimeOption("--at", at);
     RecordsRepository& repo = s.open();
-    records::EraseInput erase{serial, when, {HostName(), UserName()}, std::nullopt};
+    records::EraseInput erase{serial, when, records::LocalOrigin(), std::nullopt};
     try {
         // The total dose the erase destroyed: that of the last readout before it.
         if (repo.knowsSerial(serial))
