@@ -125,7 +125,7 @@ protected:
         QPainter p(this);
         p.fillRect(rect(), Qt::white);
         p.setPen(Qt::gray);
-        const QRectF area = QRectF(rect()).adjusted(40, 10, -10, -20);
+        const QRectF area = QRectF(rect()).adjusted(72, 10, -10, -20);
         p.drawRect(area);
         if (points_.empty())
             return;
@@ -135,7 +135,12 @@ protected:
             top = std::max(top, pt.second);
         const double span = std::max<double>(1.0, static_cast<double>(tMax->first - tMin->first));
         top = top > 0 ? top : 1.0;
-        p.drawText(QRectF(0, area.top() - 5, 38, 14), Qt::AlignRight, Q(FormatDose(top, 0)));
+        p.setPen(Qt::black);
+        p.drawText(QRectF(0, area.top() - 5, 68, 14), Qt::AlignRight, Q(FormatDose(top, 0)));
+        p.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignLeft,
+                   Q(records::FormatUtcTime(tMin->first).substr(0, 10)));
+        p.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignRight,
+                   Q(records::FormatUtcTime(tMax->first).substr(0, 10)));
         QPolygonF line;
         for (const auto& [t, dose] : points_)
             line << QPointF(area.left() + area.width() * static_cast<double>(t - tMin->first) / span,
