@@ -44,20 +44,20 @@ private:
     }
 };
 
-QApplication& App() {
-    static int argc = 1;
-    static char name[] = "records_window_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+// Made and ended inside the test, before the program's static objects go.
+struct App {
+    int argc = 1;
+    char name[20] = "records_window_test";
+    char* argv[2] = {name, nullptr};
+    QApplication app{argc, argv};
+};
 
 std::string Cell(QTableWidget* t, int row, int column) {
     return t->item(row, column) ? t->item(row, column)->text().toStdString() : "<none>";
 }
 
 TEST(RecordsWindow, HandOutReadEraseReadHandBackExportAndPrint) {
-    App();
+    App app;
     QTemporaryDir dir;
     auto repo = RecordsRepository::open("sqlite:" + dir.filePath("records.sqlite").toStdString());
     std::int64_t now = *ParseUtcTime("2026-03-02T08:00:00Z");

@@ -47,6 +47,9 @@ void BuildScenario(RecordsRepository& repo) {
 
     records.assign("A2", "W-01", T("2025-11-01T08:00:00Z"));
     Read(repo, "A2", "2025-12-31T23:00:00Z", 0.0100); // baseline
+    // A reply without a total dose at the turn of the year: 2026's first increment is still
+    // taken from the 0.0100 before it.
+    repo.addReadout({"A2", "KRT-17A", T("2025-12-31T23:30:00Z"), {"station-1", "op"}, std::nullopt, {}});
     Read(repo, "A2", "2026-01-02T08:00:00Z", 0.0130); // +0.0030 W-01, 2026
 
     records.assign("C1", "W-03", T("2021-12-01T00:00:00Z"));
@@ -86,7 +89,7 @@ TEST_P(DoseRecord, HandWorkedYearThroughErasesResetsHandOversAndTheTurnOfTheYear
     // FROM <= at < TO: the read at 2026-01-15T00:00:00Z is outside.
     const WearerDose window = records.dose("W-01", T("2025-12-20T08:00:00Z"), T("2026-01-15T00:00:00Z"));
     EXPECT_DOUBLE_EQ(window.dose, 0.0050);
-    EXPECT_EQ(window.readouts, 3); // A2's baseline counts, with 0
+    EXPECT_EQ(window.readouts, 4); // A2's baseline counts, with 0, and so does its dose-less reply
 
     // Five years of 0.021 pass every limit; a year later 2022 has dropped out of the five.
     const AnnualDose kuznetsov = records.annual("W-03", 2026);
@@ -226,7 +229,7 @@ TEST_P(DoseRecord, CliPrintsExportsAndReportsTheSameDoses) {
     EXPECT_EQ(wearers[2], (std::vector<std::string>{"W-02", "Sidorov \"Sid\"", "", ""}));
     ASSERT_EQ(RunCli(db + "export --table readouts --csv " + (dir / "readouts.csv").string()).first, 0);
     const auto readouts = ParseCsv(Slurp(dir / "readouts.csv"));
-    ASSERT_EQ(readouts.size(), 1u + 9 + 2 + 6);
+    ASSERT_EQ(readouts.size(), 1u + 9 + 3 + 6);
     EXPECT_EQ(readouts[0][0], "serial");
     EXPECT_EQ(readouts[4][7], "after-erase");
     EXPECT_EQ(readouts[6][8], "W-01");
