@@ -3,6 +3,7 @@
 // back and its PDF's text.
 #include "records_backends.h"
 
+#include "records/dose_alerts.h"
 #include "records/dose_of_record.h"
 #include "records/utc_time.h"
 
@@ -97,6 +98,22 @@ TEST_P(DoseRecord, HandWorkedYearThroughErasesResetsHandOversAndTheTurnOfTheYear
     EXPECT_EQ(kuznetsov.exceeded, (std::vector<std::string>{"annual", "five_year", "investigation"}));
     EXPECT_EQ(records.annual("W-03", 2027).exceeded, std::vector<std::string>{});
     EXPECT_DOUBLE_EQ(records.annual("W-03", 2027).fiveYearDose, 0.084);
+    // Alerts name what a readout took the dose to or over, once.
+    auto alerts = [&](const char* serial, const char* at) {
+        std::vector<std::string> names;
+        for (const DoseAlert& a : AlertsForReadout(records, *repo, serial, T(at)))
+            names.push_back(a.limit);
+        return names;
+    };
+    EXPECT_EQ(alerts("A1", "2026-02-15T08:00:00Z"), std::vector<std::string>{"investigation"}); // 4.5 -> 6.5 mSv
+    EXPECT_EQ(alerts("A1", "2026-03-15T08:00:00Z"), std::vector<std::string>{});
+    EXPECT_EQ(alerts("C1", "2026-12-31T00:00:00Z"), (std::vector<std::string>{"annual", "five_year", "investigation"}));
+    const auto told = AlertsForReadout(records, *repo, "C1", T("2026-12-31T00:00:00Z"));
+    EXPECT_EQ(told[0].text, "Kuznetsov (W-03): the year's dose 21.0 mSv reached the annual limit of 20.0 mSv "
+                            "(dosimeter C1).");
+    EXPECT_EQ(WornByText(records, "KRT-17A", "A2"), "KRT-17A A2, worn by Petrova, Olga (W-01)");
+    EXPECT_EQ(WornByText(records, "KRT-17A", "A1"), "KRT-17A A1");
+
     // A dose exactly at a limit has reached it, whatever the sum's binary noise.
     records.setLimits({0.021, std::nullopt, std::nullopt, std::nullopt});
     EXPECT_EQ(records.annual("W-03", 2024).exceeded, (std::vector<std::string>{"annual", "investigation"}));
