@@ -9,6 +9,9 @@
 #include "link/irda_functions.h"
 #include "link/received_folder_store.h"
 #include "link/transport.h"
+#include "params/parameter_set.h"
+#include "records/dose_alerts.h"
+#include "records/dose_of_record.h"
 #include "records/records_repository.h"
 #ifdef DM_HAVE_SIM
 #include "sim/simulated_dosimeter.h"
@@ -117,18 +120,36 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     std::unique_ptr<QTemporaryDir> simRecords;
     if (options.simulate)
         simRecords = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/dosimeter-records-XXXXXX"));
-    services.openRecords = [&simRecords](int langBase) {
-        const std::string url = simRecords && simRecords->isValid()
-                                    ? "sqlite:" + simRecords->filePath(QStringLiteral("records.sqlite")).toStdString()
-                                    : dm::records::ChooseDatabaseUrlText({});
+    auto recordsUrl = [&simRecords] {
+        return simRecords && simRecords->isValid()
+                   ? "sqlite:" + simRecords->filePath(QStringLiteral("records.sqlite")).toStdString()
+                   : dm::records::ChooseDatabaseUrlText({});
+    };
+    services.openRecords = [recordsUrl](int langBase) {
         QWidget* parent = QApplication::activeWindow();
         const auto dialogs = dm::MakeQtRecordsDialogs(parent, langBase);
         try {
-            const auto repo = dm::records::RecordsRepository::open(url);
+            const auto repo = dm::records::RecordsRepository::open(recordsUrl());
             dm::RecordsWindow window(*repo, langBase, *dialogs, parent);
             window.exec();
         } catch (const dm::records::RecordsError& e) {
             dialogs->showMessage(e.what());
+        }
+    };
+    // "KRT-17A 17-004217, worn by ..." when a dosimeter answers; the records' own problems
+    // are told where readouts are stored, not here.
+    services.describeDosimeter = [recordsUrl](const std::string& reply) -> std::string {
+        const dm::ParameterSet set = dm::ReadParameterSet(reply);
+        if (set.serialNumber().empty())
+            return {};
+        try {
+            const auto repo = dm::records::RecordsRepository::open(recordsUrl());
+            const dm::records::DoseOfRecord records(*repo);
+            if (!records.currentWearer(set.serialNumber()))
+                return {};
+            return dm::records::WornByText(records, set.model(), set.serialNumber());
+        } catch (const dm::records::RecordsError&) {
+            return {};
         }
     };
     dm::InterfaceSettings finalSettings;

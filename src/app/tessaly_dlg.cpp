@@ -380,6 +380,9 @@ void CTessalyDlg::parseParameterReply(const std::string& text) {
     if (!paramState_.caption.empty())
         setWindowTitle(Q(paramState_.caption));
     gridView_->refresh();
+    if (services_.describeDosimeter)
+        if (const std::string line = services_.describeDosimeter(text); !line.empty())
+            addStatusMessage(line);
 }
 
 void CTessalyDlg::parseArchiveReply(const std::string& text) {
