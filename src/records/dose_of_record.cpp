@@ -43,6 +43,14 @@ std::optional<std::int64_t> DosimeterId(QSqlDatabase& db, const std::string& ser
     return q.value(0).toLongLong();
 }
 
+// Two stations handing out the same dosimeter at once must not both end the same
+// assignment and open two: on PostgreSQL the dosimeter's row is locked for the
+// transaction (SQLite's writers are one at a time already).
+void LockDosimeter(QSqlDatabase& db, std::int64_t dosimeter) {
+    if (db.driverName() == QLatin1String("QPSQL"))
+        Exec(db, QStringLiteral("SELECT id FROM dosimeters WHERE id = ? FOR UPDATE"), {I(dosimeter)});
+}
+
 bool WearerExists(QSqlDatabase& db, const std::string& id) {
     return Exec(db, QStringLiteral("SELECT 1 FROM wearers WHERE id = ?"), {Q(id)}).next();
 }
@@ -275,6 +283,7 @@ void DoseOfRecord::assign(const std::string& serial, const std::string& wearer, 
         Exec(db, QStringLiteral("INSERT INTO dosimeters (serial) VALUES (?) ON CONFLICT (serial) DO NOTHING"),
              {Q(serial)});
         const std::int64_t dosimeter = *DosimeterId(db, serial);
+        LockDosimeter(db, dosimeter);
         QSqlQuery last = Exec(db,
                               QStringLiteral("SELECT MAX(from_at), MAX(COALESCE(until_at, from_at)) FROM assignments"
                                              " WHERE dosimeter_id = ?"),
@@ -298,6 +307,7 @@ void DoseOfRecord::unassign(const std::string& serial, UtcSeconds at) {
         const std::optional<std::int64_t> dosimeter = DosimeterId(db, serial);
         if (!dosimeter)
             Refuse("no dosimeter " + serial + " in " + repo_.displayName());
+        LockDosimeter(db, *dosimeter);
         QSqlQuery open = Exec(db,
                               QStringLiteral("SELECT id, from_at, wearer_id FROM assignments"
                                              " WHERE dosimeter_id = ? AND until_at IS NULL"),

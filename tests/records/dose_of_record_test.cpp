@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <sys/wait.h>
 
@@ -160,6 +161,58 @@ TEST_P(DoseRecord, RequestsTheRecordsContradictAreRefusedAndChangeNothing) {
     records.unassign("A1", T("2026-04-01T08:00:00Z"));
     EXPECT_TRUE(refused([&] { records.unassign("A1", T("2026-05-01T08:00:00Z")); }));
     EXPECT_EQ(records.currentWearer("A1"), std::nullopt);
+}
+
+TEST_P(DoseRecord, StationsHandingOutOneDosimeterAtOnceLeaveOneWearerAtATime) {
+    DM_REQUIRE_BACKEND(db_);
+    {
+        auto repo = RecordsRepository::open(db_.url());
+        DoseOfRecord records(*repo);
+        for (int i = 0; i < 8; ++i)
+            records.addWearer("W-" + std::to_string(i), "Wearer", std::nullopt);
+    }
+    std::vector<std::thread> stations;
+    for (int i = 0; i < 8; ++i)
+        stations.emplace_back([&, i] {
+            auto repo = RecordsRepository::open(db_.url());
+            DoseOfRecord records(*repo);
+            for (int k = 0; k < 5; ++k) {
+                try { // a later hand-out that got in first refuses an earlier one
+                    records.assign("A1", "W-" + std::to_string(i), T("2026-01-01T00:00:00Z") + 10 * k + i);
+                } catch (const RecordsError& e) {
+                    EXPECT_EQ(e.kind(), RecordsError::Kind::Refused) << e.what();
+                }
+            }
+        });
+    for (std::thread& t : stations)
+        t.join();
+    QSqlDatabase db = QSqlDatabase::addDatabase(db_.postgres() ? "QPSQL" : "QSQLITE", "check-assignments");
+    {
+        const DatabaseUrl& u = db_.url();
+        db.setDatabaseName(QString::fromStdString(db_.postgres() ? u.databaseName : u.path));
+        db.setHostName(QString::fromStdString(u.socketDir.empty() ? u.host : u.socketDir));
+        db.setPort(u.port);
+        db.setUserName(QString::fromStdString(u.user));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec("SELECT from_at, until_at FROM assignments ORDER BY from_at"));
+        int open = 0;
+        std::optional<std::int64_t> previousUntil;
+        std::int64_t rows = 0;
+        while (q.next()) {
+            ++rows;
+            if (previousUntil)
+                EXPECT_LE(*previousUntil, q.value(0).toLongLong()) << "overlapping assignments";
+            if (q.value(1).isNull())
+                ++open;
+            previousUntil = q.value(1).isNull() ? std::optional<std::int64_t>() : q.value(1).toLongLong();
+        }
+        EXPECT_EQ(open, 1);
+        EXPECT_GE(rows, 5);
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase("check-assignments");
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DoseRecord, ::testing::Values("sqlite", "postgresql"),
