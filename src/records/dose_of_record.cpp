@@ -355,8 +355,8 @@ DoseLimits DoseOfRecord::setLimits(const LimitChanges& c) {
         for (const auto& [name, value] : changes) {
             if (!value)
                 continue;
-            Exec(db, QStringLiteral("DELETE FROM dose_limits WHERE name = ?"), {QString::fromLatin1(name)});
-            Exec(db, QStringLiteral("INSERT INTO dose_limits (name, sv) VALUES (?, ?)"),
+            Exec(db, QStringLiteral("INSERT INTO dose_limits (name, sv) VALUES (?, ?)"
+                                    " ON CONFLICT (name) DO UPDATE SET sv = excluded.sv"),
                  {QString::fromLatin1(name), *value});
         }
     });
