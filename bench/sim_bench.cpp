@@ -10,6 +10,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -61,9 +62,10 @@ bool Exchange(int fd, const std::string& packet, std::size_t max) {
     return ::recv(fd, buf, std::min(max, sizeof buf), 0) > 0;
 }
 
-// One push of "get_parameters=255" as the manager makes it, answered and (argument 1)
-// its reply written to the folder with reply delay 0, or (argument 0) pushed under
-// another name, so nothing is written: the OBEX exchange alone.
+// One push of "get_parameters=255" as the manager makes it, answered and (first argument
+// 1) its reply written to the folder with reply delay 0, or (0) pushed under another
+// name, so nothing is written: the OBEX exchange alone. The second argument is the number
+// of idle clients held connected meanwhile, which the simulator serves beside the push.
 void BM_PushOverLoopback(benchmark::State& state) {
     const auto dir =
         std::filesystem::temp_directory_path() / ("dm-sim-bench-" + std::to_string(::getpid()));
@@ -91,6 +93,14 @@ void BM_PushOverLoopback(benchmark::State& state) {
     addr.sin_family = AF_INET;
     addr.sin_port = htons(sim.port());
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::vector<int> idle;
+    for (long i = 0; i < state.range(1); ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0)
+            idle.push_back(fd);
+        else
+            ::close(fd);
+    }
     for (auto _ : state) {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
         if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
@@ -102,9 +112,15 @@ void BM_PushOverLoopback(benchmark::State& state) {
         }
         ::close(fd);
     }
+    for (int fd : idle)
+        ::close(fd);
     sim.stop();
     std::filesystem::remove_all(dir);
 }
-BENCHMARK(BM_PushOverLoopback)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PushOverLoopback)
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({0, 50})
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -3,12 +3,14 @@
 #include "core/message_sink.h"
 #include "core/text_file.h"
 #include "params/catalogue.h"
+#include "sim/log_text.h"
 #include "sim/obex_session.h"
 #include "sim/reply_folder.h"
 #include "sim/sim_device.h"
 
 #include "sim/socket_shim.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -40,8 +42,6 @@ std::string Hex(std::uint8_t b) {
 struct SimulatedDosimeter::Impl {
     Impl(SimulatedDosimeter& owner, Model model, std::filesystem::path recvDir, SimOptions options)
         : owner(owner), model(model), options(std::move(options)), folder(std::move(recvDir)) {}
-
-    enum class IoResult { Ok, Closed, TimedOut, Interrupted, Failed };
 
     SimulatedDosimeter& owner;
     Model model;
@@ -184,7 +184,7 @@ struct SimulatedDosimeter::Impl {
         ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
 #endif
         if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), addressLength) != 0 ||
-            ::listen(fd, 4) != 0) {
+            ::listen(fd, 16) != 0) {
             const int err = simnet::LastError();
             simnet::CloseSocket(fd);
             if (error)
@@ -227,154 +227,263 @@ struct SimulatedDosimeter::Impl {
         }
     }
 
-    // Applies what other threads asked for. Returns true when a connection in progress
-    // must end (stopping, or out of range).
+    // Applies what other threads asked for. Returns true when the connections must end
+    // (stopping, or out of range); they are closed before the asking thread goes on.
     bool applyRequests() {
-        std::lock_guard lock(mutex);
-        if (!stopRequested) {
-            if (wantInRange && listenFd == kNoSocket) {
+        bool stopping = false;
+        bool wanted = true;
+        unsigned long ticket = 0;
+        {
+            std::lock_guard lock(mutex);
+            stopping = stopRequested;
+            wanted = wantInRange;
+            ticket = requestNo;
+        }
+        std::string note;
+        if (!stopping) {
+            if (wanted && listenFd == kNoSocket) {
                 std::string why;
-                if (openListener(&why))
-                    log("in range again, listening on port " + std::to_string(boundPort));
-                else
-                    log("cannot listen again on port " + std::to_string(boundPort) + ": " + why);
-            } else if (!wantInRange && listenFd != kNoSocket) {
-                closeListener();
-                log("out of range");
-            }
-        }
-        isInRange = listenFd != kNoSocket;
-        appliedNo = requestNo;
-        applied.notify_all();
-        return stopRequested || !wantInRange;
-    }
-
-    // Waits until fd is readable (or writable), the wake pipe fires, or the deadline.
-    IoResult waitFor(SocketHandle fd, short events, Clock::time_point deadline) {
-        for (;;) {
-            pumpReplies(false);
-            simnet::PollEntry fds[2] = {{fd, events, 0}, {wakeSocket, POLLIN, 0}};
-            int timeout = MillisUntil(deadline);
-            if (const auto next = msUntilNextReply(); next >= 0 && next < timeout)
-                timeout = next;
-            const int rc = simnet::Poll(fds, 2, timeout);
-            if (rc < 0) {
-                if (simnet::IsInterrupted(simnet::LastError()))
-                    continue;
-                return IoResult::Failed;
-            }
-            if (fds[1].revents) {
-                drainWake();
-                if (applyRequests())
-                    return IoResult::Interrupted;
-            }
-            if (fds[0].revents)
-                return IoResult::Ok;
-            if (Clock::now() >= deadline)
-                return IoResult::TimedOut;
-        }
-    }
-
-    IoResult readExact(SocketHandle fd, char* out, std::size_t n, Clock::time_point deadline) {
-        std::size_t done = 0;
-        while (done < n) {
-            const IoResult w = waitFor(fd, POLLIN, deadline);
-            if (w != IoResult::Ok)
-                return w;
-            const long got = simnet::Receive(fd, out + done, n - done);
-            if (got == 0)
-                return IoResult::Closed;
-            if (got < 0) {
-                if (simnet::IsRetry(simnet::LastError()))
-                    continue;
-                return IoResult::Failed;
-            }
-            done += static_cast<std::size_t>(got);
-        }
-        return IoResult::Ok;
-    }
-
-    IoResult sendAll(SocketHandle fd, const std::string& bytes) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(options.receiveTimeoutMs);
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const long sent = simnet::Send(fd, bytes.data() + done, bytes.size() - done);
-            if (sent < 0) {
-                if (simnet::IsRetry(simnet::LastError())) {
-                    const IoResult w = waitFor(fd, POLLOUT, deadline);
-                    if (w != IoResult::Ok)
-                        return w;
-                    continue;
+                bool listening = false;
+                {
+                    std::lock_guard lock(mutex); // the port is read from other threads
+                    listening = openListener(&why);
                 }
-                return IoResult::Failed;
+                note = listening ? "in range again, listening on port " + std::to_string(boundPort)
+                                 : "cannot listen again on port " + std::to_string(boundPort) +
+                                       ": " + why;
+            } else if (!wanted && listenFd != kNoSocket) {
+                closeListener();
+                note = "out of range";
             }
-            done += static_cast<std::size_t>(sent);
         }
-        return IoResult::Ok;
+        const bool endConnections = stopping || !wanted;
+        const std::size_t dropped = endConnections ? connections.size() : 0;
+        if (endConnections)
+            closeAllConnections();
+        {
+            std::lock_guard lock(mutex);
+            isInRange = listenFd != kNoSocket;
+            appliedNo = ticket;
+            applied.notify_all();
+        }
+        // Logged outside the lock: the callback may ask to change range.
+        if (!note.empty())
+            log(note);
+        if (dropped)
+            log(std::to_string(dropped) + " connection" + (dropped == 1 ? "" : "s") + " dropped");
+        return endConnections;
     }
 
-    void serveClient(SocketHandle fd) {
-        simnet::SetNonBlocking(fd);
-        // Requests and responses are small and strictly alternate: send each at once.
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-        log("client connected");
+    // --- connections ---------------------------------------------------------------
+
+    // One client: its own OBEX session, the request being received, the response being
+    // sent. While a response is unsent nothing more is read, so a client that never
+    // reads cannot make us queue without end.
+    struct Connection {
+        SocketHandle fd = kNoSocket;
+        unsigned long number = 0;
         ObexServerSession session;
-        const auto timeout = std::chrono::milliseconds(options.receiveTimeoutMs);
-        for (;;) {
-            // A packet must start, and then arrive whole, within the receive time-out.
-            char head[3];
-            const IoResult first = readExact(fd, head, 1, Clock::now() + timeout);
-            if (first != IoResult::Ok) {
-                if (first == IoResult::TimedOut)
-                    log("client silent too long; connection dropped");
-                break;
-            }
-            const auto deadline = Clock::now() + timeout;
-            IoResult r = readExact(fd, head + 1, 2, deadline);
-            if (r != IoResult::Ok) {
-                log("connection ended inside a packet header");
-                break;
-            }
-            const auto length = ObexServerSession::PacketLength(std::string_view(head, 3));
-            if (!length) {
-                log("packet length below 3; answered Bad Request and dropped the connection");
-                sendAll(fd, ObexServerSession::ShortResponse(obex::kBadRequest));
-                break;
-            }
-            std::string packet(head, 3);
-            packet.resize(*length);
-            r = readExact(fd, packet.data() + 3, *length - 3, deadline);
-            if (r != IoResult::Ok) {
-                log(r == IoResult::TimedOut ? "packet shorter than its length; connection dropped"
-                                            : "connection ended inside a packet");
-                break;
-            }
-            ObexStep step = session.handlePacket(packet);
-            if (step.received)
-                actOn(*step.received);
-            const auto code = static_cast<std::uint8_t>(step.response[0]);
-            if (code >= 0xC0)
-                log("request " + Hex(static_cast<std::uint8_t>(packet[0])) + " answered " +
-                    Hex(code));
-            if (sendAll(fd, step.response) != IoResult::Ok || step.closeAfter)
-                break;
-        }
-        log("client disconnected");
+        std::string packet;     // the request received so far
+        std::size_t length = 0; // its announced length, once its first three bytes are in
+        std::string response;
+        std::size_t sent = 0;
+        bool closeAfterResponse = false;
+        bool closed = false;
+        // Silent: the idle allowance; inside a request: the whole-packet deadline;
+        // sending: the time the client has to take the response.
+        Clock::time_point deadline;
+        std::string who() const { return "client " + std::to_string(number); }
+    };
+    std::vector<std::unique_ptr<Connection>> connections;
+    unsigned long connectionsSoFar = 0;
+    Clock::time_point acceptPausedUntil{};
+
+    std::chrono::milliseconds idleAllowance() const {
+        return std::chrono::milliseconds(options.receiveTimeoutMs);
+    }
+    std::chrono::milliseconds packetAllowance() const {
+        return std::chrono::milliseconds(std::min(options.packetTimeoutMs, options.receiveTimeoutMs));
     }
 
-    void actOn(const ObexObject& object) {
+    void closeConnection(Connection& c, const std::string& why) {
+        if (c.closed)
+            return;
+        // Logged first, so whoever sees the connection end finds the reason written.
+        log(c.who() + " " + why);
+        simnet::CloseSocket(c.fd);
+        c.fd = kNoSocket;
+        c.closed = true;
+    }
+
+    void closeAllConnections() {
+        for (auto& c : connections) {
+            if (!c->closed) {
+                simnet::CloseSocket(c->fd);
+                c->closed = true;
+            }
+        }
+        connections.clear();
+    }
+
+    void acceptClients() {
+        // A bounded number per round, so a storm of connections cannot starve the
+        // clients already being served.
+        for (int i = 0; i < 16; ++i) {
+            const SocketHandle fd = ::accept(listenFd, nullptr, nullptr);
+            if (fd == kNoSocket) {
+                const int err = simnet::LastError();
+                if (!simnet::IsRetry(err) && !simnet::IsAbortedConnection(err)) {
+                    // Out of descriptors, say: the listener stays readable, so look again
+                    // a little later instead of spinning.
+                    log("cannot accept a connection: " + simnet::ErrorText(err));
+                    acceptPausedUntil = Clock::now() + std::chrono::milliseconds(200);
+                }
+                return;
+            }
+            if (connections.size() >= options.maxConnections) {
+                log("connection refused: already serving " + std::to_string(connections.size()) +
+                    " clients, the most at once");
+                simnet::CloseSocket(fd);
+                continue;
+            }
+            simnet::SetNonBlocking(fd);
+            // Requests and responses are small and strictly alternate: send each at once.
+            const int one = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
+                         sizeof one);
+            auto c = std::make_unique<Connection>();
+            c->fd = fd;
+            c->number = ++connectionsSoFar;
+            c->deadline = Clock::now() + idleAllowance();
+            log(c->who() + " connected (" + std::to_string(connections.size() + 1) + " at once)");
+            connections.push_back(std::move(c));
+        }
+    }
+
+    // Reads what the client has sent, up to the end of one request; acts on a whole one.
+    void receiveFrom(Connection& c) {
+        for (;;) {
+            const std::size_t want =
+                c.length ? c.length - c.packet.size() : obex::kPacketHeaderSize - c.packet.size();
+            const std::size_t had = c.packet.size();
+            c.packet.resize(had + want);
+            const long got = simnet::Receive(c.fd, c.packet.data() + had, want);
+            c.packet.resize(had + static_cast<std::size_t>(got > 0 ? got : 0));
+            if (got == 0) {
+                closeConnection(c, had == 0 ? "disconnected"
+                                   : c.length ? "hung up inside a packet; connection closed"
+                                              : "hung up inside a packet header; connection closed");
+                return;
+            }
+            if (got < 0) {
+                const int err = simnet::LastError();
+                if (!simnet::IsRetry(err))
+                    closeConnection(c, "connection failed: " + simnet::ErrorText(err));
+                return;
+            }
+            if (had == 0)
+                c.deadline = Clock::now() + packetAllowance();
+            if (!c.length && c.packet.size() == obex::kPacketHeaderSize) {
+                const auto length = ObexServerSession::PacketLength(c.packet);
+                if (!length) {
+                    log(c.who() + ": packet length below 3; answered Bad Request");
+                    c.packet.clear();
+                    respond(c, ObexServerSession::ShortResponse(obex::kBadRequest), true);
+                    return;
+                }
+                c.length = *length;
+            }
+            if (c.length && c.packet.size() == c.length) {
+                handleRequest(c);
+                return;
+            }
+        }
+    }
+
+    void handleRequest(Connection& c) {
+        const std::string packet = std::move(c.packet);
+        c.packet.clear();
+        c.length = 0;
+        ObexStep step = c.session.handlePacket(packet);
+        // One thread serves every connection, so commands are acted on one at a time,
+        // in the order their pushes end, as the dosimeter itself would.
+        if (step.received)
+            actOn(c, *step.received);
+        const auto code = static_cast<std::uint8_t>(step.response[0]);
+        if (code >= 0xC0)
+            log(c.who() + ": request " + Hex(static_cast<std::uint8_t>(packet[0])) + " answered " +
+                Hex(code));
+        respond(c, std::move(step.response), step.closeAfter);
+    }
+
+    void respond(Connection& c, std::string response, bool closeAfter) {
+        c.response = std::move(response);
+        c.sent = 0;
+        c.closeAfterResponse = closeAfter;
+        c.deadline = Clock::now() + idleAllowance();
+        sendTo(c);
+    }
+
+    void sendTo(Connection& c) {
+        while (c.sent < c.response.size()) {
+            const long n = simnet::Send(c.fd, c.response.data() + c.sent, c.response.size() - c.sent);
+            if (n < 0) {
+                const int err = simnet::LastError();
+                if (!simnet::IsRetry(err))
+                    closeConnection(c, "connection failed: " + simnet::ErrorText(err));
+                return;
+            }
+            c.sent += static_cast<std::size_t>(n);
+        }
+        c.response.clear();
+        c.sent = 0;
+        if (c.closeAfterResponse) {
+            closeConnection(c, "disconnected");
+            return;
+        }
+        c.deadline = Clock::now() + idleAllowance();
+    }
+
+    void expire(Connection& c, Clock::time_point now) {
+        if (c.closed || now < c.deadline)
+            return;
+        if (!c.response.empty())
+            closeConnection(c, "does not take its response; connection dropped");
+        else if (!c.packet.empty())
+            closeConnection(c, "packet not whole within " +
+                                   std::to_string(packetAllowance().count()) +
+                                   " ms; connection dropped");
+        else
+            closeConnection(c, "silent too long; connection dropped");
+    }
+
+    int msUntilNextDeadline() const {
+        int timeout = msUntilNextReply();
+        for (const auto& c : connections) {
+            const int left = MillisUntil(c->deadline);
+            if (timeout < 0 || left < timeout)
+                timeout = left;
+        }
+        if (acceptPausedUntil > Clock::now()) {
+            const int left = MillisUntil(acceptPausedUntil);
+            if (timeout < 0 || left < timeout)
+                timeout = left;
+        }
+        return timeout;
+    }
+
+    void actOn(const Connection& c, const ObexObject& object) {
         std::string lower = object.name;
         for (char& ch : lower)
             if (ch >= 'A' && ch <= 'Z')
                 ch = static_cast<char>(ch - 'A' + 'a');
         if (lower != "command.txt") {
-            log("received \"" + object.name + "\" (" + std::to_string(object.body.size()) +
-                " bytes); not a command file, ignored");
+            log(c.who() + ": received " + QuotedForLog(object.name) + " (" +
+                std::to_string(object.body.size()) + " bytes); not a command file, ignored");
             return;
         }
         const auto replies = device->handleCommandFile(object.body, deviceClock());
-        log("command file received (" + std::to_string(object.body.size()) + " bytes), " +
+        log(c.who() + ": command file received (" + std::to_string(object.body.size()) + " bytes), " +
             std::to_string(replies.size()) + " repl" + (replies.size() == 1 ? "y" : "ies") +
             " to beam");
         const auto due = Clock::now() + std::chrono::milliseconds(options.replyDelayMs);
@@ -406,6 +515,7 @@ struct SimulatedDosimeter::Impl {
     }
 
     void run() {
+        std::vector<simnet::PollEntry> fds;
         for (;;) {
             applyRequests();
             {
@@ -414,23 +524,45 @@ struct SimulatedDosimeter::Impl {
                     break;
             }
             pumpReplies(false);
-            simnet::PollEntry fds[2] = {{wakeSocket, POLLIN, 0}, {listenFd, POLLIN, 0}};
-            const unsigned count = listenFd != kNoSocket ? 2 : 1;
-            const int rc = simnet::Poll(fds, count, msUntilNextReply());
-            if (rc < 0 && !simnet::IsInterrupted(simnet::LastError())) {
-                log("poll failed: " + simnet::ErrorText(simnet::LastError()));
+            fds.clear();
+            fds.push_back({wakeSocket, POLLIN, 0});
+            const bool listening = listenFd != kNoSocket && Clock::now() >= acceptPausedUntil;
+            if (listening)
+                fds.push_back({listenFd, POLLIN, 0});
+            const std::size_t first = fds.size();
+            for (const auto& c : connections)
+                fds.push_back({c->fd, static_cast<short>(c->response.empty() ? POLLIN : POLLOUT), 0});
+            const int rc =
+                simnet::Poll(fds.data(), static_cast<unsigned>(fds.size()), msUntilNextDeadline());
+            if (rc < 0) {
+                const int err = simnet::LastError();
+                if (simnet::IsInterrupted(err))
+                    continue;
+                log("poll failed: " + simnet::ErrorText(err));
                 break;
             }
             if (fds[0].revents)
                 drainWake();
-            if (count == 2 && (fds[1].revents & POLLIN)) {
-                const SocketHandle client = ::accept(listenFd, nullptr, nullptr);
-                if (client != kNoSocket) {
-                    serveClient(client);
-                    simnet::CloseSocket(client);
-                }
+            // Connections accepted below are not in this round's poll entries.
+            const std::size_t polled = connections.size();
+            for (std::size_t i = 0; i < polled; ++i) {
+                Connection& c = *connections[i];
+                if (!fds[first + i].revents)
+                    continue;
+                if (c.response.empty())
+                    receiveFrom(c);
+                else
+                    sendTo(c);
             }
+            const auto now = Clock::now();
+            for (auto& c : connections)
+                expire(*c, now);
+            // Closed ones first, so a client that just left makes room for a newcomer.
+            std::erase_if(connections, [](const auto& c) { return c->closed; });
+            if (listening && (fds[1].revents & POLLIN))
+                acceptClients();
         }
+        closeAllConnections();
     }
 };
 

@@ -1,11 +1,13 @@
 #pragma once
 // A simulated dosimeter on a TCP port: it speaks OBEX like the real device's file
 // service, acts on every "command.txt" pushed to it and beams its replies into a
-// received-files folder. Runs on its own thread; one client at a time.
+// received-files folder. Runs on its own thread, which serves several clients at once,
+// each with its own OBEX session, and acts on their commands one at a time.
 #include "sim/sim_model.h"
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -29,6 +31,11 @@ struct SimOptions {
     int replyDelayMs = 1500;
     // How long a client may stay silent before its connection is dropped.
     int receiveTimeoutMs = 10000;
+    // How long one request may take from its first byte to its last (at most
+    // receiveTimeoutMs): a client dribbling its bytes is cut off.
+    int packetTimeoutMs = 5000;
+    // Clients served at once; a connection beyond them is closed at once, with a log line.
+    std::size_t maxConnections = 64;
     // Pseudo-random dose pattern; 0 picks one.
     std::uint64_t seed = 0;
     // One line per event (connections, commands, replies, faults); may be empty.
@@ -56,7 +63,7 @@ public:
     bool start(const std::string& host, std::uint16_t port, std::string* error);
     std::uint16_t port() const;
 
-    // Out of range: the listening socket is closed (and a connection in progress is
+    // Out of range: the listening socket is closed (and the connections in progress are
     // dropped), so connection attempts fail. In range: listens again on the same port.
     // Takes effect before it returns (called from the log callback: right after it).
     void setInRange(bool inRange);

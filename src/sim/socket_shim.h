@@ -46,6 +46,9 @@ inline bool IsRetry(int e) {
 inline bool IsInterrupted(int e) {
     return e == WSAEINTR;
 }
+inline bool IsAbortedConnection(int e) {
+    return e == WSAECONNABORTED || e == WSAECONNRESET;
+}
 inline std::string ErrorText(int e) {
     return "socket error " + std::to_string(e);
 }
@@ -76,6 +79,10 @@ inline bool IsRetry(int e) {
 }
 inline bool IsInterrupted(int e) {
     return e == EINTR;
+}
+// A client that hung up before it was accepted: nothing wrong with the listener.
+inline bool IsAbortedConnection(int e) {
+    return e == ECONNABORTED || e == EPROTO || e == ECONNRESET;
 }
 inline std::string ErrorText(int e) {
     return std::strerror(e);

@@ -6,8 +6,10 @@
 #include "link/transport.h"
 #include "sim/simulated_dosimeter.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <random>
 #include <string>
 
@@ -35,15 +37,28 @@ protected:
         root_ = fs::temp_directory_path() / ("dm-faults-sim-" + std::to_string(::getpid()));
         fs::remove_all(root_);
         fs::create_directories(root_);
+        startSim([](SimOptions&) {});
+    }
+    void startSim(const std::function<void(SimOptions&)>& tweak) {
+        sim_.reset();
         SimOptions options;
         options.records = 10;
         options.replyDelayMs = 0;
         options.receiveTimeoutMs = 300;
         options.seed = 3;
         options.catalogue = fs::path(DM_SOURCE_DIR) / "data" / "Commands.lst";
+        options.log = [this](const std::string& line) {
+            std::lock_guard lock(logMutex_);
+            log_ += line + "\n";
+        };
+        tweak(options);
         sim_ = std::make_unique<SimulatedDosimeter>(SimModel::Krt17a, root_ / "recv", options);
         std::string error;
         ASSERT_TRUE(sim_->start("127.0.0.1", 0, &error)) << error;
+    }
+    std::string log() {
+        std::lock_guard lock(logMutex_);
+        return log_;
     }
     void TearDown() override {
         sim_.reset();
@@ -92,6 +107,8 @@ protected:
     }
 
     fs::path root_;
+    std::mutex logMutex_;
+    std::string log_;
     std::unique_ptr<SimulatedDosimeter> sim_;
 };
 
@@ -146,6 +163,81 @@ TEST_F(SimAgainstFaultyClients, BrokenConnectionsAndPackets) {
         EXPECT_TRUE(dropped) << "a client dribbling a packet held the simulator";
     }
     expectStillServing("a dribbling client");
+}
+
+TEST_F(SimAgainstFaultyClients, IdleAndDribblingClientsDoNotLockOutAPush) {
+    // Idle clients may wait far longer than the push may take; a packet must be whole
+    // within 300 ms.
+    startSim([](SimOptions& o) {
+        o.receiveTimeoutMs = 60000;
+        o.packetTimeoutMs = 300;
+    });
+    std::vector<Socket> idle;
+    for (int i = 0; i < 50; ++i) {
+        Socket s = ConnectLoopback(sim_->port());
+        ASSERT_TRUE(s.valid()) << i;
+        if (i % 2) { // half of them inside an OBEX session, half never said a word
+            s.sendAll(kConnect);
+            ASSERT_EQ(s.receivePacket(3s).substr(0, 1), "\xA0") << i;
+        }
+        idle.push_back(std::move(s));
+    }
+    Socket dribbler = ConnectLoopback(sim_->port());
+    ASSERT_TRUE(dribbler.sendAll(std::string("\x82\x01\x00", 3) + "x"));
+    expectStillServing("50 idle connections and a dribbling client");
+
+    bool dropped = false;
+    for (int i = 0; i < 500 && !dropped; ++i) {
+        std::this_thread::sleep_for(20ms);
+        dropped = !dribbler.sendAll("x") ||
+                  (dribbler.waitReadable(0ms) && dribbler.receiveSome(16, 0ms).empty());
+    }
+    EXPECT_TRUE(dropped) << "a client dribbling its packet was never cut off";
+    EXPECT_NE(log().find("packet not whole within 300 ms"), std::string::npos) << log();
+
+    // The idle ones were left alone: two inside their sessions push at the same time,
+    // packet for packet, and each command is acted on whole.
+    const auto request = [](Socket& s, std::uint8_t opcode, const std::string& headers) {
+        s.sendAll(Packet(opcode, headers));
+        return s.receivePacket(3s).substr(0, 1);
+    };
+    const auto body = [](const std::string& text) { return "\x49" + Be16(3 + text.size()) + text; };
+    std::string name = "\x01" + Be16(3 + 24);
+    for (char c : std::string("command.txt"))
+        name += std::string{'\0', c};
+    name += std::string(2, '\0');
+    const std::size_t handled = sim_->commandsHandled();
+    EXPECT_EQ(request(idle[1], 0x02, name), "\x90");
+    EXPECT_EQ(request(idle[3], 0x02, name), "\x90");
+    EXPECT_EQ(request(idle[1], 0x82, body("get_archive\r\n")), "\xA0");
+    EXPECT_EQ(request(idle[3], 0x82, body("get_parameters=255\r\n#\r\n")), "\xA0");
+    EXPECT_EQ(sim_->commandsHandled(), handled + 2);
+    std::string letters;
+    for (const auto& entry : fs::directory_iterator(root_ / "recv"))
+        letters += entry.path().filename().string().substr(0, 1);
+    std::sort(letters.begin(), letters.end());
+    EXPECT_EQ(letters, "AP");
+}
+
+TEST_F(SimAgainstFaultyClients, ConnectionsBeyondTheBoundAreClosedAtOnce) {
+    startSim([](SimOptions& o) {
+        o.receiveTimeoutMs = 60000;
+        o.maxConnections = 3;
+    });
+    std::vector<Socket> held;
+    for (int i = 0; i < 3; ++i) {
+        held.push_back(ConnectLoopback(sim_->port()));
+        held.back().sendAll(kConnect); // answered: accepted and served
+        ASSERT_EQ(held.back().receivePacket(3s).substr(0, 1), "\xA0") << i;
+    }
+    Socket excess = ConnectLoopback(sim_->port());
+    EXPECT_TRUE(droppedBySim(excess));
+    EXPECT_NE(log().find("connection refused: already serving 3 clients"), std::string::npos)
+        << log();
+    // One leaves: its place is free for the next push (its hang-up and the push's
+    // connection may reach the simulator in either order).
+    held.pop_back();
+    expectStillServing("a held connection closed", 5);
 }
 
 TEST_F(SimAgainstFaultyClients, MalformedRequests) {

@@ -4,11 +4,13 @@
 #include "core/reply_text.h"
 #include "core/text_file.h"
 #include "obex_test_client.h"
+#include "sim/log_text.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sys/wait.h>
 
 namespace dm {
@@ -193,6 +195,46 @@ TEST_F(SimServer, OtherFilesAreTakenButNotActedOn) {
     EXPECT_EQ(PushLikeManager(sim.port(), "get_parameters=255\r\n", "photo.jpg").codes, kFullPush);
     EXPECT_EQ(sim.commandsHandled(), 0u);
     EXPECT_TRUE(replies().empty());
+}
+
+TEST_F(SimServer, ClientChosenNamesAreLoggedEscapedAndCut) {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    SimOptions options;
+    options.log = [&](const std::string& line) {
+        std::lock_guard lock(mutex);
+        lines.push_back(line);
+    };
+    auto& sim = startSim(SimModel::Krt17a, options);
+    const std::string name = "evil\r\nbeamed P0001.txt\x1B[2J\t\"" + std::string(5000, 'n');
+    EXPECT_EQ(PushLikeManager(sim.port(), "get_archive\r\n", name).codes, kFullPush);
+    sim.stop();
+    std::lock_guard lock(mutex);
+    std::string ignored;
+    for (const auto& line : lines) {
+        for (char c : line)
+            EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F) << line;
+        if (line.find("not a command file") != std::string::npos)
+            ignored = line;
+    }
+    EXPECT_NE(ignored.find("\"evil\\r\\nbeamed P0001.txt\\x1B[2J\\t\\\"nnn"), std::string::npos)
+        << ignored;
+    EXPECT_NE(ignored.find("nnn\"... (5028 characters)"), std::string::npos) << ignored;
+    EXPECT_LT(ignored.size(), 200u) << ignored;
+}
+
+TEST(QuotedForLog, EscapesWhatAReaderCannotSeeAndCutsOnCharacters) {
+    EXPECT_EQ(QuotedForLog("command.txt"), "\"command.txt\"");
+    EXPECT_EQ(QuotedForLog(""), "\"\"");
+    EXPECT_EQ(QuotedForLog("a\\b\x7F\x01"), "\"a\\\\b\\x7F\\x01\"");
+    // Cyrillic stays; C1 controls, line separators and direction overrides do not.
+    EXPECT_EQ(QuotedForLog("Доза\u0085\u2028\u202Etxt.exe"),
+              "\"Доза\\u0085\\u2028\\u202Etxt.exe\"");
+    // Bytes that are not UTF-8, including a character cut short at the end.
+    EXPECT_EQ(QuotedForLog("\xFF\xD0"), "\"\\xFF\\xD0\"");
+    // Exactly at the limit nothing is cut; one more character is, never inside one.
+    EXPECT_EQ(QuotedForLog("абв", 3), "\"абв\"");
+    EXPECT_EQ(QuotedForLog("абвг", 3), "\"абв\"... (4 characters)");
 }
 
 TEST_F(SimServer, OutOfRangeRefusesConnectionsUntilBackOnTheSamePort) {
