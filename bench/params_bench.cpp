@@ -2,6 +2,8 @@
 #include "core/reply_text.h"
 #include "grid/grid_model.h"
 #include "params/command_files.h"
+#include "grid/parameter_grid.h"
+#include "params/parameter_set.h"
 #include "params/parameter_table.h"
 
 #include <benchmark/benchmark.h>
@@ -56,7 +58,8 @@ void BM_ParseParameterReply(benchmark::State& state) {
     dm::GridModel grid;
     dm::ParameterTableState table;
     for (auto _ : state) {
-        dm::ParseParameterReply(sample.reply, sample.catalogue, 0, 0, 456, grid, table);
+        const dm::ParameterSet set = dm::ReadParameterSet(sample.reply);
+        dm::FillParameterGrid(set, sample.catalogue, 0, 0, 456, grid, table);
         benchmark::DoNotOptimize(grid.rowCount());
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
@@ -65,13 +68,12 @@ BENCHMARK(BM_ParseParameterReply)->Arg(20)->Arg(200);
 
 void BM_ComposeSendChanges(benchmark::State& state) {
     const Sample sample = MakeSample(200);
-    dm::GridModel grid;
-    dm::ParameterTableState table;
-    dm::ParseParameterReply(sample.reply, sample.catalogue, 0, 0, 456, grid, table);
-    for (int row = 1; row < grid.rowCount(); ++row)
-        grid.setModified(true, row, dm::kValueColumn);
+    dm::ParameterSet set = dm::ReadParameterSet(sample.reply);
+    const auto rows = dm::ParameterRows(set, sample.catalogue, 0, 0);
+    for (const dm::ParameterRow& row : rows)
+        set.setModified(row.key, true);
     for (auto _ : state) {
-        auto start = dm::ComposeSendChanges(grid, true, 0);
+        auto start = dm::ComposeSendChanges(set, rows, true);
         benchmark::DoNotOptimize(start.files.size());
     }
 }

@@ -1,8 +1,10 @@
 #include "core/reply_text.h"
 #include "core/text_file.h"
 #include "grid/grid_model.h"
+#include "grid/parameter_grid.h"
 #include "params/catalogue.h"
 #include "params/command_files.h"
+#include "params/parameter_set.h"
 #include "params/parameter_table.h"
 
 #include <cstddef>
@@ -22,8 +24,8 @@ const std::string& ShippedCatalogue() {
 } // namespace
 
 // Parameter reply bytes, taken in as the pickup does, into the table with the shipped
-// catalogue; then the table goes back out as a saved table and, with every cell touched,
-// as the "send changes" command files. The first byte picks the access mask and language.
+// catalogue; then the table goes back out as a saved table and, with every parameter
+// touched, as the "send changes" command files. The first byte picks the access mask and language.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;
@@ -32,18 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string reply =
         dm::ReplyTextFromBytes(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
 
+    dm::ParameterSet set = dm::ReadParameterSet(reply);
     dm::GridModel grid;
     dm::ParameterTableState state;
-    dm::ParseParameterReply(reply, ShippedCatalogue(), langBase, access, 600, grid, state);
+    dm::FillParameterGrid(set, ShippedCatalogue(), langBase, access, 600, grid, state);
     if (grid.colCount() != 3 || grid.rowCount() < 1 || grid.columnWidth(dm::kKeyColumn) != 0)
         std::abort();
 
     (void)dm::ParameterTableFileBytes(grid);
-    grid.setModified(true);
-    for (int row = 1; row < grid.rowCount(); ++row)
-        for (int col = 0; col < grid.colCount(); ++col)
-            grid.setModified(true, row, col);
-    const dm::ExchangeStart start = dm::ComposeSendChanges(grid, state.neutron, langBase);
+    const auto rows = dm::ParameterRows(set, ShippedCatalogue(), langBase, access);
+    for (const dm::ParameterRow& row : rows)
+        set.setModified(row.key, true);
+    const dm::ExchangeStart start = dm::ComposeSendChanges(set, rows, set.neutron());
     for (const std::string& file : start.files)
         if (file.size() < 2 || file.compare(file.size() - 2, 2, "\r\n") != 0)
             std::abort(); // every command line ends in CR LF

@@ -1,6 +1,7 @@
 #include "access/access_codes.h"
 
 #include "core/string_table.h"
+#include "params/parameter_description.h"
 
 namespace dm {
 namespace {
@@ -13,9 +14,9 @@ struct ProtectedGroup {
 };
 
 constexpr ProtectedGroup kGroups[] = {
-    {"20947", 1, IDS_UNLOCK_1, IDS_LOCK_1}, // detector sensitivity
-    {"64213", 2, IDS_UNLOCK_2, IDS_LOCK_2}, // gamma correction coefficient
-    {"71590", 4, IDS_UNLOCK_3, IDS_LOCK_3}, // sensitivity to soft and hard X-ray
+    {"20947", kSensitivityGroup, IDS_UNLOCK_1, IDS_LOCK_1},
+    {"64213", kGammaCorrectionGroup, IDS_UNLOCK_2, IDS_LOCK_2},
+    {"71590", kXRayGroup, IDS_UNLOCK_3, IDS_LOCK_3},
 };
 
 } // namespace

@@ -105,7 +105,9 @@ void CTessalyDlg::buildControls() {
     gridView_->setGeometry(du.rect(7, 22, 304, 300));
     gridView_->setBeginEditHandler([this](int row, int col) { return beginEdit(row, col); });
     gridView_->setEndEditHandler(
-        [this](int row, int col, const std::string& text) { dm::EndEdit(grid_, row, col, text); });
+        [this](int row, int col, const std::string& text) {
+            dm::EndParameterEdit(grid_, parameters_, row, col, text, langBase_);
+        });
 
     // The two history tables are built when first needed: most sessions never show them,
     // and the window comes up faster without them.
@@ -342,6 +344,7 @@ void CTessalyDlg::showTable(int tab) {
 }
 
 void CTessalyDlg::emptyParameterGrid() {
+    parameters_ = {}; // the dosimeter's replies are gone with it
     grid_.removeNonFixedRows();
     grid_.stretchColumnsToFit(gridView_->clientWidth());
     gridView_->refresh();
@@ -376,13 +379,23 @@ void CTessalyDlg::invalidate() { update(); }
 // ------------------------------------------------------------------ replies
 
 void CTessalyDlg::parseParameterReply(const std::string& text) {
-    dm::ParseParameterReply(text, catalogue_, langBase_, access_, gridView_->clientWidth(), grid_, paramState_);
+    parameters_ = dm::ReadParameterSet(text);
+    showParameters();
+}
+
+void CTessalyDlg::showParameters() {
+    dm::FillParameterGrid(parameters_, catalogue_, langBase_, access_, gridView_->clientWidth(),
+                          grid_, paramState_);
     if (!paramState_.caption.empty())
         setWindowTitle(Q(paramState_.caption));
     gridView_->refresh();
     if (services_.describeDosimeter)
         if (const std::string line = services_.describeDosimeter(text); !line.empty())
             addStatusMessage(line);
+}
+
+std::vector<dm::ParameterRow> CTessalyDlg::shownParameterRows() const {
+    return dm::ParameterRows(parameters_, catalogue_, langBase_, access_);
 }
 
 void CTessalyDlg::parseArchiveReply(const std::string& text) {
@@ -420,14 +433,17 @@ void CTessalyDlg::startCommand(const dm::ExchangeStart& start) { cycle_->startCo
 void CTessalyDlg::getParameters() { startCommand(dm::ComposeGetParameters(access_)); }
 
 void CTessalyDlg::getDoseHistory() {
-    startCommand(dm::ComposeGetDoseHistory(grid_, langBase_, *services_.dialogs));
+    const dm::ExchangeStart start = dm::ComposeGetDoseHistory(parameters_, shownParameterRows());
+    if (start.noHistoryRecords)
+        services_.dialogs->showMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
+    startCommand(start);
 }
 
 void CTessalyDlg::sendChanges() {
     // An edit still open in the grid belongs to the changes.
     if (gridView_->isEditing())
         gridView_->setFocus();
-    startCommand(dm::ComposeSendChanges(grid_, paramState_.neutron, langBase_));
+    startCommand(dm::ComposeSendChanges(parameters_, shownParameterRows(), paramState_.neutron));
 }
 
 void CTessalyDlg::eraseTotalDose() {
@@ -435,7 +451,7 @@ void CTessalyDlg::eraseTotalDose() {
 }
 
 bool CTessalyDlg::beginEdit(int row, int col) {
-    return dm::BeginEdit(grid_, row, col, langBase_, *services_.dialogs);
+    return dm::BeginParameterEdit(grid_, parameters_, row, col, langBase_, *services_.dialogs);
 }
 
 void CTessalyDlg::displayAsDiagram() {
@@ -488,9 +504,9 @@ void CTessalyDlg::passwordEntry() {
 void CTessalyDlg::switchLanguage(int langBase) {
     langBase_ = langBase;
     initialiseWindow();
-    const std::string reply = services_.link->ParamReply();
-    if (!reply.empty())
-        parseParameterReply(reply);
+    // The table is relabelled from the parameters already read, edits included.
+    if (parameters_.replied())
+        showParameters();
     cycle_->resetForLanguageSwitch();
     setProgressBar(100);
     update();

@@ -8,6 +8,8 @@
 #include "grid/grid_model.h"
 #include "history/history_table.h"
 #include "link/exchange_cycle.h"
+#include "grid/parameter_grid.h"
+#include "params/parameter_set.h"
 #include "params/parameter_table.h"
 
 #include <QDialog>
@@ -88,6 +90,7 @@ public:
     const dm::HistoryTable& doseTable() const { return doseTable_; }
     const dm::HistoryTable& neutronTable() const { return neutronTable_; }
     const dm::ParameterTableState& parameterState() const { return paramState_; }
+    const dm::ParameterSet& parameters() const { return parameters_; }
     dm::ExchangeCycle& cycle() { return *cycle_; }
     dm::GridView* gridView() const { return gridView_; }
     QTabBar* tabBar() const { return tabs_; }
@@ -126,6 +129,10 @@ private:
     void showTable(int tab);
     void startCommand(const dm::ExchangeStart& start);
     bool beginEdit(int row, int col);
+    // Fills the grid from the parameter set in the current language.
+    void showParameters();
+    // The rows the grid shows, for the commands.
+    std::vector<dm::ParameterRow> shownParameterRows() const;
     std::string currentTableBytes() const;
 
     int langBase_;
@@ -136,6 +143,7 @@ private:
     dm::GridModel grid_;
     dm::HistoryTable doseTable_;
     dm::HistoryTable neutronTable_;
+    dm::ParameterSet parameters_; // the last parameter reply, with the user's edits
     dm::ParameterTableState paramState_;
     std::string catalogue_;
     std::unique_ptr<dm::ExchangeCycle> cycle_;

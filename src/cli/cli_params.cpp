@@ -1,5 +1,5 @@
 // The parameter table and the command files from the command line: the same parse,
-// edit rules and composition the window uses.
+// edit rules and composition the window uses. Edits go to the parameter set by key.
 #include "cli/cli_common.h"
 #include "cli/cli_params.h"
 #include "cli/commands.h"
@@ -8,8 +8,10 @@
 #include "core/string_table.h"
 #include "core/text_file.h"
 #include "grid/grid_model.h"
+#include "grid/parameter_grid.h"
 #include "params/command_files.h"
 #include "params/edit_rules.h"
+#include "params/parameter_set.h"
 #include "params/parameter_table.h"
 
 #include <algorithm>
@@ -47,10 +49,14 @@ struct ParsedTable {
     ParameterTableState state;
 };
 
-void FillTable(const TableInput& in, ParsedTable& table) {
+void FillTable(const TableInput& in, const ParameterSet& set, ParsedTable& table) {
     table.state.caption = Tr(IDS_CAPTION, in.langBase); // the caption before any reply
-    ParseParameterReply(in.reply, in.catalogue, in.langBase, in.access, kCliGridClientWidth,
-                        table.grid, table.state);
+    FillParameterGrid(set, in.catalogue, in.langBase, in.access, kCliGridClientWidth, table.grid,
+                      table.state);
+}
+
+void FillTable(const TableInput& in, ParsedTable& table) {
+    FillTable(in, ReadParameterSet(in.reply), table);
 }
 
 std::string TextTable(const GridModel& grid) {
@@ -131,15 +137,6 @@ TableInput ReadTableInput(const std::string& replyPath, const std::string& catal
     return in;
 }
 
-// The user's answers while the CLI edits: the history interval warning counts as Yes.
-class EditingUser : public UserDialogs {
-public:
-    void showMessage(const std::string&) override {}
-    bool askYesNo(const std::string&) override { return true; }
-    std::optional<std::string> askSaveFileName() override { return std::nullopt; }
-    std::optional<std::string> askPassword() override { return std::nullopt; }
-};
-
 struct Edit {
     std::string option; // "--set", "--touch", "--signal", "--limit"
     std::string value;
@@ -176,73 +173,74 @@ std::vector<Edit> EditsInOrder(const Args& args) {
     return edits;
 }
 
-int ValueRowOfKey(const GridModel& grid, const std::string& option, const std::string& key) {
-    for (int row = 1; row < grid.rowCount(); ++row) {
-        if (grid.text(row, kKeyColumn) != key)
+// The edits of one command line, applied to the set by key as the window's grid would.
+struct Editing {
+    ParameterSet& set;
+    std::vector<ParameterRow> rows;
+    int langBase;
+};
+
+const ParameterRow& EditableRowOfKey(const Editing& e, const std::string& option,
+                                     const std::string& key) {
+    for (const ParameterRow& row : e.rows) {
+        if (row.key.empty() || row.key != key)
             continue;
-        if (!grid.canEdit(row, kValueColumn))
+        if (!row.editable)
             Fail(kExitUsage, option + ": the value of '" + key + "' is read-only");
         return row;
     }
     Fail(kExitUsage, option + ": no row with the key '" + key + "' in the parameter table");
 }
 
-void RequireOption(const GridModel& grid, int row, int col, const std::string& option,
-                   const std::string& value, const std::string& what) {
-    if (grid.kind(row, col) != CellKind::List)
-        return;
-    const auto& options = grid.options(row, col);
-    if (std::find(options.begin(), options.end(), value) != options.end())
-        return;
+// The dosimeter's word for a switch row's option in the table's language.
+std::string SwitchWord(const Editing& e, const std::string& option, const std::string& key,
+                       const std::string& shown) {
+    if (const auto word = ChoiceWord(key, shown, e.langBase))
+        return *word;
     std::string listed;
-    for (const auto& o : options)
+    for (const auto& o : ShownChoices(key, e.langBase))
         listed += (listed.empty() ? "'" : ", '") + o + "'";
     Fail(kExitUsage,
-         option + ": '" + value + "' is not an option of " + what + " (" + listed + ")");
+         option + ": '" + shown + "' is not an option of '" + key + "' (" + listed + ")");
 }
 
-// Opens the cell's editor, as the user would, and closes it with the text.
-void EditCell(GridModel& grid, int row, int col, const std::string& text, int langBase) {
-    EditingUser user;
-    if (BeginEdit(grid, row, col, langBase, user))
-        EndEdit(grid, row, col, text);
+// Opens the value's editor, as the user would, and closes it with the value. The history
+// interval question counts as answered Yes.
+void EditValue(Editing& e, const std::string& key, const std::string& value) {
+    BeginEdit(e.set, key);
+    EndEdit(e.set, key, value);
 }
 
-void ApplyEdit(GridModel& grid, const Edit& edit, int langBase) {
-    const int last = grid.rowCount() - 1;
+void ApplyEdit(Editing& e, const Edit& edit) {
+    const ParameterRowType lastType =
+        e.rows.empty() ? ParameterRowType::Catalogue : e.rows.back().type;
     if (edit.option == "--set") {
         const auto eq = edit.value.find('=');
         if (eq == std::string::npos || eq == 0)
             Fail(kExitUsage, "--set: expected KEY=VALUE, got '" + edit.value + "'");
         const std::string key = edit.value.substr(0, eq);
-        const std::string value = edit.value.substr(eq + 1);
-        const int row = ValueRowOfKey(grid, "--set", key);
-        RequireOption(grid, row, kValueColumn, "--set", value, "'" + key + "'");
-        EditCell(grid, row, kValueColumn, value, langBase);
+        std::string value = edit.value.substr(eq + 1);
+        const ParameterRow& row = EditableRowOfKey(e, "--set", key);
+        if (row.type == ParameterRowType::Switch)
+            value = SwitchWord(e, "--set", key, value);
+        EditValue(e, key, value);
     } else if (edit.option == "--touch") {
         if (edit.value.empty())
             Fail(kExitUsage, "--touch: expected a KEY");
-        const int row = ValueRowOfKey(grid, "--touch", edit.value);
-        EditCell(grid, row, kValueColumn, grid.text(row, kValueColumn), langBase);
+        EditableRowOfKey(e, "--touch", edit.value);
+        EditValue(e, edit.value, e.set.value(edit.value).value_or(""));
     } else if (edit.option == "--signal") {
-        int choice = -1;
-        if (edit.value == "fixed")
-            choice = 0;
-        else if (edit.value == "percent")
-            choice = 1;
-        else
+        if (edit.value != "fixed" && edit.value != "percent")
             Fail(kExitUsage, "--signal: expected fixed or percent, got '" + edit.value + "'");
-        if (last < 1 || grid.kind(last, kNameColumn) != CellKind::List ||
-            !grid.canEdit(last, kNameColumn))
+        if (lastType != ParameterRowType::Signal)
             Fail(kExitUsage, "--signal: the table has no signal-type row (only a KRT-17A has one)");
-        const auto& options = grid.options(last, kNameColumn);
-        if (static_cast<int>(options.size()) <= choice)
-            Fail(kExitUsage, "--signal: the signal-type row lacks the option '" + edit.value + "'");
-        EditCell(grid, last, kNameColumn, options[static_cast<std::size_t>(choice)], langBase);
+        const std::string_view limitKey = SignalLimitKey(e.set);
+        const std::string shown = limitKey.empty() ? "" : e.set.value(limitKey).value_or("");
+        ChooseSignalType(e.set, edit.value, shown);
     } else if (edit.option == "--limit") {
-        if (last < 1 || !grid.canEdit(last, kValueColumn))
+        if (lastType != ParameterRowType::Signal && lastType != ParameterRowType::Limit)
             Fail(kExitUsage, "--limit: the table has no limit row to type into");
-        EditCell(grid, last, kValueColumn, edit.value, langBase);
+        SetSignalLimit(e.set, edit.value);
     }
 }
 
@@ -275,12 +273,12 @@ int ComposeSendChangesCommand(const Args& args) {
         options.usageError("--out-dir DIR is required");
 
     const TableInput in = ReadTableInput(positional[0], catalogue, lang, access);
-    ParsedTable table;
-    FillTable(in, table);
+    ParameterSet set = ReadParameterSet(in.reply);
+    Editing editing{set, ParameterRows(set, in.catalogue, in.langBase, in.access), in.langBase};
     for (const Edit& edit : EditsInOrder(args))
-        ApplyEdit(table.grid, edit, in.langBase);
+        ApplyEdit(editing, edit);
 
-    const ExchangeStart start = ComposeSendChanges(table.grid, table.state.neutron, in.langBase);
+    const ExchangeStart start = ComposeSendChanges(set, editing.rows, set.neutron());
     if (start.files.empty())
         Fail(kExitFailed, "compose send-changes: the parameter table of " + positional[0] +
                               " has no parameter row; nothing would be sent");

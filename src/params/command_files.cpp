@@ -3,7 +3,6 @@
 #include "core/cp1251.h"
 #include "core/numbers.h"
 #include "core/string_table.h"
-#include "params/parameter_table.h"
 
 #include <algorithm>
 #include <climits>
@@ -21,30 +20,33 @@ void AddLine(std::string& block, const std::string& line) {
 }
 
 // Changing the record interval erases the history, so its depths are reset with it.
-void CloseBlock(std::string& block, bool neutron) {
-    if (block.find("history_time") == std::string::npos)
+void CloseBlock(std::string& block, bool erasesHistory, bool neutron) {
+    if (!erasesHistory)
         return;
-    AddLine(block, "history_depth_gma = 0");
+    AddLine(block, std::string(kGammaDepthKey) + " = 0");
     if (neutron)
-        AddLine(block, "history_depth_neu = 0");
+        AddLine(block, std::string(kNeutronDepthKey) + " = 0");
 }
 
-void AddSignalLines(std::string& block, const GridModel& table, bool neutron, int langBase) {
-    const int last = table.rowCount() - 1;
-    const std::string& name = table.text(last, kNameColumn);
-    std::string value = table.text(last, kValueColumn);
-    if (name == Tr(IDS_SIGNAL_FIXED_SEND, langBase)) {
-        if (neutron)
-            AddLine(block, "cfg_select_sound = dose");
-        AddLine(block, "cfg_type_of_signal = fixed");
-        AddLine(block, "limit_fixed = " + value);
-    } else if (name == Tr(IDS_SIGNAL_PERCENT_SEND, langBase)) {
+void AddSignalLines(std::string& block, const ParameterSet& set, const ParameterRow& last,
+                    bool neutron) {
+    std::string type;
+    if (last.type == ParameterRowType::Limit)
+        type = "fixed";
+    else if (last.type == ParameterRowType::Signal)
+        type = set.value(kSignalTypeKey).value_or("");
+    const std::string_view limitKey = type == "fixed"     ? kFixedLimitKey
+                                      : type == "percent" ? kPercentLimitKey
+                                                          : std::string_view();
+    if (limitKey.empty())
+        return;
+    std::string value = set.value(limitKey).value_or("");
+    if (limitKey == kPercentLimitKey)
         std::erase_if(value, [](char c) { return c == '.' || c == ','; });
-        if (neutron)
-            AddLine(block, "cfg_select_sound = dose");
-        AddLine(block, "cfg_type_of_signal = percent");
-        AddLine(block, "limit_percent = " + value);
-    }
+    if (neutron)
+        AddLine(block, std::string(kSignalSoundKey) + " = dose");
+    AddLine(block, std::string(kSignalTypeKey) + " = " + type);
+    AddLine(block, std::string(limitKey) + " = " + value);
 }
 
 int ClampToInt(long long v) {
@@ -94,27 +96,23 @@ ExchangeStart ComposeEraseTotalDose(int langBase, UserDialogs& dialogs) {
     return start;
 }
 
-ExchangeStart ComposeGetDoseHistory(const GridModel& table, int langBase, UserDialogs& dialogs) {
+ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<ParameterRow>& rows) {
     ExchangeStart start;
-    const int rows = table.rowCount();
-    if (rows <= 2)
+    if (rows.size() <= 1)
         return start;
-    for (int row = 1; row < rows - 1; ++row) {
-        if (table.text(row, kKeyColumn).find("history_depth_neu") != std::string::npos &&
-            table.text(row, kValueColumn) == "0") {
-            dialogs.showMessage(Tr(IDS_NO_HISTORY_RECORDS, langBase));
-            return start;
-        }
-    }
-
     long long gamma = 0;
     long long neutron = 0;
-    for (int row = 0; row < rows && (gamma == 0 || neutron == 0); ++row) {
-        const std::string& key = table.text(row, kKeyColumn);
-        if (key == "history_depth_gma")
-            gamma = CLong(table.text(row, kValueColumn));
-        else if (key == "history_depth_neu")
-            neutron = CLong(table.text(row, kValueColumn));
+    for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
+        const std::string& key = rows[i].key;
+        const std::string value = set.value(key).value_or("");
+        if (key == kNeutronDepthKey && value == "0") {
+            start.noHistoryRecords = true;
+            return start;
+        }
+        if (key == kGammaDepthKey && gamma == 0)
+            gamma = CLong(value);
+        else if (key == kNeutronDepthKey && neutron == 0)
+            neutron = CLong(value);
     }
     // Depths as big as the device can count stay in range here; a negative depth from
     // a confused device still leaves at least one progress step, never zero.
@@ -130,40 +128,40 @@ ExchangeStart ComposeGetDoseHistory(const GridModel& table, int langBase, UserDi
     return start;
 }
 
-ExchangeStart ComposeSendChanges(const GridModel& table, bool neutron, int langBase) {
+ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<ParameterRow>& rows,
+                                 bool neutron) {
     ExchangeStart start;
     start.started = true;
     start.tickPreset = 0;
-    const int rows = table.rowCount();
-    if (rows <= 2)
+    if (rows.size() <= 1)
         return start; // nothing to send; the exchange times out as any unanswered one
 
     std::string block;
     int count = 0;
-    for (int row = 1; row < rows - 1; ++row) {
-        if (table.isReadOnly(row, kValueColumn) || !table.isModified(row, kValueColumn))
+    bool erasesHistory = false;
+    for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
+        const ParameterRow& row = rows[i];
+        if (!row.editable || !RowIsModified(set, row))
             continue;
-        const std::string& key = table.text(row, kKeyColumn);
-        std::string value = table.text(row, kValueColumn);
-        if (key == "userinfo")
+        const Parameter* p = set.find(row.key);
+        const ParameterDescription* d = p->description();
+        std::string value = p->value();
+        if (d && d->kind == ParameterKind::Text)
             value = "\"" + value + "\"";
-        // The dosimeter understands only the English keywords.
-        if (value == Tr(IDS_ENABLE, langBase))
-            value = "enable";
-        else if (value == Tr(IDS_DISABLE, langBase))
-            value = "disable";
-        AddLine(block, key + " = " + value);
+        AddLine(block, row.key + " = " + value);
+        erasesHistory = erasesHistory || (d && d->erasesHistory);
         if (++count >= kLinesPerBlock) {
-            CloseBlock(block, neutron);
+            CloseBlock(block, erasesHistory, neutron);
             if (!block.empty())
                 start.files.push_back(Utf8ToCp1251(block));
             block.clear();
             count = 0;
+            erasesHistory = false;
         }
     }
-    CloseBlock(block, neutron);
+    CloseBlock(block, erasesHistory, neutron);
 
-    AddSignalLines(block, table, neutron, langBase);
+    AddSignalLines(block, set, rows.back(), neutron);
     AddLine(block, "");
     AddLine(block, "get_parameters=255");
     AddLine(block, "#");

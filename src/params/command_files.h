@@ -3,7 +3,8 @@
 // A command file is composed in memory and pushed as "command.txt"; the texts returned
 // here are its bytes: Windows-1251, every line ending in CR LF.
 #include "core/message_sink.h"
-#include "grid/grid_model.h"
+#include "params/parameter_set.h"
+#include "params/parameter_table.h"
 
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@ struct ExchangeStart {
     bool changesSentMessage = false;          // add status message string 114 after the push
     bool resetHistoryView =
         false; // "get dose history": tab 0, drop tabs 2 and 1, hide 1024, show grid
+    bool noHistoryRecords = false; // refused: the dosimeter holds no history to send
 };
 
 // The device password that opens the protected values while any group is unlocked.
@@ -36,14 +38,17 @@ ExchangeStart ComposeGetParameters(int access);
 // "Erase total dose": asks string 113 first; anything but Yes sends nothing.
 ExchangeStart ComposeEraseTotalDose(int langBase, UserDialogs& dialogs);
 
-// "Get dose history": nothing without a parameter row; a neutron depth of "0" shows
-// string 154 and sends nothing.
-ExchangeStart ComposeGetDoseHistory(const GridModel& table, int langBase, UserDialogs& dialogs);
+// "Get dose history" for the rows the table shows (ParameterRows): nothing without a
+// parameter row; a neutron depth of "0" sends nothing and sets noHistoryRecords, which the
+// window tells the user.
+ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<ParameterRow>& rows);
 
-// "Send changes into dosimeter": the touched, editable rows in blocks of at most eleven
-// lines, the last block with the signal lines and the renewed parameter request. A table
-// without a parameter row sends nothing, though the exchange still starts (and so times
-// out) as it does in the window.
-ExchangeStart ComposeSendChanges(const GridModel& table, bool neutron, int langBase);
+// "Send changes into dosimeter": the touched, editable rows (RowIsModified) in table order,
+// in blocks of at most eleven lines, the last block with the signal lines and the renewed
+// parameter request. A table without a parameter row sends nothing, though the exchange
+// still starts (and so times out) as it does in the window. neutron: the model the window
+// last heard from.
+ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<ParameterRow>& rows,
+                                 bool neutron);
 
 } // namespace dm

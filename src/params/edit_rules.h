@@ -1,21 +1,27 @@
 #pragma once
-// What happens when the user edits a cell of the parameter table. Nothing is sent while
-// editing: the table only remembers the touched cells through their modified flags.
-#include "core/message_sink.h"
-#include "grid/grid_model.h"
+// What happens when the user edits a parameter. Nothing is sent while editing: the set only
+// remembers the touched parameters through their modified flags. Nothing is asked or
+// translated here: the caller asks the user when told to.
+#include "params/parameter_set.h"
 
 #include <string>
+#include <string_view>
 
 namespace dm {
 
-// The start of an edit of cell (row, col), before its editor opens: the cell counts as
-// touched. For the "history_time" row the user is first warned that the dosimeter will
-// erase its dose history; on No the old text and flag are put back and the result is
-// false: the editor must close again (or not open) with the old text.
-bool BeginEdit(GridModel& grid, int row, int col, int langBase, UserDialogs& dialogs);
+enum class EditStart {
+    Go,                 // the parameter counts as touched; the editor may open
+    ConfirmHistoryErase // a change erases the dose history: ask first, and on No
+                        // let no editor open; nothing is touched either way
+};
 
-// The end of an edit with the editor's text: written (and so marked modified) only when
-// it differs from the cell's text. A list cell takes only one of its options.
-void EndEdit(GridModel& grid, int row, int col, const std::string& editorText);
+// The start of an edit of key's value, before its editor opens. A change made earlier
+// survives a later edit that is refused or left unchanged.
+EditStart BeginEdit(ParameterSet& set, std::string_view key);
+
+// The end of an edit with the editor's value (the dosimeter's word for a choice): stored,
+// and so marked modified, only when it differs from the current value. A Switch or Signal
+// parameter takes only one of its words; false when the value is refused.
+bool EndEdit(ParameterSet& set, std::string_view key, const std::string& value);
 
 } // namespace dm

@@ -1,18 +1,51 @@
 #include "params/parameter_set.h"
 
 #include "core/numbers.h"
-#include "params/parameter_table.h"
 
 namespace dm {
+namespace {
+
+void Describe(Parameter& p) {
+    const ParameterDescription* d = DescribeParameter(p.key);
+    if (!d)
+        return; // a key only the catalogue knows: text, read as received
+    p.kind = d->kind;
+    p.unit = std::string(d->unit);
+    p.writable = d->writable;
+    p.protectionGroup = d->protectionGroup;
+    // A word such as "enable" is matched whole; blanks after it are line noise.
+    if (d->isChoice())
+        p.raw.erase(p.raw.find_last_not_of(" \t") + 1);
+}
+
+} // namespace
 
 ParameterSet::ParameterSet(std::vector<Parameter> parameters, bool neutron)
-    : parameters_(std::move(parameters)), neutron_(neutron) {}
+    : parameters_(std::move(parameters)), neutron_(neutron) {
+    for (std::size_t i = 0; i < parameters_.size(); ++i) {
+        Describe(parameters_[i]);
+        firstOfKey_.emplace(parameters_[i].key, i); // a repeated key keeps its first line
+    }
+}
+
+const Parameter* ParameterSet::find(std::string_view key) const {
+    const auto it = firstOfKey_.find(std::string(key));
+    return it == firstOfKey_.end() ? nullptr : &parameters_[it->second];
+}
 
 std::optional<std::string> ParameterSet::raw(std::string_view key) const {
-    for (const Parameter& p : parameters_)
-        if (p.key == key)
-            return p.raw;
-    return std::nullopt;
+    const Parameter* p = find(key);
+    return p ? std::optional<std::string>(p->raw) : std::nullopt;
+}
+
+std::optional<std::string> ParameterSet::value(std::string_view key) const {
+    const Parameter* p = find(key);
+    return p ? std::optional<std::string>(p->value()) : std::nullopt;
+}
+
+bool ParameterSet::isModified(std::string_view key) const {
+    const Parameter* p = find(key);
+    return p && p->modified;
 }
 
 std::string ParameterSet::model() const {
@@ -28,6 +61,52 @@ std::optional<double> ParameterSet::totalDose() const {
     if (!text)
         return std::nullopt;
     return ParseDeviceNumber(*text);
+}
+
+Parameter* ParameterSet::findOrAdd(std::string_view key) {
+    if (const Parameter* p = find(key))
+        return &parameters_[static_cast<std::size_t>(p - parameters_.data())];
+    if (!DescribeParameter(key))
+        return nullptr;
+    Parameter& added = parameters_.emplace_back();
+    added.key = std::string(key);
+    Describe(added);
+    firstOfKey_.emplace(added.key, parameters_.size() - 1);
+    return &added;
+}
+
+bool ParameterSet::setModified(std::string_view key, bool modified) {
+    if (!modified && !find(key))
+        return false; // nothing to clear, and nothing to add for it
+    Parameter* p = findOrAdd(key);
+    if (!p)
+        return false;
+    p->modified = modified;
+    return true;
+}
+
+bool ParameterSet::setValue(std::string_view key, const std::string& value) {
+    Parameter* p = findOrAdd(key);
+    if (!p)
+        return false;
+    if (p->value() == value)
+        return true;
+    if (value == p->raw)
+        p->edited.reset();
+    else
+        p->edited = value;
+    p->modified = true;
+    return true;
+}
+
+std::string CleanValue(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text)
+        if (c != '\n' && c != '\r' && c != '"')
+            out += c;
+    const std::size_t first = out.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : out.substr(first);
 }
 
 ParameterSet ReadParameterSet(std::string_view reply) {
@@ -47,9 +126,21 @@ ParameterSet ReadParameterSet(std::string_view reply) {
         if (first == std::string_view::npos)
             continue;
         key = key.substr(first, key.find_last_not_of(" \t\r") - first + 1);
-        parameters.push_back({std::string(key), CleanValue(line.substr(eq + 1))});
+        Parameter p;
+        p.key = std::string(key);
+        p.raw = CleanValue(line.substr(eq + 1));
+        parameters.push_back(std::move(p));
     }
-    return ParameterSet(std::move(parameters), reply.find("neutr") != std::string_view::npos);
+    // Only a KRT-17A reports its neutron channel and its switches; a word such as
+    // "neutron" inside a value (the owner's text) says nothing about the model.
+    bool neutron = false;
+    for (const Parameter& p : parameters) {
+        const ParameterDescription* d = DescribeParameter(p.key);
+        neutron = neutron || (d && d->models == kKrt17a);
+    }
+    ParameterSet set(std::move(parameters), neutron);
+    set.replied_ = !reply.empty();
+    return set;
 }
 
 } // namespace dm

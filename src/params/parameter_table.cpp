@@ -1,229 +1,113 @@
 #include "params/parameter_table.h"
 
-#include "core/cp1251.h"
-#include "core/format.h"
 #include "core/numbers.h"
-#include "core/string_table.h"
 #include "params/catalogue.h"
-
-#include <array>
-#include <cmath>
-#include <limits>
 
 namespace dm {
 namespace {
 
-constexpr int kNameWidth = 230;
-constexpr int kValueWidth = 50;
-
-bool Contains(std::string_view text, std::string_view piece) {
-    return text.find(piece) != std::string_view::npos;
+bool IsShown(const Parameter& p) {
+    const ParameterDescription* d = p.description();
+    return (d && d->isMeasurement()) || !p.raw.empty();
 }
 
-bool IsDoseKey(std::string_view key) {
-    return Contains(key, "dose_val") || Contains(key, "dose_neutron") ||
-           Contains(key, "total_val") || Contains(key, "peak_rate");
+bool IsLocked(std::string_view key, int access) {
+    const ParameterDescription* d = DescribeParameter(key);
+    return d && d->protectionGroup != kUnprotected && (access & d->protectionGroup) == 0;
 }
 
-bool IsDurationKey(std::string_view key) {
-    return Contains(key, "dose_time") || Contains(key, "total_time") || Contains(key, "peak_time");
-}
-
-// A double to whole seconds, truncated toward zero; values no clock can hold saturate
-// instead of overflowing.
-long long WholeSeconds(double value) {
-    if (std::isnan(value))
-        return 0;
-    constexpr double kLimit = 9.0e18;
-    if (value >= kLimit)
-        return static_cast<long long>(kLimit);
-    if (value <= -kLimit)
-        return -static_cast<long long>(kLimit);
-    return static_cast<long long>(value);
-}
-
-std::string DisplayValue(const std::string& key, const std::string& value, int langBase) {
-    if (IsDoseKey(key)) {
-        std::string text = FormatDose(ParseDeviceNumber(value), langBase);
-        if (Contains(key, "peak_rate"))
-            text += Tr(IDS_PER_HOUR, langBase);
-        return text;
-    }
-    if (IsDurationKey(key))
-        return FormatDuration(WholeSeconds(ParseDeviceNumber(value)));
-    return value;
-}
-
-// The mask bit that unlocks a protected key; 0 for a key that is not protected.
-int ProtectedBit(std::string_view key) {
-    if (key == "g_ks_large" || key == "g_ks_small" || key == "n_ks")
-        return 1;
-    if (key == "csWeigth")
-        return 2;
-    if (key == "wtx[01]" || key == "wtx[10]")
-        return 4;
-    return 0;
-}
-
-void AppendSwitchRow(GridModel& grid, std::string_view reply, int nameId, const char* key,
-                     int langBase) {
-    const int row = grid.appendRow(Tr(nameId, langBase));
-    grid.setBackground(row, kNameColumn, kNameBackground);
-    grid.setText(row, kKeyColumn, key);
-    grid.setKind(row, kValueColumn, CellKind::List);
-    grid.setOptions(row, kValueColumn, {Tr(IDS_ENABLE, langBase), Tr(IDS_DISABLE, langBase)});
-    grid.setListStyle(row, kValueColumn, kDropDownListStyle);
-    const std::string k(key);
-    if (Contains(reply, k + " = enable"))
-        grid.setText(row, kValueColumn, Tr(IDS_ENABLE, langBase));
-    if (Contains(reply, k + " = disable"))
-        grid.setText(row, kValueColumn, Tr(IDS_DISABLE, langBase));
-}
-
-void AppendSignalRow(GridModel& grid, std::string_view reply, int langBase) {
-    const int row = grid.appendRow("");
-    grid.setKind(row, kNameColumn, CellKind::List);
-    grid.setOptions(row, kNameColumn,
-                    {Tr(IDS_SIGNAL_FIXED, langBase), Tr(IDS_SIGNAL_PERCENT, langBase)});
-    grid.setListStyle(row, kNameColumn, kDropDownListStyle);
-    if (Contains(reply, "cfg_type_of_signal = fixed")) {
-        grid.setText(row, kNameColumn, Tr(IDS_SIGNAL_FIXED, langBase));
-        grid.setText(row, kValueColumn, ReplyValue(reply, "limit_fixed"));
-    }
-    if (Contains(reply, "cfg_type_of_signal = percent")) {
-        grid.setText(row, kNameColumn, Tr(IDS_SIGNAL_PERCENT, langBase));
-        grid.setText(row, kValueColumn, ReplyValue(reply, "limit_percent"));
-    }
-}
-
-void AppendLimitRow(GridModel& grid, std::string_view reply, int langBase) {
-    const int row = grid.appendRow(Tr(IDS_SIGNAL_FIXED, langBase));
-    grid.setState(row, kNameColumn, kReadOnly);
-    grid.setBackground(row, kNameColumn, kNameBackground);
-    grid.setState(row, kKeyColumn, kReadOnly);
-    grid.setText(row, kValueColumn, ReplyValue(reply, "limit_fixed"));
+std::optional<double> ShownInteger(const ParameterSet& set, const std::vector<ParameterRow>& rows,
+                                   std::string_view key) {
+    for (const ParameterRow& row : rows)
+        if (row.type == ParameterRowType::Catalogue && row.key == key)
+            if (const Parameter* p = set.find(key))
+                return static_cast<double>(CLong(p->raw));
+    return std::nullopt;
 }
 
 } // namespace
 
-void SetUpParameterTable(GridModel& grid, int langBase, int clientWidth) {
-    const GridUpdateBatch batch(grid);
-    grid.setFixedBackground(kNameBackground);
-    grid.setDefaultBackground(kValueBackground);
-    grid.setListMode(true);
-    grid.setSingleRowSelection(true);
-    grid.setEditable(true);
-    grid.removeAll();
-    grid.appendColumn(Tr(IDS_COL_NAME, langBase));
-    grid.appendColumn(Tr(IDS_COL_COMMAND, langBase));
-    grid.appendColumn(Tr(IDS_COL_VALUE, langBase));
-    grid.setColumnWidth(kNameColumn, kNameWidth);
-    grid.setColumnWidth(kKeyColumn, 0);
-    grid.setColumnWidth(kValueColumn, kValueWidth);
-    grid.setFixedRowCount(1);
-    grid.setRowResize(false);
-    grid.setColumnResize(false);
-    grid.stretchColumnsToFit(clientWidth);
-}
-
-std::string CleanValue(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text)
-        if (c != '\n' && c != '\r' && c != '"')
-            out += c;
-    const std::size_t first = out.find_first_not_of(' ');
-    return first == std::string::npos ? std::string() : out.substr(first);
-}
-
-std::optional<std::string> FindReplyValue(std::string_view reply, std::string_view key) {
-    if (key.empty())
-        return std::nullopt;
-    const std::size_t at = reply.find(key);
-    if (at == std::string_view::npos)
-        return std::nullopt;
-    const std::size_t eq = reply.find('=', at);
-    if (eq == std::string_view::npos)
-        return std::nullopt;
-    const std::size_t lf = reply.find('\n', eq);
-    if (lf == std::string_view::npos)
-        return std::nullopt;
-    return CleanValue(reply.substr(eq + 1, lf - eq));
-}
-
-void ParseParameterReply(std::string_view reply, std::string_view catalogue, int langBase,
-                         int access, int clientWidth, GridModel& grid, ParameterTableState& state) {
-    const GridUpdateBatch batch(grid);
-    SetUpParameterTable(grid, langBase, clientWidth);
-    if (reply.empty())
-        return;
-
-    state.neutron = Contains(reply, "neutr");
-    state.caption =
-        Tr(IDS_CAPTION, langBase) + Tr(state.neutron ? IDS_MODEL_KRT : IDS_MODEL_MLV, langBase);
-
-    // Catalogue rows, in catalogue order.
-    for (const CatalogueLine& line : CatalogueLines(catalogue, state.neutron, langBase)) {
-        const int row = grid.appendRow(line.name);
-        grid.setText(row, kKeyColumn, line.key);
-        grid.setState(row, kNameColumn, kReadOnly);
-        grid.setBackground(row, kNameColumn, kNameBackground);
-        grid.setState(row, kKeyColumn, kReadOnly);
-        if (!line.editable) {
-            grid.setState(row, kValueColumn, kReadOnly);
-            grid.setBackground(row, kValueColumn, kReadOnlyBackground);
+std::vector<ParameterRow> ParameterRows(const ParameterSet& set, std::string_view catalogue,
+                                        int langBase, int access) {
+    std::vector<ParameterRow> rows;
+    if (!set.replied())
+        return rows;
+    for (const CatalogueLine& line : CatalogueLines(catalogue, set.neutron(), langBase)) {
+        const Parameter* p = set.find(line.key);
+        if (!p || !IsShown(*p) || IsLocked(line.key, access))
+            continue;
+        const ParameterDescription* d = p->description();
+        ParameterRow row;
+        row.key = line.key;
+        row.name = line.name;
+        // The catalogue may offer a value for editing that the dosimeter does not take.
+        row.editable = line.editable && (!d || d->writable);
+        row.colour = line.colour;
+        rows.push_back(std::move(row));
+    }
+    if (set.neutron()) {
+        for (const ParameterDescription* d : SwitchParameters()) {
+            ParameterRow row;
+            row.type = ParameterRowType::Switch;
+            row.key = std::string(d->key);
+            row.editable = true;
+            rows.push_back(std::move(row));
         }
-        if (line.colour)
-            grid.setBackground(row, kValueColumn, *line.colour);
-    }
-
-    // Their values: a key is found as text, at its first occurrence.
-    for (int row = 1; row < grid.rowCount(); ++row) {
-        const std::string key = grid.text(row, kKeyColumn);
-        // A value that is not there stays empty; a blank one is still formatted.
-        const std::optional<std::string> value = FindReplyValue(reply, key);
-        grid.setText(row, kValueColumn,
-                     value ? DisplayValue(key, *value, langBase) : std::string());
-        grid.setModified(false, row, kValueColumn);
-    }
-
-    // Parameters the reply does not carry are not shown.
-    for (int row = grid.rowCount() - 1; row >= 1; --row)
-        if (grid.text(row, kValueColumn).empty())
-            grid.removeRow(row);
-
-    if (state.neutron) {
-        AppendSwitchRow(grid, reply, IDS_FINAL_SOUND, "cfg_final_sound", langBase);
-        AppendSwitchRow(grid, reply, IDS_ALARM_OFF, "cfg_alarmoff", langBase);
-        AppendSwitchRow(grid, reply, IDS_INCHARGER_SOUND, "cfg_incharger_sound", langBase);
-        AppendSignalRow(grid, reply, langBase);
+        rows.push_back({ParameterRowType::Signal, {}, {}, true, std::nullopt});
     } else {
-        AppendLimitRow(grid, reply, langBase);
+        rows.push_back({ParameterRowType::Limit, {}, {}, true, std::nullopt});
     }
-
-    grid.stretchColumnsToFit(clientWidth);
-
-    for (int row = 1; row < grid.rowCount(); ++row) {
-        const std::string& key = grid.text(row, kKeyColumn);
-        if (key == "history_time")
-            state.historyInterval = static_cast<double>(CLong(grid.text(row, kValueColumn)));
-        else if (key == "history_depth_gma")
-            state.historyDepth = static_cast<double>(CLong(grid.text(row, kValueColumn)));
-    }
-
-    // Locked protected groups are never shown, even when the dosimeter sends them.
-    for (int row = grid.rowCount() - 1; row >= 1; --row) {
-        const int bit = ProtectedBit(grid.text(row, kKeyColumn));
-        if (bit != 0 && (access & bit) == 0)
-            grid.removeRow(row);
-    }
+    return rows;
 }
 
-std::string ParameterTableFileBytes(const GridModel& grid) {
-    std::string text;
-    for (int row = 1; row < grid.rowCount(); ++row)
-        text += grid.text(row, kNameColumn) + " = " + grid.text(row, kValueColumn) + "\r\n";
-    return Utf8ToCp1251(text);
+bool RowIsModified(const ParameterSet& set, const ParameterRow& row) {
+    const Parameter* p = set.find(row.key);
+    if (!p)
+        return false;
+    if (row.type == ParameterRowType::Switch) {
+        const ParameterDescription* d = p->description();
+        return p->modified || (d && d->hasChoice(p->raw));
+    }
+    return p->modified;
+}
+
+std::string_view SignalLimitKey(const ParameterSet& set) {
+    if (!set.neutron())
+        return kFixedLimitKey;
+    const std::optional<std::string> type = set.value(kSignalTypeKey);
+    if (type == "fixed")
+        return kFixedLimitKey;
+    if (type == "percent")
+        return kPercentLimitKey;
+    return {};
+}
+
+bool ChooseSignalType(ParameterSet& set, std::string_view word, const std::string& shownLimit) {
+    const ParameterDescription* d = DescribeParameter(kSignalTypeKey);
+    if (!set.replied() || !set.neutron() || !d->hasChoice(word))
+        return false;
+    set.setValue(kSignalTypeKey, std::string(word));
+    set.setValue(SignalLimitKey(set), shownLimit);
+    return true;
+}
+
+bool SetSignalLimit(ParameterSet& set, const std::string& text) {
+    if (!set.replied())
+        return false;
+    const std::string_view key = SignalLimitKey(set);
+    if (!key.empty())
+        set.setValue(key, text);
+    return true;
+}
+
+std::optional<double> ShownHistoryInterval(const ParameterSet& set,
+                                           const std::vector<ParameterRow>& rows) {
+    return ShownInteger(set, rows, kHistoryIntervalKey);
+}
+
+std::optional<double> ShownHistoryDepth(const ParameterSet& set,
+                                        const std::vector<ParameterRow>& rows) {
+    return ShownInteger(set, rows, kGammaDepthKey);
 }
 
 } // namespace dm

@@ -1,55 +1,61 @@
 #pragma once
-// The parameter table: its layout, and the parse of a parameter reply into it.
-// The table lives in a GridModel with three columns (displayed name, hidden key, value)
-// and one fixed heading row.
+// Which parameters the parameter table shows, in which order and under which names: the
+// catalogue decides the rows, the parameter set their values, the protection mask hides the
+// locked groups. No toolkit and no translation here: the view adapter turns the rows into
+// cells and texts of the current language.
 #include "core/colour.h"
-#include "grid/grid_model.h"
+#include "params/parameter_set.h"
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dm {
 
-// What the window keeps from the last parse.
-struct ParameterTableState {
-    bool neutron = false;         // the reply came from a KRT-17A
-    std::string caption;          // the window caption
-    double historyInterval = 1.0; // "history_time": seconds between two dose records
-    double historyDepth = 0.0;    // "history_depth_gma"
+enum class ParameterRowType {
+    Catalogue, // a catalogue line whose key the reply carries
+    Switch,    // an on/off switch of a KRT-17A
+    Signal,    // the last row of a KRT-17A: signal type and its limit
+    Limit,     // the last row of a MLV-52B: the fixed dose limit
 };
 
-constexpr Rgb kNameBackground{204, 204, 204};     // fixed cells and name cells
-constexpr Rgb kValueBackground{255, 255, 243};    // value cells by default
-constexpr Rgb kReadOnlyBackground{236, 233, 216}; // read-only values of catalogue rows
+struct ParameterRow {
+    ParameterRowType type = ParameterRowType::Catalogue;
+    std::string key;             // empty for the signal and limit rows
+    std::string name;            // the catalogue's name; empty for the other rows
+    bool editable = false;       // the value may be edited
+    std::optional<Rgb> colour;   // the catalogue's value colour
+};
 
-constexpr int kNameColumn = 0;
-constexpr int kKeyColumn = 1;
-constexpr int kValueColumn = 2;
+// The rows below the heading, in table order: the catalogue rows whose key the set carries
+// with a value to show (a measured dose or time is always shown, other values only when not
+// blank), then for a KRT-17A its switch rows and the signal row, for a MLV-52B the limit
+// row. Rows of a protected group whose bit is clear in access are left out. Without a
+// reply there are no rows.
+std::vector<ParameterRow> ParameterRows(const ParameterSet& set, std::string_view catalogue,
+                                        int langBase, int access);
 
-// Empties the grid and gives it its columns, colours and modes; the columns are then
-// spread over clientWidth pixels (the hidden key column stays hidden).
-void SetUpParameterTable(GridModel& grid, int langBase, int clientWidth);
+// Whether a parameter row's value counts as changed by the user: a catalogue row when its
+// parameter was touched, a switch row also when the reply set it (the dosimeter expects its
+// switches with every change list).
+bool RowIsModified(const ParameterSet& set, const ParameterRow& row);
 
-// Removes every LF, CR and double quote, then the leading blanks (trailing ones stay).
-std::string CleanValue(std::string_view text);
+// The limit parameter the last row shows: limit_fixed for a MLV-52B and for the fixed
+// signal type, limit_percent for the percent type; empty while the type is unknown.
+std::string_view SignalLimitKey(const ParameterSet& set);
 
-// The value of a key as the table finds it: after the first "=" behind the key's first
-// occurrence, up to and including the next LF, cleaned. Nothing when the key, the "=" or
-// the LF is missing (so the last line of a reply without a line end gives nothing).
-std::optional<std::string> FindReplyValue(std::string_view reply, std::string_view key);
-inline std::string ReplyValue(std::string_view reply, std::string_view key) {
-    return FindReplyValue(reply, key).value_or(std::string());
-}
+// The last row's edits. Choosing a signal type keeps the limit the row shows, so what the
+// user sees is what is sent; typing a limit stores it under SignalLimitKey (nothing while
+// the type is unknown). Both return false when the set has no such row.
+bool ChooseSignalType(ParameterSet& set, std::string_view word, const std::string& shownLimit);
+bool SetSignalLimit(ParameterSet& set, const std::string& text);
 
-// Fills the table from the reply text (UTF-8), with the catalogue (UTF-8) of the model
-// and language, and hides the protected rows whose group is locked in access. An empty
-// reply leaves only the heading row and the state untouched.
-void ParseParameterReply(std::string_view reply, std::string_view catalogue, int langBase,
-                         int access, int clientWidth, GridModel& grid, ParameterTableState& state);
-
-// The bytes "Save current table as..." writes for the parameter tab: for each row below
-// the heading, name, " = ", value, CR LF, in Windows-1251.
-std::string ParameterTableFileBytes(const GridModel& grid);
+// The history settings the dose history needs, read from the rows the table shows: the
+// integer value of "history_time" and of "history_depth_gma"; nothing when not shown.
+std::optional<double> ShownHistoryInterval(const ParameterSet& set,
+                                           const std::vector<ParameterRow>& rows);
+std::optional<double> ShownHistoryDepth(const ParameterSet& set,
+                                        const std::vector<ParameterRow>& rows);
 
 } // namespace dm

@@ -7,34 +7,66 @@
 
 namespace dm {
 
+namespace {
+
+ParamKind CheckFor(const ParameterDescription& d) {
+    if (!d.writable)
+        return ParamKind::Fixed;
+    if (d.isChoice())
+        return ParamKind::Choice;
+    switch (d.kind) {
+    case ParameterKind::Dose:
+    case ParameterKind::DoseRate: return ParamKind::Dose;
+    case ParameterKind::Duration: return ParamKind::Seconds;
+    case ParameterKind::Text: return ParamKind::Text;
+    case ParameterKind::Number: return d.unit == "%" ? ParamKind::Percent : ParamKind::Coefficient;
+    case ParameterKind::Switch:
+    case ParameterKind::Signal: break;
+    }
+    return ParamKind::Free;
+}
+
+struct InitialValue {
+    const char* key;
+    const char* krt17a;
+    const char* mlv52b;
+};
+
+// The values a fresh simulated dosimeter starts with, in the order it lists them. The
+// readings (doses, times, history depths) come from the dose meter instead.
+constexpr InitialValue kInitialValues[] = {
+    {"serial_number", "17-004217", "52-001583"},
+    {"firmware_version", "3.12", "2.07"},
+    {"battery_level", "87", "87"},
+    {"rate_threshold", "1.000E-05", "1.000E-05"},
+    {"dose_threshold", "1.000E-03", "1.000E-03"},
+    {"history_time", "60", "60"},
+    {"userinfo", "Simulated dosimeter", "Simulated dosimeter"},
+    {"g_ks_large", "1.0320", "1.0320"},
+    {"g_ks_small", "0.9870", "0.9870"},
+    {"n_ks", "0.0415", "0.0415"},
+    {"csWeigth", "1.0000", "1.0000"},
+    {"wtx[01]", "0.8500", "0.8500"},
+    {"wtx[10]", "1.1200", "1.1200"},
+    {"cfg_final_sound", "enable", "enable"},
+    {"cfg_alarmoff", "disable", "disable"},
+    {"cfg_incharger_sound", "enable", "enable"},
+    {"cfg_select_sound", "dose", "dose"},
+    {"cfg_type_of_signal", "fixed", "fixed"},
+    {"limit_fixed", "1.000E-04", "1.000E-04"},
+    {"limit_percent", "80", "80"},
+};
+
+} // namespace
+
 ParameterStore::ParameterStore(SimModel model) {
     const bool krt = HasNeutronChannel(model);
-    auto add = [this](const char* key, ParamKind kind, bool writable, bool prot, std::string v) {
-        entries_.push_back(Entry{key, kind, writable, prot, std::move(v)});
-    };
-    add("serial_number", ParamKind::Fixed, false, false, krt ? "17-004217" : "52-001583");
-    add("firmware_version", ParamKind::Fixed, false, false, krt ? "3.12" : "2.07");
-    add("battery_level", ParamKind::Fixed, false, false, "87");
-    add("rate_threshold", ParamKind::Dose, true, false, "1.000E-05");
-    add("dose_threshold", ParamKind::Dose, true, false, "1.000E-03");
-    add("history_time", ParamKind::Seconds, true, false, "60");
-    add("userinfo", ParamKind::Text, true, false, "Simulated dosimeter");
-    add("g_ks_large", ParamKind::Coefficient, true, true, "1.0320");
-    add("g_ks_small", ParamKind::Coefficient, true, true, "0.9870");
-    if (krt)
-        add("n_ks", ParamKind::Coefficient, true, true, "0.0415");
-    add("csWeigth", ParamKind::Coefficient, true, true, "1.0000");
-    add("wtx[01]", ParamKind::Coefficient, true, true, "0.8500");
-    add("wtx[10]", ParamKind::Coefficient, true, true, "1.1200");
-    if (krt) {
-        add("cfg_final_sound", ParamKind::Switch, true, false, "enable");
-        add("cfg_alarmoff", ParamKind::Switch, true, false, "disable");
-        add("cfg_incharger_sound", ParamKind::Switch, true, false, "enable");
-        add("cfg_select_sound", ParamKind::SelectSound, true, false, "dose");
+    for (const InitialValue& initial : kInitialValues) {
+        const ParameterDescription* d = DescribeParameter(initial.key);
+        if (!d || !d->carriedBy(krt))
+            continue;
+        entries_.push_back(Entry{initial.key, CheckFor(*d), d, krt ? initial.krt17a : initial.mlv52b});
     }
-    add("cfg_type_of_signal", ParamKind::SignalType, true, false, "fixed");
-    add("limit_fixed", ParamKind::Dose, true, false, "1.000E-04");
-    add("limit_percent", ParamKind::Percent, true, false, "80");
 }
 
 ParameterStore::Entry* ParameterStore::find(std::string_view key) {
@@ -50,7 +82,7 @@ const ParameterStore::Entry* ParameterStore::find(std::string_view key) const {
 
 void ParameterStore::addFreeKey(const std::string& key) {
     if (!find(key))
-        entries_.push_back(Entry{key, ParamKind::Free, true, false, "0"});
+        entries_.push_back(Entry{key, ParamKind::Free, nullptr, "0"});
 }
 
 bool ParameterStore::has(std::string_view key) const {
@@ -59,7 +91,7 @@ bool ParameterStore::has(std::string_view key) const {
 
 bool ParameterStore::isProtected(std::string_view key) const {
     const Entry* e = find(key);
-    return e && e->isProtected;
+    return e && e->description && e->description->protectionGroup != kUnprotected;
 }
 
 ParamKind ParameterStore::kind(std::string_view key) const {
@@ -90,7 +122,7 @@ ParameterStore::SetResult ParameterStore::set(std::string_view key, std::string_
     Entry* e = find(key);
     if (!e)
         return {SetStatus::Unknown, false, {}};
-    if (!e->writable)
+    if (e->description && !e->description->writable)
         return {SetStatus::ReadOnly, false, {}};
     const std::string_view text = TrimBlanks(valueText);
     auto bad = [](std::string reason) {
@@ -135,19 +167,10 @@ ParameterStore::SetResult ParameterStore::set(std::string_view key, std::string_
         normal = std::to_string(*v);
         break;
     }
-    case ParamKind::Switch:
-        if (text != "enable" && text != "disable")
-            return bad("enable or disable");
-        normal = text;
-        break;
-    case ParamKind::SignalType:
-        if (text != "fixed" && text != "percent")
-            return bad("fixed or percent");
-        normal = text;
-        break;
-    case ParamKind::SelectSound:
-        if (text != "dose" && text != "rate")
-            return bad("dose or rate");
+    case ParamKind::Choice:
+        if (!e->description->hasChoice(text))
+            return bad(std::string(e->description->choices[0]) + " or " +
+                       std::string(e->description->choices[1]));
         normal = text;
         break;
     case ParamKind::Text: {

@@ -1,6 +1,9 @@
 #pragma once
-// The dosimeter's settable and fixed parameters: what each one may hold, its current
-// value, and the checks a new value must pass before it is stored.
+// The dosimeter's settable and fixed parameters: their current values, and the checks a new
+// value must pass before it is stored. What each parameter is (kind, writable, protected,
+// which models) comes from the shared description table; only the values and the ranges
+// are the simulated dosimeter's own.
+#include "params/parameter_description.h"
 #include "sim/sim_model.h"
 
 #include <string>
@@ -9,15 +12,14 @@
 
 namespace dm {
 
+// The check a value must pass, derived from the parameter's description.
 enum class ParamKind {
-    Fixed,       // read-only text (serial number, firmware, battery)
+    Fixed,       // read-only (serial number, firmware, battery)
     Dose,        // a dose or dose rate, kept in the device's number format
     Coefficient, // a factory coefficient, positive decimal
     Seconds,     // whole seconds, 1 to one day
     Percent,     // whole percent, 0 to 1000
-    Switch,      // "enable" or "disable"
-    SignalType,  // "fixed" or "percent"
-    SelectSound, // "dose" or "rate"
+    Choice,      // one of the description's two words
     Text,        // free text written in double quotes
     Free,        // a key only the catalogue knows: any text
 };
@@ -56,8 +58,7 @@ private:
     struct Entry {
         std::string key;
         ParamKind kind;
-        bool writable;
-        bool isProtected;
+        const ParameterDescription* description; // none for a free key
         std::string value;
     };
     Entry* find(std::string_view key);

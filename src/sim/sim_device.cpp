@@ -67,9 +67,9 @@ SimDevice::SimDevice(SimModel model, std::string_view catalogue, std::uint64_t s
         if (key.empty() || IsRequestWord(key) ||
             key.find_first_of("= \t\r\n\"") != std::string::npos)
             return false;
-        // A gamma-only dosimeter must never write anything that reads as a neutron key.
-        if (!krt &&
-            (key.find("neutr") != std::string::npos || key == "n_ks" || key == "history_depth_neu"))
+        // A gamma-only dosimeter must never write anything that reads as a KRT-17A's key.
+        const ParameterDescription* d = DescribeParameter(key);
+        if (!krt && (key.find("neutr") != std::string::npos || (d && !d->carriedBy(false))))
             return false;
         return true;
     };

@@ -11,7 +11,7 @@
 #include "fake_link.h"
 #include "grid/grid_view.h"
 #include "history/table_save.h"
-#include "params/parameter_table.h"
+#include "grid/parameter_grid.h"
 #include "scripted_dialogs.h"
 
 #include <QComboBox>
@@ -395,8 +395,11 @@ private slots:
         QCOMPARE(QString::fromStdString(w.grid().text(row, 2)), QString::fromUtf8("включить"));
         QCOMPARE(Caption(w.button(1012)), QString::fromUtf8("Запрос параметров"));
 
-        // Back to English; no reply stored gives the heading row alone.
-        rig.link.paramReply.clear();
+        // The dosimeter leaves, taking its parameters: back in English the heading row
+        // stands alone.
+        rig.link.statusQueue = {dm::kLinkGone};
+        rig.link.status = dm::kLinkNone;
+        rig.tick();
         FindAction(&w, "actionEnglish")->trigger();
         QCOMPARE(w.grid().rowCount(), 1);
         QCOMPARE(w.gridView()->model()->headerData(0, Qt::Horizontal).toString(), QString("Parameter name"));
@@ -474,6 +477,20 @@ private slots:
         QCOMPARE(rig.dialogs.questions.back(), dm::Tr(dm::IDS_ASK_ERASE, 0));
         QCOMPARE(rig.link.sent.size(), pushes);
         QVERIFY(rig.actionsEnabled(true));
+    }
+
+    void historyWithoutNeutronRecordsIsRefusedAndSaidSo() {
+        Rig rig(dm::kLangRussian);
+        rig.arriveWithParameters();
+        std::string reply = FileBytes(kParamsFile);
+        const std::string depth = "history_depth_neu = 3";
+        reply.replace(reply.find(depth), depth.size(), "history_depth_neu = 0");
+        rig.link.deliverParams(reply);
+        rig.tick();
+        const std::size_t pushes = rig.link.sent.size();
+        rig.w().button(1004)->click();
+        QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_NO_HISTORY_RECORDS, dm::kLangRussian));
+        QCOMPARE(rig.link.sent.size(), pushes);
     }
 
     void passwordDialog() {

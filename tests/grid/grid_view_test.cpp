@@ -2,8 +2,8 @@
 #include "../app/scripted_dialogs.h"
 #include "grid/grid_model.h"
 #include "grid/grid_view.h"
-#include "params/edit_rules.h"
-#include "params/parameter_table.h"
+#include "grid/parameter_grid.h"
+#include "params/parameter_set.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -52,6 +52,10 @@ void FillTable(GridModel& g) {
 
 struct Fixture {
     GridModel grid;
+    // The parameters the rows stand for, as the edit handlers carry edits into them.
+    dm::ParameterSet set = dm::ReadParameterSet(
+        "serial_number = 17042\r\ndose_threshold = 0.02\r\nhistory_time = 60\r\n"
+        "cfg_final_sound = enable\r\n");
     QWidget window;
     GridView* view;
     QPushButton* other; // somewhere else for the focus to go
@@ -261,9 +265,9 @@ private slots:
             ScriptedDialogs dialogs;
             dialogs.answers = {false};
             f.view->setBeginEditHandler(
-                [&](int r, int c) { return dm::BeginEdit(f.grid, r, c, 0, dialogs); });
+                [&](int r, int c) { return dm::BeginParameterEdit(f.grid, f.set, r, c, 0, dialogs); });
             f.view->setEndEditHandler(
-                [&](int r, int c, const std::string& t) { dm::EndEdit(f.grid, r, c, t); });
+                [&](int r, int c, const std::string& t) { dm::EndParameterEdit(f.grid, f.set, r, c, t, 0); });
             QVERIFY(!f.view->editCell(3, 2));
             QCOMPARE(dialogs.questions.size(), std::size_t(1));
             QVERIFY(!f.view->isEditing());
@@ -276,9 +280,9 @@ private slots:
             ScriptedDialogs dialogs;
             dialogs.answers = {true};
             f.view->setBeginEditHandler(
-                [&](int r, int c) { return dm::BeginEdit(f.grid, r, c, 0, dialogs); });
+                [&](int r, int c) { return dm::BeginParameterEdit(f.grid, f.set, r, c, 0, dialogs); });
             f.view->setEndEditHandler(
-                [&](int r, int c, const std::string& t) { dm::EndEdit(f.grid, r, c, t); });
+                [&](int r, int c, const std::string& t) { dm::EndParameterEdit(f.grid, f.set, r, c, t, 0); });
             QVERIFY(f.view->editCell(3, 2));
             QVERIFY(f.lineEditor());
             QTest::keyClick(f.lineEditor(), Qt::Key_Return);
@@ -291,8 +295,8 @@ private slots:
     void otherCellsCountAsTouchedEvenWhenUnchanged() {
         Fixture f;
         ScriptedDialogs dialogs;
-        f.view->setBeginEditHandler([&](int r, int c) { return dm::BeginEdit(f.grid, r, c, 0, dialogs); });
-        f.view->setEndEditHandler([&](int r, int c, const std::string& t) { dm::EndEdit(f.grid, r, c, t); });
+        f.view->setBeginEditHandler([&](int r, int c) { return dm::BeginParameterEdit(f.grid, f.set, r, c, 0, dialogs); });
+        f.view->setEndEditHandler([&](int r, int c, const std::string& t) { dm::EndParameterEdit(f.grid, f.set, r, c, t, 0); });
         QVERIFY(f.view->editCell(2, 2));
         QVERIFY(f.lineEditor());
         QTest::keyClick(f.lineEditor(), Qt::Key_Escape);

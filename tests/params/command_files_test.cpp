@@ -25,19 +25,27 @@ void Edit(test::Table& t, const std::string& key, const std::string& text, int l
     const int row = RowOf(t.grid, key);
     ASSERT_NE(row, -1) << key;
     ASSERT_TRUE(t.grid.canEdit(row, 2)) << key;
-    ASSERT_TRUE(BeginEdit(t.grid, row, 2, langBase, user));
-    EndEdit(t.grid, row, 2, text);
+    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, row, 2, langBase, user));
+    EndParameterEdit(t.grid, t.set, row, 2, text, langBase);
 }
 
 void Touch(test::Table& t, const std::string& key) {
     Edit(t, key, t.grid.text(RowOf(t.grid, key), 2));
 }
 
+ExchangeStart Send(const test::Table& t) {
+    return ComposeSendChanges(t.set, t.rows(), t.set.neutron());
+}
+
+ExchangeStart History(const test::Table& t) {
+    return ComposeGetDoseHistory(t.set, t.rows());
+}
+
 void EditLast(test::Table& t, int col, const std::string& text, int langBase = 0) {
     test::ScriptedUser user;
     const int last = t.grid.rowCount() - 1;
-    ASSERT_TRUE(BeginEdit(t.grid, last, col, langBase, user));
-    EndEdit(t.grid, last, col, text);
+    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, last, col, langBase, user));
+    EndParameterEdit(t.grid, t.set, last, col, text, langBase);
 }
 
 TEST(FixedCommandFiles, MatchTheGoldenBytes) {
@@ -70,34 +78,31 @@ TEST(EraseTotalDose, OnlyAfterYes) {
 }
 
 TEST(GetDoseHistory, DepthsChecksAndProgress) {
-    test::ScriptedUser user;
     auto t = Parse(Reply("params-krt17a.txt"));
-    ExchangeStart start = ComposeGetDoseHistory(t.grid, 0, user);
+    ExchangeStart start = History(t);
     EXPECT_TRUE(start.started);
     EXPECT_EQ(start.files, std::vector<std::string>{"get_archive\r\n"});
     EXPECT_EQ(start.tickPreset, -30);
     EXPECT_TRUE(start.resetHistoryView);
     EXPECT_EQ(start.progressSteps, ((1547 + 3 * 12) * 35) / 1547 + 4);
 
-    Edit(t, "history_time", "60"); // a plain table edit does not matter here
-    t.grid.setText(RowOf(t.grid, "history_depth_neu"), 2, "0");
-    start = ComposeGetDoseHistory(t.grid, 0, user);
+    start = History(Parse("history_depth_gma = 5\r\nhistory_depth_neu = 0\r\n"));
     EXPECT_FALSE(start.started);
-    EXPECT_EQ(user.messages, std::vector<std::string>{"No history records."});
+    EXPECT_TRUE(start.noHistoryRecords);
 
     // Gamma 1547, no neutron row: 35 + 4 steps.
     auto mlv = Parse("history_depth_gma = 1547\r\n");
-    EXPECT_EQ(ComposeGetDoseHistory(mlv.grid, 0, user).progressSteps, 39);
+    EXPECT_EQ(History(mlv).progressSteps, 39);
     // A negative depth never gives a progress of no steps.
     mlv = Parse("history_depth_gma = -99999\r\n");
-    EXPECT_EQ(ComposeGetDoseHistory(mlv.grid, 0, user).progressSteps, 1);
+    EXPECT_EQ(History(mlv).progressSteps, 1);
     // Without a parameter row nothing happens.
-    EXPECT_FALSE(ComposeGetDoseHistory(Parse("x = 1\r\n").grid, 0, user).started);
+    EXPECT_FALSE(History(Parse("x = 1\r\n")).started);
 }
 
 TEST(SendChanges, UntouchedTableStillSendsTheSwitchesAndSignal) {
     const auto t = Parse(Reply("params-krt17a.txt"));
-    const ExchangeStart start = ComposeSendChanges(t.grid, true, 0);
+    const ExchangeStart start = Send(t);
     EXPECT_TRUE(start.started);
     EXPECT_EQ(start.files, std::vector<std::string>{Golden("send-changes-krt17a-untouched.txt")});
     EXPECT_EQ(start.tickPreset, 0);
@@ -119,9 +124,9 @@ TEST(SendChanges, ElevenLinesPerFileWithTheHistoryLines) {
     EditLast(t, 0, "Beep when dose value reaches percent of dose threshold (%)");
     EditLast(t, 2, "12.5");
     // A read-only value is never sent, even when marked modified.
-    t.grid.setModified(true, RowOf(t.grid, "serial_number"), 2);
+    t.set.setModified("serial_number", true);
 
-    const ExchangeStart start = ComposeSendChanges(t.grid, true, 0);
+    const ExchangeStart start = Send(t);
     ASSERT_EQ(start.files.size(), 2u);
     EXPECT_EQ(start.files[0], Golden("send-changes-krt17a-batch-1.txt"));
     EXPECT_EQ(start.files[1], Golden("send-changes-krt17a-batch-2.txt"));
@@ -132,7 +137,7 @@ TEST(SendChanges, RussianSwitchTextsAndPercentLimit) {
     Edit(t, "cfg_final_sound", "включить", 300);
     Edit(t, "cfg_alarmoff", "отключить", 300);
     EditLast(t, 2, "12,5", 300);
-    const ExchangeStart start = ComposeSendChanges(t.grid, true, 300);
+    const ExchangeStart start = Send(t);
     EXPECT_EQ(start.files, std::vector<std::string>{Golden("send-changes-krt17a-percent-ru.txt")});
 }
 
@@ -141,7 +146,7 @@ TEST(SendChanges, Mlv52bHistoryIntervalAndQuotedOwner) {
     Edit(t, "history_time", "15", 300);
     Touch(t, "userinfo");
     EditLast(t, 2, "0.002", 300);
-    const ExchangeStart start = ComposeSendChanges(t.grid, false, 300);
+    const ExchangeStart start = Send(t);
     EXPECT_EQ(start.files, std::vector<std::string>{Golden("send-changes-mlv52b-ru.txt")});
     EXPECT_NE(Cp1251ToUtf8(start.files[0]).find("userinfo = \"Петров П. П.\"\r\n"),
               std::string::npos);
@@ -149,22 +154,25 @@ TEST(SendChanges, Mlv52bHistoryIntervalAndQuotedOwner) {
 
 TEST(SendChanges, ExactlyElevenAndNoParameterRow) {
     // Eleven modified rows fill a file of their own; the last one holds no parameter.
-    test::Table t;
-    SetUpParameterTable(t.grid, 0, 456);
+    std::string reply;
+    std::string catalogue = "<MLV52B-en>\r\n";
     for (int i = 0; i < 11; ++i) {
-        const int row = t.grid.appendRow("n");
-        t.grid.setText(row, 1, "k" + std::to_string(i));
-        t.grid.setText(row, 2, std::to_string(i));
+        reply += "k" + std::to_string(i) + " = " + std::to_string(i) + "\r\n";
+        catalogue += "k" + std::to_string(i) + "#n@rw$defaultcolor\r\n";
     }
-    t.grid.appendRow(""); // a signal row without a type
-    ExchangeStart start = ComposeSendChanges(t.grid, false, 0);
+    catalogue += "</MLV52B-en>\r\n";
+    ParameterSet set = ReadParameterSet(reply);
+    const auto rows = ParameterRows(set, catalogue, 0, 0);
+    for (const ParameterRow& row : rows)
+        set.setModified(row.key, true);
+    ExchangeStart start = ComposeSendChanges(set, rows, false);
     ASSERT_EQ(start.files.size(), 2u);
     EXPECT_EQ(start.files[0].substr(0, 11), "k0 = 0\r\nk1 ");
     EXPECT_EQ(start.files[0].substr(start.files[0].size() - 10), "k10 = 10\r\n");
     EXPECT_EQ(std::count(start.files[0].begin(), start.files[0].end(), '\n'), 11);
-    EXPECT_EQ(start.files[1], "\r\nget_parameters=255\r\n#\r\n");
+    EXPECT_EQ(start.files[1], "cfg_type_of_signal = fixed\r\nlimit_fixed = \r\n\r\nget_parameters=255\r\n#\r\n");
 
-    start = ComposeSendChanges(Parse("").grid, false, 0);
+    start = Send(Parse(""));
     EXPECT_TRUE(start.started);
     EXPECT_TRUE(start.files.empty());
     EXPECT_EQ(start.progressSteps, 0);

@@ -16,9 +16,10 @@ TEST(EditRules, OpeningAndClosingUnchangedStillMarksTheCell) {
     test::ScriptedUser user;
     const int row = RowOf(t.grid, "dose_threshold");
     ASSERT_FALSE(t.grid.isModified(row, 2));
-    EXPECT_TRUE(BeginEdit(t.grid, row, 2, 0, user));
-    EndEdit(t.grid, row, 2, t.grid.text(row, 2));
+    EXPECT_TRUE(BeginParameterEdit(t.grid, t.set, row, 2, 0, user));
+    EndParameterEdit(t.grid, t.set, row, 2, t.grid.text(row, 2), 0);
     EXPECT_TRUE(t.grid.isModified(row, 2));
+    EXPECT_TRUE(t.set.isModified("dose_threshold"));
     EXPECT_EQ(t.grid.text(row, 2), "0.02");
     EXPECT_TRUE(user.questions.empty());
 }
@@ -27,14 +28,16 @@ TEST(EditRules, EndEditWritesOnlyAChangeAndOnlyListedOptions) {
     auto t = Parse(Reply("params-krt17a.txt"));
     const int row = RowOf(t.grid, "cfg_alarmoff");
     t.grid.setModified(false, row, 2);
-    EndEdit(t.grid, row, 2, "disable"); // unchanged: not written
+    EndParameterEdit(t.grid, t.set, row, 2, "disable", 0); // unchanged: not written
     EXPECT_FALSE(t.grid.isModified(row, 2));
-    EndEdit(t.grid, row, 2, "maybe"); // not an option of the list
+    EndParameterEdit(t.grid, t.set, row, 2, "maybe", 0); // not an option of the list
     EXPECT_EQ(t.grid.text(row, 2), "disable");
-    EndEdit(t.grid, row, 2, "enable");
+    EndParameterEdit(t.grid, t.set, row, 2, "enable", 0);
     EXPECT_EQ(t.grid.text(row, 2), "enable");
     EXPECT_TRUE(t.grid.isModified(row, 2));
-    EndEdit(t.grid, 99, 2, "x"); // outside the grid: nothing
+    EXPECT_EQ(t.set.value("cfg_alarmoff"), "enable");
+    EXPECT_EQ(t.set.raw("cfg_alarmoff"), "disable");
+    EndParameterEdit(t.grid, t.set, 99, 2, "x", 0); // outside the grid: nothing
 }
 
 TEST(EditRules, HistoryIntervalNoPutsEverythingBack) {
@@ -42,34 +45,35 @@ TEST(EditRules, HistoryIntervalNoPutsEverythingBack) {
     test::ScriptedUser user;
     user.answer = false;
     const int row = RowOf(t.grid, "history_time");
-    EXPECT_FALSE(BeginEdit(t.grid, row, 2, 300, user));
+    EXPECT_FALSE(BeginParameterEdit(t.grid, t.set, row, 2, 300, user));
     ASSERT_EQ(user.questions.size(), 1u);
     EXPECT_EQ(user.questions[0].rfind("Внимание!", 0), 0u);
     EXPECT_EQ(t.grid.text(row, 2), "60");
     EXPECT_FALSE(t.grid.isModified(row, 2));
+    EXPECT_FALSE(t.set.isModified("history_time"));
 }
 
 TEST(EditRules, HistoryIntervalYesLeavesTheFlagToTheChange) {
     auto t = Parse(Reply("params-krt17a.txt"));
     test::ScriptedUser user;
     const int row = RowOf(t.grid, "history_time");
-    EXPECT_TRUE(BeginEdit(t.grid, row, 2, 0, user));
+    EXPECT_TRUE(BeginParameterEdit(t.grid, t.set, row, 2, 0, user));
     EXPECT_EQ(user.questions.at(0).rfind("Warning!", 0), 0u);
-    EndEdit(t.grid, row, 2, "60");
+    EndParameterEdit(t.grid, t.set, row, 2, "60", 0);
     EXPECT_FALSE(t.grid.isModified(row, 2)); // unchanged: not sent
 
-    EXPECT_TRUE(BeginEdit(t.grid, row, 2, 0, user));
-    EndEdit(t.grid, row, 2, "120");
+    EXPECT_TRUE(BeginParameterEdit(t.grid, t.set, row, 2, 0, user));
+    EndParameterEdit(t.grid, t.set, row, 2, "120", 0);
     EXPECT_TRUE(t.grid.isModified(row, 2));
 
     // A change made before is not lost by a later edit that is refused or unchanged.
     user.answer = false;
-    EXPECT_FALSE(BeginEdit(t.grid, row, 2, 0, user));
+    EXPECT_FALSE(BeginParameterEdit(t.grid, t.set, row, 2, 0, user));
     EXPECT_EQ(t.grid.text(row, 2), "120");
     EXPECT_TRUE(t.grid.isModified(row, 2));
     user.answer = true;
-    EXPECT_TRUE(BeginEdit(t.grid, row, 2, 0, user));
-    EndEdit(t.grid, row, 2, "120");
+    EXPECT_TRUE(BeginParameterEdit(t.grid, t.set, row, 2, 0, user));
+    EndParameterEdit(t.grid, t.set, row, 2, "120", 0);
     EXPECT_TRUE(t.grid.isModified(row, 2));
 }
 
@@ -78,15 +82,15 @@ TEST(EditRules, DropDownChoiceAndSwitchNames) {
     test::ScriptedUser user;
     const int last = t.grid.rowCount() - 1;
     t.grid.setModified(false, last, 0);
-    EXPECT_TRUE(BeginEdit(t.grid, last, 0, 0, user));
-    EndEdit(t.grid, last, 0, t.grid.options(last, 0).at(1));
+    EXPECT_TRUE(BeginParameterEdit(t.grid, t.set, last, 0, 0, user));
+    EndParameterEdit(t.grid, t.set, last, 0, t.grid.options(last, 0).at(1), 0);
     EXPECT_TRUE(t.grid.isModified(last, 0));
     EXPECT_EQ(t.grid.text(last, 0), "Beep when dose value reaches percent of dose threshold (%)");
 
     // The name of a switch row can be edited; its key is untouched.
     const int row = RowOf(t.grid, "cfg_final_sound");
-    EXPECT_TRUE(BeginEdit(t.grid, row, 0, 0, user));
-    EndEdit(t.grid, row, 0, "My name");
+    EXPECT_TRUE(BeginParameterEdit(t.grid, t.set, row, 0, 0, user));
+    EndParameterEdit(t.grid, t.set, row, 0, "My name", 0);
     EXPECT_EQ(t.grid.text(row, 1), "cfg_final_sound");
     EXPECT_TRUE(user.questions.empty());
 }

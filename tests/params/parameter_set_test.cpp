@@ -28,6 +28,9 @@ TEST(ParameterSet, OddLinesAndEmptyReply) {
     EXPECT_EQ(set.model(), "MLV-52B");
     EXPECT_FALSE(set.totalDose().has_value());
     EXPECT_EQ(ReadParameterSet("").model(), "");
+    // The model follows the keys, not a word in a value.
+    EXPECT_EQ(ReadParameterSet("userinfo = \"neutron lab\"\r\n").model(), "MLV-52B");
+    EXPECT_EQ(ReadParameterSet("cfg_alarmoff = enable\r\n").model(), "KRT-17A");
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "params/parameter_table.h"
+#include "grid/parameter_grid.h"
 
 #include "core/cp1251.h"
 #include "params_test_support.h"
@@ -20,7 +20,7 @@ TEST(ParameterTableSetUp, EmptyReplyLeavesTheHeadingAndTheState) {
     t.state.historyInterval = 7;
     t.grid.appendColumn("old");
     t.grid.appendRow("old row");
-    ParseParameterReply("", test::Catalogue(), 0, 7, 456, t.grid, t.state);
+    FillParameterGrid(ReadParameterSet(""), test::Catalogue(), 0, 7, 456, t.grid, t.state);
     ASSERT_EQ(t.grid.rowCount(), 1);
     ASSERT_EQ(t.grid.colCount(), 3);
     EXPECT_EQ(t.grid.text(0, 0), "Parameter name");
@@ -70,38 +70,38 @@ TEST(ParameterTableParse, ValuesAreFormattedAndCleaned) {
     EXPECT_EQ(t.state.historyDepth, 1547);
 }
 
-TEST(ParameterTableParse, LookupIsByTextAtTheFirstOccurrence) {
+TEST(ParameterTableParse, ValuesBelongToTheirOwnKeyOnly) {
     const auto t = Parse(Reply("params-mlv52b.txt"));
     const auto& g = t.grid;
-    // "rate_threshold" is found first inside "rate_threshold_max".
-    EXPECT_EQ(g.text(RowOf(g, "rate_threshold"), 2), "5.0E-03");
-    // The last line has no line end: its key gets no value and its row goes.
-    EXPECT_EQ(RowOf(g, "firmware_version"), -1);
+    // "rate_threshold_max" comes first, but it is another parameter: sending its value
+    // back as "rate_threshold" would change the dosimeter's alarm threshold.
+    EXPECT_EQ(g.text(RowOf(g, "rate_threshold"), 2), "1.0E-05");
+    // The last line counts without its line end.
+    EXPECT_EQ(g.text(RowOf(g, "firmware_version"), 2), "2.1");
     EXPECT_EQ(g.text(RowOf(g, "serial_number"), 2), "52-0042");
     EXPECT_EQ(g.text(RowOf(g, "history_time"), 2), "30   ");
     EXPECT_EQ(t.state.historyInterval, 30);
 }
 
 TEST(ParameterTableParse, EdgesOfTheValueLookup) {
-    // A blank dose value is still a dose (0); a dose on a last line without a line end
-    // is not there at all.
+    // A blank dose value is still a dose (0).
     auto t = Parse("dose_neutron = \r\ndose_val = 3");
     EXPECT_EQ(t.grid.text(RowOf(t.grid, "dose_neutron"), 2), "0");
-    EXPECT_EQ(RowOf(t.grid, "dose_val"), -1);
-    // The "=" is looked for behind the key, even on a later line.
-    t = Parse("neutr\r\nserial_number\r\nx = 5\r\n");
-    EXPECT_EQ(t.grid.text(RowOf(t.grid, "serial_number"), 2), "5");
+    EXPECT_EQ(t.grid.text(RowOf(t.grid, "dose_val"), 2), "3.0 Sv");
+    // A key without its own "=" has no value; the next line's does not become its.
+    t = Parse("n_ks\r\nserial_number\r\nx = 5\r\n");
+    EXPECT_EQ(RowOf(t.grid, "serial_number"), -1);
+    EXPECT_FALSE(t.state.neutron); // "n_ks" without its own "=" is no parameter either
     EXPECT_EQ(CleanValue("  \"a b\"\r\n"), "a b");
     EXPECT_EQ(CleanValue(" \r\n"), "");
-    EXPECT_EQ(ReplyValue("k = v", "k"), "");
-    EXPECT_EQ(ReplyValue("k = v\n", ""), "");
 }
 
 TEST(ParameterTableParse, KeptValuesSurviveAReplyWithoutThem) {
     test::Table t;
     t.state.historyInterval = 15;
     t.state.historyDepth = 3;
-    ParseParameterReply("dose_neutron = 1\r\n", test::Catalogue(), 0, 0, 456, t.grid, t.state);
+    FillParameterGrid(ReadParameterSet("dose_neutron = 1\r\n"), test::Catalogue(), 0, 0, 456, t.grid,
+                      t.state);
     EXPECT_EQ(t.state.historyInterval, 15);
     EXPECT_EQ(t.state.historyDepth, 3);
 }

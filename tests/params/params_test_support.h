@@ -4,7 +4,9 @@
 #include "core/reply_text.h"
 #include "core/text_file.h"
 #include "grid/grid_model.h"
+#include "grid/parameter_grid.h"
 #include "params/catalogue.h"
+#include "params/parameter_set.h"
 #include "params/parameter_table.h"
 
 #include <gtest/gtest.h>
@@ -29,15 +31,25 @@ inline std::string Catalogue() {
 
 constexpr int kTestClientWidth = 456;
 
+// A parameter reply as the window holds it: the set, and the grid filled from it.
 struct Table {
+    ParameterSet set;
     GridModel grid;
     ParameterTableState state;
+    int langBase = 0;
+    int access = 0;
+
+    std::vector<ParameterRow> rows() const {
+        return ParameterRows(set, Catalogue(), langBase, access);
+    }
 };
 
 inline Table Parse(const std::string& replyText, int langBase = 0, int access = 0) {
     Table t;
-    ParseParameterReply(replyText, Catalogue(), langBase, access, kTestClientWidth, t.grid,
-                        t.state);
+    t.set = ReadParameterSet(replyText);
+    t.langBase = langBase;
+    t.access = access;
+    FillParameterGrid(t.set, Catalogue(), langBase, access, kTestClientWidth, t.grid, t.state);
     return t;
 }
 

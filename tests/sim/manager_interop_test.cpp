@@ -8,6 +8,8 @@
 #include "history/archive_parse.h"
 #include "params/catalogue.h"
 #include "params/command_files.h"
+#include "grid/parameter_grid.h"
+#include "params/parameter_set.h"
 #include "params/parameter_table.h"
 #include "sim/device_numbers.h"
 
@@ -33,15 +35,6 @@ const SimReply* Find(const std::vector<SimReply>& replies, char letter) {
     return nullptr;
 }
 
-class NoDialogs : public UserDialogs {
-public:
-    void showMessage(const std::string& text) override { shown += text; }
-    bool askYesNo(const std::string&) override { return true; }
-    std::optional<std::string> askSaveFileName() override { return std::nullopt; }
-    std::optional<std::string> askPassword() override { return std::nullopt; }
-    std::string shown;
-};
-
 struct Case {
     SimModel model;
     int langBase;
@@ -58,9 +51,10 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
 
     auto replies = device.handleCommandFile(GetParametersCommand(7), device.clock());
     ASSERT_TRUE(Find(replies, 'P'));
+    ParameterSet set = ReadParameterSet(AsPickedUp(*Find(replies, 'P')));
     GridModel table;
     ParameterTableState state;
-    ParseParameterReply(AsPickedUp(*Find(replies, 'P')), catalogue, langBase, 7, 456, table, state);
+    FillParameterGrid(set, catalogue, langBase, 7, 456, table, state);
     EXPECT_EQ(state.neutron, krt);
     EXPECT_EQ(state.historyInterval, 60.0);
     EXPECT_EQ(state.historyDepth, 17.0);
@@ -77,10 +71,11 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
             << "row " << r << " " << table.text(r, kNameColumn);
 
     // The user touches every editable value and sends: the dosimeter takes every line.
-    for (int r = 1; r < table.rowCount(); ++r)
-        if (!table.isReadOnly(r, kValueColumn))
-            table.setText(r, kValueColumn, table.text(r, kValueColumn));
-    const ExchangeStart send = ComposeSendChanges(table, krt, langBase);
+    const std::vector<ParameterRow> rows = ParameterRows(set, catalogue, langBase, 7);
+    for (const ParameterRow& row : rows)
+        if (row.editable && !row.key.empty())
+            set.setModified(row.key, true);
+    const ExchangeStart send = ComposeSendChanges(set, rows, krt);
     ASSERT_TRUE(send.started);
     ASSERT_EQ(send.files.size(), krt ? 2u : 1u); // a KRT-17A has more than eleven touched rows
     const std::string before = device.parameterReply(true);
@@ -103,10 +98,10 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
     // matches the model.
     device.advanceTo(device.clock() + 600);
     replies = device.handleCommandFile(GetParametersCommand(0), device.clock());
-    ParseParameterReply(AsPickedUp(*Find(replies, 'P')), catalogue, langBase, 0, 456, table, state);
-    NoDialogs dialogs;
-    const ExchangeStart history = ComposeGetDoseHistory(table, langBase, dialogs);
-    ASSERT_TRUE(history.started) << dialogs.shown;
+    set = ReadParameterSet(AsPickedUp(*Find(replies, 'P')));
+    const ExchangeStart history =
+        ComposeGetDoseHistory(set, ParameterRows(set, catalogue, langBase, 0));
+    ASSERT_TRUE(history.started);
     replies = device.handleCommandFile(history.files.at(0), device.clock());
     const SimReply* archive = Find(replies, 'A');
     ASSERT_TRUE(archive);
@@ -152,7 +147,8 @@ TEST(ManagerInteropCommands, EraseCommandClearsTheTotalAndIsAccepted) {
     EXPECT_NE(AsPickedUp(replies[0]).find("accepted"), std::string::npos);
     GridModel table;
     ParameterTableState state;
-    ParseParameterReply(AsPickedUp(replies[1]), ShippedCatalogue(), 0, 0, 456, table, state);
+    FillParameterGrid(ReadParameterSet(AsPickedUp(replies[1])), ShippedCatalogue(), 0, 0, 456, table,
+                      state);
     int found = 0;
     for (int r = 1; r < table.rowCount(); ++r) {
         if (table.text(r, kKeyColumn) == "total_val") {

@@ -4,6 +4,7 @@
 #include "core/numbers.h"
 #include "core/text_file.h"
 #include "params/catalogue.h"
+#include "params/parameter_description.h"
 
 #include <gtest/gtest.h>
 
@@ -115,12 +116,14 @@ TEST(SimDeviceParameters, ExtraCatalogueKeysAreAnsweredAndSettable) {
     const std::string catalogue =
         "<MLV52B-en>\r\nambient_temp#Temperature@rw$defaultcolor\r\n"
         "bad key#Broken@r$defaultcolor\r\n"
-        "dose_neutron#Not on this model@r$defaultcolor\r\n</MLV52B-en>\r\n";
+        "dose_neutron#Not on this model@r$defaultcolor\r\n"
+        "cfg_alarmoff#Not on this model either@rw$defaultcolor\r\n</MLV52B-en>\r\n";
     SimDevice device(SimModel::Mlv52b, catalogue, 7);
     std::string reply = device.parameterReply(false);
     EXPECT_EQ(reply.rfind("ambient_temp = 0\r\n", 0), 0u) << reply; // catalogue order first
     EXPECT_EQ(reply.find("bad key"), std::string::npos);
     EXPECT_EQ(reply.find("neutr"), std::string::npos);
+    EXPECT_EQ(reply.find("cfg_alarmoff"), std::string::npos); // it would read as a KRT-17A
     device.handleCommandFile("ambient_temp = 21.5\r\n", 0);
     EXPECT_NE(device.parameterReply(false).find("ambient_temp = 21.5\r\n"), std::string::npos);
 }
@@ -400,6 +403,31 @@ TEST(SimDeviceState, DamagedStateIsRefusedWithReasonAndChangesNothing) {
     refused(replace("history_interval 60", "history_interval 0"), "history_interval");
     std::string error;
     EXPECT_TRUE(device.loadState(good, &error)) << error;
+}
+
+// The simulated dosimeter knows its parameters from the shared description table: which
+// model carries which, what is read-only, what is protected, which words a choice takes.
+TEST(SimParameterStore, FollowsTheDescriptionTable) {
+    for (SimModel model : {SimModel::Krt17a, SimModel::Mlv52b}) {
+        const ParameterStore store(model);
+        const bool krt = HasNeutronChannel(model);
+        for (const std::string& key : store.keys()) {
+            const ParameterDescription* d = DescribeParameter(key);
+            ASSERT_NE(d, nullptr) << key;
+            EXPECT_TRUE(d->carriedBy(krt)) << key;
+            EXPECT_EQ(store.isProtected(key), d->protectionGroup != kUnprotected) << key;
+        }
+        EXPECT_EQ(store.has("n_ks"), krt);
+        EXPECT_EQ(store.has("cfg_final_sound"), krt);
+        EXPECT_TRUE(store.has("cfg_type_of_signal"));
+    }
+    ParameterStore store(SimModel::Krt17a);
+    EXPECT_EQ(store.set("battery_level", "50").status, ParameterStore::SetStatus::ReadOnly);
+    EXPECT_EQ(store.set("cfg_alarmoff", "on").reason, "enable or disable");
+    EXPECT_EQ(store.set("cfg_select_sound", "fixed").reason, "dose or rate");
+    EXPECT_EQ(store.set("cfg_type_of_signal", "percent").status, ParameterStore::SetStatus::Stored);
+    EXPECT_EQ(store.set("limit_percent", "1001").reason, "a whole percentage from 0 to 1000");
+    EXPECT_EQ(store.set("history_time", "0").reason, "whole seconds from 1 to 86400");
 }
 
 // A coefficient is kept with four decimals; one that would be kept as 0.0000 or 1000.0000

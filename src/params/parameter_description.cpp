@@ -1,0 +1,70 @@
+#include "params/parameter_description.h"
+
+#include <unordered_map>
+
+namespace dm {
+namespace {
+
+using K = ParameterKind;
+
+constexpr std::string_view kOnOff[2] = {"enable", "disable"};
+
+// clang-format off
+constexpr ParameterDescription kDescriptions[] = {
+    // key                   kind          unit    writable protection          models
+    {"serial_number",        K::Text,      "",     false, kUnprotected,         kBothModels},
+    {"firmware_version",     K::Text,      "",     false, kUnprotected,         kBothModels},
+    {"battery_level",        K::Number,    "%",    false, kUnprotected,         kBothModels},
+    {"dose_val",             K::Dose,      "Sv",   false, kUnprotected,         kBothModels},
+    {"dose_neutron",         K::Dose,      "Sv",   false, kUnprotected,         kKrt17a},
+    {"dose_time",            K::Duration,  "s",    false, kUnprotected,         kBothModels},
+    {"total_val",            K::Dose,      "Sv",   false, kUnprotected,         kBothModels},
+    {"total_time",           K::Duration,  "s",    false, kUnprotected,         kBothModels},
+    {"peak_rate",            K::DoseRate,  "Sv/h", false, kUnprotected,         kBothModels},
+    {"peak_time",            K::Duration,  "s",    false, kUnprotected,         kBothModels},
+    {"rate_threshold",       K::DoseRate,  "Sv/h", true,  kUnprotected,         kBothModels},
+    {"dose_threshold",       K::Dose,      "Sv",   true,  kUnprotected,         kBothModels},
+    {"history_time",         K::Duration,  "s",    true,  kUnprotected,         kBothModels, {}, true},
+    {"history_depth_gma",    K::Number,    "",     false, kUnprotected,         kBothModels},
+    {"history_depth_neu",    K::Number,    "",     false, kUnprotected,         kKrt17a},
+    {"userinfo",             K::Text,      "",     true,  kUnprotected,         kBothModels},
+    {"g_ks_large",           K::Number,    "",     true,  kSensitivityGroup,    kBothModels},
+    {"g_ks_small",           K::Number,    "",     true,  kSensitivityGroup,    kBothModels},
+    {"n_ks",                 K::Number,    "",     true,  kSensitivityGroup,    kKrt17a},
+    {"csWeigth",             K::Number,    "",     true,  kGammaCorrectionGroup, kBothModels},
+    {"wtx[01]",              K::Number,    "",     true,  kXRayGroup,           kBothModels},
+    {"wtx[10]",              K::Number,    "",     true,  kXRayGroup,           kBothModels},
+    {"cfg_final_sound",      K::Switch,    "",     true,  kUnprotected,         kKrt17a, {kOnOff[0], kOnOff[1]}},
+    {"cfg_alarmoff",         K::Switch,    "",     true,  kUnprotected,         kKrt17a, {kOnOff[0], kOnOff[1]}},
+    {"cfg_incharger_sound",  K::Switch,    "",     true,  kUnprotected,         kKrt17a, {kOnOff[0], kOnOff[1]}},
+    {"cfg_select_sound",     K::Signal,    "",     true,  kUnprotected,         kKrt17a, {"dose", "rate"}},
+    {"cfg_type_of_signal",   K::Signal,    "",     true,  kUnprotected,         kBothModels, {"fixed", "percent"}},
+    {"limit_fixed",          K::Dose,      "Sv",   true,  kUnprotected,         kBothModels},
+    {"limit_percent",        K::Number,    "%",    true,  kUnprotected,         kBothModels},
+};
+// clang-format on
+
+} // namespace
+
+std::span<const ParameterDescription> ParameterDescriptions() { return kDescriptions; }
+
+const ParameterDescription* DescribeParameter(std::string_view key) {
+    static const std::unordered_map<std::string_view, const ParameterDescription*> byKey = [] {
+        std::unordered_map<std::string_view, const ParameterDescription*> map;
+        for (const ParameterDescription& d : kDescriptions)
+            map.emplace(d.key, &d);
+        return map;
+    }();
+    const auto it = byKey.find(key);
+    return it == byKey.end() ? nullptr : it->second;
+}
+
+std::vector<const ParameterDescription*> SwitchParameters() {
+    std::vector<const ParameterDescription*> out;
+    for (const ParameterDescription& d : kDescriptions)
+        if (d.kind == ParameterKind::Switch)
+            out.push_back(&d);
+    return out;
+}
+
+} // namespace dm
