@@ -381,6 +381,9 @@ void CTessalyDlg::invalidate() { update(); }
 void CTessalyDlg::parseParameterReply(const std::string& text) {
     parameters_ = dm::ReadParameterSet(text);
     showParameters();
+    if (services_.describeDosimeter)
+        if (const std::string line = services_.describeDosimeter(text); !line.empty())
+            addStatusMessage(line);
 }
 
 void CTessalyDlg::showParameters() {
@@ -389,9 +392,6 @@ void CTessalyDlg::showParameters() {
     if (!paramState_.caption.empty())
         setWindowTitle(Q(paramState_.caption));
     gridView_->refresh();
-    if (services_.describeDosimeter)
-        if (const std::string line = services_.describeDosimeter(text); !line.empty())
-            addStatusMessage(line);
 }
 
 std::vector<dm::ParameterRow> CTessalyDlg::shownParameterRows() const {
