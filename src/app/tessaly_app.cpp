@@ -9,7 +9,6 @@
 #include "link/irda_functions.h"
 #include "link/received_folder_store.h"
 #include "link/transport.h"
-#include "params/parameter_set.h"
 #include "records/dose_alerts.h"
 #include "records/dose_of_record.h"
 #include "records/records_repository.h"
@@ -139,15 +138,9 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     // "KRT-17A 17-004217, worn by ..." when a dosimeter answers; the records' own problems
     // are told where readouts are stored, not here.
     services.describeDosimeter = [recordsUrl](const std::string& reply) -> std::string {
-        const dm::ParameterSet set = dm::ReadParameterSet(reply);
-        if (set.serialNumber().empty())
-            return {};
         try {
             const auto repo = dm::records::RecordsRepository::open(recordsUrl());
-            const dm::records::DoseOfRecord records(*repo);
-            if (!records.currentWearer(set.serialNumber()))
-                return {};
-            return dm::records::WornByText(records, set.model(), set.serialNumber());
+            return dm::records::WearerStatusLine(dm::records::DoseOfRecord(*repo), reply);
         } catch (const dm::records::RecordsError&) {
             return {};
         }

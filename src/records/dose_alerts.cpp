@@ -1,6 +1,7 @@
 #include "records/dose_alerts.h"
 
 #include "core/format.h"
+#include "params/parameter_set.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -67,6 +68,13 @@ std::string WornByText(const DoseOfRecord& records, const std::string& model, co
     if (const auto wearer = records.currentWearer(serial))
         text += ", worn by " + NameOf(records, *wearer) + " (" + *wearer + ")";
     return text;
+}
+
+std::string WearerStatusLine(const DoseOfRecord& records, std::string_view parameterReply) {
+    const ParameterSet set = ReadParameterSet(parameterReply);
+    if (set.serialNumber().empty() || !records.currentWearer(set.serialNumber()))
+        return {};
+    return WornByText(records, set.model(), set.serialNumber());
 }
 
 } // namespace dm::records

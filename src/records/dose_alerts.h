@@ -5,6 +5,7 @@
 #include "records/dose_of_record.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dm::records {
@@ -25,5 +26,9 @@ std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepo
 
 // "KRT-17A 17-004217, worn by Petrova (W-01)", or without the wearer part when none.
 std::string WornByText(const DoseOfRecord& records, const std::string& model, const std::string& serial);
+
+// The status line for a parameter reply (UTF-8) just arrived: whose dosimeter answered;
+// empty when the reply has no serial number or the dosimeter is not handed out.
+std::string WearerStatusLine(const DoseOfRecord& records, std::string_view parameterReply);
 
 } // namespace dm::records

@@ -2,9 +2,16 @@
 // dosimeter handed out, read, erased, read again and handed back, then exported and
 // printed; the doses it shows are those of the dose of record.
 #include "app/records_window.h"
+#include "app/tessaly_dlg.h"
+#include "core/string_table.h"
+#include "core/text_file.h"
+#include "fake_link.h"
+#include "records/dose_alerts.h"
+#include "scripted_dialogs.h"
 #include "records/utc_time.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -115,6 +122,45 @@ TEST(RecordsWindow, HandOutReadEraseReadHandBackExportAndPrint) {
     char magic[5] = {};
     report.read(magic, 4);
     EXPECT_STREQ(magic, "%PDF");
+}
+
+// The main window says whose dosimeter answered, from the same records.
+TEST(RecordsWindow, MainWindowStatusSaysWhoseDosimeterAnswered) {
+    App app;
+    QTemporaryDir dir;
+    auto repo = RecordsRepository::open("sqlite:" + dir.filePath("records.sqlite").toStdString());
+    DoseOfRecord records(*repo);
+    records.addWearer("W-01", "Petrova", std::nullopt);
+    FakeLink link;
+    ScriptedDialogs dialogs;
+    WindowServices services;
+    services.dialogs = &dialogs;
+    services.link = &link;
+    services.addSkipFile = [](const std::string&) {};
+    services.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
+    services.runTimer = false;
+    services.describeDosimeter = [&](const std::string& reply) { return WearerStatusLine(records, reply); };
+    CTessalyDlg window(InterfaceSettings{kLangEnglish, 0}, std::move(services));
+    const std::string reply = *TryReadFile(DM_TEST_DATA "/window-params-krt17a.txt");
+    auto answer = [&] {
+        link.status = kLinkPresent;
+        link.statusQueue = {kLinkArrived};
+        window.onTimer();
+        link.deliverParams(reply);
+        window.onTimer();
+        std::vector<std::string> log;
+        for (int i = 0; i < window.statusLog()->count(); ++i)
+            log.push_back(window.statusLog()->itemText(i).toStdString());
+        return log;
+    };
+    auto mentions = [](const std::vector<std::string>& log, const std::string& text) {
+        return std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    };
+    EXPECT_FALSE(mentions(answer(), "worn by")); // not handed out: nothing to say
+    records.assign("17042", "W-01", *ParseUtcTime("2026-03-02T08:00:00Z"));
+    link.status = kLinkNone;
+    window.onTimer();
+    EXPECT_TRUE(mentions(answer(), "KRT-17A 17042, worn by Petrova (W-01)"));
 }
 
 } // namespace
