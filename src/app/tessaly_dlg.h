@@ -29,6 +29,10 @@ class QPushButton;
 class QTabBar;
 class QAction;
 
+namespace dm::records {
+class StationRecorder;
+} // namespace dm::records
+
 namespace dm {
 class GridView;
 class HistoryView;
@@ -52,6 +56,8 @@ struct WindowServices {
     std::function<std::string(const std::string& reply)> describeDosimeter;
     std::filesystem::path catalogueFile; // empty: looked for where data files live
     bool runTimer = true;                // tests drive the ticks themselves
+    // Keeps every readout, download, erase and change sent; none: nothing is recorded.
+    dm::records::StationRecorder* recorder = nullptr;
 };
 
 class CTessalyDlg : public QDialog, private dm::ExchangeScreen {

@@ -63,6 +63,16 @@ std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepo
     return out;
 }
 
+std::vector<std::string> DoseAlertTexts(RecordsRepository& repo, const ReadoutInput& readout) {
+    std::vector<std::string> texts;
+    try {
+        for (const DoseAlert& alert : AlertsForReadout(DoseOfRecord(repo), repo, readout.serial, readout.at))
+            texts.push_back(alert.text);
+    } catch (const RecordsError&) {
+    }
+    return texts;
+}
+
 std::string WornByText(const DoseOfRecord& records, const std::string& model, const std::string& serial) {
     std::string text = (model.empty() ? "" : model + " ") + serial;
     if (const auto wearer = records.currentWearer(serial))

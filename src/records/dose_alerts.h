@@ -24,6 +24,10 @@ struct DoseAlert {
 std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepository& repo,
                                         const std::string& serial, UtcSeconds at);
 
+// The texts of AlertsForReadout for a readout just stored; none when the records cannot
+// be read (the readout is stored; a failed look at the dose must not undo that).
+std::vector<std::string> DoseAlertTexts(RecordsRepository& repo, const ReadoutInput& readout);
+
 // "KRT-17A 17-004217, worn by Petrova (W-01)", or without the wearer part when none.
 std::string WornByText(const DoseOfRecord& records, const std::string& model, const std::string& serial);
 
