@@ -105,7 +105,9 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     if (std::string urlError; !dm::records::ParseDatabaseUrl(recordsUrl, &urlError))
         return Fail("records database: " + urlError);
     const auto recorder = std::make_unique<dm::records::StationRecorder>(recordsUrl, spoolFile);
-    recorder->setReadoutCheck(dm::records::DoseAlertTexts);
+    // Whose dosimeter answered, and a dose level its readout reached, looked up on the
+    // recorder's thread: a server out of reach never holds up the window.
+    recorder->setReadoutCheck(dm::records::TellStoredReadout);
 
     // The program's one device link exists before the window, as the pickup must know
     // the files already in the received-files folder before anything is asked.
@@ -146,16 +148,6 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
             window.exec();
         } catch (const dm::records::RecordsError& e) {
             dialogs->showMessage(e.what());
-        }
-    };
-    // "KRT-17A 17-004217, worn by ..." when a dosimeter answers; the records' own problems
-    // are told where readouts are stored, not here.
-    services.describeDosimeter = [recordsUrl](const std::string& reply) -> std::string {
-        try {
-            const auto repo = dm::records::RecordsRepository::open(recordsUrl);
-            return dm::records::WearerStatusLine(dm::records::DoseOfRecord(*repo), reply);
-        } catch (const dm::records::RecordsError&) {
-            return {};
         }
     };
     dm::InterfaceSettings finalSettings;

@@ -404,9 +404,6 @@ void CTessalyDlg::parseParameterReply(const std::string& text) {
     showParameters();
     if (services_.recorder)
         services_.recorder->parametersArrived(text);
-    if (services_.describeDosimeter)
-        if (const std::string line = services_.describeDosimeter(text); !line.empty())
-            addStatusMessage(line);
 }
 
 void CTessalyDlg::showParameters() {

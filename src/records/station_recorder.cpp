@@ -475,7 +475,10 @@ void StationRecorder::checkReadout(const ReadoutInput& readout) {
     if (!check)
         return;
     // Looked at without the lock: the window must never wait for these reads.
-    for (const std::string& text : check(*repo_, readout)) {
+    const ReadoutTold told = check(*repo_, readout);
+    for (const std::string& text : told.notes)
+        say(text);
+    for (const std::string& text : told.alerts) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (alert_)
             alert_(text);

@@ -10,6 +10,7 @@
 // repository's unique keys make a replay after a crash a no-op.
 #include "params/parameter_set.h"
 #include "records/capture.h"
+#include "records/dose_alerts.h"
 #include "records/records_repository.h"
 
 #include <condition_variable>
@@ -74,9 +75,9 @@ public:
 
     void setNotify(Notify notify);
     // Looked at, on the recorder's thread, with each readout the database has just taken
-    // new: the alerts it gives (the dose alerts of its wearer) are told through the alert
-    // handler, else the status notes.
-    using ReadoutCheck = std::function<std::vector<std::string>(RecordsRepository&, const ReadoutInput&)>;
+    // new (whose dosimeter it is, the dose alerts of its wearer): its notes go to the
+    // status notes, its alerts through the alert handler (else the status notes too).
+    using ReadoutCheck = std::function<ReadoutTold(RecordsRepository&, const ReadoutInput&)>;
     void setReadoutCheck(ReadoutCheck check);
     void setAlert(Notify alert);
     // The database in force, without its password.

@@ -140,12 +140,11 @@ TEST(RecordsWindow, MainWindowSaysWhoseDosimeterAnsweredAndTellsADoseLevelReache
     services.addSkipFile = [](const std::string&) {};
     services.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
     services.runTimer = false;
-    services.describeDosimeter = [&](const std::string& reply) { return WearerStatusLine(records, reply); };
     std::int64_t clock = *ParseUtcTime("2026-03-02T09:00:00Z");
     StationRecorder recorder("sqlite:" + dir.filePath("records.sqlite").toStdString(),
                              dir.filePath("spool.sqlite").toStdString(), {"station", "op"},
                              [&clock] { return clock += 3600; });
-    recorder.setReadoutCheck(DoseAlertTexts);
+    recorder.setReadoutCheck(TellStoredReadout);
     services.recorder = &recorder;
     CTessalyDlg window(InterfaceSettings{kLangEnglish, 0}, std::move(services));
     std::string reply = *TryReadFile(DM_TEST_DATA "/window-params-krt17a.txt");
@@ -155,6 +154,8 @@ TEST(RecordsWindow, MainWindowSaysWhoseDosimeterAnsweredAndTellsADoseLevelReache
         window.onTimer();
         link.deliverParams(reply);
         window.onTimer();
+        recorder.waitIdle();
+        QApplication::processEvents();
         std::vector<std::string> log;
         for (int i = 0; i < window.statusLog()->count(); ++i)
             log.push_back(window.statusLog()->itemText(i).toStdString());
@@ -171,13 +172,10 @@ TEST(RecordsWindow, MainWindowSaysWhoseDosimeterAnsweredAndTellsADoseLevelReache
 
     // A readout the recorder stores that takes the wearer's year over the investigation
     // level is told at once, in the status log and in a box, once.
-    recorder.waitIdle();
     reply.replace(reply.find("total_val = 4.25E-03"), 20, "total_val = 1.43E-02");
     link.status = kLinkNone;
     window.onTimer();
     answer();
-    recorder.waitIdle();
-    QApplication::processEvents();
     const std::string alert = "Petrova (W-01): the year's dose 10.05 mSv reached the investigation level of 6.0 mSv";
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0].rfind(alert, 0), 0u) << dialogs.messages[0];
