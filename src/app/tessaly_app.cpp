@@ -2,6 +2,7 @@
 
 #include "app/qt_user_dialogs.h"
 #include "app/queued_message_sink.h"
+#include "app/records_window.h"
 #include "app/screenshot_tour.h"
 #include "app/tessaly_dlg.h"
 #include "app/window_options.h"
@@ -9,11 +10,15 @@
 #include "link/irda_functions.h"
 #include "link/received_folder_store.h"
 #include "link/transport.h"
+#include "records/dose_alerts.h"
+#include "records/dose_of_record.h"
+#include "records/records_repository.h"
 #include "records/station_recorder.h"
 #ifdef DM_HAVE_SIM
 #include "sim/simulated_dosimeter.h"
 #endif
 
+#include <QApplication>
 #include <QDir>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -101,6 +106,9 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     if (std::string urlError; !dm::records::ParseDatabaseUrl(recordsUrl, &urlError))
         return Fail("records database: " + urlError);
     const auto recorder = std::make_unique<dm::records::StationRecorder>(recordsUrl, spoolFile);
+    // Whose dosimeter answered, and a dose level its readout reached, looked up on the
+    // recorder's thread: a server out of reach never holds up the window.
+    recorder->setReadoutCheck(dm::records::TellStoredReadout);
 
     // The program's one device link exists before the window, as the pickup must know
     // the files already in the received-files folder before anything is asked.
@@ -132,6 +140,17 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     if (simulator)
         services.simulatorInRange = [&simulator](bool in) { simulator->setInRange(in); };
 #endif
+    services.openRecords = [recordsUrl](int langBase) {
+        QWidget* parent = QApplication::activeWindow();
+        const auto dialogs = dm::MakeQtRecordsDialogs(parent, langBase);
+        try {
+            const auto repo = dm::records::RecordsRepository::open(recordsUrl);
+            dm::RecordsWindow window(*repo, langBase, *dialogs, parent);
+            window.exec();
+        } catch (const dm::records::RecordsError& e) {
+            dialogs->showMessage(e.what());
+        }
+    };
     dm::InterfaceSettings finalSettings;
     bool toured = true;
     std::string settingsError;

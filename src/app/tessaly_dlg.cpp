@@ -74,12 +74,23 @@ CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices s
         services_.recorder->setNotify([this](const std::string& text) {
             QMetaObject::invokeMethod(this, [this, text] { addStatusMessage(text); }, Qt::QueuedConnection);
         });
+    if (services_.recorder)
+        services_.recorder->setAlert([this](const std::string& text) {
+            // A dose level reached is shown at once: in the status log and in a box.
+            QMetaObject::invokeMethod(this, [this, text] {
+                addStatusMessage(text);
+                if (services_.dialogs)
+                    services_.dialogs->showMessage(text);
+            }, Qt::QueuedConnection);
+        });
 }
 
 CTessalyDlg::~CTessalyDlg() {
     timer_.stop();
     if (services_.recorder)
         services_.recorder->setNotify({});
+    if (services_.recorder)
+        services_.recorder->setAlert({});
     // The views read the tables, which are members and go before the child widgets would.
     delete client_;
     client_ = nullptr;
@@ -230,6 +241,13 @@ void CTessalyDlg::buildMenu() {
         simOutAction_->setObjectName(QStringLiteral("actionSimOut"));
     }
 
+    if (services_.openRecords) {
+        QMenu* records = menuBar_->addMenu(QString());
+        records->setObjectName(QStringLiteral("menuRecords"));
+        QAction* open = records->addAction(QString(), this, [this] { services_.openRecords(langBase_); });
+        open->setObjectName(QStringLiteral("actionRecords"));
+    }
+
     helpMenu_ = menuBar_->addMenu(QString());
     helpMenu_->setObjectName(QStringLiteral("menuHelp"));
     aboutAction_ = helpMenu_->addAction(QString(), this, &CTessalyDlg::showAbout);
@@ -248,6 +266,12 @@ void CTessalyDlg::setMenuTexts() {
         simulatorMenu_->setTitle(text(dm::IDS_MENU_SIMULATOR));
         simInAction_->setText(text(dm::IDS_MENU_SIM_IN));
         simOutAction_->setText(text(dm::IDS_MENU_SIM_OUT));
+    }
+    if (auto* records = menuBar_->findChild<QMenu*>(QStringLiteral("menuRecords"))) {
+        const bool ru = langBase_ == dm::kLangRussian;
+        records->setTitle(ru ? QString::fromUtf8("Учёт доз") : QStringLiteral("Records"));
+        records->actions().first()->setText(ru ? QString::fromUtf8("Носители и дозы...")
+                                               : QStringLiteral("Wearers and doses..."));
     }
     helpMenu_->setTitle(text(dm::IDS_MENU_HELP));
     aboutAction_->setText(text(dm::IDS_MENU_ABOUT));

@@ -50,6 +50,8 @@ struct WindowServices {
     std::function<void(bool)> simulatorInRange;
     // The diagram window; the default opens the charts' window.
     std::function<void()> openDiagram;
+    // The records window; the Records menu is shown only when set.
+    std::function<void(int langBase)> openRecords;
     std::filesystem::path catalogueFile; // empty: looked for where data files live
     bool runTimer = true;                // tests drive the ticks themselves
     // Keeps every readout, download, erase and change sent; none: nothing is recorded.
