@@ -347,7 +347,7 @@ private slots:
         QVERIFY(s.dialogs.messages.empty());
     }
 
-    void ignoredProtectedValueIsReportedOnceTheProtectedRowsReturn() {
+    void valueNotKeptIsReportedOnceTheProtectedRowsReturn() {
         Session s;
         CTessalyDlg& w = *s.window;
         QVERIFY(s.arrive());
@@ -355,7 +355,8 @@ private slots:
         FindAction(&w, "actionPassword")->trigger();
         QVERIFY(s.tickUntilLogged(kParamsReceived));
         const std::size_t handled = s.sim->commandsHandled();
-        s.type("csWeigth", "1.5");
+        // More decimals than the dosimeter keeps: it stores its own rounding instead.
+        s.type("csWeigth", "1.00004");
         s.type("dose_threshold", "2.500E-03");
         s.dialogs.messages.clear();
         w.button(1002)->click();
@@ -370,7 +371,7 @@ private slots:
         QCOMPARE(s.value("csWeigth"), std::string("1.0000"));
         QCOMPARE(s.value("dose_threshold"), std::string("2.500E-03"));
         QCOMPARE(s.dialogs.messages.size(), std::size_t(1));
-        QVERIFY(QString::fromStdString(s.dialogs.messages[0]).contains(QString::fromUtf8("1.5 → 1.0000")));
+        QVERIFY(QString::fromStdString(s.dialogs.messages[0]).contains(QString::fromUtf8("1.00004 → 1.0000")));
         QVERIFY(!QString::fromStdString(s.dialogs.messages[0]).contains("2.500E-03"));
         QCOMPARE(w.badValues(), std::set<std::string>{"csWeigth"});
     }
