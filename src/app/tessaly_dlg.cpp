@@ -467,7 +467,7 @@ void CTessalyDlg::showParameters() {
 }
 
 void CTessalyDlg::markCells() {
-    static constexpr dm::Rgb kEdited{255, 246, 191}; // unsent
+    static constexpr dm::Rgb kEdited{228, 214, 255}; // unsent (a colour no catalogue row uses)
     static constexpr dm::Rgb kBad{255, 200, 200};    // refused, or not taken by the dosimeter
     for (int row = grid_.fixedRowCount(); row < grid_.rowCount(); ++row) {
         const std::string key = grid_.text(row, dm::kKeyColumn);
