@@ -21,6 +21,7 @@
 #include "link/reply_signal.h"
 #include "params/catalogue.h"
 #include "params/catalogue_notice.h"
+#include "params/change_check.h"
 #include "params/command_files.h"
 #include "params/edit_rules.h"
 #include "params/parameter_set.h"
@@ -66,7 +67,8 @@ CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices s
     buildMenu();
     cycle_ = std::make_unique<dm::ExchangeCycle>(
         *services_.link, static_cast<dm::ExchangeScreen&>(*this),
-        [this] { return dm::ComposeGetParameters(access_); }, langBase_);
+        [this] { return mayDropEdits() ? dm::ComposeGetParameters(access_) : dm::ExchangeStart{}; },
+        langBase_);
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &CTessalyDlg::onTimer);
     initialiseWindow();
@@ -124,10 +126,14 @@ void CTessalyDlg::buildControls() {
 
     gridView_ = new dm::GridView(grid_, client_);
     gridView_->setObjectName(QStringLiteral("parameterGrid"));
+    gridView_->installEventFilter(this);
     gridView_->setBeginEditHandler([this](int row, int col) { return beginEdit(row, col); });
     gridView_->setEndEditHandler(
         [this](int row, int col, const std::string& text) {
             dm::EndParameterEdit(grid_, parameters_, row, col, text, langBase_);
+            // A mended value is no longer refused; a new one is checked when it is sent.
+            badKeys_.erase(grid_.text(row, dm::kKeyColumn));
+            markCells();
         });
 
     // The two history tables are built when first needed: most sessions never show them,
@@ -145,7 +151,7 @@ void CTessalyDlg::buildControls() {
         return b;
     };
     getParamsButton_ = makeButton("getParameters");
-    getParamsButton_->setDefault(true);
+    // No default button: Enter after an edit must never re-read the table over the edits.
     getHistoryButton_ = makeButton("getDoseHistory");
     sendChangesButton_ = makeButton("sendChanges");
     eraseButton_ = makeButton("eraseTotalDose");
@@ -199,6 +205,13 @@ void CTessalyDlg::placeControls() {
 bool CTessalyDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == client_ && event->type() == QEvent::Resize)
         placeControls();
+    // Escape in the table belongs to the table (an open edit is cancelled by its editor
+    // first); it never goes on to close the window.
+    if (watched == gridView_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        event->accept();
+        return true;
+    }
     return QDialog::eventFilter(watched, event);
 }
 
@@ -211,6 +224,7 @@ void CTessalyDlg::buildMenu() {
     saveAction_->setShortcut(QKeySequence::Save);
     exitAction_ = fileMenu_->addAction(QString(), this, &QDialog::accept);
     exitAction_->setObjectName(QStringLiteral("actionExit"));
+    exitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     optionsMenu_ = menuBar_->addMenu(QString());
     optionsMenu_->setObjectName(QStringLiteral("menuOptions"));
@@ -428,6 +442,10 @@ void CTessalyDlg::emptyParameterGrid() {
     if (services_.recorder)
         services_.recorder->dosimeterGone();
     parameters_ = {}; // the dosimeter's replies are gone with it
+    awaitingCheck_.clear();
+    notTakenLines_.clear();
+    awaitingRenewed_ = awaitingProtected_ = followWithPassword_ = followUpDue_ = false;
+    badKeys_.clear();
     grid_.removeNonFixedRows();
     grid_.stretchColumnsToFit(gridView_->clientWidth());
     gridView_->refresh();
@@ -462,6 +480,7 @@ void CTessalyDlg::invalidate() { update(); }
 
 void CTessalyDlg::parseParameterReply(const std::string& text) {
     parameters_ = dm::ReadParameterSet(text);
+    checkRenewedParameters();
     showParameters();
     if (services_.recorder)
         services_.recorder->parametersArrived(text);
@@ -483,7 +502,54 @@ void CTessalyDlg::showParameters() {
     }
     if (!paramState_.caption.empty())
         setWindowTitle(Q(paramState_.caption));
+    markCells();
+}
+
+void CTessalyDlg::markCells() {
+    static constexpr dm::Rgb kEdited{228, 214, 255}; // unsent (a colour no catalogue row uses)
+    static constexpr dm::Rgb kBad{255, 200, 200};    // refused, or not taken by the dosimeter
+    for (int row = grid_.fixedRowCount(); row < grid_.rowCount(); ++row) {
+        const std::string key = grid_.text(row, dm::kKeyColumn);
+        const dm::Parameter* p = key.empty() ? nullptr : parameters_.find(key);
+        if (badKeys_.count(key))
+            grid_.setBackground(row, dm::kValueColumn, kBad);
+        else if (p && p->edited)
+            grid_.setBackground(row, dm::kValueColumn, kEdited);
+    }
     gridView_->refresh();
+}
+
+void CTessalyDlg::checkRenewedParameters() {
+    if (!awaitingRenewed_ && !awaitingProtected_)
+        return;
+    auto nameOf = [this](const std::string& key) {
+        for (const dm::ParameterRow& row : shownParameterRows())
+            if (row.key == key && !row.name.empty())
+                return row.name;
+        return key;
+    };
+    for (const dm::ValueProblem& p : dm::NotTaken(awaitingCheck_, parameters_)) {
+        badKeys_.insert(p.key);
+        const std::string line =
+            Tr(dm::IDS_NOT_ACCEPTED, langBase_) + nameOf(p.key) + ": " + p.value + " \u2192 " + p.detail;
+        notTakenLines_.push_back(line);
+        addStatusMessage(line);
+    }
+    if (awaitingRenewed_ && followWithPassword_) {
+        // The renewed reply carries no protected rows: ask for them at once.
+        awaitingRenewed_ = false;
+        awaitingProtected_ = followUpDue_ = true;
+        return;
+    }
+    awaitingRenewed_ = awaitingProtected_ = followWithPassword_ = false;
+    awaitingCheck_.clear();
+    if (notTakenLines_.empty())
+        return;
+    std::string message = Tr(dm::IDS_VALUES_NOT_ACCEPTED, langBase_);
+    for (const std::string& line : notTakenLines_)
+        message += "\n" + line;
+    notTakenLines_.clear();
+    services_.dialogs->showMessage(message);
 }
 
 std::vector<dm::ParameterRow> CTessalyDlg::shownParameterRows() const {
@@ -519,13 +585,50 @@ void CTessalyDlg::parseArchiveReply(const std::string& text) {
 
 void CTessalyDlg::playReplySignal() { dm::PlayReplySignal(); }
 
-void CTessalyDlg::onTimer() { cycle_->tick(); }
+void CTessalyDlg::onTimer() {
+    cycle_->tick();
+    if (followUpDue_) {
+        followUpDue_ = false;
+        startCommand(dm::ComposeGetParameters(access_));
+    }
+}
+
+bool CTessalyDlg::mayDropEdits() {
+    if (gridView_->isEditing())
+        gridView_->setFocus(); // an open edit counts as made
+    if (!dm::HasUnsentEdits(parameters_))
+        return true;
+    switch (services_.dialogs->askUnsentEdits(Tr(dm::IDS_ASK_UNSENT_EDITS, langBase_))) {
+    case dm::UnsentEditsAnswer::Send:
+        sendChanges();
+        return false;
+    case dm::UnsentEditsAnswer::Discard:
+        parameters_.discardEdits();
+        badKeys_.clear();
+        if (parameters_.replied())
+            showParameters();
+        return true;
+    case dm::UnsentEditsAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
+void CTessalyDlg::done(int result) {
+    if (mayDropEdits())
+        QDialog::done(result);
+}
+
+
 
 // ------------------------------------------------------------------ commands
 
 void CTessalyDlg::startCommand(const dm::ExchangeStart& start) { cycle_->startCommand(start); }
 
-void CTessalyDlg::getParameters() { startCommand(dm::ComposeGetParameters(access_)); }
+void CTessalyDlg::getParameters() {
+    if (mayDropEdits())
+        startCommand(dm::ComposeGetParameters(access_));
+}
 
 void CTessalyDlg::getDoseHistory() {
     const dm::ExchangeStart start = dm::ComposeGetDoseHistory(parameters_, shownParameterRows());
@@ -538,7 +641,28 @@ void CTessalyDlg::sendChanges() {
     // An edit still open in the grid belongs to the changes.
     if (gridView_->isEditing())
         gridView_->setFocus();
-    const dm::ExchangeStart start = dm::ComposeSendChanges(parameters_, shownParameterRows(), paramState_.neutron);
+    const std::vector<dm::ParameterRow> rows = shownParameterRows();
+    const std::vector<dm::ValueProblem> refused = dm::CheckChanges(parameters_, rows);
+    if (!refused.empty()) {
+        // Nothing goes out until every refused value is mended.
+        for (const dm::ValueProblem& p : refused) {
+            badKeys_.insert(p.key);
+            std::string name = p.key;
+            for (const dm::ParameterRow& row : rows)
+                if (row.key == p.key && !row.name.empty())
+                    name = row.name;
+            addStatusMessage(Tr(dm::IDS_NOT_SENT_FIX, langBase_) + name + ": \"" + p.value + "\" - " + p.detail);
+        }
+        markCells();
+        return;
+    }
+    const dm::ExchangeStart start = dm::ComposeSendChanges(parameters_, rows, paramState_.neutron);
+    awaitingCheck_ = dm::ChangedValues(parameters_, rows);
+    notTakenLines_.clear();
+    badKeys_.clear();
+    awaitingRenewed_ = start.started;
+    awaitingProtected_ = followUpDue_ = false;
+    followWithPassword_ = access_ != 0;
     startCommand(start);
     if (services_.recorder && start.started && !start.files.empty())
         services_.recorder->changesSent(start.files);
@@ -546,6 +670,12 @@ void CTessalyDlg::sendChanges() {
 
 void CTessalyDlg::eraseTotalDose() {
     const dm::ExchangeStart start = dm::ComposeEraseTotalDose(langBase_, *services_.dialogs);
+    if (start.started) {
+        awaitingCheck_.clear();
+        awaitingRenewed_ = true;
+        awaitingProtected_ = followUpDue_ = false;
+        followWithPassword_ = access_ != 0;
+    }
     startCommand(start);
     if (services_.recorder && start.started)
         services_.recorder->erasePushed();
@@ -606,6 +736,9 @@ void CTessalyDlg::saveCurrentTable() {
 }
 
 void CTessalyDlg::passwordEntry() {
+    // The password entry ends in a re-read: the edits are settled before it is asked.
+    if (!mayDropEdits())
+        return;
     const std::optional<std::string> entered = services_.dialogs->askPassword();
     if (!entered)
         return;
@@ -619,6 +752,10 @@ void CTessalyDlg::passwordEntry() {
 }
 
 void CTessalyDlg::switchLanguage(int langBase) {
+    if (!mayDropEdits()) {
+        setMenuTexts(); // the menu's tick stays on the language in force
+        return;
+    }
     langBase_ = langBase;
     initialiseWindow();
     // The table is relabelled from the parameters already read, edits included.

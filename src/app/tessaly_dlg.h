@@ -18,7 +18,10 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QComboBox;
 class QGroupBox;
@@ -83,6 +86,12 @@ public:
     // One timer tick of the exchange cycle.
     void onTimer();
 
+    // Whether what is about to replace or drop the edits may go ahead: asks first while
+    // changed values are unsent (Send sends them and stops it, Discard drops them).
+    bool mayDropEdits();
+    // The parameters marked refused or not accepted by the dosimeter.
+    const std::set<std::string>& badValues() const { return badKeys_; }
+
     // ---- window operations
     void initialiseWindow();
     void addStatusMessage(const std::string& text);    // padded time
@@ -126,6 +135,12 @@ private:
     void hideDiagramButton() override;
     void dropHistoryTabs() override;
     void invalidate() override;
+
+    void done(int result) override;
+    // Paints edited value cells and those refused or not taken.
+    void markCells();
+    // Compares the renewed parameters with the values "Send changes" sent.
+    void checkRenewedParameters();
 
     void buildControls();
     void buildMenu();
@@ -192,4 +207,14 @@ private:
     dm::MultiLineButton* eraseButton_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QComboBox* statusLog_ = nullptr;
+
+    // After "Send changes": the values sent and not yet compared with a reply, and what
+    // the replies came back with so far.
+    std::vector<std::pair<std::string, std::string>> awaitingCheck_;
+    std::vector<std::string> notTakenLines_;
+    bool awaitingRenewed_ = false;  // the renewed parameters of "Send changes" or an erase
+    bool followWithPassword_ = false; // then ask again with the password (protected rows)
+    bool awaitingProtected_ = false;  // that second reply is on its way
+    bool followUpDue_ = false;        // start it after the tick that brought the first
+    std::set<std::string> badKeys_;
 };

@@ -10,6 +10,7 @@
 #include "grid/grid_model.h"
 #include "grid/parameter_grid.h"
 #include "params/catalogue_notice.h"
+#include "params/change_check.h"
 #include "params/command_files.h"
 #include "params/edit_rules.h"
 #include "params/parameter_set.h"
@@ -291,6 +292,11 @@ int ComposeSendChangesCommand(const Args& args) {
     for (const Edit& edit : EditsInOrder(args))
         ApplyEdit(editing, edit);
 
+    const std::vector<ValueProblem> refused = CheckChanges(set, editing.rows);
+    if (!refused.empty())
+        Fail(kExitUsage, "compose send-changes: " + refused.front().key + " = \"" +
+                             refused.front().value + "\" is not taken by the dosimeter: " +
+                             refused.front().detail);
     const ExchangeStart start = ComposeSendChanges(set, editing.rows, set.neutron());
     if (start.files.empty())
         Fail(kExitFailed, "compose send-changes: the parameter table of " + positional[0] +
