@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
 #include <memory>
@@ -359,6 +360,12 @@ int PrintHistory(RecordsRepository& repo, const std::string& serial, bool json) 
 } // namespace
 
 int RunRecords(const Args& args) {
+    // The SQL drivers warn on stderr while a refused transaction unwinds ("Unable to free
+    // statement"); the store reports the failure itself, in the one line a script reads.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtCriticalMsg || type == QtFatalMsg)
+            std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    });
     Session s;
     std::size_t i = 0;
     // Options before the command: --db URL and --help.

@@ -553,7 +553,7 @@ std::vector<HistoryEntry> RecordsRepository::history(const std::string& serial) 
                                  {id});
             while (q.next())
                 entries.push_back({q.value(0).toLongLong(),
-                                   {q.value(1).toLongLong(), {S(q.value(2)), S(q.value(3))}, "send-changes", {}}});
+                                   {q.value(1).toLongLong(), {S(q.value(2)), S(q.value(3))}, "send-changes", {}, {}, {}}});
         }
         for (auto& [setId, entry] : entries) {
             QSqlQuery& q = d.run("SELECT key, before_value, after_value, taken FROM changes_sent"
