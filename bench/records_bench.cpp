@@ -6,6 +6,7 @@
 // The big database is built once (bulk inserts in one transaction) and kept in the temp
 // folder for later runs.
 #include "records/records_repository.h"
+#include "records/station_recorder.h"
 
 #include <QCoreApplication>
 #include <QSqlDatabase>
@@ -71,6 +72,26 @@ void BM_StoreReadout(benchmark::State& state) {
     fs::remove_all(dir);
 }
 BENCHMARK(BM_StoreReadout)->Unit(benchmark::kMicrosecond);
+
+// What the window's thread pays when parameters arrive: reading the reply and handing it
+// to the recorder's thread, which writes it (that write is BM_StoreReadout).
+void BM_WindowHandsOverReadout(benchmark::State& state) {
+    EnsureQtCore();
+    const fs::path dir = FreshFolder("dm-bench-records-recorder");
+    std::string reply = "serial_number = 17-004217\r\n";
+    for (int i = 1; i < kParameters; ++i)
+        reply += "parameter_" + std::to_string(i) + " = 1.25E-03\r\n";
+    std::int64_t at = 1'700'000'000;
+    {
+        StationRecorder recorder("sqlite:" + (dir / "records.sqlite").string(), dir / "spool.sqlite",
+                                 {"station-1", "operator"}, [&] { return ++at; });
+        for (auto _ : state)
+            recorder.parametersArrived(reply);
+        recorder.waitIdle();
+    }
+    fs::remove_all(dir);
+}
+BENCHMARK(BM_WindowHandsOverReadout)->Unit(benchmark::kMicrosecond)->Iterations(2000);
 
 void BM_BareInsertReadout(benchmark::State& state) {
     EnsureQtCore();

@@ -4,6 +4,8 @@
 #                                       listening on a Unix socket only; writes its URL to
 #                                       STATE_DIR/url and prints it
 #   pg-test-server.sh stop STATE_DIR    stop that server and remove its folder
+#   pg-test-server.sh pause STATE_DIR   stop that server, keeping its folder (an outage)
+#   pg-test-server.sh resume STATE_DIR  start it again on the same socket
 # The server never runs as root: as root it runs as the "postgres" system user (made as
 # "dm-pgtest" when there is none). Without PostgreSQL installed, start says so and
 # writes no URL, and the PostgreSQL cases of the tests are skipped.
@@ -12,7 +14,7 @@ set -euo pipefail
 action=${1:-}
 state=${2:-}
 if [ -z "$action" ] || [ -z "$state" ]; then
-  echo "usage: $0 start|stop STATE_DIR" >&2
+  echo "usage: $0 start|stop|pause|resume STATE_DIR" >&2
   exit 2
 fi
 
@@ -45,6 +47,12 @@ stop_server() {
   rm -f -- "$state/datadir" "$state/url"
 }
 
+start_server() {
+  "${as_server_user[@]}" "$bindir/pg_ctl" -D "$1/pgdata" -l "$1/server.log" -w -t 60 \
+    -o "-c listen_addresses='' -k $1 -p 5432 -c fsync=off -c max_connections=40" start \
+    >/dev/null || { cat "$1/server.log" >&2; exit 1; }
+}
+
 case "$action" in
   start)
     mkdir -p "$state"
@@ -61,9 +69,7 @@ case "$action" in
     "${as_server_user[@]}" "$bindir/initdb" -D "$data/pgdata" -U dm_test -A trust -E UTF8 \
       --no-locale >"$data/initdb.log" 2>&1 || { cat "$data/initdb.log" >&2; exit 1; }
     port=5432
-    "${as_server_user[@]}" "$bindir/pg_ctl" -D "$data/pgdata" -l "$data/server.log" -w -t 60 \
-      -o "-c listen_addresses='' -k $data -p $port -c fsync=off -c max_connections=40" start \
-      >/dev/null || { cat "$data/server.log" >&2; exit 1; }
+    start_server "$data"
     "${as_server_user[@]}" "$bindir/createdb" -h "$data" -p "$port" -U dm_test records_test
     url="postgresql://dm_test@/records_test?host=$data&port=$port"
     echo "$url" > "$state/url"
@@ -71,6 +77,12 @@ case "$action" in
     ;;
   stop)
     stop_server
+    ;;
+  pause)
+    "${as_server_user[@]}" "$bindir/pg_ctl" -D "$(cat "$state/datadir")/pgdata" -m fast -w stop >/dev/null
+    ;;
+  resume)
+    start_server "$(cat "$state/datadir")"
     ;;
   *)
     echo "usage: $0 start|stop STATE_DIR" >&2

@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-CAboutDlg::CAboutDlg(QWidget* parent, int langBase) : QDialog(parent) {
+CAboutDlg::CAboutDlg(QWidget* parent, int langBase, const std::string& note) : QDialog(parent) {
     setObjectName(QStringLiteral("aboutDialog"));
     setWindowTitle(QStringLiteral("About"));
     auto* layout = new QVBoxLayout(this);
@@ -14,6 +14,12 @@ CAboutDlg::CAboutDlg(QWidget* parent, int langBase) : QDialog(parent) {
     text->setObjectName(QStringLiteral("aboutText"));
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(text);
+    if (!note.empty()) {
+        auto* noteLabel = new QLabel(QString::fromStdString(note), this);
+        noteLabel->setObjectName(QStringLiteral("aboutRecords"));
+        noteLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        layout->addWidget(noteLabel);
+    }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     layout->addWidget(buttons);

@@ -2,8 +2,11 @@
 // The About box: the product line, version, maker and contact, and an OK button.
 #include <QDialog>
 
+#include <string>
+
 class CAboutDlg : public QDialog {
     Q_OBJECT
 public:
-    CAboutDlg(QWidget* parent, int langBase);
+    // note: a line added below the text (the records database in use), when not empty.
+    CAboutDlg(QWidget* parent, int langBase, const std::string& note = {});
 };

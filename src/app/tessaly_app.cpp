@@ -12,6 +12,7 @@
 #include "records/dose_alerts.h"
 #include "records/dose_of_record.h"
 #include "records/records_repository.h"
+#include "records/station_recorder.h"
 #ifdef DM_HAVE_SIM
 #include "sim/simulated_dosimeter.h"
 #endif
@@ -86,6 +87,28 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
         return Fail("--simulate: this build has no simulated dosimeter");
 #endif
 
+    // The records database: with --simulate and no --db, one of the simulator's own, so
+    // simulated readouts never mix with real ones.
+    std::string recordsUrl;
+    std::filesystem::path spoolFile;
+    if (simFolder && options.db.empty()) {
+        const std::filesystem::path folder = dm::PathFromUtf8(simFolder->path().toStdString()) / "records";
+        recordsUrl = "sqlite:" + (folder / "records.sqlite").string();
+        spoolFile = folder / "records-spool.sqlite";
+    } else {
+        recordsUrl = dm::records::ChooseDatabaseUrlText(
+            options.db, dm::SettingsValue(dm::DefaultSettingsFile(), "Records"));
+        // The spool lies beside the default database, on this station's own disk.
+        spoolFile = std::filesystem::path(dm::records::DefaultDatabaseUrlText().substr(7)).parent_path() /
+                    "records-spool.sqlite";
+    }
+    if (std::string urlError; !dm::records::ParseDatabaseUrl(recordsUrl, &urlError))
+        return Fail("records database: " + urlError);
+    const auto recorder = std::make_unique<dm::records::StationRecorder>(recordsUrl, spoolFile);
+    // Whose dosimeter answered, and a dose level its readout reached, looked up on the
+    // recorder's thread: a server out of reach never holds up the window.
+    recorder->setReadoutCheck(dm::records::TellStoredReadout);
+
     // The program's one device link exists before the window, as the pickup must know
     // the files already in the received-files folder before anything is asked.
     std::string error;
@@ -111,38 +134,20 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     WindowServices services;
     services.link = &exchangeLink;
     services.addSkipFile = [&link](const std::string& name) { link.AddSkipFile(name); };
+    services.recorder = recorder.get();
 #ifdef DM_HAVE_SIM
     if (simulator)
         services.simulatorInRange = [&simulator](bool in) { simulator->setInRange(in); };
 #endif
-    // A simulated run keeps its records apart from the real ones, in a folder of its own.
-    std::unique_ptr<QTemporaryDir> simRecords;
-    if (options.simulate)
-        simRecords = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/dosimeter-records-XXXXXX"));
-    auto recordsUrl = [&simRecords] {
-        return simRecords && simRecords->isValid()
-                   ? "sqlite:" + simRecords->filePath(QStringLiteral("records.sqlite")).toStdString()
-                   : dm::records::ChooseDatabaseUrlText({});
-    };
     services.openRecords = [recordsUrl](int langBase) {
         QWidget* parent = QApplication::activeWindow();
         const auto dialogs = dm::MakeQtRecordsDialogs(parent, langBase);
         try {
-            const auto repo = dm::records::RecordsRepository::open(recordsUrl());
+            const auto repo = dm::records::RecordsRepository::open(recordsUrl);
             dm::RecordsWindow window(*repo, langBase, *dialogs, parent);
             window.exec();
         } catch (const dm::records::RecordsError& e) {
             dialogs->showMessage(e.what());
-        }
-    };
-    // "KRT-17A 17-004217, worn by ..." when a dosimeter answers; the records' own problems
-    // are told where readouts are stored, not here.
-    services.describeDosimeter = [recordsUrl](const std::string& reply) -> std::string {
-        try {
-            const auto repo = dm::records::RecordsRepository::open(recordsUrl());
-            return dm::records::WearerStatusLine(dm::records::DoseOfRecord(*repo), reply);
-        } catch (const dm::records::RecordsError&) {
-            return {};
         }
     };
     dm::InterfaceSettings finalSettings;

@@ -20,6 +20,7 @@
 #include "params/catalogue.h"
 #include "params/command_files.h"
 #include "params/edit_rules.h"
+#include "records/station_recorder.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -63,10 +64,27 @@ CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices s
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &CTessalyDlg::onTimer);
     initialiseWindow();
+    if (services_.recorder)
+        services_.recorder->setNotify([this](const std::string& text) {
+            QMetaObject::invokeMethod(this, [this, text] { addStatusMessage(text); }, Qt::QueuedConnection);
+        });
+    if (services_.recorder)
+        services_.recorder->setAlert([this](const std::string& text) {
+            // A dose level reached is shown at once: in the status log and in a box.
+            QMetaObject::invokeMethod(this, [this, text] {
+                addStatusMessage(text);
+                if (services_.dialogs)
+                    services_.dialogs->showMessage(text);
+            }, Qt::QueuedConnection);
+        });
 }
 
 CTessalyDlg::~CTessalyDlg() {
     timer_.stop();
+    if (services_.recorder)
+        services_.recorder->setNotify({});
+    if (services_.recorder)
+        services_.recorder->setAlert({});
     // The views read the tables, which are members and go before the child widgets would.
     delete client_;
     client_ = nullptr;
@@ -344,6 +362,9 @@ void CTessalyDlg::showTable(int tab) {
 }
 
 void CTessalyDlg::emptyParameterGrid() {
+    // Only a departure empties the grid: nothing after it belongs to the dosimeter that left.
+    if (services_.recorder)
+        services_.recorder->dosimeterGone();
     parameters_ = {}; // the dosimeter's replies are gone with it
     grid_.removeNonFixedRows();
     grid_.stretchColumnsToFit(gridView_->clientWidth());
@@ -381,9 +402,8 @@ void CTessalyDlg::invalidate() { update(); }
 void CTessalyDlg::parseParameterReply(const std::string& text) {
     parameters_ = dm::ReadParameterSet(text);
     showParameters();
-    if (services_.describeDosimeter)
-        if (const std::string line = services_.describeDosimeter(text); !line.empty())
-            addStatusMessage(line);
+    if (services_.recorder)
+        services_.recorder->parametersArrived(text);
 }
 
 void CTessalyDlg::showParameters() {
@@ -402,6 +422,8 @@ void CTessalyDlg::parseArchiveReply(const std::string& text) {
     const dm::ArchiveParseResult result =
         dm::ParseArchiveReply(text, paramState_.historyInterval, langBase_, doseTable_, neutronTable_);
     paramState_.neutron = result.neutron;
+    if (services_.recorder)
+        services_.recorder->archiveArrived(text, paramState_.historyInterval);
     {
         const QSignalBlocker quiet(tabs_);
         if (tabs_->count() > 2)
@@ -443,11 +465,17 @@ void CTessalyDlg::sendChanges() {
     // An edit still open in the grid belongs to the changes.
     if (gridView_->isEditing())
         gridView_->setFocus();
-    startCommand(dm::ComposeSendChanges(parameters_, shownParameterRows(), paramState_.neutron));
+    const dm::ExchangeStart start = dm::ComposeSendChanges(parameters_, shownParameterRows(), paramState_.neutron);
+    startCommand(start);
+    if (services_.recorder && start.started && !start.files.empty())
+        services_.recorder->changesSent(start.files);
 }
 
 void CTessalyDlg::eraseTotalDose() {
-    startCommand(dm::ComposeEraseTotalDose(langBase_, *services_.dialogs));
+    const dm::ExchangeStart start = dm::ComposeEraseTotalDose(langBase_, *services_.dialogs);
+    startCommand(start);
+    if (services_.recorder && start.started)
+        services_.recorder->erasePushed();
 }
 
 bool CTessalyDlg::beginEdit(int row, int col) {
@@ -513,6 +541,7 @@ void CTessalyDlg::switchLanguage(int langBase) {
 }
 
 void CTessalyDlg::showAbout() {
-    CAboutDlg about(this, langBase_);
+    CAboutDlg about(this, langBase_,
+                    services_.recorder ? "Records: " + services_.recorder->displayName() : std::string());
     about.exec();
 }

@@ -29,6 +29,10 @@ class QPushButton;
 class QTabBar;
 class QAction;
 
+namespace dm::records {
+class StationRecorder;
+} // namespace dm::records
+
 namespace dm {
 class GridView;
 class HistoryView;
@@ -47,11 +51,10 @@ struct WindowServices {
     std::function<void()> openDiagram;
     // The records window; the Records menu is shown only when set.
     std::function<void(int langBase)> openRecords;
-    // A line for the status log about the dosimeter whose parameter reply just arrived
-    // (whose it is); empty for none.
-    std::function<std::string(const std::string& reply)> describeDosimeter;
     std::filesystem::path catalogueFile; // empty: looked for where data files live
     bool runTimer = true;                // tests drive the ticks themselves
+    // Keeps every readout, download, erase and change sent; none: nothing is recorded.
+    dm::records::StationRecorder* recorder = nullptr;
 };
 
 class CTessalyDlg : public QDialog, private dm::ExchangeScreen {

@@ -1,6 +1,6 @@
 #pragma once
 // The window's command line:
-//   dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--screenshots DIR] [--help]
+//   dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--db URL] [--screenshots DIR] [--help]
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -12,6 +12,7 @@ struct WindowOptions {
     std::string link;                     // empty: the default link
     std::optional<std::string> simulate;  // the simulated model, "KRT-17A" or "MLV-52B"
     std::string screenshots;              // non-empty: save pictures of the window there and exit
+    std::string db;                       // the records database URL; empty: not given
     bool help = false;
     std::string error;                    // non-empty: the command line is wrong
 };
@@ -23,5 +24,8 @@ const char* WindowUsage();
 // The link used without --link: the "Link=" line of the infrared settings file (the
 // file that also names the received-files folder), else "irda".
 std::string DefaultLinkName(const std::filesystem::path& settingsFile);
+
+// The text after "NAME=" on the first such line of that settings file; empty when none.
+std::string SettingsValue(const std::filesystem::path& settingsFile, const std::string& name);
 
 } // namespace dm

@@ -1,6 +1,7 @@
 // read-params and read-archive: one exchange with a dosimeter over a link, run on the
 // window's exchange cycle with a real one-second tick, printing the reply as `params`
 // and `archive` print a reply file.
+#include "cli/cli_capture.h"
 #include "cli/cli_common.h"
 #include "cli/cli_history.h"
 #include "cli/cli_params.h"
@@ -164,7 +165,7 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
 
 const char* kReadParamsUsage =
     "usage: dosimeter-cli read-params --link LINK [--recv-dir DIR] [--timeout S] [--access MASK]\n"
-    "                                 [--catalogue F] [--lang en|ru] [--json]\n"
+    "                                 [--catalogue F] [--lang en|ru] [--json] [--db URL]\n"
     "The \"Get parameters\" exchange: pushes the command file over LINK (irda or\n"
     "tcp:HOST:PORT), polls the received-files folder once a second until a parameter\n"
     "reply comes, and prints the table as 'params' does.\n"
@@ -175,12 +176,16 @@ const char* kReadParamsUsage =
     "  --catalogue F   the parameter catalogue; default Commands.lst\n"
     "  --lang en|ru    language of the table and messages; default en\n"
     "  --json          print the table as one JSON object\n"
+    "  --db URL        the records database the readout is stored in, as for 'records'\n"
+    "                  (default $DOSIMETER_RECORDS, else the user's records.sqlite)\n"
+    "The reply is stored as a readout after it is printed; a failure to store it is\n"
+    "one line on stderr and exit 1.\n"
     "No reply in time: \"Connection interrupted.\", exit 1. A result reply without\n"
     "\"accepted\" is printed and ends the command with exit 1.\n";
 
 const char* kReadArchiveUsage =
     "usage: dosimeter-cli read-archive --link LINK [--recv-dir DIR] [--timeout S] [--interval S]\n"
-    "                                  [--lang en|ru] [--json]\n"
+    "                                  [--lang en|ru] [--json] [--serial S [--db URL]]\n"
     "The \"Get dose history\" exchange: pushes the command file over LINK (irda or\n"
     "tcp:HOST:PORT), polls the received-files folder once a second until an archive\n"
     "reply comes, and prints the tables as 'archive' does.\n"
@@ -190,6 +195,11 @@ const char* kReadArchiveUsage =
     "  --interval S    seconds between two gamma records (\"history_time\"); default 1\n"
     "  --lang en|ru    language of the headings, units and messages; default en\n"
     "  --json          print the tables as one JSON object\n"
+    "  --serial S      store the dose history, after printing it, as a download of\n"
+    "                  dosimeter S (the serial_number of its parameters); without it\n"
+    "                  nothing is stored. A failure to store is one stderr line, exit 1.\n"
+    "  --db URL        the records database, as for 'records' (default\n"
+    "                  $DOSIMETER_RECORDS, else the user's records.sqlite)\n"
     "No reply in time: \"Connection interrupted.\", exit 1. A result reply without\n"
     "\"accepted\" is printed and ends the command with exit 1.\n";
 
@@ -199,8 +209,9 @@ int RunReadParams(const Args& args) {
     Options options("read-params", kReadParamsUsage);
     LinkOptions link;
     AddLinkOptions(options, link);
-    std::string accessText, catalogueFile, lang;
+    std::string accessText, catalogueFile, lang, dbUrl;
     bool json = false;
+    options.value("--db", &dbUrl);
     options.value("--access", &accessText);
     options.value("--catalogue", &catalogueFile);
     options.value("--lang", &lang);
@@ -218,15 +229,17 @@ int RunReadParams(const Args& args) {
     const std::string reply = ExchangeOverLink("read-params", link, ComposeGetParameters(access),
                                                WantedReply::Parameters, timeout, langBase);
     WriteStdout(ParameterTableOutput(reply, catalogue, langBase, access, json));
-    return kExitOk;
+    return StoreReadParams(dbUrl, reply);
 }
 
 int RunReadArchive(const Args& args) {
     Options options("read-archive", kReadArchiveUsage);
     LinkOptions link;
     AddLinkOptions(options, link);
-    std::string intervalText, lang;
+    std::string intervalText, lang, serial, dbUrl;
     bool json = false;
+    options.value("--serial", &serial);
+    options.value("--db", &dbUrl);
     options.value("--interval", &intervalText);
     options.value("--lang", &lang);
     options.flag("--json", &json);
@@ -234,6 +247,7 @@ int RunReadArchive(const Args& args) {
     if (!options.parse(args, &positional)) return kExitOk;
     if (!positional.empty()) options.usageError("unexpected argument '" + positional.front() + "'");
     if (link.link.empty()) options.usageError("--link is required");
+    if (!dbUrl.empty() && serial.empty()) options.usageError("--db stores only with --serial");
     const int langBase = LangBaseFromOption(lang);
     double interval = 1.0;
     if (!intervalText.empty()) {
@@ -257,7 +271,7 @@ int RunReadArchive(const Args& args) {
     const ArchiveParseResult parse = ParseArchiveReply(reply, interval, langBase, dose, neutron);
     WriteStdout(json ? ArchiveTablesJson(parse, dose, neutron, langBase)
                      : ArchiveTablesText(parse, dose, neutron));
-    return kExitOk;
+    return serial.empty() ? kExitOk : StoreReadArchive(dbUrl, reply, interval, serial);
 }
 
 } // namespace dm::cli

@@ -1,5 +1,6 @@
 // The dose records from the command line: storing replies as the window stores them and
 // listing what the records database holds.
+#include "cli/cli_capture.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 
@@ -11,10 +12,12 @@
 #include "records/utc_time.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include <charconv>
 #include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 
@@ -408,6 +411,48 @@ int RunRecords(const Args& args) {
     if (const int status = RunRecordsAdminCommand(s.command, s.dbUrl, rest); status >= 0)
         return status;
     Fail(kExitUsage, "records: unknown command '" + s.command + "' (see 'dosimeter-cli records --help')");
+}
+
+
+namespace {
+
+// Opens the database and runs store; a failure is one stderr line and exit 1.
+template <typename Fn>
+int StoreRead(const std::string& command, const std::string& dbUrl, Fn&& store) {
+    EnsureQtCore();
+    try {
+        std::unique_ptr<RecordsRepository> repo = RecordsRepository::open(records::ChooseDatabaseUrlText(dbUrl));
+        store(*repo);
+        return kExitOk;
+    } catch (const RecordsError& e) {
+        std::fprintf(stderr, "dosimeter-cli: %s: not recorded: %s\n", command.c_str(), e.what());
+        return kExitFailed;
+    }
+}
+
+} // namespace
+
+int StoreReadParams(const std::string& dbUrl, const std::string& reply) {
+    const std::optional<records::ReadoutInput> readout = records::ReadoutFromParameters(
+        ReadParameterSet(reply), QDateTime::currentSecsSinceEpoch(), records::LocalOrigin());
+    if (!readout) {
+        std::fprintf(stderr, "dosimeter-cli: read-params: not recorded: the reply has no serial_number\n");
+        return kExitFailed;
+    }
+    return StoreRead("read-params", dbUrl, [&](RecordsRepository& repo) { repo.addReadout(*readout); });
+}
+
+int StoreReadArchive(const std::string& dbUrl, const std::string& reply, double interval,
+                     const std::string& serial) {
+    const records::HistoryDownloadInput download = records::DownloadFromArchive(
+        reply, interval, serial, QDateTime::currentSecsSinceEpoch(), records::LocalOrigin());
+    return StoreRead("read-archive", dbUrl, [&](RecordsRepository& repo) {
+        // As import-archive: a history belongs to a dosimeter whose parameters were read.
+        if (!repo.knowsSerial(serial))
+            throw RecordsError(RecordsError::Kind::UnknownSerial,
+                               repo.displayName() + " has no dosimeter " + serial + " (read its parameters first)");
+        repo.addHistoryDownload(download);
+    });
 }
 
 } // namespace dm::cli

@@ -1,7 +1,6 @@
 #include "records/dose_alerts.h"
 
 #include "core/format.h"
-#include "params/parameter_set.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -63,18 +62,24 @@ std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepo
     return out;
 }
 
+ReadoutTold TellStoredReadout(RecordsRepository& repo, const ReadoutInput& readout) {
+    ReadoutTold told;
+    try {
+        const DoseOfRecord records(repo);
+        if (records.currentWearer(readout.serial))
+            told.notes.push_back(WornByText(records, readout.model, readout.serial));
+        for (const DoseAlert& alert : AlertsForReadout(records, repo, readout.serial, readout.at))
+            told.alerts.push_back(alert.text);
+    } catch (const RecordsError&) {
+    }
+    return told;
+}
+
 std::string WornByText(const DoseOfRecord& records, const std::string& model, const std::string& serial) {
     std::string text = (model.empty() ? "" : model + " ") + serial;
     if (const auto wearer = records.currentWearer(serial))
         text += ", worn by " + NameOf(records, *wearer) + " (" + *wearer + ")";
     return text;
-}
-
-std::string WearerStatusLine(const DoseOfRecord& records, std::string_view parameterReply) {
-    const ParameterSet set = ReadParameterSet(parameterReply);
-    if (set.serialNumber().empty() || !records.currentWearer(set.serialNumber()))
-        return {};
-    return WornByText(records, set.model(), set.serialNumber());
 }
 
 } // namespace dm::records

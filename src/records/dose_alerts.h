@@ -5,7 +5,6 @@
 #include "records/dose_of_record.h"
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace dm::records {
@@ -24,11 +23,16 @@ struct DoseAlert {
 std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepository& repo,
                                         const std::string& serial, UtcSeconds at);
 
+// What a readout just stored tells: a status note saying whose dosimeter it is (when it
+// is worn) and the texts of its alerts. Nothing when the records cannot be read (the
+// readout is stored; a failed look at the dose must not undo that).
+struct ReadoutTold {
+    std::vector<std::string> notes;
+    std::vector<std::string> alerts;
+};
+ReadoutTold TellStoredReadout(RecordsRepository& repo, const ReadoutInput& readout);
+
 // "KRT-17A 17-004217, worn by Petrova (W-01)", or without the wearer part when none.
 std::string WornByText(const DoseOfRecord& records, const std::string& model, const std::string& serial);
-
-// The status line for a parameter reply (UTF-8) just arrived: whose dosimeter answered;
-// empty when the reply has no serial number or the dosimeter is not handed out.
-std::string WearerStatusLine(const DoseOfRecord& records, std::string_view parameterReply);
 
 } // namespace dm::records

@@ -7,6 +7,7 @@
 #include "core/text_file.h"
 #include "fake_link.h"
 #include "records/dose_alerts.h"
+#include "records/station_recorder.h"
 #include "scripted_dialogs.h"
 #include "records/utc_time.h"
 
@@ -124,8 +125,8 @@ TEST(RecordsWindow, HandOutReadEraseReadHandBackExportAndPrint) {
     EXPECT_STREQ(magic, "%PDF");
 }
 
-// The main window says whose dosimeter answered, from the same records.
-TEST(RecordsWindow, MainWindowStatusSaysWhoseDosimeterAnswered) {
+// The main window says whose dosimeter answered, and tells a dose level its readout reached.
+TEST(RecordsWindow, MainWindowSaysWhoseDosimeterAnsweredAndTellsADoseLevelReached) {
     App app;
     QTemporaryDir dir;
     auto repo = RecordsRepository::open("sqlite:" + dir.filePath("records.sqlite").toStdString());
@@ -139,15 +140,22 @@ TEST(RecordsWindow, MainWindowStatusSaysWhoseDosimeterAnswered) {
     services.addSkipFile = [](const std::string&) {};
     services.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
     services.runTimer = false;
-    services.describeDosimeter = [&](const std::string& reply) { return WearerStatusLine(records, reply); };
+    std::int64_t clock = *ParseUtcTime("2026-03-02T09:00:00Z");
+    StationRecorder recorder("sqlite:" + dir.filePath("records.sqlite").toStdString(),
+                             dir.filePath("spool.sqlite").toStdString(), {"station", "op"},
+                             [&clock] { return clock += 3600; });
+    recorder.setReadoutCheck(TellStoredReadout);
+    services.recorder = &recorder;
     CTessalyDlg window(InterfaceSettings{kLangEnglish, 0}, std::move(services));
-    const std::string reply = *TryReadFile(DM_TEST_DATA "/window-params-krt17a.txt");
+    std::string reply = *TryReadFile(DM_TEST_DATA "/window-params-krt17a.txt");
     auto answer = [&] {
         link.status = kLinkPresent;
         link.statusQueue = {kLinkArrived};
         window.onTimer();
         link.deliverParams(reply);
         window.onTimer();
+        recorder.waitIdle();
+        QApplication::processEvents();
         std::vector<std::string> log;
         for (int i = 0; i < window.statusLog()->count(); ++i)
             log.push_back(window.statusLog()->itemText(i).toStdString());
@@ -161,6 +169,20 @@ TEST(RecordsWindow, MainWindowStatusSaysWhoseDosimeterAnswered) {
     link.status = kLinkNone;
     window.onTimer();
     EXPECT_TRUE(mentions(answer(), "KRT-17A 17042, worn by Petrova (W-01)"));
+
+    // A readout the recorder stores that takes the wearer's year over the investigation
+    // level is told at once, in the status log and in a box, once.
+    reply.replace(reply.find("total_val = 4.25E-03"), 20, "total_val = 1.43E-02");
+    link.status = kLinkNone;
+    window.onTimer();
+    answer();
+    const std::string alert = "Petrova (W-01): the year's dose 10.05 mSv reached the investigation level of 6.0 mSv";
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].rfind(alert, 0), 0u) << dialogs.messages[0];
+    std::vector<std::string> log;
+    for (int i = 0; i < window.statusLog()->count(); ++i)
+        log.push_back(window.statusLog()->itemText(i).toStdString());
+    EXPECT_TRUE(mentions(log, alert));
 }
 
 } // namespace

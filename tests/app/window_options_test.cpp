@@ -20,6 +20,8 @@ TEST(WindowOptions, LinkAndSimulatedModel) {
     EXPECT_EQ(*ParseWindowOptions({"--simulate", "MLV-52B"}).simulate, "MLV-52B");
     EXPECT_EQ(*ParseWindowOptions({"--simulate=MLV-52B"}).simulate, "MLV-52B");
     EXPECT_TRUE(ParseWindowOptions({"--help"}).help);
+    EXPECT_EQ(ParseWindowOptions({"--db", "sqlite:/tmp/r.sqlite"}).db, "sqlite:/tmp/r.sqlite");
+    EXPECT_EQ(ParseWindowOptions({"--simulate", "--db=sqlite:r"}).db, "sqlite:r");
 }
 
 TEST(WindowOptions, MistakesAreNamed) {
@@ -28,6 +30,8 @@ TEST(WindowOptions, MistakesAreNamed) {
     EXPECT_NE(ParseWindowOptions({"--simulate", "KRT-17"}).error.find("KRT-17"), std::string::npos);
     EXPECT_NE(ParseWindowOptions({"--frobnicate"}).error.find("--frobnicate"), std::string::npos);
     EXPECT_FALSE(ParseWindowOptions({"--simulate", "--link", "irda"}).error.empty());
+    EXPECT_NE(ParseWindowOptions({"--db"}).error.find("--db"), std::string::npos);
+    EXPECT_NE(ParseWindowOptions({"--db="}).error.find("--db"), std::string::npos);
 }
 
 TEST(StatusEntry, PaddedAndRawTimes) {
@@ -48,5 +52,7 @@ TEST(WindowOptions, DefaultLinkFromTheInfraredSettings) {
     EXPECT_EQ(dm::DefaultLinkName(file), "tcp:127.0.0.1:6650");
     std::ofstream(file) << "Link=\n";
     EXPECT_EQ(dm::DefaultLinkName(file), "irda"); // empty value
+    std::ofstream(file) << "Link=irda\r\nRecords=postgresql://st@db.site/records\r\n";
+    EXPECT_EQ(dm::SettingsValue(file, "Records"), "postgresql://st@db.site/records");
     std::filesystem::remove_all(dir);
 }

@@ -8,6 +8,7 @@
 #include "link/irda_functions.h"
 #include "link/received_folder_store.h"
 #include "link/transport.h"
+#include "records/station_recorder.h"
 #include "scripted_dialogs.h"
 #include "sim/simulated_dosimeter.h"
 
@@ -34,6 +35,8 @@ struct Session {
     std::unique_ptr<dm::CIrdaFunctions> link;
     std::unique_ptr<dm::ExchangeLinkAdapter<dm::CIrdaFunctions>> adapter;
     ScriptedDialogs dialogs;
+    QTemporaryDir recordsDir;
+    std::unique_ptr<dm::records::StationRecorder> recorder;
     std::unique_ptr<CTessalyDlg> window;
 
     explicit Session(dm::SimulatedDosimeter::Model model = dm::SimulatedDosimeter::Model::Krt17a,
@@ -64,6 +67,8 @@ struct Session {
         s.simulatorInRange = [this](bool in) { sim->setInRange(in); };
         s.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
         s.runTimer = false;
+        recorder = std::make_unique<dm::records::StationRecorder>(recordsUrl(), recordsDir.filePath("spool.sqlite").toStdString());
+        s.recorder = recorder.get();
         window = std::make_unique<CTessalyDlg>(dm::InterfaceSettings{langBase, 0}, std::move(s));
         window->show();
     }
@@ -71,6 +76,13 @@ struct Session {
         window.reset();
         link.reset();
         sim->stop();
+    }
+
+    std::string recordsUrl() const { return "sqlite:" + recordsDir.filePath("records.sqlite").toStdString(); }
+    // What the window has recorded so far.
+    std::unique_ptr<dm::records::RecordsRepository> records() {
+        recorder->waitIdle();
+        return dm::records::RecordsRepository::open(recordsUrl());
     }
 
     // Reply files the simulator has beamed and the window has not taken in yet.
@@ -147,6 +159,10 @@ private slots:
         QCOMPARE(w.windowTitle(), QString("Dosimeter manager: KRT-17A"));
         const int threshold = s.findRow("dose_threshold");
         QVERIFY(threshold > 0);
+        // The parameters are recorded as they arrive, unasked.
+        const std::string serial = w.grid().text(s.findRow("serial_number"), 2);
+        QCOMPARE(s.records()->readouts(serial).size(), std::size_t(1));
+        const std::string thresholdBefore = w.grid().text(threshold, 2);
 
         // Edit a value in place and send it: accepted, and the parameters come again
         // carrying the new value; the acceptance itself is not logged.
@@ -166,6 +182,23 @@ private slots:
             QVERIFY(!w.statusLog()->itemText(i).contains("accepted"));
         QCOMPARE(w.grid().text(s.findRow("dose_threshold"), 2), std::string("2.500E-03"));
         QVERIFY(s.actionsEnabled(true));
+        {
+            // The change is in the audit trail, taken, and the renewed parameters are a readout.
+            auto records = s.records();
+            QCOMPARE(records->readouts(serial).size(), std::size_t(2));
+            const auto history = records->history(serial);
+            QCOMPARE(history.size(), std::size_t(1));
+            QCOMPARE(history[0].action, std::string("send-changes"));
+            bool found = false;
+            for (const dm::records::ChangeSent& c : history[0].changes)
+                if (c.key == "dose_threshold") {
+                    found = true;
+                    QCOMPARE(c.before, thresholdBefore);
+                    QCOMPARE(c.after, std::string("2.500E-03"));
+                    QVERIFY(c.taken);
+                }
+            QVERIFY(found);
+        }
 
         // The dose history: two history tabs and "Display as diagram".
         w.button(1004)->click();
@@ -173,6 +206,7 @@ private slots:
         QCOMPARE(w.tabBar()->count(), 3);
         QVERIFY(w.button(1024)->isVisible());
         QVERIFY(w.doseTable().rowCount() > 1);
+        QCOMPARE(s.records()->historyDownloads(serial).size(), std::size_t(1));
 
         // Saving each tab into the received folder itself: the pickup leaves them alone.
         for (int tab = 0; tab < 3; ++tab) {
@@ -187,7 +221,7 @@ private slots:
         for (int tab = 0; tab < 3; ++tab)
             QVERIFY(QFileInfo::exists(s.recv.filePath(QString("saved%1.txt").arg(tab))));
 
-        // The language switch re-reads the stored reply in Russian.
+        // The language switch re-reads the stored reply in Russian: shown again, not a new readout.
         FindAction(&w, "actionRussian")->trigger();
         QCOMPARE(w.tabBar()->count(), 1);
         QCOMPARE(w.windowTitle(), QString::fromUtf8("Панель управления дозиметром КРТ-17А"));
@@ -211,6 +245,14 @@ private slots:
         s.waitFor([&] { return !dm::IsNoDevice(s.link->CurrentDevice()); });
         s.tick();
         QVERIFY(s.tickUntilLogged(kParamsReceived));
+        QCOMPARE(s.records()->readouts(serial).size(), std::size_t(3));
+
+        // "Erase total dose" is recorded when it is pushed.
+        w.button(1017)->click();
+        auto records = s.records();
+        const auto history = records->history(serial);
+        QCOMPARE(history.size(), std::size_t(2));
+        QCOMPARE(history[1].action, std::string("erase"));
     }
 
     void passwordUnlocksAProtectedRow() {
@@ -253,6 +295,8 @@ private slots:
         s.window->button(1017)->click();
         s.waitFor([&] { return s.sim->commandsHandled() >= 2; });
         QCOMPARE(s.sim->commandsHandled(), std::size_t(2));
+        QVERIFY(s.records()->dosimeters().empty()); // an erase of a dosimeter never read is not pinned on one
+        QCoreApplication::processEvents(); // the recorder's word on it
         const int count = s.window->statusLog()->count(); // with "Changes sent..."
         for (int t = 1; t < 18; ++t)
             s.tick();

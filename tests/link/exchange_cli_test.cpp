@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -85,6 +86,8 @@ CliRun RunCli(const std::vector<std::string>& args, const fs::path& work) {
         const int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(out, 1);
         ::dup2(err, 2);
+        // What the tool reads is recorded: into the test's folder, never the user's.
+        ::setenv("DOSIMETER_RECORDS", ("sqlite:" + (work / "records.sqlite").string()).c_str(), 1);
         std::vector<std::string> all{std::string(DM_BIN_DIR) + "/dosimeter-cli"};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
@@ -278,6 +281,35 @@ TEST_F(ExchangeCliTest, ReadsTheSimulatedDosimeter) {
         EXPECT_NE(gone.err.find("Connection interrupted."), std::string::npos) << gone.err;
         sim.stop();
     }
+}
+
+TEST_F(ExchangeCliTest, WhatIsReadIsRecordedAndAFailedStoreKeepsThePrintout) {
+    FakeObexServer params([&] { Beam(recv, "P5.txt", kParamReply); });
+    const std::string db = "sqlite:" + (work / "records.sqlite").string();
+    const CliRun stored = RunCli({"read-params", "--link", link(params), "--recv-dir", recv.string(), "--db", db}, work);
+    ASSERT_EQ(stored.exitCode, 0) << stored.err;
+    const CliRun readouts = RunCli({"records", "--db", db, "readouts", "--serial", "170123", "--json"}, work);
+    ASSERT_EQ(readouts.exitCode, 0) << readouts.err;
+    EXPECT_NE(readouts.out.find("\"baseline\""), std::string::npos) << readouts.out;
+
+    // A database that cannot be made: the table still printed whole, then one line, exit 1.
+    const CliRun failed = RunCli(
+        {"read-params", "--link", link(params), "--recv-dir", recv.string(), "--db", "sqlite:/proc/none/r.sqlite"},
+        work);
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.out, stored.out);
+    EXPECT_EQ(std::count(failed.err.begin(), failed.err.end(), '\n'), 1) << failed.err;
+
+    // The history is stored only under a serial given, and only of a dosimeter already read.
+    FakeObexServer archive([&] { Beam(recv, "A5.txt", kArchiveReply); });
+    const CliRun unknown = RunCli(
+        {"read-archive", "--link", link(archive), "--recv-dir", recv.string(), "--serial", "999", "--db", db}, work);
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_NE(unknown.out.find("# dose history"), std::string::npos);
+    EXPECT_NE(unknown.err.find("999"), std::string::npos) << unknown.err;
+    const CliRun known = RunCli(
+        {"read-archive", "--link", link(archive), "--recv-dir", recv.string(), "--serial", "170123", "--db", db}, work);
+    EXPECT_EQ(known.exitCode, 0) << known.err;
 }
 
 } // namespace
