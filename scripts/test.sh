@@ -10,6 +10,10 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
+# Every build below goes through ccache, so a clean clone rebuilds only what changed.
+if command -v ccache > /dev/null; then
+  export CMAKE_CXX_COMPILER_LAUNCHER=ccache
+fi
 export QT_QPA_PLATFORM=offscreen
 
 echo "== build"

@@ -1,8 +1,14 @@
 #include "app/history_view.h"
 
+#include "grid/grid_view.h"
+
 #include <QBrush>
 #include <QColor>
 #include <QHeaderView>
+#include <QStyle>
+#include <QStyleOptionHeader>
+
+#include <algorithm>
 
 namespace dm {
 
@@ -50,6 +56,20 @@ void HistoryItemModel::refresh() {
     endResetModel();
 }
 
+namespace {
+
+// The width a header section needs to show its text whole, as the style draws it.
+int HeadingWidth(const QHeaderView* header, const QString& text) {
+    QStyleOptionHeader option;
+    option.initFrom(header);
+    option.text = text;
+    option.fontMetrics = header->fontMetrics();
+    const QSize content(header->fontMetrics().horizontalAdvance(text), header->fontMetrics().height());
+    return header->style()->sizeFromContents(QStyle::CT_HeaderSection, &option, content, header).width();
+}
+
+} // namespace
+
 int TwipsToPixels(int twips, int dpi) {
     if (twips <= 0 || dpi <= 0)
         return 0;
@@ -59,6 +79,7 @@ int TwipsToPixels(int twips, int dpi) {
 HistoryView::HistoryView(const HistoryTable& table, QWidget* parent)
     : QTableView(parent), table_(table), model_(new HistoryItemModel(table, this)) {
     setModel(model_);
+    setItemDelegate(new CutTextTipDelegate(this));
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::SingleSelection);
     verticalHeader()->hide();
@@ -74,11 +95,21 @@ HistoryView::HistoryView(const HistoryTable& table, QWidget* parent)
 void HistoryView::refresh() {
     model_->refresh();
     const int dpi = logicalDpiX();
+    const int rows = model_->rowCount();
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
     for (int c = 0; c < table_.colCount(); ++c) {
         const int px = TwipsToPixels(table_.colWidth(c), dpi);
         setColumnHidden(c, px == 0);
-        if (px > 0)
-            setColumnWidth(c, px);
+        if (px == 0)
+            continue;
+        // The widths were set for another font: a column is widened until its heading
+        // and its record numbers (the last one is the longest) show whole.
+        int needed = HeadingWidth(horizontalHeader(), model_->headerData(c, Qt::Horizontal, Qt::DisplayRole).toString());
+        if (c == 0 && rows > 0)
+            needed = std::max(needed, itemDelegate()->sizeHint(option, model_->index(rows - 1, 0)).width() +
+                                          (showGrid() ? 1 : 0)); // the grid line takes a pixel of the cell
+        setColumnWidth(c, std::max(px, needed));
     }
 }
 

@@ -20,11 +20,16 @@ void QtUserDialogs::showMessage(const std::string& text) {
     box.exec();
 }
 
-bool QtUserDialogs::askYesNo(const std::string& text) {
+bool QtUserDialogs::askYesNo(const std::string& text) { return ask(text, true); }
+
+bool QtUserDialogs::askYesNoDefaultNo(const std::string& text) { return ask(text, false); }
+
+bool QtUserDialogs::ask(const std::string& text, bool yesIsDefault) {
     // The stop icon, as confirmations of something that cannot be undone show it.
     QMessageBox box(QMessageBox::Critical, title(), QString::fromStdString(text),
                     QMessageBox::Yes | QMessageBox::No, parent_);
-    box.setDefaultButton(QMessageBox::Yes);
+    box.setDefaultButton(yesIsDefault ? QMessageBox::Yes : QMessageBox::No);
+    box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
 

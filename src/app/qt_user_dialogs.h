@@ -17,11 +17,13 @@ public:
 
     void showMessage(const std::string& text) override;
     bool askYesNo(const std::string& text) override;
+    bool askYesNoDefaultNo(const std::string& text) override;
     std::optional<std::string> askSaveFileName() override;
     std::optional<std::string> askPassword() override;
 
 private:
     QString title() const;
+    bool ask(const std::string& text, bool yesIsDefault);
 
     QWidget* parent_;
     std::function<int()> langBase_;

@@ -3,6 +3,7 @@
 #include "app/tessaly_dlg.h"
 #include "core/string_table.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QPixmap>
@@ -17,11 +18,13 @@ ScreenshotTour::ScreenshotTour(CTessalyDlg& window, QString dir) : window_(windo
     timer_.start();
 }
 
-bool ScreenshotTour::save(const QString& what) {
+bool ScreenshotTour::save(const QString& what) { return save(what, window_); }
+
+bool ScreenshotTour::save(const QString& what, QWidget& shown) {
     const QString lang = window_.langBase() == dm::kLangEnglish ? QStringLiteral("en") : QStringLiteral("ru");
     const QString file = QDir(dir_).filePath(QStringLiteral("window-%1-%2.png").arg(lang, what));
     // The frame and title bar belong to the window manager; the picture is the window's own.
-    if (!window_.grab().save(file)) {
+    if (!shown.grab().save(file)) {
         std::fprintf(stderr, "dosimeter-manager: cannot write %s\n", qPrintable(file));
         return false;
     }
@@ -50,10 +53,30 @@ void ScreenshotTour::poll() {
     case Step::WaitArchive:
         if (window_.tabBar()->count() > 1 && window_.button(1004)->isEnabled()) {
             window_.tabBar()->setCurrentIndex(1);
-            const bool ok = save(QStringLiteral("dose-history"));
-            step_ = ok ? Step::Done : step_;
-            timer_.stop();
-            window_.accept();
+            if (!save(QStringLiteral("dose-history"))) {
+                timer_.stop();
+                window_.reject();
+                return;
+            }
+            // The diagram window is modal: the next polls run inside it and close it. It is
+            // opened outside this poll, as a timer does not fire again inside its own call.
+            step_ = Step::WaitDiagram;
+            QTimer::singleShot(0, this, [this] {
+                window_.button(1024)->click();
+                timer_.stop();
+                if (diagramSaved_) {
+                    step_ = Step::Done;
+                    window_.accept();
+                } else {
+                    window_.reject();
+                }
+            });
+        }
+        break;
+    case Step::WaitDiagram:
+        if (QWidget* diagram = QApplication::activeModalWidget(); diagram && diagram != &window_) {
+            diagramSaved_ = save(QStringLiteral("diagram"), *diagram);
+            diagram->close();
         }
         break;
     case Step::Done:

@@ -1,29 +1,34 @@
 #pragma once
 // Pictures of the window for the user guide: once the parameters are in, the window as
-// it is; then the dose history is asked for and its tab shown. The window closes when
-// both pictures are written (or after a minute, when the dosimeter does not answer).
+// it is; then the dose history is asked for and its tab shown, then its diagram. The
+// window closes when the pictures are written (or after a minute, when the dosimeter does
+// not answer).
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 class CTessalyDlg;
+class QWidget;
 
 class ScreenshotTour : public QObject {
     Q_OBJECT
 public:
-    // Files: <dir>/window-<en|ru>-parameters.png and <dir>/window-<en|ru>-dose-history.png.
+    // Files: <dir>/window-<en|ru>-parameters.png, <dir>/window-<en|ru>-dose-history.png and
+    // <dir>/window-<en|ru>-diagram.png.
     ScreenshotTour(CTessalyDlg& window, QString dir);
 
     bool succeeded() const { return step_ == Step::Done; }
 
 private:
-    enum class Step { WaitParameters, WaitArchive, Done };
+    enum class Step { WaitParameters, WaitArchive, WaitDiagram, Done };
     void poll();
     bool save(const QString& what);
+    bool save(const QString& what, QWidget& shown);
 
     CTessalyDlg& window_;
     QString dir_;
     Step step_ = Step::WaitParameters;
     int polls_ = 0;
+    bool diagramSaved_ = false;
     QTimer timer_;
 };

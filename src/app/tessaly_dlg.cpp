@@ -9,6 +9,7 @@
 #include "access/dialog_units.h"
 #include "app/about_dlg.h"
 #include "app/history_view.h"
+#include "app/qt_translations.h"
 #include "app/qt_user_dialogs.h"
 #include "app/multiline_button.h"
 #include "app/status_entry.h"
@@ -20,8 +21,10 @@
 #include "params/catalogue.h"
 #include "params/command_files.h"
 #include "params/edit_rules.h"
+#include "params/parameter_set.h"
 #include "records/station_recorder.h"
 
+#include <QActionGroup>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -49,7 +52,8 @@ dm::ClockTime Now() {
 
 CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices services, QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+                          Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                          Qt::WindowCloseButtonHint),
       langBase_(settings.langBase), access_(settings.access), services_(std::move(services)) {
     setObjectName(QStringLiteral("mainWindow"));
     if (!services_.dialogs) {
@@ -101,18 +105,16 @@ void CTessalyDlg::buildControls() {
 
     const dm::DialogUnits du(font());
     client_ = new QWidget(this);
-    client_->setFixedSize(du.size(392, 347));
+    client_->setMinimumSize(du.size(392, 347));
+    client_->installEventFilter(this);
     layout->addWidget(client_);
 
     // Group frames first, so the buttons they frame lie above them.
-    for (const QRect& r : {du.rect(317, 24, 70, 52), du.rect(317, 89, 70, 41), du.rect(317, 278, 69, 31)}) {
-        auto* frame = new QGroupBox(client_);
-        frame->setGeometry(r);
-    }
+    for (QGroupBox*& frame : frames_)
+        frame = new QGroupBox(client_);
 
     tabs_ = new QTabBar(client_);
     tabs_->setObjectName(QStringLiteral("tabStrip"));
-    tabs_->setGeometry(du.rect(7, 6, 223, 13));
     tabs_->setDrawBase(false);
     tabs_->setExpanding(false);
     tabs_->setDocumentMode(true);
@@ -120,7 +122,6 @@ void CTessalyDlg::buildControls() {
 
     gridView_ = new dm::GridView(grid_, client_);
     gridView_->setObjectName(QStringLiteral("parameterGrid"));
-    gridView_->setGeometry(du.rect(7, 22, 304, 300));
     gridView_->setBeginEditHandler([this](int row, int col) { return beginEdit(row, col); });
     gridView_->setEndEditHandler(
         [this](int row, int col, const std::string& text) {
@@ -132,22 +133,20 @@ void CTessalyDlg::buildControls() {
 
     diagramButton_ = new QPushButton(client_);
     diagramButton_->setObjectName(QStringLiteral("displayAsDiagram"));
-    diagramButton_->setGeometry(du.rect(228, 6, 107, 13));
     diagramButton_->setAutoDefault(false);
     connect(diagramButton_, &QPushButton::clicked, this, &CTessalyDlg::displayAsDiagram);
 
-    auto makeButton = [&](const char* name, QRect r) {
+    auto makeButton = [&](const char* name) {
         auto* b = new dm::MultiLineButton(client_);
         b->setObjectName(QLatin1String(name));
-        b->setGeometry(r);
         b->setAutoDefault(false);
         return b;
     };
-    getParamsButton_ = makeButton("getParameters", du.rect(321, 32, 62, 22));
+    getParamsButton_ = makeButton("getParameters");
     getParamsButton_->setDefault(true);
-    getHistoryButton_ = makeButton("getDoseHistory", du.rect(321, 58, 62, 14));
-    sendChangesButton_ = makeButton("sendChanges", du.rect(321, 97, 62, 29));
-    eraseButton_ = makeButton("eraseTotalDose", du.rect(321, 285, 62, 21));
+    getHistoryButton_ = makeButton("getDoseHistory");
+    sendChangesButton_ = makeButton("sendChanges");
+    eraseButton_ = makeButton("eraseTotalDose");
     connect(getParamsButton_, &QPushButton::clicked, this, &CTessalyDlg::getParameters);
     connect(getHistoryButton_, &QPushButton::clicked, this, &CTessalyDlg::getDoseHistory);
     connect(sendChangesButton_, &QPushButton::clicked, this, &CTessalyDlg::sendChanges);
@@ -155,57 +154,89 @@ void CTessalyDlg::buildControls() {
 
     progress_ = new QProgressBar(client_);
     progress_->setObjectName(QStringLiteral("progress"));
-    progress_->setGeometry(du.rect(316, 328, 70, 12));
     progress_->setRange(0, 100);
     progress_->setValue(0);
     progress_->setTextVisible(false);
 
     statusLog_ = new QComboBox(client_);
     statusLog_->setObjectName(QStringLiteral("statusLog"));
-    const QRect logRect = du.rect(7, 328, 304, 12);
-    statusLog_->setGeometry(logRect.x(), logRect.y(), logRect.width(),
-                            qMax(logRect.height(), statusLog_->sizeHint().height()));
     statusLog_->setMaxVisibleItems(qMax(3, du.y(101) / qMax(1, statusLog_->fontMetrics().height() + 4)));
     statusLog_->setFocusPolicy(Qt::ClickFocus);
+    // A long entry is cut at the log's width; its whole text is the tool tip.
+    connect(statusLog_, &QComboBox::currentTextChanged, statusLog_, &QWidget::setToolTip);
+    placeControls();
+}
 
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+void CTessalyDlg::placeControls() {
+    const dm::DialogUnits du(font());
+    const QSize base = du.size(392, 347);
+    const int dx = qMax(0, client_->width() - base.width()), dy = qMax(0, client_->height() - base.height());
+    auto right = [&](int x, int y, int w, int h) { return du.rect(x, y, w, h).translated(dx, 0); };
+    auto corner = [&](int x, int y, int w, int h) { return du.rect(x, y, w, h).translated(dx, dy); };
+    auto grown = [&](int x, int y, int w, int h) { return du.rect(x, y, w, h).adjusted(0, 0, dx, dy); };
+
+    frames_[0]->setGeometry(right(317, 24, 70, 52));
+    frames_[1]->setGeometry(right(317, 89, 70, 41));
+    frames_[2]->setGeometry(corner(317, 278, 69, 31));
+    tabs_->setGeometry(du.rect(7, 6, 223, 13));
+    gridView_->setGeometry(grown(7, 22, 304, 300));
+    if (doseView_)
+        doseView_->setGeometry(grown(7, 22, 304, 300));
+    if (neutronView_)
+        neutronView_->setGeometry(grown(7, 22, 294, 300));
+    diagramButton_->setGeometry(du.rect(228, 6, 107, 13));
+    getParamsButton_->setGeometry(right(321, 32, 62, 22));
+    getHistoryButton_->setGeometry(right(321, 58, 62, 14));
+    sendChangesButton_->setGeometry(right(321, 97, 62, 29));
+    eraseButton_->setGeometry(corner(321, 285, 62, 21));
+    progress_->setGeometry(corner(316, 328, 70, 12));
+    const QRect log = du.rect(7, 328, 304, 12).adjusted(0, dy, dx, dy);
+    statusLog_->setGeometry(log.x(), log.y(), log.width(), qMax(log.height(), statusLog_->sizeHint().height()));
+}
+
+bool CTessalyDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client_ && event->type() == QEvent::Resize)
+        placeControls();
+    return QDialog::eventFilter(watched, event);
 }
 
 void CTessalyDlg::buildMenu() {
-    // The menu texts are the same in both interface languages.
-    QMenu* file = menuBar_->addMenu(QStringLiteral("File"));
-    file->setObjectName(QStringLiteral("menuFile"));
-    QAction* save = file->addAction(QStringLiteral("Save current table as..."), this,
-                                    &CTessalyDlg::saveCurrentTable);
-    save->setObjectName(QStringLiteral("actionSave"));
-    save->setShortcut(QKeySequence::Save);
-    QAction* exit = file->addAction(QStringLiteral("Exit"), this, &QDialog::accept);
-    exit->setObjectName(QStringLiteral("actionExit"));
+    // Texts come with the interface language (setMenuTexts).
+    fileMenu_ = menuBar_->addMenu(QString());
+    fileMenu_->setObjectName(QStringLiteral("menuFile"));
+    saveAction_ = fileMenu_->addAction(QString(), this, &CTessalyDlg::saveCurrentTable);
+    saveAction_->setObjectName(QStringLiteral("actionSave"));
+    saveAction_->setShortcut(QKeySequence::Save);
+    exitAction_ = fileMenu_->addAction(QString(), this, &QDialog::accept);
+    exitAction_->setObjectName(QStringLiteral("actionExit"));
 
-    QMenu* options = menuBar_->addMenu(QStringLiteral("Options"));
-    options->setObjectName(QStringLiteral("menuOptions"));
-    QMenu* language = options->addMenu(QStringLiteral("Language"));
-    language->setObjectName(QStringLiteral("menuLanguage"));
-    QAction* english = language->addAction(QStringLiteral("English"), this,
-                                           [this] { switchLanguage(dm::kLangEnglish); });
-    english->setObjectName(QStringLiteral("actionEnglish"));
-    QAction* russian = language->addAction(QString::fromUtf8("Русский"), this,
-                                           [this] { switchLanguage(dm::kLangRussian); });
-    russian->setObjectName(QStringLiteral("actionRussian"));
-    options->addSeparator();
-    QAction* password = options->addAction(QStringLiteral("Password entry..."), this,
-                                           &CTessalyDlg::passwordEntry);
-    password->setObjectName(QStringLiteral("actionPassword"));
+    optionsMenu_ = menuBar_->addMenu(QString());
+    optionsMenu_->setObjectName(QStringLiteral("menuOptions"));
+    languageMenu_ = optionsMenu_->addMenu(QString());
+    languageMenu_->setObjectName(QStringLiteral("menuLanguage"));
+    // Each language is named in itself, so either can be found whatever the window shows.
+    auto* languages = new QActionGroup(this);
+    englishAction_ = languageMenu_->addAction(QStringLiteral("English"), this,
+                                              [this] { switchLanguage(dm::kLangEnglish); });
+    englishAction_->setObjectName(QStringLiteral("actionEnglish"));
+    russianAction_ = languageMenu_->addAction(QString::fromUtf8("Русский"), this,
+                                              [this] { switchLanguage(dm::kLangRussian); });
+    russianAction_->setObjectName(QStringLiteral("actionRussian"));
+    for (QAction* a : {englishAction_, russianAction_}) {
+        a->setCheckable(true);
+        languages->addAction(a);
+    }
+    optionsMenu_->addSeparator();
+    passwordAction_ = optionsMenu_->addAction(QString(), this, &CTessalyDlg::passwordEntry);
+    passwordAction_->setObjectName(QStringLiteral("actionPassword"));
 
     if (services_.simulatorInRange) {
-        simulatorMenu_ = menuBar_->addMenu(QStringLiteral("Simulator"));
+        simulatorMenu_ = menuBar_->addMenu(QString());
         simulatorMenu_->setObjectName(QStringLiteral("menuSimulator"));
-        QAction* in = simulatorMenu_->addAction(QStringLiteral("Bring dosimeter into range"), this,
-                                                [this] { services_.simulatorInRange(true); });
-        in->setObjectName(QStringLiteral("actionSimIn"));
-        QAction* out = simulatorMenu_->addAction(QStringLiteral("Take dosimeter out of range"), this,
-                                                 [this] { services_.simulatorInRange(false); });
-        out->setObjectName(QStringLiteral("actionSimOut"));
+        simInAction_ = simulatorMenu_->addAction(QString(), this, [this] { services_.simulatorInRange(true); });
+        simInAction_->setObjectName(QStringLiteral("actionSimIn"));
+        simOutAction_ = simulatorMenu_->addAction(QString(), this, [this] { services_.simulatorInRange(false); });
+        simOutAction_->setObjectName(QStringLiteral("actionSimOut"));
     }
 
     if (services_.openRecords) {
@@ -216,10 +247,29 @@ void CTessalyDlg::buildMenu() {
         open->setObjectName(QStringLiteral("actionRecords"));
     }
 
-    QMenu* help = menuBar_->addMenu(QStringLiteral("Help"));
-    help->setObjectName(QStringLiteral("menuHelp"));
-    QAction* about = help->addAction(QStringLiteral("About"), this, &CTessalyDlg::showAbout);
-    about->setObjectName(QStringLiteral("actionAbout"));
+    helpMenu_ = menuBar_->addMenu(QString());
+    helpMenu_->setObjectName(QStringLiteral("menuHelp"));
+    aboutAction_ = helpMenu_->addAction(QString(), this, &CTessalyDlg::showAbout);
+    aboutAction_->setObjectName(QStringLiteral("actionAbout"));
+}
+
+void CTessalyDlg::setMenuTexts() {
+    auto text = [this](int id) { return Q(Tr(id, langBase_)); };
+    fileMenu_->setTitle(text(dm::IDS_MENU_FILE));
+    saveAction_->setText(text(dm::IDS_MENU_SAVE_TABLE));
+    exitAction_->setText(text(dm::IDS_MENU_EXIT));
+    optionsMenu_->setTitle(text(dm::IDS_MENU_OPTIONS));
+    languageMenu_->setTitle(text(dm::IDS_MENU_LANGUAGE));
+    passwordAction_->setText(text(dm::IDS_MENU_PASSWORD));
+    if (simulatorMenu_) {
+        simulatorMenu_->setTitle(text(dm::IDS_MENU_SIMULATOR));
+        simInAction_->setText(text(dm::IDS_MENU_SIM_IN));
+        simOutAction_->setText(text(dm::IDS_MENU_SIM_OUT));
+    }
+    helpMenu_->setTitle(text(dm::IDS_MENU_HELP));
+    aboutAction_->setText(text(dm::IDS_MENU_ABOUT));
+    englishAction_->setChecked(langBase_ != dm::kLangRussian);
+    russianAction_->setChecked(langBase_ == dm::kLangRussian);
 }
 
 void CTessalyDlg::setTexts() {
@@ -229,6 +279,9 @@ void CTessalyDlg::setTexts() {
     eraseButton_->setCaption(Q(Tr(dm::IDS_ERASE_TOTAL, langBase_)));
     setWindowTitle(Q(Tr(dm::IDS_CAPTION, langBase_)));
     diagramButton_->setText(Q(Tr(dm::IDS_DISPLAY_AS_DIAGRAM, langBase_)));
+    // Standard buttons and the file dialog are Qt's own; they follow with its translations.
+    dm::UseQtTranslations(langBase_);
+    setMenuTexts();
 }
 
 QPushButton* CTessalyDlg::button(int id) const {
@@ -338,10 +391,9 @@ dm::HistoryView* CTessalyDlg::historyView(int tab) {
         return nullptr;
     dm::HistoryView*& view = tab == 1 ? doseView_ : neutronView_;
     if (!view) {
-        const dm::DialogUnits du(font());
         view = new dm::HistoryView(tab == 1 ? doseTable_ : neutronTable_, client_);
         view->setObjectName(tab == 1 ? QStringLiteral("doseHistory") : QStringLiteral("neutronHistory"));
-        view->setGeometry(tab == 1 ? du.rect(7, 22, 304, 300) : du.rect(7, 22, 294, 300));
+        placeControls();
         view->setEnabled(false);
         view->hide();
         view->refresh();
@@ -493,6 +545,9 @@ void CTessalyDlg::displayAsDiagram() {
     dm::CGraphWnd diagram(this, langBase_);
     const dm::ChartLoadResult loaded = diagram.loadData(doseTable_, neutronTable_, paramState_.neutron,
                                                         paramState_.historyInterval, paramState_.historyDepth);
+    // The serial number only when the last parameters came from a dosimeter of this model.
+    const std::string model = paramState_.neutron ? "KRT-17A" : "MLV-52B";
+    diagram.setDosimeter(model, parameters_.model() == model ? parameters_.serialNumber() : std::string());
     const std::string notice = dm::TruncationNotice(loaded, langBase_);
     if (!notice.empty())
         services_.dialogs->showMessage(notice);
@@ -509,7 +564,21 @@ std::string CTessalyDlg::currentTableBytes() const {
     }
 }
 
+bool CTessalyDlg::currentTableEmpty() const {
+    switch (tabs_->currentIndex()) {
+    case 0: return grid_.rowCount() <= grid_.fixedRowCount();
+    case 1: return doseTable_.rowCount() <= 1;
+    case 2: return neutronTable_.rowCount() <= 1;
+    default: return true;
+    }
+}
+
 void CTessalyDlg::saveCurrentTable() {
+    // A table without a row of data would give an empty file, or one of headings only.
+    if (currentTableEmpty() || currentTableBytes().empty()) {
+        services_.dialogs->showMessage(Tr(dm::IDS_TABLE_EMPTY, langBase_));
+        return;
+    }
     const dm::SaveResult result = dm::SaveTableFile(*services_.dialogs, langBase_, currentTableBytes());
     // A failure has already been told to the user by the save itself.
     if (result.skipName && services_.addSkipFile)

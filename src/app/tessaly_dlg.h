@@ -28,6 +28,7 @@ class QProgressBar;
 class QPushButton;
 class QTabBar;
 class QAction;
+class QActionGroup;
 
 namespace dm::records {
 class StationRecorder;
@@ -101,6 +102,7 @@ public:
     QProgressBar* progressBar() const { return progress_; }
     QPushButton* button(int id) const;
     QMenu* simulatorMenu() const { return simulatorMenu_; }
+    QMenuBar* menuBar() const { return menuBar_; }
     // The history table of tab 1 or 2 (built on first use).
     dm::HistoryView* historyView(int tab);
 
@@ -127,6 +129,12 @@ private:
     void buildControls();
     void buildMenu();
     void setTexts();
+    void setMenuTexts();
+    // Places the controls for the window's present size: the tables take the room beyond
+    // the smallest size, the buttons keep to the right edge, the log to the bottom.
+    void placeControls();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    bool currentTableEmpty() const;
     void onTabChanged(int index);
     // Shows and enables the table of tab 0, 1 or 2, hides and disables the others.
     void showTable(int tab);
@@ -153,7 +161,20 @@ private:
     QTimer timer_;
 
     QMenuBar* menuBar_ = nullptr;
+    QMenu* fileMenu_ = nullptr;
+    QMenu* optionsMenu_ = nullptr;
+    QMenu* languageMenu_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
     QMenu* simulatorMenu_ = nullptr;
+    QAction* saveAction_ = nullptr;
+    QAction* exitAction_ = nullptr;
+    QAction* englishAction_ = nullptr;
+    QAction* russianAction_ = nullptr;
+    QAction* passwordAction_ = nullptr;
+    QAction* simInAction_ = nullptr;
+    QAction* simOutAction_ = nullptr;
+    QAction* aboutAction_ = nullptr;
+    QGroupBox* frames_[3] = {};
     QWidget* client_ = nullptr;
     QTabBar* tabs_ = nullptr;
     dm::GridView* gridView_ = nullptr;

@@ -228,8 +228,11 @@ void ChartModel::paintChart(ChartCanvas& canvas) {
         if (neutron)
             paintNeutronLine(canvas);
     }
-    if (m_dZoom < 1.0)
-        paintTimeLabels(canvas);
+    paintTimeLabels(canvas);
+    // A box on screen shows the diagram now drawn, never the values of the one before a
+    // switch of diagram, component or scale.
+    if (!m_rcReadout.none() && readoutX_ < static_cast<int>(m_aColumns.size()))
+        placeReadout(readoutX_, readoutY_, readoutTextAt(readoutX_));
 }
 
 void ChartModel::paintValueLabels(ChartCanvas& canvas) {
@@ -535,6 +538,14 @@ void ChartModel::paintTimeLabels(ChartCanvas& canvas) {
             canvas.text(x - 7 * Utf8Length(text) / 2, H - 35, text, kTimeLabelBack);
         canvas.line(x, H - 42, x, H - 38, 1, kBlack);
     };
+    if (m_dZoom >= 1.0) {
+        // Zoomed in and perhaps scrolled: each label gives the time at its own tick.
+        for (int k = 0; k <= 6; ++k) {
+            const double t = columnTime(kPlotLeft + k * spacing);
+            label(k, static_cast<long long>(std::clamp(t, 0.0, 1e15)));
+        }
+        return;
+    }
     if (stats_.lastDoseIndex == 0) {
         for (int k = 6; k >= 1; --k)
             label(k, static_cast<long long>(double(k) * stats_.doseSpan / 6));
@@ -560,6 +571,19 @@ void ChartModel::paintTimeLabels(ChartCanvas& canvas) {
 ReadoutChange ChartModel::mouseMove(int x, int y) {
     if (x < 0 || x >= static_cast<int>(m_aColumns.size()))
         return {};
+    readoutX_ = x;
+    readoutY_ = y;
+    return placeReadout(x, y, readoutTextAt(x));
+}
+
+bool ChartModel::hideReadout() {
+    const bool shown = !m_rcReadout.none();
+    m_rcReadout = {};
+    m_strReadout.clear();
+    return shown;
+}
+
+std::string ChartModel::readoutTextAt(int x) const {
     const ChartColumn& col = m_aColumns[static_cast<std::size_t>(x)];
     const int lang = m_nLangBase;
     const bool neutron = (m_nFlags & GF_NEUTRON) != 0;
@@ -586,7 +610,10 @@ ReadoutChange ChartModel::mouseMove(int x, int y) {
             time = FormatTime(static_cast<long long>(col.dDoseTime));
         text += ReadoutLine(IDS_TIME_FROM_START, lang, time);
     }
+    return text;
+}
 
+ReadoutChange ChartModel::placeReadout(int x, int y, const std::string& text) {
     int lines = 0, longest = 0, length = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);

@@ -106,6 +106,8 @@ public:
     }
 
     ReadoutChange mouseMove(int x, int y);
+    // The cursor left the chart: no box any more. True when one was shown.
+    bool hideReadout();
     // Pixels per character of the chart font (8 unless the font says otherwise), used to
     // right-align the value labels and to size the read-out box.
     void setReadoutCharWidth(int pixels) { charWidth_ = pixels > 0 ? pixels : 8; }
@@ -140,6 +142,8 @@ private:
     void paintNeutronBars(ChartCanvas& canvas);
     void paintTimeLabels(ChartCanvas& canvas);
     double columnTime(int x) const; // time at pixel column x by the axis scale
+    std::string readoutTextAt(int x) const;
+    ReadoutChange placeReadout(int x, int y, const std::string& text);
     void ensureColumns(int width);
     int neutronCount() const;
 
@@ -156,6 +160,7 @@ private:
     ScrollBarState scroll_;
     std::string m_strReadout;
     ChartRect m_rcReadout;
+    int readoutX_ = 0, readoutY_ = 0; // the cursor the box was made for
     int charWidth_ = 8;
     std::vector<ChartPoint> polyline_; // reused by every paint
     std::vector<int> barTops_;         // reused by every paint

@@ -9,6 +9,7 @@
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QResizeEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -19,21 +20,28 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 namespace dm {
 namespace {
 
 QString Text(int id, int langBase) { return QString::fromStdString(Tr(id, langBase)); }
 
-// Up and Down in the scale box step the scale as the arrows do.
-class ArrowKeys : public QObject {
+// Up and Down in the scale box step the scale as the arrows do; Enter applies the typed
+// scale and goes no further (the dialog would otherwise press a button with it).
+class ScaleKeys : public QObject {
 public:
-    ArrowKeys(QObject* parent, std::function<void(int)> step) : QObject(parent), step_(std::move(step)) {}
+    ScaleKeys(QObject* parent, std::function<void(int)> step, std::function<void()> apply)
+        : QObject(parent), step_(std::move(step)), apply_(std::move(apply)) {}
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::KeyPress) {
             const int key = static_cast<QKeyEvent*>(event)->key();
             if (key == Qt::Key_Up || key == Qt::Key_Down) {
                 step_(key == Qt::Key_Up ? 1 : -1);
+                return true;
+            }
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                apply_();
                 return true;
             }
         }
@@ -42,14 +50,15 @@ public:
 
 private:
     std::function<void(int)> step_;
+    std::function<void()> apply_;
 };
 
 } // namespace
 
 CGraphWnd::CGraphWnd(QWidget* parent, int langBase)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                          Qt::WindowStaysOnTopHint),
+                          Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
       m_nLangBase(langBase) {
     setFont(QApplication::font());
     buildControls();
@@ -67,61 +76,134 @@ QRect CGraphWnd::dialogRect(int x, int y, int width, int height) const {
 }
 
 void CGraphWnd::buildControls() {
-    setFixedSize(dialogRect(0, 0, 517, 356).size());
+    // The template's size is the smallest; a larger window gives the chart the room.
+    setMinimumSize(dialogRect(0, 0, 517, 356).size());
+    resize(minimumSize());
 
     legendGroup_ = new QGroupBox(this);
-    legendGroup_->setGeometry(dialogRect(13, 306, 183, 47));
     displayGroup_ = new QGroupBox(this);
-    displayGroup_->setGeometry(dialogRect(205, 306, 155, 47));
     scaleGroup_ = new QGroupBox(this);
-    scaleGroup_->setGeometry(dialogRect(431, 309, 83, 44));
 
     chart_ = new CGraphicalListBox(m_nLangBase, this);
-    chart_->setGeometry(dialogRect(0, 1, 517, 301));
     connect(chart_, &CGraphicalListBox::saveRequested, this, [this] { saveDiagramPng(); });
 
+    // The dose curve is drawn in both diagrams, so its legend entry is always ticked; it
+    // only labels the colour and takes no clicks.
     doseLegend_ = new CMyButton(this);
-    doseLegend_->setGeometry(dialogRect(20, 317, 137, 10));
-    doseLegend_->setEnabled(false);
+    doseLegend_->setChecked(true);
+    doseLegend_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    doseLegend_->setFocusPolicy(Qt::NoFocus);
     neutronCheck_ = new CMyButton(this);
-    neutronCheck_->setGeometry(dialogRect(20, 329, 137, 10));
     connect(neutronCheck_, &QCheckBox::clicked, this, [this] { applyNeutronRule(); });
 
     incrementsRadio_ = new QRadioButton(this);
-    incrementsRadio_->setGeometry(dialogRect(211, 319, 141, 13));
     connect(incrementsRadio_, &QRadioButton::clicked, this, [this] { showIncrementsDiagram(); });
     doseRadio_ = new QRadioButton(this);
-    doseRadio_->setGeometry(dialogRect(211, 334, 144, 12));
     connect(doseRadio_, &QRadioButton::clicked, this, [this] { showDoseDiagram(); });
 
     scaleEdit_ = new QLineEdit(this);
-    scaleEdit_->setGeometry(dialogRect(440, 320, 45, 14));
     scaleEdit_->setMaxLength(kScaleDigits);
     scaleEdit_->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QStringLiteral("[0-9]{0,%1}").arg(kScaleDigits)), scaleEdit_));
     connect(scaleEdit_, &QLineEdit::textChanged, this, [this] { applyScaleRule(); });
-    scaleEdit_->installEventFilter(new ArrowKeys(scaleEdit_, [this](int step) { stepScale(step); }));
+    scaleEdit_->installEventFilter(
+        new ScaleKeys(scaleEdit_, [this](int step) { stepScale(step); }, [this] { applyScaleRule(); }));
 
     percent_ = new QLabel(QStringLiteral("%"), this);
-    percent_->setGeometry(dialogRect(488, 323, 8, 8));
 
-    const QRect arrows = dialogRect(496, 320, 11, 14);
-    const int half = arrows.height() / 2;
     scaleUp_ = new QToolButton(this);
     scaleUp_->setArrowType(Qt::UpArrow);
     scaleUp_->setAutoRepeat(true);
-    scaleUp_->setGeometry(arrows.x(), arrows.y(), arrows.width(), half);
     connect(scaleUp_, &QToolButton::clicked, this, [this] { stepScale(1); });
     scaleDown_ = new QToolButton(this);
     scaleDown_->setArrowType(Qt::DownArrow);
     scaleDown_->setAutoRepeat(true);
-    scaleDown_->setGeometry(arrows.x(), arrows.y() + half, arrows.width(), arrows.height() - half);
     connect(scaleDown_, &QToolButton::clicked, this, [this] { stepScale(-1); });
 
+    // Not a default button: Enter belongs to the scale box.
     fitButton_ = new QPushButton(this);
-    fitButton_->setGeometry(dialogRect(440, 336, 68, 14));
-    fitButton_->setDefault(true);
+    fitButton_->setAutoDefault(false);
+    fitButton_->setDefault(false);
     connect(fitButton_, &QPushButton::clicked, this, [this] { fitToScreen(); });
+    placeControls();
+}
+
+// The template's layout, with the chart taking what the window has beyond the template's
+// size; the controls below it keep their places relative to the bottom (the scale box to
+// the bottom right corner).
+void CGraphWnd::placeControls() {
+    // The coloured legend captions are drawn in the wide chart font: the legend box widens
+    // until they show whole, pushing the boxes right of it along and the window's
+    // smallest width with them.
+    const QFontMetrics chartFont(ChartFont());
+    const int legendRight = dialogRect(13 + 183 - 4, 0, 0, 0).x();
+    const int legendLeft = dialogRect(20, 0, 0, 0).x();
+    int widest = 0;
+    for (const CMyButton* button : {doseLegend_, neutronCheck_})
+        if (!button->isHidden() && !button->text().isEmpty())
+            widest = std::max(widest, 17 + chartFont.horizontalAdvance(button->text()) + 2);
+    const int extra = std::max(0, legendLeft + widest - legendRight);
+    const QSize base = dialogRect(0, 0, 517, 356).size() + QSize(extra, 0);
+    if (minimumSize() != base) {
+        setMinimumSize(base);
+        if (width() < base.width())
+            resize(base.width(), height()); // places the controls again
+    }
+    const int dx = std::max(0, width() - base.width()) + extra;
+    const int dy = std::max(0, height() - base.height());
+    auto below = [&](int x, int y, int w, int h) { return dialogRect(x, y, w, h).translated(0, dy); };
+    auto shifted = [&](int x, int y, int w, int h) { return dialogRect(x, y, w, h).translated(extra, dy); };
+    auto corner = [&](int x, int y, int w, int h) { return dialogRect(x, y, w, h).translated(dx, dy); };
+
+    chart_->setGeometry(dialogRect(0, 1, 517, 301).adjusted(0, 0, dx, dy));
+    legendGroup_->setGeometry(below(13, 306, 183, 47).adjusted(0, 0, extra, 0));
+    displayGroup_->setGeometry(shifted(205, 306, 155, 47));
+    scaleGroup_->setGeometry(corner(431, 309, 83, 44));
+    incrementsRadio_->setGeometry(shifted(211, 319, 141, 13));
+    doseRadio_->setGeometry(shifted(211, 334, 144, 12));
+    scaleEdit_->setGeometry(corner(440, 320, 45, 14));
+    percent_->setGeometry(corner(488, 323, 8, 8));
+    const QRect arrows = corner(496, 320, 11, 14);
+    const int half = arrows.height() / 2;
+    scaleUp_->setGeometry(arrows.x(), arrows.y(), arrows.width(), half);
+    scaleDown_->setGeometry(arrows.x(), arrows.y() + half, arrows.width(), arrows.height() - half);
+
+    // The platform's buttons have wider margins than the template assumed: each legend
+    // entry is as wide as its caption needs, at least as the template has it.
+    const std::pair<CMyButton*, QRect> legends[] = {{doseLegend_, below(20, 317, 137, 10)},
+                                                    {neutronCheck_, below(20, 329, 137, 10)}};
+    for (const auto& [button, r] : legends) {
+        const int needed = 17 + chartFont.horizontalAdvance(button->text()) + 2;
+        button->setGeometry(r.x(), r.y(), std::max(needed, r.width()), r.height());
+    }
+    const QRect fit = corner(440, 336, 68, 14);
+    fitButton_->setGeometry(fitButton_->sizeHint().width() > fit.width() ? corner(433, 336, 79, 14) : fit);
+}
+
+void CGraphWnd::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    placeControls();
+}
+
+void CGraphWnd::setDosimeter(const std::string& model, const std::string& serialNumber) {
+    model_ = model;
+    serialNumber_ = serialNumber;
+    updateTitle();
+}
+
+// The diagram on screen and the dosimeter it comes from.
+void CGraphWnd::updateTitle() {
+    const ChartModel& chart = chart_->chart();
+    QString title = Text((chart.m_nFlags & GF_DOSE) ? IDS_DOSE_DIAGRAM : IDS_INCREMENTS_DIAGRAM, m_nLangBase);
+    if (!model_.empty()) {
+        title += QStringLiteral(" \u2014 ") + QString::fromStdString(model_);
+        if (!serialNumber_.empty())
+            title += QLatin1Char(' ') + Text(IDS_SERIAL_NO, m_nLangBase) + QLatin1Char(' ') +
+                     QString::fromStdString(serialNumber_);
+    }
+    if (!truncationNotice_.empty())
+        title += QStringLiteral(" \u2014 ") + QString::fromStdString(truncationNotice_);
+    setWindowTitle(title);
 }
 
 void CGraphWnd::initialise() {
@@ -152,25 +234,8 @@ void CGraphWnd::initialise() {
     doseLegend_->show();
     neutronCheck_->setCaptionColour({100, 100, 255});
     doseLegend_->setCaptionColour({50, 255, 50});
-    fitTextsToControls();
-}
-
-// The coloured captions are drawn in the wide chart font and the platform's buttons have
-// wider margins than the template assumed; controls grow, within their group box, until
-// their texts fit.
-void CGraphWnd::fitTextsToControls() {
-    const QFontMetrics chartFont(ChartFont());
-    const int legendRight = dialogRect(13 + 183 - 4, 0, 0, 0).x();
-    for (CMyButton* button : {doseLegend_, neutronCheck_}) {
-        const QRect r = button->geometry();
-        const int needed = 17 + chartFont.horizontalAdvance(button->text()) + 2;
-        button->resize(std::clamp(needed, dialogRect(0, 0, 137, 0).width(), legendRight - r.x()), r.height());
-    }
-    const QRect fit = dialogRect(440, 336, 68, 14);
-    if (fitButton_->sizeHint().width() > fit.width())
-        fitButton_->setGeometry(dialogRect(433, 336, 79, 14));
-    else
-        fitButton_->setGeometry(fit);
+    placeControls();
+    updateTitle();
 }
 
 ChartLoadResult CGraphWnd::loadData(const HistoryTable& dose, const HistoryTable& neutron, bool neutronModel,
@@ -178,7 +243,7 @@ ChartLoadResult CGraphWnd::loadData(const HistoryTable& dose, const HistoryTable
     const ChartLoadResult result =
         LoadChartData(chart_->chart(), dose, neutron, neutronModel, historyInterval, historyDepth);
     m_bNeutron = neutronModel;
-    setWindowTitle(QString::fromStdString(TruncationNotice(result, m_nLangBase)));
+    truncationNotice_ = TruncationNotice(result, m_nLangBase);
     initialise();
     chart_->repaintChart();
     return result;
@@ -198,6 +263,7 @@ void CGraphWnd::showDoseDiagram() {
     chart.m_nFlags = (chart.m_nFlags | GF_DOSE) & ~GF_INCREMENTS;
     incrementsRadio_->setChecked(false);
     doseRadio_->setChecked(true);
+    updateTitle();
     chart_->repaintChart();
 }
 
@@ -206,6 +272,7 @@ void CGraphWnd::showIncrementsDiagram() {
     chart.m_nFlags = (chart.m_nFlags | GF_INCREMENTS) & ~GF_DOSE;
     doseRadio_->setChecked(false);
     incrementsRadio_->setChecked(true);
+    updateTitle();
     chart_->repaintChart();
 }
 
@@ -241,9 +308,10 @@ bool CGraphWnd::saveDiagramPng() {
     if (saveDialogs_) {
         name = saveDialogs_->askPngFileName();
     } else {
-        const QString chosen = QFileDialog::getSaveFileName(this, QStringLiteral("Save diagram as PNG"),
-                                                            QStringLiteral("diagram.png"),
-                                                            QStringLiteral("PNG image (*.png)"));
+        QString caption = Text(IDS_SAVE_DIAGRAM_PNG, m_nLangBase);
+        caption.remove(QStringLiteral("..."));
+        const QString chosen = QFileDialog::getSaveFileName(this, caption, QStringLiteral("diagram.png"),
+                                                            Text(IDS_PNG_FILTER, m_nLangBase));
         if (!chosen.isEmpty())
             name = chosen.toStdString();
     }

@@ -38,6 +38,10 @@ public:
     ChartLoadResult loadData(const HistoryTable& dose, const HistoryTable& neutron, bool neutronModel,
                              double historyInterval, double historyDepth);
 
+    // The dosimeter the history comes from, for the window's title; the serial number
+    // may be empty when it is not known.
+    void setDosimeter(const std::string& model, const std::string& serialNumber);
+
     // Not owned; without one the window uses the platform's file dialog and message box.
     void setSaveDialogs(ChartSaveDialogs* dialogs) { saveDialogs_ = dialogs; }
     // Asks for a file name and writes the chart's picture there as PNG; false when
@@ -55,10 +59,14 @@ public:
     QToolButton* scaleDown() const { return scaleDown_; }
     QPushButton* fitButton() const { return fitButton_; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void buildControls();
     void initialise();
-    void fitTextsToControls();
+    void placeControls();
+    void updateTitle();
     QRect dialogRect(int x, int y, int width, int height) const;
     void applyNeutronRule();
     void showDoseDiagram();
@@ -84,6 +92,9 @@ private:
     QToolButton* scaleDown_ = nullptr;
     QPushButton* fitButton_ = nullptr;
     ChartSaveDialogs* saveDialogs_ = nullptr;
+    std::string model_;
+    std::string serialNumber_;
+    std::string truncationNotice_; // rows left out of the chart, or empty
 };
 
 } // namespace dm

@@ -1,6 +1,7 @@
 #include "charts/graphical_list_box.h"
 
 #include "charts/chart_render.h"
+#include "core/string_table.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -129,9 +130,16 @@ void CGraphicalListBox::mouseMoveEvent(QMouseEvent* event) {
                                  QPoint(change.area.right - 1, change.area.bottom - 1)));
 }
 
+bool CGraphicalListBox::viewportEvent(QEvent* event) {
+    // The box belongs to the cursor: it goes when the cursor leaves the chart.
+    if (event->type() == QEvent::Leave && chart_.hideReadout())
+        viewport()->update();
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
 void CGraphicalListBox::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    QAction* save = menu.addAction(QStringLiteral("Save diagram as PNG..."));
+    QAction* save = menu.addAction(QString::fromStdString(Tr(IDS_SAVE_DIAGRAM_PNG, chart_.m_nLangBase)));
     if (menu.exec(event->globalPos()) == save)
         emit saveRequested();
 }

@@ -17,6 +17,9 @@ class UserDialogs : public MessageSink {
 public:
     // A Yes/No question with the stop icon; true for Yes.
     virtual bool askYesNo(const std::string& text) = 0;
+    // The same question with No as the answer Enter gives, for a step that cannot be
+    // undone.
+    virtual bool askYesNoDefaultNo(const std::string& text) { return askYesNo(text); }
     // The file-save dialog (default extension "txt", filter "Text file (*.txt)");
     // nothing when the user cancels.
     virtual std::optional<std::string> askSaveFileName() = 0;

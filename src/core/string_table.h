@@ -1,5 +1,5 @@
 #pragma once
-// The interface strings in English (ids 103..170) and Russian (id + 300), UTF-8.
+// The interface strings in English (ids 103..194) and Russian (id + 300), UTF-8.
 #include <string>
 
 namespace dm {
@@ -82,6 +82,21 @@ enum StringId : int {
     IDS_LOCK_2 = 168,
     IDS_LOCK_3 = 169,
     IDS_WRONG_PASSWORD = 170,
+    IDS_MENU_FILE = 180,
+    IDS_MENU_SAVE_TABLE = 181,
+    IDS_MENU_EXIT = 182,
+    IDS_MENU_OPTIONS = 183,
+    IDS_MENU_LANGUAGE = 184,
+    IDS_MENU_PASSWORD = 185,
+    IDS_MENU_SIMULATOR = 186,
+    IDS_MENU_SIM_IN = 187,
+    IDS_MENU_SIM_OUT = 188,
+    IDS_MENU_HELP = 189,
+    IDS_MENU_ABOUT = 190,
+    IDS_SAVE_DIAGRAM_PNG = 191,
+    IDS_PNG_FILTER = 192,
+    IDS_SERIAL_NO = 193,
+    IDS_TABLE_EMPTY = 194,
 };
 
 } // namespace dm

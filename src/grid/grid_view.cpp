@@ -10,7 +10,10 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QScrollBar>
+#include <QHelpEvent>
+#include <QStyle>
 #include <QTimer>
+#include <QToolTip>
 
 namespace dm {
 
@@ -120,6 +123,35 @@ void GridItemModel::refresh() {
 
 // ---------------------------------------------------------------- delegate
 
+bool CutTextTipDelegate::cutsText(const QAbstractItemView* view, const QModelIndex& index) const {
+    if (!view || !index.isValid())
+        return false;
+    QStyleOptionViewItem option;
+    option.initFrom(view);
+    option.rect = view->visualRect(index);
+    initStyleOption(&option, index);
+    if (option.text.isEmpty())
+        return false;
+    const QStyle* style = view->style();
+    const QRect room = style->subElementRect(QStyle::SE_ItemViewItemText, &option, view);
+    // The style keeps a margin on either side of the text inside that rectangle.
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
+    return option.fontMetrics.horizontalAdvance(option.text) > room.width() - 2 * margin;
+}
+
+bool CutTextTipDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                                   const QStyleOptionViewItem& option, const QModelIndex& index) {
+    if (!event || event->type() != QEvent::ToolTip)
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    if (!cutsText(view, index)) {
+        QToolTip::hideText();
+        return true;
+    }
+    QToolTip::showText(event->globalPos(), index.data(Qt::DisplayRole).toString(), view->viewport(),
+                       view->visualRect(index));
+    return true;
+}
+
 QWidget* GridCellDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& /*option*/,
                                         const QModelIndex& index) const {
     const auto* model = qobject_cast<const GridItemModel*>(index.model());
@@ -197,11 +229,14 @@ GridView::GridView(GridModel& grid, QWidget* parent)
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     horizontalHeader()->setHighlightSections(false);
-    horizontalHeader()->setStretchLastSection(false);
+    // The last column takes what a wider window gives the table.
+    horizontalHeader()->setStretchLastSection(true);
     horizontalHeader()->setMinimumSectionSize(0);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setWordWrap(false);
     grid_.setObserver([this] { scheduleRefresh(); });
+    // A reset gives the header its default section sizes again.
+    connect(model_, &QAbstractItemModel::modelReset, this, [this] { shownWidths_.clear(); });
     applyLayout();
 }
 
@@ -244,11 +279,14 @@ void GridView::applyLayout() {
                                           : QAbstractItemView::SelectItems);
     setSelectionMode(grid_.singleRowSelection() ? QAbstractItemView::SingleSelection
                                                 : QAbstractItemView::ExtendedSelection);
+    shownWidths_.resize(static_cast<std::size_t>(grid_.colCount()), -1);
     for (int c = 0; c < grid_.colCount(); ++c) {
         const int width = grid_.columnWidth(c);
         setColumnHidden(c, width <= 0);
-        if (width > 0 && columnWidth(c) != width)
+        int& shown = shownWidths_[static_cast<std::size_t>(c)];
+        if (width > 0 && width != shown)
             setColumnWidth(c, width);
+        shown = width;
     }
 }
 

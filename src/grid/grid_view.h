@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace dm {
 
@@ -55,11 +56,23 @@ private:
     int shownFixedRows_ = 0;
 };
 
-// Editors for the grid's cells: a line editor, or a combo box offering only the options.
-class GridCellDelegate : public QStyledItemDelegate {
+// Cells that cut their text show the whole of it as a tool tip; a text that fits gets none.
+class CutTextTipDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
+
+    // Whether the cell's text is wider than the room the view gives it.
+    bool cutsText(const QAbstractItemView* view, const QModelIndex& index) const;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+};
+
+// Editors for the grid's cells: a line editor, or a combo box offering only the options.
+class GridCellDelegate : public CutTextTipDelegate {
+    Q_OBJECT
+public:
+    using CutTextTipDelegate::CutTextTipDelegate;
 
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override;
@@ -110,6 +123,9 @@ private:
     GridItemModel* model_;
     BeginEditHandler beginEdit_;
     bool refreshPending_ = false;
+    // The grid's widths last put on screen: a width the user dragged stays until the
+    // grid itself changes that column's width.
+    std::vector<int> shownWidths_;
 };
 
 } // namespace dm

@@ -131,7 +131,7 @@ void SetUpParameterTable(GridModel& grid, int langBase, int clientWidth) {
     grid.setColumnWidth(kValueColumn, kValueWidth);
     grid.setFixedRowCount(1);
     grid.setRowResize(false);
-    grid.setColumnResize(false);
+    grid.setColumnResize(true); // long names and values can be widened to be read whole
     grid.stretchColumnsToFit(clientWidth);
 }
 

@@ -87,7 +87,7 @@ ExchangeStart ComposeGetParameters(int access) {
 
 ExchangeStart ComposeEraseTotalDose(int langBase, UserDialogs& dialogs) {
     ExchangeStart start;
-    if (!dialogs.askYesNo(Tr(IDS_ASK_ERASE, langBase)))
+    if (!dialogs.askYesNoDefaultNo(Tr(IDS_ASK_ERASE, langBase)))
         return start;
     start.started = true;
     start.files.push_back(EraseTotalDoseCommand());

@@ -12,6 +12,7 @@ class ScriptedDialogs : public dm::UserDialogs {
 public:
     std::vector<std::string> messages;  // every information box, in order
     std::vector<std::string> questions; // every Yes/No question, in order
+    std::vector<std::string> noDefault; // those of them where Enter answers No
     std::deque<bool> answers;           // Yes/No answers; Yes when the script has run out
     std::deque<std::optional<std::string>> saveNames; // file dialog; cancel when run out
     std::deque<std::optional<std::string>> passwords; // password dialog; cancel when run out
@@ -24,6 +25,10 @@ public:
         const bool a = answers.front();
         answers.pop_front();
         return a;
+    }
+    bool askYesNoDefaultNo(const std::string& text) override {
+        noDefault.push_back(text);
+        return askYesNo(text);
     }
     std::optional<std::string> askSaveFileName() override { return next(saveNames); }
     std::optional<std::string> askPassword() override { return next(passwords); }

@@ -5,6 +5,7 @@
 #include "access/enter_password_dlg.h"
 #include "app/history_view.h"
 #include "app/multiline_button.h"
+#include "app/qt_user_dialogs.h"
 #include "app/tessaly_dlg.h"
 #include "core/string_table.h"
 #include "core/text_file.h"
@@ -16,7 +17,11 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
+#include <QToolTip>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -27,6 +32,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -128,6 +134,20 @@ private slots:
         QCOMPARE(w.findChildren<QGroupBox*>().size(), 3);
         QVERIFY(w.button(1012)->isDefault());
 
+        // That is the smallest size; a larger window gives the room to the tables, the
+        // buttons keep to the right edge and the log to the bottom.
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const QSize smallest = w.size();
+        w.resize(smallest + QSize(200, 100));
+        QTRY_COMPARE(w.size(), smallest + QSize(200, 100));
+        QCOMPARE(geometryOf("parameterGrid"), du.rect(7, 22, 304, 300).adjusted(0, 0, 200, 100));
+        QCOMPARE(w.historyView(2)->geometry(), du.rect(7, 22, 294, 300).adjusted(0, 0, 200, 100));
+        QCOMPARE(geometryOf("getParameters"), du.rect(321, 32, 62, 22).translated(200, 0));
+        QCOMPARE(geometryOf("eraseTotalDose"), du.rect(321, 285, 62, 21).translated(200, 100));
+        QCOMPARE(geometryOf("statusLog").width(), du.x(304) + 200);
+        w.resize(smallest);
+        QTRY_COMPARE(geometryOf("parameterGrid"), du.rect(7, 22, 304, 300));
+
         // Start state: one tab, grid shown, history tables and 1024 hidden, actions off.
         QCOMPARE(w.tabBar()->count(), 1);
         QVERIFY(w.gridView()->isVisible());
@@ -143,15 +163,28 @@ private slots:
         QVERIFY(w.gridView()->isColumnHidden(1));
     }
 
-    void menusWithTheirFixedTexts() {
+    // Menus, the Language menu's tick and Qt's own standard buttons follow the language,
+    // at start and at a switch.
+    void menusFollowTheLanguage() {
         Rig rig(dm::kLangRussian);
         CTessalyDlg& w = rig.w();
-        QCOMPARE(FindAction(&w, "actionSave")->text(), QString("Save current table as..."));
-        QCOMPARE(FindAction(&w, "actionExit")->text(), QString("Exit"));
+        auto yes = [] { return QCoreApplication::translate("QPlatformTheme", "&Yes"); };
+        QCOMPARE(FindAction(&w, "actionSave")->text().toStdString(), dm::Tr(dm::IDS_MENU_SAVE_TABLE, 300));
+        QCOMPARE(w.findChild<QMenu*>("menuFile")->title().toStdString(), dm::Tr(dm::IDS_MENU_FILE, 300));
+        QVERIFY(FindAction(&w, "actionRussian")->isChecked());
+        QVERIFY(!FindAction(&w, "actionEnglish")->isChecked());
+        if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ru.qm"))
+            QCOMPARE(yes(), QString::fromUtf8("&Да"));
+        else
+            qWarning("qtbase_ru.qm is not installed: Qt's standard buttons stay English");
+
+        FindAction(&w, "actionEnglish")->trigger();
+        QCOMPARE(FindAction(&w, "actionExit")->text(), QString("E&xit"));
         QCOMPARE(FindAction(&w, "actionEnglish")->text(), QString("English"));
         QCOMPARE(FindAction(&w, "actionRussian")->text(), QString::fromUtf8("Русский"));
-        QCOMPARE(FindAction(&w, "actionPassword")->text(), QString("Password entry..."));
-        QCOMPARE(FindAction(&w, "actionAbout")->text(), QString("About"));
+        QVERIFY(FindAction(&w, "actionEnglish")->isChecked());
+        QVERIFY(!FindAction(&w, "actionRussian")->isChecked());
+        QCOMPARE(yes(), QString("&Yes"));
         QVERIFY(!w.simulatorMenu()); // only when a simulated dosimeter runs
     }
 
@@ -475,8 +508,93 @@ private slots:
         rig.dialogs.answers = {false};
         rig.w().button(1017)->click();
         QCOMPARE(rig.dialogs.questions.back(), dm::Tr(dm::IDS_ASK_ERASE, 0));
+        QCOMPARE(rig.dialogs.noDefault, std::vector<std::string>{dm::Tr(dm::IDS_ASK_ERASE, 0)});
         QCOMPARE(rig.link.sent.size(), pushes);
         QVERIFY(rig.actionsEnabled(true));
+    }
+
+    // On the real question box, Enter gives No for the erase and Yes for the others.
+    void enterOnTheQuestionBox() {
+        QWidget parent;
+        QtUserDialogs dialogs(&parent);
+        // Presses Enter on the box once it is up (the box opens inside the call below).
+        std::function<void()> pressEnter = [&pressEnter] {
+            if (QWidget* box = QApplication::activeModalWidget())
+                QTest::keyClick(box, Qt::Key_Return);
+            else
+                QTimer::singleShot(10, pressEnter);
+        };
+        for (bool defaultNo : {true, false}) {
+            QTimer::singleShot(0, pressEnter);
+            const bool yes = defaultNo ? dialogs.askYesNoDefaultNo(dm::Tr(dm::IDS_ASK_ERASE, 0))
+                                       : dialogs.askYesNo(dm::Tr(dm::IDS_ASK_OVERWRITE, 0));
+            QCOMPARE(yes, !defaultNo);
+        }
+    }
+
+    // A cell too narrow for its text shows it whole as a tool tip; one that fits shows none.
+    // A column the user widened keeps its width when the cells change.
+    void cutTextsGetAToolTip() {
+        Rig rig;
+        QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
+        rig.arriveWithParameters();
+        dm::GridView* view = rig.w().gridView();
+        const int owner = rig.findRow("userinfo");
+        const std::string longText(200, 'W');
+        rig.w().grid().setText(owner, 2, longText);
+        view->refresh();
+        auto* delegate = qobject_cast<dm::CutTextTipDelegate*>(view->itemDelegate());
+        QVERIFY(delegate);
+        const QModelIndex cut = view->indexOfCell(owner, 2);
+        QVERIFY(delegate->cutsText(view, cut));
+        QVERIFY(!delegate->cutsText(view, view->indexOfCell(rig.findRow("battery_level"), 2)));
+        view->scrollTo(cut);
+        const QPoint at = view->visualRect(cut).center();
+        QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+        QCoreApplication::sendEvent(view->viewport(), &help);
+        QCOMPARE(QToolTip::text().toStdString(), longText);
+
+        QCOMPARE(view->horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
+        view->horizontalHeader()->resizeSection(0, 300);
+        rig.w().grid().setText(owner, 2, "Ivanov");
+        view->refresh();
+        QCOMPARE(view->columnWidth(0), 300);
+    }
+
+    // Record numbers from 100 up and a long heading show whole in columns set too narrow.
+    void historyColumnsFitNumbersAndHeadings() {
+        dm::HistoryTable table;
+        table.setColCount(4);
+        table.setRowCount(151);
+        table.setText(0, 0, "#");
+        table.setText(0, 3, dm::Tr(dm::IDS_SPECTRUM_COEFF, 0));
+        for (int r = 1; r <= 150; ++r)
+            table.setText(r, 0, std::to_string(r));
+        for (int c = 0; c < 4; ++c)
+            table.setColWidth(c, 300); // a fifth of an inch
+        dm::HistoryView view(table);
+        view.resize(600, 300);
+        view.refresh();
+        auto* delegate = qobject_cast<dm::CutTextTipDelegate*>(view.itemDelegate());
+        QVERIFY(delegate);
+        const QModelIndex last = view.model()->index(149, 0);
+        view.scrollTo(last);
+        QVERIFY(!delegate->cutsText(&view, last));
+        const QString heading = QString::fromStdString(dm::Tr(dm::IDS_SPECTRUM_COEFF, 0));
+        QVERIFY(view.columnWidth(3) > view.horizontalHeader()->fontMetrics().horizontalAdvance(heading));
+    }
+
+    // An empty table is not saved: a message, no file dialog, no file.
+    void emptyTableIsNotSaved() {
+        QTemporaryDir dir;
+        Rig rig;
+        const std::string path = dir.filePath("empty.txt").toStdString();
+        rig.dialogs.saveNames = {path};
+        FindAction(&rig.w(), "actionSave")->trigger();
+        QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_TABLE_EMPTY, 0));
+        QCOMPARE(rig.dialogs.saveNames.size(), std::size_t{1}); // never asked
+        QVERIFY(!QFile::exists(QString::fromStdString(path)));
+        QVERIFY(rig.skipped.empty());
     }
 
     void historyWithoutNeutronRecordsIsRefusedAndSaidSo() {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <memory>
 
@@ -84,17 +85,35 @@ TEST_F(ChartTest, DoseLineStartsAtOriginAndEndsShortOfTheRightEdgeAtDefaultScale
     EXPECT_EQ(Ticks(c).size(), 7u);
 }
 
-TEST_F(ChartTest, NoTimeLabelsOrTicksFrom110Percent) {
-    tenRecords();
-    for (int flags : {GF_DOSE, GF_INCREMENTS}) {
-        chart->m_nFlags = flags;
-        chart->m_dZoom = 1.0;
-        RecordingCanvas c = paint();
-        EXPECT_TRUE(c.textsAt(H - 35).empty());
-        EXPECT_TRUE(Ticks(c).empty());
-        chart->m_dZoom = 200.0 / 110.0;
-        c = paint();
-        EXPECT_TRUE(c.textsAt(H - 35).empty());
+// Zoomed in and scrolled, each of the seven labels gives the time at its own tick, in
+// both diagrams, with or without dose records.
+TEST_F(ChartTest, TimeLabelsAtEveryZoomGiveTheTimeAtTheirTick) {
+    for (bool records : {true, false}) {
+        chart = std::make_unique<ChartModel>(0);
+        chart->setClientSize(W, H);
+        if (records)
+            tenRecords(); // 600 s on the time axis
+        else
+            chart->m_dStep = 60, chart->m_dDepth = 10;
+        for (int flags : {GF_DOSE, GF_INCREMENTS}) {
+            chart->m_nFlags = flags;
+            chart->m_dZoom = 400.0 / 110.0;
+            paint();
+            chart->scrollReset();
+            chart->scroll(ScrollRequest::ThumbTrack, 1000);
+            const RecordingCanvas c = paint();
+            ASSERT_EQ(Ticks(c).size(), 7u);
+            const auto labels = c.textsAt(H - 35);
+            ASSERT_EQ(labels.size(), 7u);
+            const double xscale = (W - 110) * chart->m_dZoom / 600.0;
+            const int spacing = (W - 165) / 6;
+            for (int k = 0; k <= 6; ++k) {
+                const long long seconds = static_cast<long long>((k * spacing + chart->m_nOffset) / xscale);
+                char expected[16];
+                std::snprintf(expected, sizeof expected, "00:%02lld:%02lld", seconds / 60, seconds % 60);
+                EXPECT_EQ(labels[static_cast<std::size_t>(k)].text, expected) << k;
+            }
+        }
     }
 }
 

@@ -98,7 +98,6 @@ class ChartsTest : public QObject {
     Q_OBJECT
 private slots:
     void backgroundAxesAndTicks();
-    void noTicksFrom110Percent();
     void barAndLineColours();
     void readoutBoxPixelsAndFlip();
     void partialRepaintGivesTheSamePicture();
@@ -106,6 +105,7 @@ private slots:
     void windowForNeutronModel();
     void windowForGammaModelAndLongHistory();
     void scaleBoxArrowsAndFit();
+    void readoutFollowsTheDiagramAndLeavesWithTheCursor();
     void savesTheChartAsPng();
     void commandLineWritesThePicture();
     void commandLineRejectsBadInput();
@@ -133,16 +133,6 @@ void ChartsTest::backgroundAxesAndTicks() {
     for (int k = 1; k <= 6; ++k)
         QCOMPARE(image.pixel(110 + k * spacing, H - 42), Pixel(0, 0, 0));
     QVERIFY(ColumnHas(image, 110 + spacing - 20, H - 35, H - 20, Pixel(240, 240, 240)));
-}
-
-void ChartsTest::noTicksFrom110Percent() {
-    auto chart = MakeChart(GF_INCREMENTS, 110);
-    const QImage image = RenderChartImage(*chart);
-    const int spacing = (W - 165) / 6;
-    for (int k = 1; k <= 6; ++k)
-        QVERIFY(image.pixel(110 + k * spacing, H - 42) != Pixel(0, 0, 0));
-    for (int x = 0; x < W; ++x)
-        QVERIFY(image.pixel(x, H - 28) != Pixel(240, 240, 240));
 }
 
 void ChartsTest::barAndLineColours() {
@@ -268,7 +258,10 @@ void ChartsTest::windowForNeutronModel() {
     QVERIFY(wnd.neutronCheck()->isVisibleTo(&wnd));
     QVERIFY(!wnd.neutronCheck()->isChecked());
     QCOMPARE(wnd.doseLegend()->text(), QStringLiteral("Mixed dose"));
-    QVERIFY(!wnd.doseLegend()->isEnabled());
+    // The dose curve is drawn: its legend entry says so, and a click does not untick it.
+    QVERIFY(wnd.doseLegend()->isEnabled() && wnd.doseLegend()->isChecked());
+    QTest::mouseClick(wnd.doseLegend(), Qt::LeftButton);
+    QVERIFY(wnd.doseLegend()->isChecked());
     QCOMPARE(wnd.doseLegend()->captionColour(), (Rgb{50, 255, 50}));
     QCOMPARE(wnd.neutronCheck()->captionColour(), (Rgb{100, 100, 255}));
     QCOMPARE(chart.m_nFlags, GF_INCREMENTS);
@@ -291,6 +284,14 @@ void ChartsTest::windowForNeutronModel() {
     CGraphWnd russian(nullptr, 300);
     QCOMPARE(russian.doseRadio()->text().toStdString(), Tr(IDS_DOSE_DIAGRAM, 300));
     QCOMPARE(russian.fitButton()->text().toStdString(), Tr(IDS_FIT_TO_SCREEN, 300));
+    // The long Russian legend caption shows whole: its box widens, the others move along.
+    russian.loadData(DoseTable(20), NeutronTable(5), true, 60, 100);
+    const QWidget* legendBox = russian.neutronCheck()->parentWidget()->childAt(
+        russian.neutronCheck()->geometry().topLeft() - QPoint(4, 4));
+    QVERIFY(legendBox);
+    QVERIFY(russian.neutronCheck()->geometry().right() < legendBox->geometry().right());
+    QVERIFY(legendBox->geometry().right() < russian.incrementsRadio()->geometry().left());
+    QVERIFY(russian.fitButton()->geometry().right() < russian.width());
 }
 
 void ChartsTest::windowForGammaModelAndLongHistory() {
@@ -347,6 +348,51 @@ void ChartsTest::scaleBoxArrowsAndFit() {
     QCOMPARE(chart.m_dZoom, 100.0 / 110);
     QCOMPARE(chart.m_nOffset, 0);
     QCOMPARE(chart.scrollState().pos, 0);
+
+    // Typed and confirmed with Enter, as a user does: the scale stays, the window stays.
+    wnd.scaleEdit()->setFocus();
+    wnd.scaleEdit()->selectAll();
+    QTest::keyClicks(wnd.scaleEdit(), QStringLiteral("400"));
+    QTest::keyClick(wnd.scaleEdit(), Qt::Key_Return);
+    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("400"));
+    QCOMPARE(chart.m_dZoom, 400.0 / 110);
+    QVERIFY(wnd.isVisible());
+    QTest::keyClick(wnd.scaleEdit(), Qt::Key_Enter);
+    QCOMPARE(chart.m_dZoom, 400.0 / 110);
+}
+
+// The read-out box walks with the cursor: it shows the values of the diagram on screen
+// after a switch of diagram, and goes when the cursor leaves the chart.
+void ChartsTest::readoutFollowsTheDiagramAndLeavesWithTheCursor() {
+    CGraphWnd wnd(nullptr, 0);
+    wnd.loadData(DoseTable(10), NeutronTable(3), true, 60, 0);
+    wnd.setDosimeter("KRT-17A", "17-004217");
+    QCOMPARE(wnd.windowTitle(), QString::fromUtf8("Dose increments diagram \u2014 KRT-17A No. 17-004217"));
+    wnd.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wnd));
+    CGraphicalListBox* control = wnd.chartControl();
+    ChartModel& chart = control->chart();
+    control->chartImage();
+    int barColumn = 111;
+    while (chart.columns()[static_cast<std::size_t>(barColumn)].dDoseInc <= 0.0)
+        ++barColumn;
+    const QPoint at(barColumn + 1, 100);
+    Move(control->viewport(), at);
+    QVERIFY(chart.readoutText().find("Mixed dose increment") != std::string::npos);
+
+    wnd.doseRadio()->click();
+    QVERIFY(wnd.windowTitle().startsWith(QStringLiteral("Dose diagram")));
+    const QImage dose = control->chartImage();
+    QVERIFY(chart.readoutText().find("increment") == std::string::npos);
+    QVERIFY(chart.readoutText().find("Mixed dose: ") != std::string::npos);
+    QCOMPARE(dose.pixel(chart.readoutRect().left, at.y() + 5), Pixel(0, 0, 0));
+
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(control->viewport(), &leave);
+    QVERIFY(chart.readoutRect().none());
+    QVERIFY(chart.readoutText().empty());
+    const QImage gone = control->chartImage();
+    QVERIFY(!ColumnHas(gone, at.x() + 3, at.y(), at.y() + 40, Pixel(255, 255, 175)));
 }
 
 void ChartsTest::savesTheChartAsPng() {

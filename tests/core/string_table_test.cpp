@@ -14,8 +14,13 @@ TEST(StringTable, EveryIdHasBothLanguagesExceptSocketsMessage) {
         EXPECT_FALSE(StringById(id).empty()) << id;
         EXPECT_FALSE(StringById(id + 300).empty()) << id + 300;
     }
+    for (int id = IDS_MENU_FILE; id <= IDS_TABLE_EMPTY; ++id) {
+        EXPECT_FALSE(StringById(id).empty()) << id;
+        EXPECT_FALSE(StringById(id + 300).empty()) << id + 300;
+    }
     EXPECT_EQ(StringById(109), "");
     EXPECT_EQ(StringById(171), "");
+    EXPECT_EQ(Tr(IDS_ASK_OVERWRITE, 0), "File already exists. Overwrite?");
 }
 
 TEST(StringTable, TextsThatOtherCodeComparesAgainst) {

@@ -33,7 +33,7 @@ TEST(ParameterTableSetUp, EmptyReplyLeavesTheHeadingAndTheState) {
     EXPECT_EQ(t.grid.columnWidth(1), 0);
     EXPECT_EQ(t.grid.columnWidth(0) + t.grid.columnWidth(2), 456);
     EXPECT_FALSE(t.grid.rowResize());
-    EXPECT_FALSE(t.grid.columnResize());
+    EXPECT_TRUE(t.grid.columnResize());
     EXPECT_TRUE(t.grid.isEditable());
     EXPECT_EQ(t.grid.background(0, 0), kNameBackground);
 }
