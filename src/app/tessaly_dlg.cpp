@@ -240,10 +240,9 @@ void CTessalyDlg::buildMenu() {
     }
 
     if (services_.openRecords) {
-        QMenu* records = menuBar_->addMenu(QStringLiteral("Records"));
+        QMenu* records = menuBar_->addMenu(QString());
         records->setObjectName(QStringLiteral("menuRecords"));
-        QAction* open = records->addAction(QStringLiteral("Wearers and doses..."), this,
-                                           [this] { services_.openRecords(langBase_); });
+        QAction* open = records->addAction(QString(), this, [this] { services_.openRecords(langBase_); });
         open->setObjectName(QStringLiteral("actionRecords"));
     }
 
@@ -265,6 +264,12 @@ void CTessalyDlg::setMenuTexts() {
         simulatorMenu_->setTitle(text(dm::IDS_MENU_SIMULATOR));
         simInAction_->setText(text(dm::IDS_MENU_SIM_IN));
         simOutAction_->setText(text(dm::IDS_MENU_SIM_OUT));
+    }
+    if (auto* records = menuBar_->findChild<QMenu*>(QStringLiteral("menuRecords"))) {
+        const bool ru = langBase_ == dm::kLangRussian;
+        records->setTitle(ru ? QString::fromUtf8("Учёт доз") : QStringLiteral("Records"));
+        records->actions().first()->setText(ru ? QString::fromUtf8("Носители и дозы...")
+                                               : QStringLiteral("Wearers and doses..."));
     }
     helpMenu_->setTitle(text(dm::IDS_MENU_HELP));
     aboutAction_->setText(text(dm::IDS_MENU_ABOUT));

@@ -3,7 +3,7 @@
 // used are declared here as that interface defines them.
 #include "link/irda_transport.h"
 
-#include "link/socket_io.h"
+#include "link/socket_connection.h"
 
 #include <cerrno>
 #include <cstring>
@@ -99,7 +99,7 @@ public:
         std::strncpy(address.sir_name, service.c_str(), sizeof address.sir_name - 1);
         if (!net::ConnectWithTimeout(s, reinterpret_cast<const sockaddr*>(&address),
                                      sizeof address, timeouts_.connect, error)) {
-            ::close(s);
+            net::CloseSocket(s);
             return nullptr;
         }
         return std::make_unique<net::SocketConnection>(nullptr, s, timeouts_);

@@ -2,7 +2,7 @@
 // the lazy-discovery wait SIO_LAZY_DISCOVERY.
 #include "link/irda_transport.h"
 
-#include "link/socket_io.h"
+#include "link/socket_connection.h"
 
 #include <atomic>
 #include <cstring>
@@ -22,12 +22,10 @@ public:
     ~WindowsIrdaTransport() override { closeDiscovery(); }
 
     DiscoveryStart openDiscovery() override {
-        WSADATA data;
-        if (WSAStartup(0x0101, &data) != 0) {
-            WSACleanup();
+        auto layer = std::make_unique<net::SocketLayer>();
+        if (!layer->ok())
             return DiscoveryStart::SocketLayerFailed;
-        }
-        layerStarted_ = true;
+        layer_ = std::move(layer);
         const SOCKET s = ::socket(AF_IRDA, SOCK_STREAM, 0);
         if (s == INVALID_SOCKET)
             return DiscoveryStart::SocketFailed;
@@ -61,15 +59,12 @@ public:
 
     void interruptDiscovery() override {
         const SOCKET s = socket_.exchange(INVALID_SOCKET);
-        if (s != INVALID_SOCKET)
-            closesocket(s);
+        net::CloseSocket(s);
     }
 
     void closeDiscovery() override {
         interruptDiscovery();
-        if (layerStarted_)
-            WSACleanup();
-        layerStarted_ = false;
+        layer_.reset();
     }
 
     std::unique_ptr<Connection> connect(const DeviceId& device, const std::string& service,
@@ -97,7 +92,7 @@ public:
         std::strncpy(address.irdaServiceName, service.c_str(), sizeof address.irdaServiceName - 1);
         if (!net::ConnectWithTimeout(s, reinterpret_cast<const sockaddr*>(&address),
                                      sizeof address, timeouts_.connect, error)) {
-            closesocket(s);
+            net::CloseSocket(s);
             return nullptr;
         }
         return std::make_unique<net::SocketConnection>(std::move(layer), s, timeouts_);
@@ -125,7 +120,7 @@ private:
 
     LinkTimeouts timeouts_;
     std::atomic<SOCKET> socket_{INVALID_SOCKET};
-    bool layerStarted_ = false;
+    std::unique_ptr<net::SocketLayer> layer_; // while discovery is open
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "link/obex_push.h"
 
 #include "link/irda_transport.h"
+#include "link/obex_codes.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,16 +12,6 @@ namespace dm {
 namespace {
 
 constexpr std::size_t kReceiveBufferBytes = 32768;
-
-void Put16(std::string& out, std::size_t value) {
-    out += static_cast<char>((value >> 8) & 0xFF);
-    out += static_cast<char>(value & 0xFF);
-}
-
-void Put32(std::string& out, std::size_t value) {
-    Put16(out, (value >> 16) & 0xFFFF);
-    Put16(out, value & 0xFFFF);
-}
 
 // Reads one whole response packet (its length field says how long) and returns its
 // code. Reading the whole packet keeps the stream in step when a peer's answer carries
@@ -48,50 +39,37 @@ std::optional<std::uint8_t> ReceiveResponse(Connection& connection, std::vector<
 } // namespace
 
 std::string ObexConnectPacket() {
-    std::string p;
-    p += '\x80';
-    Put16(p, 7);
-    p += '\x10'; // OBEX 1.0
-    p += '\x00'; // flags
-    Put16(p, 0x8000); // largest packet accepted: 32768
-    return p;
+    return obex::ConnectPacket(obex::kConnect, 0x8000); // we take packets of up to 32768 bytes
 }
 
 std::string ObexFirstPutPacket(const std::string& fileName, std::size_t textLength) {
     const std::size_t n = fileName.size();
-    std::string p;
-    p += '\x02';
-    Put16(p, 2 * n + 16);
-    p += '\x01'; // Name, null-terminated 16-bit text
-    Put16(p, 2 * n + 5);
+    std::string p(1, static_cast<char>(obex::kPut));
+    obex::AppendBe16(p, 2 * n + 16);
+    p += static_cast<char>(obex::kHeaderName);
+    obex::AppendBe16(p, 2 * n + 5);
     for (char c : fileName) {
         p += '\0';
         p += c;
     }
-    Put16(p, 0);
-    p += '\xC3'; // Length
-    Put32(p, textLength);
-    p += '\x48'; // Body, empty
-    Put16(p, 3);
+    obex::AppendBe16(p, 0);
+    p += static_cast<char>(obex::kHeaderLength);
+    obex::AppendBe32(p, textLength);
+    p += static_cast<char>(obex::kHeaderBody); // empty
+    obex::AppendBe16(p, 3);
     return p;
 }
 
 std::string ObexFinalPutPacket(const std::string& text) {
-    std::string p;
-    p += '\x82';
-    Put16(p, text.size() + 6);
-    p += '\x49'; // End-of-Body
-    Put16(p, text.size() + 3);
+    std::string p(1, static_cast<char>(obex::kPutFinal));
+    obex::AppendBe16(p, text.size() + 6);
+    p += static_cast<char>(obex::kHeaderEndOfBody);
+    obex::AppendBe16(p, text.size() + 3);
     p += text;
     return p;
 }
 
-std::string ObexDisconnectPacket() {
-    std::string p;
-    p += '\x81';
-    Put16(p, 3);
-    return p;
-}
+std::string ObexDisconnectPacket() { return obex::ShortPacket(obex::kDisconnect); }
 
 PushReport PushCommandFile(Transport& transport, const DeviceId& device, const std::string& text) {
     PushReport report;
@@ -128,7 +106,7 @@ PushReport PushCommandFile(Transport& transport, const DeviceId& device, const s
 
     if (!exchange("CONNECT", ObexConnectPacket()))
         return report;
-    if (*report.steps.back().response != kObexSuccess) {
+    if (*report.steps.back().response != obex::kSuccess) {
         char code[8];
         std::snprintf(code, sizeof code, "0x%02X", *report.steps.back().response);
         report.error = std::string("CONNECT was answered with ") + code + ", not Success";
@@ -138,7 +116,7 @@ PushReport PushCommandFile(Transport& transport, const DeviceId& device, const s
         return report; // the code of this answer is not examined
     if (!exchange("PUT", ObexFinalPutPacket(text)))
         return report;
-    if (*report.steps.back().response == kObexContinue) {
+    if (*report.steps.back().response == obex::kContinue) {
         report.error = "the final PUT was answered with Continue";
         return report;
     }

@@ -13,10 +13,6 @@ namespace dm {
 inline constexpr std::size_t kMaxCommandTextBytes = 16378; // one final PUT in a 16 KiB packet
 inline constexpr const char* kCommandFileName = "command.txt";
 
-// OBEX response codes the push looks at.
-inline constexpr std::uint8_t kObexContinue = 0x90;
-inline constexpr std::uint8_t kObexSuccess = 0xA0;
-
 // The four request packets, byte for byte.
 std::string ObexConnectPacket();
 std::string ObexFirstPutPacket(const std::string& fileName, std::size_t textLength);

@@ -3,11 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
-#ifdef _WIN32
-#include <ws2tcpip.h>
-#else
+#ifndef _WIN32
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -16,7 +13,8 @@ namespace dm::net {
 namespace {
 
 #ifdef _WIN32
-// 1: ready, 0: time-out, -1: failure.
+// select, not WSAPoll: older WSAPoll never reports a connect that failed. 1: ready,
+// 0: time-out, -1: failure.
 int WaitReady(SocketHandle s, bool forWrite, std::chrono::milliseconds timeout) {
     fd_set set;
     FD_ZERO(&set);
@@ -34,11 +32,6 @@ int WaitReady(SocketHandle s, bool forWrite, std::chrono::milliseconds timeout) 
         return 0;
     return FD_ISSET(s, &errors) && !FD_ISSET(s, &set) ? -1 : 1;
 }
-
-bool SetBlocking(SocketHandle s, bool blocking) {
-    u_long nonBlocking = blocking ? 0 : 1;
-    return ioctlsocket(s, FIONBIO, &nonBlocking) == 0;
-}
 #else
 int Millis(std::chrono::milliseconds timeout) {
     const auto ms = timeout.count();
@@ -50,49 +43,116 @@ int WaitReady(SocketHandle s, bool forWrite, std::chrono::milliseconds timeout) 
     p.fd = s;
     p.events = forWrite ? POLLOUT : POLLIN;
     for (;;) {
-        const int n = ::poll(&p, 1, Millis(timeout));
-        if (n < 0 && errno == EINTR)
+        const int n = Poll(&p, 1, Millis(timeout));
+        if (n < 0 && IsInterrupted(errno))
             continue; // a signal is no reason to give up; the wait restarts once
         if (n < 0)
             return -1;
         return n == 0 ? 0 : 1;
     }
 }
-
-bool SetBlocking(SocketHandle s, bool blocking) {
-    const int flags = ::fcntl(s, F_GETFL, 0);
-    if (flags < 0)
-        return false;
-    return ::fcntl(s, F_SETFL, blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK)) == 0;
-}
 #endif
 
 } // namespace
 
 #ifdef _WIN32
-SocketLayer::SocketLayer() {
+SocketLayer::SocketLayer(std::uint16_t version) {
     WSADATA data;
-    ok_ = WSAStartup(0x0101, &data) == 0;
+    ok_ = WSAStartup(version, &data) == 0;
 }
-SocketLayer::~SocketLayer() { WSACleanup(); }
+SocketLayer::~SocketLayer() {
+    if (ok_)
+        WSACleanup();
+}
 
-std::string LastSocketError() { return "socket error " + std::to_string(WSAGetLastError()); }
+int LastError() { return WSAGetLastError(); }
+std::string ErrorText(int error) { return "socket error " + std::to_string(error); }
+bool IsRetry(int error) { return error == WSAEWOULDBLOCK || error == WSAEINTR; }
+bool IsInterrupted(int error) { return error == WSAEINTR; }
+bool IsAbortedConnection(int error) { return error == WSAECONNABORTED || error == WSAECONNRESET; }
 
 void CloseSocket(SocketHandle s) {
     if (s != kNoSocket)
         closesocket(s);
 }
+
+bool SetNonBlocking(SocketHandle s) {
+    u_long on = 1;
+    return ioctlsocket(s, FIONBIO, &on) == 0;
+}
+
+long Send(SocketHandle s, const void* data, std::size_t size) {
+    return ::send(s, static_cast<const char*>(data), static_cast<int>(size), 0);
+}
+long Receive(SocketHandle s, void* buffer, std::size_t size) {
+    return ::recv(s, static_cast<char*>(buffer), static_cast<int>(size), 0);
+}
+int Poll(PollEntry* entries, unsigned count, int timeoutMs) { return WSAPoll(entries, count, timeoutMs); }
 #else
-SocketLayer::SocketLayer() : ok_(true) {}
+SocketLayer::SocketLayer(std::uint16_t) : ok_(true) {}
 SocketLayer::~SocketLayer() = default;
 
-std::string LastSocketError() { return std::strerror(errno); }
+int LastError() { return errno; }
+std::string ErrorText(int error) { return std::strerror(error); }
+bool IsRetry(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
+bool IsInterrupted(int error) { return error == EINTR; }
+bool IsAbortedConnection(int error) {
+    return error == ECONNABORTED || error == EPROTO || error == ECONNRESET;
+}
 
 void CloseSocket(SocketHandle s) {
     if (s != kNoSocket)
         ::close(s);
 }
+
+bool SetNonBlocking(SocketHandle s) {
+    const int flags = ::fcntl(s, F_GETFL, 0);
+    const bool ok = flags >= 0 && ::fcntl(s, F_SETFL, flags | O_NONBLOCK) == 0;
+    ::fcntl(s, F_SETFD, FD_CLOEXEC);
+    return ok;
+}
+
+// MSG_NOSIGNAL: a peer that hung up is an error to report, not a SIGPIPE to die of.
+long Send(SocketHandle s, const void* data, std::size_t size) {
+    return static_cast<long>(::send(s, data, size, MSG_NOSIGNAL));
+}
+long Receive(SocketHandle s, void* buffer, std::size_t size) {
+    return static_cast<long>(::recv(s, buffer, size, 0));
+}
+int Poll(PollEntry* entries, unsigned count, int timeoutMs) {
+    return ::poll(entries, static_cast<nfds_t>(count), timeoutMs);
+}
 #endif
+
+std::string LastSocketError() { return ErrorText(LastError()); }
+
+void SetNoDelay(SocketHandle s) {
+    const int one = 1;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+}
+
+SocketHandle MakeWakeSocket(std::string* error) {
+    const SocketHandle s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == kNoSocket) {
+        if (error)
+            *error = "cannot make a socket (" + LastSocketError() + ")";
+        return kNoSocket;
+    }
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+        ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (error)
+            *error = "cannot make the wake-up socket (" + LastSocketError() + ")";
+        CloseSocket(s);
+        return kNoSocket;
+    }
+    SetNonBlocking(s);
+    return s;
+}
 
 bool ConnectWithTimeout(SocketHandle s, const sockaddr* address, int addressSize,
                         std::chrono::milliseconds timeout, std::string* error) {
@@ -101,37 +161,26 @@ bool ConnectWithTimeout(SocketHandle s, const sockaddr* address, int addressSize
             *error = why;
         return false;
     };
-    if (!SetBlocking(s, false))
+    if (!SetNonBlocking(s))
         return fail("cannot configure socket: " + LastSocketError());
 #ifdef _WIN32
     if (::connect(s, address, addressSize) != 0) {
-        if (WSAGetLastError() != WSAEWOULDBLOCK)
-            return fail("connect failed: " + LastSocketError());
+        if (LastError() != WSAEWOULDBLOCK)
 #else
     if (::connect(s, address, static_cast<socklen_t>(addressSize)) != 0) {
-        if (errno != EINPROGRESS)
-            return fail(std::string("connect failed: ") + std::strerror(errno));
+        if (LastError() != EINPROGRESS)
 #endif
+            return fail("connect failed: " + LastSocketError());
         const int ready = WaitReady(s, true, timeout);
         if (ready == 0)
             return fail("connect timed out");
         if (ready < 0)
             return fail("connect failed: " + LastSocketError());
         int soError = 0;
-#ifdef _WIN32
-        int len = sizeof soError;
-        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &len);
-#else
         socklen_t len = sizeof soError;
-        getsockopt(s, SOL_SOCKET, SO_ERROR, &soError, &len);
-#endif
-        if (soError != 0) {
-#ifdef _WIN32
-            return fail("connect failed: socket error " + std::to_string(soError));
-#else
-            return fail(std::string("connect failed: ") + std::strerror(soError));
-#endif
-        }
+        getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &len);
+        if (soError != 0)
+            return fail("connect failed: " + ErrorText(soError));
     }
     return true; // the socket stays non-blocking; every later call waits first
 }
@@ -142,22 +191,12 @@ bool SendAll(SocketHandle s, const std::uint8_t* data, std::size_t size,
     while (sent < size) {
         if (WaitReady(s, true, timeout) != 1)
             return false;
-#ifdef _WIN32
-        const int n = ::send(s, reinterpret_cast<const char*>(data + sent),
-                             static_cast<int>(size - sent), 0);
-        if (n == SOCKET_ERROR) {
-            if (WSAGetLastError() == WSAEWOULDBLOCK)
-                continue;
-            return false;
-        }
-#else
-        const ssize_t n = ::send(s, data + sent, size - sent, MSG_NOSIGNAL);
+        const long n = Send(s, data + sent, size - sent);
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            if (IsRetry(LastError()))
                 continue;
             return false;
         }
-#endif
         sent += static_cast<std::size_t>(n);
     }
     return true;
@@ -168,22 +207,13 @@ long ReceiveSome(SocketHandle s, std::uint8_t* buffer, std::size_t maxSize,
     for (;;) {
         if (WaitReady(s, false, timeout) != 1)
             return -1;
-#ifdef _WIN32
-        const int n = ::recv(s, reinterpret_cast<char*>(buffer), static_cast<int>(maxSize), 0);
-        if (n == SOCKET_ERROR) {
-            if (WSAGetLastError() == WSAEWOULDBLOCK)
-                continue;
-            return -1;
-        }
-#else
-        const ssize_t n = ::recv(s, buffer, maxSize, 0);
+        const long n = Receive(s, buffer, maxSize);
         if (n < 0) {
-            if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
+            if (IsRetry(LastError()))
                 continue;
             return -1;
         }
-#endif
-        return static_cast<long>(n);
+        return n;
     }
 }
 

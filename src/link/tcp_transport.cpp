@@ -1,16 +1,8 @@
 #include "link/tcp_transport.h"
 
-#include "link/socket_io.h"
+#include "link/socket_connection.h"
 
 #include <cstring>
-
-#ifdef _WIN32
-#include <ws2tcpip.h>
-#else
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#endif
 
 namespace dm {
 
@@ -97,9 +89,7 @@ std::unique_ptr<Connection> TcpTransport::open(std::chrono::milliseconds timeout
         }
         if (net::ConnectWithTimeout(s, a->ai_addr, static_cast<int>(a->ai_addrlen), timeout, &lastError)) {
             freeaddrinfo(found);
-            // Each OBEX packet goes out in one send; no reason to hold it back.
-            int one = 1;
-            setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+            net::SetNoDelay(s);
             return std::make_unique<net::SocketConnection>(std::move(layer), s, timeouts_);
         }
         net::CloseSocket(s);

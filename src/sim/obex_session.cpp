@@ -5,24 +5,17 @@
 namespace dm {
 namespace {
 
-std::uint16_t Be16(std::string_view bytes, std::size_t at) {
-    return static_cast<std::uint16_t>((static_cast<unsigned char>(bytes[at]) << 8) |
-                                      static_cast<unsigned char>(bytes[at + 1]));
-}
-
-std::uint32_t Be32(std::string_view bytes, std::size_t at) {
-    return (static_cast<std::uint32_t>(Be16(bytes, at)) << 16) | Be16(bytes, at + 2);
-}
+using obex::ReadBe16;
 
 // A Name header's value: 16-bit big-endian characters ending in a null character.
 std::string DecodeUnicodeName(std::string_view value) {
     std::string out;
     for (std::size_t i = 0; i + 1 < value.size(); i += 2) {
-        std::uint32_t unit = Be16(value, i);
+        std::uint32_t unit = ReadBe16(value, i);
         if (unit == 0)
             break;
         if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < value.size()) {
-            const std::uint32_t low = Be16(value, i + 2);
+            const std::uint32_t low = ReadBe16(value, i + 2);
             if (low >= 0xDC00 && low < 0xE000) {
                 unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
                 i += 2;
@@ -39,17 +32,10 @@ ObexServerSession::ObexServerSession(std::uint16_t maxPacket, std::size_t maxBod
     : maxPacket_(maxPacket < 255 ? 255 : maxPacket), maxBody_(maxBody) {}
 
 std::optional<std::size_t> ObexServerSession::PacketLength(std::string_view firstThreeBytes) {
-    if (firstThreeBytes.size() < obex::kPacketHeaderSize)
-        return std::nullopt;
-    const std::size_t length = Be16(firstThreeBytes, 1);
-    if (length < obex::kPacketHeaderSize)
-        return std::nullopt;
-    return length;
+    return obex::PacketLength(firstThreeBytes);
 }
 
-std::string ObexServerSession::ShortResponse(std::uint8_t code) {
-    return std::string{static_cast<char>(code), 0, 3};
-}
+std::string ObexServerSession::ShortResponse(std::uint8_t code) { return obex::ShortPacket(code); }
 
 void ObexServerSession::resetPut() {
     putActive_ = false;
@@ -58,7 +44,7 @@ void ObexServerSession::resetPut() {
 }
 
 ObexStep ObexServerSession::handlePacket(std::string_view packet) {
-    if (packet.size() < obex::kPacketHeaderSize || Be16(packet, 1) != packet.size())
+    if (packet.size() < obex::kPacketHeaderSize || ReadBe16(packet, 1) != packet.size())
         return {ShortResponse(obex::kBadRequest), true, std::nullopt};
     const auto opcode = static_cast<std::uint8_t>(packet[0]);
     switch (opcode) {
@@ -74,12 +60,12 @@ ObexStep ObexServerSession::handlePacket(std::string_view packet) {
     case obex::kAbort:
         resetPut();
         return {ShortResponse(obex::kSuccess), false, std::nullopt};
-    case 0x03: // GET
-    case 0x83:
-    case 0x85: // SETPATH
-    case 0x06: // ACTION
-    case 0x86:
-    case 0x87: // SESSION
+    case obex::kGet:
+    case obex::kGetFinal:
+    case obex::kSetPath:
+    case obex::kAction:
+    case obex::kActionFinal:
+    case obex::kSession:
         resetPut();
         return {ShortResponse(obex::kNotImplemented), false, std::nullopt};
     default:
@@ -90,13 +76,9 @@ ObexStep ObexServerSession::handlePacket(std::string_view packet) {
 
 ObexStep ObexServerSession::handleConnect(std::string_view packet) {
     resetPut();
-    if (packet.size() < 7)
+    if (packet.size() < obex::kConnectPacketSize)
         return {ShortResponse(obex::kBadRequest), false, std::nullopt};
-    // Version 1.0, no flags, and the largest packet we take.
-    std::string response{
-        static_cast<char>(obex::kSuccess),   0, 7, 0x10, 0, static_cast<char>(maxPacket_ >> 8),
-        static_cast<char>(maxPacket_ & 0xFF)};
-    return {response, false, std::nullopt};
+    return {obex::ConnectPacket(obex::kSuccess, maxPacket_), false, std::nullopt};
 }
 
 ObexStep ObexServerSession::handlePut(std::string_view packet, bool final) {
@@ -108,16 +90,16 @@ ObexStep ObexServerSession::handlePut(std::string_view packet, bool final) {
     while (at < packet.size()) {
         const auto id = static_cast<std::uint8_t>(packet[at]);
         std::size_t size = 0;
-        switch (id & 0xC0) {
-        case 0x00: // Unicode text with a 16-bit length
-        case 0x40: // byte sequence with a 16-bit length
+        switch (id & obex::kHeaderEncodingMask) {
+        case obex::kUnicodeHeader:
+        case obex::kBytesHeader:
             if (at + 3 > packet.size()) {
                 resetPut();
                 return {ShortResponse(obex::kBadRequest), false, std::nullopt};
             }
-            size = Be16(packet, at + 1);
+            size = ReadBe16(packet, at + 1);
             break;
-        case 0x80:
+        case obex::kByteHeader:
             size = 2;
             break;
         default:
@@ -135,7 +117,7 @@ ObexStep ObexServerSession::handlePut(std::string_view packet, bool final) {
             put_.name = DecodeUnicodeName(value);
             break;
         case obex::kHeaderLength:
-            put_.declaredLength = Be32(value, 0);
+            put_.declaredLength = obex::ReadBe32(value, 0);
             break;
         case obex::kHeaderBody:
         case obex::kHeaderEndOfBody:

@@ -1,6 +1,8 @@
 #pragma once
 // The server side of an OBEX exchange, without sockets: one whole request packet in,
 // one response packet out, plus the object once its final PUT has arrived.
+#include "link/obex_codes.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -8,27 +10,6 @@
 #include <string_view>
 
 namespace dm {
-
-// OBEX opcodes and response codes the simulated dosimeter uses.
-namespace obex {
-constexpr std::uint8_t kConnect = 0x80;
-constexpr std::uint8_t kDisconnect = 0x81;
-constexpr std::uint8_t kPut = 0x02;
-constexpr std::uint8_t kPutFinal = 0x82;
-constexpr std::uint8_t kAbort = 0xFF;
-constexpr std::uint8_t kContinue = 0x90;
-constexpr std::uint8_t kSuccess = 0xA0;
-constexpr std::uint8_t kBadRequest = 0xC0;
-constexpr std::uint8_t kEntityTooLarge = 0xCD;
-constexpr std::uint8_t kNotImplemented = 0xD1;
-
-constexpr std::uint8_t kHeaderName = 0x01;
-constexpr std::uint8_t kHeaderLength = 0xC3;
-constexpr std::uint8_t kHeaderBody = 0x48;
-constexpr std::uint8_t kHeaderEndOfBody = 0x49;
-
-constexpr std::size_t kPacketHeaderSize = 3; // opcode and 16-bit length
-} // namespace obex
 
 // A file pushed to us: its name (UTF-8) and its bytes.
 struct ObexObject {

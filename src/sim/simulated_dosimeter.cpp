@@ -8,7 +8,7 @@
 #include "sim/reply_folder.h"
 #include "sim/sim_device.h"
 
-#include "sim/socket_shim.h"
+#include "link/socket_io.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,8 +19,8 @@
 namespace dm {
 namespace {
 
-using simnet::kNoSocket;
-using simnet::SocketHandle;
+using net::kNoSocket;
+using net::SocketHandle;
 
 using Clock = std::chrono::steady_clock;
 
@@ -53,6 +53,7 @@ struct SimulatedDosimeter::Impl {
     sockaddr_storage address{};
     socklen_t addressLength = 0;
     std::uint16_t boundPort = 0;
+    net::SocketLayer socketLayer{net::kWinSock22}; // WSAPoll wants WinSock 2.2
     SocketHandle listenFd = kNoSocket;
     SocketHandle wakeSocket = kNoSocket;
     std::thread thread;
@@ -174,7 +175,7 @@ struct SimulatedDosimeter::Impl {
         const SocketHandle fd = ::socket(address.ss_family, SOCK_STREAM, 0);
         if (fd == kNoSocket) {
             if (error)
-                *error = "cannot make a socket (" + simnet::ErrorText(simnet::LastError()) + ")";
+                *error = "cannot make a socket (" + net::LastSocketError() + ")";
             return false;
         }
 #ifndef _WIN32
@@ -185,13 +186,13 @@ struct SimulatedDosimeter::Impl {
 #endif
         if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), addressLength) != 0 ||
             ::listen(fd, 16) != 0) {
-            const int err = simnet::LastError();
-            simnet::CloseSocket(fd);
+            const int err = net::LastError();
+            net::CloseSocket(fd);
             if (error)
-                *error = simnet::ErrorText(err);
+                *error = net::ErrorText(err);
             return false;
         }
-        simnet::SetNonBlocking(fd);
+        net::SetNonBlocking(fd);
         sockaddr_storage bound{};
         socklen_t len = sizeof bound;
         if (::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len) == 0) {
@@ -211,19 +212,19 @@ struct SimulatedDosimeter::Impl {
 
     void closeListener() {
         if (listenFd != kNoSocket) {
-            simnet::CloseSocket(listenFd);
+            net::CloseSocket(listenFd);
             listenFd = kNoSocket;
         }
     }
 
     void wake() {
         const char b = 1;
-        simnet::Send(wakeSocket, &b, 1); // when the buffer is full a wake-up is pending anyway
+        net::Send(wakeSocket, &b, 1); // when the buffer is full a wake-up is pending anyway
     }
 
     void drainWake() {
         char buf[64];
-        while (simnet::Receive(wakeSocket, buf, sizeof buf) > 0) {
+        while (net::Receive(wakeSocket, buf, sizeof buf) > 0) {
         }
     }
 
@@ -310,15 +311,23 @@ struct SimulatedDosimeter::Impl {
             return;
         // Logged first, so whoever sees the connection end finds the reason written.
         log(c.who() + " " + why);
-        simnet::CloseSocket(c.fd);
+        net::CloseSocket(c.fd);
         c.fd = kNoSocket;
         c.closed = true;
+    }
+
+    // After a send or receive that failed: the connection ends unless it only has to
+    // wait for the next poll.
+    void closeUnlessRetry(Connection& c) {
+        const int err = net::LastError();
+        if (!net::IsRetry(err))
+            closeConnection(c, "connection failed: " + net::ErrorText(err));
     }
 
     void closeAllConnections() {
         for (auto& c : connections) {
             if (!c->closed) {
-                simnet::CloseSocket(c->fd);
+                net::CloseSocket(c->fd);
                 c->closed = true;
             }
         }
@@ -331,11 +340,11 @@ struct SimulatedDosimeter::Impl {
         for (int i = 0; i < 16; ++i) {
             const SocketHandle fd = ::accept(listenFd, nullptr, nullptr);
             if (fd == kNoSocket) {
-                const int err = simnet::LastError();
-                if (!simnet::IsRetry(err) && !simnet::IsAbortedConnection(err)) {
+                const int err = net::LastError();
+                if (!net::IsRetry(err) && !net::IsAbortedConnection(err)) {
                     // Out of descriptors, say: the listener stays readable, so look again
                     // a little later instead of spinning.
-                    log("cannot accept a connection: " + simnet::ErrorText(err));
+                    log("cannot accept a connection: " + net::ErrorText(err));
                     acceptPausedUntil = Clock::now() + std::chrono::milliseconds(200);
                 }
                 return;
@@ -343,14 +352,11 @@ struct SimulatedDosimeter::Impl {
             if (connections.size() >= options.maxConnections) {
                 log("connection refused: already serving " + std::to_string(connections.size()) +
                     " clients, the most at once");
-                simnet::CloseSocket(fd);
+                net::CloseSocket(fd);
                 continue;
             }
-            simnet::SetNonBlocking(fd);
-            // Requests and responses are small and strictly alternate: send each at once.
-            const int one = 1;
-            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one),
-                         sizeof one);
+            net::SetNonBlocking(fd);
+            net::SetNoDelay(fd);
             auto c = std::make_unique<Connection>();
             c->fd = fd;
             c->number = ++connectionsSoFar;
@@ -367,7 +373,7 @@ struct SimulatedDosimeter::Impl {
                 c.length ? c.length - c.packet.size() : obex::kPacketHeaderSize - c.packet.size();
             const std::size_t had = c.packet.size();
             c.packet.resize(had + want);
-            const long got = simnet::Receive(c.fd, c.packet.data() + had, want);
+            const long got = net::Receive(c.fd, c.packet.data() + had, want);
             c.packet.resize(had + static_cast<std::size_t>(got > 0 ? got : 0));
             if (got == 0) {
                 closeConnection(c, had == 0 ? "disconnected"
@@ -376,9 +382,7 @@ struct SimulatedDosimeter::Impl {
                 return;
             }
             if (got < 0) {
-                const int err = simnet::LastError();
-                if (!simnet::IsRetry(err))
-                    closeConnection(c, "connection failed: " + simnet::ErrorText(err));
+                closeUnlessRetry(c);
                 return;
             }
             if (had == 0)
@@ -410,7 +414,7 @@ struct SimulatedDosimeter::Impl {
         if (step.received)
             actOn(c, *step.received);
         const auto code = static_cast<std::uint8_t>(step.response[0]);
-        if (code >= 0xC0)
+        if (code >= obex::kFirstFailureCode)
             log(c.who() + ": request " + Hex(static_cast<std::uint8_t>(packet[0])) + " answered " +
                 Hex(code));
         respond(c, std::move(step.response), step.closeAfter);
@@ -426,11 +430,9 @@ struct SimulatedDosimeter::Impl {
 
     void sendTo(Connection& c) {
         while (c.sent < c.response.size()) {
-            const long n = simnet::Send(c.fd, c.response.data() + c.sent, c.response.size() - c.sent);
+            const long n = net::Send(c.fd, c.response.data() + c.sent, c.response.size() - c.sent);
             if (n < 0) {
-                const int err = simnet::LastError();
-                if (!simnet::IsRetry(err))
-                    closeConnection(c, "connection failed: " + simnet::ErrorText(err));
+                closeUnlessRetry(c);
                 return;
             }
             c.sent += static_cast<std::size_t>(n);
@@ -515,7 +517,7 @@ struct SimulatedDosimeter::Impl {
     }
 
     void run() {
-        std::vector<simnet::PollEntry> fds;
+        std::vector<net::PollEntry> fds;
         for (;;) {
             applyRequests();
             {
@@ -533,12 +535,12 @@ struct SimulatedDosimeter::Impl {
             for (const auto& c : connections)
                 fds.push_back({c->fd, static_cast<short>(c->response.empty() ? POLLIN : POLLOUT), 0});
             const int rc =
-                simnet::Poll(fds.data(), static_cast<unsigned>(fds.size()), msUntilNextDeadline());
+                net::Poll(fds.data(), static_cast<unsigned>(fds.size()), msUntilNextDeadline());
             if (rc < 0) {
-                const int err = simnet::LastError();
-                if (simnet::IsInterrupted(err))
+                const int err = net::LastError();
+                if (net::IsInterrupted(err))
                     continue;
-                log("poll failed: " + simnet::ErrorText(err));
+                log("poll failed: " + net::ErrorText(err));
                 break;
             }
             if (fds[0].revents)
@@ -602,17 +604,17 @@ bool SimulatedDosimeter::start(const std::string& host, std::uint16_t port, std:
     }
     if (!d.resolve(host, port, error))
         return false;
-    if (!simnet::StartSocketLayer()) {
+    if (!d.socketLayer.ok()) {
         if (error)
             *error = "cannot start the socket layer";
         return false;
     }
-    d.wakeSocket = simnet::MakeWakeSocket(error);
+    d.wakeSocket = net::MakeWakeSocket(error);
     if (d.wakeSocket == kNoSocket)
         return false;
     std::string why;
     if (!d.openListener(&why)) {
-        simnet::CloseSocket(d.wakeSocket);
+        net::CloseSocket(d.wakeSocket);
         d.wakeSocket = kNoSocket;
         if (error)
             *error = "cannot listen on " + host + ":" + std::to_string(port) + ": " + why;
@@ -672,7 +674,7 @@ void SimulatedDosimeter::stop() {
         d.closeListener();
         d.applied.notify_all();
     }
-    simnet::CloseSocket(d.wakeSocket);
+    net::CloseSocket(d.wakeSocket);
     d.wakeSocket = kNoSocket;
     d.pumpReplies(true);
     d.device->advanceTo(d.deviceClock());
