@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace dm {
 namespace {
 
@@ -79,8 +81,11 @@ protected:
         ASSERT_TRUE(transport) << error;
         const std::size_t handled = sim_->commandsHandled();
         PushReport report;
-        for (int i = 0; i < attempts && !report.completed; ++i)
+        for (int i = 0; i < attempts && !report.completed; ++i) {
+            if (i > 0) // a loaded machine may take a while to show the simulator a hang-up
+                std::this_thread::sleep_for(300ms);
             report = PushCommandFile(*transport, *transport->fixedDevice(), "get_parameters=255\r\n#\r\n");
+        }
         EXPECT_TRUE(report.completed) << report.error;
         EXPECT_EQ(sim_->commandsHandled(), handled + 1);
         bool parameterReply = false;
