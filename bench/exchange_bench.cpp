@@ -63,4 +63,25 @@ void BM_TickWithUnrelatedFiles(benchmark::State& state) {
 }
 BENCHMARK(BM_TickWithUnrelatedFiles)->Args({0, 0})->Args({1000, 0})->Args({1000, 1})->Unit(benchmark::kMicrosecond);
 
+// A flood of ready files that all look like parameter replies: each tick lists them
+// all, delivers the oldest one and deletes it; the rest wait.
+void BM_TickDuringAFloodOfReplyLookalikes(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    const fs::path dir = MakeFolder("flood-" + std::to_string(count), 0);
+    dm::FixedFolderStore store(dir.string());
+    dm::SilentMessages messages;
+    dm::CIrdaFunctions link(nullptr, store, messages, /*startDiscovery=*/false);
+    for (int i = 0; i < count; ++i)
+        std::ofstream(dir / ("Pnew" + std::to_string(i) + ".txt")) << "flood " << i << "\n";
+    dm::ExchangeLinkAdapter<dm::CIrdaFunctions> adapter(link);
+    QuietObserver observer;
+    dm::ExchangeCycle cycle(adapter, observer, nullptr);
+    cycle.tick();
+    for (auto _ : state)
+        cycle.tick();
+    state.counters["files"] = count;
+    fs::remove_all(dir);
+}
+BENCHMARK(BM_TickDuringAFloodOfReplyLookalikes)->Arg(10000)->Iterations(200)->Unit(benchmark::kMillisecond);
+
 } // namespace

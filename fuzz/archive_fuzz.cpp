@@ -1,5 +1,5 @@
 #include "core/reply_text.h"
-#include "history/archive_parse.h"
+#include "history/dose_archive.h"
 #include "history/history_table.h"
 #include "history/table_save.h"
 
@@ -9,19 +9,34 @@
 #include <string>
 #include <string_view>
 
-// Archive reply bytes, taken in as the pickup does, into both tables and back out as saved
-// tables. Every row the parse sized must carry its record number.
+namespace {
+
+void CheckInside(const dm::DoseArchive& archive, dm::TextSpan span) {
+    if (std::size_t{span.offset} + span.length > archive.replyText().size())
+        std::abort();
+}
+
+} // namespace
+
+// Archive reply bytes, taken in as the pickup does, into the archive and back out as the
+// tables show and save it. Every text as received must lie inside the reply text.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string text =
-        dm::ReplyTextFromBytes(std::string_view(reinterpret_cast<const char*>(data), size));
-    dm::HistoryTable dose, neutron;
-    dm::ParseArchiveReply(text, 60.0, size % 2 ? 300 : 0, dose, neutron);
-    for (int row = 1; row < dose.rowCount(); ++row)
-        if (dose.text(row, 0) != std::to_string(row))
-            std::abort();
-    for (int row = 1; row < neutron.rowCount(); ++row)
-        if (neutron.text(row, 0) != std::to_string(row))
-            std::abort();
+    const dm::DoseArchive archive = dm::ParseDoseArchive(
+        dm::ReplyTextFromBytes(std::string_view(reinterpret_cast<const char*>(data), size)), 60.0);
+    for (const dm::GammaDoseRecord& r : archive.gamma())
+        CheckInside(archive, r.doseText);
+    for (const dm::NeutronDoseRecord& r : archive.neutron()) {
+        CheckInside(archive, r.doseText);
+        CheckInside(archive, r.coefficientText);
+        CheckInside(archive, r.timeText);
+    }
+    const int lang = size % 2 ? 300 : 0;
+    const dm::HistoryTable dose(archive, dm::HistoryTab::Dose, lang);
+    const dm::HistoryTable neutron(archive, dm::HistoryTab::Neutron, lang);
+    for (const dm::HistoryTable* table : {&dose, &neutron})
+        for (int row = 0; row < table->rowCount(); ++row)
+            for (int col = 0; col < table->colCount(); ++col)
+                (void)table->text(row, col);
     (void)dm::DoseTableFileBytes(dose);
     (void)dm::NeutronTableFileBytes(neutron);
     return 0;

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git ccache
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
-  libqt6sql6-sqlite libqt6sql6-psql postgresql
+  libqt6sql6-sqlite libqt6sql6-psql postgresql poppler-utils
   libasound2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev libfuzzer-14-dev

@@ -5,6 +5,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 QtUserDialogs::QtUserDialogs(QWidget* parent, std::function<int()> langBase)
     : parent_(parent), langBase_(std::move(langBase)) {}
@@ -31,6 +32,24 @@ bool QtUserDialogs::ask(const std::string& text, bool yesIsDefault) {
     box.setDefaultButton(yesIsDefault ? QMessageBox::Yes : QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+dm::UnsentEditsAnswer QtUserDialogs::askUnsentEdits(const std::string& text) {
+    QMessageBox box(QMessageBox::Warning, title(), QString::fromStdString(text), QMessageBox::NoButton, parent_);
+    const int lang = langBase_ ? langBase_() : dm::kLangEnglish;
+    QPushButton* send =
+        box.addButton(QString::fromStdString(dm::Tr(dm::IDS_SEND, lang)), QMessageBox::AcceptRole);
+    QPushButton* discard = box.addButton(QMessageBox::Discard);
+    QPushButton* cancel = box.addButton(QMessageBox::Cancel);
+    // Enter and Escape both keep the edits as they are.
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == send)
+        return dm::UnsentEditsAnswer::Send;
+    if (box.clickedButton() == discard)
+        return dm::UnsentEditsAnswer::Discard;
+    return dm::UnsentEditsAnswer::Cancel;
 }
 
 std::optional<std::string> QtUserDialogs::askSaveFileName() {

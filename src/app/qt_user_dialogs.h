@@ -18,6 +18,7 @@ public:
     void showMessage(const std::string& text) override;
     bool askYesNo(const std::string& text) override;
     bool askYesNoDefaultNo(const std::string& text) override;
+    dm::UnsentEditsAnswer askUnsentEdits(const std::string& text) override;
     std::optional<std::string> askSaveFileName() override;
     std::optional<std::string> askPassword() override;
 

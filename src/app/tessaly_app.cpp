@@ -1,6 +1,8 @@
 #include "app/tessaly_app.h"
 
+#include "app/qt_user_dialogs.h"
 #include "app/queued_message_sink.h"
+#include "app/records_window.h"
 #include "app/screenshot_tour.h"
 #include "app/tessaly_dlg.h"
 #include "app/window_options.h"
@@ -8,11 +10,15 @@
 #include "link/irda_functions.h"
 #include "link/received_folder_store.h"
 #include "link/transport.h"
+#include "records/dose_alerts.h"
+#include "records/dose_of_record.h"
+#include "records/records_repository.h"
 #include "records/station_recorder.h"
 #ifdef DM_HAVE_SIM
 #include "sim/simulated_dosimeter.h"
 #endif
 
+#include <QApplication>
 #include <QDir>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -100,6 +106,9 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     if (std::string urlError; !dm::records::ParseDatabaseUrl(recordsUrl, &urlError))
         return Fail("records database: " + urlError);
     const auto recorder = std::make_unique<dm::records::StationRecorder>(recordsUrl, spoolFile);
+    // Whose dosimeter answered, and a dose level its readout reached, looked up on the
+    // recorder's thread: a server out of reach never holds up the window.
+    recorder->setReadoutCheck(dm::records::TellStoredReadout);
 
     // The program's one device link exists before the window, as the pickup must know
     // the files already in the received-files folder before anything is asked.
@@ -131,8 +140,20 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     if (simulator)
         services.simulatorInRange = [&simulator](bool in) { simulator->setInRange(in); };
 #endif
+    services.openRecords = [recordsUrl](int langBase) {
+        QWidget* parent = QApplication::activeWindow();
+        const auto dialogs = dm::MakeQtRecordsDialogs(parent, langBase);
+        try {
+            const auto repo = dm::records::RecordsRepository::open(recordsUrl);
+            dm::RecordsWindow window(*repo, langBase, *dialogs, parent);
+            window.exec();
+        } catch (const dm::records::RecordsError& e) {
+            dialogs->showMessage(e.what());
+        }
+    };
     dm::InterfaceSettings finalSettings;
     bool toured = true;
+    std::string settingsError;
     {
         CTessalyDlg window(settings, std::move(services));
         linkMessages.setWindow(&window);
@@ -150,11 +171,20 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
         window.exec();
         finalSettings = window.settings();
         toured = !tour || tour->succeeded();
+        stopWatch.stop();
+        // Saved while the window is still there, so a failure is told in its box; not when
+        // the end was asked by a signal or a tour runs, as nobody is there to close the box.
+        QtUserDialogs dialogs(&window);
+        dm::SilentMessages quiet;
+        const bool unattended = g_stopRequested || tour;
+        settingsError = dm::SaveSettingsAtExit(settingsDir, finalSettings,
+                                               unattended ? static_cast<dm::MessageSink&>(quiet) : dialogs);
+        if (!settingsError.empty())
+            std::fprintf(stderr, "dosimeter-manager: %s\n", settingsError.c_str());
     }
-    dm::SaveInterfaceSettings(settingsDir, finalSettings);
 #ifdef DM_HAVE_SIM
     if (simulator)
         simulator->stop();
 #endif
-    return toured ? 0 : 1;
+    return toured && settingsError.empty() ? 0 : 1;
 }

@@ -14,11 +14,14 @@
 #include "app/multiline_button.h"
 #include "app/status_entry.h"
 #include "core/string_table.h"
+#include "core/text_file.h"
 #include "grid/grid_view.h"
-#include "history/archive_parse.h"
+#include "history/dose_archive.h"
 #include "history/table_save.h"
 #include "link/reply_signal.h"
 #include "params/catalogue.h"
+#include "params/catalogue_notice.h"
+#include "params/change_check.h"
 #include "params/command_files.h"
 #include "params/edit_rules.h"
 #include "params/parameter_set.h"
@@ -63,6 +66,9 @@ CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices s
     buildControls();
     buildMenu();
     cycle_ = std::make_unique<dm::ExchangeCycle>(*services_.link, static_cast<dm::ExchangeObserver&>(*this), [this] {
+        // The automatic read on arrival would replace unsent edits: asked first.
+        if (!mayDropEdits())
+            return dm::ExchangeStart{};
         dm::ExchangeStart start = dm::ComposeGetParameters(access_);
         prepareViewFor(start);
         return start;
@@ -74,12 +80,23 @@ CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices s
         services_.recorder->setNotify([this](const std::string& text) {
             QMetaObject::invokeMethod(this, [this, text] { addStatusMessage(text); }, Qt::QueuedConnection);
         });
+    if (services_.recorder)
+        services_.recorder->setAlert([this](const std::string& text) {
+            // A dose level reached is shown at once: in the status log and in a box.
+            QMetaObject::invokeMethod(this, [this, text] {
+                addStatusMessage(text);
+                if (services_.dialogs)
+                    services_.dialogs->showMessage(text);
+            }, Qt::QueuedConnection);
+        });
 }
 
 CTessalyDlg::~CTessalyDlg() {
     timer_.stop();
     if (services_.recorder)
         services_.recorder->setNotify({});
+    if (services_.recorder)
+        services_.recorder->setAlert({});
     // The views read the tables, which are members and go before the child widgets would.
     delete client_;
     client_ = nullptr;
@@ -113,10 +130,14 @@ void CTessalyDlg::buildControls() {
 
     gridView_ = new dm::GridView(grid_, client_);
     gridView_->setObjectName(QStringLiteral("parameterGrid"));
+    gridView_->installEventFilter(this);
     gridView_->setBeginEditHandler([this](int row, int col) { return beginEdit(row, col); });
     gridView_->setEndEditHandler(
         [this](int row, int col, const std::string& text) {
             dm::EndParameterEdit(grid_, parameters_, row, col, text, langBase_);
+            // A mended value is no longer refused; a new one is checked when it is sent.
+            badKeys_.erase(grid_.text(row, dm::kKeyColumn));
+            markCells();
         });
 
     // The two history tables are built when first needed: most sessions never show them,
@@ -134,7 +155,7 @@ void CTessalyDlg::buildControls() {
         return b;
     };
     getParamsButton_ = makeButton("getParameters");
-    getParamsButton_->setDefault(true);
+    // No default button: Enter after an edit must never re-read the table over the edits.
     getHistoryButton_ = makeButton("getDoseHistory");
     sendChangesButton_ = makeButton("sendChanges");
     eraseButton_ = makeButton("eraseTotalDose");
@@ -188,6 +209,13 @@ void CTessalyDlg::placeControls() {
 bool CTessalyDlg::eventFilter(QObject* watched, QEvent* event) {
     if (watched == client_ && event->type() == QEvent::Resize)
         placeControls();
+    // Escape in the table belongs to the table (an open edit is cancelled by its editor
+    // first); it never goes on to close the window.
+    if (watched == gridView_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        event->accept();
+        return true;
+    }
     return QDialog::eventFilter(watched, event);
 }
 
@@ -200,6 +228,7 @@ void CTessalyDlg::buildMenu() {
     saveAction_->setShortcut(QKeySequence::Save);
     exitAction_ = fileMenu_->addAction(QString(), this, &QDialog::accept);
     exitAction_->setObjectName(QStringLiteral("actionExit"));
+    exitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     optionsMenu_ = menuBar_->addMenu(QString());
     optionsMenu_->setObjectName(QStringLiteral("menuOptions"));
@@ -230,6 +259,13 @@ void CTessalyDlg::buildMenu() {
         simOutAction_->setObjectName(QStringLiteral("actionSimOut"));
     }
 
+    if (services_.openRecords) {
+        QMenu* records = menuBar_->addMenu(QString());
+        records->setObjectName(QStringLiteral("menuRecords"));
+        QAction* open = records->addAction(QString(), this, [this] { services_.openRecords(langBase_); });
+        open->setObjectName(QStringLiteral("actionRecords"));
+    }
+
     helpMenu_ = menuBar_->addMenu(QString());
     helpMenu_->setObjectName(QStringLiteral("menuHelp"));
     aboutAction_ = helpMenu_->addAction(QString(), this, &CTessalyDlg::showAbout);
@@ -248,6 +284,12 @@ void CTessalyDlg::setMenuTexts() {
         simulatorMenu_->setTitle(text(dm::IDS_MENU_SIMULATOR));
         simInAction_->setText(text(dm::IDS_MENU_SIM_IN));
         simOutAction_->setText(text(dm::IDS_MENU_SIM_OUT));
+    }
+    if (auto* records = menuBar_->findChild<QMenu*>(QStringLiteral("menuRecords"))) {
+        const bool ru = langBase_ == dm::kLangRussian;
+        records->setTitle(ru ? QString::fromUtf8("Учёт доз") : QStringLiteral("Records"));
+        records->actions().first()->setText(ru ? QString::fromUtf8("Носители и дозы...")
+                                               : QStringLiteral("Wearers and doses..."));
     }
     helpMenu_->setTitle(text(dm::IDS_MENU_HELP));
     aboutAction_->setText(text(dm::IDS_MENU_ABOUT));
@@ -292,6 +334,8 @@ void CTessalyDlg::initialiseWindow() {
 
     dm::SetUpParameterTable(grid_, langBase_, gridView_->clientWidth());
     gridView_->refresh();
+    doseTable_.setLangBase(langBase_);
+    neutronTable_.setLangBase(langBase_);
 
     showTable(0);
 
@@ -305,6 +349,7 @@ void CTessalyDlg::initialiseWindow() {
     cycle_->resetCounters();
 
     catalogue_ = dm::LoadCatalogue(services_.catalogueFile, langBase_, *services_.dialogs);
+    catalogueNoticeShown_.clear();
 }
 
 // ------------------------------------------------------------------ status log, buttons
@@ -399,14 +444,17 @@ void CTessalyDlg::emptyParameterGrid() {
     if (services_.recorder)
         services_.recorder->dosimeterGone();
     parameters_ = {}; // the dosimeter's replies are gone with it
+    awaitingCheck_.clear();
+    notTakenLines_.clear();
+    awaitingRenewed_ = awaitingProtected_ = followWithPassword_ = followUpDue_ = false;
+    badKeys_.clear();
     grid_.removeNonFixedRows();
     grid_.stretchColumnsToFit(gridView_->clientWidth());
     gridView_->refresh();
 }
 
 void CTessalyDlg::clearHistoryTables() {
-    doseTable_.clear();
-    neutronTable_.clear();
+    archive_ = dm::DoseArchive{};
     for (dm::HistoryView* view : {doseView_, neutronView_})
         if (view)
             view->refresh();
@@ -432,6 +480,7 @@ void CTessalyDlg::dropHistoryTabs() {
 
 void CTessalyDlg::parseParameterReply(const std::string& text) {
     parameters_ = dm::ReadParameterSet(text);
+    checkRenewedParameters();
     showParameters();
     if (services_.recorder)
         services_.recorder->parametersArrived(text);
@@ -440,30 +489,89 @@ void CTessalyDlg::parseParameterReply(const std::string& text) {
 void CTessalyDlg::showParameters() {
     dm::FillParameterGrid(parameters_, catalogue_, langBase_, access_, gridView_->clientWidth(),
                           grid_, paramState_);
+    if (parameters_.replied()) {
+        const std::u8string path = (services_.catalogueFile.empty() ? dm::FindDataFile("Commands.lst")
+                                                                    : services_.catalogueFile)
+                                       .u8string();
+        const std::string file(path.begin(), path.end());
+        const std::string notice = dm::CatalogueSectionNotice(catalogue_, file, paramState_.neutron, langBase_);
+        if (!notice.empty() && notice != catalogueNoticeShown_) {
+            addStatusMessage(notice);
+            catalogueNoticeShown_ = notice;
+        }
+    }
     if (!paramState_.caption.empty())
         setWindowTitle(Q(paramState_.caption));
+    markCells();
+}
+
+void CTessalyDlg::markCells() {
+    static constexpr dm::Rgb kEdited{228, 214, 255}; // unsent (a colour no catalogue row uses)
+    static constexpr dm::Rgb kBad{255, 200, 200};    // refused, or not taken by the dosimeter
+    for (int row = grid_.fixedRowCount(); row < grid_.rowCount(); ++row) {
+        const std::string key = grid_.text(row, dm::kKeyColumn);
+        const dm::Parameter* p = key.empty() ? nullptr : parameters_.find(key);
+        if (badKeys_.count(key))
+            grid_.setBackground(row, dm::kValueColumn, kBad);
+        else if (p && p->edited)
+            grid_.setBackground(row, dm::kValueColumn, kEdited);
+    }
     gridView_->refresh();
+}
+
+void CTessalyDlg::checkRenewedParameters() {
+    if (!awaitingRenewed_ && !awaitingProtected_)
+        return;
+    auto nameOf = [this](const std::string& key) {
+        for (const dm::ParameterRow& row : shownParameterRows())
+            if (row.key == key && !row.name.empty())
+                return row.name;
+        return key;
+    };
+    for (const dm::ValueProblem& p : dm::NotTaken(awaitingCheck_, parameters_)) {
+        badKeys_.insert(p.key);
+        const std::string line =
+            Tr(dm::IDS_NOT_ACCEPTED, langBase_) + nameOf(p.key) + ": " + p.value + " \u2192 " + p.detail;
+        notTakenLines_.push_back(line);
+        addStatusMessage(line);
+    }
+    if (awaitingRenewed_ && followWithPassword_) {
+        // The renewed reply carries no protected rows: ask for them at once.
+        awaitingRenewed_ = false;
+        awaitingProtected_ = followUpDue_ = true;
+        return;
+    }
+    awaitingRenewed_ = awaitingProtected_ = followWithPassword_ = false;
+    awaitingCheck_.clear();
+    if (notTakenLines_.empty())
+        return;
+    std::string message = Tr(dm::IDS_VALUES_NOT_ACCEPTED, langBase_);
+    for (const std::string& line : notTakenLines_)
+        message += "\n" + line;
+    notTakenLines_.clear();
+    services_.dialogs->showMessage(message);
 }
 
 std::vector<dm::ParameterRow> CTessalyDlg::shownParameterRows() const {
     return dm::ParameterRows(parameters_, catalogue_, langBase_, access_);
 }
 
+void CTessalyDlg::setHistoryTabs() {
+    const QSignalBlocker quiet(tabs_);
+    if (tabs_->count() > 2)
+        tabs_->removeTab(2);
+    if (tabs_->count() > 1)
+        tabs_->removeTab(1);
+    for (const std::string& label : dm::HistoryTabLabels(archive_, langBase_))
+        tabs_->addTab(Q(label));
+}
+
 void CTessalyDlg::parseArchiveReply(const std::string& text) {
-    const dm::ArchiveParseResult result =
-        dm::ParseArchiveReply(text, paramState_.historyInterval, langBase_, doseTable_, neutronTable_);
-    paramState_.neutron = result.neutron;
+    archive_ = dm::ParseDoseArchive(text, paramState_.historyInterval);
+    paramState_.neutron = archive_.hasNeutron();
     if (services_.recorder)
         services_.recorder->archiveArrived(text, paramState_.historyInterval);
-    {
-        const QSignalBlocker quiet(tabs_);
-        if (tabs_->count() > 2)
-            tabs_->removeTab(2);
-        if (tabs_->count() > 1)
-            tabs_->removeTab(1);
-        for (const std::string& label : result.tabLabels)
-            tabs_->addTab(Q(label));
-    }
+    setHistoryTabs();
     // A history tab that was on screen may have gone with the old labels.
     if (tabs_->currentIndex() == 0 && !gridView_->isVisibleTo(this))
         showTable(0);
@@ -507,7 +615,41 @@ void CTessalyDlg::gone() {
     update();
 }
 
-void CTessalyDlg::onTimer() { cycle_->tick(); }
+void CTessalyDlg::onTimer() {
+    cycle_->tick();
+    if (followUpDue_) {
+        followUpDue_ = false;
+        startCommand(dm::ComposeGetParameters(access_));
+    }
+}
+
+bool CTessalyDlg::mayDropEdits() {
+    if (gridView_->isEditing())
+        gridView_->setFocus(); // an open edit counts as made
+    if (!dm::HasUnsentEdits(parameters_))
+        return true;
+    switch (services_.dialogs->askUnsentEdits(Tr(dm::IDS_ASK_UNSENT_EDITS, langBase_))) {
+    case dm::UnsentEditsAnswer::Send:
+        sendChanges();
+        return false;
+    case dm::UnsentEditsAnswer::Discard:
+        parameters_.discardEdits();
+        badKeys_.clear();
+        if (parameters_.replied())
+            showParameters();
+        return true;
+    case dm::UnsentEditsAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
+void CTessalyDlg::done(int result) {
+    if (mayDropEdits())
+        QDialog::done(result);
+}
+
+
 
 // ------------------------------------------------------------------ commands
 
@@ -526,7 +668,10 @@ void CTessalyDlg::startCommand(const dm::ExchangeStart& start) {
         addStatusMessage(Tr(dm::IDS_CHANGES_SENT, langBase_));
 }
 
-void CTessalyDlg::getParameters() { startCommand(dm::ComposeGetParameters(access_)); }
+void CTessalyDlg::getParameters() {
+    if (mayDropEdits())
+        startCommand(dm::ComposeGetParameters(access_));
+}
 
 void CTessalyDlg::getDoseHistory() {
     const dm::ExchangeStart start = dm::ComposeGetDoseHistory(parameters_, shownParameterRows());
@@ -539,7 +684,28 @@ void CTessalyDlg::sendChanges() {
     // An edit still open in the grid belongs to the changes.
     if (gridView_->isEditing())
         gridView_->setFocus();
-    const dm::ExchangeStart start = dm::ComposeSendChanges(parameters_, shownParameterRows(), paramState_.neutron);
+    const std::vector<dm::ParameterRow> rows = shownParameterRows();
+    const std::vector<dm::ValueProblem> refused = dm::CheckChanges(parameters_, rows);
+    if (!refused.empty()) {
+        // Nothing goes out until every refused value is mended.
+        for (const dm::ValueProblem& p : refused) {
+            badKeys_.insert(p.key);
+            std::string name = p.key;
+            for (const dm::ParameterRow& row : rows)
+                if (row.key == p.key && !row.name.empty())
+                    name = row.name;
+            addStatusMessage(Tr(dm::IDS_NOT_SENT_FIX, langBase_) + name + ": \"" + p.value + "\" - " + p.detail);
+        }
+        markCells();
+        return;
+    }
+    const dm::ExchangeStart start = dm::ComposeSendChanges(parameters_, rows, paramState_.neutron);
+    awaitingCheck_ = dm::ChangedValues(parameters_, rows);
+    notTakenLines_.clear();
+    badKeys_.clear();
+    awaitingRenewed_ = start.started;
+    awaitingProtected_ = followUpDue_ = false;
+    followWithPassword_ = access_ != 0;
     startCommand(start);
     if (services_.recorder && start.started && !start.files.empty())
         services_.recorder->changesSent(start.files);
@@ -547,6 +713,12 @@ void CTessalyDlg::sendChanges() {
 
 void CTessalyDlg::eraseTotalDose() {
     const dm::ExchangeStart start = dm::ComposeEraseTotalDose(langBase_, *services_.dialogs);
+    if (start.started) {
+        awaitingCheck_.clear();
+        awaitingRenewed_ = true;
+        awaitingProtected_ = followUpDue_ = false;
+        followWithPassword_ = access_ != 0;
+    }
     startCommand(start);
     if (services_.recorder && start.started)
         services_.recorder->erasePushed();
@@ -562,13 +734,12 @@ void CTessalyDlg::displayAsDiagram() {
         return;
     }
 #ifdef DM_HAVE_CHARTS
-    // A new window, with a new chart, for every press; it reads the history back out of
-    // the tables' hidden columns.
+    // A new window, with a new chart, for every press, drawn from the archive.
     dm::CGraphWnd diagram(this, langBase_);
-    const dm::ChartLoadResult loaded = diagram.loadData(doseTable_, neutronTable_, paramState_.neutron,
-                                                        paramState_.historyInterval, paramState_.historyDepth);
+    const dm::ChartLoadResult loaded =
+        diagram.loadData(archive_, paramState_.historyInterval, paramState_.historyDepth);
     // The serial number only when the last parameters came from a dosimeter of this model.
-    const std::string model = paramState_.neutron ? "KRT-17A" : "MLV-52B";
+    const std::string model = archive_.hasNeutron() ? "KRT-17A" : "MLV-52B";
     diagram.setDosimeter(model, parameters_.model() == model ? parameters_.serialNumber() : std::string());
     const std::string notice = dm::TruncationNotice(loaded, langBase_);
     if (!notice.empty())
@@ -608,6 +779,9 @@ void CTessalyDlg::saveCurrentTable() {
 }
 
 void CTessalyDlg::passwordEntry() {
+    // The password entry ends in a re-read: the edits are settled before it is asked.
+    if (!mayDropEdits())
+        return;
     const std::optional<std::string> entered = services_.dialogs->askPassword();
     if (!entered)
         return;
@@ -621,11 +795,24 @@ void CTessalyDlg::passwordEntry() {
 }
 
 void CTessalyDlg::switchLanguage(int langBase) {
+    if (!mayDropEdits()) {
+        setMenuTexts(); // the menu's tick stays on the language in force
+        return;
+    }
     langBase_ = langBase;
     initialiseWindow();
     // The table is relabelled from the parameters already read, edits included.
     if (parameters_.replied())
         showParameters();
+    // The history read stays: its tabs, tables and diagram button come back relabelled.
+    if (!archive_.empty()) {
+        setHistoryTabs();
+        for (dm::HistoryView* view : {doseView_, neutronView_})
+            if (view)
+                view->refresh();
+        diagramButton_->show();
+        diagramButton_->setEnabled(true);
+    }
     cycle_->resetForLanguageSwitch();
     setProgressBar(100);
     update();

@@ -18,7 +18,10 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 class QComboBox;
 class QGroupBox;
@@ -50,6 +53,8 @@ struct WindowServices {
     std::function<void(bool)> simulatorInRange;
     // The diagram window; the default opens the charts' window.
     std::function<void()> openDiagram;
+    // The records window; the Records menu is shown only when set.
+    std::function<void(int langBase)> openRecords;
     std::filesystem::path catalogueFile; // empty: looked for where data files live
     bool runTimer = true;                // tests drive the ticks themselves
     // Keeps every readout, download, erase and change sent; none: nothing is recorded.
@@ -85,6 +90,12 @@ public:
     // One timer tick of the exchange cycle.
     void onTimer();
 
+    // Whether what is about to replace or drop the edits may go ahead: asks first while
+    // changed values are unsent (Send sends them and stops it, Discard drops them).
+    bool mayDropEdits();
+    // The parameters marked refused or not accepted by the dosimeter.
+    const std::set<std::string>& badValues() const { return badKeys_; }
+
     // ---- window operations
     void initialiseWindow();
     void addStatusMessage(const std::string& text);    // padded time
@@ -93,6 +104,7 @@ public:
 
     // ---- state the tests look at
     dm::GridModel& grid() { return grid_; }
+    const dm::DoseArchive& archive() const { return archive_; }
     const dm::HistoryTable& doseTable() const { return doseTable_; }
     const dm::HistoryTable& neutronTable() const { return neutronTable_; }
     const dm::ParameterTableState& parameterState() const { return paramState_; }
@@ -133,9 +145,17 @@ private:
     // A command that starts from the parameters shows the grid alone first.
     void prepareViewFor(const dm::ExchangeStart& start);
 
+    void done(int result) override;
+    // Paints edited value cells and those refused or not taken.
+    void markCells();
+    // Compares the renewed parameters with the values "Send changes" sent.
+    void checkRenewedParameters();
+
     void buildControls();
     void buildMenu();
     void setTexts();
+    // Tabs 1 and 2 as the archive fills them, in the current language.
+    void setHistoryTabs();
     void setMenuTexts();
     // Places the controls for the window's present size: the tables take the room beyond
     // the smallest size, the buttons keep to the right edge, the log to the bottom.
@@ -159,11 +179,13 @@ private:
     std::unique_ptr<dm::UserDialogs> ownDialogs_;
 
     dm::GridModel grid_;
-    dm::HistoryTable doseTable_;
-    dm::HistoryTable neutronTable_;
+    dm::DoseArchive archive_;
+    dm::HistoryTable doseTable_{archive_, dm::HistoryTab::Dose, 0};
+    dm::HistoryTable neutronTable_{archive_, dm::HistoryTab::Neutron, 0};
     dm::ParameterSet parameters_; // the last parameter reply, with the user's edits
     dm::ParameterTableState paramState_;
     std::string catalogue_;
+    std::string catalogueNoticeShown_; // the warning about a bare catalogue, shown once per load
     std::unique_ptr<dm::ExchangeCycle> cycle_;
     QTimer timer_;
 
@@ -194,4 +216,14 @@ private:
     dm::MultiLineButton* eraseButton_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QComboBox* statusLog_ = nullptr;
+
+    // After "Send changes": the values sent and not yet compared with a reply, and what
+    // the replies came back with so far.
+    std::vector<std::pair<std::string, std::string>> awaitingCheck_;
+    std::vector<std::string> notTakenLines_;
+    bool awaitingRenewed_ = false;  // the renewed parameters of "Send changes" or an erase
+    bool followWithPassword_ = false; // then ask again with the password (protected rows)
+    bool awaitingProtected_ = false;  // that second reply is on its way
+    bool followUpDue_ = false;        // start it after the tick that brought the first
+    std::set<std::string> badKeys_;
 };

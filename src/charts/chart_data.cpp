@@ -4,33 +4,38 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace dm {
 namespace {
 
-double ReadCell(const HistoryTable& table, int row, int col) {
-    const double v = ParseDeviceNumber(table.text(row, col));
-    return std::isfinite(v) ? v : 0.0; // an overflowing number would spoil every scale
+double Finite(double v) { return std::isfinite(v) ? v : 0.0; } // an overflowing number would spoil every scale
+
+int ClampCount(std::size_t n) {
+    constexpr std::size_t kMax = static_cast<std::size_t>(std::numeric_limits<int>::max());
+    return static_cast<int>(n > kMax ? kMax : n);
 }
 
 } // namespace
 
-ChartLoadResult LoadChartData(ChartModel& chart, const HistoryTable& dose, const HistoryTable& neutron,
-                              bool neutronModel, double historyInterval, double historyDepth) {
+ChartLoadResult LoadChartData(ChartModel& chart, const DoseArchive& archive, double historyInterval,
+                              double historyDepth) {
     ChartLoadResult result;
-    chart.m_bNeutron = neutronModel;
+    chart.m_bNeutron = archive.hasNeutron();
     std::fill(chart.m_adDose.begin(), chart.m_adDose.end(), 0.0);
     std::fill(chart.m_aNeutron.begin(), chart.m_aNeutron.end(), NeutronPoint{});
-    if (neutronModel) {
-        result.neutronRows = std::max(0, neutron.rowCount() - 1);
+    if (archive.hasNeutron()) {
+        result.neutronRows = ClampCount(archive.neutron().size());
         const int n = std::min(result.neutronRows, kChartRecords);
-        for (int r = 1; r <= n; ++r)
-            chart.m_aNeutron[static_cast<std::size_t>(r - 1)] = {ReadCell(neutron, r, 1), ReadCell(neutron, r, 4)};
+        for (int i = 0; i < n; ++i) {
+            const NeutronDoseRecord& r = archive.neutron()[static_cast<std::size_t>(i)];
+            chart.m_aNeutron[static_cast<std::size_t>(i)] = {Finite(r.sv), static_cast<double>(r.seconds)};
+        }
     }
-    result.doseRows = std::max(0, dose.rowCount() - 1);
+    result.doseRows = ClampCount(archive.gamma().size());
     const int n = std::min(result.doseRows, kChartRecords);
-    for (int r = 1; r <= n; ++r)
-        chart.m_adDose[static_cast<std::size_t>(r - 1)] = ReadCell(dose, r, 1);
+    for (int i = 0; i < n; ++i)
+        chart.m_adDose[static_cast<std::size_t>(i)] = Finite(archive.gamma()[static_cast<std::size_t>(i)].sv);
     if (historyInterval > 0.0) {
         chart.m_dStep = historyInterval;
         chart.m_dDepth = historyDepth;

@@ -1,8 +1,8 @@
 #pragma once
-// What the diagram window does around the chart: it takes the history out of the
-// history tables' hidden columns, and turns the scale box's text into a zoom.
+// What the diagram window does around the chart: it takes the history from the dose
+// archive, and turns the scale box's text into a zoom.
 #include "charts/chart_model.h"
-#include "history/history_table.h"
+#include "history/dose_archive.h"
 
 #include <optional>
 #include <string>
@@ -10,18 +10,17 @@
 namespace dm {
 
 struct ChartLoadResult {
-    int doseRows = 0;     // data rows of the dose table (the chart shows at most kChartRecords)
-    int neutronRows = 0;  // data rows of the neutron table taken (0 for a gamma-only model)
+    int doseRows = 0;     // gamma records (the chart shows at most kChartRecords)
+    int neutronRows = 0;  // neutron records taken (0 for a gamma-only model)
     bool truncated() const { return doseRows > kChartRecords || neutronRows > kChartRecords; }
 };
 
-// Fills the chart from the tables as the window does when it opens: neutron records from
-// columns 1 (value) and 4 (time) of the neutron table when the model has a neutron
-// channel, doses from column 1 of the dose table, both read as the dosimeter writes
-// numbers; step and depth from the history interval and depth, both 1.0 when the
-// interval is not above 0. Rows beyond the chart's capacity are left out.
-ChartLoadResult LoadChartData(ChartModel& chart, const HistoryTable& dose, const HistoryTable& neutron,
-                              bool neutronModel, double historyInterval, double historyDepth);
+// Fills the chart from the archive as the window does when it opens: neutron doses and
+// times when the model has a neutron channel, gamma doses; a dose that is not finite
+// counts as 0. Step and depth come from the history interval and depth, both 1.0 when the
+// interval is not above 0. Records beyond the chart's capacity are left out.
+ChartLoadResult LoadChartData(ChartModel& chart, const DoseArchive& archive, double historyInterval,
+                              double historyDepth);
 
 // The window's note when rows were left out; empty when all fit.
 std::string TruncationNotice(const ChartLoadResult& result, int langBase);

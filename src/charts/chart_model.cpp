@@ -242,7 +242,7 @@ void ChartModel::paintValueLabels(ChartCanvas& canvas) {
     const double yMax = m_dYMax > 0.0 ? m_dYMax : 1.0;
     const double p = (H - 60) / 20.0;
     for (int i = 1; i <= 20; ++i) {
-        const std::string label = FormatDoseChart(i * (yMax / 20.0), m_nLangBase);
+        const std::string label = FormatDoseTick(i * (yMax / 20.0), yMax / 20.0, m_nLangBase);
         // Right-aligned to end 9 pixels left of the value axis.
         const int x = 101 - charWidth_ * Utf8Length(label);
         const int y = Px((H - kPlotBottomMargin) - i * p - 6);
@@ -591,18 +591,18 @@ std::string ChartModel::readoutTextAt(int x) const {
     if (m_nFlags & GF_DOSE) {
         if (col.dDose > 0.0)
             text += ReadoutLine(m_bNeutron ? IDS_MIXED_DOSE : IDS_DOSE_VALUE, lang,
-                                FormatDoseChart(col.dDose, lang));
+                                FormatDoseReadout(col.dDose, lang));
         if (neutron && col.dNeutron > 0.0)
-            text += ReadoutLine(IDS_NEUTRON_COMPONENT, lang, FormatDoseChart(col.dNeutron, lang));
+            text += ReadoutLine(IDS_NEUTRON_COMPONENT, lang, FormatDoseReadout(col.dNeutron, lang));
         text += ReadoutLine(IDS_TIME_FROM_START, lang,
                             col.dDoseTime == -1.0 ? "" : FormatTime(static_cast<long long>(col.dDoseTime)));
     } else if (m_nFlags & GF_INCREMENTS) {
         if (col.dDoseInc > 0.0)
             text += ReadoutLine(m_bNeutron ? IDS_MIXED_INCREMENT : IDS_GAMMA_INCREMENT, lang,
-                                FormatDoseChart(col.dDoseInc, lang));
+                                FormatDoseReadout(col.dDoseInc, lang));
         const bool neutronLine = neutron && col.dNeutronInc > 0.0;
         if (neutronLine)
-            text += ReadoutLine(IDS_NEUTRON_INCREMENT, lang, FormatDoseChart(col.dNeutronInc, lang));
+            text += ReadoutLine(IDS_NEUTRON_INCREMENT, lang, FormatDoseReadout(col.dNeutronInc, lang));
         std::string time;
         if (neutronLine)
             time = FormatTime(static_cast<long long>(col.dNeutronTime));

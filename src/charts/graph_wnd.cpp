@@ -238,11 +238,9 @@ void CGraphWnd::initialise() {
     updateTitle();
 }
 
-ChartLoadResult CGraphWnd::loadData(const HistoryTable& dose, const HistoryTable& neutron, bool neutronModel,
-                                    double historyInterval, double historyDepth) {
-    const ChartLoadResult result =
-        LoadChartData(chart_->chart(), dose, neutron, neutronModel, historyInterval, historyDepth);
-    m_bNeutron = neutronModel;
+ChartLoadResult CGraphWnd::loadData(const DoseArchive& archive, double historyInterval, double historyDepth) {
+    const ChartLoadResult result = LoadChartData(chart_->chart(), archive, historyInterval, historyDepth);
+    m_bNeutron = archive.hasNeutron();
     truncationNotice_ = TruncationNotice(result, m_nLangBase);
     initialise();
     chart_->repaintChart();

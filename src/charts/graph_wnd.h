@@ -4,7 +4,7 @@
 #include "charts/chart_data.h"
 #include "charts/graphical_list_box.h"
 #include "charts/my_button.h"
-#include "history/history_table.h"
+#include "history/dose_archive.h"
 
 #include <QDialog>
 
@@ -33,10 +33,9 @@ class CGraphWnd : public QDialog {
 public:
     CGraphWnd(QWidget* parent, int langBase);
 
-    // Takes the history out of the tables (see LoadChartData) and sets the window up for
+    // Takes the history from the archive (see LoadChartData) and sets the window up for
     // it; run the window with exec() afterwards.
-    ChartLoadResult loadData(const HistoryTable& dose, const HistoryTable& neutron, bool neutronModel,
-                             double historyInterval, double historyDepth);
+    ChartLoadResult loadData(const DoseArchive& archive, double historyInterval, double historyDepth);
 
     // The dosimeter the history comes from, for the window's title; the serial number
     // may be empty when it is not known.

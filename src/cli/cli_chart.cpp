@@ -5,7 +5,7 @@
 #ifdef DM_CLI_WITH_CHARTS
 #include "charts/chart_data.h"
 #include "charts/chart_render.h"
-#include "history/archive_parse.h"
+#include "cli/cli_history.h"
 
 #include <QGuiApplication>
 
@@ -130,13 +130,11 @@ int RunChart(const Args& args) {
             Fail(kExitUsage, "--offset: out of range, got '" + offset + "'");
     }
 
-    const std::string text = ReadReplyInput(positional[0]);
-    HistoryTable doseTable, neutronTable;
-    const ArchiveParseResult parsed = ParseArchiveReply(text, historyInterval, langBase, doseTable, neutronTable);
+    const DoseArchive archive = ParseArchiveOrFail(ReadReplyInput(positional[0]), historyInterval, positional[0]);
 
     const auto app = MakeGuiApplication();
     auto chart = std::make_unique<ChartModel>(langBase);
-    LoadChartData(*chart, doseTable, neutronTable, parsed.neutron, historyInterval, historyDepth);
+    LoadChartData(*chart, archive, historyInterval, historyDepth);
     chart->setClientSize(width, height);
     chart->setReadoutCharWidth(ChartFontCharWidth());
 
@@ -149,7 +147,7 @@ int RunChart(const Args& args) {
 
     chart->m_nFlags = diagram == "dose" ? GF_DOSE : GF_INCREMENTS;
     if (neutron) {
-        if (parsed.neutron)
+        if (archive.hasNeutron())
             chart->m_nFlags |= GF_NEUTRON;
         else
             std::fputs("dosimeter-cli: --neutron ignored: the archive has no neutron section\n", stderr);

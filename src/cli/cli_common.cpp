@@ -5,8 +5,9 @@
 #include "core/text_file.h"
 #include "params/catalogue.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <iostream>
+#include <system_error>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -34,9 +35,7 @@ bool Options::parse(const std::vector<std::string>& args, std::vector<std::strin
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
-            std::cout << usage_;
-            if (usage_.empty() || usage_.back() != '\n')
-                std::cout << '\n';
+            WriteStdout(usage_.empty() || usage_.back() != '\n' ? usage_ + '\n' : usage_);
             return false;
         }
         if (arg.size() < 2 || arg.compare(0, 2, "--") != 0 || arg == "--") {
@@ -118,9 +117,11 @@ std::string ReadReplyInput(const std::filesystem::path& path) {
     return ReplyTextFromBytes(ReadInputFile(path));
 }
 
-std::string LoadCatalogueOption(const std::string& option, int /*langBase*/) {
+std::string LoadCatalogueOption(const std::string& option, int /*langBase*/, std::string* fileName) {
     const std::filesystem::path path =
         option.empty() ? FindDataFile("Commands.lst") : std::filesystem::path(option);
+    if (fileName)
+        *fileName = path.string();
     auto bytes = TryReadFile(path);
     if (!bytes)
         Fail(kExitUsage, "cannot read catalogue " + path.string() +
@@ -132,8 +133,19 @@ void WriteStdout(const std::string& bytes) {
 #ifdef _WIN32
     _setmode(_fileno(stdout), _O_BINARY);
 #endif
-    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-    std::fflush(stdout);
+    errno = 0;
+    int err = 0;
+    if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size())
+        err = errno ? errno : EIO;
+    // A full disk often shows only when the buffer goes out.
+    if (std::fflush(stdout) != 0 && err == 0)
+        err = errno ? errno : EIO;
+    if (err != 0)
+        Fail(kExitFailed, StdoutFailureText(err));
+}
+
+std::string StdoutFailureText(int err) {
+    return "cannot write to stdout: " + std::error_code(err, std::generic_category()).message();
 }
 
 std::string JsonString(const std::string& text) {

@@ -62,11 +62,15 @@ std::string ReadInputFile(const std::filesystem::path& path);
 std::string ReadReplyInput(const std::filesystem::path& path);
 
 // The catalogue from --catalogue, else "Commands.lst" here or installed; a missing file
-// is a usage failure.
-std::string LoadCatalogueOption(const std::string& option, int langBase);
+// is a usage failure. fileName, when given, gets the file's name as found.
+std::string LoadCatalogueOption(const std::string& option, int langBase, std::string* fileName = nullptr);
 
-// Writes bytes to stdout unchanged (binary).
+// Writes bytes to stdout unchanged (binary) and flushes them; a failed write or flush is
+// a Failure (exit 1) naming stdout and the reason, so a full disk never passes as success.
 void WriteStdout(const std::string& bytes);
+
+// "cannot write to stdout: REASON" for the errno value err.
+std::string StdoutFailureText(int err);
 
 // Minimal JSON string quoting (UTF-8 kept as is).
 std::string JsonString(const std::string& text);

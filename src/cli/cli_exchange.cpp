@@ -8,7 +8,6 @@
 #include "cli/commands.h"
 
 #include "core/string_table.h"
-#include "history/archive_parse.h"
 #include "history/history_table.h"
 #include "link/exchange_cycle.h"
 #include "link/irda_functions.h"
@@ -57,15 +56,19 @@ bool IsDiscoveryFailure(const std::string& message) {
 }
 
 // The device link as the cycle sees it, keeping the report of the last push so that a
-// time-out can say why nothing came.
+// time-out can say why nothing came. The push ends by the command's deadline.
 class ReportingLink : public ExchangeLinkAdapter<CIrdaFunctions> {
 public:
-    explicit ReportingLink(CIrdaFunctions& link) : ExchangeLinkAdapter(link), link_(link) {}
-    void SendCommandFile(const std::string& bytes) override { lastPush = link_.SendCommandFile(bytes); }
+    ReportingLink(CIrdaFunctions& link, std::chrono::steady_clock::time_point deadline)
+        : ExchangeLinkAdapter(link), link_(link), deadline_(deadline) {}
+    void SendCommandFile(const std::string& bytes) override {
+        lastPush = link_.SendCommandFile(bytes, deadline_);
+    }
     std::optional<PushReport> lastPush;
 
 private:
     CIrdaFunctions& link_;
+    std::chrono::steady_clock::time_point deadline_;
 };
 
 // A text from the dosimeter on one line, as the status log shows it.
@@ -108,9 +111,8 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
 
     std::unique_ptr<ReceivedFolderStore> store;
     if (!o.recvDir.empty()) {
-        std::error_code ec;
-        if (!std::filesystem::is_directory(PathFromUtf8(o.recvDir), ec))
-            Fail(kExitUsage, command + ": --recv-dir " + o.recvDir + ": no such folder");
+        if (const std::string problem = ReceivedFolderProblem(o.recvDir); !problem.empty())
+            Fail(kExitUsage, command + ": --recv-dir " + o.recvDir + ": " + problem);
         store = std::make_unique<FixedFolderStore>(o.recvDir);
     } else {
         store = MakeReceivedFolderStore();
@@ -121,6 +123,10 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
     if (link.ReceivedFolder().empty())
         Fail(kExitFailed, command + ": the received-files folder is not known (" + std::string(kMsgNoSettings) +
                               "); give one with --recv-dir");
+    if (const std::string problem = ReceivedFolderProblem(link.ReceivedFolder()); !problem.empty())
+        Fail(kExitFailed, command + ": " + problem + " Give a folder with --recv-dir.");
+    // Replies of the other kind are left in the folder for whoever asked for them.
+    link.TakeRepliesOnly(wanted == WantedReply::Parameters ? "LP" : "LA");
 
     // The push needs the dosimeter discovered first; the wait counts towards the time-out.
     using Clock = std::chrono::steady_clock;
@@ -137,7 +143,7 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
     const auto waited = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - begin).count();
     const int ticks = std::max(1, timeoutSeconds - static_cast<int>(waited));
 
-    ReportingLink exchangeLink(link);
+    ReportingLink exchangeLink(link, deadline);
     // Ticks keep to a one-second beat from before the push, so a slow push counts too.
     Clock::time_point nextTick = Clock::now();
     const ExchangeRunResult run = RunExchangeToReply(exchangeLink, start, wanted, ticks, [&] {
@@ -224,11 +230,12 @@ int RunReadParams(const Args& args) {
     const int access = AccessMaskOption(accessText);
     const int timeout = TimeoutSeconds(link, kDefaultParamsTimeout);
     // The catalogue is checked before anything goes out to the dosimeter.
-    const std::string catalogue = LoadCatalogueOption(catalogueFile, langBase);
+    std::string catalogueName;
+    const std::string catalogue = LoadCatalogueOption(catalogueFile, langBase, &catalogueName);
 
     const std::string reply = ExchangeOverLink("read-params", link, ComposeGetParameters(access),
                                                WantedReply::Parameters, timeout, langBase);
-    WriteStdout(ParameterTableOutput(reply, catalogue, langBase, access, json));
+    WriteStdout(ParameterTableOutput(reply, catalogue, langBase, access, json, catalogueName));
     return StoreReadParams(dbUrl, reply);
 }
 
@@ -267,10 +274,11 @@ int RunReadArchive(const Args& args) {
     const std::string reply =
         ExchangeOverLink("read-archive", link, start, WantedReply::Archive, timeout, langBase);
 
-    HistoryTable dose, neutron;
-    const ArchiveParseResult parse = ParseArchiveReply(reply, interval, langBase, dose, neutron);
-    WriteStdout(json ? ArchiveTablesJson(parse, dose, neutron, langBase)
-                     : ArchiveTablesText(parse, dose, neutron));
+    const DoseArchive archive = ParseArchiveOrFail(reply, interval, "the archive reply");
+    if (json)
+        WriteArchiveTablesJson(archive, langBase);
+    else
+        WriteArchiveTablesText(archive, langBase);
     return serial.empty() ? kExitOk : StoreReadArchive(dbUrl, reply, interval, serial);
 }
 

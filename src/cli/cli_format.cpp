@@ -42,7 +42,7 @@ int RunFormatDuration(const Args& args) {
     // unless it is --help.
     for (const std::string& a : args) {
         if (a == "--help" || a == "-h") {
-            std::fputs(options.usage().c_str(), stdout);
+            WriteStdout(options.usage());
             return kExitOk;
         }
         values.push_back(a);
@@ -63,7 +63,7 @@ int RunParseNumber(const Args& args) {
     std::vector<std::string> values;
     for (const std::string& a : args) {
         if (a == "--help" || a == "-h") {
-            std::fputs(options.usage().c_str(), stdout);
+            WriteStdout(options.usage());
             return kExitOk;
         }
         values.push_back(a);

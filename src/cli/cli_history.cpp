@@ -4,6 +4,7 @@
 #include "cli/commands.h"
 
 #include "core/string_table.h"
+#include "history/history_table.h"
 #include "history/table_save.h"
 
 #include <cmath>
@@ -11,30 +12,56 @@
 namespace dm::cli {
 namespace {
 
-void AppendTableText(std::string& out, const HistoryTable& table) {
+// Gathers output and hands it to stdout in pieces, so a long archive never becomes one
+// string. The last piece goes with flush().
+class StdoutPieces {
+public:
+    std::string& buffer() { return buffer_; }
+    // Call after each row.
+    void rowDone() {
+        if (buffer_.size() >= kPiece)
+            flush();
+    }
+    void flush() {
+        if (!buffer_.empty())
+            WriteStdout(buffer_);
+        buffer_.clear();
+    }
+
+private:
+    static constexpr std::size_t kPiece = 64 * 1024;
+    std::string buffer_;
+};
+
+void AppendTableText(StdoutPieces& out, const HistoryTable& table) {
     for (int row = 0; row < table.rowCount(); ++row) {
         for (int col = 0; col < table.colCount(); ++col) {
             if (col > 0)
-                out += '\t';
-            out += table.text(row, col);
+                out.buffer() += '\t';
+            out.buffer() += table.text(row, col);
         }
-        out += '\n';
+        out.buffer() += '\n';
+        out.rowDone();
     }
 }
 
-std::string TableJson(const HistoryTable& table) {
-    std::string out = "{\"widths\": [";
+void AppendTableJson(StdoutPieces& out, const HistoryTable& table) {
+    std::string& b = out.buffer();
+    b += "{\"widths\": [";
     for (int col = 0; col < table.colCount(); ++col)
-        out += (col ? ", " : "") + std::to_string(table.colWidth(col));
-    out += "], \"rows\": [";
+        b += (col ? ", " : "") + std::to_string(table.colWidth(col));
+    b += "], \"rows\": [";
     for (int row = 0; row < table.rowCount(); ++row) {
-        out += row ? ",\n    [" : "\n    [";
-        for (int col = 0; col < table.colCount(); ++col)
-            out += (col ? ", " : "") + JsonString(table.text(row, col));
-        out += "]";
+        out.buffer() += row ? ",\n    [" : "\n    [";
+        for (int col = 0; col < table.colCount(); ++col) {
+            if (col)
+                out.buffer() += ", ";
+            out.buffer() += JsonString(table.text(row, col));
+        }
+        out.buffer() += "]";
+        out.rowDone();
     }
-    out += table.rowCount() ? "\n  ]}" : "]}";
-    return out;
+    out.buffer() += table.rowCount() ? "\n  ]}" : "]}";
 }
 
 const char* kUsage =
@@ -50,30 +77,44 @@ const char* kUsage =
 
 } // namespace
 
-std::string ArchiveTablesText(const ArchiveParseResult& parse, const HistoryTable& dose,
-                              const HistoryTable& neutron) {
-    std::string out = "# dose history\n";
-    AppendTableText(out, dose);
-    if (parse.layout == 'A') {
-        out += "# neutron history\n";
-        AppendTableText(out, neutron);
-    }
-    return out;
+DoseArchive ParseArchiveOrFail(std::string text, double historyInterval, const std::string& source) {
+    if (text.size() > kMaxArchiveTextBytes)
+        Fail(kExitFailed, source + ": the archive reply is too large to read (" +
+                              std::to_string(text.size()) + " bytes as text)");
+    return ParseDoseArchive(std::move(text), historyInterval);
 }
 
-std::string ArchiveTablesJson(const ArchiveParseResult& parse, const HistoryTable& dose,
-                              const HistoryTable& neutron, int langBase) {
-    std::string out = "{\n  \"layout\": ";
-    out += parse.layout == 'A' ? "\"A\"" : "\"B\"";
-    out += ",\n  \"has_neutron\": ";
-    out += parse.neutron ? "true" : "false";
-    out += ",\n  \"tabs\": [" + JsonString(Tr(IDS_TAB_PARAMETERS, langBase));
-    for (const std::string& label : parse.tabLabels)
-        out += ", " + JsonString(label);
-    out += "],\n  \"dose\": " + TableJson(dose);
-    out += ",\n  \"neutron\": " + (parse.layout == 'A' ? TableJson(neutron) : std::string("null"));
-    out += "\n}\n";
-    return out;
+void WriteArchiveTablesText(const DoseArchive& archive, int langBase) {
+    StdoutPieces out;
+    out.buffer() = "# dose history\n";
+    AppendTableText(out, HistoryTable(archive, HistoryTab::Dose, langBase));
+    if (archive.layout() == ArchiveLayout::A) {
+        out.buffer() += "# neutron history\n";
+        AppendTableText(out, HistoryTable(archive, HistoryTab::Neutron, langBase));
+    }
+    out.flush();
+}
+
+void WriteArchiveTablesJson(const DoseArchive& archive, int langBase) {
+    const bool layoutA = archive.layout() == ArchiveLayout::A;
+    StdoutPieces out;
+    std::string& b = out.buffer();
+    b = "{\n  \"layout\": ";
+    b += layoutA ? "\"A\"" : "\"B\"";
+    b += ",\n  \"has_neutron\": ";
+    b += archive.hasNeutron() ? "true" : "false";
+    b += ",\n  \"tabs\": [" + JsonString(Tr(IDS_TAB_PARAMETERS, langBase));
+    for (const std::string& label : HistoryTabLabels(archive, langBase))
+        b += ", " + JsonString(label);
+    b += "],\n  \"dose\": ";
+    AppendTableJson(out, HistoryTable(archive, HistoryTab::Dose, langBase));
+    out.buffer() += ",\n  \"neutron\": ";
+    if (layoutA)
+        AppendTableJson(out, HistoryTable(archive, HistoryTab::Neutron, langBase));
+    else
+        out.buffer() += "null";
+    out.buffer() += "\n}\n";
+    out.flush();
 }
 
 int RunArchive(const Args& args) {
@@ -103,21 +144,19 @@ int RunArchive(const Args& args) {
     if (!saveTab.empty() && json)
         options.usageError("--json and --save-tab cannot be combined");
 
-    const std::string reply = ReadReplyInput(positional[0]);
-    HistoryTable dose, neutron;
-    const ArchiveParseResult parse = ParseArchiveReply(reply, interval, langBase, dose, neutron);
+    const DoseArchive archive = ParseArchiveOrFail(ReadReplyInput(positional[0]), interval, positional[0]);
 
     if (saveTab == "1") {
-        WriteStdout(DoseTableFileBytes(dose));
+        WriteStdout(DoseTableFileBytes(HistoryTable(archive, HistoryTab::Dose, langBase)));
     } else if (saveTab == "2") {
-        if (parse.layout != 'A')
+        if (archive.layout() != ArchiveLayout::A)
             Fail(kExitFailed, "--save-tab 2: " + positional[0] +
                                   " has no neutron section, so there is no neutron history tab");
-        WriteStdout(NeutronTableFileBytes(neutron));
+        WriteStdout(NeutronTableFileBytes(HistoryTable(archive, HistoryTab::Neutron, langBase)));
     } else if (json) {
-        WriteStdout(ArchiveTablesJson(parse, dose, neutron, langBase));
+        WriteArchiveTablesJson(archive, langBase);
     } else {
-        WriteStdout(ArchiveTablesText(parse, dose, neutron));
+        WriteArchiveTablesText(archive, langBase);
     }
     return kExitOk;
 }

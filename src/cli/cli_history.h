@@ -1,21 +1,22 @@
 #pragma once
 // The printed forms of the history tables, shared by `archive` and `read-archive`.
-#include "history/archive_parse.h"
-#include "history/history_table.h"
+#include "history/dose_archive.h"
 
 #include <string>
 
 namespace dm::cli {
 
+// Reads the archive reply text; a text too large for an archive ends the tool with a
+// message naming `source`.
+DoseArchive ParseArchiveOrFail(std::string text, double historyInterval, const std::string& source);
+
 // "# dose history", the dose table's rows (heading row first, hidden columns included,
 // cells TAB-separated); then, for a reply with a neutron section, "# neutron history" and
-// that table the same way.
-std::string ArchiveTablesText(const ArchiveParseResult& parse, const HistoryTable& dose,
-                              const HistoryTable& neutron);
+// that table the same way. Written to stdout as it goes.
+void WriteArchiveTablesText(const DoseArchive& archive, int langBase);
 
 // {"layout", "has_neutron", "tabs" (tab 0 first), "dose": {"widths", "rows"},
-//  "neutron": {...} | null}
-std::string ArchiveTablesJson(const ArchiveParseResult& parse, const HistoryTable& dose,
-                              const HistoryTable& neutron, int langBase);
+//  "neutron": {...} | null}, written to stdout as it goes.
+void WriteArchiveTablesJson(const DoseArchive& archive, int langBase);
 
 } // namespace dm::cli

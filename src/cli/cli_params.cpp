@@ -9,6 +9,8 @@
 #include "core/text_file.h"
 #include "grid/grid_model.h"
 #include "grid/parameter_grid.h"
+#include "params/catalogue_notice.h"
+#include "params/change_check.h"
 #include "params/command_files.h"
 #include "params/edit_rules.h"
 #include "params/parameter_set.h"
@@ -31,6 +33,7 @@ constexpr int kCliGridClientWidth = 456;
 struct TableInput {
     std::string reply;
     std::string catalogue;
+    std::string catalogueName; // as the warning about a missing section names it
     int langBase = 0;
     int access = 0;
 };
@@ -49,10 +52,20 @@ struct ParsedTable {
     ParameterTableState state;
 };
 
+// The table is still printed as the window shows it; the warning says why it is bare.
+void WarnAboutBareCatalogue(const TableInput& in, const ParameterSet& set) {
+    if (!set.replied())
+        return;
+    const std::string notice = CatalogueSectionNotice(in.catalogue, in.catalogueName, set.neutron(), in.langBase);
+    if (!notice.empty())
+        std::fprintf(stderr, "dosimeter-cli: warning: %s\n", notice.c_str());
+}
+
 void FillTable(const TableInput& in, const ParameterSet& set, ParsedTable& table) {
     table.state.caption = Tr(IDS_CAPTION, in.langBase); // the caption before any reply
     FillParameterGrid(set, in.catalogue, in.langBase, in.access, kCliGridClientWidth, table.grid,
                       table.state);
+    WarnAboutBareCatalogue(in, set);
 }
 
 void FillTable(const TableInput& in, ParsedTable& table) {
@@ -133,7 +146,7 @@ TableInput ReadTableInput(const std::string& replyPath, const std::string& catal
     in.langBase = LangBaseFromOption(lang);
     in.access = AccessOption(access);
     in.reply = ReadReplyInput(replyPath);
-    in.catalogue = LoadCatalogueOption(catalogueOption, in.langBase);
+    in.catalogue = LoadCatalogueOption(catalogueOption, in.langBase, &in.catalogueName);
     return in;
 }
 
@@ -274,10 +287,16 @@ int ComposeSendChangesCommand(const Args& args) {
 
     const TableInput in = ReadTableInput(positional[0], catalogue, lang, access);
     ParameterSet set = ReadParameterSet(in.reply);
+    WarnAboutBareCatalogue(in, set);
     Editing editing{set, ParameterRows(set, in.catalogue, in.langBase, in.access), in.langBase};
     for (const Edit& edit : EditsInOrder(args))
         ApplyEdit(editing, edit);
 
+    const std::vector<ValueProblem> refused = CheckChanges(set, editing.rows);
+    if (!refused.empty())
+        Fail(kExitUsage, "compose send-changes: " + refused.front().key + " = \"" +
+                             refused.front().value + "\" is not taken by the dosimeter: " +
+                             refused.front().detail);
     const ExchangeStart start = ComposeSendChanges(set, editing.rows, set.neutron());
     if (start.files.empty())
         Fail(kExitFailed, "compose send-changes: the parameter table of " + positional[0] +
@@ -354,7 +373,7 @@ int RunCompose(const Args& args) {
     const std::string& what = args[0];
     const Args rest(args.begin() + 1, args.end());
     if (what == "--help" || what == "-h") {
-        std::fputs(kUsage.c_str(), stdout);
+        WriteStdout(kUsage);
         return kExitOk;
     }
     if (what == "send-changes")
@@ -389,10 +408,11 @@ int AccessMaskOption(const std::string& text) {
 }
 
 std::string ParameterTableOutput(const std::string& reply, const std::string& catalogue,
-                                 int langBase, int access, bool json) {
+                                 int langBase, int access, bool json, const std::string& catalogueName) {
     TableInput in;
     in.reply = reply;
     in.catalogue = catalogue;
+    in.catalogueName = catalogueName;
     in.langBase = langBase;
     in.access = access;
     ParsedTable table;

@@ -41,6 +41,9 @@ const char* kUsage =
     "  dosimeters [--json]                        every dosimeter, by serial\n"
     "  readouts --serial S [--json]               its readouts with their dose increments\n"
     "  history --serial S [--json]                its changes sent and erases\n"
+    "  wearer-add, wearers, assign, unassign, dose, annual, limits, export, report:\n"
+    "                                             wearers and their dose of record (see\n"
+    "                                             'dosimeter-cli records COMMAND --help')\n"
     "Times are UTC, exactly YYYY-MM-DDThh:mm:ssZ.\n";
 
 std::string JsonNumber(double v) {
@@ -385,6 +388,8 @@ int RunRecords(const Args& args) {
         return ListCommand(s, rest, true, PrintReadouts);
     if (s.command == "history")
         return ListCommand(s, rest, true, PrintHistory);
+    if (const int status = RunRecordsWearerCommand(s.command, s.dbUrl, rest); status >= 0)
+        return status;
     Fail(kExitUsage, "records: unknown command '" + s.command + "' (see 'dosimeter-cli records --help')");
 }
 

@@ -133,9 +133,8 @@ int RunSimulate(const Args& args) {
 #endif
         Fail(kExitFailed, "simulate: " + error);
     }
-    std::printf("simulated %s listening on %s:%u, replies into %s\n", model.c_str(),
-                endpoint.host.c_str(), static_cast<unsigned>(dosimeter.port()), recvDir.c_str());
-    std::fflush(stdout);
+    WriteStdout("simulated " + model + " listening on " + endpoint.host + ":" +
+                std::to_string(dosimeter.port()) + ", replies into " + recvDir + "\n");
 
 #ifndef _WIN32
     int received = 0;

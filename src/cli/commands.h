@@ -24,5 +24,7 @@ int RunReadArchive(const Args& args);
 int RunSimulate(const Args& args);
 
 int RunRecords(const Args& args);
+// The wearer and dose-of-record commands of `records`; -1 when `command` is none of them.
+int RunRecordsWearerCommand(const std::string& command, const std::string& dbUrl, const Args& args);
 
 } // namespace dm::cli

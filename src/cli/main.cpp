@@ -2,6 +2,7 @@
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -47,7 +48,12 @@ int main(int argc, char** argv) {
         return dm::cli::kExitUsage;
     }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+        errno = 0;
         PrintUsage(stdout);
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            std::cerr << "dosimeter-cli: " << dm::cli::StdoutFailureText(errno ? errno : EIO) << '\n';
+            return dm::cli::kExitFailed;
+        }
         return dm::cli::kExitOk;
     }
     for (const Command& c : kCommands) {

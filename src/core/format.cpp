@@ -2,6 +2,7 @@
 
 #include "core/string_table.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -23,6 +24,17 @@ constexpr DoseBand kBands[] = {
     {0.0001, 8, 2, IDS_UNIT_MKSV},     {0.00001, 9, 3, IDS_UNIT_MKSV},
 };
 
+constexpr double kSmallestShown = 1e-8; // 0.01 mkSv
+
+// mkSv with `decimals` digits after the point, cut (not rounded) so it never reads more.
+std::string MicroSievertsCut(double sv, int decimals, int langBase) {
+    const double scale = std::pow(10.0, decimals);
+    const double cut = std::floor(sv * 1e6 * scale * (1 + 1e-12)) / scale;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, cut);
+    return std::string(buf) + " " + Tr(IDS_UNIT_MKSV, langBase);
+}
+
 constexpr double kPow10[] = {1.0, 10.0, 100.0, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
 
 void TrimTwoZeros(std::string& text) {
@@ -35,15 +47,26 @@ void TrimTwoZeros(std::string& text) {
 
 // bandValue chooses the band, value gives the digits.
 std::string FormatDoseWithBand(double value, double bandValue, int langBase) {
-    if (!(value > 0.0) || std::isinf(value))
+    // Values no dosimeter can hold are shown for what they are, never as a plain zero.
+    if (std::isnan(value))
+        return kNotANumberText;
+    if (std::isinf(value))
+        return (value > 0 ? "INF " : "-INF ") + Tr(IDS_UNIT_SV, langBase);
+    if (!(value > 0.0))
         return "0";
+    if (value >= kExponentFormFromSv) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.3E", value);
+        return std::string(buf) + " " + Tr(IDS_UNIT_SV, langBase);
+    }
     if (bandValue >= 100.0) {
-        char buf[400];
+        char buf[32];
         std::snprintf(buf, sizeof buf, "%.1f", value);
         return std::string(buf) + " " + Tr(IDS_UNIT_SV, langBase);
     }
-    if (bandValue < 1e-8)
-        return "0.01 " + Tr(IDS_UNIT_MKSV, langBase);
+    // Under the smallest step the bands show: said as such, never rounded up to it.
+    if (value < kSmallestShown)
+        return "< 0.01 " + Tr(IDS_UNIT_MKSV, langBase);
 
     const DoseBand* band = &kBands[0];
     for (const DoseBand& b : kBands)
@@ -79,6 +102,23 @@ std::string FormatDose(double sv, int langBase) { return FormatDoseWithBand(sv, 
 
 std::string FormatDoseChart(double sv, int langBase) {
     return FormatDoseWithBand(sv, sv + 1e-9, langBase);
+}
+
+std::string FormatDoseReadout(double sv, int langBase) {
+    if (!(sv > 0.0) || sv >= kSmallestShown)
+        return FormatDoseChart(sv, langBase);
+    const int decimals = 1 - static_cast<int>(std::floor(std::log10(sv * 1e6)));
+    return MicroSievertsCut(sv, std::min(decimals, 12), langBase);
+}
+
+std::string FormatDoseTick(double sv, double step, int langBase) {
+    if (!(sv > 0.0) || !(step > 0.0) || step >= kSmallestShown || std::isinf(sv))
+        return FormatDoseChart(sv, langBase);
+    // Enough decimals that neighbouring ticks never read alike.
+    int decimals = 3;
+    while (decimals < 12 && step * 1e6 * std::pow(10.0, decimals) < 1.0)
+        ++decimals;
+    return MicroSievertsCut(sv, decimals, langBase);
 }
 
 std::string FormatDuration(long long seconds) {

@@ -13,8 +13,16 @@ public:
     virtual void showMessage(const std::string& text) = 0;
 };
 
+// What to do with edits not yet sent, before something would replace or drop them.
+enum class UnsentEditsAnswer { Send, Discard, Cancel };
+
 class UserDialogs : public MessageSink {
 public:
+    // Send, Discard and Cancel buttons; Cancel is what Escape and Enter give.
+    virtual UnsentEditsAnswer askUnsentEdits(const std::string& text) {
+        (void)text;
+        return UnsentEditsAnswer::Cancel;
+    }
     // A Yes/No question with the stop icon; true for Yes.
     virtual bool askYesNo(const std::string& text) = 0;
     // The same question with No as the answer Enter gives, for a step that cannot be

@@ -13,4 +13,7 @@ std::string NormaliseReplyBytes(std::string_view bytes);
 // NormaliseReplyBytes, then Windows-1251 to UTF-8.
 std::string ReplyTextFromBytes(std::string_view bytes);
 
+// The line feeds in text, counted eight bytes at a time.
+std::size_t CountLineFeeds(std::string_view text);
+
 } // namespace dm

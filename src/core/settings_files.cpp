@@ -39,11 +39,24 @@ InterfaceSettings LoadInterfaceSettings(const std::filesystem::path& dir, Messag
     return settings;
 }
 
-bool SaveInterfaceSettings(const std::filesystem::path& dir, const InterfaceSettings& settings) {
-    if (!WriteFileAtomically(dir / "locale.cfg", settings.langBase != 0 ? "ru" : "en"))
+bool SaveInterfaceSettings(const std::filesystem::path& dir, const InterfaceSettings& settings,
+                           std::string* error) {
+    if (!WriteFileAtomically(dir / "locale.cfg", settings.langBase != 0 ? "ru" : "en", error))
         return false;
-    return WriteFileAtomically(dir / "system.cfg",
-                               std::to_string(ScrambleAccessMask(settings.access)));
+    return WriteFileAtomically(dir / "system.cfg", std::to_string(ScrambleAccessMask(settings.access)),
+                               error);
+}
+
+std::string SaveSettingsAtExit(const std::filesystem::path& dir, const InterfaceSettings& settings,
+                               MessageSink& messages) {
+    std::string error;
+    if (SaveInterfaceSettings(dir, settings, &error))
+        return {};
+    const std::string text = (settings.langBase == kLangRussian ? "Не удалось сохранить настройки: "
+                                                                  : "Cannot save the settings: ") +
+                             error;
+    messages.showMessage(text);
+    return text;
 }
 
 } // namespace dm

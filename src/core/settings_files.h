@@ -29,7 +29,15 @@ InterfaceSettings LoadInterfaceSettings(const std::filesystem::path& dir, Messag
 
 // Writes "locale.cfg" ("en" or "ru"), then "system.cfg" (the scrambled mask); a failure
 // on the first skips the second. Each file is replaced whole or not at all.
-// Returns false when either could not be written.
-bool SaveInterfaceSettings(const std::filesystem::path& dir, const InterfaceSettings& settings);
+// Returns false when either could not be written, and then, when error is given, names
+// the file and why ("locale.cfg: Read-only file system").
+bool SaveInterfaceSettings(const std::filesystem::path& dir, const InterfaceSettings& settings,
+                           std::string* error = nullptr);
+
+// The save as the program ends: a failure is told to the user through messages, in the
+// language of the settings, and returned as that text (empty when both files were written),
+// so the caller can also print it and end with a failure code.
+std::string SaveSettingsAtExit(const std::filesystem::path& dir, const InterfaceSettings& settings,
+                               MessageSink& messages);
 
 } // namespace dm

@@ -189,6 +189,16 @@ const std::map<int, std::string>& Table() {
         {493, "№"},
         {194, "The table is empty: there is nothing to save."},
         {494, "Таблица пуста: сохранять нечего."},
+        {270, "Changed values have not been sent to the dosimeter yet. Send them now?"},
+        {570, "Изменённые значения ещё не переданы в дозиметр. Передать их сейчас?"},
+        {271, "Send"},
+        {571, "Передать"},
+        {272, "Not sent, to be corrected: "},
+        {572, "Не передано, исправьте: "},
+        {273, "not accepted: "},
+        {573, "не принято: "},
+        {274, "The dosimeter did not accept these values:"},
+        {574, "Дозиметр не принял эти значения:"},
     };
     return table;
 }

@@ -2,6 +2,8 @@
 
 #include "core/string_table.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,8 +12,12 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -46,60 +52,120 @@ std::string ReadTextFile(const std::filesystem::path& path, int langBase, Messag
     return {};
 }
 
+namespace {
+
+// "<name>.<process>-<count>-<attempt>.tmp": unique among the writers of this process and
+// of others. A name near the length limit gets a short stem, so the suffix still fits.
+std::filesystem::path TemporaryName(const std::filesystem::path& target, unsigned attempt) {
+    static std::atomic<unsigned> counter{0};
+#ifdef _WIN32
+    const unsigned long process = GetCurrentProcessId();
+#else
+    const unsigned long process = static_cast<unsigned long>(::getpid());
+#endif
+    const std::string suffix =
+        "." + std::to_string(process) + "-" + std::to_string(counter++) + "-" + std::to_string(attempt) + ".tmp";
+    if (target.filename().native().size() > 200)
+        return target.parent_path() / ("dm" + suffix);
+    std::filesystem::path temp = target;
+    temp += suffix;
+    return temp;
+}
+
+// The file a write to path lands in: a symbolic link is followed, so the link survives.
+std::filesystem::path ResolvedTarget(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(path, ec))
+        return path;
+    const auto target = std::filesystem::weakly_canonical(path, ec);
+    return ec ? path : target;
+}
+
+} // namespace
+
+FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std::string& bytes) {
+    FileReplaceStatus status;
+    const std::filesystem::path target = ResolvedTarget(path);
+#ifdef _WIN32
+    std::filesystem::path temp;
+    int fd = -1;
+    for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = TemporaryName(target, attempt);
+        fd = _wopen(temp.c_str(), _O_WRONLY | _O_BINARY | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        status.error = errno ? errno : EIO;
+        return status;
+    }
+    status.created = true;
+    std::size_t done = 0;
+    while (done < bytes.size() && status.error == 0) {
+        const unsigned chunk = static_cast<unsigned>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+        const int n = _write(fd, bytes.data() + done, chunk);
+        if (n <= 0)
+            status.error = n < 0 && errno ? errno : ENOSPC;
+        else
+            done += static_cast<std::size_t>(n);
+    }
+    if (status.error == 0 && _commit(fd) != 0)
+        status.error = errno ? errno : EIO;
+    if (_close(fd) != 0 && status.error == 0)
+        status.error = errno ? errno : EIO;
+    if (status.error == 0 &&
+        !MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        status.error = GetLastError() == ERROR_DISK_FULL ? ENOSPC : EACCES;
+    if (status.error != 0)
+        _wunlink(temp.c_str());
+    return status;
+#else
+    std::filesystem::path temp;
+    int fd = -1;
+    for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = TemporaryName(target, attempt);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        status.error = errno ? errno : EIO;
+        return status;
+    }
+    status.created = true;
+    // The replacement keeps the permission bits of the file it replaces.
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+        (void)::fchmod(fd, old.st_mode & 07777);
+    std::size_t done = 0;
+    while (done < bytes.size() && status.error == 0) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            status.error = n < 0 ? errno : ENOSPC;
+        else
+            done += static_cast<std::size_t>(n);
+    }
+    // Space may be found missing only now (delayed allocation, network folders).
+    if (status.error == 0 && ::fsync(fd) != 0)
+        status.error = errno;
+    if (::close(fd) != 0 && status.error == 0)
+        status.error = errno;
+    if (status.error == 0 && ::rename(temp.c_str(), target.c_str()) != 0)
+        status.error = errno;
+    if (status.error != 0)
+        ::unlink(temp.c_str());
+    return status;
+#endif
+}
+
 bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes,
                          std::string* error) {
-    auto fail = [&](const std::string& what) {
-        if (error)
-            *error = what;
-        return false;
-    };
-    std::filesystem::path temp = path;
-    temp += ".tmp";
-#ifdef _WIN32
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return fail("cannot create " + temp.string());
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out)
-            return fail("cannot write " + temp.string());
-    }
-    if (!MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        std::error_code ec;
-        std::filesystem::remove(temp, ec);
-        return fail("cannot replace " + path.string());
-    }
-    return true;
-#else
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return fail(temp.string() + ": " + std::strerror(errno));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            const std::string reason = std::strerror(errno);
-            ::close(fd);
-            ::unlink(temp.c_str());
-            return fail(temp.string() + ": " + reason);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const std::string reason = std::strerror(errno);
-        ::unlink(temp.c_str());
-        return fail(temp.string() + ": " + reason);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
-        ::unlink(temp.c_str());
-        return fail(path.string() + ": " + reason);
-    }
-    return true;
-#endif
+    const FileReplaceStatus status = ReplaceFileWhole(path, bytes);
+    if (!status && error)
+        *error = path.string() + ": " + std::error_code(status.error, std::generic_category()).message();
+    return static_cast<bool>(status);
 }
 
 std::filesystem::path ExecutableDir() {

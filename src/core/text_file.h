@@ -16,9 +16,22 @@ std::string ReadTextFile(const std::filesystem::path& path, int langBase, Messag
 // Reads the whole file; nothing when it cannot be opened or read. No message.
 std::optional<std::string> TryReadFile(const std::filesystem::path& path);
 
-// Writes the bytes to a temporary file beside the target and renames it over the target,
-// so an interrupted write leaves the old or the new file, never a truncated one.
-// On failure returns false and, when error is given, a description of what failed.
+// How a whole-file replacement ended.
+struct FileReplaceStatus {
+    int error = 0;        // errno value of the first failure; 0 when the file was replaced
+    bool created = false; // a temporary file was made (a failure came while writing it
+                          // or putting it in place)
+    explicit operator bool() const { return error == 0; }
+};
+
+// Writes the bytes to a temporary file of a unique name in the target's folder (never a
+// "*.txt" name, so the reply pickup leaves it alone), flushes it to the disk and renames
+// it over the target only when it is complete. So a failed or interrupted write leaves
+// the old file byte for byte whole, and a failure removes the temporary file. A replaced
+// file keeps its permission bits; a symbolic link is kept and its target replaced.
+FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std::string& bytes);
+
+// ReplaceFileWhole with the failure as text ("FILE: reason") when error is given.
 bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes,
                          std::string* error = nullptr);
 

@@ -1,43 +1,53 @@
 #pragma once
-// A read-only table of the dose history: rows and columns of texts, column widths in
-// twips. Row 0 holds the headings, column 0 the record numbers; a column of width 0 is
-// hidden but keeps the values as received, which saving and the diagrams read back.
+// The history tabs' tables over a dose archive: the text of every cell is worked out when
+// asked for, in the table's language, for the view, the saved tables and the CLI. Row 0
+// holds the headings, column 0 the record numbers; a column of width 0 is hidden and shows
+// the texts as received.
+//   Dose, layout A: #, dose as received (hidden), dose, time from the history interval.
+//   Dose, layout B: #, dose as received.
+//   Neutron (layout A only): #, dose as received (hidden), dose, coefficient as received,
+//                            time as received (hidden), time.
+#include "history/dose_archive.h"
+
 #include <string>
 #include <vector>
 
 namespace dm {
 
+enum class HistoryTab { Dose, Neutron };
+
 class HistoryTable {
 public:
-    int rowCount() const { return rows_; }
-    // A smaller count drops the rows at the end; the others keep their texts.
-    void setRowCount(int rows);
-    int colCount() const { return cols_; }
-    void setColCount(int cols);
+    // Without an archive: no rows, no columns.
+    HistoryTable() = default;
+    // The archive must outlive the table; a new parse into it shows at once.
+    HistoryTable(const DoseArchive& archive, HistoryTab tab, int langBase)
+        : archive_(&archive), tab_(tab), langBase_(langBase) {}
+    HistoryTable(DoseArchive&&, HistoryTab, int) = delete; // would outlive its archive
 
-    int colWidth(int col) const; // twips; 0 for a column outside the table
-    void setColWidth(int col, int twips);
+    // Relabels headings and shown values; the archive is not read again.
+    void setLangBase(int langBase) { langBase_ = langBase; }
+    int langBase() const { return langBase_; }
 
-    // A cell never written, or outside the table, reads as empty text.
-    const std::string& text(int row, int col) const;
-    // Writes outside the table are ignored.
-    void setText(int row, int col, std::string text);
+    // Heading row included. No rows and no columns for an archive not read yet, and for
+    // the neutron table of a reply without a neutron section.
+    int rowCount() const;
+    int colCount() const;
+    int colWidth(int col) const; // twips; 0 for a hidden column or one outside the table
 
-    // Empties every cell, headings included; keeps the row and column counts.
-    void clear();
+    // A cell outside the table reads as empty text.
+    std::string text(int row, int col) const;
 
 private:
-    std::size_t index(int row, int col) const {
-        return static_cast<std::size_t>(row) * static_cast<std::size_t>(cols_) +
-               static_cast<std::size_t>(col);
-    }
+    enum class Shape { None, DoseA, DoseB, Neutron };
+    Shape shape() const;
 
-    int rows_ = 0;
-    int cols_ = 0;
-    // One block, row after row: an archive of ten thousand records is one allocation,
-    // not one per row, and a refill reuses it.
-    std::vector<std::string> cells_;
-    std::vector<int> widths_;
+    const DoseArchive* archive_ = nullptr;
+    HistoryTab tab_ = HistoryTab::Dose;
+    int langBase_ = 0;
 };
+
+// Labels of the history tabs after the parameter tab: one per table the archive fills.
+std::vector<std::string> HistoryTabLabels(const DoseArchive& archive, int langBase);
 
 } // namespace dm

@@ -2,6 +2,7 @@
 
 #include "core/cp1251.h"
 #include "core/string_table.h"
+#include "core/text_file.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +13,8 @@
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace dm {
@@ -26,12 +29,10 @@ std::string NameOf(const std::filesystem::path& path) {
     return std::string(name.begin(), name.end());
 }
 
-// Creates a new file only (exclusive) or empties an existing one; nullptr and errno set
-// on failure.
-std::FILE* OpenFile(const std::filesystem::path& path, bool exclusive) {
+// Opens an existing file for writing, emptying it; nullptr and errno set on failure.
+std::FILE* OpenFile(const std::filesystem::path& path) {
 #ifdef _WIN32
-    const int flags = _O_WRONLY | _O_BINARY | (exclusive ? _O_CREAT | _O_EXCL : _O_TRUNC);
-    const int fd = _wopen(path.c_str(), flags, _S_IREAD | _S_IWRITE);
+    const int fd = _wopen(path.c_str(), _O_WRONLY | _O_BINARY | _O_TRUNC, _S_IREAD | _S_IWRITE);
     if (fd < 0)
         return nullptr;
     std::FILE* file = _fdopen(fd, "wb");
@@ -39,7 +40,16 @@ std::FILE* OpenFile(const std::filesystem::path& path, bool exclusive) {
         _close(fd);
     return file;
 #else
-    return std::fopen(path.c_str(), exclusive ? "wbx" : "wb");
+    return std::fopen(path.c_str(), "wb");
+#endif
+}
+
+bool Writable(const std::filesystem::path& path) {
+    errno = 0;
+#ifdef _WIN32
+    return _waccess(path.c_str(), 2) == 0;
+#else
+    return ::access(path.c_str(), W_OK) == 0;
 #endif
 }
 
@@ -106,32 +116,43 @@ SaveResult SaveTableFile(UserDialogs& dialogs, int langBase, const std::string& 
     const std::filesystem::path path = PathFromUtf8(*chosen);
     const std::string& file = *chosen;
 
-    std::FILE* out = OpenFile(path, true);
-    if (!out) {
-        const int createError = errno;
-        std::error_code ec;
-        const auto status = std::filesystem::status(path, ec);
-        // Only an existing file may be overwritten, and only once the user agreed.
-        if (ec || !std::filesystem::exists(status) || std::filesystem::is_directory(status))
-            return Fail(dialogs, Failed::Create, file, createError, langBase);
-        if (!dialogs.askYesNo(Tr(IDS_ASK_OVERWRITE, langBase)))
-            return {};
-        out = OpenFile(path, false);
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    const bool exists = !ec && std::filesystem::exists(status);
+    if (exists && std::filesystem::is_directory(status))
+        return Fail(dialogs, Failed::Create, file, EISDIR, langBase);
+    // Only an existing file may be overwritten, and only once the user agreed.
+    if (exists && !dialogs.askYesNo(Tr(IDS_ASK_OVERWRITE, langBase)))
+        return {};
+
+    // From here on the name is ours whenever a file of that name is there afterwards:
+    // keep the pickup away from it even if the write fails.
+    const std::string skipName = NameOf(path);
+    if (exists && !std::filesystem::is_regular_file(status)) {
+        // A device or a pipe cannot be replaced, only written into.
+        std::FILE* out = OpenFile(path);
         if (!out)
             return Fail(dialogs, Failed::Open, file, errno, langBase);
+        errno = 0;
+        const std::size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), out);
+        int writeError = written == bytes.size() ? 0 : (errno ? errno : EIO);
+        if (std::fflush(out) != 0 && writeError == 0)
+            writeError = errno ? errno : EIO;
+        if (std::fclose(out) != 0 && writeError == 0)
+            writeError = errno ? errno : EIO;
+        if (writeError != 0)
+            return Fail(dialogs, Failed::Write, file, writeError, langBase, skipName);
+    } else {
+        // Replacing goes through the folder: a file the user may not write stays as it is.
+        if (exists && !Writable(path))
+            return Fail(dialogs, Failed::Open, file, errno ? errno : EACCES, langBase);
+        // A regular file is replaced whole only once the new one is complete, so a full
+        // disk leaves the old file as it was and no part of the new one.
+        const FileReplaceStatus replaced = ReplaceFileWhole(path, bytes);
+        if (!replaced)
+            return Fail(dialogs, replaced.created ? Failed::Write : Failed::Create, file, replaced.error,
+                        langBase, exists ? std::optional<std::string>(skipName) : std::nullopt);
     }
-
-    // From here on the file is ours: keep the pickup away from it even if the write fails.
-    const std::string skipName = NameOf(path);
-    errno = 0;
-    const std::size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), out);
-    int writeError = written == bytes.size() ? 0 : (errno ? errno : EIO);
-    if (std::fflush(out) != 0 && writeError == 0)
-        writeError = errno ? errno : EIO;
-    if (std::fclose(out) != 0 && writeError == 0)
-        writeError = errno ? errno : EIO;
-    if (writeError != 0)
-        return Fail(dialogs, Failed::Write, file, writeError, langBase, skipName);
 
     SaveResult result;
     result.saved = true;

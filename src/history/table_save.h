@@ -21,14 +21,16 @@ inline constexpr const char* kNeutronFileHeading = "# \t Dose \t\t Fast/Thermal 
 
 struct SaveResult {
     bool saved = false;                  // every byte is in the file
-    std::optional<std::string> skipName; // name + extension once the file was opened:
+    std::optional<std::string> skipName; // name + extension when a file of that name is there:
                                          // the reply pickup must never take it for a reply
     std::string error;                   // what went wrong, as told to the user; empty otherwise
 };
 
-// Asks for a file name (the dialog adds the default extension ".txt"); creates the file, or, when it exists, asks whether to overwrite
-// it (string 115) and only then empties it; writes the bytes. Cancel and No change nothing.
-// Every failure to create, open or write is told to the user, naming the file and why.
+// Asks for a file name (the dialog adds the default extension ".txt"); when the file exists,
+// asks whether to overwrite it (string 115). Cancel and No change nothing. A regular file is
+// written whole to a temporary file beside it and only then put in its place, so a failed
+// save leaves the old file as it was and no new or partial file behind; a device is written
+// into. Every failure is told to the user, naming the file and why.
 SaveResult SaveTableFile(UserDialogs& dialogs, int langBase, const std::string& bytes);
 
 } // namespace dm

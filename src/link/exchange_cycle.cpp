@@ -91,23 +91,36 @@ void ExchangeCycle::finishWaiting() {
     observer_.busy(false);
 }
 
-void ExchangeCycle::dispatch(int replies) {
+// A result reply beside a parameter or archive reply is not looked at: an acceptance has
+// served its purpose and is handed on with it, any other text comes again on its own.
+int ExchangeCycle::acceptanceBeside(int replies) const {
+    const bool withResult = replies == kReplyParams + kReplyResult || replies == kReplyArchive + kReplyResult;
+    return withResult && link_.ResultReply().find("accepted") != std::string::npos ? kReplyResult : 0;
+}
+
+int ExchangeCycle::dispatch(int replies) {
     if (replies == kReplyParams || replies == kReplyParams + kReplyResult) {
         observer_.parametersReceived(link_.ParamReply());
         finishWaiting();
-    } else if (replies == kReplyArchive || replies == kReplyArchive + kReplyResult) {
+        return kReplyParams + acceptanceBeside(replies);
+    }
+    if (replies == kReplyArchive || replies == kReplyArchive + kReplyResult) {
         observer_.archiveReceived(link_.ArchiveReply());
         finishWaiting();
-    } else if (replies == kReplyResult) {
+        return kReplyArchive + acceptanceBeside(replies);
+    }
+    if (replies == kReplyResult) {
         const std::string result = link_.ResultReply();
         // An acceptance only announces the parameter reply that follows it.
         if (result.find("accepted") == std::string::npos) {
             observer_.dosimeterMessage(result);
             finishWaiting();
         }
+        return kReplyResult;
     }
     // Any other sum (several replies of one kind, or parameters and archive together)
     // is ambiguous: nothing is dispatched and the texts stay in the slots.
+    return 0;
 }
 
 void ExchangeCycle::advanceProgress() {
@@ -156,7 +169,9 @@ void ExchangeCycle::tick() {
     }
 
     const int replies = link_.PollReplyFiles();
-    dispatch(replies);
+    const int delivered = dispatch(replies);
+    if (replies != 0)
+        link_.RepliesDelivered(delivered);
 
     advanceProgress();
     checkTimeOut(status, replies);
@@ -176,6 +191,7 @@ public:
     std::string ArchiveReply() const override { return link_.ArchiveReply(); }
     void ClearReplies() override { link_.ClearReplies(); }
     void SendCommandFile(const std::string& bytes) override { link_.SendCommandFile(bytes); }
+    void RepliesDelivered(int replies) override { link_.RepliesDelivered(replies); }
 
 private:
     ExchangeLink& link_;

@@ -35,6 +35,9 @@ public:
     virtual std::string ArchiveReply() const = 0;
     virtual void ClearReplies() = 0;   // empties the three reply slots
     virtual void SendCommandFile(const std::string& bytes) = 0;
+    // After a poll: the replies (a sum of weights) whose texts were handed on; only
+    // their files may go. The others stay to be offered again.
+    virtual void RepliesDelivered(int /*replies*/) {}
 };
 
 // Adapts any object with the device link's members (GetLinkStatus, PollReplyFiles,
@@ -54,6 +57,7 @@ public:
         link_.m_strArchiveReply.clear();
     }
     void SendCommandFile(const std::string& bytes) override { link_.SendCommandFile(bytes); }
+    void RepliesDelivered(int replies) override { link_.RepliesDelivered(replies); }
 
 private:
     Link& link_;
@@ -122,7 +126,9 @@ public:
 private:
     void beginProgress(int steps);
     void finishWaiting();
-    void dispatch(int replies);
+    // The replies handed on (a sum of weights).
+    int dispatch(int replies);
+    int acceptanceBeside(int replies) const;
     void advanceProgress();
     void checkTimeOut(int linkStatus, int replies);
 

@@ -101,6 +101,15 @@ bool CIrdaFunctions::RefreshReceivedFolder() {
     }
     storeFailed_ = false;
     m_strRecvFolder = *folder;
+    // Said once per folder, so a location that names a file is not left to end only
+    // in "Connection interrupted.".
+    const std::string problem = ReceivedFolderProblem(m_strRecvFolder);
+    if (problem.empty()) {
+        reportedFolder_.clear();
+    } else if (reportedFolder_ != m_strRecvFolder) {
+        reportedFolder_ = m_strRecvFolder;
+        messages_.showMessage(problem);
+    }
     return true;
 }
 
@@ -111,7 +120,12 @@ int CIrdaFunctions::PollReplyFiles() {
                         ReplySlots{&m_strResultReply, &m_strArchiveReply, &m_strParamReply});
 }
 
-PushReport CIrdaFunctions::SendCommandFile(std::string bytes) {
+void CIrdaFunctions::RepliesDelivered(int replies) { pickup_.delivered(replies); }
+
+void CIrdaFunctions::TakeRepliesOnly(const std::string& letters) { pickup_.takeOnly(letters); }
+
+PushReport CIrdaFunctions::SendCommandFile(std::string bytes,
+                                           std::optional<std::chrono::steady_clock::time_point> deadline) {
     PushReport report;
     if (bytes.size() > kMaxCommandTextBytes || !transport_) {
         report.refused = bytes.size() > kMaxCommandTextBytes;
@@ -123,7 +137,7 @@ PushReport CIrdaFunctions::SendCommandFile(std::string bytes) {
             messages_.showMessage("The command file was not sent: " + report.error + ".");
         return report;
     }
-    return PushCommandFile(*transport_, CurrentDevice(), bytes);
+    return PushCommandFile(*transport_, CurrentDevice(), bytes, deadline);
 }
 
 void CIrdaFunctions::AddSkipFile(const std::string& name) { pickup_.addSkipFile(name); }

@@ -43,12 +43,19 @@ public:
     // Looks at the received-files folder once; the sum of the weights of the replies
     // taken in, their texts (UTF-8) left in the slots below. A new file is taken in by
     // the second poll that finds it with the same size and time, so a reply arrives
-    // one poll after it appears.
+    // one poll after it appears. Nothing is deleted until RepliesDelivered names it.
     int PollReplyFiles();
+    // The replies of the last poll that were handed to their parsers (a sum of
+    // weights): their files are deleted; the others are offered again.
+    void RepliesDelivered(int replies);
+    // Only reply files whose letter is one of these ("LAP" by default) are taken.
+    void TakeRepliesOnly(const std::string& letters);
 
     // Pushes the command text to the device in range as "command.txt". The window
     // ignores the report: a failed push shows only as the exchange's time-out.
-    PushReport SendCommandFile(std::string bytes);
+    // With a deadline, the push gives up by then.
+    PushReport SendCommandFile(std::string bytes,
+                               std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
 
     // A file name (without folder) never to take as a reply.
     void AddSkipFile(const std::string& name);
@@ -73,6 +80,7 @@ private:
     ReplyPickup pickup_;
     std::string m_strRecvFolder;
     bool storeFailed_ = false;
+    std::string reportedFolder_; // the unusable folder last reported
 
     std::mutex discoveryLock_; // guards deviceId_ and linkStatus_
     DeviceId deviceId_{};

@@ -98,7 +98,7 @@ public:
         std::memcpy(&address.sir_addr, device.data(), 4);
         std::strncpy(address.sir_name, service.c_str(), sizeof address.sir_name - 1);
         if (!net::ConnectWithTimeout(s, reinterpret_cast<const sockaddr*>(&address),
-                                     sizeof address, timeouts_.connect, error)) {
+                                     sizeof address, connectTimeout(timeouts_.connect), error)) {
             net::CloseSocket(s);
             return nullptr;
         }

@@ -91,7 +91,7 @@ public:
         std::memcpy(address.irdaDeviceID, device.data(), 4);
         std::strncpy(address.irdaServiceName, service.c_str(), sizeof address.irdaServiceName - 1);
         if (!net::ConnectWithTimeout(s, reinterpret_cast<const sockaddr*>(&address),
-                                     sizeof address, timeouts_.connect, error)) {
+                                     sizeof address, connectTimeout(timeouts_.connect), error)) {
             net::CloseSocket(s);
             return nullptr;
         }

@@ -71,7 +71,8 @@ std::string ObexFinalPutPacket(const std::string& text) {
 
 std::string ObexDisconnectPacket() { return obex::ShortPacket(obex::kDisconnect); }
 
-PushReport PushCommandFile(Transport& transport, const DeviceId& device, const std::string& text) {
+PushReport PushCommandFile(Transport& transport, const DeviceId& device, const std::string& text,
+                           std::optional<std::chrono::steady_clock::time_point> deadline) {
     PushReport report;
     if (text.size() > kMaxCommandTextBytes) {
         report.refused = true;
@@ -80,12 +81,20 @@ PushReport PushCommandFile(Transport& transport, const DeviceId& device, const s
                        " bytes one packet holds; nothing sent";
         return report;
     }
+    if (deadline && std::chrono::steady_clock::now() >= *deadline) {
+        report.error = "no time left to connect";
+        return report;
+    }
     std::string error;
+    transport.setConnectDeadline(deadline);
     std::unique_ptr<Connection> connection = transport.connect(device, kObexService, &error);
+    transport.setConnectDeadline(std::nullopt);
     if (!connection) {
         report.error = error.empty() ? "connect failed" : error;
         return report;
     }
+    if (deadline)
+        connection->setDeadline(*deadline);
     report.connected = true;
     std::vector<std::uint8_t> buffer(kReceiveBufferBytes);
 

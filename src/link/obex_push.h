@@ -3,6 +3,7 @@
 // DISCONNECT over a fresh connection, as the dosimeter expects them.
 #include "link/transport.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,9 +34,10 @@ struct PushReport {
 };
 
 // Pushes text to the device over the transport. Never throws; every wait is bounded
-// by the transport's time-outs. A text longer than kMaxCommandTextBytes is refused
-// whole rather than cut.
-PushReport PushCommandFile(Transport& transport, const DeviceId& device, const std::string& text);
+// by the transport's time-outs and, when given, ends by the deadline. A text longer
+// than kMaxCommandTextBytes is refused whole rather than cut.
+PushReport PushCommandFile(Transport& transport, const DeviceId& device, const std::string& text,
+                           std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
 
 // "CONNECT 0xA0" lines, one per answered request.
 std::string FormatPushReport(const PushReport& report);

@@ -64,6 +64,19 @@ std::optional<std::string> ReadReceivedFilesFolder(ReceivedFolderStore& store) {
     return folder;
 }
 
+std::string ReceivedFolderProblem(const std::string& folder) {
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::status(PathFromUtf8(folder), ec);
+    if (std::filesystem::is_directory(status))
+        return {};
+    const std::string what = "The received-files location " + folder;
+    if (status.type() == std::filesystem::file_type::not_found)
+        return what + " does not exist; no reply can be picked up.";
+    if (ec)
+        return what + " cannot be examined (" + ec.message() + "); no reply can be picked up.";
+    return what + " is not a folder; no reply can be picked up.";
+}
+
 IniReceivedFolderStore::IniReceivedFolderStore(std::filesystem::path file, std::filesystem::path defaultFolder)
     : file_(std::move(file)), defaultFolder_(std::move(defaultFolder)) {}
 

@@ -33,6 +33,10 @@ public:
 // path separator. Nothing when the store cannot be opened or written.
 std::optional<std::string> ReadReceivedFilesFolder(ReceivedFolderStore& store);
 
+// Why the received-files location cannot hold replies ("... is not a folder", "...
+// does not exist"); empty when it is a folder.
+std::string ReceivedFolderProblem(const std::string& folder);
+
 // A folder given outright (the command line's --recv-dir, tests): no settings touched.
 class FixedFolderStore : public ReceivedFolderStore {
 public:

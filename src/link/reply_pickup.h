@@ -1,13 +1,21 @@
 #pragma once
 // Pickup of the reply files the dosimeter beams into the received-files folder: new
-// "*.txt" files are read whole, deleted and kept in the reply slot their name's letter
-// names ("L" result, "A" archive, "P" parameters; tested in that order).
+// "*.txt" files are read whole and offered in the reply slot their name's letter names
+// ("L" result, "A" archive, "P" parameters; tested in that order). A file is deleted
+// only once its reader says its text was handed on (delivered()), so a reply is never
+// lost to a file that arrived beside it.
 //
 // A file is taken in only when its size and modification time are the same as at the
 // previous poll, so a file still being written is never read half nor deleted unread:
 // a new file is taken in by the second poll that sees it. A file that cannot be read
 // is left in place and read at a later poll; it adds nothing to the poll's sum. An
 // empty file is taken for one whose writer has not begun yet and is left alone.
+//
+// One poll offers at most one file per letter, the oldest ready one (by modification
+// time, then name), and never a parameter and an archive reply together: what else is
+// ready waits for the following polls, in the order it was written. Every file in the
+// folder is looked at, but at most kMaxReadsPerPoll are opened, so a flood of files
+// costs a listing and a bounded number of reads per poll.
 #include "core/message_sink.h"
 
 #include <cstdint>
@@ -23,6 +31,8 @@ namespace dm {
 
 // Larger reply files are reported once and left in place.
 inline constexpr std::uintmax_t kMaxReplyFileBytes = 16u * 1024u * 1024u;
+// Files opened by one poll at most (vanished or locked ones included).
+inline constexpr int kMaxReadsPerPoll = 8;
 
 // Where a poll leaves the texts it takes in.
 struct ReplySlots {
@@ -40,23 +50,43 @@ public:
     // A name (without folder) never to take as a reply, e.g. a table saved there.
     void addSkipFile(const std::string& name);
     const std::vector<std::string>& skipFiles() const { return skipList_; }
+    // Only names holding one of these letters (of "LAP") are taken; by default all three.
+    void takeOnly(const std::string& letters) { letters_ = letters; }
 
-    // One look at the folder; returns the sum of the weights of the files taken in
-    // and leaves their texts (UTF-8) in the slots.
+    // One look at the folder; returns the sum of the weights of the files offered and
+    // leaves their texts (UTF-8) in the slots. Deletes nothing.
     int poll(const std::filesystem::path& folder, ReplySlots slots);
+
+    // The replies of the last poll that were handed on, as a sum of their weights (a
+    // part of what poll() returned): their files are deleted unless the path holds
+    // "lnk" or the file changed since it was read. One that cannot be deleted is not
+    // offered again while it stays as it is. What is not named here is offered again.
+    void delivered(int replies);
 
 private:
     struct Seen {
         std::uintmax_t size = 0;
-        std::filesystem::file_time_type modified{};
+        std::int64_t modified = 0; // nanoseconds of the file's clock
         bool operator==(const Seen&) const = default;
+    };
+    // A regular file's size and time in one look (a flood makes every call count);
+    // nothing when it is gone or not a regular file.
+    static std::optional<Seen> look(const std::filesystem::path& path);
+    struct Offered {
+        int weight;
+        std::string name;
+        std::filesystem::path path;
+        Seen seen;
     };
 
     MessageSink& messages_;
     std::vector<std::string> skipList_;
     std::unordered_set<std::string> skip_;
+    std::string letters_ = "LAP";
     std::filesystem::path previousFolder_;
     std::map<std::string, Seen> previous_;  // candidates seen by the last poll
+    std::map<std::string, Seen> handedOn_;  // delivered, but their delete failed
+    std::vector<Offered> offered_;          // what the last poll put in the slots
     std::set<std::string> reportedTooLarge_;
 };
 
@@ -64,8 +94,7 @@ private:
 bool IsTextFileName(const std::string& name);
 
 // The whole file as reply text (zero bytes to blanks, LF to CR LF, Windows-1251 to
-// UTF-8), then deletes it unless the path contains "lnk". Nothing, and the file left
-// in place, when it cannot be opened or read whole.
+// UTF-8). Nothing when it cannot be opened or read whole. The file is left in place.
 std::optional<std::string> ReadReplyFile(const std::filesystem::path& path);
 
 } // namespace dm

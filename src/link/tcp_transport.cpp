@@ -132,7 +132,7 @@ std::unique_ptr<Connection> TcpTransport::connect(const DeviceId& device, const 
             *error = IsNoDevice(device) ? "no dosimeter discovered" : "unknown device";
         return nullptr;
     }
-    return open(timeouts_.connect, error);
+    return open(connectTimeout(timeouts_.connect), error);
 }
 
 } // namespace dm

@@ -3,7 +3,17 @@
 #include "link/irda_transport.h"
 #include "link/tcp_transport.h"
 
+#include <algorithm>
+
 namespace dm {
+
+std::chrono::milliseconds Transport::connectTimeout(std::chrono::milliseconds own) const {
+    if (!connectDeadline_)
+        return own;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*connectDeadline_ -
+                                                                   std::chrono::steady_clock::now());
+    return std::clamp(left, std::chrono::milliseconds::zero(), own);
+}
 
 std::unique_ptr<Transport> MakeTransport(const std::string& linkName, std::string* error) {
     return MakeTransport(linkName, LinkTimeouts{}, error);

@@ -41,6 +41,9 @@ public:
     // failure or time-out.
     virtual long receive(std::uint8_t* buffer, std::size_t maxSize) = 0;
     virtual void close() = 0;
+    // No send or receive waits past this point (the caller's own time-out), whatever
+    // the link's time-outs allow.
+    virtual void setDeadline(std::chrono::steady_clock::time_point /*deadline*/) {}
 };
 
 // Why discovery could not begin.
@@ -78,6 +81,18 @@ public:
 
     // "irda" or "tcp:HOST:PORT", for messages.
     virtual std::string name() const = 0;
+
+    // While set, connect() waits no later than this point.
+    void setConnectDeadline(std::optional<std::chrono::steady_clock::time_point> deadline) {
+        connectDeadline_ = deadline;
+    }
+
+protected:
+    // The link's own connect time-out, shortened to the deadline when one is set.
+    std::chrono::milliseconds connectTimeout(std::chrono::milliseconds own) const;
+
+private:
+    std::optional<std::chrono::steady_clock::time_point> connectDeadline_;
 };
 
 // The transport for a link name: "irda" (the platform's IrDA sockets) or

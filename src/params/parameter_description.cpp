@@ -9,6 +9,13 @@ using K = ParameterKind;
 
 constexpr std::string_view kOnOff[2] = {"enable", "disable"};
 
+// What the dosimeter stores: doses below 100 Sv, coefficients above 0 and below 1000 kept
+// to four decimals, a record interval of a second to a day, a whole percentage to 1000.
+constexpr ValueRange kDoseRange{0, 100, true, false};
+constexpr ValueRange kCoefficientRange{0.0001, 1000, true, false};
+constexpr ValueRange kSecondsRange{1, 86400, true, true, true};
+constexpr ValueRange kPercentRange{0, 1000, true, true, true};
+
 // clang-format off
 constexpr ParameterDescription kDescriptions[] = {
     // key                   kind          unit    writable protection          models
@@ -22,25 +29,25 @@ constexpr ParameterDescription kDescriptions[] = {
     {"total_time",           K::Duration,  "s",    false, kUnprotected,         kBothModels},
     {"peak_rate",            K::DoseRate,  "Sv/h", false, kUnprotected,         kBothModels},
     {"peak_time",            K::Duration,  "s",    false, kUnprotected,         kBothModels},
-    {"rate_threshold",       K::DoseRate,  "Sv/h", true,  kUnprotected,         kBothModels},
-    {"dose_threshold",       K::Dose,      "Sv",   true,  kUnprotected,         kBothModels},
-    {"history_time",         K::Duration,  "s",    true,  kUnprotected,         kBothModels, {}, true},
+    {"rate_threshold",       K::DoseRate,  "Sv/h", true,  kUnprotected,         kBothModels, {}, false, kDoseRange},
+    {"dose_threshold",       K::Dose,      "Sv",   true,  kUnprotected,         kBothModels, {}, false, kDoseRange},
+    {"history_time",         K::Duration,  "s",    true,  kUnprotected,         kBothModels, {}, true, kSecondsRange},
     {"history_depth_gma",    K::Number,    "",     false, kUnprotected,         kBothModels},
     {"history_depth_neu",    K::Number,    "",     false, kUnprotected,         kKrt17a},
     {"userinfo",             K::Text,      "",     true,  kUnprotected,         kBothModels},
-    {"g_ks_large",           K::Number,    "",     true,  kSensitivityGroup,    kBothModels},
-    {"g_ks_small",           K::Number,    "",     true,  kSensitivityGroup,    kBothModels},
-    {"n_ks",                 K::Number,    "",     true,  kSensitivityGroup,    kKrt17a},
-    {"csWeigth",             K::Number,    "",     true,  kGammaCorrectionGroup, kBothModels},
-    {"wtx[01]",              K::Number,    "",     true,  kXRayGroup,           kBothModels},
-    {"wtx[10]",              K::Number,    "",     true,  kXRayGroup,           kBothModels},
+    {"g_ks_large",           K::Number,    "",     true,  kSensitivityGroup,    kBothModels, {}, false, kCoefficientRange},
+    {"g_ks_small",           K::Number,    "",     true,  kSensitivityGroup,    kBothModels, {}, false, kCoefficientRange},
+    {"n_ks",                 K::Number,    "",     true,  kSensitivityGroup,    kKrt17a, {}, false, kCoefficientRange},
+    {"csWeigth",             K::Number,    "",     true,  kGammaCorrectionGroup, kBothModels, {}, false, kCoefficientRange},
+    {"wtx[01]",              K::Number,    "",     true,  kXRayGroup,           kBothModels, {}, false, kCoefficientRange},
+    {"wtx[10]",              K::Number,    "",     true,  kXRayGroup,           kBothModels, {}, false, kCoefficientRange},
     {"cfg_final_sound",      K::Switch,    "",     true,  kUnprotected,         kKrt17a, {kOnOff[0], kOnOff[1]}},
     {"cfg_alarmoff",         K::Switch,    "",     true,  kUnprotected,         kKrt17a, {kOnOff[0], kOnOff[1]}},
     {"cfg_incharger_sound",  K::Switch,    "",     true,  kUnprotected,         kKrt17a, {kOnOff[0], kOnOff[1]}},
     {"cfg_select_sound",     K::Signal,    "",     true,  kUnprotected,         kKrt17a, {"dose", "rate"}},
     {"cfg_type_of_signal",   K::Signal,    "",     true,  kUnprotected,         kBothModels, {"fixed", "percent"}},
-    {"limit_fixed",          K::Dose,      "Sv",   true,  kUnprotected,         kBothModels},
-    {"limit_percent",        K::Number,    "%",    true,  kUnprotected,         kBothModels},
+    {"limit_fixed",          K::Dose,      "Sv",   true,  kUnprotected,         kBothModels, {}, false, kDoseRange},
+    {"limit_percent",        K::Number,    "%",    true,  kUnprotected,         kBothModels, {}, false, kPercentRange},
 };
 // clang-format on
 

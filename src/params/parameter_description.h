@@ -2,6 +2,7 @@
 // What each parameter of the dosimeter is: one table that the reply parse, the edit rules,
 // the command composer, the access codes and the simulated dosimeter all read, so that no
 // part of the program has to guess a parameter's nature from its name.
+#include <cstddef>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -33,6 +34,23 @@ enum ModelMask : unsigned {
     kBothModels = kKrt17a | kMlv52b,
 };
 
+// The values the dosimeter takes for a number; low == high: no known range.
+struct ValueRange {
+    double low = 0;
+    double high = 0;
+    bool lowIncluded = true;
+    bool highIncluded = true;
+    bool whole = false; // whole numbers only, without sign or point
+
+    bool known() const { return low < high; }
+    bool contains(double v) const {
+        return (lowIncluded ? v >= low : v > low) && (highIncluded ? v <= high : v < high);
+    }
+};
+
+// The longest owner text the dosimeter stores, in characters.
+inline constexpr std::size_t kMaxOwnerTextLength = 100;
+
 struct ParameterDescription {
     std::string_view key;
     ParameterKind kind;
@@ -42,6 +60,7 @@ struct ParameterDescription {
     unsigned models;         // ModelMask
     std::string_view choices[2] = {}; // the words a Switch or Signal parameter takes
     bool erasesHistory = false;       // a new value makes the dosimeter drop its dose history
+    ValueRange range = {};            // what the dosimeter takes for a number
 
     bool isChoice() const { return !choices[0].empty(); }
     bool hasChoice(std::string_view word) const {

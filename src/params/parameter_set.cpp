@@ -143,4 +143,11 @@ ParameterSet ReadParameterSet(std::string_view reply) {
     return set;
 }
 
+void ParameterSet::discardEdits() {
+    for (Parameter& p : parameters_) {
+        p.edited.reset();
+        p.modified = false;
+    }
+}
+
 } // namespace dm

@@ -63,6 +63,8 @@ public:
     bool setModified(std::string_view key, bool modified);
     // Stores the value and marks the parameter modified; an equal value changes nothing.
     bool setValue(std::string_view key, const std::string& value);
+    // Drops every edit: the values are the dosimeter's again.
+    void discardEdits();
 
 private:
     Parameter* findOrAdd(std::string_view key);

@@ -1,16 +1,16 @@
 #include "records/archive_records.h"
 
-#include "core/numbers.h"
-#include "history/archive_parse.h"
-#include "history/history_table.h"
+#include "history/dose_archive.h"
 
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 
 namespace dm::records {
 namespace {
 
-std::optional<std::int64_t> WholeSeconds(const std::string& text) {
+std::optional<std::int64_t> WholeSeconds(std::string_view view) {
+    const std::string text(view);
     std::size_t begin = text.find_first_not_of(" \t");
     if (begin == std::string::npos)
         return std::nullopt;
@@ -28,34 +28,33 @@ std::optional<std::int64_t> WholeSeconds(const std::string& text) {
 
 } // namespace
 
-// Until the dose archive is typed, its records are read back out of the history tables
-// the parse fills: the hidden columns keep the texts as received.
 ArchiveContent ReadArchiveRecords(std::string_view reply, double interval) {
-    HistoryTable dose, neutron;
-    const ArchiveParseResult parse = ParseArchiveReply(reply, interval, 0, dose, neutron);
+    const DoseArchive archive = ParseDoseArchive(std::string(reply), interval);
+    const bool layoutA = archive.layout() == ArchiveLayout::A;
     ArchiveContent out;
-    out.layout = parse.layout;
-    for (int row = 1; row < dose.rowCount(); ++row) {
+    out.layout = layoutA ? 'A' : 'B';
+    out.records.reserve(archive.gamma().size() + archive.neutron().size());
+    int number = 0;
+    for (const GammaDoseRecord& g : archive.gamma()) {
         ArchiveRecord r;
         r.section = ArchiveRecord::Section::Gamma;
-        r.number = row;
-        r.doseText = dose.text(row, 1);
-        r.dose = ParseDeviceNumber(r.doseText);
-        if (parse.layout == 'A')
-            r.seconds = GammaRecordSeconds(row, interval);
+        r.number = ++number;
+        r.doseText = std::string(archive.text(g.doseText));
+        r.dose = g.sv;
+        if (layoutA) // layout B beams no times
+            r.seconds = g.seconds;
         out.records.push_back(std::move(r));
     }
-    if (parse.layout == 'A') {
-        for (int row = 1; row < neutron.rowCount(); ++row) {
-            ArchiveRecord r;
-            r.section = ArchiveRecord::Section::Neutron;
-            r.number = row;
-            r.doseText = neutron.text(row, 1);
-            r.dose = ParseDeviceNumber(r.doseText);
-            r.coefficient = neutron.text(row, 3);
-            r.seconds = WholeSeconds(neutron.text(row, 4));
-            out.records.push_back(std::move(r));
-        }
+    number = 0;
+    for (const NeutronDoseRecord& n : archive.neutron()) {
+        ArchiveRecord r;
+        r.section = ArchiveRecord::Section::Neutron;
+        r.number = ++number;
+        r.doseText = std::string(archive.text(n.doseText));
+        r.dose = n.sv;
+        r.coefficient = std::string(archive.text(n.coefficientText));
+        r.seconds = WholeSeconds(archive.text(n.timeText));
+        out.records.push_back(std::move(r));
     }
     return out;
 }

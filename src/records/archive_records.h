@@ -1,8 +1,7 @@
 #pragma once
 // The records of an archive reply, as the archive parse reads them: gamma records
 // (seconds when the layout gives times, dose in Sv) and, for layout A, neutron records
-// (seconds, Sv, spectrum coefficient). The one place that knows where the parse keeps
-// them, so a typed archive can take its place.
+// (seconds, Sv, spectrum coefficient), taken from the dose archive.
 #include "records/records_repository.h"
 
 #include <string_view>

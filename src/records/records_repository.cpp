@@ -635,4 +635,28 @@ std::vector<StoredParameter> RecordsRepository::readoutParameters(std::int64_t r
     });
 }
 
+void RecordsRepository::transaction(const std::string& what, const std::function<void(QSqlDatabase&)>& fn) {
+    impl_->transact(what, [&] {
+        try {
+            QSqlDatabase db = impl_->db();
+            fn(db);
+        } catch (const QSqlError& e) {
+            throw SqlFailure{e};
+        }
+        return 0;
+    });
+}
+
+void RecordsRepository::reading(const std::string& what, const std::function<void(QSqlDatabase&)>& fn) const {
+    impl_->read(what, [&] {
+        try {
+            QSqlDatabase db = impl_->db();
+            fn(db);
+        } catch (const QSqlError& e) {
+            throw SqlFailure{e};
+        }
+        return 0;
+    });
+}
+
 } // namespace dm::records

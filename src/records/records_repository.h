@@ -11,11 +11,14 @@
 #include "records/dose_accounting.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+class QSqlDatabase;
 
 namespace dm::records {
 
@@ -32,6 +35,7 @@ public:
         NewerSchema,   // written by a newer version of the program; left untouched
         WriteFailed,   // a write (or a read) failed; the transaction was rolled back
         UnknownSerial, // a read named a dosimeter the database has never seen
+        Refused,       // contradicts the records (unknown wearer, ID taken...); nothing changed
     };
     RecordsError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
     Kind kind() const { return kind_; }
@@ -175,6 +179,12 @@ public:
     std::vector<HistoryEntry> history(const std::string& serial) const; // oldest first
     std::vector<HistoryDownloadView> historyDownloads(const std::string& serial) const;
     std::vector<StoredParameter> readoutParameters(std::int64_t readoutId) const;
+
+    // For the layers built on the store (wearers and the dose of record): fn runs on this
+    // repository's connection as one transaction (retried when busy) or as a read, and
+    // reports a failed statement by throwing its QSqlError, which becomes a RecordsError.
+    void transaction(const std::string& what, const std::function<void(QSqlDatabase&)>& fn);
+    void reading(const std::string& what, const std::function<void(QSqlDatabase&)>& fn) const;
 
 private:
     struct Impl;

@@ -313,6 +313,16 @@ void StationRecorder::setNotify(Notify notify) {
     unsaid_.clear();
 }
 
+void StationRecorder::setReadoutCheck(ReadoutCheck check) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    readoutCheck_ = std::move(check);
+}
+
+void StationRecorder::setAlert(Notify alert) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    alert_ = std::move(alert);
+}
+
 void StationRecorder::say(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (notify_)
@@ -456,6 +466,27 @@ std::int64_t StationRecorder::waiting() const {
 
 // ------------------------------------------------------------------ the recorder's thread
 
+void StationRecorder::checkReadout(const ReadoutInput& readout) {
+    ReadoutCheck check;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        check = readoutCheck_;
+    }
+    if (!check)
+        return;
+    // Looked at without the lock: the window must never wait for these reads.
+    const ReadoutTold told = check(*repo_, readout);
+    for (const std::string& text : told.notes)
+        say(text);
+    for (const std::string& text : told.alerts) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (alert_)
+            alert_(text);
+        else if (notify_)
+            notify_(text);
+    }
+}
+
 void StationRecorder::store(const RecordEntry& entry) {
     bool fresh = false;
     if (!repo_) {
@@ -467,8 +498,10 @@ void StationRecorder::store(const RecordEntry& entry) {
             std::visit(
                 [this](const auto& e) {
                     using T = std::decay_t<decltype(e)>;
-                    if constexpr (std::is_same_v<T, ReadoutInput>)
-                        repo_->addReadout(e);
+                    if constexpr (std::is_same_v<T, ReadoutInput>) {
+                        if (repo_->addReadout(e).isNew)
+                            checkReadout(e);
+                    }
                     else if constexpr (std::is_same_v<T, HistoryDownloadInput>)
                         repo_->addHistoryDownload(e);
                     else if constexpr (std::is_same_v<T, EraseInput>)

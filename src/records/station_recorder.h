@@ -10,6 +10,7 @@
 // repository's unique keys make a replay after a crash a no-op.
 #include "params/parameter_set.h"
 #include "records/capture.h"
+#include "records/dose_alerts.h"
 #include "records/records_repository.h"
 
 #include <condition_variable>
@@ -73,6 +74,12 @@ public:
     StationRecorder& operator=(const StationRecorder&) = delete;
 
     void setNotify(Notify notify);
+    // Looked at, on the recorder's thread, with each readout the database has just taken
+    // new (whose dosimeter it is, the dose alerts of its wearer): its notes go to the
+    // status notes, its alerts through the alert handler (else the status notes too).
+    using ReadoutCheck = std::function<ReadoutTold(RecordsRepository&, const ReadoutInput&)>;
+    void setReadoutCheck(ReadoutCheck check);
+    void setAlert(Notify alert);
     // The database in force, without its password.
     std::string displayName() const { return display_; }
 
@@ -102,6 +109,7 @@ private:
     void run();
     bool writeBacklog();
     void store(const RecordEntry& entry);
+    void checkReadout(const ReadoutInput& readout);
     void keep(RecordEntry entry);
     void tellOutage(const RecordsError& e);
 
@@ -131,6 +139,8 @@ private:
     bool stop_ = false;
     std::int64_t waiting_ = 0;
     Notify notify_;
+    Notify alert_;
+    ReadoutCheck readoutCheck_;
     std::vector<std::string> unsaid_;
 
     // The recorder's thread only.

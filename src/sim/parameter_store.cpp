@@ -134,35 +134,35 @@ ParameterStore::SetResult ParameterStore::set(std::string_view key, std::string_
         return {SetStatus::ReadOnly, false, {}};
     case ParamKind::Dose: {
         const auto v = ParseStrictNumber(text);
-        if (!v || *v < 0 || *v >= 100)
+        if (!v || !e->description->range.contains(*v))
             return bad("a dose from 0 to 100 Sv");
         normal = FormatDeviceNumber(*v);
         break;
     }
     case ParamKind::Coefficient: {
         const auto v = ParseStrictNumber(text);
-        if (!v || *v <= 0 || *v >= 1000)
-            return bad("a number above 0 and below 1000");
+        if (!v || !e->description->range.contains(*v))
+            return bad("a number from 0.0001 to below 1000");
         char buf[32];
         std::snprintf(buf, sizeof buf, "%.4f", *v);
         // The kept four decimals must still be in range, or the value could not be read
         // back from the state file (1e-6 would be kept as 0.0000).
         const auto kept = ParseStrictNumber(buf);
-        if (!kept || *kept <= 0 || *kept >= 1000)
-            return bad("a number above 0 and below 1000");
+        if (!kept || !e->description->range.contains(*kept))
+            return bad("a number from 0.0001 to below 1000");
         normal = buf;
         break;
     }
     case ParamKind::Seconds: {
         const auto v = ParseWholeNumber(text);
-        if (!v || *v < 1 || *v > 86400)
+        if (!v || !e->description->range.contains(static_cast<double>(*v)))
             return bad("whole seconds from 1 to 86400");
         normal = std::to_string(*v);
         break;
     }
     case ParamKind::Percent: {
         const auto v = ParseWholeNumber(text);
-        if (!v || *v > 1000)
+        if (!v || !e->description->range.contains(static_cast<double>(*v)))
             return bad("a whole percentage from 0 to 1000");
         normal = std::to_string(*v);
         break;
@@ -179,7 +179,7 @@ ParameterStore::SetResult ParameterStore::set(std::string_view key, std::string_
             inner = inner.substr(1, inner.size() - 2);
         if (inner.find('"') != std::string_view::npos)
             return bad("text without double quotes inside");
-        if (Utf8Length(inner) > kMaxTextLength)
+        if (Utf8Length(inner) > kMaxOwnerTextLength)
             return bad("text of at most 100 characters");
         normal = inner;
         break;

@@ -52,7 +52,7 @@ public:
     // Values as a state file keeps them; set() applies to them as well.
     std::vector<std::pair<std::string, std::string>> entries() const;
 
-    static constexpr std::size_t kMaxTextLength = 100;
+    static constexpr std::size_t kMaxTextLength = kMaxOwnerTextLength;
 
 private:
     struct Entry {

@@ -16,6 +16,8 @@ public:
     std::deque<bool> answers;           // Yes/No answers; Yes when the script has run out
     std::deque<std::optional<std::string>> saveNames; // file dialog; cancel when run out
     std::deque<std::optional<std::string>> passwords; // password dialog; cancel when run out
+    std::vector<std::string> unsentQuestions;         // every send/discard/cancel question
+    std::deque<dm::UnsentEditsAnswer> unsentAnswers;  // Cancel when run out
 
     void showMessage(const std::string& text) override { messages.push_back(text); }
     bool askYesNo(const std::string& text) override {
@@ -29,6 +31,14 @@ public:
     bool askYesNoDefaultNo(const std::string& text) override {
         noDefault.push_back(text);
         return askYesNo(text);
+    }
+    dm::UnsentEditsAnswer askUnsentEdits(const std::string& text) override {
+        unsentQuestions.push_back(text);
+        if (unsentAnswers.empty())
+            return dm::UnsentEditsAnswer::Cancel;
+        const dm::UnsentEditsAnswer a = unsentAnswers.front();
+        unsentAnswers.pop_front();
+        return a;
     }
     std::optional<std::string> askSaveFileName() override { return next(saveNames); }
     std::optional<std::string> askPassword() override { return next(passwords); }

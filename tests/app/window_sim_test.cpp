@@ -131,6 +131,21 @@ struct Session {
         return -1;
     }
 
+    // Types text into a value cell's editor and ends the edit with Enter.
+    void type(const std::string& key, const QString& text) {
+        dm::GridView* view = window->gridView();
+        view->refresh();
+        const int row = findRow(key);
+        QVERIFY(row > 0);
+        QVERIFY(view->editCell(row, 2));
+        auto* edit = qobject_cast<QLineEdit*>(view->indexWidget(view->indexOfCell(row, 2)));
+        QVERIFY(edit);
+        edit->setText(text);
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTRY_VERIFY(!view->isEditing());
+    }
+    std::string value(const std::string& key) const { return window->grid().text(findRow(key), 2); }
+
     // The dosimeter comes into range; the window asks for its parameters by itself.
     bool arrive() {
         waitFor([this] { return !dm::IsNoDevice(link->CurrentDevice()); });
@@ -221,9 +236,11 @@ private slots:
         for (int tab = 0; tab < 3; ++tab)
             QVERIFY(QFileInfo::exists(s.recv.filePath(QString("saved%1.txt").arg(tab))));
 
-        // The language switch re-reads the stored reply in Russian: shown again, not a new readout.
+        // The language switch shows the stored replies again in Russian, not as a new
+        // readout; the history tabs stay, relabelled.
         FindAction(&w, "actionRussian")->trigger();
-        QCOMPARE(w.tabBar()->count(), 1);
+        QCOMPARE(w.tabBar()->count(), 3);
+        QCOMPARE(w.tabBar()->tabText(1), QString::fromStdString(dm::Tr(dm::IDS_DOSE_HISTORY_A, dm::kLangRussian)));
         QCOMPARE(w.windowTitle(), QString::fromUtf8("Панель управления дозиметром КРТ-17А"));
         QVERIFY(s.findRow("dose_val") > 0);
         QVERIFY(s.actionsEnabled(true));
@@ -265,6 +282,100 @@ private slots:
         QVERIFY(s.tickUntilLogged(kParamsReceived));
         QVERIFY(s.findRow("csWeigth") > 0);
         QCOMPARE(s.window->access(), 2);
+    }
+
+    void editsSurviveEscapeEnterAndClosingUntilTheUserSays() {
+        Session s;
+        CTessalyDlg& w = *s.window;
+        QVERIFY(s.arrive());
+        s.type("dose_threshold", "2.500E-03");
+        // A second Enter, and Escape, in the table: no re-read, no close, no question.
+        QTest::keyClick(w.gridView(), Qt::Key_Return);
+        QTest::keyClick(w.gridView(), Qt::Key_Escape);
+        QTest::keyClick(w.gridView(), Qt::Key_Escape);
+        s.tick();
+        QVERIFY(w.isVisible());
+        QCOMPARE(s.sim->commandsHandled(), std::size_t(1));
+        QCOMPARE(s.value("dose_threshold"), std::string("2.500E-03"));
+        QVERIFY(s.dialogs.unsentQuestions.empty());
+
+        // Re-read, language, close box, Escape elsewhere: each asks; Cancel keeps all.
+        w.button(1012)->click();
+        FindAction(&w, "actionRussian")->trigger();
+        w.close();
+        w.statusLog()->setFocus();
+        QTest::keyClick(&w, Qt::Key_Escape);
+        QCOMPARE(s.dialogs.unsentQuestions.size(), std::size_t(4));
+        QVERIFY(w.isVisible());
+        QCOMPARE(w.langBase(), dm::kLangEnglish);
+        QVERIFY(FindAction(&w, "actionEnglish")->isChecked());
+        QCOMPARE(s.sim->commandsHandled(), std::size_t(1));
+        QCOMPARE(s.value("dose_threshold"), std::string("2.500E-03"));
+
+        // Send from the question: the changes go, the re-read does not happen on top.
+        s.dialogs.unsentAnswers = {dm::UnsentEditsAnswer::Send};
+        w.button(1012)->click();
+        s.waitFor([&] { return s.sim->commandsHandled() >= 2; });
+        QVERIFY(s.tickUntilLogged(kParamsReceived));
+        QCOMPARE(s.sim->commandsHandled(), std::size_t(2));
+        QCOMPARE(s.value("dose_threshold"), std::string("2.500E-03"));
+
+        // Discard: the dosimeter's value again, and Ctrl-Q closes.
+        s.type("dose_threshold", "3.000E-03");
+        s.dialogs.unsentAnswers = {dm::UnsentEditsAnswer::Discard};
+        FindAction(&w, "actionExit")->trigger();
+        QVERIFY(!w.isVisible());
+        QCOMPARE(s.value("dose_threshold"), std::string("2.500E-03"));
+    }
+
+    void refusedValueStaysUnsentUntilMended() {
+        Session s;
+        CTessalyDlg& w = *s.window;
+        QVERIFY(s.arrive());
+        s.type("dose_threshold", "abc");
+        w.button(1002)->click();
+        QCOMPARE(s.sim->commandsHandled(), std::size_t(1));
+        QVERIFY(s.newestLog().contains("abc"));
+        QVERIFY(s.newestLog().contains("not a number"));
+        QCOMPARE(s.value("dose_threshold"), std::string("abc"));
+        QVERIFY(w.badValues().count("dose_threshold"));
+        QVERIFY(s.actionsEnabled(true));
+        // Mended with a decimal comma: sent as a point and kept by the dosimeter.
+        s.type("dose_threshold", "2,5E-03");
+        QVERIFY(!w.badValues().count("dose_threshold"));
+        w.button(1002)->click();
+        QVERIFY(s.tickUntilLogged(kParamsReceived));
+        QCOMPARE(s.value("dose_threshold"), std::string("2.500E-03"));
+        QVERIFY(s.dialogs.messages.empty());
+    }
+
+    void valueNotKeptIsReportedOnceTheProtectedRowsReturn() {
+        Session s;
+        CTessalyDlg& w = *s.window;
+        QVERIFY(s.arrive());
+        s.dialogs.passwords = {std::string("64213")};
+        FindAction(&w, "actionPassword")->trigger();
+        QVERIFY(s.tickUntilLogged(kParamsReceived));
+        const std::size_t handled = s.sim->commandsHandled();
+        // More decimals than the dosimeter keeps: it stores its own rounding instead.
+        s.type("csWeigth", "1.00004");
+        s.type("dose_threshold", "2.500E-03");
+        s.dialogs.messages.clear();
+        w.button(1002)->click();
+        // The renewed parameters carry no protected row; the window asks again with the
+        // password by itself, and only then judges the protected value.
+        QVERIFY(s.tickUntilLogged(kParamsReceived));
+        QCOMPARE(s.findRow("csWeigth"), -1);
+        QVERIFY(s.dialogs.messages.empty());
+        s.tick();
+        QVERIFY(s.tickUntilLogged(kParamsReceived));
+        QCOMPARE(s.sim->commandsHandled(), handled + 2);
+        QCOMPARE(s.value("csWeigth"), std::string("1.0000"));
+        QCOMPARE(s.value("dose_threshold"), std::string("2.500E-03"));
+        QCOMPARE(s.dialogs.messages.size(), std::size_t(1));
+        QVERIFY(QString::fromStdString(s.dialogs.messages[0]).contains(QString::fromUtf8("1.00004 → 1.0000")));
+        QVERIFY(!QString::fromStdString(s.dialogs.messages[0]).contains("2.500E-03"));
+        QCOMPARE(w.badValues(), std::set<std::string>{"csWeigth"});
     }
 
     void gammaOnlyModelHasOneHistoryTab() {

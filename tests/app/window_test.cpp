@@ -11,6 +11,8 @@
 #include "core/text_file.h"
 #include "fake_link.h"
 #include "grid/grid_view.h"
+#include "history/dose_archive.h"
+#include "history/history_table.h"
 #include "history/table_save.h"
 #include "grid/parameter_grid.h"
 #include "scripted_dialogs.h"
@@ -32,6 +34,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -57,13 +60,14 @@ struct Rig {
     int diagrams = 0;
     std::unique_ptr<CTessalyDlg> window;
 
-    explicit Rig(int langBase = dm::kLangEnglish, int access = 0) {
+    explicit Rig(int langBase = dm::kLangEnglish, int access = 0,
+                 std::filesystem::path catalogue = DM_SOURCE_DIR "/data/Commands.lst") {
         WindowServices s;
         s.dialogs = &dialogs;
         s.link = &link;
         s.addSkipFile = [this](const std::string& n) { skipped.push_back(n); };
         s.openDiagram = [this] { ++diagrams; };
-        s.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
+        s.catalogueFile = std::move(catalogue);
         s.runTimer = false;
         window = std::make_unique<CTessalyDlg>(dm::InterfaceSettings{langBase, access}, std::move(s));
         window->show();
@@ -132,7 +136,7 @@ private slots:
         QCOMPARE(geometryOf("statusLog").topLeft(), du.rect(7, 328, 0, 0).topLeft());
         QCOMPARE(geometryOf("statusLog").width(), du.x(304));
         QCOMPARE(w.findChildren<QGroupBox*>().size(), 3);
-        QVERIFY(w.button(1012)->isDefault());
+        QVERIFY(!w.button(1012)->isDefault()); // Enter after an edit must not re-read
 
         // That is the smallest size; a larger window gives the room to the tables, the
         // buttons keep to the right edge and the log to the bottom.
@@ -280,6 +284,20 @@ private slots:
             QCOMPARE(rig.w().tabBar()->count(), 1);
             QVERIFY(rig.actionsEnabled(false));
         }
+    }
+
+    void bareCatalogueIsNamedOnceInTheStatusLog() {
+        QTemporaryDir dir;
+        const std::string file = dir.filePath("Commands.lst").toStdString();
+        std::ofstream(file, std::ios::binary) << "<KRT17A-en>\r\ndose_val#Dose@r$defaultcolor\r\n";
+        Rig rig(dm::kLangEnglish, 0, file);
+        rig.arriveWithParameters();
+        rig.w().getParameters();
+        rig.link.deliverParams(FileBytes(kParamsFile));
+        rig.tick(2);
+        const QString notice = QString::fromStdString("Catalogue \"" + file + "\" has no section <KRT17A-en>");
+        QCOMPARE(rig.logCount(), 3); // the notice, then "Parameters received" twice
+        QVERIFY(rig.w().statusLog()->itemText(2).endsWith(notice + ": no parameters shown from it"));
     }
 
     void noReplyEndsEachCommandOnItsTick_data() {
@@ -452,9 +470,17 @@ private slots:
         FindAction(&rig.w(), "actionRussian")->trigger();
         CTessalyDlg& w = rig.w();
         QCOMPARE(w.langBase(), dm::kLangRussian);
-        QCOMPARE(w.tabBar()->count(), 1);
+        // The history read stays open, relabelled: tabs, tables and the diagram button.
+        QCOMPARE(w.tabBar()->count(), 3);
         QCOMPARE(w.tabBar()->tabText(0), QString::fromUtf8("Параметры"));
-        QVERIFY(!w.button(1024)->isVisible());
+        QCOMPARE(w.tabBar()->tabText(2), QString::fromStdString(dm::Tr(dm::IDS_NEUTRON_HISTORY, dm::kLangRussian)));
+        QVERIFY(w.button(1024)->isVisible());
+        w.tabBar()->setCurrentIndex(2);
+        auto* neutron = w.findChild<dm::HistoryView*>("neutronHistory");
+        QCOMPARE(neutron->model()->headerData(3, Qt::Horizontal).toString().toStdString(),
+                 dm::Tr(dm::IDS_SPECTRUM_COEFF, dm::kLangRussian));
+        QVERIFY(neutron->model()->index(0, 2).data().toString().endsWith(QString::fromUtf8("мкЗв")));
+        w.tabBar()->setCurrentIndex(0);
         QVERIFY(rig.actionsEnabled(true));
         QCOMPARE(w.progressBar()->value(), 100);
         QCOMPARE(w.cycle().tickCounter(), 0);
@@ -597,17 +623,13 @@ private slots:
         QCOMPARE(view->columnWidth(0), 300);
     }
 
-    // Record numbers from 100 up and a long heading show whole in columns set too narrow.
+    // Record numbers from 100 up and a long heading show whole in their narrow columns.
     void historyColumnsFitNumbersAndHeadings() {
-        dm::HistoryTable table;
-        table.setColCount(4);
-        table.setRowCount(151);
-        table.setText(0, 0, "#");
-        table.setText(0, 3, dm::Tr(dm::IDS_SPECTRUM_COEFF, 0));
+        std::string reply;
         for (int r = 1; r <= 150; ++r)
-            table.setText(r, 0, std::to_string(r));
-        for (int c = 0; c < 4; ++c)
-            table.setColWidth(c, 300); // a fifth of an inch
+            reply += "1.0E-07\t1.00\t " + std::to_string(60 * r) + "\r\r\n";
+        const dm::DoseArchive archive = dm::ParseDoseArchive(reply, 60);
+        const dm::HistoryTable table(archive, dm::HistoryTab::Neutron, 0);
         dm::HistoryView view(table);
         view.resize(600, 300);
         view.refresh();
@@ -685,8 +707,10 @@ private slots:
     void escapeClosesTheWindow() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
-        // From the grid, with no editor open, Escape reaches the window and closes it.
+        // Escape in the grid belongs to the grid; elsewhere, with nothing unsent, it closes.
         QTest::keyClick(rig.window->gridView(), Qt::Key_Escape);
+        QVERIFY(rig.window->isVisible());
+        QTest::keyClick(rig.window.get(), Qt::Key_Escape);
         QVERIFY(!rig.window->isVisible());
     }
 };

@@ -4,6 +4,7 @@
 #include "charts/chart_render.h"
 #include "charts/graph_wnd.h"
 #include "core/string_table.h"
+#include "archive_reply.h"
 
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -56,26 +57,6 @@ bool ColumnHas(const QImage& image, int x, int fromY, int toY, QRgb colour) {
         if (image.pixel(x, y) == colour)
             return true;
     return false;
-}
-
-HistoryTable DoseTable(int records) {
-    HistoryTable t;
-    t.setColCount(4);
-    t.setRowCount(records + 1);
-    for (int r = 1; r <= records; ++r)
-        t.setText(r, 1, std::to_string(r) + ".0E-06");
-    return t;
-}
-
-HistoryTable NeutronTable(int records) {
-    HistoryTable t;
-    t.setColCount(6);
-    t.setRowCount(records + 1);
-    for (int r = 1; r <= records; ++r) {
-        t.setText(r, 1, std::to_string(r) + ".0E-07");
-        t.setText(r, 4, std::to_string(60 * r));
-    }
-    return t;
 }
 
 class FakeSaveDialogs : public ChartSaveDialogs {
@@ -252,7 +233,7 @@ void ChartsTest::scrollBarDrivesTheOffset() {
 void ChartsTest::windowForNeutronModel() {
     CGraphWnd wnd(nullptr, 0);
     QVERIFY(wnd.windowFlags() & Qt::WindowStaysOnTopHint);
-    wnd.loadData(DoseTable(20), NeutronTable(5), true, 60, 100);
+    wnd.loadData(ArchiveOf(20, 5), 60, 100);
     ChartModel& chart = wnd.chartControl()->chart();
     QVERIFY(wnd.neutron());
     QVERIFY(wnd.neutronCheck()->isVisibleTo(&wnd));
@@ -285,7 +266,7 @@ void ChartsTest::windowForNeutronModel() {
     QCOMPARE(russian.doseRadio()->text().toStdString(), Tr(IDS_DOSE_DIAGRAM, 300));
     QCOMPARE(russian.fitButton()->text().toStdString(), Tr(IDS_FIT_TO_SCREEN, 300));
     // The long Russian legend caption shows whole: its box widens, the others move along.
-    russian.loadData(DoseTable(20), NeutronTable(5), true, 60, 100);
+    russian.loadData(ArchiveOf(20, 5), 60, 100);
     const QWidget* legendBox = russian.neutronCheck()->parentWidget()->childAt(
         russian.neutronCheck()->geometry().topLeft() - QPoint(4, 4));
     QVERIFY(legendBox);
@@ -296,7 +277,7 @@ void ChartsTest::windowForNeutronModel() {
 
 void ChartsTest::windowForGammaModelAndLongHistory() {
     CGraphWnd wnd(nullptr, 0);
-    wnd.loadData(DoseTable(kChartRecords + 5), NeutronTable(3), false, 0, 7);
+    wnd.loadData(ArchiveOf(kChartRecords + 5, 0), 0, 7);
     ChartModel& chart = wnd.chartControl()->chart();
     QVERIFY(!wnd.neutronCheck()->isVisibleTo(&wnd));
     QCOMPARE(wnd.doseLegend()->text(), QStringLiteral("Dose value"));
@@ -313,7 +294,7 @@ void ChartsTest::windowForGammaModelAndLongHistory() {
 
 void ChartsTest::scaleBoxArrowsAndFit() {
     CGraphWnd wnd(nullptr, 0);
-    wnd.loadData(DoseTable(50), HistoryTable{}, false, 60, 0);
+    wnd.loadData(ArchiveOf(50, 0), 60, 0);
     wnd.show();
     QVERIFY(QTest::qWaitForWindowExposed(&wnd));
     CGraphicalListBox* control = wnd.chartControl();
@@ -365,7 +346,7 @@ void ChartsTest::scaleBoxArrowsAndFit() {
 // after a switch of diagram, and goes when the cursor leaves the chart.
 void ChartsTest::readoutFollowsTheDiagramAndLeavesWithTheCursor() {
     CGraphWnd wnd(nullptr, 0);
-    wnd.loadData(DoseTable(10), NeutronTable(3), true, 60, 0);
+    wnd.loadData(ArchiveOf(10, 3), 60, 0);
     wnd.setDosimeter("KRT-17A", "17-004217");
     QCOMPARE(wnd.windowTitle(), QString::fromUtf8("Dose increments diagram \u2014 KRT-17A No. 17-004217"));
     wnd.show();
@@ -400,7 +381,7 @@ void ChartsTest::savesTheChartAsPng() {
     CGraphWnd wnd(nullptr, 0);
     FakeSaveDialogs dialogs;
     wnd.setSaveDialogs(&dialogs);
-    wnd.loadData(DoseTable(30), NeutronTable(4), true, 60, 0);
+    wnd.loadData(ArchiveOf(30, 4), 60, 0);
     QVERIFY(!wnd.saveDiagramPng()); // cancelled
     QVERIFY(dialogs.messages.empty());
 

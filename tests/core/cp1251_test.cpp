@@ -1,4 +1,9 @@
 #include "core/cp1251.h"
+#include "core/reply_text.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +40,22 @@ TEST(Cp1251, Utf8Validation) {
     EXPECT_FALSE(IsValidUtf8("\xC0\x80"));     // overlong NUL
     EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80")); // surrogate
     EXPECT_EQ(Utf8Length("Зв/ч"), 4u);
+}
+
+TEST(ReplyText, AnyBytesBecomeTheNormalisedTextWhereverTheSpecialBytesFall) {
+    // Plain bytes are copied eight at a time: zero bytes, line feeds and Cyrillic bytes at
+    // every position inside and across those words must come out as one byte at a time would.
+    const std::string specials = std::string("\0\n\r\xC0\xFF\x98 7E", 10);
+    std::uint32_t seed = 7;
+    for (int n = 0; n < 3000; ++n) {
+        std::string bytes;
+        for (int len = n % 37; len > 0; --len) {
+            seed = seed * 1664525u + 1013904223u;
+            bytes += (seed >> 28) < 3 ? specials[(seed >> 8) % specials.size()] : static_cast<char>('a' + (seed >> 16) % 26);
+        }
+        ASSERT_EQ(CountLineFeeds(bytes), static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n')));
+        ASSERT_EQ(ReplyTextFromBytes(bytes), Cp1251ToUtf8(NormaliseReplyBytes(bytes))) << n;
+    }
 }
 
 } // namespace

@@ -1,6 +1,11 @@
 #include "core/numbers.h"
 
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +42,75 @@ TEST(ParseDeviceNumber, ExtremesDoNotHang) {
     EXPECT_EQ(ParseDeviceNumber("1e999"), std::numeric_limits<double>::infinity());
     EXPECT_EQ(ParseDeviceNumber("1e-999"), 0.0);
     EXPECT_DOUBLE_EQ(ParseDeviceNumber("1E-99"), 1e-99);
+}
+
+TEST(CDouble, ShortNumbersReadExactlyAsTheFullConversionReadsThem) {
+    // Up to 15 digits take a shortcut; every such text must give the very same double as
+    // the full conversion, and longer ones must still read.
+    const auto full = [](const std::string& t) {
+        double v = 0;
+        std::from_chars(t.data() + (t[0] == '-'), t.data() + t.size(), v);
+        return t[0] == '-' ? -v : v;
+    };
+    std::uint64_t seed = 12345;
+    for (int n = 0; n < 20000; ++n) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        const int digits = 1 + static_cast<int>((seed >> 33) % 17);
+        const int point = static_cast<int>((seed >> 40) % (digits + 1));
+        std::string t = (seed >> 50) & 1 ? "-" : "";
+        std::uint64_t d = seed;
+        for (int k = 0; k < digits; ++k, d = d * 2862933555777941757ULL + 3037000493ULL) {
+            if (k == point)
+                t += '.';
+            t += static_cast<char>('0' + (d >> 60) % 10);
+        }
+        const double got = CDouble(t);
+        const double want = full(t);
+        ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << t;
+    }
+    EXPECT_EQ(CDouble("0.0000000000000000000001"), 1e-22);
+    EXPECT_TRUE(std::signbit(CDouble("-0.0")));
+    EXPECT_EQ(CDouble("123456789012345.5"), 123456789012345.5);
+}
+
+TEST(ParseDeviceNumber, TheDosimetersOwnFormsReadAsTheRuleSays) {
+    // The common forms take a shortcut; each must give the very double of the rule: the
+    // mantissa read in full, then one multiplication or division by 10 per exponent step.
+    const auto rule = [](const std::string& t) {
+        const std::size_t e = t.find('E');
+        double v = 0;
+        const std::string m = t.substr(0, e);
+        std::from_chars(m.data() + (m[0] == '-'), m.data() + m.size(), v);
+        if (m[0] == '-')
+            v = -v;
+        if (e == std::string::npos)
+            return v;
+        for (int k = 0, n = std::stoi(t.substr(e + 2, 2)); k < n; ++k)
+            v = t[e + 1] == '+' ? v * 10.0 : v / 10.0;
+        return v;
+    };
+    std::uint64_t seed = 99;
+    for (int n = 0; n < 20000; ++n) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        const int digits = 1 + static_cast<int>((seed >> 33) % 16);
+        const int point = static_cast<int>((seed >> 40) % (digits + 1));
+        std::string t = (seed >> 50) & 1 ? "-" : "";
+        std::uint64_t d = seed;
+        for (int k = 0; k < digits; ++k, d = d * 2862933555777941757ULL + 3037000493ULL) {
+            if (k == point)
+                t += '.';
+            t += static_cast<char>('0' + (d >> 60) % 10);
+        }
+        if ((seed >> 52) % 4 != 0) {
+            const int exponent = static_cast<int>((seed >> 20) % 100);
+            t += (seed >> 55) & 1 ? "E+" : "E-";
+            t += static_cast<char>('0' + exponent / 10);
+            t += static_cast<char>('0' + exponent % 10);
+        }
+        const double got = ParseDeviceNumber(t);
+        const double want = rule(t);
+        ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << t;
+    }
 }
 
 TEST(CLong, LikeAtol) {

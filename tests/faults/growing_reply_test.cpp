@@ -141,6 +141,7 @@ TEST(GrowingReplyFiles, AreTakenOnlyWholeAndExactlyOnce) {
         for (int poll = 0; poll < 100000; ++poll) {
             std::string result, archive, param;
             const int sum = pickup.poll(folder, ReplySlots{&result, &archive, &param});
+            pickup.delivered(sum);
             const std::uint64_t startedAfterPoll = beamer.started();
             // Each kind comes at most once per round, so the sum decomposes uniquely.
             std::map<char, bool> got;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -69,6 +70,40 @@ TEST(ArchiveCommand, JsonNamesLayoutTabsAndTables) {
     r = Cli("archive-neutron-only.txt --json --lang ru");
     EXPECT_NE(r.out.find("\"neutron\": {\"widths\": [520, 0, 2700, 2200, 0, 1000]"), std::string::npos)
         << r.out;
+}
+
+TEST(ArchiveCommand, ALongArchiveComesOutWholeInPieces) {
+    // Far more than one piece of output: every row once, in order, and JSON that closes.
+    const fs::path reply = fs::temp_directory_path() / ("dm-archive-cli-long-" + std::to_string(::getpid()) + ".txt");
+    {
+        std::string text = "h\r\n";
+        for (int i = 1; i <= 3000; ++i)
+            text += (i == 1 ? " " : "") + std::to_string(i) + ".0E-06\r\n";
+        for (int i = 1; i <= 3000; ++i)
+            text += std::to_string(i) + ".0E-07\t1.00\t " + std::to_string(60 * i) + "\r\n";
+        std::string error;
+        ASSERT_TRUE(dm::WriteFileAtomically(reply, text, &error)) << error;
+    }
+    const CliRun text = Cli("'" + reply.string() + "'");
+    const CliRun json = Cli("'" + reply.string() + "' --json");
+    fs::remove(reply);
+    ASSERT_EQ(text.code, 0) << text.err;
+    std::size_t lastDose = 0, lastNeutron = 0;
+    for (int i = 1; i <= 3000; ++i) {
+        const std::string n = std::to_string(i);
+        const std::size_t dose = text.out.find("\n" + n + "\t" + n + ".0E-06\t");
+        const std::size_t neutron = text.out.find("\n" + n + "\t" + n + ".0E-07\t");
+        ASSERT_NE(dose, std::string::npos) << i;
+        ASSERT_NE(neutron, std::string::npos) << i;
+        ASSERT_GT(dose, lastDose);
+        ASSERT_GT(neutron, lastNeutron);
+        lastDose = dose;
+        lastNeutron = neutron;
+    }
+    EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 2 + 2 * 3001);
+    ASSERT_EQ(json.code, 0) << json.err;
+    EXPECT_EQ(json.out.substr(json.out.size() - 5), "]}\n}\n");
+    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '['), 5 + 2 * 3001);
 }
 
 TEST(ArchiveCommand, SaveTabWritesTheSavedFileBytes) {

@@ -3,7 +3,8 @@
 #include "core/reply_text.h"
 #include "core/string_table.h"
 #include "core/text_file.h"
-#include "history/archive_parse.h"
+#include "history/dose_archive.h"
+#include "history/history_table.h"
 
 #include <gtest/gtest.h>
 
@@ -20,11 +21,12 @@ namespace fs = std::filesystem;
 std::string Bytes(const fs::path& path) { return TryReadFile(path).value_or("<missing>"); }
 
 struct Parsed {
+    DoseArchive archive;
     HistoryTable dose, neutron;
-    Parsed(const std::string& reply, int lang = kLangEnglish) {
-        const std::string bytes = Bytes(fs::path(DM_TEST_DATA) / reply);
-        ParseArchiveReply(ReplyTextFromBytes(bytes), 1.0, lang, dose, neutron);
-    }
+    Parsed(const std::string& reply, int lang = kLangEnglish)
+        : archive(ParseDoseArchive(ReplyTextFromBytes(Bytes(fs::path(DM_TEST_DATA) / reply)), 1.0)),
+          dose(archive, HistoryTab::Dose, lang), neutron(archive, HistoryTab::Neutron, lang) {}
+    Parsed(const Parsed&) = delete;
 };
 
 std::string Golden(const std::string& name) { return Bytes(fs::path(DM_TEST_DATA) / "golden" / name); }
@@ -43,12 +45,11 @@ TEST(SavedTableBytes, MatchTheGoldenFiles) {
 
 TEST(SavedTableBytes, ANeutronTableWithoutRecordsSavesNothing) {
     EXPECT_EQ(NeutronTableFileBytes(Parsed("archive-krt17a-result.txt").neutron).substr(0, 3), "# \t");
-    HistoryTable headingOnly;
-    headingOnly.setRowCount(1);
-    headingOnly.setColCount(6);
-    headingOnly.setText(0, 0, "#");
-    EXPECT_EQ(NeutronTableFileBytes(headingOnly), "");
     EXPECT_EQ(NeutronTableFileBytes(HistoryTable{}), "");
+    // A neutron section whose lines hold no records.
+    const DoseArchive noRecords = ParseDoseArchive("h\r\r\n1.0E-06\r\r\nx\ty\r\r\n", 1.0);
+    ASSERT_TRUE(noRecords.neutron().empty());
+    EXPECT_EQ(NeutronTableFileBytes(HistoryTable(noRecords, HistoryTab::Neutron, kLangEnglish)), "");
     // The dose table always has its heading line.
     EXPECT_EQ(DoseTableFileBytes(Parsed("archive-neutron-only.txt").dose), "#\t\r\n");
 }

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -209,6 +210,30 @@ TEST_F(ExchangeCliTest, NoReplyIsAConnectionInterruptedFailure) {
     EXPECT_NE(r.err.find("Connection interrupted."), std::string::npos) << r.err;
     EXPECT_EQ(server.bodies().size(), 1u);
 
+}
+
+TEST_F(ExchangeCliTest, SilentPeerDoesNotOutlastTheTimeout) {
+    dm::test::ObexTestPeer silent([](std::size_t, std::uint8_t) { return dm::test::PeerAction{dm::test::PeerAction::Silent}; });
+    const auto begin = std::chrono::steady_clock::now();
+    const CliRun r = RunCli({"read-params", "--link", "tcp:127.0.0.1:" + std::to_string(silent.port()),
+                             "--recv-dir", recv.string(), "--timeout", "2"}, work);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(7)); // not the link's 10 s
+}
+
+TEST_F(ExchangeCliTest, ReceivedFilesLocationThatIsAFileIsSaidAtOnce) {
+    const fs::path file = work / "not-a-folder";
+    WriteAll(file, "x");
+    FakeObexServer server(nullptr);
+    fs::create_directories(work / "cfg" / "dosimeter-manager");
+    WriteAll(work / "cfg" / "dosimeter-manager" / "infrared.ini",
+             "[File Transfer]\nRecvdFilesLocation=" + file.string() + "\n");
+    ::setenv("XDG_CONFIG_HOME", (work / "cfg").c_str(), 1);
+    const CliRun stored = RunCli({"read-params", "--link", link(server), "--timeout", "30"}, work);
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(stored.exitCode, 1);
+    EXPECT_NE(stored.err.find(file.string() + " is not a folder"), std::string::npos) << stored.err;
+    EXPECT_EQ(std::count(stored.err.begin(), stored.err.end(), '\n'), 1) << stored.err;
 }
 
 TEST_F(ExchangeCliTest, NobodyListeningIsNoDosimeterInRange) {

@@ -27,6 +27,7 @@ public:
     int idleStatus = kLinkPresent;
     std::string result, params, archive;
     std::vector<std::string> sent;
+    std::vector<int> delivered; // what each tick said it handed on
     std::vector<std::string>* events = nullptr;
 
     int GetLinkStatus() override {
@@ -59,6 +60,7 @@ public:
         sent.push_back(bytes);
         if (events) events->push_back("send " + bytes);
     }
+    void RepliesDelivered(int replies) override { delivered.push_back(replies); }
 };
 
 // Keeps the cycle's typed events in order, as words.
@@ -192,6 +194,11 @@ TEST_F(ExchangeCycleTest, RepliesAndResultsEndTheExchangeOrWait) {
     cycle.tick();
     EXPECT_EQ(observer.count("parameters p"), 1);
     EXPECT_EQ(observer.count("message Error"), 0);
+    enqueuePoll(kReplyParams + kReplyResult, "accepted", "p");
+    cycle.tick();
+    EXPECT_EQ(observer.count("parameters p"), 2);
+    // A message comes again on its own; an acceptance goes with the reply.
+    EXPECT_EQ(link.delivered, (std::vector<int>{kReplyParams, kReplyParams + kReplyResult}));
 
     // An acceptance only announces the parameters: the exchange keeps waiting.
     cycle.startCommand(SendChangesStart());
@@ -216,6 +223,7 @@ TEST_F(ExchangeCycleTest, RepliesAndResultsEndTheExchangeOrWait) {
     // Ambiguous sums are not dispatched and stay in the slots.
     cycle.startCommand(GetParametersStart());
     observer.events.clear();
+    link.delivered.clear();
     for (int sum : {kReplyParams + kReplyArchive, 2 * kReplyParams, 2 * kReplyResult,
                     kReplyArchive + 2 * kReplyResult}) {
         enqueuePoll(sum, "r", "p", "a");
@@ -224,6 +232,7 @@ TEST_F(ExchangeCycleTest, RepliesAndResultsEndTheExchangeOrWait) {
     EXPECT_TRUE(observer.outcomes().empty());
     EXPECT_TRUE(observer.isBusy);
     EXPECT_EQ(link.params + link.archive + link.result, "par");
+    EXPECT_EQ(link.delivered, std::vector<int>(4, 0)); // nothing handed on: every file stays
 }
 
 TEST_F(ExchangeCycleTest, TimeOutFallsOnTheDeadlineOfEachCommand) {

@@ -56,15 +56,71 @@ protected:
     std::string result, archive, param;
 };
 
-TEST_F(Pickup, NewFileIsTakenInAtTheSecondLookThenDeleted) {
+TEST_F(Pickup, NewFileIsTakenInAtTheSecondLookAndDeletedOnceHandedOn) {
     Write(dir / "P1.txt", "a=1\n");
     EXPECT_EQ(poll(), 0);
     EXPECT_TRUE(fs::exists(dir / "P1.txt"));
     EXPECT_EQ(poll(), 2222);
     EXPECT_EQ(param, "a=1\r\n");
+    EXPECT_TRUE(fs::exists(dir / "P1.txt"));
+    // Not handed on: offered again.
+    param.clear();
+    EXPECT_EQ(poll(), 2222);
+    EXPECT_EQ(param, "a=1\r\n");
+    pickup.delivered(2222);
     EXPECT_FALSE(fs::exists(dir / "P1.txt"));
     EXPECT_EQ(poll(), 0);
     EXPECT_EQ(param, "a=1\r\n"); // the slot keeps its text
+}
+
+// A reply and a foreign file of its letter ready in one poll, in either order, and a
+// result reply beside them: one of a kind per poll, oldest first, none deleted unread.
+TEST_F(Pickup, FilesOfOneKindComeOnePerPollOldestFirst) {
+    for (const bool replyFirst : {true, false}) {
+        Write(dir / "P17-1.txt", "genuine");
+        Age(dir / "P17-1.txt", replyFirst ? 20 : 10);
+        Write(dir / "Pevil.txt", "foreign");
+        Age(dir / "Pevil.txt", replyFirst ? 10 : 20);
+        Write(dir / "L1.txt", "result");
+        EXPECT_EQ(pollTwice(), 2232);
+        EXPECT_EQ(param, replyFirst ? "genuine" : "foreign");
+        pickup.delivered(2222); // the result was not looked at: it stays
+        EXPECT_EQ(poll(), 2232);
+        EXPECT_EQ(param, replyFirst ? "foreign" : "genuine");
+        pickup.delivered(2232);
+        EXPECT_TRUE(fs::is_empty(dir));
+    }
+}
+
+TEST_F(Pickup, TwoProgramsOnOneFolderBothGetAReply) {
+    ReplyPickup other(sink);
+    std::string otherParam;
+    Write(dir / "P1.txt", "one");
+    Write(dir / "P2.txt", "two");
+    Age(dir / "P1.txt", 5);
+    Age(dir / "P2.txt", 4);
+    EXPECT_EQ(pickup.poll(dir, ReplySlots{&result, &archive, &param}), 0);
+    EXPECT_EQ(other.poll(dir, ReplySlots{&result, &archive, &otherParam}), 0);
+    pickup.delivered(pickup.poll(dir, ReplySlots{&result, &archive, &param}));
+    other.delivered(other.poll(dir, ReplySlots{&result, &archive, &otherParam}));
+    EXPECT_EQ(param, "one");
+    EXPECT_EQ(otherParam, "two");
+    EXPECT_TRUE(fs::is_empty(dir));
+}
+
+// Counted, not timed: each poll of a flood hands on one file and deletes only that one.
+TEST_F(Pickup, FloodOfLookalikesIsTakenOneFilePerPoll) {
+    Write(dir / "P0.txt", "genuine");
+    Age(dir / "P0.txt", 30);
+    constexpr std::size_t kFlood = 10000;
+    for (std::size_t i = 0; i < kFlood; ++i)
+        Write(dir / ("Pnew" + std::to_string(i) + ".txt"), "flood");
+    EXPECT_EQ(poll(), 0);
+    for (std::size_t taken = 1; taken <= 2; ++taken) {
+        pickup.delivered(poll());
+        EXPECT_EQ(param, taken == 1 ? "genuine" : "flood");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), kFlood + 1 - taken);
+    }
 }
 
 TEST_F(Pickup, LettersAndWeights) {
@@ -277,6 +333,18 @@ TEST(ReceivedFolder, UnusableStoreDisablesPickupWithOneMessage) {
     broken.failOpen = true;
     EXPECT_EQ(link.PollReplyFiles(), 0);
     EXPECT_EQ(sink.messages.size(), 2u);
+    fs::remove_all(root);
+}
+
+TEST(ReceivedFolder, LocationThatIsAFileIsReportedOnce) {
+    const fs::path root = FreshDir("notdir");
+    Write(root / "beam", "a file");
+    RecordingSink sink;
+    FixedFolderStore store((root / "beam").string());
+    CIrdaFunctions link(nullptr, store, sink, false);
+    EXPECT_EQ(link.PollReplyFiles(), 0);
+    ASSERT_EQ(sink.messages.size(), 1u);
+    EXPECT_NE(sink.messages[0].find("/beam is not a folder"), std::string::npos) << sink.messages[0];
     fs::remove_all(root);
 }
 

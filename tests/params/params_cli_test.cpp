@@ -20,9 +20,10 @@ struct CliRun {
     std::string out;
 };
 
-CliRun RunCli(const std::string& args) {
+// errors: read stderr instead of stdout.
+CliRun RunCli(const std::string& args, bool errors = false) {
     CliRun run;
-    FILE* pipe = popen((kCli + " " + args + " 2>/dev/null").c_str(), "r");
+    FILE* pipe = popen((kCli + " " + args + (errors ? " 2>&1 >/dev/null" : " 2>/dev/null")).c_str(), "r");
     if (!pipe)
         return run;
     char buf[4096];
@@ -83,6 +84,23 @@ TEST_F(ComposeCli, BadEditsAreUsageErrorsAndWriteNothing) {
         EXPECT_EQ(run.out, "") << edit;
     }
     EXPECT_FALSE(std::filesystem::exists(dir_));
+    // Values the dosimeter would not keep are named with the reason, and nothing is written.
+    const std::string krt = "compose send-changes " + kData + "/params-krt17a.txt" + kCatalogue +
+                            " --out-dir " + dir_.string();
+    for (const char* edit : {"--set dose_threshold=abc", "--set history_time=-5",
+                             "--set dose_threshold=99999999999999999999999", "--set rate_threshold="}) {
+        const CliRun run = RunCli(krt + " " + edit, true);
+        EXPECT_EQ(run.exitCode, 2) << edit;
+        EXPECT_NE(run.out.find("is not taken by the dosimeter"), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(std::string(edit).substr(6, std::string(edit).find('=') - 6)), std::string::npos)
+            << run.out;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_));
+    // A decimal comma is taken and sent as a point.
+    ASSERT_EQ(RunCli(krt + " --set dose_threshold=2,5E-05").exitCode, 0);
+    EXPECT_NE(dm::TryReadFile(dir_ / "command-1.txt").value_or("").find("dose_threshold = 2.5E-05\r\n"),
+              std::string::npos);
+    std::filesystem::remove_all(dir_);
     // A list cell takes only its options in the language in force.
     EXPECT_EQ(RunCli("compose send-changes " + kData + "/params-krt17a.txt" + kCatalogue +
                      " --set cfg_final_sound=enable --lang ru --out-dir " + dir_.string())

@@ -5,7 +5,7 @@
 #include "core/cp1251.h"
 #include "core/reply_text.h"
 #include "core/text_file.h"
-#include "history/archive_parse.h"
+#include "history/dose_archive.h"
 #include "params/catalogue.h"
 #include "params/command_files.h"
 #include "grid/parameter_grid.h"
@@ -112,29 +112,26 @@ INSTANTIATE_TEST_SUITE_P(ModelsAndLanguages, ManagerInterop,
                          ::testing::Values(Case{SimModel::Krt17a, 0}, Case{SimModel::Krt17a, 300},
                                            Case{SimModel::Mlv52b, 0}, Case{SimModel::Mlv52b, 300}));
 
-TEST(ManagerInteropCommands, ArchiveFillsTheHistoryTablesRecordForRecord) {
+TEST(ManagerInteropCommands, ArchiveFillsTheDoseArchiveRecordForRecord) {
     for (SimModel model : {SimModel::Krt17a, SimModel::Mlv52b}) {
         SimDevice device(model, "", 4);
         device.fillHistory(25);
         const auto replies = device.handleCommandFile(GetArchiveCommand(), device.clock());
         ASSERT_EQ(replies.size(), 1u);
-        HistoryTable dose, neutron;
-        const ArchiveParseResult parsed =
-            ParseArchiveReply(AsPickedUp(replies[0]), 60, 0, dose, neutron);
+        const DoseArchive archive = ParseDoseArchive(AsPickedUp(replies[0]), 60);
         const bool krt = HasNeutronChannel(model);
-        EXPECT_EQ(parsed.neutron, krt);
+        EXPECT_EQ(archive.hasNeutron(), krt);
         const auto& c = device.meter().counters();
-        ASSERT_EQ(dose.rowCount(), 26);
-        // Layout A keeps the dose text in a hidden column; layout B shows it as written.
-        const int doseColumn = 1;
-        for (int r = 1; r <= 25; ++r) {
-            EXPECT_EQ(dose.text(r, doseColumn), FormatDeviceNumber(c.gamma[r - 1].dose)) << r;
-            EXPECT_EQ(dose.text(r, 0), std::to_string(r));
+        ASSERT_EQ(archive.gamma().size(), 25u);
+        for (std::size_t r = 0; r < 25; ++r) {
+            const GammaDoseRecord& g = archive.gamma()[r];
+            EXPECT_EQ(archive.text(g.doseText), FormatDeviceNumber(c.gamma[r].dose)) << r;
+            EXPECT_EQ(g.seconds, 60 * static_cast<long long>(r + 1));
         }
         if (krt) {
-            ASSERT_EQ(neutron.rowCount(), 26);
-            EXPECT_EQ(neutron.text(25, 4), "1500");
-            EXPECT_EQ(neutron.text(25, 5), "00:25:00");
+            ASSERT_EQ(archive.neutron().size(), 25u);
+            EXPECT_EQ(archive.neutron()[24].seconds, 1500);
+            EXPECT_EQ(archive.text(archive.neutron()[24].timeText), "1500");
         }
     }
 }

@@ -4,6 +4,7 @@
 #include "core/numbers.h"
 #include "core/text_file.h"
 #include "params/catalogue.h"
+#include "params/change_check.h"
 #include "params/parameter_description.h"
 
 #include <gtest/gtest.h>
@@ -428,6 +429,24 @@ TEST(SimParameterStore, FollowsTheDescriptionTable) {
     EXPECT_EQ(store.set("cfg_type_of_signal", "percent").status, ParameterStore::SetStatus::Stored);
     EXPECT_EQ(store.set("limit_percent", "1001").reason, "a whole percentage from 0 to 1000");
     EXPECT_EQ(store.set("history_time", "0").reason, "whole seconds from 1 to 86400");
+}
+
+// The window checks a value before it sends it; the simulated dosimeter must take exactly
+// what that check lets through, at the edges of every range.
+TEST(SimParameterStore, TakesWhatTheWindowsCheckLetsThrough) {
+    for (const ParameterDescription& d : ParameterDescriptions()) {
+        if (!d.writable || !d.range.known())
+            continue;
+        const ValueRange& r = d.range;
+        const double step = r.whole ? 1 : r.low > 0 ? r.low / 2 : 1e-6;
+        for (double v : {r.low, r.high, r.low - step, r.high + step, (r.low + r.high) / 2}) {
+            char text[40];
+            std::snprintf(text, sizeof text, r.whole ? "%.0f" : "%.6g", v);
+            ParameterStore store(SimModel::Krt17a);
+            const bool stored = store.set(d.key, text).status == ParameterStore::SetStatus::Stored;
+            EXPECT_EQ(stored, CheckValue(d, text).ok()) << d.key << " = " << text;
+        }
+    }
 }
 
 // A coefficient is kept with four decimals; one that would be kept as 0.0000 or 1000.0000

@@ -1,4 +1,5 @@
-#include "history/archive_parse.h"
+#include "history/dose_archive.h"
+#include "history/history_table.h"
 
 #include "core/reply_text.h"
 #include "core/string_table.h"
@@ -37,19 +38,41 @@ std::vector<int> Widths(const HistoryTable& t) {
 
 using Cells = std::vector<std::string>;
 
+// An archive and the two tables over it, as the window holds them.
 struct Tables {
-    HistoryTable dose, neutron;
-    ArchiveParseResult parse(std::string_view text, double interval = 1.0, int lang = 0) {
-        return ParseArchiveReply(text, interval, lang, dose, neutron);
+    DoseArchive archive;
+    HistoryTable dose{archive, HistoryTab::Dose, 0};
+    HistoryTable neutron{archive, HistoryTab::Neutron, 0};
+    Tables() = default;
+    Tables(const Tables&) = delete;
+    const DoseArchive& parse(std::string_view text, double interval = 1.0, int lang = 0) {
+        archive = ParseDoseArchive(std::string(text), interval);
+        dose.setLangBase(lang);
+        neutron.setLangBase(lang);
+        return archive;
     }
 };
 
 TEST(ArchiveLayoutA, FillsBothTablesFromAKrt17aReply) {
     Tables t;
-    const ArchiveParseResult r = t.parse(Reply("archive-krt17a.txt"));
-    EXPECT_TRUE(r.neutron);
-    EXPECT_EQ(r.layout, 'A');
-    EXPECT_EQ(r.tabLabels, (Cells{"Dose history", "Neutron dose history"}));
+    const DoseArchive& a = t.parse(Reply("archive-krt17a.txt"), 60.0);
+    EXPECT_TRUE(a.hasNeutron());
+    EXPECT_EQ(a.layout(), ArchiveLayout::A);
+    EXPECT_EQ(HistoryTabLabels(a, kLangEnglish), (Cells{"Dose history", "Neutron dose history"}));
+
+    // The records: typed values beside the texts as received.
+    ASSERT_EQ(a.gamma().size(), 5u);
+    EXPECT_EQ(a.gamma()[3].seconds, 240);
+    EXPECT_DOUBLE_EQ(a.gamma()[3].sv, 4.25e-5);
+    EXPECT_EQ(a.text(a.gamma()[3].doseText), "4.25E-05");
+    ASSERT_EQ(a.neutron().size(), 3u);
+    const NeutronDoseRecord& last = a.neutron()[2];
+    EXPECT_EQ(last.seconds, 90061);
+    EXPECT_DOUBLE_EQ(last.sv, 5.5e-7);
+    EXPECT_DOUBLE_EQ(last.coefficient, 0.98);
+    EXPECT_EQ(a.text(last.coefficientText), "0.98");
+    EXPECT_EQ(a.text(last.timeText), "90061");
+    t.parse(Reply("archive-krt17a.txt"));
 
     ASSERT_EQ(t.dose.rowCount(), 6);
     EXPECT_EQ(Widths(t.dose), (std::vector<int>{400, 0, 3000, 1000}));
@@ -96,8 +119,7 @@ TEST(ArchiveLayoutA, ResultLineEndsTheGammaRecords) {
 
 TEST(ArchiveLayoutA, TabInFirstLineMeansNoHeadingAndNoGamma) {
     Tables t;
-    const ArchiveParseResult r = t.parse(Reply("archive-neutron-only.txt"));
-    EXPECT_EQ(r.layout, 'A');
+    EXPECT_EQ(t.parse(Reply("archive-neutron-only.txt")).layout(), ArchiveLayout::A);
     EXPECT_EQ(t.dose.rowCount(), 1);
     EXPECT_EQ(Row(t.dose, 0), (Cells{"#", "", "Dose value", "Time"}));
     ASSERT_EQ(t.neutron.rowCount(), 3);
@@ -154,19 +176,21 @@ TEST(ArchiveLayoutA, EveryTruncationOfAReplyStaysInsideTheTables) {
 
 TEST(ArchiveLayoutB, ShowsTheValuesAsWrittenWithoutTimes) {
     Tables t;
-    t.neutron.setRowCount(2);
-    t.neutron.setColCount(1);
-    t.neutron.setText(1, 0, "kept");
-    const ArchiveParseResult r = t.parse(Reply("archive-mlv52b.txt"));
-    EXPECT_FALSE(r.neutron);
-    EXPECT_EQ(r.layout, 'B');
-    EXPECT_EQ(r.tabLabels, (Cells{"Dose history"}));
+    const DoseArchive& a = t.parse(Reply("archive-mlv52b.txt"), 60.0);
+    EXPECT_FALSE(a.hasNeutron());
+    EXPECT_EQ(a.layout(), ArchiveLayout::B);
+    EXPECT_EQ(HistoryTabLabels(a, kLangEnglish), (Cells{"Dose history"}));
+    ASSERT_EQ(a.gamma().size(), 3u);
+    EXPECT_DOUBLE_EQ(a.gamma()[2].sv, 3.0e-4);
+    EXPECT_EQ(a.gamma()[2].seconds, 180); // not shown, but the records keep the interval
     ASSERT_EQ(t.dose.rowCount(), 4);
     EXPECT_EQ(Widths(t.dose), (std::vector<int>{520, 2500}));
     EXPECT_EQ(Row(t.dose, 0), (Cells{"#", "Dose value"}));
     EXPECT_EQ(Row(t.dose, 1), (Cells{"1", "1.5E-06"}));
     EXPECT_EQ(Row(t.dose, 3), (Cells{"3", "3.0E-04"}));
-    EXPECT_EQ(t.neutron.text(1, 0), "kept"); // no neutron section: that table is not touched
+    // No neutron section: no neutron table.
+    EXPECT_EQ(t.neutron.rowCount(), 0);
+    EXPECT_EQ(t.neutron.colCount(), 0);
 }
 
 TEST(ArchiveLayoutB, LineCountsAtTheEdges) {
@@ -194,21 +218,42 @@ TEST(ArchiveParse, ANewReplyReplacesTheLastOneWhateverItsLayout) {
     t.parse(Reply("archive-mlv52b.txt"));
     EXPECT_EQ(t.dose.colCount(), 2);
     EXPECT_EQ(Row(t.dose, 1), (Cells{"1", "1.5E-06"}));
-    EXPECT_EQ(t.neutron.rowCount(), 4); // left from the layout A reply
+    EXPECT_TRUE(t.archive.neutron().empty()); // nothing left from the layout A reply
     t.parse(Reply("archive-krt17a-result.txt"));
     ASSERT_EQ(t.dose.colCount(), 4);
     EXPECT_EQ(Row(t.dose, 1), (Cells{"1", "1.0E-06", "1.0 mkSv", "00:00:01"}));
     EXPECT_EQ(t.neutron.rowCount(), 2);
 }
 
-TEST(ArchiveParse, HeadingsAndUnitsFollowTheLanguage) {
+TEST(ArchiveParse, HeadingsAndUnitsFollowTheLanguageWithoutAnotherParse) {
     Tables t;
-    const ArchiveParseResult r = t.parse(Reply("archive-krt17a.txt"), 1.0, kLangRussian);
-    EXPECT_EQ(r.tabLabels, (Cells{Tr(IDS_DOSE_HISTORY_A, kLangRussian),
-                                  Tr(IDS_NEUTRON_HISTORY, kLangRussian)}));
+    const DoseArchive& a = t.parse(Reply("archive-krt17a.txt"), 1.0, kLangRussian);
+    EXPECT_EQ(HistoryTabLabels(a, kLangRussian), (Cells{Tr(IDS_DOSE_HISTORY_A, kLangRussian),
+                                                        Tr(IDS_NEUTRON_HISTORY, kLangRussian)}));
     EXPECT_EQ(t.dose.text(0, 0), "№");
     EXPECT_EQ(t.neutron.text(1, 2), "0.32 мкЗв");
     EXPECT_EQ(t.neutron.text(0, 3), Tr(IDS_SPECTRUM_COEFF, kLangRussian));
+    t.neutron.setLangBase(kLangEnglish);
+    EXPECT_EQ(t.neutron.text(1, 2), "0.32 mkSv");
+    EXPECT_EQ(t.neutron.text(1, 1), "3.2E-07"); // as received, in every language
+    // Before any archive: no rows and no columns.
+    const HistoryTable none;
+    EXPECT_EQ(none.rowCount(), 0);
+    EXPECT_EQ(none.text(0, 0), "");
+}
+
+TEST(ArchiveParse, ALongReplyWithoutTabsAfterTheFirstNeutronLineIsReadInOnePass) {
+    // Every line after the first neutron line lacks its TABs: each must be passed over on
+    // its own, never by searching the rest of the text for the next TAB.
+    std::string text = "h\r\r\n1.0E-06\r\r\n1.0E-07\tc\t 60\r\r\n";
+    for (int i = 0; i < 200000; ++i)
+        text += "no tabs here\r\r\n";
+    text += "2.0E-07\t1.5\t 120\r\r\n";
+    Tables t;
+    const DoseArchive& a = t.parse(text);
+    ASSERT_EQ(a.neutron().size(), 2u);
+    EXPECT_EQ(a.neutron()[1].seconds, 120);
+    EXPECT_DOUBLE_EQ(a.neutron()[1].coefficient, 1.5);
 }
 
 } // namespace

@@ -1,0 +1,157 @@
+#include "params/change_check.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace dm {
+namespace {
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// A plain decimal number with an optional exponent; nothing for anything else.
+std::optional<double> ReadNumber(std::string_view s) {
+    s = Trim(s);
+    if (!s.empty() && s.front() == '+')
+        s.remove_prefix(1);
+    if (s.empty() || s.front() == '+' || (s.size() > 1 && s.front() == '-' && s[1] == '+'))
+        return std::nullopt;
+    double v = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
+    if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v))
+        return std::nullopt;
+    return v;
+}
+
+std::string Number(double v) {
+    char buf[32];
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+    return ec == std::errc() ? std::string(buf, end) : std::string();
+}
+
+std::string RangeText(const ValueRange& r) {
+    std::string text = (r.whole ? "a whole number from " : "a number from ") + Number(r.low);
+    text += r.highIncluded ? " to " : " to below ";
+    return text + Number(r.high);
+}
+
+std::size_t Utf8Characters(std::string_view s) {
+    return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+std::string_view LimitKeyToSend(const ParameterSet& set, const ParameterRow& last) {
+    if (last.type == ParameterRowType::Limit)
+        return kFixedLimitKey;
+    if (last.type == ParameterRowType::Signal)
+        return SignalLimitKey(set);
+    return {};
+}
+
+} // namespace
+
+CheckedValue CheckValue(const ParameterDescription& d, std::string_view value) {
+    CheckedValue out{std::string(Trim(value)), {}};
+    if (d.isChoice()) {
+        if (!d.hasChoice(out.sent))
+            out.reason = "must be " + std::string(d.choices[0]) + " or " + std::string(d.choices[1]);
+        return out;
+    }
+    if (d.kind == ParameterKind::Text) {
+        out.sent = std::string(value);
+        if (out.sent.find('"') != std::string::npos)
+            out.reason = "no double quotes inside the text";
+        else if (Utf8Characters(out.sent) > kMaxOwnerTextLength)
+            out.reason = "at most " + std::to_string(kMaxOwnerTextLength) + " characters";
+        return out;
+    }
+    // Numbers: a decimal comma is how many users type them; the dosimeter reads a point.
+    // Blanks around stay as typed: the dosimeter skips them.
+    out.sent = std::string(value);
+    std::replace(out.sent.begin(), out.sent.end(), ',', '.');
+    const std::optional<double> v = ReadNumber(out.sent);
+    const ValueRange& r = d.range;
+    const std::string_view bare = Trim(out.sent);
+    const bool wholeOk = !r.whole || std::all_of(bare.begin(), bare.end(),
+                                                 [](char c) { return c >= '0' && c <= '9'; });
+    if (!v)
+        out.reason = bare.empty() ? "a number is needed" : "not a number";
+    else if (!wholeOk)
+        out.reason = "not a whole number";
+    if (out.reason.empty() && r.known() && !r.contains(*v))
+        out.reason = "must be " + RangeText(r);
+    else if (!out.reason.empty() && r.known())
+        out.reason += ": " + RangeText(r);
+    return out;
+}
+
+std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<ParameterRow>& rows) {
+    std::vector<ValueProblem> problems;
+    std::vector<std::pair<std::string, std::string>> normal;
+    for (const auto& [key, value] : ChangedValues(set, rows)) {
+        const ParameterDescription* d = DescribeParameter(key);
+        if (!d)
+            continue; // a key only the catalogue knows: sent as typed
+        std::string shown = value;
+        // The percent limit goes out without its points (the dosimeter's own convention).
+        if (key == kPercentLimitKey)
+            std::erase_if(shown, [](char c) { return c == '.' || c == ','; });
+        const CheckedValue checked = CheckValue(*d, shown);
+        if (!checked.ok())
+            problems.push_back({key, value, checked.reason});
+        else if (key != kPercentLimitKey && d->kind != ParameterKind::Text &&
+                 value.find(',') != std::string::npos)
+            normal.emplace_back(key, checked.sent);
+    }
+    if (problems.empty())
+        for (const auto& [key, value] : normal)
+            set.setValue(key, value);
+    return problems;
+}
+
+std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSet& set,
+                                                               const std::vector<ParameterRow>& rows) {
+    std::vector<std::pair<std::string, std::string>> out;
+    if (rows.size() <= 1)
+        return out;
+    for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
+        const ParameterRow& row = rows[i];
+        if (row.editable && RowIsModified(set, row))
+            out.emplace_back(row.key, set.value(row.key).value_or(""));
+    }
+    const std::string_view limit = LimitKeyToSend(set, rows.back());
+    if (!limit.empty() && set.isModified(limit))
+        out.emplace_back(std::string(limit), set.value(limit).value_or(""));
+    return out;
+}
+
+std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::string>>& sent,
+                                   const ParameterSet& renewed) {
+    std::vector<ValueProblem> out;
+    std::erase_if(sent, [&](const std::pair<std::string, std::string>& s) {
+        const std::optional<std::string> back = renewed.raw(s.first);
+        if (!back)
+            return false; // not in this reply (a protected row): wait for the next one
+        const std::optional<double> a = ReadNumber(s.second), b = ReadNumber(*back);
+        const bool same = (a && b) ? std::abs(*a - *b) <= 1e-9 * std::max(std::abs(*a), std::abs(*b))
+                                   : Trim(s.second) == Trim(*back);
+        if (!same)
+            out.push_back({s.first, s.second, *back});
+        return true;
+    });
+    return out;
+}
+
+bool HasUnsentEdits(const ParameterSet& set) {
+    return std::any_of(set.parameters().begin(), set.parameters().end(),
+                       [](const Parameter& p) { return p.edited.has_value(); });
+}
+
+} // namespace dm

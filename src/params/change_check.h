@@ -1,0 +1,48 @@
+#pragma once
+// What is checked around "Send changes": before the push, that each changed value is one
+// the dosimeter takes (so nothing it would drop silently is sent); after the renewed
+// parameters arrive, which of the values sent the dosimeter did not keep.
+#include "params/parameter_set.h"
+#include "params/parameter_table.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dm {
+
+struct CheckedValue {
+    std::string sent;   // the value as it goes out (a decimal comma made a point)
+    std::string reason; // empty when the dosimeter takes it; else why not, in English
+    bool ok() const { return reason.empty(); }
+};
+
+// A value for a parameter of this description, checked by its kind and range.
+CheckedValue CheckValue(const ParameterDescription& d, std::string_view value);
+
+struct ValueProblem {
+    std::string key;
+    std::string value;  // as the user typed it, or as it was sent
+    std::string detail; // why it is refused, or what came back
+};
+
+// Checks every value "Send changes" would send for these rows (the touched editable rows
+// and the limit of the last row) and returns the refused ones in table order. When none is
+// refused, the values are stored in the set in the form they are sent.
+std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<ParameterRow>& rows);
+
+// The changed values "Send changes" sends for these rows, as key and value.
+std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSet& set,
+                                                               const std::vector<ParameterRow>& rows);
+
+// Compares the values sent with the renewed parameters: those the reply carries are taken
+// off `sent`, and those whose value differs are returned (detail: the value returned).
+// Values are compared as numbers where both read as numbers ("2.5E-03" is "2.500E-03").
+std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::string>>& sent,
+                                   const ParameterSet& renewed);
+
+// Whether any value differs from what the dosimeter last sent.
+bool HasUnsentEdits(const ParameterSet& set);
+
+} // namespace dm

@@ -1,0 +1,85 @@
+#include "records/dose_alerts.h"
+
+#include "core/format.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace dm::records {
+namespace {
+
+std::string NameOf(const DoseOfRecord& records, const std::string& id) {
+    for (const Wearer& w : records.wearers())
+        if (w.id == id)
+            return w.name;
+    return id;
+}
+
+} // namespace
+
+std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepository& repo,
+                                        const std::string& serial, UtcSeconds at) {
+    std::optional<std::string> wearer;
+    double increment = 0.0;
+    for (const ReadoutView& r : repo.readouts(serial))
+        if (r.at == at) {
+            wearer = r.wearer;
+            increment = r.accounted.increment.value_or(0.0);
+        }
+    if (!wearer || !(increment > 0))
+        return {};
+    const int year = YearOf(at);
+    // Everything up to and including this readout; the dose before it is that less its increment.
+    const double yearDose = records.dose(*wearer, YearStart(year), at + 1).dose;
+    const double fiveYearDose = records.dose(*wearer, YearStart(year - 4), at + 1).dose;
+    const DoseLimits limits = records.limits();
+    struct Level {
+        const char* name;
+        const char* words;
+        double sv;
+        double dose;
+        const char* period;
+    };
+    const Level levels[] = {
+        {"annual", "annual limit", limits.annual, yearDose, "year's"},
+        {"single_year", "single-year limit", limits.singleYear, yearDose, "year's"},
+        {"five_year", "five-year limit", limits.fiveYear, fiveYearDose, "five years'"},
+        {"investigation", "investigation level", limits.investigation, yearDose, "year's"},
+    };
+    std::vector<DoseAlert> out;
+    const std::string name = NameOf(records, *wearer);
+    for (const Level& l : levels) {
+        // Kept to the sums' twelve digits, so a level reached exactly before is not told again.
+        char before[40];
+        std::snprintf(before, sizeof before, "%.12g", l.dose - increment);
+        if (!(l.dose >= l.sv) || std::strtod(before, nullptr) >= l.sv)
+            continue;
+        DoseAlert a{*wearer, name, l.name, l.dose, l.sv, {}};
+        a.text = name + " (" + *wearer + "): the " + l.period + " dose " + FormatDose(l.dose, 0) +
+                 " reached the " + l.words + " of " + FormatDose(l.sv, 0) + " (dosimeter " + serial + ").";
+        out.push_back(std::move(a));
+    }
+    return out;
+}
+
+ReadoutTold TellStoredReadout(RecordsRepository& repo, const ReadoutInput& readout) {
+    ReadoutTold told;
+    try {
+        const DoseOfRecord records(repo);
+        if (records.currentWearer(readout.serial))
+            told.notes.push_back(WornByText(records, readout.model, readout.serial));
+        for (const DoseAlert& alert : AlertsForReadout(records, repo, readout.serial, readout.at))
+            told.alerts.push_back(alert.text);
+    } catch (const RecordsError&) {
+    }
+    return told;
+}
+
+std::string WornByText(const DoseOfRecord& records, const std::string& model, const std::string& serial) {
+    std::string text = (model.empty() ? "" : model + " ") + serial;
+    if (const auto wearer = records.currentWearer(serial))
+        text += ", worn by " + NameOf(records, *wearer) + " (" + *wearer + ")";
+    return text;
+}
+
+} // namespace dm::records

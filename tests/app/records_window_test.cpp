@@ -1,0 +1,188 @@
+// The records window on the offscreen platform with scripted dialogs: a wearer added, a
+// dosimeter handed out, read, erased, read again and handed back, then exported and
+// printed; the doses it shows are those of the dose of record.
+#include "app/records_window.h"
+#include "app/tessaly_dlg.h"
+#include "core/string_table.h"
+#include "core/text_file.h"
+#include "fake_link.h"
+#include "records/dose_alerts.h"
+#include "records/station_recorder.h"
+#include "scripted_dialogs.h"
+#include "records/utc_time.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using namespace dm;
+using namespace dm::records;
+
+class ScriptedRecordsDialogs : public RecordsDialogs {
+public:
+    std::deque<std::optional<NewWearer>> newWearers;
+    std::deque<std::optional<std::string>> wearers, files;
+    std::vector<std::string> messages;
+
+    std::optional<NewWearer> askNewWearer() override { return Next(newWearers); }
+    std::optional<std::string> askWearer(const std::vector<std::pair<std::string, std::string>>&) override {
+        return Next(wearers);
+    }
+    std::optional<std::string> askSaveFile(const std::string&, const std::string&) override { return Next(files); }
+    void showMessage(const std::string& text) override { messages.push_back(text); }
+
+private:
+    template <typename T>
+    static T Next(std::deque<T>& queue) {
+        if (queue.empty())
+            return T{};
+        T v = queue.front();
+        queue.pop_front();
+        return v;
+    }
+};
+
+// Made and ended inside the test, before the program's static objects go.
+struct App {
+    int argc = 1;
+    char name[20] = "records_window_test";
+    char* argv[2] = {name, nullptr};
+    QApplication app{argc, argv};
+};
+
+std::string Cell(QTableWidget* t, int row, int column) {
+    return t->item(row, column) ? t->item(row, column)->text().toStdString() : "<none>";
+}
+
+TEST(RecordsWindow, HandOutReadEraseReadHandBackExportAndPrint) {
+    App app;
+    QTemporaryDir dir;
+    auto repo = RecordsRepository::open("sqlite:" + dir.filePath("records.sqlite").toStdString());
+    std::int64_t now = *ParseUtcTime("2026-03-02T08:00:00Z");
+    auto read = [&](double total) {
+        repo->addReadout({"17-004217", "KRT-17A", now, {"station", "op"}, total, {}});
+    };
+    read(0.0010);
+    ScriptedRecordsDialogs dialogs;
+    RecordsWindow window(*repo, 0, dialogs, nullptr, [&] { return now; });
+    auto* dosimeters = window.findChild<QTableWidget*>("dosimeters");
+    auto* readouts = window.findChild<QTableWidget*>("readouts");
+    auto* wearers = window.findChild<QTableWidget*>("wearers");
+    auto click = [&](const char* name) { window.findChild<QPushButton*>(name)->click(); };
+
+    dialogs.newWearers = {RecordsDialogs::NewWearer{"W-01", "Petrova", "1979-13-01"},
+                          RecordsDialogs::NewWearer{"W-01", "Petrova", ""}};
+    click("addWearer"); // a month 13 is refused, and nothing is stored
+    click("addWearer");
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    ASSERT_EQ(wearers->rowCount(), 1);
+
+    click("handOut"); // nothing selected yet
+    EXPECT_EQ(dialogs.messages.size(), 2u);
+    dosimeters->selectRow(0);
+    dialogs.wearers = {std::string("W-01")};
+    click("handOut");
+    EXPECT_EQ(Cell(dosimeters, 0, 3), "W-01");
+
+    now = *ParseUtcTime("2026-04-01T08:00:00Z");
+    read(0.0050); // +4 mSv
+    repo->addErase({"17-004217", now + 300, {"station", "op"}, 0.0050});
+    now = *ParseUtcTime("2026-05-04T08:00:00Z");
+    read(0.0030); // after the erase: +3 mSv, 7 mSv in all: the investigation level
+    click("handBack");
+    EXPECT_EQ(Cell(dosimeters, 0, 3), "-");
+    ASSERT_EQ(readouts->rowCount(), 3);
+    EXPECT_EQ(Cell(readouts, 2, 3), "after-erase");
+    EXPECT_EQ(Cell(readouts, 2, 4), "W-01");
+    EXPECT_EQ(Cell(wearers, 0, 3), "7.0 mSv");
+    EXPECT_EQ(wearers->item(0, 3)->background().color(), QColor(255, 220, 130));
+    click("handBack"); // it has no wearer any more: told, not thrown
+    EXPECT_NE(dialogs.messages.back().find("has no wearer"), std::string::npos);
+
+    const std::string csv = dir.filePath("doses.csv").toStdString();
+    const std::string pdf = dir.filePath("W-01.pdf").toStdString();
+    dialogs.files = {csv, pdf};
+    click("exportDoses");
+    wearers->selectRow(0);
+    click("report");
+    std::ifstream in(csv, std::ios::binary);
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    EXPECT_EQ(bytes.str(), "wearer,year,dose\r\nW-01,2026,0.007\r\n");
+    std::ifstream report(pdf, std::ios::binary);
+    char magic[5] = {};
+    report.read(magic, 4);
+    EXPECT_STREQ(magic, "%PDF");
+}
+
+// The main window says whose dosimeter answered, and tells a dose level its readout reached.
+TEST(RecordsWindow, MainWindowSaysWhoseDosimeterAnsweredAndTellsADoseLevelReached) {
+    App app;
+    QTemporaryDir dir;
+    auto repo = RecordsRepository::open("sqlite:" + dir.filePath("records.sqlite").toStdString());
+    DoseOfRecord records(*repo);
+    records.addWearer("W-01", "Petrova", std::nullopt);
+    FakeLink link;
+    ScriptedDialogs dialogs;
+    WindowServices services;
+    services.dialogs = &dialogs;
+    services.link = &link;
+    services.addSkipFile = [](const std::string&) {};
+    services.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
+    services.runTimer = false;
+    std::int64_t clock = *ParseUtcTime("2026-03-02T09:00:00Z");
+    StationRecorder recorder("sqlite:" + dir.filePath("records.sqlite").toStdString(),
+                             dir.filePath("spool.sqlite").toStdString(), {"station", "op"},
+                             [&clock] { return clock += 3600; });
+    recorder.setReadoutCheck(TellStoredReadout);
+    services.recorder = &recorder;
+    CTessalyDlg window(InterfaceSettings{kLangEnglish, 0}, std::move(services));
+    std::string reply = *TryReadFile(DM_TEST_DATA "/window-params-krt17a.txt");
+    auto answer = [&] {
+        link.status = kLinkPresent;
+        link.statusQueue = {kLinkArrived};
+        window.onTimer();
+        link.deliverParams(reply);
+        window.onTimer();
+        recorder.waitIdle();
+        QApplication::processEvents();
+        std::vector<std::string> log;
+        for (int i = 0; i < window.statusLog()->count(); ++i)
+            log.push_back(window.statusLog()->itemText(i).toStdString());
+        return log;
+    };
+    auto mentions = [](const std::vector<std::string>& log, const std::string& text) {
+        return std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    };
+    EXPECT_FALSE(mentions(answer(), "worn by")); // not handed out: nothing to say
+    records.assign("17042", "W-01", *ParseUtcTime("2026-03-02T08:00:00Z"));
+    link.status = kLinkNone;
+    window.onTimer();
+    EXPECT_TRUE(mentions(answer(), "KRT-17A 17042, worn by Petrova (W-01)"));
+
+    // A readout the recorder stores that takes the wearer's year over the investigation
+    // level is told at once, in the status log and in a box, once.
+    reply.replace(reply.find("total_val = 4.25E-03"), 20, "total_val = 1.43E-02");
+    link.status = kLinkNone;
+    window.onTimer();
+    answer();
+    const std::string alert = "Petrova (W-01): the year's dose 10.05 mSv reached the investigation level of 6.0 mSv";
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0].rfind(alert, 0), 0u) << dialogs.messages[0];
+    std::vector<std::string> log;
+    for (int i = 0; i < window.statusLog()->count(); ++i)
+        log.push_back(window.statusLog()->itemText(i).toStdString());
+    EXPECT_TRUE(mentions(log, alert));
+}
+
+} // namespace
