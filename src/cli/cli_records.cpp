@@ -7,6 +7,7 @@
 #include "core/format.h"
 #include "params/parameter_set.h"
 #include "records/capture.h"
+#include "records/corrections.h"
 #include "records/records_repository.h"
 #include "records/utc_time.h"
 
@@ -14,6 +15,7 @@
 #include <QDateTime>
 
 #include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -40,10 +42,13 @@ const char* kUsage =
     "  erased --serial S --at TIME                record an erase of the total dose\n"
     "  dosimeters [--json]                        every dosimeter, by serial\n"
     "  readouts --serial S [--json]               its readouts with their dose increments\n"
-    "  history --serial S [--json]                its changes sent and erases\n"
+    "  history --serial S [--json]                its changes sent, erases and corrections\n"
     "  wearer-add, wearers, assign, unassign, dose, annual, limits, export, report:\n"
     "                                             wearers and their dose of record (see\n"
     "                                             'dosimeter-cli records COMMAND --help')\n"
+    "  setup-roles [--apply]                      the roles of a shared PostgreSQL database\n"
+    "  correct --readout ID --total-dose SV --reason TEXT\n"
+    "                                             correct a readout's total dose\n"
     "Times are UTC, exactly YYYY-MM-DDThh:mm:ssZ.\n";
 
 std::string JsonNumber(double v) {
@@ -95,6 +100,7 @@ struct Session {
         } catch (const RecordsError& e) {
             Fail(kExitFailed, "records " + command + ": " + e.what());
         }
+        WarnIfRecordsExposed(*repo);
         return *repo;
     }
 };
@@ -316,21 +322,25 @@ int PrintReadouts(RecordsRepository& repo, const std::string& serial, bool json)
 }
 
 int PrintHistory(RecordsRepository& repo, const std::string& serial, bool json) {
-    const auto list = repo.history(serial);
+    const auto list = records::HistoryWithCorrections(repo, serial);
     std::string out;
     if (json) {
         out = "[";
         for (std::size_t i = 0; i < list.size(); ++i) {
             const auto& h = list[i];
             out += std::string(i ? ",\n " : "\n ") + "{\"at\": " + JsonString(records::FormatUtcTime(h.at)) +
-                   ", \"station\": " + JsonString(h.origin.station) + ", \"operator\": " +
+                   ", \"station\": " +
+                   (h.action == "correct" ? std::string("null") : JsonString(h.origin.station)) + ", \"operator\": " +
                    JsonString(h.origin.operatorName) + ", \"action\": " + JsonString(h.action) + ", \"changes\": [";
             for (std::size_t c = 0; c < h.changes.size(); ++c)
                 out += std::string(c ? ", " : "") + "{\"key\": " + JsonString(h.changes[c].key) +
                        ", \"before\": " + JsonString(h.changes[c].before) +
                        ", \"after\": " + JsonString(h.changes[c].after) +
                        ", \"taken\": " + JsonBool(h.changes[c].taken) + "}";
-            out += "]}";
+            out += "]";
+            if (h.readout)
+                out += ", \"readout\": " + std::to_string(*h.readout) + ", \"reason\": " + JsonString(h.reason);
+            out += "}";
         }
         out += list.empty() ? "]\n" : "\n]\n";
     } else {
@@ -340,6 +350,8 @@ int PrintHistory(RecordsRepository& repo, const std::string& serial, bool json) 
             for (const auto& c : h.changes)
                 changes += (changes.empty() ? "" : "; ") + c.key + ": " + c.before + " -> " + c.after +
                            (c.taken ? "" : " (not taken)");
+            if (h.readout)
+                changes += " (readout " + std::to_string(*h.readout) + ": " + h.reason + ")";
             out += records::FormatUtcTime(h.at) + "\t" + h.origin.station + "\t" + h.origin.operatorName + "\t" +
                    h.action + "\t" + (changes.empty() ? "-" : changes) + "\n";
         }
@@ -351,6 +363,12 @@ int PrintHistory(RecordsRepository& repo, const std::string& serial, bool json) 
 } // namespace
 
 int RunRecords(const Args& args) {
+    // The SQL drivers warn on stderr while a refused transaction unwinds ("Unable to free
+    // statement"); the store reports the failure itself, in the one line a script reads.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+        if (type == QtCriticalMsg || type == QtFatalMsg)
+            std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    });
     Session s;
     std::size_t i = 0;
     // Options before the command: --db URL and --help.
@@ -389,6 +407,8 @@ int RunRecords(const Args& args) {
     if (s.command == "history")
         return ListCommand(s, rest, true, PrintHistory);
     if (const int status = RunRecordsWearerCommand(s.command, s.dbUrl, rest); status >= 0)
+        return status;
+    if (const int status = RunRecordsAdminCommand(s.command, s.dbUrl, rest); status >= 0)
         return status;
     Fail(kExitUsage, "records: unknown command '" + s.command + "' (see 'dosimeter-cli records --help')");
 }

@@ -108,6 +108,7 @@ struct Command {
         } catch (const RecordsError& e) {
             Fail(kExitFailed, "records " + name + ": " + e.what());
         }
+        WarnIfRecordsExposed(*repo);
         return *repo;
     }
 

@@ -3,6 +3,10 @@
 #include <string>
 #include <vector>
 
+namespace dm::records {
+class RecordsRepository;
+}
+
 namespace dm::cli {
 
 using Args = std::vector<std::string>;
@@ -26,5 +30,9 @@ int RunSimulate(const Args& args);
 int RunRecords(const Args& args);
 // The wearer and dose-of-record commands of `records`; -1 when `command` is none of them.
 int RunRecordsWearerCommand(const std::string& command, const std::string& dbUrl, const Args& args);
+// setup-roles and correct; -1 when `command` is neither.
+int RunRecordsAdminCommand(const std::string& command, const std::string& dbUrl, const Args& args);
+// One stderr line when the records database is a file other users can read.
+void WarnIfRecordsExposed(const records::RecordsRepository& repo);
 
 } // namespace dm::cli

@@ -57,6 +57,8 @@ std::string ErrorText(const QSqlError& e) {
     std::string text = e.text().toStdString();
     if (text.empty() || text == " ")
         text = "unknown database error";
+    if (e.nativeErrorCode() == QLatin1String("42501"))
+        text += " (this login's role does not allow it; see 'dosimeter-cli records setup-roles')";
     // One line: drivers report in several, with tabs.
     std::string line;
     for (char c : text) {
@@ -551,7 +553,7 @@ std::vector<HistoryEntry> RecordsRepository::history(const std::string& serial) 
                                  {id});
             while (q.next())
                 entries.push_back({q.value(0).toLongLong(),
-                                   {q.value(1).toLongLong(), {S(q.value(2)), S(q.value(3))}, "send-changes", {}}});
+                                   {q.value(1).toLongLong(), {S(q.value(2)), S(q.value(3))}, "send-changes", {}, {}, {}}});
         }
         for (auto& [setId, entry] : entries) {
             QSqlQuery& q = d.run("SELECT key, before_value, after_value, taken FROM changes_sent"
@@ -568,7 +570,7 @@ std::vector<HistoryEntry> RecordsRepository::history(const std::string& serial) 
                                  " WHERE dosimeter_id = ? ORDER BY taken_at, id",
                                  {id});
             while (q.next()) {
-                HistoryEntry e{q.value(0).toLongLong(), {S(q.value(1)), S(q.value(2))}, "erase", {}};
+                HistoryEntry e{q.value(0).toLongLong(), {S(q.value(1)), S(q.value(2))}, "erase", {}, {}, {}};
                 if (!q.value(3).isNull())
                     e.changes.push_back({"total_val", ShortestNumber(q.value(3).toDouble()), "0", true});
                 out.push_back(std::move(e));

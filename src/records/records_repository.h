@@ -135,8 +135,10 @@ struct ReadoutView {
 struct HistoryEntry {
     UtcSeconds at = 0;
     Origin origin;
-    std::string action; // "send-changes" | "erase"
+    std::string action; // "send-changes" | "erase" | "correct"
     std::vector<ChangeSent> changes;
+    std::string reason;                 // "correct": why
+    std::optional<std::int64_t> readout; // "correct": the readout corrected
 };
 
 struct HistoryDownloadView {

@@ -1,6 +1,7 @@
 #include "records/station_recorder.h"
 
 #include "core/cp1251.h"
+#include "records/private_files.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -11,6 +12,7 @@
 #include <QSqlQuery>
 
 #include <atomic>
+#include <set>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -34,6 +36,17 @@ constexpr int kRefusalsBeforeSetAside = 3;
 constexpr auto kRetryInterval = std::chrono::seconds(30);
 
 std::atomic<int> spoolCounter{0};
+
+// A database or spool file others can read, told once per file while the program runs.
+std::optional<std::string> ExposureNotTold(const std::filesystem::path& file, const std::string& what) {
+    static std::mutex toldMutex;
+    static std::set<std::string> told;
+    std::optional<std::string> text = ReadableByOthers(file, what);
+    std::lock_guard<std::mutex> lock(toldMutex);
+    if (!text || !told.insert(file.string()).second)
+        return std::nullopt;
+    return text;
+}
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QJsonValue& v) { return v.toString().toStdString(); }
@@ -491,6 +504,9 @@ void StationRecorder::store(const RecordEntry& entry) {
     bool fresh = false;
     if (!repo_) {
         repo_ = RecordsRepository::open(urlText_);
+        if (repo_->url().kind == DatabaseUrl::Kind::Sqlite)
+            if (const auto exposed = ExposureNotTold(repo_->url().path, "the records database"))
+                say(*exposed);
         fresh = true;
     }
     for (;;) {
@@ -517,6 +533,9 @@ void StationRecorder::store(const RecordEntry& entry) {
             if (fresh)
                 throw;
             repo_ = RecordsRepository::open(urlText_);
+            if (repo_->url().kind == DatabaseUrl::Kind::Sqlite)
+                if (const auto exposed = ExposureNotTold(repo_->url().path, "the records database"))
+                    say(*exposed);
             fresh = true;
         }
     }
@@ -526,8 +545,11 @@ void StationRecorder::store(const RecordEntry& entry) {
 void StationRecorder::keep(RecordEntry entry) {
     if (!spoolBroken_ && held_.empty()) {
         try {
-            if (!spool_)
+            if (!spool_) {
                 spool_ = std::make_unique<RecordSpool>(spoolFile_);
+                if (const auto exposed = ExposureNotTold(spoolFile_, "the records spool"))
+                    say(*exposed);
+            }
             spool_->append(entry);
             return;
         } catch (const RecordsError& e) {
@@ -550,6 +572,8 @@ bool StationRecorder::writeBacklog() {
     if (!spool_ && !spoolBroken_ && std::filesystem::exists(spoolFile_)) {
         try {
             spool_ = std::make_unique<RecordSpool>(spoolFile_);
+            if (const auto exposed = ExposureNotTold(spoolFile_, "the records spool"))
+                say(*exposed);
         } catch (const RecordsError& e) {
             spoolBroken_ = true;
             say(e.what());

@@ -1,0 +1,128 @@
+#include "records/corrections.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <map>
+
+namespace dm::records {
+namespace {
+
+using Kind = RecordsError::Kind;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+std::string S(const QVariant& v) { return v.toString().toStdString(); }
+
+QSqlQuery Exec(QSqlDatabase& db, const QString& sql, const QVariantList& values = {}) {
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        throw q.lastError();
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values[i]);
+    if (!q.exec())
+        throw q.lastError();
+    return q;
+}
+
+std::string Number(const QVariant& v) {
+    if (v.isNull())
+        return "";
+    char buffer[64];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v.toDouble());
+    return std::string(buffer, r.ptr);
+}
+
+bool Blank(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](unsigned char c) { return c <= ' '; });
+}
+
+} // namespace
+
+std::int64_t CorrectReadout(RecordsRepository& repo, const CorrectionInput& c) {
+    if (!std::isfinite(c.totalDose) || c.totalDose < 0)
+        throw RecordsError(Kind::Refused, "a corrected total dose must be a dose in Sv, 0 or more");
+    if (Blank(c.reason))
+        throw RecordsError(Kind::Refused, "a correction needs a reason");
+    const bool postgres = repo.url().kind == DatabaseUrl::Kind::Postgres;
+    std::int64_t id = 0;
+    bool known = true;
+    repo.transaction("correct the readout " + std::to_string(c.readoutId), [&](QSqlDatabase& db) {
+        if (!Exec(db, QStringLiteral("SELECT 1 FROM readouts WHERE id = ?"), {QVariant(qlonglong(c.readoutId))})
+                 .next()) {
+            known = false;
+            return;
+        }
+        // On a shared database the login the server checked is the one on record, so a
+        // correction cannot be signed with someone else's name.
+        std::string by = c.by;
+        if (postgres) {
+            QSqlQuery who = Exec(db, QStringLiteral("SELECT session_user"));
+            if (who.next())
+                by = S(who.value(0));
+        }
+        QSqlQuery q = Exec(db,
+                           QStringLiteral("INSERT INTO readout_corrections (readout_id, total_dose, reason,"
+                                          " corrected_by, corrected_at) VALUES (?, ?, ?, ?, ?) RETURNING id"),
+                           {QVariant(qlonglong(c.readoutId)), c.totalDose, Q(c.reason), Q(by),
+                            QVariant(qlonglong(c.at))});
+        if (q.next())
+            id = q.value(0).toLongLong();
+    });
+    if (!known)
+        throw RecordsError(Kind::Refused, "no readout " + std::to_string(c.readoutId) + " in " + repo.displayName());
+    return id;
+}
+
+std::optional<std::string> SerialOfReadout(RecordsRepository& repo, std::int64_t readoutId) {
+    std::optional<std::string> serial;
+    repo.reading("look up the readout " + std::to_string(readoutId), [&](QSqlDatabase& db) {
+        QSqlQuery q = Exec(db,
+                           QStringLiteral("SELECT d.serial FROM readouts r JOIN dosimeters d ON d.id = r.dosimeter_id"
+                                          " WHERE r.id = ?"),
+                           {QVariant(qlonglong(readoutId))});
+        if (q.next())
+            serial = S(q.value(0));
+    });
+    return serial;
+}
+
+std::vector<HistoryEntry> HistoryWithCorrections(RecordsRepository& repo, const std::string& serial) {
+    std::vector<HistoryEntry> out = repo.history(serial);
+    std::vector<HistoryEntry> corrections;
+    repo.reading("read the corrections of " + serial, [&](QSqlDatabase& db) {
+        QSqlQuery q = Exec(db,
+                           QStringLiteral("SELECT c.readout_id, r.total_dose, c.total_dose, c.reason, c.corrected_by,"
+                                          " c.corrected_at FROM readout_corrections c"
+                                          " JOIN readouts r ON r.id = c.readout_id"
+                                          " JOIN dosimeters d ON d.id = r.dosimeter_id"
+                                          " WHERE d.serial = ? ORDER BY c.id"),
+                           {Q(serial)});
+        std::map<std::int64_t, std::string> current; // readout -> its value before the next correction
+        while (q.next()) {
+            const std::int64_t readout = q.value(0).toLongLong();
+            auto it = current.find(readout);
+            const std::string before = it != current.end() ? it->second : Number(q.value(1));
+            const std::string after = Number(q.value(2));
+            current[readout] = after;
+            HistoryEntry e;
+            e.at = q.value(5).toLongLong();
+            e.origin = {"", S(q.value(4))};
+            e.action = "correct";
+            e.changes.push_back({"total_val", before, after, true});
+            e.reason = S(q.value(3));
+            e.readout = readout;
+            corrections.push_back(std::move(e));
+        }
+    });
+    out.insert(out.end(), corrections.begin(), corrections.end());
+    std::stable_sort(out.begin(), out.end(), [](const HistoryEntry& a, const HistoryEntry& b) { return a.at < b.at; });
+    return out;
+}
+
+} // namespace dm::records
