@@ -16,25 +16,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class QuietScreen : public dm::ExchangeScreen {
+class QuietObserver : public dm::ExchangeObserver {
 public:
-    void disableActions() override {}
-    void enableActions() override {}
-    void enableButton(int) override {}
-    bool isButtonEnabled(int) const override { return true; }
-    int currentTab() const override { return 0; }
-    void setProgressBar(int) override {}
-    void addStatusPadded(const std::string&) override {}
-    void addStatusRaw(const std::string&) override {}
-    void parseParameterReply(const std::string&) override {}
-    void parseArchiveReply(const std::string&) override {}
-    void playReplySignal() override {}
-    void showParameterGrid() override {}
-    void emptyParameterGrid() override {}
-    void clearHistoryTables() override {}
-    void hideDiagramButton() override {}
-    void dropHistoryTabs() override {}
-    void invalidate() override {}
+    void busy(bool) override {}
+    void progress(int) override {}
+    void parametersReceived(const std::string&) override {}
+    void archiveReceived(const std::string&) override {}
+    void dosimeterMessage(const std::string&) override {}
+    void timedOut() override {}
+    void arrived() override {}
+    void gone() override {}
 };
 
 // A fresh folder with `count` text files whose names hold none of the reply letters.
@@ -62,8 +53,8 @@ void BM_TickWithUnrelatedFiles(benchmark::State& state) {
             std::ofstream(dir / ("later-" + std::to_string(i) + ".txt")) << "not a reply " << i << "\n";
     }
     dm::ExchangeLinkAdapter<dm::CIrdaFunctions> adapter(link);
-    QuietScreen screen;
-    dm::ExchangeCycle cycle(adapter, screen, nullptr, 0);
+    QuietObserver observer;
+    dm::ExchangeCycle cycle(adapter, observer, nullptr);
     cycle.tick(); // the first look records the files; later ticks are the steady state
     for (auto _ : state)
         cycle.tick();
@@ -83,8 +74,8 @@ void BM_TickDuringAFloodOfReplyLookalikes(benchmark::State& state) {
     for (int i = 0; i < count; ++i)
         std::ofstream(dir / ("Pnew" + std::to_string(i) + ".txt")) << "flood " << i << "\n";
     dm::ExchangeLinkAdapter<dm::CIrdaFunctions> adapter(link);
-    QuietScreen screen;
-    dm::ExchangeCycle cycle(adapter, screen, nullptr, 0);
+    QuietObserver observer;
+    dm::ExchangeCycle cycle(adapter, observer, nullptr);
     cycle.tick();
     for (auto _ : state)
         cycle.tick();

@@ -22,7 +22,7 @@
 //   % 4 == 2  another program removes a file (by index)
 //   % 4 == 3  a table is saved under an existing file's name (a skip name)
 // After every tick, each file gone from the folder must have had its text handed to the
-// window (a parser, the status log, or as an acceptance), and one tick hands on at most
+// observer (a reply, a dosimeter message, or as an acceptance), and one tick hands on at most
 // one parameter or archive reply and one result reply.
 namespace {
 
@@ -33,28 +33,19 @@ public:
     void showMessage(const std::string&) override {}
 };
 
-class Screen : public dm::ExchangeScreen {
+class Screen : public dm::ExchangeObserver {
 public:
     std::multiset<std::string> handed;
     int documents = 0;
     int results = 0;
-    void disableActions() override {}
-    void enableActions() override {}
-    void enableButton(int) override {}
-    bool isButtonEnabled(int) const override { return false; }
-    int currentTab() const override { return 0; }
-    void setProgressBar(int) override {}
-    void addStatusPadded(const std::string&) override {}
-    void addStatusRaw(const std::string& text) override { handed.insert(text); ++results; }
-    void parseParameterReply(const std::string& text) override { handed.insert(text); ++documents; }
-    void parseArchiveReply(const std::string& text) override { handed.insert(text); ++documents; }
-    void playReplySignal() override {}
-    void showParameterGrid() override {}
-    void emptyParameterGrid() override {}
-    void clearHistoryTables() override {}
-    void hideDiagramButton() override {}
-    void dropHistoryTabs() override {}
-    void invalidate() override {}
+    void busy(bool) override {}
+    void progress(int) override {}
+    void parametersReceived(const std::string& text) override { handed.insert(text); ++documents; }
+    void archiveReceived(const std::string& text) override { handed.insert(text); ++documents; }
+    void dosimeterMessage(const std::string& text) override { handed.insert(text); ++results; }
+    void timedOut() override {}
+    void arrived() override {}
+    void gone() override {}
 };
 
 // Notes the result replies the cycle takes as acceptances (alone or beside a parameter
@@ -108,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     dm::CIrdaFunctions link(nullptr, store, sink, false);
     Screen screen;
     WatchedLink watched(link, screen);
-    dm::ExchangeCycle cycle(watched, screen, nullptr, 0);
+    dm::ExchangeCycle cycle(watched, screen, nullptr);
 
     static const char kNameBytes[] = "LAPlnkx0.-_";
     static const char* const kSuffixes[] = {".txt", ".txt", ".txt", ".TXT", ".tx", ""};

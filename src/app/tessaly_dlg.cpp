@@ -65,10 +65,14 @@ CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices s
     }
     buildControls();
     buildMenu();
-    cycle_ = std::make_unique<dm::ExchangeCycle>(
-        *services_.link, static_cast<dm::ExchangeScreen&>(*this),
-        [this] { return mayDropEdits() ? dm::ComposeGetParameters(access_) : dm::ExchangeStart{}; },
-        langBase_);
+    cycle_ = std::make_unique<dm::ExchangeCycle>(*services_.link, static_cast<dm::ExchangeObserver&>(*this), [this] {
+        // The automatic read on arrival would replace unsent edits: asked first.
+        if (!mayDropEdits())
+            return dm::ExchangeStart{};
+        dm::ExchangeStart start = dm::ComposeGetParameters(access_);
+        prepareViewFor(start);
+        return start;
+    });
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &CTessalyDlg::onTimer);
     initialiseWindow();
@@ -307,11 +311,11 @@ void CTessalyDlg::setTexts() {
 
 QPushButton* CTessalyDlg::button(int id) const {
     switch (id) {
-    case dm::kButtonGetParameters: return getParamsButton_;
-    case dm::kButtonGetHistory: return getHistoryButton_;
-    case dm::kButtonSendChanges: return sendChangesButton_;
-    case dm::kButtonEraseTotal: return eraseButton_;
-    case 1024: return diagramButton_;
+    case static_cast<int>(Action::GetParameters): return getParamsButton_;
+    case static_cast<int>(Action::GetDoseHistory): return getHistoryButton_;
+    case static_cast<int>(Action::SendChanges): return sendChangesButton_;
+    case static_cast<int>(Action::EraseTotalDose): return eraseButton_;
+    case static_cast<int>(Action::DisplayAsDiagram): return diagramButton_;
     default: return nullptr;
     }
 }
@@ -342,7 +346,6 @@ void CTessalyDlg::initialiseWindow() {
 
     if (services_.runTimer)
         timer_.start();
-    cycle_->setLangBase(langBase_);
     cycle_->resetCounters();
 
     catalogue_ = dm::LoadCatalogue(services_.catalogueFile, langBase_, *services_.dialogs);
@@ -362,26 +365,25 @@ void CTessalyDlg::addRawStatusMessage(const std::string& text) {
 }
 
 void CTessalyDlg::disableActions() {
-    for (int id : {dm::kButtonGetParameters, dm::kButtonGetHistory, dm::kButtonSendChanges, dm::kButtonEraseTotal})
-        button(id)->setEnabled(false);
+    for (QPushButton* b : {getParamsButton_, getHistoryButton_, sendChangesButton_, eraseButton_})
+        b->setEnabled(false);
 }
 
 void CTessalyDlg::enableActions() {
-    for (int id : {dm::kButtonGetParameters, dm::kButtonGetHistory, dm::kButtonSendChanges, dm::kButtonEraseTotal})
-        button(id)->setEnabled(true);
-}
-
-void CTessalyDlg::enableButton(int id) {
-    if (QPushButton* b = button(id))
+    for (QPushButton* b : {getParamsButton_, getHistoryButton_, sendChangesButton_, eraseButton_})
         b->setEnabled(true);
 }
 
-bool CTessalyDlg::isButtonEnabled(int id) const {
-    const QPushButton* b = button(id);
-    return b && b->isEnabled();
+void CTessalyDlg::busy(bool busy) {
+    if (busy) {
+        disableActions();
+        return;
+    }
+    enableActions();
+    // Changes are sent from the parameter tab only.
+    if (tabs_->currentIndex() != 0)
+        sendChangesButton_->setEnabled(false);
 }
-
-int CTessalyDlg::currentTab() const { return tabs_->currentIndex(); }
 
 void CTessalyDlg::setProgressBar(int position) { progress_->setValue(qBound(0, position, 100)); }
 
@@ -392,7 +394,7 @@ void CTessalyDlg::selectTab(int index) { tabs_->setCurrentIndex(index); }
 void CTessalyDlg::onTabChanged(int index) {
     switch (index) {
     case 0:
-        if (services_.link->GetLinkStatus() != dm::kLinkNone) {
+        if (cycle_->dosimeterInRange()) {
             sendChangesButton_->setEnabled(true);
             sendChangesButton_->show();
         }
@@ -464,8 +466,7 @@ void CTessalyDlg::hideDiagramButton() {
 }
 
 void CTessalyDlg::dropHistoryTabs() {
-    // The program's own tab changes do not run the tab switch: that one reads (and so
-    // consumes) the link status, which belongs to the next tick.
+    // The program's own tab changes do not run the user's tab switch.
     const QSignalBlocker quiet(tabs_);
     tabs_->setCurrentIndex(0);
     if (tabs_->count() > 2)
@@ -474,7 +475,6 @@ void CTessalyDlg::dropHistoryTabs() {
         tabs_->removeTab(1);
 }
 
-void CTessalyDlg::invalidate() { update(); }
 
 // ------------------------------------------------------------------ replies
 
@@ -583,7 +583,37 @@ void CTessalyDlg::parseArchiveReply(const std::string& text) {
     update();
 }
 
-void CTessalyDlg::playReplySignal() { dm::PlayReplySignal(); }
+void CTessalyDlg::parametersReceived(const std::string& reply) {
+    parseParameterReply(reply);
+    addStatusMessage(Tr(dm::IDS_PARAMS_RECEIVED, langBase_));
+    dm::PlayReplySignal();
+    showParameterGrid();
+    clearHistoryTables();
+    hideDiagramButton();
+    dropHistoryTabs();
+}
+
+void CTessalyDlg::archiveReceived(const std::string& reply) {
+    parseArchiveReply(reply);
+    addStatusMessage(Tr(dm::IDS_ARCHIVE_RECEIVED, langBase_));
+    dm::PlayReplySignal();
+}
+
+void CTessalyDlg::dosimeterMessage(const std::string& text) {
+    addRawStatusMessage(text);
+    dm::PlayReplySignal();
+}
+
+void CTessalyDlg::timedOut() { addStatusMessage(Tr(dm::IDS_CONNECTION_INTERRUPTED, langBase_)); }
+
+void CTessalyDlg::gone() {
+    showParameterGrid();
+    emptyParameterGrid();
+    clearHistoryTables();
+    hideDiagramButton();
+    dropHistoryTabs();
+    update();
+}
 
 void CTessalyDlg::onTimer() {
     cycle_->tick();
@@ -623,7 +653,20 @@ void CTessalyDlg::done(int result) {
 
 // ------------------------------------------------------------------ commands
 
-void CTessalyDlg::startCommand(const dm::ExchangeStart& start) { cycle_->startCommand(start); }
+void CTessalyDlg::prepareViewFor(const dm::ExchangeStart& start) {
+    if (!start.started || !start.resetHistoryView)
+        return;
+    dropHistoryTabs();
+    hideDiagramButton();
+    showParameterGrid();
+}
+
+void CTessalyDlg::startCommand(const dm::ExchangeStart& start) {
+    prepareViewFor(start);
+    cycle_->startCommand(start);
+    if (start.started && start.changesSentMessage)
+        addStatusMessage(Tr(dm::IDS_CHANGES_SENT, langBase_));
+}
 
 void CTessalyDlg::getParameters() {
     if (mayDropEdits())

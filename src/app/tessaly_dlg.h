@@ -61,7 +61,11 @@ struct WindowServices {
     dm::records::StationRecorder* recorder = nullptr;
 };
 
-class CTessalyDlg : public QDialog, private dm::ExchangeScreen {
+// The window's action buttons, numbered as the tests and the old dialog resources know them.
+enum class Action { SendChanges = 1002, GetDoseHistory = 1004, GetParameters = 1012, EraseTotalDose = 1017,
+                    DisplayAsDiagram = 1024 };
+
+class CTessalyDlg : public QDialog, private dm::ExchangeObserver {
     Q_OBJECT
 public:
     CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices services, QWidget* parent = nullptr);
@@ -111,30 +115,35 @@ public:
     QComboBox* statusLog() const { return statusLog_; }
     QProgressBar* progressBar() const { return progress_; }
     QPushButton* button(int id) const;
+    QPushButton* button(Action action) const { return button(static_cast<int>(action)); }
     QMenu* simulatorMenu() const { return simulatorMenu_; }
     QMenuBar* menuBar() const { return menuBar_; }
     // The history table of tab 1 or 2 (built on first use).
     dm::HistoryView* historyView(int tab);
 
 private:
-    // ExchangeScreen: what a tick changes on screen.
-    void disableActions() override;
-    void enableActions() override;
-    void enableButton(int id) override;
-    bool isButtonEnabled(int id) const override;
-    int currentTab() const override;
-    void setProgressBar(int position) override;
-    void addStatusPadded(const std::string& text) override { addStatusMessage(text); }
-    void addStatusRaw(const std::string& text) override { addRawStatusMessage(text); }
-    void parseParameterReply(const std::string& text) override;
-    void parseArchiveReply(const std::string& text) override;
-    void playReplySignal() override;
-    void showParameterGrid() override;
-    void emptyParameterGrid() override;
-    void clearHistoryTables() override;
-    void hideDiagramButton() override;
-    void dropHistoryTabs() override;
-    void invalidate() override;
+    // ExchangeObserver: the cycle's events turned into widgets.
+    void busy(bool busy) override;
+    void progress(int percent) override { setProgressBar(percent); }
+    void parametersReceived(const std::string& reply) override;
+    void archiveReceived(const std::string& reply) override;
+    void dosimeterMessage(const std::string& text) override;
+    void timedOut() override;
+    void arrived() override {}
+    void gone() override;
+
+    void disableActions();
+    void enableActions();
+    void setProgressBar(int position);
+    void parseParameterReply(const std::string& text);
+    void parseArchiveReply(const std::string& text);
+    void showParameterGrid();
+    void emptyParameterGrid();
+    void clearHistoryTables();
+    void hideDiagramButton();
+    void dropHistoryTabs();
+    // A command that starts from the parameters shows the grid alone first.
+    void prepareViewFor(const dm::ExchangeStart& start);
 
     void done(int result) override;
     // Paints edited value cells and those refused or not taken.

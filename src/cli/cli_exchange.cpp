@@ -146,7 +146,7 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
     ReportingLink exchangeLink(link, deadline);
     // Ticks keep to a one-second beat from before the push, so a slow push counts too.
     Clock::time_point nextTick = Clock::now();
-    const ExchangeRunResult run = RunExchangeToReply(exchangeLink, start, wanted, ticks, langBase, [&] {
+    const ExchangeRunResult run = RunExchangeToReply(exchangeLink, start, wanted, ticks, [&] {
         nextTick += std::chrono::seconds(1);
         std::this_thread::sleep_until(nextTick);
     });

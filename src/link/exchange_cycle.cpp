@@ -1,7 +1,5 @@
 #include "link/exchange_cycle.h"
 
-#include "core/string_table.h"
-
 #include <algorithm>
 #include <optional>
 #include <utility>
@@ -16,21 +14,50 @@ constexpr int kTimeOutAfter = 12;
 
 } // namespace
 
-ExchangeCycle::ExchangeCycle(ExchangeLink& link, ExchangeScreen& screen,
-                             std::function<ExchangeStart()> composeGetParameters, int langBase)
-    : link_(link), screen_(screen), composeGetParameters_(std::move(composeGetParameters)),
-      langBase_(langBase) {}
+ExchangeCycle::ExchangeCycle(ExchangeLink& link, ExchangeObserver& observer,
+                             std::function<ExchangeStart()> composeGetParameters)
+    : link_(link), observer_(observer), composeGetParameters_(std::move(composeGetParameters)) {}
+
+namespace {
+
+// The command whose reply is waited for: the last request line ("get_parameters=255",
+// "get_archive") of the files pushed.
+std::string CommandName(const std::vector<std::string>& files) {
+    std::string name = "command";
+    for (const std::string& f : files) {
+        for (std::size_t at = f.find("get_"); at != std::string::npos; at = f.find("get_", at + 1)) {
+            if (at != 0 && f[at - 1] != '\n')
+                continue;
+            name = f.substr(at, f.find_first_of("= \r\n", at) - at);
+        }
+    }
+    return name;
+}
+
+} // namespace
+
+ExchangeState ExchangeCycle::state() const {
+    ExchangeState st;
+    st.inRange = inRange_;
+    if (!waitingFor_.empty()) {
+        st.phase = ExchangeState::Phase::Waiting;
+        st.command = waitingFor_;
+        st.ticksLeft = std::max(0, kTimeOutAfter + 2 - tickCounter_);
+    }
+    return st;
+}
 
 void ExchangeCycle::resetCounters() {
     tickCounter_ = 0;
     progressPosition_ = 0;
     progressStep_ = 0;
+    waitingFor_.clear();
 }
 
 void ExchangeCycle::resetForLanguageSwitch() {
     resetCounters();
     progressPosition_ = 100;
-    screen_.enableActions();
+    observer_.busy(false);
 }
 
 void ExchangeCycle::beginProgress(int steps) {
@@ -42,17 +69,13 @@ void ExchangeCycle::beginProgress(int steps) {
 void ExchangeCycle::startCommand(const ExchangeStart& start) {
     if (!start.started)
         return;
-    screen_.disableActions();
-    if (start.resetHistoryView) {
-        screen_.dropHistoryTabs();
-        screen_.hideDiagramButton();
-        screen_.showParameterGrid();
-    }
+    waitingFor_ = CommandName(start.files);
+    observer_.busy(true);
     tickCounter_ = start.tickPreset;
     // "Send changes" shows an empty bar while it pushes and starts counting afterwards;
     // the other commands start counting before the push.
     if (start.progressBarToZeroBeforePush) {
-        screen_.setProgressBar(0);
+        observer_.progress(0);
     } else if (start.progressSteps > 0) {
         beginProgress(start.progressSteps);
     }
@@ -60,19 +83,12 @@ void ExchangeCycle::startCommand(const ExchangeStart& start) {
         link_.SendCommandFile(file);
     if (start.progressBarToZeroBeforePush && start.progressSteps > 0)
         beginProgress(start.progressSteps);
-    if (start.changesSentMessage)
-        screen_.addStatusPadded(Tr(IDS_CHANGES_SENT, langBase_));
 }
 
-void ExchangeCycle::clearReceived() {
-    link_.ClearReplies();
-    screen_.showParameterGrid();
-    screen_.emptyParameterGrid();
-    screen_.clearHistoryTables();
-    screen_.disableActions();
-    screen_.hideDiagramButton();
-    screen_.dropHistoryTabs();
-    screen_.invalidate();
+void ExchangeCycle::finishWaiting() {
+    waitingFor_.clear();
+    progressPosition_ = 100;
+    observer_.busy(false);
 }
 
 // A result reply beside a parameter or archive reply is not looked at: an acceptance has
@@ -84,33 +100,21 @@ int ExchangeCycle::acceptanceBeside(int replies) const {
 
 int ExchangeCycle::dispatch(int replies) {
     if (replies == kReplyParams || replies == kReplyParams + kReplyResult) {
-        screen_.parseParameterReply(link_.ParamReply());
-        screen_.addStatusPadded(Tr(IDS_PARAMS_RECEIVED, langBase_));
-        screen_.playReplySignal();
-        progressPosition_ = 100;
-        screen_.enableActions();
-        screen_.showParameterGrid();
-        screen_.clearHistoryTables();
-        screen_.hideDiagramButton();
-        screen_.dropHistoryTabs();
+        observer_.parametersReceived(link_.ParamReply());
+        finishWaiting();
         return kReplyParams + acceptanceBeside(replies);
     }
     if (replies == kReplyArchive || replies == kReplyArchive + kReplyResult) {
-        screen_.parseArchiveReply(link_.ArchiveReply());
-        screen_.addStatusPadded(Tr(IDS_ARCHIVE_RECEIVED, langBase_));
-        screen_.playReplySignal();
-        progressPosition_ = 100;
-        screen_.enableActions();
+        observer_.archiveReceived(link_.ArchiveReply());
+        finishWaiting();
         return kReplyArchive + acceptanceBeside(replies);
     }
     if (replies == kReplyResult) {
         const std::string result = link_.ResultReply();
         // An acceptance only announces the parameter reply that follows it.
         if (result.find("accepted") == std::string::npos) {
-            screen_.addStatusRaw(result);
-            screen_.playReplySignal();
-            progressPosition_ = 100;
-            screen_.enableActions();
+            observer_.dosimeterMessage(result);
+            finishWaiting();
         }
         return kReplyResult;
     }
@@ -121,10 +125,10 @@ int ExchangeCycle::dispatch(int replies) {
 
 void ExchangeCycle::advanceProgress() {
     if (progressPosition_ <= 100) {
-        screen_.setProgressBar(progressPosition_);
+        observer_.progress(progressPosition_);
         progressPosition_ += progressStep_;
     } else {
-        screen_.setProgressBar(100);
+        observer_.progress(100);
         progressStep_ = 0;
     }
 }
@@ -133,30 +137,36 @@ void ExchangeCycle::checkTimeOut(int linkStatus, int replies) {
     const int remembered = tickCounter_++;
     if (remembered <= kTimeOutAfter)
         return;
+    // Idle, the same rhythm frees the commands again while a dosimeter is in range.
     if (linkStatus == kLinkNone) {
-        screen_.disableActions();
+        observer_.busy(true);
     } else {
-        if (screen_.currentTab() == 0)
-            screen_.enableButton(kButtonSendChanges);
-        const bool wasRunning = !screen_.isButtonEnabled(kButtonGetParameters);
-        screen_.enableButton(kButtonGetParameters);
-        if (wasRunning && replies == 0)
-            screen_.addStatusPadded(Tr(IDS_CONNECTION_INTERRUPTED, langBase_));
-        screen_.enableButton(kButtonGetHistory);
-        screen_.enableButton(kButtonEraseTotal);
-        screen_.setProgressBar(100);
+        const bool wasWaiting = !waitingFor_.empty();
+        waitingFor_.clear();
+        if (wasWaiting && replies == 0)
+            observer_.timedOut();
+        observer_.busy(false);
+        observer_.progress(100);
     }
     tickCounter_ = 0;
 }
 
 void ExchangeCycle::tick() {
     const int status = link_.GetLinkStatus();
+    inRange_ = status == kLinkArrived || status == kLinkPresent;
     if (status == kLinkNone)
-        screen_.disableActions();
-    if (status == kLinkArrived && composeGetParameters_)
-        startCommand(composeGetParameters_());
-    if (status == kLinkGone)
-        clearReceived();
+        observer_.busy(true);
+    if (status == kLinkArrived) {
+        observer_.arrived();
+        if (composeGetParameters_)
+            startCommand(composeGetParameters_());
+    }
+    if (status == kLinkGone) {
+        link_.ClearReplies();
+        waitingFor_.clear();
+        observer_.gone();
+        observer_.busy(true);
+    }
 
     const int replies = link_.PollReplyFiles();
     const int delivered = dispatch(replies);
@@ -188,67 +198,40 @@ private:
 };
 
 // Takes note of what ends a command-line run; everything merely visual is dropped.
-class RunScreen : public ExchangeScreen {
+class RunObserver : public ExchangeObserver {
 public:
-    RunScreen(WantedReply wanted, std::string interrupted)
-        : wanted_(wanted), interrupted_(std::move(interrupted)) {}
+    explicit RunObserver(WantedReply wanted) : wanted_(wanted) {}
 
-    void disableActions() override { setAll(false); }
-    void enableActions() override { setAll(true); }
-    void enableButton(int id) override { setButton(id, true); }
-    bool isButtonEnabled(int id) const override {
-        for (const auto& b : buttons_)
-            if (b.first == id) return b.second;
-        return false;
-    }
-    int currentTab() const override { return 0; }
-    void setProgressBar(int) override {}
-    void addStatusPadded(const std::string& text) override {
-        if (text == interrupted_) timedOut = true;
-    }
-    void addStatusRaw(const std::string& text) override { message = text; }
-    void parseParameterReply(const std::string& text) override {
+    void busy(bool) override {}
+    void progress(int) override {}
+    void parametersReceived(const std::string& text) override {
         if (wanted_ == WantedReply::Parameters) reply = text;
     }
-    void parseArchiveReply(const std::string& text) override {
+    void archiveReceived(const std::string& text) override {
         if (wanted_ == WantedReply::Archive) reply = text;
     }
-    void playReplySignal() override {}
-    void showParameterGrid() override {}
-    void emptyParameterGrid() override {}
-    void clearHistoryTables() override {}
-    void hideDiagramButton() override {}
-    void dropHistoryTabs() override {}
-    void invalidate() override {}
+    void dosimeterMessage(const std::string& text) override { message = text; }
+    void timedOut() override { timedOutSeen = true; }
+    void arrived() override {}
+    void gone() override {}
 
     std::optional<std::string> reply;
     std::optional<std::string> message;
-    bool timedOut = false;
+    bool timedOutSeen = false;
 
 private:
-    void setAll(bool on) {
-        for (auto& b : buttons_) b.second = on;
-    }
-    void setButton(int id, bool on) {
-        for (auto& b : buttons_)
-            if (b.first == id) b.second = on;
-    }
-
     WantedReply wanted_;
-    std::string interrupted_;
-    std::pair<int, bool> buttons_[4] = {{kButtonGetParameters, false}, {kButtonGetHistory, false},
-                                        {kButtonSendChanges, false}, {kButtonEraseTotal, false}};
 };
 
 } // namespace
 
 ExchangeRunResult RunExchangeToReply(ExchangeLink& link, ExchangeStart start, WantedReply wanted,
-                                     int timeoutTicks, int langBase,
+                                     int timeoutTicks,
                                      const std::function<void()>& waitForNextTick) {
     timeoutTicks = std::max(timeoutTicks, 1);
     PresentLink present(link);
-    RunScreen screen(wanted, Tr(IDS_CONNECTION_INTERRUPTED, langBase));
-    ExchangeCycle cycle(present, screen, nullptr, langBase);
+    RunObserver observer(wanted);
+    ExchangeCycle cycle(present, observer, nullptr);
     // The cycle's own time-out then falls on the same tick as the run's.
     start.tickPreset = kTimeOutAfter + 2 - timeoutTicks;
     cycle.startCommand(start);
@@ -259,19 +242,19 @@ ExchangeRunResult RunExchangeToReply(ExchangeLink& link, ExchangeStart start, Wa
             waitForNextTick();
         cycle.tick();
         ++result.ticks;
-        if (screen.reply) {
+        if (observer.reply) {
             result.outcome = ExchangeRunResult::Outcome::Reply;
-            result.text = *screen.reply;
+            result.text = *observer.reply;
             return result;
         }
-        if (screen.message) {
+        if (observer.message) {
             result.outcome = ExchangeRunResult::Outcome::DosimeterMessage;
-            result.text = *screen.message;
+            result.text = *observer.message;
             return result;
         }
         // The cycle says nothing at its time-out when a reply of the other kind has
         // ended the exchange meanwhile; the run ends on that tick all the same.
-        if (screen.timedOut || result.ticks >= timeoutTicks) {
+        if (observer.timedOutSeen || result.ticks >= timeoutTicks) {
             result.outcome = ExchangeRunResult::Outcome::TimedOut;
             return result;
         }

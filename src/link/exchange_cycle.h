@@ -1,11 +1,11 @@
 #pragma once
 // The once-a-second exchange with the dosimeter: reacts to it coming into and leaving
-// range, looks for reply files, hands each reply to its parser, advances the progress
-// bar and ends an unanswered exchange with "Connection interrupted.".
+// range, looks for reply files, reports each reply, advances the progress and ends an
+// unanswered exchange at its deadline.
 //
 // No Qt and no clock here: the owner calls tick() once a second (the window from its
 // timer, the command-line tool from a sleep loop, tests by hand), and everything the
-// cycle changes goes through the two small interfaces below.
+// cycle does goes through the link interface below and out as typed events.
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,12 +23,6 @@ constexpr int kLinkPresent = LINK_PRESENT;
 constexpr int kReplyResult = REPLY_RESULT;
 constexpr int kReplyParams = REPLY_PARAMS;
 constexpr int kReplyArchive = REPLY_ARCHIVE;
-
-// The action buttons of the main window.
-constexpr int kButtonGetParameters = 1012;
-constexpr int kButtonGetHistory = 1004;
-constexpr int kButtonSendChanges = 1002;
-constexpr int kButtonEraseTotal = 1017;
 
 // What the cycle needs of the device link.
 class ExchangeLink {
@@ -69,52 +63,42 @@ private:
     Link& link_;
 };
 
-// What a tick and a command start change on screen. The window implements it over its
-// widgets, the command-line tool over its output, tests over a recorder.
-class ExchangeScreen {
+// What the cycle reports. The window turns the events into widgets, the command-line
+// run into its outcome, tests into a list.
+class ExchangeObserver {
 public:
-    virtual ~ExchangeScreen() = default;
+    virtual ~ExchangeObserver() = default;
+    // true: no command may start now (one is running, or no dosimeter is in range).
+    virtual void busy(bool busy) = 0;
+    virtual void progress(int percent) = 0; // 0..100
+    // The reply texts as the link holds them.
+    virtual void parametersReceived(const std::string& reply) = 0;
+    virtual void archiveReceived(const std::string& reply) = 0;
+    virtual void dosimeterMessage(const std::string& text) = 0;
+    // The command waited for had no reply by its deadline.
+    virtual void timedOut() = 0;
+    // A dosimeter came into range; the automatic parameter read follows at once.
+    virtual void arrived() = 0;
+    // The dosimeter left range; the replies it sent are cleared.
+    virtual void gone() = 0;
+};
 
-    // The four action buttons 1012, 1004, 1002 and 1017 together.
-    virtual void disableActions() = 0;
-    virtual void enableActions() = 0;
-    // One of the four action buttons.
-    virtual void enableButton(int id) = 0;
-    virtual bool isButtonEnabled(int id) const = 0;
-
-    virtual int currentTab() const = 0;
-    virtual void setProgressBar(int position) = 0; // 0..100
-
-    // Status log: the padded variant for the program's own messages, the raw one for
-    // a text the dosimeter sent.
-    virtual void addStatusPadded(const std::string& text) = 0;
-    virtual void addStatusRaw(const std::string& text) = 0;
-
-    // Hand-offs to the parsers; the text is the reply slot's.
-    virtual void parseParameterReply(const std::string& text) = 0;
-    virtual void parseArchiveReply(const std::string& text) = 0;
-    virtual void playReplySignal() = 0;
-
-    // Show and enable the parameter grid; hide and disable both history tables.
-    virtual void showParameterGrid() = 0;
-    // Remove every grid row below the fixed rows and spread the columns over the width.
-    virtual void emptyParameterGrid() = 0;
-    virtual void clearHistoryTables() = 0;
-    // Disable and hide "Display as diagram" (1024).
-    virtual void hideDiagramButton() = 0;
-    // Select tab 0, then delete tab 2 and tab 1, in this order.
-    virtual void dropHistoryTabs() = 0;
-    // Repaint the window without erasing its background.
-    virtual void invalidate() = 0;
+// Where the exchange stands.
+struct ExchangeState {
+    enum class Phase { Idle, Waiting };
+    Phase phase = Phase::Idle;
+    std::string command; // while waiting: the command waited for ("get_archive")
+    int ticksLeft = 0;   // while waiting: ticks until its deadline
+    bool inRange = false;
 };
 
 class ExchangeCycle {
 public:
     // composeGetParameters gives the "Get parameters" start (it depends on the
     // protected-parameter mask, which the owner holds); it is used when a dosimeter
-    // arrives. Messages are taken from the string table in language langBase.
-    ExchangeCycle(ExchangeLink& link, ExchangeScreen& screen,
-                  std::function<ExchangeStart()> composeGetParameters, int langBase);
+    // arrives.
+    ExchangeCycle(ExchangeLink& link, ExchangeObserver& observer,
+                  std::function<ExchangeStart()> composeGetParameters);
 
     // One timer tick.
     void tick();
@@ -123,12 +107,14 @@ public:
     // start.started is false.
     void startCommand(const ExchangeStart& start);
 
-    // After the language switch has re-initialised the window and re-parsed the last
-    // parameter reply: tick counter and step 0, progress over, actions enabled.
+    // After the language switch has re-initialised the window and relabelled the last
+    // parameter reply: tick counter and step 0, progress over, not busy.
     void resetForLanguageSwitch();
 
-    void setLangBase(int langBase) { langBase_ = langBase; }
-    int langBase() const { return langBase_; }
+    ExchangeState state() const;
+    // Whether the last link status read showed a dosimeter in range. The window asks
+    // this instead of the link: reading the link consumes its one-time events.
+    bool dosimeterInRange() const { return inRange_; }
 
     int tickCounter() const { return tickCounter_; }
     int progressPosition() const { return progressPosition_; }
@@ -139,7 +125,7 @@ public:
 
 private:
     void beginProgress(int steps);
-    void clearReceived();
+    void finishWaiting();
     // The replies handed on (a sum of weights).
     int dispatch(int replies);
     int acceptanceBeside(int replies) const;
@@ -147,12 +133,13 @@ private:
     void checkTimeOut(int linkStatus, int replies);
 
     ExchangeLink& link_;
-    ExchangeScreen& screen_;
+    ExchangeObserver& observer_;
     std::function<ExchangeStart()> composeGetParameters_;
-    int langBase_ = 0;
+    std::string waitingFor_; // empty: idle
     int tickCounter_ = 0;
     int progressPosition_ = 0; // 100 or more: no progress running
     int progressStep_ = 0;
+    bool inRange_ = false;
 };
 
 // One exchange run to its end without a window, as the command-line tool does it:
@@ -169,9 +156,9 @@ struct ExchangeRunResult {
 };
 
 // waitForNextTick is called before every tick (the tool sleeps a second there).
-// timeoutTicks below 1 counts as 1. Messages of the cycle use langBase.
+// timeoutTicks below 1 counts as 1.
 ExchangeRunResult RunExchangeToReply(ExchangeLink& link, ExchangeStart start, WantedReply wanted,
-                                     int timeoutTicks, int langBase,
+                                     int timeoutTicks,
                                      const std::function<void()>& waitForNextTick);
 
 } // namespace dm

@@ -20,7 +20,7 @@ struct ExchangeStart {
     bool progressBarToZeroBeforePush = false; // "send changes" sets the bar to 0 before pushing
     bool changesSentMessage = false;          // add status message string 114 after the push
     bool resetHistoryView =
-        false; // "get dose history": tab 0, drop tabs 2 and 1, hide 1024, show grid
+        false; // "get dose history": the window shows the parameter grid alone first
     bool noHistoryRecords = false; // refused: the dosimeter holds no history to send
 };
 

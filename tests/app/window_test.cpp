@@ -251,6 +251,41 @@ private slots:
         QTRY_COMPARE(rig.w().gridView()->model()->rowCount(), rig.w().grid().rowCount() - 1);
     }
 
+    // The user's tab change between a discovery event and the next tick must not eat it.
+    void tabChangeLosesNeitherArrivalNorDeparture() {
+        auto withHistory = [](Rig& rig) {
+            rig.arriveWithParameters();
+            rig.w().button(1004)->click();
+            rig.link.deliverArchive(FileBytes(kArchiveFile));
+            rig.tick();
+            QVERIFY(rig.w().tabBar()->count() > 1);
+            QVERIFY(!rig.w().doseTable().text(1, 1).empty());
+        };
+        {
+            Rig rig;
+            withHistory(rig);
+            rig.w().selectTab(1);
+            const std::size_t pushes = rig.link.sent.size();
+            rig.link.statusQueue = {dm::kLinkArrived}; // another dosimeter took its place
+            rig.w().selectTab(0);
+            rig.tick();
+            QCOMPARE(rig.link.sent.size(), pushes + 1);
+            QCOMPARE(rig.link.sent.back(), kGetParameters);
+        }
+        {
+            Rig rig;
+            withHistory(rig);
+            rig.w().selectTab(1);
+            rig.link.status = dm::kLinkNone;
+            rig.link.statusQueue = {dm::kLinkGone};
+            rig.w().selectTab(0);
+            rig.tick();
+            QVERIFY(rig.w().doseTable().text(1, 1).empty());
+            QCOMPARE(rig.w().tabBar()->count(), 1);
+            QVERIFY(rig.actionsEnabled(false));
+        }
+    }
+
     void bareCatalogueIsNamedOnceInTheStatusLog() {
         QTemporaryDir dir;
         const std::string file = dir.filePath("Commands.lst").toStdString();
@@ -397,6 +432,7 @@ private slots:
         rig.w().tabBar()->setCurrentIndex(1);
         QVERIFY(!rig.w().button(1002)->isEnabled());
         rig.link.status = dm::kLinkNone;
+        rig.tick(); // the window learns of the link from the cycle's tick only
         rig.w().tabBar()->setCurrentIndex(0);
         QVERIFY(!rig.w().button(1002)->isEnabled());
     }

@@ -1,4 +1,4 @@
-// The exchange cycle tick by tick, against a scripted link and a recording screen.
+// The exchange cycle tick by tick, against a scripted link, checked by its typed events.
 #include "link/exchange_cycle.h"
 
 #include "core/string_table.h"
@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <deque>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,59 +63,37 @@ public:
     void RepliesDelivered(int replies) override { delivered.push_back(replies); }
 };
 
-class RecordingScreen : public ExchangeScreen {
+// Keeps the cycle's typed events in order, as words.
+class RecordingObserver : public ExchangeObserver {
 public:
-    std::map<int, bool> buttons{{kButtonGetParameters, false}, {kButtonGetHistory, false},
-                                {kButtonSendChanges, false}, {kButtonEraseTotal, false}};
-    int tab = 0;
-    int bar = -1;
-    std::vector<std::string> padded, raw, paramTexts, archiveTexts;
-    int signals = 0;
     std::vector<std::string> events;
+    bool isBusy = true;
+    int bar = -1;
 
-    void disableActions() override { setAll(false); events.push_back("disable actions"); }
-    void enableActions() override { setAll(true); events.push_back("enable actions"); }
-    void enableButton(int id) override { buttons[id] = true; }
-    bool isButtonEnabled(int id) const override { return buttons.at(id); }
-    int currentTab() const override { return tab; }
-    void setProgressBar(int position) override {
-        bar = position;
-        events.push_back("bar " + std::to_string(position));
+    void busy(bool b) override {
+        isBusy = b;
+        events.push_back(b ? "busy" : "free");
     }
-    void addStatusPadded(const std::string& text) override {
-        padded.push_back(text);
-        events.push_back("status " + text);
+    void progress(int percent) override {
+        bar = percent;
+        events.push_back("progress " + std::to_string(percent));
     }
-    void addStatusRaw(const std::string& text) override {
-        raw.push_back(text);
-        events.push_back("raw " + text);
-    }
-    void parseParameterReply(const std::string& text) override {
-        paramTexts.push_back(text);
-        events.push_back("parse params");
-    }
-    void parseArchiveReply(const std::string& text) override {
-        archiveTexts.push_back(text);
-        events.push_back("parse archive");
-    }
-    void playReplySignal() override { ++signals; events.push_back("signal"); }
-    void showParameterGrid() override { events.push_back("show grid"); }
-    void emptyParameterGrid() override { events.push_back("empty grid"); }
-    void clearHistoryTables() override { events.push_back("clear tables"); }
-    void hideDiagramButton() override { events.push_back("hide 1024"); }
-    void dropHistoryTabs() override { tab = 0; events.push_back("drop tabs"); }
-    void invalidate() override { events.push_back("invalidate"); }
+    void parametersReceived(const std::string& reply) override { events.push_back("parameters " + reply); }
+    void archiveReceived(const std::string& reply) override { events.push_back("archive " + reply); }
+    void dosimeterMessage(const std::string& text) override { events.push_back("message " + text); }
+    void timedOut() override { events.push_back("timed out"); }
+    void arrived() override { events.push_back("arrived"); }
+    void gone() override { events.push_back("gone"); }
 
-    bool allEnabled() const {
-        return std::all_of(buttons.begin(), buttons.end(), [](auto& b) { return b.second; });
+    int count(const std::string& event) const {
+        return static_cast<int>(std::count(events.begin(), events.end(), event));
     }
-    bool noneEnabled() const {
-        return std::none_of(buttons.begin(), buttons.end(), [](auto& b) { return b.second; });
-    }
-
-private:
-    void setAll(bool on) {
-        for (auto& b : buttons) b.second = on;
+    // The events that say more than busy/free and progress.
+    std::vector<std::string> outcomes() const {
+        std::vector<std::string> out;
+        for (const std::string& e : events)
+            if (e != "busy" && e != "free" && e.rfind("progress", 0) != 0) out.push_back(e);
+        return out;
     }
 };
 
@@ -158,7 +135,7 @@ ExchangeStart HistoryStart() {
 
 class ExchangeCycleTest : public ::testing::Test {
 protected:
-    ExchangeCycleTest() { link.events = &screen.events; }
+    ExchangeCycleTest() { link.events = &observer.events; }
 
     void ticks(int n) {
         for (int i = 0; i < n; ++i) cycle.tick();
@@ -166,116 +143,99 @@ protected:
     void enqueuePoll(int sum, std::string result = {}, std::string params = {}, std::string archive = {}) {
         link.polls.push_back({sum, std::move(result), std::move(params), std::move(archive)});
     }
-    void quietTicks(int n) {
-        for (int i = 0; i < n; ++i) enqueuePoll(0);
-    }
-    int count(const std::string& event) const {
-        return static_cast<int>(std::count(screen.events.begin(), screen.events.end(), event));
-    }
-    // Ticks until the time-out message shows; the tick number, or 0 when not within limit.
-    int ticksUntilInterrupted(int limit) {
+    // Ticks until the time-out is reported; the tick number, or 0 when not within limit.
+    int ticksUntilTimedOut(int limit) {
         for (int t = 1; t <= limit; ++t) {
+            const int before = observer.count("timed out");
             cycle.tick();
-            if (!screen.padded.empty() && screen.padded.back() == kInterrupted)
+            if (observer.count("timed out") > before)
                 return t;
         }
         return 0;
     }
 
-    const std::string kInterrupted = Tr(IDS_CONNECTION_INTERRUPTED, kLangEnglish);
-    const std::string kParamsReceived = Tr(IDS_PARAMS_RECEIVED, kLangEnglish);
     ScriptedLink link;
-    RecordingScreen screen;
-    ExchangeCycle cycle{link, screen, GetParametersStart, kLangEnglish};
+    RecordingObserver observer;
+    ExchangeCycle cycle{link, observer, GetParametersStart};
 };
 
 TEST_F(ExchangeCycleTest, ArrivalRequestsParametersAndTheReplyEndsTheExchange) {
-    screen.bar = 0;
     link.statuses = {kLinkArrived};
     enqueuePoll(0);
     cycle.tick();
     ASSERT_EQ(link.sent, std::vector<std::string>{kGetParams});
-    EXPECT_TRUE(screen.noneEnabled());
-    EXPECT_EQ(cycle.progressStep(), 12);
-    EXPECT_EQ(screen.bar, 0);
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"arrived", "busy", "send " + kGetParams, "progress 0"}));
+    const ExchangeState waiting = cycle.state();
+    EXPECT_EQ(waiting.phase, ExchangeState::Phase::Waiting);
+    EXPECT_EQ(waiting.command, "get_parameters");
+    EXPECT_EQ(waiting.ticksLeft, 13);
+    EXPECT_TRUE(waiting.inRange);
 
     enqueuePoll(0);
     enqueuePoll(kReplyParams, {}, "serial = 17\r\nneutr\r\n");
     ticks(2);
-    EXPECT_EQ(screen.paramTexts, std::vector<std::string>{"serial = 17\r\nneutr\r\n"});
-    EXPECT_EQ(screen.padded, std::vector<std::string>{kParamsReceived});
-    EXPECT_EQ(screen.signals, 1);
-    EXPECT_TRUE(screen.allEnabled());
-    EXPECT_EQ(screen.bar, 100);
+    EXPECT_EQ(observer.outcomes(), (std::vector<std::string>{"arrived", "send " + kGetParams,
+                                                             "parameters serial = 17\r\nneutr\r\n"}));
+    EXPECT_FALSE(observer.isBusy);
+    EXPECT_EQ(observer.bar, 100);
+    EXPECT_EQ(cycle.state().phase, ExchangeState::Phase::Idle);
     // The reply stays in its slot for the language switch.
     EXPECT_EQ(link.params, "serial = 17\r\nneutr\r\n");
-    // The parameter view comes back, history views go.
-    for (const char* e : {"show grid", "clear tables", "hide 1024", "drop tabs"})
-        EXPECT_EQ(count(e), 1) << e;
 
-    // The exchange is over: its time-out passes without a message.
+    // The exchange is over: its deadline passes without a time-out.
     ticks(30);
-    EXPECT_EQ(screen.padded.size(), 1u);
+    EXPECT_EQ(observer.count("timed out"), 0);
 }
 
-TEST_F(ExchangeCycleTest, ParameterReplyWithResultReplyIsDispatchedAsParameters) {
+TEST_F(ExchangeCycleTest, RepliesAndResultsEndTheExchangeOrWait) {
+    // Parameters with a result reply count as parameters.
     cycle.startCommand(GetParametersStart());
     enqueuePoll(kReplyParams + kReplyResult, "Error", "p");
     cycle.tick();
-    EXPECT_EQ(screen.paramTexts.size(), 1u);
-    EXPECT_TRUE(screen.raw.empty());
+    EXPECT_EQ(observer.count("parameters p"), 1);
+    EXPECT_EQ(observer.count("message Error"), 0);
     enqueuePoll(kReplyParams + kReplyResult, "accepted", "p");
     cycle.tick();
+    EXPECT_EQ(observer.count("parameters p"), 2);
     // A message comes again on its own; an acceptance goes with the reply.
     EXPECT_EQ(link.delivered, (std::vector<int>{kReplyParams, kReplyParams + kReplyResult}));
-}
 
-TEST_F(ExchangeCycleTest, AcceptedResultWaitsSilentlyForTheParameters) {
+    // An acceptance only announces the parameters: the exchange keeps waiting.
     cycle.startCommand(SendChangesStart());
-    // Bar emptied before the push, progress and message after it.
-    const std::vector<std::string> start(screen.events.begin(), screen.events.end());
-    EXPECT_EQ(start, (std::vector<std::string>{
-                         "disable actions", "bar 0", "send a = 1\r\n",
-                         "send b = 2\r\n\r\nget_parameters=255\r\n#\r\n",
-                         "status " + Tr(IDS_CHANGES_SENT, kLangEnglish)}));
-    EXPECT_EQ(cycle.progressPosition(), 0);
-    EXPECT_EQ(cycle.progressStep(), 12);
-    screen.padded.clear();
-
-    enqueuePoll(0);
+    observer.events.clear();
     enqueuePoll(kReplyResult, "Changes accepted\r\n");
-    enqueuePoll(0);
-    ticks(3);
-    EXPECT_TRUE(screen.padded.empty());
-    EXPECT_TRUE(screen.raw.empty());
-    EXPECT_EQ(screen.signals, 0);
-    EXPECT_TRUE(screen.noneEnabled());
+    ticks(2);
+    EXPECT_TRUE(observer.isBusy);
+    EXPECT_TRUE(observer.outcomes().empty());
 
-    enqueuePoll(kReplyParams, {}, "p");
-    cycle.tick();
-    EXPECT_EQ(screen.padded, std::vector<std::string>{kParamsReceived});
-    EXPECT_TRUE(screen.raw.empty());
-    EXPECT_TRUE(screen.allEnabled());
-}
-
-TEST_F(ExchangeCycleTest, OtherResultTextIsShownRawAndEndsTheExchange) {
-    cycle.startCommand(EraseStart());
-    screen.padded.clear();
-    enqueuePoll(kReplyResult, "Wrong key\r\nline 2\r\n");
-    cycle.tick();
-    EXPECT_EQ(screen.raw, std::vector<std::string>{"Wrong key\r\nline 2\r\n"});
-    EXPECT_EQ(screen.signals, 1);
-    EXPECT_TRUE(screen.allEnabled());
-    EXPECT_EQ(screen.bar, 100);
-    // "Accepted" with a capital does not count as an acceptance either.
-    enqueuePoll(kReplyResult, "Accepted");
-    cycle.tick();
-    EXPECT_EQ(screen.raw.back(), "Accepted");
+    // Any other text is the dosimeter's message ("Accepted" with a capital too).
+    for (const char* text : {"Wrong key\r\nline 2\r\n", "Accepted"}) {
+        cycle.startCommand(EraseStart());
+        enqueuePoll(kReplyResult, text);
+        cycle.tick();
+        EXPECT_EQ(observer.outcomes().back(), std::string("message ") + text);
+        EXPECT_FALSE(observer.isBusy);
+        EXPECT_EQ(observer.bar, 100);
+    }
     ticks(30);
-    EXPECT_TRUE(screen.padded.empty()); // no time-out message after an answer
+    EXPECT_EQ(observer.count("timed out"), 0); // no time-out after an answer
+
+    // Ambiguous sums are not dispatched and stay in the slots.
+    cycle.startCommand(GetParametersStart());
+    observer.events.clear();
+    link.delivered.clear();
+    for (int sum : {kReplyParams + kReplyArchive, 2 * kReplyParams, 2 * kReplyResult,
+                    kReplyArchive + 2 * kReplyResult}) {
+        enqueuePoll(sum, "r", "p", "a");
+        cycle.tick();
+    }
+    EXPECT_TRUE(observer.outcomes().empty());
+    EXPECT_TRUE(observer.isBusy);
+    EXPECT_EQ(link.params + link.archive + link.result, "par");
+    EXPECT_EQ(link.delivered, std::vector<int>(4, 0)); // nothing handed on: every file stays
 }
 
-TEST_F(ExchangeCycleTest, TimeOutFallsOnTheTickOfEachCommand) {
+TEST_F(ExchangeCycleTest, TimeOutFallsOnTheDeadlineOfEachCommand) {
     struct Case {
         const char* name;
         ExchangeStart start;
@@ -286,134 +246,72 @@ TEST_F(ExchangeCycleTest, TimeOutFallsOnTheTickOfEachCommand) {
                  {"history", HistoryStart(), 44}};
     for (const Case& c : cases) {
         ScriptedLink l;
-        RecordingScreen s;
-        ExchangeCycle x{l, s, GetParametersStart, kLangEnglish};
-        s.enableActions();
+        RecordingObserver o;
+        ExchangeCycle x{l, o, GetParametersStart};
         for (int i = 0; i < 7; ++i) x.tick(); // a counter mid-way is overwritten by the preset
         x.startCommand(c.start);
-        s.padded.clear();
+        EXPECT_EQ(x.state().ticksLeft, c.timeOutTick) << c.name;
         for (int t = 1; t < c.timeOutTick; ++t) x.tick();
-        EXPECT_TRUE(s.padded.empty()) << c.name;
-        EXPECT_TRUE(s.noneEnabled()) << c.name;
+        EXPECT_EQ(o.count("timed out"), 0) << c.name;
+        EXPECT_TRUE(o.isBusy) << c.name;
         x.tick();
-        EXPECT_EQ(s.padded, std::vector<std::string>{kInterrupted}) << c.name;
-        EXPECT_TRUE(s.allEnabled()) << c.name;
-        EXPECT_EQ(s.bar, 100) << c.name;
-        EXPECT_EQ(x.tickCounter(), 0) << c.name;
+        EXPECT_EQ(o.count("timed out"), 1) << c.name;
+        EXPECT_FALSE(o.isBusy) << c.name;
+        EXPECT_EQ(o.bar, 100) << c.name;
+        EXPECT_EQ(x.state().phase, ExchangeState::Phase::Idle) << c.name;
     }
 }
 
-TEST_F(ExchangeCycleTest, TimeOutMessageInTheCurrentLanguage) {
-    cycle.setLangBase(kLangRussian);
+TEST_F(ExchangeCycleTest, ReplyAfterTheTimeOutIsStillReported) {
     cycle.startCommand(GetParametersStart());
-    ticks(14);
-    ASSERT_EQ(screen.padded.size(), 1u);
-    EXPECT_EQ(screen.padded[0], Tr(IDS_CONNECTION_INTERRUPTED, kLangRussian));
+    EXPECT_EQ(ticksUntilTimedOut(14), 14);
+    enqueuePoll(0);
+    enqueuePoll(kReplyParams, {}, "late");
+    ticks(3);
+    EXPECT_EQ(observer.outcomes().back(), "parameters late");
 }
 
-TEST_F(ExchangeCycleTest, UndispatchableSumsLeaveEverythingInTheSlots) {
+TEST_F(ExchangeCycleTest, ResultTakenInOnTheDeadlineTickGivesNoTimeOutButEndsTheWait) {
     cycle.startCommand(GetParametersStart());
-    for (int sum : {kReplyParams + kReplyArchive, 2 * kReplyParams, 2 * kReplyResult,
-                    kReplyArchive + 2 * kReplyResult}) {
-        enqueuePoll(sum, "r", "p", "a");
-        cycle.tick();
-    }
-    EXPECT_TRUE(screen.paramTexts.empty());
-    EXPECT_TRUE(screen.archiveTexts.empty());
-    EXPECT_TRUE(screen.raw.empty());
-    EXPECT_TRUE(screen.padded.empty());
-    EXPECT_EQ(screen.signals, 0);
-    EXPECT_TRUE(screen.noneEnabled());
-    EXPECT_EQ(link.params, "p");
-    EXPECT_EQ(link.archive, "a");
-    EXPECT_EQ(link.result, "r");
-    EXPECT_EQ(link.delivered, std::vector<int>(4, 0));
-}
-
-TEST_F(ExchangeCycleTest, NothingTakenInOnTheTimeOutTickGivesNoMessageButEndsTheExchange) {
-    cycle.startCommand(GetParametersStart());
-    quietTicks(13);
+    for (int i = 0; i < 13; ++i) enqueuePoll(0);
     enqueuePoll(kReplyResult, "Changes accepted");
     ticks(14);
-    EXPECT_TRUE(screen.padded.empty());
-    EXPECT_TRUE(screen.allEnabled());
+    EXPECT_EQ(observer.count("timed out"), 0);
+    EXPECT_FALSE(observer.isBusy);
 }
 
-TEST_F(ExchangeCycleTest, ArchiveReplyOnAHistoryTabEnablesSendChangesToo) {
-    cycle.startCommand(HistoryStart());
-    screen.tab = 1;
-    enqueuePoll(kReplyArchive + kReplyResult, "x", {}, "archive");
-    cycle.tick();
-    EXPECT_EQ(screen.archiveTexts, std::vector<std::string>{"archive"});
-    EXPECT_EQ(screen.padded, std::vector<std::string>{Tr(IDS_ARCHIVE_RECEIVED, kLangEnglish)});
-    EXPECT_TRUE(screen.allEnabled());
-    EXPECT_EQ(screen.tab, 1); // the archive reply leaves the tabs alone
-}
-
-TEST_F(ExchangeCycleTest, TimeOutOnAHistoryTabLeavesSendChangesDisabled) {
-    cycle.startCommand(GetParametersStart());
-    for (int tab : {1, 2}) {
-        screen.tab = tab;
-        screen.padded.clear();
-        screen.disableActions();
-        cycle.startCommand(GetParametersStart());
-        EXPECT_EQ(ticksUntilInterrupted(20), 14) << tab;
-        EXPECT_FALSE(screen.buttons[kButtonSendChanges]) << tab;
-        EXPECT_TRUE(screen.buttons[kButtonGetParameters]) << tab;
-        EXPECT_TRUE(screen.buttons[kButtonGetHistory]) << tab;
-        EXPECT_TRUE(screen.buttons[kButtonEraseTotal]) << tab;
-    }
-}
-
-TEST_F(ExchangeCycleTest, DepartureClearsWhatWasReceived) {
+TEST_F(ExchangeCycleTest, DepartureClearsTheRepliesAndEndsTheWait) {
     link.params = "p";
     link.archive = "a";
     link.result = "r";
-    screen.enableActions();
-    screen.tab = 2;
-    screen.events.clear();
+    cycle.startCommand(HistoryStart());
+    observer.events.clear();
     link.statuses = {kLinkGone};
     cycle.tick();
-    const std::vector<std::string> expected = {"clear replies", "show grid", "empty grid",
-                                               "clear tables", "disable actions", "hide 1024",
-                                               "drop tabs", "invalidate"};
-    ASSERT_GE(screen.events.size(), expected.size());
-    EXPECT_EQ(std::vector<std::string>(screen.events.begin(), screen.events.begin() + 8), expected);
+    EXPECT_EQ(std::vector<std::string>(observer.events.begin(), observer.events.begin() + 3),
+              (std::vector<std::string>{"clear replies", "gone", "busy"}));
     EXPECT_TRUE(link.params.empty() && link.archive.empty() && link.result.empty());
-    EXPECT_EQ(screen.tab, 0);
-    EXPECT_TRUE(screen.noneEnabled());
-    EXPECT_TRUE(screen.padded.empty());
+    const ExchangeState st = cycle.state();
+    EXPECT_EQ(st.phase, ExchangeState::Phase::Idle);
+    EXPECT_FALSE(st.inRange);
+    EXPECT_FALSE(cycle.dosimeterInRange());
+    // Nothing is waited for any more: no time-out follows the departure.
+    link.idleStatus = kLinkNone;
+    ticks(50);
+    EXPECT_EQ(observer.count("timed out"), 0);
+    EXPECT_TRUE(observer.isBusy);
 }
 
-TEST_F(ExchangeCycleTest, NoDosimeterKeepsActionsDisabledThroughTheTimeOut) {
+TEST_F(ExchangeCycleTest, IdleDeadlineFreesTheCommandsOnlyWithADosimeterInRange) {
+    for (int i = 0; i < 14; ++i) cycle.tick();
+    EXPECT_FALSE(observer.isBusy);
+    EXPECT_EQ(observer.count("timed out"), 0);
+
     link.idleStatus = kLinkNone;
     cycle.startCommand(GetParametersStart());
-    ticks(14);
-    EXPECT_TRUE(screen.noneEnabled());
-    EXPECT_TRUE(screen.padded.empty());
-    EXPECT_EQ(cycle.tickCounter(), 0);
-}
-
-TEST_F(ExchangeCycleTest, IdleTimeOutEvery14TicksAddsNoMessage) {
-    screen.enableActions();
-    for (int round = 0; round < 3; ++round) {
-        ticks(13);
-        EXPECT_EQ(cycle.tickCounter(), 13);
-        cycle.tick();
-        EXPECT_EQ(cycle.tickCounter(), 0);
-    }
-    EXPECT_TRUE(screen.padded.empty());
-    EXPECT_TRUE(screen.allEnabled());
-}
-
-TEST_F(ExchangeCycleTest, ReplyAfterTheTimeOutIsStillDispatched) {
-    cycle.startCommand(GetParametersStart());
-    EXPECT_EQ(ticksUntilInterrupted(14), 14);
-    quietTicks(2);
-    enqueuePoll(kReplyParams, {}, "late");
-    ticks(3);
-    EXPECT_EQ(screen.paramTexts, std::vector<std::string>{"late"});
-    EXPECT_EQ(screen.padded.back(), kParamsReceived);
+    ticks(30);
+    EXPECT_TRUE(observer.isBusy);
+    EXPECT_EQ(observer.count("timed out"), 0);
 }
 
 TEST_F(ExchangeCycleTest, ProgressAdvancesByItsStepThenStaysFull) {
@@ -421,50 +319,41 @@ TEST_F(ExchangeCycleTest, ProgressAdvancesByItsStepThenStaysFull) {
     std::vector<int> bars;
     for (int i = 0; i < 11; ++i) {
         cycle.tick();
-        bars.push_back(screen.bar);
+        bars.push_back(observer.bar);
     }
     EXPECT_EQ(bars, (std::vector<int>{0, 12, 24, 36, 48, 60, 72, 84, 96, 100, 100}));
-    EXPECT_EQ(cycle.progressStep(), 0);
-    EXPECT_GT(cycle.progressPosition(), 100);
 
-    // The erase command leaves the progress alone; a step of 0 holds the bar.
+    // The erase command leaves the progress alone.
     cycle.startCommand(EraseStart());
-    EXPECT_EQ(cycle.progressStep(), 0);
     cycle.tick();
-    EXPECT_EQ(screen.bar, 100);
+    EXPECT_EQ(observer.bar, 100);
+
+    // Send changes empties the bar before the push and counts after it.
+    observer.events.clear();
+    cycle.startCommand(SendChangesStart());
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"busy", "progress 0", "send a = 1\r\n",
+                                                         "send b = 2\r\n\r\nget_parameters=255\r\n#\r\n"}));
+    EXPECT_EQ(cycle.state().command, "get_parameters");
+
 }
 
-TEST_F(ExchangeCycleTest, HistoryStartResetsTheViewBeforePushing) {
-    cycle.startCommand(HistoryStart());
-    EXPECT_EQ(screen.events, (std::vector<std::string>{"disable actions", "drop tabs", "hide 1024",
-                                                       "show grid", "send get_archive\r\n"}));
-    EXPECT_EQ(cycle.tickCounter(), -30);
-    EXPECT_EQ(cycle.progressStep(), 2);
-}
-
-TEST_F(ExchangeCycleTest, RefusedStartChangesNothing) {
-    screen.enableActions();
+TEST_F(ExchangeCycleTest, RefusedStartChangesNothingAndLanguageSwitchEndsTheWait) {
     ticks(5);
-    screen.events.clear();
+    observer.events.clear();
     ExchangeStart refused = GetParametersStart();
     refused.started = false;
     cycle.startCommand(refused);
-    EXPECT_TRUE(screen.events.empty());
-    EXPECT_TRUE(link.sent.empty());
+    EXPECT_TRUE(observer.events.empty());
     EXPECT_EQ(cycle.tickCounter(), 5);
-}
 
-TEST_F(ExchangeCycleTest, LanguageSwitchEndsARunningExchange) {
     cycle.startCommand(GetParametersStart());
     ticks(5);
     cycle.resetForLanguageSwitch();
-    EXPECT_EQ(cycle.tickCounter(), 0);
-    EXPECT_EQ(cycle.progressPosition(), 100);
-    EXPECT_EQ(cycle.progressStep(), 0);
-    EXPECT_TRUE(screen.allEnabled());
+    EXPECT_FALSE(observer.isBusy);
+    EXPECT_EQ(cycle.state().phase, ExchangeState::Phase::Idle);
     ticks(20);
-    EXPECT_TRUE(screen.padded.empty());
-    EXPECT_EQ(screen.bar, 100);
+    EXPECT_EQ(observer.count("timed out"), 0);
+    EXPECT_EQ(observer.bar, 100);
 }
 
 } // namespace
@@ -476,7 +365,7 @@ namespace {
 class ExchangeRunTest : public ::testing::Test {
 protected:
     ExchangeRunResult run(WantedReply wanted, int timeout, ExchangeStart start = GetParametersStart()) {
-        return RunExchangeToReply(link, start, wanted, timeout, kLangEnglish, [this] { ++waits; });
+        return RunExchangeToReply(link, start, wanted, timeout, [this] { ++waits; });
     }
     void enqueue(int sum, std::string result = {}, std::string params = {}, std::string archive = {}) {
         link.polls.push_back({sum, std::move(result), std::move(params), std::move(archive)});
@@ -571,19 +460,18 @@ TEST(ExchangeCycleWithComposedCommands, PushesTheFilesAndTimesOutWhereTheCommand
     } cases[] = {{ComposeGetParameters(0), 14}, {ComposeEraseTotalDose(kLangEnglish, yes), 18}};
     for (const Case& c : cases) {
         ScriptedLink link;
-        RecordingScreen screen;
-        ExchangeCycle cycle(link, screen, [] { return ComposeGetParameters(0); }, kLangEnglish);
+        RecordingObserver observer;
+        ExchangeCycle cycle(link, observer, [] { return ComposeGetParameters(0); });
         cycle.startCommand(c.start);
         EXPECT_EQ(link.sent, c.start.files);
-        screen.padded.clear();
         for (int t = 1; t < c.timeOutTick; ++t) cycle.tick();
-        EXPECT_TRUE(screen.padded.empty());
+        EXPECT_EQ(observer.count("timed out"), 0);
         cycle.tick();
-        EXPECT_EQ(screen.padded, std::vector<std::string>{Tr(IDS_CONNECTION_INTERRUPTED, kLangEnglish)});
+        EXPECT_EQ(observer.count("timed out"), 1);
     }
     ScriptedLink link;
-    RecordingScreen screen;
-    ExchangeCycle cycle(link, screen, [] { return ComposeGetParameters(1); }, kLangEnglish);
+    RecordingObserver observer;
+    ExchangeCycle cycle(link, observer, [] { return ComposeGetParameters(1); });
     link.statuses = {kLinkArrived};
     cycle.tick();
     ASSERT_EQ(link.sent.size(), 1u);
