@@ -79,6 +79,7 @@ public:
     void eraseTotalDose();
     void displayAsDiagram();
     void saveCurrentTable();
+    void exportCurrentTableCsv();
     void passwordEntry();
     void switchLanguage(int langBase);
     void showAbout();
@@ -187,6 +188,7 @@ private:
     QMenu* helpMenu_ = nullptr;
     QMenu* simulatorMenu_ = nullptr;
     QAction* saveAction_ = nullptr;
+    QAction* exportCsvAction_ = nullptr;
     QAction* exitAction_ = nullptr;
     QAction* englishAction_ = nullptr;
     QAction* russianAction_ = nullptr;
