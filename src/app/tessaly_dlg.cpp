@@ -17,6 +17,7 @@
 #include "core/text_file.h"
 #include "grid/grid_view.h"
 #include "history/dose_archive.h"
+#include "history/history_csv.h"
 #include "history/table_save.h"
 #include "link/reply_signal.h"
 #include "params/catalogue.h"
@@ -226,6 +227,11 @@ void CTessalyDlg::buildMenu() {
     saveAction_ = fileMenu_->addAction(QString(), this, &CTessalyDlg::saveCurrentTable);
     saveAction_->setObjectName(QStringLiteral("actionSave"));
     saveAction_->setShortcut(QKeySequence::Save);
+    exportCsvAction_ = fileMenu_->addAction(QString(), this, &CTessalyDlg::exportCurrentTableCsv);
+    exportCsvAction_->setObjectName(QStringLiteral("actionExportCsv"));
+    // Only a history tab with records has anything to export.
+    connect(fileMenu_, &QMenu::aboutToShow, this,
+            [this] { exportCsvAction_->setEnabled(currentTab() != 0 && !currentTableEmpty()); });
     exitAction_ = fileMenu_->addAction(QString(), this, &QDialog::accept);
     exitAction_->setObjectName(QStringLiteral("actionExit"));
     exitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -276,6 +282,7 @@ void CTessalyDlg::setMenuTexts() {
     auto text = [this](int id) { return Q(Tr(id, langBase_)); };
     fileMenu_->setTitle(text(dm::IDS_MENU_FILE));
     saveAction_->setText(text(dm::IDS_MENU_SAVE_TABLE));
+    exportCsvAction_->setText(text(dm::IDS_MENU_EXPORT_CSV));
     exitAction_->setText(text(dm::IDS_MENU_EXIT));
     optionsMenu_->setTitle(text(dm::IDS_MENU_OPTIONS));
     languageMenu_->setTitle(text(dm::IDS_MENU_LANGUAGE));
@@ -774,6 +781,22 @@ void CTessalyDlg::saveCurrentTable() {
     }
     const dm::SaveResult result = dm::SaveTableFile(*services_.dialogs, langBase_, currentTableBytes());
     // A failure has already been told to the user by the save itself.
+    if (result.skipName && services_.addSkipFile)
+        services_.addSkipFile(*result.skipName);
+}
+
+void CTessalyDlg::exportCurrentTableCsv() {
+    const int tab = currentTab();
+    if (tab != 1 && tab != 2)
+        return;
+    const dm::HistoryTab which = tab == 1 ? dm::HistoryTab::Dose : dm::HistoryTab::Neutron;
+    const std::string bytes = dm::HistoryCsvBytes(archive_, tab == 1 ? doseTable_ : neutronTable_, which);
+    if (bytes.empty()) {
+        services_.dialogs->showMessage(Tr(dm::IDS_TABLE_EMPTY, langBase_));
+        return;
+    }
+    // The same file flow as a saved table: asked name, overwrite question, whole-file replace.
+    const dm::SaveResult result = dm::SaveTableFile(*services_.dialogs, langBase_, bytes);
     if (result.skipName && services_.addSkipFile)
         services_.addSkipFile(*result.skipName);
 }

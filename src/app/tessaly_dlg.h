@@ -83,6 +83,7 @@ public:
     void eraseTotalDose();
     void displayAsDiagram();
     void saveCurrentTable();
+    void exportCurrentTableCsv();
     void passwordEntry();
     void switchLanguage(int langBase);
     void showAbout();
@@ -196,6 +197,7 @@ private:
     QMenu* helpMenu_ = nullptr;
     QMenu* simulatorMenu_ = nullptr;
     QAction* saveAction_ = nullptr;
+    QAction* exportCsvAction_ = nullptr;
     QAction* exitAction_ = nullptr;
     QAction* englishAction_ = nullptr;
     QAction* russianAction_ = nullptr;

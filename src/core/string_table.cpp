@@ -189,6 +189,8 @@ const std::map<int, std::string>& Table() {
         {493, "№"},
         {194, "The table is empty: there is nothing to save."},
         {494, "Таблица пуста: сохранять нечего."},
+        {195, "Export table as CSV..."},
+        {495, "Экспорт таблицы в CSV..."},
         {270, "Changed values have not been sent to the dosimeter yet. Send them now?"},
         {570, "Изменённые значения ещё не переданы в дозиметр. Передать их сейчас?"},
         {271, "Send"},

@@ -97,6 +97,7 @@ enum StringId : int {
     IDS_PNG_FILTER = 192,
     IDS_SERIAL_NO = 193,
     IDS_TABLE_EMPTY = 194,
+    IDS_MENU_EXPORT_CSV = 195,
     IDS_ASK_UNSENT_EDITS = 270,
     IDS_SEND = 271,
     IDS_NOT_SENT_FIX = 272,

@@ -12,6 +12,7 @@
 #include "fake_link.h"
 #include "grid/grid_view.h"
 #include "history/dose_archive.h"
+#include "history/history_csv.h"
 #include "history/history_table.h"
 #include "history/table_save.h"
 #include "grid/parameter_grid.h"
@@ -548,6 +549,13 @@ private slots:
             QCOMPARE(FileBytes(path), expected);
             QCOMPARE(rig.skipped.back(), "tab" + std::to_string(tab) + ".txt");
         }
+        // CSV export of the neutron tab writes a file of a heading and one row per record.
+        rig.w().tabBar()->setCurrentIndex(2);
+        rig.dialogs.saveNames = {base + "/neutron.csv"};
+        FindAction(&rig.w(), "actionExportCsv")->trigger();
+        QCOMPARE(FileBytes(base + "/neutron.csv"),
+                 dm::HistoryCsvBytes(rig.w().archive(), rig.w().neutronTable(), dm::HistoryTab::Neutron));
+        QVERIFY(FileBytes(base + "/neutron.csv").starts_with("number,seconds,time,dose_sv,dose,coefficient\r\n"));
         // Cancel in the file dialog: nothing happens.
         const std::size_t skips = rig.skipped.size();
         FindAction(&rig.w(), "actionSave")->trigger();
