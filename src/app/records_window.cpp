@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -100,6 +101,11 @@ public:
         QMessageBox::information(parent_, QStringLiteral("Dosimeter Manager"), Q(text));
     }
 
+    bool askYesNo(const std::string& text) override {
+        return QMessageBox::question(parent_, QStringLiteral("Dosimeter Manager"), Q(text),
+                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+    }
+
 private:
     QWidget* parent_;
     bool ru_;
@@ -161,9 +167,10 @@ std::unique_ptr<RecordsDialogs> MakeQtRecordsDialogs(QWidget* parent, int langBa
 }
 
 RecordsWindow::RecordsWindow(records::RecordsRepository& repo, int langBase, RecordsDialogs& dialogs,
-                             QWidget* parent, std::function<records::UtcSeconds()> now)
+                             QWidget* parent, std::function<records::UtcSeconds()> now, DosimeterReading reading)
     : QDialog(parent), repo_(repo), records_(repo), langBase_(langBase), dialogs_(dialogs),
-      now_(now ? std::move(now) : std::function<records::UtcSeconds()>(records::UtcNow)) {
+      now_(now ? std::move(now) : std::function<records::UtcSeconds()>(records::UtcNow)),
+      reading_(std::move(reading)) {
     setObjectName(QStringLiteral("recordsWindow"));
     setWindowTitle(Q(text("Records", "Учёт доз")));
     auto* layout = new QVBoxLayout(this);
@@ -203,7 +210,7 @@ RecordsWindow::RecordsWindow(records::RecordsRepository& repo, int langBase, Rec
     refresh();
 }
 
-std::string RecordsWindow::text(const char* en, const char* ru) const {
+std::string RecordsWindow::text(const std::string& en, const std::string& ru) const {
     return langBase_ == kLangRussian ? ru : en;
 }
 
@@ -346,8 +353,11 @@ void RecordsWindow::handOut() {
         return;
     }
     const auto wearer = dialogs_.askWearer(choices);
-    if (wearer && attempt([&] { records_.assign(*serial, *wearer, now_()); }))
-        refresh();
+    if (wearer)
+        afterOptionalRead(*serial, [this, serial = *serial, wearer = *wearer] {
+            if (attempt([&] { records_.assign(serial, wearer, now_()); }))
+                refresh();
+        });
 }
 
 void RecordsWindow::handBack() {
@@ -356,8 +366,28 @@ void RecordsWindow::handBack() {
         dialogs_.showMessage(text("Select a dosimeter first.", "Сначала выберите дозиметр."));
         return;
     }
-    if (attempt([&] { records_.unassign(*serial, now_()); }))
-        refresh();
+    afterOptionalRead(*serial, [this, serial = *serial] {
+        if (attempt([&] { records_.unassign(serial, now_()); }))
+            refresh();
+    });
+}
+
+void RecordsWindow::afterOptionalRead(const std::string& serial, std::function<void()> change) {
+    const bool inRange = reading_.serialInRange && reading_.read && reading_.serialInRange() == serial;
+    if (!inRange || !dialogs_.askYesNo(text("Dosimeter " + serial + " is in range. Read it first?",
+                                            "Дозиметр " + serial + " в зоне связи. Сначала прочитать его?"))) {
+        change();
+        return;
+    }
+    // The window may be closed before the reply comes: then nothing is recorded.
+    QPointer<RecordsWindow> self(this);
+    const bool started = reading_.read([self, change] {
+        if (self)
+            change();
+    });
+    if (!started)
+        dialogs_.showMessage(text("The dosimeter could not be read now; nothing was recorded.",
+                                  "Дозиметр сейчас не прочитать; ничего не записано."));
 }
 
 void RecordsWindow::exportTable(const std::string& table) {

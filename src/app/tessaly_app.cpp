@@ -140,12 +140,12 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     if (simulator)
         services.simulatorInRange = [&simulator](bool in) { simulator->setInRange(in); };
 #endif
-    services.openRecords = [recordsUrl](int langBase) {
+    services.openRecords = [recordsUrl](int langBase, dm::DosimeterReading reading) {
         QWidget* parent = QApplication::activeWindow();
         const auto dialogs = dm::MakeQtRecordsDialogs(parent, langBase);
         try {
             const auto repo = dm::records::RecordsRepository::open(recordsUrl);
-            dm::RecordsWindow window(*repo, langBase, *dialogs, parent);
+            dm::RecordsWindow window(*repo, langBase, *dialogs, parent, {}, std::move(reading));
             window.exec();
         } catch (const dm::records::RecordsError& e) {
             dialogs->showMessage(e.what());

@@ -268,7 +268,7 @@ void CTessalyDlg::buildMenu() {
     if (services_.openRecords) {
         QMenu* records = menuBar_->addMenu(QString());
         records->setObjectName(QStringLiteral("menuRecords"));
-        QAction* open = records->addAction(QString(), this, [this] { services_.openRecords(langBase_); });
+        QAction* open = records->addAction(QString(), this, [this] { services_.openRecords(langBase_, dosimeterReading()); });
         open->setObjectName(QStringLiteral("actionRecords"));
     }
 
@@ -450,6 +450,12 @@ void CTessalyDlg::emptyParameterGrid() {
     // Only a departure empties the grid: nothing after it belongs to the dosimeter that left.
     if (services_.recorder)
         services_.recorder->dosimeterGone();
+    if (afterReadout_) {
+        afterReadout_ = nullptr;
+        addStatusMessage(langBase_ == dm::kLangRussian
+                             ? "Дозиметр ушёл до ответа: выдача или возврат не записаны."
+                             : "The dosimeter left before it answered: the hand-out or hand-back was not recorded.");
+    }
     parameters_ = {}; // the dosimeter's replies are gone with it
     awaitingCheck_.clear();
     notTakenLines_.clear();
@@ -491,6 +497,8 @@ void CTessalyDlg::parseParameterReply(const std::string& text) {
     showParameters();
     if (services_.recorder)
         services_.recorder->parametersArrived(text);
+    if (afterReadout_)
+        std::exchange(afterReadout_, nullptr)();
 }
 
 void CTessalyDlg::showParameters() {
@@ -678,6 +686,27 @@ void CTessalyDlg::startCommand(const dm::ExchangeStart& start) {
 void CTessalyDlg::getParameters() {
     if (mayDropEdits())
         startCommand(dm::ComposeGetParameters(access_));
+}
+
+dm::DosimeterReading CTessalyDlg::dosimeterReading() {
+    dm::DosimeterReading reading;
+    reading.serialInRange = [this]() -> std::optional<std::string> {
+        const std::string serial = parameters_.serialNumber();
+        if (serial.empty() || !isButtonEnabled(dm::kButtonGetParameters))
+            return std::nullopt;
+        return serial;
+    };
+    reading.read = [this](std::function<void()> done) {
+        if (!isButtonEnabled(dm::kButtonGetParameters) || !mayDropEdits())
+            return false;
+        const dm::ExchangeStart start = dm::ComposeGetParameters(access_);
+        if (!start.started)
+            return false;
+        afterReadout_ = std::move(done);
+        startCommand(start);
+        return true;
+    };
+    return reading;
 }
 
 void CTessalyDlg::getDoseHistory() {

@@ -12,6 +12,8 @@
 #include "params/parameter_set.h"
 #include "params/parameter_table.h"
 
+#include "app/dosimeter_reading.h"
+
 #include <QDialog>
 #include <QTimer>
 
@@ -54,7 +56,7 @@ struct WindowServices {
     // The diagram window; the default opens the charts' window.
     std::function<void()> openDiagram;
     // The records window; the Records menu is shown only when set.
-    std::function<void(int langBase)> openRecords;
+    std::function<void(int langBase, dm::DosimeterReading reading)> openRecords;
     std::filesystem::path catalogueFile; // empty: looked for where data files live
     bool runTimer = true;                // tests drive the ticks themselves
     // Keeps every readout, download, erase and change sent; none: nothing is recorded.
@@ -78,6 +80,8 @@ public:
 
     // ---- commands (menus and buttons)
     void getParameters();
+    // The records window's view of the link (see DosimeterReading).
+    dm::DosimeterReading dosimeterReading();
     void getDoseHistory();
     void sendChanges();
     void eraseTotalDose();
@@ -228,4 +232,6 @@ private:
     bool awaitingProtected_ = false;  // that second reply is on its way
     bool followUpDue_ = false;        // start it after the tick that brought the first
     std::set<std::string> badKeys_;
+    // Runs when the parameter reply the records window asked for has arrived.
+    std::function<void()> afterReadout_;
 };

@@ -75,6 +75,7 @@ int YearOf(UtcSeconds t);
 class DoseOfRecord {
 public:
     explicit DoseOfRecord(RecordsRepository& repo) : repo_(repo) {}
+    RecordsRepository& repository() const { return repo_; }
 
     void addWearer(const std::string& id, const std::string& name, const std::optional<std::string>& born);
     std::vector<Wearer> wearers() const; // by ID as text

@@ -1,7 +1,12 @@
 #include "records/dose_report.h"
 
 #include "core/format.h"
+#include "records/corrections.h"
 #include "records/utc_time.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
 
 namespace dm::records {
 namespace {
@@ -39,6 +44,18 @@ DoseRecordReport BuildDoseRecordReport(const DoseOfRecord& records, const std::s
         if (w.id == wearer)
             report.wearer = std::move(w);
     report.readouts = records.attributedReadouts(YearStart(year), YearStart(year + 1), wearer);
+    std::set<std::int64_t> listed;
+    std::set<std::string> serials;
+    for (const AttributedReadout& o : report.readouts) {
+        listed.insert(o.readout);
+        serials.insert(o.serial);
+    }
+    for (const std::string& serial : serials)
+        for (HistoryEntry& e : HistoryWithCorrections(records.repository(), serial))
+            if (e.action == "correct" && e.readout && listed.count(*e.readout))
+                report.corrections.push_back(std::move(e));
+    std::stable_sort(report.corrections.begin(), report.corrections.end(),
+                     [](const HistoryEntry& a, const HistoryEntry& b) { return a.at < b.at; });
     return report;
 }
 
@@ -80,6 +97,18 @@ std::string DoseRecordHtml(const DoseRecordReport& r) {
     if (r.readouts.empty())
         html += "<tr><td colspan=\"5\">No readout is attributed to this wearer in " + year + ".</td></tr>";
     html += "</table>";
+    // Each correction on lines of its own, so that a long reason never splits a time or a dose.
+    for (const HistoryEntry& e : r.corrections) {
+        const auto o = std::find_if(r.readouts.begin(), r.readouts.end(),
+                                    [&](const AttributedReadout& x) { return x.readout == e.readout; });
+        std::string change;
+        for (const ChangeSent& c : e.changes)
+            change += (c.before.empty() ? "-" : Dose(std::strtod(c.before.c_str(), nullptr))) + " to " +
+                      Dose(std::strtod(c.after.c_str(), nullptr));
+        html += "<p>Correction of the readout of " + Escape(o->serial) + " at " + FormatUtcTime(o->at) +
+                ":<br>total dose " + change + "<br>by " + Escape(e.origin.operatorName) + " at " +
+                FormatUtcTime(e.at) + "<br>reason: " + Escape(e.reason) + "</p>";
+    }
     html += "<table cellspacing=\"0\" cellpadding=\"3\">";
     html += "<tr><td>Dose in " + year + ":</td><td>" + Dose(a.dose) + "</td><td>annual limit " +
             Dose(a.limits.annual) + ", single-year limit " + Dose(a.limits.singleYear) +

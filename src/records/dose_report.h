@@ -13,6 +13,7 @@ struct DoseRecordReport {
     Wearer wearer;
     AnnualDose annual;
     std::vector<AttributedReadout> readouts; // attributed to the wearer in the year
+    std::vector<HistoryEntry> corrections;   // of those readouts, oldest first
 };
 
 // RecordsError(Refused) for an unknown wearer.

@@ -32,7 +32,8 @@ class ScriptedRecordsDialogs : public RecordsDialogs {
 public:
     std::deque<std::optional<NewWearer>> newWearers;
     std::deque<std::optional<std::string>> wearers, files;
-    std::vector<std::string> messages;
+    std::vector<std::string> messages, questions;
+    bool yes = true;
 
     std::optional<NewWearer> askNewWearer() override { return Next(newWearers); }
     std::optional<std::string> askWearer(const std::vector<std::pair<std::string, std::string>>&) override {
@@ -40,6 +41,10 @@ public:
     }
     std::optional<std::string> askSaveFile(const std::string&, const std::string&) override { return Next(files); }
     void showMessage(const std::string& text) override { messages.push_back(text); }
+    bool askYesNo(const std::string& text) override {
+        questions.push_back(text);
+        return yes;
+    }
 
 private:
     template <typename T>
@@ -183,6 +188,24 @@ TEST(RecordsWindow, MainWindowSaysWhoseDosimeterAnsweredAndTellsADoseLevelReache
     for (int i = 0; i < window.statusLog()->count(); ++i)
         log.push_back(window.statusLog()->itemText(i).toStdString());
     EXPECT_TRUE(mentions(log, alert));
+
+    // Handing back the dosimeter in range offers to read it first; the hand-back waits
+    // for that readout, so the readout still closes the wearer's period.
+    ScriptedRecordsDialogs recordsDialogs;
+    RecordsWindow records_window(*repo, kLangEnglish, recordsDialogs, nullptr, [] { return UtcNow(); },
+                                 window.dosimeterReading());
+    auto* dosimeters = records_window.findChild<QTableWidget*>("dosimeters");
+    dosimeters->selectRow(0);
+    const std::size_t pushed = link.sent.size();
+    records_window.findChild<QPushButton*>("handBack")->click();
+    ASSERT_EQ(recordsDialogs.questions.size(), 1u);
+    EXPECT_EQ(link.sent.size(), pushed + 1); // "Get parameters" went out
+    EXPECT_EQ(Cell(dosimeters, 0, 3), "W-01");
+    link.deliverParams(reply);
+    window.onTimer();
+    window.onTimer();
+    EXPECT_EQ(Cell(dosimeters, 0, 3), "-");
+    EXPECT_TRUE(recordsDialogs.messages.empty());
 }
 
 } // namespace

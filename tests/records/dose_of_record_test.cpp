@@ -3,6 +3,7 @@
 // back and its PDF's text.
 #include "records_backends.h"
 
+#include "records/corrections.h"
 #include "records/dose_alerts.h"
 #include "records/dose_of_record.h"
 #include "records/utc_time.h"
@@ -325,6 +326,13 @@ TEST_P(DoseRecord, CliPrintsExportsAndReportsTheSameDoses) {
 
     if (std::system("pdftotext -v >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+    // A correction of a listed readout is shown with who, when and why (here to the same
+    // value, so the doses below stay as read).
+    {
+        auto repo = RecordsRepository::open(db_.url());
+        const ReadoutView last = repo->readouts("C1").back();
+        CorrectReadout(*repo, {last.id, *last.totalDose, "badge re-read <by hand>", "Ivanova", T("2027-01-05T10:00:00Z")});
+    }
     const auto pdf = dir / "W-03.pdf";
     ASSERT_EQ(RunCli(db + "report --wearer W-03 --year 2026 --pdf " + pdf.string()).first, 0);
     std::FILE* text = popen(("pdftotext -layout " + pdf.string() + " -").c_str(), "r");
@@ -335,9 +343,13 @@ TEST_P(DoseRecord, CliPrintsExportsAndReportsTheSameDoses) {
     pclose(text);
     for (const char* expected : {"Kuznetsov", "W-03", "2026", "C1", "2026-12-31T00:00:00Z", "21.0 mSv",
                                  "105.0 mSv", "reached or passed the annual limit of 20.0 mSv",
-                                 "reached or passed the five-year limit of 100.0 mSv"})
+                                 "reached or passed the five-year limit of 100.0 mSv", "Correction of the readout of C1 at 2026-12-31T00:00:00Z",
+                                 "2027-01-05T10:00:00Z", "badge re-read <by hand>"})
         EXPECT_NE(pages.find(expected), std::string::npos) << expected << " not in:\n" << pages;
     EXPECT_EQ(pages.find("2025-12-31"), std::string::npos) << "a readout of another year";
+    if (!db_.postgres()) { // a shared database records its login instead
+        EXPECT_NE(pages.find("Ivanova"), std::string::npos) << pages;
+    }
     std::filesystem::remove_all(dir);
 }
 
