@@ -231,7 +231,7 @@ void CTessalyDlg::buildMenu() {
     exportCsvAction_->setObjectName(QStringLiteral("actionExportCsv"));
     // Only a history tab with records has anything to export.
     connect(fileMenu_, &QMenu::aboutToShow, this,
-            [this] { exportCsvAction_->setEnabled(currentTab() != 0 && !currentTableEmpty()); });
+            [this] { exportCsvAction_->setEnabled(tabs_->currentIndex() != 0 && !currentTableEmpty()); });
     exitAction_ = fileMenu_->addAction(QString(), this, &QDialog::accept);
     exitAction_->setObjectName(QStringLiteral("actionExit"));
     exitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
@@ -692,12 +692,12 @@ dm::DosimeterReading CTessalyDlg::dosimeterReading() {
     dm::DosimeterReading reading;
     reading.serialInRange = [this]() -> std::optional<std::string> {
         const std::string serial = parameters_.serialNumber();
-        if (serial.empty() || !isButtonEnabled(dm::kButtonGetParameters))
+        if (serial.empty() || !getParamsButton_->isEnabled())
             return std::nullopt;
         return serial;
     };
     reading.read = [this](std::function<void()> done) {
-        if (!isButtonEnabled(dm::kButtonGetParameters) || !mayDropEdits())
+        if (!getParamsButton_->isEnabled() || !mayDropEdits())
             return false;
         const dm::ExchangeStart start = dm::ComposeGetParameters(access_);
         if (!start.started)
@@ -815,7 +815,7 @@ void CTessalyDlg::saveCurrentTable() {
 }
 
 void CTessalyDlg::exportCurrentTableCsv() {
-    const int tab = currentTab();
+    const int tab = tabs_->currentIndex();
     if (tab != 1 && tab != 2)
         return;
     const dm::HistoryTab which = tab == 1 ? dm::HistoryTab::Dose : dm::HistoryTab::Neutron;
