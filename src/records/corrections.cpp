@@ -1,5 +1,7 @@
 #include "records/corrections.h"
 
+#include "records/sql_helpers.h"
+
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -15,20 +17,9 @@ namespace {
 
 using Kind = RecordsError::Kind;
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-std::string S(const QVariant& v) { return v.toString().toStdString(); }
-
-QSqlQuery Exec(QSqlDatabase& db, const QString& sql, const QVariantList& values = {}) {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw q.lastError();
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values[i]);
-    if (!q.exec())
-        throw q.lastError();
-    return q;
-}
+using sql::Q;
+using sql::S;
+using sql::Exec;
 
 std::string Number(const QVariant& v) {
     if (v.isNull())

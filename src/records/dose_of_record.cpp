@@ -1,5 +1,7 @@
 #include "records/dose_of_record.h"
 
+#include "records/sql_helpers.h"
+
 #include "records/utc_time.h"
 
 #include <QSqlDatabase>
@@ -18,21 +20,10 @@ namespace {
 
 using Kind = RecordsError::Kind;
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-std::string S(const QVariant& v) { return v.toString().toStdString(); }
+using sql::Q;
+using sql::S;
+using sql::Exec;
 QVariant I(std::int64_t v) { return QVariant(static_cast<qlonglong>(v)); }
-
-QSqlQuery Exec(QSqlDatabase& db, const QString& sql, const QVariantList& values = {}) {
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw q.lastError();
-    for (int i = 0; i < values.size(); ++i)
-        q.bindValue(i, values[i]);
-    if (!q.exec())
-        throw q.lastError();
-    return q;
-}
 
 [[noreturn]] void Refuse(const std::string& message) { throw RecordsError(Kind::Refused, message); }
 

@@ -1,5 +1,7 @@
 #include "records/records_repository.h"
 
+#include "records/sql_helpers.h"
+
 #include "records/schema.h"
 
 #include <QCoreApplication>
@@ -38,8 +40,8 @@ struct SqlFailure {
     QSqlError error;
 };
 
-QString Q(const std::string& text) { return QString::fromStdString(text); }
-std::string S(const QVariant& v) { return v.toString().toStdString(); }
+using sql::Q;
+using sql::S;
 
 QVariant OptionalDouble(const std::optional<double>& v) {
     return v ? QVariant(*v) : QVariant(QMetaType(QMetaType::Double));
