@@ -2,7 +2,7 @@
 // window's controls.
 #include "charts/chart_data.h"
 #include "charts/chart_render.h"
-#include "charts/graph_wnd.h"
+#include "charts/diagram_window.h"
 #include "core/string_table.h"
 #include "archive_reply.h"
 
@@ -176,7 +176,7 @@ void ChartsTest::readoutBoxPixelsAndFlip() {
 }
 
 void ChartsTest::partialRepaintGivesTheSamePicture() {
-    CGraphicalListBox control(0);
+    ChartView control(0);
     control.resize(600, 400);
     TenDoses(control.chart());
     control.chart().m_nFlags = GF_DOSE;
@@ -203,7 +203,7 @@ void ChartsTest::partialRepaintGivesTheSamePicture() {
 }
 
 void ChartsTest::scrollBarDrivesTheOffset() {
-    CGraphicalListBox control(0);
+    ChartView control(0);
     control.resize(600, 400);
     TenDoses(control.chart());
     control.chart().m_nFlags = GF_DOSE;
@@ -231,7 +231,7 @@ void ChartsTest::scrollBarDrivesTheOffset() {
 }
 
 void ChartsTest::windowForNeutronModel() {
-    CGraphWnd wnd(nullptr, 0);
+    DiagramWindow wnd(nullptr, 0);
     QVERIFY(wnd.windowFlags() & Qt::WindowStaysOnTopHint);
     wnd.loadData(ArchiveOf(20, 5), 60, 100);
     ChartModel& chart = wnd.chartControl()->chart();
@@ -262,7 +262,7 @@ void ChartsTest::windowForNeutronModel() {
     wnd.neutronCheck()->click();
     QCOMPARE(chart.m_nFlags, GF_INCREMENTS);
 
-    CGraphWnd russian(nullptr, 300);
+    DiagramWindow russian(nullptr, 300);
     QCOMPARE(russian.doseRadio()->text().toStdString(), Tr(IDS_DOSE_DIAGRAM, 300));
     QCOMPARE(russian.fitButton()->text().toStdString(), Tr(IDS_FIT_TO_SCREEN, 300));
     // The long Russian legend caption shows whole: its box widens, the others move along.
@@ -276,7 +276,7 @@ void ChartsTest::windowForNeutronModel() {
 }
 
 void ChartsTest::windowForGammaModelAndLongHistory() {
-    CGraphWnd wnd(nullptr, 0);
+    DiagramWindow wnd(nullptr, 0);
     wnd.loadData(ArchiveOf(kChartRecords + 5, 0), 0, 7);
     ChartModel& chart = wnd.chartControl()->chart();
     QVERIFY(!wnd.neutronCheck()->isVisibleTo(&wnd));
@@ -293,11 +293,11 @@ void ChartsTest::windowForGammaModelAndLongHistory() {
 
 
 void ChartsTest::scaleBoxArrowsAndFit() {
-    CGraphWnd wnd(nullptr, 0);
+    DiagramWindow wnd(nullptr, 0);
     wnd.loadData(ArchiveOf(50, 0), 60, 0);
     wnd.show();
     QVERIFY(QTest::qWaitForWindowExposed(&wnd));
-    CGraphicalListBox* control = wnd.chartControl();
+    ChartView* control = wnd.chartControl();
     ChartModel& chart = control->chart();
     control->chartImage();
     QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("100"));
@@ -345,13 +345,13 @@ void ChartsTest::scaleBoxArrowsAndFit() {
 // The read-out box walks with the cursor: it shows the values of the diagram on screen
 // after a switch of diagram, and goes when the cursor leaves the chart.
 void ChartsTest::readoutFollowsTheDiagramAndLeavesWithTheCursor() {
-    CGraphWnd wnd(nullptr, 0);
+    DiagramWindow wnd(nullptr, 0);
     wnd.loadData(ArchiveOf(10, 3), 60, 0);
     wnd.setDosimeter("KRT-17A", "17-004217");
     QCOMPARE(wnd.windowTitle(), QString::fromUtf8("Dose increments diagram \u2014 KRT-17A No. 17-004217"));
     wnd.show();
     QVERIFY(QTest::qWaitForWindowExposed(&wnd));
-    CGraphicalListBox* control = wnd.chartControl();
+    ChartView* control = wnd.chartControl();
     ChartModel& chart = control->chart();
     control->chartImage();
     int barColumn = 111;
@@ -378,7 +378,7 @@ void ChartsTest::readoutFollowsTheDiagramAndLeavesWithTheCursor() {
 
 void ChartsTest::savesTheChartAsPng() {
     QTemporaryDir dir;
-    CGraphWnd wnd(nullptr, 0);
+    DiagramWindow wnd(nullptr, 0);
     FakeSaveDialogs dialogs;
     wnd.setSaveDialogs(&dialogs);
     wnd.loadData(ArchiveOf(30, 4), 60, 0);

@@ -1,4 +1,4 @@
-#include "charts/graph_wnd.h"
+#include "charts/diagram_window.h"
 
 #include "charts/chart_render.h"
 #include "core/string_table.h"
@@ -55,7 +55,7 @@ private:
 
 } // namespace
 
-CGraphWnd::CGraphWnd(QWidget* parent, int langBase)
+DiagramWindow::DiagramWindow(QWidget* parent, int langBase)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
@@ -67,7 +67,7 @@ CGraphWnd::CGraphWnd(QWidget* parent, int langBase)
 
 // Dialog units to pixels through the dialog font: a unit is a quarter of the average
 // character width across and an eighth of the character height down.
-QRect CGraphWnd::dialogRect(int x, int y, int width, int height) const {
+QRect DiagramWindow::dialogRect(int x, int y, int width, int height) const {
     const QFontMetrics metrics(font());
     const int bx = std::max(1, metrics.averageCharWidth()), by = std::max(1, metrics.height());
     auto px = [bx](int v) { return (v * bx + 2) / 4; };
@@ -75,7 +75,7 @@ QRect CGraphWnd::dialogRect(int x, int y, int width, int height) const {
     return QRect(px(x), py(y), px(width), py(height));
 }
 
-void CGraphWnd::buildControls() {
+void DiagramWindow::buildControls() {
     // The template's size is the smallest; a larger window gives the chart the room.
     setMinimumSize(dialogRect(0, 0, 517, 356).size());
     resize(minimumSize());
@@ -84,16 +84,16 @@ void CGraphWnd::buildControls() {
     displayGroup_ = new QGroupBox(this);
     scaleGroup_ = new QGroupBox(this);
 
-    chart_ = new CGraphicalListBox(m_nLangBase, this);
-    connect(chart_, &CGraphicalListBox::saveRequested, this, [this] { saveDiagramPng(); });
+    chart_ = new ChartView(m_nLangBase, this);
+    connect(chart_, &ChartView::saveRequested, this, [this] { saveDiagramPng(); });
 
     // The dose curve is drawn in both diagrams, so its legend entry is always ticked; it
     // only labels the colour and takes no clicks.
-    doseLegend_ = new CMyButton(this);
+    doseLegend_ = new LegendCheckBox(this);
     doseLegend_->setChecked(true);
     doseLegend_->setAttribute(Qt::WA_TransparentForMouseEvents);
     doseLegend_->setFocusPolicy(Qt::NoFocus);
-    neutronCheck_ = new CMyButton(this);
+    neutronCheck_ = new LegendCheckBox(this);
     connect(neutronCheck_, &QCheckBox::clicked, this, [this] { applyNeutronRule(); });
 
     incrementsRadio_ = new QRadioButton(this);
@@ -131,7 +131,7 @@ void CGraphWnd::buildControls() {
 // The template's layout, with the chart taking what the window has beyond the template's
 // size; the controls below it keep their places relative to the bottom (the scale box to
 // the bottom right corner).
-void CGraphWnd::placeControls() {
+void DiagramWindow::placeControls() {
     // The coloured legend captions are drawn in the wide chart font: the legend box widens
     // until they show whole, pushing the boxes right of it along and the window's
     // smallest width with them.
@@ -139,7 +139,7 @@ void CGraphWnd::placeControls() {
     const int legendRight = dialogRect(13 + 183 - 4, 0, 0, 0).x();
     const int legendLeft = dialogRect(20, 0, 0, 0).x();
     int widest = 0;
-    for (const CMyButton* button : {doseLegend_, neutronCheck_})
+    for (const LegendCheckBox* button : {doseLegend_, neutronCheck_})
         if (!button->isHidden() && !button->text().isEmpty())
             widest = std::max(widest, 17 + chartFont.horizontalAdvance(button->text()) + 2);
     const int extra = std::max(0, legendLeft + widest - legendRight);
@@ -170,7 +170,7 @@ void CGraphWnd::placeControls() {
 
     // The platform's buttons have wider margins than the template assumed: each legend
     // entry is as wide as its caption needs, at least as the template has it.
-    const std::pair<CMyButton*, QRect> legends[] = {{doseLegend_, below(20, 317, 137, 10)},
+    const std::pair<LegendCheckBox*, QRect> legends[] = {{doseLegend_, below(20, 317, 137, 10)},
                                                     {neutronCheck_, below(20, 329, 137, 10)}};
     for (const auto& [button, r] : legends) {
         const int needed = 17 + chartFont.horizontalAdvance(button->text()) + 2;
@@ -180,19 +180,19 @@ void CGraphWnd::placeControls() {
     fitButton_->setGeometry(fitButton_->sizeHint().width() > fit.width() ? corner(433, 336, 79, 14) : fit);
 }
 
-void CGraphWnd::resizeEvent(QResizeEvent* event) {
+void DiagramWindow::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     placeControls();
 }
 
-void CGraphWnd::setDosimeter(const std::string& model, const std::string& serialNumber) {
+void DiagramWindow::setDosimeter(const std::string& model, const std::string& serialNumber) {
     model_ = model;
     serialNumber_ = serialNumber;
     updateTitle();
 }
 
 // The diagram on screen and the dosimeter it comes from.
-void CGraphWnd::updateTitle() {
+void DiagramWindow::updateTitle() {
     const ChartModel& chart = chart_->chart();
     QString title = Text((chart.m_nFlags & GF_DOSE) ? IDS_DOSE_DIAGRAM : IDS_INCREMENTS_DIAGRAM, m_nLangBase);
     if (!model_.empty()) {
@@ -206,7 +206,7 @@ void CGraphWnd::updateTitle() {
     setWindowTitle(title);
 }
 
-void CGraphWnd::initialise() {
+void DiagramWindow::initialise() {
     ChartModel& chart = chart_->chart();
     incrementsRadio_->setChecked(true);
     doseRadio_->setChecked(false);
@@ -238,7 +238,7 @@ void CGraphWnd::initialise() {
     updateTitle();
 }
 
-ChartLoadResult CGraphWnd::loadData(const DoseArchive& archive, double historyInterval, double historyDepth) {
+ChartLoadResult DiagramWindow::loadData(const DoseArchive& archive, double historyInterval, double historyDepth) {
     const ChartLoadResult result = LoadChartData(chart_->chart(), archive, historyInterval, historyDepth);
     m_bNeutron = archive.hasNeutron();
     truncationNotice_ = TruncationNotice(result, m_nLangBase);
@@ -247,7 +247,7 @@ ChartLoadResult CGraphWnd::loadData(const DoseArchive& archive, double historyIn
     return result;
 }
 
-void CGraphWnd::applyNeutronRule() {
+void DiagramWindow::applyNeutronRule() {
     ChartModel& chart = chart_->chart();
     if (neutronCheck_->isChecked())
         chart.m_nFlags |= GF_NEUTRON;
@@ -256,7 +256,7 @@ void CGraphWnd::applyNeutronRule() {
     chart_->repaintChart();
 }
 
-void CGraphWnd::showDoseDiagram() {
+void DiagramWindow::showDoseDiagram() {
     ChartModel& chart = chart_->chart();
     chart.m_nFlags = (chart.m_nFlags | GF_DOSE) & ~GF_INCREMENTS;
     incrementsRadio_->setChecked(false);
@@ -265,7 +265,7 @@ void CGraphWnd::showDoseDiagram() {
     chart_->repaintChart();
 }
 
-void CGraphWnd::showIncrementsDiagram() {
+void DiagramWindow::showIncrementsDiagram() {
     ChartModel& chart = chart_->chart();
     chart.m_nFlags = (chart.m_nFlags | GF_INCREMENTS) & ~GF_DOSE;
     doseRadio_->setChecked(false);
@@ -274,7 +274,7 @@ void CGraphWnd::showIncrementsDiagram() {
     chart_->repaintChart();
 }
 
-void CGraphWnd::applyScaleRule() {
+void DiagramWindow::applyScaleRule() {
     const auto zoom = ZoomFromScaleText(scaleEdit_->text().toStdString());
     if (!zoom)
         return; // 9 and below: the chart keeps its zoom while the box shows the text
@@ -283,7 +283,7 @@ void CGraphWnd::applyScaleRule() {
     chart_->repaintChart();
 }
 
-void CGraphWnd::setScaleText(const QString& text) {
+void DiagramWindow::setScaleText(const QString& text) {
     {
         const QSignalBlocker block(scaleEdit_);
         scaleEdit_->setText(text);
@@ -291,17 +291,17 @@ void CGraphWnd::setScaleText(const QString& text) {
     applyScaleRule();
 }
 
-void CGraphWnd::stepScale(int step) {
+void DiagramWindow::stepScale(int step) {
     if (const auto text = SteppedScaleText(scaleEdit_->text().toStdString(), step))
         setScaleText(QString::fromStdString(*text));
 }
 
-void CGraphWnd::fitToScreen() {
+void DiagramWindow::fitToScreen() {
     chart_->chart().m_nOffset = 0;
     setScaleText(QStringLiteral("100"));
 }
 
-bool CGraphWnd::saveDiagramPng() {
+bool DiagramWindow::saveDiagramPng() {
     std::optional<std::string> name;
     if (saveDialogs_) {
         name = saveDialogs_->askPngFileName();
