@@ -100,14 +100,12 @@ void ChartView::paintEvent(QPaintEvent* event) {
     const QSize size(std::max(1, chart_.width()), std::max(1, chart_.height()));
     QRegion region = event->region();
     if (!baseValid_ || base_.size() != size) {
-        const bool firstPaint = chart_.firstPaintPending();
         base_ = QImage(size, QImage::Format_RGB32);
         QPainter painter(&base_);
         RenderChartBase(painter, chart_);
         painter.end();
         baseValid_ = true;
-        if (firstPaint)
-            syncScrollBar();
+        syncScrollBar(); // the page follows the control's width
         region = QRegion(QRect(QPoint(0, 0), size));
     }
     if (screen_.size() != size)
@@ -139,7 +137,7 @@ bool ChartView::viewportEvent(QEvent* event) {
 
 void ChartView::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    QAction* save = menu.addAction(QString::fromStdString(Tr(IDS_SAVE_DIAGRAM_PNG, chart_.m_nLangBase)));
+    QAction* save = menu.addAction(QString::fromStdString(Tr(IDS_SAVE_DIAGRAM_PNG, chart_.langBase())));
     if (menu.exec(event->globalPos()) == save)
         emit saveRequested();
 }

@@ -59,7 +59,7 @@ DiagramWindow::DiagramWindow(QWidget* parent, int langBase)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
-      m_nLangBase(langBase) {
+      langBase_(langBase) {
     setFont(QApplication::font());
     buildControls();
     initialise();
@@ -84,7 +84,7 @@ void DiagramWindow::buildControls() {
     displayGroup_ = new QGroupBox(this);
     scaleGroup_ = new QGroupBox(this);
 
-    chart_ = new ChartView(m_nLangBase, this);
+    chart_ = new ChartView(langBase_, this);
     connect(chart_, &ChartView::saveRequested, this, [this] { saveDiagramPng(); });
 
     // The dose curve is drawn in both diagrams, so its legend entry is always ticked; it
@@ -194,11 +194,11 @@ void DiagramWindow::setDosimeter(const std::string& model, const std::string& se
 // The diagram on screen and the dosimeter it comes from.
 void DiagramWindow::updateTitle() {
     const ChartModel& chart = chart_->chart();
-    QString title = Text((chart.m_nFlags & GF_DOSE) ? IDS_DOSE_DIAGRAM : IDS_INCREMENTS_DIAGRAM, m_nLangBase);
+    QString title = Text((chart.flags() & GF_DOSE) ? IDS_DOSE_DIAGRAM : IDS_INCREMENTS_DIAGRAM, langBase_);
     if (!model_.empty()) {
         title += QStringLiteral(" \u2014 ") + QString::fromStdString(model_);
         if (!serialNumber_.empty())
-            title += QLatin1Char(' ') + Text(IDS_SERIAL_NO, m_nLangBase) + QLatin1Char(' ') +
+            title += QLatin1Char(' ') + Text(IDS_SERIAL_NO, langBase_) + QLatin1Char(' ') +
                      QString::fromStdString(serialNumber_);
     }
     if (!truncationNotice_.empty())
@@ -211,24 +211,24 @@ void DiagramWindow::initialise() {
     incrementsRadio_->setChecked(true);
     doseRadio_->setChecked(false);
     neutronCheck_->setChecked(false);
-    chart.m_nFlags = GF_INCREMENTS;
+    chart.setFlags(GF_INCREMENTS);
 
-    doseRadio_->setText(Text(IDS_DOSE_DIAGRAM, m_nLangBase));
-    incrementsRadio_->setText(Text(IDS_INCREMENTS_DIAGRAM, m_nLangBase));
-    neutronCheck_->setText(Text(IDS_NEUTRON_COMPONENT, m_nLangBase));
-    displayGroup_->setTitle(Text(IDS_DISPLAY_AS, m_nLangBase));
-    scaleGroup_->setTitle(Text(IDS_SCALE, m_nLangBase));
-    legendGroup_->setTitle(Text(IDS_GRAPH_LEGEND, m_nLangBase));
-    fitButton_->setText(Text(IDS_FIT_TO_SCREEN, m_nLangBase));
+    doseRadio_->setText(Text(IDS_DOSE_DIAGRAM, langBase_));
+    incrementsRadio_->setText(Text(IDS_INCREMENTS_DIAGRAM, langBase_));
+    neutronCheck_->setText(Text(IDS_NEUTRON_COMPONENT, langBase_));
+    displayGroup_->setTitle(Text(IDS_DISPLAY_AS, langBase_));
+    scaleGroup_->setTitle(Text(IDS_SCALE, langBase_));
+    legendGroup_->setTitle(Text(IDS_GRAPH_LEGEND, langBase_));
+    fitButton_->setText(Text(IDS_FIT_TO_SCREEN, langBase_));
     setScaleText(QStringLiteral("100"));
 
-    if (m_bNeutron) {
+    if (neutronModel_) {
         neutronCheck_->show();
-        doseLegend_->setText(Text(IDS_MIXED_DOSE, m_nLangBase));
+        doseLegend_->setText(Text(IDS_MIXED_DOSE, langBase_));
     } else {
         neutronCheck_->setChecked(false);
         neutronCheck_->hide();
-        doseLegend_->setText(Text(IDS_DOSE_VALUE, m_nLangBase));
+        doseLegend_->setText(Text(IDS_DOSE_VALUE, langBase_));
         applyNeutronRule();
     }
     doseLegend_->show();
@@ -240,8 +240,8 @@ void DiagramWindow::initialise() {
 
 ChartLoadResult DiagramWindow::loadData(const DoseArchive& archive, double historyInterval, double historyDepth) {
     const ChartLoadResult result = LoadChartData(chart_->chart(), archive, historyInterval, historyDepth);
-    m_bNeutron = archive.hasNeutron();
-    truncationNotice_ = TruncationNotice(result, m_nLangBase);
+    neutronModel_ = archive.hasNeutron();
+    truncationNotice_ = TruncationNotice(result, langBase_);
     initialise();
     chart_->repaintChart();
     return result;
@@ -249,16 +249,13 @@ ChartLoadResult DiagramWindow::loadData(const DoseArchive& archive, double histo
 
 void DiagramWindow::applyNeutronRule() {
     ChartModel& chart = chart_->chart();
-    if (neutronCheck_->isChecked())
-        chart.m_nFlags |= GF_NEUTRON;
-    else
-        chart.m_nFlags &= ~GF_NEUTRON;
+    chart.setFlags(neutronCheck_->isChecked() ? chart.flags() | GF_NEUTRON : chart.flags() & ~GF_NEUTRON);
     chart_->repaintChart();
 }
 
 void DiagramWindow::showDoseDiagram() {
     ChartModel& chart = chart_->chart();
-    chart.m_nFlags = (chart.m_nFlags | GF_DOSE) & ~GF_INCREMENTS;
+    chart.setFlags((chart.flags() | GF_DOSE) & ~GF_INCREMENTS);
     incrementsRadio_->setChecked(false);
     doseRadio_->setChecked(true);
     updateTitle();
@@ -267,7 +264,7 @@ void DiagramWindow::showDoseDiagram() {
 
 void DiagramWindow::showIncrementsDiagram() {
     ChartModel& chart = chart_->chart();
-    chart.m_nFlags = (chart.m_nFlags | GF_INCREMENTS) & ~GF_DOSE;
+    chart.setFlags((chart.flags() | GF_INCREMENTS) & ~GF_DOSE);
     doseRadio_->setChecked(false);
     incrementsRadio_->setChecked(true);
     updateTitle();
@@ -278,7 +275,7 @@ void DiagramWindow::applyScaleRule() {
     const auto zoom = ZoomFromScaleText(scaleEdit_->text().toStdString());
     if (!zoom)
         return; // 9 and below: the chart keeps its zoom while the box shows the text
-    chart_->chart().m_dZoom = *zoom;
+    chart_->chart().setZoom(*zoom);
     chart_->scrollReset();
     chart_->repaintChart();
 }
@@ -297,7 +294,7 @@ void DiagramWindow::stepScale(int step) {
 }
 
 void DiagramWindow::fitToScreen() {
-    chart_->chart().m_nOffset = 0;
+    chart_->chart().setOffset(0);
     setScaleText(QStringLiteral("100"));
 }
 
@@ -306,10 +303,10 @@ bool DiagramWindow::saveDiagramPng() {
     if (saveDialogs_) {
         name = saveDialogs_->askPngFileName();
     } else {
-        QString caption = Text(IDS_SAVE_DIAGRAM_PNG, m_nLangBase);
+        QString caption = Text(IDS_SAVE_DIAGRAM_PNG, langBase_);
         caption.remove(QStringLiteral("..."));
         const QString chosen = QFileDialog::getSaveFileName(this, caption, QStringLiteral("diagram.png"),
-                                                            Text(IDS_PNG_FILTER, m_nLangBase));
+                                                            Text(IDS_PNG_FILTER, langBase_));
         if (!chosen.isEmpty())
             name = chosen.toStdString();
     }

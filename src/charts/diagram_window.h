@@ -47,7 +47,7 @@ public:
     // cancelled or not written.
     bool saveDiagramPng();
 
-    bool neutron() const { return m_bNeutron; }
+    bool neutron() const { return neutronModel_; }
     ChartView* chartControl() const { return chart_; }
     LegendCheckBox* doseLegend() const { return doseLegend_; }
     LegendCheckBox* neutronCheck() const { return neutronCheck_; }
@@ -75,8 +75,8 @@ private:
     void stepScale(int step);
     void fitToScreen();
 
-    int m_nLangBase = 0;
-    bool m_bNeutron = false;
+    int langBase_ = 0;
+    bool neutronModel_ = false;
     ChartView* chart_ = nullptr;
     QGroupBox* legendGroup_ = nullptr;
     QGroupBox* displayGroup_ = nullptr;

@@ -138,25 +138,16 @@ int RunChart(const Args& args) {
     chart->setClientSize(width, height);
     chart->setReadoutCharWidth(ChartFontCharWidth());
 
-    // The window opens on the increments diagram at 100 % and paints once; the user's
-    // choices follow.
-    chart->m_nFlags = GF_INCREMENTS;
-    chart->m_dZoom = *ZoomFromScaleText("100");
-    chart->scrollReset();
-    RenderChartImage(*chart);
-
-    chart->m_nFlags = diagram == "dose" ? GF_DOSE : GF_INCREMENTS;
+    int flags = diagram == "dose" ? GF_DOSE : GF_INCREMENTS;
     if (neutron) {
         if (archive.hasNeutron())
-            chart->m_nFlags |= GF_NEUTRON;
+            flags |= GF_NEUTRON;
         else
             std::fputs("dosimeter-cli: --neutron ignored: the archive has no neutron section\n", stderr);
     }
-    if (percent != 100) {
-        chart->m_dZoom = *ZoomFromScaleText(std::to_string(percent));
-        chart->scrollReset();
-    }
-    chart->m_nOffset = static_cast<int>(offsetPixels);
+    chart->setFlags(flags);
+    chart->setZoom(*ZoomFromScaleText(std::to_string(percent)));
+    chart->setOffset(static_cast<int>(offsetPixels));
     if (mousePos) {
         RenderChartImage(*chart); // the read-out reads what this view shows
         chart->mouseMove(static_cast<int>(mousePos->first), static_cast<int>(mousePos->second));

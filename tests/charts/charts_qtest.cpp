@@ -30,26 +30,24 @@ std::unique_ptr<ChartModel> MakeChart(int flags, double percent = 100) {
     auto chart = std::make_unique<ChartModel>(0);
     chart->setClientSize(W, H);
     chart->setReadoutCharWidth(ChartFontCharWidth());
-    chart->m_dZoom = percent / 110.0;
-    chart->m_nFlags = flags;
-    chart->m_dStep = 1;
-    chart->m_dDepth = 1;
+    chart->setZoom(percent / 110.0);
+    chart->setFlags(flags);
+    chart->setHistory({.step = 1, .depth = 1});
     return chart;
 }
 
 // Ten doses growing by 1 mkSv a minute, and three neutron records on a 400 s axis.
 void TenDoses(ChartModel& chart) {
-    chart.m_dStep = 60;
+    ChartHistory history{.step = 60};
     for (int i = 0; i < 10; ++i)
-        chart.m_adDose[i] = (i + 1) * 1e-6;
+        history.doses.push_back((i + 1) * 1e-6);
+    chart.setHistory(history);
 }
 void ThreeNeutrons(ChartModel& chart) {
-    chart.m_bNeutron = true;
-    chart.m_dStep = 1;
-    chart.m_dDepth = 400;
-    chart.m_aNeutron[0] = {1e-5, 100};
-    chart.m_aNeutron[1] = {2e-5, 200};
-    chart.m_aNeutron[2] = {3e-5, 300};
+    chart.setHistory({.neutronModel = true,
+                      .step = 1,
+                      .depth = 400,
+                      .neutron = {{1e-5, 100}, {2e-5, 200}, {3e-5, 300}}});
 }
 
 bool ColumnHas(const QImage& image, int x, int fromY, int toY, QRgb colour) {
@@ -129,7 +127,7 @@ void ChartsTest::barAndLineColours() {
     QVERIFY(image.pixel(169, 300) != green);
     QCOMPARE(image.pixel(715, 300), green); // the last bar
 
-    chart->m_nFlags = GF_DOSE;
+    chart->setFlags(GF_DOSE);
     image = RenderChartImage(*chart);
     // Halfway between the first two points (170, 407) and (230, 364).
     QVERIFY(ColumnHas(image, 200, 380, 392, green));
@@ -142,7 +140,7 @@ void ChartsTest::barAndLineColours() {
     image = RenderChartImage(*neutron);
     QCOMPARE(image.pixel(300, 306), Pixel(0, 0, 255));
     QCOMPARE(image.pixel(700, 20), Pixel(0, 0, 255)); // the last level runs on to the axis end
-    neutron->m_nFlags = GF_INCREMENTS | GF_NEUTRON;
+    neutron->setFlags(GF_INCREMENTS | GF_NEUTRON);
     image = RenderChartImage(*neutron);
     QCOMPARE(image.pixel(262, 400), Pixel(90, 90, 255));
 }
@@ -179,8 +177,8 @@ void ChartsTest::partialRepaintGivesTheSamePicture() {
     ChartView control(0);
     control.resize(600, 400);
     TenDoses(control.chart());
-    control.chart().m_nFlags = GF_DOSE;
-    control.chart().m_dZoom = 100.0 / 110;
+    control.chart().setFlags(GF_DOSE);
+    control.chart().setZoom(100.0 / 110);
     control.show();
     QVERIFY(QTest::qWaitForWindowExposed(&control));
     QWidget* surface = control.viewport();
@@ -206,28 +204,28 @@ void ChartsTest::scrollBarDrivesTheOffset() {
     ChartView control(0);
     control.resize(600, 400);
     TenDoses(control.chart());
-    control.chart().m_nFlags = GF_DOSE;
+    control.chart().setFlags(GF_DOSE);
     control.show();
     QVERIFY(QTest::qWaitForWindowExposed(&control));
     control.chartImage(); // first paint
-    control.chart().m_dZoom = 300.0 / 110;
+    control.chart().setZoom(300.0 / 110);
     control.scrollReset();
     QScrollBar* bar = control.horizontalScrollBar();
     const ScrollBarState& state = control.chart().scrollState();
     QCOMPARE(bar->maximum(), state.maxPos());
     QVERIFY(bar->maximum() > 0);
     bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    QCOMPARE(control.chart().m_nOffset, 1);
+    QCOMPARE(control.chart().offset(), 1);
     QCOMPARE(bar->value(), 1);
     bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
-    QCOMPARE(control.chart().m_nOffset, std::min(1 + state.page, state.maxPos()));
-    QCOMPARE(bar->value(), control.chart().m_nOffset);
+    QCOMPARE(control.chart().offset(), std::min(1 + state.page, state.maxPos()));
+    QCOMPARE(bar->value(), control.chart().offset());
     bar->triggerAction(QAbstractSlider::SliderToMinimum); // changes nothing
-    QCOMPARE(bar->value(), control.chart().m_nOffset);
-    control.chart().m_dZoom = 200.0 / 110;
+    QCOMPARE(bar->value(), control.chart().offset());
+    control.chart().setZoom(200.0 / 110);
     control.scrollReset();
     QCOMPARE(bar->value(), 0);
-    QCOMPARE(control.chart().m_nOffset, 0);
+    QCOMPARE(control.chart().offset(), 0);
 }
 
 void ChartsTest::windowForNeutronModel() {
@@ -245,22 +243,22 @@ void ChartsTest::windowForNeutronModel() {
     QVERIFY(wnd.doseLegend()->isChecked());
     QCOMPARE(wnd.doseLegend()->captionColour(), (Rgb{50, 255, 50}));
     QCOMPARE(wnd.neutronCheck()->captionColour(), (Rgb{100, 100, 255}));
-    QCOMPARE(chart.m_nFlags, GF_INCREMENTS);
+    QCOMPARE(chart.flags(), GF_INCREMENTS);
     QVERIFY(wnd.incrementsRadio()->isChecked());
-    QCOMPARE(chart.m_dZoom, 100.0 / 110);
-    QCOMPARE(chart.m_dStep, 60.0);
-    QCOMPARE(chart.m_aNeutron[4].time, 300.0);
+    QCOMPARE(chart.zoom(), 100.0 / 110);
+    QCOMPARE(chart.step(), 60.0);
+    QCOMPARE(chart.neutron()[4].time, 300.0);
 
     wnd.neutronCheck()->click();
-    QCOMPARE(chart.m_nFlags, GF_INCREMENTS | GF_NEUTRON);
+    QCOMPARE(chart.flags(), GF_INCREMENTS | GF_NEUTRON);
     wnd.doseRadio()->click();
-    QCOMPARE(chart.m_nFlags, GF_DOSE | GF_NEUTRON);
+    QCOMPARE(chart.flags(), GF_DOSE | GF_NEUTRON);
     QVERIFY(!wnd.incrementsRadio()->isChecked());
     wnd.incrementsRadio()->click();
-    QCOMPARE(chart.m_nFlags, GF_INCREMENTS | GF_NEUTRON);
+    QCOMPARE(chart.flags(), GF_INCREMENTS | GF_NEUTRON);
     QVERIFY(!wnd.doseRadio()->isChecked());
     wnd.neutronCheck()->click();
-    QCOMPARE(chart.m_nFlags, GF_INCREMENTS);
+    QCOMPARE(chart.flags(), GF_INCREMENTS);
 
     DiagramWindow russian(nullptr, 300);
     QCOMPARE(russian.doseRadio()->text().toStdString(), Tr(IDS_DOSE_DIAGRAM, 300));
@@ -281,10 +279,10 @@ void ChartsTest::windowForGammaModelAndLongHistory() {
     ChartModel& chart = wnd.chartControl()->chart();
     QVERIFY(!wnd.neutronCheck()->isVisibleTo(&wnd));
     QCOMPARE(wnd.doseLegend()->text(), QStringLiteral("Dose value"));
-    QCOMPARE(chart.m_nFlags & GF_NEUTRON, 0);
-    QCOMPARE(chart.m_aNeutron[0].time, 0.0);
-    QCOMPARE(chart.m_dStep, 1.0);
-    QCOMPARE(chart.m_dDepth, 1.0);
+    QCOMPARE(chart.flags() & GF_NEUTRON, 0);
+    QCOMPARE(chart.neutron()[0].time, 0.0);
+    QCOMPARE(chart.step(), 1.0);
+    QCOMPARE(chart.depth(), 1.0);
     QVERIFY(wnd.windowTitle().contains(QStringLiteral("10000")));
     QVERIFY(wnd.windowTitle().contains(QStringLiteral("10005")));
     // The chart opens and paints.
@@ -303,18 +301,18 @@ void ChartsTest::scaleBoxArrowsAndFit() {
     QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("100"));
 
     wnd.scaleEdit()->setText(QStringLiteral("200"));
-    QCOMPARE(chart.m_dZoom, 200.0 / 110);
-    QCOMPARE(chart.m_nOffset, 0);
+    QCOMPARE(chart.zoom(), 200.0 / 110);
+    QCOMPARE(chart.offset(), 0);
     QVERIFY(chart.scrollState().maxPos() > 1);
     // Typed texts of 9 and below leave the zoom alone.
     for (const char* text : {"9", "", "0"}) {
         wnd.scaleEdit()->setText(QString::fromLatin1(text));
-        QCOMPARE(chart.m_dZoom, 200.0 / 110);
+        QCOMPARE(chart.zoom(), 200.0 / 110);
     }
     wnd.scaleEdit()->setText(QStringLiteral("100"));
     wnd.scaleUp()->click();
     QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("101"));
-    QCOMPARE(chart.m_dZoom, 101.0 / 110);
+    QCOMPARE(chart.zoom(), 101.0 / 110);
     wnd.scaleEdit()->setText(QStringLiteral("10"));
     wnd.scaleDown()->click();
     QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("10"));
@@ -323,11 +321,11 @@ void ChartsTest::scaleBoxArrowsAndFit() {
 
     wnd.scaleEdit()->setText(QStringLiteral("300"));
     control->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
-    QVERIFY(chart.m_nOffset > 0);
+    QVERIFY(chart.offset() > 0);
     wnd.fitButton()->click();
     QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("100"));
-    QCOMPARE(chart.m_dZoom, 100.0 / 110);
-    QCOMPARE(chart.m_nOffset, 0);
+    QCOMPARE(chart.zoom(), 100.0 / 110);
+    QCOMPARE(chart.offset(), 0);
     QCOMPARE(chart.scrollState().pos, 0);
 
     // Typed and confirmed with Enter, as a user does: the scale stays, the window stays.
@@ -336,10 +334,10 @@ void ChartsTest::scaleBoxArrowsAndFit() {
     QTest::keyClicks(wnd.scaleEdit(), QStringLiteral("400"));
     QTest::keyClick(wnd.scaleEdit(), Qt::Key_Return);
     QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("400"));
-    QCOMPARE(chart.m_dZoom, 400.0 / 110);
+    QCOMPARE(chart.zoom(), 400.0 / 110);
     QVERIFY(wnd.isVisible());
     QTest::keyClick(wnd.scaleEdit(), Qt::Key_Enter);
-    QCOMPARE(chart.m_dZoom, 400.0 / 110);
+    QCOMPARE(chart.zoom(), 400.0 / 110);
 }
 
 // The read-out box walks with the cursor: it shows the values of the diagram on screen
@@ -355,7 +353,7 @@ void ChartsTest::readoutFollowsTheDiagramAndLeavesWithTheCursor() {
     ChartModel& chart = control->chart();
     control->chartImage();
     int barColumn = 111;
-    while (chart.columns()[static_cast<std::size_t>(barColumn)].dDoseInc <= 0.0)
+    while (chart.columns()[static_cast<std::size_t>(barColumn)].doseInc <= 0.0)
         ++barColumn;
     const QPoint at(barColumn + 1, 100);
     Move(control->viewport(), at);
