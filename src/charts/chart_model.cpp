@@ -47,6 +47,16 @@ double Finite(double v) { return std::isfinite(v) ? v : 0.0; }
 
 std::uint8_t Component(int v) { return static_cast<std::uint8_t>(((v % 256) + 256) % 256); }
 
+// Draws nothing: for working out the column table without a picture.
+class NoCanvas : public ChartCanvas {
+public:
+    void fill(int, int, int, int, Rgb) override {}
+    void line(int, int, int, int, int, Rgb) override {}
+    void polyline(const std::vector<ChartPoint>&, int, Rgb) override {}
+    void box(int, int, int, int, Rgb, Rgb) override {}
+    void text(int, int, const std::string&, Rgb) override {}
+};
+
 ChartRect Union(const ChartRect& a, const ChartRect& b) {
     if (a.none())
         return b;
@@ -108,6 +118,7 @@ void ChartModel::setClientSize(int width, int height) {
     scroll_.page = std::max(0, width_ - kPlotLeft);
     scroll_.setPos(scroll_.pos);
     computeScales();
+    columnsStale_ = true;
 }
 
 void ChartModel::setHistory(const ChartHistory& history) {
@@ -128,16 +139,24 @@ void ChartModel::setHistory(const ChartHistory& history) {
     scroll_.max = scroll_.page;
     scroll_.setPos(0);
     offset_ = 0;
+    columnsStale_ = true;
 }
 
 void ChartModel::setFlags(int flags) {
     flags_ = flags;
     computeScales();
+    columnsStale_ = true;
 }
 
 void ChartModel::setZoom(double zoom) {
     zoom_ = zoom;
     computeScales();
+    columnsStale_ = true;
+}
+
+void ChartModel::setOffset(int pixels) {
+    offset_ = pixels;
+    columnsStale_ = true;
 }
 
 // The column table covers at least 2000 columns and grows to a wider control, so no
@@ -261,6 +280,7 @@ void ChartModel::paintChart(ChartCanvas& canvas) {
             paintNeutronLine(canvas);
     }
     paintTimeLabels(canvas);
+    columnsStale_ = false;
     // A box on screen shows the diagram now drawn, never the values of the one before a
     // switch of diagram, component or scale.
     if (!readoutRect_.none() && readoutX_ < static_cast<int>(columns_.size()))
@@ -596,6 +616,12 @@ void ChartModel::paintTimeLabels(ChartCanvas& canvas) {
 ReadoutChange ChartModel::mouseMove(int x, int y) {
     if (x < 0 || x >= static_cast<int>(columns_.size()))
         return {};
+    if (columnsStale_) {
+        // Asked before the view now set up was painted: the steps that fill the column
+        // table run without drawing.
+        NoCanvas none;
+        paintChart(none);
+    }
     readoutX_ = x;
     readoutY_ = y;
     return placeReadout(x, y, readoutTextAt(x));
@@ -700,6 +726,7 @@ void ChartModel::scrollReset() {
     scroll_.max = std::max(scroll_.page, Px((width_ - kPlotLeft) * zoom_));
     scroll_.setPos(0);
     offset_ = 0;
+    columnsStale_ = true;
 }
 
 bool ChartModel::scroll(ScrollRequest request, int trackPos) {
@@ -720,6 +747,7 @@ bool ChartModel::scroll(ScrollRequest request, int trackPos) {
     // The drawing follows the scroll bar, so requests at either end do not push it past
     // the range.
     offset_ = scroll_.pos;
+    columnsStale_ = true;
     return true;
 }
 

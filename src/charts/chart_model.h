@@ -105,7 +105,7 @@ public:
     void setZoom(double zoom);
     double zoom() const { return zoom_; }
     // Pixels the drawing is scrolled to the left.
-    void setOffset(int pixels) { offset_ = pixels; }
+    void setOffset(int pixels);
     int offset() const { return offset_; }
 
     // The control's client size; the scroll bar's page is the plot's width.
@@ -134,7 +134,7 @@ public:
     const ScrollBarState& scrollState() const { return scroll_; }
 
     // Prepared state, for the read-out, the window and tests. The column table records
-    // what the last paint drew.
+    // what the last paint drew (or would draw, when a read-out was asked before it).
     const std::vector<ChartColumn>& columns() const { return columns_; }
     const std::vector<ChartIncrement>& increments() const { return increments_; }
     const ChartStatistics& statistics() const { return stats_; }
@@ -181,6 +181,7 @@ private:
     ChartStatistics stats_;
     std::vector<ChartColumn> columns_;
     std::vector<ChartIncrement> increments_;
+    bool columnsStale_ = true; // an input changed since the column table was filled
     ScrollBarState scroll_;
     std::string readoutText_;
     ChartRect readoutRect_;

@@ -148,10 +148,8 @@ int RunChart(const Args& args) {
     chart->setFlags(flags);
     chart->setZoom(*ZoomFromScaleText(std::to_string(percent)));
     chart->setOffset(static_cast<int>(offsetPixels));
-    if (mousePos) {
-        RenderChartImage(*chart); // the read-out reads what this view shows
+    if (mousePos)
         chart->mouseMove(static_cast<int>(mousePos->first), static_cast<int>(mousePos->second));
-    }
     const QImage image = RenderChartImage(*chart);
     std::string error;
     if (!WriteChartPng(image, png, &error))

@@ -6,17 +6,17 @@ CIrdaFunctions::CIrdaFunctions(std::unique_ptr<Transport> transport, ReceivedFol
                                MessageSink& messages, bool startDiscovery)
     : transport_(std::move(transport)), store_(store), messages_(messages), pickup_(messages) {
     RefreshReceivedFolder();
-    if (!m_strRecvFolder.empty())
-        pickup_.rememberExistingFiles(PathFromUtf8(m_strRecvFolder));
+    if (!receivedFolder_.empty())
+        pickup_.rememberExistingFiles(PathFromUtf8(receivedFolder_));
     {
         std::lock_guard lock(discoveryLock_);
         deviceId_ = DeviceId{};
     }
     if (startDiscovery && transport_)
         discovery_ = std::thread([this] { DiscoveryThreadProc(); });
-    m_strResultReply.clear();
-    m_strParamReply.clear();
-    m_strArchiveReply.clear();
+    resultReply.clear();
+    paramReply.clear();
+    archiveReply.clear();
 }
 
 CIrdaFunctions::~CIrdaFunctions() {
@@ -92,7 +92,7 @@ void CIrdaFunctions::DiscoveryThreadProc() {
 bool CIrdaFunctions::RefreshReceivedFolder() {
     const std::optional<std::string> folder = ReadReceivedFilesFolder(store_);
     if (!folder) {
-        m_strRecvFolder.clear();
+        receivedFolder_.clear();
         // Said once per loss of access rather than at every poll.
         if (!storeFailed_)
             messages_.showMessage(kMsgNoSettings);
@@ -100,14 +100,14 @@ bool CIrdaFunctions::RefreshReceivedFolder() {
         return false;
     }
     storeFailed_ = false;
-    m_strRecvFolder = *folder;
+    receivedFolder_ = *folder;
     // Said once per folder, so a location that names a file is not left to end only
     // in "Connection interrupted.".
-    const std::string problem = ReceivedFolderProblem(m_strRecvFolder);
+    const std::string problem = ReceivedFolderProblem(receivedFolder_);
     if (problem.empty()) {
         reportedFolder_.clear();
-    } else if (reportedFolder_ != m_strRecvFolder) {
-        reportedFolder_ = m_strRecvFolder;
+    } else if (reportedFolder_ != receivedFolder_) {
+        reportedFolder_ = receivedFolder_;
         messages_.showMessage(problem);
     }
     return true;
@@ -116,8 +116,8 @@ bool CIrdaFunctions::RefreshReceivedFolder() {
 int CIrdaFunctions::PollReplyFiles() {
     if (!RefreshReceivedFolder())
         return 0;
-    return pickup_.poll(PathFromUtf8(m_strRecvFolder),
-                        ReplySlots{&m_strResultReply, &m_strArchiveReply, &m_strParamReply});
+    return pickup_.poll(PathFromUtf8(receivedFolder_),
+                        ReplySlots{&resultReply, &archiveReply, &paramReply});
 }
 
 void CIrdaFunctions::RepliesDelivered(int replies) { pickup_.delivered(replies); }

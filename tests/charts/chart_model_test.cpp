@@ -297,7 +297,7 @@ TEST_F(ChartTest, WideControlGetsAColumnForEveryPixel) {
 TEST_F(ChartTest, ScrollResetAndRequests) {
     tenRecords();
     chart->setFlags(GF_DOSE);
-    paint(); // the first paint gives the scroll bar its page
+    // The scroll bar's page is the plot's width, painted or not.
     EXPECT_EQ(chart->scrollState().page, W - 110);
     // At the default scale there is nothing to scroll; requests at the ends stay put.
     chart->scroll(ScrollRequest::PageLeft);
@@ -327,6 +327,33 @@ TEST_F(ChartTest, ScrollResetAndRequests) {
     chart->scrollReset();
     EXPECT_EQ(chart->scrollState().pos, 0);
     EXPECT_EQ(chart->offset(), 0);
+}
+
+// The window and the read-out may ask before anything is drawn: what the history gives
+// is there as soon as it is set, and the scales follow the diagram chosen.
+TEST_F(ChartTest, HistoryIsPreparedBeforeAnyPaint) {
+    threeNeutronRecords();
+    EXPECT_DOUBLE_EQ(chart->statistics().neutronMax, 3e-5);
+    EXPECT_EQ(chart->statistics().doseSpan, 400);
+    EXPECT_DOUBLE_EQ(chart->increments()[1].neutronInc, 1e-5);
+    chart->setFlags(GF_DOSE | GF_NEUTRON);
+    EXPECT_DOUBLE_EQ(chart->yMax(), 3e-5);
+    EXPECT_EQ(chart->xRange(), 400);
+    EXPECT_EQ(chart->yOf(3e-5), 20);
+    chart->setFlags(GF_INCREMENTS);
+    EXPECT_DOUBLE_EQ(chart->yMax(), 0.0);
+    // A read-out reads the view as now set up, though it was never drawn.
+    tenRecords();
+    chart->setFlags(GF_DOSE);
+    chart->mouseMove(200, 100);
+    EXPECT_EQ(chart->readoutText(), "Dose value: 1.0 mkSv\nTime from measurment start: 00:01:00\n");
+    chart->setZoom(200.0 / 110.0);
+    chart->mouseMove(200, 100);
+    EXPECT_EQ(chart->readoutText(), "Time from measurment start: 00:00:00\n");
+    // A history without a recording interval has no increments, not those of the one before.
+    chart->setHistory({.step = 0, .doses = {5e-6}});
+    EXPECT_DOUBLE_EQ(chart->increments()[0].doseInc, 0.0);
+    EXPECT_DOUBLE_EQ(chart->increments()[3].doseInc, 0.0);
 }
 
 TEST_F(ChartTest, FullHistoryCountsItsLastRecords) {

@@ -360,7 +360,7 @@ TEST(ReceivedFolder, LinkRemembersStartFilesAndFillsItsSlots) {
     link.AddSkipFile("Saved.txt");
     EXPECT_EQ(link.PollReplyFiles(), 0);
     EXPECT_EQ(link.PollReplyFiles(), 2222);
-    EXPECT_EQ(link.m_strParamReply, "new");
+    EXPECT_EQ(link.paramReply, "new");
     EXPECT_TRUE(fs::exists(root / "Pstart.txt"));
     EXPECT_TRUE(fs::exists(root / "Saved.txt"));
     PushReport r = link.SendCommandFile("x"); // no transport: an unsent push, no crash
