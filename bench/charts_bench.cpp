@@ -1,4 +1,4 @@
-// Chart painting: the first paint of a full history against the empty chart, and the
+// Chart painting: a full history taken and painted against the empty chart, and the
 // read-out's partial repaint against a full paint.
 #include "charts/chart_model.h"
 #include "charts/chart_render.h"
@@ -106,6 +106,7 @@ void BM_ReadoutRepaint(benchmark::State& state) {
     int x = 300;
     for (auto _ : state) {
         x = x == 300 ? 310 : 300;
+        chart->setClientSize(kWidth, kHeight); // as the view does at every paint
         const dm::ReadoutChange change = chart->mouseMove(x, 200);
         const QRect area(QPoint(change.area.left, change.area.top),
                          QPoint(change.area.right - 1, change.area.bottom - 1));

@@ -112,8 +112,12 @@ ChartModel::ChartModel(int langBase)
 }
 
 void ChartModel::setClientSize(int width, int height) {
-    width_ = std::max(0, width);
-    height_ = std::max(0, height);
+    width = std::max(0, width);
+    height = std::max(0, height);
+    if (width == width_ && height == height_)
+        return; // the view asks at every paint; the same size changes nothing
+    width_ = width;
+    height_ = height;
     ensureColumns(width_);
     scroll_.page = std::max(0, width_ - kPlotLeft);
     scroll_.setPos(scroll_.pos);

@@ -1,8 +1,9 @@
 #pragma once
 // The dose chart without a window: its data tables, the increments, statistics and scales
 // worked out as soon as their inputs are set, the mapping of doses and times to pixels,
-// the column table the read-out reads, the read-out box and the horizontal scroll state. Painting goes through
-// ChartCanvas, so the same steps draw on screen, into a PNG and into a test recorder.
+// the column table the read-out reads, the read-out box and the horizontal scroll state.
+// Painting goes through ChartCanvas, so the same steps draw on screen, into a PNG and into
+// a test recorder.
 #include "charts/chart_canvas.h"
 
 #include <string>
@@ -27,11 +28,13 @@ struct NeutronPoint {
 
 // The history the chart draws.
 struct ChartHistory {
-    bool neutronModel = false;         // the dosimeter has a neutron channel: the legend says "mixed"
-    double step = 1.0;                 // seconds between dose records
-    double depth = 0.0;                // records the dosimeter keeps; spans the time axis of an empty history
-    std::vector<double> doses{};         // Sv; records beyond kChartRecords are left out
-    std::vector<NeutronPoint> neutron{}; // Sv at seconds from start, in time order; likewise
+    bool neutronModel = false; // the dosimeter has a neutron channel: the legend says "mixed"
+    double step = 1.0;         // seconds between dose records
+    double depth = 0.0;        // records the dosimeter keeps: the time axis of an empty history
+    // Sv, one a step; records beyond kChartRecords are left out.
+    std::vector<double> doses{};
+    // Sv at seconds from the start, in time order; likewise.
+    std::vector<NeutronPoint> neutron{};
 };
 
 // What one pixel column shows; -1.0 means nothing there.
