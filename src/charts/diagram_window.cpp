@@ -84,8 +84,8 @@ void DiagramWindow::buildControls() {
     displayGroup_ = new QGroupBox(this);
     scaleGroup_ = new QGroupBox(this);
 
-    chart_ = new ChartView(langBase_, this);
-    connect(chart_, &ChartView::saveRequested, this, [this] { saveDiagramPng(); });
+    view_ = new ChartView(langBase_, this);
+    connect(view_, &ChartView::saveRequested, this, [this] { saveDiagramPng(); });
 
     // The dose curve is drawn in both diagrams, so its legend entry is always ticked; it
     // only labels the colour and takes no clicks.
@@ -155,7 +155,7 @@ void DiagramWindow::placeControls() {
     auto shifted = [&](int x, int y, int w, int h) { return dialogRect(x, y, w, h).translated(extra, dy); };
     auto corner = [&](int x, int y, int w, int h) { return dialogRect(x, y, w, h).translated(dx, dy); };
 
-    chart_->setGeometry(dialogRect(0, 1, 517, 301).adjusted(0, 0, dx, dy));
+    view_->setGeometry(dialogRect(0, 1, 517, 301).adjusted(0, 0, dx, dy));
     legendGroup_->setGeometry(below(13, 306, 183, 47).adjusted(0, 0, extra, 0));
     displayGroup_->setGeometry(shifted(205, 306, 155, 47));
     scaleGroup_->setGeometry(corner(431, 309, 83, 44));
@@ -193,7 +193,7 @@ void DiagramWindow::setDosimeter(const std::string& model, const std::string& se
 
 // The diagram on screen and the dosimeter it comes from.
 void DiagramWindow::updateTitle() {
-    const ChartModel& chart = chart_->chart();
+    const ChartModel& chart = view_->chart();
     QString title = Text((chart.flags() & GF_DOSE) ? IDS_DOSE_DIAGRAM : IDS_INCREMENTS_DIAGRAM, langBase_);
     if (!model_.empty()) {
         title += QStringLiteral(" \u2014 ") + QString::fromStdString(model_);
@@ -207,7 +207,7 @@ void DiagramWindow::updateTitle() {
 }
 
 void DiagramWindow::initialise() {
-    ChartModel& chart = chart_->chart();
+    ChartModel& chart = view_->chart();
     incrementsRadio_->setChecked(true);
     doseRadio_->setChecked(false);
     neutronCheck_->setChecked(false);
@@ -239,45 +239,45 @@ void DiagramWindow::initialise() {
 }
 
 ChartLoadResult DiagramWindow::loadData(const DoseArchive& archive, double historyInterval, double historyDepth) {
-    const ChartLoadResult result = LoadChartData(chart_->chart(), archive, historyInterval, historyDepth);
+    const ChartLoadResult result = LoadChartData(view_->chart(), archive, historyInterval, historyDepth);
     neutronModel_ = archive.hasNeutron();
     truncationNotice_ = TruncationNotice(result, langBase_);
     initialise();
-    chart_->repaintChart();
+    view_->repaintChart();
     return result;
 }
 
 void DiagramWindow::applyNeutronRule() {
-    ChartModel& chart = chart_->chart();
+    ChartModel& chart = view_->chart();
     chart.setFlags(neutronCheck_->isChecked() ? chart.flags() | GF_NEUTRON : chart.flags() & ~GF_NEUTRON);
-    chart_->repaintChart();
+    view_->repaintChart();
 }
 
 void DiagramWindow::showDoseDiagram() {
-    ChartModel& chart = chart_->chart();
+    ChartModel& chart = view_->chart();
     chart.setFlags((chart.flags() | GF_DOSE) & ~GF_INCREMENTS);
     incrementsRadio_->setChecked(false);
     doseRadio_->setChecked(true);
     updateTitle();
-    chart_->repaintChart();
+    view_->repaintChart();
 }
 
 void DiagramWindow::showIncrementsDiagram() {
-    ChartModel& chart = chart_->chart();
+    ChartModel& chart = view_->chart();
     chart.setFlags((chart.flags() | GF_INCREMENTS) & ~GF_DOSE);
     doseRadio_->setChecked(false);
     incrementsRadio_->setChecked(true);
     updateTitle();
-    chart_->repaintChart();
+    view_->repaintChart();
 }
 
 void DiagramWindow::applyScaleRule() {
     const auto zoom = ZoomFromScaleText(scaleEdit_->text().toStdString());
     if (!zoom)
         return; // 9 and below: the chart keeps its zoom while the box shows the text
-    chart_->chart().setZoom(*zoom);
-    chart_->scrollReset();
-    chart_->repaintChart();
+    view_->chart().setZoom(*zoom);
+    view_->scrollReset();
+    view_->repaintChart();
 }
 
 void DiagramWindow::setScaleText(const QString& text) {
@@ -294,7 +294,7 @@ void DiagramWindow::stepScale(int step) {
 }
 
 void DiagramWindow::fitToScreen() {
-    chart_->chart().setOffset(0);
+    view_->chart().setOffset(0);
     setScaleText(QStringLiteral("100"));
 }
 
@@ -313,7 +313,7 @@ bool DiagramWindow::saveDiagramPng() {
     if (!name || name->empty())
         return false;
     std::string error;
-    if (WriteChartPng(chart_->chartImage(), *name, &error))
+    if (WriteChartPng(view_->chartImage(), *name, &error))
         return true;
     const std::string message = "The diagram was not saved to " + *name + ": " + error;
     if (saveDialogs_)

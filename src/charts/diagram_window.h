@@ -48,7 +48,7 @@ public:
     bool saveDiagramPng();
 
     bool neutron() const { return neutronModel_; }
-    ChartView* chartControl() const { return chart_; }
+    ChartView* chartView() const { return view_; }
     LegendCheckBox* doseLegend() const { return doseLegend_; }
     LegendCheckBox* neutronCheck() const { return neutronCheck_; }
     QRadioButton* incrementsRadio() const { return incrementsRadio_; }
@@ -77,7 +77,7 @@ private:
 
     int langBase_ = 0;
     bool neutronModel_ = false;
-    ChartView* chart_ = nullptr;
+    ChartView* view_ = nullptr;
     QGroupBox* legendGroup_ = nullptr;
     QGroupBox* displayGroup_ = nullptr;
     QGroupBox* scaleGroup_ = nullptr;

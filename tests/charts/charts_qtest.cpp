@@ -232,7 +232,7 @@ void ChartsTest::windowForNeutronModel() {
     DiagramWindow wnd(nullptr, 0);
     QVERIFY(wnd.windowFlags() & Qt::WindowStaysOnTopHint);
     wnd.loadData(ArchiveOf(20, 5), 60, 100);
-    ChartModel& chart = wnd.chartControl()->chart();
+    ChartModel& chart = wnd.chartView()->chart();
     QVERIFY(wnd.neutron());
     QVERIFY(wnd.neutronCheck()->isVisibleTo(&wnd));
     QVERIFY(!wnd.neutronCheck()->isChecked());
@@ -276,7 +276,7 @@ void ChartsTest::windowForNeutronModel() {
 void ChartsTest::windowForGammaModelAndLongHistory() {
     DiagramWindow wnd(nullptr, 0);
     wnd.loadData(ArchiveOf(kChartRecords + 5, 0), 0, 7);
-    ChartModel& chart = wnd.chartControl()->chart();
+    ChartModel& chart = wnd.chartView()->chart();
     QVERIFY(!wnd.neutronCheck()->isVisibleTo(&wnd));
     QCOMPARE(wnd.doseLegend()->text(), QStringLiteral("Dose value"));
     QCOMPARE(chart.flags() & GF_NEUTRON, 0);
@@ -286,7 +286,7 @@ void ChartsTest::windowForGammaModelAndLongHistory() {
     QVERIFY(wnd.windowTitle().contains(QStringLiteral("10000")));
     QVERIFY(wnd.windowTitle().contains(QStringLiteral("10005")));
     // The chart opens and paints.
-    QCOMPARE(wnd.chartControl()->chartImage().size(), wnd.chartControl()->clientSize());
+    QCOMPARE(wnd.chartView()->chartImage().size(), wnd.chartView()->clientSize());
 }
 
 
@@ -295,7 +295,7 @@ void ChartsTest::scaleBoxArrowsAndFit() {
     wnd.loadData(ArchiveOf(50, 0), 60, 0);
     wnd.show();
     QVERIFY(QTest::qWaitForWindowExposed(&wnd));
-    ChartView* control = wnd.chartControl();
+    ChartView* control = wnd.chartView();
     ChartModel& chart = control->chart();
     control->chartImage();
     QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("100"));
@@ -349,7 +349,7 @@ void ChartsTest::readoutFollowsTheDiagramAndLeavesWithTheCursor() {
     QCOMPARE(wnd.windowTitle(), QString::fromUtf8("Dose increments diagram \u2014 KRT-17A No. 17-004217"));
     wnd.show();
     QVERIFY(QTest::qWaitForWindowExposed(&wnd));
-    ChartView* control = wnd.chartControl();
+    ChartView* control = wnd.chartView();
     ChartModel& chart = control->chart();
     control->chartImage();
     int barColumn = 111;
@@ -387,9 +387,9 @@ void ChartsTest::savesTheChartAsPng() {
     dialogs.answer = path;
     QVERIFY(wnd.saveDiagramPng());
     const QImage saved(QString::fromStdString(path));
-    QCOMPARE(saved.size(), wnd.chartControl()->clientSize());
+    QCOMPARE(saved.size(), wnd.chartView()->clientSize());
     QCOMPARE(saved.convertToFormat(QImage::Format_RGB32),
-             wnd.chartControl()->chartImage().convertToFormat(QImage::Format_RGB32));
+             wnd.chartView()->chartImage().convertToFormat(QImage::Format_RGB32));
 
     dialogs.answer = dir.filePath(QStringLiteral("missing/diagram.png")).toStdString();
     QVERIFY(!wnd.saveDiagramPng());
