@@ -46,24 +46,24 @@ dm::ChartHistory History(bool full) {
     return history;
 }
 
-std::unique_ptr<dm::ChartModel> MakeChart(int flags) {
+std::unique_ptr<dm::ChartModel> MakeChart(dm::ChartDiagram diagram, bool neutron) {
     auto chart = std::make_unique<dm::ChartModel>(0);
     chart->setClientSize(kWidth, kHeight);
     chart->setReadoutCharWidth(dm::ChartFontCharWidth());
     chart->setZoom(100.0 / 110.0);
-    chart->setFlags(flags);
+    chart->setDiagram(diagram, neutron);
     return chart;
 }
 
 // Each iteration gives a fresh chart its history and paints it, so the increments and the
 // statistics are worked out as at the window's opening.
-void FirstPaint(benchmark::State& state, bool full, int flags) {
+void FirstPaint(benchmark::State& state, bool full, dm::ChartDiagram diagram, bool neutron) {
     EnsureApp();
     const dm::ChartHistory history = History(full);
     QImage image(kWidth, kHeight, QImage::Format_RGB32);
     for (auto _ : state) {
         state.PauseTiming();
-        auto chart = MakeChart(flags);
+        auto chart = MakeChart(diagram, neutron);
         state.ResumeTiming();
         chart->setHistory(history);
         QPainter painter(&image);
@@ -72,17 +72,17 @@ void FirstPaint(benchmark::State& state, bool full, int flags) {
 }
 
 // The window opens on the increments diagram without the neutron component.
-void BM_FirstPaintEmpty(benchmark::State& s) { FirstPaint(s, false, dm::GF_INCREMENTS); }
-void BM_FirstPaintFull(benchmark::State& s) { FirstPaint(s, true, dm::GF_INCREMENTS); }
+void BM_FirstPaintEmpty(benchmark::State& s) { FirstPaint(s, false, dm::ChartDiagram::Increments, false); }
+void BM_FirstPaintFull(benchmark::State& s) { FirstPaint(s, true, dm::ChartDiagram::Increments, false); }
 // The heavier views, for comparison: every record drawn twice over.
 void BM_FirstPaintFullIncrementsNeutron(benchmark::State& s) {
-    FirstPaint(s, true, dm::GF_INCREMENTS | dm::GF_NEUTRON);
+    FirstPaint(s, true, dm::ChartDiagram::Increments, true);
 }
-void BM_FirstPaintFullDoseNeutron(benchmark::State& s) { FirstPaint(s, true, dm::GF_DOSE | dm::GF_NEUTRON); }
+void BM_FirstPaintFullDoseNeutron(benchmark::State& s) { FirstPaint(s, true, dm::ChartDiagram::Dose, true); }
 
 void BM_FullPaint(benchmark::State& state) {
     EnsureApp();
-    auto chart = MakeChart(dm::GF_DOSE | dm::GF_NEUTRON);
+    auto chart = MakeChart(dm::ChartDiagram::Dose, true);
     chart->setHistory(History(true));
     QImage image(kWidth, kHeight, QImage::Format_RGB32);
     chart->mouseMove(400, 200);
@@ -96,7 +96,7 @@ void BM_FullPaint(benchmark::State& state) {
 // kept chart and the box.
 void BM_ReadoutRepaint(benchmark::State& state) {
     EnsureApp();
-    auto chart = MakeChart(dm::GF_DOSE | dm::GF_NEUTRON);
+    auto chart = MakeChart(dm::ChartDiagram::Dose, true);
     chart->setHistory(History(true));
     QImage base(kWidth, kHeight, QImage::Format_RGB32), screen(kWidth, kHeight, QImage::Format_RGB32);
     {

@@ -146,8 +146,9 @@ void ChartModel::setHistory(const ChartHistory& history) {
     columnsStale_ = true;
 }
 
-void ChartModel::setFlags(int flags) {
-    flags_ = flags;
+void ChartModel::setDiagram(ChartDiagram diagram, bool neutronShown) {
+    diagram_ = diagram;
+    neutronShown_ = neutronShown;
     computeScales();
     columnsStale_ = true;
 }
@@ -232,11 +233,10 @@ int ChartModel::neutronCount() const {
 void ChartModel::computeScales() {
     yMax_ = 0.0;
     xRange_ = 0;
-    const bool neutron = (flags_ & GF_NEUTRON) != 0;
-    if (flags_ & GF_INCREMENTS)
-        widenRanges(stats_.doseIncMax, stats_.neutronIncMax, neutron);
-    if (flags_ & GF_DOSE)
-        widenRanges(stats_.doseMax, stats_.neutronMax, neutron);
+    if (diagram_ == ChartDiagram::Increments)
+        widenRanges(stats_.doseIncMax, stats_.neutronIncMax, neutronShown_);
+    else
+        widenRanges(stats_.doseMax, stats_.neutronMax, neutronShown_);
     xscale_ = xRange_ > 0 ? (width_ - kPlotLeft) * zoom_ / xRange_ : 0.0;
     yscale_ = yMax_ > 0.0 ? (height_ - 60) / yMax_ : 0.0;
 }
@@ -270,17 +270,15 @@ void ChartModel::paintChart(ChartCanvas& canvas) {
     canvas.line(kPlotLeft - 1, axisY, kPlotLeft - 1, 0, 1, kAxisShadow);
     canvas.line(kPlotLeft, axisY + 1, W, axisY + 1, 1, kAxisShadow);
 
-    const bool neutron = (flags_ & GF_NEUTRON) != 0;
-    if (flags_ & GF_INCREMENTS) {
+    if (diagram_ == ChartDiagram::Increments) {
         paintValueLabels(canvas);
         paintDoseBars(canvas);
-        if (neutron)
+        if (neutronShown_)
             paintNeutronBars(canvas);
-    }
-    if (flags_ & GF_DOSE) {
+    } else {
         paintValueLabels(canvas);
         paintDoseLine(canvas);
-        if (neutron)
+        if (neutronShown_)
             paintNeutronLine(canvas);
     }
     paintTimeLabels(canvas);
@@ -641,21 +639,20 @@ bool ChartModel::hideReadout() {
 std::string ChartModel::readoutTextAt(int x) const {
     const ChartColumn& col = columns_[static_cast<std::size_t>(x)];
     const int lang = langBase_;
-    const bool neutron = (flags_ & GF_NEUTRON) != 0;
     std::string text;
-    if (flags_ & GF_DOSE) {
+    if (diagram_ == ChartDiagram::Dose) {
         if (col.dose > 0.0)
             text += ReadoutLine(neutronModel_ ? IDS_MIXED_DOSE : IDS_DOSE_VALUE, lang,
                                 FormatDoseReadout(col.dose, lang));
-        if (neutron && col.neutron > 0.0)
+        if (neutronShown_ && col.neutron > 0.0)
             text += ReadoutLine(IDS_NEUTRON_COMPONENT, lang, FormatDoseReadout(col.neutron, lang));
         text += ReadoutLine(IDS_TIME_FROM_START, lang,
                             col.doseTime == -1.0 ? "" : FormatTime(static_cast<long long>(col.doseTime)));
-    } else if (flags_ & GF_INCREMENTS) {
+    } else {
         if (col.doseInc > 0.0)
             text += ReadoutLine(neutronModel_ ? IDS_MIXED_INCREMENT : IDS_GAMMA_INCREMENT, lang,
                                 FormatDoseReadout(col.doseInc, lang));
-        const bool neutronLine = neutron && col.neutronInc > 0.0;
+        const bool neutronLine = neutronShown_ && col.neutronInc > 0.0;
         if (neutronLine)
             text += ReadoutLine(IDS_NEUTRON_INCREMENT, lang, FormatDoseReadout(col.neutronInc, lang));
         std::string time;

@@ -11,10 +11,11 @@
 
 namespace dm {
 
-// Display flags of the chart.
-constexpr int GF_DOSE = 1;       // accumulated dose over time
-constexpr int GF_INCREMENTS = 2; // dose growth per recording interval, as bars
-constexpr int GF_NEUTRON = 4;    // neutron component shown as well
+// The two diagrams of the chart.
+enum class ChartDiagram {
+    Increments, // dose growth per recording interval, as bars
+    Dose,       // accumulated dose over time
+};
 
 constexpr int kChartRecords = 10000; // dose records and neutron records the chart holds
 constexpr int kChartColumns = 2000;  // pixel columns recorded for the read-out (more when wider)
@@ -101,9 +102,11 @@ public:
     const std::vector<double>& doses() const { return doses_; }          // kChartRecords entries
     const std::vector<NeutronPoint>& neutron() const { return neutron_; } // kChartRecords entries
 
-    // What is drawn: GF_* flags.
-    void setFlags(int flags);
-    int flags() const { return flags_; }
+    // What is drawn: one of the diagrams, with or without the neutron component.
+    void setDiagram(ChartDiagram diagram, bool neutronShown = false);
+    void setNeutronShown(bool shown) { setDiagram(diagram_, shown); }
+    ChartDiagram diagram() const { return diagram_; }
+    bool neutronShown() const { return neutronShown_; }
     // Time-axis zoom: 1.0 fits the history to the plot width.
     void setZoom(double zoom);
     double zoom() const { return zoom_; }
@@ -172,7 +175,8 @@ private:
     double depth_ = 0.0;
     std::vector<double> doses_;
     std::vector<NeutronPoint> neutron_;
-    int flags_ = 0;
+    ChartDiagram diagram_ = ChartDiagram::Increments;
+    bool neutronShown_ = false;
     double zoom_ = 1.0;
     int offset_ = 0;
     int width_ = 0;

@@ -194,7 +194,7 @@ void DiagramWindow::setDosimeter(const std::string& model, const std::string& se
 // The diagram on screen and the dosimeter it comes from.
 void DiagramWindow::updateTitle() {
     const ChartModel& chart = view_->chart();
-    QString title = Text((chart.flags() & GF_DOSE) ? IDS_DOSE_DIAGRAM : IDS_INCREMENTS_DIAGRAM, langBase_);
+    QString title = Text(chart.diagram() == ChartDiagram::Dose ? IDS_DOSE_DIAGRAM : IDS_INCREMENTS_DIAGRAM, langBase_);
     if (!model_.empty()) {
         title += QStringLiteral(" \u2014 ") + QString::fromStdString(model_);
         if (!serialNumber_.empty())
@@ -211,7 +211,7 @@ void DiagramWindow::initialise() {
     incrementsRadio_->setChecked(true);
     doseRadio_->setChecked(false);
     neutronCheck_->setChecked(false);
-    chart.setFlags(GF_INCREMENTS);
+    chart.setDiagram(ChartDiagram::Increments);
 
     doseRadio_->setText(Text(IDS_DOSE_DIAGRAM, langBase_));
     incrementsRadio_->setText(Text(IDS_INCREMENTS_DIAGRAM, langBase_));
@@ -249,13 +249,13 @@ ChartLoadResult DiagramWindow::loadData(const DoseArchive& archive, double histo
 
 void DiagramWindow::applyNeutronRule() {
     ChartModel& chart = view_->chart();
-    chart.setFlags(neutronCheck_->isChecked() ? chart.flags() | GF_NEUTRON : chart.flags() & ~GF_NEUTRON);
+    chart.setNeutronShown(neutronCheck_->isChecked());
     view_->repaintChart();
 }
 
 void DiagramWindow::showDoseDiagram() {
     ChartModel& chart = view_->chart();
-    chart.setFlags((chart.flags() | GF_DOSE) & ~GF_INCREMENTS);
+    chart.setDiagram(ChartDiagram::Dose, chart.neutronShown());
     incrementsRadio_->setChecked(false);
     doseRadio_->setChecked(true);
     updateTitle();
@@ -264,7 +264,7 @@ void DiagramWindow::showDoseDiagram() {
 
 void DiagramWindow::showIncrementsDiagram() {
     ChartModel& chart = view_->chart();
-    chart.setFlags((chart.flags() | GF_INCREMENTS) & ~GF_DOSE);
+    chart.setDiagram(ChartDiagram::Increments, chart.neutronShown());
     doseRadio_->setChecked(false);
     incrementsRadio_->setChecked(true);
     updateTitle();

@@ -138,14 +138,11 @@ int RunChart(const Args& args) {
     chart->setClientSize(width, height);
     chart->setReadoutCharWidth(ChartFontCharWidth());
 
-    int flags = diagram == "dose" ? GF_DOSE : GF_INCREMENTS;
-    if (neutron) {
-        if (archive.hasNeutron())
-            flags |= GF_NEUTRON;
-        else
-            std::fputs("dosimeter-cli: --neutron ignored: the archive has no neutron section\n", stderr);
+    if (neutron && !archive.hasNeutron()) {
+        neutron = false;
+        std::fputs("dosimeter-cli: --neutron ignored: the archive has no neutron section\n", stderr);
     }
-    chart->setFlags(flags);
+    chart->setDiagram(diagram == "dose" ? ChartDiagram::Dose : ChartDiagram::Increments, neutron);
     chart->setZoom(*ZoomFromScaleText(std::to_string(percent)));
     chart->setOffset(static_cast<int>(offsetPixels));
     if (mousePos)

@@ -59,7 +59,7 @@ std::vector<DrawnLine> Ticks(const RecordingCanvas& c) {
 
 TEST_F(ChartTest, DoseLineStartsAtOriginAndEndsShortOfTheRightEdgeAtDefaultScale) {
     tenRecords();
-    chart->setFlags(GF_DOSE);
+    chart->setDiagram(ChartDiagram::Dose);
     const RecordingCanvas c = paint();
     const DrawnPolyline* line = c.polylineOf(kGreen);
     ASSERT_NE(line, nullptr);
@@ -94,8 +94,8 @@ TEST_F(ChartTest, TimeLabelsAtEveryZoomGiveTheTimeAtTheirTick) {
             tenRecords(); // 600 s on the time axis
         else
             chart->setHistory({.step = 60, .depth = 10});
-        for (int flags : {GF_DOSE, GF_INCREMENTS}) {
-            chart->setFlags(flags);
+        for (ChartDiagram diagram : {ChartDiagram::Dose, ChartDiagram::Increments}) {
+            chart->setDiagram(diagram);
             chart->setZoom(400.0 / 110.0);
             paint();
             chart->scrollReset();
@@ -108,7 +108,7 @@ TEST_F(ChartTest, TimeLabelsAtEveryZoomGiveTheTimeAtTheirTick) {
             const int spacing = (W - 165) / 6;
             for (int k = 0; k <= 6; ++k) {
                 const long long seconds = static_cast<long long>((k * spacing + chart->offset()) / xscale);
-                char expected[16];
+                char expected[48];
                 std::snprintf(expected, sizeof expected, "00:%02lld:%02lld", seconds / 60, seconds % 60);
                 EXPECT_EQ(labels[static_cast<std::size_t>(k)].text, expected) << k;
             }
@@ -118,7 +118,7 @@ TEST_F(ChartTest, TimeLabelsAtEveryZoomGiveTheTimeAtTheirTick) {
 
 TEST_F(ChartTest, SingleRecordLabelsTheTimeAxisFromTheDepth) {
     chart->setHistory({.step = 60, .depth = 100, .doses = {1e-3}});
-    chart->setFlags(GF_INCREMENTS);
+    chart->setDiagram(ChartDiagram::Increments);
     const RecordingCanvas c = paint();
     EXPECT_EQ(chart->statistics().lastDoseIndex, 0);
     EXPECT_EQ(chart->statistics().doseSpan, 6000);
@@ -132,7 +132,7 @@ TEST_F(ChartTest, SingleRecordLabelsTheTimeAxisFromTheDepth) {
 
 TEST_F(ChartTest, ValueAxisHasTwentyLevelsWithGradientBackgrounds) {
     tenRecords();
-    chart->setFlags(GF_DOSE);
+    chart->setDiagram(ChartDiagram::Dose);
     const RecordingCanvas c = paint();
     std::vector<DrawnText> labels;
     for (const auto& t : c.texts)
@@ -151,8 +151,8 @@ TEST_F(ChartTest, ValueAxisHasTwentyLevelsWithGradientBackgrounds) {
 
 TEST_F(ChartTest, EmptyHistoryShowsAxesAndLabelsOnly) {
     chart->setHistory({.step = 1, .depth = 1});
-    for (int flags : {GF_INCREMENTS, GF_DOSE}) {
-        chart->setFlags(flags);
+    for (ChartDiagram diagram : {ChartDiagram::Increments, ChartDiagram::Dose}) {
+        chart->setDiagram(diagram);
         const RecordingCanvas c = paint();
         EXPECT_TRUE(c.polylines.empty());
         EXPECT_TRUE(c.fillsOf(kGreen).empty());
@@ -171,7 +171,7 @@ TEST_F(ChartTest, EmptyHistoryShowsAxesAndLabelsOnly) {
 
 TEST_F(ChartTest, NeutronStaircaseOfThreeRecordsCarriesTheLastLevelToTheAxisEnd) {
     threeNeutronRecords();
-    chart->setFlags(GF_DOSE | GF_NEUTRON);
+    chart->setDiagram(ChartDiagram::Dose, true);
     const RecordingCanvas c = paint();
     const DrawnPolyline* stairs = c.polylineOf(kBlue);
     ASSERT_NE(stairs, nullptr);
@@ -186,7 +186,7 @@ TEST_F(ChartTest, NeutronStaircaseOfThreeRecordsCarriesTheLastLevelToTheAxisEnd)
 
 TEST_F(ChartTest, IncrementBarsStandWhereThePointsStandAndOnTheAxis) {
     tenRecords();
-    chart->setFlags(GF_INCREMENTS);
+    chart->setDiagram(ChartDiagram::Increments);
     const RecordingCanvas c = paint();
     const auto bars = c.fillsOf(kGreen);
     ASSERT_EQ(bars.size(), 10u);
@@ -203,7 +203,7 @@ TEST_F(ChartTest, IncrementBarsStandWhereThePointsStandAndOnTheAxis) {
 
 TEST_F(ChartTest, NeutronBarsUseTheirOwnColourAndTime) {
     threeNeutronRecords();
-    chart->setFlags(GF_INCREMENTS | GF_NEUTRON);
+    chart->setDiagram(ChartDiagram::Increments, true);
     const RecordingCanvas c = paint();
     const auto bars = c.fillsOf(kNeutronBar);
     ASSERT_EQ(bars.size(), 3u);
@@ -217,7 +217,7 @@ TEST_F(ChartTest, NeutronBarsUseTheirOwnColourAndTime) {
 
 TEST_F(ChartTest, ReadoutInDoseDiagramBeforeAndAfterTheFirstPoint) {
     tenRecords();
-    chart->setFlags(GF_DOSE);
+    chart->setDiagram(ChartDiagram::Dose);
     paint();
     chart->mouseMove(150, 100);
     EXPECT_EQ(chart->readoutText(), "Time from measurment start: 00:00:00\n");
@@ -235,13 +235,13 @@ TEST_F(ChartTest, ReadoutInDoseDiagramBeforeAndAfterTheFirstPoint) {
 
 TEST_F(ChartTest, ReadoutInIncrementsDiagramGivesTheNeutronTime) {
     threeNeutronRecords();
-    chart->setFlags(GF_INCREMENTS | GF_NEUTRON);
+    chart->setDiagram(ChartDiagram::Increments, true);
     paint();
     chart->mouseMove(263, 100);
     EXPECT_EQ(chart->readoutText(),
               "Dose neutron component increment: 10.0 mkSv\nTime from measurment start: 00:01:40\n");
     // Without the neutron component the same column shows only a time.
-    chart->setFlags(GF_INCREMENTS);
+    chart->setDiagram(ChartDiagram::Increments);
     paint();
     chart->mouseMove(263, 100);
     EXPECT_EQ(chart->readoutText().find("neutron"), std::string::npos);
@@ -249,7 +249,7 @@ TEST_F(ChartTest, ReadoutInIncrementsDiagramGivesTheNeutronTime) {
 
 TEST_F(ChartTest, ReadoutBoxFlipsNearTheRightEdgeAndHidesBelowTheAxis) {
     tenRecords();
-    chart->setFlags(GF_DOSE);
+    chart->setDiagram(ChartDiagram::Dose);
     paint();
     const ReadoutChange change = chart->mouseMove(700, 100);
     ASSERT_TRUE(change.repaint);
@@ -274,7 +274,7 @@ TEST_F(ChartTest, ReadoutBoxFlipsNearTheRightEdgeAndHidesBelowTheAxis) {
 TEST_F(ChartTest, CursorBeyondTheColumnTableChangesNothing) {
     chart->setClientSize(1200, H);
     tenRecords();
-    chart->setFlags(GF_DOSE);
+    chart->setDiagram(ChartDiagram::Dose);
     paint();
     chart->mouseMove(500, 100);
     const std::string before = chart->readoutText();
@@ -287,7 +287,7 @@ TEST_F(ChartTest, CursorBeyondTheColumnTableChangesNothing) {
 TEST_F(ChartTest, WideControlGetsAColumnForEveryPixel) {
     chart->setClientSize(2600, H);
     tenRecords();
-    chart->setFlags(GF_INCREMENTS);
+    chart->setDiagram(ChartDiagram::Increments);
     const RecordingCanvas c = paint();
     EXPECT_GE(chart->columns().size(), 2600u);
     EXPECT_EQ(c.textsAt(H - 35).size(), 7u);
@@ -296,7 +296,7 @@ TEST_F(ChartTest, WideControlGetsAColumnForEveryPixel) {
 
 TEST_F(ChartTest, ScrollResetAndRequests) {
     tenRecords();
-    chart->setFlags(GF_DOSE);
+    chart->setDiagram(ChartDiagram::Dose);
     // The scroll bar's page is the plot's width, painted or not.
     EXPECT_EQ(chart->scrollState().page, W - 110);
     // At the default scale there is nothing to scroll; requests at the ends stay put.
@@ -336,15 +336,15 @@ TEST_F(ChartTest, HistoryIsPreparedBeforeAnyPaint) {
     EXPECT_DOUBLE_EQ(chart->statistics().neutronMax, 3e-5);
     EXPECT_EQ(chart->statistics().doseSpan, 400);
     EXPECT_DOUBLE_EQ(chart->increments()[1].neutronInc, 1e-5);
-    chart->setFlags(GF_DOSE | GF_NEUTRON);
+    chart->setDiagram(ChartDiagram::Dose, true);
     EXPECT_DOUBLE_EQ(chart->yMax(), 3e-5);
     EXPECT_EQ(chart->xRange(), 400);
     EXPECT_EQ(chart->yOf(3e-5), 20);
-    chart->setFlags(GF_INCREMENTS);
+    chart->setDiagram(ChartDiagram::Increments);
     EXPECT_DOUBLE_EQ(chart->yMax(), 0.0);
     // A read-out reads the view as now set up, though it was never drawn.
     tenRecords();
-    chart->setFlags(GF_DOSE);
+    chart->setDiagram(ChartDiagram::Dose);
     chart->mouseMove(200, 100);
     EXPECT_EQ(chart->readoutText(), "Dose value: 1.0 mkSv\nTime from measurment start: 00:01:00\n");
     chart->setZoom(200.0 / 110.0);
@@ -361,7 +361,7 @@ TEST_F(ChartTest, FullHistoryCountsItsLastRecords) {
     for (int i = 0; i < kChartRecords; ++i)
         history.doses.push_back((i + 1) * 1e-6);
     chart->setHistory(history);
-    chart->setFlags(GF_DOSE);
+    chart->setDiagram(ChartDiagram::Dose);
     paint();
     EXPECT_EQ(chart->statistics().lastDoseIndex, kChartRecords - 1);
     EXPECT_DOUBLE_EQ(chart->statistics().doseMax, kChartRecords * 1e-6);
@@ -372,12 +372,12 @@ TEST_F(ChartTest, HugeAndBrokenValuesStillPaint) {
                        .doses = {150.0, 1e300, std::numeric_limits<double>::infinity(),
                                  std::numeric_limits<double>::quiet_NaN()},
                        .neutron = {{1e308, 1e300}}});
-    chart->setFlags(GF_DOSE | GF_NEUTRON);
+    chart->setDiagram(ChartDiagram::Dose, true);
     RecordingCanvas c = paint();
     EXPECT_EQ(chart->xRange(), 2000000000);
     ASSERT_FALSE(c.texts.empty());
     EXPECT_NE(c.texts[19].text.find("Sv"), std::string::npos);
-    chart->setFlags(GF_INCREMENTS | GF_NEUTRON);
+    chart->setDiagram(ChartDiagram::Increments, true);
     c = paint();
     chart->mouseMove(400, 100);
     EXPECT_FALSE(chart->readoutText().empty());

@@ -26,12 +26,12 @@ constexpr int W = 775, H = 489;
 
 QRgb Pixel(int r, int g, int b) { return qRgb(r, g, b); }
 
-std::unique_ptr<ChartModel> MakeChart(int flags, double percent = 100) {
+std::unique_ptr<ChartModel> MakeChart(ChartDiagram diagram, bool neutron = false) {
     auto chart = std::make_unique<ChartModel>(0);
     chart->setClientSize(W, H);
     chart->setReadoutCharWidth(ChartFontCharWidth());
-    chart->setZoom(percent / 110.0);
-    chart->setFlags(flags);
+    chart->setZoom(100 / 110.0);
+    chart->setDiagram(diagram, neutron);
     chart->setHistory({.step = 1, .depth = 1});
     return chart;
 }
@@ -91,7 +91,7 @@ private slots:
 };
 
 void ChartsTest::backgroundAxesAndTicks() {
-    auto chart = MakeChart(GF_INCREMENTS);
+    auto chart = MakeChart(ChartDiagram::Increments);
     const QImage image = RenderChartImage(*chart);
     QCOMPARE(image.size(), QSize(W, H));
     // Axes with their shadow left of and below them.
@@ -115,7 +115,7 @@ void ChartsTest::backgroundAxesAndTicks() {
 }
 
 void ChartsTest::barAndLineColours() {
-    auto chart = MakeChart(GF_INCREMENTS);
+    auto chart = MakeChart(ChartDiagram::Increments);
     TenDoses(*chart);
     QImage image = RenderChartImage(*chart);
     const QRgb green = Pixel(0, 100, 0);
@@ -127,7 +127,7 @@ void ChartsTest::barAndLineColours() {
     QVERIFY(image.pixel(169, 300) != green);
     QCOMPARE(image.pixel(715, 300), green); // the last bar
 
-    chart->setFlags(GF_DOSE);
+    chart->setDiagram(ChartDiagram::Dose);
     image = RenderChartImage(*chart);
     // Halfway between the first two points (170, 407) and (230, 364).
     QVERIFY(ColumnHas(image, 200, 380, 392, green));
@@ -135,18 +135,18 @@ void ChartsTest::barAndLineColours() {
     QVERIFY(!ColumnHas(image, 200, 400, H - 1, green));
     QVERIFY(!ColumnHas(image, 740, 0, H - 1, green)); // the line ends at the last record
 
-    auto neutron = MakeChart(GF_DOSE | GF_NEUTRON);
+    auto neutron = MakeChart(ChartDiagram::Dose, true);
     ThreeNeutrons(*neutron);
     image = RenderChartImage(*neutron);
     QCOMPARE(image.pixel(300, 306), Pixel(0, 0, 255));
     QCOMPARE(image.pixel(700, 20), Pixel(0, 0, 255)); // the last level runs on to the axis end
-    neutron->setFlags(GF_INCREMENTS | GF_NEUTRON);
+    neutron->setDiagram(ChartDiagram::Increments, true);
     image = RenderChartImage(*neutron);
     QCOMPARE(image.pixel(262, 400), Pixel(90, 90, 255));
 }
 
 void ChartsTest::readoutBoxPixelsAndFlip() {
-    auto chart = MakeChart(GF_DOSE);
+    auto chart = MakeChart(ChartDiagram::Dose);
     TenDoses(*chart);
     RenderChartImage(*chart);
     chart->mouseMove(300, 100);
@@ -177,7 +177,7 @@ void ChartsTest::partialRepaintGivesTheSamePicture() {
     ChartView control(0);
     control.resize(600, 400);
     TenDoses(control.chart());
-    control.chart().setFlags(GF_DOSE);
+    control.chart().setDiagram(ChartDiagram::Dose);
     control.chart().setZoom(100.0 / 110);
     control.show();
     QVERIFY(QTest::qWaitForWindowExposed(&control));
@@ -204,7 +204,7 @@ void ChartsTest::scrollBarDrivesTheOffset() {
     ChartView control(0);
     control.resize(600, 400);
     TenDoses(control.chart());
-    control.chart().setFlags(GF_DOSE);
+    control.chart().setDiagram(ChartDiagram::Dose);
     control.show();
     QVERIFY(QTest::qWaitForWindowExposed(&control));
     control.chartImage(); // first paint
@@ -243,22 +243,22 @@ void ChartsTest::windowForNeutronModel() {
     QVERIFY(wnd.doseLegend()->isChecked());
     QCOMPARE(wnd.doseLegend()->captionColour(), (Rgb{50, 255, 50}));
     QCOMPARE(wnd.neutronCheck()->captionColour(), (Rgb{100, 100, 255}));
-    QCOMPARE(chart.flags(), GF_INCREMENTS);
+    QVERIFY(chart.diagram() == ChartDiagram::Increments && !chart.neutronShown());
     QVERIFY(wnd.incrementsRadio()->isChecked());
     QCOMPARE(chart.zoom(), 100.0 / 110);
     QCOMPARE(chart.step(), 60.0);
     QCOMPARE(chart.neutron()[4].time, 300.0);
 
     wnd.neutronCheck()->click();
-    QCOMPARE(chart.flags(), GF_INCREMENTS | GF_NEUTRON);
+    QVERIFY(chart.diagram() == ChartDiagram::Increments && chart.neutronShown());
     wnd.doseRadio()->click();
-    QCOMPARE(chart.flags(), GF_DOSE | GF_NEUTRON);
+    QVERIFY(chart.diagram() == ChartDiagram::Dose && chart.neutronShown());
     QVERIFY(!wnd.incrementsRadio()->isChecked());
     wnd.incrementsRadio()->click();
-    QCOMPARE(chart.flags(), GF_INCREMENTS | GF_NEUTRON);
+    QVERIFY(chart.diagram() == ChartDiagram::Increments && chart.neutronShown());
     QVERIFY(!wnd.doseRadio()->isChecked());
     wnd.neutronCheck()->click();
-    QCOMPARE(chart.flags(), GF_INCREMENTS);
+    QVERIFY(chart.diagram() == ChartDiagram::Increments && !chart.neutronShown());
 
     DiagramWindow russian(nullptr, 300);
     QCOMPARE(russian.doseRadio()->text().toStdString(), Tr(IDS_DOSE_DIAGRAM, 300));
@@ -279,7 +279,7 @@ void ChartsTest::windowForGammaModelAndLongHistory() {
     ChartModel& chart = wnd.chartView()->chart();
     QVERIFY(!wnd.neutronCheck()->isVisibleTo(&wnd));
     QCOMPARE(wnd.doseLegend()->text(), QStringLiteral("Dose value"));
-    QCOMPARE(chart.flags() & GF_NEUTRON, 0);
+    QVERIFY(!chart.neutronShown());
     QCOMPARE(chart.neutron()[0].time, 0.0);
     QCOMPARE(chart.step(), 1.0);
     QCOMPARE(chart.depth(), 1.0);
