@@ -241,8 +241,6 @@ void ChartModel::computeScales() {
     yscale_ = yMax_ > 0.0 ? (height_ - 60) / yMax_ : 0.0;
 }
 
-// ---- paint ---------------------------------------------------------------------------
-
 void ChartModel::widenRanges(double doseTop, double neutronTop, bool neutron) {
     yMax_ = std::max(doseTop, yMax_);
     xRange_ = std::max(stats_.doseSpan, xRange_);
@@ -251,6 +249,8 @@ void ChartModel::widenRanges(double doseTop, double neutronTop, bool neutron) {
         xRange_ = std::max(stats_.neutronTimeMax, xRange_);
     }
 }
+
+// ---- paint ---------------------------------------------------------------------------
 
 void ChartModel::paintChart(ChartCanvas& canvas) {
     const int W = width_, H = height_;
