@@ -119,8 +119,14 @@ void ChartModel::setClientSize(int width, int height) {
     width_ = width;
     height_ = height;
     ensureColumns(width_);
+    // The scroll range follows the plot's width at the zoom in use; a drawing that
+    // follows the scroll bar stays inside the range.
+    const bool following = offset_ == scroll_.pos;
     scroll_.page = std::max(0, width_ - kPlotLeft);
+    scroll_.max = std::max(scroll_.page, Px((width_ - kPlotLeft) * zoom_));
     scroll_.setPos(scroll_.pos);
+    if (following)
+        offset_ = scroll_.pos;
     computeScales();
     columnsStale_ = true;
 }
@@ -138,12 +144,7 @@ void ChartModel::setHistory(const ChartHistory& history) {
     computeIncrements();
     computeStatistics();
     computeScales();
-    // A new history is shown from its start, unscrolled.
-    scroll_.min = 0;
-    scroll_.max = scroll_.page;
-    scroll_.setPos(0);
-    offset_ = 0;
-    columnsStale_ = true;
+    scrollReset(); // a new history is shown from its start
 }
 
 void ChartModel::setDiagram(ChartDiagram diagram, bool neutronShown) {

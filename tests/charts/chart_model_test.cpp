@@ -323,6 +323,15 @@ TEST_F(ChartTest, ScrollResetAndRequests) {
     EXPECT_EQ(line->points[0].x, 110);
     EXPECT_LT(line->points[0].y, H - 40);
 
+    // A narrower control: a shorter page and drawing, the position kept inside them.
+    chart->setClientSize(W - 300, H);
+    EXPECT_EQ(chart->scrollState().page, 365);
+    EXPECT_EQ(chart->scrollState().max, 663);
+    EXPECT_EQ(chart->offset(), 663 - 365 + 1);
+    chart->setClientSize(W, H);
+    EXPECT_EQ(chart->scrollState().max, 1209);
+    EXPECT_EQ(chart->offset(), 299);
+
     chart->setZoom(150.0 / 110.0);
     chart->scrollReset();
     EXPECT_EQ(chart->scrollState().pos, 0);
