@@ -229,35 +229,35 @@ void ChartsTest::scrollBarDrivesTheOffset() {
 }
 
 void ChartsTest::windowForNeutronModel() {
-    DiagramWindow wnd(nullptr, 0);
-    QVERIFY(wnd.windowFlags() & Qt::WindowStaysOnTopHint);
-    wnd.loadData(ArchiveOf(20, 5), 60, 100);
-    ChartModel& chart = wnd.chartView()->chart();
-    QVERIFY(wnd.neutron());
-    QVERIFY(wnd.neutronCheck()->isVisibleTo(&wnd));
-    QVERIFY(!wnd.neutronCheck()->isChecked());
-    QCOMPARE(wnd.doseLegend()->text(), QStringLiteral("Mixed dose"));
+    DiagramWindow window(nullptr, 0);
+    QVERIFY(window.windowFlags() & Qt::WindowStaysOnTopHint);
+    window.loadData(ArchiveOf(20, 5), 60, 100);
+    ChartModel& chart = window.chartView()->chart();
+    QVERIFY(window.neutron());
+    QVERIFY(window.neutronCheck()->isVisibleTo(&window));
+    QVERIFY(!window.neutronCheck()->isChecked());
+    QCOMPARE(window.doseLegend()->text(), QStringLiteral("Mixed dose"));
     // The dose curve is drawn: its legend entry says so, and a click does not untick it.
-    QVERIFY(wnd.doseLegend()->isEnabled() && wnd.doseLegend()->isChecked());
-    QTest::mouseClick(wnd.doseLegend(), Qt::LeftButton);
-    QVERIFY(wnd.doseLegend()->isChecked());
-    QCOMPARE(wnd.doseLegend()->captionColour(), (Rgb{50, 255, 50}));
-    QCOMPARE(wnd.neutronCheck()->captionColour(), (Rgb{100, 100, 255}));
+    QVERIFY(window.doseLegend()->isEnabled() && window.doseLegend()->isChecked());
+    QTest::mouseClick(window.doseLegend(), Qt::LeftButton);
+    QVERIFY(window.doseLegend()->isChecked());
+    QCOMPARE(window.doseLegend()->captionColour(), (Rgb{50, 255, 50}));
+    QCOMPARE(window.neutronCheck()->captionColour(), (Rgb{100, 100, 255}));
     QVERIFY(chart.diagram() == ChartDiagram::Increments && !chart.neutronShown());
-    QVERIFY(wnd.incrementsRadio()->isChecked());
+    QVERIFY(window.incrementsRadio()->isChecked());
     QCOMPARE(chart.zoom(), 100.0 / 110);
     QCOMPARE(chart.step(), 60.0);
     QCOMPARE(chart.neutron()[4].time, 300.0);
 
-    wnd.neutronCheck()->click();
+    window.neutronCheck()->click();
     QVERIFY(chart.diagram() == ChartDiagram::Increments && chart.neutronShown());
-    wnd.doseRadio()->click();
+    window.doseRadio()->click();
     QVERIFY(chart.diagram() == ChartDiagram::Dose && chart.neutronShown());
-    QVERIFY(!wnd.incrementsRadio()->isChecked());
-    wnd.incrementsRadio()->click();
+    QVERIFY(!window.incrementsRadio()->isChecked());
+    window.incrementsRadio()->click();
     QVERIFY(chart.diagram() == ChartDiagram::Increments && chart.neutronShown());
-    QVERIFY(!wnd.doseRadio()->isChecked());
-    wnd.neutronCheck()->click();
+    QVERIFY(!window.doseRadio()->isChecked());
+    window.neutronCheck()->click();
     QVERIFY(chart.diagram() == ChartDiagram::Increments && !chart.neutronShown());
 
     DiagramWindow russian(nullptr, 300);
@@ -274,82 +274,82 @@ void ChartsTest::windowForNeutronModel() {
 }
 
 void ChartsTest::windowForGammaModelAndLongHistory() {
-    DiagramWindow wnd(nullptr, 0);
-    wnd.loadData(ArchiveOf(kChartRecords + 5, 0), 0, 7);
-    ChartModel& chart = wnd.chartView()->chart();
-    QVERIFY(!wnd.neutronCheck()->isVisibleTo(&wnd));
-    QCOMPARE(wnd.doseLegend()->text(), QStringLiteral("Dose value"));
+    DiagramWindow window(nullptr, 0);
+    window.loadData(ArchiveOf(kChartRecords + 5, 0), 0, 7);
+    ChartModel& chart = window.chartView()->chart();
+    QVERIFY(!window.neutronCheck()->isVisibleTo(&window));
+    QCOMPARE(window.doseLegend()->text(), QStringLiteral("Dose value"));
     QVERIFY(!chart.neutronShown());
     QCOMPARE(chart.neutron()[0].time, 0.0);
     QCOMPARE(chart.step(), 1.0);
     QCOMPARE(chart.depth(), 1.0);
-    QVERIFY(wnd.windowTitle().contains(QStringLiteral("10000")));
-    QVERIFY(wnd.windowTitle().contains(QStringLiteral("10005")));
+    QVERIFY(window.windowTitle().contains(QStringLiteral("10000")));
+    QVERIFY(window.windowTitle().contains(QStringLiteral("10005")));
     // The chart opens and paints.
-    QCOMPARE(wnd.chartView()->chartImage().size(), wnd.chartView()->clientSize());
+    QCOMPARE(window.chartView()->chartImage().size(), window.chartView()->clientSize());
 }
 
 
 void ChartsTest::scaleBoxArrowsAndFit() {
-    DiagramWindow wnd(nullptr, 0);
-    wnd.loadData(ArchiveOf(50, 0), 60, 0);
-    wnd.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&wnd));
-    ChartView* control = wnd.chartView();
+    DiagramWindow window(nullptr, 0);
+    window.loadData(ArchiveOf(50, 0), 60, 0);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ChartView* control = window.chartView();
     ChartModel& chart = control->chart();
     control->chartImage();
-    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("100"));
+    QCOMPARE(window.scaleEdit()->text(), QStringLiteral("100"));
 
-    wnd.scaleEdit()->setText(QStringLiteral("200"));
+    window.scaleEdit()->setText(QStringLiteral("200"));
     QCOMPARE(chart.zoom(), 200.0 / 110);
     QCOMPARE(chart.offset(), 0);
     QVERIFY(chart.scrollState().maxPos() > 1);
     // Typed texts of 9 and below leave the zoom alone.
     for (const char* text : {"9", "", "0"}) {
-        wnd.scaleEdit()->setText(QString::fromLatin1(text));
+        window.scaleEdit()->setText(QString::fromLatin1(text));
         QCOMPARE(chart.zoom(), 200.0 / 110);
     }
-    wnd.scaleEdit()->setText(QStringLiteral("100"));
-    wnd.scaleUp()->click();
-    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("101"));
+    window.scaleEdit()->setText(QStringLiteral("100"));
+    window.scaleUp()->click();
+    QCOMPARE(window.scaleEdit()->text(), QStringLiteral("101"));
     QCOMPARE(chart.zoom(), 101.0 / 110);
-    wnd.scaleEdit()->setText(QStringLiteral("10"));
-    wnd.scaleDown()->click();
-    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("10"));
-    QTest::keyClick(wnd.scaleEdit(), Qt::Key_Up);
-    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("11"));
+    window.scaleEdit()->setText(QStringLiteral("10"));
+    window.scaleDown()->click();
+    QCOMPARE(window.scaleEdit()->text(), QStringLiteral("10"));
+    QTest::keyClick(window.scaleEdit(), Qt::Key_Up);
+    QCOMPARE(window.scaleEdit()->text(), QStringLiteral("11"));
 
-    wnd.scaleEdit()->setText(QStringLiteral("300"));
+    window.scaleEdit()->setText(QStringLiteral("300"));
     control->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
     QVERIFY(chart.offset() > 0);
-    wnd.fitButton()->click();
-    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("100"));
+    window.fitButton()->click();
+    QCOMPARE(window.scaleEdit()->text(), QStringLiteral("100"));
     QCOMPARE(chart.zoom(), 100.0 / 110);
     QCOMPARE(chart.offset(), 0);
     QCOMPARE(chart.scrollState().pos, 0);
 
     // Typed and confirmed with Enter, as a user does: the scale stays, the window stays.
-    wnd.scaleEdit()->setFocus();
-    wnd.scaleEdit()->selectAll();
-    QTest::keyClicks(wnd.scaleEdit(), QStringLiteral("400"));
-    QTest::keyClick(wnd.scaleEdit(), Qt::Key_Return);
-    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("400"));
+    window.scaleEdit()->setFocus();
+    window.scaleEdit()->selectAll();
+    QTest::keyClicks(window.scaleEdit(), QStringLiteral("400"));
+    QTest::keyClick(window.scaleEdit(), Qt::Key_Return);
+    QCOMPARE(window.scaleEdit()->text(), QStringLiteral("400"));
     QCOMPARE(chart.zoom(), 400.0 / 110);
-    QVERIFY(wnd.isVisible());
-    QTest::keyClick(wnd.scaleEdit(), Qt::Key_Enter);
+    QVERIFY(window.isVisible());
+    QTest::keyClick(window.scaleEdit(), Qt::Key_Enter);
     QCOMPARE(chart.zoom(), 400.0 / 110);
 }
 
 // The read-out box walks with the cursor: it shows the values of the diagram on screen
 // after a switch of diagram, and goes when the cursor leaves the chart.
 void ChartsTest::readoutFollowsTheDiagramAndLeavesWithTheCursor() {
-    DiagramWindow wnd(nullptr, 0);
-    wnd.loadData(ArchiveOf(10, 3), 60, 0);
-    wnd.setDosimeter("KRT-17A", "17-004217");
-    QCOMPARE(wnd.windowTitle(), QString::fromUtf8("Dose increments diagram \u2014 KRT-17A No. 17-004217"));
-    wnd.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&wnd));
-    ChartView* control = wnd.chartView();
+    DiagramWindow window(nullptr, 0);
+    window.loadData(ArchiveOf(10, 3), 60, 0);
+    window.setDosimeter("KRT-17A", "17-004217");
+    QCOMPARE(window.windowTitle(), QString::fromUtf8("Dose increments diagram \u2014 KRT-17A No. 17-004217"));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ChartView* control = window.chartView();
     ChartModel& chart = control->chart();
     control->chartImage();
     int barColumn = 111;
@@ -359,8 +359,8 @@ void ChartsTest::readoutFollowsTheDiagramAndLeavesWithTheCursor() {
     Move(control->viewport(), at);
     QVERIFY(chart.readoutText().find("Mixed dose increment") != std::string::npos);
 
-    wnd.doseRadio()->click();
-    QVERIFY(wnd.windowTitle().startsWith(QStringLiteral("Dose diagram")));
+    window.doseRadio()->click();
+    QVERIFY(window.windowTitle().startsWith(QStringLiteral("Dose diagram")));
     const QImage dose = control->chartImage();
     QVERIFY(chart.readoutText().find("increment") == std::string::npos);
     QVERIFY(chart.readoutText().find("Mixed dose: ") != std::string::npos);
@@ -376,23 +376,23 @@ void ChartsTest::readoutFollowsTheDiagramAndLeavesWithTheCursor() {
 
 void ChartsTest::savesTheChartAsPng() {
     QTemporaryDir dir;
-    DiagramWindow wnd(nullptr, 0);
+    DiagramWindow window(nullptr, 0);
     FakeSaveDialogs dialogs;
-    wnd.setSaveDialogs(&dialogs);
-    wnd.loadData(ArchiveOf(30, 4), 60, 0);
-    QVERIFY(!wnd.saveDiagramPng()); // cancelled
+    window.setSaveDialogs(&dialogs);
+    window.loadData(ArchiveOf(30, 4), 60, 0);
+    QVERIFY(!window.saveDiagramPng()); // cancelled
     QVERIFY(dialogs.messages.empty());
 
     const std::string path = dir.filePath(QStringLiteral("diagram.png")).toStdString();
     dialogs.answer = path;
-    QVERIFY(wnd.saveDiagramPng());
+    QVERIFY(window.saveDiagramPng());
     const QImage saved(QString::fromStdString(path));
-    QCOMPARE(saved.size(), wnd.chartView()->clientSize());
+    QCOMPARE(saved.size(), window.chartView()->clientSize());
     QCOMPARE(saved.convertToFormat(QImage::Format_RGB32),
-             wnd.chartView()->chartImage().convertToFormat(QImage::Format_RGB32));
+             window.chartView()->chartImage().convertToFormat(QImage::Format_RGB32));
 
     dialogs.answer = dir.filePath(QStringLiteral("missing/diagram.png")).toStdString();
-    QVERIFY(!wnd.saveDiagramPng());
+    QVERIFY(!window.saveDiagramPng());
     QCOMPARE(dialogs.messages.size(), size_t(1));
     QVERIFY(dialogs.messages[0].find("missing/diagram.png") != std::string::npos);
 }
