@@ -13,6 +13,7 @@
 #include "app/qt_user_dialogs.h"
 #include "app/multiline_button.h"
 #include "app/status_entry.h"
+#include "core/format.h"
 #include "core/string_table.h"
 #include "core/text_file.h"
 #include "grid/grid_view.h"
@@ -601,6 +602,7 @@ void CTessalyDlg::parseArchiveReply(const std::string& text) {
 void CTessalyDlg::parametersReceived(const std::string& reply) {
     parseParameterReply(reply);
     addStatusMessage(Tr(dm::IDS_PARAMS_RECEIVED, langBase_));
+    reportErase();
     dm::PlayReplySignal();
     showParameterGrid();
     clearHistoryTables();
@@ -611,15 +613,70 @@ void CTessalyDlg::parametersReceived(const std::string& reply) {
 void CTessalyDlg::archiveReceived(const std::string& reply) {
     parseArchiveReply(reply);
     addStatusMessage(Tr(dm::IDS_ARCHIVE_RECEIVED, langBase_));
+    if (archive_.gamma().empty() && archive_.neutron().empty())
+        addStatusMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
     dm::PlayReplySignal();
 }
 
 void CTessalyDlg::dosimeterMessage(const std::string& text) {
+    eraseCheckDue_ = false; // a refusal: no renewed parameters follow
     addRawStatusMessage(text);
     dm::PlayReplySignal();
 }
 
 void CTessalyDlg::timedOut() { addStatusMessage(Tr(dm::IDS_CONNECTION_INTERRUPTED, langBase_)); }
+
+void CTessalyDlg::requestSent(dm::ExchangeRequest request) {
+    eraseCheckDue_ = false;
+    switch (request) {
+    case dm::ExchangeRequest::Parameters:
+        addStatusMessage(Tr(dm::IDS_PARAMETERS_REQUESTED, langBase_));
+        break;
+    case dm::ExchangeRequest::Changes:
+        addStatusMessage(Tr(dm::IDS_CHANGES_SENT, langBase_));
+        break;
+    case dm::ExchangeRequest::DoseHistory:
+        addStatusMessage(Tr(dm::IDS_HISTORY_REQUESTED, langBase_));
+        break;
+    case dm::ExchangeRequest::EraseTotalDose:
+        eraseCheckDue_ = true;
+        addStatusMessage(Tr(dm::IDS_ERASE_SENT, langBase_));
+        break;
+    case dm::ExchangeRequest::None:
+        break;
+    }
+}
+
+void CTessalyDlg::reportErase() {
+    if (!std::exchange(eraseCheckDue_, false))
+        return;
+    const std::optional<bool> erased = dm::TotalDoseErased(totalBeforeErase_, parameters_);
+    if (!erased)
+        return;
+    if (*erased)
+        addStatusMessage(Tr(dm::IDS_TOTAL_ERASED, langBase_));
+    else
+        addStatusMessage(dm::FillIn(Tr(dm::IDS_TOTAL_NOT_ERASED, langBase_),
+                                    {dm::FormatDose(parameters_.totalDose().value_or(0), langBase_)}));
+}
+
+void CTessalyDlg::dosimeterIdentified() {
+    if (!parameters_.replied())
+        return;
+    const bool neutron = parameters_.model() == "KRT-17A";
+    // The model as the interface language writes it ("КРТ-17А").
+    const std::string model = langBase_ == dm::kLangRussian
+                                  ? Tr(neutron ? dm::IDS_MODEL_KRT : dm::IDS_MODEL_MLV, langBase_)
+                                  : parameters_.model();
+    const std::string serial = parameters_.serialNumber();
+    addStatusMessage(serial.empty() ? dm::FillIn(Tr(dm::IDS_IN_RANGE, langBase_), {model})
+                                    : dm::FillIn(Tr(dm::IDS_IN_RANGE_SERIAL, langBase_), {model, serial}));
+}
+
+void CTessalyDlg::departed(bool cutShort) {
+    eraseCheckDue_ = false;
+    addStatusMessage(Tr(cutShort ? dm::IDS_OUT_OF_RANGE_CUT_SHORT : dm::IDS_OUT_OF_RANGE, langBase_));
+}
 
 void CTessalyDlg::gone() {
     showParameterGrid();
@@ -678,9 +735,10 @@ void CTessalyDlg::prepareViewFor(const dm::ExchangeStart& start) {
 
 void CTessalyDlg::startCommand(const dm::ExchangeStart& start) {
     prepareViewFor(start);
+    // Known before the push: the renewed parameters tell what the erase did.
+    if (start.started && start.request == dm::ExchangeRequest::EraseTotalDose)
+        totalBeforeErase_ = parameters_.totalDose();
     cycle_->startCommand(start);
-    if (start.started && start.changesSentMessage)
-        addStatusMessage(Tr(dm::IDS_CHANGES_SENT, langBase_));
 }
 
 void CTessalyDlg::getParameters() {
@@ -711,8 +769,10 @@ dm::DosimeterReading CTessalyDlg::dosimeterReading() {
 
 void CTessalyDlg::getDoseHistory() {
     const dm::ExchangeStart start = dm::ComposeGetDoseHistory(parameters_, shownParameterRows());
-    if (start.noHistoryRecords)
+    if (start.noHistoryRecords) {
+        addStatusMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
         services_.dialogs->showMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
+    }
     startCommand(start);
 }
 

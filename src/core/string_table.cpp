@@ -191,6 +191,25 @@ const std::map<int, std::string>& Table() {
         {494, "Таблица пуста: сохранять нечего."},
         {195, "Export table as CSV..."},
         {495, "Экспорт таблицы в CSV..."},
+        // Status-log entries of the exchange; %1, %2 are filled in (FillIn).
+        {200, "Dosimeter in range: %1, serial number %2."},
+        {500, "Дозиметр в зоне связи: %1, заводской номер %2."},
+        {201, "Dosimeter in range: %1."},
+        {501, "Дозиметр в зоне связи: %1."},
+        {202, "Dosimeter out of range."},
+        {502, "Дозиметр вне зоны связи."},
+        {203, "Dosimeter out of range before it answered: the command is cut short."},
+        {503, "Дозиметр вышел из зоны связи, не ответив: команда прервана."},
+        {204, "Parameters requested, please wait."},
+        {504, "Параметры запрошены, ждите."},
+        {205, "Dose history requested, please wait."},
+        {505, "Архив запрошен, ждите."},
+        {206, "Erase of the total dose sent. Renewed parameters requested, please wait."},
+        {506, "Команда обнуления общей дозы отправлена. Обновленные параметры запрошены, ждите."},
+        {207, "Total dose erased."},
+        {507, "Общая доза обнулена."},
+        {208, "Total dose not erased: the dosimeter reports %1."},
+        {508, "Общая доза не обнулена: дозиметр сообщает %1."},
         {270, "Changed values have not been sent to the dosimeter yet. Send them now?"},
         {570, "Изменённые значения ещё не переданы в дозиметр. Передать их сейчас?"},
         {271, "Send"},
@@ -206,6 +225,22 @@ const std::map<int, std::string>& Table() {
 }
 
 } // namespace
+
+std::string FillIn(std::string text, std::initializer_list<std::string_view> values) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+        const std::size_t n = static_cast<std::size_t>(next - '1');
+        if (text[i] == '%' && next >= '1' && next <= '9' && n < values.size()) {
+            out += values.begin()[n];
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
 
 const std::string& StringById(int id) {
     // Looked up for every formatted cell, so index a flat array rather than the map.

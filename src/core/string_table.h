@@ -1,6 +1,8 @@
 #pragma once
-// The interface strings in English (ids 103..194) and Russian (id + 300), UTF-8.
+// The interface strings in English (ids 103..299) and Russian (id + 300), UTF-8.
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace dm {
 
@@ -12,6 +14,10 @@ const std::string& StringById(int id);
 
 // The string (baseId + langBase): how every interface text is fetched.
 inline const std::string& Tr(int baseId, int langBase) { return StringById(baseId + langBase); }
+
+// The text with %1, %2, ... replaced by the values in order, in one pass (a value is never
+// scanned again); a mark without a value stays as it is.
+std::string FillIn(std::string text, std::initializer_list<std::string_view> values);
 
 // Named ids, for the places that use them.
 enum StringId : int {
@@ -98,6 +104,15 @@ enum StringId : int {
     IDS_SERIAL_NO = 193,
     IDS_TABLE_EMPTY = 194,
     IDS_MENU_EXPORT_CSV = 195,
+    IDS_IN_RANGE_SERIAL = 200,
+    IDS_IN_RANGE = 201,
+    IDS_OUT_OF_RANGE = 202,
+    IDS_OUT_OF_RANGE_CUT_SHORT = 203,
+    IDS_PARAMETERS_REQUESTED = 204,
+    IDS_HISTORY_REQUESTED = 205,
+    IDS_ERASE_SENT = 206,
+    IDS_TOTAL_ERASED = 207,
+    IDS_TOTAL_NOT_ERASED = 208,
     IDS_ASK_UNSENT_EDITS = 270,
     IDS_SEND = 271,
     IDS_NOT_SENT_FIX = 272,

@@ -149,6 +149,15 @@ std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::strin
     return out;
 }
 
+std::optional<bool> TotalDoseErased(std::optional<double> totalBefore, const ParameterSet& renewed) {
+    const std::optional<double> after = renewed.totalDose();
+    if (!after || !std::isfinite(*after))
+        return std::nullopt;
+    if (*after == 0 || (totalBefore && *totalBefore <= 0))
+        return true;
+    return totalBefore && std::isfinite(*totalBefore) && *after < *totalBefore;
+}
+
 bool HasUnsentEdits(const ParameterSet& set) {
     return std::any_of(set.parameters().begin(), set.parameters().end(),
                        [](const Parameter& p) { return p.edited.has_value(); });

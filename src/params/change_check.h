@@ -42,6 +42,11 @@ std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSe
 std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::string>>& sent,
                                    const ParameterSet& renewed);
 
+// After an erase of the total dose: whether the renewed parameters show it erased, that is
+// zero or below the total before (a dosimeter counts on while it answers). A total of zero
+// before counts as erased. Nothing when the reply carries no total that reads as a number.
+std::optional<bool> TotalDoseErased(std::optional<double> totalBefore, const ParameterSet& renewed);
+
 // Whether any value differs from what the dosimeter last sent.
 bool HasUnsentEdits(const ParameterSet& set);
 

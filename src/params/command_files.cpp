@@ -78,6 +78,7 @@ std::string GetArchiveCommand() {
 
 ExchangeStart ComposeGetParameters(int access) {
     ExchangeStart start;
+    start.request = ExchangeRequest::Parameters;
     start.started = true;
     start.files.push_back(GetParametersCommand(access));
     start.tickPreset = 0;
@@ -89,6 +90,7 @@ ExchangeStart ComposeEraseTotalDose(int langBase, UserDialogs& dialogs) {
     ExchangeStart start;
     if (!dialogs.askYesNoDefaultNo(Tr(IDS_ASK_ERASE, langBase)))
         return start;
+    start.request = ExchangeRequest::EraseTotalDose;
     start.started = true;
     start.files.push_back(EraseTotalDoseCommand());
     start.tickPreset = -4;
@@ -120,6 +122,7 @@ ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<P
     neutron = std::clamp<long long>(neutron, -1000000000LL, 1000000000LL);
     const long long steps = ((gamma + 3 * neutron) * 35) / 1547 + 4;
 
+    start.request = ExchangeRequest::DoseHistory;
     start.started = true;
     start.files.push_back(GetArchiveCommand());
     start.tickPreset = -30;
@@ -131,6 +134,7 @@ ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<P
 ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<ParameterRow>& rows,
                                  bool neutron) {
     ExchangeStart start;
+    start.request = ExchangeRequest::Changes;
     start.started = true;
     start.tickPreset = 0;
     if (rows.size() <= 1)

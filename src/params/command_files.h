@@ -11,7 +11,11 @@
 
 namespace dm {
 
+// What a command asks the dosimeter for.
+enum class ExchangeRequest { None, Parameters, Changes, DoseHistory, EraseTotalDose };
+
 struct ExchangeStart {
+    ExchangeRequest request = ExchangeRequest::None;
     bool started = false; // false: nothing happens at all (cancelled / refused)
     std::vector<std::string>
         files;             // command files to push, in order, Windows-1251 bytes with CR LF

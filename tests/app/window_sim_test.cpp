@@ -111,8 +111,9 @@ struct Session {
         for (int i = 0; i < maxTicks; ++i) {
             waitForReply();
             tick();
-            if (window->statusLog()->count() > entries && newestLog().endsWith(text))
-                return true;
+            for (int e = 0; e < window->statusLog()->count() - entries; ++e)
+                if (window->statusLog()->itemText(e).endsWith(text))
+                    return true;
         }
         return false;
     }

@@ -243,7 +243,7 @@ private slots:
         QVERIFY(rig.actionsEnabled(false));
         rig.link.deliverParams(FileBytes(kParamsFile));
         rig.tick();
-        QVERIFY(rig.newestLog().endsWith("  Parameters received"));
+        QVERIFY(rig.w().statusLog()->itemText(1).endsWith("  Parameters received"));
         QVERIFY(rig.actionsEnabled(true));
         QCOMPARE(rig.w().progressBar()->value(), 100);
         QCOMPARE(rig.w().windowTitle(), QString("Dosimeter manager: KRT-17A"));
@@ -297,8 +297,9 @@ private slots:
         rig.link.deliverParams(FileBytes(kParamsFile));
         rig.tick(2);
         const QString notice = QString::fromStdString("Catalogue \"" + file + "\" has no section <KRT17A-en>");
-        QCOMPARE(rig.logCount(), 3); // the notice, then "Parameters received" twice
-        QVERIFY(rig.w().statusLog()->itemText(2).endsWith(notice + ": no parameters shown from it"));
+        // Requested, the notice, received, the dosimeter named; then requested and received again.
+        QCOMPARE(rig.logCount(), 6);
+        QVERIFY(rig.w().statusLog()->itemText(4).endsWith(notice + ": no parameters shown from it"));
     }
 
     void noReplyEndsEachCommandOnItsTick_data() {
