@@ -781,7 +781,7 @@ void CTessalyDlg::sendChanges() {
     if (gridView_->isEditing())
         gridView_->setFocus();
     const std::vector<dm::ParameterRow> rows = shownParameterRows();
-    const std::vector<dm::ValueProblem> refused = dm::CheckChanges(parameters_, rows);
+    const std::vector<dm::ValueProblem> refused = dm::CheckChanges(parameters_, rows, langBase_);
     if (!refused.empty()) {
         // Nothing goes out until every refused value is mended.
         for (const dm::ValueProblem& p : refused) {

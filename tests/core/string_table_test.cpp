@@ -18,6 +18,12 @@ TEST(StringTable, EveryIdHasBothLanguagesExceptSocketsMessage) {
         EXPECT_FALSE(StringById(id).empty()) << id;
         EXPECT_FALSE(StringById(id + 300).empty()) << id + 300;
     }
+    for (int id = IDS_IN_RANGE_SERIAL; id <= IDS_RANGE_WHOLE_BELOW; ++id) {
+        if (id == 209)
+            continue;
+        EXPECT_FALSE(StringById(id).empty()) << id;
+        EXPECT_FALSE(StringById(id + 300).empty()) << id + 300;
+    }
     EXPECT_EQ(StringById(109), "");
     EXPECT_EQ(StringById(171), "");
     EXPECT_EQ(Tr(IDS_ASK_OVERWRITE, 0), "File already exists. Overwrite?");
@@ -33,6 +39,13 @@ TEST(StringTable, TextsThatOtherCodeComparesAgainst) {
     EXPECT_EQ(Tr(IDS_WARN_HISTORY_TIME, 0),
               "Warning!\n Changing history interval will erase existing dose history from "
               "dosimeter. \n Are you sure you want to continue?");
+}
+
+TEST(StringTable, FillInReplacesEachMarkOnceAndLeavesTheRest) {
+    EXPECT_EQ(FillIn("%2 then %1", {"a", "b"}), "b then a");
+    // A value is not scanned again; a mark without a value, or a lone %, stays.
+    EXPECT_EQ(FillIn("%1 %2 %3 100%", {"%2", "x"}), "%2 x %3 100%");
+    EXPECT_EQ(FillIn("%1", {}), "%1");
 }
 
 TEST(StringTable, AboutTextNamesVersion) {

@@ -2,6 +2,8 @@
 // dosimeter did not keep is walked end to end in the window's session test.)
 #include "params/change_check.h"
 
+#include "core/string_table.h"
+
 #include <gtest/gtest.h>
 
 namespace dm {
@@ -44,6 +46,15 @@ TEST(CheckValue, RefusesWhatTheDosimeterWouldDropAndTakesItsEdges) {
     for (int i = 0; i < 100; ++i)
         cyrillic += "\xD0\xAF";
     EXPECT_EQ(Reason("userinfo", cyrillic), "");
+
+    // The reasons in Russian, for the window in Russian.
+    auto russian = [](std::string_view key, std::string_view value) {
+        return CheckValue(*DescribeParameter(key), value, kLangRussian).reason;
+    };
+    EXPECT_EQ(russian("dose_threshold", "abc"), "не число; допустимо: число от 0 до 100, не включая 100");
+    EXPECT_EQ(russian("history_time", "0"), "допустимо: целое число от 1 до 86400");
+    EXPECT_EQ(russian("cfg_alarmoff", "on"), "допустимо: enable или disable");
+    EXPECT_EQ(russian("userinfo", std::string(101, 'x')), "не более 100 символов");
 }
 
 } // namespace
