@@ -358,6 +358,8 @@ void CTessalyDlg::initialiseWindow() {
 
     catalogue_ = dm::LoadCatalogue(services_.catalogueFile, langBase_, *services_.dialogs);
     catalogueNoticeShown_.clear();
+    if (services_.recorder)
+        services_.recorder->setLanguage(langBase_);
 }
 
 // ------------------------------------------------------------------ status log, buttons
