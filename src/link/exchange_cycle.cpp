@@ -86,7 +86,9 @@ void ExchangeCycle::startCommand(const ExchangeStart& start) {
     for (const std::string& file : start.files)
         link_.SendCommandFile(file);
     beginProgress(start.progressSteps > 0 ? start.progressSteps : kTimeOutAfter + 2 - start.tickPreset);
-    observer_.requestSent(start.request);
+    // A start with nothing to push (no parameter rows) still waits, but requested nothing.
+    if (!start.files.empty())
+        observer_.requestSent(start.request);
 }
 
 void ExchangeCycle::finishWaiting() {
