@@ -488,7 +488,7 @@ void StationRecorder::checkReadout(const ReadoutInput& readout) {
     if (!check)
         return;
     // Looked at without the lock: the window must never wait for these reads.
-    const ReadoutTold told = check(*repo_, readout);
+    const ReadoutTold told = check(*repo_, readout, langBase_);
     for (const std::string& text : told.notes)
         say(text);
     for (const std::string& text : told.alerts) {

@@ -81,7 +81,7 @@ public:
     // Looked at, on the recorder's thread, with each readout the database has just taken
     // new (whose dosimeter it is, the dose alerts of its wearer): its notes go to the
     // status notes, its alerts through the alert handler (else the status notes too).
-    using ReadoutCheck = std::function<ReadoutTold(RecordsRepository&, const ReadoutInput&)>;
+    using ReadoutCheck = std::function<ReadoutTold(RecordsRepository&, const ReadoutInput&, int langBase)>;
     void setReadoutCheck(ReadoutCheck check);
     void setAlert(Notify alert);
     // The database in force, without its password.
