@@ -94,7 +94,6 @@ ExchangeStart ComposeEraseTotalDose(int langBase, UserDialogs& dialogs) {
     start.started = true;
     start.files.push_back(EraseTotalDoseCommand());
     start.tickPreset = -4;
-    start.changesSentMessage = true;
     return start;
 }
 
@@ -171,9 +170,7 @@ ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<Para
     AddLine(block, "#");
     start.files.push_back(Utf8ToCp1251(block));
 
-    start.progressBarToZeroBeforePush = true;
     start.progressSteps = kParameterProgressSteps;
-    start.changesSentMessage = true;
     return start;
 }
 

@@ -118,8 +118,6 @@ ExchangeStart SendChangesStart() {
     s.request = ExchangeRequest::Changes;
     s.files = {"a = 1\r\n", "b = 2\r\n\r\nget_parameters=255\r\n#\r\n"};
     s.progressSteps = 8;
-    s.progressBarToZeroBeforePush = true;
-    s.changesSentMessage = true;
     return s;
 }
 ExchangeStart EraseStart() {
@@ -127,7 +125,6 @@ ExchangeStart EraseStart() {
     s.started = true;
     s.files = {"total_val=0\r\ntotal_time=0\r\nget_parameters=255\r\n#\r\n"};
     s.tickPreset = -4;
-    s.changesSentMessage = true;
     return s;
 }
 ExchangeStart HistoryStart() {
