@@ -13,7 +13,6 @@
 #include "app/qt_user_dialogs.h"
 #include "app/multiline_button.h"
 #include "app/status_entry.h"
-#include "core/format.h"
 #include "core/string_table.h"
 #include "core/text_file.h"
 #include "grid/grid_view.h"
@@ -629,50 +628,23 @@ void CTessalyDlg::dosimeterMessage(const std::string& text) {
 void CTessalyDlg::timedOut() { addStatusMessage(Tr(dm::IDS_CONNECTION_INTERRUPTED, langBase_)); }
 
 void CTessalyDlg::requestSent(dm::ExchangeRequest request) {
-    eraseCheckDue_ = false;
-    switch (request) {
-    case dm::ExchangeRequest::Parameters:
-        addStatusMessage(Tr(dm::IDS_PARAMETERS_REQUESTED, langBase_));
-        break;
-    case dm::ExchangeRequest::Changes:
-        addStatusMessage(Tr(dm::IDS_CHANGES_SENT, langBase_));
-        break;
-    case dm::ExchangeRequest::DoseHistory:
-        addStatusMessage(Tr(dm::IDS_HISTORY_REQUESTED, langBase_));
-        break;
-    case dm::ExchangeRequest::EraseTotalDose:
-        eraseCheckDue_ = true;
-        addStatusMessage(Tr(dm::IDS_ERASE_SENT, langBase_));
-        break;
-    case dm::ExchangeRequest::None:
-        break;
-    }
+    // Only the renewed parameters of the erase itself tell what it did.
+    eraseCheckDue_ = request == dm::ExchangeRequest::EraseTotalDose;
+    const std::string message = dm::RequestMessage(request, langBase_);
+    if (!message.empty())
+        addStatusMessage(message);
 }
 
 void CTessalyDlg::reportErase() {
     if (!std::exchange(eraseCheckDue_, false))
         return;
-    const std::optional<bool> erased = dm::TotalDoseErased(totalBeforeErase_, parameters_);
-    if (!erased)
-        return;
-    if (*erased)
-        addStatusMessage(Tr(dm::IDS_TOTAL_ERASED, langBase_));
-    else
-        addStatusMessage(dm::FillIn(Tr(dm::IDS_TOTAL_NOT_ERASED, langBase_),
-                                    {dm::FormatDose(parameters_.totalDose().value_or(0), langBase_)}));
+    if (const auto message = dm::EraseMessage(totalBeforeErase_, parameters_, langBase_))
+        addStatusMessage(*message);
 }
 
 void CTessalyDlg::dosimeterIdentified() {
-    if (!parameters_.replied())
-        return;
-    const bool neutron = parameters_.model() == "KRT-17A";
-    // The model as the interface language writes it ("КРТ-17А").
-    const std::string model = langBase_ == dm::kLangRussian
-                                  ? Tr(neutron ? dm::IDS_MODEL_KRT : dm::IDS_MODEL_MLV, langBase_)
-                                  : parameters_.model();
-    const std::string serial = parameters_.serialNumber();
-    addStatusMessage(serial.empty() ? dm::FillIn(Tr(dm::IDS_IN_RANGE, langBase_), {model})
-                                    : dm::FillIn(Tr(dm::IDS_IN_RANGE_SERIAL, langBase_), {model, serial}));
+    if (parameters_.replied())
+        addStatusMessage(dm::InRangeMessage(parameters_, langBase_));
 }
 
 void CTessalyDlg::departed(bool cutShort) {
