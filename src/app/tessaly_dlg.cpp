@@ -293,10 +293,8 @@ void CTessalyDlg::setMenuTexts() {
         simOutAction_->setText(text(dm::IDS_MENU_SIM_OUT));
     }
     if (auto* records = menuBar_->findChild<QMenu*>(QStringLiteral("menuRecords"))) {
-        const bool ru = langBase_ == dm::kLangRussian;
-        records->setTitle(ru ? QString::fromUtf8("Учёт доз") : QStringLiteral("Records"));
-        records->actions().first()->setText(ru ? QString::fromUtf8("Носители и дозы...")
-                                               : QStringLiteral("Wearers and doses..."));
+        records->setTitle(text(dm::IDS_MENU_RECORDS));
+        records->actions().first()->setText(text(dm::IDS_MENU_WEARERS));
     }
     helpMenu_->setTitle(text(dm::IDS_MENU_HELP));
     aboutAction_->setText(text(dm::IDS_MENU_ABOUT));
@@ -454,9 +452,7 @@ void CTessalyDlg::emptyParameterGrid() {
         services_.recorder->dosimeterGone();
     if (afterReadout_) {
         afterReadout_ = nullptr;
-        addStatusMessage(langBase_ == dm::kLangRussian
-                             ? "Дозиметр ушёл до ответа: выдача или возврат не записаны."
-                             : "The dosimeter left before it answered: the hand-out or hand-back was not recorded.");
+        addStatusMessage(Tr(dm::IDS_HAND_OVER_NOT_RECORDED, langBase_));
     }
     parameters_ = {}; // the dosimeter's replies are gone with it
     awaitingCheck_.clear();
