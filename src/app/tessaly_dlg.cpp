@@ -646,9 +646,13 @@ void CTessalyDlg::dosimeterIdentified() {
 void CTessalyDlg::departed(bool cutShort) {
     eraseCheckDue_ = false;
     addStatusMessage(Tr(cutShort ? dm::IDS_OUT_OF_RANGE_CUT_SHORT : dm::IDS_OUT_OF_RANGE, langBase_));
+    if (std::exchange(editsDropped_, false))
+        addStatusMessage(Tr(dm::IDS_EDITS_DROPPED, langBase_));
 }
 
 void CTessalyDlg::gone() {
+    // The table goes with the dosimeter; edits not sent go with it, and are said to.
+    editsDropped_ = editsDropped_ || dm::HasUnsentEdits(parameters_);
     showParameterGrid();
     emptyParameterGrid();
     clearHistoryTables();

@@ -242,6 +242,7 @@ private:
     // whether it was erased.
     bool eraseCheckDue_ = false;
     std::optional<double> totalBeforeErase_;
+    bool editsDropped_ = false; // unsent edits went with the dosimeter that left
     // Runs when the parameter reply the records window asked for has arrived.
     std::function<void()> afterReadout_;
 };

@@ -211,6 +211,8 @@ const std::map<int, std::string>& Table() {
         {208, "Total dose not erased: the dosimeter reports %1."},
         {508, "Общая доза не обнулена: дозиметр сообщает %1."},
         // Why a value is refused before it is sent.
+        {209, "Changed values that were not sent are dropped with it."},
+        {509, "Неотправленные изменения значений отброшены вместе с ним."},
         {210, "must be %1 or %2"},
         {510, "допустимо: %1 или %2"},
         {211, "no double quotes inside the text"},

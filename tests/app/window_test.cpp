@@ -762,6 +762,13 @@ private slots:
         std::string erased = FileBytes(kParamsFile);
         rig.link.deliverParams(erased.replace(erased.find("4.25E-03"), 8, "0"));
         rig.tick();
+        dm::GridView* view = w.gridView();
+        view->refresh();
+        QVERIFY(view->editCell(rig.findRow("dose_threshold"), 2));
+        auto* edit = qobject_cast<QLineEdit*>(view->indexWidget(view->indexOfCell(rig.findRow("dose_threshold"), 2)));
+        edit->setText("3.0E-02");
+        QTest::keyClick(edit, Qt::Key_Return); // an edit not sent when the dosimeter leaves
+        QTRY_VERIFY(!view->isEditing());
         rig.link.statusQueue = {dm::kLinkGone};
         rig.tick();
         const QString received = QString::fromStdString(dm::Tr(dm::IDS_PARAMS_RECEIVED, dm::kLangRussian));
@@ -769,7 +776,8 @@ private slots:
                                        QString::fromUtf8("Дозиметр в зоне связи: КРТ-17А, заводской номер 17042."),
                                        QString::fromStdString(dm::Tr(dm::IDS_ERASE_SENT, dm::kLangRussian)), received,
                                        QString::fromUtf8("Общая доза обнулена."),
-                                       QString::fromUtf8("Дозиметр вне зоны связи.")}));
+                                       QString::fromUtf8("Дозиметр вне зоны связи."),
+                                       QString::fromUtf8("Неотправленные изменения значений отброшены вместе с ним.")}));
     }
 
     void escapeClosesTheWindow() {
