@@ -93,8 +93,8 @@ void ExchangeCycle::startCommand(const ExchangeStart& start) {
 
 void ExchangeCycle::finishWaiting() {
     waitingFor_.clear();
-    stopProgress(100);
     observer_.busy(false);
+    stopProgress(100);
 }
 
 // A result reply beside a parameter or archive reply is not looked at: an acceptance has
