@@ -37,6 +37,7 @@ void FolderWatch::stop() {
     fd_ = -1;
     folder_.clear();
     finished_.clear();
+    writing_.clear();
 }
 
 bool FolderWatch::update() {
@@ -59,15 +60,23 @@ bool FolderWatch::update() {
             const std::string_view file(name, event.len ? ::strnlen(name, event.len) : 0);
             at += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
             if (event.mask & IN_Q_OVERFLOW) {
-                finished_.clear(); // changes were lost: no proof stands
+                finished_.clear(); // changes were lost: nothing is known any more
+                writing_.clear();
             } else if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
                 lost = true; // the path no longer names what is watched
             } else if (file.empty()) {
                 continue;
             } else if (event.mask & (IN_CLOSE_WRITE | IN_MOVED_TO)) {
                 finished_.emplace(file);
-            } else if (const auto it = finished_.find(file); it != finished_.end()) {
-                finished_.erase(it); // written again, created anew, or gone
+                if (const auto it = writing_.find(file); it != writing_.end())
+                    writing_.erase(it);
+            } else {
+                if (const auto it = finished_.find(file); it != finished_.end())
+                    finished_.erase(it);
+                if (event.mask & (IN_CREATE | IN_MODIFY))
+                    writing_.emplace(file);
+                else if (const auto it = writing_.find(file); it != writing_.end())
+                    writing_.erase(it); // gone
             }
         }
     }
@@ -100,6 +109,7 @@ bool FolderWatch::start(const std::filesystem::path&) {
 void FolderWatch::stop() {
     folder_.clear();
     finished_.clear();
+    writing_.clear();
 }
 
 bool FolderWatch::update() { return false; }
@@ -107,7 +117,5 @@ bool FolderWatch::update() { return false; }
 bool FolderWatch::waitUntil(std::chrono::steady_clock::time_point) const { return false; }
 
 #endif
-
-bool FolderWatch::finished(std::string_view name) const { return finished_.find(name) != finished_.end(); }
 
 } // namespace dm

@@ -5,7 +5,8 @@
 // On Linux this is inotify. A file counts as finished once the kernel reports it closed
 // after writing (IN_CLOSE_WRITE) or moved in whole (IN_MOVED_TO), and no write came
 // after that: a writer that still holds the file open has not closed it, and one that
-// crashed had it closed by the kernel. Elsewhere, and where inotify cannot be had (its
+// crashed had it closed by the kernel. A file created or written since the watch began
+// and not closed since is being written: neither finished nor unknown. Elsewhere, and where inotify cannot be had (its
 // limits reached, a folder that cannot be watched), the watch is inactive: nothing is
 // ever proven finished, and the pickup keeps to its one-second second look.
 //
@@ -35,8 +36,10 @@ public:
     // Takes in what happened since the last call, without waiting; true when anything did.
     bool update();
     // Whether name's writer is done with it: closed or moved in since its last change.
-    bool finished(std::string_view name) const;
+    bool finished(std::string_view name) const { return finished_.find(name) != finished_.end(); }
     bool anyFinished() const { return !finished_.empty(); }
+    // Whether name was created or written since the watch began and not closed since.
+    bool writing(std::string_view name) const { return writing_.find(name) != writing_.end(); }
 
     // Waits until something happens in the folder or the deadline passes; true when
     // something happened (not yet taken in: update() does that). Inactive: false at once.
@@ -50,6 +53,7 @@ private:
     int fd_ = -1;
     std::filesystem::path folder_;
     std::unordered_set<std::string, Hash, std::equal_to<>> finished_;
+    std::unordered_set<std::string, Hash, std::equal_to<>> writing_;
 };
 
 } // namespace dm

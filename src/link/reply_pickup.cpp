@@ -171,8 +171,8 @@ int ReplyPickup::pickUp(const std::filesystem::path& folder, ReplySlots slots, b
     };
     std::vector<Ready> ready;
     std::map<std::string, Seen, std::less<>> now;
-    // Per kind (result, document): the oldest non-empty file not proven whole, which a
-    // quick look must not overtake.
+    // Per kind (result, document): the oldest non-empty file the watch knows nothing
+    // of and that is not yet proven whole, which a proven file must not overtake.
     constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
     std::int64_t unprovenOldest[2] = {kNever, kNever};
     ForEachTextFile(folder, [&](std::string_view name) {
@@ -206,12 +206,14 @@ int ReplyPickup::pickUp(const std::filesystem::path& folder, ReplySlots slots, b
             return; // created but not yet written: no reply is empty
         const int kind = letter->weight == REPLY_RESULT ? 0 : 1;
         bool whole = watch_.finished(name);
-        if (!whole && !quick) {
+        // A file its writer still holds is never judged by size and time.
+        const bool unknown = !whole && !watch_.writing(name);
+        if (unknown && !quick) {
             const auto before = previous_.find(name);
             whole = before != previous_.end() && before->second == seen;
         }
         if (!whole) {
-            if (quick)
+            if (unknown && watch_.active())
                 unprovenOldest[kind] = std::min(unprovenOldest[kind], seen.modified);
             return; // new or still changing: wait for the proof or a second look
         }
