@@ -8,6 +8,11 @@
 #include <cerrno>
 #include <algorithm>
 #include <cstring>
+#elif defined(_WIN32)
+#include <windows.h>
+
+#include <algorithm>
+#include <thread>
 #endif
 
 namespace dm {
@@ -73,10 +78,12 @@ bool FolderWatch::update() {
             } else {
                 if (const auto it = finished_.find(file); it != finished_.end())
                     finished_.erase(it);
-                if (event.mask & (IN_CREATE | IN_MODIFY))
+                // Only a write marks a writer at work: a name made by a hard link or a
+                // symlink gets no close, and must not wait for one for ever.
+                if (event.mask & IN_MODIFY)
                     writing_.emplace(file);
                 else if (const auto it = writing_.find(file); it != writing_.end())
-                    writing_.erase(it); // gone
+                    writing_.erase(it); // created anew, or gone
             }
         }
     }
@@ -98,9 +105,13 @@ bool FolderWatch::waitUntil(std::chrono::steady_clock::time_point deadline) cons
     }
 }
 
+std::optional<bool> WriterHoldsFile(const std::filesystem::path&) { return std::nullopt; }
+bool CanTellWriterHolds() { return false; }
+
 #else
 
-// No change notification here: every file goes the one-second way.
+// No change notification here: the folder is polled, and on Windows each file asked
+// whether a writer still holds it.
 bool FolderWatch::start(const std::filesystem::path&) {
     stop();
     return false;
@@ -114,7 +125,33 @@ void FolderWatch::stop() {
 
 bool FolderWatch::update() { return false; }
 
+#ifdef _WIN32
+bool FolderWatch::waitUntil(std::chrono::steady_clock::time_point deadline) const {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline)
+        return false;
+    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(deadline - now,
+                                                                             std::chrono::milliseconds(50)));
+    return true;
+}
+
+std::optional<bool> WriterHoldsFile(const std::filesystem::path& file) {
+    // Sharing only reading: refused while any other handle has write access.
+    const HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION ? std::optional<bool>(true) : std::nullopt;
+    CloseHandle(h);
+    return false;
+}
+
+bool CanTellWriterHolds() { return true; }
+#else
 bool FolderWatch::waitUntil(std::chrono::steady_clock::time_point) const { return false; }
+
+std::optional<bool> WriterHoldsFile(const std::filesystem::path&) { return std::nullopt; }
+bool CanTellWriterHolds() { return false; }
+#endif
 
 #endif
 

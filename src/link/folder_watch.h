@@ -5,8 +5,13 @@
 // On Linux this is inotify. A file counts as finished once the kernel reports it closed
 // after writing (IN_CLOSE_WRITE) or moved in whole (IN_MOVED_TO), and no write came
 // after that: a writer that still holds the file open has not closed it, and one that
-// crashed had it closed by the kernel. A file created or written since the watch began
-// and not closed since is being written: neither finished nor unknown. Elsewhere, and where inotify cannot be had (its
+// crashed had it closed by the kernel. A file written since the watch began and not
+// closed since is being written: neither finished nor unknown. A name that appeared
+// without a write (a hard link, a symbolic link) stays unknown.
+//
+// On Windows there is no such event, but the file itself tells: an open that denies
+// others writing fails while any handle may write to it (WriterHoldsFile). There the
+// watch stays inactive and the owner polls the folder fast while a command waits. Elsewhere, and where inotify cannot be had (its
 // limits reached, a folder that cannot be watched), the watch is inactive: nothing is
 // ever proven finished, and the pickup keeps to its one-second second look.
 //
@@ -14,6 +19,7 @@
 // simply never proven and goes the one-second way. A queue overflow forgets every proof.
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -38,11 +44,12 @@ public:
     // Whether name's writer is done with it: closed or moved in since its last change.
     bool finished(std::string_view name) const { return finished_.find(name) != finished_.end(); }
     bool anyFinished() const { return !finished_.empty(); }
-    // Whether name was created or written since the watch began and not closed since.
+    // Whether name was written since the watch began and not closed since.
     bool writing(std::string_view name) const { return writing_.find(name) != writing_.end(); }
 
     // Waits until something happens in the folder or the deadline passes; true when
-    // something happened (not yet taken in: update() does that). Inactive: false at once.
+    // something happened (not yet taken in: update() does that). Inactive: false at
+    // once, or where WriterHoldsFile can tell, true after a short sleep (a fast poll).
     bool waitUntil(std::chrono::steady_clock::time_point deadline) const;
 
 private:
@@ -55,5 +62,11 @@ private:
     std::unordered_set<std::string, Hash, std::equal_to<>> finished_;
     std::unordered_set<std::string, Hash, std::equal_to<>> writing_;
 };
+
+// Whether another handle may be writing to the file, where the platform can tell
+// without a watch (Windows); nothing where it cannot or the file cannot be opened.
+std::optional<bool> WriterHoldsFile(const std::filesystem::path& file);
+// Whether WriterHoldsFile can tell here.
+bool CanTellWriterHolds();
 
 } // namespace dm

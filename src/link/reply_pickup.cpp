@@ -146,13 +146,15 @@ int ReplyPickup::pickUp(const std::filesystem::path& folder, ReplySlots slots, b
         {'P', REPLY_PARAMS, &ReplySlots::param},
     };
     offered_.clear();
-    if (quick) {
+    // Without a watch, where each file can say whether a writer holds it (Windows).
+    const bool askFiles = !watch_.active() && CanTellWriterHolds();
+    if (quick && !askFiles) {
         // Nothing new to prove: no listing at all.
         if (!watch_.active() || watch_.folder() != folder)
             return 0;
         if (!watch_.update() && !provenWaiting_)
             return 0;
-    } else {
+    } else if (!quick) {
         // A watch that failed or was lost is tried again once a poll.
         if (wantWatch_ && (!watch_.active() || watch_.folder() != folder))
             watch_.start(folder);
@@ -206,8 +208,15 @@ int ReplyPickup::pickUp(const std::filesystem::path& folder, ReplySlots slots, b
             return; // created but not yet written: no reply is empty
         const int kind = letter->weight == REPLY_RESULT ? 0 : 1;
         bool whole = watch_.finished(name);
+        bool held = watch_.writing(name);
+        if (!whole && !held && askFiles) {
+            if (const std::optional<bool> holds = WriterHoldsFile(path)) {
+                whole = !*holds;
+                held = *holds;
+            }
+        }
         // A file its writer still holds is never judged by size and time.
-        const bool unknown = !whole && !watch_.writing(name);
+        const bool unknown = !whole && !held;
         if (unknown && !quick) {
             const auto before = previous_.find(name);
             whole = before != previous_.end() && before->second == seen;

@@ -5,20 +5,23 @@
 // only once its reader says its text was handed on (delivered()), so a reply is never
 // lost to a file that arrived beside it.
 //
-// A file still being written is never read half nor deleted unread. Two proofs that its
-// writer is done:
+// A file still being written is never read half nor deleted unread. What proves its
+// writer done:
 // - the folder watch (watch(); inotify on Linux) saw the writer close it, or saw it
 //   moved in, after its last change: the file is taken at the first look after that;
-//   one the watch saw created or written and not yet closed is never taken;
-// - for a file the watch knows nothing of (none on this platform, a network writer,
-//   lost events), its size and modification time are the same as at the previous
-//   poll(), which the owner runs a second apart: taken by the second poll that sees it.
-// Between polls, pollFinished() takes the files of the first kind only, and only when
-// the watch saw something happen, so a reply is in within a few milliseconds of its
-// writer closing it and an idle wait costs one non-blocking read. It never judges by
-// size and time (that needs the second between looks). A proven file waits while an
-// older file of its kind that the watch knows nothing of is not yet whole, so the
-// order holds.
+//   one the watch saw written and not yet closed is never taken;
+// - on Windows, where there is no watch, an open that denies others writing succeeds
+//   (WriterHoldsFile): no writer holds the file any more;
+// - for a file neither can vouch for (a network writer, lost events, other platforms),
+//   its size and modification time are the same as at the previous poll(), which the
+//   owner runs a second apart: taken by the second poll that sees it.
+// Between polls, pollFinished() takes only files proven by the first two. With a watch
+// it lists the folder only when the watch saw something happen, so a reply is in
+// within milliseconds of its writer closing it and an idle wait costs one non-blocking
+// read; on Windows it lists each time (the owner calls it every 50 ms while a command
+// waits). It never judges by size and time (that needs the second between looks). A
+// proven file waits while an older file of its kind that the watch knows nothing of
+// is not yet whole, so the order holds.
 // After reading, the file is looked at again; one that changed meanwhile is not taken.
 // A file that cannot be read is left in place and read at a later look; it adds nothing
 // to the look's sum. An empty file is taken for one whose writer has not begun yet and

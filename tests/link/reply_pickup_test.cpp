@@ -309,6 +309,17 @@ TEST_F(Pickup, WatchedFileIsTakenOnlyOnceItsWriterClosedIt) {
     pickup.delivered(2222);
     EXPECT_EQ(pollFinished(), 0);
     EXPECT_TRUE(fs::is_empty(dir));
+
+    // A name made by a hard link is never written, so no close comes: it is taken by the
+    // second poll, as a file the watch did not see.
+    const fs::path outside = dir.string() + ".source";
+    Write(outside, "d=4\n");
+    fs::create_hard_link(outside, dir / "P3.txt");
+    fs::remove(outside);
+    EXPECT_EQ(pollFinished(), 0);
+    EXPECT_EQ(poll(), 0);
+    EXPECT_EQ(poll(), 2222);
+    EXPECT_EQ(param, "d=4\r\n");
 }
 
 // A file that came before the watch began is proven only by the second poll; a newer
