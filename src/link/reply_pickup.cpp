@@ -149,11 +149,12 @@ int ReplyPickup::pickUp(const std::filesystem::path& folder, ReplySlots slots, b
     // Without a watch, where each file can say whether a writer holds it (Windows).
     const bool askFiles = !watch_.active() && CanTellWriterHolds();
     if (quick && !askFiles) {
-        // Nothing new to prove: no listing at all.
+        // Taken in first in any case, so a wait for the next change does not wake at once.
+        const bool changed = watch_.update();
         if (!watch_.active() || watch_.folder() != folder)
             return 0;
-        if (!watch_.update() && !provenWaiting_)
-            return 0;
+        if (!changed && !provenWaiting_)
+            return 0; // nothing new to prove: no listing at all
     } else if (!quick) {
         // A watch that failed or was lost is tried again once a poll.
         if (wantWatch_ && (!watch_.active() || watch_.folder() != folder))
