@@ -76,6 +76,11 @@ CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices s
     });
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &CTessalyDlg::onTimer);
+    // Between ticks a reply whose file is proven whole is taken in at once.
+    auto* replyLook = new QTimer(this);
+    replyLook->setInterval(50);
+    connect(replyLook, &QTimer::timeout, this, [this] { if (timer_.isActive()) cycle_->lookForReplies(); });
+    replyLook->start();
     initialiseWindow();
     if (services_.recorder)
         services_.recorder->setNotify([this](const std::string& text) {

@@ -200,6 +200,17 @@ void ExchangeCycle::tick() {
     checkTimeOut(status, replies);
 }
 
+int ExchangeCycle::lookForReplies() {
+    if (waitingFor_.empty())
+        return 0;
+    const int replies = link_.PollFinishedReplyFiles();
+    if (replies == 0)
+        return 0;
+    // A reply that ends the wait fills the bar with it.
+    link_.RepliesDelivered(dispatch(replies));
+    return replies;
+}
+
 namespace {
 
 // The link as the command-line run sees it: the dosimeter counts as present, so
@@ -209,6 +220,7 @@ public:
     explicit PresentLink(ExchangeLink& link) : link_(link) {}
     int GetLinkStatus() override { return kLinkPresent; }
     int PollReplyFiles() override { return link_.PollReplyFiles(); }
+    int PollFinishedReplyFiles() override { return link_.PollFinishedReplyFiles(); }
     std::string ResultReply() const override { return link_.ResultReply(); }
     std::string ParamReply() const override { return link_.ParamReply(); }
     std::string ArchiveReply() const override { return link_.ArchiveReply(); }
@@ -250,7 +262,8 @@ private:
 
 ExchangeRunResult RunExchangeToReply(ExchangeLink& link, ExchangeStart start, WantedReply wanted,
                                      int timeoutTicks,
-                                     const std::function<void()>& waitForNextTick) {
+                                     const std::function<void()>& waitForNextTick,
+                                     const std::function<bool()>& waitForChange) {
     timeoutTicks = std::max(timeoutTicks, 1);
     PresentLink present(link);
     RunObserver observer(wanted);
@@ -260,21 +273,31 @@ ExchangeRunResult RunExchangeToReply(ExchangeLink& link, ExchangeStart start, Wa
     cycle.startCommand(start);
 
     ExchangeRunResult result;
-    while (true) {
-        if (waitForNextTick)
-            waitForNextTick();
-        cycle.tick();
-        ++result.ticks;
+    const auto ended = [&] {
         if (observer.reply) {
             result.outcome = ExchangeRunResult::Outcome::Reply;
             result.text = *observer.reply;
-            return result;
+            return true;
         }
         if (observer.message) {
             result.outcome = ExchangeRunResult::Outcome::DosimeterMessage;
             result.text = *observer.message;
-            return result;
+            return true;
         }
+        return false;
+    };
+    while (true) {
+        while (waitForChange && waitForChange()) {
+            cycle.lookForReplies();
+            if (ended())
+                return result;
+        }
+        if (waitForNextTick)
+            waitForNextTick();
+        cycle.tick();
+        ++result.ticks;
+        if (ended())
+            return result;
         // The cycle says nothing at its time-out when a reply of the other kind has
         // ended the exchange meanwhile; the run ends on that tick all the same.
         if (observer.timedOutSeen || result.ticks >= timeoutTicks) {

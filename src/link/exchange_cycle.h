@@ -5,7 +5,10 @@
 //
 // No Qt and no clock here: the owner calls tick() once a second (the window from its
 // timer, the command-line tool from a sleep loop, tests by hand), and everything the
-// cycle does goes through the link interface below and out as typed events.
+// cycle does goes through the link interface below and out as typed events. Time-outs
+// and progress steps count ticks. Between ticks the owner may call lookForReplies() as
+// often as it likes, so a reply whose file is proven whole is taken in at once instead
+// of at the next tick.
 #include <functional>
 #include <string>
 #include <vector>
@@ -30,6 +33,8 @@ public:
     virtual ~ExchangeLink() = default;
     virtual int GetLinkStatus() = 0;   // consuming read of the one-shot events
     virtual int PollReplyFiles() = 0;  // sum of the weights of the files taken in
+    // The same between ticks, for files proven whole only; cheap when nothing changed.
+    virtual int PollFinishedReplyFiles() { return 0; }
     virtual std::string ResultReply() const = 0;
     virtual std::string ParamReply() const = 0;
     virtual std::string ArchiveReply() const = 0;
@@ -48,6 +53,7 @@ public:
     explicit ExchangeLinkAdapter(Link& link) : link_(link) {}
     int GetLinkStatus() override { return link_.GetLinkStatus(); }
     int PollReplyFiles() override { return link_.PollReplyFiles(); }
+    int PollFinishedReplyFiles() override { return link_.PollFinishedReplyFiles(); }
     std::string ResultReply() const override { return link_.m_strResultReply; }
     std::string ParamReply() const override { return link_.m_strParamReply; }
     std::string ArchiveReply() const override { return link_.m_strArchiveReply; }
@@ -111,6 +117,10 @@ public:
     // One timer tick.
     void tick();
 
+    // While a command waits: a look for replies proven whole, dispatched as the tick
+    // would; no tick is counted. The sum of the weights taken in.
+    int lookForReplies();
+
     // Starts an exchange as the command buttons do. Nothing happens when
     // start.started is false.
     void startCommand(const ExchangeStart& start);
@@ -167,9 +177,12 @@ struct ExchangeRunResult {
 };
 
 // waitForNextTick is called before every tick (the tool sleeps a second there).
-// timeoutTicks below 1 counts as 1.
+// timeoutTicks below 1 counts as 1. waitForChange, when given, is called before that
+// until it returns false: it waits (the tool: for the folder to change, at most until
+// the tick is due) and returns true when a look for replies is worth it.
 ExchangeRunResult RunExchangeToReply(ExchangeLink& link, ExchangeStart start, WantedReply wanted,
                                      int timeoutTicks,
-                                     const std::function<void()>& waitForNextTick);
+                                     const std::function<void()>& waitForNextTick,
+                                     const std::function<bool()>& waitForChange = nullptr);
 
 } // namespace dm

@@ -24,6 +24,7 @@ public:
         std::string result, params, archive; // slots written when non-empty
     };
     std::deque<Poll> polls;
+    std::deque<Poll> finishedPolls; // looks between ticks
     int idleStatus = kLinkPresent;
     std::string result, params, archive;
     std::vector<std::string> sent;
@@ -37,11 +38,13 @@ public:
         statuses.pop_front();
         return s;
     }
-    int PollReplyFiles() override {
-        if (polls.empty())
+    int PollReplyFiles() override { return take(polls); }
+    int PollFinishedReplyFiles() override { return take(finishedPolls); }
+    int take(std::deque<Poll>& from) {
+        if (from.empty())
             return 0;
-        Poll p = polls.front();
-        polls.pop_front();
+        Poll p = from.front();
+        from.pop_front();
         if (!p.result.empty()) result = p.result;
         if (!p.params.empty()) params = p.params;
         if (!p.archive.empty()) archive = p.archive;
@@ -363,6 +366,23 @@ TEST_F(ExchangeCycleTest, ProgressMovesWhileWaitingAndIsFullOnlyAtTheEnd) {
 
 }
 
+// A reply proven whole between ticks is dispatched at once, as its tick would have done;
+// idle, the look does not even ask the link.
+TEST_F(ExchangeCycleTest, ReplyBetweenTicksEndsTheWaitAtOnceWithoutCountingATick) {
+    link.finishedPolls.push_back({kReplyParams, {}, "p", {}});
+    EXPECT_EQ(cycle.lookForReplies(), 0); // nothing waited for
+    EXPECT_EQ(link.finishedPolls.size(), 1u);
+    cycle.startCommand(GetParametersStart());
+    ticks(2);
+    const int counter = cycle.tickCounter();
+    observer.events.clear();
+    EXPECT_EQ(cycle.lookForReplies(), kReplyParams);
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"parameters p", "free", "progress 100"}));
+    EXPECT_EQ(link.delivered.back(), kReplyParams);
+    EXPECT_EQ(cycle.tickCounter(), counter);
+    EXPECT_EQ(cycle.state().phase, ExchangeState::Phase::Idle);
+}
+
 TEST_F(ExchangeCycleTest, RefusedStartChangesNothingAndLanguageSwitchEndsTheWait) {
     ticks(5);
     observer.events.clear();
@@ -413,6 +433,21 @@ TEST_F(ExchangeRunTest, PushesOnceAndReturnsTheWantedReply) {
     EXPECT_EQ(r.ticks, 3);
     EXPECT_EQ(waits, 3); // each tick waited for
     EXPECT_EQ(link.sent, std::vector<std::string>{kGetParams});
+}
+
+// The command-line run looks whenever the folder changes: an acceptance keeps it
+// waiting, the reply ends it before the first tick.
+TEST_F(ExchangeRunTest, LooksBetweenTicksEndTheRunWithoutWaitingForATick) {
+    link.finishedPolls.push_back({kReplyResult, "accepted", {}, {}});
+    link.finishedPolls.push_back({kReplyParams, {}, "params text", {}});
+    int changes = 0;
+    const ExchangeRunResult r = RunExchangeToReply(link, GetParametersStart(), WantedReply::Parameters, 14,
+                                                   [this] { ++waits; }, [&] { return ++changes < 10; });
+    EXPECT_EQ(r.outcome, ExchangeRunResult::Outcome::Reply);
+    EXPECT_EQ(r.text, "params text");
+    EXPECT_EQ(r.ticks, 0);
+    EXPECT_EQ(waits, 0);
+    EXPECT_EQ(changes, 2);
 }
 
 TEST_F(ExchangeRunTest, AcceptanceKeepsWaitingOtherTextsEndTheRun) {
