@@ -76,7 +76,7 @@ public:
     virtual ~ExchangeObserver() = default;
     // true: no command may start now (one is running, or no dosimeter is in range).
     virtual void busy(bool busy) = 0;
-    virtual void progress(int percent) = 0; // 0..100
+    virtual void progress(int percent) = 0; // 0..100; 100 once the command has ended
     // The reply texts as the link holds them.
     virtual void parametersReceived(const std::string& reply) = 0;
     virtual void archiveReceived(const std::string& reply) = 0;
