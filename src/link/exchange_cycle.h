@@ -1,7 +1,7 @@
 #pragma once
 // The once-a-second exchange with the dosimeter: reacts to it coming into and leaving
 // range, looks for reply files, reports each reply, advances the progress and ends an
-// unanswered exchange at its deadline.
+// unanswered exchange at its deadline, or at once when the dosimeter leaves.
 //
 // No Qt and no clock here: the owner calls tick() once a second (the window from its
 // timer, the command-line tool from a sleep loop, tests by hand), and everything the
@@ -76,7 +76,7 @@ public:
     virtual ~ExchangeObserver() = default;
     // true: no command may start now (one is running, or no dosimeter is in range).
     virtual void busy(bool busy) = 0;
-    virtual void progress(int percent) = 0; // 0..100
+    virtual void progress(int percent) = 0; // 0..100; 100 once the command has ended
     // The reply texts as the link holds them.
     virtual void parametersReceived(const std::string& reply) = 0;
     virtual void archiveReceived(const std::string& reply) = 0;
@@ -87,6 +87,14 @@ public:
     virtual void arrived() = 0;
     // The dosimeter left range; the replies it sent are cleared.
     virtual void gone() = 0;
+    // The command files of a request were pushed; its answer is now waited for.
+    virtual void requestSent(ExchangeRequest /*request*/) {}
+    // Right after the first parameter reply since a dosimeter came into range: that reply
+    // tells which dosimeter it is.
+    virtual void dosimeterIdentified() {}
+    // After gone(), when a dosimeter had been in range (an empty discovery repeats while
+    // none is). cutShort: a command was still waiting and has ended without its answer.
+    virtual void departed(bool /*cutShort*/) {}
 };
 
 // Where the exchange stands.
@@ -127,14 +135,14 @@ public:
     bool dosimeterInRange() const { return inRange_; }
 
     int tickCounter() const { return tickCounter_; }
-    int progressPosition() const { return progressPosition_; }
-    int progressStep() const { return progressStep_; }
 
     // Start state of the window's initialisation: everything 0.
     void resetCounters();
 
 private:
     void beginProgress(int steps);
+    // Ends a running progress with the bar at this value.
+    void stopProgress(int percent);
     void finishWaiting();
     // The replies handed on (a sum of weights).
     int dispatch(int replies);
@@ -147,9 +155,12 @@ private:
     std::function<ExchangeStart()> composeGetParameters_;
     std::string waitingFor_; // empty: idle
     int tickCounter_ = 0;
-    int progressPosition_ = 0; // 100 or more: no progress running
-    int progressStep_ = 0;
+    // While a command waits the bar fills over the ticks its answer should take.
+    bool progressRunning_ = false;
+    int progressSteps_ = 1;
+    int progressTicks_ = 0;
     bool inRange_ = false;
+    bool unidentified_ = false; // arrived, no parameter reply from it yet
 };
 
 // One exchange run to its end without a window, as the command-line tool does it:

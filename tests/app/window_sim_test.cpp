@@ -258,6 +258,7 @@ private slots:
         FindAction(&w, "actionSimOut")->trigger();
         s.waitFor([&] { return dm::IsNoDevice(s.link->CurrentDevice()); });
         s.tick();
+        QVERIFY(s.newestLog().endsWith("  Dosimeter out of range."));
         QCOMPARE(w.grid().rowCount(), 1);
         QCOMPARE(w.tabBar()->count(), 1);
         QVERIFY(!w.button(1024)->isVisible());
