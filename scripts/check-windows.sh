@@ -19,6 +19,7 @@ sources=(
   src/core/cp1251.cpp
   src/core/reply_text.cpp
   src/core/text_file.cpp
+  src/link/folder_watch.cpp
   src/link/irda_functions.cpp
   src/link/irda_transport_windows.cpp
   src/link/obex_push.cpp

@@ -76,6 +76,11 @@ CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices s
     });
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &CTessalyDlg::onTimer);
+    // Between ticks a reply whose file is proven whole is taken in at once.
+    auto* replyLook = new QTimer(this);
+    replyLook->setInterval(50);
+    connect(replyLook, &QTimer::timeout, this, [this] { if (timer_.isActive()) cycle_->lookForReplies(); });
+    replyLook->start();
     initialiseWindow();
     if (services_.recorder)
         services_.recorder->setNotify([this](const std::string& text) {
@@ -293,10 +298,8 @@ void CTessalyDlg::setMenuTexts() {
         simOutAction_->setText(text(dm::IDS_MENU_SIM_OUT));
     }
     if (auto* records = menuBar_->findChild<QMenu*>(QStringLiteral("menuRecords"))) {
-        const bool ru = langBase_ == dm::kLangRussian;
-        records->setTitle(ru ? QString::fromUtf8("Учёт доз") : QStringLiteral("Records"));
-        records->actions().first()->setText(ru ? QString::fromUtf8("Носители и дозы...")
-                                               : QStringLiteral("Wearers and doses..."));
+        records->setTitle(text(dm::IDS_MENU_RECORDS));
+        records->actions().first()->setText(text(dm::IDS_MENU_WEARERS));
     }
     helpMenu_->setTitle(text(dm::IDS_MENU_HELP));
     aboutAction_->setText(text(dm::IDS_MENU_ABOUT));
@@ -357,6 +360,8 @@ void CTessalyDlg::initialiseWindow() {
 
     catalogue_ = dm::LoadCatalogue(services_.catalogueFile, langBase_, *services_.dialogs);
     catalogueNoticeShown_.clear();
+    if (services_.recorder)
+        services_.recorder->setLanguage(langBase_);
 }
 
 // ------------------------------------------------------------------ status log, buttons
@@ -452,9 +457,7 @@ void CTessalyDlg::emptyParameterGrid() {
         services_.recorder->dosimeterGone();
     if (afterReadout_) {
         afterReadout_ = nullptr;
-        addStatusMessage(langBase_ == dm::kLangRussian
-                             ? "Дозиметр ушёл до ответа: выдача или возврат не записаны."
-                             : "The dosimeter left before it answered: the hand-out or hand-back was not recorded.");
+        addStatusMessage(Tr(dm::IDS_HAND_OVER_NOT_RECORDED, langBase_));
     }
     parameters_ = {}; // the dosimeter's replies are gone with it
     awaitingCheck_.clear();
@@ -601,6 +604,7 @@ void CTessalyDlg::parseArchiveReply(const std::string& text) {
 void CTessalyDlg::parametersReceived(const std::string& reply) {
     parseParameterReply(reply);
     addStatusMessage(Tr(dm::IDS_PARAMS_RECEIVED, langBase_));
+    reportErase();
     dm::PlayReplySignal();
     showParameterGrid();
     clearHistoryTables();
@@ -611,17 +615,49 @@ void CTessalyDlg::parametersReceived(const std::string& reply) {
 void CTessalyDlg::archiveReceived(const std::string& reply) {
     parseArchiveReply(reply);
     addStatusMessage(Tr(dm::IDS_ARCHIVE_RECEIVED, langBase_));
+    if (archive_.gamma().empty() && archive_.neutron().empty())
+        addStatusMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
     dm::PlayReplySignal();
 }
 
 void CTessalyDlg::dosimeterMessage(const std::string& text) {
+    eraseCheckDue_ = false; // a refusal: no renewed parameters follow
     addRawStatusMessage(text);
     dm::PlayReplySignal();
 }
 
 void CTessalyDlg::timedOut() { addStatusMessage(Tr(dm::IDS_CONNECTION_INTERRUPTED, langBase_)); }
 
+void CTessalyDlg::requestSent(dm::ExchangeRequest request) {
+    // Only the renewed parameters of the erase itself tell what it did.
+    eraseCheckDue_ = request == dm::ExchangeRequest::EraseTotalDose;
+    const std::string message = dm::RequestMessage(request, langBase_);
+    if (!message.empty())
+        addStatusMessage(message);
+}
+
+void CTessalyDlg::reportErase() {
+    if (!std::exchange(eraseCheckDue_, false))
+        return;
+    if (const auto message = dm::EraseMessage(totalBeforeErase_, parameters_, langBase_))
+        addStatusMessage(*message);
+}
+
+void CTessalyDlg::dosimeterIdentified() {
+    if (parameters_.replied())
+        addStatusMessage(dm::InRangeMessage(parameters_, langBase_));
+}
+
+void CTessalyDlg::departed(bool cutShort) {
+    eraseCheckDue_ = false;
+    addStatusMessage(Tr(cutShort ? dm::IDS_OUT_OF_RANGE_CUT_SHORT : dm::IDS_OUT_OF_RANGE, langBase_));
+    if (std::exchange(editsDropped_, false))
+        addStatusMessage(Tr(dm::IDS_EDITS_DROPPED, langBase_));
+}
+
 void CTessalyDlg::gone() {
+    // The table goes with the dosimeter; edits not sent go with it, and are said to.
+    editsDropped_ = editsDropped_ || dm::HasUnsentEdits(parameters_);
     showParameterGrid();
     emptyParameterGrid();
     clearHistoryTables();
@@ -678,9 +714,10 @@ void CTessalyDlg::prepareViewFor(const dm::ExchangeStart& start) {
 
 void CTessalyDlg::startCommand(const dm::ExchangeStart& start) {
     prepareViewFor(start);
+    // Known before the push: the renewed parameters tell what the erase did.
+    if (start.started && start.request == dm::ExchangeRequest::EraseTotalDose)
+        totalBeforeErase_ = parameters_.totalDose();
     cycle_->startCommand(start);
-    if (start.started && start.changesSentMessage)
-        addStatusMessage(Tr(dm::IDS_CHANGES_SENT, langBase_));
 }
 
 void CTessalyDlg::getParameters() {
@@ -711,8 +748,10 @@ dm::DosimeterReading CTessalyDlg::dosimeterReading() {
 
 void CTessalyDlg::getDoseHistory() {
     const dm::ExchangeStart start = dm::ComposeGetDoseHistory(parameters_, shownParameterRows());
-    if (start.noHistoryRecords)
+    if (start.noHistoryRecords) {
+        addStatusMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
         services_.dialogs->showMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
+    }
     startCommand(start);
 }
 
@@ -721,7 +760,7 @@ void CTessalyDlg::sendChanges() {
     if (gridView_->isEditing())
         gridView_->setFocus();
     const std::vector<dm::ParameterRow> rows = shownParameterRows();
-    const std::vector<dm::ValueProblem> refused = dm::CheckChanges(parameters_, rows);
+    const std::vector<dm::ValueProblem> refused = dm::CheckChanges(parameters_, rows, langBase_);
     if (!refused.empty()) {
         // Nothing goes out until every refused value is mended.
         for (const dm::ValueProblem& p : refused) {

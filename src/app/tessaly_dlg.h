@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -136,6 +137,11 @@ private:
     void timedOut() override;
     void arrived() override {}
     void gone() override;
+    void requestSent(dm::ExchangeRequest request) override;
+    void dosimeterIdentified() override;
+    void departed(bool cutShort) override;
+    // After the renewed parameters of an erase: says whether the total dose was erased.
+    void reportErase();
 
     void disableActions();
     void enableActions();
@@ -232,6 +238,11 @@ private:
     bool awaitingProtected_ = false;  // that second reply is on its way
     bool followUpDue_ = false;        // start it after the tick that brought the first
     std::set<std::string> badKeys_;
+    // An erase is out: the total dose before it, to tell from the renewed parameters
+    // whether it was erased.
+    bool eraseCheckDue_ = false;
+    std::optional<double> totalBeforeErase_;
+    bool editsDropped_ = false; // unsent edits went with the dosimeter that left
     // Runs when the parameter reply the records window asked for has arrived.
     std::function<void()> afterReadout_;
 };

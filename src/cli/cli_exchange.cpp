@@ -1,5 +1,6 @@
 // read-params and read-archive: one exchange with a dosimeter over a link, run on the
-// window's exchange cycle with a real one-second tick, printing the reply as `params`
+// window's exchange cycle with a real one-second tick (and a look whenever the
+// received-files folder changes in between), printing the reply as `params`
 // and `archive` print a reply file.
 #include "cli/cli_capture.h"
 #include "cli/cli_common.h"
@@ -145,11 +146,16 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
 
     ReportingLink exchangeLink(link, deadline);
     // Ticks keep to a one-second beat from before the push, so a slow push counts too.
-    Clock::time_point nextTick = Clock::now();
-    const ExchangeRunResult run = RunExchangeToReply(exchangeLink, start, wanted, ticks, [&] {
-        nextTick += std::chrono::seconds(1);
-        std::this_thread::sleep_until(nextTick);
-    });
+    // Between them the run wakes whenever the received-files folder changes, so a reply
+    // is taken in as soon as its file is closed.
+    Clock::time_point nextTick = Clock::now() + std::chrono::seconds(1);
+    const ExchangeRunResult run = RunExchangeToReply(
+        exchangeLink, start, wanted, ticks,
+        [&] {
+            std::this_thread::sleep_until(nextTick);
+            nextTick += std::chrono::seconds(1);
+        },
+        [&] { return link.WaitForReplyFiles(nextTick); });
 
     switch (run.outcome) {
     case ExchangeRunResult::Outcome::Reply:

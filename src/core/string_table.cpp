@@ -191,6 +191,96 @@ const std::map<int, std::string>& Table() {
         {494, "Таблица пуста: сохранять нечего."},
         {195, "Export table as CSV..."},
         {495, "Экспорт таблицы в CSV..."},
+        // Status-log entries of the exchange; %1, %2 are filled in (FillIn).
+        {200, "Dosimeter in range: %1, serial number %2."},
+        {500, "Дозиметр в зоне связи: %1, заводской номер %2."},
+        {201, "Dosimeter in range: %1."},
+        {501, "Дозиметр в зоне связи: %1."},
+        {202, "Dosimeter out of range."},
+        {502, "Дозиметр вне зоны связи."},
+        {203, "Dosimeter out of range before it answered: the command is cut short."},
+        {503, "Дозиметр вышел из зоны связи, не ответив: команда прервана."},
+        {204, "Parameters requested, please wait."},
+        {504, "Параметры запрошены, ждите."},
+        {205, "Dose history requested, please wait."},
+        {505, "Архив запрошен, ждите."},
+        {206, "Erase of the total dose sent. Renewed parameters requested, please wait."},
+        {506, "Команда обнуления общей дозы отправлена. Обновленные параметры запрошены, ждите."},
+        {207, "Total dose erased."},
+        {507, "Общая доза обнулена."},
+        {208, "Total dose not erased: the dosimeter reports %1."},
+        {508, "Общая доза не обнулена: дозиметр сообщает %1."},
+        // Why a value is refused before it is sent.
+        {209, "Changed values that were not sent are dropped with it."},
+        {509, "Неотправленные изменения значений отброшены вместе с ним."},
+        {210, "must be %1 or %2"},
+        {510, "допустимо: %1 или %2"},
+        {211, "no double quotes inside the text"},
+        {511, "двойные кавычки в тексте недопустимы"},
+        {212, "at most %1 characters"},
+        {512, "не более %1 символов"},
+        {213, "a number is needed"},
+        {513, "нужно число"},
+        {214, "not a number"},
+        {514, "не число"},
+        {215, "not a whole number"},
+        {515, "не целое число"},
+        {216, "must be %1"},
+        {516, "допустимо: %1"},
+        {217, "%1: %2"},
+        {517, "%1; допустимо: %2"},
+        {218, "a number from %1 to %2"},
+        {518, "число от %1 до %2"},
+        {219, "a number from %1 to below %2"},
+        {519, "число от %1 до %2, не включая %2"},
+        {220, "a whole number from %1 to %2"},
+        {520, "целое число от %1 до %2"},
+        {221, "a whole number from %1 to below %2"},
+        {521, "целое число от %1 до %2, не включая %2"},
+        // The records recorder's notes.
+        {230, "Parameters without a serial number: not recorded."},
+        {530, "Параметры без заводского номера: не записаны в учёт."},
+        {231, "Dose history of an unknown dosimeter (no parameters read): not recorded."},
+        {531, "Архив неизвестного дозиметра (параметры не прочитаны): не записан в учёт."},
+        {232, "Erase of an unknown dosimeter (no parameters read): not recorded."},
+        {532, "Обнуление неизвестного дозиметра (параметры не прочитаны): не записано в учёт."},
+        {233, "Changes sent to an unknown dosimeter (no parameters read): not recorded."},
+        {533, "Изменения, отправленные неизвестному дозиметру (параметры не прочитаны): не записаны в учёт."},
+        {234, "%1: records are held in memory until the records database is back."},
+        {534, "%1: записи хранятся в памяти, пока база учёта доз недоступна."},
+        {235, "The records database cannot be written: %1. Records wait in the spool %2."},
+        {535, "Запись в базу учёта доз невозможна: %1. Записи ждут в очереди %2."},
+        {236, "A waiting record was refused and set aside in the spool: %1"},
+        {536, "Ожидавшая запись отвергнута и отложена в очереди: %1"},
+        {237, "The records database %1 is back: every waiting record is stored."},
+        {537, "База учёта доз %1 снова доступна: все ожидавшие записи сохранены."},
+        {238, "%1 records wait for the records database."},
+        {538, "Записей, ожидающих базу учёта доз: %1."},
+        {239, "%1 record waits for the records database."},
+        {539, "Записей, ожидающих базу учёта доз: %1."},
+        // Whose dosimeter answered, and a dose level its readout reached.
+        {240, "%1 (%2): the %3 dose %4 reached the %5 of %6 (dosimeter %7)."},
+        {540, "%1 (%2): доза за %3 %4 достигла %5 %6 (дозиметр %7)."},
+        {241, "year's"},
+        {541, "год"},
+        {242, "five years'"},
+        {542, "пять лет"},
+        {243, "annual limit"},
+        {543, "годового предела"},
+        {244, "single-year limit"},
+        {544, "предела за один год"},
+        {245, "five-year limit"},
+        {545, "пятилетнего предела"},
+        {246, "investigation level"},
+        {546, "контрольного уровня"},
+        {247, "%1, worn by %2 (%3)"},
+        {547, "%1, носитель: %2 (%3)"},
+        {248, "Records"},
+        {548, "Учёт доз"},
+        {249, "Wearers and doses..."},
+        {549, "Носители и дозы..."},
+        {250, "The dosimeter left before it answered: the hand-out or hand-back was not recorded."},
+        {550, "Дозиметр ушёл до ответа: выдача или возврат не записаны."},
         {270, "Changed values have not been sent to the dosimeter yet. Send them now?"},
         {570, "Изменённые значения ещё не переданы в дозиметр. Передать их сейчас?"},
         {271, "Send"},
@@ -206,6 +296,22 @@ const std::map<int, std::string>& Table() {
 }
 
 } // namespace
+
+std::string FillIn(std::string text, std::initializer_list<std::string_view> values) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+        const std::size_t n = static_cast<std::size_t>(next - '1');
+        if (text[i] == '%' && next >= '1' && next <= '9' && n < values.size()) {
+            out += values.begin()[n];
+            ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
 
 const std::string& StringById(int id) {
     // Looked up for every formatted cell, so index a flat array rather than the map.

@@ -1,6 +1,8 @@
 #pragma once
-// The interface strings in English (ids 103..194) and Russian (id + 300), UTF-8.
+// The interface strings in English (ids 103..299) and Russian (id + 300), UTF-8.
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace dm {
 
@@ -12,6 +14,10 @@ const std::string& StringById(int id);
 
 // The string (baseId + langBase): how every interface text is fetched.
 inline const std::string& Tr(int baseId, int langBase) { return StringById(baseId + langBase); }
+
+// The text with %1, %2, ... replaced by the values in order, in one pass (a value is never
+// scanned again); a mark without a value stays as it is.
+std::string FillIn(std::string text, std::initializer_list<std::string_view> values);
 
 // Named ids, for the places that use them.
 enum StringId : int {
@@ -98,6 +104,49 @@ enum StringId : int {
     IDS_SERIAL_NO = 193,
     IDS_TABLE_EMPTY = 194,
     IDS_MENU_EXPORT_CSV = 195,
+    IDS_IN_RANGE_SERIAL = 200,
+    IDS_IN_RANGE = 201,
+    IDS_OUT_OF_RANGE = 202,
+    IDS_OUT_OF_RANGE_CUT_SHORT = 203,
+    IDS_PARAMETERS_REQUESTED = 204,
+    IDS_HISTORY_REQUESTED = 205,
+    IDS_ERASE_SENT = 206,
+    IDS_TOTAL_ERASED = 207,
+    IDS_TOTAL_NOT_ERASED = 208,
+    IDS_EDITS_DROPPED = 209,
+    IDS_REFUSED_CHOICE = 210,
+    IDS_REFUSED_QUOTES = 211,
+    IDS_REFUSED_LENGTH = 212,
+    IDS_REFUSED_EMPTY = 213,
+    IDS_REFUSED_NOT_NUMBER = 214,
+    IDS_REFUSED_NOT_WHOLE = 215,
+    IDS_REFUSED_RANGE = 216,
+    IDS_REFUSED_WITH_RANGE = 217,
+    IDS_RANGE = 218,
+    IDS_RANGE_BELOW = 219,
+    IDS_RANGE_WHOLE = 220,
+    IDS_RANGE_WHOLE_BELOW = 221,
+    IDS_REC_NO_SERIAL = 230,
+    IDS_REC_UNKNOWN_HISTORY = 231,
+    IDS_REC_UNKNOWN_ERASE = 232,
+    IDS_REC_UNKNOWN_CHANGES = 233,
+    IDS_REC_HELD_IN_MEMORY = 234,
+    IDS_REC_CANNOT_WRITE = 235,
+    IDS_REC_SET_ASIDE = 236,
+    IDS_REC_BACK = 237,
+    IDS_REC_WAIT = 238,
+    IDS_REC_ONE_WAITS = 239,
+    IDS_ALERT = 240,
+    IDS_ALERT_YEAR = 241,
+    IDS_ALERT_FIVE_YEARS = 242,
+    IDS_ALERT_ANNUAL = 243,
+    IDS_ALERT_SINGLE_YEAR = 244,
+    IDS_ALERT_FIVE_YEAR = 245,
+    IDS_ALERT_INVESTIGATION = 246,
+    IDS_WORN_BY = 247,
+    IDS_MENU_RECORDS = 248,
+    IDS_MENU_WEARERS = 249,
+    IDS_HAND_OVER_NOT_RECORDED = 250,
     IDS_ASK_UNSENT_EDITS = 270,
     IDS_SEND = 271,
     IDS_NOT_SENT_FIX = 272,

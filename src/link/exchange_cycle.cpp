@@ -12,6 +12,9 @@ namespace {
 // time-out falls on tick 14 - T.
 constexpr int kTimeOutAfter = 12;
 
+// Past the ticks an answer should take the bar holds short of full: it is still awaited.
+constexpr int kMostWhileWaiting = 95;
+
 } // namespace
 
 ExchangeCycle::ExchangeCycle(ExchangeLink& link, ExchangeObserver& observer,
@@ -49,21 +52,26 @@ ExchangeState ExchangeCycle::state() const {
 
 void ExchangeCycle::resetCounters() {
     tickCounter_ = 0;
-    progressPosition_ = 0;
-    progressStep_ = 0;
+    progressRunning_ = false;
+    progressTicks_ = 0;
     waitingFor_.clear();
 }
 
 void ExchangeCycle::resetForLanguageSwitch() {
     resetCounters();
-    progressPosition_ = 100;
+    observer_.progress(100);
     observer_.busy(false);
 }
 
 void ExchangeCycle::beginProgress(int steps) {
-    progressPosition_ = 0;
-    if (steps > 0)
-        progressStep_ = 100 / steps;
+    progressRunning_ = true;
+    progressTicks_ = 0;
+    progressSteps_ = std::max(1, steps);
+}
+
+void ExchangeCycle::stopProgress(int percent) {
+    progressRunning_ = false;
+    observer_.progress(percent);
 }
 
 void ExchangeCycle::startCommand(const ExchangeStart& start) {
@@ -72,23 +80,21 @@ void ExchangeCycle::startCommand(const ExchangeStart& start) {
     waitingFor_ = CommandName(start.files);
     observer_.busy(true);
     tickCounter_ = start.tickPreset;
-    // "Send changes" shows an empty bar while it pushes and starts counting afterwards;
-    // the other commands start counting before the push.
-    if (start.progressBarToZeroBeforePush) {
-        observer_.progress(0);
-    } else if (start.progressSteps > 0) {
-        beginProgress(start.progressSteps);
-    }
+    // Every command starts from an empty bar and counts once its files are out; one
+    // without an expected duration of its own fills over the ticks to its deadline.
+    observer_.progress(0);
     for (const std::string& file : start.files)
         link_.SendCommandFile(file);
-    if (start.progressBarToZeroBeforePush && start.progressSteps > 0)
-        beginProgress(start.progressSteps);
+    beginProgress(start.progressSteps > 0 ? start.progressSteps : kTimeOutAfter + 2 - start.tickPreset);
+    // A start with nothing to push (no parameter rows) still waits, but requested nothing.
+    if (!start.files.empty())
+        observer_.requestSent(start.request);
 }
 
 void ExchangeCycle::finishWaiting() {
     waitingFor_.clear();
-    progressPosition_ = 100;
     observer_.busy(false);
+    stopProgress(100);
 }
 
 // A result reply beside a parameter or archive reply is not looked at: an acceptance has
@@ -102,6 +108,8 @@ int ExchangeCycle::dispatch(int replies) {
     if (replies == kReplyParams || replies == kReplyParams + kReplyResult) {
         observer_.parametersReceived(link_.ParamReply());
         finishWaiting();
+        if (std::exchange(unidentified_, false))
+            observer_.dosimeterIdentified();
         return kReplyParams + acceptanceBeside(replies);
     }
     if (replies == kReplyArchive || replies == kReplyArchive + kReplyResult) {
@@ -124,13 +132,11 @@ int ExchangeCycle::dispatch(int replies) {
 }
 
 void ExchangeCycle::advanceProgress() {
-    if (progressPosition_ <= 100) {
-        observer_.progress(progressPosition_);
-        progressPosition_ += progressStep_;
-    } else {
-        observer_.progress(100);
-        progressStep_ = 0;
-    }
+    if (!progressRunning_)
+        return;
+    ++progressTicks_;
+    const long long percent = static_cast<long long>(progressTicks_) * 100 / progressSteps_;
+    observer_.progress(static_cast<int>(std::min<long long>(percent, kMostWhileWaiting)));
 }
 
 void ExchangeCycle::checkTimeOut(int linkStatus, int replies) {
@@ -138,34 +144,49 @@ void ExchangeCycle::checkTimeOut(int linkStatus, int replies) {
     if (remembered <= kTimeOutAfter)
         return;
     // Idle, the same rhythm frees the commands again while a dosimeter is in range.
+    const bool wasWaiting = !waitingFor_.empty();
+    waitingFor_.clear();
     if (linkStatus == kLinkNone) {
         observer_.busy(true);
+        // No dosimeter to answer: the wait ends without one, the bar empty.
+        if (wasWaiting || progressRunning_)
+            stopProgress(0);
     } else {
-        const bool wasWaiting = !waitingFor_.empty();
-        waitingFor_.clear();
         if (wasWaiting && replies == 0)
             observer_.timedOut();
         observer_.busy(false);
-        observer_.progress(100);
+        if (wasWaiting || progressRunning_)
+            stopProgress(100);
     }
     tickCounter_ = 0;
 }
 
 void ExchangeCycle::tick() {
     const int status = link_.GetLinkStatus();
+    const bool wasInRange = inRange_;
     inRange_ = status == kLinkArrived || status == kLinkPresent;
     if (status == kLinkNone)
         observer_.busy(true);
+    bool startedNow = false;
     if (status == kLinkArrived) {
+        unidentified_ = true;
         observer_.arrived();
         if (composeGetParameters_)
             startCommand(composeGetParameters_());
+        startedNow = !waitingFor_.empty();
     }
     if (status == kLinkGone) {
+        const bool cutShort = !waitingFor_.empty();
         link_.ClearReplies();
         waitingFor_.clear();
+        unidentified_ = false;
         observer_.gone();
         observer_.busy(true);
+        // Nothing is waited for any more, and nothing of the dosimeter is shown.
+        if (wasInRange || cutShort || progressRunning_) {
+            stopProgress(0);
+            observer_.departed(cutShort);
+        }
     }
 
     const int replies = link_.PollReplyFiles();
@@ -173,8 +194,21 @@ void ExchangeCycle::tick() {
     if (replies != 0)
         link_.RepliesDelivered(delivered);
 
-    advanceProgress();
+    // A command pushed on this tick has not waited yet.
+    if (!startedNow)
+        advanceProgress();
     checkTimeOut(status, replies);
+}
+
+int ExchangeCycle::lookForReplies() {
+    if (waitingFor_.empty())
+        return 0;
+    const int replies = link_.PollFinishedReplyFiles();
+    if (replies == 0)
+        return 0;
+    // A reply that ends the wait fills the bar with it.
+    link_.RepliesDelivered(dispatch(replies));
+    return replies;
 }
 
 namespace {
@@ -186,6 +220,7 @@ public:
     explicit PresentLink(ExchangeLink& link) : link_(link) {}
     int GetLinkStatus() override { return kLinkPresent; }
     int PollReplyFiles() override { return link_.PollReplyFiles(); }
+    int PollFinishedReplyFiles() override { return link_.PollFinishedReplyFiles(); }
     std::string ResultReply() const override { return link_.ResultReply(); }
     std::string ParamReply() const override { return link_.ParamReply(); }
     std::string ArchiveReply() const override { return link_.ArchiveReply(); }
@@ -227,7 +262,8 @@ private:
 
 ExchangeRunResult RunExchangeToReply(ExchangeLink& link, ExchangeStart start, WantedReply wanted,
                                      int timeoutTicks,
-                                     const std::function<void()>& waitForNextTick) {
+                                     const std::function<void()>& waitForNextTick,
+                                     const std::function<bool()>& waitForChange) {
     timeoutTicks = std::max(timeoutTicks, 1);
     PresentLink present(link);
     RunObserver observer(wanted);
@@ -237,21 +273,31 @@ ExchangeRunResult RunExchangeToReply(ExchangeLink& link, ExchangeStart start, Wa
     cycle.startCommand(start);
 
     ExchangeRunResult result;
-    while (true) {
-        if (waitForNextTick)
-            waitForNextTick();
-        cycle.tick();
-        ++result.ticks;
+    const auto ended = [&] {
         if (observer.reply) {
             result.outcome = ExchangeRunResult::Outcome::Reply;
             result.text = *observer.reply;
-            return result;
+            return true;
         }
         if (observer.message) {
             result.outcome = ExchangeRunResult::Outcome::DosimeterMessage;
             result.text = *observer.message;
-            return result;
+            return true;
         }
+        return false;
+    };
+    while (true) {
+        while (waitForChange && waitForChange()) {
+            cycle.lookForReplies();
+            if (ended())
+                return result;
+        }
+        if (waitForNextTick)
+            waitForNextTick();
+        cycle.tick();
+        ++result.ticks;
+        if (ended())
+            return result;
         // The cycle says nothing at its time-out when a reply of the other kind has
         // ended the exchange meanwhile; the run ends on that tick all the same.
         if (observer.timedOutSeen || result.ticks >= timeoutTicks) {

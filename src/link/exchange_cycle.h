@@ -1,11 +1,14 @@
 #pragma once
 // The once-a-second exchange with the dosimeter: reacts to it coming into and leaving
 // range, looks for reply files, reports each reply, advances the progress and ends an
-// unanswered exchange at its deadline.
+// unanswered exchange at its deadline, or at once when the dosimeter leaves.
 //
 // No Qt and no clock here: the owner calls tick() once a second (the window from its
 // timer, the command-line tool from a sleep loop, tests by hand), and everything the
-// cycle does goes through the link interface below and out as typed events.
+// cycle does goes through the link interface below and out as typed events. Time-outs
+// and progress steps count ticks. Between ticks the owner may call lookForReplies() as
+// often as it likes, so a reply whose file is proven whole is taken in at once instead
+// of at the next tick.
 #include <functional>
 #include <string>
 #include <vector>
@@ -30,6 +33,8 @@ public:
     virtual ~ExchangeLink() = default;
     virtual int GetLinkStatus() = 0;   // consuming read of the one-shot events
     virtual int PollReplyFiles() = 0;  // sum of the weights of the files taken in
+    // The same between ticks, for files proven whole only; cheap when nothing changed.
+    virtual int PollFinishedReplyFiles() { return 0; }
     virtual std::string ResultReply() const = 0;
     virtual std::string ParamReply() const = 0;
     virtual std::string ArchiveReply() const = 0;
@@ -48,6 +53,7 @@ public:
     explicit ExchangeLinkAdapter(Link& link) : link_(link) {}
     int GetLinkStatus() override { return link_.GetLinkStatus(); }
     int PollReplyFiles() override { return link_.PollReplyFiles(); }
+    int PollFinishedReplyFiles() override { return link_.PollFinishedReplyFiles(); }
     std::string ResultReply() const override { return link_.resultReply; }
     std::string ParamReply() const override { return link_.paramReply; }
     std::string ArchiveReply() const override { return link_.archiveReply; }
@@ -70,7 +76,7 @@ public:
     virtual ~ExchangeObserver() = default;
     // true: no command may start now (one is running, or no dosimeter is in range).
     virtual void busy(bool busy) = 0;
-    virtual void progress(int percent) = 0; // 0..100
+    virtual void progress(int percent) = 0; // 0..100; 100 once the command has ended
     // The reply texts as the link holds them.
     virtual void parametersReceived(const std::string& reply) = 0;
     virtual void archiveReceived(const std::string& reply) = 0;
@@ -81,6 +87,14 @@ public:
     virtual void arrived() = 0;
     // The dosimeter left range; the replies it sent are cleared.
     virtual void gone() = 0;
+    // The command files of a request were pushed; its answer is now waited for.
+    virtual void requestSent(ExchangeRequest /*request*/) {}
+    // Right after the first parameter reply since a dosimeter came into range: that reply
+    // tells which dosimeter it is.
+    virtual void dosimeterIdentified() {}
+    // After gone(), when a dosimeter had been in range (an empty discovery repeats while
+    // none is). cutShort: a command was still waiting and has ended without its answer.
+    virtual void departed(bool /*cutShort*/) {}
 };
 
 // Where the exchange stands.
@@ -103,6 +117,10 @@ public:
     // One timer tick.
     void tick();
 
+    // While a command waits: a look for replies proven whole, dispatched as the tick
+    // would; no tick is counted. The sum of the weights taken in.
+    int lookForReplies();
+
     // Starts an exchange as the command buttons do. Nothing happens when
     // start.started is false.
     void startCommand(const ExchangeStart& start);
@@ -117,14 +135,14 @@ public:
     bool dosimeterInRange() const { return inRange_; }
 
     int tickCounter() const { return tickCounter_; }
-    int progressPosition() const { return progressPosition_; }
-    int progressStep() const { return progressStep_; }
 
     // Start state of the window's initialisation: everything 0.
     void resetCounters();
 
 private:
     void beginProgress(int steps);
+    // Ends a running progress with the bar at this value.
+    void stopProgress(int percent);
     void finishWaiting();
     // The replies handed on (a sum of weights).
     int dispatch(int replies);
@@ -137,9 +155,12 @@ private:
     std::function<ExchangeStart()> composeGetParameters_;
     std::string waitingFor_; // empty: idle
     int tickCounter_ = 0;
-    int progressPosition_ = 0; // 100 or more: no progress running
-    int progressStep_ = 0;
+    // While a command waits the bar fills over the ticks its answer should take.
+    bool progressRunning_ = false;
+    int progressSteps_ = 1;
+    int progressTicks_ = 0;
     bool inRange_ = false;
+    bool unidentified_ = false; // arrived, no parameter reply from it yet
 };
 
 // One exchange run to its end without a window, as the command-line tool does it:
@@ -156,9 +177,12 @@ struct ExchangeRunResult {
 };
 
 // waitForNextTick is called before every tick (the tool sleeps a second there).
-// timeoutTicks below 1 counts as 1.
+// timeoutTicks below 1 counts as 1. waitForChange, when given, is called before that
+// until it returns false: it waits (the tool: for the folder to change, at most until
+// the tick is due) and returns true when a look for replies is worth it.
 ExchangeRunResult RunExchangeToReply(ExchangeLink& link, ExchangeStart start, WantedReply wanted,
                                      int timeoutTicks,
-                                     const std::function<void()>& waitForNextTick);
+                                     const std::function<void()>& waitForNextTick,
+                                     const std::function<bool()>& waitForChange = nullptr);
 
 } // namespace dm

@@ -6,8 +6,10 @@ CIrdaFunctions::CIrdaFunctions(std::unique_ptr<Transport> transport, ReceivedFol
                                MessageSink& messages, bool startDiscovery)
     : transport_(std::move(transport)), store_(store), messages_(messages), pickup_(messages) {
     RefreshReceivedFolder();
-    if (!receivedFolder_.empty())
+    if (!receivedFolder_.empty()) {
+        pickup_.watch(PathFromUtf8(receivedFolder_));
         pickup_.rememberExistingFiles(PathFromUtf8(receivedFolder_));
+    }
     {
         std::lock_guard lock(discoveryLock_);
         deviceId_ = DeviceId{};
@@ -118,6 +120,18 @@ int CIrdaFunctions::PollReplyFiles() {
         return 0;
     return pickup_.poll(PathFromUtf8(receivedFolder_),
                         ReplySlots{&resultReply, &archiveReply, &paramReply});
+}
+
+int CIrdaFunctions::PollFinishedReplyFiles() {
+    // The folder as the last poll read it: the settings are not read again in between.
+    if (receivedFolder_.empty())
+        return 0;
+    return pickup_.pollFinished(PathFromUtf8(receivedFolder_),
+                                ReplySlots{&resultReply, &archiveReply, &paramReply});
+}
+
+bool CIrdaFunctions::WaitForReplyFiles(std::chrono::steady_clock::time_point deadline) const {
+    return pickup_.waitForChange(deadline);
 }
 
 void CIrdaFunctions::RepliesDelivered(int replies) { pickup_.delivered(replies); }

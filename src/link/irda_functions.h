@@ -41,10 +41,17 @@ public:
     DeviceId CurrentDevice();
 
     // Looks at the received-files folder once; the sum of the weights of the replies
-    // taken in, their texts (UTF-8) left in the slots below. A new file is taken in by
-    // the second poll that finds it with the same size and time, so a reply arrives
-    // one poll after it appears. Nothing is deleted until RepliesDelivered names it.
+    // taken in, their texts (UTF-8) left in the slots below. A file its writer is seen
+    // to have closed is taken at once (where the folder can be watched); any other new
+    // file by the second poll that finds it with the same size and time, a second
+    // later. Nothing is deleted until RepliesDelivered names it.
     int PollReplyFiles();
+    // Between polls, as often as wanted: takes only the files whose writer is seen to
+    // have closed them, and costs nothing while nothing happens in the folder.
+    int PollFinishedReplyFiles();
+    // Waits until something happens in the received-files folder or the deadline
+    // passes; true when something did. Where the folder cannot be watched: false at once.
+    bool WaitForReplyFiles(std::chrono::steady_clock::time_point deadline) const;
     // The replies of the last poll that were handed to their parsers (a sum of
     // weights): their files are deleted; the others are offered again.
     void RepliesDelivered(int replies);

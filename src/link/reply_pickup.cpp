@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <limits>
 #include <system_error>
 
 #ifndef _WIN32
+#include <dirent.h>
 #include <sys/stat.h>
 #endif
 
@@ -23,9 +25,12 @@ struct Letter {
     std::string* ReplySlots::*slot;
 };
 
-// Each candidate lists the directory entry's name and its size and time now.
+// Calls visit(name) for each "*.txt" name in the folder. Nothing is built for the
+// other names: a folder crowded with unrelated files must cost little more than its
+// listing.
 template <class Visit>
 void ForEachTextFile(const std::filesystem::path& folder, Visit visit) {
+#ifdef _WIN32
     std::error_code ec;
     std::filesystem::directory_iterator it(folder, ec);
     if (ec)
@@ -35,16 +40,27 @@ void ForEachTextFile(const std::filesystem::path& folder, Visit visit) {
             return;
         const std::string name = PathToUtf8(it->path().filename());
         if (IsTextFileName(name))
-            visit(*it, name);
+            visit(std::string_view(name));
     }
+#else
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        if (IsTextFileName(name))
+            visit(name);
+    }
+    ::closedir(dir);
+#endif
 }
 
 } // namespace
 
-bool IsTextFileName(const std::string& name) {
+bool IsTextFileName(std::string_view name) {
     if (name.size() < 4)
         return false;
-    std::string ext = name.substr(name.size() - 4);
+    std::string ext(name.substr(name.size() - 4));
 #ifdef _WIN32
     for (char& c : ext)
         if (c >= 'A' && c <= 'Z')
@@ -103,9 +119,7 @@ std::optional<ReplyPickup::Seen> ReplyPickup::look(const std::filesystem::path& 
 }
 
 void ReplyPickup::rememberExistingFiles(const std::filesystem::path& folder) {
-    ForEachTextFile(folder, [&](const std::filesystem::directory_entry&, const std::string& name) {
-        addSkipFile(name);
-    });
+    ForEachTextFile(folder, [&](std::string_view name) { addSkipFile(std::string(name)); });
 }
 
 void ReplyPickup::addSkipFile(const std::string& name) {
@@ -113,13 +127,40 @@ void ReplyPickup::addSkipFile(const std::string& name) {
     skip_.insert(name);
 }
 
-int ReplyPickup::poll(const std::filesystem::path& folder, ReplySlots slots) {
+bool ReplyPickup::watch(const std::filesystem::path& folder) {
+    wantWatch_ = true;
+    provenWaiting_ = false;
+    return watch_.start(folder);
+}
+
+int ReplyPickup::poll(const std::filesystem::path& folder, ReplySlots slots) { return pickUp(folder, slots, false); }
+
+int ReplyPickup::pollFinished(const std::filesystem::path& folder, ReplySlots slots) {
+    return pickUp(folder, slots, true);
+}
+
+int ReplyPickup::pickUp(const std::filesystem::path& folder, ReplySlots slots, bool quick) {
     static const Letter kLetters[] = {
         {'L', REPLY_RESULT, &ReplySlots::result},
         {'A', REPLY_ARCHIVE, &ReplySlots::archive},
         {'P', REPLY_PARAMS, &ReplySlots::param},
     };
     offered_.clear();
+    // Without a watch, where each file can say whether a writer holds it (Windows).
+    const bool askFiles = !watch_.active() && CanTellWriterHolds();
+    if (quick && !askFiles) {
+        // Taken in first in any case, so a wait for the next change does not wake at once.
+        const bool changed = watch_.update();
+        if (!watch_.active() || watch_.folder() != folder)
+            return 0;
+        if (!changed && !provenWaiting_)
+            return 0; // nothing new to prove: no listing at all
+    } else if (!quick) {
+        // A watch that failed or was lost is tried again once a poll.
+        if (wantWatch_ && (!watch_.active() || watch_.folder() != folder))
+            watch_.start(folder);
+        watch_.update();
+    }
     if (folder != previousFolder_) {
         previous_.clear(); // what was seen elsewhere proves nothing here
         handedOn_.clear();
@@ -132,47 +173,72 @@ int ReplyPickup::poll(const std::filesystem::path& folder, ReplySlots slots) {
         const Letter* letter;
     };
     std::vector<Ready> ready;
-    std::map<std::string, Seen> now;
-    ForEachTextFile(folder, [&](const std::filesystem::directory_entry& entry, const std::string& name) {
-        if (skip_.count(name))
-            return;
+    std::map<std::string, Seen, std::less<>> now;
+    // Per kind (result, document): the oldest non-empty file the watch knows nothing
+    // of and that is not yet proven whole, which a proven file must not overtake.
+    constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+    std::int64_t unprovenOldest[2] = {kNever, kNever};
+    ForEachTextFile(folder, [&](std::string_view name) {
         // The first of L, A, P in that order that the name holds decides its slot.
         const Letter* letter = nullptr;
         for (const Letter& l : kLetters) {
-            if (name.find(l.letter) != std::string::npos) {
+            if (name.find(l.letter) != std::string_view::npos) {
                 letter = &l;
                 break;
             }
         }
         if (!letter || letters_.find(letter->letter) == std::string::npos)
             return;
-        const std::optional<Seen> looked = look(entry.path());
+        if (skip_.find(name) != skip_.end())
+            return;
+        const std::filesystem::path path = folder / PathFromUtf8(std::string(name));
+        const std::optional<Seen> looked = look(path);
         if (!looked)
             return;
         const Seen seen = *looked;
-        now[name] = seen;
+        if (!quick)
+            now.emplace(name, seen);
         if (seen.size > kMaxReplyFileBytes) {
-            if (reportedTooLarge_.insert(name).second)
-                messages_.showMessage("Reply file " + PathToUtf8(entry.path()) + " is larger than " +
+            if (reportedTooLarge_.emplace(name).second)
+                messages_.showMessage("Reply file " + PathToUtf8(path) + " is larger than " +
                                       std::to_string(kMaxReplyFileBytes / (1024 * 1024)) +
                                       " MiB; it was not read and is left in place.");
             return;
         }
-        const auto before = previous_.find(name);
-        if (before == previous_.end() || !(before->second == seen))
-            return; // new or still changing: wait for a second look
         if (seen.size == 0)
             return; // created but not yet written: no reply is empty
+        const int kind = letter->weight == REPLY_RESULT ? 0 : 1;
+        bool whole = watch_.finished(name);
+        bool held = watch_.writing(name);
+        if (!whole && !held && askFiles) {
+            if (const std::optional<bool> holds = WriterHoldsFile(path)) {
+                whole = !*holds;
+                held = *holds;
+            }
+        }
+        // A file its writer still holds is never judged by size and time.
+        const bool unknown = !whole && !held;
+        if (unknown && !quick) {
+            const auto before = previous_.find(name);
+            whole = before != previous_.end() && before->second == seen;
+        }
+        if (!whole) {
+            if (unknown && watch_.active())
+                unprovenOldest[kind] = std::min(unprovenOldest[kind], seen.modified);
+            return; // new or still changing: wait for the proof or a second look
+        }
         const auto handed = handedOn_.find(name);
         if (handed != handedOn_.end() && handed->second == seen)
             return; // delivered already; its delete failed
-        ready.push_back({seen, name, entry.path(), letter});
+        ready.push_back({seen, std::string(name), path, letter});
     });
-    for (auto it = reportedTooLarge_.begin(); it != reportedTooLarge_.end();)
-        it = now.count(*it) ? std::next(it) : reportedTooLarge_.erase(it);
-    for (auto it = handedOn_.begin(); it != handedOn_.end();)
-        it = now.count(it->first) ? std::next(it) : handedOn_.erase(it);
-    previous_ = std::move(now);
+    if (!quick) {
+        for (auto it = reportedTooLarge_.begin(); it != reportedTooLarge_.end();)
+            it = now.count(*it) ? std::next(it) : reportedTooLarge_.erase(it);
+        for (auto it = handedOn_.begin(); it != handedOn_.end();)
+            it = now.count(it->first) ? std::next(it) : handedOn_.erase(it);
+        previous_ = std::move(now);
+    }
 
     // Oldest first; the name settles files written within one clock step.
     std::sort(ready.begin(), ready.end(), [](const Ready& a, const Ready& b) {
@@ -182,23 +248,29 @@ int ReplyPickup::poll(const std::filesystem::path& folder, ReplySlots slots) {
     });
     int sum = 0;
     int reads = 0;
-    bool result = false, document = false; // a parameter or archive reply offered
+    bool taken[2] = {false, false}; // a result, a parameter or archive reply offered
+    std::size_t left = ready.size();
     for (const Ready& r : ready) {
-        const bool isResult = r.letter->weight == REPLY_RESULT;
-        if (isResult ? result : document)
+        const int kind = r.letter->weight == REPLY_RESULT ? 0 : 1;
+        if (taken[kind] || r.seen.modified >= unprovenOldest[kind])
             continue;
         if (reads++ == kMaxReadsPerPoll)
             break;
         std::optional<std::string> text = ReadReplyFile(r.path);
         if (!text)
-            continue; // not counted; read at a later poll if still there
+            continue; // not counted; read at a later look if still there
+        const std::optional<Seen> after = look(r.path);
+        if (!after || !(*after == r.seen))
+            continue; // written again while it was read: its proof no longer holds
         *(slots.*(r.letter->slot)) = std::move(*text);
         sum += r.letter->weight;
         offered_.push_back({r.letter->weight, r.name, r.path, r.seen});
-        (isResult ? result : document) = true;
-        if (result && document)
+        taken[kind] = true;
+        --left;
+        if (taken[0] && taken[1])
             break;
     }
+    provenWaiting_ = left > 0 && watch_.anyFinished();
     return sum;
 }
 
@@ -218,6 +290,8 @@ void ReplyPickup::delivered(int replies) {
                 chosen.push_back(&offered_[i]);
         break;
     }
+    if (chosen.size() < offered_.size())
+        provenWaiting_ = watch_.anyFinished(); // what was not handed on is offered again
     for (const Offered* o : chosen) {
         if (PathToUtf8(o->path).find("lnk") != std::string::npos)
             continue; // such files are read at every poll and never deleted

@@ -1,5 +1,7 @@
 #include "params/change_check.h"
 
+#include "core/string_table.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -35,10 +37,10 @@ std::string Number(double v) {
     return ec == std::errc() ? std::string(buf, end) : std::string();
 }
 
-std::string RangeText(const ValueRange& r) {
-    std::string text = (r.whole ? "a whole number from " : "a number from ") + Number(r.low);
-    text += r.highIncluded ? " to " : " to below ";
-    return text + Number(r.high);
+std::string RangeText(const ValueRange& r, int langBase) {
+    const int id = r.whole ? (r.highIncluded ? IDS_RANGE_WHOLE : IDS_RANGE_WHOLE_BELOW)
+                           : (r.highIncluded ? IDS_RANGE : IDS_RANGE_BELOW);
+    return FillIn(Tr(id, langBase), {Number(r.low), Number(r.high)});
 }
 
 std::size_t Utf8Characters(std::string_view s) {
@@ -57,19 +59,19 @@ std::string_view LimitKeyToSend(const ParameterSet& set, const ParameterRow& las
 
 } // namespace
 
-CheckedValue CheckValue(const ParameterDescription& d, std::string_view value) {
+CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, int langBase) {
     CheckedValue out{std::string(Trim(value)), {}};
     if (d.isChoice()) {
         if (!d.hasChoice(out.sent))
-            out.reason = "must be " + std::string(d.choices[0]) + " or " + std::string(d.choices[1]);
+            out.reason = FillIn(Tr(IDS_REFUSED_CHOICE, langBase), {d.choices[0], d.choices[1]});
         return out;
     }
     if (d.kind == ParameterKind::Text) {
         out.sent = std::string(value);
         if (out.sent.find('"') != std::string::npos)
-            out.reason = "no double quotes inside the text";
+            out.reason = Tr(IDS_REFUSED_QUOTES, langBase);
         else if (Utf8Characters(out.sent) > kMaxOwnerTextLength)
-            out.reason = "at most " + std::to_string(kMaxOwnerTextLength) + " characters";
+            out.reason = FillIn(Tr(IDS_REFUSED_LENGTH, langBase), {std::to_string(kMaxOwnerTextLength)});
         return out;
     }
     // Numbers: a decimal comma is how many users type them; the dosimeter reads a point.
@@ -82,17 +84,17 @@ CheckedValue CheckValue(const ParameterDescription& d, std::string_view value) {
     const bool wholeOk = !r.whole || std::all_of(bare.begin(), bare.end(),
                                                  [](char c) { return c >= '0' && c <= '9'; });
     if (!v)
-        out.reason = bare.empty() ? "a number is needed" : "not a number";
+        out.reason = Tr(bare.empty() ? IDS_REFUSED_EMPTY : IDS_REFUSED_NOT_NUMBER, langBase);
     else if (!wholeOk)
-        out.reason = "not a whole number";
+        out.reason = Tr(IDS_REFUSED_NOT_WHOLE, langBase);
     if (out.reason.empty() && r.known() && !r.contains(*v))
-        out.reason = "must be " + RangeText(r);
+        out.reason = FillIn(Tr(IDS_REFUSED_RANGE, langBase), {RangeText(r, langBase)});
     else if (!out.reason.empty() && r.known())
-        out.reason += ": " + RangeText(r);
+        out.reason = FillIn(Tr(IDS_REFUSED_WITH_RANGE, langBase), {out.reason, RangeText(r, langBase)});
     return out;
 }
 
-std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<ParameterRow>& rows) {
+std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<ParameterRow>& rows, int langBase) {
     std::vector<ValueProblem> problems;
     std::vector<std::pair<std::string, std::string>> normal;
     for (const auto& [key, value] : ChangedValues(set, rows)) {
@@ -103,7 +105,7 @@ std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<Para
         // The percent limit goes out without its points (the dosimeter's own convention).
         if (key == kPercentLimitKey)
             std::erase_if(shown, [](char c) { return c == '.' || c == ','; });
-        const CheckedValue checked = CheckValue(*d, shown);
+        const CheckedValue checked = CheckValue(*d, shown, langBase);
         if (!checked.ok())
             problems.push_back({key, value, checked.reason});
         else if (key != kPercentLimitKey && d->kind != ParameterKind::Text &&
@@ -147,6 +149,15 @@ std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::strin
         return true;
     });
     return out;
+}
+
+std::optional<bool> TotalDoseErased(std::optional<double> totalBefore, const ParameterSet& renewed) {
+    const std::optional<double> after = renewed.totalDose();
+    if (!after || !std::isfinite(*after))
+        return std::nullopt;
+    if (*after == 0 || (totalBefore && *totalBefore <= 0))
+        return true;
+    return totalBefore && std::isfinite(*totalBefore) && *after < *totalBefore;
 }
 
 bool HasUnsentEdits(const ParameterSet& set) {

@@ -14,12 +14,13 @@ namespace dm {
 
 struct CheckedValue {
     std::string sent;   // the value as it goes out (a decimal comma made a point)
-    std::string reason; // empty when the dosimeter takes it; else why not, in English
+    std::string reason; // empty when the dosimeter takes it; else why not, in the language asked
     bool ok() const { return reason.empty(); }
 };
 
 // A value for a parameter of this description, checked by its kind and range.
-CheckedValue CheckValue(const ParameterDescription& d, std::string_view value);
+// langBase: the language of the reason (kLangEnglish or kLangRussian).
+CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, int langBase = 0);
 
 struct ValueProblem {
     std::string key;
@@ -30,7 +31,8 @@ struct ValueProblem {
 // Checks every value "Send changes" would send for these rows (the touched editable rows
 // and the limit of the last row) and returns the refused ones in table order. When none is
 // refused, the values are stored in the set in the form they are sent.
-std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<ParameterRow>& rows);
+std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<ParameterRow>& rows,
+                                       int langBase = 0);
 
 // The changed values "Send changes" sends for these rows, as key and value.
 std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSet& set,
@@ -41,6 +43,11 @@ std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSe
 // Values are compared as numbers where both read as numbers ("2.5E-03" is "2.500E-03").
 std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::string>>& sent,
                                    const ParameterSet& renewed);
+
+// After an erase of the total dose: whether the renewed parameters show it erased, that is
+// zero or below the total before (a dosimeter counts on while it answers). A total of zero
+// before counts as erased. Nothing when the reply carries no total that reads as a number.
+std::optional<bool> TotalDoseErased(std::optional<double> totalBefore, const ParameterSet& renewed);
 
 // Whether any value differs from what the dosimeter last sent.
 bool HasUnsentEdits(const ParameterSet& set);

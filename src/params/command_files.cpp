@@ -78,6 +78,7 @@ std::string GetArchiveCommand() {
 
 ExchangeStart ComposeGetParameters(int access) {
     ExchangeStart start;
+    start.request = ExchangeRequest::Parameters;
     start.started = true;
     start.files.push_back(GetParametersCommand(access));
     start.tickPreset = 0;
@@ -89,10 +90,10 @@ ExchangeStart ComposeEraseTotalDose(int langBase, UserDialogs& dialogs) {
     ExchangeStart start;
     if (!dialogs.askYesNoDefaultNo(Tr(IDS_ASK_ERASE, langBase)))
         return start;
+    start.request = ExchangeRequest::EraseTotalDose;
     start.started = true;
     start.files.push_back(EraseTotalDoseCommand());
     start.tickPreset = -4;
-    start.changesSentMessage = true;
     return start;
 }
 
@@ -120,6 +121,7 @@ ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<P
     neutron = std::clamp<long long>(neutron, -1000000000LL, 1000000000LL);
     const long long steps = ((gamma + 3 * neutron) * 35) / 1547 + 4;
 
+    start.request = ExchangeRequest::DoseHistory;
     start.started = true;
     start.files.push_back(GetArchiveCommand());
     start.tickPreset = -30;
@@ -131,6 +133,7 @@ ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<P
 ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<ParameterRow>& rows,
                                  bool neutron) {
     ExchangeStart start;
+    start.request = ExchangeRequest::Changes;
     start.started = true;
     start.tickPreset = 0;
     if (rows.size() <= 1)
@@ -167,9 +170,7 @@ ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<Para
     AddLine(block, "#");
     start.files.push_back(Utf8ToCp1251(block));
 
-    start.progressBarToZeroBeforePush = true;
     start.progressSteps = kParameterProgressSteps;
-    start.changesSentMessage = true;
     return start;
 }
 

@@ -11,14 +11,16 @@
 
 namespace dm {
 
+// What a command asks the dosimeter for.
+enum class ExchangeRequest { None, Parameters, Changes, DoseHistory, EraseTotalDose };
+
 struct ExchangeStart {
+    ExchangeRequest request = ExchangeRequest::None;
     bool started = false; // false: nothing happens at all (cancelled / refused)
     std::vector<std::string>
         files;             // command files to push, in order, Windows-1251 bytes with CR LF
     int tickPreset = 0;    // exchange tick counter preset (0, -4, -30)
-    int progressSteps = 0; // begin progress with this many steps; 0 = leave progress alone
-    bool progressBarToZeroBeforePush = false; // "send changes" sets the bar to 0 before pushing
-    bool changesSentMessage = false;          // add status message string 114 after the push
+    int progressSteps = 0; // ticks the answer usually takes; 0: the ticks to the deadline
     bool resetHistoryView =
         false; // "get dose history": the window shows the parameter grid alone first
     bool noHistoryRecords = false; // refused: the dosimeter holds no history to send

@@ -1,6 +1,7 @@
 #include "records/dose_alerts.h"
 
 #include "core/format.h"
+#include "core/string_table.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,7 +19,7 @@ std::string NameOf(const DoseOfRecord& records, const std::string& id) {
 } // namespace
 
 std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepository& repo,
-                                        const std::string& serial, UtcSeconds at) {
+                                        const std::string& serial, UtcSeconds at, int langBase) {
     std::optional<std::string> wearer;
     double increment = 0.0;
     for (const ReadoutView& r : repo.readouts(serial))
@@ -35,16 +36,16 @@ std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepo
     const DoseLimits limits = records.limits();
     struct Level {
         const char* name;
-        const char* words;
+        int words;
         double sv;
         double dose;
-        const char* period;
+        int period;
     };
     const Level levels[] = {
-        {"annual", "annual limit", limits.annual, yearDose, "year's"},
-        {"single_year", "single-year limit", limits.singleYear, yearDose, "year's"},
-        {"five_year", "five-year limit", limits.fiveYear, fiveYearDose, "five years'"},
-        {"investigation", "investigation level", limits.investigation, yearDose, "year's"},
+        {"annual", IDS_ALERT_ANNUAL, limits.annual, yearDose, IDS_ALERT_YEAR},
+        {"single_year", IDS_ALERT_SINGLE_YEAR, limits.singleYear, yearDose, IDS_ALERT_YEAR},
+        {"five_year", IDS_ALERT_FIVE_YEAR, limits.fiveYear, fiveYearDose, IDS_ALERT_FIVE_YEARS},
+        {"investigation", IDS_ALERT_INVESTIGATION, limits.investigation, yearDose, IDS_ALERT_YEAR},
     };
     std::vector<DoseAlert> out;
     const std::string name = NameOf(records, *wearer);
@@ -55,31 +56,33 @@ std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepo
         if (!(l.dose >= l.sv) || std::strtod(before, nullptr) >= l.sv)
             continue;
         DoseAlert a{*wearer, name, l.name, l.dose, l.sv, {}};
-        a.text = name + " (" + *wearer + "): the " + l.period + " dose " + FormatDose(l.dose, 0) +
-                 " reached the " + l.words + " of " + FormatDose(l.sv, 0) + " (dosimeter " + serial + ").";
+        a.text = FillIn(Tr(IDS_ALERT, langBase),
+                        {name, *wearer, Tr(l.period, langBase), FormatDose(l.dose, langBase),
+                         Tr(l.words, langBase), FormatDose(l.sv, langBase), serial});
         out.push_back(std::move(a));
     }
     return out;
 }
 
-ReadoutTold TellStoredReadout(RecordsRepository& repo, const ReadoutInput& readout) {
+ReadoutTold TellStoredReadout(RecordsRepository& repo, const ReadoutInput& readout, int langBase) {
     ReadoutTold told;
     try {
         const DoseOfRecord records(repo);
         if (records.currentWearer(readout.serial))
-            told.notes.push_back(WornByText(records, readout.model, readout.serial));
-        for (const DoseAlert& alert : AlertsForReadout(records, repo, readout.serial, readout.at))
+            told.notes.push_back(WornByText(records, readout.model, readout.serial, langBase));
+        for (const DoseAlert& alert : AlertsForReadout(records, repo, readout.serial, readout.at, langBase))
             told.alerts.push_back(alert.text);
     } catch (const RecordsError&) {
     }
     return told;
 }
 
-std::string WornByText(const DoseOfRecord& records, const std::string& model, const std::string& serial) {
-    std::string text = (model.empty() ? "" : model + " ") + serial;
+std::string WornByText(const DoseOfRecord& records, const std::string& model, const std::string& serial,
+                       int langBase) {
+    const std::string dosimeter = (model.empty() ? "" : model + " ") + serial;
     if (const auto wearer = records.currentWearer(serial))
-        text += ", worn by " + NameOf(records, *wearer) + " (" + *wearer + ")";
-    return text;
+        return FillIn(Tr(IDS_WORN_BY, langBase), {dosimeter, NameOf(records, *wearer), *wearer});
+    return dosimeter;
 }
 
 } // namespace dm::records

@@ -19,9 +19,10 @@ struct DoseAlert {
 };
 
 // For the readout of `serial` taken at `at` (already stored); none when it has no wearer,
-// no increment, or passes no level. RecordsError as the reads it makes.
+// no increment, or passes no level. RecordsError as the reads it makes. langBase: the
+// language of the texts (kLangEnglish or kLangRussian).
 std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepository& repo,
-                                        const std::string& serial, UtcSeconds at);
+                                        const std::string& serial, UtcSeconds at, int langBase = 0);
 
 // What a readout just stored tells: a status note saying whose dosimeter it is (when it
 // is worn) and the texts of its alerts. Nothing when the records cannot be read (the
@@ -30,9 +31,10 @@ struct ReadoutTold {
     std::vector<std::string> notes;
     std::vector<std::string> alerts;
 };
-ReadoutTold TellStoredReadout(RecordsRepository& repo, const ReadoutInput& readout);
+ReadoutTold TellStoredReadout(RecordsRepository& repo, const ReadoutInput& readout, int langBase = 0);
 
 // "KRT-17A 17-004217, worn by Petrova (W-01)", or without the wearer part when none.
-std::string WornByText(const DoseOfRecord& records, const std::string& model, const std::string& serial);
+std::string WornByText(const DoseOfRecord& records, const std::string& model, const std::string& serial,
+                       int langBase = 0);
 
 } // namespace dm::records

@@ -1,6 +1,7 @@
 #include "records/station_recorder.h"
 
 #include "core/cp1251.h"
+#include "core/string_table.h"
 #include "records/private_files.h"
 
 #include <QDateTime>
@@ -99,7 +100,6 @@ bool SameValue(const std::string& sent, const std::optional<std::string>& shown)
     return x && y && *x == *y;
 }
 
-std::string Plural(std::int64_t n) { return std::to_string(n) + (n == 1 ? " record" : " records"); }
 
 void MakeOwnerOnlyFile(const std::filesystem::path& file) {
     namespace fs = std::filesystem;
@@ -380,7 +380,7 @@ void StationRecorder::parametersArrived(const std::string& reply) {
         return;
     std::optional<ReadoutInput> readout = ReadoutFromParameters(set, 0, origin_);
     if (!readout) {
-        say("Parameters without a serial number: not recorded.");
+        say(Tr(IDS_REC_NO_SERIAL, langBase_));
         return;
     }
     if (last_ && last_->serial != readout->serial)
@@ -392,7 +392,7 @@ void StationRecorder::parametersArrived(const std::string& reply) {
 
 void StationRecorder::archiveArrived(const std::string& reply, double interval) {
     if (!last_) {
-        say("Dose history of an unknown dosimeter (no parameters read): not recorded.");
+        say(Tr(IDS_REC_UNKNOWN_HISTORY, langBase_));
         return;
     }
     post(DownloadFromArchive(reply, interval, last_->serial, nextTime(lastDownloadAt_), origin_));
@@ -401,7 +401,7 @@ void StationRecorder::archiveArrived(const std::string& reply, double interval) 
 void StationRecorder::erasePushed() {
     postPendingChanges(nullptr);
     if (!last_) {
-        say("Erase of an unknown dosimeter (no parameters read): not recorded.");
+        say(Tr(IDS_REC_UNKNOWN_ERASE, langBase_));
         return;
     }
     EraseInput erase;
@@ -415,7 +415,7 @@ void StationRecorder::erasePushed() {
 void StationRecorder::changesSent(const std::vector<std::string>& commandFiles) {
     postPendingChanges(nullptr);
     if (!last_) {
-        say("Changes sent to an unknown dosimeter (no parameters read): not recorded.");
+        say(Tr(IDS_REC_UNKNOWN_CHANGES, langBase_));
         return;
     }
     ChangesInput changes;
@@ -488,7 +488,7 @@ void StationRecorder::checkReadout(const ReadoutInput& readout) {
     if (!check)
         return;
     // Looked at without the lock: the window must never wait for these reads.
-    const ReadoutTold told = check(*repo_, readout);
+    const ReadoutTold told = check(*repo_, readout, langBase_);
     for (const std::string& text : told.notes)
         say(text);
     for (const std::string& text : told.alerts) {
@@ -554,7 +554,7 @@ void StationRecorder::keep(RecordEntry entry) {
             return;
         } catch (const RecordsError& e) {
             spoolBroken_ = true;
-            say(std::string(e.what()) + ": records are held in memory until the records database is back.");
+            say(FillIn(Tr(IDS_REC_HELD_IN_MEMORY, langBase_), {e.what()}));
         }
     }
     held_.push_back(std::move(entry));
@@ -562,8 +562,7 @@ void StationRecorder::keep(RecordEntry entry) {
 
 void StationRecorder::tellOutage(const RecordsError& e) {
     if (!outageTold_)
-        say(std::string("The records database cannot be written: ") + e.what() + ". Records wait in the spool " +
-            spoolFile_.string() + ".");
+        say(FillIn(Tr(IDS_REC_CANNOT_WRITE, langBase_), {e.what(), spoolFile_.string()}));
     outageTold_ = true;
 }
 
@@ -592,7 +591,7 @@ bool StationRecorder::writeBacklog() {
                 if (e.kind() == Kind::WriteFailed && ++refusals_[next->first] < kRefusalsBeforeSetAside)
                     throw;
                 spool_->setAside(next->first, e.what());
-                say(std::string("A waiting record was refused and set aside in the spool: ") + e.what());
+                say(FillIn(Tr(IDS_REC_SET_ASIDE, langBase_), {e.what()}));
                 continue;
             }
             refusals_.erase(next->first);
@@ -651,9 +650,9 @@ void StationRecorder::run() {
         }
         if (up && outageTold_) {
             outageTold_ = false;
-            say("The records database " + display_ + " is back: every waiting record is stored.");
+            say(FillIn(Tr(IDS_REC_BACK, langBase_), {display_}));
         } else if (now > 0 && (now != before || !batch.empty())) {
-            say(Plural(now) + " wait for the records database.");
+            say(FillIn(Tr(now == 1 ? IDS_REC_ONE_WAITS : IDS_REC_WAIT, langBase_), {std::to_string(now)}));
         }
         if (stopping) {
             repo_.reset();

@@ -13,6 +13,7 @@
 #include "records/dose_alerts.h"
 #include "records/records_repository.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -74,10 +75,13 @@ public:
     StationRecorder& operator=(const StationRecorder&) = delete;
 
     void setNotify(Notify notify);
+    // The language of the recorder's own notes (kLangEnglish or kLangRussian); what the
+    // database or its driver says stays as they say it.
+    void setLanguage(int langBase) { langBase_ = langBase; }
     // Looked at, on the recorder's thread, with each readout the database has just taken
     // new (whose dosimeter it is, the dose alerts of its wearer): its notes go to the
     // status notes, its alerts through the alert handler (else the status notes too).
-    using ReadoutCheck = std::function<ReadoutTold(RecordsRepository&, const ReadoutInput&)>;
+    using ReadoutCheck = std::function<ReadoutTold(RecordsRepository&, const ReadoutInput&, int langBase)>;
     void setReadoutCheck(ReadoutCheck check);
     void setAlert(Notify alert);
     // The database in force, without its password.
@@ -118,6 +122,7 @@ private:
     const std::filesystem::path spoolFile_;
     const Origin origin_;
     const Clock clock_;
+    std::atomic<int> langBase_{0};
 
     // Window-thread state: what the last parameter reply said, the changes awaiting it.
     struct LastReadout {

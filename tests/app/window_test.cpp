@@ -243,7 +243,7 @@ private slots:
         QVERIFY(rig.actionsEnabled(false));
         rig.link.deliverParams(FileBytes(kParamsFile));
         rig.tick();
-        QVERIFY(rig.newestLog().endsWith("  Parameters received"));
+        QVERIFY(rig.w().statusLog()->itemText(1).endsWith("  Parameters received"));
         QVERIFY(rig.actionsEnabled(true));
         QCOMPARE(rig.w().progressBar()->value(), 100);
         QCOMPARE(rig.w().windowTitle(), QString("Dosimeter manager: KRT-17A"));
@@ -297,8 +297,9 @@ private slots:
         rig.link.deliverParams(FileBytes(kParamsFile));
         rig.tick(2);
         const QString notice = QString::fromStdString("Catalogue \"" + file + "\" has no section <KRT17A-en>");
-        QCOMPARE(rig.logCount(), 3); // the notice, then "Parameters received" twice
-        QVERIFY(rig.w().statusLog()->itemText(2).endsWith(notice + ": no parameters shown from it"));
+        // Requested, the notice, received, the dosimeter named; then requested and received again.
+        QCOMPARE(rig.logCount(), 6);
+        QVERIFY(rig.w().statusLog()->itemText(4).endsWith(notice + ": no parameters shown from it"));
     }
 
     void noReplyEndsEachCommandOnItsTick_data() {
@@ -710,6 +711,73 @@ private slots:
             QVERIFY(!dialog.isVisible());
             QVERIFY(dialog.enteredText().empty());
         }
+    }
+
+    // What the status log tells over a session, in both languages: each request, the
+    // dosimeter named when it first answers, what an erase did, an empty history, and a
+    // departure that cuts a command short (at once, no "Connection interrupted." later).
+    // The bar moves while a command waits.
+    void statusLogTellsTheSession() {
+        Rig rig;
+        CTessalyDlg& w = rig.w();
+        int mark = 0;
+        auto since = [&] {
+            QStringList out;
+            for (int i = rig.logCount() - mark - 1; i >= 0; --i)
+                out << w.statusLog()->itemText(i).section(QStringLiteral("  "), 1);
+            mark = rig.logCount();
+            return out;
+        };
+        rig.arriveWithParameters();
+        w.button(1017)->click(); // the renewed parameters show the same total
+        rig.link.deliverParams(FileBytes(kParamsFile));
+        rig.tick();
+        w.button(1004)->click();
+        const std::string mlv = FileBytes(kArchiveMlvFile);
+        rig.link.deliverArchive(mlv.substr(0, mlv.find("1.5E-06"))); // headings, no record
+        rig.tick();
+        QCOMPARE(since(), QStringList({"Parameters requested, please wait.", "Parameters received",
+                                       "Dosimeter in range: KRT-17A, serial number 17042.",
+                                       QString::fromStdString(dm::Tr(dm::IDS_ERASE_SENT, 0)), "Parameters received",
+                                       "Total dose not erased: the dosimeter reports 4.25 mSv.",
+                                       "Dose history requested, please wait.", "Archive received",
+                                       "No history records."}));
+
+        w.button(1004)->click();
+        rig.tick(2);
+        QVERIFY(w.progressBar()->value() > 0 && w.progressBar()->value() < 100);
+        since();
+        rig.link.status = dm::kLinkNone;
+        rig.link.statusQueue = {dm::kLinkGone};
+        rig.tick(60); // well past the history's deadline
+        QCOMPARE(since(), QStringList({"Dosimeter out of range before it answered: the command is cut short."}));
+        QVERIFY(rig.actionsEnabled(false));
+        QCOMPARE(w.progressBar()->value(), 0);
+
+        // In Russian: back, erased, and gone while idle.
+        w.switchLanguage(dm::kLangRussian);
+        since();
+        rig.arriveWithParameters();
+        w.button(1017)->click();
+        std::string erased = FileBytes(kParamsFile);
+        rig.link.deliverParams(erased.replace(erased.find("4.25E-03"), 8, "0"));
+        rig.tick();
+        dm::GridView* view = w.gridView();
+        view->refresh();
+        QVERIFY(view->editCell(rig.findRow("dose_threshold"), 2));
+        auto* edit = qobject_cast<QLineEdit*>(view->indexWidget(view->indexOfCell(rig.findRow("dose_threshold"), 2)));
+        edit->setText("3.0E-02");
+        QTest::keyClick(edit, Qt::Key_Return); // an edit not sent when the dosimeter leaves
+        QTRY_VERIFY(!view->isEditing());
+        rig.link.statusQueue = {dm::kLinkGone};
+        rig.tick();
+        const QString received = QString::fromStdString(dm::Tr(dm::IDS_PARAMS_RECEIVED, dm::kLangRussian));
+        QCOMPARE(since(), QStringList({QString::fromUtf8("Параметры запрошены, ждите."), received,
+                                       QString::fromUtf8("Дозиметр в зоне связи: КРТ-17А, заводской номер 17042."),
+                                       QString::fromStdString(dm::Tr(dm::IDS_ERASE_SENT, dm::kLangRussian)), received,
+                                       QString::fromUtf8("Общая доза обнулена."),
+                                       QString::fromUtf8("Дозиметр вне зоны связи."),
+                                       QString::fromUtf8("Неотправленные изменения значений отброшены вместе с ним.")}));
     }
 
     void escapeClosesTheWindow() {

@@ -35,6 +35,11 @@ TEST(StringTable, TextsThatOtherCodeComparesAgainst) {
               "dosimeter. \n Are you sure you want to continue?");
 }
 
+TEST(StringTable, FillInReplacesEachMarkOnceAndLeavesTheRest) {
+    // A value is not scanned again; a mark without a value, or a lone %, stays.
+    EXPECT_EQ(FillIn("%2 %1 %3 100%", {"%2", "x"}), "x %2 %3 100%");
+}
+
 TEST(StringTable, AboutTextNamesVersion) {
     EXPECT_NE(Tr(IDS_ABOUT, 0).find("Ver 1.0"), std::string::npos);
     EXPECT_NE(Tr(IDS_ABOUT, 300).find("Версия 1.0"), std::string::npos);

@@ -112,7 +112,9 @@ std::string RandomReplyBytes(std::mt19937& random) {
     return bytes;
 }
 
-TEST(GrowingReplyFiles, AreTakenOnlyWholeAndExactlyOnce) {
+// watched: the folder is watched and every other look is one between polls, which
+// takes only what the writer has closed.
+void BeamWhilePolling(bool watched) {
     const auto folder = std::filesystem::temp_directory_path() /
                         ("dm-faults-growing-" + std::to_string(::getpid()));
     std::filesystem::remove_all(folder);
@@ -120,10 +122,13 @@ TEST(GrowingReplyFiles, AreTakenOnlyWholeAndExactlyOnce) {
     SilentMessages quiet;
     ReplyPickup pickup(quiet);
     pickup.rememberExistingFiles(folder);
+    if (watched) {
+        ASSERT_TRUE(pickup.watch(folder));
+    }
 
     std::mt19937 random(::testing::UnitTest::GetInstance()->random_seed());
     constexpr int kRounds = 25;
-    for (int round = 0; round < kRounds && !HasFailure(); ++round) {
+    for (int round = 0; round < kRounds && !::testing::Test::HasFailure(); ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         // The three kinds, in random order, as one transfer after another.
         std::vector<Beamed> files{{"P" + std::to_string(round) + ".txt", 'P', RandomReplyBytes(random)},
@@ -140,7 +145,8 @@ TEST(GrowingReplyFiles, AreTakenOnlyWholeAndExactlyOnce) {
         int pollsAfterDone = 0;
         for (int poll = 0; poll < 100000; ++poll) {
             std::string result, archive, param;
-            const int sum = pickup.poll(folder, ReplySlots{&result, &archive, &param});
+            const ReplySlots into{&result, &archive, &param};
+            const int sum = watched && poll % 2 ? pickup.pollFinished(folder, into) : pickup.poll(folder, into);
             pickup.delivered(sum);
             const std::uint64_t startedAfterPoll = beamer.started();
             // Each kind comes at most once per round, so the sum decomposes uniquely.
@@ -179,6 +185,9 @@ TEST(GrowingReplyFiles, AreTakenOnlyWholeAndExactlyOnce) {
     }
     std::filesystem::remove_all(folder);
 }
+
+TEST(GrowingReplyFiles, AreTakenOnlyWholeAndExactlyOnce) { BeamWhilePolling(false); }
+TEST(GrowingReplyFiles, AreTakenOnlyWholeAndExactlyOnceWhenTheFolderIsWatched) { BeamWhilePolling(true); }
 
 } // namespace
 } // namespace dm

@@ -24,6 +24,7 @@ public:
         std::string result, params, archive; // slots written when non-empty
     };
     std::deque<Poll> polls;
+    std::deque<Poll> finishedPolls; // looks between ticks
     int idleStatus = kLinkPresent;
     std::string result, params, archive;
     std::vector<std::string> sent;
@@ -37,11 +38,13 @@ public:
         statuses.pop_front();
         return s;
     }
-    int PollReplyFiles() override {
-        if (polls.empty())
+    int PollReplyFiles() override { return take(polls); }
+    int PollFinishedReplyFiles() override { return take(finishedPolls); }
+    int take(std::deque<Poll>& from) {
+        if (from.empty())
             return 0;
-        Poll p = polls.front();
-        polls.pop_front();
+        Poll p = from.front();
+        from.pop_front();
         if (!p.result.empty()) result = p.result;
         if (!p.params.empty()) params = p.params;
         if (!p.archive.empty()) archive = p.archive;
@@ -84,6 +87,9 @@ public:
     void timedOut() override { events.push_back("timed out"); }
     void arrived() override { events.push_back("arrived"); }
     void gone() override { events.push_back("gone"); }
+    void requestSent(ExchangeRequest r) override { events.push_back("request " + std::to_string(static_cast<int>(r))); }
+    void dosimeterIdentified() override { events.push_back("identified"); }
+    void departed(bool cutShort) override { events.push_back(cutShort ? "departed, cut short" : "departed"); }
 
     int count(const std::string& event) const {
         return static_cast<int>(std::count(events.begin(), events.end(), event));
@@ -99,8 +105,11 @@ public:
 
 const std::string kGetParams = "get_parameters=255\r\n#\r\n";
 
+const std::string kParametersRequest = "request " + std::to_string(static_cast<int>(ExchangeRequest::Parameters));
+
 ExchangeStart GetParametersStart() {
     ExchangeStart s;
+    s.request = ExchangeRequest::Parameters;
     s.started = true;
     s.files = {kGetParams};
     s.progressSteps = 8;
@@ -109,10 +118,9 @@ ExchangeStart GetParametersStart() {
 ExchangeStart SendChangesStart() {
     ExchangeStart s;
     s.started = true;
+    s.request = ExchangeRequest::Changes;
     s.files = {"a = 1\r\n", "b = 2\r\n\r\nget_parameters=255\r\n#\r\n"};
     s.progressSteps = 8;
-    s.progressBarToZeroBeforePush = true;
-    s.changesSentMessage = true;
     return s;
 }
 ExchangeStart EraseStart() {
@@ -120,7 +128,6 @@ ExchangeStart EraseStart() {
     s.started = true;
     s.files = {"total_val=0\r\ntotal_time=0\r\nget_parameters=255\r\n#\r\n"};
     s.tickPreset = -4;
-    s.changesSentMessage = true;
     return s;
 }
 ExchangeStart HistoryStart() {
@@ -164,7 +171,8 @@ TEST_F(ExchangeCycleTest, ArrivalRequestsParametersAndTheReplyEndsTheExchange) {
     enqueuePoll(0);
     cycle.tick();
     ASSERT_EQ(link.sent, std::vector<std::string>{kGetParams});
-    EXPECT_EQ(observer.events, (std::vector<std::string>{"arrived", "busy", "send " + kGetParams, "progress 0"}));
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"arrived", "busy", "progress 0", "send " + kGetParams,
+                                                         kParametersRequest}));
     const ExchangeState waiting = cycle.state();
     EXPECT_EQ(waiting.phase, ExchangeState::Phase::Waiting);
     EXPECT_EQ(waiting.command, "get_parameters");
@@ -174,8 +182,10 @@ TEST_F(ExchangeCycleTest, ArrivalRequestsParametersAndTheReplyEndsTheExchange) {
     enqueuePoll(0);
     enqueuePoll(kReplyParams, {}, "serial = 17\r\nneutr\r\n");
     ticks(2);
-    EXPECT_EQ(observer.outcomes(), (std::vector<std::string>{"arrived", "send " + kGetParams,
-                                                             "parameters serial = 17\r\nneutr\r\n"}));
+    // The first parameters since the arrival say which dosimeter it is.
+    EXPECT_EQ(observer.outcomes(), (std::vector<std::string>{"arrived", "send " + kGetParams, kParametersRequest,
+                                                             "parameters serial = 17\r\nneutr\r\n",
+                                                             "identified"}));
     EXPECT_FALSE(observer.isBusy);
     EXPECT_EQ(observer.bar, 100);
     EXPECT_EQ(cycle.state().phase, ExchangeState::Phase::Idle);
@@ -288,17 +298,21 @@ TEST_F(ExchangeCycleTest, DepartureClearsTheRepliesAndEndsTheWait) {
     observer.events.clear();
     link.statuses = {kLinkGone};
     cycle.tick();
-    EXPECT_EQ(std::vector<std::string>(observer.events.begin(), observer.events.begin() + 3),
-              (std::vector<std::string>{"clear replies", "gone", "busy"}));
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"clear replies", "gone", "busy", "progress 0",
+                                                         "departed, cut short"}));
     EXPECT_TRUE(link.params.empty() && link.archive.empty() && link.result.empty());
     const ExchangeState st = cycle.state();
     EXPECT_EQ(st.phase, ExchangeState::Phase::Idle);
     EXPECT_FALSE(st.inRange);
     EXPECT_FALSE(cycle.dosimeterInRange());
-    // Nothing is waited for any more: no time-out follows the departure.
+    // Nothing is waited for any more: no time-out follows the departure, and the empty
+    // discoveries repeated while none is in range are no departures.
     link.idleStatus = kLinkNone;
+    link.statuses = {kLinkNone, kLinkGone, kLinkNone, kLinkGone};
     ticks(50);
     EXPECT_EQ(observer.count("timed out"), 0);
+    EXPECT_EQ(observer.count("gone"), 3);
+    EXPECT_EQ(observer.count("departed, cut short") + observer.count("departed"), 1);
     EXPECT_TRUE(observer.isBusy);
 }
 
@@ -314,27 +328,59 @@ TEST_F(ExchangeCycleTest, IdleDeadlineFreesTheCommandsOnlyWithADosimeterInRange)
     EXPECT_EQ(observer.count("timed out"), 0);
 }
 
-TEST_F(ExchangeCycleTest, ProgressAdvancesByItsStepThenStaysFull) {
+TEST_F(ExchangeCycleTest, ProgressMovesWhileWaitingAndIsFullOnlyAtTheEnd) {
+    auto barsOver = [this](int n) {
+        std::vector<int> bars;
+        for (int i = 0; i < n; ++i) {
+            cycle.tick();
+            bars.push_back(observer.bar);
+        }
+        return bars;
+    };
     cycle.startCommand(GetParametersStart());
-    std::vector<int> bars;
-    for (int i = 0; i < 11; ++i) {
-        cycle.tick();
-        bars.push_back(observer.bar);
-    }
-    EXPECT_EQ(bars, (std::vector<int>{0, 12, 24, 36, 48, 60, 72, 84, 96, 100, 100}));
+    EXPECT_EQ(observer.bar, 0);
+    // Full only when the wait is over: past its expected ticks the bar holds short of it.
+    EXPECT_EQ(barsOver(14), (std::vector<int>{12, 25, 37, 50, 62, 75, 87, 95, 95, 95, 95, 95, 95, 100}));
+    EXPECT_EQ(observer.count("timed out"), 1);
 
-    // The erase command leaves the progress alone.
+    // The erase has no expected duration of its own: it fills over the ticks to its deadline.
     cycle.startCommand(EraseStart());
+    EXPECT_EQ(barsOver(3), (std::vector<int>{5, 11, 16}));
+    enqueuePoll(kReplyResult, "refused");
     cycle.tick();
     EXPECT_EQ(observer.bar, 100);
+
+    // A long history still moves, by less than a percent a tick.
+    ExchangeStart longHistory = HistoryStart();
+    longHistory.progressSteps = 250;
+    cycle.startCommand(longHistory);
+    EXPECT_EQ(barsOver(43).back(), 17);
 
     // Send changes empties the bar before the push and counts after it.
     observer.events.clear();
     cycle.startCommand(SendChangesStart());
     EXPECT_EQ(observer.events, (std::vector<std::string>{"busy", "progress 0", "send a = 1\r\n",
-                                                         "send b = 2\r\n\r\nget_parameters=255\r\n#\r\n"}));
+                                                         "send b = 2\r\n\r\nget_parameters=255\r\n#\r\n",
+                                                         "request 2"}));
     EXPECT_EQ(cycle.state().command, "get_parameters");
 
+}
+
+// A reply proven whole between ticks is dispatched at once, as its tick would have done;
+// idle, the look does not even ask the link.
+TEST_F(ExchangeCycleTest, ReplyBetweenTicksEndsTheWaitAtOnceWithoutCountingATick) {
+    link.finishedPolls.push_back({kReplyParams, {}, "p", {}});
+    EXPECT_EQ(cycle.lookForReplies(), 0); // nothing waited for
+    EXPECT_EQ(link.finishedPolls.size(), 1u);
+    cycle.startCommand(GetParametersStart());
+    ticks(2);
+    const int counter = cycle.tickCounter();
+    observer.events.clear();
+    EXPECT_EQ(cycle.lookForReplies(), kReplyParams);
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"parameters p", "free", "progress 100"}));
+    EXPECT_EQ(link.delivered.back(), kReplyParams);
+    EXPECT_EQ(cycle.tickCounter(), counter);
+    EXPECT_EQ(cycle.state().phase, ExchangeState::Phase::Idle);
 }
 
 TEST_F(ExchangeCycleTest, RefusedStartChangesNothingAndLanguageSwitchEndsTheWait) {
@@ -387,6 +433,21 @@ TEST_F(ExchangeRunTest, PushesOnceAndReturnsTheWantedReply) {
     EXPECT_EQ(r.ticks, 3);
     EXPECT_EQ(waits, 3); // each tick waited for
     EXPECT_EQ(link.sent, std::vector<std::string>{kGetParams});
+}
+
+// The command-line run looks whenever the folder changes: an acceptance keeps it
+// waiting, the reply ends it before the first tick.
+TEST_F(ExchangeRunTest, LooksBetweenTicksEndTheRunWithoutWaitingForATick) {
+    link.finishedPolls.push_back({kReplyResult, "accepted", {}, {}});
+    link.finishedPolls.push_back({kReplyParams, {}, "params text", {}});
+    int changes = 0;
+    const ExchangeRunResult r = RunExchangeToReply(link, GetParametersStart(), WantedReply::Parameters, 14,
+                                                   [this] { ++waits; }, [&] { return ++changes < 10; });
+    EXPECT_EQ(r.outcome, ExchangeRunResult::Outcome::Reply);
+    EXPECT_EQ(r.text, "params text");
+    EXPECT_EQ(r.ticks, 0);
+    EXPECT_EQ(waits, 0);
+    EXPECT_EQ(changes, 2);
 }
 
 TEST_F(ExchangeRunTest, AcceptanceKeepsWaitingOtherTextsEndTheRun) {

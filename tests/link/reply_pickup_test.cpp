@@ -8,6 +8,11 @@
 #include <fstream>
 #include <random>
 
+#ifdef __linux__
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace dm {
 namespace {
 
@@ -43,6 +48,7 @@ protected:
     ~Pickup() override { fs::remove_all(dir); }
 
     int poll() { return pickup.poll(dir, ReplySlots{&result, &archive, &param}); }
+    int pollFinished() { return pickup.pollFinished(dir, ReplySlots{&result, &archive, &param}); }
     // A new file is taken in by the second look that sees it unchanged.
     int pollTwice() {
         const int first = poll();
@@ -264,6 +270,75 @@ TEST_F(Pickup, OversizedReplyIsReportedOnceAndLeftInPlace) {
     EXPECT_TRUE(archive.empty());
 }
 
+#ifdef __linux__
+// --- with the folder watched: the writer's close is the proof
+
+// A writer that holds the file open is waited for however long the file stays as it
+// is; the first look after its close takes the file, and so does one after a move in.
+TEST_F(Pickup, WatchedFileIsTakenOnlyOnceItsWriterClosedIt) {
+    ASSERT_TRUE(pickup.watch(dir));
+    const std::string path = (dir / "P1.txt").string();
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "a=1\n", 4), 4);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(pollFinished(), 0);
+        EXPECT_EQ(poll(), 0); // unchanged since the last poll, yet still open
+    }
+    ::close(fd);
+    EXPECT_EQ(pollFinished(), 2222);
+    EXPECT_EQ(param, "a=1\r\n");
+
+    // Opened and written again before it was handed on: held back until closed again.
+    fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "b=2\n", 4), 4);
+    EXPECT_EQ(poll(), 0);
+    EXPECT_EQ(poll(), 0);
+    EXPECT_EQ(pollFinished(), 0);
+    ::close(fd);
+    EXPECT_EQ(pollFinished(), 2222);
+    EXPECT_EQ(param, "a=1\r\nb=2\r\n");
+    pickup.delivered(2222);
+    EXPECT_FALSE(fs::exists(path));
+
+    Write(dir / "P2.part", "c=3\n");
+    fs::rename(dir / "P2.part", dir / "P2.txt");
+    EXPECT_EQ(pollFinished(), 2222);
+    EXPECT_EQ(param, "c=3\r\n");
+    pickup.delivered(2222);
+    EXPECT_EQ(pollFinished(), 0);
+    EXPECT_TRUE(fs::is_empty(dir));
+
+    // A name made by a hard link is never written, so no close comes: it is taken by the
+    // second poll, as a file the watch did not see.
+    const fs::path outside = dir.string() + ".source";
+    Write(outside, "d=4\n");
+    fs::create_hard_link(outside, dir / "P3.txt");
+    fs::remove(outside);
+    EXPECT_EQ(pollFinished(), 0);
+    EXPECT_EQ(poll(), 0);
+    EXPECT_EQ(poll(), 2222);
+    EXPECT_EQ(param, "d=4\r\n");
+}
+
+// A file that came before the watch began is proven only by the second poll; a newer
+// reply proven at once still waits for it, so replies of a kind keep their order.
+TEST_F(Pickup, WatchedReplyWaitsBehindAnOlderFileTheWatchDidNotSee) {
+    Write(dir / "P_old.txt", "old");
+    Age(dir / "P_old.txt", 10);
+    ASSERT_TRUE(pickup.watch(dir));
+    Write(dir / "P_new.txt", "new");
+    EXPECT_EQ(pollFinished(), 0);
+    EXPECT_EQ(poll(), 0);
+    pickup.delivered(poll());
+    EXPECT_EQ(param, "old");
+    pickup.delivered(pollFinished());
+    EXPECT_EQ(param, "new");
+    EXPECT_TRUE(fs::is_empty(dir));
+}
+#endif
+
 TEST_F(Pickup, MissingFolderGivesNothing) {
     EXPECT_EQ(pickup.poll(dir / "absent", ReplySlots{&result, &archive, &param}), 0);
     pickup.rememberExistingFiles(dir / "absent");
@@ -358,7 +433,7 @@ TEST(ReceivedFolder, LinkRemembersStartFilesAndFillsItsSlots) {
     Write(root / "P2.txt", "new");
     Write(root / "Saved.txt", "table");
     link.AddSkipFile("Saved.txt");
-    EXPECT_EQ(link.PollReplyFiles(), 0);
+    // The link watches its folder: a file seen closed is taken at the first look.
     EXPECT_EQ(link.PollReplyFiles(), 2222);
     EXPECT_EQ(link.paramReply, "new");
     EXPECT_TRUE(fs::exists(root / "Pstart.txt"));

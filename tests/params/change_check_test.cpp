@@ -2,6 +2,8 @@
 // dosimeter did not keep is walked end to end in the window's session test.)
 #include "params/change_check.h"
 
+#include "core/string_table.h"
+
 #include <gtest/gtest.h>
 
 namespace dm {
@@ -44,6 +46,10 @@ TEST(CheckValue, RefusesWhatTheDosimeterWouldDropAndTakesItsEdges) {
     for (int i = 0; i < 100; ++i)
         cyrillic += "\xD0\xAF";
     EXPECT_EQ(Reason("userinfo", cyrillic), "");
+
+    // In Russian, for the window in Russian.
+    EXPECT_EQ(CheckValue(*DescribeParameter("dose_threshold"), "abc", kLangRussian).reason,
+              "не число; допустимо: число от 0 до 100, не включая 100");
 }
 
 } // namespace

@@ -74,7 +74,7 @@ TEST(EraseTotalDose, OnlyAfterYes) {
     EXPECT_EQ(erase.files, std::vector<std::string>{EraseTotalDoseCommand()});
     EXPECT_EQ(erase.tickPreset, -4);
     EXPECT_EQ(erase.progressSteps, 0);
-    EXPECT_TRUE(erase.changesSentMessage);
+    EXPECT_EQ(erase.request, ExchangeRequest::EraseTotalDose);
 }
 
 TEST(GetDoseHistory, DepthsChecksAndProgress) {
@@ -107,8 +107,7 @@ TEST(SendChanges, UntouchedTableStillSendsTheSwitchesAndSignal) {
     EXPECT_EQ(start.files, std::vector<std::string>{Golden("send-changes-krt17a-untouched.txt")});
     EXPECT_EQ(start.tickPreset, 0);
     EXPECT_EQ(start.progressSteps, 8);
-    EXPECT_TRUE(start.progressBarToZeroBeforePush);
-    EXPECT_TRUE(start.changesSentMessage);
+    EXPECT_EQ(start.request, ExchangeRequest::Changes);
 }
 
 TEST(SendChanges, ElevenLinesPerFileWithTheHistoryLines) {

@@ -174,6 +174,12 @@ TEST(StationRecorder, NoWritableSpoolHoldsRecordsInMemory) {
     EXPECT_EQ(recorder.waiting(), 1);
     EXPECT_EQ(log.count("held in memory"), 1);
     EXPECT_EQ(log.count("cannot be written"), 1);
+
+    // The window in Russian: the recorder's own words follow it.
+    recorder.setLanguage(300);
+    recorder.parametersArrived(Params("1.000E-03", "2.0E-06"));
+    recorder.waitIdle();
+    EXPECT_EQ(log.count("Записей, ожидающих базу учёта доз: 2."), 1);
 }
 
 } // namespace
