@@ -2,7 +2,7 @@
 
 #ifdef DM_HAVE_CHARTS
 #include "charts/chart_data.h"
-#include "charts/graph_wnd.h"
+#include "charts/diagram_window.h"
 #endif
 
 #include "access/access_codes.h"
@@ -810,7 +810,7 @@ void CTessalyDlg::displayAsDiagram() {
     }
 #ifdef DM_HAVE_CHARTS
     // A new window, with a new chart, for every press, drawn from the archive.
-    dm::CGraphWnd diagram(this, langBase_);
+    dm::DiagramWindow diagram(this, langBase_);
     const dm::ChartLoadResult loaded =
         diagram.loadData(archive_, paramState_.historyInterval, paramState_.historyDepth);
     // The serial number only when the last parameters came from a dosimeter of this model.

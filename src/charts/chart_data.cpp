@@ -21,29 +21,30 @@ int ClampCount(std::size_t n) {
 ChartLoadResult LoadChartData(ChartModel& chart, const DoseArchive& archive, double historyInterval,
                               double historyDepth) {
     ChartLoadResult result;
-    chart.m_bNeutron = archive.hasNeutron();
-    std::fill(chart.m_adDose.begin(), chart.m_adDose.end(), 0.0);
-    std::fill(chart.m_aNeutron.begin(), chart.m_aNeutron.end(), NeutronPoint{});
+    ChartHistory history;
+    history.neutronModel = archive.hasNeutron();
     if (archive.hasNeutron()) {
         result.neutronRows = ClampCount(archive.neutron().size());
         const int n = std::min(result.neutronRows, kChartRecords);
+        history.neutron.reserve(static_cast<std::size_t>(n));
         for (int i = 0; i < n; ++i) {
             const NeutronDoseRecord& r = archive.neutron()[static_cast<std::size_t>(i)];
-            chart.m_aNeutron[static_cast<std::size_t>(i)] = {Finite(r.sv), static_cast<double>(r.seconds)};
+            history.neutron.push_back({Finite(r.sv), static_cast<double>(r.seconds)});
         }
     }
     result.doseRows = ClampCount(archive.gamma().size());
     const int n = std::min(result.doseRows, kChartRecords);
+    history.doses.reserve(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i)
-        chart.m_adDose[static_cast<std::size_t>(i)] = Finite(archive.gamma()[static_cast<std::size_t>(i)].sv);
+        history.doses.push_back(Finite(archive.gamma()[static_cast<std::size_t>(i)].sv));
     if (historyInterval > 0.0) {
-        chart.m_dStep = historyInterval;
-        chart.m_dDepth = historyDepth;
+        history.step = historyInterval;
+        history.depth = historyDepth;
     } else {
-        chart.m_dStep = 1.0;
-        chart.m_dDepth = 1.0;
+        history.step = 1.0;
+        history.depth = 1.0;
     }
-    chart.dataChanged();
+    chart.setHistory(history);
     return result;
 }
 

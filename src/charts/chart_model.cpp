@@ -47,6 +47,16 @@ double Finite(double v) { return std::isfinite(v) ? v : 0.0; }
 
 std::uint8_t Component(int v) { return static_cast<std::uint8_t>(((v % 256) + 256) % 256); }
 
+// Draws nothing: for working out the column table without a picture.
+class NoCanvas : public ChartCanvas {
+public:
+    void fill(int, int, int, int, Rgb) override {}
+    void line(int, int, int, int, int, Rgb) override {}
+    void polyline(const std::vector<ChartPoint>&, int, Rgb) override {}
+    void box(int, int, int, int, Rgb, Rgb) override {}
+    void text(int, int, const std::string&, Rgb) override {}
+};
+
 ChartRect Union(const ChartRect& a, const ChartRect& b) {
     if (a.none())
         return b;
@@ -96,57 +106,98 @@ int ScrollBarState::maxPos() const {
 void ScrollBarState::setPos(int position) { pos = std::clamp(position, min, maxPos()); }
 
 ChartModel::ChartModel(int langBase)
-    : m_nLangBase(langBase), m_adDose(kChartRecords, 0.0), m_aNeutron(kChartRecords),
-      m_aColumns(kChartColumns), m_aIncrements(kChartRecords) {
+    : langBase_(langBase), doses_(kChartRecords, 0.0), neutron_(kChartRecords), columns_(kChartColumns),
+      increments_(kChartRecords) {
     polyline_.reserve(kChartRecords * 2 + 4);
 }
 
 void ChartModel::setClientSize(int width, int height) {
-    width_ = std::max(0, width);
-    height_ = std::max(0, height);
+    width = std::max(0, width);
+    height = std::max(0, height);
+    if (width == width_ && height == height_)
+        return; // the view asks at every paint; the same size changes nothing
+    width_ = width;
+    height_ = height;
     ensureColumns(width_);
+    // The scroll range follows the plot's width at the zoom in use; a drawing that
+    // follows the scroll bar stays inside the range.
+    const bool following = offset_ == scroll_.pos;
+    scroll_.page = std::max(0, width_ - kPlotLeft);
+    scroll_.max = std::max(scroll_.page, Px((width_ - kPlotLeft) * zoom_));
+    scroll_.setPos(scroll_.pos);
+    if (following)
+        offset_ = scroll_.pos;
+    computeScales();
+    columnsStale_ = true;
+}
+
+void ChartModel::setHistory(const ChartHistory& history) {
+    neutronModel_ = history.neutronModel;
+    step_ = history.step;
+    depth_ = history.depth;
+    const auto doses = std::min(history.doses.size(), doses_.size());
+    std::copy_n(history.doses.begin(), doses, doses_.begin());
+    std::fill(doses_.begin() + static_cast<std::ptrdiff_t>(doses), doses_.end(), 0.0);
+    const auto neutron = std::min(history.neutron.size(), neutron_.size());
+    std::copy_n(history.neutron.begin(), neutron, neutron_.begin());
+    std::fill(neutron_.begin() + static_cast<std::ptrdiff_t>(neutron), neutron_.end(), NeutronPoint{});
+    computeIncrements();
+    computeStatistics();
+    computeScales();
+    scrollReset(); // a new history is shown from its start
+}
+
+void ChartModel::setDiagram(ChartDiagram diagram, bool neutronShown) {
+    diagram_ = diagram;
+    neutronShown_ = neutronShown;
+    computeScales();
+    columnsStale_ = true;
+}
+
+void ChartModel::setZoom(double zoom) {
+    zoom_ = zoom;
+    computeScales();
+    columnsStale_ = true;
+}
+
+void ChartModel::setOffset(int pixels) {
+    offset_ = pixels;
+    columnsStale_ = true;
 }
 
 // The column table covers at least 2000 columns and grows to a wider control, so no
 // column of the control is left without a record.
 void ChartModel::ensureColumns(int width) {
-    if (static_cast<int>(m_aColumns.size()) < width)
-        m_aColumns.resize(static_cast<std::size_t>(width));
+    if (static_cast<int>(columns_.size()) < width)
+        columns_.resize(static_cast<std::size_t>(width));
 }
 
 int ChartModel::yOf(double value) const {
     return (height_ - kPlotBottomMargin) - Px(value * yscale_);
 }
 
-// ---- first paint ---------------------------------------------------------------------
-
-void ChartModel::prepareFirstPaint() {
-    m_bFirstPaint = false;
-    scroll_.min = 0;
-    scroll_.max = std::max(0, width_ - kPlotLeft);
-    scroll_.page = scroll_.max;
-    scroll_.setPos(0);
-    computeIncrements();
-    computeStatistics();
-}
+// ---- prepared data -------------------------------------------------------------------
 
 void ChartModel::computeIncrements() {
-    if (!(m_dStep > 0.0))
-        return; // a history without a recording interval has no increments
+    if (!(step_ > 0.0)) {
+        // A history without a recording interval has no increments.
+        std::fill(increments_.begin(), increments_.end(), ChartIncrement{});
+        return;
+    }
     for (int i = 0; i < kChartRecords; ++i) {
-        ChartIncrement& inc = m_aIncrements[static_cast<std::size_t>(i)];
-        const double dose = Finite(m_adDose[static_cast<std::size_t>(i)]);
-        const double neutron = Finite(m_aNeutron[static_cast<std::size_t>(i)].value);
+        ChartIncrement& inc = increments_[static_cast<std::size_t>(i)];
+        const double dose = Finite(doses_[static_cast<std::size_t>(i)]);
+        const double neutron = Finite(neutron_[static_cast<std::size_t>(i)].value);
         if (i == 0) {
-            inc.dDoseInc = dose;
-            inc.dNeutronInc = neutron;
+            inc.doseInc = dose;
+            inc.neutronInc = neutron;
         } else {
-            const double dd = dose - Finite(m_adDose[static_cast<std::size_t>(i - 1)]);
-            const double dn = neutron - Finite(m_aNeutron[static_cast<std::size_t>(i - 1)].value);
-            inc.dDoseInc = dd > 0.0 ? dd : 0.0;
-            inc.dNeutronInc = dn > 0.0 ? dn : 0.0;
+            const double dd = dose - Finite(doses_[static_cast<std::size_t>(i - 1)]);
+            const double dn = neutron - Finite(neutron_[static_cast<std::size_t>(i - 1)].value);
+            inc.doseInc = dd > 0.0 ? dd : 0.0;
+            inc.neutronInc = dn > 0.0 ? dn : 0.0;
         }
-        inc.dNeutronTime = Finite(m_aNeutron[static_cast<std::size_t>(i)].time);
+        inc.neutronTime = Finite(neutron_[static_cast<std::size_t>(i)].time);
     }
 }
 
@@ -156,48 +207,55 @@ void ChartModel::computeStatistics() {
     double neutronTimeMax = 0.0;
     for (int i = 0; i < kChartRecords; ++i) {
         const auto k = static_cast<std::size_t>(i);
-        const double dose = Finite(m_adDose[k]);
+        const double dose = Finite(doses_[k]);
         stats_.doseMax = std::max(stats_.doseMax, dose);
-        stats_.doseIncMax = std::max(stats_.doseIncMax, m_aIncrements[k].dDoseInc);
-        stats_.neutronMax = std::max(stats_.neutronMax, Finite(m_aNeutron[k].value));
-        stats_.neutronIncMax = std::max(stats_.neutronIncMax, m_aIncrements[k].dNeutronInc);
-        neutronTimeMax = std::max(neutronTimeMax, Finite(m_aNeutron[k].time));
+        stats_.doseIncMax = std::max(stats_.doseIncMax, increments_[k].doseInc);
+        stats_.neutronMax = std::max(stats_.neutronMax, Finite(neutron_[k].value));
+        stats_.neutronIncMax = std::max(stats_.neutronIncMax, increments_[k].neutronInc);
+        neutronTimeMax = std::max(neutronTimeMax, Finite(neutron_[k].time));
         if (dose != 0.0)
             stats_.lastDoseIndex = i;
     }
     stats_.neutronTimeMax = WholeSeconds(neutronTimeMax);
     stats_.doseSpan = stats_.lastDoseIndex == 0
-                          ? WholeSeconds(m_dStep * m_dDepth)
-                          : WholeSeconds((stats_.lastDoseIndex + 1) * m_dStep);
+                          ? WholeSeconds(step_ * depth_)
+                          : WholeSeconds((stats_.lastDoseIndex + 1) * step_);
 }
 
 int ChartModel::neutronCount() const {
     int n = 0;
-    while (n < kChartRecords && m_aNeutron[static_cast<std::size_t>(n)].time != 0.0)
+    while (n < kChartRecords && neutron_[static_cast<std::size_t>(n)].time != 0.0)
         ++n;
     return n;
 }
 
-// ---- paint ---------------------------------------------------------------------------
-
 // Both diagrams stretch the value axis to their largest value and the time axis to the
 // dose span, and to the neutron data too when that is shown.
+void ChartModel::computeScales() {
+    yMax_ = 0.0;
+    xRange_ = 0;
+    if (diagram_ == ChartDiagram::Increments)
+        widenRanges(stats_.doseIncMax, stats_.neutronIncMax, neutronShown_);
+    else
+        widenRanges(stats_.doseMax, stats_.neutronMax, neutronShown_);
+    xscale_ = xRange_ > 0 ? (width_ - kPlotLeft) * zoom_ / xRange_ : 0.0;
+    yscale_ = yMax_ > 0.0 ? (height_ - 60) / yMax_ : 0.0;
+}
+
 void ChartModel::widenRanges(double doseTop, double neutronTop, bool neutron) {
-    m_dYMax = std::max(doseTop, m_dYMax);
-    m_nXRange = std::max(stats_.doseSpan, m_nXRange);
+    yMax_ = std::max(doseTop, yMax_);
+    xRange_ = std::max(stats_.doseSpan, xRange_);
     if (neutron) {
-        m_dYMax = std::max(neutronTop, m_dYMax);
-        m_nXRange = std::max(stats_.neutronTimeMax, m_nXRange);
+        yMax_ = std::max(neutronTop, yMax_);
+        xRange_ = std::max(stats_.neutronTimeMax, xRange_);
     }
 }
+
+// ---- paint ---------------------------------------------------------------------------
 
 void ChartModel::paintChart(ChartCanvas& canvas) {
     const int W = width_, H = height_;
     ensureColumns(W);
-    if (m_bFirstPaint)
-        prepareFirstPaint();
-    m_dYMax = 0.0;
-    m_nXRange = 0;
 
     canvas.fill(0, 0, W, H, kFace);
     // Background gradient from light blue at the top to white at the bottom, in bands of
@@ -213,25 +271,22 @@ void ChartModel::paintChart(ChartCanvas& canvas) {
     canvas.line(kPlotLeft - 1, axisY, kPlotLeft - 1, 0, 1, kAxisShadow);
     canvas.line(kPlotLeft, axisY + 1, W, axisY + 1, 1, kAxisShadow);
 
-    const bool neutron = (m_nFlags & GF_NEUTRON) != 0;
-    if (m_nFlags & GF_INCREMENTS) {
-        widenRanges(stats_.doseIncMax, stats_.neutronIncMax, neutron);
+    if (diagram_ == ChartDiagram::Increments) {
         paintValueLabels(canvas);
         paintDoseBars(canvas);
-        if (neutron)
+        if (neutronShown_)
             paintNeutronBars(canvas);
-    }
-    if (m_nFlags & GF_DOSE) {
-        widenRanges(stats_.doseMax, stats_.neutronMax, neutron);
+    } else {
         paintValueLabels(canvas);
         paintDoseLine(canvas);
-        if (neutron)
+        if (neutronShown_)
             paintNeutronLine(canvas);
     }
     paintTimeLabels(canvas);
+    columnsStale_ = false;
     // A box on screen shows the diagram now drawn, never the values of the one before a
     // switch of diagram, component or scale.
-    if (!m_rcReadout.none() && readoutX_ < static_cast<int>(m_aColumns.size()))
+    if (!readoutRect_.none() && readoutX_ < static_cast<int>(columns_.size()))
         placeReadout(readoutX_, readoutY_, readoutTextAt(readoutX_));
 }
 
@@ -239,10 +294,10 @@ void ChartModel::paintValueLabels(ChartCanvas& canvas) {
     const int W = width_, H = height_;
     if (H == 0)
         return;
-    const double yMax = m_dYMax > 0.0 ? m_dYMax : 1.0;
+    const double yMax = yMax_ > 0.0 ? yMax_ : 1.0;
     const double p = (H - 60) / 20.0;
     for (int i = 1; i <= 20; ++i) {
-        const std::string label = FormatDoseTick(i * (yMax / 20.0), yMax / 20.0, m_nLangBase);
+        const std::string label = FormatDoseTick(i * (yMax / 20.0), yMax / 20.0, langBase_);
         // Right-aligned to end 9 pixels left of the value axis.
         const int x = 101 - charWidth_ * Utf8Length(label);
         const int y = Px((H - kPlotBottomMargin) - i * p - 6);
@@ -253,12 +308,10 @@ void ChartModel::paintValueLabels(ChartCanvas& canvas) {
 }
 
 void ChartModel::paintDoseLine(ChartCanvas& canvas) {
-    if (m_dYMax == 0.0 || m_nXRange == 0)
+    if (yMax_ == 0.0 || xRange_ == 0)
         return;
     const int W = width_, H = height_;
-    const int cols = static_cast<int>(m_aColumns.size());
-    xscale_ = (W - kPlotLeft) * m_dZoom / m_nXRange;
-    yscale_ = (H - 60) / m_dYMax;
+    const int cols = static_cast<int>(columns_.size());
 
     polyline_.clear();
     polyline_.push_back({kPlotLeft, H - kPlotBottomMargin});
@@ -269,23 +322,23 @@ void ChartModel::paintDoseLine(ChartCanvas& canvas) {
     int last = 0;
     int i = 0;
     for (; i < kChartRecords; ++i) {
-        const int x = Px((i + 1) * m_dStep * xscale_) + kPlotLeft - m_nOffset;
+        const int x = Px((i + 1) * step_ * xscale_) + kPlotLeft - offset_;
         if (x > W)
             break;
         if (x >= 0 && x < cols) {
-            const double value = i == 0 ? 0.0 : m_adDose[static_cast<std::size_t>(i - 1)];
-            const double time = i == 0 ? 0.0 : i * m_dStep;
+            const double value = i == 0 ? 0.0 : doses_[static_cast<std::size_t>(i - 1)];
+            const double time = i == 0 ? 0.0 : i * step_;
             for (int c = (i == 0 ? 0 : last); c <= x; ++c) {
-                m_aColumns[static_cast<std::size_t>(c)].dDose = value;
-                m_aColumns[static_cast<std::size_t>(c)].dDoseTime = time;
+                columns_[static_cast<std::size_t>(c)].dose = value;
+                columns_[static_cast<std::size_t>(c)].doseTime = time;
             }
             last = x;
         }
         if (i > stats_.lastDoseIndex)
             continue;
-        const int y = yOf(m_adDose[static_cast<std::size_t>(i)]);
+        const int y = yOf(doses_[static_cast<std::size_t>(i)]);
         if (x > kPlotLeft) {
-            if (hiddenBefore && polyline_.size() == 1 && m_nOffset > 0) {
+            if (hiddenBefore && polyline_.size() == 1 && offset_ > 0) {
                 const double t = double(kPlotLeft - hidden.x) / double(x - hidden.x);
                 polyline_[0] = {kPlotLeft, Px(hidden.y + (y - hidden.y) * t)};
             }
@@ -296,44 +349,42 @@ void ChartModel::paintDoseLine(ChartCanvas& canvas) {
         }
     }
     for (int c = last + 1; c < cols; ++c) {
-        m_aColumns[static_cast<std::size_t>(c)].dDose = -1.0;
-        m_aColumns[static_cast<std::size_t>(c)].dDoseTime = i * m_dStep;
+        columns_[static_cast<std::size_t>(c)].dose = -1.0;
+        columns_[static_cast<std::size_t>(c)].doseTime = i * step_;
     }
     if (polyline_.size() > 1)
         canvas.polyline(polyline_, 2, kDoseColour);
 }
 
 void ChartModel::paintNeutronLine(ChartCanvas& canvas) {
-    if (m_dYMax == 0.0 || m_nXRange == 0)
+    if (yMax_ == 0.0 || xRange_ == 0)
         return;
     const int W = width_, H = height_;
-    const int cols = static_cast<int>(m_aColumns.size());
-    xscale_ = (W - kPlotLeft) * m_dZoom / m_nXRange;
-    yscale_ = (H - 60) / m_dYMax;
+    const int cols = static_cast<int>(columns_.size());
 
     polyline_.clear();
     ChartPoint prev{kPlotLeft, H - kPlotBottomMargin};
     polyline_.push_back(prev);
     int last = 0;
     for (int i = 0; i < kChartRecords; ++i) {
-        const NeutronPoint& rec = m_aNeutron[static_cast<std::size_t>(i)];
+        const NeutronPoint& rec = neutron_[static_cast<std::size_t>(i)];
         if (rec.time == 0.0) {
             // End of the list: the last level is carried to the end of the time axis.
-            prev = {Px(m_nXRange * xscale_ + kPlotLeft - m_nOffset), prev.y};
+            prev = {Px(xRange_ * xscale_ + kPlotLeft - offset_), prev.y};
             AppendPoint(polyline_, prev);
             break;
         }
-        const int x = Px(rec.time * xscale_ + kPlotLeft - m_nOffset);
+        const int x = Px(rec.time * xscale_ + kPlotLeft - offset_);
         const int y = yOf(rec.value);
         if (x >= 0 && x < cols) {
             const NeutronPoint before =
-                i == 0 ? NeutronPoint{} : m_aNeutron[static_cast<std::size_t>(i - 1)];
+                i == 0 ? NeutronPoint{} : neutron_[static_cast<std::size_t>(i - 1)];
             for (int c = last; c < x; ++c) {
-                m_aColumns[static_cast<std::size_t>(c)].dNeutron = before.value;
-                m_aColumns[static_cast<std::size_t>(c)].dNeutronTime = before.time;
+                columns_[static_cast<std::size_t>(c)].neutron = before.value;
+                columns_[static_cast<std::size_t>(c)].neutronTime = before.time;
             }
-            m_aColumns[static_cast<std::size_t>(x)].dNeutron = rec.value;
-            m_aColumns[static_cast<std::size_t>(x)].dNeutronTime = rec.time;
+            columns_[static_cast<std::size_t>(x)].neutron = rec.value;
+            columns_[static_cast<std::size_t>(x)].neutronTime = rec.time;
             last = x;
         }
         if (prev.x > W)
@@ -351,8 +402,8 @@ void ChartModel::paintNeutronLine(ChartCanvas& canvas) {
         }
     }
     for (int c = last + 1; c < cols; ++c) {
-        m_aColumns[static_cast<std::size_t>(c)].dNeutron = -1.0;
-        m_aColumns[static_cast<std::size_t>(c)].dNeutronTime = -1.0;
+        columns_[static_cast<std::size_t>(c)].neutron = -1.0;
+        columns_[static_cast<std::size_t>(c)].neutronTime = -1.0;
     }
     if (polyline_.size() > 1)
         canvas.polyline(polyline_, 2, kNeutronLineColour);
@@ -468,66 +519,63 @@ private:
 } // namespace
 
 void ChartModel::paintDoseBars(ChartCanvas& canvas) {
-    for (ChartColumn& c : m_aColumns) {
-        c.dDoseInc = -1.0;
-        c.dDoseTime = -1.0;
+    for (ChartColumn& c : columns_) {
+        c.doseInc = -1.0;
+        c.doseTime = -1.0;
     }
-    if (m_dYMax == 0.0 || m_nXRange == 0)
+    if (yMax_ == 0.0 || xRange_ == 0)
         return;
     const int W = width_, H = height_;
-    const int cols = static_cast<int>(m_aColumns.size());
-    xscale_ = (W - kPlotLeft) * m_dZoom / m_nXRange;
-    yscale_ = (H - 60) / m_dYMax;
-    const double xscale4 = (W - kPlotLeft) * m_dZoom / (4.0 * m_nXRange);
+    const int cols = static_cast<int>(columns_.size());
+    const double xscale4 = (W - kPlotLeft) * zoom_ / (4.0 * xRange_);
 
     BarBatch bars(canvas, barTops_, W, H - 39, kDoseColour);
-    BarColumns record(m_aColumns, &ChartColumn::dDoseInc, &ChartColumn::dDoseTime, 4, false);
+    BarColumns record(columns_, &ChartColumn::doseInc, &ChartColumn::doseTime, 4, false);
     for (int i = 0; i < kChartRecords; ++i) {
-        const int x = Px((4.0 * i + 4) * m_dStep * xscale4) + kPlotLeft - m_nOffset;
-        const double inc = m_aIncrements[static_cast<std::size_t>(i)].dDoseInc;
+        const int x = Px((4.0 * i + 4) * step_ * xscale4) + kPlotLeft - offset_;
+        const double inc = increments_[static_cast<std::size_t>(i)].doseInc;
         if (x >= kPlotLeft && x + 4 < cols)
-            record.add(x, inc, i * m_dStep);
+            record.add(x, inc, i * step_);
         if (inc > 0.0 && x >= kPlotLeft && x < W)
             bars.add(x, yOf(inc));
     }
 }
 
 void ChartModel::paintNeutronBars(ChartCanvas& canvas) {
-    for (ChartColumn& c : m_aColumns) {
-        c.dNeutronInc = -1.0;
-        c.dNeutronTime = -1.0;
+    for (ChartColumn& c : columns_) {
+        c.neutronInc = -1.0;
+        c.neutronTime = -1.0;
     }
-    if (m_dYMax == 0.0 || m_nXRange == 0)
+    if (yMax_ == 0.0 || xRange_ == 0)
         return;
     const int W = width_, H = height_;
-    const int cols = static_cast<int>(m_aColumns.size());
-    const double xscale4 = (W - kPlotLeft) * m_dZoom / (4.0 * m_nXRange);
+    const int cols = static_cast<int>(columns_.size());
+    const double xscale4 = (W - kPlotLeft) * zoom_ / (4.0 * xRange_);
 
     BarBatch bars(canvas, barTops_, W, H - 39, kNeutronBarColour);
-    BarColumns record(m_aColumns, &ChartColumn::dNeutronInc, &ChartColumn::dNeutronTime, 5, true);
+    BarColumns record(columns_, &ChartColumn::neutronInc, &ChartColumn::neutronTime, 5, true);
     // Records past the end of the list are not bars; they would only overwrite the
     // columns at the origin with time 0.
     const int count = neutronCount();
     for (int i = 0; i < count; ++i) {
-        const ChartIncrement& rec = m_aIncrements[static_cast<std::size_t>(i)];
-        const double time = m_aNeutron[static_cast<std::size_t>(i)].time;
-        const int x = Px(time * 4 * xscale4) + kPlotLeft - m_nOffset;
+        const ChartIncrement& rec = increments_[static_cast<std::size_t>(i)];
+        const double time = neutron_[static_cast<std::size_t>(i)].time;
+        const int x = Px(time * 4 * xscale4) + kPlotLeft - offset_;
         if (x >= kPlotLeft && x + 4 < cols)
-            record.add(x, rec.dNeutronInc, time);
-        if (rec.dNeutronInc > 0.0 && x >= kPlotLeft && x < W)
-            bars.add(x, yOf(rec.dNeutronInc));
+            record.add(x, rec.neutronInc, time);
+        if (rec.neutronInc > 0.0 && x >= kPlotLeft && x < W)
+            bars.add(x, yOf(rec.neutronInc));
     }
 }
 
 double ChartModel::columnTime(int x) const {
     if (!(xscale_ > 0.0) || !std::isfinite(xscale_))
         return 0.0;
-    return (x - kPlotLeft + m_nOffset) / xscale_;
+    return (x - kPlotLeft + offset_) / xscale_;
 }
 
 void ChartModel::paintTimeLabels(ChartCanvas& canvas) {
     const int W = width_, H = height_;
-    xscale_ = m_nXRange > 0 ? (W - kPlotLeft) * m_dZoom / m_nXRange : 0.0;
     const int spacing = (W - 165) / 6;
     auto label = [&](int k, long long seconds) {
         const int x = kPlotLeft + k * spacing;
@@ -538,7 +586,7 @@ void ChartModel::paintTimeLabels(ChartCanvas& canvas) {
             canvas.text(x - 7 * Utf8Length(text) / 2, H - 35, text, kTimeLabelBack);
         canvas.line(x, H - 42, x, H - 38, 1, kBlack);
     };
-    if (m_dZoom >= 1.0) {
+    if (zoom_ >= 1.0) {
         // Zoomed in and perhaps scrolled: each label gives the time at its own tick.
         for (int k = 0; k <= 6; ++k) {
             const double t = columnTime(kPlotLeft + k * spacing);
@@ -553,9 +601,9 @@ void ChartModel::paintTimeLabels(ChartCanvas& canvas) {
     }
     // The span between the start of the plot and the right edge, from the column table;
     // columns that recorded nothing take their time from the axis scale instead.
-    const int cols = static_cast<int>(m_aColumns.size());
-    double right = W - 1 < cols && W - 1 >= 0 ? m_aColumns[static_cast<std::size_t>(W - 1)].dDoseTime : -1.0;
-    double left = 111 < cols ? m_aColumns[111].dDoseTime : -1.0;
+    const int cols = static_cast<int>(columns_.size());
+    double right = W - 1 < cols && W - 1 >= 0 ? columns_[static_cast<std::size_t>(W - 1)].doseTime : -1.0;
+    double left = 111 < cols ? columns_[111].doseTime : -1.0;
     if (right < 0.0 || left < 0.0) {
         right = columnTime(W - 1);
         left = columnTime(111);
@@ -569,45 +617,50 @@ void ChartModel::paintTimeLabels(ChartCanvas& canvas) {
 // ---- read-out ------------------------------------------------------------------------
 
 ReadoutChange ChartModel::mouseMove(int x, int y) {
-    if (x < 0 || x >= static_cast<int>(m_aColumns.size()))
+    if (x < 0 || x >= static_cast<int>(columns_.size()))
         return {};
+    if (columnsStale_) {
+        // Asked before the view now set up was painted: the steps that fill the column
+        // table run without drawing.
+        NoCanvas none;
+        paintChart(none);
+    }
     readoutX_ = x;
     readoutY_ = y;
     return placeReadout(x, y, readoutTextAt(x));
 }
 
 bool ChartModel::hideReadout() {
-    const bool shown = !m_rcReadout.none();
-    m_rcReadout = {};
-    m_strReadout.clear();
+    const bool shown = !readoutRect_.none();
+    readoutRect_ = {};
+    readoutText_.clear();
     return shown;
 }
 
 std::string ChartModel::readoutTextAt(int x) const {
-    const ChartColumn& col = m_aColumns[static_cast<std::size_t>(x)];
-    const int lang = m_nLangBase;
-    const bool neutron = (m_nFlags & GF_NEUTRON) != 0;
+    const ChartColumn& col = columns_[static_cast<std::size_t>(x)];
+    const int lang = langBase_;
     std::string text;
-    if (m_nFlags & GF_DOSE) {
-        if (col.dDose > 0.0)
-            text += ReadoutLine(m_bNeutron ? IDS_MIXED_DOSE : IDS_DOSE_VALUE, lang,
-                                FormatDoseReadout(col.dDose, lang));
-        if (neutron && col.dNeutron > 0.0)
-            text += ReadoutLine(IDS_NEUTRON_COMPONENT, lang, FormatDoseReadout(col.dNeutron, lang));
+    if (diagram_ == ChartDiagram::Dose) {
+        if (col.dose > 0.0)
+            text += ReadoutLine(neutronModel_ ? IDS_MIXED_DOSE : IDS_DOSE_VALUE, lang,
+                                FormatDoseReadout(col.dose, lang));
+        if (neutronShown_ && col.neutron > 0.0)
+            text += ReadoutLine(IDS_NEUTRON_COMPONENT, lang, FormatDoseReadout(col.neutron, lang));
         text += ReadoutLine(IDS_TIME_FROM_START, lang,
-                            col.dDoseTime == -1.0 ? "" : FormatTime(static_cast<long long>(col.dDoseTime)));
-    } else if (m_nFlags & GF_INCREMENTS) {
-        if (col.dDoseInc > 0.0)
-            text += ReadoutLine(m_bNeutron ? IDS_MIXED_INCREMENT : IDS_GAMMA_INCREMENT, lang,
-                                FormatDoseReadout(col.dDoseInc, lang));
-        const bool neutronLine = neutron && col.dNeutronInc > 0.0;
+                            col.doseTime == -1.0 ? "" : FormatTime(static_cast<long long>(col.doseTime)));
+    } else {
+        if (col.doseInc > 0.0)
+            text += ReadoutLine(neutronModel_ ? IDS_MIXED_INCREMENT : IDS_GAMMA_INCREMENT, lang,
+                                FormatDoseReadout(col.doseInc, lang));
+        const bool neutronLine = neutronShown_ && col.neutronInc > 0.0;
         if (neutronLine)
-            text += ReadoutLine(IDS_NEUTRON_INCREMENT, lang, FormatDoseReadout(col.dNeutronInc, lang));
+            text += ReadoutLine(IDS_NEUTRON_INCREMENT, lang, FormatDoseReadout(col.neutronInc, lang));
         std::string time;
         if (neutronLine)
-            time = FormatTime(static_cast<long long>(col.dNeutronTime));
-        else if (col.dDoseTime != -1.0)
-            time = FormatTime(static_cast<long long>(col.dDoseTime));
+            time = FormatTime(static_cast<long long>(col.neutronTime));
+        else if (col.doseTime != -1.0)
+            time = FormatTime(static_cast<long long>(col.doseTime));
         text += ReadoutLine(IDS_TIME_FROM_START, lang, time);
     }
     return text;
@@ -625,26 +678,26 @@ ReadoutChange ChartModel::placeReadout(int x, int y, const std::string& text) {
             length = 0;
         }
     }
-    m_strReadout = text;
-    const ChartRect old = m_rcReadout;
+    readoutText_ = text;
+    const ChartRect old = readoutRect_;
     ReadoutChange change;
     change.repaint = true;
     if (lines > 0 && longest > 0) {
-        m_rcReadout = {x, y, x + charWidth_ * longest, y + 20 * lines};
-        ChartRect area = Union(old, m_rcReadout);
+        readoutRect_ = {x, y, x + charWidth_ * longest, y + 20 * lines};
+        ChartRect area = Union(old, readoutRect_);
         // A box that will be flipped to the left of the cursor is repainted there too.
-        if (m_rcReadout.right >= width_)
-            area = Union(area, {2 * x - m_rcReadout.right, y, x, m_rcReadout.bottom});
+        if (readoutRect_.right >= width_)
+            area = Union(area, {2 * x - readoutRect_.right, y, x, readoutRect_.bottom});
         change.area = {area.left - 25, area.top - 15, area.right + 15, area.bottom + 15};
     } else {
-        m_rcReadout = {};
+        readoutRect_ = {};
         change.whole = true;
     }
     return change;
 }
 
 void ChartModel::paintReadout(ChartCanvas& canvas) {
-    ChartRect& box = m_rcReadout;
+    ChartRect& box = readoutRect_;
     if (box.right == -1 || box.top > height_ - kPlotBottomMargin)
         return;
     if (box.right >= width_) {
@@ -657,11 +710,11 @@ void ChartModel::paintReadout(ChartCanvas& canvas) {
     // shows it.
     std::size_t start = 0;
     int line = 0;
-    while (start < m_strReadout.size()) {
-        std::size_t end = m_strReadout.find('\n', start);
+    while (start < readoutText_.size()) {
+        std::size_t end = readoutText_.find('\n', start);
         if (end == std::string::npos)
-            end = m_strReadout.size();
-        canvas.text(box.left + 1, box.top + 1 + 18 * line, m_strReadout.substr(start, end - start),
+            end = readoutText_.size();
+        canvas.text(box.left + 1, box.top + 1 + 18 * line, readoutText_.substr(start, end - start),
                     kReadoutBack);
         start = end + 1;
         ++line;
@@ -672,9 +725,10 @@ void ChartModel::paintReadout(ChartCanvas& canvas) {
 
 void ChartModel::scrollReset() {
     scroll_.min = 0;
-    scroll_.max = std::max(scroll_.page, Px((width_ - kPlotLeft) * m_dZoom));
+    scroll_.max = std::max(scroll_.page, Px((width_ - kPlotLeft) * zoom_));
     scroll_.setPos(0);
-    m_nOffset = 0;
+    offset_ = 0;
+    columnsStale_ = true;
 }
 
 bool ChartModel::scroll(ScrollRequest request, int trackPos) {
@@ -694,7 +748,8 @@ bool ChartModel::scroll(ScrollRequest request, int trackPos) {
         return false;
     // The drawing follows the scroll bar, so requests at either end do not push it past
     // the range.
-    m_nOffset = scroll_.pos;
+    offset_ = scroll_.pos;
+    columnsStale_ = true;
     return true;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
-// The dose chart without a window: its data tables, the increments and statistics worked
-// out at the first paint, the mapping of doses and times to pixels, the column table the
-// read-out reads, the read-out box and the horizontal scroll state. Painting goes through
-// ChartCanvas, so the same steps draw on screen, into a PNG and into a test recorder.
+// The dose chart without a window: its data tables, the increments, statistics and scales
+// worked out as soon as their inputs are set, the mapping of doses and times to pixels,
+// the column table the read-out reads, the read-out box and the horizontal scroll state.
+// Painting goes through ChartCanvas, so the same steps draw on screen, into a PNG and into
+// a test recorder.
 #include "charts/chart_canvas.h"
 
 #include <string>
@@ -10,10 +11,11 @@
 
 namespace dm {
 
-// Display flags of the chart.
-constexpr int GF_DOSE = 1;       // accumulated dose over time
-constexpr int GF_INCREMENTS = 2; // dose growth per recording interval, as bars
-constexpr int GF_NEUTRON = 4;    // neutron component shown as well
+// The two diagrams of the chart.
+enum class ChartDiagram {
+    Increments, // dose growth per recording interval, as bars
+    Dose,       // accumulated dose over time
+};
 
 constexpr int kChartRecords = 10000; // dose records and neutron records the chart holds
 constexpr int kChartColumns = 2000;  // pixel columns recorded for the read-out (more when wider)
@@ -25,20 +27,31 @@ struct NeutronPoint {
     double time = 0.0;  // seconds from measurement start; 0 ends the list
 };
 
+// The history the chart draws.
+struct ChartHistory {
+    bool neutronModel = false; // the dosimeter has a neutron channel: the legend says "mixed"
+    double step = 1.0;         // seconds between dose records
+    double depth = 0.0;        // records the dosimeter keeps: the time axis of an empty history
+    // Sv, one a step; records beyond kChartRecords are left out.
+    std::vector<double> doses{};
+    // Sv at seconds from the start, in time order; likewise.
+    std::vector<NeutronPoint> neutron{};
+};
+
 // What one pixel column shows; -1.0 means nothing there.
 struct ChartColumn {
-    double dNeutron = 0.0;
-    double dDose = 0.0;
-    double dNeutronInc = 0.0;
-    double dDoseInc = 0.0;
-    double dNeutronTime = 0.0;
-    double dDoseTime = 0.0;
+    double neutron = 0.0;
+    double dose = 0.0;
+    double neutronInc = 0.0;
+    double doseInc = 0.0;
+    double neutronTime = 0.0;
+    double doseTime = 0.0;
 };
 
 struct ChartIncrement {
-    double dNeutronInc = 0.0;
-    double dNeutronTime = 0.0;
-    double dDoseInc = 0.0;
+    double neutronInc = 0.0;
+    double neutronTime = 0.0;
+    double doseInc = 0.0;
 };
 
 struct ChartStatistics {
@@ -78,21 +91,30 @@ class ChartModel {
 public:
     explicit ChartModel(int langBase);
 
-    // Filled by the diagram window before the first paint.
-    bool m_bNeutron = false;
-    int m_nLangBase = 0;
-    int m_nOffset = 0;
-    double m_dZoom = 1.0;
-    double m_dStep = 1.0;
-    double m_dDepth = 0.0;
-    std::vector<double> m_adDose;         // kChartRecords entries
-    std::vector<NeutronPoint> m_aNeutron; // kChartRecords entries
-    int m_nFlags = 0;
+    int langBase() const { return langBase_; }
 
-    // New data: the next paint works out the increments and statistics again.
-    void dataChanged() { m_bFirstPaint = true; }
+    // Takes the history and works out its increments and statistics; the drawing scrolls
+    // back to its start.
+    void setHistory(const ChartHistory& history);
+    bool neutronModel() const { return neutronModel_; }
+    double step() const { return step_; }
+    double depth() const { return depth_; }
+    const std::vector<double>& doses() const { return doses_; }          // kChartRecords entries
+    const std::vector<NeutronPoint>& neutron() const { return neutron_; } // kChartRecords entries
 
-    // The control's client size; taken afresh at every use.
+    // What is drawn: one of the diagrams, with or without the neutron component.
+    void setDiagram(ChartDiagram diagram, bool neutronShown = false);
+    void setNeutronShown(bool shown) { setDiagram(diagram_, shown); }
+    ChartDiagram diagram() const { return diagram_; }
+    bool neutronShown() const { return neutronShown_; }
+    // Time-axis zoom: 1.0 fits the history to the plot width.
+    void setZoom(double zoom);
+    double zoom() const { return zoom_; }
+    // Pixels the drawing is scrolled to the left.
+    void setOffset(int pixels);
+    int offset() const { return offset_; }
+
+    // The control's client size; the scroll bar's page is the plot's width.
     void setClientSize(int width, int height);
     int width() const { return width_; }
     int height() const { return height_; }
@@ -117,23 +139,23 @@ public:
     bool scroll(ScrollRequest request, int trackPos = 0);
     const ScrollBarState& scrollState() const { return scroll_; }
 
-    // Prepared state, for the read-out, the window and tests.
-    bool firstPaintPending() const { return m_bFirstPaint; }
-    const std::vector<ChartColumn>& columns() const { return m_aColumns; }
-    const std::vector<ChartIncrement>& increments() const { return m_aIncrements; }
+    // Prepared state, for the read-out, the window and tests. The column table records
+    // what the last paint drew (or would draw, when a read-out was asked before it).
+    const std::vector<ChartColumn>& columns() const { return columns_; }
+    const std::vector<ChartIncrement>& increments() const { return increments_; }
     const ChartStatistics& statistics() const { return stats_; }
-    double yMax() const { return m_dYMax; }
-    int xRange() const { return m_nXRange; }
-    const std::string& readoutText() const { return m_strReadout; }
-    const ChartRect& readoutRect() const { return m_rcReadout; }
+    double yMax() const { return yMax_; }
+    int xRange() const { return xRange_; }
+    const std::string& readoutText() const { return readoutText_; }
+    const ChartRect& readoutRect() const { return readoutRect_; }
 
-    // The row of a value on the value axis of the last paint.
+    // The row of a value on the value axis.
     int yOf(double value) const;
 
 private:
-    void prepareFirstPaint();
     void computeIncrements();
     void computeStatistics();
+    void computeScales();
     void widenRanges(double doseTop, double neutronTop, bool neutron);
     void paintValueLabels(ChartCanvas& canvas);
     void paintDoseLine(ChartCanvas& canvas);
@@ -147,19 +169,29 @@ private:
     void ensureColumns(int width);
     int neutronCount() const;
 
+    int langBase_ = 0;
+    bool neutronModel_ = false;
+    double step_ = 1.0;
+    double depth_ = 0.0;
+    std::vector<double> doses_;
+    std::vector<NeutronPoint> neutron_;
+    ChartDiagram diagram_ = ChartDiagram::Increments;
+    bool neutronShown_ = false;
+    double zoom_ = 1.0;
+    int offset_ = 0;
     int width_ = 0;
     int height_ = 0;
-    double m_dYMax = 0.0;
-    int m_nXRange = 0;
+    double yMax_ = 0.0;
+    int xRange_ = 0;
     double yscale_ = 0.0;
     double xscale_ = 0.0;
     ChartStatistics stats_;
-    std::vector<ChartColumn> m_aColumns;
-    std::vector<ChartIncrement> m_aIncrements;
-    bool m_bFirstPaint = true;
+    std::vector<ChartColumn> columns_;
+    std::vector<ChartIncrement> increments_;
+    bool columnsStale_ = true; // an input changed since the column table was filled
     ScrollBarState scroll_;
-    std::string m_strReadout;
-    ChartRect m_rcReadout;
+    std::string readoutText_;
+    ChartRect readoutRect_;
     int readoutX_ = 0, readoutY_ = 0; // the cursor the box was made for
     int charWidth_ = 8;
     std::vector<ChartPoint> polyline_; // reused by every paint

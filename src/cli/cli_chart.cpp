@@ -138,29 +138,15 @@ int RunChart(const Args& args) {
     chart->setClientSize(width, height);
     chart->setReadoutCharWidth(ChartFontCharWidth());
 
-    // The window opens on the increments diagram at 100 % and paints once; the user's
-    // choices follow.
-    chart->m_nFlags = GF_INCREMENTS;
-    chart->m_dZoom = *ZoomFromScaleText("100");
-    chart->scrollReset();
-    RenderChartImage(*chart);
-
-    chart->m_nFlags = diagram == "dose" ? GF_DOSE : GF_INCREMENTS;
-    if (neutron) {
-        if (archive.hasNeutron())
-            chart->m_nFlags |= GF_NEUTRON;
-        else
-            std::fputs("dosimeter-cli: --neutron ignored: the archive has no neutron section\n", stderr);
+    if (neutron && !archive.hasNeutron()) {
+        neutron = false;
+        std::fputs("dosimeter-cli: --neutron ignored: the archive has no neutron section\n", stderr);
     }
-    if (percent != 100) {
-        chart->m_dZoom = *ZoomFromScaleText(std::to_string(percent));
-        chart->scrollReset();
-    }
-    chart->m_nOffset = static_cast<int>(offsetPixels);
-    if (mousePos) {
-        RenderChartImage(*chart); // the read-out reads what this view shows
+    chart->setDiagram(diagram == "dose" ? ChartDiagram::Dose : ChartDiagram::Increments, neutron);
+    chart->setZoom(*ZoomFromScaleText(std::to_string(percent)));
+    chart->setOffset(static_cast<int>(offsetPixels));
+    if (mousePos)
         chart->mouseMove(static_cast<int>(mousePos->first), static_cast<int>(mousePos->second));
-    }
     const QImage image = RenderChartImage(*chart);
     std::string error;
     if (!WriteChartPng(image, png, &error))

@@ -54,13 +54,13 @@ public:
     int GetLinkStatus() override { return link_.GetLinkStatus(); }
     int PollReplyFiles() override { return link_.PollReplyFiles(); }
     int PollFinishedReplyFiles() override { return link_.PollFinishedReplyFiles(); }
-    std::string ResultReply() const override { return link_.m_strResultReply; }
-    std::string ParamReply() const override { return link_.m_strParamReply; }
-    std::string ArchiveReply() const override { return link_.m_strArchiveReply; }
+    std::string ResultReply() const override { return link_.resultReply; }
+    std::string ParamReply() const override { return link_.paramReply; }
+    std::string ArchiveReply() const override { return link_.archiveReply; }
     void ClearReplies() override {
-        link_.m_strResultReply.clear();
-        link_.m_strParamReply.clear();
-        link_.m_strArchiveReply.clear();
+        link_.resultReply.clear();
+        link_.paramReply.clear();
+        link_.archiveReply.clear();
     }
     void SendCommandFile(const std::string& bytes) override { link_.SendCommandFile(bytes); }
     void RepliesDelivered(int replies) override { link_.RepliesDelivered(replies); }

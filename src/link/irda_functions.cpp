@@ -6,9 +6,9 @@ CIrdaFunctions::CIrdaFunctions(std::unique_ptr<Transport> transport, ReceivedFol
                                MessageSink& messages, bool startDiscovery)
     : transport_(std::move(transport)), store_(store), messages_(messages), pickup_(messages) {
     RefreshReceivedFolder();
-    if (!m_strRecvFolder.empty()) {
-        pickup_.watch(PathFromUtf8(m_strRecvFolder));
-        pickup_.rememberExistingFiles(PathFromUtf8(m_strRecvFolder));
+    if (!receivedFolder_.empty()) {
+        pickup_.watch(PathFromUtf8(receivedFolder_));
+        pickup_.rememberExistingFiles(PathFromUtf8(receivedFolder_));
     }
     {
         std::lock_guard lock(discoveryLock_);
@@ -16,9 +16,9 @@ CIrdaFunctions::CIrdaFunctions(std::unique_ptr<Transport> transport, ReceivedFol
     }
     if (startDiscovery && transport_)
         discovery_ = std::thread([this] { DiscoveryThreadProc(); });
-    m_strResultReply.clear();
-    m_strParamReply.clear();
-    m_strArchiveReply.clear();
+    resultReply.clear();
+    paramReply.clear();
+    archiveReply.clear();
 }
 
 CIrdaFunctions::~CIrdaFunctions() {
@@ -94,7 +94,7 @@ void CIrdaFunctions::DiscoveryThreadProc() {
 bool CIrdaFunctions::RefreshReceivedFolder() {
     const std::optional<std::string> folder = ReadReceivedFilesFolder(store_);
     if (!folder) {
-        m_strRecvFolder.clear();
+        receivedFolder_.clear();
         // Said once per loss of access rather than at every poll.
         if (!storeFailed_)
             messages_.showMessage(kMsgNoSettings);
@@ -102,14 +102,14 @@ bool CIrdaFunctions::RefreshReceivedFolder() {
         return false;
     }
     storeFailed_ = false;
-    m_strRecvFolder = *folder;
+    receivedFolder_ = *folder;
     // Said once per folder, so a location that names a file is not left to end only
     // in "Connection interrupted.".
-    const std::string problem = ReceivedFolderProblem(m_strRecvFolder);
+    const std::string problem = ReceivedFolderProblem(receivedFolder_);
     if (problem.empty()) {
         reportedFolder_.clear();
-    } else if (reportedFolder_ != m_strRecvFolder) {
-        reportedFolder_ = m_strRecvFolder;
+    } else if (reportedFolder_ != receivedFolder_) {
+        reportedFolder_ = receivedFolder_;
         messages_.showMessage(problem);
     }
     return true;
@@ -118,16 +118,16 @@ bool CIrdaFunctions::RefreshReceivedFolder() {
 int CIrdaFunctions::PollReplyFiles() {
     if (!RefreshReceivedFolder())
         return 0;
-    return pickup_.poll(PathFromUtf8(m_strRecvFolder),
-                        ReplySlots{&m_strResultReply, &m_strArchiveReply, &m_strParamReply});
+    return pickup_.poll(PathFromUtf8(receivedFolder_),
+                        ReplySlots{&resultReply, &archiveReply, &paramReply});
 }
 
 int CIrdaFunctions::PollFinishedReplyFiles() {
     // The folder as the last poll read it: the settings are not read again in between.
-    if (m_strRecvFolder.empty())
+    if (receivedFolder_.empty())
         return 0;
-    return pickup_.pollFinished(PathFromUtf8(m_strRecvFolder),
-                                ReplySlots{&m_strResultReply, &m_strArchiveReply, &m_strParamReply});
+    return pickup_.pollFinished(PathFromUtf8(receivedFolder_),
+                                ReplySlots{&resultReply, &archiveReply, &paramReply});
 }
 
 bool CIrdaFunctions::WaitForReplyFiles(std::chrono::steady_clock::time_point deadline) const {

@@ -70,11 +70,11 @@ public:
 
     // The received-files folder without a trailing separator (empty while the settings
     // cannot be read).
-    const std::string& ReceivedFolder() const { return m_strRecvFolder; }
+    const std::string& ReceivedFolder() const { return receivedFolder_; }
 
-    std::string m_strResultReply;  // last reply whose name holds "L"
-    std::string m_strParamReply;   // last reply whose name holds "P"
-    std::string m_strArchiveReply; // last reply whose name holds "A"
+    std::string resultReply;  // last reply whose name holds "L"
+    std::string paramReply;   // last reply whose name holds "P"
+    std::string archiveReply; // last reply whose name holds "A"
 
 private:
     void DiscoveryThreadProc();
@@ -85,7 +85,7 @@ private:
     ReceivedFolderStore& store_;
     MessageSink& messages_;
     ReplyPickup pickup_;
-    std::string m_strRecvFolder;
+    std::string receivedFolder_;
     bool storeFailed_ = false;
     std::string reportedFolder_; // the unusable folder last reported
 

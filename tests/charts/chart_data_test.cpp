@@ -19,29 +19,29 @@ TEST(ChartData, NeutronModelTakesBothRecordKinds) {
     EXPECT_EQ(r.doseRows, 4);
     EXPECT_EQ(r.neutronRows, 2);
     EXPECT_FALSE(r.truncated());
-    EXPECT_TRUE(chart->m_bNeutron);
-    EXPECT_DOUBLE_EQ(chart->m_adDose[0], 1.5e-6);
-    EXPECT_DOUBLE_EQ(chart->m_adDose[1], 2.5e-6);
-    EXPECT_DOUBLE_EQ(chart->m_adDose[2], 0.0);
-    EXPECT_DOUBLE_EQ(chart->m_adDose[3], 0.0);
-    EXPECT_DOUBLE_EQ(chart->m_aNeutron[1].value, 4e-7);
-    EXPECT_DOUBLE_EQ(chart->m_aNeutron[1].time, 120);
-    EXPECT_DOUBLE_EQ(chart->m_aNeutron[2].time, 0.0);
-    EXPECT_DOUBLE_EQ(chart->m_dStep, 60);
-    EXPECT_DOUBLE_EQ(chart->m_dDepth, 100);
+    EXPECT_TRUE(chart->neutronModel());
+    EXPECT_DOUBLE_EQ(chart->doses()[0], 1.5e-6);
+    EXPECT_DOUBLE_EQ(chart->doses()[1], 2.5e-6);
+    EXPECT_DOUBLE_EQ(chart->doses()[2], 0.0);
+    EXPECT_DOUBLE_EQ(chart->doses()[3], 0.0);
+    EXPECT_DOUBLE_EQ(chart->neutron()[1].value, 4e-7);
+    EXPECT_DOUBLE_EQ(chart->neutron()[1].time, 120);
+    EXPECT_DOUBLE_EQ(chart->neutron()[2].time, 0.0);
+    EXPECT_DOUBLE_EQ(chart->step(), 60);
+    EXPECT_DOUBLE_EQ(chart->depth(), 100);
 
     // A gamma-only archive after it leaves no neutron point behind; interval 0 gives ones.
     const ChartLoadResult gamma = LoadChartData(*chart, ArchiveOf(3, 0), 0, 50);
     EXPECT_EQ(gamma.neutronRows, 0);
-    EXPECT_FALSE(chart->m_bNeutron);
-    EXPECT_DOUBLE_EQ(chart->m_aNeutron[0].time, 0.0);
-    EXPECT_DOUBLE_EQ(chart->m_adDose[2], 3e-6);
-    EXPECT_DOUBLE_EQ(chart->m_dStep, 1.0);
-    EXPECT_DOUBLE_EQ(chart->m_dDepth, 1.0);
+    EXPECT_FALSE(chart->neutronModel());
+    EXPECT_DOUBLE_EQ(chart->neutron()[0].time, 0.0);
+    EXPECT_DOUBLE_EQ(chart->doses()[2], 3e-6);
+    EXPECT_DOUBLE_EQ(chart->step(), 1.0);
+    EXPECT_DOUBLE_EQ(chart->depth(), 1.0);
     // No archive read yet: an empty history.
     const ChartLoadResult empty = LoadChartData(*chart, DoseArchive{}, -5, 3);
     EXPECT_EQ(empty.doseRows, 0);
-    EXPECT_DOUBLE_EQ(chart->m_adDose[0], 0.0);
+    EXPECT_DOUBLE_EQ(chart->doses()[0], 0.0);
 }
 
 TEST(ChartData, LongHistoryKeepsTheFirstRecordsAndSaysSo) {
@@ -49,7 +49,7 @@ TEST(ChartData, LongHistoryKeepsTheFirstRecordsAndSaysSo) {
     const ChartLoadResult r = LoadChartData(*chart, ArchiveOf(kChartRecords + 1, 0), 1, 0);
     EXPECT_EQ(r.doseRows, kChartRecords + 1);
     EXPECT_TRUE(r.truncated());
-    EXPECT_NEAR(chart->m_adDose[kChartRecords - 1], kChartRecords * 1e-6, 1e-15);
+    EXPECT_NEAR(chart->doses()[kChartRecords - 1], kChartRecords * 1e-6, 1e-15);
     EXPECT_EQ(TruncationNotice(r, 0), "Showing the first 10000 of 10001 history records");
     EXPECT_FALSE(TruncationNotice(r, 300).empty());
     EXPECT_TRUE(TruncationNotice(ChartLoadResult{}, 0).empty());

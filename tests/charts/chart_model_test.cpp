@@ -23,22 +23,21 @@ class ChartTest : public testing::Test {
 protected:
     void SetUp() override {
         chart->setClientSize(W, H);
-        chart->m_dZoom = 100.0 / 110.0;
+        chart->setZoom(100.0 / 110.0);
     }
     // Ten records growing by 1 mkSv each, one a minute.
-    void tenRecords() {
-        chart->m_dStep = 60;
+    void tenRecords(bool neutronModel = false) {
+        ChartHistory history{.neutronModel = neutronModel, .step = 60};
         for (int i = 0; i < 10; ++i)
-            chart->m_adDose[i] = (i + 1) * 1e-6;
+            history.doses.push_back((i + 1) * 1e-6);
+        chart->setHistory(history);
     }
     // Three neutron records at 100, 200 and 300 s on a 400 s time axis.
     void threeNeutronRecords() {
-        chart->m_bNeutron = true;
-        chart->m_dStep = 1;
-        chart->m_dDepth = 400;
-        chart->m_aNeutron[0] = {1e-5, 100};
-        chart->m_aNeutron[1] = {2e-5, 200};
-        chart->m_aNeutron[2] = {3e-5, 300};
+        chart->setHistory({.neutronModel = true,
+                           .step = 1,
+                           .depth = 400,
+                           .neutron = {{1e-5, 100}, {2e-5, 200}, {3e-5, 300}}});
     }
     RecordingCanvas paint() {
         RecordingCanvas canvas;
@@ -60,7 +59,7 @@ std::vector<DrawnLine> Ticks(const RecordingCanvas& c) {
 
 TEST_F(ChartTest, DoseLineStartsAtOriginAndEndsShortOfTheRightEdgeAtDefaultScale) {
     tenRecords();
-    chart->m_nFlags = GF_DOSE;
+    chart->setDiagram(ChartDiagram::Dose);
     const RecordingCanvas c = paint();
     const DrawnPolyline* line = c.polylineOf(kGreen);
     ASSERT_NE(line, nullptr);
@@ -94,10 +93,10 @@ TEST_F(ChartTest, TimeLabelsAtEveryZoomGiveTheTimeAtTheirTick) {
         if (records)
             tenRecords(); // 600 s on the time axis
         else
-            chart->m_dStep = 60, chart->m_dDepth = 10;
-        for (int flags : {GF_DOSE, GF_INCREMENTS}) {
-            chart->m_nFlags = flags;
-            chart->m_dZoom = 400.0 / 110.0;
+            chart->setHistory({.step = 60, .depth = 10});
+        for (ChartDiagram diagram : {ChartDiagram::Dose, ChartDiagram::Increments}) {
+            chart->setDiagram(diagram);
+            chart->setZoom(400.0 / 110.0);
             paint();
             chart->scrollReset();
             chart->scroll(ScrollRequest::ThumbTrack, 1000);
@@ -105,11 +104,11 @@ TEST_F(ChartTest, TimeLabelsAtEveryZoomGiveTheTimeAtTheirTick) {
             ASSERT_EQ(Ticks(c).size(), 7u);
             const auto labels = c.textsAt(H - 35);
             ASSERT_EQ(labels.size(), 7u);
-            const double xscale = (W - 110) * chart->m_dZoom / 600.0;
+            const double xscale = (W - 110) * chart->zoom() / 600.0;
             const int spacing = (W - 165) / 6;
             for (int k = 0; k <= 6; ++k) {
-                const long long seconds = static_cast<long long>((k * spacing + chart->m_nOffset) / xscale);
-                char expected[16];
+                const long long seconds = static_cast<long long>((k * spacing + chart->offset()) / xscale);
+                char expected[48];
                 std::snprintf(expected, sizeof expected, "00:%02lld:%02lld", seconds / 60, seconds % 60);
                 EXPECT_EQ(labels[static_cast<std::size_t>(k)].text, expected) << k;
             }
@@ -118,10 +117,8 @@ TEST_F(ChartTest, TimeLabelsAtEveryZoomGiveTheTimeAtTheirTick) {
 }
 
 TEST_F(ChartTest, SingleRecordLabelsTheTimeAxisFromTheDepth) {
-    chart->m_dStep = 60;
-    chart->m_dDepth = 100;
-    chart->m_adDose[0] = 1e-3;
-    chart->m_nFlags = GF_INCREMENTS;
+    chart->setHistory({.step = 60, .depth = 100, .doses = {1e-3}});
+    chart->setDiagram(ChartDiagram::Increments);
     const RecordingCanvas c = paint();
     EXPECT_EQ(chart->statistics().lastDoseIndex, 0);
     EXPECT_EQ(chart->statistics().doseSpan, 6000);
@@ -135,7 +132,7 @@ TEST_F(ChartTest, SingleRecordLabelsTheTimeAxisFromTheDepth) {
 
 TEST_F(ChartTest, ValueAxisHasTwentyLevelsWithGradientBackgrounds) {
     tenRecords();
-    chart->m_nFlags = GF_DOSE;
+    chart->setDiagram(ChartDiagram::Dose);
     const RecordingCanvas c = paint();
     std::vector<DrawnText> labels;
     for (const auto& t : c.texts)
@@ -153,10 +150,9 @@ TEST_F(ChartTest, ValueAxisHasTwentyLevelsWithGradientBackgrounds) {
 }
 
 TEST_F(ChartTest, EmptyHistoryShowsAxesAndLabelsOnly) {
-    chart->m_dStep = 1;
-    chart->m_dDepth = 1;
-    for (int flags : {GF_INCREMENTS, GF_DOSE}) {
-        chart->m_nFlags = flags;
+    chart->setHistory({.step = 1, .depth = 1});
+    for (ChartDiagram diagram : {ChartDiagram::Increments, ChartDiagram::Dose}) {
+        chart->setDiagram(diagram);
         const RecordingCanvas c = paint();
         EXPECT_TRUE(c.polylines.empty());
         EXPECT_TRUE(c.fillsOf(kGreen).empty());
@@ -175,7 +171,7 @@ TEST_F(ChartTest, EmptyHistoryShowsAxesAndLabelsOnly) {
 
 TEST_F(ChartTest, NeutronStaircaseOfThreeRecordsCarriesTheLastLevelToTheAxisEnd) {
     threeNeutronRecords();
-    chart->m_nFlags = GF_DOSE | GF_NEUTRON;
+    chart->setDiagram(ChartDiagram::Dose, true);
     const RecordingCanvas c = paint();
     const DrawnPolyline* stairs = c.polylineOf(kBlue);
     ASSERT_NE(stairs, nullptr);
@@ -183,14 +179,14 @@ TEST_F(ChartTest, NeutronStaircaseOfThreeRecordsCarriesTheLastLevelToTheAxisEnd)
                                            {563, 163}, {563, 20},  {714, 20}};
     EXPECT_EQ(stairs->points, expected);
     // The column table keeps each level up to the next record.
-    EXPECT_DOUBLE_EQ(chart->columns()[300].dNeutron, 1e-5);
-    EXPECT_DOUBLE_EQ(chart->columns()[300].dNeutronTime, 100);
-    EXPECT_DOUBLE_EQ(chart->columns()[600].dNeutron, -1.0);
+    EXPECT_DOUBLE_EQ(chart->columns()[300].neutron, 1e-5);
+    EXPECT_DOUBLE_EQ(chart->columns()[300].neutronTime, 100);
+    EXPECT_DOUBLE_EQ(chart->columns()[600].neutron, -1.0);
 }
 
 TEST_F(ChartTest, IncrementBarsStandWhereThePointsStandAndOnTheAxis) {
     tenRecords();
-    chart->m_nFlags = GF_INCREMENTS;
+    chart->setDiagram(ChartDiagram::Increments);
     const RecordingCanvas c = paint();
     const auto bars = c.fillsOf(kGreen);
     ASSERT_EQ(bars.size(), 10u);
@@ -200,35 +196,36 @@ TEST_F(ChartTest, IncrementBarsStandWhereThePointsStandAndOnTheAxis) {
     EXPECT_EQ(bars[0].bottom, H - 39);
     EXPECT_EQ(bars[9].left, 714);
     // A bar reads as its increment; its columns take the time of the record that follows.
-    EXPECT_NEAR(chart->columns()[172].dDoseInc, 1e-6, 1e-12);
-    EXPECT_DOUBLE_EQ(chart->columns()[172].dDoseTime, 60);
-    EXPECT_DOUBLE_EQ(chart->columns()[175].dDoseInc, -1.0);
+    EXPECT_NEAR(chart->columns()[172].doseInc, 1e-6, 1e-12);
+    EXPECT_DOUBLE_EQ(chart->columns()[172].doseTime, 60);
+    EXPECT_DOUBLE_EQ(chart->columns()[175].doseInc, -1.0);
 }
 
 TEST_F(ChartTest, NeutronBarsUseTheirOwnColourAndTime) {
     threeNeutronRecords();
-    chart->m_nFlags = GF_INCREMENTS | GF_NEUTRON;
+    chart->setDiagram(ChartDiagram::Increments, true);
     const RecordingCanvas c = paint();
     const auto bars = c.fillsOf(kNeutronBar);
     ASSERT_EQ(bars.size(), 3u);
     EXPECT_EQ(bars[0].left, 261);
     EXPECT_EQ(bars[0].right, 265);
     for (int x = 261; x <= 264; ++x) {
-        EXPECT_DOUBLE_EQ(chart->columns()[x].dNeutronTime, 100);
-        EXPECT_DOUBLE_EQ(chart->columns()[x].dNeutronInc, 1e-5);
+        EXPECT_DOUBLE_EQ(chart->columns()[x].neutronTime, 100);
+        EXPECT_DOUBLE_EQ(chart->columns()[x].neutronInc, 1e-5);
     }
 }
 
 TEST_F(ChartTest, ReadoutInDoseDiagramBeforeAndAfterTheFirstPoint) {
     tenRecords();
-    chart->m_nFlags = GF_DOSE;
+    chart->setDiagram(ChartDiagram::Dose);
     paint();
     chart->mouseMove(150, 100);
     EXPECT_EQ(chart->readoutText(), "Time from measurment start: 00:00:00\n");
     chart->mouseMove(200, 100);
     EXPECT_EQ(chart->readoutText(), "Dose value: 1.0 mkSv\nTime from measurment start: 00:01:00\n");
     EXPECT_EQ(chart->readoutRect(), (ChartRect{200, 100, 200 + 8 * 37, 140}));
-    chart->m_bNeutron = true;
+    tenRecords(true);
+    paint();
     chart->mouseMove(200, 100);
     EXPECT_EQ(chart->readoutText().rfind("Mixed dose: 1.0 mkSv\n", 0), 0u);
     // Right of the last point the line has nothing to show.
@@ -238,13 +235,13 @@ TEST_F(ChartTest, ReadoutInDoseDiagramBeforeAndAfterTheFirstPoint) {
 
 TEST_F(ChartTest, ReadoutInIncrementsDiagramGivesTheNeutronTime) {
     threeNeutronRecords();
-    chart->m_nFlags = GF_INCREMENTS | GF_NEUTRON;
+    chart->setDiagram(ChartDiagram::Increments, true);
     paint();
     chart->mouseMove(263, 100);
     EXPECT_EQ(chart->readoutText(),
               "Dose neutron component increment: 10.0 mkSv\nTime from measurment start: 00:01:40\n");
     // Without the neutron component the same column shows only a time.
-    chart->m_nFlags = GF_INCREMENTS;
+    chart->setDiagram(ChartDiagram::Increments);
     paint();
     chart->mouseMove(263, 100);
     EXPECT_EQ(chart->readoutText().find("neutron"), std::string::npos);
@@ -252,7 +249,7 @@ TEST_F(ChartTest, ReadoutInIncrementsDiagramGivesTheNeutronTime) {
 
 TEST_F(ChartTest, ReadoutBoxFlipsNearTheRightEdgeAndHidesBelowTheAxis) {
     tenRecords();
-    chart->m_nFlags = GF_DOSE;
+    chart->setDiagram(ChartDiagram::Dose);
     paint();
     const ReadoutChange change = chart->mouseMove(700, 100);
     ASSERT_TRUE(change.repaint);
@@ -277,7 +274,7 @@ TEST_F(ChartTest, ReadoutBoxFlipsNearTheRightEdgeAndHidesBelowTheAxis) {
 TEST_F(ChartTest, CursorBeyondTheColumnTableChangesNothing) {
     chart->setClientSize(1200, H);
     tenRecords();
-    chart->m_nFlags = GF_DOSE;
+    chart->setDiagram(ChartDiagram::Dose);
     paint();
     chart->mouseMove(500, 100);
     const std::string before = chart->readoutText();
@@ -290,7 +287,7 @@ TEST_F(ChartTest, CursorBeyondTheColumnTableChangesNothing) {
 TEST_F(ChartTest, WideControlGetsAColumnForEveryPixel) {
     chart->setClientSize(2600, H);
     tenRecords();
-    chart->m_nFlags = GF_INCREMENTS;
+    chart->setDiagram(ChartDiagram::Increments);
     const RecordingCanvas c = paint();
     EXPECT_GE(chart->columns().size(), 2600u);
     EXPECT_EQ(c.textsAt(H - 35).size(), 7u);
@@ -299,25 +296,25 @@ TEST_F(ChartTest, WideControlGetsAColumnForEveryPixel) {
 
 TEST_F(ChartTest, ScrollResetAndRequests) {
     tenRecords();
-    chart->m_nFlags = GF_DOSE;
-    paint(); // the first paint gives the scroll bar its page
+    chart->setDiagram(ChartDiagram::Dose);
+    // The scroll bar's page is the plot's width, painted or not.
     EXPECT_EQ(chart->scrollState().page, W - 110);
     // At the default scale there is nothing to scroll; requests at the ends stay put.
     chart->scroll(ScrollRequest::PageLeft);
-    EXPECT_EQ(chart->m_nOffset, 0);
+    EXPECT_EQ(chart->offset(), 0);
 
-    chart->m_dZoom = 200.0 / 110.0;
+    chart->setZoom(200.0 / 110.0);
     chart->scrollReset();
     EXPECT_EQ(chart->scrollState().max, 1209);
     EXPECT_EQ(chart->scrollState().maxPos(), 1209 - 665 + 1);
     EXPECT_TRUE(chart->scroll(ScrollRequest::LineRight));
-    EXPECT_EQ(chart->m_nOffset, 1);
+    EXPECT_EQ(chart->offset(), 1);
     EXPECT_TRUE(chart->scroll(ScrollRequest::PageRight));
-    EXPECT_EQ(chart->m_nOffset, 545); // limited to the range
+    EXPECT_EQ(chart->offset(), 545); // limited to the range
     EXPECT_TRUE(chart->scroll(ScrollRequest::ThumbTrack, 300));
-    EXPECT_EQ(chart->m_nOffset, 300);
+    EXPECT_EQ(chart->offset(), 300);
     EXPECT_FALSE(chart->scroll(ScrollRequest::ThumbPosition, 10));
-    EXPECT_EQ(chart->m_nOffset, 300);
+    EXPECT_EQ(chart->offset(), 300);
 
     // A scrolled dose line enters at the left edge rather than rising from the origin.
     const RecordingCanvas c = paint();
@@ -326,35 +323,70 @@ TEST_F(ChartTest, ScrollResetAndRequests) {
     EXPECT_EQ(line->points[0].x, 110);
     EXPECT_LT(line->points[0].y, H - 40);
 
-    chart->m_dZoom = 150.0 / 110.0;
+    // A narrower control: a shorter page and drawing, the position kept inside them.
+    chart->setClientSize(W - 300, H);
+    EXPECT_EQ(chart->scrollState().page, 365);
+    EXPECT_EQ(chart->scrollState().max, 663);
+    EXPECT_EQ(chart->offset(), 663 - 365 + 1);
+    chart->setClientSize(W, H);
+    EXPECT_EQ(chart->scrollState().max, 1209);
+    EXPECT_EQ(chart->offset(), 299);
+
+    chart->setZoom(150.0 / 110.0);
     chart->scrollReset();
     EXPECT_EQ(chart->scrollState().pos, 0);
-    EXPECT_EQ(chart->m_nOffset, 0);
+    EXPECT_EQ(chart->offset(), 0);
+}
+
+// The window and the read-out may ask before anything is drawn: what the history gives
+// is there as soon as it is set, and the scales follow the diagram chosen.
+TEST_F(ChartTest, HistoryIsPreparedBeforeAnyPaint) {
+    threeNeutronRecords();
+    EXPECT_DOUBLE_EQ(chart->statistics().neutronMax, 3e-5);
+    EXPECT_EQ(chart->statistics().doseSpan, 400);
+    EXPECT_DOUBLE_EQ(chart->increments()[1].neutronInc, 1e-5);
+    chart->setDiagram(ChartDiagram::Dose, true);
+    EXPECT_DOUBLE_EQ(chart->yMax(), 3e-5);
+    EXPECT_EQ(chart->xRange(), 400);
+    EXPECT_EQ(chart->yOf(3e-5), 20);
+    chart->setDiagram(ChartDiagram::Increments);
+    EXPECT_DOUBLE_EQ(chart->yMax(), 0.0);
+    // A read-out reads the view as now set up, though it was never drawn.
+    tenRecords();
+    chart->setDiagram(ChartDiagram::Dose);
+    chart->mouseMove(200, 100);
+    EXPECT_EQ(chart->readoutText(), "Dose value: 1.0 mkSv\nTime from measurment start: 00:01:00\n");
+    chart->setZoom(200.0 / 110.0);
+    chart->mouseMove(200, 100);
+    EXPECT_EQ(chart->readoutText(), "Time from measurment start: 00:00:00\n");
+    // A history without a recording interval has no increments, not those of the one before.
+    chart->setHistory({.step = 0, .doses = {5e-6}});
+    EXPECT_DOUBLE_EQ(chart->increments()[0].doseInc, 0.0);
+    EXPECT_DOUBLE_EQ(chart->increments()[3].doseInc, 0.0);
 }
 
 TEST_F(ChartTest, FullHistoryCountsItsLastRecords) {
-    chart->m_dStep = 1;
+    ChartHistory history{.step = 1};
     for (int i = 0; i < kChartRecords; ++i)
-        chart->m_adDose[i] = (i + 1) * 1e-6;
-    chart->m_nFlags = GF_DOSE;
+        history.doses.push_back((i + 1) * 1e-6);
+    chart->setHistory(history);
+    chart->setDiagram(ChartDiagram::Dose);
     paint();
     EXPECT_EQ(chart->statistics().lastDoseIndex, kChartRecords - 1);
     EXPECT_DOUBLE_EQ(chart->statistics().doseMax, kChartRecords * 1e-6);
 }
 
 TEST_F(ChartTest, HugeAndBrokenValuesStillPaint) {
-    chart->m_dStep = 1e12;
-    chart->m_adDose[0] = 150.0;
-    chart->m_adDose[1] = 1e300;
-    chart->m_adDose[2] = std::numeric_limits<double>::infinity();
-    chart->m_adDose[3] = std::numeric_limits<double>::quiet_NaN();
-    chart->m_aNeutron[0] = {1e308, 1e300};
-    chart->m_nFlags = GF_DOSE | GF_NEUTRON;
+    chart->setHistory({.step = 1e12,
+                       .doses = {150.0, 1e300, std::numeric_limits<double>::infinity(),
+                                 std::numeric_limits<double>::quiet_NaN()},
+                       .neutron = {{1e308, 1e300}}});
+    chart->setDiagram(ChartDiagram::Dose, true);
     RecordingCanvas c = paint();
     EXPECT_EQ(chart->xRange(), 2000000000);
     ASSERT_FALSE(c.texts.empty());
     EXPECT_NE(c.texts[19].text.find("Sv"), std::string::npos);
-    chart->m_nFlags = GF_INCREMENTS | GF_NEUTRON;
+    chart->setDiagram(ChartDiagram::Increments, true);
     c = paint();
     chart->mouseMove(400, 100);
     EXPECT_FALSE(chart->readoutText().empty());

@@ -2,7 +2,7 @@
 // window's controls.
 #include "charts/chart_data.h"
 #include "charts/chart_render.h"
-#include "charts/graph_wnd.h"
+#include "charts/diagram_window.h"
 #include "core/string_table.h"
 #include "archive_reply.h"
 
@@ -26,30 +26,28 @@ constexpr int W = 775, H = 489;
 
 QRgb Pixel(int r, int g, int b) { return qRgb(r, g, b); }
 
-std::unique_ptr<ChartModel> MakeChart(int flags, double percent = 100) {
+std::unique_ptr<ChartModel> MakeChart(ChartDiagram diagram, bool neutron = false) {
     auto chart = std::make_unique<ChartModel>(0);
     chart->setClientSize(W, H);
     chart->setReadoutCharWidth(ChartFontCharWidth());
-    chart->m_dZoom = percent / 110.0;
-    chart->m_nFlags = flags;
-    chart->m_dStep = 1;
-    chart->m_dDepth = 1;
+    chart->setZoom(100 / 110.0);
+    chart->setDiagram(diagram, neutron);
+    chart->setHistory({.step = 1, .depth = 1});
     return chart;
 }
 
 // Ten doses growing by 1 mkSv a minute, and three neutron records on a 400 s axis.
 void TenDoses(ChartModel& chart) {
-    chart.m_dStep = 60;
+    ChartHistory history{.step = 60};
     for (int i = 0; i < 10; ++i)
-        chart.m_adDose[i] = (i + 1) * 1e-6;
+        history.doses.push_back((i + 1) * 1e-6);
+    chart.setHistory(history);
 }
 void ThreeNeutrons(ChartModel& chart) {
-    chart.m_bNeutron = true;
-    chart.m_dStep = 1;
-    chart.m_dDepth = 400;
-    chart.m_aNeutron[0] = {1e-5, 100};
-    chart.m_aNeutron[1] = {2e-5, 200};
-    chart.m_aNeutron[2] = {3e-5, 300};
+    chart.setHistory({.neutronModel = true,
+                      .step = 1,
+                      .depth = 400,
+                      .neutron = {{1e-5, 100}, {2e-5, 200}, {3e-5, 300}}});
 }
 
 bool ColumnHas(const QImage& image, int x, int fromY, int toY, QRgb colour) {
@@ -93,7 +91,7 @@ private slots:
 };
 
 void ChartsTest::backgroundAxesAndTicks() {
-    auto chart = MakeChart(GF_INCREMENTS);
+    auto chart = MakeChart(ChartDiagram::Increments);
     const QImage image = RenderChartImage(*chart);
     QCOMPARE(image.size(), QSize(W, H));
     // Axes with their shadow left of and below them.
@@ -117,7 +115,7 @@ void ChartsTest::backgroundAxesAndTicks() {
 }
 
 void ChartsTest::barAndLineColours() {
-    auto chart = MakeChart(GF_INCREMENTS);
+    auto chart = MakeChart(ChartDiagram::Increments);
     TenDoses(*chart);
     QImage image = RenderChartImage(*chart);
     const QRgb green = Pixel(0, 100, 0);
@@ -129,7 +127,7 @@ void ChartsTest::barAndLineColours() {
     QVERIFY(image.pixel(169, 300) != green);
     QCOMPARE(image.pixel(715, 300), green); // the last bar
 
-    chart->m_nFlags = GF_DOSE;
+    chart->setDiagram(ChartDiagram::Dose);
     image = RenderChartImage(*chart);
     // Halfway between the first two points (170, 407) and (230, 364).
     QVERIFY(ColumnHas(image, 200, 380, 392, green));
@@ -137,18 +135,18 @@ void ChartsTest::barAndLineColours() {
     QVERIFY(!ColumnHas(image, 200, 400, H - 1, green));
     QVERIFY(!ColumnHas(image, 740, 0, H - 1, green)); // the line ends at the last record
 
-    auto neutron = MakeChart(GF_DOSE | GF_NEUTRON);
+    auto neutron = MakeChart(ChartDiagram::Dose, true);
     ThreeNeutrons(*neutron);
     image = RenderChartImage(*neutron);
     QCOMPARE(image.pixel(300, 306), Pixel(0, 0, 255));
     QCOMPARE(image.pixel(700, 20), Pixel(0, 0, 255)); // the last level runs on to the axis end
-    neutron->m_nFlags = GF_INCREMENTS | GF_NEUTRON;
+    neutron->setDiagram(ChartDiagram::Increments, true);
     image = RenderChartImage(*neutron);
     QCOMPARE(image.pixel(262, 400), Pixel(90, 90, 255));
 }
 
 void ChartsTest::readoutBoxPixelsAndFlip() {
-    auto chart = MakeChart(GF_DOSE);
+    auto chart = MakeChart(ChartDiagram::Dose);
     TenDoses(*chart);
     RenderChartImage(*chart);
     chart->mouseMove(300, 100);
@@ -176,11 +174,11 @@ void ChartsTest::readoutBoxPixelsAndFlip() {
 }
 
 void ChartsTest::partialRepaintGivesTheSamePicture() {
-    CGraphicalListBox control(0);
+    ChartView control(0);
     control.resize(600, 400);
     TenDoses(control.chart());
-    control.chart().m_nFlags = GF_DOSE;
-    control.chart().m_dZoom = 100.0 / 110;
+    control.chart().setDiagram(ChartDiagram::Dose);
+    control.chart().setZoom(100.0 / 110);
     control.show();
     QVERIFY(QTest::qWaitForWindowExposed(&control));
     QWidget* surface = control.viewport();
@@ -203,66 +201,66 @@ void ChartsTest::partialRepaintGivesTheSamePicture() {
 }
 
 void ChartsTest::scrollBarDrivesTheOffset() {
-    CGraphicalListBox control(0);
+    ChartView control(0);
     control.resize(600, 400);
     TenDoses(control.chart());
-    control.chart().m_nFlags = GF_DOSE;
+    control.chart().setDiagram(ChartDiagram::Dose);
     control.show();
     QVERIFY(QTest::qWaitForWindowExposed(&control));
     control.chartImage(); // first paint
-    control.chart().m_dZoom = 300.0 / 110;
+    control.chart().setZoom(300.0 / 110);
     control.scrollReset();
     QScrollBar* bar = control.horizontalScrollBar();
     const ScrollBarState& state = control.chart().scrollState();
     QCOMPARE(bar->maximum(), state.maxPos());
     QVERIFY(bar->maximum() > 0);
     bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    QCOMPARE(control.chart().m_nOffset, 1);
+    QCOMPARE(control.chart().offset(), 1);
     QCOMPARE(bar->value(), 1);
     bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
-    QCOMPARE(control.chart().m_nOffset, std::min(1 + state.page, state.maxPos()));
-    QCOMPARE(bar->value(), control.chart().m_nOffset);
+    QCOMPARE(control.chart().offset(), std::min(1 + state.page, state.maxPos()));
+    QCOMPARE(bar->value(), control.chart().offset());
     bar->triggerAction(QAbstractSlider::SliderToMinimum); // changes nothing
-    QCOMPARE(bar->value(), control.chart().m_nOffset);
-    control.chart().m_dZoom = 200.0 / 110;
+    QCOMPARE(bar->value(), control.chart().offset());
+    control.chart().setZoom(200.0 / 110);
     control.scrollReset();
     QCOMPARE(bar->value(), 0);
-    QCOMPARE(control.chart().m_nOffset, 0);
+    QCOMPARE(control.chart().offset(), 0);
 }
 
 void ChartsTest::windowForNeutronModel() {
-    CGraphWnd wnd(nullptr, 0);
-    QVERIFY(wnd.windowFlags() & Qt::WindowStaysOnTopHint);
-    wnd.loadData(ArchiveOf(20, 5), 60, 100);
-    ChartModel& chart = wnd.chartControl()->chart();
-    QVERIFY(wnd.neutron());
-    QVERIFY(wnd.neutronCheck()->isVisibleTo(&wnd));
-    QVERIFY(!wnd.neutronCheck()->isChecked());
-    QCOMPARE(wnd.doseLegend()->text(), QStringLiteral("Mixed dose"));
+    DiagramWindow window(nullptr, 0);
+    QVERIFY(window.windowFlags() & Qt::WindowStaysOnTopHint);
+    window.loadData(ArchiveOf(20, 5), 60, 100);
+    ChartModel& chart = window.chartView()->chart();
+    QVERIFY(window.neutron());
+    QVERIFY(window.neutronCheck()->isVisibleTo(&window));
+    QVERIFY(!window.neutronCheck()->isChecked());
+    QCOMPARE(window.doseLegend()->text(), QStringLiteral("Mixed dose"));
     // The dose curve is drawn: its legend entry says so, and a click does not untick it.
-    QVERIFY(wnd.doseLegend()->isEnabled() && wnd.doseLegend()->isChecked());
-    QTest::mouseClick(wnd.doseLegend(), Qt::LeftButton);
-    QVERIFY(wnd.doseLegend()->isChecked());
-    QCOMPARE(wnd.doseLegend()->captionColour(), (Rgb{50, 255, 50}));
-    QCOMPARE(wnd.neutronCheck()->captionColour(), (Rgb{100, 100, 255}));
-    QCOMPARE(chart.m_nFlags, GF_INCREMENTS);
-    QVERIFY(wnd.incrementsRadio()->isChecked());
-    QCOMPARE(chart.m_dZoom, 100.0 / 110);
-    QCOMPARE(chart.m_dStep, 60.0);
-    QCOMPARE(chart.m_aNeutron[4].time, 300.0);
+    QVERIFY(window.doseLegend()->isEnabled() && window.doseLegend()->isChecked());
+    QTest::mouseClick(window.doseLegend(), Qt::LeftButton);
+    QVERIFY(window.doseLegend()->isChecked());
+    QCOMPARE(window.doseLegend()->captionColour(), (Rgb{50, 255, 50}));
+    QCOMPARE(window.neutronCheck()->captionColour(), (Rgb{100, 100, 255}));
+    QVERIFY(chart.diagram() == ChartDiagram::Increments && !chart.neutronShown());
+    QVERIFY(window.incrementsRadio()->isChecked());
+    QCOMPARE(chart.zoom(), 100.0 / 110);
+    QCOMPARE(chart.step(), 60.0);
+    QCOMPARE(chart.neutron()[4].time, 300.0);
 
-    wnd.neutronCheck()->click();
-    QCOMPARE(chart.m_nFlags, GF_INCREMENTS | GF_NEUTRON);
-    wnd.doseRadio()->click();
-    QCOMPARE(chart.m_nFlags, GF_DOSE | GF_NEUTRON);
-    QVERIFY(!wnd.incrementsRadio()->isChecked());
-    wnd.incrementsRadio()->click();
-    QCOMPARE(chart.m_nFlags, GF_INCREMENTS | GF_NEUTRON);
-    QVERIFY(!wnd.doseRadio()->isChecked());
-    wnd.neutronCheck()->click();
-    QCOMPARE(chart.m_nFlags, GF_INCREMENTS);
+    window.neutronCheck()->click();
+    QVERIFY(chart.diagram() == ChartDiagram::Increments && chart.neutronShown());
+    window.doseRadio()->click();
+    QVERIFY(chart.diagram() == ChartDiagram::Dose && chart.neutronShown());
+    QVERIFY(!window.incrementsRadio()->isChecked());
+    window.incrementsRadio()->click();
+    QVERIFY(chart.diagram() == ChartDiagram::Increments && chart.neutronShown());
+    QVERIFY(!window.doseRadio()->isChecked());
+    window.neutronCheck()->click();
+    QVERIFY(chart.diagram() == ChartDiagram::Increments && !chart.neutronShown());
 
-    CGraphWnd russian(nullptr, 300);
+    DiagramWindow russian(nullptr, 300);
     QCOMPARE(russian.doseRadio()->text().toStdString(), Tr(IDS_DOSE_DIAGRAM, 300));
     QCOMPARE(russian.fitButton()->text().toStdString(), Tr(IDS_FIT_TO_SCREEN, 300));
     // The long Russian legend caption shows whole: its box widens, the others move along.
@@ -276,93 +274,93 @@ void ChartsTest::windowForNeutronModel() {
 }
 
 void ChartsTest::windowForGammaModelAndLongHistory() {
-    CGraphWnd wnd(nullptr, 0);
-    wnd.loadData(ArchiveOf(kChartRecords + 5, 0), 0, 7);
-    ChartModel& chart = wnd.chartControl()->chart();
-    QVERIFY(!wnd.neutronCheck()->isVisibleTo(&wnd));
-    QCOMPARE(wnd.doseLegend()->text(), QStringLiteral("Dose value"));
-    QCOMPARE(chart.m_nFlags & GF_NEUTRON, 0);
-    QCOMPARE(chart.m_aNeutron[0].time, 0.0);
-    QCOMPARE(chart.m_dStep, 1.0);
-    QCOMPARE(chart.m_dDepth, 1.0);
-    QVERIFY(wnd.windowTitle().contains(QStringLiteral("10000")));
-    QVERIFY(wnd.windowTitle().contains(QStringLiteral("10005")));
+    DiagramWindow window(nullptr, 0);
+    window.loadData(ArchiveOf(kChartRecords + 5, 0), 0, 7);
+    ChartModel& chart = window.chartView()->chart();
+    QVERIFY(!window.neutronCheck()->isVisibleTo(&window));
+    QCOMPARE(window.doseLegend()->text(), QStringLiteral("Dose value"));
+    QVERIFY(!chart.neutronShown());
+    QCOMPARE(chart.neutron()[0].time, 0.0);
+    QCOMPARE(chart.step(), 1.0);
+    QCOMPARE(chart.depth(), 1.0);
+    QVERIFY(window.windowTitle().contains(QStringLiteral("10000")));
+    QVERIFY(window.windowTitle().contains(QStringLiteral("10005")));
     // The chart opens and paints.
-    QCOMPARE(wnd.chartControl()->chartImage().size(), wnd.chartControl()->clientSize());
+    QCOMPARE(window.chartView()->chartImage().size(), window.chartView()->clientSize());
 }
 
 
 void ChartsTest::scaleBoxArrowsAndFit() {
-    CGraphWnd wnd(nullptr, 0);
-    wnd.loadData(ArchiveOf(50, 0), 60, 0);
-    wnd.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&wnd));
-    CGraphicalListBox* control = wnd.chartControl();
+    DiagramWindow window(nullptr, 0);
+    window.loadData(ArchiveOf(50, 0), 60, 0);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ChartView* control = window.chartView();
     ChartModel& chart = control->chart();
     control->chartImage();
-    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("100"));
+    QCOMPARE(window.scaleEdit()->text(), QStringLiteral("100"));
 
-    wnd.scaleEdit()->setText(QStringLiteral("200"));
-    QCOMPARE(chart.m_dZoom, 200.0 / 110);
-    QCOMPARE(chart.m_nOffset, 0);
+    window.scaleEdit()->setText(QStringLiteral("200"));
+    QCOMPARE(chart.zoom(), 200.0 / 110);
+    QCOMPARE(chart.offset(), 0);
     QVERIFY(chart.scrollState().maxPos() > 1);
     // Typed texts of 9 and below leave the zoom alone.
     for (const char* text : {"9", "", "0"}) {
-        wnd.scaleEdit()->setText(QString::fromLatin1(text));
-        QCOMPARE(chart.m_dZoom, 200.0 / 110);
+        window.scaleEdit()->setText(QString::fromLatin1(text));
+        QCOMPARE(chart.zoom(), 200.0 / 110);
     }
-    wnd.scaleEdit()->setText(QStringLiteral("100"));
-    wnd.scaleUp()->click();
-    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("101"));
-    QCOMPARE(chart.m_dZoom, 101.0 / 110);
-    wnd.scaleEdit()->setText(QStringLiteral("10"));
-    wnd.scaleDown()->click();
-    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("10"));
-    QTest::keyClick(wnd.scaleEdit(), Qt::Key_Up);
-    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("11"));
+    window.scaleEdit()->setText(QStringLiteral("100"));
+    window.scaleUp()->click();
+    QCOMPARE(window.scaleEdit()->text(), QStringLiteral("101"));
+    QCOMPARE(chart.zoom(), 101.0 / 110);
+    window.scaleEdit()->setText(QStringLiteral("10"));
+    window.scaleDown()->click();
+    QCOMPARE(window.scaleEdit()->text(), QStringLiteral("10"));
+    QTest::keyClick(window.scaleEdit(), Qt::Key_Up);
+    QCOMPARE(window.scaleEdit()->text(), QStringLiteral("11"));
 
-    wnd.scaleEdit()->setText(QStringLiteral("300"));
+    window.scaleEdit()->setText(QStringLiteral("300"));
     control->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
-    QVERIFY(chart.m_nOffset > 0);
-    wnd.fitButton()->click();
-    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("100"));
-    QCOMPARE(chart.m_dZoom, 100.0 / 110);
-    QCOMPARE(chart.m_nOffset, 0);
+    QVERIFY(chart.offset() > 0);
+    window.fitButton()->click();
+    QCOMPARE(window.scaleEdit()->text(), QStringLiteral("100"));
+    QCOMPARE(chart.zoom(), 100.0 / 110);
+    QCOMPARE(chart.offset(), 0);
     QCOMPARE(chart.scrollState().pos, 0);
 
     // Typed and confirmed with Enter, as a user does: the scale stays, the window stays.
-    wnd.scaleEdit()->setFocus();
-    wnd.scaleEdit()->selectAll();
-    QTest::keyClicks(wnd.scaleEdit(), QStringLiteral("400"));
-    QTest::keyClick(wnd.scaleEdit(), Qt::Key_Return);
-    QCOMPARE(wnd.scaleEdit()->text(), QStringLiteral("400"));
-    QCOMPARE(chart.m_dZoom, 400.0 / 110);
-    QVERIFY(wnd.isVisible());
-    QTest::keyClick(wnd.scaleEdit(), Qt::Key_Enter);
-    QCOMPARE(chart.m_dZoom, 400.0 / 110);
+    window.scaleEdit()->setFocus();
+    window.scaleEdit()->selectAll();
+    QTest::keyClicks(window.scaleEdit(), QStringLiteral("400"));
+    QTest::keyClick(window.scaleEdit(), Qt::Key_Return);
+    QCOMPARE(window.scaleEdit()->text(), QStringLiteral("400"));
+    QCOMPARE(chart.zoom(), 400.0 / 110);
+    QVERIFY(window.isVisible());
+    QTest::keyClick(window.scaleEdit(), Qt::Key_Enter);
+    QCOMPARE(chart.zoom(), 400.0 / 110);
 }
 
 // The read-out box walks with the cursor: it shows the values of the diagram on screen
 // after a switch of diagram, and goes when the cursor leaves the chart.
 void ChartsTest::readoutFollowsTheDiagramAndLeavesWithTheCursor() {
-    CGraphWnd wnd(nullptr, 0);
-    wnd.loadData(ArchiveOf(10, 3), 60, 0);
-    wnd.setDosimeter("KRT-17A", "17-004217");
-    QCOMPARE(wnd.windowTitle(), QString::fromUtf8("Dose increments diagram \u2014 KRT-17A No. 17-004217"));
-    wnd.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&wnd));
-    CGraphicalListBox* control = wnd.chartControl();
+    DiagramWindow window(nullptr, 0);
+    window.loadData(ArchiveOf(10, 3), 60, 0);
+    window.setDosimeter("KRT-17A", "17-004217");
+    QCOMPARE(window.windowTitle(), QString::fromUtf8("Dose increments diagram \u2014 KRT-17A No. 17-004217"));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ChartView* control = window.chartView();
     ChartModel& chart = control->chart();
     control->chartImage();
     int barColumn = 111;
-    while (chart.columns()[static_cast<std::size_t>(barColumn)].dDoseInc <= 0.0)
+    while (chart.columns()[static_cast<std::size_t>(barColumn)].doseInc <= 0.0)
         ++barColumn;
     const QPoint at(barColumn + 1, 100);
     Move(control->viewport(), at);
     QVERIFY(chart.readoutText().find("Mixed dose increment") != std::string::npos);
 
-    wnd.doseRadio()->click();
-    QVERIFY(wnd.windowTitle().startsWith(QStringLiteral("Dose diagram")));
+    window.doseRadio()->click();
+    QVERIFY(window.windowTitle().startsWith(QStringLiteral("Dose diagram")));
     const QImage dose = control->chartImage();
     QVERIFY(chart.readoutText().find("increment") == std::string::npos);
     QVERIFY(chart.readoutText().find("Mixed dose: ") != std::string::npos);
@@ -378,23 +376,23 @@ void ChartsTest::readoutFollowsTheDiagramAndLeavesWithTheCursor() {
 
 void ChartsTest::savesTheChartAsPng() {
     QTemporaryDir dir;
-    CGraphWnd wnd(nullptr, 0);
+    DiagramWindow window(nullptr, 0);
     FakeSaveDialogs dialogs;
-    wnd.setSaveDialogs(&dialogs);
-    wnd.loadData(ArchiveOf(30, 4), 60, 0);
-    QVERIFY(!wnd.saveDiagramPng()); // cancelled
+    window.setSaveDialogs(&dialogs);
+    window.loadData(ArchiveOf(30, 4), 60, 0);
+    QVERIFY(!window.saveDiagramPng()); // cancelled
     QVERIFY(dialogs.messages.empty());
 
     const std::string path = dir.filePath(QStringLiteral("diagram.png")).toStdString();
     dialogs.answer = path;
-    QVERIFY(wnd.saveDiagramPng());
+    QVERIFY(window.saveDiagramPng());
     const QImage saved(QString::fromStdString(path));
-    QCOMPARE(saved.size(), wnd.chartControl()->clientSize());
+    QCOMPARE(saved.size(), window.chartView()->clientSize());
     QCOMPARE(saved.convertToFormat(QImage::Format_RGB32),
-             wnd.chartControl()->chartImage().convertToFormat(QImage::Format_RGB32));
+             window.chartView()->chartImage().convertToFormat(QImage::Format_RGB32));
 
     dialogs.answer = dir.filePath(QStringLiteral("missing/diagram.png")).toStdString();
-    QVERIFY(!wnd.saveDiagramPng());
+    QVERIFY(!window.saveDiagramPng());
     QCOMPARE(dialogs.messages.size(), size_t(1));
     QVERIFY(dialogs.messages[0].find("missing/diagram.png") != std::string::npos);
 }

@@ -435,7 +435,7 @@ TEST(ReceivedFolder, LinkRemembersStartFilesAndFillsItsSlots) {
     link.AddSkipFile("Saved.txt");
     // The link watches its folder: a file seen closed is taken at the first look.
     EXPECT_EQ(link.PollReplyFiles(), 2222);
-    EXPECT_EQ(link.m_strParamReply, "new");
+    EXPECT_EQ(link.paramReply, "new");
     EXPECT_TRUE(fs::exists(root / "Pstart.txt"));
     EXPECT_TRUE(fs::exists(root / "Saved.txt"));
     PushReport r = link.SendCommandFile("x"); // no transport: an unsent push, no crash

@@ -110,7 +110,7 @@ TEST_F(SimWithLink, DosimeterArrivesAnswersAndLeavesAsTheWindowSeesIt) {
     EXPECT_TRUE(Eventually([&] { return link.GetLinkStatus() == LINK_ARRIVED; }));
     link.SendCommandFile("get_parameters=255\r\n#\r\n");
     EXPECT_TRUE(Eventually([&] { return link.PollReplyFiles() == 2222; }));
-    EXPECT_NE(link.m_strParamReply.find("dose_neutron = "), std::string::npos);
+    EXPECT_NE(link.paramReply.find("dose_neutron = "), std::string::npos);
     sim_->setInRange(false);
     EXPECT_TRUE(Eventually([&] { return link.GetLinkStatus() == LINK_GONE; }));
     sim_->setInRange(true);

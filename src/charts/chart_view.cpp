@@ -1,4 +1,4 @@
-#include "charts/graphical_list_box.h"
+#include "charts/chart_view.h"
 
 #include "charts/chart_render.h"
 #include "core/string_table.h"
@@ -13,7 +13,7 @@
 
 namespace dm {
 
-CGraphicalListBox::CGraphicalListBox(int langBase, QWidget* parent)
+ChartView::ChartView(int langBase, QWidget* parent)
     : QAbstractScrollArea(parent), chart_(langBase) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -22,11 +22,11 @@ CGraphicalListBox::CGraphicalListBox(int langBase, QWidget* parent)
     viewport()->setAttribute(Qt::WA_NoSystemBackground);
     chart_.setReadoutCharWidth(ChartFontCharWidth());
     horizontalScrollBar()->setSingleStep(1);
-    connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this, &CGraphicalListBox::onScrollAction);
+    connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this, &ChartView::onScrollAction);
     syncScrollBar();
 }
 
-QSize CGraphicalListBox::clientSize() const {
+QSize ChartView::clientSize() const {
     if (viewport()->testAttribute(Qt::WA_Resized) || isVisible())
         return viewport()->size();
     // Not laid out yet: the frame's inside less the scroll bar below.
@@ -35,30 +35,30 @@ QSize CGraphicalListBox::clientSize() const {
     return size.expandedTo(QSize(0, 0));
 }
 
-void CGraphicalListBox::updateClientSize() {
+void ChartView::updateClientSize() {
     const QSize size = clientSize();
     chart_.setClientSize(size.width(), size.height());
 }
 
-void CGraphicalListBox::repaintChart() {
+void ChartView::repaintChart() {
     baseValid_ = false;
     viewport()->update();
 }
 
-void CGraphicalListBox::scrollReset() {
+void ChartView::scrollReset() {
     updateClientSize();
     chart_.scrollReset();
     syncScrollBar();
 }
 
-QImage CGraphicalListBox::chartImage() {
+QImage ChartView::chartImage() {
     updateClientSize();
     QImage image = RenderChartImage(chart_);
     syncScrollBar();
     return image;
 }
 
-void CGraphicalListBox::syncScrollBar() {
+void ChartView::syncScrollBar() {
     const ScrollBarState& s = chart_.scrollState();
     QScrollBar* bar = horizontalScrollBar();
     const QSignalBlocker block(bar);
@@ -67,7 +67,7 @@ void CGraphicalListBox::syncScrollBar() {
     bar->setValue(s.pos);
 }
 
-void CGraphicalListBox::onScrollAction(int action) {
+void ChartView::onScrollAction(int action) {
     QScrollBar* bar = horizontalScrollBar();
     ScrollRequest request = ScrollRequest::EndScroll;
     switch (action) {
@@ -86,28 +86,26 @@ void CGraphicalListBox::onScrollAction(int action) {
     bar->setSliderPosition(chart_.scrollState().pos);
 }
 
-void CGraphicalListBox::scrollContentsBy(int, int) {
+void ChartView::scrollContentsBy(int, int) {
     // The chart draws its own offset; nothing is moved here.
 }
 
-void CGraphicalListBox::resizeEvent(QResizeEvent* event) {
+void ChartView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     repaintChart();
 }
 
-void CGraphicalListBox::paintEvent(QPaintEvent* event) {
+void ChartView::paintEvent(QPaintEvent* event) {
     updateClientSize();
     const QSize size(std::max(1, chart_.width()), std::max(1, chart_.height()));
     QRegion region = event->region();
     if (!baseValid_ || base_.size() != size) {
-        const bool firstPaint = chart_.firstPaintPending();
         base_ = QImage(size, QImage::Format_RGB32);
         QPainter painter(&base_);
         RenderChartBase(painter, chart_);
         painter.end();
         baseValid_ = true;
-        if (firstPaint)
-            syncScrollBar();
+        syncScrollBar(); // the page follows the control's width
         region = QRegion(QRect(QPoint(0, 0), size));
     }
     if (screen_.size() != size)
@@ -118,7 +116,7 @@ void CGraphicalListBox::paintEvent(QPaintEvent* event) {
     window.drawImage(0, 0, screen_);
 }
 
-void CGraphicalListBox::mouseMoveEvent(QMouseEvent* event) {
+void ChartView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
     const ReadoutChange change = chart_.mouseMove(p.x(), p.y());
     if (!change.repaint)
@@ -130,16 +128,16 @@ void CGraphicalListBox::mouseMoveEvent(QMouseEvent* event) {
                                  QPoint(change.area.right - 1, change.area.bottom - 1)));
 }
 
-bool CGraphicalListBox::viewportEvent(QEvent* event) {
+bool ChartView::viewportEvent(QEvent* event) {
     // The box belongs to the cursor: it goes when the cursor leaves the chart.
     if (event->type() == QEvent::Leave && chart_.hideReadout())
         viewport()->update();
     return QAbstractScrollArea::viewportEvent(event);
 }
 
-void CGraphicalListBox::contextMenuEvent(QContextMenuEvent* event) {
+void ChartView::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    QAction* save = menu.addAction(QString::fromStdString(Tr(IDS_SAVE_DIAGRAM_PNG, chart_.m_nLangBase)));
+    QAction* save = menu.addAction(QString::fromStdString(Tr(IDS_SAVE_DIAGRAM_PNG, chart_.langBase())));
     if (menu.exec(event->globalPos()) == save)
         emit saveRequested();
 }

@@ -7,10 +7,10 @@
 
 namespace dm {
 
-class CMyButton : public QCheckBox {
+class LegendCheckBox : public QCheckBox {
     Q_OBJECT
 public:
-    explicit CMyButton(QWidget* parent = nullptr);
+    explicit LegendCheckBox(QWidget* parent = nullptr);
 
     void setBackgroundColour(Rgb colour);
     void setCaptionColour(Rgb colour);

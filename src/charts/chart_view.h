@@ -10,10 +10,10 @@
 
 namespace dm {
 
-class CGraphicalListBox : public QAbstractScrollArea {
+class ChartView : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    explicit CGraphicalListBox(int langBase, QWidget* parent = nullptr);
+    explicit ChartView(int langBase, QWidget* parent = nullptr);
 
     ChartModel& chart() { return chart_; }
     const ChartModel& chart() const { return chart_; }

@@ -1,4 +1,4 @@
-#include "charts/graph_wnd.h"
+#include "charts/diagram_window.h"
 
 #include "charts/chart_render.h"
 #include "core/string_table.h"
@@ -55,11 +55,11 @@ private:
 
 } // namespace
 
-CGraphWnd::CGraphWnd(QWidget* parent, int langBase)
+DiagramWindow::DiagramWindow(QWidget* parent, int langBase)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
-      m_nLangBase(langBase) {
+      langBase_(langBase) {
     setFont(QApplication::font());
     buildControls();
     initialise();
@@ -67,7 +67,7 @@ CGraphWnd::CGraphWnd(QWidget* parent, int langBase)
 
 // Dialog units to pixels through the dialog font: a unit is a quarter of the average
 // character width across and an eighth of the character height down.
-QRect CGraphWnd::dialogRect(int x, int y, int width, int height) const {
+QRect DiagramWindow::dialogRect(int x, int y, int width, int height) const {
     const QFontMetrics metrics(font());
     const int bx = std::max(1, metrics.averageCharWidth()), by = std::max(1, metrics.height());
     auto px = [bx](int v) { return (v * bx + 2) / 4; };
@@ -75,7 +75,7 @@ QRect CGraphWnd::dialogRect(int x, int y, int width, int height) const {
     return QRect(px(x), py(y), px(width), py(height));
 }
 
-void CGraphWnd::buildControls() {
+void DiagramWindow::buildControls() {
     // The template's size is the smallest; a larger window gives the chart the room.
     setMinimumSize(dialogRect(0, 0, 517, 356).size());
     resize(minimumSize());
@@ -84,16 +84,16 @@ void CGraphWnd::buildControls() {
     displayGroup_ = new QGroupBox(this);
     scaleGroup_ = new QGroupBox(this);
 
-    chart_ = new CGraphicalListBox(m_nLangBase, this);
-    connect(chart_, &CGraphicalListBox::saveRequested, this, [this] { saveDiagramPng(); });
+    view_ = new ChartView(langBase_, this);
+    connect(view_, &ChartView::saveRequested, this, [this] { saveDiagramPng(); });
 
     // The dose curve is drawn in both diagrams, so its legend entry is always ticked; it
     // only labels the colour and takes no clicks.
-    doseLegend_ = new CMyButton(this);
+    doseLegend_ = new LegendCheckBox(this);
     doseLegend_->setChecked(true);
     doseLegend_->setAttribute(Qt::WA_TransparentForMouseEvents);
     doseLegend_->setFocusPolicy(Qt::NoFocus);
-    neutronCheck_ = new CMyButton(this);
+    neutronCheck_ = new LegendCheckBox(this);
     connect(neutronCheck_, &QCheckBox::clicked, this, [this] { applyNeutronRule(); });
 
     incrementsRadio_ = new QRadioButton(this);
@@ -131,7 +131,7 @@ void CGraphWnd::buildControls() {
 // The template's layout, with the chart taking what the window has beyond the template's
 // size; the controls below it keep their places relative to the bottom (the scale box to
 // the bottom right corner).
-void CGraphWnd::placeControls() {
+void DiagramWindow::placeControls() {
     // The coloured legend captions are drawn in the wide chart font: the legend box widens
     // until they show whole, pushing the boxes right of it along and the window's
     // smallest width with them.
@@ -139,7 +139,7 @@ void CGraphWnd::placeControls() {
     const int legendRight = dialogRect(13 + 183 - 4, 0, 0, 0).x();
     const int legendLeft = dialogRect(20, 0, 0, 0).x();
     int widest = 0;
-    for (const CMyButton* button : {doseLegend_, neutronCheck_})
+    for (const LegendCheckBox* button : {doseLegend_, neutronCheck_})
         if (!button->isHidden() && !button->text().isEmpty())
             widest = std::max(widest, 17 + chartFont.horizontalAdvance(button->text()) + 2);
     const int extra = std::max(0, legendLeft + widest - legendRight);
@@ -155,7 +155,7 @@ void CGraphWnd::placeControls() {
     auto shifted = [&](int x, int y, int w, int h) { return dialogRect(x, y, w, h).translated(extra, dy); };
     auto corner = [&](int x, int y, int w, int h) { return dialogRect(x, y, w, h).translated(dx, dy); };
 
-    chart_->setGeometry(dialogRect(0, 1, 517, 301).adjusted(0, 0, dx, dy));
+    view_->setGeometry(dialogRect(0, 1, 517, 301).adjusted(0, 0, dx, dy));
     legendGroup_->setGeometry(below(13, 306, 183, 47).adjusted(0, 0, extra, 0));
     displayGroup_->setGeometry(shifted(205, 306, 155, 47));
     scaleGroup_->setGeometry(corner(431, 309, 83, 44));
@@ -170,7 +170,7 @@ void CGraphWnd::placeControls() {
 
     // The platform's buttons have wider margins than the template assumed: each legend
     // entry is as wide as its caption needs, at least as the template has it.
-    const std::pair<CMyButton*, QRect> legends[] = {{doseLegend_, below(20, 317, 137, 10)},
+    const std::pair<LegendCheckBox*, QRect> legends[] = {{doseLegend_, below(20, 317, 137, 10)},
                                                     {neutronCheck_, below(20, 329, 137, 10)}};
     for (const auto& [button, r] : legends) {
         const int needed = 17 + chartFont.horizontalAdvance(button->text()) + 2;
@@ -180,25 +180,25 @@ void CGraphWnd::placeControls() {
     fitButton_->setGeometry(fitButton_->sizeHint().width() > fit.width() ? corner(433, 336, 79, 14) : fit);
 }
 
-void CGraphWnd::resizeEvent(QResizeEvent* event) {
+void DiagramWindow::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
     placeControls();
 }
 
-void CGraphWnd::setDosimeter(const std::string& model, const std::string& serialNumber) {
+void DiagramWindow::setDosimeter(const std::string& model, const std::string& serialNumber) {
     model_ = model;
     serialNumber_ = serialNumber;
     updateTitle();
 }
 
 // The diagram on screen and the dosimeter it comes from.
-void CGraphWnd::updateTitle() {
-    const ChartModel& chart = chart_->chart();
-    QString title = Text((chart.m_nFlags & GF_DOSE) ? IDS_DOSE_DIAGRAM : IDS_INCREMENTS_DIAGRAM, m_nLangBase);
+void DiagramWindow::updateTitle() {
+    const ChartModel& chart = view_->chart();
+    QString title = Text(chart.diagram() == ChartDiagram::Dose ? IDS_DOSE_DIAGRAM : IDS_INCREMENTS_DIAGRAM, langBase_);
     if (!model_.empty()) {
         title += QStringLiteral(" \u2014 ") + QString::fromStdString(model_);
         if (!serialNumber_.empty())
-            title += QLatin1Char(' ') + Text(IDS_SERIAL_NO, m_nLangBase) + QLatin1Char(' ') +
+            title += QLatin1Char(' ') + Text(IDS_SERIAL_NO, langBase_) + QLatin1Char(' ') +
                      QString::fromStdString(serialNumber_);
     }
     if (!truncationNotice_.empty())
@@ -206,29 +206,29 @@ void CGraphWnd::updateTitle() {
     setWindowTitle(title);
 }
 
-void CGraphWnd::initialise() {
-    ChartModel& chart = chart_->chart();
+void DiagramWindow::initialise() {
+    ChartModel& chart = view_->chart();
     incrementsRadio_->setChecked(true);
     doseRadio_->setChecked(false);
     neutronCheck_->setChecked(false);
-    chart.m_nFlags = GF_INCREMENTS;
+    chart.setDiagram(ChartDiagram::Increments);
 
-    doseRadio_->setText(Text(IDS_DOSE_DIAGRAM, m_nLangBase));
-    incrementsRadio_->setText(Text(IDS_INCREMENTS_DIAGRAM, m_nLangBase));
-    neutronCheck_->setText(Text(IDS_NEUTRON_COMPONENT, m_nLangBase));
-    displayGroup_->setTitle(Text(IDS_DISPLAY_AS, m_nLangBase));
-    scaleGroup_->setTitle(Text(IDS_SCALE, m_nLangBase));
-    legendGroup_->setTitle(Text(IDS_GRAPH_LEGEND, m_nLangBase));
-    fitButton_->setText(Text(IDS_FIT_TO_SCREEN, m_nLangBase));
+    doseRadio_->setText(Text(IDS_DOSE_DIAGRAM, langBase_));
+    incrementsRadio_->setText(Text(IDS_INCREMENTS_DIAGRAM, langBase_));
+    neutronCheck_->setText(Text(IDS_NEUTRON_COMPONENT, langBase_));
+    displayGroup_->setTitle(Text(IDS_DISPLAY_AS, langBase_));
+    scaleGroup_->setTitle(Text(IDS_SCALE, langBase_));
+    legendGroup_->setTitle(Text(IDS_GRAPH_LEGEND, langBase_));
+    fitButton_->setText(Text(IDS_FIT_TO_SCREEN, langBase_));
     setScaleText(QStringLiteral("100"));
 
-    if (m_bNeutron) {
+    if (neutronModel_) {
         neutronCheck_->show();
-        doseLegend_->setText(Text(IDS_MIXED_DOSE, m_nLangBase));
+        doseLegend_->setText(Text(IDS_MIXED_DOSE, langBase_));
     } else {
         neutronCheck_->setChecked(false);
         neutronCheck_->hide();
-        doseLegend_->setText(Text(IDS_DOSE_VALUE, m_nLangBase));
+        doseLegend_->setText(Text(IDS_DOSE_VALUE, langBase_));
         applyNeutronRule();
     }
     doseLegend_->show();
@@ -238,52 +238,49 @@ void CGraphWnd::initialise() {
     updateTitle();
 }
 
-ChartLoadResult CGraphWnd::loadData(const DoseArchive& archive, double historyInterval, double historyDepth) {
-    const ChartLoadResult result = LoadChartData(chart_->chart(), archive, historyInterval, historyDepth);
-    m_bNeutron = archive.hasNeutron();
-    truncationNotice_ = TruncationNotice(result, m_nLangBase);
+ChartLoadResult DiagramWindow::loadData(const DoseArchive& archive, double historyInterval, double historyDepth) {
+    const ChartLoadResult result = LoadChartData(view_->chart(), archive, historyInterval, historyDepth);
+    neutronModel_ = archive.hasNeutron();
+    truncationNotice_ = TruncationNotice(result, langBase_);
     initialise();
-    chart_->repaintChart();
+    view_->repaintChart();
     return result;
 }
 
-void CGraphWnd::applyNeutronRule() {
-    ChartModel& chart = chart_->chart();
-    if (neutronCheck_->isChecked())
-        chart.m_nFlags |= GF_NEUTRON;
-    else
-        chart.m_nFlags &= ~GF_NEUTRON;
-    chart_->repaintChart();
+void DiagramWindow::applyNeutronRule() {
+    ChartModel& chart = view_->chart();
+    chart.setNeutronShown(neutronCheck_->isChecked());
+    view_->repaintChart();
 }
 
-void CGraphWnd::showDoseDiagram() {
-    ChartModel& chart = chart_->chart();
-    chart.m_nFlags = (chart.m_nFlags | GF_DOSE) & ~GF_INCREMENTS;
+void DiagramWindow::showDoseDiagram() {
+    ChartModel& chart = view_->chart();
+    chart.setDiagram(ChartDiagram::Dose, chart.neutronShown());
     incrementsRadio_->setChecked(false);
     doseRadio_->setChecked(true);
     updateTitle();
-    chart_->repaintChart();
+    view_->repaintChart();
 }
 
-void CGraphWnd::showIncrementsDiagram() {
-    ChartModel& chart = chart_->chart();
-    chart.m_nFlags = (chart.m_nFlags | GF_INCREMENTS) & ~GF_DOSE;
+void DiagramWindow::showIncrementsDiagram() {
+    ChartModel& chart = view_->chart();
+    chart.setDiagram(ChartDiagram::Increments, chart.neutronShown());
     doseRadio_->setChecked(false);
     incrementsRadio_->setChecked(true);
     updateTitle();
-    chart_->repaintChart();
+    view_->repaintChart();
 }
 
-void CGraphWnd::applyScaleRule() {
+void DiagramWindow::applyScaleRule() {
     const auto zoom = ZoomFromScaleText(scaleEdit_->text().toStdString());
     if (!zoom)
         return; // 9 and below: the chart keeps its zoom while the box shows the text
-    chart_->chart().m_dZoom = *zoom;
-    chart_->scrollReset();
-    chart_->repaintChart();
+    view_->chart().setZoom(*zoom);
+    view_->scrollReset();
+    view_->repaintChart();
 }
 
-void CGraphWnd::setScaleText(const QString& text) {
+void DiagramWindow::setScaleText(const QString& text) {
     {
         const QSignalBlocker block(scaleEdit_);
         scaleEdit_->setText(text);
@@ -291,32 +288,32 @@ void CGraphWnd::setScaleText(const QString& text) {
     applyScaleRule();
 }
 
-void CGraphWnd::stepScale(int step) {
+void DiagramWindow::stepScale(int step) {
     if (const auto text = SteppedScaleText(scaleEdit_->text().toStdString(), step))
         setScaleText(QString::fromStdString(*text));
 }
 
-void CGraphWnd::fitToScreen() {
-    chart_->chart().m_nOffset = 0;
+void DiagramWindow::fitToScreen() {
+    view_->chart().setOffset(0);
     setScaleText(QStringLiteral("100"));
 }
 
-bool CGraphWnd::saveDiagramPng() {
+bool DiagramWindow::saveDiagramPng() {
     std::optional<std::string> name;
     if (saveDialogs_) {
         name = saveDialogs_->askPngFileName();
     } else {
-        QString caption = Text(IDS_SAVE_DIAGRAM_PNG, m_nLangBase);
+        QString caption = Text(IDS_SAVE_DIAGRAM_PNG, langBase_);
         caption.remove(QStringLiteral("..."));
         const QString chosen = QFileDialog::getSaveFileName(this, caption, QStringLiteral("diagram.png"),
-                                                            Text(IDS_PNG_FILTER, m_nLangBase));
+                                                            Text(IDS_PNG_FILTER, langBase_));
         if (!chosen.isEmpty())
             name = chosen.toStdString();
     }
     if (!name || name->empty())
         return false;
     std::string error;
-    if (WriteChartPng(chart_->chartImage(), *name, &error))
+    if (WriteChartPng(view_->chartImage(), *name, &error))
         return true;
     const std::string message = "The diagram was not saved to " + *name + ": " + error;
     if (saveDialogs_)

@@ -1,4 +1,4 @@
-#include "charts/my_button.h"
+#include "charts/legend_check_box.h"
 
 #include "charts/chart_render.h"
 
@@ -7,19 +7,19 @@
 
 namespace dm {
 
-CMyButton::CMyButton(QWidget* parent) : QCheckBox(parent) {}
+LegendCheckBox::LegendCheckBox(QWidget* parent) : QCheckBox(parent) {}
 
-void CMyButton::setBackgroundColour(Rgb colour) {
+void LegendCheckBox::setBackgroundColour(Rgb colour) {
     background_ = colour;
     update();
 }
 
-void CMyButton::setCaptionColour(Rgb colour) {
+void LegendCheckBox::setCaptionColour(Rgb colour) {
     caption_ = colour;
     update();
 }
 
-void CMyButton::paintEvent(QPaintEvent* event) {
+void LegendCheckBox::paintEvent(QPaintEvent* event) {
     QCheckBox::paintEvent(event);
     QPainter painter(this);
     painter.setFont(ChartFont());

@@ -2,8 +2,8 @@
 // The diagram window: the chart, its legend, the choice between the dose and the dose
 // increments diagram, the neutron component and the time-axis scale.
 #include "charts/chart_data.h"
-#include "charts/graphical_list_box.h"
-#include "charts/my_button.h"
+#include "charts/chart_view.h"
+#include "charts/legend_check_box.h"
 #include "history/dose_archive.h"
 
 #include <QDialog>
@@ -28,10 +28,10 @@ public:
     virtual void showMessage(const std::string& text) = 0;
 };
 
-class CGraphWnd : public QDialog {
+class DiagramWindow : public QDialog {
     Q_OBJECT
 public:
-    CGraphWnd(QWidget* parent, int langBase);
+    DiagramWindow(QWidget* parent, int langBase);
 
     // Takes the history from the archive (see LoadChartData) and sets the window up for
     // it; run the window with exec() afterwards.
@@ -47,10 +47,10 @@ public:
     // cancelled or not written.
     bool saveDiagramPng();
 
-    bool neutron() const { return m_bNeutron; }
-    CGraphicalListBox* chartControl() const { return chart_; }
-    CMyButton* doseLegend() const { return doseLegend_; }
-    CMyButton* neutronCheck() const { return neutronCheck_; }
+    bool neutron() const { return neutronModel_; }
+    ChartView* chartView() const { return view_; }
+    LegendCheckBox* doseLegend() const { return doseLegend_; }
+    LegendCheckBox* neutronCheck() const { return neutronCheck_; }
     QRadioButton* incrementsRadio() const { return incrementsRadio_; }
     QRadioButton* doseRadio() const { return doseRadio_; }
     QLineEdit* scaleEdit() const { return scaleEdit_; }
@@ -75,14 +75,14 @@ private:
     void stepScale(int step);
     void fitToScreen();
 
-    int m_nLangBase = 0;
-    bool m_bNeutron = false;
-    CGraphicalListBox* chart_ = nullptr;
+    int langBase_ = 0;
+    bool neutronModel_ = false;
+    ChartView* view_ = nullptr;
     QGroupBox* legendGroup_ = nullptr;
     QGroupBox* displayGroup_ = nullptr;
     QGroupBox* scaleGroup_ = nullptr;
-    CMyButton* doseLegend_ = nullptr;
-    CMyButton* neutronCheck_ = nullptr;
+    LegendCheckBox* doseLegend_ = nullptr;
+    LegendCheckBox* neutronCheck_ = nullptr;
     QRadioButton* incrementsRadio_ = nullptr;
     QRadioButton* doseRadio_ = nullptr;
     QLineEdit* scaleEdit_ = nullptr;
