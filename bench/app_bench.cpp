@@ -1,9 +1,9 @@
 // The window's costs: from nothing to the first painted main window, next to a bare Qt
 // window holding one table (the yardstick), and one exchange tick while the received
 // folder holds 1000 files that are not replies.
-#include "app/tessaly_dlg.h"
+#include "app/main_window.h"
 #include "core/message_sink.h"
-#include "link/irda_functions.h"
+#include "link/device_link.h"
 #include "link/received_folder_store.h"
 #include "link/transport.h"
 
@@ -33,13 +33,13 @@ QApplication& App() {
 // A link that reports no dosimeter and no replies: the window's own cost only.
 class IdleLink : public dm::ExchangeLink {
 public:
-    int GetLinkStatus() override { return dm::kLinkNone; }
-    int PollReplyFiles() override { return 0; }
-    std::string ResultReply() const override { return {}; }
-    std::string ParamReply() const override { return {}; }
-    std::string ArchiveReply() const override { return {}; }
-    void ClearReplies() override {}
-    void SendCommandFile(const std::string&) override {}
+    int takeLinkStatus() override { return dm::kLinkNone; }
+    int pollReplyFiles() override { return 0; }
+    std::string resultReply() const override { return {}; }
+    std::string paramReply() const override { return {}; }
+    std::string archiveReply() const override { return {}; }
+    void clearReplies() override {}
+    void sendCommandFile(const std::string&) override {}
 };
 
 class NoDialogs : public dm::UserDialogs {
@@ -60,7 +60,7 @@ void BM_MainWindowFirstPaint(benchmark::State& state) {
         services.dialogs = &dialogs;
         services.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
         services.runTimer = false;
-        CTessalyDlg window(dm::InterfaceSettings{0, 0}, std::move(services));
+        MainWindow window(dm::InterfaceSettings{0, 0}, std::move(services));
         window.show();
         benchmark::DoNotOptimize(window.grab()); // paints every control once
     }
@@ -93,15 +93,15 @@ void BM_TickWithThousandUnrelatedFiles(benchmark::State& state) {
     auto transport = dm::MakeTransport("tcp:127.0.0.1:9", &error);
     dm::FixedFolderStore store(folder.path().toStdString());
     dm::SilentMessages messages;
-    dm::CIrdaFunctions link(std::move(transport), store, messages, /*startDiscovery=*/false);
-    dm::ExchangeLinkAdapter<dm::CIrdaFunctions> adapter(link);
+    dm::DeviceLink link(std::move(transport), store, messages, /*startDiscovery=*/false);
+    dm::ExchangeLinkAdapter<dm::DeviceLink> adapter(link);
     NoDialogs dialogs;
     WindowServices services;
     services.link = &adapter;
     services.dialogs = &dialogs;
     services.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
     services.runTimer = false;
-    CTessalyDlg window(dm::InterfaceSettings{0, 0}, std::move(services));
+    MainWindow window(dm::InterfaceSettings{0, 0}, std::move(services));
     for (auto _ : state)
         window.onTimer();
 }

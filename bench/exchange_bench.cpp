@@ -2,7 +2,7 @@
 // replies: the cost the window's one-second timer pays on a cluttered folder.
 #include "core/message_sink.h"
 #include "link/exchange_cycle.h"
-#include "link/irda_functions.h"
+#include "link/device_link.h"
 #include "link/received_folder_store.h"
 
 #include <benchmark/benchmark.h>
@@ -47,12 +47,12 @@ void BM_TickWithUnrelatedFiles(benchmark::State& state) {
                                     presentAtStart ? count : 0);
     dm::FixedFolderStore store(dir.string());
     dm::SilentMessages messages;
-    dm::CIrdaFunctions link(nullptr, store, messages, /*startDiscovery=*/false);
+    dm::DeviceLink link(nullptr, store, messages, /*startDiscovery=*/false);
     if (!presentAtStart) {
         for (int i = 0; i < count; ++i)
             std::ofstream(dir / ("later-" + std::to_string(i) + ".txt")) << "not a reply " << i << "\n";
     }
-    dm::ExchangeLinkAdapter<dm::CIrdaFunctions> adapter(link);
+    dm::ExchangeLinkAdapter<dm::DeviceLink> adapter(link);
     QuietObserver observer;
     dm::ExchangeCycle cycle(adapter, observer, nullptr);
     cycle.tick(); // the first look records the files; later ticks are the steady state
@@ -70,10 +70,10 @@ void BM_TickDuringAFloodOfReplyLookalikes(benchmark::State& state) {
     const fs::path dir = MakeFolder("flood-" + std::to_string(count), 0);
     dm::FixedFolderStore store(dir.string());
     dm::SilentMessages messages;
-    dm::CIrdaFunctions link(nullptr, store, messages, /*startDiscovery=*/false);
+    dm::DeviceLink link(nullptr, store, messages, /*startDiscovery=*/false);
     for (int i = 0; i < count; ++i)
         std::ofstream(dir / ("Pnew" + std::to_string(i) + ".txt")) << "flood " << i << "\n";
-    dm::ExchangeLinkAdapter<dm::CIrdaFunctions> adapter(link);
+    dm::ExchangeLinkAdapter<dm::DeviceLink> adapter(link);
     QuietObserver observer;
     dm::ExchangeCycle cycle(adapter, observer, nullptr);
     cycle.tick();

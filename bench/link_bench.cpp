@@ -1,7 +1,7 @@
 // Device link: polls of a received-files folder, a push over loopback, and the whole
 // "Get parameters" exchange against the simulated dosimeter.
 #include "link/exchange_cycle.h"
-#include "link/irda_functions.h"
+#include "link/device_link.h"
 #include "link/obex_push.h"
 #include "link/reply_pickup.h"
 #include "link/tcp_transport.h"
@@ -153,12 +153,12 @@ void BM_GetParametersExchangeAgainstThePush(benchmark::State& state) {
     dm::TcpTransport floorTransport("127.0.0.1", std::to_string(floorSim->port()), dm::LinkTimeouts{});
     dm::FixedFolderStore store(folder.string());
     dm::SilentMessages silent;
-    dm::CIrdaFunctions link(dm::MakeTransport("tcp:127.0.0.1:" + std::to_string(sim->port()), &error), store,
+    dm::DeviceLink link(dm::MakeTransport("tcp:127.0.0.1:" + std::to_string(sim->port()), &error), store,
                             silent);
-    link.TakeRepliesOnly("LP");
-    for (int i = 0; i < 500 && dm::IsNoDevice(link.CurrentDevice()); ++i)
+    link.takeRepliesOnly("LP");
+    for (int i = 0; i < 500 && dm::IsNoDevice(link.currentDevice()); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    dm::ExchangeLinkAdapter<dm::CIrdaFunctions> adapter(link);
+    dm::ExchangeLinkAdapter<dm::DeviceLink> adapter(link);
     const dm::ExchangeStart start = dm::ComposeGetParameters(0);
     const std::string command = start.files.back();
 
@@ -174,7 +174,7 @@ void BM_GetParametersExchangeAgainstThePush(benchmark::State& state) {
                 std::this_thread::sleep_until(nextTick);
                 nextTick += std::chrono::seconds(1);
             },
-            [&] { return link.WaitForReplyFiles(nextTick); });
+            [&] { return link.waitForReplyFiles(nextTick); });
         const auto t2 = Clock::now();
         if (!pushed.completed || run.outcome != dm::ExchangeRunResult::Outcome::Reply) {
             state.SkipWithError("no reply");

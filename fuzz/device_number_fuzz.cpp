@@ -10,6 +10,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const double v = dm::ParseDeviceNumber(text);
     (void)dm::FormatDose(v, 0);
     (void)dm::FormatDoseChart(v, 300);
-    (void)dm::FormatDuration(dm::CLong(text));
+    (void)dm::FormatDuration(dm::LeadingInteger(text));
     return 0;
 }

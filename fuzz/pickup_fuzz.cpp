@@ -1,6 +1,6 @@
 #include "core/reply_text.h"
 #include "link/exchange_cycle.h"
-#include "link/irda_functions.h"
+#include "link/device_link.h"
 
 #include <stdlib.h>
 
@@ -50,15 +50,15 @@ public:
 
 // Notes the result replies the cycle takes as acceptances (alone or beside a parameter
 // or archive reply): handed on without a trace.
-class WatchedLink : public dm::ExchangeLinkAdapter<dm::CIrdaFunctions> {
+class WatchedLink : public dm::ExchangeLinkAdapter<dm::DeviceLink> {
 public:
-    WatchedLink(dm::CIrdaFunctions& link, Screen& screen) : ExchangeLinkAdapter(link), screen_(screen) {}
-    int PollReplyFiles() override {
-        const int sum = ExchangeLinkAdapter::PollReplyFiles();
+    WatchedLink(dm::DeviceLink& link, Screen& screen) : ExchangeLinkAdapter(link), screen_(screen) {}
+    int pollReplyFiles() override {
+        const int sum = ExchangeLinkAdapter::pollReplyFiles();
         const bool withResult = sum == dm::kReplyResult || sum == dm::kReplyParams + dm::kReplyResult ||
                                 sum == dm::kReplyArchive + dm::kReplyResult;
-        if (withResult && ResultReply().find("accepted") != std::string::npos) {
-            screen_.handed.insert(ResultReply());
+        if (withResult && resultReply().find("accepted") != std::string::npos) {
+            screen_.handed.insert(resultReply());
             ++screen_.results;
         }
         return sum;
@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Sink sink;
     dm::FixedFolderStore store(folder.string());
-    dm::CIrdaFunctions link(nullptr, store, sink, false);
+    dm::DeviceLink link(nullptr, store, sink, false);
     Screen screen;
     WatchedLink watched(link, screen);
     dm::ExchangeCycle cycle(watched, screen, nullptr);
@@ -172,7 +172,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             auto it = written.begin();
             std::advance(it, in.next() % written.size());
-            link.AddSkipFile(it->first);
+            link.addSkipFile(it->first);
             break;
         }
         }

@@ -20,7 +20,7 @@ sources=(
   src/core/reply_text.cpp
   src/core/text_file.cpp
   src/link/folder_watch.cpp
-  src/link/irda_functions.cpp
+  src/link/device_link.cpp
   src/link/irda_transport_windows.cpp
   src/link/obex_push.cpp
   src/link/received_folder_store.cpp

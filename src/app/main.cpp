@@ -1,4 +1,4 @@
-#include "app/tessaly_app.h"
+#include "app/application.h"
 #include "app/window_options.h"
 
 #include <QApplication>
@@ -63,6 +63,6 @@ int main(int argc, char** argv) {
     const QStringList arguments = QApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i)
         args.push_back(arguments[i].toStdString());
-    CTessalyApp app;
-    return app.Run(args);
+    Application app;
+    return app.run(args);
 }

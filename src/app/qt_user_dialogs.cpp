@@ -1,6 +1,6 @@
 #include "app/qt_user_dialogs.h"
 
-#include "access/enter_password_dlg.h"
+#include "access/password_dialog.h"
 #include "core/string_table.h"
 
 #include <QFileDialog>
@@ -66,7 +66,7 @@ std::optional<std::string> QtUserDialogs::askSaveFileName() {
 }
 
 std::optional<std::string> QtUserDialogs::askPassword() {
-    CEnterPasswordDlg dialog(parent_, langBase_ ? langBase_() : dm::kLangEnglish);
+    PasswordDialog dialog(parent_, langBase_ ? langBase_() : dm::kLangEnglish);
     dialog.exec();
     if (dialog.enteredText().empty())
         return std::nullopt;

@@ -1,6 +1,6 @@
 #include "app/screenshot_tour.h"
 
-#include "app/tessaly_dlg.h"
+#include "app/main_window.h"
 #include "core/string_table.h"
 
 #include <QApplication>
@@ -12,7 +12,7 @@
 
 #include <cstdio>
 
-ScreenshotTour::ScreenshotTour(CTessalyDlg& window, QString dir) : window_(window), dir_(std::move(dir)) {
+ScreenshotTour::ScreenshotTour(MainWindow& window, QString dir) : window_(window), dir_(std::move(dir)) {
     timer_.setInterval(250);
     connect(&timer_, &QTimer::timeout, this, &ScreenshotTour::poll);
     timer_.start();
@@ -41,17 +41,17 @@ void ScreenshotTour::poll() {
     }
     switch (step_) {
     case Step::WaitParameters:
-        if (window_.grid().rowCount() > 1 && window_.button(1004)->isEnabled()) {
+        if (window_.grid().rowCount() > 1 && window_.button(Action::GetDoseHistory)->isEnabled()) {
             if (!save(QStringLiteral("parameters"))) {
                 window_.reject();
                 return;
             }
-            window_.button(1004)->click();
+            window_.button(Action::GetDoseHistory)->click();
             step_ = Step::WaitArchive;
         }
         break;
     case Step::WaitArchive:
-        if (window_.tabBar()->count() > 1 && window_.button(1004)->isEnabled()) {
+        if (window_.tabBar()->count() > 1 && window_.button(Action::GetDoseHistory)->isEnabled()) {
             window_.tabBar()->setCurrentIndex(1);
             if (!save(QStringLiteral("dose-history"))) {
                 timer_.stop();
@@ -62,7 +62,7 @@ void ScreenshotTour::poll() {
             // opened outside this poll, as a timer does not fire again inside its own call.
             step_ = Step::WaitDiagram;
             QTimer::singleShot(0, this, [this] {
-                window_.button(1024)->click();
+                window_.button(Action::DisplayAsDiagram)->click();
                 timer_.stop();
                 if (diagramSaved_) {
                     step_ = Step::Done;

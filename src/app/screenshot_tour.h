@@ -7,7 +7,7 @@
 #include <QString>
 #include <QTimer>
 
-class CTessalyDlg;
+class MainWindow;
 class QWidget;
 
 class ScreenshotTour : public QObject {
@@ -15,7 +15,7 @@ class ScreenshotTour : public QObject {
 public:
     // Files: <dir>/window-<en|ru>-parameters.png, <dir>/window-<en|ru>-dose-history.png and
     // <dir>/window-<en|ru>-diagram.png.
-    ScreenshotTour(CTessalyDlg& window, QString dir);
+    ScreenshotTour(MainWindow& window, QString dir);
 
     bool succeeded() const { return step_ == Step::Done; }
 
@@ -25,7 +25,7 @@ private:
     bool save(const QString& what);
     bool save(const QString& what, QWidget& shown);
 
-    CTessalyDlg& window_;
+    MainWindow& window_;
     QString dir_;
     Step step_ = Step::WaitParameters;
     int polls_ = 0;

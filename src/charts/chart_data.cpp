@@ -59,14 +59,14 @@ std::string TruncationNotice(const ChartLoadResult& result, int langBase) {
 }
 
 std::optional<double> ZoomFromScaleText(const std::string& text) {
-    const long long v = CLong(text);
+    const long long v = LeadingInteger(text);
     if (v > 9)
         return static_cast<double>(v) / 110.0;
     return std::nullopt;
 }
 
 std::optional<std::string> SteppedScaleText(const std::string& text, int step) {
-    const long long v = std::min(CLong(text), 1000000000LL) + step;
+    const long long v = std::min(LeadingInteger(text), 1000000000LL) + step;
     if (v < 10 || v > kScaleMax)
         return std::nullopt;
     return std::to_string(v);

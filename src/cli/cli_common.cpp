@@ -95,7 +95,7 @@ long long IntegerOption(const std::string& option, const std::string& text) {
     for (; i < text.size(); ++i)
         if (text[i] < '0' || text[i] > '9')
             Fail(kExitUsage, option + ": expected a whole number, got '" + text + "'");
-    return CLong(text);
+    return LeadingInteger(text);
 }
 
 double NumberOption(const std::string& option, const std::string& text) {

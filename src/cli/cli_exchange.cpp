@@ -11,7 +11,7 @@
 #include "core/string_table.h"
 #include "history/history_table.h"
 #include "link/exchange_cycle.h"
-#include "link/irda_functions.h"
+#include "link/device_link.h"
 #include "link/received_folder_store.h"
 #include "link/transport.h"
 #include "params/command_files.h"
@@ -58,17 +58,17 @@ bool IsDiscoveryFailure(const std::string& message) {
 
 // The device link as the cycle sees it, keeping the report of the last push so that a
 // time-out can say why nothing came. The push ends by the command's deadline.
-class ReportingLink : public ExchangeLinkAdapter<CIrdaFunctions> {
+class ReportingLink : public ExchangeLinkAdapter<DeviceLink> {
 public:
-    ReportingLink(CIrdaFunctions& link, std::chrono::steady_clock::time_point deadline)
+    ReportingLink(DeviceLink& link, std::chrono::steady_clock::time_point deadline)
         : ExchangeLinkAdapter(link), link_(link), deadline_(deadline) {}
-    void SendCommandFile(const std::string& bytes) override {
-        lastPush = link_.SendCommandFile(bytes, deadline_);
+    void sendCommandFile(const std::string& bytes) override {
+        lastPush = link_.sendCommandFile(bytes, deadline_);
     }
     std::optional<PushReport> lastPush;
 
 private:
-    CIrdaFunctions& link_;
+    DeviceLink& link_;
     std::chrono::steady_clock::time_point deadline_;
 };
 
@@ -120,21 +120,21 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
     }
 
     CollectedMessages messages;
-    CIrdaFunctions link(std::move(transport), *store, messages);
-    if (link.ReceivedFolder().empty())
+    DeviceLink link(std::move(transport), *store, messages);
+    if (link.receivedFolder().empty())
         Fail(kExitFailed, command + ": the received-files folder is not known (" + std::string(kMsgNoSettings) +
                               "); give one with --recv-dir");
-    if (const std::string problem = ReceivedFolderProblem(link.ReceivedFolder()); !problem.empty())
+    if (const std::string problem = ReceivedFolderProblem(link.receivedFolder()); !problem.empty())
         Fail(kExitFailed, command + ": " + problem + " Give a folder with --recv-dir.");
     // Replies of the other kind are left in the folder for whoever asked for them.
-    link.TakeRepliesOnly(wanted == WantedReply::Parameters ? "LP" : "LA");
+    link.takeRepliesOnly(wanted == WantedReply::Parameters ? "LP" : "LA");
 
     // The push needs the dosimeter discovered first; the wait counts towards the time-out.
     using Clock = std::chrono::steady_clock;
     const Clock::time_point begin = Clock::now();
     const Clock::time_point deadline = begin + std::chrono::seconds(timeoutSeconds);
     const std::string interrupted = Tr(IDS_CONNECTION_INTERRUPTED, langBase);
-    while (IsNoDevice(link.CurrentDevice())) {
+    while (IsNoDevice(link.currentDevice())) {
         for (const std::string& m : messages.all())
             if (IsDiscoveryFailure(m)) Fail(kExitFailed, command + ": " + o.link + ": " + m);
         if (Clock::now() >= deadline)
@@ -155,7 +155,7 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
             std::this_thread::sleep_until(nextTick);
             nextTick += std::chrono::seconds(1);
         },
-        [&] { return link.WaitForReplyFiles(nextTick); });
+        [&] { return link.waitForReplyFiles(nextTick); });
 
     switch (run.outcome) {
     case ExchangeRunResult::Outcome::Reply:

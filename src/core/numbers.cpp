@@ -20,7 +20,7 @@ constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8
 
 } // namespace
 
-long long CLong(std::string_view text) {
+long long LeadingInteger(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && IsCSpace(text[i]))
         ++i;
@@ -56,7 +56,7 @@ long long CLong(std::string_view text) {
     return static_cast<long long>(value);
 }
 
-double CDouble(std::string_view text) {
+double LeadingNumber(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && IsCSpace(text[i]))
         ++i;
@@ -116,7 +116,7 @@ double CDouble(std::string_view text) {
         const bool negative = text[from] == '-';
         const std::string_view number = text.substr(from, end - from);
         const auto e = number.find_first_of("eE");
-        const bool tiny = e != std::string_view::npos && CLong(number.substr(e + 1)) < 0;
+        const bool tiny = e != std::string_view::npos && LeadingInteger(number.substr(e + 1)) < 0;
         if (tiny)
             return negative ? -0.0 : 0.0;
         return negative ? -std::numeric_limits<double>::infinity()
@@ -175,11 +175,11 @@ double ParseDeviceNumber(std::string_view text) {
         return *value;
     const std::size_t e = text.find('E');
     if (e == std::string_view::npos)
-        return CDouble(text);
-    double mantissa = CDouble(text.substr(0, e));
+        return LeadingNumber(text);
+    double mantissa = LeadingNumber(text.substr(0, e));
     const bool multiply = e + 1 < text.size() && text[e + 1] == '+';
     const std::string_view expText = e + 2 < text.size() ? text.substr(e + 2, 2) : std::string_view{};
-    const long long exponent = CLong(expText);
+    const long long exponent = LeadingInteger(expText);
     for (long long k = 0; k < exponent; ++k)
         mantissa = multiply ? mantissa * 10.0 : mantissa / 10.0;
     return mantissa;

@@ -6,16 +6,16 @@ namespace dm {
 
 // C atol: leading white space, optional sign, digits up to the first other character;
 // no digits give 0. Out-of-range values saturate.
-long long CLong(std::string_view text);
+long long LeadingInteger(std::string_view text);
 
 // C strtod restricted to plain decimal numbers: leading white space, optional sign,
 // digits with an optional point, optional exponent; stops at the first character that
 // does not fit; no number gives 0. No "inf", "nan" or hexadecimal forms.
-double CDouble(std::string_view text);
+double LeadingNumber(std::string_view text);
 
 // The dosimeter's number format: a capital "E" is followed by a sign character and a
 // two-digit exponent applied by repeated multiplication (sign "+") or division (any
-// other sign) by 10. Text without a capital "E" is read as CDouble reads it.
+// other sign) by 10. Text without a capital "E" is read as LeadingNumber reads it.
 double ParseDeviceNumber(std::string_view text);
 
 } // namespace dm

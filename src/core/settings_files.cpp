@@ -20,7 +20,7 @@ int UnscrambleAccessMask(std::int32_t stored) {
 }
 
 int AccessMaskFromText(std::string_view systemCfg) {
-    long long value = CLong(systemCfg);
+    long long value = LeadingInteger(systemCfg);
     if (value > std::numeric_limits<std::int32_t>::max())
         value = std::numeric_limits<std::int32_t>::max();
     if (value < std::numeric_limits<std::int32_t>::min())

@@ -215,7 +215,7 @@ void ReadNeutronRecords(std::string_view text, std::size_t neutronStart,
             const Span dose{pos, tab1}, coefficient{tab1 + 1, tab2};
             Span time = LineContent(text, tab2 + 1, lf);
             DropFirstChar(text, time);
-            records.push_back({CLong(Slice(text, time)), 0.0, 0.0, ToTextSpan(dose),
+            records.push_back({LeadingInteger(Slice(text, time)), 0.0, 0.0, ToTextSpan(dose),
                                ToTextSpan(coefficient), ToTextSpan(time)});
         }
         if (lf == npos)

@@ -84,7 +84,7 @@ void ExchangeCycle::startCommand(const ExchangeStart& start) {
     // without an expected duration of its own fills over the ticks to its deadline.
     observer_.progress(0);
     for (const std::string& file : start.files)
-        link_.SendCommandFile(file);
+        link_.sendCommandFile(file);
     beginProgress(start.progressSteps > 0 ? start.progressSteps : kTimeOutAfter + 2 - start.tickPreset);
     // A start with nothing to push (no parameter rows) still waits, but requested nothing.
     if (!start.files.empty())
@@ -101,24 +101,24 @@ void ExchangeCycle::finishWaiting() {
 // served its purpose and is handed on with it, any other text comes again on its own.
 int ExchangeCycle::acceptanceBeside(int replies) const {
     const bool withResult = replies == kReplyParams + kReplyResult || replies == kReplyArchive + kReplyResult;
-    return withResult && link_.ResultReply().find("accepted") != std::string::npos ? kReplyResult : 0;
+    return withResult && link_.resultReply().find("accepted") != std::string::npos ? kReplyResult : 0;
 }
 
 int ExchangeCycle::dispatch(int replies) {
     if (replies == kReplyParams || replies == kReplyParams + kReplyResult) {
-        observer_.parametersReceived(link_.ParamReply());
+        observer_.parametersReceived(link_.paramReply());
         finishWaiting();
         if (std::exchange(unidentified_, false))
             observer_.dosimeterIdentified();
         return kReplyParams + acceptanceBeside(replies);
     }
     if (replies == kReplyArchive || replies == kReplyArchive + kReplyResult) {
-        observer_.archiveReceived(link_.ArchiveReply());
+        observer_.archiveReceived(link_.archiveReply());
         finishWaiting();
         return kReplyArchive + acceptanceBeside(replies);
     }
     if (replies == kReplyResult) {
-        const std::string result = link_.ResultReply();
+        const std::string result = link_.resultReply();
         // An acceptance only announces the parameter reply that follows it.
         if (result.find("accepted") == std::string::npos) {
             observer_.dosimeterMessage(result);
@@ -162,7 +162,7 @@ void ExchangeCycle::checkTimeOut(int linkStatus, int replies) {
 }
 
 void ExchangeCycle::tick() {
-    const int status = link_.GetLinkStatus();
+    const int status = link_.takeLinkStatus();
     const bool wasInRange = inRange_;
     inRange_ = status == kLinkArrived || status == kLinkPresent;
     if (status == kLinkNone)
@@ -177,7 +177,7 @@ void ExchangeCycle::tick() {
     }
     if (status == kLinkGone) {
         const bool cutShort = !waitingFor_.empty();
-        link_.ClearReplies();
+        link_.clearReplies();
         waitingFor_.clear();
         unidentified_ = false;
         observer_.gone();
@@ -189,10 +189,10 @@ void ExchangeCycle::tick() {
         }
     }
 
-    const int replies = link_.PollReplyFiles();
+    const int replies = link_.pollReplyFiles();
     const int delivered = dispatch(replies);
     if (replies != 0)
-        link_.RepliesDelivered(delivered);
+        link_.repliesDelivered(delivered);
 
     // A command pushed on this tick has not waited yet.
     if (!startedNow)
@@ -203,11 +203,11 @@ void ExchangeCycle::tick() {
 int ExchangeCycle::lookForReplies() {
     if (waitingFor_.empty())
         return 0;
-    const int replies = link_.PollFinishedReplyFiles();
+    const int replies = link_.pollFinishedReplyFiles();
     if (replies == 0)
         return 0;
     // A reply that ends the wait fills the bar with it.
-    link_.RepliesDelivered(dispatch(replies));
+    link_.repliesDelivered(dispatch(replies));
     return replies;
 }
 
@@ -218,15 +218,15 @@ namespace {
 class PresentLink : public ExchangeLink {
 public:
     explicit PresentLink(ExchangeLink& link) : link_(link) {}
-    int GetLinkStatus() override { return kLinkPresent; }
-    int PollReplyFiles() override { return link_.PollReplyFiles(); }
-    int PollFinishedReplyFiles() override { return link_.PollFinishedReplyFiles(); }
-    std::string ResultReply() const override { return link_.ResultReply(); }
-    std::string ParamReply() const override { return link_.ParamReply(); }
-    std::string ArchiveReply() const override { return link_.ArchiveReply(); }
-    void ClearReplies() override { link_.ClearReplies(); }
-    void SendCommandFile(const std::string& bytes) override { link_.SendCommandFile(bytes); }
-    void RepliesDelivered(int replies) override { link_.RepliesDelivered(replies); }
+    int takeLinkStatus() override { return kLinkPresent; }
+    int pollReplyFiles() override { return link_.pollReplyFiles(); }
+    int pollFinishedReplyFiles() override { return link_.pollFinishedReplyFiles(); }
+    std::string resultReply() const override { return link_.resultReply(); }
+    std::string paramReply() const override { return link_.paramReply(); }
+    std::string archiveReply() const override { return link_.archiveReply(); }
+    void clearReplies() override { link_.clearReplies(); }
+    void sendCommandFile(const std::string& bytes) override { link_.sendCommandFile(bytes); }
+    void repliesDelivered(int replies) override { link_.repliesDelivered(replies); }
 
 private:
     ExchangeLink& link_;

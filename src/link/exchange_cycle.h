@@ -31,39 +31,35 @@ constexpr int kReplyArchive = REPLY_ARCHIVE;
 class ExchangeLink {
 public:
     virtual ~ExchangeLink() = default;
-    virtual int GetLinkStatus() = 0;   // consuming read of the one-shot events
-    virtual int PollReplyFiles() = 0;  // sum of the weights of the files taken in
+    virtual int takeLinkStatus() = 0;   // consuming read of the one-shot events
+    virtual int pollReplyFiles() = 0;  // sum of the weights of the files taken in
     // The same between ticks, for files proven whole only; cheap when nothing changed.
-    virtual int PollFinishedReplyFiles() { return 0; }
-    virtual std::string ResultReply() const = 0;
-    virtual std::string ParamReply() const = 0;
-    virtual std::string ArchiveReply() const = 0;
-    virtual void ClearReplies() = 0;   // empties the three reply slots
-    virtual void SendCommandFile(const std::string& bytes) = 0;
+    virtual int pollFinishedReplyFiles() { return 0; }
+    virtual std::string resultReply() const = 0;
+    virtual std::string paramReply() const = 0;
+    virtual std::string archiveReply() const = 0;
+    virtual void clearReplies() = 0;   // empties the three reply slots
+    virtual void sendCommandFile(const std::string& bytes) = 0;
     // After a poll: the replies (a sum of weights) whose texts were handed on; only
     // their files may go. The others stay to be offered again.
-    virtual void RepliesDelivered(int /*replies*/) {}
+    virtual void repliesDelivered(int /*replies*/) {}
 };
 
-// Adapts any object with the device link's members (GetLinkStatus, PollReplyFiles,
-// SendCommandFile and the three reply slots) to ExchangeLink.
+// Adapts any object with the device link's members (takeLinkStatus, pollReplyFiles,
+// sendCommandFile and the three reply slots) to ExchangeLink.
 template <class Link>
 class ExchangeLinkAdapter : public ExchangeLink {
 public:
     explicit ExchangeLinkAdapter(Link& link) : link_(link) {}
-    int GetLinkStatus() override { return link_.GetLinkStatus(); }
-    int PollReplyFiles() override { return link_.PollReplyFiles(); }
-    int PollFinishedReplyFiles() override { return link_.PollFinishedReplyFiles(); }
-    std::string ResultReply() const override { return link_.resultReply; }
-    std::string ParamReply() const override { return link_.paramReply; }
-    std::string ArchiveReply() const override { return link_.archiveReply; }
-    void ClearReplies() override {
-        link_.resultReply.clear();
-        link_.paramReply.clear();
-        link_.archiveReply.clear();
-    }
-    void SendCommandFile(const std::string& bytes) override { link_.SendCommandFile(bytes); }
-    void RepliesDelivered(int replies) override { link_.RepliesDelivered(replies); }
+    int takeLinkStatus() override { return link_.takeLinkStatus(); }
+    int pollReplyFiles() override { return link_.pollReplyFiles(); }
+    int pollFinishedReplyFiles() override { return link_.pollFinishedReplyFiles(); }
+    std::string resultReply() const override { return link_.resultReply(); }
+    std::string paramReply() const override { return link_.paramReply(); }
+    std::string archiveReply() const override { return link_.archiveReply(); }
+    void clearReplies() override { link_.clearReplies(); }
+    void sendCommandFile(const std::string& bytes) override { link_.sendCommandFile(bytes); }
+    void repliesDelivered(int replies) override { link_.repliesDelivered(replies); }
 
 private:
     Link& link_;

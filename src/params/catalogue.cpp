@@ -50,8 +50,8 @@ std::optional<Rgb> ParseColour(std::string_view field) {
     if (s2 == std::string_view::npos)
         return std::nullopt;
     auto low8 = [](long long v) { return static_cast<std::uint8_t>(static_cast<unsigned long long>(v) & 0xFF); };
-    return Rgb{low8(CLong(field.substr(0, s1))), low8(CLong(field.substr(s1 + 1, s2 - s1 - 1))),
-               low8(CLong(field.substr(s2 + 1)))};
+    return Rgb{low8(LeadingInteger(field.substr(0, s1))), low8(LeadingInteger(field.substr(s1 + 1, s2 - s1 - 1))),
+               low8(LeadingInteger(field.substr(s2 + 1)))};
 }
 
 } // namespace

@@ -111,9 +111,9 @@ ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<P
             return start;
         }
         if (key == kGammaDepthKey && gamma == 0)
-            gamma = CLong(value);
+            gamma = LeadingInteger(value);
         else if (key == kNeutronDepthKey && neutron == 0)
-            neutron = CLong(value);
+            neutron = LeadingInteger(value);
     }
     // Depths as big as the device can count stay in range here; a negative depth from
     // a confused device still leaves at least one progress step, never zero.

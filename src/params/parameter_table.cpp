@@ -21,7 +21,7 @@ std::optional<double> ShownInteger(const ParameterSet& set, const std::vector<Pa
     for (const ParameterRow& row : rows)
         if (row.type == ParameterRowType::Catalogue && row.key == key)
             if (const Parameter* p = set.find(key))
-                return static_cast<double>(CLong(p->raw));
+                return static_cast<double>(LeadingInteger(p->raw));
     return std::nullopt;
 }
 

@@ -15,24 +15,24 @@ public:
     std::vector<std::string> sent;     // command files pushed, in order
     int statusReads = 0;
 
-    std::string resultReply, paramReply, archiveReply;
+    std::string resultText, paramText, archiveText;
     int pendingWeights = 0;
 
     // A reply picked up on the next poll, as the pickup would store it.
     void deliverParams(const std::string& fileBytes) {
-        paramReply = dm::ReplyTextFromBytes(fileBytes);
+        paramText = dm::ReplyTextFromBytes(fileBytes);
         pendingWeights += dm::kReplyParams;
     }
     void deliverArchive(const std::string& fileBytes) {
-        archiveReply = dm::ReplyTextFromBytes(fileBytes);
+        archiveText = dm::ReplyTextFromBytes(fileBytes);
         pendingWeights += dm::kReplyArchive;
     }
     void deliverResult(const std::string& fileBytes) {
-        resultReply = dm::ReplyTextFromBytes(fileBytes);
+        resultText = dm::ReplyTextFromBytes(fileBytes);
         pendingWeights += dm::kReplyResult;
     }
 
-    int GetLinkStatus() override {
+    int takeLinkStatus() override {
         ++statusReads;
         if (!statusQueue.empty()) {
             const int s = statusQueue.front();
@@ -41,18 +41,18 @@ public:
         }
         return status;
     }
-    int PollReplyFiles() override {
+    int pollReplyFiles() override {
         const int w = pendingWeights;
         pendingWeights = 0;
         return w;
     }
-    std::string ResultReply() const override { return resultReply; }
-    std::string ParamReply() const override { return paramReply; }
-    std::string ArchiveReply() const override { return archiveReply; }
-    void ClearReplies() override {
-        resultReply.clear();
-        paramReply.clear();
-        archiveReply.clear();
+    std::string resultReply() const override { return resultText; }
+    std::string paramReply() const override { return paramText; }
+    std::string archiveReply() const override { return archiveText; }
+    void clearReplies() override {
+        resultText.clear();
+        paramText.clear();
+        archiveText.clear();
     }
-    void SendCommandFile(const std::string& bytes) override { sent.push_back(bytes); }
+    void sendCommandFile(const std::string& bytes) override { sent.push_back(bytes); }
 };

@@ -2,7 +2,7 @@
 // dosimeter handed out, read, erased, read again and handed back, then exported and
 // printed; the doses it shows are those of the dose of record.
 #include "app/records_window.h"
-#include "app/tessaly_dlg.h"
+#include "app/main_window.h"
 #include "core/string_table.h"
 #include "core/text_file.h"
 #include "fake_link.h"
@@ -151,7 +151,7 @@ TEST(RecordsWindow, MainWindowSaysWhoseDosimeterAnsweredAndTellsADoseLevelReache
                              [&clock] { return clock += 3600; });
     recorder.setReadoutCheck(TellStoredReadout);
     services.recorder = &recorder;
-    CTessalyDlg window(InterfaceSettings{kLangEnglish, 0}, std::move(services));
+    MainWindow window(InterfaceSettings{kLangEnglish, 0}, std::move(services));
     std::string reply = *TryReadFile(DM_TEST_DATA "/window-params-krt17a.txt");
     auto answer = [&] {
         link.status = kLinkPresent;

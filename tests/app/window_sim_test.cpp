@@ -2,10 +2,10 @@
 // simulated dosimeter in this process, with a received-files folder of the test's own.
 // Ticks are driven by the test; between two ticks it only waits for the simulator's
 // files to land, so no result depends on how fast the machine is.
-#include "app/tessaly_dlg.h"
+#include "app/main_window.h"
 #include "core/string_table.h"
 #include "grid/grid_view.h"
-#include "link/irda_functions.h"
+#include "link/device_link.h"
 #include "link/received_folder_store.h"
 #include "link/transport.h"
 #include "records/station_recorder.h"
@@ -32,12 +32,12 @@ struct Session {
     std::unique_ptr<dm::SimulatedDosimeter> sim;
     std::unique_ptr<dm::FixedFolderStore> store;
     dm::SilentMessages linkMessages;
-    std::unique_ptr<dm::CIrdaFunctions> link;
-    std::unique_ptr<dm::ExchangeLinkAdapter<dm::CIrdaFunctions>> adapter;
+    std::unique_ptr<dm::DeviceLink> link;
+    std::unique_ptr<dm::ExchangeLinkAdapter<dm::DeviceLink>> adapter;
     ScriptedDialogs dialogs;
     QTemporaryDir recordsDir;
     std::unique_ptr<dm::records::StationRecorder> recorder;
-    std::unique_ptr<CTessalyDlg> window;
+    std::unique_ptr<MainWindow> window;
 
     explicit Session(dm::SimulatedDosimeter::Model model = dm::SimulatedDosimeter::Model::Krt17a,
                      int replyDelayMs = 0, int langBase = dm::kLangEnglish) {
@@ -57,19 +57,19 @@ struct Session {
         if (!transport)
             qFatal("transport: %s", error.c_str());
         store = std::make_unique<dm::FixedFolderStore>(recv.path().toStdString());
-        link = std::make_unique<dm::CIrdaFunctions>(std::move(transport), *store, linkMessages);
-        adapter = std::make_unique<dm::ExchangeLinkAdapter<dm::CIrdaFunctions>>(*link);
+        link = std::make_unique<dm::DeviceLink>(std::move(transport), *store, linkMessages);
+        adapter = std::make_unique<dm::ExchangeLinkAdapter<dm::DeviceLink>>(*link);
 
         WindowServices s;
         s.dialogs = &dialogs;
         s.link = adapter.get();
-        s.addSkipFile = [this](const std::string& name) { link->AddSkipFile(name); };
+        s.addSkipFile = [this](const std::string& name) { link->addSkipFile(name); };
         s.simulatorInRange = [this](bool in) { sim->setInRange(in); };
         s.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
         s.runTimer = false;
         recorder = std::make_unique<dm::records::StationRecorder>(recordsUrl(), recordsDir.filePath("spool.sqlite").toStdString());
         s.recorder = recorder.get();
-        window = std::make_unique<CTessalyDlg>(dm::InterfaceSettings{langBase, 0}, std::move(s));
+        window = std::make_unique<MainWindow>(dm::InterfaceSettings{langBase, 0}, std::move(s));
         window->show();
     }
     ~Session() {
@@ -126,7 +126,7 @@ struct Session {
 
     QString newestLog() const { return window->statusLog()->itemText(0); }
     bool actionsEnabled(bool expected) const {
-        for (int id : {1012, 1004, 1002, 1017})
+        for (Action id : {Action::GetParameters, Action::GetDoseHistory, Action::SendChanges, Action::EraseTotalDose})
             if (window->button(id)->isEnabled() != expected)
                 return false;
         return true;
@@ -155,7 +155,7 @@ struct Session {
 
     // The dosimeter comes into range; the window asks for its parameters by itself.
     bool arrive() {
-        waitFor([this] { return !dm::IsNoDevice(link->CurrentDevice()); });
+        waitFor([this] { return !dm::IsNoDevice(link->currentDevice()); });
         const int entries = window->statusLog()->count();
         tick(); // reads the arrival and pushes the request
         waitFor([this] { return sim->commandsHandled() >= 1; });
@@ -176,7 +176,7 @@ class WindowSimTest : public QObject {
 private slots:
     void arrivalEditSendHistoryDiagramDeparture() {
         Session s;
-        CTessalyDlg& w = *s.window;
+        MainWindow& w = *s.window;
         QVERIFY(s.arrive());
         QVERIFY(s.actionsEnabled(true));
         QCOMPARE(w.windowTitle(), QString("Dosimeter manager: KRT-17A"));
@@ -198,7 +198,7 @@ private slots:
         QTest::keyClick(edit, Qt::Key_Return);
         QTRY_VERIFY(!view->isEditing());
         const int logged = w.statusLog()->count();
-        w.button(1002)->click();
+        w.button(Action::SendChanges)->click();
         QVERIFY(s.actionsEnabled(false));
         QVERIFY(s.tickUntilLogged(kParamsReceived));
         for (int i = 0; i < w.statusLog()->count() - logged; ++i)
@@ -224,10 +224,10 @@ private slots:
         }
 
         // The dose history: two history tabs and "Display as diagram".
-        w.button(1004)->click();
+        w.button(Action::GetDoseHistory)->click();
         QVERIFY(s.tickUntilLogged("  Archive received"));
         QCOMPARE(w.tabBar()->count(), 3);
-        QVERIFY(w.button(1024)->isVisible());
+        QVERIFY(w.button(Action::DisplayAsDiagram)->isVisible());
         QVERIFY(w.doseTable().rowCount() > 1);
         QCOMPARE(s.records()->historyDownloads(serial).size(), std::size_t(1));
 
@@ -256,26 +256,26 @@ private slots:
 
         // The dosimeter leaves: tables and tabs cleared, actions off.
         FindAction(&w, "actionSimOut")->trigger();
-        s.waitFor([&] { return dm::IsNoDevice(s.link->CurrentDevice()); });
+        s.waitFor([&] { return dm::IsNoDevice(s.link->currentDevice()); });
         s.tick();
         QVERIFY(s.newestLog().endsWith("  Dosimeter out of range."));
         QCOMPARE(w.grid().rowCount(), 1);
         QCOMPARE(w.tabBar()->count(), 1);
-        QVERIFY(!w.button(1024)->isVisible());
+        QVERIFY(!w.button(Action::DisplayAsDiagram)->isVisible());
         QVERIFY(s.actionsEnabled(false));
         s.tick();
         QVERIFY(s.actionsEnabled(false));
 
         // And comes back: parameters again without the user.
         FindAction(&w, "actionSimIn")->trigger();
-        s.waitFor([&] { return !dm::IsNoDevice(s.link->CurrentDevice()); });
+        s.waitFor([&] { return !dm::IsNoDevice(s.link->currentDevice()); });
         const int entries = s.logCount();
         s.tick();
         QVERIFY(s.loggedSince(entries, kParamsReceived));
         QCOMPARE(s.records()->readouts(serial).size(), std::size_t(3));
 
         // "Erase total dose" is recorded when it is pushed.
-        w.button(1017)->click();
+        w.button(Action::EraseTotalDose)->click();
         auto records = s.records();
         const auto history = records->history(serial);
         QCOMPARE(history.size(), std::size_t(2));
@@ -296,7 +296,7 @@ private slots:
 
     void editsSurviveEscapeEnterAndClosingUntilTheUserSays() {
         Session s;
-        CTessalyDlg& w = *s.window;
+        MainWindow& w = *s.window;
         QVERIFY(s.arrive());
         s.type("dose_threshold", "2.500E-03");
         // A second Enter, and Escape, in the table: no re-read, no close, no question.
@@ -310,7 +310,7 @@ private slots:
         QVERIFY(s.dialogs.unsentQuestions.empty());
 
         // Re-read, language, close box, Escape elsewhere: each asks; Cancel keeps all.
-        w.button(1012)->click();
+        w.button(Action::GetParameters)->click();
         FindAction(&w, "actionRussian")->trigger();
         w.close();
         w.statusLog()->setFocus();
@@ -324,7 +324,7 @@ private slots:
 
         // Send from the question: the changes go, the re-read does not happen on top.
         s.dialogs.unsentAnswers = {dm::UnsentEditsAnswer::Send};
-        w.button(1012)->click();
+        w.button(Action::GetParameters)->click();
         s.waitFor([&] { return s.sim->commandsHandled() >= 2; });
         QVERIFY(s.tickUntilLogged(kParamsReceived));
         QCOMPARE(s.sim->commandsHandled(), std::size_t(2));
@@ -340,10 +340,10 @@ private slots:
 
     void refusedValueStaysUnsentUntilMended() {
         Session s;
-        CTessalyDlg& w = *s.window;
+        MainWindow& w = *s.window;
         QVERIFY(s.arrive());
         s.type("dose_threshold", "abc");
-        w.button(1002)->click();
+        w.button(Action::SendChanges)->click();
         QCOMPARE(s.sim->commandsHandled(), std::size_t(1));
         QVERIFY(s.newestLog().contains("abc"));
         QVERIFY(s.newestLog().contains("not a number"));
@@ -353,7 +353,7 @@ private slots:
         // Mended with a decimal comma: sent as a point and kept by the dosimeter.
         s.type("dose_threshold", "2,5E-03");
         QVERIFY(!w.badValues().count("dose_threshold"));
-        w.button(1002)->click();
+        w.button(Action::SendChanges)->click();
         QVERIFY(s.tickUntilLogged(kParamsReceived));
         QCOMPARE(s.value("dose_threshold"), std::string("2.500E-03"));
         QVERIFY(s.dialogs.messages.empty());
@@ -361,7 +361,7 @@ private slots:
 
     void valueNotKeptIsReportedOnceTheProtectedRowsReturn() {
         Session s;
-        CTessalyDlg& w = *s.window;
+        MainWindow& w = *s.window;
         QVERIFY(s.arrive());
         s.dialogs.passwords = {std::string("64213")};
         FindAction(&w, "actionPassword")->trigger();
@@ -371,7 +371,7 @@ private slots:
         s.type("csWeigth", "1.00004");
         s.type("dose_threshold", "2.500E-03");
         s.dialogs.messages.clear();
-        w.button(1002)->click();
+        w.button(Action::SendChanges)->click();
         // The renewed parameters carry no protected row; the window asks again with the
         // password by itself, and only then judges the protected value.
         QVERIFY(s.tickUntilLogged(kParamsReceived));
@@ -393,7 +393,7 @@ private slots:
         Session s(dm::SimulatedDosimeter::Model::Mlv52b);
         QVERIFY(s.arrive());
         QCOMPARE(s.window->windowTitle(), QString("Dosimeter manager: MLV-52B"));
-        s.window->button(1004)->click();
+        s.window->button(Action::GetDoseHistory)->click();
         QVERIFY(s.tickUntilLogged("  Archive received"));
         QCOMPARE(s.window->tabBar()->count(), 2);
     }
@@ -401,7 +401,7 @@ private slots:
     void silentDosimeterEndsTheExchangeOnTheFourteenthTick() {
         // Replies held back far longer than the test runs.
         Session s(dm::SimulatedDosimeter::Model::Krt17a, 600000);
-        s.waitFor([&] { return !dm::IsNoDevice(s.link->CurrentDevice()); });
+        s.waitFor([&] { return !dm::IsNoDevice(s.link->currentDevice()); });
         const QString interrupted = QString::fromStdString(dm::Tr(dm::IDS_CONNECTION_INTERRUPTED, 0));
         s.tick(); // arrival: the request goes out on this tick
         s.waitFor([&] { return s.sim->commandsHandled() >= 1; });
@@ -414,7 +414,7 @@ private slots:
         QVERIFY(s.newestLog().endsWith("  " + interrupted));
         QVERIFY(s.actionsEnabled(true));
         // Erase total dose: the 18th tick.
-        s.window->button(1017)->click();
+        s.window->button(Action::EraseTotalDose)->click();
         s.waitFor([&] { return s.sim->commandsHandled() >= 2; });
         QCOMPARE(s.sim->commandsHandled(), std::size_t(2));
         QVERIFY(s.records()->dosimeters().empty()); // an erase of a dosimeter never read is not pinned on one

@@ -2,11 +2,11 @@
 // languages, the status log, the tab rules, the commands, the language switch, the
 // password entry and saving, tick by tick.
 #include "access/dialog_units.h"
-#include "access/enter_password_dlg.h"
+#include "access/password_dialog.h"
 #include "app/history_view.h"
 #include "app/multiline_button.h"
 #include "app/qt_user_dialogs.h"
-#include "app/tessaly_dlg.h"
+#include "app/main_window.h"
 #include "core/string_table.h"
 #include "core/text_file.h"
 #include "fake_link.h"
@@ -59,7 +59,7 @@ struct Rig {
     ScriptedDialogs dialogs;
     std::vector<std::string> skipped;
     int diagrams = 0;
-    std::unique_ptr<CTessalyDlg> window;
+    std::unique_ptr<MainWindow> window;
 
     explicit Rig(int langBase = dm::kLangEnglish, int access = 0,
                  std::filesystem::path catalogue = DM_SOURCE_DIR "/data/Commands.lst") {
@@ -70,10 +70,10 @@ struct Rig {
         s.openDiagram = [this] { ++diagrams; };
         s.catalogueFile = std::move(catalogue);
         s.runTimer = false;
-        window = std::make_unique<CTessalyDlg>(dm::InterfaceSettings{langBase, access}, std::move(s));
+        window = std::make_unique<MainWindow>(dm::InterfaceSettings{langBase, access}, std::move(s));
         window->show();
     }
-    CTessalyDlg& w() { return *window; }
+    MainWindow& w() { return *window; }
     void tick(int n = 1) {
         for (int i = 0; i < n; ++i)
             window->onTimer();
@@ -81,7 +81,7 @@ struct Rig {
     QString newestLog() const { return window->statusLog()->itemText(0); }
     int logCount() const { return window->statusLog()->count(); }
     bool actionsEnabled(bool expected) {
-        for (int id : {1012, 1004, 1002, 1017})
+        for (Action id : {Action::GetParameters, Action::GetDoseHistory, Action::SendChanges, Action::EraseTotalDose})
             if (window->button(id)->isEnabled() != expected)
                 return false;
         return true;
@@ -116,7 +116,7 @@ class WindowTest : public QObject {
 private slots:
     void everyControlAtItsPlace() {
         Rig rig;
-        CTessalyDlg& w = rig.w();
+        MainWindow& w = rig.w();
         const dm::DialogUnits du(w.font());
         auto geometryOf = [&](const char* name) {
             auto* child = w.findChild<QWidget*>(QLatin1String(name));
@@ -137,7 +137,7 @@ private slots:
         QCOMPARE(geometryOf("statusLog").topLeft(), du.rect(7, 328, 0, 0).topLeft());
         QCOMPARE(geometryOf("statusLog").width(), du.x(304));
         QCOMPARE(w.findChildren<QGroupBox*>().size(), 3);
-        QVERIFY(!w.button(1012)->isDefault()); // Enter after an edit must not re-read
+        QVERIFY(!w.button(Action::GetParameters)->isDefault()); // Enter after an edit must not re-read
 
         // That is the smallest size; a larger window gives the room to the tables, the
         // buttons keep to the right edge and the log to the bottom.
@@ -153,12 +153,12 @@ private slots:
         w.resize(smallest);
         QTRY_COMPARE(geometryOf("parameterGrid"), du.rect(7, 22, 304, 300));
 
-        // Start state: one tab, grid shown, history tables and 1024 hidden, actions off.
+        // Start state: one tab, grid shown, history tables and the diagram button hidden, actions off.
         QCOMPARE(w.tabBar()->count(), 1);
         QVERIFY(w.gridView()->isVisible());
         QVERIFY(!w.findChild<QWidget*>("doseHistory")->isVisible());
         QVERIFY(!w.findChild<QWidget*>("neutronHistory")->isVisible());
-        QVERIFY(!w.button(1024)->isVisible());
+        QVERIFY(!w.button(Action::DisplayAsDiagram)->isVisible());
         QVERIFY(rig.actionsEnabled(false));
         QCOMPARE(w.progressBar()->minimum(), 0);
         QCOMPARE(w.progressBar()->maximum(), 100);
@@ -172,7 +172,7 @@ private slots:
     // at start and at a switch.
     void menusFollowTheLanguage() {
         Rig rig(dm::kLangRussian);
-        CTessalyDlg& w = rig.w();
+        MainWindow& w = rig.w();
         auto yes = [] { return QCoreApplication::translate("QPlatformTheme", "&Yes"); };
         QCOMPARE(FindAction(&w, "actionSave")->text().toStdString(), dm::Tr(dm::IDS_MENU_SAVE_TABLE, 300));
         QCOMPARE(w.findChild<QMenu*>("menuFile")->title().toStdString(), dm::Tr(dm::IDS_MENU_FILE, 300));
@@ -201,19 +201,19 @@ private slots:
     void textsInBothLanguages() {
         QFETCH(int, lang);
         Rig rig(lang);
-        CTessalyDlg& w = rig.w();
+        MainWindow& w = rig.w();
         auto tr = [&](int id) { return QString::fromStdString(dm::Tr(id, lang)); };
-        QCOMPARE(Caption(w.button(1012)), tr(dm::IDS_GET_PARAMETERS));
-        QCOMPARE(Caption(w.button(1004)), tr(dm::IDS_GET_HISTORY));
-        QCOMPARE(Caption(w.button(1002)), tr(dm::IDS_SEND_CHANGES));
-        QCOMPARE(Caption(w.button(1017)), tr(dm::IDS_ERASE_TOTAL));
-        QCOMPARE(w.button(1024)->text(), tr(dm::IDS_DISPLAY_AS_DIAGRAM));
+        QCOMPARE(Caption(w.button(Action::GetParameters)), tr(dm::IDS_GET_PARAMETERS));
+        QCOMPARE(Caption(w.button(Action::GetDoseHistory)), tr(dm::IDS_GET_HISTORY));
+        QCOMPARE(Caption(w.button(Action::SendChanges)), tr(dm::IDS_SEND_CHANGES));
+        QCOMPARE(Caption(w.button(Action::EraseTotalDose)), tr(dm::IDS_ERASE_TOTAL));
+        QCOMPARE(w.button(Action::DisplayAsDiagram)->text(), tr(dm::IDS_DISPLAY_AS_DIAGRAM));
         QCOMPARE(w.windowTitle(), tr(dm::IDS_CAPTION));
         QCOMPARE(w.tabBar()->tabText(0), tr(dm::IDS_TAB_PARAMETERS));
         QCOMPARE(w.gridView()->model()->headerData(0, Qt::Horizontal).toString(), tr(dm::IDS_COL_NAME));
         QCOMPARE(w.gridView()->model()->headerData(2, Qt::Horizontal).toString(), tr(dm::IDS_COL_VALUE));
         // Long captions wrap inside their buttons rather than being cut.
-        for (int id : {1012, 1004, 1002, 1017}) {
+        for (Action id : {Action::GetParameters, Action::GetDoseHistory, Action::SendChanges, Action::EraseTotalDose}) {
             QPushButton* b = w.button(id);
             for (const QString& line : b->text().split('\n'))
                 QVERIFY2(b->fontMetrics().horizontalAdvance(line) <= b->width(), qPrintable(line));
@@ -222,7 +222,7 @@ private slots:
 
     void statusLogNewestOnTopAndSelected() {
         Rig rig;
-        CTessalyDlg& w = rig.w();
+        MainWindow& w = rig.w();
         w.addStatusMessage("first");
         w.addStatusMessage("second");
         w.addRawStatusMessage("line one\r\nline two\n");
@@ -256,7 +256,7 @@ private slots:
     void tabChangeLosesNeitherArrivalNorDeparture() {
         auto withHistory = [](Rig& rig) {
             rig.arriveWithParameters();
-            rig.w().button(1004)->click();
+            rig.w().button(Action::GetDoseHistory)->click();
             rig.link.deliverArchive(FileBytes(kArchiveFile));
             rig.tick();
             QVERIFY(rig.w().tabBar()->count() > 1);
@@ -319,13 +319,13 @@ private slots:
         const int before = rig.logCount();
         const std::size_t pushes = rig.link.sent.size();
         if (command == "params")
-            rig.w().button(1012)->click();
+            rig.w().button(Action::GetParameters)->click();
         else if (command == "send")
-            rig.w().button(1002)->click();
+            rig.w().button(Action::SendChanges)->click();
         else if (command == "erase")
-            rig.w().button(1017)->click();
+            rig.w().button(Action::EraseTotalDose)->click();
         else
-            rig.w().button(1004)->click();
+            rig.w().button(Action::GetDoseHistory)->click();
         QVERIFY(rig.link.sent.size() > pushes);
         QVERIFY(rig.actionsEnabled(false));
         const QString interrupted = QString::fromStdString(dm::Tr(dm::IDS_CONNECTION_INTERRUPTED, 0));
@@ -356,7 +356,7 @@ private slots:
         QTest::keyClick(edit, Qt::Key_Return);
         QTRY_VERIFY(!view->isEditing());
         const std::size_t pushes = rig.link.sent.size();
-        rig.w().button(1002)->click();
+        rig.w().button(Action::SendChanges)->click();
         QCOMPARE(rig.link.sent.size(), pushes + 1);
         const std::string& file = rig.link.sent.back();
         QVERIFY(file.find("dose_threshold = 3.0E-02\r\n") != std::string::npos);
@@ -376,7 +376,7 @@ private slots:
     void otherResultTextEndsTheExchangeAtOnce() {
         Rig rig;
         rig.arriveWithParameters();
-        rig.w().button(1012)->click();
+        rig.w().button(Action::GetParameters)->click();
         rig.link.deliverResult("error: busy\r\n");
         rig.tick();
         QVERIFY(rig.newestLog().trimmed().endsWith("  error: busy"));
@@ -387,96 +387,96 @@ private slots:
     void doseHistoryTabsAndDiagram() {
         Rig rig;
         rig.arriveWithParameters();
-        rig.w().button(1004)->click();
+        rig.w().button(Action::GetDoseHistory)->click();
         QCOMPARE(rig.link.sent.back(), std::string("get_archive\r\n"));
         rig.link.deliverArchive(FileBytes(kArchiveFile));
         rig.tick();
-        CTessalyDlg& w = rig.w();
+        MainWindow& w = rig.w();
         QVERIFY(rig.newestLog().endsWith("  Archive received"));
         QCOMPARE(w.tabBar()->count(), 3);
         QCOMPARE(w.tabBar()->tabText(1), QString("Dose history"));
         QCOMPARE(w.tabBar()->tabText(2), QString("Neutron dose history"));
-        QVERIFY(w.button(1024)->isVisible());
-        QVERIFY(w.button(1024)->isEnabled());
+        QVERIFY(w.button(Action::DisplayAsDiagram)->isVisible());
+        QVERIFY(w.button(Action::DisplayAsDiagram)->isEnabled());
         QVERIFY(w.doseTable().rowCount() > 1);
         QVERIFY(w.neutronTable().rowCount() > 1);
 
-        // Tab 1 shows the dose table with its hidden raw column, and disables 1002.
+        // Tab 1 shows the dose table with its hidden raw column, and disables "Send changes".
         w.tabBar()->setCurrentIndex(1);
         auto* dose = w.findChild<dm::HistoryView*>("doseHistory");
         QVERIFY(dose->isVisible());
         QVERIFY(!w.gridView()->isVisible());
         QVERIFY(dose->isColumnHidden(1));
         QCOMPARE(dose->columnWidth(2), dm::TwipsToPixels(3000, dose->logicalDpiX()));
-        QVERIFY(!w.button(1002)->isEnabled());
-        QVERIFY(w.button(1002)->isVisible());
+        QVERIFY(!w.button(Action::SendChanges)->isEnabled());
+        QVERIFY(w.button(Action::SendChanges)->isVisible());
         w.tabBar()->setCurrentIndex(2);
         auto* neutron = w.findChild<dm::HistoryView*>("neutronHistory");
         QVERIFY(neutron->isVisible());
         QVERIFY(!dose->isVisible());
         QVERIFY(neutron->isColumnHidden(1));
         QVERIFY(neutron->isColumnHidden(4));
-        // Back on tab 0 with a dosimeter present, 1002 comes back.
+        // Back on tab 0 with a dosimeter present, "Send changes" comes back.
         w.tabBar()->setCurrentIndex(0);
         QVERIFY(w.gridView()->isVisible());
-        QVERIFY(w.button(1002)->isEnabled());
+        QVERIFY(w.button(Action::SendChanges)->isEnabled());
 
-        w.button(1024)->click();
+        w.button(Action::DisplayAsDiagram)->click();
         QCOMPARE(rig.diagrams, 1);
     }
 
     void tabZeroWithoutDosimeterLeavesSendChangesAlone() {
         Rig rig;
         rig.arriveWithParameters();
-        rig.w().button(1004)->click();
+        rig.w().button(Action::GetDoseHistory)->click();
         rig.link.deliverArchive(FileBytes(kArchiveFile));
         rig.tick();
         rig.w().tabBar()->setCurrentIndex(1);
-        QVERIFY(!rig.w().button(1002)->isEnabled());
+        QVERIFY(!rig.w().button(Action::SendChanges)->isEnabled());
         rig.link.status = dm::kLinkNone;
         rig.tick(); // the window learns of the link from the cycle's tick only
         rig.w().tabBar()->setCurrentIndex(0);
-        QVERIFY(!rig.w().button(1002)->isEnabled());
+        QVERIFY(!rig.w().button(Action::SendChanges)->isEnabled());
     }
 
     void departureClearsTablesAndTabs() {
         Rig rig;
         rig.arriveWithParameters();
-        rig.w().button(1004)->click();
+        rig.w().button(Action::GetDoseHistory)->click();
         rig.link.deliverArchive(FileBytes(kArchiveFile));
         rig.tick();
         rig.w().tabBar()->setCurrentIndex(1);
         rig.link.statusQueue = {dm::kLinkGone};
         rig.link.status = dm::kLinkNone;
         rig.tick();
-        CTessalyDlg& w = rig.w();
+        MainWindow& w = rig.w();
         QCOMPARE(w.tabBar()->count(), 1);
         QCOMPARE(w.tabBar()->currentIndex(), 0);
         QCOMPARE(w.grid().rowCount(), 1);
         QVERIFY(w.gridView()->isVisible());
-        QVERIFY(!w.button(1024)->isVisible());
+        QVERIFY(!w.button(Action::DisplayAsDiagram)->isVisible());
         QVERIFY(rig.actionsEnabled(false));
         QVERIFY(w.doseTable().text(1, 1).empty());
-        QVERIFY(rig.link.paramReply.empty());
+        QVERIFY(rig.link.paramText.empty());
     }
 
     void languageSwitch() {
         Rig rig;
         rig.arriveWithParameters();
-        rig.w().button(1004)->click();
+        rig.w().button(Action::GetDoseHistory)->click();
         rig.link.deliverArchive(FileBytes(kArchiveFile));
         rig.tick();
-        rig.w().button(1012)->click(); // an exchange running
+        rig.w().button(Action::GetParameters)->click(); // an exchange running
         QVERIFY(rig.actionsEnabled(false));
 
         FindAction(&rig.w(), "actionRussian")->trigger();
-        CTessalyDlg& w = rig.w();
+        MainWindow& w = rig.w();
         QCOMPARE(w.langBase(), dm::kLangRussian);
         // The history read stays open, relabelled: tabs, tables and the diagram button.
         QCOMPARE(w.tabBar()->count(), 3);
         QCOMPARE(w.tabBar()->tabText(0), QString::fromUtf8("Параметры"));
         QCOMPARE(w.tabBar()->tabText(2), QString::fromStdString(dm::Tr(dm::IDS_NEUTRON_HISTORY, dm::kLangRussian)));
-        QVERIFY(w.button(1024)->isVisible());
+        QVERIFY(w.button(Action::DisplayAsDiagram)->isVisible());
         w.tabBar()->setCurrentIndex(2);
         auto* neutron = w.findChild<dm::HistoryView*>("neutronHistory");
         QCOMPARE(neutron->model()->headerData(3, Qt::Horizontal).toString().toStdString(),
@@ -490,7 +490,7 @@ private slots:
         const int row = rig.findRow("cfg_final_sound");
         QVERIFY(row > 0);
         QCOMPARE(QString::fromStdString(w.grid().text(row, 2)), QString::fromUtf8("включить"));
-        QCOMPARE(Caption(w.button(1012)), QString::fromUtf8("Запрос параметров"));
+        QCOMPARE(Caption(w.button(Action::GetParameters)), QString::fromUtf8("Запрос параметров"));
 
         // The dosimeter leaves, taking its parameters: back in English the heading row
         // stands alone.
@@ -533,7 +533,7 @@ private slots:
     void savingEachTab() {
         Rig rig;
         rig.arriveWithParameters();
-        rig.w().button(1004)->click();
+        rig.w().button(Action::GetDoseHistory)->click();
         rig.link.deliverArchive(FileBytes(kArchiveFile));
         rig.tick();
         QTemporaryDir dir;
@@ -577,7 +577,7 @@ private slots:
         rig.arriveWithParameters();
         const std::size_t pushes = rig.link.sent.size();
         rig.dialogs.answers = {false};
-        rig.w().button(1017)->click();
+        rig.w().button(Action::EraseTotalDose)->click();
         QCOMPARE(rig.dialogs.questions.back(), dm::Tr(dm::IDS_ASK_ERASE, 0));
         QCOMPARE(rig.dialogs.noDefault, std::vector<std::string>{dm::Tr(dm::IDS_ASK_ERASE, 0)});
         QCOMPARE(rig.link.sent.size(), pushes);
@@ -673,7 +673,7 @@ private slots:
         rig.link.deliverParams(reply);
         rig.tick();
         const std::size_t pushes = rig.link.sent.size();
-        rig.w().button(1004)->click();
+        rig.w().button(Action::GetDoseHistory)->click();
         QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_NO_HISTORY_RECORDS, dm::kLangRussian));
         QCOMPARE(rig.link.sent.size(), pushes);
     }
@@ -681,7 +681,7 @@ private slots:
     void passwordDialog() {
         // Layout, masked entry, and what OK, Cancel and Escape leave behind.
         {
-            CEnterPasswordDlg dialog(nullptr, dm::kLangRussian);
+            PasswordDialog dialog(nullptr, dm::kLangRussian);
             const dm::DialogUnits du(dialog.font());
             QCOMPARE(dialog.size(), du.size(190, 118));
             QCOMPARE(dialog.passwordEdit()->geometry(), du.rect(13, 79, 164, 13));
@@ -696,14 +696,14 @@ private slots:
             QCOMPARE(dialog.enteredText(), std::string(" 20947")); // as typed, blanks too
         }
         {
-            CEnterPasswordDlg dialog(nullptr, dm::kLangEnglish);
+            PasswordDialog dialog(nullptr, dm::kLangEnglish);
             dialog.show();
             QTest::keyClicks(dialog.passwordEdit(), "20947");
             dialog.findChild<QPushButton*>("cancel")->click();
             QVERIFY(dialog.enteredText().empty());
         }
         {
-            CEnterPasswordDlg dialog(nullptr, dm::kLangEnglish);
+            PasswordDialog dialog(nullptr, dm::kLangEnglish);
             dialog.show();
             QVERIFY(QTest::qWaitForWindowExposed(&dialog));
             QTest::keyClicks(dialog.passwordEdit(), "20947");
@@ -719,7 +719,7 @@ private slots:
     // The bar moves while a command waits.
     void statusLogTellsTheSession() {
         Rig rig;
-        CTessalyDlg& w = rig.w();
+        MainWindow& w = rig.w();
         int mark = 0;
         auto since = [&] {
             QStringList out;
@@ -729,10 +729,10 @@ private slots:
             return out;
         };
         rig.arriveWithParameters();
-        w.button(1017)->click(); // the renewed parameters show the same total
+        w.button(Action::EraseTotalDose)->click(); // the renewed parameters show the same total
         rig.link.deliverParams(FileBytes(kParamsFile));
         rig.tick();
-        w.button(1004)->click();
+        w.button(Action::GetDoseHistory)->click();
         const std::string mlv = FileBytes(kArchiveMlvFile);
         rig.link.deliverArchive(mlv.substr(0, mlv.find("1.5E-06"))); // headings, no record
         rig.tick();
@@ -743,7 +743,7 @@ private slots:
                                        "Dose history requested, please wait.", "Archive received",
                                        "No history records."}));
 
-        w.button(1004)->click();
+        w.button(Action::GetDoseHistory)->click();
         rig.tick(2);
         QVERIFY(w.progressBar()->value() > 0 && w.progressBar()->value() < 100);
         since();
@@ -758,7 +758,7 @@ private slots:
         w.switchLanguage(dm::kLangRussian);
         since();
         rig.arriveWithParameters();
-        w.button(1017)->click();
+        w.button(Action::EraseTotalDose)->click();
         std::string erased = FileBytes(kParamsFile);
         rig.link.deliverParams(erased.replace(erased.find("4.25E-03"), 8, "0"));
         rig.tick();

@@ -44,7 +44,7 @@ TEST(ParseDeviceNumber, ExtremesDoNotHang) {
     EXPECT_DOUBLE_EQ(ParseDeviceNumber("1E-99"), 1e-99);
 }
 
-TEST(CDouble, ShortNumbersReadExactlyAsTheFullConversionReadsThem) {
+TEST(LeadingNumber, ShortNumbersReadExactlyAsTheFullConversionReadsThem) {
     // Up to 15 digits take a shortcut; every such text must give the very same double as
     // the full conversion, and longer ones must still read.
     const auto full = [](const std::string& t) {
@@ -64,13 +64,13 @@ TEST(CDouble, ShortNumbersReadExactlyAsTheFullConversionReadsThem) {
                 t += '.';
             t += static_cast<char>('0' + (d >> 60) % 10);
         }
-        const double got = CDouble(t);
+        const double got = LeadingNumber(t);
         const double want = full(t);
         ASSERT_EQ(std::memcmp(&got, &want, sizeof got), 0) << t;
     }
-    EXPECT_EQ(CDouble("0.0000000000000000000001"), 1e-22);
-    EXPECT_TRUE(std::signbit(CDouble("-0.0")));
-    EXPECT_EQ(CDouble("123456789012345.5"), 123456789012345.5);
+    EXPECT_EQ(LeadingNumber("0.0000000000000000000001"), 1e-22);
+    EXPECT_TRUE(std::signbit(LeadingNumber("-0.0")));
+    EXPECT_EQ(LeadingNumber("123456789012345.5"), 123456789012345.5);
 }
 
 TEST(ParseDeviceNumber, TheDosimetersOwnFormsReadAsTheRuleSays) {
@@ -113,15 +113,15 @@ TEST(ParseDeviceNumber, TheDosimetersOwnFormsReadAsTheRuleSays) {
     }
 }
 
-TEST(CLong, LikeAtol) {
-    EXPECT_EQ(CLong(" 42x"), 42);
-    EXPECT_EQ(CLong("-17"), -17);
-    EXPECT_EQ(CLong("+3"), 3);
-    EXPECT_EQ(CLong("x1"), 0);
-    EXPECT_EQ(CLong(""), 0);
-    EXPECT_EQ(CLong("60.9"), 60);
-    EXPECT_EQ(CLong("99999999999999999999999"), std::numeric_limits<long long>::max());
-    EXPECT_EQ(CLong("-99999999999999999999999"), std::numeric_limits<long long>::min());
+TEST(LeadingInteger, LikeAtol) {
+    EXPECT_EQ(LeadingInteger(" 42x"), 42);
+    EXPECT_EQ(LeadingInteger("-17"), -17);
+    EXPECT_EQ(LeadingInteger("+3"), 3);
+    EXPECT_EQ(LeadingInteger("x1"), 0);
+    EXPECT_EQ(LeadingInteger(""), 0);
+    EXPECT_EQ(LeadingInteger("60.9"), 60);
+    EXPECT_EQ(LeadingInteger("99999999999999999999999"), std::numeric_limits<long long>::max());
+    EXPECT_EQ(LeadingInteger("-99999999999999999999999"), std::numeric_limits<long long>::min());
 }
 
 } // namespace

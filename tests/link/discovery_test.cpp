@@ -1,7 +1,7 @@
 // The discovery thread and the link status, driven by a scripted transport. Each step
 // hands the thread one device list and waits until the thread asks for the next, so
 // no test depends on timing.
-#include "link/irda_functions.h"
+#include "link/device_link.h"
 
 #include <gtest/gtest.h>
 
@@ -105,7 +105,7 @@ private:
 class Discovery : public ::testing::Test {
 protected:
     void start() {
-        link = std::make_unique<CIrdaFunctions>(std::make_unique<ScriptedTransport>(script), store, sink);
+        link = std::make_unique<DeviceLink>(std::make_unique<ScriptedTransport>(script), store, sink);
     }
     // Hands one list to the thread and waits until it has been applied (the thread is
     // back asking for the next) or the thread has ended.
@@ -127,72 +127,72 @@ protected:
     Script script;
     FixedFolderStore store{::testing::TempDir()};
     RecordingSink sink;
-    std::unique_ptr<CIrdaFunctions> link;
+    std::unique_ptr<DeviceLink> link;
 };
 
 TEST_F(Discovery, ArrivalIsReportedOnceThenPresent) {
     start();
     deliver(std::vector<DeviceId>{kA});
-    EXPECT_EQ(link->GetLinkStatus(), LINK_ARRIVED);
-    EXPECT_EQ(link->GetLinkStatus(), LINK_PRESENT);
-    EXPECT_EQ(link->GetLinkStatus(), LINK_PRESENT);
-    EXPECT_EQ(link->CurrentDevice(), kA);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_ARRIVED);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_PRESENT);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_PRESENT);
+    EXPECT_EQ(link->currentDevice(), kA);
     // The same device listed again raises nothing.
     deliver(std::vector<DeviceId>{kA});
-    EXPECT_EQ(link->GetLinkStatus(), LINK_PRESENT);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_PRESENT);
     EXPECT_TRUE(sink.messages().empty());
 }
 
 TEST_F(Discovery, EmptyFirstListIsGoneThenNone) {
     start();
     deliver(std::vector<DeviceId>{});
-    EXPECT_EQ(link->GetLinkStatus(), LINK_GONE);
-    EXPECT_EQ(link->GetLinkStatus(), LINK_NONE);
-    EXPECT_TRUE(IsNoDevice(link->CurrentDevice()));
+    EXPECT_EQ(link->takeLinkStatus(), LINK_GONE);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_NONE);
+    EXPECT_TRUE(IsNoDevice(link->currentDevice()));
 }
 
 TEST_F(Discovery, LeavingAndComingBackArrivesAgain) {
     start();
     deliver(std::vector<DeviceId>{kA});
-    EXPECT_EQ(link->GetLinkStatus(), LINK_ARRIVED);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_ARRIVED);
     deliver(std::vector<DeviceId>{});
-    EXPECT_EQ(link->GetLinkStatus(), LINK_GONE);
-    EXPECT_TRUE(IsNoDevice(link->CurrentDevice()));
+    EXPECT_EQ(link->takeLinkStatus(), LINK_GONE);
+    EXPECT_TRUE(IsNoDevice(link->currentDevice()));
     deliver(std::vector<DeviceId>{kA});
-    EXPECT_EQ(link->GetLinkStatus(), LINK_ARRIVED);
-    EXPECT_EQ(link->GetLinkStatus(), LINK_PRESENT);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_ARRIVED);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_PRESENT);
 }
 
 TEST_F(Discovery, OnlyTheFirstDeviceCounts) {
     start();
     deliver(std::vector<DeviceId>{kA});
-    EXPECT_EQ(link->GetLinkStatus(), LINK_ARRIVED);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_ARRIVED);
     deliver(std::vector<DeviceId>{kA, kC});
-    EXPECT_EQ(link->GetLinkStatus(), LINK_PRESENT);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_PRESENT);
     deliver(std::vector<DeviceId>{kA});
-    EXPECT_EQ(link->GetLinkStatus(), LINK_PRESENT);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_PRESENT);
     // A new first device, differing in one byte only, is an arrival.
     deliver(std::vector<DeviceId>{kB, kA});
-    EXPECT_EQ(link->GetLinkStatus(), LINK_ARRIVED);
-    EXPECT_EQ(link->CurrentDevice(), kB);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_ARRIVED);
+    EXPECT_EQ(link->currentDevice(), kB);
 }
 
 TEST_F(Discovery, UnreadEventIsOverwrittenByTheLatest) {
     start();
     deliver(std::vector<DeviceId>{kA});
     deliver(std::vector<DeviceId>{});
-    EXPECT_EQ(link->GetLinkStatus(), LINK_GONE);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_GONE);
     deliver(std::vector<DeviceId>{});
     deliver(std::vector<DeviceId>{kC});
-    EXPECT_EQ(link->GetLinkStatus(), LINK_ARRIVED);
-    EXPECT_EQ(link->GetLinkStatus(), LINK_PRESENT);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_ARRIVED);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_PRESENT);
 }
 
 TEST_F(Discovery, NoIrdaSocketIsSaidOnceAndNothingIsEverReported) {
     script.start = DiscoveryStart::SocketFailed;
     start();
     EXPECT_EQ(sink.waitForMessage(), std::vector<std::string>{"Error#23. Check if IRDA module is installed."});
-    EXPECT_EQ(link->GetLinkStatus(), LINK_NONE);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_NONE);
     link.reset();
     EXPECT_EQ(calls(), 0);
     EXPECT_EQ(sink.messages().size(), 1u);
@@ -218,8 +218,8 @@ TEST_F(Discovery, FailedWaitEndsDiscoveryAndKeepsTheLastState) {
     deliver(std::vector<DeviceId>{kA});
     deliver(std::nullopt);
     EXPECT_EQ(sink.waitForMessage(), std::vector<std::string>{"Error#25. Check if IRDA module is installed."});
-    EXPECT_EQ(link->GetLinkStatus(), LINK_ARRIVED);
-    EXPECT_EQ(link->CurrentDevice(), kA);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_ARRIVED);
+    EXPECT_EQ(link->currentDevice(), kA);
     link.reset();
     EXPECT_EQ(calls(), 2);
 }
@@ -243,23 +243,23 @@ TEST_F(Discovery, UserThreadReadsWhileDiscoveryWrites) {
             ++script.pushed;
         }
         script.changed.notify_all();
-        if (link->GetLinkStatus() == LINK_ARRIVED)
+        if (link->takeLinkStatus() == LINK_ARRIVED)
             ++arrivals;
-        (void)link->CurrentDevice();
+        (void)link->currentDevice();
     }
     deliver(std::vector<DeviceId>{kA, kB});
-    if (link->GetLinkStatus() == LINK_ARRIVED)
+    if (link->takeLinkStatus() == LINK_ARRIVED)
         ++arrivals;
     EXPECT_GE(arrivals, 1);
-    EXPECT_EQ(link->GetLinkStatus(), LINK_PRESENT);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_PRESENT);
 }
 
 TEST(DiscoveryOff, NoThreadWhenNotAsked) {
     RecordingSink sink;
     FixedFolderStore store{::testing::TempDir()};
     Script script;
-    CIrdaFunctions link(std::make_unique<ScriptedTransport>(script), store, sink, false);
-    EXPECT_EQ(link.GetLinkStatus(), LINK_NONE);
+    DeviceLink link(std::make_unique<ScriptedTransport>(script), store, sink, false);
+    EXPECT_EQ(link.takeLinkStatus(), LINK_NONE);
     std::lock_guard lock(script.mutex);
     EXPECT_EQ(script.calls, 0);
 }
@@ -282,10 +282,10 @@ TEST(IrdaDiscovery, KernelWithoutIrdaSaysSoOnce) {
     RecordingSink sink;
     FixedFolderStore store{::testing::TempDir()};
     {
-        CIrdaFunctions link(MakeTransport("irda", &error), store, sink);
+        DeviceLink link(MakeTransport("irda", &error), store, sink);
         EXPECT_EQ(sink.waitForMessage(), std::vector<std::string>{kMsgNoIrdaSocket});
-        EXPECT_EQ(link.GetLinkStatus(), LINK_NONE);
-        EXPECT_FALSE(link.SendCommandFile("get_archive\r\n").connected);
+        EXPECT_EQ(link.takeLinkStatus(), LINK_NONE);
+        EXPECT_FALSE(link.sendCommandFile("get_archive\r\n").connected);
     }
     EXPECT_EQ(sink.messages().size(), 1u);
 }

@@ -31,15 +31,15 @@ public:
     std::vector<int> delivered; // what each tick said it handed on
     std::vector<std::string>* events = nullptr;
 
-    int GetLinkStatus() override {
+    int takeLinkStatus() override {
         if (statuses.empty())
             return idleStatus;
         const int s = statuses.front();
         statuses.pop_front();
         return s;
     }
-    int PollReplyFiles() override { return take(polls); }
-    int PollFinishedReplyFiles() override { return take(finishedPolls); }
+    int pollReplyFiles() override { return take(polls); }
+    int pollFinishedReplyFiles() override { return take(finishedPolls); }
     int take(std::deque<Poll>& from) {
         if (from.empty())
             return 0;
@@ -50,20 +50,20 @@ public:
         if (!p.archive.empty()) archive = p.archive;
         return p.sum;
     }
-    std::string ResultReply() const override { return result; }
-    std::string ParamReply() const override { return params; }
-    std::string ArchiveReply() const override { return archive; }
-    void ClearReplies() override {
+    std::string resultReply() const override { return result; }
+    std::string paramReply() const override { return params; }
+    std::string archiveReply() const override { return archive; }
+    void clearReplies() override {
         result.clear();
         params.clear();
         archive.clear();
         if (events) events->push_back("clear replies");
     }
-    void SendCommandFile(const std::string& bytes) override {
+    void sendCommandFile(const std::string& bytes) override {
         sent.push_back(bytes);
         if (events) events->push_back("send " + bytes);
     }
-    void RepliesDelivered(int replies) override { delivered.push_back(replies); }
+    void repliesDelivered(int replies) override { delivered.push_back(replies); }
 };
 
 // Keeps the cycle's typed events in order, as words.

@@ -1,5 +1,5 @@
 // Reply-file pickup and the received-files settings, in a temporary folder.
-#include "link/irda_functions.h"
+#include "link/device_link.h"
 #include "link/reply_pickup.h"
 
 #include <gtest/gtest.h>
@@ -359,7 +359,7 @@ public:
     std::optional<std::string> folder;
 };
 
-TEST(ReceivedFolder, IniStoreWritesItsDefaultFolderWhenAbsent) {
+TEST(receivedFolder, IniStoreWritesItsDefaultFolderWhenAbsent) {
     const fs::path root = FreshDir("ini");
     IniReceivedFolderStore store(root / "cfg" / "infrared.ini", root / "data" / "received");
     const std::optional<std::string> folder = ReadReceivedFilesFolder(store);
@@ -374,7 +374,7 @@ TEST(ReceivedFolder, IniStoreWritesItsDefaultFolderWhenAbsent) {
     fs::remove_all(root);
 }
 
-TEST(ReceivedFolder, IniStoreKeepsTheUsersValueAndOtherLines) {
+TEST(receivedFolder, IniStoreKeepsTheUsersValueAndOtherLines) {
     const fs::path root = FreshDir("ini2");
     Write(root / "infrared.ini", "# mine\n[File Transfer]\nRecvdFilesLocation=/srv/beam/\nShowRecvStatus=1\nOther=x\n");
     IniReceivedFolderStore store(root / "infrared.ini", root / "unused");
@@ -386,7 +386,7 @@ TEST(ReceivedFolder, IniStoreKeepsTheUsersValueAndOtherLines) {
     fs::remove_all(root);
 }
 
-TEST(ReceivedFolder, UnusableStoreDisablesPickupWithOneMessage) {
+TEST(receivedFolder, UnusableStoreDisablesPickupWithOneMessage) {
     const fs::path root = FreshDir("ini3");
     fs::create_directories(root / "infrared.ini"); // a folder where the file should be
     IniReceivedFolderStore store(root / "infrared.ini", root / "received");
@@ -395,53 +395,53 @@ TEST(ReceivedFolder, UnusableStoreDisablesPickupWithOneMessage) {
     RecordingSink sink;
     BrokenStore broken;
     broken.failOpen = true;
-    CIrdaFunctions link(nullptr, broken, sink, false);
-    EXPECT_EQ(link.PollReplyFiles(), 0);
-    EXPECT_EQ(link.PollReplyFiles(), 0);
+    DeviceLink link(nullptr, broken, sink, false);
+    EXPECT_EQ(link.pollReplyFiles(), 0);
+    EXPECT_EQ(link.pollReplyFiles(), 0);
     EXPECT_EQ(sink.messages, std::vector<std::string>{"Cannot access windows registry. IrDA functions disabled."});
-    EXPECT_EQ(link.ReceivedFolder(), "");
+    EXPECT_EQ(link.receivedFolder(), "");
     // Access comes back, then goes again: said again.
     broken.failOpen = false;
     broken.folder = root.string();
-    EXPECT_EQ(link.PollReplyFiles(), 0);
-    EXPECT_EQ(link.ReceivedFolder(), root.string());
+    EXPECT_EQ(link.pollReplyFiles(), 0);
+    EXPECT_EQ(link.receivedFolder(), root.string());
     broken.failOpen = true;
-    EXPECT_EQ(link.PollReplyFiles(), 0);
+    EXPECT_EQ(link.pollReplyFiles(), 0);
     EXPECT_EQ(sink.messages.size(), 2u);
     fs::remove_all(root);
 }
 
-TEST(ReceivedFolder, LocationThatIsAFileIsReportedOnce) {
+TEST(receivedFolder, LocationThatIsAFileIsReportedOnce) {
     const fs::path root = FreshDir("notdir");
     Write(root / "beam", "a file");
     RecordingSink sink;
     FixedFolderStore store((root / "beam").string());
-    CIrdaFunctions link(nullptr, store, sink, false);
-    EXPECT_EQ(link.PollReplyFiles(), 0);
+    DeviceLink link(nullptr, store, sink, false);
+    EXPECT_EQ(link.pollReplyFiles(), 0);
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_NE(sink.messages[0].find("/beam is not a folder"), std::string::npos) << sink.messages[0];
     fs::remove_all(root);
 }
 
-TEST(ReceivedFolder, LinkRemembersStartFilesAndFillsItsSlots) {
+TEST(receivedFolder, LinkRemembersStartFilesAndFillsItsSlots) {
     const fs::path root = FreshDir("link");
     Write(root / "Pstart.txt", "old");
     RecordingSink sink;
     FixedFolderStore store(root.string() + "/");
-    CIrdaFunctions link(nullptr, store, sink, false);
-    EXPECT_EQ(link.ReceivedFolder(), root.string());
+    DeviceLink link(nullptr, store, sink, false);
+    EXPECT_EQ(link.receivedFolder(), root.string());
     Write(root / "P2.txt", "new");
     Write(root / "Saved.txt", "table");
-    link.AddSkipFile("Saved.txt");
+    link.addSkipFile("Saved.txt");
     // The link watches its folder: a file seen closed is taken at the first look.
-    EXPECT_EQ(link.PollReplyFiles(), 2222);
-    EXPECT_EQ(link.paramReply, "new");
+    EXPECT_EQ(link.pollReplyFiles(), 2222);
+    EXPECT_EQ(link.paramReply(), "new");
     EXPECT_TRUE(fs::exists(root / "Pstart.txt"));
     EXPECT_TRUE(fs::exists(root / "Saved.txt"));
-    PushReport r = link.SendCommandFile("x"); // no transport: an unsent push, no crash
+    PushReport r = link.sendCommandFile("x"); // no transport: an unsent push, no crash
     EXPECT_FALSE(r.completed);
     EXPECT_TRUE(sink.messages.empty());
-    r = link.SendCommandFile(std::string(kMaxCommandTextBytes + 1, 'x'));
+    r = link.sendCommandFile(std::string(kMaxCommandTextBytes + 1, 'x'));
     EXPECT_TRUE(r.refused);
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_NE(sink.messages[0].find("16379"), std::string::npos);

@@ -1,5 +1,5 @@
 // The TCP link: names, identifiers and the connect probe that stands for discovery.
-#include "link/irda_functions.h"
+#include "link/device_link.h"
 #include "link/tcp_transport.h"
 #include "obex_test_peer.h"
 
@@ -83,10 +83,10 @@ public:
 
 // Waits (bounded) until the link reports the wanted status; the statuses read on the
 // way are returned too, so a consumed event is not lost to the test.
-std::vector<int> WaitForStatus(CIrdaFunctions& link, int wanted) {
+std::vector<int> WaitForStatus(DeviceLink& link, int wanted) {
     std::vector<int> seen;
     for (int i = 0; i < 1000; ++i) {
-        const int s = link.GetLinkStatus();
+        const int s = link.takeLinkStatus();
         if (seen.empty() || seen.back() != s)
             seen.push_back(s);
         if (s == wanted)
@@ -104,11 +104,11 @@ TEST(TcpLink, DiscoveredPeerReceivesThePushAndLeavingIsSeen) {
     ASSERT_TRUE(transport) << error;
     QuietSink sink;
     FixedFolderStore store(::testing::TempDir());
-    CIrdaFunctions irda(std::move(transport), store, sink);
+    DeviceLink irda(std::move(transport), store, sink);
 
     EXPECT_EQ(WaitForStatus(irda, LINK_ARRIVED).back(), LINK_ARRIVED);
-    EXPECT_EQ(irda.GetLinkStatus(), LINK_PRESENT);
-    const PushReport report = irda.SendCommandFile("get_archive\r\n");
+    EXPECT_EQ(irda.takeLinkStatus(), LINK_PRESENT);
+    const PushReport report = irda.sendCommandFile("get_archive\r\n");
     EXPECT_TRUE(report.completed) << report.error;
     const std::vector<std::string> requests = peer->recorded();
     ASSERT_EQ(requests.size(), 4u);
@@ -116,8 +116,8 @@ TEST(TcpLink, DiscoveredPeerReceivesThePushAndLeavingIsSeen) {
 
     peer.reset();
     EXPECT_EQ(WaitForStatus(irda, LINK_GONE).back(), LINK_GONE);
-    EXPECT_EQ(irda.GetLinkStatus(), LINK_NONE);
-    EXPECT_FALSE(irda.SendCommandFile("x").connected); // no device: nothing sent
+    EXPECT_EQ(irda.takeLinkStatus(), LINK_NONE);
+    EXPECT_FALSE(irda.sendCommandFile("x").connected); // no device: nothing sent
     EXPECT_EQ(sink.count, 0);
 }
 

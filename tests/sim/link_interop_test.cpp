@@ -2,7 +2,7 @@
 // received-files pickup.
 #include "sim/simulated_dosimeter.h"
 
-#include "link/irda_functions.h"
+#include "link/device_link.h"
 #include "link/link_status.h"
 #include "link/obex_push.h"
 #include "link/reply_pickup.h"
@@ -106,15 +106,15 @@ TEST_F(SimWithLink, DosimeterArrivesAnswersAndLeavesAsTheWindowSeesIt) {
     FixedFolderStore store(root_.string());
     SilentMessages messages;
     std::string error;
-    CIrdaFunctions link(MakeTransport(link_, &error), store, messages);
-    EXPECT_TRUE(Eventually([&] { return link.GetLinkStatus() == LINK_ARRIVED; }));
-    link.SendCommandFile("get_parameters=255\r\n#\r\n");
-    EXPECT_TRUE(Eventually([&] { return link.PollReplyFiles() == 2222; }));
-    EXPECT_NE(link.paramReply.find("dose_neutron = "), std::string::npos);
+    DeviceLink link(MakeTransport(link_, &error), store, messages);
+    EXPECT_TRUE(Eventually([&] { return link.takeLinkStatus() == LINK_ARRIVED; }));
+    link.sendCommandFile("get_parameters=255\r\n#\r\n");
+    EXPECT_TRUE(Eventually([&] { return link.pollReplyFiles() == 2222; }));
+    EXPECT_NE(link.paramReply().find("dose_neutron = "), std::string::npos);
     sim_->setInRange(false);
-    EXPECT_TRUE(Eventually([&] { return link.GetLinkStatus() == LINK_GONE; }));
+    EXPECT_TRUE(Eventually([&] { return link.takeLinkStatus() == LINK_GONE; }));
     sim_->setInRange(true);
-    EXPECT_TRUE(Eventually([&] { return link.GetLinkStatus() == LINK_ARRIVED; }));
+    EXPECT_TRUE(Eventually([&] { return link.takeLinkStatus() == LINK_ARRIVED; }));
 }
 
 TEST_F(SimWithLink, ProbeFollowsTheRange) {

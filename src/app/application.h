@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-class CTessalyApp {
+class Application {
 public:
     // args without the program name; returns the exit status.
-    int Run(const std::vector<std::string>& args);
+    int run(const std::vector<std::string>& args);
 };

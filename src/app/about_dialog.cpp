@@ -1,4 +1,4 @@
-#include "app/about_dlg.h"
+#include "app/about_dialog.h"
 
 #include "core/string_table.h"
 
@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-CAboutDlg::CAboutDlg(QWidget* parent, int langBase, const std::string& note) : QDialog(parent) {
+AboutDialog::AboutDialog(QWidget* parent, int langBase, const std::string& note) : QDialog(parent) {
     setObjectName(QStringLiteral("aboutDialog"));
     setWindowTitle(QStringLiteral("About"));
     auto* layout = new QVBoxLayout(this);

@@ -23,69 +23,75 @@
 
 namespace dm {
 
-class CIrdaFunctions {
+class DeviceLink {
 public:
     // Reads the received-files folder, remembers the text files already in it, clears
     // the device identifier and, unless told not to, starts the discovery thread.
-    CIrdaFunctions(std::unique_ptr<Transport> transport, ReceivedFolderStore& store,
-                   MessageSink& messages, bool startDiscovery = true);
+    DeviceLink(std::unique_ptr<Transport> transport, ReceivedFolderStore& store,
+               MessageSink& messages, bool startDiscovery = true);
     // Stops the discovery thread and waits for it.
-    ~CIrdaFunctions();
-    CIrdaFunctions(const CIrdaFunctions&) = delete;
-    CIrdaFunctions& operator=(const CIrdaFunctions&) = delete;
+    ~DeviceLink();
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
 
     // The link status; reading consumes LINK_ARRIVED (then LINK_PRESENT) and
     // LINK_GONE (then LINK_NONE).
-    int GetLinkStatus();
+    int takeLinkStatus();
     // The device identifier discovery holds now (all zero: none).
-    DeviceId CurrentDevice();
+    DeviceId currentDevice();
 
     // Looks at the received-files folder once; the sum of the weights of the replies
     // taken in, their texts (UTF-8) left in the slots below. A file its writer is seen
     // to have closed is taken at once (where the folder can be watched); any other new
     // file by the second poll that finds it with the same size and time, a second
-    // later. Nothing is deleted until RepliesDelivered names it.
-    int PollReplyFiles();
+    // later. Nothing is deleted until repliesDelivered names it.
+    int pollReplyFiles();
     // Between polls, as often as wanted: takes only the files whose writer is seen to
     // have closed them, and costs nothing while nothing happens in the folder.
-    int PollFinishedReplyFiles();
+    int pollFinishedReplyFiles();
     // Waits until something happens in the received-files folder or the deadline
     // passes; true when something did. Where the folder cannot be watched: false at once.
-    bool WaitForReplyFiles(std::chrono::steady_clock::time_point deadline) const;
+    bool waitForReplyFiles(std::chrono::steady_clock::time_point deadline) const;
     // The replies of the last poll that were handed to their parsers (a sum of
     // weights): their files are deleted; the others are offered again.
-    void RepliesDelivered(int replies);
+    void repliesDelivered(int replies);
     // Only reply files whose letter is one of these ("LAP" by default) are taken.
-    void TakeRepliesOnly(const std::string& letters);
+    void takeRepliesOnly(const std::string& letters);
 
     // Pushes the command text to the device in range as "command.txt". The window
     // ignores the report: a failed push shows only as the exchange's time-out.
     // With a deadline, the push gives up by then.
-    PushReport SendCommandFile(std::string bytes,
+    PushReport sendCommandFile(std::string bytes,
                                std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
 
     // A file name (without folder) never to take as a reply.
-    void AddSkipFile(const std::string& name);
-    const std::vector<std::string>& SkipFiles() const { return pickup_.skipFiles(); }
+    void addSkipFile(const std::string& name);
+    const std::vector<std::string>& skipFiles() const { return pickup_.skipFiles(); }
 
     // The received-files folder without a trailing separator (empty while the settings
     // cannot be read).
-    const std::string& ReceivedFolder() const { return receivedFolder_; }
+    const std::string& receivedFolder() const { return receivedFolder_; }
 
-    std::string resultReply;  // last reply whose name holds "L"
-    std::string paramReply;   // last reply whose name holds "P"
-    std::string archiveReply; // last reply whose name holds "A"
+    // The last reply taken in whose name holds "L", "P" or "A".
+    const std::string& resultReply() const { return resultReply_; }
+    const std::string& paramReply() const { return paramReply_; }
+    const std::string& archiveReply() const { return archiveReply_; }
+    // Empties the three reply slots.
+    void clearReplies();
 
 private:
-    void DiscoveryThreadProc();
-    void ApplyEnumeration(const std::vector<DeviceId>& devices);
-    bool RefreshReceivedFolder();
+    void runDiscovery();
+    void applyEnumeration(const std::vector<DeviceId>& devices);
+    bool refreshReceivedFolder();
 
     std::unique_ptr<Transport> transport_;
     ReceivedFolderStore& store_;
     MessageSink& messages_;
     ReplyPickup pickup_;
     std::string receivedFolder_;
+    std::string resultReply_;
+    std::string paramReply_;
+    std::string archiveReply_;
     bool storeFailed_ = false;
     std::string reportedFolder_; // the unusable folder last reported
 

@@ -8,10 +8,10 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class CEnterPasswordDlg : public QDialog {
+class PasswordDialog : public QDialog {
     Q_OBJECT
 public:
-    CEnterPasswordDlg(QWidget* parent, int langBase);
+    PasswordDialog(QWidget* parent, int langBase);
 
     // UTF-8; empty after Cancel, Escape or an empty entry.
     const std::string& enteredText() const { return entered_; }

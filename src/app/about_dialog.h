@@ -4,9 +4,9 @@
 
 #include <string>
 
-class CAboutDlg : public QDialog {
+class AboutDialog : public QDialog {
     Q_OBJECT
 public:
     // note: a line added below the text (the records database in use), when not empty.
-    CAboutDlg(QWidget* parent, int langBase, const std::string& note = {});
+    AboutDialog(QWidget* parent, int langBase, const std::string& note = {});
 };

@@ -64,15 +64,14 @@ struct WindowServices {
     dm::records::StationRecorder* recorder = nullptr;
 };
 
-// The window's action buttons, numbered as the tests and the old dialog resources know them.
-enum class Action { SendChanges = 1002, GetDoseHistory = 1004, GetParameters = 1012, EraseTotalDose = 1017,
-                    DisplayAsDiagram = 1024 };
+// The window's action buttons.
+enum class Action { SendChanges, GetDoseHistory, GetParameters, EraseTotalDose, DisplayAsDiagram };
 
-class CTessalyDlg : public QDialog, private dm::ExchangeObserver {
+class MainWindow : public QDialog, private dm::ExchangeObserver {
     Q_OBJECT
 public:
-    CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices services, QWidget* parent = nullptr);
-    ~CTessalyDlg() override;
+    MainWindow(const dm::InterfaceSettings& settings, WindowServices services, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // The language and the protected-parameter mask now in force (written at the end).
     dm::InterfaceSettings settings() const { return {langBase_, access_}; }
@@ -120,8 +119,7 @@ public:
     QTabBar* tabBar() const { return tabs_; }
     QComboBox* statusLog() const { return statusLog_; }
     QProgressBar* progressBar() const { return progress_; }
-    QPushButton* button(int id) const;
-    QPushButton* button(Action action) const { return button(static_cast<int>(action)); }
+    QPushButton* button(Action action) const;
     QMenu* simulatorMenu() const { return simulatorMenu_; }
     QMenuBar* menuBar() const { return menuBar_; }
     // The history table of tab 1 or 2 (built on first use).

@@ -1,4 +1,4 @@
-#include "app/tessaly_dlg.h"
+#include "app/main_window.h"
 
 #ifdef DM_HAVE_CHARTS
 #include "charts/chart_data.h"
@@ -7,7 +7,7 @@
 
 #include "access/access_codes.h"
 #include "access/dialog_units.h"
-#include "app/about_dlg.h"
+#include "app/about_dialog.h"
 #include "app/history_view.h"
 #include "app/qt_translations.h"
 #include "app/qt_user_dialogs.h"
@@ -54,7 +54,7 @@ dm::ClockTime Now() {
 
 } // namespace
 
-CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices services, QWidget* parent)
+MainWindow::MainWindow(const dm::InterfaceSettings& settings, WindowServices services, QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                           Qt::WindowCloseButtonHint),
@@ -75,7 +75,7 @@ CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices s
         return start;
     });
     timer_.setInterval(1000);
-    connect(&timer_, &QTimer::timeout, this, &CTessalyDlg::onTimer);
+    connect(&timer_, &QTimer::timeout, this, &MainWindow::onTimer);
     // Between ticks a reply whose file is proven whole is taken in at once.
     auto* replyLook = new QTimer(this);
     replyLook->setInterval(50);
@@ -97,7 +97,7 @@ CTessalyDlg::CTessalyDlg(const dm::InterfaceSettings& settings, WindowServices s
         });
 }
 
-CTessalyDlg::~CTessalyDlg() {
+MainWindow::~MainWindow() {
     timer_.stop();
     if (services_.recorder)
         services_.recorder->setNotify({});
@@ -110,7 +110,7 @@ CTessalyDlg::~CTessalyDlg() {
 
 // ------------------------------------------------------------------ layout
 
-void CTessalyDlg::buildControls() {
+void MainWindow::buildControls() {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -132,7 +132,7 @@ void CTessalyDlg::buildControls() {
     tabs_->setDrawBase(false);
     tabs_->setExpanding(false);
     tabs_->setDocumentMode(true);
-    connect(tabs_, &QTabBar::currentChanged, this, &CTessalyDlg::onTabChanged);
+    connect(tabs_, &QTabBar::currentChanged, this, &MainWindow::onTabChanged);
 
     gridView_ = new dm::GridView(grid_, client_);
     gridView_->setObjectName(QStringLiteral("parameterGrid"));
@@ -152,7 +152,7 @@ void CTessalyDlg::buildControls() {
     diagramButton_ = new QPushButton(client_);
     diagramButton_->setObjectName(QStringLiteral("displayAsDiagram"));
     diagramButton_->setAutoDefault(false);
-    connect(diagramButton_, &QPushButton::clicked, this, &CTessalyDlg::displayAsDiagram);
+    connect(diagramButton_, &QPushButton::clicked, this, &MainWindow::displayAsDiagram);
 
     auto makeButton = [&](const char* name) {
         auto* b = new dm::MultiLineButton(client_);
@@ -165,10 +165,10 @@ void CTessalyDlg::buildControls() {
     getHistoryButton_ = makeButton("getDoseHistory");
     sendChangesButton_ = makeButton("sendChanges");
     eraseButton_ = makeButton("eraseTotalDose");
-    connect(getParamsButton_, &QPushButton::clicked, this, &CTessalyDlg::getParameters);
-    connect(getHistoryButton_, &QPushButton::clicked, this, &CTessalyDlg::getDoseHistory);
-    connect(sendChangesButton_, &QPushButton::clicked, this, &CTessalyDlg::sendChanges);
-    connect(eraseButton_, &QPushButton::clicked, this, &CTessalyDlg::eraseTotalDose);
+    connect(getParamsButton_, &QPushButton::clicked, this, &MainWindow::getParameters);
+    connect(getHistoryButton_, &QPushButton::clicked, this, &MainWindow::getDoseHistory);
+    connect(sendChangesButton_, &QPushButton::clicked, this, &MainWindow::sendChanges);
+    connect(eraseButton_, &QPushButton::clicked, this, &MainWindow::eraseTotalDose);
 
     progress_ = new QProgressBar(client_);
     progress_->setObjectName(QStringLiteral("progress"));
@@ -185,7 +185,7 @@ void CTessalyDlg::buildControls() {
     placeControls();
 }
 
-void CTessalyDlg::placeControls() {
+void MainWindow::placeControls() {
     const dm::DialogUnits du(font());
     const QSize base = du.size(392, 347);
     const int dx = qMax(0, client_->width() - base.width()), dy = qMax(0, client_->height() - base.height());
@@ -212,7 +212,7 @@ void CTessalyDlg::placeControls() {
     statusLog_->setGeometry(log.x(), log.y(), log.width(), qMax(log.height(), statusLog_->sizeHint().height()));
 }
 
-bool CTessalyDlg::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == client_ && event->type() == QEvent::Resize)
         placeControls();
     // Escape in the table belongs to the table (an open edit is cancelled by its editor
@@ -225,14 +225,14 @@ bool CTessalyDlg::eventFilter(QObject* watched, QEvent* event) {
     return QDialog::eventFilter(watched, event);
 }
 
-void CTessalyDlg::buildMenu() {
+void MainWindow::buildMenu() {
     // Texts come with the interface language (setMenuTexts).
     fileMenu_ = menuBar_->addMenu(QString());
     fileMenu_->setObjectName(QStringLiteral("menuFile"));
-    saveAction_ = fileMenu_->addAction(QString(), this, &CTessalyDlg::saveCurrentTable);
+    saveAction_ = fileMenu_->addAction(QString(), this, &MainWindow::saveCurrentTable);
     saveAction_->setObjectName(QStringLiteral("actionSave"));
     saveAction_->setShortcut(QKeySequence::Save);
-    exportCsvAction_ = fileMenu_->addAction(QString(), this, &CTessalyDlg::exportCurrentTableCsv);
+    exportCsvAction_ = fileMenu_->addAction(QString(), this, &MainWindow::exportCurrentTableCsv);
     exportCsvAction_->setObjectName(QStringLiteral("actionExportCsv"));
     // Only a history tab with records has anything to export.
     connect(fileMenu_, &QMenu::aboutToShow, this,
@@ -258,7 +258,7 @@ void CTessalyDlg::buildMenu() {
         languages->addAction(a);
     }
     optionsMenu_->addSeparator();
-    passwordAction_ = optionsMenu_->addAction(QString(), this, &CTessalyDlg::passwordEntry);
+    passwordAction_ = optionsMenu_->addAction(QString(), this, &MainWindow::passwordEntry);
     passwordAction_->setObjectName(QStringLiteral("actionPassword"));
 
     if (services_.simulatorInRange) {
@@ -279,11 +279,11 @@ void CTessalyDlg::buildMenu() {
 
     helpMenu_ = menuBar_->addMenu(QString());
     helpMenu_->setObjectName(QStringLiteral("menuHelp"));
-    aboutAction_ = helpMenu_->addAction(QString(), this, &CTessalyDlg::showAbout);
+    aboutAction_ = helpMenu_->addAction(QString(), this, &MainWindow::showAbout);
     aboutAction_->setObjectName(QStringLiteral("actionAbout"));
 }
 
-void CTessalyDlg::setMenuTexts() {
+void MainWindow::setMenuTexts() {
     auto text = [this](int id) { return Q(Tr(id, langBase_)); };
     fileMenu_->setTitle(text(dm::IDS_MENU_FILE));
     saveAction_->setText(text(dm::IDS_MENU_SAVE_TABLE));
@@ -307,7 +307,7 @@ void CTessalyDlg::setMenuTexts() {
     russianAction_->setChecked(langBase_ == dm::kLangRussian);
 }
 
-void CTessalyDlg::setTexts() {
+void MainWindow::setTexts() {
     getParamsButton_->setCaption(Q(Tr(dm::IDS_GET_PARAMETERS, langBase_)));
     getHistoryButton_->setCaption(Q(Tr(dm::IDS_GET_HISTORY, langBase_)));
     sendChangesButton_->setCaption(Q(Tr(dm::IDS_SEND_CHANGES, langBase_)));
@@ -319,20 +319,20 @@ void CTessalyDlg::setTexts() {
     setMenuTexts();
 }
 
-QPushButton* CTessalyDlg::button(int id) const {
-    switch (id) {
-    case static_cast<int>(Action::GetParameters): return getParamsButton_;
-    case static_cast<int>(Action::GetDoseHistory): return getHistoryButton_;
-    case static_cast<int>(Action::SendChanges): return sendChangesButton_;
-    case static_cast<int>(Action::EraseTotalDose): return eraseButton_;
-    case static_cast<int>(Action::DisplayAsDiagram): return diagramButton_;
-    default: return nullptr;
+QPushButton* MainWindow::button(Action action) const {
+    switch (action) {
+    case Action::GetParameters: return getParamsButton_;
+    case Action::GetDoseHistory: return getHistoryButton_;
+    case Action::SendChanges: return sendChangesButton_;
+    case Action::EraseTotalDose: return eraseButton_;
+    case Action::DisplayAsDiagram: return diagramButton_;
     }
+    return nullptr;
 }
 
 // ------------------------------------------------------------------ start-up
 
-void CTessalyDlg::initialiseWindow() {
+void MainWindow::initialiseWindow() {
     // One tab, "Parameters"; the history tabs come with an archive reply.
     {
         const QSignalBlocker quiet(tabs_);
@@ -366,27 +366,27 @@ void CTessalyDlg::initialiseWindow() {
 
 // ------------------------------------------------------------------ status log, buttons
 
-void CTessalyDlg::addStatusMessage(const std::string& text) {
+void MainWindow::addStatusMessage(const std::string& text) {
     statusLog_->insertItem(0, Q(dm::PaddedStatusEntry(Now(), text)));
     statusLog_->setCurrentIndex(0);
 }
 
-void CTessalyDlg::addRawStatusMessage(const std::string& text) {
+void MainWindow::addRawStatusMessage(const std::string& text) {
     statusLog_->insertItem(0, Q(dm::RawStatusEntry(Now(), text)));
     statusLog_->setCurrentIndex(0);
 }
 
-void CTessalyDlg::disableActions() {
+void MainWindow::disableActions() {
     for (QPushButton* b : {getParamsButton_, getHistoryButton_, sendChangesButton_, eraseButton_})
         b->setEnabled(false);
 }
 
-void CTessalyDlg::enableActions() {
+void MainWindow::enableActions() {
     for (QPushButton* b : {getParamsButton_, getHistoryButton_, sendChangesButton_, eraseButton_})
         b->setEnabled(true);
 }
 
-void CTessalyDlg::busy(bool busy) {
+void MainWindow::busy(bool busy) {
     if (busy) {
         disableActions();
         return;
@@ -397,13 +397,13 @@ void CTessalyDlg::busy(bool busy) {
         sendChangesButton_->setEnabled(false);
 }
 
-void CTessalyDlg::setProgressBar(int position) { progress_->setValue(qBound(0, position, 100)); }
+void MainWindow::setProgressBar(int position) { progress_->setValue(qBound(0, position, 100)); }
 
 // ------------------------------------------------------------------ tabs and views
 
-void CTessalyDlg::selectTab(int index) { tabs_->setCurrentIndex(index); }
+void MainWindow::selectTab(int index) { tabs_->setCurrentIndex(index); }
 
-void CTessalyDlg::onTabChanged(int index) {
+void MainWindow::onTabChanged(int index) {
     switch (index) {
     case 0:
         if (cycle_->dosimeterInRange()) {
@@ -422,9 +422,9 @@ void CTessalyDlg::onTabChanged(int index) {
     }
 }
 
-void CTessalyDlg::showParameterGrid() { showTable(0); }
+void MainWindow::showParameterGrid() { showTable(0); }
 
-dm::HistoryView* CTessalyDlg::historyView(int tab) {
+dm::HistoryView* MainWindow::historyView(int tab) {
     if (tab != 1 && tab != 2)
         return nullptr;
     dm::HistoryView*& view = tab == 1 ? doseView_ : neutronView_;
@@ -439,7 +439,7 @@ dm::HistoryView* CTessalyDlg::historyView(int tab) {
     return view;
 }
 
-void CTessalyDlg::showTable(int tab) {
+void MainWindow::showTable(int tab) {
     gridView_->setEnabled(tab == 0);
     gridView_->setVisible(tab == 0);
     for (int t : {1, 2}) {
@@ -451,7 +451,7 @@ void CTessalyDlg::showTable(int tab) {
     }
 }
 
-void CTessalyDlg::emptyParameterGrid() {
+void MainWindow::emptyParameterGrid() {
     // Only a departure empties the grid: nothing after it belongs to the dosimeter that left.
     if (services_.recorder)
         services_.recorder->dosimeterGone();
@@ -469,19 +469,19 @@ void CTessalyDlg::emptyParameterGrid() {
     gridView_->refresh();
 }
 
-void CTessalyDlg::clearHistoryTables() {
+void MainWindow::clearHistoryTables() {
     archive_ = dm::DoseArchive{};
     for (dm::HistoryView* view : {doseView_, neutronView_})
         if (view)
             view->refresh();
 }
 
-void CTessalyDlg::hideDiagramButton() {
+void MainWindow::hideDiagramButton() {
     diagramButton_->setEnabled(false);
     diagramButton_->hide();
 }
 
-void CTessalyDlg::dropHistoryTabs() {
+void MainWindow::dropHistoryTabs() {
     // The program's own tab changes do not run the user's tab switch.
     const QSignalBlocker quiet(tabs_);
     tabs_->setCurrentIndex(0);
@@ -494,7 +494,7 @@ void CTessalyDlg::dropHistoryTabs() {
 
 // ------------------------------------------------------------------ replies
 
-void CTessalyDlg::parseParameterReply(const std::string& text) {
+void MainWindow::parseParameterReply(const std::string& text) {
     parameters_ = dm::ReadParameterSet(text);
     checkRenewedParameters();
     showParameters();
@@ -504,7 +504,7 @@ void CTessalyDlg::parseParameterReply(const std::string& text) {
         std::exchange(afterReadout_, nullptr)();
 }
 
-void CTessalyDlg::showParameters() {
+void MainWindow::showParameters() {
     dm::FillParameterGrid(parameters_, catalogue_, langBase_, access_, gridView_->clientWidth(),
                           grid_, paramState_);
     if (parameters_.replied()) {
@@ -523,7 +523,7 @@ void CTessalyDlg::showParameters() {
     markCells();
 }
 
-void CTessalyDlg::markCells() {
+void MainWindow::markCells() {
     static constexpr dm::Rgb kEdited{228, 214, 255}; // unsent (a colour no catalogue row uses)
     static constexpr dm::Rgb kBad{255, 200, 200};    // refused, or not taken by the dosimeter
     for (int row = grid_.fixedRowCount(); row < grid_.rowCount(); ++row) {
@@ -537,7 +537,7 @@ void CTessalyDlg::markCells() {
     gridView_->refresh();
 }
 
-void CTessalyDlg::checkRenewedParameters() {
+void MainWindow::checkRenewedParameters() {
     if (!awaitingRenewed_ && !awaitingProtected_)
         return;
     auto nameOf = [this](const std::string& key) {
@@ -570,11 +570,11 @@ void CTessalyDlg::checkRenewedParameters() {
     services_.dialogs->showMessage(message);
 }
 
-std::vector<dm::ParameterRow> CTessalyDlg::shownParameterRows() const {
+std::vector<dm::ParameterRow> MainWindow::shownParameterRows() const {
     return dm::ParameterRows(parameters_, catalogue_, langBase_, access_);
 }
 
-void CTessalyDlg::setHistoryTabs() {
+void MainWindow::setHistoryTabs() {
     const QSignalBlocker quiet(tabs_);
     if (tabs_->count() > 2)
         tabs_->removeTab(2);
@@ -584,7 +584,7 @@ void CTessalyDlg::setHistoryTabs() {
         tabs_->addTab(Q(label));
 }
 
-void CTessalyDlg::parseArchiveReply(const std::string& text) {
+void MainWindow::parseArchiveReply(const std::string& text) {
     archive_ = dm::ParseDoseArchive(text, paramState_.historyInterval);
     paramState_.neutron = archive_.hasNeutron();
     if (services_.recorder)
@@ -601,7 +601,7 @@ void CTessalyDlg::parseArchiveReply(const std::string& text) {
     update();
 }
 
-void CTessalyDlg::parametersReceived(const std::string& reply) {
+void MainWindow::parametersReceived(const std::string& reply) {
     parseParameterReply(reply);
     addStatusMessage(Tr(dm::IDS_PARAMS_RECEIVED, langBase_));
     reportErase();
@@ -612,7 +612,7 @@ void CTessalyDlg::parametersReceived(const std::string& reply) {
     dropHistoryTabs();
 }
 
-void CTessalyDlg::archiveReceived(const std::string& reply) {
+void MainWindow::archiveReceived(const std::string& reply) {
     parseArchiveReply(reply);
     addStatusMessage(Tr(dm::IDS_ARCHIVE_RECEIVED, langBase_));
     if (archive_.gamma().empty() && archive_.neutron().empty())
@@ -620,15 +620,15 @@ void CTessalyDlg::archiveReceived(const std::string& reply) {
     dm::PlayReplySignal();
 }
 
-void CTessalyDlg::dosimeterMessage(const std::string& text) {
+void MainWindow::dosimeterMessage(const std::string& text) {
     eraseCheckDue_ = false; // a refusal: no renewed parameters follow
     addRawStatusMessage(text);
     dm::PlayReplySignal();
 }
 
-void CTessalyDlg::timedOut() { addStatusMessage(Tr(dm::IDS_CONNECTION_INTERRUPTED, langBase_)); }
+void MainWindow::timedOut() { addStatusMessage(Tr(dm::IDS_CONNECTION_INTERRUPTED, langBase_)); }
 
-void CTessalyDlg::requestSent(dm::ExchangeRequest request) {
+void MainWindow::requestSent(dm::ExchangeRequest request) {
     // Only the renewed parameters of the erase itself tell what it did.
     eraseCheckDue_ = request == dm::ExchangeRequest::EraseTotalDose;
     const std::string message = dm::RequestMessage(request, langBase_);
@@ -636,26 +636,26 @@ void CTessalyDlg::requestSent(dm::ExchangeRequest request) {
         addStatusMessage(message);
 }
 
-void CTessalyDlg::reportErase() {
+void MainWindow::reportErase() {
     if (!std::exchange(eraseCheckDue_, false))
         return;
     if (const auto message = dm::EraseMessage(totalBeforeErase_, parameters_, langBase_))
         addStatusMessage(*message);
 }
 
-void CTessalyDlg::dosimeterIdentified() {
+void MainWindow::dosimeterIdentified() {
     if (parameters_.replied())
         addStatusMessage(dm::InRangeMessage(parameters_, langBase_));
 }
 
-void CTessalyDlg::departed(bool cutShort) {
+void MainWindow::departed(bool cutShort) {
     eraseCheckDue_ = false;
     addStatusMessage(Tr(cutShort ? dm::IDS_OUT_OF_RANGE_CUT_SHORT : dm::IDS_OUT_OF_RANGE, langBase_));
     if (std::exchange(editsDropped_, false))
         addStatusMessage(Tr(dm::IDS_EDITS_DROPPED, langBase_));
 }
 
-void CTessalyDlg::gone() {
+void MainWindow::gone() {
     // The table goes with the dosimeter; edits not sent go with it, and are said to.
     editsDropped_ = editsDropped_ || dm::HasUnsentEdits(parameters_);
     showParameterGrid();
@@ -666,7 +666,7 @@ void CTessalyDlg::gone() {
     update();
 }
 
-void CTessalyDlg::onTimer() {
+void MainWindow::onTimer() {
     cycle_->tick();
     if (followUpDue_) {
         followUpDue_ = false;
@@ -674,7 +674,7 @@ void CTessalyDlg::onTimer() {
     }
 }
 
-bool CTessalyDlg::mayDropEdits() {
+bool MainWindow::mayDropEdits() {
     if (gridView_->isEditing())
         gridView_->setFocus(); // an open edit counts as made
     if (!dm::HasUnsentEdits(parameters_))
@@ -695,7 +695,7 @@ bool CTessalyDlg::mayDropEdits() {
     return false;
 }
 
-void CTessalyDlg::done(int result) {
+void MainWindow::done(int result) {
     if (mayDropEdits())
         QDialog::done(result);
 }
@@ -704,7 +704,7 @@ void CTessalyDlg::done(int result) {
 
 // ------------------------------------------------------------------ commands
 
-void CTessalyDlg::prepareViewFor(const dm::ExchangeStart& start) {
+void MainWindow::prepareViewFor(const dm::ExchangeStart& start) {
     if (!start.started || !start.resetHistoryView)
         return;
     dropHistoryTabs();
@@ -712,7 +712,7 @@ void CTessalyDlg::prepareViewFor(const dm::ExchangeStart& start) {
     showParameterGrid();
 }
 
-void CTessalyDlg::startCommand(const dm::ExchangeStart& start) {
+void MainWindow::startCommand(const dm::ExchangeStart& start) {
     prepareViewFor(start);
     // Known before the push: the renewed parameters tell what the erase did.
     if (start.started && start.request == dm::ExchangeRequest::EraseTotalDose)
@@ -720,12 +720,12 @@ void CTessalyDlg::startCommand(const dm::ExchangeStart& start) {
     cycle_->startCommand(start);
 }
 
-void CTessalyDlg::getParameters() {
+void MainWindow::getParameters() {
     if (mayDropEdits())
         startCommand(dm::ComposeGetParameters(access_));
 }
 
-dm::DosimeterReading CTessalyDlg::dosimeterReading() {
+dm::DosimeterReading MainWindow::dosimeterReading() {
     dm::DosimeterReading reading;
     reading.serialInRange = [this]() -> std::optional<std::string> {
         const std::string serial = parameters_.serialNumber();
@@ -746,7 +746,7 @@ dm::DosimeterReading CTessalyDlg::dosimeterReading() {
     return reading;
 }
 
-void CTessalyDlg::getDoseHistory() {
+void MainWindow::getDoseHistory() {
     const dm::ExchangeStart start = dm::ComposeGetDoseHistory(parameters_, shownParameterRows());
     if (start.noHistoryRecords) {
         addStatusMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
@@ -755,7 +755,7 @@ void CTessalyDlg::getDoseHistory() {
     startCommand(start);
 }
 
-void CTessalyDlg::sendChanges() {
+void MainWindow::sendChanges() {
     // An edit still open in the grid belongs to the changes.
     if (gridView_->isEditing())
         gridView_->setFocus();
@@ -786,7 +786,7 @@ void CTessalyDlg::sendChanges() {
         services_.recorder->changesSent(start.files);
 }
 
-void CTessalyDlg::eraseTotalDose() {
+void MainWindow::eraseTotalDose() {
     const dm::ExchangeStart start = dm::ComposeEraseTotalDose(langBase_, *services_.dialogs);
     if (start.started) {
         awaitingCheck_.clear();
@@ -799,11 +799,11 @@ void CTessalyDlg::eraseTotalDose() {
         services_.recorder->erasePushed();
 }
 
-bool CTessalyDlg::beginEdit(int row, int col) {
+bool MainWindow::beginEdit(int row, int col) {
     return dm::BeginParameterEdit(grid_, parameters_, row, col, langBase_, *services_.dialogs);
 }
 
-void CTessalyDlg::displayAsDiagram() {
+void MainWindow::displayAsDiagram() {
     if (services_.openDiagram) {
         services_.openDiagram();
         return;
@@ -823,7 +823,7 @@ void CTessalyDlg::displayAsDiagram() {
 #endif
 }
 
-std::string CTessalyDlg::currentTableBytes() const {
+std::string MainWindow::currentTableBytes() const {
     switch (tabs_->currentIndex()) {
     case 0: return dm::ParameterTableFileBytes(grid_);
     case 1: return dm::DoseTableFileBytes(doseTable_);
@@ -832,7 +832,7 @@ std::string CTessalyDlg::currentTableBytes() const {
     }
 }
 
-bool CTessalyDlg::currentTableEmpty() const {
+bool MainWindow::currentTableEmpty() const {
     switch (tabs_->currentIndex()) {
     case 0: return grid_.rowCount() <= grid_.fixedRowCount();
     case 1: return doseTable_.rowCount() <= 1;
@@ -841,7 +841,7 @@ bool CTessalyDlg::currentTableEmpty() const {
     }
 }
 
-void CTessalyDlg::saveCurrentTable() {
+void MainWindow::saveCurrentTable() {
     // A table without a row of data would give an empty file, or one of headings only.
     if (currentTableEmpty() || currentTableBytes().empty()) {
         services_.dialogs->showMessage(Tr(dm::IDS_TABLE_EMPTY, langBase_));
@@ -853,7 +853,7 @@ void CTessalyDlg::saveCurrentTable() {
         services_.addSkipFile(*result.skipName);
 }
 
-void CTessalyDlg::exportCurrentTableCsv() {
+void MainWindow::exportCurrentTableCsv() {
     const int tab = tabs_->currentIndex();
     if (tab != 1 && tab != 2)
         return;
@@ -869,7 +869,7 @@ void CTessalyDlg::exportCurrentTableCsv() {
         services_.addSkipFile(*result.skipName);
 }
 
-void CTessalyDlg::passwordEntry() {
+void MainWindow::passwordEntry() {
     // The password entry ends in a re-read: the edits are settled before it is asked.
     if (!mayDropEdits())
         return;
@@ -885,7 +885,7 @@ void CTessalyDlg::passwordEntry() {
         getParameters();
 }
 
-void CTessalyDlg::switchLanguage(int langBase) {
+void MainWindow::switchLanguage(int langBase) {
     if (!mayDropEdits()) {
         setMenuTexts(); // the menu's tick stays on the language in force
         return;
@@ -909,8 +909,8 @@ void CTessalyDlg::switchLanguage(int langBase) {
     update();
 }
 
-void CTessalyDlg::showAbout() {
-    CAboutDlg about(this, langBase_,
+void MainWindow::showAbout() {
+    AboutDialog about(this, langBase_,
                     services_.recorder ? "Records: " + services_.recorder->displayName() : std::string());
     about.exec();
 }

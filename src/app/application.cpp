@@ -1,13 +1,13 @@
-#include "app/tessaly_app.h"
+#include "app/application.h"
 
 #include "app/qt_user_dialogs.h"
 #include "app/queued_message_sink.h"
 #include "app/records_window.h"
 #include "app/screenshot_tour.h"
-#include "app/tessaly_dlg.h"
+#include "app/main_window.h"
 #include "app/window_options.h"
 #include "core/settings_files.h"
-#include "link/irda_functions.h"
+#include "link/device_link.h"
 #include "link/received_folder_store.h"
 #include "link/transport.h"
 #include "records/dose_alerts.h"
@@ -56,7 +56,7 @@ int Fail(const std::string& message) {
 
 } // namespace
 
-int CTessalyApp::Run(const std::vector<std::string>& args) {
+int Application::run(const std::vector<std::string>& args) {
     const dm::WindowOptions options = dm::ParseWindowOptions(args);
     if (!options.error.empty())
         return Fail(options.error + "\n" + dm::WindowUsage());
@@ -122,8 +122,8 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     else
         store = dm::MakeReceivedFolderStore();
     QueuedMessageSink linkMessages;
-    dm::CIrdaFunctions link(std::move(transport), *store, linkMessages);
-    dm::ExchangeLinkAdapter<dm::CIrdaFunctions> exchangeLink(link);
+    dm::DeviceLink link(std::move(transport), *store, linkMessages);
+    dm::ExchangeLinkAdapter<dm::DeviceLink> exchangeLink(link);
 
     // Settings are read before the window, so their messages are in English.
     StartupMessages startup;
@@ -134,7 +134,7 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
 
     WindowServices services;
     services.link = &exchangeLink;
-    services.addSkipFile = [&link](const std::string& name) { link.AddSkipFile(name); };
+    services.addSkipFile = [&link](const std::string& name) { link.addSkipFile(name); };
     services.recorder = recorder.get();
 #ifdef DM_HAVE_SIM
     if (simulator)
@@ -155,7 +155,7 @@ int CTessalyApp::Run(const std::vector<std::string>& args) {
     bool toured = true;
     std::string settingsError;
     {
-        CTessalyDlg window(settings, std::move(services));
+        MainWindow window(settings, std::move(services));
         linkMessages.setWindow(&window);
         std::signal(SIGINT, RequestStop);
         std::signal(SIGTERM, RequestStop);

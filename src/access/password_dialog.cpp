@@ -1,4 +1,4 @@
-#include "access/enter_password_dlg.h"
+#include "access/password_dialog.h"
 
 #include "access/dialog_units.h"
 #include "core/string_table.h"
@@ -8,7 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-CEnterPasswordDlg::CEnterPasswordDlg(QWidget* parent, int langBase)
+PasswordDialog::PasswordDialog(QWidget* parent, int langBase)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), langBase_(langBase) {
     setModal(true);
     setObjectName(QStringLiteral("passwordDialog"));
@@ -42,21 +42,21 @@ CEnterPasswordDlg::CEnterPasswordDlg(QWidget* parent, int langBase)
     cancel_->setAutoDefault(false);
     cancel_->setGeometry(du.rect(7, 97, 50, 14));
 
-    connect(ok_, &QPushButton::clicked, this, &CEnterPasswordDlg::accept);
-    connect(cancel_, &QPushButton::clicked, this, &CEnterPasswordDlg::reject);
+    connect(ok_, &QPushButton::clicked, this, &PasswordDialog::accept);
+    connect(cancel_, &QPushButton::clicked, this, &PasswordDialog::reject);
 }
 
-void CEnterPasswordDlg::accept() {
+void PasswordDialog::accept() {
     entered_ = edit_->text().toStdString();
     QDialog::accept();
 }
 
-void CEnterPasswordDlg::reject() {
+void PasswordDialog::reject() {
     entered_.clear();
     QDialog::reject();
 }
 
-void CEnterPasswordDlg::showEvent(QShowEvent* event) {
+void PasswordDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     prompt_->setText(QString::fromStdString(dm::Tr(dm::IDS_PASSWORD_PROMPT, langBase_)));
     edit_->setFocus();

@@ -1,11 +1,11 @@
-#include "link/irda_functions.h"
+#include "link/device_link.h"
 
 namespace dm {
 
-CIrdaFunctions::CIrdaFunctions(std::unique_ptr<Transport> transport, ReceivedFolderStore& store,
+DeviceLink::DeviceLink(std::unique_ptr<Transport> transport, ReceivedFolderStore& store,
                                MessageSink& messages, bool startDiscovery)
     : transport_(std::move(transport)), store_(store), messages_(messages), pickup_(messages) {
-    RefreshReceivedFolder();
+    refreshReceivedFolder();
     if (!receivedFolder_.empty()) {
         pickup_.watch(PathFromUtf8(receivedFolder_));
         pickup_.rememberExistingFiles(PathFromUtf8(receivedFolder_));
@@ -15,13 +15,16 @@ CIrdaFunctions::CIrdaFunctions(std::unique_ptr<Transport> transport, ReceivedFol
         deviceId_ = DeviceId{};
     }
     if (startDiscovery && transport_)
-        discovery_ = std::thread([this] { DiscoveryThreadProc(); });
-    resultReply.clear();
-    paramReply.clear();
-    archiveReply.clear();
+        discovery_ = std::thread([this] { runDiscovery(); });
 }
 
-CIrdaFunctions::~CIrdaFunctions() {
+void DeviceLink::clearReplies() {
+    resultReply_.clear();
+    paramReply_.clear();
+    archiveReply_.clear();
+}
+
+DeviceLink::~DeviceLink() {
     stop_.request();
     if (discovery_.joinable()) {
         transport_->interruptDiscovery();
@@ -29,7 +32,7 @@ CIrdaFunctions::~CIrdaFunctions() {
     }
 }
 
-int CIrdaFunctions::GetLinkStatus() {
+int DeviceLink::takeLinkStatus() {
     std::lock_guard lock(discoveryLock_);
     const int status = linkStatus_;
     if (linkStatus_ == LINK_ARRIVED)
@@ -39,12 +42,12 @@ int CIrdaFunctions::GetLinkStatus() {
     return status;
 }
 
-DeviceId CIrdaFunctions::CurrentDevice() {
+DeviceId DeviceLink::currentDevice() {
     std::lock_guard lock(discoveryLock_);
     return deviceId_;
 }
 
-void CIrdaFunctions::ApplyEnumeration(const std::vector<DeviceId>& devices) {
+void DeviceLink::applyEnumeration(const std::vector<DeviceId>& devices) {
     std::lock_guard lock(discoveryLock_);
     if (devices.empty()) {
         linkStatus_ = LINK_GONE;
@@ -61,7 +64,7 @@ void CIrdaFunctions::ApplyEnumeration(const std::vector<DeviceId>& devices) {
     }
 }
 
-void CIrdaFunctions::DiscoveryThreadProc() {
+void DeviceLink::runDiscovery() {
     switch (transport_->openDiscovery()) {
     case DiscoveryStart::Ok:
         break;
@@ -85,13 +88,13 @@ void CIrdaFunctions::DiscoveryThreadProc() {
             messages_.showMessage(first ? kMsgEnumerate : kMsgLazyDiscovery);
             return;
         }
-        ApplyEnumeration(devices);
+        applyEnumeration(devices);
         first = false;
     }
     transport_->closeDiscovery();
 }
 
-bool CIrdaFunctions::RefreshReceivedFolder() {
+bool DeviceLink::refreshReceivedFolder() {
     const std::optional<std::string> folder = ReadReceivedFilesFolder(store_);
     if (!folder) {
         receivedFolder_.clear();
@@ -115,30 +118,30 @@ bool CIrdaFunctions::RefreshReceivedFolder() {
     return true;
 }
 
-int CIrdaFunctions::PollReplyFiles() {
-    if (!RefreshReceivedFolder())
+int DeviceLink::pollReplyFiles() {
+    if (!refreshReceivedFolder())
         return 0;
     return pickup_.poll(PathFromUtf8(receivedFolder_),
-                        ReplySlots{&resultReply, &archiveReply, &paramReply});
+                        ReplySlots{&resultReply_, &archiveReply_, &paramReply_});
 }
 
-int CIrdaFunctions::PollFinishedReplyFiles() {
+int DeviceLink::pollFinishedReplyFiles() {
     // The folder as the last poll read it: the settings are not read again in between.
     if (receivedFolder_.empty())
         return 0;
     return pickup_.pollFinished(PathFromUtf8(receivedFolder_),
-                                ReplySlots{&resultReply, &archiveReply, &paramReply});
+                                ReplySlots{&resultReply_, &archiveReply_, &paramReply_});
 }
 
-bool CIrdaFunctions::WaitForReplyFiles(std::chrono::steady_clock::time_point deadline) const {
+bool DeviceLink::waitForReplyFiles(std::chrono::steady_clock::time_point deadline) const {
     return pickup_.waitForChange(deadline);
 }
 
-void CIrdaFunctions::RepliesDelivered(int replies) { pickup_.delivered(replies); }
+void DeviceLink::repliesDelivered(int replies) { pickup_.delivered(replies); }
 
-void CIrdaFunctions::TakeRepliesOnly(const std::string& letters) { pickup_.takeOnly(letters); }
+void DeviceLink::takeRepliesOnly(const std::string& letters) { pickup_.takeOnly(letters); }
 
-PushReport CIrdaFunctions::SendCommandFile(std::string bytes,
+PushReport DeviceLink::sendCommandFile(std::string bytes,
                                            std::optional<std::chrono::steady_clock::time_point> deadline) {
     PushReport report;
     if (bytes.size() > kMaxCommandTextBytes || !transport_) {
@@ -151,9 +154,9 @@ PushReport CIrdaFunctions::SendCommandFile(std::string bytes,
             messages_.showMessage("The command file was not sent: " + report.error + ".");
         return report;
     }
-    return PushCommandFile(*transport_, CurrentDevice(), bytes, deadline);
+    return PushCommandFile(*transport_, currentDevice(), bytes, deadline);
 }
 
-void CIrdaFunctions::AddSkipFile(const std::string& name) { pickup_.addSkipFile(name); }
+void DeviceLink::addSkipFile(const std::string& name) { pickup_.addSkipFile(name); }
 
 } // namespace dm
