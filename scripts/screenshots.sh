@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the user guide's pictures of the window, in English and in Russian, under Xvfb:
-# a simulated KRT-17A is read out, its parameter table and its dose history tab are
-# saved as docs/window-<en|ru>-parameters.png and docs/window-<en|ru>-dose-history.png.
+# a simulated KRT-17A is read out; its parameter table, its dose history tab, the diagram
+# and two unsent edits (one refused) are saved as
+# docs/window-<en|ru>-<parameters|dose-history|diagram|editing>.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD

@@ -2,10 +2,14 @@
 
 #include "app/main_window.h"
 #include "core/string_table.h"
+#include "grid/grid_view.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTabBar>
@@ -30,6 +34,32 @@ bool ScreenshotTour::save(const QString& what, QWidget& shown) {
     }
     std::printf("%s\n", qPrintable(file));
     return true;
+}
+
+bool ScreenshotTour::type(const std::string& key, const QString& text) {
+    dm::GridView* view = window_.gridView();
+    view->refresh();
+    for (int row = 1; row < window_.grid().rowCount(); ++row) {
+        if (window_.grid().text(row, 1) != key)
+            continue;
+        if (!view->editCell(row, 2))
+            return false;
+        auto* editor = qobject_cast<QLineEdit*>(view->indexWidget(view->indexOfCell(row, 2)));
+        if (!editor)
+            return false;
+        editor->setText(text);
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(editor, &enter);
+        // The view closes the editor from the event loop.
+        QApplication::processEvents();
+        return !view->isEditing();
+    }
+    return false;
+}
+
+void ScreenshotTour::fail() {
+    timer_.stop();
+    window_.reject();
 }
 
 void ScreenshotTour::poll() {
@@ -63,13 +93,10 @@ void ScreenshotTour::poll() {
             step_ = Step::WaitDiagram;
             QTimer::singleShot(0, this, [this] {
                 window_.button(Action::DisplayAsDiagram)->click();
-                timer_.stop();
-                if (diagramSaved_) {
-                    step_ = Step::Done;
-                    window_.accept();
-                } else {
-                    window_.reject();
-                }
+                if (diagramSaved_)
+                    step_ = Step::Edit;
+                else
+                    fail();
             });
         }
         break;
@@ -77,6 +104,36 @@ void ScreenshotTour::poll() {
         if (QWidget* diagram = QApplication::activeModalWidget(); diagram && diagram != &window_) {
             diagramSaved_ = save(QStringLiteral("diagram"), *diagram);
             diagram->close();
+        }
+        break;
+    case Step::Edit: {
+        window_.tabBar()->setCurrentIndex(0);
+        // One value the check refuses, one it takes: both marked, the reason in the log.
+        const QString owner = window_.langBase() == dm::kLangEnglish ? QStringLiteral("Shift B, locker 12")
+                                                                     : QString::fromUtf8("Смена Б, шкаф 12");
+        if (!type("dose_threshold", QStringLiteral("5,0E-03x")) || !type("userinfo", owner)) {
+            std::fprintf(stderr, "dosimeter-manager: cannot edit the parameters for the screenshots\n");
+            fail();
+            return;
+        }
+        window_.button(Action::SendChanges)->click();
+        window_.gridView()->clearSelection(); // the marks show, not the selection
+        if (!save(QStringLiteral("editing"))) {
+            fail();
+            return;
+        }
+        // Closing asks about the unsent edits: the next polls answer Discard.
+        step_ = Step::WaitUnsentQuestion;
+        QTimer::singleShot(0, this, [this] {
+            window_.accept();
+            timer_.stop();
+        });
+        break;
+    }
+    case Step::WaitUnsentQuestion:
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            step_ = Step::Done;
+            box->button(QMessageBox::Discard)->click();
         }
         break;
     case Step::Done:
