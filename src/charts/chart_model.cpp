@@ -599,16 +599,10 @@ void ChartModel::paintTimeLabels(ChartCanvas& canvas) {
             label(k, static_cast<long long>(double(k) * stats_.doseSpan / 6));
         return;
     }
-    // The span between the start of the plot and the right edge, from the column table;
-    // columns that recorded nothing take their time from the axis scale instead.
-    const int cols = static_cast<int>(columns_.size());
-    double right = W - 1 < cols && W - 1 >= 0 ? columns_[static_cast<std::size_t>(W - 1)].doseTime : -1.0;
-    double left = 111 < cols ? columns_[111].doseTime : -1.0;
-    if (right < 0.0 || left < 0.0) {
-        right = columnTime(W - 1);
-        left = columnTime(111);
-    }
-    const double sixth = (right - left) / 6;
+    // Each label gives the time under its own tick, in equal steps of a sixth of the time
+    // under the last tick. (The span to the control's right edge, spread over ticks that
+    // stop short of it, put every label about a tenth ahead of the bars beneath.)
+    const double sixth = (columnTime(kPlotLeft + 6 * spacing) - columnTime(kPlotLeft)) / 6;
     const long long step = std::isfinite(sixth) ? static_cast<long long>(std::clamp(sixth, -1e15, 1e15)) : 0;
     for (int k = 0; k <= 6; ++k)
         label(k, k * step);

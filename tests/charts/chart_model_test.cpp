@@ -73,15 +73,25 @@ TEST_F(ChartTest, DoseLineStartsAtOriginAndEndsShortOfTheRightEdgeAtDefaultScale
     EXPECT_EQ(chart->xRange(), 600);
     EXPECT_DOUBLE_EQ(chart->yMax(), 1e-5);
 
-    // Below 110 % the time axis is labelled: seven labels, one at the origin.
-    const auto labels = c.textsAt(H - 35);
-    ASSERT_EQ(labels.size(), 7u);
-    EXPECT_EQ(labels[0].text, "00:00:00");
-    EXPECT_EQ(labels[0].x, 110 - 28);
-    EXPECT_EQ(labels[1].text, "00:01:40");
-    EXPECT_EQ(labels[6].text, "00:10:00");
-    EXPECT_EQ(labels[6].x, 110 + 6 * 101 - 28);
-    EXPECT_EQ(Ticks(c).size(), 7u);
+    // Below 110 % the time axis is labelled: seven labels, one at the origin, each giving
+    // the time of the records beneath it, in both diagrams. Forty records a minute apart:
+    // the last, 2400 s, stands at x = 714 and the last tick at 716.
+    ChartHistory forty{.neutronModel = true, .step = 60};
+    for (int i = 0; i < 40; ++i)
+        forty.doses.push_back((i + 1) * 1e-6);
+    chart->setHistory(forty);
+    for (ChartDiagram diagram : {ChartDiagram::Dose, ChartDiagram::Increments}) {
+        chart->setDiagram(diagram);
+        const RecordingCanvas drawn = paint();
+        const auto labels = drawn.textsAt(H - 35);
+        ASSERT_EQ(labels.size(), 7u);
+        EXPECT_EQ(labels[0].text, "00:00:00");
+        EXPECT_EQ(labels[0].x, 110 - 28);
+        EXPECT_EQ(labels[1].text, "00:06:40");
+        EXPECT_EQ(labels[6].text, "00:40:00");
+        EXPECT_EQ(labels[6].x, 110 + 6 * 101 - 28);
+        EXPECT_EQ(Ticks(drawn).size(), 7u);
+    }
 }
 
 // Zoomed in and scrolled, each of the seven labels gives the time at its own tick, in
