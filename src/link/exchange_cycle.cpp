@@ -215,21 +215,10 @@ namespace {
 
 // The link as the command-line run sees it: the dosimeter counts as present, so
 // neither a discovery event nor its absence disturbs the one exchange asked for.
-class PresentLink : public ExchangeLink {
+class PresentLink : public ExchangeLinkAdapter<ExchangeLink> {
 public:
-    explicit PresentLink(ExchangeLink& link) : link_(link) {}
+    using ExchangeLinkAdapter::ExchangeLinkAdapter;
     int takeLinkStatus() override { return kLinkPresent; }
-    int pollReplyFiles() override { return link_.pollReplyFiles(); }
-    int pollFinishedReplyFiles() override { return link_.pollFinishedReplyFiles(); }
-    std::string resultReply() const override { return link_.resultReply(); }
-    std::string paramReply() const override { return link_.paramReply(); }
-    std::string archiveReply() const override { return link_.archiveReply(); }
-    void clearReplies() override { link_.clearReplies(); }
-    void sendCommandFile(const std::string& bytes) override { link_.sendCommandFile(bytes); }
-    void repliesDelivered(int replies) override { link_.repliesDelivered(replies); }
-
-private:
-    ExchangeLink& link_;
 };
 
 // Takes note of what ends a command-line run; everything merely visual is dropped.
