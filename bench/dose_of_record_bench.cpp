@@ -8,7 +8,6 @@
 #include "records/dose_of_record.h"
 #include "records/utc_time.h"
 
-#include <QCoreApplication>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QVariant>
@@ -24,14 +23,7 @@ namespace {
 using namespace dm::records;
 namespace fs = std::filesystem;
 
-void EnsureQtCore() {
-    if (QCoreApplication::instance())
-        return;
-    static int argc = 1;
-    static char name[] = "bench_dose_of_record";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
+void EnsureQtCore() { EnsureQtCoreApplication("bench_dose_of_record"); }
 
 bool Exec(QSqlDatabase& db, const std::string& sql) {
     QSqlQuery q(db);

@@ -8,7 +8,6 @@
 #include "records/records_repository.h"
 #include "records/station_recorder.h"
 
-#include <QCoreApplication>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QVariant>
@@ -28,14 +27,7 @@ constexpr int kParameters = 25;
 constexpr int kDosimeters = 10'000;
 constexpr int kReadoutsEach = 100;
 
-void EnsureQtCore() {
-    if (QCoreApplication::instance())
-        return;
-    static int argc = 1;
-    static char name[] = "bench_records";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
+void EnsureQtCore() { EnsureQtCoreApplication("bench_records"); }
 
 QSqlDatabase Raw(const std::string& path, const QString& name) {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);

@@ -170,4 +170,11 @@ std::string JsonString(const std::string& text) {
     return out + "\"";
 }
 
+std::string JsonStrings(const std::vector<std::string>& items) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < items.size(); ++i)
+        out += (i ? ", " : "") + JsonString(items[i]);
+    return out + "]";
+}
+
 } // namespace dm::cli

@@ -74,5 +74,8 @@ std::string StdoutFailureText(int err);
 
 // Minimal JSON string quoting (UTF-8 kept as is).
 std::string JsonString(const std::string& text);
+// A JSON array of strings on one line: ["a", "b"].
+std::string JsonStrings(const std::vector<std::string>& items);
+inline std::string JsonBool(bool v) { return v ? "true" : "false"; }
 
 } // namespace dm::cli

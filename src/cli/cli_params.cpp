@@ -89,17 +89,6 @@ std::string JsonNumber(double v) {
     return buf;
 }
 
-std::string JsonBool(bool b) {
-    return b ? "true" : "false";
-}
-
-std::string JsonStrings(const std::vector<std::string>& items) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < items.size(); ++i)
-        out += (i ? ", " : "") + JsonString(items[i]);
-    return out + "]";
-}
-
 std::string KindName(CellKind kind) {
     return kind == CellKind::List ? "list" : "text";
 }

@@ -11,11 +11,9 @@
 #include "records/records_repository.h"
 #include "records/utc_time.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 
 #include <charconv>
-#include <cstdio>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -60,7 +58,6 @@ std::string JsonNumber(double v) {
 }
 std::string JsonOptionalNumber(const std::optional<double>& v) { return v ? JsonNumber(*v) : "null"; }
 std::string JsonOptionalString(const std::optional<std::string>& v) { return v ? JsonString(*v) : "null"; }
-std::string JsonBool(bool v) { return v ? "true" : "false"; }
 std::string TextDose(const std::optional<double>& v) { return v ? FormatDose(*v, 0) : "-"; }
 
 std::int64_t TimeOption(const std::string& option, const std::string& text) {
@@ -78,29 +75,13 @@ std::string RequiredSerial(const std::string& serial) {
     return serial;
 }
 
-// Qt SQL loads its drivers as plugins, which wants an application object.
-void EnsureQtCore() {
-    if (QCoreApplication::instance())
-        return;
-    static int argc = 1;
-    static char name[] = "dosimeter-cli";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
-
 struct Session {
     std::string command;
     std::string dbUrl;
     std::unique_ptr<RecordsRepository> repo;
 
     RecordsRepository& open() {
-        EnsureQtCore();
-        try {
-            repo = RecordsRepository::open(records::ChooseDatabaseUrlText(dbUrl));
-        } catch (const RecordsError& e) {
-            Fail(kExitFailed, "records " + command + ": " + e.what());
-        }
-        WarnIfRecordsExposed(*repo);
+        repo = OpenRecords(command, dbUrl);
         return *repo;
     }
 };
@@ -419,7 +400,7 @@ namespace {
 // Opens the database and runs store; a failure is one stderr line and exit 1.
 template <typename Fn>
 int StoreRead(const std::string& command, const std::string& dbUrl, Fn&& store) {
-    EnsureQtCore();
+    records::EnsureQtCoreApplication("dosimeter-cli");
     try {
         std::unique_ptr<RecordsRepository> repo = RecordsRepository::open(records::ChooseDatabaseUrlText(dbUrl));
         store(*repo);

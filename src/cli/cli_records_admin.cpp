@@ -9,7 +9,6 @@
 #include "records/roles.h"
 #include "records/utc_time.h"
 
-#include <QCoreApplication>
 
 #include <charconv>
 #include <cmath>
@@ -35,23 +34,6 @@ const char* kUsage =
     "                              needs the dosimeter_admin role\n"
     "A password is best kept out of the URL: libpq reads it from ~/.pgpass (or $PGPASSFILE)\n"
     "or $PGPASSWORD when the URL has none.\n";
-
-std::unique_ptr<RecordsRepository> Open(const std::string& command, const std::string& dbUrl) {
-    if (!QCoreApplication::instance()) {
-        static int argc = 1;
-        static char appName[] = "dosimeter-cli";
-        static char* argv[] = {appName, nullptr};
-        static QCoreApplication app(argc, argv);
-    }
-    std::unique_ptr<RecordsRepository> repo;
-    try {
-        repo = RecordsRepository::open(records::ChooseDatabaseUrlText(dbUrl));
-    } catch (const RecordsError& e) {
-        Fail(kExitFailed, "records " + command + ": " + e.what());
-    }
-    WarnIfRecordsExposed(*repo);
-    return repo;
-}
 
 records::DatabaseUrl PostgresUrl(const std::string& command, const std::string& dbUrl) {
     std::string error;
@@ -84,7 +66,7 @@ int SetupRoles(const std::string& dbUrlIn, const Args& args) {
         WriteStdout(out + "COMMIT;\n");
         return kExitOk;
     }
-    std::unique_ptr<RecordsRepository> repo = Open("setup-roles", dbUrl);
+    std::unique_ptr<RecordsRepository> repo = OpenRecords("setup-roles", dbUrl);
     try {
         records::ApplyRoles(*repo);
     } catch (const RecordsError& e) {
@@ -120,7 +102,7 @@ int Correct(const std::string& dbUrlIn, const Args& args) {
     if (reason.find_first_not_of(" \t\r\n") == std::string::npos)
         options.usageError("--reason is required: say why the dose is corrected");
 
-    std::unique_ptr<RecordsRepository> repo = Open("correct", dbUrl);
+    std::unique_ptr<RecordsRepository> repo = OpenRecords("correct", dbUrl);
     records::CorrectionInput c;
     c.readoutId = readout;
     c.totalDose = dose;
@@ -144,6 +126,18 @@ void WarnIfRecordsExposed(const RecordsRepository& repo) {
     // One line per run: the CLI opens one database per command.
     if (const auto warning = records::DatabaseReadableByOthers(repo.url()))
         std::fprintf(stderr, "dosimeter-cli: warning: %s\n", warning->c_str());
+}
+
+std::unique_ptr<RecordsRepository> OpenRecords(const std::string& command, const std::string& dbUrl) {
+    records::EnsureQtCoreApplication("dosimeter-cli");
+    std::unique_ptr<RecordsRepository> repo;
+    try {
+        repo = RecordsRepository::open(records::ChooseDatabaseUrlText(dbUrl));
+    } catch (const RecordsError& e) {
+        Fail(kExitFailed, "records " + command + ": " + e.what());
+    }
+    WarnIfRecordsExposed(*repo);
+    return repo;
 }
 
 int RunRecordsAdminCommand(const std::string& command, const std::string& dbUrl, const Args& args) {

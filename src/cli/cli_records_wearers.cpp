@@ -96,19 +96,7 @@ struct Command {
     }
 
     RecordsRepository& open() {
-        // Qt SQL loads its drivers as plugins, which wants an application object.
-        if (!QCoreApplication::instance()) {
-            static int argc = 1;
-            static char appName[] = "dosimeter-cli";
-            static char* argv[] = {appName, nullptr};
-            static QCoreApplication app(argc, argv);
-        }
-        try {
-            repo = RecordsRepository::open(records::ChooseDatabaseUrlText(dbUrl));
-        } catch (const RecordsError& e) {
-            Fail(kExitFailed, "records " + name + ": " + e.what());
-        }
-        WarnIfRecordsExposed(*repo);
+        repo = OpenRecords(name, dbUrl);
         return *repo;
     }
 
@@ -118,13 +106,6 @@ struct Command {
         Fail(usage ? kExitUsage : kExitFailed, "records " + name + ": " + e.what());
     }
 };
-
-std::string JsonStrings(const std::vector<std::string>& items) {
-    std::string out = "[";
-    for (std::size_t i = 0; i < items.size(); ++i)
-        out += (i ? ", " : "") + JsonString(items[i]);
-    return out + "]";
-}
 
 std::string Joined(const std::vector<std::string>& items, const char* separator) {
     std::string out;

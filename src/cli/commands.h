@@ -34,5 +34,8 @@ int RunRecordsWearerCommand(const std::string& command, const std::string& dbUrl
 int RunRecordsAdminCommand(const std::string& command, const std::string& dbUrl, const Args& args);
 // One stderr line when the records database is a file other users can read.
 void WarnIfRecordsExposed(const records::RecordsRepository& repo);
+// Opens the records database for `records COMMAND`, with the warning above; a failure is
+// "records COMMAND: reason" on stderr and exit 1.
+std::unique_ptr<records::RecordsRepository> OpenRecords(const std::string& command, const std::string& dbUrl);
 
 } // namespace dm::cli

@@ -119,6 +119,16 @@ std::atomic<int> connectionCounter{0};
 
 } // namespace
 
+void EnsureQtCoreApplication(const char* programName) {
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static std::string name;
+    name = programName;
+    static char* argv[] = {name.data(), nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
 struct RecordsRepository::Impl {
     QString connection;
     bool postgres = false;
@@ -248,6 +258,14 @@ struct RecordsRepository::Impl {
         if (!q.next())
             return std::nullopt;
         return q.value(0).toLongLong();
+    }
+
+    // The dosimeter's id; a serial the database does not hold is refused.
+    qlonglong requireDosimeterId(const std::string& serial) {
+        const std::optional<std::int64_t> id = knownDosimeterId(serial);
+        if (!id)
+            throw RecordsError(Kind::UnknownSerial, "no dosimeter " + serial + " in " + display);
+        return *id;
     }
 
     // Inserts an event row keyed by (dosimeter, time); the row already there wins.
@@ -490,10 +508,7 @@ std::vector<DosimeterSummary> RecordsRepository::dosimeters() const {
 std::vector<ReadoutView> RecordsRepository::readouts(const std::string& serial) const {
     return impl_->read("read the readouts of " + serial, [&] {
         Impl& d = *impl_;
-        const std::optional<std::int64_t> dosimeter = d.knownDosimeterId(serial);
-        if (!dosimeter)
-            throw RecordsError(Kind::UnknownSerial, "no dosimeter " + serial + " in " + d.display);
-        const qlonglong id = *dosimeter;
+        const qlonglong id = d.requireDosimeterId(serial);
         std::vector<ReadoutView> out;
         std::vector<AccountingReadout> accounting;
         {
@@ -544,10 +559,7 @@ std::vector<ReadoutView> RecordsRepository::readouts(const std::string& serial) 
 std::vector<HistoryEntry> RecordsRepository::history(const std::string& serial) const {
     return impl_->read("read the history of " + serial, [&] {
         Impl& d = *impl_;
-        const std::optional<std::int64_t> dosimeter = d.knownDosimeterId(serial);
-        if (!dosimeter)
-            throw RecordsError(Kind::UnknownSerial, "no dosimeter " + serial + " in " + d.display);
-        const qlonglong id = *dosimeter;
+        const qlonglong id = d.requireDosimeterId(serial);
         std::vector<std::pair<std::int64_t, HistoryEntry>> entries; // (set id, entry)
         {
             QSqlQuery& q = d.run("SELECT id, taken_at, station, operator_name FROM change_sets"
@@ -557,12 +569,19 @@ std::vector<HistoryEntry> RecordsRepository::history(const std::string& serial) 
                 entries.push_back({q.value(0).toLongLong(),
                                    {q.value(1).toLongLong(), {S(q.value(2)), S(q.value(3))}, "send-changes", {}, {}, {}}});
         }
-        for (auto& [setId, entry] : entries) {
-            QSqlQuery& q = d.run("SELECT key, before_value, after_value, taken FROM changes_sent"
-                                 " WHERE change_set_id = ? ORDER BY position",
-                                 {static_cast<qlonglong>(setId)});
+        {
+            // Every set's lines in one query, not one query a set.
+            std::map<std::int64_t, HistoryEntry*> bySet;
+            for (auto& [setId, entry] : entries)
+                bySet[setId] = &entry;
+            QSqlQuery& q = d.run("SELECT c.change_set_id, c.key, c.before_value, c.after_value, c.taken"
+                                 " FROM changes_sent c JOIN change_sets s ON s.id = c.change_set_id"
+                                 " WHERE s.dosimeter_id = ? ORDER BY c.change_set_id, c.position",
+                                 {id});
             while (q.next())
-                entry.changes.push_back({S(q.value(0)), S(q.value(1)), S(q.value(2)), q.value(3).toInt() != 0});
+                if (const auto set = bySet.find(q.value(0).toLongLong()); set != bySet.end())
+                    set->second->changes.push_back(
+                        {S(q.value(1)), S(q.value(2)), S(q.value(3)), q.value(4).toInt() != 0});
         }
         std::vector<HistoryEntry> out;
         for (auto& e : entries)
@@ -587,14 +606,12 @@ std::vector<HistoryEntry> RecordsRepository::history(const std::string& serial) 
 std::vector<HistoryDownloadView> RecordsRepository::historyDownloads(const std::string& serial) const {
     return impl_->read("read the dose histories of " + serial, [&] {
         Impl& d = *impl_;
-        const std::optional<std::int64_t> dosimeter = d.knownDosimeterId(serial);
-        if (!dosimeter)
-            throw RecordsError(Kind::UnknownSerial, "no dosimeter " + serial + " in " + d.display);
+        const qlonglong id = d.requireDosimeterId(serial);
         std::vector<HistoryDownloadView> out;
         {
             QSqlQuery& q = d.run("SELECT id, taken_at, station, operator_name, record_interval, layout"
                                  " FROM history_downloads WHERE dosimeter_id = ? ORDER BY taken_at",
-                                 {static_cast<qlonglong>(*dosimeter)});
+                                 {id});
             while (q.next()) {
                 HistoryDownloadView v;
                 v.id = q.value(0).toLongLong();

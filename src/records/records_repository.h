@@ -150,6 +150,10 @@ struct HistoryDownloadView {
     std::vector<ArchiveRecord> records;
 };
 
+// Qt SQL loads its drivers as plugins, which wants an application object: a program
+// without one (the command-line tool, tests, benchmarks) calls this before open().
+void EnsureQtCoreApplication(const char* programName);
+
 class RecordsRepository {
 public:
     // Opens (creating or upgrading the schema when needed) the database the URL names.

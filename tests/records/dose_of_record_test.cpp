@@ -204,8 +204,9 @@ TEST_P(DoseRecord, StationsHandingOutOneDosimeterAtOnceLeaveOneWearerAtATime) {
         std::int64_t rows = 0;
         while (q.next()) {
             ++rows;
-            if (previousUntil)
+            if (previousUntil) {
                 EXPECT_LE(*previousUntil, q.value(0).toLongLong()) << "overlapping assignments";
+            }
             if (q.value(1).isNull())
                 ++open;
             previousUntil = q.value(1).isNull() ? std::optional<std::int64_t>() : q.value(1).toLongLong();

@@ -5,7 +5,6 @@
 #include "records/database_url.h"
 #include "records/records_repository.h"
 
-#include <QCoreApplication>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
@@ -20,14 +19,7 @@
 
 namespace dm::records::test {
 
-inline void EnsureQtCore() {
-    if (QCoreApplication::instance())
-        return;
-    static int argc = 1;
-    static char name[] = "records_tests";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-}
+inline void EnsureQtCore() { EnsureQtCoreApplication("records_tests"); }
 
 inline std::string PgBaseUrl() {
     if (const char* url = std::getenv("DM_TEST_PG_URL"); url && *url)
