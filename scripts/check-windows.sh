@@ -17,6 +17,7 @@ trap 'rm -rf "$out"' EXIT
 
 sources=(
   src/core/cp1251.cpp
+  src/core/numbers.cpp
   src/core/reply_text.cpp
   src/core/text_file.cpp
   src/link/folder_watch.cpp

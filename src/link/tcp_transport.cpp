@@ -1,5 +1,6 @@
 #include "link/tcp_transport.h"
 
+#include "core/numbers.h"
 #include "link/socket_connection.h"
 
 #include <cstring>
@@ -24,15 +25,7 @@ bool SplitHostPort(const std::string& text, std::string* host, std::string* port
         if (h.find(':') != std::string::npos)
             return false; // a bare v6 address needs brackets
     }
-    if (h.empty() || p.empty() || p.size() > 5)
-        return false;
-    long value = 0;
-    for (char c : p) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + (c - '0');
-    }
-    if (value < 1 || value > 65535)
+    if (h.empty() || !ParsePortNumber(p))
         return false;
     *host = h;
     *port = p;

@@ -1,5 +1,7 @@
 #include "records/database_url.h"
 
+#include "core/numbers.h"
+
 #include <QStandardPaths>
 #include <QString>
 
@@ -37,18 +39,10 @@ bool PercentDecode(std::string_view text, std::string* out) {
 }
 
 bool ParsePort(std::string_view text, int* port) {
-    if (text.empty() || text.size() > 5)
-        return false;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + (c - '0');
-    }
-    if (value < 1 || value > 65535)
-        return false;
-    *port = value;
-    return true;
+    const std::optional<int> value = ParsePortNumber(text);
+    if (value)
+        *port = *value;
+    return value.has_value();
 }
 
 std::optional<DatabaseUrl> Bad(std::string* error, const std::string& why) {
