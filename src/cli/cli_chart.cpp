@@ -5,9 +5,8 @@
 #ifdef DM_CLI_WITH_CHARTS
 #include "charts/chart_data.h"
 #include "charts/chart_render.h"
+#include "cli/cli_gui_application.h"
 #include "cli/cli_history.h"
-
-#include <QGuiApplication>
 
 #include <cmath>
 #include <cstdio>
@@ -51,25 +50,6 @@ double FiniteOption(const std::string& option, const std::string& text, double f
     if (!std::isfinite(v))
         Fail(kExitUsage, option + ": expected a finite number, got '" + text + "'");
     return v;
-}
-
-// The chart needs a font and a paint device, which need a QGuiApplication; without a
-// display it runs on the offscreen platform. It lives while the subcommand runs.
-std::unique_ptr<QGuiApplication> MakeGuiApplication() {
-    if (QGuiApplication::instance())
-        return nullptr;
-    // Qt's notes about the session (runtime folders, fonts) are not the tool's output;
-    // only its critical messages reach stderr.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (type == QtCriticalMsg || type == QtFatalMsg)
-            std::fprintf(stderr, "dosimeter-cli: %s\n", message.toLocal8Bit().constData());
-    });
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "dosimeter-cli";
-    static char* argv[] = {name, nullptr};
-    return std::make_unique<QGuiApplication>(argc, argv);
 }
 
 } // namespace

@@ -9,11 +9,10 @@
 #include "records/utc_time.h"
 
 #ifdef DM_CLI_WITH_RECORDS_REPORT
+#include "cli/cli_gui_application.h"
 #include "records/dose_report_pdf.h"
-#include <QGuiApplication>
 #endif
 
-#include <QCoreApplication>
 
 #include <cstdio>
 #include <memory>
@@ -330,21 +329,7 @@ int Report(Command& c, const Args& args) {
     const int year = Year(yearText);
     Required("--pdf", pdf);
 #ifdef DM_CLI_WITH_RECORDS_REPORT
-    // The PDF writer lays text out with fonts, which need a QGuiApplication; without a
-    // display it runs on the offscreen platform.
-    std::unique_ptr<QGuiApplication> app;
-    if (!QCoreApplication::instance()) {
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-            if (type == QtCriticalMsg || type == QtFatalMsg)
-                std::fprintf(stderr, "dosimeter-cli: %s\n", message.toLocal8Bit().constData());
-        });
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char appName[] = "dosimeter-cli";
-        static char* argv[] = {appName, nullptr};
-        app = std::make_unique<QGuiApplication>(argc, argv);
-    }
+    const auto app = MakeGuiApplication(); // the PDF writer lays text out with fonts
     records::DoseRecordReport report;
     try {
         report = records::BuildDoseRecordReport(DoseOfRecord(c.open()), wearer, year);
