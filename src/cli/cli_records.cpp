@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 
 #include "core/format.h"
+#include "core/numbers.h"
 #include "params/parameter_set.h"
 #include "records/capture.h"
 #include "records/corrections.h"
@@ -13,7 +14,6 @@
 
 #include <QDateTime>
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -50,11 +50,7 @@ const char* kUsage =
     "Times are UTC, exactly YYYY-MM-DDThh:mm:ssZ.\n";
 
 std::string JsonNumber(double v) {
-    if (!std::isfinite(v))
-        return "null";
-    char buffer[64];
-    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
-    return std::string(buffer, r.ptr);
+    return std::isfinite(v) ? ShortestNumberText(v) : "null";
 }
 std::string JsonOptionalNumber(const std::optional<double>& v) { return v ? JsonNumber(*v) : "null"; }
 std::string JsonOptionalString(const std::optional<std::string>& v) { return v ? JsonString(*v) : "null"; }

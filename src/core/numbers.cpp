@@ -185,6 +185,12 @@ double ParseDeviceNumber(std::string_view text) {
     return mantissa;
 }
 
+std::string ShortestNumberText(double v) {
+    char buffer[64];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
+    return std::string(buffer, r.ptr);
+}
+
 std::optional<int> ParsePortNumber(std::string_view text) {
     if (text.empty() || text.size() > 5)
         return std::nullopt;

@@ -1,6 +1,7 @@
 #pragma once
 // Number readings shared by the parsers. None of them depend on the C locale.
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace dm {
@@ -18,6 +19,9 @@ double LeadingNumber(std::string_view text);
 // two-digit exponent applied by repeated multiplication (sign "+") or division (any
 // other sign) by 10. Text without a capital "E" is read as LeadingNumber reads it.
 double ParseDeviceNumber(std::string_view text);
+
+// The shortest decimal text that reads back as exactly v ("0.0001", "2.5e-07").
+std::string ShortestNumberText(double v);
 
 // A TCP port as written in an address: 1 to 65535, digits only, at most five of them.
 std::optional<int> ParsePortNumber(std::string_view text);

@@ -1,5 +1,6 @@
 #include "records/corrections.h"
 
+#include "core/numbers.h"
 #include "records/sql_helpers.h"
 
 #include <QSqlDatabase>
@@ -8,7 +9,6 @@
 #include <QVariant>
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <map>
 
@@ -21,13 +21,7 @@ using sql::Q;
 using sql::S;
 using sql::Exec;
 
-std::string Number(const QVariant& v) {
-    if (v.isNull())
-        return "";
-    char buffer[64];
-    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v.toDouble());
-    return std::string(buffer, r.ptr);
-}
+std::string Number(const QVariant& v) { return v.isNull() ? "" : ShortestNumberText(v.toDouble()); }
 
 bool Blank(const std::string& text) {
     return std::all_of(text.begin(), text.end(), [](unsigned char c) { return c <= ' '; });

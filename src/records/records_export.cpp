@@ -1,10 +1,10 @@
 #include "records/records_export.h"
 
+#include "core/numbers.h"
 #include "records/utc_time.h"
 
 #include <QSaveFile>
 
-#include <charconv>
 #include <cmath>
 
 namespace dm::records {
@@ -45,11 +45,7 @@ std::string CsvField(const std::string& text) {
 }
 
 std::string NumberText(double v) {
-    if (!std::isfinite(v))
-        return "null";
-    char buffer[64];
-    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
-    return std::string(buffer, r.ptr);
+    return std::isfinite(v) ? ShortestNumberText(v) : "null";
 }
 
 std::string ExportCsv(RecordsRepository& repo, const std::string& table, std::optional<int> year) {

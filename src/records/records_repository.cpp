@@ -1,5 +1,6 @@
 #include "records/records_repository.h"
 
+#include "core/numbers.h"
 #include "records/sql_helpers.h"
 
 #include "records/schema.h"
@@ -16,7 +17,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <chrono>
 #include <filesystem>
@@ -72,12 +72,6 @@ std::string ErrorText(const QSqlError& e) {
     while (!line.empty() && line.back() == ' ')
         line.pop_back();
     return line;
-}
-
-std::string ShortestNumber(double v) {
-    char buffer[64];
-    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
-    return std::string(buffer, r.ptr);
 }
 
 // Creates the SQLite file's folder (owner only) and the file itself (owner only), so the
@@ -593,7 +587,7 @@ std::vector<HistoryEntry> RecordsRepository::history(const std::string& serial) 
             while (q.next()) {
                 HistoryEntry e{q.value(0).toLongLong(), {S(q.value(1)), S(q.value(2))}, "erase", {}, {}, {}};
                 if (!q.value(3).isNull())
-                    e.changes.push_back({"total_val", ShortestNumber(q.value(3).toDouble()), "0", true});
+                    e.changes.push_back({"total_val", ShortestNumberText(q.value(3).toDouble()), "0", true});
                 out.push_back(std::move(e));
             }
         }
