@@ -460,9 +460,8 @@ void MainWindow::emptyParameterGrid() {
         addStatusMessage(Tr(dm::IDS_HAND_OVER_NOT_RECORDED, langBase_));
     }
     parameters_ = {}; // the dosimeter's replies are gone with it
-    awaitingCheck_.clear();
-    notTakenLines_.clear();
-    awaitingRenewed_ = awaitingProtected_ = followWithPassword_ = followUpDue_ = false;
+    renewedCheck_.clear();
+    followUpDue_ = false;
     badKeys_.clear();
     grid_.removeNonFixedRows();
     grid_.stretchColumnsToFit(gridView_->clientWidth());
@@ -538,35 +537,26 @@ void MainWindow::markCells() {
 }
 
 void MainWindow::checkRenewedParameters() {
-    if (!awaitingRenewed_ && !awaitingProtected_)
-        return;
-    auto nameOf = [this](const std::string& key) {
+    const dm::RenewedParametersCheck::Outcome outcome = renewedCheck_.parametersReceived(parameters_);
+    auto line = [this](const dm::ValueProblem& p) {
+        std::string name = p.key;
         for (const dm::ParameterRow& row : shownParameterRows())
-            if (row.key == key && !row.name.empty())
-                return row.name;
-        return key;
+            if (row.key == p.key && !row.name.empty())
+                name = row.name;
+        return Tr(dm::IDS_NOT_ACCEPTED, langBase_) + name + ": " + p.value + " \u2192 " + p.detail;
     };
-    for (const dm::ValueProblem& p : dm::NotTaken(awaitingCheck_, parameters_)) {
+    for (const dm::ValueProblem& p : outcome.notTaken) {
         badKeys_.insert(p.key);
-        const std::string line =
-            Tr(dm::IDS_NOT_ACCEPTED, langBase_) + nameOf(p.key) + ": " + p.value + " \u2192 " + p.detail;
-        notTakenLines_.push_back(line);
-        addStatusMessage(line);
+        addStatusMessage(line(p));
     }
-    if (awaitingRenewed_ && followWithPassword_) {
-        // The renewed reply carries no protected rows: ask for them at once.
-        awaitingRenewed_ = false;
-        awaitingProtected_ = followUpDue_ = true;
-        return;
-    }
-    awaitingRenewed_ = awaitingProtected_ = followWithPassword_ = false;
-    awaitingCheck_.clear();
-    if (notTakenLines_.empty())
+    // The protected rows are asked for after the tick that brought this reply.
+    if (outcome.readProtectedNext)
+        followUpDue_ = true;
+    if (outcome.summary.empty())
         return;
     std::string message = Tr(dm::IDS_VALUES_NOT_ACCEPTED, langBase_);
-    for (const std::string& line : notTakenLines_)
-        message += "\n" + line;
-    notTakenLines_.clear();
+    for (const dm::ValueProblem& p : outcome.summary)
+        message += "\n" + line(p);
     services_.dialogs->showMessage(message);
 }
 
@@ -775,12 +765,12 @@ void MainWindow::sendChanges() {
         return;
     }
     const dm::ExchangeStart start = dm::ComposeSendChanges(parameters_, rows, paramState_.neutron);
-    awaitingCheck_ = dm::ChangedValues(parameters_, rows);
-    notTakenLines_.clear();
     badKeys_.clear();
-    awaitingRenewed_ = start.started;
-    awaitingProtected_ = followUpDue_ = false;
-    followWithPassword_ = access_ != 0;
+    followUpDue_ = false;
+    if (start.started)
+        renewedCheck_.commandSent(dm::ChangedValues(parameters_, rows), access_ != 0);
+    else
+        renewedCheck_.clear();
     startCommand(start);
     if (services_.recorder && start.started && !start.files.empty())
         services_.recorder->changesSent(start.files);
@@ -789,10 +779,8 @@ void MainWindow::sendChanges() {
 void MainWindow::eraseTotalDose() {
     const dm::ExchangeStart start = dm::ComposeEraseTotalDose(langBase_, *services_.dialogs);
     if (start.started) {
-        awaitingCheck_.clear();
-        awaitingRenewed_ = true;
-        awaitingProtected_ = followUpDue_ = false;
-        followWithPassword_ = access_ != 0;
+        renewedCheck_.commandSent({}, access_ != 0);
+        followUpDue_ = false;
     }
     startCommand(start);
     if (services_.recorder && start.started)

@@ -9,6 +9,7 @@
 #include "history/history_table.h"
 #include "link/exchange_cycle.h"
 #include "grid/parameter_grid.h"
+#include "params/change_check.h"
 #include "params/parameter_set.h"
 #include "params/parameter_table.h"
 
@@ -227,14 +228,9 @@ private:
     QProgressBar* progress_ = nullptr;
     QComboBox* statusLog_ = nullptr;
 
-    // After "Send changes": the values sent and not yet compared with a reply, and what
-    // the replies came back with so far.
-    std::vector<std::pair<std::string, std::string>> awaitingCheck_;
-    std::vector<std::string> notTakenLines_;
-    bool awaitingRenewed_ = false;  // the renewed parameters of "Send changes" or an erase
-    bool followWithPassword_ = false; // then ask again with the password (protected rows)
-    bool awaitingProtected_ = false;  // that second reply is on its way
-    bool followUpDue_ = false;        // start it after the tick that brought the first
+    // What the parameters after "Send changes" or an erase are awaited for.
+    dm::RenewedParametersCheck renewedCheck_;
+    bool followUpDue_ = false; // the read with the password, after the tick that asked for it
     std::set<std::string> badKeys_;
     // An erase is out: the total dose before it, to tell from the renewed parameters
     // whether it was erased.

@@ -151,6 +151,31 @@ std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::strin
     return out;
 }
 
+void RenewedParametersCheck::commandSent(std::vector<std::pair<std::string, std::string>> sent,
+                                         bool protectedUnlocked) {
+    *this = {};
+    sent_ = std::move(sent);
+    awaitingRenewed_ = true;
+    protectedUnlocked_ = protectedUnlocked;
+}
+
+RenewedParametersCheck::Outcome RenewedParametersCheck::parametersReceived(const ParameterSet& renewed) {
+    Outcome out;
+    if (!awaitingRenewed_ && !awaitingProtected_)
+        return out;
+    out.notTaken = NotTaken(sent_, renewed);
+    notTaken_.insert(notTaken_.end(), out.notTaken.begin(), out.notTaken.end());
+    if (awaitingRenewed_ && protectedUnlocked_) {
+        awaitingRenewed_ = false;
+        awaitingProtected_ = true;
+        out.readProtectedNext = true;
+        return out;
+    }
+    out.summary = std::move(notTaken_);
+    *this = {};
+    return out;
+}
+
 std::optional<bool> TotalDoseErased(std::optional<double> totalBefore, const ParameterSet& renewed) {
     const std::optional<double> after = renewed.totalDose();
     if (!after || !std::isfinite(*after))

@@ -44,6 +44,33 @@ std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSe
 std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::string>>& sent,
                                    const ParameterSet& renewed);
 
+// What the parameters that come back after "Send changes" or an erase are awaited for:
+// the values sent are compared with them, and while a protected group is unlocked the
+// renewed reply (which carries no protected rows) is followed by a read with the password,
+// whose reply completes the comparison.
+class RenewedParametersCheck {
+public:
+    // "Send changes" pushed these values (none for an erase).
+    void commandSent(std::vector<std::pair<std::string, std::string>> sent, bool protectedUnlocked);
+    // Nothing is awaited any more: the dosimeter left.
+    void clear() { *this = {}; }
+
+    struct Outcome {
+        std::vector<ValueProblem> notTaken; // found in this reply
+        bool readProtectedNext = false;     // ask again, with the password, for the protected rows
+        std::vector<ValueProblem> summary;  // the comparison is over: every value not taken
+    };
+    // A parameter reply has arrived; nothing to do when none is awaited.
+    Outcome parametersReceived(const ParameterSet& renewed);
+
+private:
+    std::vector<std::pair<std::string, std::string>> sent_;
+    std::vector<ValueProblem> notTaken_;
+    bool awaitingRenewed_ = false;
+    bool awaitingProtected_ = false;
+    bool protectedUnlocked_ = false;
+};
+
 // After an erase of the total dose: whether the renewed parameters show it erased, that is
 // zero or below the total before (a dosimeter counts on while it answers). A total of zero
 // before counts as erased. Nothing when the reply carries no total that reads as a number.

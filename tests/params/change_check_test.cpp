@@ -54,3 +54,31 @@ TEST(CheckValue, RefusesWhatTheDosimeterWouldDropAndTakesItsEdges) {
 
 } // namespace
 } // namespace dm
+
+namespace dm {
+namespace {
+
+// With a protected group unlocked, the renewed reply lacks the protected rows: the check
+// asks for them, and only their reply ends it with every value not kept.
+TEST(RenewedParametersCheck, WaitsForTheProtectedRowsBeforeSummingUp) {
+    RenewedParametersCheck check;
+    EXPECT_FALSE(check.parametersReceived(ReadParameterSet("dose_threshold = 1\r\n")).readProtectedNext);
+
+    check.commandSent({{"dose_threshold", "2.5E-03"}, {"coef_gamma", "1.10"}}, true);
+    const auto renewed = check.parametersReceived(ReadParameterSet("dose_threshold = 1.000E-03\r\n"));
+    ASSERT_EQ(renewed.notTaken.size(), 1u);
+    EXPECT_EQ(renewed.notTaken[0].detail, "1.000E-03");
+    EXPECT_TRUE(renewed.readProtectedNext);
+    EXPECT_TRUE(renewed.summary.empty());
+
+    const auto all = check.parametersReceived(
+        ReadParameterSet("dose_threshold = 1.000E-03\r\ncoef_gamma = 1.05\r\n"));
+    EXPECT_FALSE(all.readProtectedNext);
+    ASSERT_EQ(all.summary.size(), 2u);
+    EXPECT_EQ(all.summary[1].key, "coef_gamma");
+    // Over: a later reply is not compared again.
+    EXPECT_TRUE(check.parametersReceived(ReadParameterSet("coef_gamma = 9\r\n")).notTaken.empty());
+}
+
+} // namespace
+} // namespace dm
