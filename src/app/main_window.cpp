@@ -536,14 +536,23 @@ void MainWindow::markCells() {
     gridView_->refresh();
 }
 
+namespace {
+
+// The name a parameter's row shows, else its key.
+std::string ShownName(const std::vector<dm::ParameterRow>& rows, const std::string& key) {
+    for (const dm::ParameterRow& row : rows)
+        if (row.key == key && !row.name.empty())
+            return row.name;
+    return key;
+}
+
+} // namespace
+
 void MainWindow::checkRenewedParameters() {
     const dm::RenewedParametersCheck::Outcome outcome = renewedCheck_.parametersReceived(parameters_);
-    auto line = [this](const dm::ValueProblem& p) {
-        std::string name = p.key;
-        for (const dm::ParameterRow& row : shownParameterRows())
-            if (row.key == p.key && !row.name.empty())
-                name = row.name;
-        return Tr(dm::IDS_NOT_ACCEPTED, langBase_) + name + ": " + p.value + " \u2192 " + p.detail;
+    const std::vector<dm::ParameterRow> rows = shownParameterRows();
+    auto line = [&](const dm::ValueProblem& p) {
+        return Tr(dm::IDS_NOT_ACCEPTED, langBase_) + ShownName(rows, p.key) + ": " + p.value + " \u2192 " + p.detail;
     };
     for (const dm::ValueProblem& p : outcome.notTaken) {
         badKeys_.insert(p.key);
@@ -755,11 +764,8 @@ void MainWindow::sendChanges() {
         // Nothing goes out until every refused value is mended.
         for (const dm::ValueProblem& p : refused) {
             badKeys_.insert(p.key);
-            std::string name = p.key;
-            for (const dm::ParameterRow& row : rows)
-                if (row.key == p.key && !row.name.empty())
-                    name = row.name;
-            addStatusMessage(Tr(dm::IDS_NOT_SENT_FIX, langBase_) + name + ": \"" + p.value + "\" - " + p.detail);
+            addStatusMessage(Tr(dm::IDS_NOT_SENT_FIX, langBase_) + ShownName(rows, p.key) + ": \"" + p.value +
+                             "\" - " + p.detail);
         }
         markCells();
         return;
