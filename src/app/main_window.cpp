@@ -76,11 +76,13 @@ MainWindow::MainWindow(const dm::InterfaceSettings& settings, WindowServices ser
     });
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &MainWindow::onTimer);
-    // Between ticks a reply whose file is proven whole is taken in at once.
-    auto* replyLook = new QTimer(this);
-    replyLook->setInterval(50);
-    connect(replyLook, &QTimer::timeout, this, [this] { if (timer_.isActive()) cycle_->lookForReplies(); });
-    replyLook->start();
+    // Between ticks, while a command waits, a reply whose file is proven whole is taken in
+    // at once; idle, nothing wakes the program more than once a second.
+    replyLook_.setInterval(50);
+    connect(&replyLook_, &QTimer::timeout, this, [this] {
+        cycle_->lookForReplies();
+        followWaiting();
+    });
     initialiseWindow();
     if (services_.recorder)
         services_.recorder->setNotify([this](const std::string& text) {
@@ -671,6 +673,15 @@ void MainWindow::onTimer() {
         followUpDue_ = false;
         startCommand(dm::ComposeGetParameters(access_));
     }
+    followWaiting();
+}
+
+void MainWindow::followWaiting() {
+    const bool waiting = timer_.isActive() && cycle_->state().phase == dm::ExchangeState::Phase::Waiting;
+    if (!waiting)
+        replyLook_.stop();
+    else if (!replyLook_.isActive())
+        replyLook_.start();
 }
 
 bool MainWindow::mayDropEdits() {
@@ -717,6 +728,7 @@ void MainWindow::startCommand(const dm::ExchangeStart& start) {
     if (start.started && start.request == dm::ExchangeRequest::EraseTotalDose)
         totalBeforeErase_ = parameters_.totalDose();
     cycle_->startCommand(start);
+    followWaiting();
 }
 
 void MainWindow::getParameters() {

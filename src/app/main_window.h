@@ -176,6 +176,8 @@ private:
     // Shows and enables the table of tab 0, 1 or 2, hides and disables the others.
     void showTable(int tab);
     void startCommand(const dm::ExchangeStart& start);
+    // Runs the quick look for replies while a command waits, and only then.
+    void followWaiting();
     bool beginEdit(int row, int col);
     // Fills the grid from the parameter set in the current language.
     void showParameters();
@@ -198,6 +200,7 @@ private:
     std::string catalogueNoticeShown_; // the warning about a bare catalogue, shown once per load
     std::unique_ptr<dm::ExchangeCycle> cycle_;
     QTimer timer_;
+    QTimer replyLook_;
 
     QMenuBar* menuBar_ = nullptr;
     QMenu* fileMenu_ = nullptr;
