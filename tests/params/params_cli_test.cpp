@@ -1,5 +1,6 @@
 // The params and compose subcommands, run as scripts run them.
 #include "core/text_file.h"
+#include "../shell_run.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +8,6 @@
 #include <filesystem>
 #include <string>
 
-#include <sys/wait.h>
 
 namespace {
 
@@ -15,24 +15,9 @@ const std::string kData = DM_TEST_DATA;
 const std::string kCli = std::string(DM_BIN_DIR) + "/dosimeter-cli";
 const std::string kCatalogue = " --catalogue " + kData + "/params-catalogue.lst";
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-};
-
 // errors: read stderr instead of stdout.
-CliRun RunCli(const std::string& args, bool errors = false) {
-    CliRun run;
-    FILE* pipe = popen((kCli + " " + args + (errors ? " 2>&1 >/dev/null" : " 2>/dev/null")).c_str(), "r");
-    if (!pipe)
-        return run;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-        run.out.append(buf, n);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+ShellRun RunCli(const std::string& args, bool errors = false) {
+    return RunShell(kCli + " " + args + (errors ? " 2>&1 >/dev/null" : " 2>/dev/null"));
 }
 
 std::string Golden(const std::string& name) {
@@ -60,7 +45,7 @@ TEST_F(ComposeCli, FixedFilesAreWrittenByteForByte) {
 }
 
 TEST_F(ComposeCli, SendChangesWritesEachPushAndPrintsThePaths) {
-    const CliRun run = RunCli(
+    const ShellRun run = RunCli(
         "compose send-changes " + kData + "/params-krt17a.txt" + kCatalogue +
         " --access 7 --touch rate_threshold --set dose_threshold=0.05 --set history_time=120"
         " --touch userinfo --touch g_ks_large --touch g_ks_small --touch n_ks --touch csWeigth"
@@ -79,7 +64,7 @@ TEST_F(ComposeCli, BadEditsAreUsageErrorsAndWriteNothing) {
                              " --out-dir " + dir_.string();
     for (const char* edit : {"--set nokey=1", "--set serial_number=1", "--signal percent",
                              "--set history_time", "--touch nokey"}) {
-        const CliRun run = RunCli(base + " " + edit);
+        const ShellRun run = RunCli(base + " " + edit);
         EXPECT_EQ(run.exitCode, 2) << edit;
         EXPECT_EQ(run.out, "") << edit;
     }
@@ -89,7 +74,7 @@ TEST_F(ComposeCli, BadEditsAreUsageErrorsAndWriteNothing) {
                             " --out-dir " + dir_.string();
     for (const char* edit : {"--set dose_threshold=abc", "--set history_time=-5",
                              "--set dose_threshold=99999999999999999999999", "--set rate_threshold="}) {
-        const CliRun run = RunCli(krt + " " + edit, true);
+        const ShellRun run = RunCli(krt + " " + edit, true);
         EXPECT_EQ(run.exitCode, 2) << edit;
         EXPECT_NE(run.out.find("is not taken by the dosimeter"), std::string::npos) << run.out;
         EXPECT_NE(run.out.find(std::string(edit).substr(6, std::string(edit).find('=') - 6)), std::string::npos)
@@ -109,19 +94,19 @@ TEST_F(ComposeCli, BadEditsAreUsageErrorsAndWriteNothing) {
 }
 
 TEST(ParamsCli, TableJsonAndSavedBytes) {
-    const CliRun text = RunCli("params " + kData + "/params-mlv52b.txt" + kCatalogue);
+    const ShellRun text = RunCli("params " + kData + "/params-mlv52b.txt" + kCatalogue);
     ASSERT_EQ(text.exitCode, 0);
     EXPECT_EQ(text.out.substr(0, text.out.find('\n')), "Parameter name\tCommand\tParameter value");
     EXPECT_NE(text.out.find("\nBeep when dose value reaches ... (Sv)\t\t0.0005\n"),
               std::string::npos);
 
-    const CliRun json = RunCli("params " + kData + "/params-krt17a.txt" + kCatalogue + " --json");
+    const ShellRun json = RunCli("params " + kData + "/params-krt17a.txt" + kCatalogue + " --json");
     ASSERT_EQ(json.exitCode, 0);
     EXPECT_NE(json.out.find("\"model\": \"KRT-17A\""), std::string::npos);
     EXPECT_NE(json.out.find("\"history_interval\": 60.0"), std::string::npos);
     EXPECT_NE(json.out.find("\"value_options\": [\"enable\", \"disable\"]"), std::string::npos);
 
-    const CliRun saved =
+    const ShellRun saved =
         RunCli("params " + kData + "/params-mlv52b.txt" + kCatalogue + " --save-tab 0");
     ASSERT_EQ(saved.exitCode, 0);
     EXPECT_EQ(saved.out.substr(0, 26), "Serial number = 52-0042\r\nD");

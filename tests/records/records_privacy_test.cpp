@@ -1,6 +1,7 @@
 // Dose records are personal data: who may change them on a shared database, corrections
 // that keep what was read, and a password or an exposed file never passing unnoticed.
 #include "records_backends.h"
+#include "../shell_run.h"
 
 #include <QSqlError>
 
@@ -8,7 +9,6 @@
 #include <cstdio>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 namespace {
 
@@ -20,24 +20,13 @@ using dm::records::test::UrlText;
 const std::string kData = DM_TEST_DATA;
 const std::string kCli = std::string(DM_BIN_DIR) + "/dosimeter-cli";
 
-struct CliResult {
-    int exitCode = -1;
-    std::string out;
+struct CliResult : ShellRun {
     std::string err;
 };
 
 CliResult Cli(const std::string& args) {
-    CliResult run;
     const std::string errFile = ::testing::TempDir() + "dm-privacy-stderr-" + std::to_string(::getpid());
-    FILE* pipe = popen((kCli + " " + args + " 2>" + errFile).c_str(), "r");
-    if (!pipe)
-        return run;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0)
-        run.out.append(buf, n);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    CliResult run{RunShell(kCli + " " + args + " 2>" + errFile), {}};
     std::ifstream in(errFile);
     run.err.assign(std::istreambuf_iterator<char>(in), {});
     std::filesystem::remove(errFile);
