@@ -228,9 +228,8 @@ int RunReadParams(const Args& args) {
     options.value("--catalogue", &catalogueFile);
     options.value("--lang", &lang);
     options.flag("--json", &json);
-    std::vector<std::string> positional;
-    if (!options.parse(args, &positional)) return kExitOk;
-    if (!positional.empty()) options.usageError("unexpected argument '" + positional.front() + "'");
+    if (!options.parse(args, nullptr)) // a positional argument is a usage error
+        return kExitOk;
     if (link.link.empty()) options.usageError("--link is required");
     const int langBase = LangBaseFromOption(lang);
     const int access = AccessMaskOption(accessText);
@@ -256,9 +255,8 @@ int RunReadArchive(const Args& args) {
     options.value("--interval", &intervalText);
     options.value("--lang", &lang);
     options.flag("--json", &json);
-    std::vector<std::string> positional;
-    if (!options.parse(args, &positional)) return kExitOk;
-    if (!positional.empty()) options.usageError("unexpected argument '" + positional.front() + "'");
+    if (!options.parse(args, nullptr)) // a positional argument is a usage error
+        return kExitOk;
     if (link.link.empty()) options.usageError("--link is required");
     if (!dbUrl.empty() && serial.empty()) options.usageError("--db stores only with --serial");
     const int langBase = LangBaseFromOption(lang);

@@ -187,11 +187,8 @@ int Erased(Session& s, const Args& args) {
     options.value("--db", &s.dbUrl);
     options.value("--at", &at);
     options.value("--serial", &serial);
-    std::vector<std::string> positional;
-    if (!options.parse(args, &positional))
+    if (!options.parse(args, nullptr)) // a positional argument is a usage error
         return kExitOk;
-    if (!positional.empty())
-        options.usageError("unexpected argument '" + positional[0] + "'");
     RequiredSerial(serial);
     const std::int64_t when = TimeOption("--at", at);
     RecordsRepository& repo = s.open();
@@ -220,11 +217,8 @@ int ListCommand(Session& s, const Args& args, bool needSerial,
     if (needSerial)
         options.value("--serial", &serial);
     options.flag("--json", &json);
-    std::vector<std::string> positional;
-    if (!options.parse(args, &positional))
+    if (!options.parse(args, nullptr)) // a positional argument is a usage error
         return kExitOk;
-    if (!positional.empty())
-        options.usageError("unexpected argument '" + positional[0] + "'");
     if (needSerial)
         RequiredSerial(serial);
     RecordsRepository& repo = s.open();

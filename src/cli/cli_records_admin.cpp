@@ -52,11 +52,8 @@ int SetupRoles(const std::string& dbUrlIn, const Args& args) {
     Options options("records setup-roles", kUsage);
     options.value("--db", &dbUrl);
     options.flag("--apply", &apply);
-    std::vector<std::string> positional;
-    if (!options.parse(args, &positional))
+    if (!options.parse(args, nullptr)) // a positional argument is a usage error
         return kExitOk;
-    if (!positional.empty())
-        options.usageError("unexpected argument '" + positional[0] + "'");
     const records::DatabaseUrl url = PostgresUrl("setup-roles", dbUrl);
     if (!apply) {
         std::string out = "-- The roles of the dose records database " + url.displayName() +
@@ -84,11 +81,8 @@ int Correct(const std::string& dbUrlIn, const Args& args) {
     options.value("--readout", &readoutText);
     options.value("--total-dose", &doseText);
     options.value("--reason", &reason);
-    std::vector<std::string> positional;
-    if (!options.parse(args, &positional))
+    if (!options.parse(args, nullptr)) // a positional argument is a usage error
         return kExitOk;
-    if (!positional.empty())
-        options.usageError("unexpected argument '" + positional[0] + "'");
     std::int64_t readout = 0;
     const auto parsed = std::from_chars(readoutText.data(), readoutText.data() + readoutText.size(), readout);
     if (readoutText.empty() || parsed.ec != std::errc() || parsed.ptr != readoutText.data() + readoutText.size() ||

@@ -84,15 +84,8 @@ struct Command {
         options.value("--db", &dbUrl);
     }
 
-    // False when --help was asked.
-    bool parse(const Args& args) {
-        std::vector<std::string> positional;
-        if (!options.parse(args, &positional))
-            return false;
-        if (!positional.empty())
-            options.usageError("unexpected argument '" + positional[0] + "'");
-        return true;
-    }
+    // False when --help was asked; a positional argument is a usage error.
+    bool parse(const Args& args) { return options.parse(args, nullptr); }
 
     RecordsRepository& open() {
         repo = OpenRecords(name, dbUrl);
