@@ -73,7 +73,7 @@ void BM_ComposeSendChanges(benchmark::State& state) {
     for (const dm::ParameterRow& row : rows)
         set.setModified(row.key, true);
     for (auto _ : state) {
-        auto start = dm::ComposeSendChanges(set, rows, true);
+        auto start = dm::ComposeSendChanges(set, rows, true, 0);
         benchmark::DoNotOptimize(start.files.size());
     }
 }

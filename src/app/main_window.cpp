@@ -782,11 +782,11 @@ void MainWindow::sendChanges() {
         markCells();
         return;
     }
-    const dm::ExchangeStart start = dm::ComposeSendChanges(parameters_, rows, paramState_.neutron);
+    const dm::ExchangeStart start = dm::ComposeSendChanges(parameters_, rows, paramState_.neutron, langBase_);
     badKeys_.clear();
     followUpDue_ = false;
     if (start.started)
-        renewedCheck_.commandSent(dm::ChangedValues(parameters_, rows), access_ != 0);
+        renewedCheck_.commandSent(dm::ChangedValues(parameters_, rows, langBase_), access_ != 0);
     else
         renewedCheck_.clear();
     startCommand(start);

@@ -225,12 +225,12 @@ void ApplyEdit(Editing& e, const Edit& edit) {
         const ParameterRow& row = EditableRowOfKey(e, "--set", key);
         if (row.type == ParameterRowType::Switch)
             value = SwitchWord(e, "--set", key, value);
-        EditValue(e, key, value);
+        EditValue(e, row.valueKey, value);
     } else if (edit.option == "--touch") {
         if (edit.value.empty())
             Fail(kExitUsage, "--touch: expected a KEY");
-        EditableRowOfKey(e, "--touch", edit.value);
-        EditValue(e, edit.value, e.set.value(edit.value).value_or(""));
+        const ParameterRow& row = EditableRowOfKey(e, "--touch", edit.value);
+        EditValue(e, row.valueKey, e.set.value(row.valueKey).value_or(""));
     } else if (edit.option == "--signal") {
         if (edit.value != "fixed" && edit.value != "percent")
             Fail(kExitUsage, "--signal: expected fixed or percent, got '" + edit.value + "'");
@@ -286,7 +286,7 @@ int ComposeSendChangesCommand(const Args& args) {
         Fail(kExitUsage, "compose send-changes: " + refused.front().key + " = \"" +
                              refused.front().value + "\" is not taken by the dosimeter: " +
                              refused.front().detail);
-    const ExchangeStart start = ComposeSendChanges(set, editing.rows, set.neutron());
+    const ExchangeStart start = ComposeSendChanges(set, editing.rows, set.neutron(), in.langBase);
     if (start.files.empty())
         Fail(kExitFailed, "compose send-changes: the parameter table of " + positional[0] +
                               " has no parameter row; nothing would be sent");

@@ -74,7 +74,7 @@ void AppendCatalogueRow(GridModel& grid, const ParameterSet& set, const Paramete
     }
     if (r.colour)
         grid.setBackground(row, kValueColumn, *r.colour);
-    grid.setText(row, kValueColumn, DisplayValue(*set.find(r.key), langBase));
+    grid.setText(row, kValueColumn, DisplayValue(*set.find(r.valueKey), langBase));
     grid.setModified(RowIsModified(set, r), row, kValueColumn);
 }
 
@@ -111,6 +111,12 @@ void AppendLimitRow(GridModel& grid, const ParameterSet& set, int langBase) {
     grid.setBackground(row, kNameColumn, kNameBackground);
     grid.setState(row, kKeyColumn, kReadOnly);
     grid.setText(row, kValueColumn, set.value(kFixedLimitKey).value_or(""));
+}
+
+// The parameter a row's key cell reaches: itself, or the longer key a catalogue row shows.
+std::string ValueKeyOf(const ParameterSet& set, const std::string& key) {
+    const Parameter* p = set.findForCatalogue(key);
+    return p ? p->key : key;
 }
 
 } // namespace
@@ -196,11 +202,12 @@ bool BeginParameterEdit(GridModel& grid, ParameterSet& set, int row, int col, in
                         UserDialogs& dialogs) {
     if (!grid.isValid(row, col))
         return true;
-    const std::string key = grid.text(row, kKeyColumn);
-    if (col != kValueColumn || key.empty()) {
+    const std::string rowKey = grid.text(row, kKeyColumn);
+    if (col != kValueColumn || rowKey.empty()) {
         grid.setModified(true, row, col); // names and the last row: the grid's own flags
         return true;
     }
+    const std::string key = ValueKeyOf(set, rowKey);
     if (BeginEdit(set, key) == EditStart::ConfirmHistoryErase &&
         !dialogs.askYesNo(Tr(IDS_WARN_HISTORY_TIME, langBase)))
         return false;
@@ -219,8 +226,9 @@ void EndParameterEdit(GridModel& grid, ParameterSet& set, int row, int col,
         if (std::find(options.begin(), options.end(), text) == options.end())
             return;
     }
-    const std::string key = grid.text(row, kKeyColumn);
-    const bool lastRow = row == grid.rowCount() - 1 && key.empty();
+    const std::string rowKey = grid.text(row, kKeyColumn);
+    const bool lastRow = row == grid.rowCount() - 1 && rowKey.empty();
+    const std::string key = rowKey.empty() ? rowKey : ValueKeyOf(set, rowKey);
     if (col == kValueColumn && !key.empty()) {
         const std::optional<std::string> word = list ? ChoiceWord(key, text, langBase) : text;
         if (!word || !EndEdit(set, key, *word))

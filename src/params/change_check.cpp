@@ -1,6 +1,7 @@
 #include "params/change_check.h"
 
 #include "core/string_table.h"
+#include "params/command_files.h"
 
 #include <algorithm>
 #include <charconv>
@@ -57,6 +58,29 @@ std::string_view LimitKeyToSend(const ParameterSet& set, const ParameterRow& las
     return {};
 }
 
+struct ChangedValue {
+    std::string key;      // the row's key, as the command file names it
+    std::string valueKey; // the parameter that holds the value
+    std::string value;
+};
+
+std::vector<ChangedValue> ChangedEntries(const ParameterSet& set,
+                                         const std::vector<ParameterRow>& rows, int langBase) {
+    std::vector<ChangedValue> out;
+    if (rows.size() <= 1)
+        return out;
+    for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
+        const ParameterRow& row = rows[i];
+        if (row.editable && RowIsModified(set, row))
+            if (const Parameter* p = set.find(row.valueKey))
+                out.push_back({row.key, row.valueKey, ValueToSend(*p, langBase)});
+    }
+    const std::string_view limit = LimitKeyToSend(set, rows.back());
+    if (!limit.empty() && set.isModified(limit))
+        out.push_back({std::string(limit), std::string(limit), set.value(limit).value_or("")});
+    return out;
+}
+
 } // namespace
 
 CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, int langBase) {
@@ -97,7 +121,7 @@ CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, i
 std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<ParameterRow>& rows, int langBase) {
     std::vector<ValueProblem> problems;
     std::vector<std::pair<std::string, std::string>> normal;
-    for (const auto& [key, value] : ChangedValues(set, rows)) {
+    for (const auto& [key, valueKey, value] : ChangedEntries(set, rows, langBase)) {
         const ParameterDescription* d = DescribeParameter(key);
         if (!d)
             continue; // a key only the catalogue knows: sent as typed
@@ -110,7 +134,7 @@ std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<Para
             problems.push_back({key, value, checked.reason});
         else if (key != kPercentLimitKey && d->kind != ParameterKind::Text &&
                  value.find(',') != std::string::npos)
-            normal.emplace_back(key, checked.sent);
+            normal.emplace_back(valueKey, checked.sent);
     }
     if (problems.empty())
         for (const auto& [key, value] : normal)
@@ -119,18 +143,11 @@ std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<Para
 }
 
 std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSet& set,
-                                                               const std::vector<ParameterRow>& rows) {
+                                                               const std::vector<ParameterRow>& rows,
+                                                               int langBase) {
     std::vector<std::pair<std::string, std::string>> out;
-    if (rows.size() <= 1)
-        return out;
-    for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
-        const ParameterRow& row = rows[i];
-        if (row.editable && RowIsModified(set, row))
-            out.emplace_back(row.key, set.value(row.key).value_or(""));
-    }
-    const std::string_view limit = LimitKeyToSend(set, rows.back());
-    if (!limit.empty() && set.isModified(limit))
-        out.emplace_back(std::string(limit), set.value(limit).value_or(""));
+    for (ChangedValue& c : ChangedEntries(set, rows, langBase))
+        out.emplace_back(std::move(c.key), std::move(c.value));
     return out;
 }
 

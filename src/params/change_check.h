@@ -2,6 +2,7 @@
 // What is checked around "Send changes": before the push, that each changed value is one
 // the dosimeter takes (so nothing it would drop silently is sent); after the renewed
 // parameters arrive, which of the values sent the dosimeter did not keep.
+#include "core/string_table.h"
 #include "params/parameter_set.h"
 #include "params/parameter_table.h"
 
@@ -34,9 +35,11 @@ struct ValueProblem {
 std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<ParameterRow>& rows,
                                        int langBase = 0);
 
-// The changed values "Send changes" sends for these rows, as key and value.
+// The changed values "Send changes" sends for these rows, as key and value (ValueToSend
+// in the interface language langBase).
 std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSet& set,
-                                                               const std::vector<ParameterRow>& rows);
+                                                               const std::vector<ParameterRow>& rows,
+                                                               int langBase = kLangEnglish);
 
 // Compares the values sent with the renewed parameters: those the reply carries are taken
 // off `sent`, and those whose value differs are returned (detail: the value returned).

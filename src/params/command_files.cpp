@@ -105,7 +105,7 @@ ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<P
     long long neutron = 0;
     for (std::size_t i = 0; i + 1 < rows.size(); ++i) {
         const std::string& key = rows[i].key;
-        const std::string value = set.value(key).value_or("");
+        const std::string value = set.value(rows[i].valueKey).value_or("");
         if (key == kNeutronDepthKey && value == "0") {
             start.noHistoryRecords = true;
             return start;
@@ -130,8 +130,19 @@ ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<P
     return start;
 }
 
+std::string ValueToSend(const Parameter& p, int langBase) {
+    const ParameterDescription* d = p.description();
+    if (d && d->kind == ParameterKind::Text)
+        return p.value();
+    if (p.value() == Tr(IDS_ENABLE, langBase))
+        return "enable";
+    if (p.value() == Tr(IDS_DISABLE, langBase))
+        return "disable";
+    return p.value();
+}
+
 ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<ParameterRow>& rows,
-                                 bool neutron) {
+                                 bool neutron, int langBase) {
     ExchangeStart start;
     start.request = ExchangeRequest::Changes;
     start.started = true;
@@ -146,9 +157,9 @@ ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<Para
         const ParameterRow& row = rows[i];
         if (!row.editable || !RowIsModified(set, row))
             continue;
-        const Parameter* p = set.find(row.key);
+        const Parameter* p = set.find(row.valueKey);
         const ParameterDescription* d = p->description();
-        std::string value = p->value();
+        std::string value = ValueToSend(*p, langBase);
         if (d && d->kind == ParameterKind::Text)
             value = "\"" + value + "\"";
         AddLine(block, row.key + " = " + value);

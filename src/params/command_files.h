@@ -45,12 +45,17 @@ ExchangeStart ComposeEraseTotalDose(int langBase, UserDialogs& dialogs);
 // window tells the user.
 ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<ParameterRow>& rows);
 
+// The value of a parameter as "Send changes" sends it: the interface's words for the
+// switches ("включить" and "отключить" in Russian) typed into any cell go out as the
+// dosimeter's "enable" and "disable"; a quoted text (the owner's) goes out as typed.
+std::string ValueToSend(const Parameter& p, int langBase);
+
 // "Send changes into dosimeter": the touched, editable rows (RowIsModified) in table order,
 // in blocks of at most eleven lines, the last block with the signal lines and the renewed
 // parameter request. A table without a parameter row sends nothing, though the exchange
 // still starts (and so times out) as it does in the window. neutron: the model the window
-// last heard from.
+// last heard from; langBase: the interface language the values were typed in.
 ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<ParameterRow>& rows,
-                                 bool neutron);
+                                 bool neutron, int langBase);
 
 } // namespace dm

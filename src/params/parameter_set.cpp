@@ -33,6 +33,17 @@ const Parameter* ParameterSet::find(std::string_view key) const {
     return it == firstOfKey_.end() ? nullptr : &parameters_[it->second];
 }
 
+const Parameter* ParameterSet::findForCatalogue(std::string_view key) const {
+    if (const Parameter* exact = find(key))
+        return exact;
+    if (key.empty())
+        return nullptr;
+    for (const Parameter& p : parameters_)
+        if (p.key.find(key) != std::string::npos)
+            return &p;
+    return nullptr;
+}
+
 std::optional<std::string> ParameterSet::raw(std::string_view key) const {
     const Parameter* p = find(key);
     return p ? std::optional<std::string>(p->raw) : std::nullopt;

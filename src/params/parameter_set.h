@@ -43,6 +43,10 @@ public:
 
     // The first parameter with exactly this key; nothing when absent.
     const Parameter* find(std::string_view key) const;
+    // What a catalogue row of this key shows: the parameter with exactly this key, else the
+    // first one (in reply order) whose key holds it inside a longer key (a catalogue row
+    // "battery" shows "battery_level"); nothing when neither is there.
+    const Parameter* findForCatalogue(std::string_view key) const;
     // Its raw value; nothing when absent.
     std::optional<std::string> raw(std::string_view key) const;
     // Its current value (the user's, else the raw one); nothing when absent.

@@ -20,7 +20,7 @@ std::optional<double> ShownInteger(const ParameterSet& set, const std::vector<Pa
                                    std::string_view key) {
     for (const ParameterRow& row : rows)
         if (row.type == ParameterRowType::Catalogue && row.key == key)
-            if (const Parameter* p = set.find(key))
+            if (const Parameter* p = set.find(row.valueKey))
                 return static_cast<double>(LeadingInteger(p->raw));
     return std::nullopt;
 }
@@ -33,12 +33,14 @@ std::vector<ParameterRow> ParameterRows(const ParameterSet& set, std::string_vie
     if (!set.replied())
         return rows;
     for (const CatalogueLine& line : CatalogueLines(catalogue, set.neutron(), langBase)) {
-        const Parameter* p = set.find(line.key);
-        if (!p || !IsShown(*p) || IsLocked(line.key, access))
+        const Parameter* p = set.findForCatalogue(line.key);
+        // A protected value stays hidden under any catalogue key that reaches it.
+        if (!p || !IsShown(*p) || IsLocked(line.key, access) || IsLocked(p->key, access))
             continue;
         const ParameterDescription* d = p->description();
         ParameterRow row;
         row.key = line.key;
+        row.valueKey = p->key;
         row.name = line.name;
         // The catalogue may offer a value for editing that the dosimeter does not take.
         row.editable = line.editable && (!d || d->writable);
@@ -50,18 +52,19 @@ std::vector<ParameterRow> ParameterRows(const ParameterSet& set, std::string_vie
             ParameterRow row;
             row.type = ParameterRowType::Switch;
             row.key = std::string(d->key);
+            row.valueKey = row.key;
             row.editable = true;
             rows.push_back(std::move(row));
         }
-        rows.push_back({ParameterRowType::Signal, {}, {}, true, std::nullopt});
+        rows.push_back({ParameterRowType::Signal, {}, {}, {}, true, std::nullopt});
     } else {
-        rows.push_back({ParameterRowType::Limit, {}, {}, true, std::nullopt});
+        rows.push_back({ParameterRowType::Limit, {}, {}, {}, true, std::nullopt});
     }
     return rows;
 }
 
 bool RowIsModified(const ParameterSet& set, const ParameterRow& row) {
-    const Parameter* p = set.find(row.key);
+    const Parameter* p = set.find(row.valueKey);
     if (!p)
         return false;
     if (row.type == ParameterRowType::Switch) {

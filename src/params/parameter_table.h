@@ -23,6 +23,10 @@ enum class ParameterRowType {
 struct ParameterRow {
     ParameterRowType type = ParameterRowType::Catalogue;
     std::string key;             // empty for the signal and limit rows
+    // The parameter whose value the row shows and edits: the key itself, or for a catalogue
+    // key the reply carries only inside a longer key, that longer key. The command file
+    // still names the row's own key.
+    std::string valueKey;
     std::string name;            // the catalogue's name; empty for the other rows
     bool editable = false;       // the value may be edited
     std::optional<Rgb> colour;   // the catalogue's value colour

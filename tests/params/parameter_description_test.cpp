@@ -78,7 +78,7 @@ TEST(ParameterSetEdits, LanguageSwitchRelabelsAndKeepsWhatIsSent) {
     EndParameterEdit(t.grid, t.set, threshold, 2, "0.05", 0);
     const int alarm = RowOf(t.grid, "cfg_alarmoff");
     EndParameterEdit(t.grid, t.set, alarm, 2, "enable", 0);
-    const std::vector<std::string> english = ComposeSendChanges(t.set, t.rows(), true).files;
+    const std::vector<std::string> english = ComposeSendChanges(t.set, t.rows(), true, t.langBase).files;
 
     // The same set shown in Russian: new names and words, the same values and flags.
     t.langBase = 300;
@@ -88,7 +88,7 @@ TEST(ParameterSetEdits, LanguageSwitchRelabelsAndKeepsWhatIsSent) {
     EXPECT_TRUE(t.grid.isModified(RowOf(t.grid, "dose_threshold"), 2));
     EXPECT_EQ(t.grid.text(RowOf(t.grid, "cfg_alarmoff"), 2), "включить");
     EXPECT_EQ(t.grid.text(RowOf(t.grid, "dose_val"), 2), "1.5 мЗв");
-    EXPECT_EQ(ComposeSendChanges(t.set, t.rows(), true).files, english);
+    EXPECT_EQ(ComposeSendChanges(t.set, t.rows(), true, t.langBase).files, english);
 }
 
 TEST(ParameterSetEdits, TouchedValueIsSentAsItsOwnKeyHolds) {
@@ -98,7 +98,7 @@ TEST(ParameterSetEdits, TouchedValueIsSentAsItsOwnKeyHolds) {
     test::ScriptedUser user;
     const int row = RowOf(t.grid, "rate_threshold");
     ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, row, 2, 0, user));
-    const std::string file = ComposeSendChanges(t.set, t.rows(), false).files.at(0);
+    const std::string file = ComposeSendChanges(t.set, t.rows(), false, 0).files.at(0);
     EXPECT_EQ(file.rfind("rate_threshold = 1.0E-05\r\ncfg_type_of_signal = fixed\r\n", 0), 0u) << file;
 }
 

@@ -1,6 +1,8 @@
 #include "grid/parameter_grid.h"
 
 #include "core/cp1251.h"
+#include "params/change_check.h"
+#include "params/command_files.h"
 #include "params_test_support.h"
 
 #include <gtest/gtest.h>
@@ -94,6 +96,42 @@ TEST(ParameterTableParse, EdgesOfTheValueLookup) {
     EXPECT_FALSE(t.state.neutron); // "n_ks" without its own "=" is no parameter either
     EXPECT_EQ(CleanValue("  \"a b\"\r\n"), "a b");
     EXPECT_EQ(CleanValue(" \r\n"), "");
+}
+
+TEST(ParameterTableParse, CatalogueKeyInsideALongerKeyShowsSendsAndSaves) {
+    // Field catalogues name some parameters by a shorter key than the reply carries.
+    const std::string catalogue = "<MLV52B-ru>\r\n"
+                                  "battery#Батарея@r$defaultcolor\r\n"
+                                  "rate_threshold#Порог@rw$defaultcolor\r\n"
+                                  "vibr#Вибрация@rw$defaultcolor\r\n"
+                                  "g_ks#Чувствительность@rw$defaultcolor\r\n"
+                                  "absent#Нет@r$defaultcolor\r\n"
+                                  "</MLV52B-ru>\r\n";
+    const std::string reply = "rate_threshold_max = 9\r\nbattery_level = 85\r\nrate_threshold = 2\r\n"
+                              "vibration = 1\r\ng_ks_large = 0.5\r\n";
+    test::Table t;
+    t.set = ReadParameterSet(reply);
+    t.langBase = 300;
+    FillParameterGrid(t.set, catalogue, 300, 0, test::kTestClientWidth, t.grid, t.state);
+    const auto& g = t.grid;
+    EXPECT_EQ(g.text(RowOf(g, "battery"), 2), "85");
+    EXPECT_EQ(g.text(RowOf(g, "rate_threshold"), 2), "2"); // present as itself: its own value
+    EXPECT_EQ(g.text(RowOf(g, "vibr"), 2), "1");
+    EXPECT_EQ(RowOf(g, "g_ks"), -1); // a locked value stays hidden under any name
+    EXPECT_EQ(RowOf(g, "absent"), -1);
+    EXPECT_NE(Cp1251ToUtf8(ParameterTableFileBytes(g)).find("Батарея = 85\r\n"), std::string::npos);
+
+    // Edited, the row's own key goes out; the Russian switch words reach the dosimeter in
+    // its own language whatever the row's kind.
+    test::ScriptedUser user;
+    const int vibr = RowOf(g, "vibr");
+    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, vibr, 2, 300, user));
+    EndParameterEdit(t.grid, t.set, vibr, 2, "включить", 300);
+    EXPECT_EQ(t.grid.text(vibr, 2), "включить");
+    const std::vector<ParameterRow> rows = ParameterRows(t.set, catalogue, 300, 0);
+    const std::string file = Cp1251ToUtf8(ComposeSendChanges(t.set, rows, false, 300).files.at(0));
+    EXPECT_EQ(file.rfind("vibr = enable\r\n", 0), 0u) << file;
+    EXPECT_EQ(ChangedValues(t.set, rows, 300).at(0), std::make_pair(std::string("vibr"), std::string("enable")));
 }
 
 TEST(ParameterTableParse, KeptValuesSurviveAReplyWithoutThem) {

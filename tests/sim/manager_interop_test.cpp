@@ -75,7 +75,7 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
     for (const ParameterRow& row : rows)
         if (row.editable && !row.key.empty())
             set.setModified(row.key, true);
-    const ExchangeStart send = ComposeSendChanges(set, rows, krt);
+    const ExchangeStart send = ComposeSendChanges(set, rows, krt, 0);
     ASSERT_TRUE(send.started);
     ASSERT_EQ(send.files.size(), krt ? 2u : 1u); // a KRT-17A has more than eleven touched rows
     const std::string before = device.parameterReply(true);
