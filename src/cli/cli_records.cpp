@@ -1,6 +1,5 @@
 // The dose records from the command line: storing replies as the window stores them and
 // listing what the records database holds.
-#include "cli/cli_capture.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 
@@ -47,6 +46,7 @@ const char* kUsage =
     "  setup-roles [--apply]                      the roles of a shared PostgreSQL database\n"
     "  correct --readout ID --total-dose SV --reason TEXT\n"
     "                                             correct a readout's total dose\n"
+    "  spool [--spool FILE] [--retry] [--json]    records waiting for a database, and why\n"
     "Times are UTC, exactly YYYY-MM-DDThh:mm:ssZ.\n";
 
 std::string JsonNumber(double v) {
@@ -381,49 +381,10 @@ int RunRecords(const Args& args) {
         return status;
     if (const int status = RunRecordsAdminCommand(s.command, s.dbUrl, rest); status >= 0)
         return status;
+    if (const int status = RunRecordsSpoolCommand(s.command, s.dbUrl, rest); status >= 0)
+        return status;
     Fail(kExitUsage, "records: unknown command '" + s.command + "' (see 'dosimeter-cli records --help')");
 }
 
-
-namespace {
-
-// Opens the database and runs store; a failure is one stderr line and exit 1.
-template <typename Fn>
-int StoreRead(const std::string& command, const std::string& dbUrl, Fn&& store) {
-    records::EnsureQtCoreApplication("dosimeter-cli");
-    try {
-        std::unique_ptr<RecordsRepository> repo = RecordsRepository::open(records::ChooseDatabaseUrlText(dbUrl));
-        store(*repo);
-        return kExitOk;
-    } catch (const RecordsError& e) {
-        std::fprintf(stderr, "dosimeter-cli: %s: not recorded: %s\n", command.c_str(), e.what());
-        return kExitFailed;
-    }
-}
-
-} // namespace
-
-int StoreReadParams(const std::string& dbUrl, const std::string& reply) {
-    const std::optional<records::ReadoutInput> readout = records::ReadoutFromParameters(
-        ReadParameterSet(reply), QDateTime::currentSecsSinceEpoch(), records::LocalOrigin());
-    if (!readout) {
-        std::fprintf(stderr, "dosimeter-cli: read-params: not recorded: the reply has no serial_number\n");
-        return kExitFailed;
-    }
-    return StoreRead("read-params", dbUrl, [&](RecordsRepository& repo) { repo.addReadout(*readout); });
-}
-
-int StoreReadArchive(const std::string& dbUrl, const std::string& reply, double interval,
-                     const std::string& serial) {
-    const records::HistoryDownloadInput download = records::DownloadFromArchive(
-        reply, interval, serial, QDateTime::currentSecsSinceEpoch(), records::LocalOrigin());
-    return StoreRead("read-archive", dbUrl, [&](RecordsRepository& repo) {
-        // As import-archive: a history belongs to a dosimeter whose parameters were read.
-        if (!repo.knowsSerial(serial))
-            throw RecordsError(RecordsError::Kind::UnknownSerial,
-                               repo.displayName() + " has no dosimeter " + serial + " (read its parameters first)");
-        repo.addHistoryDownload(download);
-    });
-}
 
 } // namespace dm::cli

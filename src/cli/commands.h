@@ -32,6 +32,8 @@ int RunRecords(const Args& args);
 int RunRecordsWearerCommand(const std::string& command, const std::string& dbUrl, const Args& args);
 // setup-roles and correct; -1 when `command` is neither.
 int RunRecordsAdminCommand(const std::string& command, const std::string& dbUrl, const Args& args);
+// `spool`: what waits in the station's spool; -1 when `command` is not it.
+int RunRecordsSpoolCommand(const std::string& command, const std::string& dbUrl, const Args& args);
 // One stderr line when the records database is a file other users can read.
 void WarnIfRecordsExposed(const records::RecordsRepository& repo);
 // Opens the records database for `records COMMAND`, with the warning above; a failure is

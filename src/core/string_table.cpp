@@ -250,8 +250,6 @@ const std::map<int, std::string>& Table() {
         {534, "%1: записи хранятся в памяти, пока база учёта доз недоступна."},
         {235, "The records database cannot be written: %1. Records wait in the spool %2."},
         {535, "Запись в базу учёта доз невозможна: %1. Записи ждут в очереди %2."},
-        {236, "A waiting record was refused and set aside in the spool: %1"},
-        {536, "Ожидавшая запись отвергнута и отложена в очереди: %1"},
         {237, "The records database %1 is back: every waiting record is stored."},
         {537, "База учёта доз %1 снова доступна: все ожидавшие записи сохранены."},
         {238, "%1 records wait for the records database."},
@@ -291,6 +289,12 @@ const std::map<int, std::string>& Table() {
         {573, "не принято: "},
         {274, "The dosimeter did not accept these values:"},
         {574, "Дозиметр не принял эти значения:"},
+        // Ids from 600 on (Russian from 900): the records recorder's spool, the main
+        // window's late replies, the records window.
+        {600, "Last failure: %1. Next try in %2 s."},
+        {900, "Последний отказ: %1. Следующая попытка через %2 с."},
+        {601, "A reply came after the command was cut short: it is ignored (not shown, not recorded)."},
+        {901, "Ответ пришёл после прерванной команды: он не учитывается (не показан и не записан)."},
     };
     return table;
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The interface strings in English (ids 103..299) and Russian (id + 300), UTF-8.
+// The interface strings in English (ids 103..299 and 600..899) and Russian (id + 300), UTF-8.
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -132,7 +132,6 @@ enum StringId : int {
     IDS_REC_UNKNOWN_CHANGES = 233,
     IDS_REC_HELD_IN_MEMORY = 234,
     IDS_REC_CANNOT_WRITE = 235,
-    IDS_REC_SET_ASIDE = 236,
     IDS_REC_BACK = 237,
     IDS_REC_WAIT = 238,
     IDS_REC_ONE_WAITS = 239,
@@ -152,6 +151,9 @@ enum StringId : int {
     IDS_NOT_SENT_FIX = 272,
     IDS_NOT_ACCEPTED = 273,
     IDS_VALUES_NOT_ACCEPTED = 274,
+    // The records recorder's spool, the main window's late replies, the records window.
+    IDS_REC_WAIT_WHY = 600,
+    IDS_LATE_REPLY_IGNORED = 601,
 };
 
 } // namespace dm

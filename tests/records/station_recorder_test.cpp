@@ -91,7 +91,7 @@ TEST(StationRecorder, SpoolOutlivesAServerOutageAndEmptiesIntoItOnce) {
         recorder.parametersArrived(Params("1.000E-03", "1.0E-06"));
         recorder.waitIdle();
         EXPECT_EQ(recorder.waiting(), 0);
-        EXPECT_FALSE(fs::exists(spoolFile)); // no spool while the database takes everything
+        EXPECT_EQ(RecordSpool(spoolFile).count(SpoolDatabaseKey(server.url())), 0); // taken off once stored
 
         ASSERT_TRUE(server.pause());
         recorder.changesSent({Utf8ToCp1251("dose_threshold = 2.000E-03\r\n\r\nget_parameters=255\r\n#\r\n")});
@@ -125,7 +125,7 @@ TEST(StationRecorder, SpoolOutlivesAServerOutageAndEmptiesIntoItOnce) {
         again.serial = "17-000101";
         again.at = 1'800'000'005;
         again.origin = {"station-1", "tech"};
-        spool.append(again);
+        spool.append(again, SpoolDatabaseKey(server.url()), 0);
         StationRecorder replay(server.url(), spoolFile, {"station-1", "tech"});
         replay.waitIdle();
         EXPECT_EQ(replay.waiting(), 0);
