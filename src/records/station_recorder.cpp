@@ -838,13 +838,10 @@ void StationRecorder::pass(bool force, bool fresh, std::deque<RecordEntry> heldN
         waiting_ = now;
     }
     if (std::exchange(storedNew_, false)) {
-        std::function<void()> stored;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stored = stored_;
-        }
-        if (stored)
-            stored();
+        // Under the lock, so whoever clears it knows it is no longer called.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stored_)
+            stored_();
     }
 }
 

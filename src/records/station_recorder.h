@@ -146,7 +146,8 @@ public:
     using ReadoutCheck = std::function<ReadoutTold(RecordsRepository&, const ReadoutInput&, int langBase)>;
     void setReadoutCheck(ReadoutCheck check);
     void setAlert(Notify alert);
-    // Called on the recorder's thread after the database has taken something new.
+    // Called on the recorder's thread after the database has taken something new; it
+    // must not wait (a queued call to the window).
     void setStored(std::function<void()> stored);
     // The database in force, without its password.
     std::string displayName() const { return display_; }
