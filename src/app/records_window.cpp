@@ -247,7 +247,7 @@ RecordsWindow::~RecordsWindow() {
 }
 
 template <typename Work, typename Done>
-void RecordsWindow::ask(Work work, Done done, bool tell) {
+void RecordsWindow::ask(Work work, Done done, bool tell, std::function<void()> afterFailure) {
     using Result = std::invoke_result_t<Work&, records::RecordsRepository&>;
     ++pending_;
     // The answer comes back through the application object, which lives on this
@@ -265,12 +265,14 @@ void RecordsWindow::ask(Work work, Done done, bool tell) {
                 --self->pending_;
             }, Qt::QueuedConnection);
         },
-        [self, home, lang, tell](const records::RecordsError& e) {
+        [self, home, lang, tell, afterFailure](const records::RecordsError& e) {
             const std::string text = records::RecordsErrorText(e, lang);
-            QMetaObject::invokeMethod(home, [self, text, tell] {
+            QMetaObject::invokeMethod(home, [self, text, tell, afterFailure] {
                 if (!self)
                     return;
                 self->failed(text, tell);
+                if (afterFailure)
+                    afterFailure();
                 --self->pending_;
             }, Qt::QueuedConnection);
         });
@@ -326,7 +328,7 @@ void RecordsWindow::refresh() {
             if (std::exchange(refreshAgain_, false))
                 refresh();
         },
-        false);
+        false, [this] { refreshing_ = refreshAgain_ = false; });
 }
 
 void RecordsWindow::showOverview(const Overview& o) {

@@ -89,10 +89,10 @@ private:
     void showOverview(const Overview& overview);
     void showReadouts();
     // Runs work(repository) on the records thread; done(result) then runs on this
-    // window's thread while it exists; a failure is told (in a box when `tell`, always
-    // in the window's status line).
+    // window's thread while it exists. A failure is told (in a box when `tell`, always in
+    // the window's status line), then `afterFailure` runs.
     template <typename Work, typename Done>
-    void ask(Work work, Done done, bool tell = true);
+    void ask(Work work, Done done, bool tell = true, std::function<void()> afterFailure = {});
     void failed(const std::string& text, bool tell);
     // Runs the hand-out or hand-back now, or, when the user wants the dosimeter read first,
     // once its readout has arrived (so that readout falls on the right side of the change).

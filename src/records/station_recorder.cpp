@@ -247,8 +247,8 @@ QSqlQuery SpoolQuery(const std::string& connection, const QString& sql, const QV
     return q;
 }
 
-// Which rows wait for a database: its own and those spooled before rows named theirs.
-const QString kForDatabase = QStringLiteral("set_aside IS NULL AND (database = ? OR database IS NULL)");
+// Which rows wait for a database.
+const QString kForDatabase = QStringLiteral("set_aside IS NULL AND database = ?");
 
 } // namespace
 
@@ -419,6 +419,11 @@ void RecordSpool::failedAll(const std::string& database, const std::string& why,
                QStringLiteral("UPDATE spool SET attempts = attempts + 1, last_error = ?, next_try = ? "
                               "WHERE refused_alone = 0 AND id <> ? AND ") + kForDatabase,
                {Q(why), static_cast<qlonglong>(nextTry), static_cast<qlonglong>(except), Q(database)}, "write");
+}
+
+void RecordSpool::claimUnnamed(const std::string& database) {
+    SpoolQuery(connection_, QStringLiteral("UPDATE spool SET database = ? WHERE database IS NULL"), {Q(database)},
+               "write");
 }
 
 std::int64_t RecordSpool::count(const std::string& database) {
@@ -768,6 +773,7 @@ void StationRecorder::pass(bool force, bool fresh, std::deque<RecordEntry> heldN
     if (!spool_ && (!held_.empty() || std::filesystem::exists(spoolFile_))) {
         try {
             spool_ = std::make_unique<RecordSpool>(spoolFile_);
+            spool_->claimUnnamed(key_);
             if (const auto exposed = ExposureNotTold(spoolFile_, "the records spool"))
                 say(*exposed);
         } catch (const RecordsError&) {

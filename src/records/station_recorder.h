@@ -50,7 +50,7 @@ std::chrono::seconds RetryPause(int failures);
 // One record waiting in the spool, and why.
 struct SpoolRow {
     std::int64_t row = 0;
-    std::string database;             // its SpoolDatabaseKey; empty: spooled by an older version
+    std::string database;             // its SpoolDatabaseKey; empty: spooled by an older version, not yet claimed
     std::optional<RecordEntry> entry; // none: the row is not a record this program wrote
     UtcSeconds spooledAt = 0;         // when it went in (0: unknown)
     int attempts = 0;                 // tries the database did not take
@@ -73,8 +73,8 @@ public:
     // Appends the record for `database` (a SpoolDatabaseKey), synced to disk before it
     // returns; its row. Throws RecordsError(WriteFailed).
     std::int64_t append(const RecordEntry& entry, const std::string& database, UtcSeconds now);
-    // The rows waiting for `database` and those of no named database, oldest first,
-    // without their records (entry() reads one). Unreadable rows are not among them.
+    // The rows waiting for `database`, oldest first, without their records (entry()
+    // reads one). Unreadable rows are not among them.
     std::vector<SpoolRow> waitingFor(const std::string& database);
     // The record of a row; nothing when it is gone or cannot be read (then it is marked
     // so, kept, and never tried again).
@@ -87,7 +87,10 @@ public:
     // The database could not be reached: every row waiting for it that was not refused
     // alone (but the one `except`, told already) is counted and told why, in one write.
     void failedAll(const std::string& database, const std::string& why, UtcSeconds nextTry, std::int64_t except);
-    // Records (readable rows) waiting for `database` and those of no named database.
+    // Rows an older version spooled name no database: they were the window's, and go to
+    // the database the window uses now.
+    void claimUnnamed(const std::string& database);
+    // Records (readable rows) waiting for `database`.
     std::int64_t count(const std::string& database);
     // The earliest next try among them; nothing when none waits for a time.
     std::optional<UtcSeconds> earliestTry(const std::string& database);

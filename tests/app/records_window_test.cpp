@@ -278,6 +278,9 @@ TEST(RecordsWindow, NeverWaitsForTheDatabaseAndFollowsWhatIsStored) {
         EXPECT_EQ(status->text().toStdString().rfind(said.substr(0, said.find("%1")), 0), 0u)
             << status->text().toStdString();
         EXPECT_TRUE(dialogs.messages.empty()); // a look that failed is told in the window, not in a box
+        window.refresh(); // opened again: it tries again
+        EXPECT_FALSE(window.idle());
+        EXPECT_TRUE(Settle(window));
     }
 
     QTemporaryDir dir;

@@ -417,18 +417,19 @@ private slots:
             QCOMPARE(s.records()->readouts(w.parameters().serialNumber()).size(), s.sim->commandsHandled());
         }
         {
-            Session s(dm::SimulatedDosimeter::Model::Krt17a, 700); // replies beamed late
+            Session s;
             MainWindow& w = *s.window;
             QVERIFY(s.arrive());
             const std::string serial = w.parameters().serialNumber();
             const std::size_t stored = s.records()->readouts(serial).size();
+            const int entries = s.logCount();
+            // The reply is in the folder at once, but the next tick finds the dosimeter gone
+            // first: for the window it comes after the command was cut short.
             w.button(Action::GetParameters)->click();
-            s.waitFor([&] { return s.sim->commandsHandled() >= 2; });
             s.sim->setInRange(false);
             s.waitFor([&] { return dm::IsNoDevice(s.link->currentDevice()); });
-            s.tick();
-            QVERIFY(s.newestLog().endsWith(QString::fromStdString(dm::Tr(dm::IDS_OUT_OF_RANGE_CUT_SHORT, 0))));
-            QVERIFY(s.tickUntilLogged(QString::fromStdString(dm::Tr(dm::IDS_LATE_REPLY_IGNORED, 0))));
+            QVERIFY(s.loggedSince(entries, QString::fromStdString(dm::Tr(dm::IDS_OUT_OF_RANGE_CUT_SHORT, 0)), 1));
+            QVERIFY(s.loggedSince(entries, QString::fromStdString(dm::Tr(dm::IDS_LATE_REPLY_IGNORED, 0)), 3));
             QCOMPARE(s.repliesWaiting(), 0);
             QVERIFY(!w.parameters().replied());
             QCOMPARE(s.records()->readouts(serial).size(), stored);
