@@ -285,12 +285,25 @@ RecordSpool::RecordSpool(const std::filesystem::path& file)
         why = db.lastError().text().toStdString();
     } else {
         QSqlQuery q(db);
+        // A database of another kind (the records themselves, say) is never written into.
+        bool other = false, spool = false;
+        if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")))
+            why = q.lastError().text().toStdString();
+        while (q.next()) {
+            const QString table = q.value(0).toString();
+            spool = spool || table == QLatin1String("spool");
+            other = other || (table != QLatin1String("spool") && table != QLatin1String("sqlite_sequence"));
+        }
+        if (why.empty() && other && !spool)
+            why = "not a records spool";
         // WAL: the window appending never waits for the recorder reading; FULL: a record
         // is on the disk when append() returns.
-        q.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
-        if (!q.exec(QStringLiteral("PRAGMA synchronous = FULL")) ||
-            !q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS spool (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                                   "entry TEXT NOT NULL, set_aside TEXT)")))
+        if (why.empty())
+            q.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
+        if (why.empty() &&
+            (!q.exec(QStringLiteral("PRAGMA synchronous = FULL")) ||
+             !q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS spool (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                    "entry TEXT NOT NULL, set_aside TEXT)"))))
             why = q.lastError().text().toStdString();
         // Columns an older spool lacks. Two programs opening one old spool at once: the
         // second finds the column made.
@@ -321,6 +334,7 @@ RecordSpool::RecordSpool(const std::filesystem::path& file)
         }
     }
     if (!why.empty()) {
+        db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(Q(connection_));
         throw RecordsError(Kind::CannotOpen, "spool " + file.string() + ": " + why);
