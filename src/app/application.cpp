@@ -60,8 +60,8 @@ int Application::run(const std::vector<std::string>& args) {
     const dm::WindowOptions options = dm::ParseWindowOptions(args);
     if (!options.error.empty())
         return Fail(options.error + "\n" + dm::WindowUsage());
-    if (options.help) {
-        std::fputs(dm::WindowUsage(), stdout);
+    if (options.help || options.version) {
+        std::fputs(options.help ? dm::WindowUsage() : dm::WindowVersion(), stdout);
         return 0;
     }
 
