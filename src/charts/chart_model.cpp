@@ -93,9 +93,9 @@ void AppendPoint(std::vector<ChartPoint>& line, ChartPoint p) {
 constexpr int kValueLabelRoom = kPlotLeft - 9; // value labels end 9 pixels left of the axis
 
 // A value label in exponent form with three significant digits, cut (not rounded) as the
-// other labels are, so it never reads more: "1.50E-10 Sv". Always 11 characters or so,
-// whatever the value, and neighbouring labels (a twentieth of the top apart) never read
-// alike.
+// other labels are, so it never reads more: "1.50E-10 Sv", 11 characters (12 from
+// 1E+100 Sv on) whatever the value; neighbouring labels, a twentieth of the top apart,
+// never read alike.
 std::string ExponentTick(double sv, int langBase) {
     if (!(sv > 0.0) || !std::isfinite(sv))
         return FormatDoseChart(sv, langBase);
@@ -334,9 +334,10 @@ void ChartModel::paintValueLabels(ChartCanvas& canvas) {
     }
     // Labels wider than the room left of the axis (tiny or huge doses) would lose their
     // leading digits at the control's edge: the whole axis then reads in exponent form.
-    if (!fit)
+    if (!fit) {
         for (int i = 1; i <= 20; ++i)
             labels[static_cast<std::size_t>(i - 1)] = ExponentTick(i * (yMax / 20.0), langBase_);
+    }
     for (int i = 1; i <= 20; ++i) {
         const std::string& label = labels[static_cast<std::size_t>(i - 1)];
         // Right-aligned to end 9 pixels left of the value axis; never left of the control.
