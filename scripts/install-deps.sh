@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev libfuzzer-14-dev
   obexftp openobex-apps
   xvfb xauth imagemagick fonts-dejavu-core
+  man-db
   g++-mingw-w64-x86-64-posix
 )
 

@@ -6,6 +6,7 @@
 #include "params/catalogue.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <system_error>
 
@@ -127,6 +128,12 @@ std::string LoadCatalogueOption(const std::string& option, int /*langBase*/, std
         Fail(kExitUsage, "cannot read catalogue " + path.string() +
                              (option.empty() ? " (give one with --catalogue)" : ""));
     return DecodeCatalogue(*bytes);
+}
+
+void PrepareStdout() {
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
 void WriteStdout(const std::string& bytes) {
