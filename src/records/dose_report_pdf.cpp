@@ -137,6 +137,19 @@ private:
         return lines.size() * f.line();
     }
 
+    // At most two lines, the second cut short with an ellipsis: the first page's
+    // particulars give the text whole.
+    qreal headingLines(const Font& f, qreal y, qreal width, const QString& s) {
+        QStringList lines = Wrap(s, width, f.metrics);
+        if (lines.size() > 2) {
+            lines[1] = f.metrics.elidedText(lines.mid(1).join(QLatin1Char(' ')), Qt::ElideRight, width);
+            lines.resize(2);
+        }
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            text(f, 0, y + i * f.line(), lines[i]);
+        return lines.size() * f.line();
+    }
+
     // Every page: the site and the title, the wearer and the period, a rule; the footer.
     void startPage() {
         if (page_ > 0 && painter_)
@@ -146,9 +159,9 @@ private:
         const qreal titleWidth = heading_.metrics.horizontalAdvance(title_);
         const qreal periodWidth = body_.metrics.horizontalAdvance(period_);
         rightText(heading_, width_, y_, title_);
-        y_ += std::max(paragraph(heading_, 0, y_, width_ - titleWidth - 5 * kMm, site_), heading_.line());
+        y_ += std::max(headingLines(heading_, y_, width_ - titleWidth - 5 * kMm, site_), heading_.line());
         rightText(body_, width_, y_, period_);
-        y_ += paragraph(body_, 0, y_, width_ - periodWidth - 5 * kMm, wearer_) + kMm;
+        y_ += headingLines(body_, y_, width_ - periodWidth - 5 * kMm, wearer_) + kMm;
         rule(y_);
         y_ += 2 * kMm;
         const qreal footer = footerTop();
@@ -200,32 +213,40 @@ private:
             cells[c] = cellLines(c, row.cells[c], f);
             lines = std::max(lines, cells[c].size());
         }
-        const qreal height = lines * f.line();
-        if (y_ + height > footerTop() - kMm) {
-            startPage();
-            tableHeader();
-        }
-        if (row.event && painter_)
-            painter_->fillRect(QRectF(0, y_, width_, height), QColor(232, 232, 232));
-        for (std::size_t c = 0; c < DoseRecordSheet::kColumns; ++c)
-            for (qsizetype k = 0; k < cells[c].size(); ++k) {
-                const qreal top = y_ + k * f.line();
+        // A row starts on the next page when it does not fit here but would there; one
+        // taller than a page (a serial of thousands of characters) goes on line by line.
+        const qreal bottom = footerTop() - kMm;
+        if (y_ + lines * f.line() > bottom && lines * f.line() <= bottom - rowsTop_)
+            newTablePage();
+        for (qsizetype k = 0; k < lines; ++k) {
+            if (y_ + f.line() > bottom)
+                newTablePage();
+            if (row.event && painter_)
+                painter_->fillRect(QRectF(0, y_, width_, f.line()), QColor(232, 232, 232));
+            for (std::size_t c = 0; c < DoseRecordSheet::kColumns; ++c) {
+                if (k >= cells[c].size())
+                    continue;
                 if (c == DoseRecordSheet::kTotalColumn || c == DoseRecordSheet::kIncrementColumn)
-                    rightText(f, left_[c] + columnWidth(c) - pad_, top, cells[c][k]);
+                    rightText(f, left_[c] + columnWidth(c) - pad_, y_, cells[c][k]);
                 else
-                    text(f, left_[c] + pad_, top, cells[c][k]);
+                    text(f, left_[c] + pad_, y_, cells[c][k]);
             }
-        y_ += height;
+            y_ += f.line();
+        }
         // Each correction under the row it corrects; a long reason may go on to the next page.
         for (const std::string& correction : row.corrections)
             for (const QString& line : Wrap(U(correction), width_ - left_[1] - 2 * pad_, note_.metrics)) {
-                if (y_ + note_.line() > footerTop() - kMm) {
-                    startPage();
-                    tableHeader();
-                }
+                if (y_ + note_.line() > bottom)
+                    newTablePage();
                 text(note_, left_[1] + pad_, y_, line);
                 y_ += note_.line();
             }
+    }
+
+    void newTablePage() {
+        startPage();
+        tableHeader();
+        rowsTop_ = y_;
     }
 
     // The first page's particulars: label and text, the text wrapped beside the label.
@@ -296,6 +317,7 @@ private:
         startPage();
         particulars();
         tableHeader();
+        rowsTop_ = y_;
         if (!sheet_.hasReadouts())
             y_ += paragraph(body_, pad_, y_, width_ - 2 * pad_, U(sheet_.noReadouts()));
         for (std::size_t i = 0; i < sheet_.rowCount(); ++i)
@@ -323,6 +345,7 @@ private:
     QPainter* painter_ = nullptr;
     int page_ = 0, pages_ = 0;
     qreal y_ = 0;
+    qreal rowsTop_ = 0; // where the rows begin on the current page
 };
 
 } // namespace
