@@ -169,7 +169,7 @@ struct Spent {
 double PeakRssMb() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+    return static_cast<double>(usage.ru_maxrss) * 1024.0 / 1e6; // ru_maxrss is in KiB
 }
 
 void BM_DoseRecordPdf(benchmark::State& state) {
