@@ -14,6 +14,7 @@ packages=(
   xvfb xauth imagemagick fonts-dejavu-core
   man-db
   g++-mingw-w64-x86-64-posix
+  locales
 )
 
 missing=()
@@ -23,16 +24,25 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
   sudo_cmd=(sudo)
+fi
+
+# The records tests read and write numbers under a Russian locale, as the window runs.
+ensure_locale() {
+  if command -v localedef >/dev/null && ! locale -a 2>/dev/null | grep -qix 'ru_RU\.utf-\?8'; then
+    "${sudo_cmd[@]}" localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
+  fi
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+  ensure_locale
+  exit 0
 fi
 
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+ensure_locale

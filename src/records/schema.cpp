@@ -1,6 +1,24 @@
 #include "records/schema.h"
 
 namespace dm::records {
+namespace {
+
+// The site's own settings; the name heads every dose record printed. A change is a row of
+// its own (who, when), so the name a record was printed under stays known; the latest row
+// of a setting holds.
+std::vector<std::string> SiteSettingsMigration() {
+    return {
+        "CREATE TABLE site_settings ("
+        " id {ID},"
+        " setting TEXT NOT NULL,"
+        " value TEXT NOT NULL,"
+        " set_at BIGINT NOT NULL,"
+        " set_by TEXT NOT NULL)",
+        "CREATE INDEX site_settings_by_setting ON site_settings (setting, id)",
+    };
+}
+
+} // namespace
 
 const std::vector<std::vector<std::string>>& SchemaMigrations() {
     static const std::vector<std::vector<std::string>> migrations = {
@@ -99,6 +117,7 @@ const std::vector<std::vector<std::string>>& SchemaMigrations() {
             "CREATE INDEX corrections_by_readout ON readout_corrections (readout_id)",
             "INSERT INTO schema_version (version) VALUES (1)",
         },
+        SiteSettingsMigration(), // version 2
     };
     return migrations;
 }
