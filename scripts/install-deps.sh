@@ -13,6 +13,7 @@ packages=(
   obexftp openobex-apps
   xvfb xauth imagemagick fonts-dejavu-core
   g++-mingw-w64-x86-64-posix
+  libusb-1.0-0-dev
 )
 
 missing=()
