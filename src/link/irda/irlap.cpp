@@ -168,7 +168,12 @@ void LapStation::beginWhenQuiet() {
     }
     const SteadyTime now = clock_.now();
     // Someone else's discovery runs: we answer it first and start ours after it.
-    SteadyTime quietFrom = port_.lastActivity() + config_.mediaBusy;
+    // The line must have been quiet for a while; where its last bytes were our own, only
+    // what we last heard from others counts.
+    SteadyTime activity = port_.lastActivity();
+    if (activity <= lineFree_ + milliseconds(20))
+        activity = lastHeard_;
+    SteadyTime quietFrom = activity + config_.mediaBusy;
     if (replySlot_ >= 0)
         quietFrom = std::max(quietFrom, replyEnds_);
     if (now < quietFrom) {
@@ -540,6 +545,7 @@ void LapStation::onFrame(const Bytes& bytes) {
     const std::optional<LapFrame> f = ParseLapFrame(bytes);
     if (!f || !error_.empty())
         return;
+    lastHeard_ = clock_.now();
     if (f->kind() == FrameKind::Unnumbered && f->connection == kBroadcastAddress) {
         if (const auto xid = DecodeXid(*f)) {
             handleXid(*xid);

@@ -176,6 +176,7 @@ private:
     int retries_ = 0;
     int closeTries_ = 0;
     SteadyTime lastReceived_{};
+    SteadyTime lastHeard_{};    // any frame from another station
     SteadyTime lineFree_{};
     Counters counters_;
 };
