@@ -66,7 +66,7 @@ struct LapConfig {
     int maxSpeed = 115200;
     std::uint8_t dataSizeBits = 0x3F;  // what we take: up to 2048 bytes
     std::uint8_t windowBits = 0x7F;    // up to seven frames
-    std::uint8_t linkDiscBits = 0x01 | 0x02 | 0x04; // 3, 8 or 12 s
+    std::uint8_t linkDiscBits = 0x01; // 3 s: a dosimeter taken away is noticed soon
     int slots = 6;
     std::chrono::milliseconds mediaBusy{500};
     std::chrono::milliseconds slotMargin{50};      // beyond the answer's own line time
