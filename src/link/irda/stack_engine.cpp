@@ -203,6 +203,8 @@ int StackEngine::openStream(std::uint32_t device, const std::string& className, 
 void StackEngine::advance(Job& job) {
     switch (job.phase) {
     case Job::Phase::Waiting:
+        if (station_.state() == LapStation::State::Closing)
+            return; // started again once the link is down
         if (station_.connected()) {
             if (station_.peer() != job.device) {
                 failJob(job.id, "the link is in use by " + DeviceAddressText(station_.peer()));
@@ -407,9 +409,12 @@ void StackEngine::linkDown(const std::string& why) {
         quietUntil_ = std::min(quietUntil_, clock_.now() + options_.replyTail);
     std::vector<int> ids;
     for (auto& [id, job] : jobs_)
-        ids.push_back(id);
+        if (job->phase != Job::Phase::Waiting)
+            ids.push_back(id);
     for (int id : ids)
         failJob(id, why.empty() ? "the link ended" : why);
+    if (!jobs_.empty() && portError_.empty())
+        advance(*jobs_.begin()->second);
 }
 
 void StackEngine::maybeCloseLink() {
