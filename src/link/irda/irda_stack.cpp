@@ -57,7 +57,7 @@ struct IrdaStack::Shared {
     bool post(std::function<void()> fn) {
         {
             std::lock_guard lock(mutex);
-            if (stopping || stopped)
+            if (stopped)
                 return false;
             tasks.push_back(std::move(fn));
         }
@@ -216,11 +216,14 @@ std::unique_ptr<IrdaStack> IrdaStack::Start(std::unique_ptr<FramePort> port, Sta
     shared->thread = std::thread([s] {
         IrdaStack::Shared& sh = *s;
         std::vector<std::function<void()>> tasks;
+        // Stopping, a link of ours is ended properly (a second at most), so the peer does
+        // not wait out its time-out before it may beam.
+        std::optional<SteadyTime> drainUntil;
         for (;;) {
             {
                 std::lock_guard lock(sh.mutex);
-                if (sh.stopping)
-                    break;
+                if (sh.stopping && !drainUntil)
+                    drainUntil = Clock::now() + milliseconds(1000);
                 tasks.assign(std::make_move_iterator(sh.tasks.begin()), std::make_move_iterator(sh.tasks.end()));
                 sh.tasks.clear();
             }
@@ -228,6 +231,13 @@ std::unique_ptr<IrdaStack> IrdaStack::Start(std::unique_ptr<FramePort> port, Sta
                 t();
             tasks.clear();
             StackEngine& e = *sh.engine;
+            if (drainUntil) {
+                LapStation& st = e.station();
+                if (st.state() == LapStation::State::Primary)
+                    st.disconnect();
+                if (!st.connected() || !st.primary() || Clock::now() >= *drainUntil || !e.portError().empty())
+                    break;
+            }
             e.onTimer();
             {
                 std::lock_guard lock(sh.mutex);
@@ -245,6 +255,8 @@ std::unique_ptr<IrdaStack> IrdaStack::Start(std::unique_ptr<FramePort> port, Sta
                 const auto left = std::chrono::ceil<milliseconds>(due - Clock::now()).count();
                 timeout = static_cast<int>(std::clamp<long long>(left, 0, 1000));
             }
+            if (drainUntil)
+                timeout = std::min(timeout, 50);
             pollfd fds[2] = {{sh.wakeRead, POLLIN, 0}, {sh.port->pollDescriptor(), POLLIN, 0}};
             const nfds_t count = e.portError().empty() && fds[1].fd >= 0 ? 2 : 1;
             const int rc = ::poll(fds, count, timeout);
@@ -272,9 +284,6 @@ IrdaStack::~IrdaStack() {
     shared_->wake();
     if (shared_->thread.joinable())
         shared_->thread.join();
-    // Leaves the peer at once rather than by its time-out.
-    if (shared_->engine && shared_->engine->station().connected())
-        shared_->engine->station().disconnect();
     shared_->engine.reset();
     shared_->ownedPort.reset();
     std::lock_guard lock(shared_->mutex);
