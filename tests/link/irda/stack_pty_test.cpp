@@ -168,3 +168,49 @@ TEST_F(SirExchange, AMissingPortIsOneLineAndExitOne) {
 }
 
 } // namespace
+
+// The window's demonstration in one process: the simulated dosimeter on one end of an
+// in-process pair, the device link's transport on the other, the stack's thread serving
+// both the push and the reply beamed back.
+#include "link/obex_push.h"
+#include "link/stack_transport.h"
+#include "params/command_files.h"
+#include "sim/irda_dosimeter.h"
+
+namespace {
+
+TEST(PtyDosimeter, AnswersAPushOverTheStackInOneProcess) {
+    const fs::path folder = fs::temp_directory_path() / ("dm-pty-dosimeter-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    dm::SimOptions options;
+    options.replyDelayMs = 50;
+    options.seed = 3;
+    std::string path, error;
+    auto dosimeter = dm::PtyDosimeter::Start(dm::SimModel::Mlv52b, options, false, &path, &error);
+    ASSERT_TRUE(dosimeter) << error;
+    dm::TransportOptions to;
+    to.receivedFolder = folder.string();
+    auto transport = dm::MakeTransport("sir:" + path + "?dongle=direct", to, &error);
+    ASSERT_TRUE(transport) << error;
+    ASSERT_EQ(transport->openDiscovery(), dm::DiscoveryStart::Ok);
+    std::vector<dm::DeviceId> devices;
+    ASSERT_TRUE(transport->enumerate(&devices));
+    ASSERT_EQ(devices.size(), 1u);
+    const dm::PushReport push = dm::PushCommandFile(*transport, devices[0], dm::GetParametersCommand(0));
+    ASSERT_TRUE(push.completed) << push.error;
+    std::string reply;
+    for (int i = 0; i < 1000 && reply.empty(); ++i) {
+        for (const auto& e : fs::directory_iterator(folder))
+            if (e.path().extension() == ".txt")
+                reply = ReadAll(e.path());
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_NE(reply.find("serial_number"), std::string::npos) << reply.substr(0, 200);
+    EXPECT_EQ(dosimeter->dosimeter().commandsHandled(), 1u);
+    transport.reset();
+    dosimeter.reset();
+    fs::remove_all(folder);
+}
+
+} // namespace
