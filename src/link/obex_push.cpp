@@ -127,8 +127,9 @@ void PushObject(Connection& connection, const std::string& name, const std::stri
         report.error = "CONNECT was answered with " + codeText(*report.steps.back().response) + ", not Success";
         return;
     }
-    // Version, flags, then the largest packet the peer takes.
-    std::size_t peerMax = kMinObexPacket;
+    // Version, flags, then the largest packet the peer takes. A peer that does not say
+    // keeps getting the one final PUT it always got.
+    std::size_t peerMax = 0xFFFF;
     if (head.size() >= 4)
         peerMax = std::max(kMinObexPacket, std::size_t{head[2]} << 8 | head[3]);
     if (!exchange("PUT", ObexFirstPutPacket(name, bytes.size())))

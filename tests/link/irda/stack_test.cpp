@@ -396,6 +396,20 @@ TEST(ObexReceiver, NamesAreKeptSafeAndFilesAppearOnlyWhole) {
     fs::remove_all(dir);
 }
 
+TEST(ObexPush, TheBodyIsSplitOnlyWhereThePeersPacketLengthAsksForIt) {
+    // 1000 bytes in a final PUT of 1006 bytes: whole at 1006, in two packets at 1005.
+    const std::string body(1000, 'b');
+    EXPECT_EQ(ObexBodyPackets(body, 1006), std::vector<std::string>{ObexFinalPutPacket(body)});
+    const auto split = ObexBodyPackets(body, 1005);
+    ASSERT_EQ(split.size(), 2u);
+    EXPECT_EQ(split[0].size(), 1005u);
+    EXPECT_EQ(static_cast<std::uint8_t>(split[0][0]), obex::kPut);
+    EXPECT_EQ(split[1], ObexFinalPutPacket(std::string(1, 'b')));
+    // Below the smallest packet every peer must take, the smallest is used.
+    for (const std::string& p : ObexBodyPackets(body, 10))
+        EXPECT_LE(p.size(), 255u);
+}
+
 TEST(IrlapFrames, TheLineCapacityRuleCutsWhatOneTurnCarries) {
     QosBits ours;
     ours.baud = 0x3E;
