@@ -11,10 +11,12 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev libfuzzer-14-dev
   obexftp openobex-apps
+  tshark
   xvfb xauth imagemagick fonts-dejavu-core
   man-db
   g++-mingw-w64-x86-64-posix
   locales
+  libusb-1.0-0-dev
 )
 
 missing=()
@@ -43,6 +45,8 @@ fi
 
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# tshark asks whether ordinary users may capture; the tests need no such thing.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | "${sudo_cmd[@]}" debconf-set-selections
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 ensure_locale

@@ -29,6 +29,7 @@ const Command kCommands[] = {
     {"read-params", "read a dosimeter's parameters over a link", dm::cli::RunReadParams},
     {"read-archive", "read a dosimeter's dose history over a link", dm::cli::RunReadArchive},
     {"simulate", "run a simulated dosimeter", dm::cli::RunSimulate},
+    {"adapters", "list the serial and USB ports that may be IrDA adapters", dm::cli::RunAdapters},
     {"records", "store and list readouts in the dose records database", dm::cli::RunRecords},
 };
 
