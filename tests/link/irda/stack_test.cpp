@@ -397,12 +397,12 @@ TEST(ObexReceiver, NamesAreKeptSafeAndFilesAppearOnlyWhole) {
 }
 
 TEST(ObexPush, TheBodyIsSplitOnlyWhereThePeersPacketLengthAsksForIt) {
-    // 1000 bytes in a final PUT of 1006 bytes: whole at 1006, in two packets at 1005.
-    const std::string body(1000, 'b');
-    EXPECT_EQ(ObexBodyPackets(body, 1006), std::vector<std::string>{ObexFinalPutPacket(body)});
-    const auto split = ObexBodyPackets(body, 1005);
+    // 1200 bytes in a final PUT of 1206 bytes: whole at 1206, in two packets at 1205.
+    const std::string body(1200, 'b');
+    EXPECT_EQ(ObexBodyPackets(body, 1206), std::vector<std::string>{ObexFinalPutPacket(body)});
+    const auto split = ObexBodyPackets(body, 1205);
     ASSERT_EQ(split.size(), 2u);
-    EXPECT_EQ(split[0].size(), 1005u);
+    EXPECT_EQ(split[0].size(), 1205u);
     EXPECT_EQ(static_cast<std::uint8_t>(split[0][0]), obex::kPut);
     EXPECT_EQ(split[1], ObexFinalPutPacket(std::string(1, 'b')));
     // Below the smallest packet every peer must take, the smallest is used.
