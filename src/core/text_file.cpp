@@ -83,10 +83,12 @@ std::filesystem::path ResolvedTarget(const std::filesystem::path& path) {
 
 } // namespace
 
-FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std::string& bytes) {
+FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std::string& bytes,
+                                   std::optional<unsigned> mode) {
     FileReplaceStatus status;
     const std::filesystem::path target = ResolvedTarget(path);
 #ifdef _WIN32
+    (void)mode; // the profile folder keeps a user's files private
     std::filesystem::path temp;
     int fd = -1;
     for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
@@ -124,7 +126,7 @@ FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std:
     int fd = -1;
     for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         temp = TemporaryName(target, attempt);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode ? (*mode & 0777) : 0666);
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -135,7 +137,9 @@ FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std:
     status.created = true;
     // The replacement keeps the permission bits of the file it replaces.
     struct stat old {};
-    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+    if (mode)
+        (void)::fchmod(fd, *mode & 07777);
+    else if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
         (void)::fchmod(fd, old.st_mode & 07777);
     std::size_t done = 0;
     while (done < bytes.size() && status.error == 0) {

@@ -29,7 +29,11 @@ struct FileReplaceStatus {
 // it over the target only when it is complete. So a failed or interrupted write leaves
 // the old file byte for byte whole, and a failure removes the temporary file. A replaced
 // file keeps its permission bits; a symbolic link is kept and its target replaced.
-FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std::string& bytes);
+// mode (Unix permission bits, e.g. 0600 for personal data), when given, is the new file's
+// mode instead, whatever the umask and the replaced file's mode: the bytes are never
+// readable by others, not even for a moment.
+FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std::string& bytes,
+                                   std::optional<unsigned> mode = std::nullopt);
 
 // ReplaceFileWhole with the failure as text ("FILE: reason") when error is given.
 bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes,
