@@ -152,7 +152,8 @@ bool CallWatch::attach(QSqlDatabase& db) {
     if (!handle.isValid() || !type)
         return false;
 #ifdef DM_HAVE_LIBPQ
-    if (qstrcmp(type, "PGconn*") == 0) {
+    // The driver registers its handle under the struct's name.
+    if (qstrcmp(type, "PGconn*") == 0 || qstrcmp(type, "pg_conn*") == 0) {
         entry_->postgres = true;
         entry_->handle = *static_cast<PGconn* const*>(handle.data());
         return true;

@@ -602,7 +602,7 @@ std::vector<ReadoutView> RecordsRepository::readouts(const std::string& serial) 
             QSqlQuery& q = d.run(
                 "SELECT r.id, r.taken_at, r.station, r.operator_name, r.model,"
                 " COALESCE((SELECT c.total_dose FROM readout_corrections c WHERE c.readout_id = r.id"
-                "           ORDER BY c.id DESC LIMIT 1), r.total_dose)"
+                "           ORDER BY c.id DESC LIMIT 1), r.total_dose), r.recorded_at, r.recorded_by"
                 " FROM readouts r WHERE r.dosimeter_id = ? ORDER BY r.taken_at, r.id",
                 {id});
             while (q.next()) {

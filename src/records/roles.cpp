@@ -24,9 +24,9 @@ constexpr const char* kStationTables =
     " 'change_sets', 'changes_sent'";
 // What only an officer adds: wearers, hand-outs and hand-backs, limits, corrections.
 constexpr const char* kAdminTables = "'wearers', 'handovers', 'dose_limit_changes', 'readout_corrections'";
-// Columns the server fills itself: no login of a site may give them.
+// Columns the server fills itself (and the identity ids): no login of a site may give them.
 constexpr const char* kServerColumns =
-    "'id', 'recorded_by', 'recorded_at', 'corrected_by', 'corrected_at', 'in_force_from'";
+    "'recorded_by', 'recorded_at', 'corrected_by', 'corrected_at', 'in_force_from'";
 
 // Grants INSERT on every column of the tables but the server's, read from the catalogue
 // so that columns a later version adds are covered by running the statements again.
@@ -34,8 +34,16 @@ std::string GrantInsertOnOwnColumns(const char* tables, const std::string& roles
     return std::string("DO $$ DECLARE t text; cols text; BEGIN FOREACH t IN ARRAY ARRAY[") + tables +
            "] LOOP SELECT string_agg(quote_ident(column_name), ', ' ORDER BY ordinal_position) INTO cols"
            " FROM information_schema.columns WHERE table_schema = 'public' AND table_name = t"
-           " AND column_name NOT IN (" + kServerColumns + ");"
+           " AND column_name NOT IN (" + kServerColumns + ") AND is_identity = 'NO';"
            " EXECUTE format('GRANT INSERT (%s) ON %I TO " + roles + "', cols, t); END LOOP; END $$";
+}
+
+// Runs a statement that cannot be prepared (DO, GRANT).
+void Run(QSqlDatabase& db, const std::string& sql) {
+    StatementStarts(db);
+    QSqlQuery q(db);
+    if (!q.exec(QString::fromStdString(sql)))
+        throw q.lastError();
 }
 
 } // namespace
@@ -80,10 +88,10 @@ void ApplyRoles(RecordsRepository& repo) {
                 return;
             }
             for (const std::string& sql : creation)
-                sql::Exec(db, QString::fromStdString(sql));
+                Run(db, sql);
         }
         for (const std::string& sql : statements)
-            sql::Exec(db, QString::fromStdString(sql));
+            Run(db, sql);
     });
     if (missing)
         throw RecordsError(Kind::Refused,
