@@ -200,6 +200,9 @@ public:
     // For the layers built on the store (wearers and the dose of record): fn runs on this
     // repository's connection as one transaction (retried when busy) or as a read, and
     // reports a failed statement by throwing its QSqlError, which becomes a RecordsError.
+    // The call is bounded (see call_watch.h): each statement run through sql::Exec, or
+    // announced with StatementStarts(db), renews the bound, so a long transaction of many
+    // statements is never cut short while the server answers.
     void transaction(const std::string& what, const std::function<void(QSqlDatabase&)>& fn);
     void reading(const std::string& what, const std::function<void(QSqlDatabase&)>& fn) const;
 

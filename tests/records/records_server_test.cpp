@@ -103,8 +103,24 @@ std::string ParamsReply(const std::string& serial, const std::string& total) {
     return "serial_number = " + serial + "\r\nmodel = neutron\r\ntotal_val = " + total + "\r\n";
 }
 
-std::size_t ReadoutCount(const DatabaseUrl& url, const std::string& serial) {
-    return RecordsRepository::open(url)->readouts(serial).size();
+// Another program takes the write lock and keeps it.
+bool HoldLock(Session& other, bool pg) {
+    return other.exec(pg ? "BEGIN" : "BEGIN EXCLUSIVE") &&
+           other.exec(pg ? "LOCK TABLE dosimeters, readouts IN ACCESS EXCLUSIVE MODE"
+                         : "INSERT INTO dosimeters (serial) VALUES ('held')");
+}
+
+// Stops the server process that waits for the lock (seen from a session outside the
+// lock's transaction: the server's activity is a snapshot per transaction); 0 when none.
+pid_t FreezeLockWaiter(Session& watcher) {
+    for (int i = 0; i < 400; ++i) {
+        const std::string pid = watcher.value("SELECT pid FROM pg_stat_activity WHERE wait_event_type = 'Lock'"
+                                              " AND datname = current_database()");
+        if (!pid.empty())
+            return ::kill(static_cast<pid_t>(std::stol(pid)), SIGSTOP) == 0 ? static_cast<pid_t>(std::stol(pid)) : 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return 0;
 }
 
 class ServerFaults : public ::testing::TestWithParam<std::string> {
@@ -126,32 +142,15 @@ TEST_P(ServerFaults, AFrozenOrLockedDatabaseIsGivenUpInTimeAndNothingIsLost) {
         url += "&statement_timeout=4&application_name=dm-frozen-" + std::to_string(::getpid());
     ASSERT_EQ(Cli("--db '" + url + "' import-params " + kReply + " --at 2026-05-01T09:00:00Z").code, 0);
 
-    // Another program takes the lock and keeps it; a third looks on (the server's activity
-    // is a snapshot per transaction, so not from inside the one holding the lock).
     Session other(db_.url()), watcher(db_.url());
-    ASSERT_TRUE(other.open());
-    ASSERT_TRUE(other.exec(pg ? "BEGIN" : "BEGIN EXCLUSIVE"));
-    ASSERT_TRUE(other.exec(pg ? "LOCK TABLE dosimeters, readouts IN ACCESS EXCLUSIVE MODE"
-                              : "INSERT INTO dosimeters (serial) VALUES ('held')"));
+    ASSERT_TRUE(HoldLock(other, pg));
     auto blocked = std::async(std::launch::async, [&] {
         return Cli("--db '" + url + "' " +
                    (pg ? "import-archive " DM_TEST_DATA "/archive-krt17a.txt --serial 170123 --at 2026-05-02T09:00:00Z"
                        : "import-params " + kReply + " --at 2026-05-02T09:00:00Z"));
     });
-    pid_t frozen = 0;
-    if (pg) {
-        // The CLI's server process waits for the lock: freeze it there.
-        for (int i = 0; i < 400 && frozen == 0; ++i) {
-            const std::string pid = watcher.value("SELECT pid FROM pg_stat_activity WHERE wait_event_type = 'Lock'"
-                                                " AND datname = current_database()");
-            if (!pid.empty())
-                frozen = static_cast<pid_t>(std::stol(pid));
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        ASSERT_NE(frozen, 0) << "the CLI never reached the lock";
-        ASSERT_EQ(::kill(frozen, SIGSTOP), 0) << "cannot stop the server process (not root?)";
-    }
+    pid_t frozen = pg ? FreezeLockWaiter(watcher) : 0;
+    EXPECT_TRUE(frozen || !pg) << "the CLI's server process was not stopped (not root?)";
     const CliRun given = blocked.get();
     if (frozen)
         ::kill(frozen, SIGCONT);
@@ -172,26 +171,13 @@ TEST_P(ServerFaults, AFrozenOrLockedDatabaseIsGivenUpInTimeAndNothingIsLost) {
     recorder->parametersArrived(ParamsReply("17-000900", "1.0E-06"));
     recorder->waitIdle();
     ASSERT_EQ(recorder->waiting(), 0);
-    ASSERT_TRUE(other.exec(pg ? "BEGIN" : "BEGIN EXCLUSIVE"));
-    ASSERT_TRUE(other.exec(pg ? "LOCK TABLE dosimeters, readouts IN ACCESS EXCLUSIVE MODE"
-                              : "INSERT INTO dosimeters (serial) VALUES ('held')"));
+    ASSERT_TRUE(HoldLock(other, pg));
     for (int i = 1; i <= 3; ++i) {
         now += 60;
         recorder->parametersArrived(ParamsReply("17-000900", std::to_string(i + 1) + ".0E-06"));
     }
-    frozen = 0;
-    for (int i = 0; pg && i < 400 && frozen == 0; ++i) {
-        const std::string pid = watcher.value("SELECT pid FROM pg_stat_activity WHERE wait_event_type = 'Lock'"
-                                            " AND datname = current_database()");
-        if (!pid.empty())
-            frozen = static_cast<pid_t>(std::stol(pid));
-        else
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (pg) {
-        ASSERT_NE(frozen, 0) << "the recorder never reached the lock";
-        ASSERT_EQ(::kill(frozen, SIGSTOP), 0);
-    }
+    frozen = pg ? FreezeLockWaiter(watcher) : 0;
+    EXPECT_TRUE(frozen || !pg);
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto stopAsked = Clock::now();
     AbortDatabaseCalls(); // what SIGTERM does in the window, after two seconds' grace
@@ -212,7 +198,7 @@ TEST_P(ServerFaults, AFrozenOrLockedDatabaseIsGivenUpInTimeAndNothingIsLost) {
     StationRecorder next(url, spool, Origin{"st", "op"});
     next.waitIdle();
     EXPECT_EQ(next.waiting(), 0);
-    EXPECT_EQ(ReadoutCount(db_.url(), "17-000900"), 4u);
+    EXPECT_EQ(RecordsRepository::open(db_.url())->readouts("17-000900").size(), 4u);
 }
 
 // Explicit ids, someone else's name or time, rows added to another's readout, a hand-out
