@@ -165,12 +165,12 @@ struct RecordsRepository::Impl {
     // Why a statement failed, in one line; a call the watch gave up says so.
     std::string failure(const QSqlError& e) {
         if (watch && watch->fired()) {
+            lostConnection = postgres; // its socket is shut down
             if (watch->stopped())
                 return "given up: the program is stopping";
             if (!postgres)
                 return "the database is locked by another program (waited " +
                        std::to_string(kSqliteLockWait.count() / 1000) + " s; try again when it is done)";
-            lostConnection = true;
             return "the server did not answer within " + std::to_string(statementSeconds + kWatchGraceSeconds) +
                    " s (frozen or overloaded?); the connection was given up";
         }
