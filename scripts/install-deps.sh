@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git ccache
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
   libqt6sql6-sqlite libqt6sql6-psql postgresql poppler-utils
+  libpq-dev libsqlite3-dev
   libasound2-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev libfuzzer-14-dev

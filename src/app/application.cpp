@@ -11,6 +11,7 @@
 #include "link/received_folder_store.h"
 #include "link/transport.h"
 #include "records/dose_alerts.h"
+#include "records/call_watch.h"
 #include "records/dose_of_record.h"
 #include "records/records_repository.h"
 #include "records/station_recorder.h"
@@ -25,10 +26,14 @@
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -51,6 +56,35 @@ int Fail(const std::string& message) {
     std::fprintf(stderr, "dosimeter-manager: %s\n", message.c_str());
     return 2;
 }
+
+// Asked to stop by a signal, the program gives the recorder two seconds to write what it
+// holds; then every database call is given up, so the rest goes to the spool and the
+// program ends whatever the server does. Made before the recorder, so it outlives it.
+class StopGrace {
+public:
+    void start() {
+        thread_ = std::thread([this] {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (!done_changed_.wait_for(lock, std::chrono::seconds(2), [this] { return done_; }))
+                dm::records::AbortDatabaseCalls();
+        });
+    }
+    ~StopGrace() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        done_changed_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_changed_;
+    bool done_ = false;
+    std::thread thread_;
+};
 
 } // namespace
 
@@ -103,6 +137,7 @@ int Application::run(const std::vector<std::string>& args) {
     }
     if (std::string urlError; !dm::records::ParseDatabaseUrl(recordsUrl, &urlError))
         return Fail("records database: " + urlError);
+    StopGrace stopGrace;
     const auto recorder = std::make_unique<dm::records::StationRecorder>(recordsUrl, spoolFile);
     // Whose dosimeter answered, and a dose level its readout reached, looked up on the
     // recorder's thread: a server out of reach never holds up the window.
@@ -176,6 +211,8 @@ int Application::run(const std::vector<std::string>& args) {
         QtUserDialogs dialogs(&window);
         dm::SilentMessages quiet;
         const bool unattended = g_stopRequested || tour;
+        if (g_stopRequested)
+            stopGrace.start();
         settingsError = dm::SaveSettingsAtExit(settingsDir, finalSettings,
                                                unattended ? static_cast<dm::MessageSink&>(quiet) : dialogs);
         if (!settingsError.empty())

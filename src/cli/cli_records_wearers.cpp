@@ -37,6 +37,7 @@ const char* kUsage =
     "  dose --wearer ID --from TIME --to TIME [--json]       dose of readouts FROM <= at < TO\n"
     "  annual --wearer ID --year YYYY [--json]               the year's and five years' dose\n"
     "  limits [--annual SV] [--single-year SV] [--five-year SV] [--investigation SV] [--json]\n"
+    "  limits --at TIME [--json]   the limits that were in force at TIME (each change is kept)\n"
     "  export --table dosimeters|readouts|wearers|doses [--year YYYY] --csv FILE\n"
     "  report --wearer ID --year YYYY --pdf FILE [--lang en|ru]\n"
     "                                                        the yearly dose record to sign\n"
@@ -264,8 +265,9 @@ int Annual(Command& c, const Args& args) {
 }
 
 int Limits(Command& c, const Args& args) {
-    std::string annual, singleYear, fiveYear, investigation;
+    std::string annual, singleYear, fiveYear, investigation, at;
     bool json = false;
+    c.options.value("--at", &at);
     c.options.value("--annual", &annual);
     c.options.value("--single-year", &singleYear);
     c.options.value("--five-year", &fiveYear);
@@ -275,12 +277,14 @@ int Limits(Command& c, const Args& args) {
         return kExitOk;
     const records::LimitChanges changes{Sv("--annual", annual), Sv("--single-year", singleYear),
                                         Sv("--five-year", fiveYear), Sv("--investigation", investigation)};
+    const bool setting = changes.annual || changes.singleYear || changes.fiveYear || changes.investigation;
+    if (setting && !at.empty())
+        Fail(kExitUsage, "limits: --at reads the limits of a past time; a change is in force from now");
+    const std::optional<std::int64_t> when = at.empty() ? std::nullopt : std::optional<std::int64_t>(Time("--at", at));
     records::DoseLimits l;
     try {
         DoseOfRecord records(c.open());
-        l = (changes.annual || changes.singleYear || changes.fiveYear || changes.investigation)
-                ? records.setLimits(changes)
-                : records.limits();
+        l = setting ? records.setLimits(changes) : records.limitsAt(when);
     } catch (const RecordsError& e) {
         c.failed(e);
     }

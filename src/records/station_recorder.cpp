@@ -98,18 +98,9 @@ bool SameValue(const std::string& sent, const std::optional<std::string>& shown)
 
 
 void MakeOwnerOnlyFile(const std::filesystem::path& file) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path folder = file.parent_path();
-    if (!folder.empty() && !fs::exists(folder, ec)) {
-        fs::create_directories(folder, ec);
-        if (ec)
-            throw RecordsError(Kind::CannotOpen, "spool " + file.string() + ": cannot create its folder: " +
-                                                     ec.message());
-#ifndef _WIN32
-        ::chmod(folder.c_str(), 0700);
-#endif
-    }
+    // Each folder made 0700, whatever the umask.
+    if (std::string error; !CreatePrivateFolders(file.parent_path(), &error))
+        throw RecordsError(Kind::CannotOpen, "spool " + file.string() + ": " + error);
 #ifndef _WIN32
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST)

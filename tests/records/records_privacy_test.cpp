@@ -136,7 +136,7 @@ TEST(RecordsPrivacy, RolesLetOnlyTheAdministratorChangeWhatStationsStoreAndCorre
     EXPECT_NE(history.out.find("\"station\": null, \"operator\": \"" + admin +
                                "\", \"action\": \"correct\", \"changes\": [{\"key\": \"total_val\", \"before\": "
                                "\"200\", \"after\": \"250\", \"taken\": true}], \"readout\": " +
-                               second + ", \"reason\": \"misread at the station\"}"),
+                               second + ", \"reason\": \"misread at the station\", \"recorded_at\": \""),
               std::string::npos)
         << history.out;
 
