@@ -11,6 +11,7 @@
 #include "link/received_folder_store.h"
 #include "link/transport.h"
 #include "records/dose_alerts.h"
+#include "records/call_watch.h"
 #include "records/dose_of_record.h"
 #include "records/records_repository.h"
 #include "records/records_thread.h"
@@ -21,26 +22,28 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QMessageBox>
 #include <QTemporaryDir>
 
 #include <QTimer>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace {
 
-// Tells the user about a settings file that is missing, before any window exists.
-class StartupMessages : public dm::MessageSink {
+// Settings moved from where earlier versions kept them, or unreadable: said on stderr,
+// as no window exists yet and none of it needs an answer.
+class StartupNotes : public dm::MessageSink {
 public:
     void showMessage(const std::string& text) override {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("dosimeter-manager"), QString::fromStdString(text),
-                        QMessageBox::Ok);
-        box.exec();
+        std::fprintf(stderr, "dosimeter-manager: %s\n", text.c_str());
     }
 };
 
@@ -55,14 +58,43 @@ int Fail(const std::string& message) {
     return 2;
 }
 
+// Asked to stop by a signal, the program gives the recorder two seconds to write what it
+// holds; then every database call is given up, so the rest goes to the spool and the
+// program ends whatever the server does. Made before the recorder, so it outlives it.
+class StopGrace {
+public:
+    void start() {
+        thread_ = std::thread([this] {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (!done_changed_.wait_for(lock, std::chrono::seconds(2), [this] { return done_; }))
+                dm::records::AbortDatabaseCalls();
+        });
+    }
+    ~StopGrace() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        done_changed_.notify_all();
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_changed_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
 } // namespace
 
 int Application::run(const std::vector<std::string>& args) {
     const dm::WindowOptions options = dm::ParseWindowOptions(args);
     if (!options.error.empty())
         return Fail(options.error + "\n" + dm::WindowUsage());
-    if (options.help) {
-        std::fputs(dm::WindowUsage(), stdout);
+    if (options.help || options.version) {
+        std::fputs(options.help ? dm::WindowUsage() : dm::WindowVersion(), stdout);
         return 0;
     }
 
@@ -105,6 +137,7 @@ int Application::run(const std::vector<std::string>& args) {
     }
     if (std::string urlError; !dm::records::ParseDatabaseUrl(recordsUrl, &urlError))
         return Fail("records database: " + urlError);
+    StopGrace stopGrace;
     const auto recorder = std::make_unique<dm::records::StationRecorder>(recordsUrl, spoolFile);
     // Whose dosimeter answered, and a dose level its readout reached, looked up on the
     // recorder's thread: a server out of reach never holds up the window.
@@ -125,12 +158,13 @@ int Application::run(const std::vector<std::string>& args) {
     dm::DeviceLink link(std::move(transport), *store, linkMessages);
     dm::ExchangeLinkAdapter<dm::DeviceLink> exchangeLink(link);
 
-    // Settings are read before the window, so their messages are in English.
-    StartupMessages startup;
-    // The settings files are looked up by their bare names, in the working folder; a
-    // missing one is reported by that name.
-    const std::filesystem::path settingsDir;
-    const dm::InterfaceSettings settings = dm::LoadInterfaceSettings(settingsDir, startup);
+    // Settings are read before the window, so their notes are in English. Earlier
+    // versions kept them in the working folder: found there, they are moved.
+    StartupNotes startup;
+    const std::filesystem::path settingsDir = dm::DefaultSettingsFolder();
+    std::error_code cwdError;
+    const dm::InterfaceSettings settings =
+        dm::LoadSettingsAtStart(settingsDir, std::filesystem::current_path(cwdError), startup);
 
     WindowServices services;
     services.link = &exchangeLink;
@@ -186,6 +220,8 @@ int Application::run(const std::vector<std::string>& args) {
         QtUserDialogs dialogs(&window);
         dm::SilentMessages quiet;
         const bool unattended = g_stopRequested || tour;
+        if (g_stopRequested)
+            stopGrace.start();
         settingsError = dm::SaveSettingsAtExit(settingsDir, finalSettings,
                                                unattended ? static_cast<dm::MessageSink&>(quiet) : dialogs);
         if (!settingsError.empty())

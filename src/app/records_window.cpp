@@ -542,7 +542,7 @@ void RecordsWindow::printReport() {
         // Printed here: the PDF writer wants the window's thread for its fonts.
         [this, file = *file](const records::DoseRecordReport& report) {
             std::string error;
-            if (!records::WriteDoseRecordPdf(report, file, &error))
+            if (!records::WriteDoseRecordPdf(report, file, &error, langBase_))
                 dialogs_.showMessage(error);
         });
 }

@@ -40,7 +40,7 @@ const char* kUsage =
     "  dosimeters [--json]                        every dosimeter, by serial\n"
     "  readouts --serial S [--json]               its readouts with their dose increments\n"
     "  history --serial S [--json]                its changes sent, erases and corrections\n"
-    "  wearer-add, wearers, assign, unassign, dose, annual, limits, export, report:\n"
+    "  wearer-add, wearers, assign, unassign, dose, annual, limits, export, report, site:\n"
     "                                             wearers and their dose of record (see\n"
     "                                             'dosimeter-cli records COMMAND --help')\n"
     "  setup-roles [--apply]                      the roles of a shared PostgreSQL database\n"
@@ -55,6 +55,17 @@ std::string JsonNumber(double v) {
 std::string JsonOptionalNumber(const std::optional<double>& v) { return v ? JsonNumber(*v) : "null"; }
 std::string JsonOptionalString(const std::optional<std::string>& v) { return v ? JsonString(*v) : "null"; }
 std::string TextDose(const std::optional<double>& v) { return v ? FormatDose(*v, 0) : "-"; }
+
+// Who stored a row and when, by the database's account, beside the reading's own time.
+std::string JsonRecorded(const records::RecordedBy& r) {
+    return ", \"recorded_at\": " + (r.at ? JsonString(records::FormatUtcTime(*r.at)) : std::string("null")) +
+           ", \"recorded_by\": " + JsonOptionalString(r.login);
+}
+std::string TextRecorded(const records::RecordedBy& r) {
+    if (!r.at && !r.login)
+        return "-";
+    return (r.at ? records::FormatUtcTime(*r.at) : std::string("-")) + (r.login ? " by " + *r.login : "");
+}
 
 std::int64_t TimeOption(const std::string& option, const std::string& text) {
     if (text.empty())
@@ -277,7 +288,8 @@ int PrintReadouts(RecordsRepository& repo, const std::string& serial, bool json)
                    JsonString(r.origin.station) + ", \"operator\": " + JsonString(r.origin.operatorName) +
                    ", \"total_dose\": " + JsonOptionalNumber(r.totalDose) +
                    ", \"increment\": " + JsonOptionalNumber(r.accounted.increment) + ", \"flags\": [" +
-                   JoinFlags(r.accounted.flags, true) + "], \"wearer\": " + JsonOptionalString(r.wearer) + "}";
+                   JoinFlags(r.accounted.flags, true) + "], \"wearer\": " + JsonOptionalString(r.wearer) +
+                   JsonRecorded(r.recorded) + "}";
         }
         out += list.empty() ? "]\n" : "\n]\n";
     } else {
@@ -311,11 +323,11 @@ int PrintHistory(RecordsRepository& repo, const std::string& serial, bool json) 
             out += "]";
             if (h.readout)
                 out += ", \"readout\": " + std::to_string(*h.readout) + ", \"reason\": " + JsonString(h.reason);
-            out += "}";
+            out += JsonRecorded(h.recorded) + "}";
         }
         out += list.empty() ? "]\n" : "\n]\n";
     } else {
-        out = "at\tstation\toperator\taction\tchanges\n";
+        out = "at\tstation\toperator\taction\tchanges\trecorded\n";
         for (const auto& h : list) {
             std::string changes;
             for (const auto& c : h.changes)
@@ -324,7 +336,7 @@ int PrintHistory(RecordsRepository& repo, const std::string& serial, bool json) 
             if (h.readout)
                 changes += " (readout " + std::to_string(*h.readout) + ": " + h.reason + ")";
             out += records::FormatUtcTime(h.at) + "\t" + h.origin.station + "\t" + h.origin.operatorName + "\t" +
-                   h.action + "\t" + (changes.empty() ? "-" : changes) + "\n";
+                   h.action + "\t" + (changes.empty() ? "-" : changes) + "\t" + TextRecorded(h.recorded) + "\n";
         }
     }
     WriteStdout(out);

@@ -25,9 +25,12 @@ using records::RecordsRepository;
 const char* kUsage =
     "usage: dosimeter-cli records [--db URL] COMMAND [OPTIONS...]\n"
     "Privacy and corrections:\n"
-    "  setup-roles [--apply]       print (or, with --apply, run) the SQL that creates the\n"
-    "                              roles of a shared PostgreSQL database: dosimeter_station,\n"
-    "                              dosimeter_admin, dosimeter_reader; safe to run again\n"
+    "  setup-roles [--apply]       print the SQL of the roles of a shared PostgreSQL\n"
+    "                              database (dosimeter_station, dosimeter_admin,\n"
+    "                              dosimeter_reader); --apply, run by the database's owner,\n"
+    "                              creates or upgrades the schema and grants the roles their\n"
+    "                              rights (making the roles too when the login may); safe\n"
+    "                              to run again, and to be run after each upgrade\n"
     "  correct --readout ID --total-dose SV --reason TEXT\n"
     "                              add a correction of a readout's total dose (a row of its\n"
     "                              own; the readout is kept as read); on PostgreSQL the login\n"
@@ -57,7 +60,12 @@ int SetupRoles(const std::string& dbUrlIn, const Args& args) {
     const records::DatabaseUrl url = PostgresUrl("setup-roles", dbUrl);
     if (!apply) {
         std::string out = "-- The roles of the dose records database " + url.displayName() +
-                          ".\n-- Run as its owner; safe to run again.\nBEGIN;\n";
+                          ".\n-- 1. As a PostgreSQL superuser or role administrator (CREATEROLE), once per"
+                          " server:\n";
+        for (const std::string& sql : records::RoleCreationStatements())
+            out += sql + ";\n";
+        out += "-- 2. As the database's owner, after the schema exists (setup-roles --apply does both);"
+               " safe to run again:\nBEGIN;\n";
         for (const std::string& sql : records::RoleStatements(url.databaseName))
             out += sql + ";\n";
         WriteStdout(out + "COMMIT;\n");
@@ -67,6 +75,7 @@ int SetupRoles(const std::string& dbUrlIn, const Args& args) {
     try {
         records::ApplyRoles(*repo);
     } catch (const RecordsError& e) {
+        // A login that is not the owner: permission denied on a table, said as it is.
         Fail(kExitFailed, std::string("records setup-roles: ") + e.what());
     }
     WriteStdout("roles dosimeter_station, dosimeter_admin, dosimeter_reader set up in " + repo->displayName() +
@@ -117,6 +126,8 @@ int Correct(const std::string& dbUrlIn, const Args& args) {
 } // namespace
 
 void WarnIfRecordsExposed(const RecordsRepository& repo) {
+    // Folders and files others may write, or another user's, are refused when opened;
+    // one others may only read is worth a warning.
     // One line per run: the CLI opens one database per command.
     if (const auto warning = records::DatabaseReadableByOthers(repo.url()))
         std::fprintf(stderr, "dosimeter-cli: warning: %s\n", warning->c_str());

@@ -43,19 +43,19 @@ std::int64_t CorrectReadout(RecordsRepository& repo, const CorrectionInput& c) {
             known = false;
             return;
         }
-        // On a shared database the login the server checked is the one on record, so a
-        // correction cannot be signed with someone else's name.
-        std::string by = c.by;
-        if (postgres) {
-            QSqlQuery who = Exec(db, QStringLiteral("SELECT session_user"));
-            if (who.next())
-                by = S(who.value(0));
-        }
-        QSqlQuery q = Exec(db,
-                           QStringLiteral("INSERT INTO readout_corrections (readout_id, total_dose, reason,"
-                                          " corrected_by, corrected_at) VALUES (?, ?, ?, ?, ?) RETURNING id"),
-                           {QVariant(qlonglong(c.readoutId)), c.totalDose, Q(c.reason), Q(by),
-                            QVariant(qlonglong(c.at))});
+        // On a shared database the server records its login and its time (column
+        // defaults the administrator role may not set), so a correction cannot be signed
+        // with someone else's name nor dated other than when it was made.
+        QSqlQuery q = postgres
+                          ? Exec(db,
+                                 QStringLiteral("INSERT INTO readout_corrections (readout_id, total_dose, reason)"
+                                                " VALUES (?, ?, ?) RETURNING id"),
+                                 {QVariant(qlonglong(c.readoutId)), c.totalDose, Q(c.reason)})
+                          : Exec(db,
+                                 QStringLiteral("INSERT INTO readout_corrections (readout_id, total_dose, reason,"
+                                                " corrected_by, corrected_at) VALUES (?, ?, ?, ?, ?) RETURNING id"),
+                                 {QVariant(qlonglong(c.readoutId)), c.totalDose, Q(c.reason), Q(c.by),
+                                  QVariant(qlonglong(c.at))});
         if (q.next())
             id = q.value(0).toLongLong();
     });
@@ -102,6 +102,7 @@ std::vector<HistoryEntry> HistoryWithCorrections(RecordsRepository& repo, const 
             e.changes.push_back({"total_val", before, after, true});
             e.reason = S(q.value(3));
             e.readout = readout;
+            e.recorded = {e.at, e.origin.operatorName};
             corrections.push_back(std::move(e));
         }
     });

@@ -17,7 +17,7 @@ struct CorrectionInput {
     double totalDose = 0.0; // Sv, finite and not negative
     std::string reason;     // not blank
     std::string by;         // the person; on PostgreSQL the server's login is recorded instead
-    UtcSeconds at = 0;
+    UtcSeconds at = 0;      // when; on PostgreSQL the server's time is recorded instead
 };
 
 // Stores the correction and gives its id. Throws RecordsError: Refused (nothing stored)

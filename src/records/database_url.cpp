@@ -1,10 +1,12 @@
 #include "records/database_url.h"
 
+#include "core/cp1251.h"
 #include "core/numbers.h"
 
 #include <QStandardPaths>
 #include <QString>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -49,6 +51,27 @@ std::optional<DatabaseUrl> Bad(std::string* error, const std::string& why) {
     if (error)
         *error = why;
     return std::nullopt;
+}
+
+// The libpq connection settings a site may give in the URL: TLS, Kerberos/GSS, the
+// session's target and name, time-outs and keep-alives. Not accepted: what the URL says
+// otherwise (user, dbname, password), client_encoding (the records are UTF-8), service
+// and options (they could quietly override the rest).
+constexpr std::string_view kLibpqSettings[] = {
+    "sslmode", "sslrootcert", "sslcert", "sslkey", "sslcrl", "sslcrldir", "sslsni", "sslcompression",
+    "ssl_min_protocol_version", "ssl_max_protocol_version", "sslpassword", "requirepeer", "requiressl",
+    "gssencmode", "krbsrvname", "gsslib", "channel_binding", "target_session_attrs", "application_name",
+    "keepalives", "keepalives_idle", "keepalives_interval", "keepalives_count", "tcp_user_timeout",
+    "hostaddr", "passfile", "load_balance_hosts"};
+
+bool WholeSeconds(const std::string& text, int low, int high, int* out) {
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const int value = std::stoi(text);
+    if (value < low || value > high)
+        return false;
+    *out = value;
+    return true;
 }
 
 std::optional<DatabaseUrl> ParsePostgres(std::string_view rest, std::string* error) {
@@ -120,9 +143,24 @@ std::optional<DatabaseUrl> ParsePostgres(std::string_view rest, std::string* err
         } else if (name == "port") {
             if (!ParsePort(value, &url.port))
                 return Bad(error, "database URL has a bad port (expected 1 to 65535)");
+        } else if (name == "connect_timeout") {
+            // libpq waits at least 2 s; longer than 5 minutes is no bound at all.
+            if (!WholeSeconds(value, 2, 300, &url.connectTimeout))
+                return Bad(error, "database URL has a bad connect_timeout (expected 2 to 300 seconds)");
+        } else if (name == "statement_timeout") {
+            if (!WholeSeconds(value, 1, 3600, &url.statementTimeout))
+                return Bad(error, "database URL has a bad statement_timeout (expected 1 to 3600 seconds)");
+        } else if (std::find(std::begin(kLibpqSettings), std::end(kLibpqSettings), name) !=
+                   std::end(kLibpqSettings)) {
+            // Qt hands the options to libpq with every ';' made a blank.
+            if (value.find(';') != std::string::npos || value.find('\0') != std::string::npos)
+                return Bad(error, "database URL has a ';' in its ?" + std::string(name) + "= setting");
+            url.settings.emplace_back(std::string(name), value);
         } else {
             return Bad(error, "database URL has an unknown setting '" + std::string(name) +
-                                  "' (known: host, port)");
+                                  "' (known: host, port, connect_timeout, statement_timeout and libpq's "
+                                  "sslmode, sslrootcert, sslcert, sslkey, target_session_attrs, "
+                                  "application_name and the like)");
         }
     }
     return url;
@@ -149,6 +187,8 @@ std::optional<DatabaseUrl> ParseDatabaseUrl(std::string_view text, std::string* 
             return Bad(error, "database URL 'sqlite:' names no file (expected sqlite:PATH)");
         if (url.path.find('\0') != std::string::npos)
             return Bad(error, "database URL has a NUL byte in its path");
+        if (!IsValidUtf8(url.path))
+            return Bad(error, "database URL has a path that is not UTF-8 text; give the file a UTF-8 name");
         return url;
     }
     if (text.substr(0, kPostgres.size()) == kPostgres)
@@ -177,6 +217,39 @@ std::string ChooseDatabaseUrlText(const std::string& option, const std::string& 
     if (!setting.empty())
         return setting;
     return DefaultDatabaseUrlText();
+}
+
+std::string PostgresConnectOptions(const DatabaseUrl& url) {
+    auto quoted = [](const std::string& value) {
+        std::string out = "'";
+        for (char c : value) {
+            if (c == '\'' || c == '\\')
+                out += '\\';
+            out += c;
+        }
+        return out + "'";
+    };
+    // Keep-alives find a server whose machine went away; a frozen server process still
+    // answers them, which is what the statement time-out and its watch are for.
+    std::vector<std::pair<std::string, std::string>> all = {
+        {"connect_timeout", std::to_string(url.connectTimeout)},
+        {"keepalives", "1"},
+        {"keepalives_idle", "10"},
+        {"keepalives_interval", "5"},
+        {"keepalives_count", "3"},
+        {"tcp_user_timeout", "30000"},
+    };
+    for (const auto& [name, value] : url.settings) {
+        auto same = std::find_if(all.begin(), all.end(), [&](const auto& s) { return s.first == name; });
+        if (same != all.end())
+            same->second = value;
+        else
+            all.emplace_back(name, value);
+    }
+    std::string out;
+    for (const auto& [name, value] : all)
+        out += (out.empty() ? "" : ";") + name + "=" + quoted(value);
+    return out;
 }
 
 } // namespace dm::records

@@ -1,5 +1,7 @@
 #include "records/dose_of_record.h"
 
+#include "core/numbers.h"
+
 #include "records/sql_helpers.h"
 
 #include "records/utc_time.h"
@@ -35,11 +37,12 @@ std::optional<std::int64_t> DosimeterId(QSqlDatabase& db, const std::string& ser
 }
 
 // Two stations handing out the same dosimeter at once must not both end the same
-// assignment and open two: on PostgreSQL the dosimeter's row is locked for the
-// transaction (SQLite's writers are one at a time already).
+// assignment and open two: on PostgreSQL the transaction holds a lock named after the
+// dosimeter (no right to change its row needed); SQLite's writers are one at a time already.
 void LockDosimeter(QSqlDatabase& db, std::int64_t dosimeter) {
     if (db.driverName() == QLatin1String("QPSQL"))
-        Exec(db, QStringLiteral("SELECT id FROM dosimeters WHERE id = ? FOR UPDATE"), {I(dosimeter)});
+        Exec(db, QStringLiteral("SELECT pg_advisory_xact_lock(7317005, CAST(? AS INTEGER))"),
+             {I(dosimeter % 2147483647)});
 }
 
 bool WearerExists(QSqlDatabase& db, const std::string& id) {
@@ -176,9 +179,7 @@ void Walk(QSqlDatabase& db, bool sqlite, UtcSeconds from, UtcSeconds to, const s
 double Rounded(double sv) {
     if (!std::isfinite(sv) || sv == 0.0)
         return sv;
-    char text[40];
-    std::snprintf(text, sizeof text, "%.12g", sv);
-    return std::strtod(text, nullptr);
+    return RoundToSignificantDigits(sv, 12);
 }
 
 bool Sqlite(const RecordsRepository& repo) { return repo.url().kind == DatabaseUrl::Kind::Sqlite; }
@@ -286,9 +287,8 @@ void DoseOfRecord::assign(const std::string& serial, const std::string& wearer, 
                 Refuse(serial + " was last handed out or back at " +
                        FormatUtcTime(std::max(lastFrom, lastUntil)) + ": an assignment must start later");
         }
-        Exec(db, QStringLiteral("UPDATE assignments SET until_at = ? WHERE dosimeter_id = ? AND until_at IS NULL"),
-             {I(from), I(dosimeter)});
-        Exec(db, QStringLiteral("INSERT INTO assignments (dosimeter_id, wearer_id, from_at) VALUES (?, ?, ?)"),
+        // A row added: the database ends the assignment that holds the dosimeter.
+        Exec(db, QStringLiteral("INSERT INTO handovers (dosimeter_id, wearer_id, handed_at) VALUES (?, ?, ?)"),
              {I(dosimeter), Q(wearer), I(from)});
     });
 }
@@ -305,19 +305,25 @@ void DoseOfRecord::unassign(const std::string& serial, UtcSeconds at) {
                               {I(*dosimeter)});
         if (!open.next())
             Refuse(serial + " has no wearer");
-        const std::int64_t id = open.value(0).toLongLong();
         const UtcSeconds from = open.value(1).toLongLong();
         if (at < from)
             Refuse(serial + " was handed to " + S(open.value(2)) + " at " + FormatUtcTime(from) +
                    ": it cannot be handed back before that");
-        Exec(db, QStringLiteral("UPDATE assignments SET until_at = ? WHERE id = ?"), {I(at), I(id)});
+        Exec(db, QStringLiteral("INSERT INTO handovers (dosimeter_id, wearer_id, handed_at) VALUES (?, NULL, ?)"),
+             {I(*dosimeter), I(at)});
     });
 }
 
-DoseLimits DoseOfRecord::limits() const {
+DoseLimits DoseOfRecord::limits() const { return limitsAt(std::nullopt); }
+
+DoseLimits DoseOfRecord::limitsAt(std::optional<UtcSeconds> at) const {
     DoseLimits l;
     repo_.reading("read the dose limits", [&](QSqlDatabase& db) {
-        QSqlQuery q = Exec(db, QStringLiteral("SELECT name, sv FROM dose_limits"));
+        // Each change is a row; the last one in force at the time wins.
+        QSqlQuery q = at ? Exec(db, QStringLiteral("SELECT name, sv FROM dose_limit_changes WHERE in_force_from <= ?"
+                                                   " ORDER BY in_force_from, id"),
+                                {I(*at)})
+                         : Exec(db, QStringLiteral("SELECT name, sv FROM dose_limits"));
         while (q.next()) {
             const std::string name = S(q.value(0));
             const double sv = q.value(1).toDouble();
@@ -346,8 +352,7 @@ DoseLimits DoseOfRecord::setLimits(const LimitChanges& c) {
         for (const auto& [name, value] : changes) {
             if (!value)
                 continue;
-            Exec(db, QStringLiteral("INSERT INTO dose_limits (name, sv) VALUES (?, ?)"
-                                    " ON CONFLICT (name) DO UPDATE SET sv = excluded.sv"),
+            Exec(db, QStringLiteral("INSERT INTO dose_limit_changes (name, sv) VALUES (?, ?)"),
                  {QString::fromLatin1(name), *value});
         }
     });

@@ -90,6 +90,10 @@ public:
     void unassign(const std::string& serial, UtcSeconds at);
 
     DoseLimits limits() const;
+    // Those in force at the time (the database's clock dates each change); the current
+    // ones without a time.
+    DoseLimits limitsAt(std::optional<UtcSeconds> at) const;
+    // Each limit given is a new row, in force from now; the earlier ones stay on record.
     DoseLimits setLimits(const LimitChanges& changes); // values must be finite and > 0
 
     // Readouts taken in [from, to), oldest first per dosimeter, dosimeters by serial;

@@ -3,6 +3,8 @@
 #include "core/numbers.h"
 #include "records/sql_helpers.h"
 
+#include "records/call_watch.h"
+#include "records/private_files.h"
 #include "records/schema.h"
 
 #include <QCoreApplication>
@@ -49,6 +51,15 @@ QVariant OptionalDouble(const std::optional<double>& v) {
 QVariant OptionalInt(const std::optional<std::int64_t>& v) {
     return v ? QVariant(static_cast<qlonglong>(*v)) : QVariant(QMetaType(QMetaType::LongLong));
 }
+RecordedBy ToRecorded(const QVariant& at, const QVariant& login) {
+    RecordedBy r;
+    if (!at.isNull())
+        r.at = at.toLongLong();
+    if (!login.isNull())
+        r.login = sql::S(login);
+    return r;
+}
+
 std::optional<double> ToOptionalDouble(const QVariant& v) {
     if (v.isNull())
         return std::nullopt;
@@ -74,31 +85,31 @@ std::string ErrorText(const QSqlError& e) {
     return line;
 }
 
-// Creates the SQLite file's folder (owner only) and the file itself (owner only), so the
-// personal data in it is never readable by others, not even for a moment.
+// Creates the SQLite file's folder (owner only, each folder made 0700) and the file itself
+// (owner only), so the personal data in it is never readable by others, not even for a
+// moment; refuses a file or folder another user owns or others may write.
 void PrepareSqliteFile(const std::string& path, const std::string& display) {
     namespace fs = std::filesystem;
     const fs::path file(path);
     std::error_code ec;
-    const fs::path folder = file.parent_path();
-    if (!folder.empty() && !fs::exists(folder, ec)) {
-        fs::create_directories(folder, ec);
-        if (ec)
-            throw RecordsError(Kind::CannotOpen, display + ": cannot create the folder " +
-                                                     folder.string() + ": " + ec.message());
-#ifndef _WIN32
-        ::chmod(folder.c_str(), 0700);
-#endif
-    }
+    std::string error;
+    if (!CreatePrivateFolders(file.parent_path(), &error))
+        throw RecordsError(Kind::CannotOpen, display + ": " + error);
+    if (const auto unsafe = UnsafeRecordsFile(file, "the records database"))
+        throw RecordsError(Kind::Unsafe, display + ": " + *unsafe);
     if (fs::exists(file, ec))
         return;
 #ifndef _WIN32
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0 && errno != EEXIST)
         throw RecordsError(Kind::CannotOpen,
                            display + ": cannot create the file: " + std::strerror(errno));
-    if (fd >= 0)
+    if (fd >= 0) {
+        ::fchmod(fd, 0600);
         ::close(fd);
+    } else if (const auto unsafe = UnsafeRecordsFile(file, "the records database")) {
+        throw RecordsError(Kind::Unsafe, display + ": " + *unsafe); // someone else's, made just now
+    }
 #endif
 }
 
@@ -110,6 +121,10 @@ bool Retriable(const QSqlError& e, bool postgres) {
 }
 
 std::atomic<int> connectionCounter{0};
+
+// The server gives a statement up after its time-out; past that and this grace, it is
+// not answering at all.
+constexpr int kWatchGraceSeconds = 3;
 
 } // namespace
 
@@ -128,8 +143,50 @@ struct RecordsRepository::Impl {
     bool postgres = false;
     std::string display;
     std::map<std::string, QSqlQuery> prepared;
+    std::unique_ptr<CallWatch> watch;
+    int statementSeconds = 30;
+    bool lostConnection = false; // given up by the watch: every later call fails at once
 
     QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
+
+    // One database call: bounded by the watch from begin to end.
+    struct Call {
+        Impl& d;
+        explicit Call(Impl& impl) : d(impl) {
+            if (d.watch)
+                d.watch->begin();
+        }
+        ~Call() {
+            if (d.watch)
+                d.watch->end();
+        }
+    };
+
+    // Why a statement failed, in one line; a call the watch gave up says so.
+    std::string failure(const QSqlError& e) {
+        if (watch && watch->fired()) {
+            lostConnection = postgres; // its socket is shut down
+            if (watch->stopped())
+                return "given up: the program is stopping";
+            if (!postgres)
+                return "the database is locked by another program (waited " +
+                       std::to_string(kSqliteLockWait.count() / 1000) + " s; try again when it is done)";
+            return "the server did not answer within " + std::to_string(statementSeconds + kWatchGraceSeconds) +
+                   " s (frozen or overloaded?); the connection was given up";
+        }
+        std::string text = ErrorText(e);
+        if (!postgres && (e.nativeErrorCode() == QLatin1String("5") || e.nativeErrorCode() == QLatin1String("6")))
+            text = "the database is locked by another program (" + text + ")";
+        return text;
+    }
+
+    void requireConnection() {
+        if (lostConnection)
+            throw RecordsError(Kind::CannotOpen,
+                               display + ": the connection was given up after the server did not answer");
+        if (DatabaseCallsAborted())
+            throw RecordsError(Kind::CannotOpen, display + ": given up: the program is stopping");
+    }
 
     ~Impl() {
         prepared.clear();
@@ -138,6 +195,7 @@ struct RecordsRepository::Impl {
             if (d.isOpen())
                 d.close();
         }
+        watch.reset();
         QSqlDatabase::removeDatabase(connection);
     }
 
@@ -155,6 +213,8 @@ struct RecordsRepository::Impl {
     }
 
     QSqlQuery& run(const std::string& sql, const QVariantList& values) {
+        if (watch)
+            watch->renew();
         QSqlQuery& q = statement(sql);
         for (int i = 0; i < values.size(); ++i)
             q.bindValue(i, values[i]);
@@ -164,16 +224,33 @@ struct RecordsRepository::Impl {
     }
 
     void plain(const std::string& sql) {
+        if (watch)
+            watch->renew();
         QSqlQuery q(db());
         if (!q.exec(Q(sql)))
             throw SqlFailure{q.lastError()};
     }
 
+    // The statement in this database's dialect; empty when it is the other dialect's.
     std::string dialect(std::string sql) const {
-        const std::string id = postgres ? "BIGINT GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"
-                                        : "INTEGER PRIMARY KEY";
-        for (std::size_t at; (at = sql.find("{ID}")) != std::string::npos;)
-            sql.replace(at, 4, id);
+        constexpr std::string_view pg = "pg:", lite = "sqlite:";
+        if (sql.compare(0, pg.size(), pg) == 0) {
+            if (!postgres)
+                return {};
+            sql.erase(0, pg.size());
+        } else if (sql.compare(0, lite.size(), lite) == 0) {
+            if (postgres)
+                return {};
+            sql.erase(0, lite.size());
+        }
+        const std::pair<std::string, std::string> tokens[] = {
+            {"{ID}", postgres ? "BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY" : "INTEGER PRIMARY KEY"},
+            {"{NOW}", postgres ? "CAST(EXTRACT(EPOCH FROM now()) AS BIGINT)" : "CAST(strftime('%s', 'now') AS INTEGER)"},
+            {"{LOGIN}", postgres ? "session_user" : "NULL"},
+        };
+        for (const auto& [token, text] : tokens)
+            for (std::size_t at; (at = sql.find(token)) != std::string::npos;)
+                sql.replace(at, token.size(), text);
         return sql;
     }
 
@@ -183,6 +260,8 @@ struct RecordsRepository::Impl {
     auto transact(const std::string& what, Fn&& fn) -> decltype(fn()) {
         constexpr int kAttempts = 8;
         std::minstd_rand jitter(static_cast<unsigned>(std::hash<std::thread::id>{}(std::this_thread::get_id())));
+        requireConnection();
+        Call call(*this);
         for (int attempt = 1;; ++attempt) {
             try {
                 plain(postgres ? "BEGIN" : "BEGIN IMMEDIATE");
@@ -199,12 +278,12 @@ struct RecordsRepository::Impl {
                     throw;
                 }
             } catch (const SqlFailure& f) {
-                if (attempt < kAttempts && Retriable(f.error, postgres)) {
+                // A lock waited for up to its bound is not waited for again.
+                if (attempt < kAttempts && Retriable(f.error, postgres) && !(watch && watch->fired())) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(5 * attempt + jitter() % 20));
                     continue;
                 }
-                throw RecordsError(Kind::WriteFailed,
-                                   display + ": cannot " + what + ": " + ErrorText(f.error));
+                throw RecordsError(Kind::WriteFailed, display + ": cannot " + what + ": " + failure(f.error));
             }
         }
     }
@@ -212,6 +291,8 @@ struct RecordsRepository::Impl {
     // Reads outside a transaction: a failure is reported the same way.
     template <typename Fn>
     auto read(const std::string& what, Fn&& fn) -> decltype(fn()) {
+        requireConnection();
+        Call call(*this);
         try {
             auto result = fn();
             for (auto& entry : prepared)
@@ -220,7 +301,7 @@ struct RecordsRepository::Impl {
         } catch (const SqlFailure& f) {
             for (auto& entry : prepared)
                 entry.second.finish();
-            throw RecordsError(Kind::WriteFailed, display + ": cannot " + what + ": " + ErrorText(f.error));
+            throw RecordsError(Kind::WriteFailed, display + ": cannot " + what + ": " + failure(f.error));
         }
     }
 
@@ -311,7 +392,14 @@ std::unique_ptr<RecordsRepository> RecordsRepository::open(const DatabaseUrl& ur
         throw RecordsError(Kind::CannotOpen, display + ": the Qt SQL driver " + driver.toStdString() +
                                                  " is not installed");
     }
+    if (DatabaseCallsAborted()) {
+        QSqlDatabase::removeDatabase(impl->connection);
+        throw RecordsError(Kind::CannotOpen, display + ": given up: the program is stopping");
+    }
+    if (!impl->postgres)
+        PrepareSqliteFile(url.path, display);
     QSqlDatabase db = QSqlDatabase::addDatabase(driver, impl->connection);
+    std::chrono::milliseconds bound = kSqliteLockWait;
     if (impl->postgres) {
         db.setHostName(Q(url.socketDir.empty() ? url.host : url.socketDir));
         db.setPort(url.port);
@@ -319,19 +407,23 @@ std::unique_ptr<RecordsRepository> RecordsRepository::open(const DatabaseUrl& ur
         db.setUserName(Q(url.user));
         if (!url.password.empty())
             db.setPassword(Q(url.password));
-        // Bounded waits: connecting, and a server that vanishes mid-query.
-        db.setConnectOptions(QStringLiteral("connect_timeout=10;keepalives=1;keepalives_idle=10;"
-                                            "keepalives_interval=5;keepalives_count=3;tcp_user_timeout=30000"));
+        // Bounded waits: connecting (connect_timeout), and a server that vanishes
+        // mid-query (keep-alives); a frozen one is the watch's.
+        db.setConnectOptions(Q(PostgresConnectOptions(url)));
+        impl->statementSeconds = url.statementTimeout;
+        bound = std::chrono::seconds(url.statementTimeout + kWatchGraceSeconds);
     } else {
-        PrepareSqliteFile(url.path, display);
         db.setDatabaseName(Q(url.path));
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     }
     if (!db.open())
         throw RecordsError(Kind::CannotOpen, display + ": cannot open the database: " + ErrorText(db.lastError()));
+    impl->watch = std::make_unique<CallWatch>(impl->connection, bound);
+    if (!impl->watch->attach(db) && !impl->postgres)
+        QSqlQuery(db).exec(QStringLiteral("PRAGMA busy_timeout = %1").arg(kSqliteLockWait.count()));
 
     Impl& d = *impl;
     try {
+        Impl::Call call(d);
         if (!impl->postgres) {
             // Reading the schema first tells a foreign file apart without writing to it.
             QSqlQuery probe(db);
@@ -353,7 +445,7 @@ std::unique_ptr<RecordsRepository> RecordsRepository::open(const DatabaseUrl& ur
                                    std::to_string(version) + ", this one knows up to " +
                                    std::to_string(current) + "); left untouched");
         if (impl->postgres) {
-            d.plain("SET statement_timeout = 60000");
+            d.plain("SET statement_timeout = " + std::to_string(url.statementTimeout * 1000));
         } else {
             d.plain("PRAGMA foreign_keys = ON");
             d.plain("PRAGMA journal_mode = WAL");
@@ -370,7 +462,8 @@ std::unique_ptr<RecordsRepository> RecordsRepository::open(const DatabaseUrl& ur
                                                QSqlError::UnknownError)};
                 for (; now < current; ++now) {
                     for (const std::string& sql : SchemaMigrations()[static_cast<std::size_t>(now)])
-                        d.plain(d.dialect(sql));
+                        if (const std::string text = d.dialect(sql); !text.empty())
+                            d.plain(text);
                     if (now > 0)
                         d.run("UPDATE schema_version SET version = ?", {now + 1});
                 }
@@ -378,7 +471,7 @@ std::unique_ptr<RecordsRepository> RecordsRepository::open(const DatabaseUrl& ur
             });
         }
     } catch (const SqlFailure& f) {
-        throw RecordsError(Kind::CannotOpen, display + ": cannot open the database: " + ErrorText(f.error));
+        throw RecordsError(Kind::CannotOpen, display + ": cannot open the database: " + d.failure(f.error));
     }
     return std::unique_ptr<RecordsRepository>(new RecordsRepository(url, std::move(impl)));
 }
@@ -509,7 +602,7 @@ std::vector<ReadoutView> RecordsRepository::readouts(const std::string& serial) 
             QSqlQuery& q = d.run(
                 "SELECT r.id, r.taken_at, r.station, r.operator_name, r.model,"
                 " COALESCE((SELECT c.total_dose FROM readout_corrections c WHERE c.readout_id = r.id"
-                "           ORDER BY c.id DESC LIMIT 1), r.total_dose)"
+                "           ORDER BY c.id DESC LIMIT 1), r.total_dose), r.recorded_at, r.recorded_by"
                 " FROM readouts r WHERE r.dosimeter_id = ? ORDER BY r.taken_at, r.id",
                 {id});
             while (q.next()) {
@@ -519,6 +612,7 @@ std::vector<ReadoutView> RecordsRepository::readouts(const std::string& serial) 
                 v.origin = {S(q.value(2)), S(q.value(3))};
                 v.model = S(q.value(4));
                 v.totalDose = ToOptionalDouble(q.value(5));
+                v.recorded = ToRecorded(q.value(6), q.value(7));
                 accounting.push_back({v.at, v.totalDose});
                 out.push_back(std::move(v));
             }
@@ -556,12 +650,14 @@ std::vector<HistoryEntry> RecordsRepository::history(const std::string& serial) 
         const qlonglong id = d.requireDosimeterId(serial);
         std::vector<std::pair<std::int64_t, HistoryEntry>> entries; // (set id, entry)
         {
-            QSqlQuery& q = d.run("SELECT id, taken_at, station, operator_name FROM change_sets"
-                                 " WHERE dosimeter_id = ? ORDER BY taken_at, id",
+            QSqlQuery& q = d.run("SELECT id, taken_at, station, operator_name, recorded_at, recorded_by"
+                                 " FROM change_sets WHERE dosimeter_id = ? ORDER BY taken_at, id",
                                  {id});
-            while (q.next())
+            while (q.next()) {
                 entries.push_back({q.value(0).toLongLong(),
-                                   {q.value(1).toLongLong(), {S(q.value(2)), S(q.value(3))}, "send-changes", {}, {}, {}}});
+                                   {q.value(1).toLongLong(), {S(q.value(2)), S(q.value(3))}, "send-changes", {}, {}, {}, {}}});
+                entries.back().second.recorded = ToRecorded(q.value(4), q.value(5));
+            }
         }
         {
             // Every set's lines in one query, not one query a set.
@@ -581,11 +677,12 @@ std::vector<HistoryEntry> RecordsRepository::history(const std::string& serial) 
         for (auto& e : entries)
             out.push_back(std::move(e.second));
         {
-            QSqlQuery& q = d.run("SELECT taken_at, station, operator_name, total_dose_before FROM erase_events"
-                                 " WHERE dosimeter_id = ? ORDER BY taken_at, id",
+            QSqlQuery& q = d.run("SELECT taken_at, station, operator_name, total_dose_before, recorded_at, recorded_by"
+                                 " FROM erase_events WHERE dosimeter_id = ? ORDER BY taken_at, id",
                                  {id});
             while (q.next()) {
-                HistoryEntry e{q.value(0).toLongLong(), {S(q.value(1)), S(q.value(2))}, "erase", {}, {}, {}};
+                HistoryEntry e{q.value(0).toLongLong(), {S(q.value(1)), S(q.value(2))}, "erase", {}, {}, {}, {}};
+                e.recorded = ToRecorded(q.value(4), q.value(5));
                 if (!q.value(3).isNull())
                     e.changes.push_back({"total_val", ShortestNumberText(q.value(3).toDouble()), "0", true});
                 out.push_back(std::move(e));

@@ -31,6 +31,7 @@ public:
     enum class Kind {
         BadUrl,        // the URL is malformed or names an unknown scheme
         CannotOpen,    // the database cannot be reached, opened or created
+        Unsafe,        // the file or its folder is another user's or others may write it
         NotADatabase,  // the file is not an SQLite database, or not a records database
         NewerSchema,   // written by a newer version of the program; left untouched
         WriteFailed,   // a write (or a read) failed; the transaction was rolled back
@@ -122,6 +123,14 @@ struct DosimeterSummary {
     std::optional<std::string> wearer; // current wearer's ID
 };
 
+// Who stored a row and when, by the database's own account: on PostgreSQL the login the
+// server checked and the server's clock; on SQLite its clock only. Nothing for rows
+// stored before the database kept it.
+struct RecordedBy {
+    std::optional<UtcSeconds> at;
+    std::optional<std::string> login;
+};
+
 struct ReadoutView {
     std::int64_t id = 0;
     UtcSeconds at = 0;
@@ -130,6 +139,7 @@ struct ReadoutView {
     std::optional<double> totalDose; // corrected value when a correction exists
     Accounted accounted;             // increment, flags
     std::optional<std::string> wearer;
+    RecordedBy recorded;
 };
 
 struct HistoryEntry {
@@ -139,6 +149,7 @@ struct HistoryEntry {
     std::vector<ChangeSent> changes;
     std::string reason;                 // "correct": why
     std::optional<std::int64_t> readout; // "correct": the readout corrected
+    RecordedBy recorded;
 };
 
 struct HistoryDownloadView {
@@ -189,6 +200,9 @@ public:
     // For the layers built on the store (wearers and the dose of record): fn runs on this
     // repository's connection as one transaction (retried when busy) or as a read, and
     // reports a failed statement by throwing its QSqlError, which becomes a RecordsError.
+    // The call is bounded (see call_watch.h): each statement run through sql::Exec, or
+    // announced with StatementStarts(db), renews the bound, so a long transaction of many
+    // statements is never cut short while the server answers.
     void transaction(const std::string& what, const std::function<void(QSqlDatabase&)>& fn);
     void reading(const std::string& what, const std::function<void(QSqlDatabase&)>& fn) const;
 

@@ -1,11 +1,15 @@
 #include "records/roles.h"
 
+#include "records/sql_helpers.h"
+
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 
 namespace dm::records {
 namespace {
+
+using Kind = RecordsError::Kind;
 
 std::string Identifier(const std::string& name) {
     std::string out = "\"";
@@ -16,45 +20,85 @@ std::string Identifier(const std::string& name) {
 
 // Stations store what they read; nothing they store is ever updated or deleted.
 constexpr const char* kStationTables =
-    "dosimeters, readouts, readout_parameters, history_downloads, history_records, erase_events,"
-    " change_sets, changes_sent";
-// What only an administrator changes.
-constexpr const char* kAdminTables = "wearers, assignments, dose_limits";
+    "'dosimeters', 'readouts', 'readout_parameters', 'history_downloads', 'history_records', 'erase_events',"
+    " 'change_sets', 'changes_sent'";
+// What only an officer adds: wearers, hand-outs and hand-backs, limits, corrections.
+constexpr const char* kAdminTables =
+    "'wearers', 'handovers', 'dose_limit_changes', 'readout_corrections', 'site_settings'";
+// Columns the server fills itself (and the identity ids): no login of a site may give them.
+constexpr const char* kServerColumns =
+    "'recorded_by', 'recorded_at', 'corrected_by', 'corrected_at', 'in_force_from'";
+
+// Grants INSERT on every column of the tables but the server's, read from the catalogue
+// so that columns a later version adds are covered by running the statements again.
+std::string GrantInsertOnOwnColumns(const char* tables, const std::string& roles) {
+    return std::string("DO $$ DECLARE t text; cols text; BEGIN FOREACH t IN ARRAY ARRAY[") + tables +
+           "] LOOP SELECT string_agg(quote_ident(column_name), ', ' ORDER BY ordinal_position) INTO cols"
+           " FROM information_schema.columns WHERE table_schema = 'public' AND table_name = t"
+           " AND column_name NOT IN (" + kServerColumns + ") AND is_identity = 'NO';"
+           " EXECUTE format('GRANT INSERT (%s) ON %I TO " + roles + "', cols, t); END LOOP; END $$";
+}
+
+// Runs a statement that cannot be prepared (DO, GRANT).
+void Run(QSqlDatabase& db, const std::string& sql) {
+    StatementStarts(db);
+    QSqlQuery q(db);
+    if (!q.exec(QString::fromStdString(sql)))
+        throw q.lastError();
+}
 
 } // namespace
 
-std::vector<std::string> RoleStatements(const std::string& databaseName) {
-    const std::string all = std::string(kStationRole) + ", " + kAdminRole + ", " + kReaderRole;
+std::vector<std::string> RoleCreationStatements() {
     std::vector<std::string> out;
     for (const char* role : {kStationRole, kAdminRole, kReaderRole})
         out.push_back(std::string("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = '") + role +
                       "') THEN CREATE ROLE " + role + " NOLOGIN; END IF; END $$");
+    return out;
+}
+
+std::vector<std::string> RoleStatements(const std::string& databaseName) {
+    const std::string all = std::string(kStationRole) + ", " + kAdminRole + ", " + kReaderRole;
+    const std::string writers = std::string(kStationRole) + ", " + kAdminRole;
+    std::vector<std::string> out;
+    // Only the site's roles (and the owner) reach the database at all.
+    out.push_back("REVOKE ALL ON DATABASE " + Identifier(databaseName) + " FROM PUBLIC");
     out.push_back("GRANT CONNECT ON DATABASE " + Identifier(databaseName) + " TO " + all);
     out.push_back("GRANT USAGE ON SCHEMA public TO " + all);
     // Start from nothing, so a second run leaves exactly the rights below.
-    out.push_back("REVOKE ALL ON ALL TABLES IN SCHEMA public FROM " + all);
-    out.push_back("REVOKE ALL ON ALL SEQUENCES IN SCHEMA public FROM " + all);
+    out.push_back("REVOKE ALL ON ALL TABLES IN SCHEMA public FROM PUBLIC, " + all);
+    out.push_back("REVOKE ALL ON ALL SEQUENCES IN SCHEMA public FROM PUBLIC, " + all);
     out.push_back("GRANT SELECT ON ALL TABLES IN SCHEMA public TO " + all);
-    out.push_back(std::string("GRANT INSERT ON ") + kStationTables + " TO " + kStationRole + ", " + kAdminRole);
-    out.push_back(std::string("GRANT INSERT, UPDATE, DELETE ON ") + kAdminTables + " TO " + kAdminRole);
-    out.push_back(std::string("GRANT INSERT ON readout_corrections TO ") + kAdminRole);
-    // A hand-out locks its dosimeter's row (SELECT ... FOR UPDATE needs an UPDATE right);
-    // the id is the only column granted, and the rows that refer to it keep it unchanged.
-    out.push_back(std::string("GRANT UPDATE (id) ON dosimeters TO ") + kAdminRole);
-    out.push_back(std::string("GRANT USAGE ON ALL SEQUENCES IN SCHEMA public TO ") + kStationRole + ", " +
-                  kAdminRole);
+    out.push_back(GrantInsertOnOwnColumns(kStationTables, writers));
+    out.push_back(GrantInsertOnOwnColumns(kAdminTables, kAdminRole));
     return out;
 }
 
 void ApplyRoles(RecordsRepository& repo) {
+    const std::vector<std::string> creation = RoleCreationStatements();
     const std::vector<std::string> statements = RoleStatements(repo.url().databaseName);
+    bool missing = false;
     repo.transaction("set up the roles", [&](QSqlDatabase& db) {
-        for (const std::string& sql : statements) {
-            QSqlQuery q(db);
-            if (!q.exec(QString::fromStdString(sql)))
-                throw q.lastError();
+        QSqlQuery may = sql::Exec(db, QStringLiteral("SELECT (SELECT COUNT(*) FROM pg_roles WHERE rolname IN"
+                                                     " ('dosimeter_station', 'dosimeter_admin', 'dosimeter_reader')),"
+                                                     " (SELECT rolcreaterole OR rolsuper FROM pg_roles"
+                                                     "  WHERE rolname = current_user)"));
+        if (may.next() && may.value(0).toInt() < 3) {
+            if (!may.value(1).toBool()) {
+                missing = true;
+                return;
+            }
+            for (const std::string& sql : creation)
+                Run(db, sql);
         }
+        for (const std::string& sql : statements)
+            Run(db, sql);
     });
+    if (missing)
+        throw RecordsError(Kind::Refused,
+                           repo.displayName() + ": the roles dosimeter_station, dosimeter_admin and dosimeter_reader "
+                                                "do not exist yet and this login may not create roles: have a "
+                                                "role administrator create them first (see 'setup-roles')");
 }
 
 } // namespace dm::records

@@ -1,6 +1,143 @@
 #include "records/schema.h"
 
+#include <tuple>
+
 namespace dm::records {
+namespace {
+
+// Tables whose rows a station or an officer adds, each keeping who added it and when by
+// the server's account.
+constexpr const char* kEventTables[] = {"readouts", "history_downloads", "erase_events", "change_sets", "wearers"};
+// Tables with a server-numbered id.
+constexpr const char* kIdentityTables[] = {"dosimeters",   "readouts",    "history_downloads",  "erase_events",
+                                           "change_sets",  "assignments", "readout_corrections"};
+
+// Rows added after their parent's transaction would change a reading or a change set
+// after the fact: on PostgreSQL, a parameter, a history record or a changed key is
+// accepted only in the transaction that added its parent row.
+std::vector<std::string> ChildrenWithTheirParent(const std::string& child, const std::string& parent,
+                                                 const std::string& column) {
+    const std::string fn = "dm_" + child + "_with_parent";
+    return {
+        "pg:CREATE FUNCTION " + fn + "() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+        " IF NOT EXISTS (SELECT 1 FROM " + parent + " p WHERE p.id = NEW." + column +
+            " AND p.xmin = xid(pg_current_xact_id())) THEN"
+        " RAISE EXCEPTION 'rows of " + child + " are added only with their " + parent +
+            " row, in its transaction' USING ERRCODE = '42501'; END IF; RETURN NEW; END $$",
+        "pg:CREATE TRIGGER " + child + "_with_parent BEFORE INSERT ON " + child +
+            " FOR EACH ROW EXECUTE FUNCTION " + fn + "()",
+    };
+}
+
+// Version 2: the history is the server's. Ids only from the server; every row a station
+// or an officer adds keeps the login and the server's time (column defaults a login
+// without the owner's rights cannot set, see roles.cpp); hand-outs and limits become
+// rows added, never changed, so who wore what and the limits in force at any time stay
+// known. {NOW} is the database's clock in seconds since 1970, {LOGIN} the server's login
+// (none on SQLite, whose file has one owner).
+std::vector<std::string> ServerKeptHistory() {
+    std::vector<std::string> out;
+    for (const char* table : kIdentityTables) {
+        const std::string t = table;
+        out.push_back("pg:ALTER TABLE " + t + " ALTER COLUMN id SET GENERATED ALWAYS");
+        // A station that inserted ids of its own left the numbering behind them.
+        out.push_back("pg:SELECT setval(pg_get_serial_sequence('" + t + "', 'id'), COALESCE(MAX(id), 0) + 1, false)"
+                      " FROM " + t);
+    }
+    for (const char* table : kEventTables) {
+        const std::string t = table;
+        // Rows from before are left without: nobody knows who stored them.
+        out.push_back("ALTER TABLE " + t + " ADD COLUMN recorded_by TEXT");
+        out.push_back("ALTER TABLE " + t + " ADD COLUMN recorded_at BIGINT");
+        out.push_back("pg:ALTER TABLE " + t + " ALTER COLUMN recorded_by SET DEFAULT {LOGIN}");
+        out.push_back("pg:ALTER TABLE " + t + " ALTER COLUMN recorded_at SET DEFAULT {NOW}");
+        // SQLite adds no column with such a default: its clock is set by a trigger.
+        out.push_back("sqlite:CREATE TRIGGER " + t + "_recorded AFTER INSERT ON " + t +
+                      " BEGIN UPDATE " + t + " SET recorded_at = {NOW} WHERE rowid = NEW.rowid; END");
+    }
+    out.push_back("pg:ALTER TABLE readout_corrections ALTER COLUMN corrected_by SET DEFAULT {LOGIN}");
+    out.push_back("pg:ALTER TABLE readout_corrections ALTER COLUMN corrected_at SET DEFAULT {NOW}");
+    for (const auto& [child, parent, column] :
+         {std::tuple<std::string, std::string, std::string>{"readout_parameters", "readouts", "readout_id"},
+          {"history_records", "history_downloads", "download_id"},
+          {"changes_sent", "change_sets", "change_set_id"}})
+        for (std::string& sql : ChildrenWithTheirParent(child, parent, column))
+            out.push_back(std::move(sql));
+
+    // Hand-outs (a wearer) and hand-backs (none), in time order per dosimeter. The
+    // assignments table is what they add up to, kept by the database alone.
+    out.push_back("CREATE TABLE handovers ("
+                  " id {ID},"
+                  " dosimeter_id BIGINT NOT NULL REFERENCES dosimeters(id),"
+                  " wearer_id TEXT REFERENCES wearers(id),"
+                  " handed_at BIGINT NOT NULL,"
+                  " recorded_by TEXT DEFAULT {LOGIN},"
+                  " recorded_at BIGINT DEFAULT ({NOW}))");
+    out.push_back("CREATE INDEX handovers_by_dosimeter ON handovers (dosimeter_id, handed_at)");
+    out.push_back("INSERT INTO handovers (dosimeter_id, wearer_id, handed_at, recorded_by, recorded_at)"
+                  " SELECT dosimeter_id, wearer_id, at, NULL, NULL FROM ("
+                  "  SELECT dosimeter_id, wearer_id, from_at AS at, 1 AS kind, id FROM assignments"
+                  "  UNION ALL"
+                  "  SELECT a.dosimeter_id, NULL, a.until_at, 0, a.id FROM assignments a WHERE a.until_at IS NOT NULL"
+                  "   AND NOT EXISTS (SELECT 1 FROM assignments b WHERE b.dosimeter_id = a.dosimeter_id"
+                  "                   AND b.from_at = a.until_at)) x"
+                  " ORDER BY at, kind, id");
+    out.push_back(
+        "pg:CREATE FUNCTION dm_apply_handover() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
+        " SET search_path = public, pg_temp AS $$ BEGIN"
+        " IF EXISTS (SELECT 1 FROM handovers h WHERE h.dosimeter_id = NEW.dosimeter_id AND h.id <> NEW.id"
+        "  AND h.handed_at > NEW.handed_at) THEN"
+        "  RAISE EXCEPTION 'a hand-out or hand-back before the last one of the dosimeter' USING ERRCODE = '23514';"
+        " END IF;"
+        " UPDATE assignments SET until_at = NEW.handed_at WHERE dosimeter_id = NEW.dosimeter_id AND until_at IS NULL;"
+        " IF NEW.wearer_id IS NOT NULL THEN"
+        "  INSERT INTO assignments (dosimeter_id, wearer_id, from_at) VALUES (NEW.dosimeter_id, NEW.wearer_id, NEW.handed_at);"
+        " END IF; RETURN NEW; END $$");
+    out.push_back("pg:CREATE TRIGGER handovers_apply AFTER INSERT ON handovers FOR EACH ROW"
+                  " EXECUTE FUNCTION dm_apply_handover()");
+    out.push_back("sqlite:CREATE TRIGGER handovers_in_order BEFORE INSERT ON handovers"
+                  " WHEN EXISTS (SELECT 1 FROM handovers h WHERE h.dosimeter_id = NEW.dosimeter_id AND h.handed_at > NEW.handed_at)"
+                  " BEGIN SELECT RAISE(ABORT, 'a hand-out or hand-back before the last one of the dosimeter'); END");
+    out.push_back("sqlite:CREATE TRIGGER handovers_apply AFTER INSERT ON handovers BEGIN"
+                  " UPDATE assignments SET until_at = NEW.handed_at WHERE dosimeter_id = NEW.dosimeter_id AND until_at IS NULL;"
+                  " INSERT INTO assignments (dosimeter_id, wearer_id, from_at)"
+                  "  SELECT NEW.dosimeter_id, NEW.wearer_id, NEW.handed_at WHERE NEW.wearer_id IS NOT NULL;"
+                  " END");
+
+    // Each change of a limit is a row, in force from the server's time of the change; the
+    // limits before this version count as in force since the beginning.
+    out.push_back("CREATE TABLE dose_limit_changes ("
+                  " id {ID},"
+                  " name TEXT NOT NULL CHECK (name IN ('annual', 'single_year', 'five_year', 'investigation')),"
+                  " sv DOUBLE PRECISION NOT NULL CHECK (sv > 0),"
+                  " in_force_from BIGINT NOT NULL DEFAULT ({NOW}),"
+                  " recorded_by TEXT DEFAULT {LOGIN})");
+    out.push_back("INSERT INTO dose_limit_changes (name, sv, in_force_from, recorded_by)"
+                  " SELECT name, sv, 0, NULL FROM dose_limits ORDER BY name");
+    out.push_back("DROP TABLE dose_limits");
+    for (const char* table : {"handovers", "dose_limit_changes"})
+        out.push_back(std::string("pg:ALTER TABLE ") + table + " ALTER COLUMN id SET GENERATED ALWAYS");
+    out.push_back("CREATE VIEW dose_limits AS SELECT c.name, c.sv FROM dose_limit_changes c"
+                  " WHERE c.id = (SELECT MAX(l.id) FROM dose_limit_changes l WHERE l.name = c.name)");
+    return out;
+}
+
+// The site's own settings; the name heads every dose record printed. A change is a row of
+// its own (who, when), so the name a record was printed under stays known; the latest row
+// of a setting holds.
+std::vector<std::string> SiteSettingsMigration() {
+    return {
+        "CREATE TABLE site_settings ("
+        " id {ID},"
+        " setting TEXT NOT NULL,"
+        " value TEXT NOT NULL,"
+        " set_at BIGINT NOT NULL,"
+        " set_by TEXT NOT NULL)",
+        "CREATE INDEX site_settings_by_setting ON site_settings (setting, id)",
+    };
+}
+
+} // namespace
 
 const std::vector<std::vector<std::string>>& SchemaMigrations() {
     static const std::vector<std::vector<std::string>> migrations = {
@@ -99,6 +236,8 @@ const std::vector<std::vector<std::string>>& SchemaMigrations() {
             "CREATE INDEX corrections_by_readout ON readout_corrections (readout_id)",
             "INSERT INTO schema_version (version) VALUES (1)",
         },
+        ServerKeptHistory(),     // version 2
+        SiteSettingsMigration(), // version 3
     };
     return migrations;
 }

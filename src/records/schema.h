@@ -7,7 +7,9 @@
 namespace dm::records {
 
 // The statements of each migration, oldest first. "{ID}" stands for the dialect's
-// auto-numbered primary key column.
+// auto-numbered primary key column (numbered by the server alone on PostgreSQL), "{NOW}" for the database's clock in whole seconds
+// since 1970 UTC, "{LOGIN}" for the server's login (NULL on SQLite). A statement that
+// starts "pg:" or "sqlite:" runs on that dialect only.
 const std::vector<std::vector<std::string>>& SchemaMigrations();
 
 } // namespace dm::records

@@ -1,6 +1,8 @@
 #pragma once
 // Small pieces every records query uses: text to and from Qt, and a prepared statement
 // run with bound values (values are never spliced into SQL).
+#include "records/call_watch.h"
+
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -17,6 +19,7 @@ inline std::string S(const QVariant& v) { return v.toString().toStdString(); }
 
 // Throws the driver's QSqlError when the statement cannot be prepared or run.
 inline QSqlQuery Exec(QSqlDatabase& db, const QString& sql, const QVariantList& values = {}) {
+    StatementStarts(db); // a statement may take up to the time-out again
     QSqlQuery q(db);
     q.setForwardOnly(true);
     if (!q.prepare(sql))

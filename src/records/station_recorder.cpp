@@ -1,6 +1,7 @@
 #include "records/station_recorder.h"
 
 #include "core/cp1251.h"
+#include "core/numbers.h"
 #include "core/string_table.h"
 #include "records/private_files.h"
 
@@ -83,12 +84,7 @@ std::string Trimmed(std::string s) {
 std::optional<double> Number(const std::string& text) {
     if (text.empty())
         return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end != text.c_str() + text.size())
-        return std::nullopt;
-    return v;
+    return ParseNumberText(text); // the window runs under the user's locale
 }
 
 // The dosimeter took a value when its next reply shows it, written as it likes.
@@ -104,18 +100,9 @@ bool SameValue(const std::string& sent, const std::optional<std::string>& shown)
 
 
 void MakeOwnerOnlyFile(const std::filesystem::path& file) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path folder = file.parent_path();
-    if (!folder.empty() && !fs::exists(folder, ec)) {
-        fs::create_directories(folder, ec);
-        if (ec)
-            throw RecordsError(Kind::CannotOpen, "spool " + file.string() + ": cannot create its folder: " +
-                                                     ec.message());
-#ifndef _WIN32
-        ::chmod(folder.c_str(), 0700);
-#endif
-    }
+    // Each folder made 0700, whatever the umask.
+    if (std::string error; !CreatePrivateFolders(file.parent_path(), &error))
+        throw RecordsError(Kind::CannotOpen, "spool " + file.string() + ": " + error);
 #ifndef _WIN32
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST)

@@ -40,7 +40,8 @@ TEST(DatabaseUrl, MalformedOnesAreRefusedWithoutQuotingThePassword) {
                             "postgresql://u:secret@h:0/db", "postgresql://u:secret@h:99999/db",
                             "postgresql://u:secret@h:5x/db", "postgresql://:secret@h/db",
                             "postgresql://u:secret@h/", "postgresql://u:sec%zzret@h/db",
-                            "postgresql://u:secret@h/db?sslmode=disable", "postgresql://u:secret@h/db?host=/x",
+                            "postgresql://u:secret@h/db?sslmode=dis;able", "postgresql://u:secret@h/db?host=/x",
+                            "postgresql://u:secret@h/db?options=-csearch_path%3Dx", "postgresql://u:secret@h/db?connect_timeout=1",
                             "/home/me/records.sqlite", "secret"}) {
         std::string error;
         EXPECT_FALSE(ParseDatabaseUrl(bad, &error)) << bad;
