@@ -256,12 +256,15 @@ int ReadingKeeper::store() {
         return kExitOk;
     if (error.empty())
         error = "the database was out of reach for an earlier record";
-    const std::string where = row_ ? "; the reading waits in the spool " + records::DefaultSpoolFile().string() +
-                                         " ('dosimeter-cli records spool')"
-                                   : "; the spool could not take it either (" + problem_ +
-                                         "), so the reply file is left in the received-files folder";
-    std::fprintf(stderr, "dosimeter-cli: %s: not recorded: %s%s\n", command_.c_str(), OneLine(error).c_str(),
-                 where.c_str());
+    if (row_)
+        std::fprintf(stderr,
+                     "dosimeter-cli: %s: not recorded yet: %s; kept in the spool %s ('dosimeter-cli records spool')\n",
+                     command_.c_str(), OneLine(error).c_str(), records::DefaultSpoolFile().string().c_str());
+    else
+        std::fprintf(stderr,
+                     "dosimeter-cli: %s: not recorded: %s; the spool could not take it either (%s), so the reply "
+                     "file is left in the received-files folder\n",
+                     command_.c_str(), OneLine(error).c_str(), problem_.c_str());
     return kExitFailed;
 }
 

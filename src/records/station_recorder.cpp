@@ -433,6 +433,12 @@ std::int64_t RecordSpool::count(const std::string& database) {
     return q.next() ? q.value(0).toLongLong() : 0;
 }
 
+std::int64_t RecordSpool::count() {
+    QSqlQuery q = SpoolQuery(connection_, QStringLiteral("SELECT COUNT(*) FROM spool WHERE set_aside IS NULL"), {},
+                             "read");
+    return q.next() ? q.value(0).toLongLong() : 0;
+}
+
 std::optional<UtcSeconds> RecordSpool::earliestTry(const std::string& database) {
     QSqlQuery q = SpoolQuery(connection_, QStringLiteral("SELECT MIN(next_try) FROM spool WHERE ") + kForDatabase,
                              {Q(database)}, "read");

@@ -90,8 +90,9 @@ public:
     // Rows an older version spooled name no database: they were the window's, and go to
     // the database the window uses now.
     void claimUnnamed(const std::string& database);
-    // Records (readable rows) waiting for `database`.
+    // Records (readable rows) waiting for `database`; without one, for any.
     std::int64_t count(const std::string& database);
+    std::int64_t count();
     // The earliest next try among them; nothing when none waits for a time.
     std::optional<UtcSeconds> earliestTry(const std::string& database);
 
