@@ -168,12 +168,13 @@ class SpoolUnderRefusal : public ::testing::TestWithParam<std::string> {
 protected:
     void refuse(const ScratchDatabase& db, bool on) {
         if (db.postgres()) {
-            // Sessions already open keep writing: they are ended, as a failover ends them.
+            // Sessions already open keep writing: they are ended, as a failover ends them
+            // (waiting for each to be gone, so none writes after this).
             ASSERT_TRUE(PgAdmin(db.url(), on ? "ALTER DATABASE " + db.url().databaseName +
                                                    " SET default_transaction_read_only = on"
                                              : "BEGIN READ WRITE; ALTER DATABASE " + db.url().databaseName +
                                                    " RESET default_transaction_read_only; COMMIT"));
-            PgAdmin(db.url(), "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
+            PgAdmin(db.url(), "SELECT pg_terminate_backend(pid, 10000) FROM pg_stat_activity WHERE datname = "
                               "current_database() AND pid <> pg_backend_pid()");
             return;
         }
