@@ -1,6 +1,54 @@
 #include "records/schema.h"
 
 namespace dm::records {
+namespace {
+
+// Version 2: a readout is one reading, not one second. Two readouts of a dosimeter in the
+// same second are both kept unless they hold the same content (model, total and every
+// parameter as received: content_key, a digest of them), so a replayed spool or a repeated
+// import still stores nothing twice. Rows of version 1 keep an empty key; a new readout at
+// their second is compared with them by content. total_text keeps the "total_val" text
+// as read; total_dose is NULL when that text is no dose (negative, empty, unreadable, "nan",
+// "inf"), which version 1 stored as read or as 0.
+std::vector<std::string> ReadoutsKeyedByContent() {
+    return {
+        "ALTER TABLE readouts ADD COLUMN total_text TEXT",
+        "ALTER TABLE readouts ADD COLUMN content_key TEXT NOT NULL DEFAULT ''",
+        "UPDATE readouts SET total_text = (SELECT p.raw_value FROM readout_parameters p"
+        " WHERE p.readout_id = readouts.id AND p.key = 'total_val' ORDER BY p.position LIMIT 1)",
+        "UPDATE readouts SET total_dose = NULL WHERE total_dose < 0 OR (total_text IS NOT NULL AND"
+        " substr(ltrim(total_text), 1, 1) NOT IN ('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '.', '+'))",
+        "{POSTGRES}ALTER TABLE readouts DROP CONSTRAINT readouts_dosimeter_id_taken_at_key",
+        "{POSTGRES}ALTER TABLE readouts ADD CONSTRAINT readouts_one_reading"
+        " UNIQUE (dosimeter_id, taken_at, content_key)",
+        // SQLite cannot drop a constraint: the table is made again. Its rows go back in
+        // after the new table has the old name, which settles the deferred check of the
+        // parameters and corrections that refer to them.
+        "{SQLITE}PRAGMA defer_foreign_keys = ON",
+        "{SQLITE}CREATE TABLE readouts_version_1 AS SELECT * FROM readouts",
+        "{SQLITE}DROP TABLE readouts",
+        "{SQLITE}CREATE TABLE readouts ("
+        " id {ID},"
+        " dosimeter_id BIGINT NOT NULL REFERENCES dosimeters(id),"
+        " taken_at BIGINT NOT NULL,"
+        " station TEXT NOT NULL,"
+        " operator_name TEXT NOT NULL,"
+        " model TEXT NOT NULL,"
+        " total_dose DOUBLE PRECISION,"
+        " total_text TEXT,"
+        " content_key TEXT NOT NULL DEFAULT '',"
+        " UNIQUE (dosimeter_id, taken_at, content_key))",
+        "{SQLITE}INSERT INTO readouts (id, dosimeter_id, taken_at, station, operator_name, model, total_dose,"
+        " total_text, content_key) SELECT id, dosimeter_id, taken_at, station, operator_name, model, total_dose,"
+        " total_text, content_key FROM readouts_version_1",
+        "{SQLITE}DROP TABLE readouts_version_1",
+        "{SQLITE}CREATE INDEX readouts_by_time ON readouts (taken_at)",
+        // The rows a new readout must be compared with by content, found without a scan.
+        "CREATE INDEX readouts_without_content_key ON readouts (dosimeter_id, taken_at) WHERE content_key = ''",
+    };
+}
+
+} // namespace
 
 const std::vector<std::vector<std::string>>& SchemaMigrations() {
     static const std::vector<std::vector<std::string>> migrations = {
@@ -99,6 +147,7 @@ const std::vector<std::vector<std::string>>& SchemaMigrations() {
             "CREATE INDEX corrections_by_readout ON readout_corrections (readout_id)",
             "INSERT INTO schema_version (version) VALUES (1)",
         },
+        ReadoutsKeyedByContent(),
     };
     return migrations;
 }

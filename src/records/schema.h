@@ -7,7 +7,8 @@
 namespace dm::records {
 
 // The statements of each migration, oldest first. "{ID}" stands for the dialect's
-// auto-numbered primary key column.
+// auto-numbered primary key column; a statement that starts with "{SQLITE}" or
+// "{POSTGRES}" runs on that dialect only.
 const std::vector<std::vector<std::string>>& SchemaMigrations();
 
 } // namespace dm::records
