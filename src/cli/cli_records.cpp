@@ -211,7 +211,6 @@ public:
         std::fprintf(stderr, "\r%s", line.c_str());
         std::fflush(stderr);
     }
-    void say(std::string what) { what_ = std::move(what); }
     void clear() {
         if (!shown_ || width_ == 0)
             return;
@@ -329,7 +328,9 @@ int ImportArchive(Session& s, const Args& args) {
     const records::Origin origin = records::LocalOrigin();
     std::vector<records::HistoryDownloadInput> downloads;
     downloads.reserve(items.size());
+    ProgressLine reading("import-archive: replies read");
     for (const ImportItem& item : items) {
+        reading(downloads.size(), items.size()); // a long archive takes seconds to read
         if (item.serial.empty())
             Fail(kExitUsage, batch ? item.where + ": no serial (give one in the manifest or with --serial)"
                                    : std::string("--serial is required"));
@@ -347,6 +348,7 @@ int ImportArchive(Session& s, const Args& args) {
         download.records = std::move(content.records);
         downloads.push_back(std::move(download));
     }
+    reading.clear();
 
     RecordsRepository& repo = s.open();
     std::vector<records::Stored> stored;

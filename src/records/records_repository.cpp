@@ -579,17 +579,26 @@ std::vector<Stored> RecordsRepository::Impl::storeDownloads(const std::vector<co
                 done += h.records.size();
                 continue;
             }
-            for (const ArchiveRecord& rec : h.records) {
-                d.run("INSERT INTO history_records (download_id, section, number, seconds, dose_text, dose,"
-                      " coefficient) VALUES (?, ?, ?, ?, ?, ?, ?)",
-                      {static_cast<qlonglong>(stored.id),
-                       rec.section == ArchiveRecord::Section::Gamma ? QStringLiteral("gamma")
-                                                                    : QStringLiteral("neutron"),
-                       rec.number, OptionalInt(rec.seconds), Q(rec.doseText), rec.dose,
-                       rec.section == ArchiveRecord::Section::Neutron ? QVariant(Q(rec.coefficient))
-                                                                      : QVariant(QMetaType(QMetaType::QString))});
-                // Told every 4096 records: a call per record would cost more than the insert.
-                if (progress && (++done & 4095) == 0)
+            // Many rows a statement, as for a readout's parameters: an archive holds up to a
+            // million records, and a server is a round trip away.
+            constexpr std::size_t kRowsEach = 100;
+            for (std::size_t first = 0; first < h.records.size(); first += kRowsEach) {
+                const std::size_t rows = std::min(kRowsEach, h.records.size() - first);
+                std::string sql = "INSERT INTO history_records (download_id, section, number, seconds, dose_text,"
+                                  " dose, coefficient) VALUES ";
+                QVariantList values;
+                for (std::size_t i = first; i < first + rows; ++i) {
+                    const ArchiveRecord& rec = h.records[i];
+                    const bool neutron = rec.section == ArchiveRecord::Section::Neutron;
+                    sql += i == first ? "(?, ?, ?, ?, ?, ?, ?)" : ", (?, ?, ?, ?, ?, ?, ?)";
+                    values += QVariantList{static_cast<qlonglong>(stored.id),
+                                           neutron ? QStringLiteral("neutron") : QStringLiteral("gamma"), rec.number,
+                                           OptionalInt(rec.seconds), Q(rec.doseText), rec.dose,
+                                           neutron ? QVariant(Q(rec.coefficient)) : QVariant(QMetaType(QMetaType::QString))};
+                }
+                d.run(sql, values);
+                done += rows;
+                if (progress && done % 4096 < rows) // told now and then: a call a record costs
                     progress(done, total);
             }
         }
