@@ -181,7 +181,7 @@ std::vector<ImportItem> ImportItems(const Options& options, const std::vector<st
 }
 
 std::int64_t ItemTime(const ImportItem& item, bool batch) {
-    return TimeOption(batch ? item.where + ": --at" : std::string("--at"), item.at);
+    return TimeOption(batch ? item.where + ": the time" : std::string("--at"), item.at);
 }
 
 // A line on the terminal that says how far a long import has come: on stderr, only when

@@ -275,9 +275,7 @@ int Limits(Command& c, const Args& args) {
     try {
         const bool change = changes.annual || changes.singleYear || changes.fiveYear || changes.investigation;
         DoseOfRecord records(c.open(!change));
-        l = (changes.annual || changes.singleYear || changes.fiveYear || changes.investigation)
-                ? records.setLimits(changes)
-                : records.limits();
+        l = change ? records.setLimits(changes) : records.limits();
     } catch (const RecordsError& e) {
         c.failed(e);
     }

@@ -11,10 +11,6 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
-#include <algorithm>
-#include <fstream>
-#include <iterator>
-
 namespace dm::records {
 namespace {
 
@@ -35,8 +31,14 @@ CliRun Cli(const std::string& args, const std::string& prefix = {}) {
     return run;
 }
 
-std::size_t Lines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+std::size_t Lines(const std::string& text) { return Count(text, "\n"); }
+bool Has(const std::string& text, const std::string& part) { return Count(text, part) > 0; }
 
 class RecordsAccounting : public ::testing::TestWithParam<std::string> {
 protected:
@@ -87,13 +89,9 @@ TEST_P(RecordsAccounting, TotalsThatAreNoDoseCountForNobodyAndChargeNoOneTheLife
     ASSERT_EQ(records("import-params " + reply("g", "2.00003E+02") + " --at 2026-04-10T08:00:00Z").exitCode, 0);
 
     const CliRun readouts = records("readouts --serial 170123 --json");
-    EXPECT_EQ(std::count(readouts.out.begin(), readouts.out.end(), '{'), 7);
-    std::size_t invalid = 0;
-    for (std::size_t at = 0; (at = readouts.out.find("\"total_dose\": null, \"increment\": null, \"flags\": "
-                                                     "[\"invalid-dose\"], \"wearer\": \"W-1\"", at)) != std::string::npos;
-         ++at)
-        ++invalid;
-    EXPECT_EQ(invalid, 4u) << readouts.out;
+    EXPECT_EQ(Count(readouts.out, "{"), 7u);
+    EXPECT_EQ(Count(readouts.out, "\"total_dose\": null, \"increment\": null, \"flags\": [\"invalid-dose\"], "
+                                  "\"wearer\": \"W-1\""), 4u) << readouts.out;
     // W-2's first readout is accounted against the last total that was a dose.
     EXPECT_TRUE(Has(readouts.out, "\"total_dose\": 200.003, \"increment\": 0.001, \"flags\": [], \"wearer\": \"W-2\""))
         << readouts.out;
@@ -220,7 +218,7 @@ TEST_P(RecordsAccounting, ManyRepliesGoInOneTransactionWithProgressOnATerminalOn
     const CliRun quiet = records("import-params --manifest " + (work_ / "manifest.csv").string() + " --json");
     ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
     EXPECT_EQ(quiet.err, ""); // no terminal, no progress line
-    EXPECT_EQ(std::count(quiet.out.begin(), quiet.out.end(), '{'), 50);
+    EXPECT_EQ(Count(quiet.out, "{"), 50u);
     EXPECT_EQ(quiet.out.rfind("[\n {\"readout\": ", 0), 0u) << quiet.out;
     EXPECT_TRUE(Has(records("readouts --serial 170123 --json").out, "\"total_dose\": 0.05, \"increment\": 0.001,"));
 
@@ -316,8 +314,7 @@ TEST(RecordsAnswers, ReadParamsWithTheServerDownKeepsItsReadingInTheSpool) {
                  "' --reply-delay 0 > '" + (work / "sim.out").string() + "' 2>&1 & echo $!; sleep 1").out;
     const std::string line = TryReadFile(work / "sim.out").value_or("");
     ASSERT_TRUE(Has(line, "listening on 127.0.0.1:")) << line;
-    const std::string port = line.substr(line.rfind(':', line.find(", replies")) + 1,
-                                         line.find(", replies") - line.rfind(':', line.find(", replies")) - 1);
+    const std::string port = std::to_string(std::stoi(line.substr(line.find("127.0.0.1:") + 10)));
     const CliRun read = Cli("read-params --link tcp:127.0.0.1:" + port + " --recv-dir '" + (work / "recv").string() +
                              "' --catalogue " DM_SOURCE_DIR "/data/Commands.lst --db postgresql://u@127.0.0.1:1/dose",
                          "XDG_DATA_HOME='" + (work / "data").string() + "' ");
