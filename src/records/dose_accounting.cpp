@@ -11,8 +11,18 @@ namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// v rounded to `digits` significant decimal digits, read back: locale-free.
+// Powers of ten a double holds exactly.
+constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                             1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// v rounded to `digits` (at most 15) significant decimal digits: the nearest double to
+// that decimal, independent of the locale.
 double Significant(double v, int digits) {
+    // Mostly an integer of at most fifteen digits over an exact power of ten: one correctly
+    // rounded division (an increment is worked out for every readout of a report).
+    const int scale = digits - 1 - static_cast<int>(std::floor(std::log10(std::fabs(v))));
+    if (scale >= 0 && scale <= 22)
+        return std::round(v * kPow10[scale]) / kPow10[scale];
     char text[64];
     const auto written = std::to_chars(text, text + sizeof text, v, std::chars_format::scientific, digits - 1);
     double out = v;
@@ -112,7 +122,7 @@ double DoseDifference(double later, double earlier) {
     // keeps the digits from there down to its own first digit, the rest is noise.
     const double larger = std::max(std::fabs(later), std::fabs(earlier));
     const int lost = static_cast<int>(std::floor(std::log10(larger)) - std::floor(std::log10(std::fabs(d))));
-    return Significant(d, std::clamp(15 - lost, 1, 17));
+    return Significant(d, std::clamp(15 - lost, 1, 15));
 }
 
 } // namespace dm::records
