@@ -691,7 +691,7 @@ std::vector<ReadoutView> RecordsRepository::readouts(const std::string& serial) 
                 "SELECT r.id, r.taken_at, r.station, r.operator_name, r.model,"
                 " COALESCE((SELECT c.total_dose FROM readout_corrections c WHERE c.readout_id = r.id"
                 "           ORDER BY c.id DESC LIMIT 1), r.total_dose), r.total_text"
-                " FROM readouts r WHERE r.dosimeter_id = ? ORDER BY r.taken_at, r.id",
+                " FROM readouts r WHERE r.dosimeter_id = ? ORDER BY r.taken_at",
                 {id});
             while (q.next()) {
                 ReadoutView v;
@@ -702,10 +702,18 @@ std::vector<ReadoutView> RecordsRepository::readouts(const std::string& serial) 
                 v.totalDose = ToOptionalDouble(q.value(5));
                 if (!q.value(6).isNull())
                     v.totalText = S(q.value(6));
-                accounting.push_back({v.at, v.totalDose, !v.totalDose && v.totalText});
                 out.push_back(std::move(v));
             }
         }
+        // Readouts of one second in the order they were stored. Sorted here: the key's index
+        // gives the time order, and sorting by id in SQL would cost a sort of every row.
+        const auto earlier = [](const ReadoutView& a, const ReadoutView& b) {
+            return a.at != b.at ? a.at < b.at : a.id < b.id;
+        };
+        if (!std::is_sorted(out.begin(), out.end(), earlier))
+            std::sort(out.begin(), out.end(), earlier);
+        for (const ReadoutView& v : out)
+            accounting.push_back({v.at, v.totalDose, !v.totalDose && v.totalText});
         std::vector<std::int64_t> erases;
         {
             QSqlQuery& q = d.run("SELECT taken_at FROM erase_events WHERE dosimeter_id = ?", {id});
