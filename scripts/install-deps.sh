@@ -11,8 +11,12 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev libfuzzer-14-dev
   obexftp openobex-apps
+  tshark
   xvfb xauth imagemagick fonts-dejavu-core
+  man-db
   g++-mingw-w64-x86-64-posix
+  locales
+  libusb-1.0-0-dev
 )
 
 missing=()
@@ -22,16 +26,27 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
 sudo_cmd=()
 if [ "$(id -u)" -ne 0 ]; then
   sudo_cmd=(sudo)
 fi
 
+# The records tests read and write numbers under a Russian locale, as the window runs.
+ensure_locale() {
+  if command -v localedef >/dev/null && ! locale -a 2>/dev/null | grep -qix 'ru_RU\.utf-\?8'; then
+    "${sudo_cmd[@]}" localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
+  fi
+}
+
+if [ ${#missing[@]} -eq 0 ]; then
+  ensure_locale
+  exit 0
+fi
+
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# tshark asks whether ordinary users may capture; the tests need no such thing.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | "${sudo_cmd[@]}" debconf-set-selections
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+ensure_locale

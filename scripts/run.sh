@@ -15,6 +15,7 @@ fi
 
 args=("$@")
 [ ${#args[@]} -eq 0 ] && args=(--simulate)
-# The window keeps its settings files (locale.cfg, system.cfg) in its working folder.
+# The window keeps its settings (locale.cfg, system.cfg) in ~/.config/dosimeter-manager/;
+# from build/bin it finds the Commands.lst the build put there.
 cd build/bin
 exec ./dosimeter-manager "${args[@]}"

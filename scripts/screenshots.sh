@@ -17,11 +17,12 @@ mkdir -p docs
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for lang in en ru; do
-  mkdir -p "$work/$lang"
-  # The language comes from the settings file in the working directory.
-  printf '%s' "$lang" > "$work/$lang/locale.cfg"
-  printf '0' > "$work/$lang/system.cfg"
+  # The language comes from the settings file, in a settings folder of this run's own
+  # (the user's own settings stay as they are).
+  mkdir -p "$work/$lang/config/dosimeter-manager"
+  printf '%s' "$lang" > "$work/$lang/config/dosimeter-manager/locale.cfg"
+  printf '0' > "$work/$lang/config/dosimeter-manager/system.cfg"
   cp data/Commands.lst "$work/$lang/"
-  (cd "$work/$lang" && xvfb-run -a -s "-screen 0 1024x768x24" \
+  (cd "$work/$lang" && XDG_CONFIG_HOME="$work/$lang/config" xvfb-run -a -s "-screen 0 1024x768x24" \
       "$root/build/bin/dosimeter-manager" --simulate KRT-17A --screenshots "$root/docs")
 done

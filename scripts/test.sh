@@ -9,6 +9,21 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
+# The PostgreSQL test servers this run starts (the ctest fixtures', the tests' own) carry
+# this tag; on every exit, failure and interruption they are stopped and their folders
+# removed, with those of the build folders' fixtures, even if a ctest run was cut short.
+# (Each server's watcher also stops it once its ctest or test program is gone.)
+export DM_PGTEST_RUN="test.sh-$$-$(date +%s)"
+stop_test_servers() {
+  bash scripts/pg-test-server.sh stop-run "$DM_PGTEST_RUN" || true
+  for b in build build-asan build-tsan; do
+    bash scripts/pg-test-server.sh stop "$b/pg-test" || true
+  done
+}
+trap stop_test_servers EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
 jobs=$(nproc 2>/dev/null || echo 2)
 # Every build below goes through ccache, so a clean clone rebuilds only what changed.
 if command -v ccache > /dev/null; then

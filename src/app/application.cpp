@@ -20,7 +20,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QMessageBox>
 #include <QTemporaryDir>
 
 #include <QTimer>
@@ -33,13 +32,12 @@
 
 namespace {
 
-// Tells the user about a settings file that is missing, before any window exists.
-class StartupMessages : public dm::MessageSink {
+// Settings moved from where earlier versions kept them, or unreadable: said on stderr,
+// as no window exists yet and none of it needs an answer.
+class StartupNotes : public dm::MessageSink {
 public:
     void showMessage(const std::string& text) override {
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("dosimeter-manager"), QString::fromStdString(text),
-                        QMessageBox::Ok);
-        box.exec();
+        std::fprintf(stderr, "dosimeter-manager: %s\n", text.c_str());
     }
 };
 
@@ -60,8 +58,8 @@ int Application::run(const std::vector<std::string>& args) {
     const dm::WindowOptions options = dm::ParseWindowOptions(args);
     if (!options.error.empty())
         return Fail(options.error + "\n" + dm::WindowUsage());
-    if (options.help) {
-        std::fputs(dm::WindowUsage(), stdout);
+    if (options.help || options.version) {
+        std::fputs(options.help ? dm::WindowUsage() : dm::WindowVersion(), stdout);
         return 0;
     }
 
@@ -125,12 +123,13 @@ int Application::run(const std::vector<std::string>& args) {
     dm::DeviceLink link(std::move(transport), *store, linkMessages);
     dm::ExchangeLinkAdapter<dm::DeviceLink> exchangeLink(link);
 
-    // Settings are read before the window, so their messages are in English.
-    StartupMessages startup;
-    // The settings files are looked up by their bare names, in the working folder; a
-    // missing one is reported by that name.
-    const std::filesystem::path settingsDir;
-    const dm::InterfaceSettings settings = dm::LoadInterfaceSettings(settingsDir, startup);
+    // Settings are read before the window, so their notes are in English. Earlier
+    // versions kept them in the working folder: found there, they are moved.
+    StartupNotes startup;
+    const std::filesystem::path settingsDir = dm::DefaultSettingsFolder();
+    std::error_code cwdError;
+    const dm::InterfaceSettings settings =
+        dm::LoadSettingsAtStart(settingsDir, std::filesystem::current_path(cwdError), startup);
 
     WindowServices services;
     services.link = &exchangeLink;

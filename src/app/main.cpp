@@ -40,9 +40,9 @@ int main(int argc, char** argv) {
     // Help and command-line mistakes need no window, so they work without a display.
     if (!HasToolkitOptions(raw)) {
         const dm::WindowOptions options = dm::ParseWindowOptions(raw);
-        if (options.help) {
-            std::fputs(dm::WindowUsage(), stdout);
-            return 0;
+        if (options.help || options.version) {
+            std::fputs(options.help ? dm::WindowUsage() : dm::WindowVersion(), stdout);
+            return std::fflush(stdout) == 0 ? 0 : 1; // a full disk is no success
         }
         if (!options.error.empty()) {
             std::fprintf(stderr, "dosimeter-manager: %s\n%s", options.error.c_str(), dm::WindowUsage());

@@ -417,7 +417,7 @@ void RecordsWindow::printReport() {
     if (!attempt([&] { report = records::BuildDoseRecordReport(records_, *wearer, year); }))
         return;
     std::string error;
-    if (!records::WriteDoseRecordPdf(report, *file, &error))
+    if (!records::WriteDoseRecordPdf(report, *file, &error, langBase_))
         dialogs_.showMessage(error);
 }
 

@@ -25,8 +25,11 @@ const char* WindowUsage() {
            "                    else ~/.local/share/dosimeter-manager/records.sqlite; with\n"
            "                    --simulate, a file in the simulator's temporary folder)\n"
            "  --screenshots DIR with --simulate: save a picture of the parameter table and\n"
-           "                    one of the dose history tab into DIR, then close\n";
+           "                    one of the dose history tab into DIR, then close\n"
+           "  --version         print the program's version and exit\n";
 }
+
+const char* WindowVersion() { return "dosimeter-manager " DM_VERSION "\n"; }
 
 std::string DefaultLinkName(const std::filesystem::path& settingsFile) {
     const std::string link = SettingsValue(settingsFile, "Link");
@@ -63,6 +66,8 @@ WindowOptions ParseWindowOptions(const std::vector<std::string>& args) {
         const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
             o.help = true;
+        } else if (a == "--version") {
+            o.version = true;
         } else if (a == "--link" || a.rfind("--link=", 0) == 0) {
             std::string value;
             if (a == "--link") {

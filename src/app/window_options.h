@@ -1,6 +1,7 @@
 #pragma once
 // The window's command line:
-//   dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--db URL] [--screenshots DIR] [--help]
+//   dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--db URL] [--screenshots DIR]
+//                     [--help] [--version]
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,12 +15,16 @@ struct WindowOptions {
     std::string screenshots;              // non-empty: save pictures of the window there and exit
     std::string db;                       // the records database URL; empty: not given
     bool help = false;
+    bool version = false;
     std::string error;                    // non-empty: the command line is wrong
 };
 
 WindowOptions ParseWindowOptions(const std::vector<std::string>& args);
 
 const char* WindowUsage();
+
+// "dosimeter-manager 1.0.0": what --version prints.
+const char* WindowVersion();
 
 // The link used without --link: the "Link=" line of the infrared settings file (the
 // file that also names the received-files folder), else "irda".

@@ -4,7 +4,9 @@
 #include "core/string_table.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace dm {
@@ -86,6 +88,34 @@ void AppendPoint(std::vector<ChartPoint>& line, ChartPoint p) {
         }
     }
     line.push_back(p);
+}
+
+constexpr int kValueLabelRoom = kPlotLeft - 9; // value labels end 9 pixels left of the axis
+
+// A value label in exponent form with three significant digits, cut (not rounded) as the
+// other labels are, so it never reads more: "1.50E-10 Sv", 11 characters (12 from
+// 1E+100 Sv on) whatever the value; neighbouring labels, a twentieth of the top apart,
+// never read alike.
+std::string ExponentTick(double sv, int langBase) {
+    if (!(sv > 0.0) || !std::isfinite(sv))
+        return FormatDoseChart(sv, langBase);
+    int exponent = static_cast<int>(std::floor(std::log10(sv)));
+    double mantissa = sv / std::pow(10.0, exponent);
+    if (mantissa >= 10.0) { // log10 a hair low
+        mantissa /= 10.0;
+        ++exponent;
+    } else if (mantissa < 1.0) {
+        mantissa *= 10.0;
+        --exponent;
+    }
+    double cut = std::floor(mantissa * 100.0 * (1 + 1e-12)) / 100.0;
+    if (cut >= 10.0) {
+        cut = 1.0;
+        ++exponent;
+    }
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%.2fE%+03d", cut, exponent);
+    return std::string(buf) + " " + Tr(IDS_UNIT_SV, langBase);
 }
 
 } // namespace
@@ -296,10 +326,22 @@ void ChartModel::paintValueLabels(ChartCanvas& canvas) {
         return;
     const double yMax = yMax_ > 0.0 ? yMax_ : 1.0;
     const double p = (H - 60) / 20.0;
+    std::array<std::string, 20> labels;
+    bool fit = true;
     for (int i = 1; i <= 20; ++i) {
-        const std::string label = FormatDoseTick(i * (yMax / 20.0), yMax / 20.0, langBase_);
-        // Right-aligned to end 9 pixels left of the value axis.
-        const int x = 101 - charWidth_ * Utf8Length(label);
+        labels[static_cast<std::size_t>(i - 1)] = FormatDoseTick(i * (yMax / 20.0), yMax / 20.0, langBase_);
+        fit = fit && charWidth_ * Utf8Length(labels[static_cast<std::size_t>(i - 1)]) <= kValueLabelRoom;
+    }
+    // Labels wider than the room left of the axis (tiny or huge doses) would lose their
+    // leading digits at the control's edge: the whole axis then reads in exponent form.
+    if (!fit) {
+        for (int i = 1; i <= 20; ++i)
+            labels[static_cast<std::size_t>(i - 1)] = ExponentTick(i * (yMax / 20.0), langBase_);
+    }
+    for (int i = 1; i <= 20; ++i) {
+        const std::string& label = labels[static_cast<std::size_t>(i - 1)];
+        // Right-aligned to end 9 pixels left of the value axis; never left of the control.
+        const int x = std::max(0, kValueLabelRoom - charWidth_ * Utf8Length(label));
         const int y = Px((H - kPlotBottomMargin) - i * p - 6);
         const int r = Px(255 - i * p * 155 / H), g = Px(255 - i * p * 85 / H);
         canvas.text(x, y, label, Rgb{Component(r - 8), Component(g - 8), 247});
@@ -323,9 +365,8 @@ void ChartModel::paintDoseLine(ChartCanvas& canvas) {
     int i = 0;
     for (; i < kChartRecords; ++i) {
         const int x = Px((i + 1) * step_ * xscale_) + kPlotLeft - offset_;
-        if (x > W)
-            break;
-        if (x >= 0 && x < cols) {
+        const bool beyond = x > W;
+        if (!beyond && x >= 0 && x < cols) {
             const double value = i == 0 ? 0.0 : doses_[static_cast<std::size_t>(i - 1)];
             const double time = i == 0 ? 0.0 : i * step_;
             for (int c = (i == 0 ? 0 : last); c <= x; ++c) {
@@ -334,19 +375,33 @@ void ChartModel::paintDoseLine(ChartCanvas& canvas) {
             }
             last = x;
         }
-        if (i > stats_.lastDoseIndex)
+        if (i > stats_.lastDoseIndex) {
+            if (beyond)
+                break;
             continue;
+        }
         const int y = yOf(doses_[static_cast<std::size_t>(i)]);
         if (x > kPlotLeft) {
             if (hiddenBefore && polyline_.size() == 1 && offset_ > 0) {
                 const double t = double(kPlotLeft - hidden.x) / double(x - hidden.x);
                 polyline_[0] = {kPlotLeft, Px(hidden.y + (y - hidden.y) * t)};
             }
+            if (beyond) {
+                // The first point past the right edge: the line runs on to the edge at
+                // its height there, as the neutron line does, instead of stopping at the
+                // last point inside (far from the edge at high scales).
+                const ChartPoint from = polyline_.back();
+                const double t = double(W - from.x) / double(x - from.x);
+                AppendPoint(polyline_, {W, Px(from.y + (y - from.y) * t)});
+                break;
+            }
             AppendPoint(polyline_, {x, y});
         } else {
             hiddenBefore = true;
             hidden = {x, y};
         }
+        if (beyond)
+            break;
     }
     for (int c = last + 1; c < cols; ++c) {
         columns_[static_cast<std::size_t>(c)].dose = -1.0;

@@ -6,6 +6,7 @@
 #include "params/catalogue.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <system_error>
 
@@ -99,11 +100,11 @@ long long IntegerOption(const std::string& option, const std::string& text) {
 }
 
 double NumberOption(const std::string& option, const std::string& text) {
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || end != text.c_str() + text.size())
+    // Read as in the C locale: a records command runs after Qt set the user's locale.
+    const std::optional<double> v = ParseNumberText(text);
+    if (!v)
         Fail(kExitUsage, option + ": expected a number, got '" + text + "'");
-    return v;
+    return *v;
 }
 
 std::string ReadInputFile(const std::filesystem::path& path) {
@@ -127,6 +128,12 @@ std::string LoadCatalogueOption(const std::string& option, int /*langBase*/, std
         Fail(kExitUsage, "cannot read catalogue " + path.string() +
                              (option.empty() ? " (give one with --catalogue)" : ""));
     return DecodeCatalogue(*bytes);
+}
+
+void PrepareStdout() {
+#ifdef SIGPIPE
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
 }
 
 void WriteStdout(const std::string& bytes) {

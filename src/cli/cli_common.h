@@ -65,6 +65,11 @@ std::string ReadReplyInput(const std::filesystem::path& path);
 // is a usage failure. fileName, when given, gets the file's name as found.
 std::string LoadCatalogueOption(const std::string& option, int langBase, std::string* fileName = nullptr);
 
+// Called first in main: a reader that closed the pipe (`... | head -c 10`) makes a write
+// fail with EPIPE instead of ending the program by SIGPIPE, so a closed pipe ends the
+// command as a full disk does: the one stderr line and exit 1.
+void PrepareStdout();
+
 // Writes bytes to stdout unchanged (binary) and flushes them; a failed write or flush is
 // a Failure (exit 1) naming stdout and the reason, so a full disk never passes as success.
 void WriteStdout(const std::string& bytes);

@@ -72,10 +72,7 @@ int RunParseNumber(const Args& args) {
         options.usageError("give at least one TEXT");
     std::string out;
     for (const std::string& v : values) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%.17g", ParseDeviceNumber(v));
-        out += buf;
-        out += '\n';
+        out += CNumberText(ParseDeviceNumber(v), 'g', 17) + '\n';
     }
     WriteStdout(out);
     return kExitOk;

@@ -5,6 +5,7 @@
 #include "cli/commands.h"
 
 #include "core/colour.h"
+#include "core/numbers.h"
 #include "core/string_table.h"
 #include "core/text_file.h"
 #include "grid/grid_model.h"
@@ -81,12 +82,9 @@ std::string TextTable(const GridModel& grid) {
 }
 
 std::string JsonNumber(double v) {
-    char buf[64];
     if (v == static_cast<double>(static_cast<long long>(v)) && v > -1e15 && v < 1e15)
-        std::snprintf(buf, sizeof buf, "%.1f", v);
-    else
-        std::snprintf(buf, sizeof buf, "%.17g", v);
-    return buf;
+        return CNumberText(v, 'f', 1);
+    return CNumberText(v, 'g', 17);
 }
 
 std::string KindName(CellKind kind) {

@@ -58,7 +58,7 @@ const char* kUsage =
     "  dosimeters [--json]                        every dosimeter, by serial\n"
     "  readouts --serial S [--json]               its readouts with their dose increments\n"
     "  history --serial S [--json]                its changes sent, erases and corrections\n"
-    "  wearer-add, wearers, assign, unassign, dose, annual, limits, export, report:\n"
+    "  wearer-add, wearers, assign, unassign, dose, annual, limits, export, report, site:\n"
     "                                             wearers and their dose of record (see\n"
     "                                             'dosimeter-cli records COMMAND --help')\n"
     "  setup-roles [--apply]                      the roles of a shared PostgreSQL database\n"

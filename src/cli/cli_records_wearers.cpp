@@ -1,11 +1,14 @@
 // Wearers and the dose of record from the command line: wearers, who wears which
-// dosimeter, the doses of a period and a year against the limits, CSV and the PDF record.
+// dosimeter, the doses of a period and a year against the limits, CSV and the PDF record,
+// and the site's name that heads it.
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 
 #include "core/format.h"
 #include "records/dose_of_record.h"
+#include "records/capture.h"
 #include "records/records_export.h"
+#include "records/site_settings.h"
 #include "records/utc_time.h"
 
 #ifdef DM_CLI_WITH_RECORDS_REPORT
@@ -35,7 +38,9 @@ const char* kUsage =
     "  annual --wearer ID --year YYYY [--json]               the year's and five years' dose\n"
     "  limits [--annual SV] [--single-year SV] [--five-year SV] [--investigation SV] [--json]\n"
     "  export --table dosimeters|readouts|wearers|doses [--year YYYY] --csv FILE\n"
-    "  report --wearer ID --year YYYY --pdf FILE             the yearly dose record\n"
+    "  report --wearer ID --year YYYY --pdf FILE [--lang en|ru]\n"
+    "                                                        the yearly dose record to sign\n"
+    "  site [--name NAME] [--json]                           the site's name heading it\n"
     "Times are UTC, exactly YYYY-MM-DDThh:mm:ssZ; doses in Sv.\n";
 
 std::string Num(double v) { return records::NumberText(v); }
@@ -312,15 +317,17 @@ int Export(Command& c, const Args& args) {
 }
 
 int Report(Command& c, const Args& args) {
-    std::string wearer, yearText, pdf;
+    std::string wearer, yearText, pdf, lang;
     c.options.value("--wearer", &wearer);
     c.options.value("--year", &yearText);
     c.options.value("--pdf", &pdf);
+    c.options.value("--lang", &lang);
     if (!c.parse(args))
         return kExitOk;
     Required("--wearer", wearer);
     const int year = Year(yearText);
     Required("--pdf", pdf);
+    const int langBase = LangBaseFromOption(lang);
 #ifdef DM_CLI_WITH_RECORDS_REPORT
     const auto app = MakeGuiApplication(); // the PDF writer lays text out with fonts
     records::DoseRecordReport report;
@@ -330,14 +337,40 @@ int Report(Command& c, const Args& args) {
         c.failed(e);
     }
     std::string error;
-    if (!records::WriteDoseRecordPdf(report, pdf, &error))
+    if (!records::WriteDoseRecordPdf(report, pdf, &error, langBase))
         Fail(kExitFailed, "records report: --pdf " + error);
     c.repo.reset();
     WriteStdout(pdf + "\n");
     return kExitOk;
 #else
+    (void)langBase;
     Fail(kExitFailed, "records report: this build has no PDF writer (built without Qt Gui)");
 #endif
+}
+
+int Site(Command& c, const Args& args) {
+    std::string name;
+    bool json = false, named = false;
+    c.options.value("--name", &name);
+    c.options.flag("--json", &json);
+    if (!c.parse(args))
+        return kExitOk;
+    for (const std::string& a : args)
+        named = named || a == "--name" || a.rfind("--name=", 0) == 0;
+    std::optional<std::string> site;
+    try {
+        RecordsRepository& repo = c.open();
+        if (named)
+            records::SetSiteName(repo, name, records::LocalOrigin().operatorName, records::UtcNow());
+        site = records::SiteName(repo);
+    } catch (const RecordsError& e) {
+        c.failed(e);
+    }
+    if (json)
+        WriteStdout(std::string("{\"name\": ") + (site ? JsonString(*site) : "null") + "}\n");
+    else
+        WriteStdout((site ? *site : "-") + "\n");
+    return kExitOk;
 }
 
 } // namespace
@@ -347,7 +380,7 @@ int RunRecordsWearerCommand(const std::string& name, const std::string& dbUrl, c
     static const std::pair<const char*, Run> commands[] = {
         {"wearer-add", WearerAdd}, {"wearers", Wearers}, {"assign", Assign}, {"unassign", Unassign},
         {"dose", DoseCommand},     {"annual", Annual},   {"limits", Limits}, {"export", Export},
-        {"report", Report},
+        {"report", Report},        {"site", Site},
     };
     for (const auto& [commandName, run] : commands) {
         if (name == commandName) {

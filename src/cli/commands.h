@@ -26,6 +26,7 @@ int RunPush(const Args& args);
 int RunReadParams(const Args& args);
 int RunReadArchive(const Args& args);
 int RunSimulate(const Args& args);
+int RunAdapters(const Args& args);
 
 int RunRecords(const Args& args);
 // The wearer and dose-of-record commands of `records`; -1 when `command` is none of them.

@@ -29,6 +29,7 @@ const Command kCommands[] = {
     {"read-params", "read a dosimeter's parameters over a link", dm::cli::RunReadParams},
     {"read-archive", "read a dosimeter's dose history over a link", dm::cli::RunReadArchive},
     {"simulate", "run a simulated dosimeter", dm::cli::RunSimulate},
+    {"adapters", "list the serial and USB ports that may be IrDA adapters", dm::cli::RunAdapters},
     {"records", "store and list readouts in the dose records database", dm::cli::RunRecords},
 };
 
@@ -36,20 +37,24 @@ void PrintUsage(std::FILE* out) {
     std::fprintf(out, "usage: dosimeter-cli COMMAND [OPTIONS...]\n\ncommands:\n");
     for (const Command& c : kCommands)
         std::fprintf(out, "  %-16s %s\n", c.name, c.summary);
-    std::fprintf(out, "\n'dosimeter-cli COMMAND --help' describes a command.\n");
+    std::fprintf(out, "\n'dosimeter-cli COMMAND --help' describes a command; --version prints the version.\n");
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
+    dm::cli::PrepareStdout();
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty()) {
         PrintUsage(stderr);
         return dm::cli::kExitUsage;
     }
-    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help" || args[0] == "--version") {
         errno = 0;
-        PrintUsage(stdout);
+        if (args[0] == "--version")
+            std::fputs("dosimeter-cli " DM_VERSION "\n", stdout);
+        else
+            PrintUsage(stdout);
         if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
             std::cerr << "dosimeter-cli: " << dm::cli::StdoutFailureText(errno ? errno : EIO) << '\n';
             return dm::cli::kExitFailed;

@@ -1,10 +1,10 @@
 #include "core/format.h"
 
+#include "core/numbers.h"
 #include "core/string_table.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace dm {
 namespace {
@@ -30,9 +30,7 @@ constexpr double kSmallestShown = 1e-8; // 0.01 mkSv
 std::string MicroSievertsCut(double sv, int decimals, int langBase) {
     const double scale = std::pow(10.0, decimals);
     const double cut = std::floor(sv * 1e6 * scale * (1 + 1e-12)) / scale;
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, cut);
-    return std::string(buf) + " " + Tr(IDS_UNIT_MKSV, langBase);
+    return CNumberText(cut, 'f', decimals) + " " + Tr(IDS_UNIT_MKSV, langBase);
 }
 
 constexpr double kPow10[] = {1.0, 10.0, 100.0, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
@@ -55,14 +53,10 @@ std::string FormatDoseWithBand(double value, double bandValue, int langBase) {
     if (!(value > 0.0))
         return "0";
     if (value >= kExponentFormFromSv) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%.3E", value);
-        return std::string(buf) + " " + Tr(IDS_UNIT_SV, langBase);
+        return CNumberText(value, 'E', 3) + " " + Tr(IDS_UNIT_SV, langBase);
     }
     if (bandValue >= 100.0) {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%.1f", value);
-        return std::string(buf) + " " + Tr(IDS_UNIT_SV, langBase);
+        return CNumberText(value, 'f', 1) + " " + Tr(IDS_UNIT_SV, langBase);
     }
     // Under the smallest step the bands show: said as such, never rounded up to it.
     if (value < kSmallestShown)

@@ -1,6 +1,7 @@
 #include "core/numbers.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -189,6 +190,43 @@ std::string ShortestNumberText(double v) {
     char buffer[64];
     const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
     return std::string(buffer, r.ptr);
+}
+
+std::string CNumberText(double v, char conversion, int precision) {
+    // to_chars with a precision is printf in the "C" locale by definition.
+    const std::chars_format format = conversion == 'f'   ? std::chars_format::fixed
+                                     : conversion == 'g' ? std::chars_format::general
+                                                         : std::chars_format::scientific;
+    char buffer[400]; // "%.*f" of 1e308 with a few decimals
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v, format, precision);
+    std::string text = r.ec == std::errc() ? std::string(buffer, r.ptr) : ShortestNumberText(v);
+    if (conversion == 'E')
+        for (char& c : text)
+            if (c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+std::optional<double> ParseNumberText(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
+    // from_chars takes a '-' but no '+'.
+    if (i < text.size() && text[i] == '+' && i + 1 < text.size() && text[i + 1] != '-' && text[i + 1] != '+')
+        ++i;
+    if (i == text.size())
+        return std::nullopt;
+    double value = 0.0;
+    const auto r = std::from_chars(text.data() + i, text.data() + text.size(), value);
+    if (r.ec != std::errc() || r.ptr != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+double RoundToSignificantDigits(double v, int digits) {
+    if (!std::isfinite(v) || v == 0.0)
+        return v;
+    return ParseNumberText(CNumberText(v, 'g', digits)).value_or(v);
 }
 
 std::optional<int> ParsePortNumber(std::string_view text) {

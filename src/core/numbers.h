@@ -23,6 +23,19 @@ double ParseDeviceNumber(std::string_view text);
 // The shortest decimal text that reads back as exactly v ("0.0001", "2.5e-07").
 std::string ShortestNumberText(double v);
 
+// printf's "%.*f", "%.*e", "%.*E" or "%.*g" (conversion 'f', 'e', 'E' or 'g') as the "C"
+// locale writes it, whatever locale the program runs in: the window and the PDF writer
+// run under the user's locale, where printf would write "1,5".
+std::string CNumberText(double v, char conversion, int precision);
+
+// The whole text as a decimal number as strtod reads it in the "C" locale (leading blanks
+// and one sign allowed, "inf" and "nan" too); nothing when a character is left over or the
+// value is out of range. Never depends on the program's locale.
+std::optional<double> ParseNumberText(std::string_view text);
+
+// v kept to `digits` significant digits ("%.*g" read back), locale-free.
+double RoundToSignificantDigits(double v, int digits);
+
 // A TCP port as written in an address: 1 to 65535, digits only, at most five of them.
 std::optional<int> ParsePortNumber(std::string_view text);
 

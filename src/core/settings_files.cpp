@@ -4,7 +4,10 @@
 #include "core/string_table.h"
 #include "core/text_file.h"
 
+#include <cstdlib>
 #include <limits>
+#include <optional>
+#include <system_error>
 
 namespace dm {
 
@@ -32,6 +35,66 @@ int LangBaseFromText(std::string_view localeCfg) {
     return localeCfg.find("en") != std::string_view::npos ? kLangEnglish : kLangRussian;
 }
 
+std::filesystem::path DefaultSettingsFolder() {
+    std::filesystem::path base;
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config)
+        base = config;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = std::filesystem::path(home) / ".config";
+#ifdef _WIN32
+    else if (const wchar_t* appData = _wgetenv(L"APPDATA"); appData && *appData)
+        base = appData;
+#endif
+    else
+        base = ".";
+    return base / "dosimeter-manager";
+}
+
+namespace {
+
+// One settings file for the start: from folder, else moved there from oldFolder.
+std::optional<std::string> TakeSettingsFile(const std::filesystem::path& folder, const std::filesystem::path& oldFolder,
+                                            const std::string& name, MessageSink& notes) {
+    const std::filesystem::path path = folder / name, old = oldFolder / name;
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) {
+        std::optional<std::string> bytes = TryReadFile(path);
+        if (!bytes)
+            notes.showMessage("Cannot read " + path.string() + ": the default is used");
+        return bytes;
+    }
+    if (std::filesystem::equivalent(folder, oldFolder, ec) || !std::filesystem::exists(old, ec))
+        return std::nullopt;
+    std::optional<std::string> bytes = TryReadFile(old);
+    if (!bytes) {
+        notes.showMessage("Cannot read " + old.string() + ": the default is used");
+        return std::nullopt;
+    }
+    std::string error;
+    std::filesystem::create_directories(folder, ec);
+    if (!WriteFileAtomically(path, *bytes, &error)) {
+        notes.showMessage("Cannot move " + old.string() + " to " + folder.string() + " (" + error +
+                          "): read where it is");
+        return bytes;
+    }
+    // Removed only now that the new copy is whole; one that stays is simply not read again.
+    std::filesystem::remove(old, ec);
+    notes.showMessage("Settings file " + old.string() + " moved to " + path.string());
+    return bytes;
+}
+
+} // namespace
+
+InterfaceSettings LoadSettingsAtStart(const std::filesystem::path& folder, const std::filesystem::path& oldFolder,
+                                      MessageSink& notes) {
+    InterfaceSettings settings;
+    if (const auto system = TakeSettingsFile(folder, oldFolder, "system.cfg", notes))
+        settings.access = AccessMaskFromText(*system);
+    if (const auto locale = TakeSettingsFile(folder, oldFolder, "locale.cfg", notes))
+        settings.langBase = LangBaseFromText(*locale);
+    return settings;
+}
+
 InterfaceSettings LoadInterfaceSettings(const std::filesystem::path& dir, MessageSink& messages) {
     InterfaceSettings settings;
     settings.access = AccessMaskFromText(ReadTextFile(dir / "system.cfg", kLangEnglish, messages));
@@ -50,6 +113,8 @@ bool SaveInterfaceSettings(const std::filesystem::path& dir, const InterfaceSett
 std::string SaveSettingsAtExit(const std::filesystem::path& dir, const InterfaceSettings& settings,
                                MessageSink& messages) {
     std::string error;
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec); // a failure shows in the write below
     if (SaveInterfaceSettings(dir, settings, &error))
         return {};
     const std::string text = (settings.langBase == kLangRussian ? "Не удалось сохранить настройки: "

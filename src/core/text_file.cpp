@@ -83,10 +83,12 @@ std::filesystem::path ResolvedTarget(const std::filesystem::path& path) {
 
 } // namespace
 
-FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std::string& bytes) {
+FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std::string& bytes,
+                                   FileAccess access) {
     FileReplaceStatus status;
     const std::filesystem::path target = ResolvedTarget(path);
 #ifdef _WIN32
+    (void)access;
     std::filesystem::path temp;
     int fd = -1;
     for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
@@ -124,7 +126,8 @@ FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std:
     int fd = -1;
     for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
         temp = TemporaryName(target, attempt);
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+                    access == FileAccess::OwnerOnly ? 0600 : 0666);
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -133,10 +136,15 @@ FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std:
         return status;
     }
     status.created = true;
-    // The replacement keeps the permission bits of the file it replaces.
+    // The replacement keeps the permission bits of the file it replaces; a private one is
+    // the owner's alone whatever the umask or the old file allowed.
     struct stat old {};
-    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+    if (access == FileAccess::OwnerOnly) {
+        if (::fchmod(fd, 0600) != 0)
+            status.error = errno;
+    } else if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
         (void)::fchmod(fd, old.st_mode & 07777);
+    }
     std::size_t done = 0;
     while (done < bytes.size() && status.error == 0) {
         const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -161,8 +169,8 @@ FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std:
 }
 
 bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes,
-                         std::string* error) {
-    const FileReplaceStatus status = ReplaceFileWhole(path, bytes);
+                         std::string* error, FileAccess access) {
+    const FileReplaceStatus status = ReplaceFileWhole(path, bytes, access);
     if (!status && error)
         *error = path.string() + ": " + std::error_code(status.error, std::generic_category()).message();
     return static_cast<bool>(status);

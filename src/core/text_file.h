@@ -24,16 +24,24 @@ struct FileReplaceStatus {
     explicit operator bool() const { return error == 0; }
 };
 
+// Who may read the written file. OwnerOnly is for files that hold personal data (the
+// records' exports): mode 0600 from the moment the temporary file exists, whatever the
+// umask and whatever mode the replaced file had. POSIX only; Windows files keep the
+// folder's inherited rights.
+enum class FileAccess { KeepOrDefault, OwnerOnly };
+
 // Writes the bytes to a temporary file of a unique name in the target's folder (never a
 // "*.txt" name, so the reply pickup leaves it alone), flushes it to the disk and renames
 // it over the target only when it is complete. So a failed or interrupted write leaves
 // the old file byte for byte whole, and a failure removes the temporary file. A replaced
-// file keeps its permission bits; a symbolic link is kept and its target replaced.
-FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std::string& bytes);
+// file keeps its permission bits (KeepOrDefault; a new one gets 0666 less the umask); a
+// symbolic link is kept and its target replaced.
+FileReplaceStatus ReplaceFileWhole(const std::filesystem::path& path, const std::string& bytes,
+                                   FileAccess access = FileAccess::KeepOrDefault);
 
 // ReplaceFileWhole with the failure as text ("FILE: reason") when error is given.
 bool WriteFileAtomically(const std::filesystem::path& path, const std::string& bytes,
-                         std::string* error = nullptr);
+                         std::string* error = nullptr, FileAccess access = FileAccess::KeepOrDefault);
 
 // The folder of the running executable (empty when it cannot be found).
 std::filesystem::path ExecutableDir();

@@ -1,6 +1,7 @@
 #include "history/history_csv.h"
 
 #include "core/format.h"
+#include "core/numbers.h"
 
 #include <cmath>
 #include <cstdio>
@@ -17,13 +18,14 @@ std::string Number(double v) {
         return "nan";
     if (std::isinf(v))
         return v > 0 ? "inf" : "-inf";
-    char buf[40];
+    // As the C locale writes it: the window saves under the user's locale.
+    std::string text;
     for (int precision = 1; precision <= 17; ++precision) {
-        std::snprintf(buf, sizeof buf, "%.*g", precision, v);
-        if (std::strtod(buf, nullptr) == v)
+        text = CNumberText(v, 'g', precision);
+        if (ParseNumberText(text) == v)
             break;
     }
-    return buf;
+    return text;
 }
 
 void AddRow(std::string& out, std::initializer_list<std::string_view> fields) {

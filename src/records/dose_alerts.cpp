@@ -1,6 +1,7 @@
 #include "records/dose_alerts.h"
 
 #include "core/format.h"
+#include "core/numbers.h"
 #include "core/string_table.h"
 
 #include <cstdio>
@@ -51,9 +52,7 @@ std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepo
     const std::string name = NameOf(records, *wearer);
     for (const Level& l : levels) {
         // Kept to the sums' twelve digits, so a level reached exactly before is not told again.
-        char before[40];
-        std::snprintf(before, sizeof before, "%.12g", l.dose - increment);
-        if (!(l.dose >= l.sv) || std::strtod(before, nullptr) >= l.sv)
+        if (!(l.dose >= l.sv) || RoundToSignificantDigits(l.dose - increment, 12) >= l.sv)
             continue;
         DoseAlert a{*wearer, name, l.name, l.dose, l.sv, {}};
         a.text = FillIn(Tr(IDS_ALERT, langBase),

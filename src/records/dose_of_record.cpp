@@ -1,6 +1,7 @@
 #include "records/dose_of_record.h"
 
 #include "core/cp1251.h"
+#include "core/numbers.h"
 #include "records/sql_helpers.h"
 
 #include "records/utc_time.h"
@@ -187,9 +188,7 @@ void Walk(QSqlDatabase& db, bool sqlite, UtcSeconds from, UtcSeconds to, const s
 double Rounded(double sv) {
     if (!std::isfinite(sv) || sv == 0.0)
         return sv;
-    char text[40];
-    std::snprintf(text, sizeof text, "%.12g", sv);
-    return std::strtod(text, nullptr);
+    return RoundToSignificantDigits(sv, 12);
 }
 
 bool Sqlite(const RecordsRepository& repo) { return repo.url().kind == DatabaseUrl::Kind::Sqlite; }

@@ -1,124 +1,334 @@
 #include "records/dose_report.h"
 
 #include "core/format.h"
+#include "core/numbers.h"
+#include "core/string_table.h"
+#include "records/capture.h"
 #include "records/corrections.h"
+#include "records/site_settings.h"
+#include "records/sql_helpers.h"
 #include "records/utc_time.h"
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QVariant>
+
 #include <algorithm>
-#include <cstdlib>
+#include <cmath>
 #include <set>
+#include <unordered_set>
 
 namespace dm::records {
 namespace {
 
-std::string Escape(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
+using sql::Exec;
+using sql::Q;
+using sql::S;
+
+QVariant I(std::int64_t v) { return QVariant(static_cast<qlonglong>(v)); }
+
+// "2026-03-02 08:00:00": the column says UTC.
+std::string TimeText(UtcSeconds t) {
+    std::string text = FormatUtcTime(t);
+    if (text.size() == 20 && text[10] == 'T' && text[19] == 'Z') {
+        text[10] = ' ';
+        text.pop_back();
     }
-    return out;
+    return text;
 }
 
-std::string Dose(double sv) { return sv > 0 ? FormatDose(sv, 0) : "0 mSv"; }
+std::string DateText(UtcSeconds t) { return FormatUtcTime(t).substr(0, 10); }
 
-std::string Flags(const std::vector<std::string>& flags) {
-    std::string out;
-    for (const std::string& f : flags)
-        out += (out.empty() ? "" : ", ") + f;
-    return out;
+std::string OptionalDose(const std::optional<double>& sv) { return sv ? MilliSievertText(*sv) : "\xE2\x80\x94"; }
+
+// The hand-outs and hand-backs of the wearer's periods that reach into [from, to), and
+// the erases of their dosimeters within those periods.
+std::vector<ReportEvent> HandOutsAndErases(RecordsRepository& repo, const std::string& wearer, UtcSeconds from,
+                                           UtcSeconds to) {
+    std::vector<ReportEvent> events;
+    repo.reading("read the hand-outs of " + wearer, [&](QSqlDatabase& db) {
+        QSqlQuery a = Exec(db,
+                           QStringLiteral("SELECT d.serial, a.from_at, a.until_at FROM assignments a"
+                                          " JOIN dosimeters d ON d.id = a.dosimeter_id"
+                                          " WHERE a.wearer_id = ? AND a.from_at < ? AND (a.until_at IS NULL OR a.until_at >= ?)"),
+                           {Q(wearer), I(to), I(from)});
+        while (a.next()) {
+            const std::string serial = S(a.value(0));
+            events.push_back({ReportEvent::Kind::HandOut, a.value(1).toLongLong(), serial, std::nullopt});
+            if (!a.value(2).isNull() && a.value(2).toLongLong() < to)
+                events.push_back({ReportEvent::Kind::HandBack, a.value(2).toLongLong(), serial, std::nullopt});
+        }
+        QSqlQuery e = Exec(db,
+                           QStringLiteral("SELECT DISTINCT d.serial, e.taken_at, e.total_dose_before FROM erase_events e"
+                                          " JOIN dosimeters d ON d.id = e.dosimeter_id"
+                                          " JOIN assignments a ON a.dosimeter_id = e.dosimeter_id AND a.wearer_id = ?"
+                                          "  AND e.taken_at >= a.from_at AND (a.until_at IS NULL OR e.taken_at <= a.until_at)"
+                                          " WHERE e.taken_at >= ? AND e.taken_at < ?"),
+                           {Q(wearer), I(from), I(to)});
+        while (e.next()) {
+            ReportEvent erase{ReportEvent::Kind::Erase, e.value(1).toLongLong(), S(e.value(0)), std::nullopt};
+            if (!e.value(2).isNull())
+                erase.totalDoseBefore = e.value(2).toDouble();
+            events.push_back(std::move(erase));
+        }
+    });
+    std::sort(events.begin(), events.end(), [](const ReportEvent& x, const ReportEvent& y) {
+        if (x.serial != y.serial)
+            return x.serial < y.serial;
+        return x.at != y.at ? x.at < y.at : x.kind < y.kind;
+    });
+    return events;
 }
 
 } // namespace
 
 DoseRecordReport BuildDoseRecordReport(const DoseOfRecord& records, const std::string& wearer, int year) {
     DoseRecordReport report;
+    report.printedAt = UtcNow();
+    report.printedBy = LocalOrigin();
     report.annual = records.annual(wearer, year); // refuses an unknown wearer
     for (Wearer& w : records.wearers())
         if (w.id == wearer)
             report.wearer = std::move(w);
-    report.readouts = records.attributedReadouts(YearStart(year), YearStart(year + 1), wearer);
-    std::set<std::int64_t> listed;
+    RecordsRepository& repo = records.repository();
+    report.site = SiteName(repo);
+    const UtcSeconds from = YearStart(year), to = YearStart(year + 1);
+    report.readouts = records.attributedReadouts(from, to, wearer);
+    report.events = HandOutsAndErases(repo, wearer, from, to);
+    std::unordered_set<std::int64_t> listed;
     std::set<std::string> serials;
+    listed.reserve(report.readouts.size());
     for (const AttributedReadout& o : report.readouts) {
         listed.insert(o.readout);
         serials.insert(o.serial);
     }
+    // The audit trail words a correction's values as text: read back locale-free.
     for (const std::string& serial : serials)
-        for (HistoryEntry& e : HistoryWithCorrections(records.repository(), serial))
-            if (e.action == "correct" && e.readout && listed.count(*e.readout))
-                report.corrections.push_back(std::move(e));
+        for (HistoryEntry& e : HistoryWithCorrections(repo, serial)) {
+            if (e.action != "correct" || !e.readout || !listed.count(*e.readout) || e.changes.empty())
+                continue;
+            report.corrections.push_back({*e.readout, ParseNumberText(e.changes.front().before),
+                                          ParseNumberText(e.changes.front().after), e.origin.operatorName, e.at,
+                                          e.reason});
+        }
     std::stable_sort(report.corrections.begin(), report.corrections.end(),
-                     [](const HistoryEntry& a, const HistoryEntry& b) { return a.at < b.at; });
+                     [](const ReportCorrection& a, const ReportCorrection& b) { return a.at < b.at; });
     return report;
 }
 
-std::vector<std::string> LimitsInWords(const AnnualDose& a) {
-    std::vector<std::string> out;
-    for (const std::string& name : a.exceeded) {
-        if (name == "annual")
-            out.push_back("The year's dose " + Dose(a.dose) + " reached or passed the annual limit of " +
-                          Dose(a.limits.annual) + ".");
-        else if (name == "single_year")
-            out.push_back("The year's dose " + Dose(a.dose) + " reached or passed the single-year limit of " +
-                          Dose(a.limits.singleYear) + ".");
-        else if (name == "five_year")
-            out.push_back("The five years' dose " + Dose(a.fiveYearDose) +
-                          " reached or passed the five-year limit of " + Dose(a.limits.fiveYear) + ".");
-        else if (name == "investigation")
-            out.push_back("The year's dose " + Dose(a.dose) + " reached or passed the investigation level of " +
-                          Dose(a.limits.investigation) + ".");
-    }
-    if (out.empty())
-        out.push_back("No limit and no investigation level was reached.");
+std::string MilliSievertText(double sv) {
+    if (std::isnan(sv))
+        return kNotANumberText;
+    if (std::isinf(sv))
+        return sv > 0 ? "INF" : "-INF";
+    const double msv = sv * 1000.0;
+    const double magnitude = std::fabs(msv);
+    if (magnitude == 0.0)
+        return "0.000";
+    if (magnitude >= 1e9)
+        return CNumberText(msv, 'E', 3);
+    if (magnitude >= 0.0005)
+        return CNumberText(msv, 'f', 3);
+    // Under the last decimal: two significant digits, never a zero.
+    const int decimals = std::min(1 - static_cast<int>(std::floor(std::log10(magnitude))), 40);
+    std::string text = CNumberText(msv, 'f', decimals);
+    while (text.back() == '0' && text.size() - text.find('.') > 4)
+        text.pop_back();
+    return text;
+}
+
+DoseRecordSheet::DoseRecordSheet(const DoseRecordReport& report, int langBase)
+    : report_(report), ru_(langBase == kLangRussian) {
+    columns_ = {word("Time (UTC)", "Время (UTC)"), word("Dosimeter", "Дозиметр"),
+                word("Total dose, mSv", "Полная доза, мЗв"), word("Increment, mSv", "Прирост, мЗв"),
+                word("Notes", "Примечания")};
+    static constexpr int kRank[] = {0, 1, 3}; // hand-out, erase, hand-back; a readout is 2
+    order_.reserve(report.readouts.size() + report.events.size());
+    for (std::size_t i = 0; i < report.events.size(); ++i)
+        order_.push_back({report.events[i].at, kRank[static_cast<int>(report.events[i].kind)], true, i});
+    for (std::size_t i = 0; i < report.readouts.size(); ++i)
+        order_.push_back({report.readouts[i].at, 2, false, i});
+    // Both lists come by serial, then time; a stable sort keeps that among equal times.
+    std::stable_sort(order_.begin(), order_.end(), [](const Entry& a, const Entry& b) {
+        return a.at != b.at ? a.at < b.at : a.rank < b.rank;
+    });
+    for (std::size_t i = 0; i < report.corrections.size(); ++i)
+        correctionsOf_[report.corrections[i].readout].push_back(i);
+}
+
+std::string DoseRecordSheet::title() const {
+    return FillIn(word("Dose record %1", "Карточка учёта доз за %1 год"), {std::to_string(report_.annual.year)});
+}
+
+std::string DoseRecordSheet::site() const {
+    if (report_.site)
+        return *report_.site;
+    return word("Site not named (dosimeter-cli records site --name NAME)",
+                "Организация не названа (dosimeter-cli records site --name ИМЯ)");
+}
+
+std::string DoseRecordSheet::wearerLine() const {
+    return report_.wearer.name + " (ID " + report_.annual.wearer + ")";
+}
+
+std::string DoseRecordSheet::period() const {
+    const int year = report_.annual.year;
+    return DateText(YearStart(year)) + " \xE2\x80\x93 " + DateText(YearStart(year + 1) - 1) + " (UTC)";
+}
+
+std::vector<std::pair<std::string, std::string>> DoseRecordSheet::particulars() const {
+    std::vector<std::pair<std::string, std::string>> out = {
+        {word("Site", "Организация"), site()},
+        {word("Wearer", "Носитель"), report_.wearer.name},
+        {"ID", report_.annual.wearer},
+    };
+    if (report_.wearer.born)
+        out.push_back({word("Born", "Дата рождения"), *report_.wearer.born});
+    out.push_back({word("Period", "Период"), period()});
+    std::set<std::string> worn;
+    for (const AttributedReadout& o : report_.readouts)
+        worn.insert(o.serial);
+    for (const ReportEvent& e : report_.events)
+        worn.insert(e.serial);
+    std::string serials;
+    for (const std::string& s : worn)
+        serials += (serials.empty() ? "" : ", ") + s;
+    out.push_back({word("Dosimeters", "Дозиметры"), serials.empty() ? "\xE2\x80\x94" : serials});
+    out.push_back({word("Printed", "Напечатано"), printed()});
     return out;
 }
 
-std::string DoseRecordHtml(const DoseRecordReport& r) {
-    const AnnualDose& a = r.annual;
-    const std::string year = std::to_string(a.year);
-    std::string html = "<html><head><meta charset=\"utf-8\"></head><body>";
-    html += "<h2>Dose record " + year + "</h2>";
-    html += "<p>Name: " + Escape(r.wearer.name) + "<br>ID: " + Escape(a.wearer) +
-            (r.wearer.born ? "<br>Born: " + Escape(*r.wearer.born) : "") + "<br>Year: " + year + "</p>";
-    html += "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\">"
-            "<tr><th>Dosimeter</th><th>Time (UTC)</th><th>Total dose</th><th>Increment</th><th>Flags</th></tr>";
-    for (const AttributedReadout& o : r.readouts)
-        html += "<tr><td>" + Escape(o.serial) + "</td><td>" + FormatUtcTime(o.at) + "</td><td>" +
-                (o.totalDose ? Dose(*o.totalDose) : "-") + "</td><td>" +
-                (o.accounted.increment ? Dose(*o.accounted.increment) : "-") + "</td><td>" +
-                Escape(Flags(o.accounted.flags)) + "</td></tr>";
-    if (r.readouts.empty())
-        html += "<tr><td colspan=\"5\">No readout is attributed to this wearer in " + year + ".</td></tr>";
-    html += "</table>";
-    // Each correction on lines of its own, so that a long reason never splits a time or a dose.
-    for (const HistoryEntry& e : r.corrections) {
-        const auto o = std::find_if(r.readouts.begin(), r.readouts.end(),
-                                    [&](const AttributedReadout& x) { return x.readout == e.readout; });
-        std::string change;
-        for (const ChangeSent& c : e.changes)
-            change += (c.before.empty() ? "-" : Dose(std::strtod(c.before.c_str(), nullptr))) + " to " +
-                      Dose(std::strtod(c.after.c_str(), nullptr));
-        html += "<p>Correction of the readout of " + Escape(o->serial) + " at " + FormatUtcTime(o->at) +
-                ":<br>total dose " + change + "<br>by " + Escape(e.origin.operatorName) + " at " +
-                FormatUtcTime(e.at) + "<br>reason: " + Escape(e.reason) + "</p>";
-    }
-    html += "<table cellspacing=\"0\" cellpadding=\"3\">";
-    html += "<tr><td>Dose in " + year + ":</td><td>" + Dose(a.dose) + "</td><td>annual limit " +
-            Dose(a.limits.annual) + ", single-year limit " + Dose(a.limits.singleYear) +
-            ", investigation level " + Dose(a.limits.investigation) + "</td></tr>";
-    html += "<tr><td>Dose in " + std::to_string(a.year - 4) + "-" + year + ":</td><td>" + Dose(a.fiveYearDose) +
-            "</td><td>five-year limit " + Dose(a.limits.fiveYear) + "</td></tr></table>";
-    for (const std::string& line : LimitsInWords(a))
-        html += "<p>" + Escape(line) + "</p>";
-    html += "</body></html>";
-    return html;
+std::string DoseRecordSheet::printed() const {
+    return FillIn(word("%1 UTC by %2 on %3", "%1 UTC, %2, станция %3"),
+                  {TimeText(report_.printedAt), report_.printedBy.operatorName, report_.printedBy.station});
 }
+
+std::string DoseRecordSheet::footer() const {
+    return std::string(word("Printed", "Напечатано")) + ": " + printed();
+}
+
+std::string DoseRecordSheet::pageNumber(int page, int pages) const {
+    return FillIn(word("Page %1 of %2", "Страница %1 из %2"), {std::to_string(page), std::to_string(pages)});
+}
+
+std::string DoseRecordSheet::flagText(const std::string& flag) const {
+    static const std::pair<const char*, std::pair<const char*, const char*>> kFlags[] = {
+        {"baseline", {"first readout (baseline)", "первое показание (начало отсчёта)"}},
+        {"after-erase", {"after an erase", "после обнуления"}},
+        {"reset", {"counter went down: reset", "счётчик уменьшился: сброс"}},
+        {"no-dose", {"no total dose read", "полная доза не прочитана"}},
+        {"invalid-dose", {"invalid total dose: not counted", "недопустимая полная доза: не учтена"}},
+    };
+    for (const auto& [name, words] : kFlags)
+        if (flag == name)
+            return word(words.first, words.second);
+    return flag; // a flag this version does not know yet is shown as stored
+}
+
+ReportRow DoseRecordSheet::row(std::size_t i) const {
+    const Entry& entry = order_[i];
+    ReportRow row;
+    if (entry.event) {
+        const ReportEvent& e = report_.events[entry.index];
+        row.event = true;
+        row.cells[0] = TimeText(e.at);
+        row.cells[1] = e.serial;
+        switch (e.kind) {
+        case ReportEvent::Kind::HandOut: row.cells[4] = word("Handed out to the wearer", "Выдан носителю"); break;
+        case ReportEvent::Kind::HandBack: row.cells[4] = word("Handed back", "Возвращён"); break;
+        case ReportEvent::Kind::Erase:
+            row.cells[4] = word("Total dose erased (the total before it)", "Полная доза обнулена (до обнуления)");
+            if (e.totalDoseBefore)
+                row.cells[kTotalColumn] = MilliSievertText(*e.totalDoseBefore);
+            break;
+        }
+        return row;
+    }
+    const AttributedReadout& o = report_.readouts[entry.index];
+    row.cells[0] = TimeText(o.at);
+    row.cells[1] = o.serial;
+    row.cells[kTotalColumn] = OptionalDose(o.totalDose);
+    row.cells[kIncrementColumn] = OptionalDose(o.accounted.increment);
+    std::string notes;
+    for (const std::string& flag : o.accounted.flags)
+        notes += (notes.empty() ? "" : "; ") + flagText(flag);
+    if (auto it = correctionsOf_.find(o.readout); it != correctionsOf_.end()) {
+        notes += (notes.empty() ? "" : "; ") + std::string(word("corrected", "исправлено"));
+        for (std::size_t c : it->second) {
+            const ReportCorrection& k = report_.corrections[c];
+            row.corrections.push_back(FillIn(word("Corrected %1 UTC by %2: total dose %3 \xE2\x86\x92 %4 mSv. Reason: %5",
+                                                  "Исправлено %1 UTC, %2: полная доза %3 \xE2\x86\x92 %4 мЗв. Причина: %5"),
+                                             {TimeText(k.at), k.by, OptionalDose(k.before), OptionalDose(k.after),
+                                              k.reason}));
+        }
+    }
+    row.cells[4] = std::move(notes);
+    return row;
+}
+
+std::string DoseRecordSheet::noReadouts() const {
+    return FillIn(word("No readout is attributed to this wearer in %1.",
+                       "В %1 году носителю не отнесено ни одного показания."),
+                  {std::to_string(report_.annual.year)});
+}
+
+std::vector<DoseRecordSheet::SummaryRow> DoseRecordSheet::summary() const {
+    const AnnualDose& a = report_.annual;
+    const std::string year = std::to_string(a.year);
+    auto row = [&](std::string what, std::string dose, const char* en, const char* ru, double limit,
+                   const char* name) {
+        const bool reached = std::find(a.exceeded.begin(), a.exceeded.end(), name) != a.exceeded.end();
+        return SummaryRow{{std::move(what), std::move(dose), word(en, ru), MilliSievertText(limit),
+                           reached ? word("reached", "достигнут") : word("no", "нет")},
+                          reached};
+    };
+    return {
+        {{"", word("Dose, mSv", "Доза, мЗв"), word("Limit or level", "Предел или уровень"),
+          word("Value, mSv", "Значение, мЗв"), word("Reached", "Достигнут")},
+         false},
+        row(FillIn(word("Dose in %1", "Доза за %1 год"), {year}), MilliSievertText(a.dose), "annual limit",
+            "годовой предел", a.limits.annual, "annual"),
+        row("", "", "single-year limit", "предел за один год", a.limits.singleYear, "single_year"),
+        row("", "", "investigation level", "уровень расследования", a.limits.investigation, "investigation"),
+        row(FillIn(word("Dose in %1\xE2\x80\x93%2", "Доза за %1\xE2\x80\x93%2 годы"), {std::to_string(a.year - 4), year}),
+            MilliSievertText(a.fiveYearDose), "five-year limit", "предел за пять лет", a.limits.fiveYear, "five_year"),
+    };
+}
+
+std::vector<std::string> DoseRecordSheet::conclusions() const {
+    const AnnualDose& a = report_.annual;
+    std::vector<std::string> out;
+    const std::string year = MilliSievertText(a.dose), five = MilliSievertText(a.fiveYearDose);
+    for (const std::string& name : a.exceeded) {
+        if (name == "annual")
+            out.push_back(FillIn(word("The year's dose %1 mSv reached or passed the annual limit of %2 mSv.",
+                                      "Доза за год %1 мЗв достигла годового предела %2 мЗв или превысила его."),
+                                 {year, MilliSievertText(a.limits.annual)}));
+        else if (name == "single_year")
+            out.push_back(FillIn(word("The year's dose %1 mSv reached or passed the single-year limit of %2 mSv.",
+                                      "Доза за год %1 мЗв достигла предела за один год %2 мЗв или превысила его."),
+                                 {year, MilliSievertText(a.limits.singleYear)}));
+        else if (name == "five_year")
+            out.push_back(FillIn(word("The five years' dose %1 mSv reached or passed the five-year limit of %2 mSv.",
+                                      "Доза за пять лет %1 мЗв достигла предела за пять лет %2 мЗв или превысила его."),
+                                 {five, MilliSievertText(a.limits.fiveYear)}));
+        else if (name == "investigation")
+            out.push_back(FillIn(word("The year's dose %1 mSv reached or passed the investigation level of %2 mSv.",
+                                      "Доза за год %1 мЗв достигла уровня расследования %2 мЗв или превысила его."),
+                                 {year, MilliSievertText(a.limits.investigation)}));
+    }
+    if (out.empty())
+        out.push_back(word("No limit and no investigation level was reached.",
+                           "Ни один предел и уровень расследования не достигнут."));
+    return out;
+}
+
+std::vector<std::string> DoseRecordSheet::signatures() const {
+    return {std::string(word("Wearer", "Носитель")) + ": " + report_.wearer.name,
+            word("Radiation protection officer", "Ответственный за радиационную безопасность")};
+}
+
+std::string DoseRecordSheet::signatureWord() const { return word("Signature", "Подпись"); }
+std::string DoseRecordSheet::dateWord() const { return word("Date", "Дата"); }
 
 } // namespace dm::records

@@ -1,14 +1,21 @@
 #pragma once
-// Prints a wearer's yearly dose record as a PDF through Qt's PDF writer (needs a
-// QGuiApplication for its fonts).
+// Prints a wearer's yearly dose record as a PDF (A4): the rows painted page by page
+// straight into Qt's PDF writer, so time and memory grow with the number of readouts and
+// no faster; every page names the site, the wearer and the year, repeats the table's
+// header and says "page X of Y". The file is made in memory and written whole, owner-only.
+// Needs a QGuiApplication for its fonts.
 #include "records/dose_report.h"
 
 #include <string>
 
 namespace dm::records {
 
-// Writes the whole file or nothing: false with *error naming the file when it cannot be
-// written.
-bool WriteDoseRecordPdf(const DoseRecordReport& report, const std::string& path, std::string* error);
+// The PDF's bytes, worded in the language of langBase.
+std::string DoseRecordPdf(const DoseRecordReport& report, int langBase);
+
+// Writes the whole file (0600) or leaves what was there: false with *error naming the
+// file when it cannot be written.
+bool WriteDoseRecordPdf(const DoseRecordReport& report, const std::string& path, std::string* error,
+                        int langBase = 0);
 
 } // namespace dm::records

@@ -1,11 +1,11 @@
 #include "records/records_export.h"
 
 #include "core/numbers.h"
+#include "core/text_file.h"
 #include "records/utc_time.h"
 
-#include <QSaveFile>
-
 #include <cmath>
+#include <system_error>
 
 namespace dm::records {
 namespace {
@@ -97,14 +97,12 @@ std::string ExportCsv(RecordsRepository& repo, const std::string& table, std::op
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* error) {
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(bytes.data(), static_cast<qint64>(bytes.size())) != static_cast<qint64>(bytes.size()) ||
-        !file.commit()) {
-        *error = path + ": cannot be written: " + file.errorString().toStdString();
-        return false;
-    }
-    return true;
+    // The one writer of every file: a full disk or a failed flush is a failure, and the
+    // old file stays whole. Exports hold names, birth dates and doses: owner-only.
+    const FileReplaceStatus status = ReplaceFileWhole(path, bytes, FileAccess::OwnerOnly);
+    if (!status && error)
+        *error = path + ": cannot be written: " + std::error_code(status.error, std::generic_category()).message();
+    return static_cast<bool>(status);
 }
 
 } // namespace dm::records

@@ -27,7 +27,8 @@ std::string CsvText(const std::string& text);
 // The shortest text that reads back as v (JSON and CSV numbers); "null" when not finite.
 std::string NumberText(double v);
 
-// Writes the whole file or leaves what was there: false with *error naming the file.
+// Writes the whole file, owner-only (0600), or leaves what was there: false with *error
+// naming the file. The CSV exports and the PDF record both go through here.
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* error);
 
 } // namespace dm::records

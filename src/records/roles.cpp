@@ -38,6 +38,7 @@ std::vector<std::string> RoleStatements(const std::string& databaseName) {
     out.push_back(std::string("GRANT INSERT ON ") + kStationTables + " TO " + kStationRole + ", " + kAdminRole);
     out.push_back(std::string("GRANT INSERT, UPDATE, DELETE ON ") + kAdminTables + " TO " + kAdminRole);
     out.push_back(std::string("GRANT INSERT ON readout_corrections TO ") + kAdminRole);
+    out.push_back(std::string("GRANT INSERT ON site_settings TO ") + kAdminRole); // the site's name
     // A hand-out locks its dosimeter's row (SELECT ... FOR UPDATE needs an UPDATE right);
     // the id is the only column granted, and the rows that refer to it keep it unchanged.
     out.push_back(std::string("GRANT UPDATE (id) ON dosimeters TO ") + kAdminRole);

@@ -3,13 +3,13 @@
 namespace dm::records {
 namespace {
 
-// Version 2: a readout is one reading, not one second. Two readouts of a dosimeter in the
+// Version 3: a readout is one reading, not one second. Two readouts of a dosimeter in the
 // same second are both kept unless they hold the same content (model, total and every
 // parameter as received: content_key, a digest of them), so a replayed spool or a repeated
-// import still stores nothing twice. Rows of version 1 keep an empty key; a new readout at
+// import still stores nothing twice. Rows stored before keep an empty key; a new readout at
 // their second is compared with them by content. total_text keeps the "total_val" text
 // as read; total_dose is NULL when that text is no dose (negative, empty, unreadable, "nan",
-// "inf"), which version 1 stored as read or as 0.
+// "inf"), which earlier versions stored as read or as 0.
 std::vector<std::string> ReadoutsKeyedByContent() {
     return {
         "ALTER TABLE readouts ADD COLUMN total_text TEXT",
@@ -25,7 +25,7 @@ std::vector<std::string> ReadoutsKeyedByContent() {
         // after the new table has the old name, which settles the deferred check of the
         // parameters and corrections that refer to them.
         "{SQLITE}PRAGMA defer_foreign_keys = ON",
-        "{SQLITE}CREATE TABLE readouts_version_1 AS SELECT * FROM readouts",
+        "{SQLITE}CREATE TABLE readouts_before_content_keys AS SELECT * FROM readouts",
         "{SQLITE}DROP TABLE readouts",
         "{SQLITE}CREATE TABLE readouts ("
         " id {ID},"
@@ -40,11 +40,26 @@ std::vector<std::string> ReadoutsKeyedByContent() {
         " UNIQUE (dosimeter_id, taken_at, content_key))",
         "{SQLITE}INSERT INTO readouts (id, dosimeter_id, taken_at, station, operator_name, model, total_dose,"
         " total_text, content_key) SELECT id, dosimeter_id, taken_at, station, operator_name, model, total_dose,"
-        " total_text, content_key FROM readouts_version_1",
-        "{SQLITE}DROP TABLE readouts_version_1",
+        " total_text, content_key FROM readouts_before_content_keys",
+        "{SQLITE}DROP TABLE readouts_before_content_keys",
         "{SQLITE}CREATE INDEX readouts_by_time ON readouts (taken_at)",
         // The rows a new readout must be compared with by content, found without a scan.
         "CREATE INDEX readouts_without_content_key ON readouts (dosimeter_id, taken_at) WHERE content_key = ''",
+    };
+}
+
+// The site's own settings; the name heads every dose record printed. A change is a row of
+// its own (who, when), so the name a record was printed under stays known; the latest row
+// of a setting holds.
+std::vector<std::string> SiteSettingsMigration() {
+    return {
+        "CREATE TABLE site_settings ("
+        " id {ID},"
+        " setting TEXT NOT NULL,"
+        " value TEXT NOT NULL,"
+        " set_at BIGINT NOT NULL,"
+        " set_by TEXT NOT NULL)",
+        "CREATE INDEX site_settings_by_setting ON site_settings (setting, id)",
     };
 }
 
@@ -147,7 +162,8 @@ const std::vector<std::vector<std::string>>& SchemaMigrations() {
             "CREATE INDEX corrections_by_readout ON readout_corrections (readout_id)",
             "INSERT INTO schema_version (version) VALUES (1)",
         },
-        ReadoutsKeyedByContent(),
+        SiteSettingsMigration(),  // version 2
+        ReadoutsKeyedByContent(), // version 3
     };
     return migrations;
 }

@@ -1,6 +1,7 @@
 #include "records/station_recorder.h"
 
 #include "core/cp1251.h"
+#include "core/numbers.h"
 #include "core/string_table.h"
 #include "records/private_files.h"
 
@@ -81,12 +82,7 @@ std::string Trimmed(std::string s) {
 std::optional<double> Number(const std::string& text) {
     if (text.empty())
         return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end != text.c_str() + text.size())
-        return std::nullopt;
-    return v;
+    return ParseNumberText(text); // the window runs under the user's locale
 }
 
 // The dosimeter took a value when its next reply shows it, written as it likes.

@@ -1,5 +1,7 @@
 #include "sim/device_numbers.h"
 
+#include "core/numbers.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -14,9 +16,7 @@ bool IsDigit(char c) {
 std::string FormatDeviceNumber(double value) {
     if (!(value > 0) || !std::isfinite(value))
         value = 0;
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.3E", value);
-    return buf;
+    return CNumberText(value, 'E', 3); // never "1,500E-03", whatever the window's locale
 }
 
 std::string_view TrimBlanks(std::string_view text) {

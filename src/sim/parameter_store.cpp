@@ -1,6 +1,7 @@
 #include "sim/parameter_store.h"
 
 #include "core/cp1251.h"
+#include "core/numbers.h"
 #include "sim/device_numbers.h"
 
 #include <cstdio>
@@ -143,14 +144,13 @@ ParameterStore::SetResult ParameterStore::set(std::string_view key, std::string_
         const auto v = ParseStrictNumber(text);
         if (!v || !e->description->range.contains(*v))
             return bad("a number from 0.0001 to below 1000");
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%.4f", *v);
+        const std::string four = CNumberText(*v, 'f', 4);
         // The kept four decimals must still be in range, or the value could not be read
         // back from the state file (1e-6 would be kept as 0.0000).
-        const auto kept = ParseStrictNumber(buf);
+        const auto kept = ParseStrictNumber(four);
         if (!kept || !e->description->range.contains(*kept))
             return bad("a number from 0.0001 to below 1000");
-        normal = buf;
+        normal = four;
         break;
     }
     case ParamKind::Seconds: {

@@ -1,6 +1,7 @@
 #include "sim/sim_device.h"
 
 #include "core/cp1251.h"
+#include "core/numbers.h"
 #include "params/catalogue.h"
 #include "sim/device_numbers.h"
 
@@ -51,9 +52,7 @@ std::string WholeText(long long v) {
 }
 
 std::string Exact(double v) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.17g", v);
-    return buf;
+    return CNumberText(v, 'g', 17);
 }
 
 } // namespace
@@ -172,9 +171,8 @@ std::string SimDevice::archiveReply() const {
             first = false;
         }
         for (const auto& r : c.neutron) {
-            char coefficient[16];
-            std::snprintf(coefficient, sizeof coefficient, "%.2f", r.coefficient);
-            text += FormatDeviceNumber(r.dose) + "\t" + coefficient + "\t " + WholeText(r.seconds) +
+            text += FormatDeviceNumber(r.dose) + "\t" + CNumberText(r.coefficient, 'f', 2) + "\t " +
+                    WholeText(r.seconds) +
                     "\r\n";
         }
     } else {

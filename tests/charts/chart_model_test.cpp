@@ -401,3 +401,74 @@ TEST_F(ChartTest, HugeAndBrokenValuesStillPaint) {
     chart->mouseMove(400, 100);
     EXPECT_FALSE(chart->readoutText().empty());
 }
+
+// At 1000 %, scrolled anywhere, both lines run to the right edge while data lies beyond
+// it, and end at their last record once that is in view.
+TEST_F(ChartTest, AtHighScalesBothLinesRunToTheEdgeOrTheEndOfTheData) {
+    ChartHistory history{.neutronModel = true, .step = 60};
+    for (int i = 0; i < 100; ++i)
+        history.doses.push_back((i + 1) * 1e-6);
+    for (int i = 1; i <= 50; ++i)
+        history.neutron.push_back({i * 1e-7, 120.0 * i});
+    chart->setHistory(history);
+    chart->setDiagram(ChartDiagram::Dose, true);
+    chart->setZoom(1000.0 / 110.0);
+    chart->scrollReset();
+    const double xscale = (W - 110) * chart->zoom() / chart->xRange();
+    const int lastX = static_cast<int>(6000 * xscale) + 110; // the last record, unscrolled
+    for (int offset = 0; offset <= chart->scrollState().maxPos(); offset += 97) {
+        chart->scroll(ScrollRequest::ThumbTrack, offset);
+        const RecordingCanvas c = paint();
+        const DrawnPolyline* gamma = c.polylineOf(kGreen);
+        const DrawnPolyline* neutron = c.polylineOf(kBlue);
+        ASSERT_TRUE(gamma && neutron) << offset;
+        const ChartPoint end = gamma->points.back();
+        if (lastX - offset > W) {
+            EXPECT_EQ(end.x, W) << offset;
+            // On the straight line between the records either side of the edge.
+            const double seconds = (W - 110 + offset) / xscale;
+            EXPECT_NEAR(end.y, chart->yOf(seconds / 60 * 1e-6), 2) << offset;
+        } else {
+            EXPECT_EQ(end, (ChartPoint{lastX - offset, chart->yOf(1e-4)})) << offset;
+        }
+        EXPECT_GE(neutron->points.back().x, std::min(W, lastX - offset)) << offset;
+    }
+}
+
+// Labels of tiny (and huge) doses too wide for the room left of the axis read in exponent
+// form, so none loses its leading digits; neighbours never read alike.
+TEST_F(ChartTest, ValueLabelsTooWideForTheirRoomReadInExponentForm) {
+    chart = std::make_unique<ChartModel>(300);
+    chart->setClientSize(W, H);
+    chart->setReadoutCharWidth(9); // the chart font's
+    auto labels = [&](double top) {
+        chart->setHistory({.step = 60, .doses = {top / 2, top}});
+        chart->setDiagram(ChartDiagram::Dose);
+        std::vector<DrawnText> out;
+        for (const DrawnText& t : paint().texts)
+            if (t.y != H - 35)
+                out.push_back(t);
+        return out;
+    };
+    // Four decimals still fit: "0.0030 мкЗв", 11 characters of 9 pixels from x = 2.
+    std::vector<DrawnText> fitting = labels(3e-9);
+    ASSERT_EQ(fitting.size(), 20u);
+    EXPECT_EQ(fitting[19].text, "0.0030 мкЗв");
+    EXPECT_EQ(fitting[19].x, 2);
+    for (double top : {3e-10, 1.5e-13, 3e-20, 2e99}) {
+        const std::vector<DrawnText> wide = labels(top);
+        ASSERT_EQ(wide.size(), 20u);
+        for (std::size_t i = 0; i < wide.size(); ++i) {
+            EXPECT_GE(wide[i].x, 0) << top;
+            EXPECT_LE(9 * Utf8Length(wide[i].text), 101) << wide[i].text;
+            EXPECT_NE(wide[i].text.find("E"), std::string::npos) << wide[i].text;
+            if (i > 0) {
+                EXPECT_NE(wide[i].text, wide[i - 1].text) << top;
+            }
+        }
+        if (top == 3e-10) {
+            EXPECT_EQ(wide[0].text, "1.50E-11 Зв");
+            EXPECT_EQ(wide[19].text, "3.00E-10 Зв");
+        }
+    }
+}

@@ -42,6 +42,28 @@ TEST(CliOutput, IntoAFullDiskEveryCommandFailsWithOneLine) {
     }
 }
 
+// A reader that leaves early (`| head -c 10`) is a failed write like a full disk, whatever
+// the signal disposition the tool inherits: the same line, exit 1, never death by SIGPIPE.
+TEST(CliOutput, IntoAPipeClosedEarlyEveryCommandFailsAsIntoAFullDisk) {
+    const std::string scratch = "/tmp/dm-cli-pipe-" + std::to_string(::getpid());
+    std::string archive = "a\r\nb\r\nc\r\nd\r\n"; // far more output than a pipe holds
+    for (int r = 1; r <= 10000; ++r)
+        archive += std::to_string(r) + ".0E-06\r\n";
+    std::ofstream(scratch + ".txt", std::ios::binary) << archive;
+    for (const char* args : {"--json", "", "--save-tab 1"}) {
+        const std::string line = "env --default-signal=PIPE '" DM_BIN_DIR "/dosimeter-cli' archive '" + scratch +
+                                 ".txt' " + args + " 2>'" + scratch + ".err' | head -c 10 >/dev/null; exit ${PIPESTATUS[0]}";
+        std::ofstream(scratch + ".sh") << line;
+        const int status = std::system(("bash '" + scratch + ".sh'").c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << args << ": status " << status;
+        EXPECT_EQ(dm::TryReadFile(scratch + ".err").value_or(""),
+                  "dosimeter-cli: cannot write to stdout: Broken pipe\n")
+            << args;
+    }
+    for (const char* ext : {".txt", ".err", ".sh"})
+        std::remove((scratch + ext).c_str());
+}
+
 TEST(CliOutput, CatalogueWithoutTheModelsSectionWarnsAndStillPrintsTheTable) {
     const std::string file = "/tmp/dm-cli-catalogue-" + std::to_string(::getpid()) + ".lst";
     const std::string bare = Cli("params params-krt17a.txt --catalogue /dev/null").out;

@@ -1,6 +1,9 @@
+#include "core/format.h"
 #include "core/numbers.h"
 
 #include <charconv>
+#include <clocale>
+#include <cstdio>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -122,6 +125,38 @@ TEST(LeadingInteger, LikeAtol) {
     EXPECT_EQ(LeadingInteger("60.9"), 60);
     EXPECT_EQ(LeadingInteger("99999999999999999999999"), std::numeric_limits<long long>::max());
     EXPECT_EQ(LeadingInteger("-99999999999999999999999"), std::numeric_limits<long long>::min());
+}
+
+// The window and the PDF writer run under the user's locale (Qt sets it): a Russian one
+// writes "1,5" and reads "0.5" as 0. Numbers written and read here must not care.
+TEST(NumbersUnderARussianLocale, ReadAndWrittenAsInTheCLocale) {
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "ru_RU.UTF-8"))
+        GTEST_SKIP() << "no ru_RU.UTF-8 locale (scripts/install-deps.sh makes it)";
+    char printed[32];
+    std::snprintf(printed, sizeof printed, "%.1f", 1.5);
+    const std::string localPrinted = printed;
+    const std::optional<double> half = ParseNumberText("0.0045");
+    const std::optional<double> signedBlank = ParseNumberText(" +2.5e-3");
+    const std::optional<double> comma = ParseNumberText("0,5");
+    const std::string texts[] = {CNumberText(1.5, 'f', 1), CNumberText(1e99, 'E', 3), CNumberText(0.0023, 'g', 12),
+                                 FormatDose(123.45, 0), FormatDose(2e6, 0), FormatDoseReadout(2.7e-9, 0)};
+    const double rounded = RoundToSignificantDigits(0.0022999999999999996, 12);
+    std::setlocale(LC_ALL, before.c_str());
+
+    ASSERT_EQ(localPrinted, "1,5") << "the locale did not take";
+    EXPECT_EQ(half, 0.0045);
+    EXPECT_EQ(signedBlank, 0.0025);
+    EXPECT_EQ(comma, std::nullopt);
+    EXPECT_EQ(texts[0], "1.5");
+    EXPECT_EQ(texts[1], "1.000E+99");
+    EXPECT_EQ(texts[2], "0.0023");
+    EXPECT_EQ(texts[3], "123.5 Sv");
+    EXPECT_EQ(texts[4], "2.000E+06 Sv");
+    EXPECT_EQ(texts[5], "0.0027 mkSv");
+    EXPECT_EQ(rounded, 0.0023);
+    for (const char* bad : {"", " ", "1.5x", "1e999", "--1", "+-1", "+"})
+        EXPECT_EQ(ParseNumberText(bad), std::nullopt) << bad;
 }
 
 } // namespace

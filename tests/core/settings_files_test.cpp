@@ -2,6 +2,7 @@
 
 #include "core/text_file.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -114,6 +115,70 @@ TEST_F(SettingsFiles, UnwritableFolderLeavesOldFiles) {
     write("locale.cfg", "en");
     EXPECT_FALSE(SaveInterfaceSettings(dir_ / "no-such-folder", {300, 1}));
     EXPECT_EQ(read("locale.cfg"), "en");
+}
+
+// Upgrading: the files earlier versions kept in the working folder move once into the
+// settings folder; a first start with nothing anywhere is silent; nothing is lost when
+// the move cannot be made.
+TEST_F(SettingsFiles, OldFilesMoveOnceIntoTheSettingsFolder) {
+    const std::filesystem::path work = dir_ / "work", folder = dir_ / "config" / "dosimeter-manager";
+    std::filesystem::create_directories(work);
+    Recorder first;
+    InterfaceSettings s = LoadSettingsAtStart(folder, work, first);
+    EXPECT_EQ(s.langBase, 300);
+    EXPECT_EQ(s.access, 0);
+    EXPECT_TRUE(first.messages.empty());
+    EXPECT_FALSE(std::filesystem::exists(folder)); // nothing written before the window ends
+
+    std::ofstream(work / "locale.cfg", std::ios::binary) << "en";
+    std::ofstream(work / "system.cfg", std::ios::binary) << "12748";
+    Recorder moved;
+    s = LoadSettingsAtStart(folder, work, moved);
+    EXPECT_EQ(s.langBase, 0);
+    EXPECT_EQ(s.access, 1);
+    EXPECT_EQ(moved.messages, (std::vector<std::string>{
+                                  "Settings file " + (work / "system.cfg").string() + " moved to " +
+                                      (folder / "system.cfg").string(),
+                                  "Settings file " + (work / "locale.cfg").string() + " moved to " +
+                                      (folder / "locale.cfg").string()}));
+    EXPECT_EQ(TryReadFile(folder / "locale.cfg"), "en");
+    EXPECT_EQ(TryReadFile(folder / "system.cfg"), "12748");
+    EXPECT_FALSE(std::filesystem::exists(work / "locale.cfg"));
+
+    // Once moved, the settings folder wins; an old file met again is left alone.
+    ASSERT_EQ(SaveSettingsAtExit(folder, {300, 2}, moved), "");
+    std::ofstream(work / "locale.cfg", std::ios::binary) << "en";
+    Recorder again;
+    s = LoadSettingsAtStart(folder, work, again);
+    EXPECT_EQ(s.langBase, 300);
+    EXPECT_EQ(s.access, 2);
+    EXPECT_TRUE(again.messages.empty());
+    EXPECT_EQ(TryReadFile(work / "locale.cfg"), "en");
+
+    // A settings folder that cannot be made (a file stands in its way): read in place, kept.
+    const std::filesystem::path blocked = dir_ / "blocked";
+    std::ofstream(blocked) << "a file";
+    Recorder failed;
+    s = LoadSettingsAtStart(blocked / "dosimeter-manager", work, failed);
+    EXPECT_EQ(s.langBase, 0);
+    ASSERT_EQ(failed.messages.size(), 1u);
+    EXPECT_EQ(failed.messages[0].rfind("Cannot move " + (work / "locale.cfg").string(), 0), 0u) << failed.messages[0];
+    EXPECT_EQ(TryReadFile(work / "locale.cfg"), "en");
+    // The save at the end names the folder's trouble instead of passing.
+    EXPECT_NE(SaveSettingsAtExit(blocked / "dosimeter-manager", s, failed), "");
+}
+
+TEST(SettingsFolder, FollowsXdgConfigHomeElseHome) {
+    const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
+    const std::string keep = oldConfig ? oldConfig : "";
+    ::setenv("XDG_CONFIG_HOME", "/cfg", 1);
+    EXPECT_EQ(DefaultSettingsFolder(), std::filesystem::path("/cfg/dosimeter-manager"));
+    ::unsetenv("XDG_CONFIG_HOME");
+    if (const char* home = std::getenv("HOME"); home && *home) {
+        EXPECT_EQ(DefaultSettingsFolder(), std::filesystem::path(home) / ".config" / "dosimeter-manager");
+    }
+    if (oldConfig)
+        ::setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "core/text_file.h"
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <fstream>
 #include <vector>
@@ -60,6 +61,30 @@ TEST(WriteFileAtomically, ReplacesWholeFile) {
     std::string error;
     EXPECT_FALSE(WriteFileAtomically("/nonexistent-dir/x.cfg", "x", &error));
     EXPECT_NE(error.find("nonexistent-dir"), std::string::npos);
+}
+
+// Exports of personal data: owner-only from the first byte, whatever the umask, and a
+// world-readable file they replace becomes owner-only too.
+TEST(WriteFileAtomically, OwnerOnlyWhateverTheUmaskOrTheOldMode) {
+    const auto path = TempFile("private");
+    std::ofstream(path) << "old";
+    std::filesystem::permissions(path, std::filesystem::perms(0644));
+    const mode_t umask = ::umask(0);
+    const bool written = WriteFileAtomically(path, "names and doses", nullptr, FileAccess::OwnerOnly);
+    const bool fresh = WriteFileAtomically(path.string() + "-new", "x", nullptr, FileAccess::OwnerOnly);
+    const bool plain = WriteFileAtomically(path.string() + "-plain", "x");
+    ::umask(umask);
+    ASSERT_TRUE(written && fresh && plain);
+    struct stat st {};
+    for (const char* suffix : {"", "-new"}) {
+        ASSERT_EQ(::stat((path.string() + suffix).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0600u) << suffix;
+    }
+    ASSERT_EQ(::stat((path.string() + "-plain").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0666u); // the default is unchanged
+    EXPECT_EQ(TryReadFile(path), "names and doses");
+    for (const char* suffix : {"", "-new", "-plain"})
+        std::filesystem::remove(path.string() + suffix);
 }
 
 } // namespace

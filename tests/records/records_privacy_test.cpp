@@ -94,7 +94,8 @@ TEST(RecordsPrivacy, RolesLetOnlyTheAdministratorChangeWhatStationsStoreAndCorre
     // ...and nothing else: each refusal one line, exit 1, nothing changed.
     for (const std::string& args :
          {"correct --readout " + second + " --total-dose 250 --reason 'misread'",
-          std::string("wearer-add --id W-01 --name 'Petrova, Olga'"), std::string("limits --annual 0.03")}) {
+          std::string("wearer-add --id W-01 --name 'Petrova, Olga'"), std::string("limits --annual 0.03"),
+          std::string("site --name 'Station site'")}) {
         const CliResult refused = Cli(st + args);
         EXPECT_EQ(refused.exitCode, 1) << args << ": " << refused.err;
         EXPECT_EQ(Lines(refused.err), 1u) << refused.err;
@@ -118,6 +119,8 @@ TEST(RecordsPrivacy, RolesLetOnlyTheAdministratorChangeWhatStationsStoreAndCorre
     EXPECT_EQ(Cli(st + handOut).exitCode, 1);
     ASSERT_EQ(Cli(ad + handOut).exitCode, 0);
     ASSERT_EQ(Cli(ad + "limits --annual 0.03").exitCode, 0);
+    ASSERT_EQ(Cli(ad + "site --name 'North site'").exitCode, 0);
+    EXPECT_EQ(Cli(st + "site").out, "North site\n");
     const std::string doseArgs = "dose --wearer W-01 --from 2026-01-01T00:00:00Z --to 2027-01-01T00:00:00Z --json";
     EXPECT_NE(Cli(st + doseArgs).out.find("\"dose\": 0,"), std::string::npos);
     const CliResult corrected = Cli(ad + "correct --readout " + second + " --total-dose 250 --reason 'misread at the station'");
