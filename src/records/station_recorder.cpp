@@ -372,7 +372,8 @@ void StationRecorder::parametersArrived(const std::string& reply) {
     }
     if (last_ && last_->serial != readout->serial)
         lastReadoutAt_ = lastDownloadAt_ = lastEraseAt_ = lastChangesAt_ = 0;
-    readout->at = nextTime(lastReadoutAt_);
+    // The real time: readouts in one second are told apart by their content.
+    readout->at = clock_();
     last_ = LastReadout{readout->serial, readout->totalDose, readout->parameters};
     post(std::move(*readout));
 }

@@ -67,7 +67,11 @@ struct Session {
         s.simulatorInRange = [this](bool in) { sim->setInRange(in); };
         s.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
         s.runTimer = false;
-        recorder = std::make_unique<dm::records::StationRecorder>(recordsUrl(), recordsDir.filePath("spool.sqlite").toStdString());
+        // Each event a second after the one before, as when a person works the window: the
+        // same reply again in the same second would be the same readout.
+        recorder = std::make_unique<dm::records::StationRecorder>(
+            recordsUrl(), recordsDir.filePath("spool.sqlite").toStdString(), dm::records::LocalOrigin(),
+            [t = dm::records::UtcSeconds{1'800'000'000}]() mutable { return ++t; });
         s.recorder = recorder.get();
         window = std::make_unique<MainWindow>(dm::InterfaceSettings{langBase, 0}, std::move(s));
         window->show();
