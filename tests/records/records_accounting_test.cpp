@@ -171,6 +171,7 @@ TEST_P(RecordsAccounting, AnswersSayWhatIsStoredAndRefuseWhatCannotBeKeptAsGiven
     const CliRun refused = Cli("records --db '" + test::UrlText(asLogin) + "' setup-roles --apply");
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_EQ(Lines(refused.err), 1u) << refused.err;
+    EXPECT_TRUE(Has(refused.err, "only the owner of the records tables")) << refused.err; // never a false success
     test::PgAdmin(db_.url(), "REVOKE ALL ON ALL TABLES IN SCHEMA public FROM " + login);
     test::PgAdmin(base, "DROP ROLE " + login);
 }
