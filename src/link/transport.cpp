@@ -22,7 +22,7 @@ std::unique_ptr<Transport> MakeTransport(const std::string& linkName, std::strin
 std::unique_ptr<Transport> MakeTransport(const std::string& linkName, const LinkTimeouts& timeouts,
                                          std::string* error) {
     if (linkName == "irda")
-        return MakeIrdaTransport(timeouts);
+        return MakeIrdaOrAdapterTransport(timeouts);
     if (linkName.rfind("tcp:", 0) == 0) {
         std::string host;
         std::string port;

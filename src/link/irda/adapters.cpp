@@ -3,6 +3,7 @@
 #include "link/irda/serial_port.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <system_error>
@@ -154,6 +155,13 @@ void AddUsbBridges(const AdapterRoots& roots, std::vector<Adapter>& out) {
 }
 
 } // namespace
+
+AdapterRoots SystemAdapterRoots() {
+    const char* root = std::getenv("DOSIMETER_ADAPTERS_ROOT");
+    if (!root || !*root)
+        return {};
+    return {fs::path(root) / "sys", fs::path(root) / "dev"};
+}
 
 std::vector<Adapter> ListAdapters(const AdapterRoots& roots) {
     std::vector<Adapter> adapters;

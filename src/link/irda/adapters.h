@@ -23,8 +23,12 @@ struct AdapterRoots {
     std::filesystem::path dev = "/dev";
 };
 
+// /sys and /dev, or ROOT/sys and ROOT/dev when DOSIMETER_ADAPTERS_ROOT=ROOT is set: the
+// test command sets it, so no test ever opens a real port of the machine it runs on.
+AdapterRoots SystemAdapterRoots();
+
 // USB IrDA bridges first, then USB serial ports, then built-in ones; by name within each.
-std::vector<Adapter> ListAdapters(const AdapterRoots& roots = {});
+std::vector<Adapter> ListAdapters(const AdapterRoots& roots = SystemAdapterRoots());
 
 // The adapter a link may take without being told: the one of the first kind present in
 // the order above, when that kind has exactly one. Nothing when none, or when several
