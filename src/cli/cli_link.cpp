@@ -40,7 +40,7 @@ int RunPush(const Args& args) {
         device = *fixed;
     } else {
         if (transport->openDiscovery() != DiscoveryStart::Ok) {
-            const std::string reason = transport->failureReason();
+            const std::string reason = transport->linkError();
             Fail(kExitFailed, "push: " + link + ": " +
                                   (reason.empty() ? "no IrDA sockets on this machine "
                                                     "(Error#23. Check if IRDA module is installed.)"

@@ -76,7 +76,7 @@ void DeviceLink::applyEnumeration(const std::vector<DeviceId>& devices) {
 }
 
 void DeviceLink::discoveryFailed(const std::string& generic) {
-    const std::string reason = transport_->failureReason();
+    const std::string reason = transport_->linkError();
     {
         std::lock_guard lock(discoveryLock_);
         // A link that explains its failure (its port went away) reaches no dosimeter any

@@ -34,7 +34,7 @@ public:
         return nullptr;
     }
     std::string name() const override { return "irda"; }
-    std::string failureReason() const override { return reason_; }
+    std::string linkError() const override { return reason_; }
 
 private:
     std::string reason_;

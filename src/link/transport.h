@@ -51,7 +51,7 @@ enum class DiscoveryStart {
     Ok,
     SocketLayerFailed, // the platform's socket layer did not start
     SocketFailed,      // no socket of the link's family (no IrDA support)
-    Unavailable,       // the link cannot reach any adapter: failureReason() says what to do
+    Unavailable,       // the link cannot reach any adapter: linkError() says what to do
 };
 
 class Transport {
@@ -87,7 +87,7 @@ public:
     // link knows more than the generic messages say ("sir:/dev/ttyUSB0: the port is gone
     // (unplugged or closed): ..."). A link whose port goes away fails its next discovery
     // call and says so here. Read on the discovery thread after a failed call.
-    virtual std::string failureReason() const { return {}; }
+    virtual std::string linkError() const { return {}; }
 
     // While set, connect() waits no later than this point.
     void setConnectDeadline(std::optional<std::chrono::steady_clock::time_point> deadline) {

@@ -80,7 +80,7 @@ public:
         return nullptr;
     }
     std::string name() const override { return "scripted"; }
-    std::string failureReason() const override {
+    std::string linkError() const override {
         std::lock_guard lock(s_.mutex);
         return s_.reason;
     }
