@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev libfuzzer-14-dev
   obexftp openobex-apps
+  tshark
   xvfb xauth imagemagick fonts-dejavu-core
   g++-mingw-w64-x86-64-posix
   libusb-1.0-0-dev
@@ -34,5 +35,7 @@ fi
 
 echo "Installing: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# tshark asks whether ordinary users may capture; the tests need no such thing.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | "${sudo_cmd[@]}" debconf-set-selections
 "${sudo_cmd[@]}" apt-get update -qq
 "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -77,10 +77,12 @@ struct LinkOptions {
     std::string link;
     std::string recvDir;
     std::string timeout;
+    std::string capture;
 };
 
 void AddLinkOptions(Options& options, LinkOptions& o) {
     options.value("--link", &o.link);
+    options.value("--capture", &o.capture);
     options.value("--recv-dir", &o.recvDir);
     options.value("--timeout", &o.timeout);
 }
@@ -98,10 +100,6 @@ int TimeoutSeconds(const LinkOptions& o, int defaultSeconds) {
 // text, or a failure (exit 1) for a time-out or a message from the dosimeter.
 std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, const ExchangeStart& start,
                              WantedReply wanted, int timeoutSeconds, int langBase) {
-    std::string error;
-    std::unique_ptr<Transport> transport = MakeTransport(o.link, &error);
-    if (!transport) Fail(kExitUsage, command + ": --link: " + error);
-
     std::unique_ptr<ReceivedFolderStore> store;
     if (!o.recvDir.empty()) {
         if (const std::string problem = ReceivedFolderProblem(o.recvDir); !problem.empty())
@@ -110,6 +108,14 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
     } else {
         store = MakeReceivedFolderStore();
     }
+    // A link with a receiver of its own (sir:, usb-irda) writes the replies into the folder.
+    std::string error;
+    TransportOptions transportOptions;
+    transportOptions.capturePath = o.capture;
+    transportOptions.receivedFolder = ReadReceivedFilesFolder(*store).value_or("");
+    bool nameError = false;
+    std::unique_ptr<Transport> transport = MakeTransport(o.link, transportOptions, &error, &nameError);
+    if (!transport) Fail(nameError ? kExitUsage : kExitFailed, command + ": --link: " + error);
 
     CollectedMessages messages;
     DeviceLink link(std::move(transport), *store, messages);
@@ -176,6 +182,7 @@ const char* kReadParamsUsage =
     "reply comes, and prints the table as 'params' does.\n"
     "  --recv-dir DIR  the received-files folder (default: the infrared file-transfer\n"
     "                  settings); files already there are never taken as replies\n"
+    "  --capture PCAP  every IrDA frame of a sir: or usb-irda link as pcap\n"
     "  --timeout S     seconds to wait for the reply; default 14\n"
     "  --access MASK   unlocked protected-parameter groups; default 0\n"
     "  --catalogue F   the parameter catalogue; default Commands.lst\n"
@@ -196,6 +203,7 @@ const char* kReadArchiveUsage =
     "reply comes, and prints the tables as 'archive' does.\n"
     "  --recv-dir DIR  the received-files folder (default: the infrared file-transfer\n"
     "                  settings); files already there are never taken as replies\n"
+    "  --capture PCAP  every IrDA frame of a sir: or usb-irda link as pcap\n"
     "  --timeout S     seconds to wait for the reply; default 44\n"
     "  --interval S    seconds between two gamma records (\"history_time\"); default 1\n"
     "  --lang en|ru    language of the headings, units and messages; default en\n"

@@ -11,13 +11,16 @@ namespace dm::cli {
 
 int RunPush(const Args& args) {
     Options options("push",
-                    "usage: dosimeter-cli push --link LINK FILE\n"
+                    "usage: dosimeter-cli push --link LINK [--capture PCAP] FILE\n"
                     "Pushes FILE's bytes as \"command.txt\" with OBEX over LINK (irda or\n"
                     "tcp:HOST:PORT) and prints the response code to each request, one a line\n"
                     "(\"CONNECT 0xA0\", \"PUT 0x90\", \"PUT 0xA0\", \"DISCONNECT 0xA0\").\n"
-                    "Exit 0 when the final PUT was answered with anything but Continue.\n");
+                    "Exit 0 when the final PUT was answered with anything but Continue.\n"
+                    "  --capture PCAP  every IrDA frame of a sir: or usb-irda link as pcap\n");
     std::string link;
+    std::string capture;
     options.value("--link", &link);
+    options.value("--capture", &capture);
     std::vector<std::string> files;
     if (!options.parse(args, &files))
         return kExitOk;
@@ -25,11 +28,14 @@ int RunPush(const Args& args) {
         options.usageError("--link is required");
     if (files.size() != 1)
         options.usageError("give exactly one FILE");
-    std::string error;
-    std::unique_ptr<Transport> transport = MakeTransport(link, &error);
-    if (!transport)
-        Fail(kExitUsage, "push: --link: " + error);
     const std::string bytes = ReadInputFile(files.front());
+    std::string error;
+    TransportOptions transportOptions;
+    transportOptions.capturePath = capture;
+    bool nameError = false;
+    std::unique_ptr<Transport> transport = MakeTransport(link, transportOptions, &error, &nameError);
+    if (!transport)
+        Fail(nameError ? kExitUsage : kExitFailed, "push: --link: " + error);
     if (bytes.size() > kMaxCommandTextBytes)
         Fail(kExitFailed, "push: " + files.front() + " has " + std::to_string(bytes.size()) +
                               " bytes, more than the " + std::to_string(kMaxCommandTextBytes) +

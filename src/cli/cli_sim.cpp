@@ -4,6 +4,10 @@
 
 #include "sim/dose_meter.h"
 #include "sim/simulated_dosimeter.h"
+#ifndef _WIN32
+#include "link/irda/serial_port.h"
+#include "sim/irda_dosimeter.h"
+#endif
 
 #include <chrono>
 #include <csignal>
@@ -40,6 +44,65 @@ Endpoint ParseListen(const std::string& text) {
     return e;
 }
 
+#ifndef _WIN32
+// Blocks SIGINT and SIGTERM for the threads started after it and waits for one of them.
+class SignalWait {
+public:
+    SignalWait() {
+        sigemptyset(&signals_);
+        sigaddset(&signals_, SIGINT);
+        sigaddset(&signals_, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
+    }
+    ~SignalWait() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+    void wait() {
+        int received = 0;
+        while (sigwait(&signals_, &received) != 0) {
+        }
+    }
+
+private:
+    sigset_t signals_;
+    sigset_t previous_;
+};
+#endif
+
+// The simulated dosimeter over IrDA on the serial line the link names.
+int RunIrdaSimulate(SimModel model, const std::string& modelName, const std::string& link, const std::string& capture,
+                    bool pace, const SimOptions& sim) {
+#ifdef _WIN32
+    (void)model;
+    (void)modelName;
+    (void)capture;
+    (void)pace;
+    (void)sim;
+    Fail(kExitUsage, "simulate: --link " + link + ": not available on this system");
+#else
+    if (link.rfind("sir:", 0) != 0)
+        Fail(kExitUsage, "simulate: --link: expected sir:PATH, got '" + link + "'");
+    std::string error;
+    std::optional<irda::SirLinkOptions> sir = irda::ParseSirLink(link, &error);
+    if (!sir)
+        Fail(kExitUsage, "simulate: --link: " + error);
+    sir->paced = pace;
+    IrdaDosimeter dosimeter(model, sim);
+    if (!dosimeter.loadState(&error))
+        Fail(kExitUsage, "simulate: " + error);
+    SignalWait signals;
+    std::unique_ptr<irda::FramePort> port = irda::OpenSirPort(*sir, &error);
+    if (!port)
+        Fail(kExitFailed, "simulate: " + error);
+    if (!dosimeter.start(std::move(port), capture, &error))
+        Fail(kExitFailed, "simulate: " + error);
+    WriteStdout("simulated " + modelName + " on " + link + (pace ? " (paced)" : "") + "\n");
+    signals.wait();
+    dosimeter.stop();
+    if (const std::string saveError = dosimeter.stateError(); !saveError.empty())
+        Fail(kExitFailed, "simulate: " + saveError);
+    return kExitOk;
+#endif
+}
+
 } // namespace
 
 int RunSimulate(const Args& args) {
@@ -48,6 +111,8 @@ int RunSimulate(const Args& args) {
         "usage: dosimeter-cli simulate --model KRT-17A|MLV-52B --listen HOST:PORT --recv-dir DIR\n"
         "                              [--records N] [--state FILE] [--catalogue F]\n"
         "                              [--reply-delay MS] [--seed N] [--verbose]\n"
+        "       dosimeter-cli simulate --model KRT-17A|MLV-52B --link sir:PATH [--pace]\n"
+        "                              [--capture FILE] [--records N] [--state FILE] ...\n"
         "Runs a simulated dosimeter in the foreground: an OBEX-over-TCP server at HOST:PORT\n"
         "(port 0: any free port) that acts on each \"command.txt\" pushed to it and writes its\n"
         "replies into DIR, as the infrared file-transfer service would. Stops on SIGINT or\n"
@@ -58,9 +123,15 @@ int RunSimulate(const Args& args) {
         "  --catalogue F     the catalogue whose keys are answered (default: Commands.lst)\n"
         "  --reply-delay MS  time between a push and its replies (default 1500)\n"
         "  --seed N          pseudo-random dose pattern (default: a new one each run)\n"
-        "  --verbose         one line on stderr per connection, command and reply\n");
-    std::string model, listen, recvDir, records, state, catalogue, delay, seed;
+        "  --verbose         one line on stderr per connection, command and reply\n"
+        "With --link sir:PATH the dosimeter is at the far end of that serial line (one end of a\n"
+        "pseudo-terminal pair in tests): it answers discovery, takes \"command.txt\" over IrDA\n"
+        "and beams its replies back to the computer's OBEX receiver (no --recv-dir).\n"
+        "  --pace            bytes go no faster than the negotiated speed (ten bits a byte)\n"
+        "  --capture FILE    every IrDA frame in and out as pcap (link type 144)\n");
+    std::string model, listen, recvDir, records, state, catalogue, delay, seed, link, capture;
     bool verbose = false;
+    bool pace = false;
     options.value("--model", &model);
     options.value("--listen", &listen);
     options.value("--recv-dir", &recvDir);
@@ -70,6 +141,9 @@ int RunSimulate(const Args& args) {
     options.value("--reply-delay", &delay);
     options.value("--seed", &seed);
     options.flag("--verbose", &verbose);
+    options.value("--link", &link);
+    options.value("--capture", &capture);
+    options.flag("--pace", &pace);
     if (!options.parse(args, nullptr))
         return kExitOk;
     const auto simModel = SimModelFromName(model);
@@ -77,11 +151,17 @@ int RunSimulate(const Args& args) {
         options.usageError(model.empty()
                                ? "--model is required"
                                : "--model: expected KRT-17A or MLV-52B, got '" + model + "'");
-    if (listen.empty())
-        options.usageError("--listen is required");
-    if (recvDir.empty())
-        options.usageError("--recv-dir is required");
-    const Endpoint endpoint = ParseListen(listen);
+    if (!link.empty()) {
+        if (!listen.empty() || !recvDir.empty())
+            options.usageError("--link goes without --listen and --recv-dir");
+    } else {
+        if (listen.empty())
+            options.usageError("--listen is required");
+        if (recvDir.empty())
+            options.usageError("--recv-dir is required");
+        if (pace || !capture.empty())
+            options.usageError("--pace and --capture go with --link sir:PATH");
+    }
 
     SimOptions sim;
     if (!records.empty()) {
@@ -112,6 +192,9 @@ int RunSimulate(const Args& args) {
             std::cerr << "simulate: " << line << std::endl;
         };
 
+    if (!link.empty())
+        return RunIrdaSimulate(*simModel, model, link, capture, pace, sim);
+    const Endpoint endpoint = ParseListen(listen);
     SimulatedDosimeter dosimeter(*simModel, recvDir, sim);
     std::string error;
     if (!dosimeter.loadState(&error))

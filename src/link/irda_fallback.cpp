@@ -42,13 +42,13 @@ private:
 
 } // namespace
 
-std::unique_ptr<Transport> MakeIrdaOrAdapterTransport(const LinkTimeouts& timeouts) {
+std::unique_ptr<Transport> MakeIrdaOrAdapterTransport(const TransportOptions& options) {
     if (KernelHasIrdaSockets())
-        return MakeIrdaTransport(timeouts);
+        return MakeIrdaTransport(options.timeouts);
     const std::vector<irda::Adapter> adapters = irda::ListAdapters();
     if (const std::optional<irda::Adapter> one = irda::SoleAdapter(adapters)) {
         std::string error;
-        if (std::unique_ptr<Transport> transport = MakeTransport(one->link, timeouts, &error))
+        if (std::unique_ptr<Transport> transport = MakeTransport(one->link, options, &error))
             return transport;
         return std::make_unique<UnavailableTransport>("no IrDA sockets in this kernel, and the adapter " + one->link +
                                                       " cannot be used: " + error);

@@ -15,7 +15,7 @@ std::unique_ptr<Transport> MakeIrdaTransport(const LinkTimeouts& timeouts);
 
 // The irda link: the platform's IrDA sockets; on a Linux kernel without them, the one
 // IrDA adapter found (see irda/adapters.h), else a link whose discovery says what to do.
-std::unique_ptr<Transport> MakeIrdaOrAdapterTransport(const LinkTimeouts& timeouts);
+std::unique_ptr<Transport> MakeIrdaOrAdapterTransport(const TransportOptions& options);
 
 inline constexpr const char* kMsgNoIrdaAdapter =
     "no IrDA sockets in this kernel, and no IrDA adapter found: plug one in and choose it in the Link menu, or "

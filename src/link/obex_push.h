@@ -33,6 +33,15 @@ struct PushReport {
     std::string error;        // why the push ended early (empty when it ran to the end)
 };
 
+// Pushes a whole object over an open connection: CONNECT, PUT and DISCONNECT. The body
+// goes in one final PUT when it fits the packet length the peer announced in its CONNECT
+// answer (as every TCP peer has it); else in Body packets of that length and a final
+// End-of-Body. The report collects the steps.
+void PushObject(Connection& connection, const std::string& name, const std::string& bytes, PushReport& report);
+
+// The request packets of a body split to maxPacket: Body packets, then the final one.
+std::vector<std::string> ObexBodyPackets(const std::string& bytes, std::size_t maxPacket);
+
 // Pushes text to the device over the transport. Never throws; every wait is bounded
 // by the transport's time-outs and, when given, ends by the deadline. A text longer
 // than kMaxCommandTextBytes is refused whole rather than cut.

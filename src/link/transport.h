@@ -7,6 +7,7 @@
 
 #include <array>
 #include <chrono>
+#include <functional>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -83,10 +84,14 @@ public:
     // "irda" or "tcp:HOST:PORT", for messages.
     virtual std::string name() const = 0;
 
-    // One line on why the link cannot be used or why a discovery call failed, when the
-    // link knows more than the generic messages say ("sir:/dev/ttyUSB0: the port is gone
-    // (unplugged or closed): ..."). A link whose port goes away fails its next discovery
-    // call and says so here. Read on the discovery thread after a failed call.
+    // Captures every frame the link carries into a pcap file, for links that can (the
+    // program's own IrDA stack); false with the reason for the others.
+    virtual bool startCapture(const std::string& path, std::string* error);
+    virtual void stopCapture() {}
+    // Why the link stopped working (its port unplugged or closed under the program), or
+    // why it cannot be used at all (no adapter found); empty while it works or for links
+    // that cannot tell. A link whose port goes away fails its next discovery call and
+    // says so here; the device link reads it on the discovery thread after that call.
     virtual std::string linkError() const { return {}; }
 
     // While set, connect() waits no later than this point.
@@ -102,10 +107,26 @@ private:
     std::optional<std::chrono::steady_clock::time_point> connectDeadline_;
 };
 
-// The transport for a link name: "irda" (the platform's IrDA sockets) or
-// "tcp:HOST:PORT". Nothing, and the reason in error, for an unknown or malformed name.
+// What a link may need beside its name.
+struct TransportOptions {
+    LinkTimeouts timeouts;
+    // The received-files folder: links with a receiver of their own (sir:, usb-irda)
+    // write the files pushed to them there. Empty: they receive nothing.
+    std::string receivedFolder;
+    // A pcap file every frame goes to from the start (sir:, usb-irda); empty: none.
+    std::string capturePath;
+    // One line per link event (connections, files received); called on the link's thread.
+    std::function<void(const std::string&)> log;
+};
+
+// The transport for a link name: "irda" (the platform's IrDA sockets), "tcp:HOST:PORT",
+// "sir:PATH[?dongle=NAME&speed=BAUD]" or "usb-irda[:BUS-ADDRESS]" (the program's own
+// IrDA stack). Nothing, and the reason in error, for an unknown or malformed name
+// (*nameError set when given) or an adapter that cannot be opened (one line naming it).
 std::unique_ptr<Transport> MakeTransport(const std::string& linkName, std::string* error);
 std::unique_ptr<Transport> MakeTransport(const std::string& linkName, const LinkTimeouts& timeouts,
                                          std::string* error);
+std::unique_ptr<Transport> MakeTransport(const std::string& linkName, const TransportOptions& options,
+                                         std::string* error, bool* nameError = nullptr);
 
 } // namespace dm
