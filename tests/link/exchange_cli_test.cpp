@@ -221,6 +221,18 @@ TEST_F(ExchangeCliTest, SilentPeerDoesNotOutlastTheTimeout) {
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(7)); // not the link's 10 s
 }
 
+TEST_F(ExchangeCliTest, APushThatFailsEndsTheCommandAtOnceSayingWhy) {
+    dm::test::ObexTestPeer hangup([](std::size_t, std::uint8_t) { return dm::test::PeerAction{dm::test::PeerAction::Hangup, {}}; });
+    const std::string l = "tcp:127.0.0.1:" + std::to_string(hangup.port());
+    const auto begin = std::chrono::steady_clock::now();
+    const CliRun r = RunCli({"read-params", "--link", l, "--recv-dir", recv.string()}, work);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("dosimeter-cli: read-params: the push failed: " + l + ": no whole answer to CONNECT", 0), 0u)
+        << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5)); // not the 14 s time-out
+}
+
 TEST_F(ExchangeCliTest, ReceivedFilesLocationThatIsAFileIsSaidAtOnce) {
     const fs::path file = work / "not-a-folder";
     WriteAll(file, "x");

@@ -35,4 +35,20 @@ std::vector<Adapter> ListAdapters(const AdapterRoots& roots = SystemAdapterRoots
 // of that kind leave the choice to the user.
 std::optional<Adapter> SoleAdapter(const std::vector<Adapter>& adapters);
 
+// One entry of the window's Link menu.
+struct LinkChoice {
+    std::string link;  // as given to --link; a remembered dongle or speed is kept
+    std::string label; // what sysfs says of it; empty for the IrDA sockets and other links
+    bool current = false;
+};
+
+// The IrDA sockets ("irda"), each adapter found, and the current link when it is none of
+// them (a tcp: link, an adapter unplugged since): in that order, the current one marked.
+std::vector<LinkChoice> LinkChoices(const std::vector<Adapter>& adapters, const std::string& currentLink);
+
+// A sir: link with its dongle replaced (speed kept); empty for any other link.
+std::string SirLinkWithDongle(const std::string& link, const std::string& dongle);
+// The dongle a sir: link names ("plain" when none); empty for any other link.
+std::string SirLinkDongle(const std::string& link);
+
 } // namespace dm::irda
