@@ -30,6 +30,7 @@ expected=(
   share/applications/dosimeter-manager.desktop
   share/icons/hicolor/scalable/apps/dosimeter-manager.svg
   share/metainfo/org.borealis.DosimeterManager.metainfo.xml
+  lib/udev/rules.d/70-dosimeter-manager-irda.rules
 )
 [ $have_window = 1 ] && expected+=(bin/dosimeter-manager)
 for f in "${expected[@]}"; do
