@@ -116,6 +116,8 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
     bool nameError = false;
     std::unique_ptr<Transport> transport = MakeTransport(o.link, transportOptions, &error, &nameError);
     if (!transport) Fail(nameError ? kExitUsage : kExitFailed, command + ": --link: " + error);
+    // irda may stand for the one adapter found: messages name both.
+    const std::string linkName = transport->name() == o.link ? o.link : o.link + " (" + transport->name() + ")";
 
     CollectedMessages messages;
     DeviceLink link(std::move(transport), *store, messages);
@@ -135,8 +137,8 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
     // Woken by discovery itself: the moment a dosimeter is found, or discovery fails.
     if (!link.waitForDevice(deadline)) {
         if (const std::string failure = link.discoveryFailure(); !failure.empty())
-            Fail(kExitFailed, command + ": " + o.link + ": " + failure);
-        Fail(kExitFailed, command + ": " + o.link + ": " + interrupted + " (no dosimeter in range)");
+            Fail(kExitFailed, command + ": " + linkName + ": " + failure);
+        Fail(kExitFailed, command + ": " + linkName + ": " + interrupted + " (no dosimeter in range)");
     }
     const auto waited = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - begin).count();
     const int ticks = std::max(1, timeoutSeconds - static_cast<int>(waited));
@@ -171,7 +173,7 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
     std::string why;
     if (const std::vector<std::string> said = messages.all(); !said.empty())
         why = " (" + said.back() + ")";
-    Fail(kExitFailed, command + ": " + o.link + ": " + interrupted + why);
+    Fail(kExitFailed, command + ": " + linkName + ": " + interrupted + why);
 }
 
 const char* kReadParamsUsage =
