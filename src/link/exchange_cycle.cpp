@@ -164,7 +164,7 @@ void ExchangeCycle::checkFailures() {
     if (const std::optional<std::string> failed = link_.takePushFailure(); failed && !waitingFor_.empty()) {
         waitingFor_.clear();
         observer_.pushFailed(*failed);
-        observer_.busy(false);
+        observer_.busy(!inRange_);
         stopProgress(0);
     }
     if (const std::optional<std::string> failed = link_.takeLinkFailure())
