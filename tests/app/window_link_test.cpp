@@ -80,7 +80,8 @@ private slots:
             Session s(TcpLink(silent));
             QVERIFY(s.arrived());
             s.window->onTimer();
-            QVERIFY(s.links->device()->pushing());
+            QTRY_VERIFY(!silent.recorded().empty()); // the CONNECT is out, its answer awaited...
+            QVERIFY(s.links->device()->pushing());    // ...while the window's thread goes on
             QVERIFY(!s.window->button(Action::GetParameters)->isEnabled());
         }
         // A peer that hangs up on the request: the tick after the push ended says why and
