@@ -27,8 +27,13 @@ DiscoveryStart StackTransport::openDiscovery() {
 bool StackTransport::list(std::vector<DeviceId>* devices) {
     std::vector<irda::DiscoveredDevice> found;
     std::string error;
-    if (!stack_->discover(&found, Clock::now() + kDiscoveryAllowance, &error))
-        return false;
+    if (!stack_->discover(&found, Clock::now() + kDiscoveryAllowance, &error)) {
+        // Only a port that failed ends discovery; a slow round keeps what was known.
+        if (!stack_->portError().empty())
+            return false;
+        *devices = last_;
+        return true;
+    }
     devices->clear();
     for (const auto& d : found)
         devices->push_back(irda::DeviceIdFromAddress(d.address));

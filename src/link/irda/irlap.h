@@ -84,6 +84,8 @@ public:
     // Starts a discovery (once the line has been quiet for the media-busy time); the
     // answers come through lapDiscoveryDone. False while connected or busy.
     bool discover(std::string* why);
+    // Forgets a discovery asked for and not yet begun (the peer connected meanwhile).
+    void cancelDiscovery() { wantDiscovery_ = false; }
     // Connects to the device as primary; lapConnected or lapConnectFailed follows.
     bool connect(std::uint32_t peer, std::string* why);
     // Ends the connection at our next turn (or at once when there is none).

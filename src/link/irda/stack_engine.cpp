@@ -379,6 +379,18 @@ void StackEngine::linkUp(std::uint32_t peer, bool primary) {
         std::to_string(station_.params().txDataSize) + " bytes, window " + std::to_string(station_.params().txWindow));
     if (!primary)
         linkIsOurs_ = false;
+    // A discovery waiting for the line is answered at once: the peer is here.
+    if (!discoveryWaiters_.empty()) {
+        station_.cancelDiscovery();
+        DiscoveredDevice device{peer, {}};
+        for (const DiscoveredDevice& d : lastDevices_)
+            if (d.address == peer)
+                device = d;
+        std::vector<DiscoveryDone> waiters = std::move(discoveryWaiters_);
+        discoveryWaiters_.clear();
+        for (auto& w : waiters)
+            w({device}, {});
+    }
     for (auto& [id, job] : jobs_) {
         if (job->phase == Job::Phase::Link || (job->phase == Job::Phase::Waiting && peer == job->device)) {
             job->phase = Job::Phase::Link;
