@@ -20,7 +20,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Sends `frames` frames of 1 KiB over a pseudo-terminal at 115,200 baud; the far end
+// Sends `frames` frames of 1000 bytes over a pseudo-terminal at 115,200 baud; the far end
 // is drained on a thread. The time taken, and the bytes that went on the line.
 std::pair<Clock::duration, std::size_t> SendOverPty(bool paced, int frames) {
     int master = -1, slave = -1;
@@ -44,7 +44,7 @@ std::pair<Clock::duration, std::size_t> SendOverPty(bool paced, int frames) {
     Clock::duration took{};
     std::size_t wire = 0;
     if (port && port->setSpeed(115200, &error)) {
-        const dm::irda::Bytes frame(1024, 0x5A);
+        const dm::irda::Bytes frame(1000, 0x5A);
         dm::irda::Bytes wrapped;
         dm::irda::SirWrap(frame, 0, wrapped);
         const auto begin = Clock::now();
