@@ -152,6 +152,19 @@ enum StringId : int {
     IDS_NOT_SENT_FIX = 272,
     IDS_NOT_ACCEPTED = 273,
     IDS_VALUES_NOT_ACCEPTED = 274,
+    // The Link menu and what the link says in the status log.
+    IDS_MENU_LINK = 760,
+    IDS_LINK_IRDA_SOCKETS = 761,
+    IDS_LINK_ADAPTER_KIND = 762,
+    IDS_LINK_IN_USE = 763,
+    IDS_LINK_IN_USE_THIS_RUN = 764,
+    IDS_LINK_NOT_REMEMBERED = 765,
+    IDS_LINK_CANNOT_USE = 766,
+    IDS_PUSH_FAILED = 767,
+    IDS_LINK_LOST = 768,
+    IDS_LINK_FELL_BACK = 769,
+    IDS_LINK_KIND_PLAIN = 770,
+    IDS_LINK_KIND_DIRECT = 771,
 };
 
 } // namespace dm

@@ -106,7 +106,8 @@ struct Session {
         while (t.elapsed() < 5000 && !ready())
             QTest::qWait(5);
     }
-    void waitForReply() { waitFor([this] { return repliesWaiting() > 0; }); }
+    // Pushes go out on the link's own thread: the files of a command are all out first.
+    void waitForReply() { waitFor([this] { return !link->pushing() && repliesWaiting() > 0; }); }
     void tick() { window->onTimer(); }
 
     // Ticks until a new log entry ends with text; false after maxTicks ticks.
