@@ -2,9 +2,14 @@
 //   storing one readout of 25 parameters vs a bare prepared INSERT of the same rows in one
 //   transaction;
 //   the readouts of one dosimeter with their increments, from 1,000,000 readouts of 10,000
-//   dosimeters, vs a bare indexed SELECT of the same rows.
+//   dosimeters, vs a bare indexed SELECT of the same rows;
+//   a batch import of 10,000 readouts of a real parameter reply (100 dosimeters) in one
+//   transaction vs a bare prepared INSERT of the same rows in one transaction, both timed
+//   in each iteration ("ratio"); on SQLite, and on PostgreSQL when DM_BENCH_PG_URL names
+//   a database to use.
 // The big database is built once (bulk inserts in one transaction) and kept in the temp
 // folder for later runs.
+#include "records/capture.h"
 #include "records/records_repository.h"
 #include "records/station_recorder.h"
 
@@ -14,8 +19,13 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <map>
 #include <random>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -220,5 +230,139 @@ void BM_BareIndexedSelect(benchmark::State& state) {
     QSqlDatabase::removeDatabase(QStringLiteral("bare-select"));
 }
 BENCHMARK(BM_BareIndexedSelect)->Unit(benchmark::kMicrosecond);
+
+// ---- batch import
+
+constexpr int kBatch = 10'000;
+constexpr int kBatchDosimeters = 100;
+
+// 10,000 readouts of the KRT-17A reply in the test data, each with its own serial (one of
+// 100), time and total; `round` keeps the serials of one run's iterations apart.
+std::vector<ReadoutInput> BatchReadouts(int round) {
+    std::ifstream in(DM_TEST_DATA "/params-krt17a.txt", std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    const dm::ParameterSet set = dm::ReadParameterSet(text.str());
+    std::vector<ReadoutInput> out;
+    out.reserve(kBatch);
+    for (int i = 0; i < kBatch; ++i) {
+        ReadoutInput r = *ReadoutFromParameters(set, 1'700'000'000 + i, {"station-1", "operator"});
+        r.serial = "B" + std::to_string(round) + "-" + std::to_string(i % kBatchDosimeters);
+        for (StoredParameter& p : r.parameters)
+            if (p.key == "total_val")
+                p.raw = std::to_string(i) + ".0E-06";
+        r.totalDose = 1e-6 * i;
+        out.push_back(std::move(r));
+    }
+    return out;
+}
+
+// The floor: the same rows through bare prepared INSERTs in one transaction.
+void BareBulkInsert(QSqlDatabase& db, const std::vector<ReadoutInput>& readouts) {
+    QSqlQuery(db).exec(QStringLiteral("BEGIN"));
+    QSqlQuery dosimeter(db), readout(db), parameter(db);
+    dosimeter.prepare(QStringLiteral("INSERT INTO dosimeters (serial) VALUES (?) RETURNING id"));
+    readout.prepare(QStringLiteral("INSERT INTO readouts (dosimeter_id, taken_at, content_key, station,"
+                                   " operator_name, model, total_dose, total_text) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"
+                                   " RETURNING id"));
+    parameter.prepare(QStringLiteral("INSERT INTO readout_parameters (readout_id, position, key, raw_value)"
+                                     " VALUES (?, ?, ?, ?)"));
+    std::map<std::string, QVariant> ids;
+    for (const ReadoutInput& r : readouts) {
+        QVariant& id = ids[r.serial];
+        if (!id.isValid()) {
+            dosimeter.bindValue(0, QString::fromStdString(r.serial));
+            dosimeter.exec();
+            dosimeter.next();
+            id = dosimeter.value(0);
+        }
+        readout.bindValue(0, id);
+        readout.bindValue(1, static_cast<qlonglong>(r.at));
+        readout.bindValue(2, QString::number(r.at, 16).repeated(4)); // a key of a digest's length
+        readout.bindValue(3, QString::fromStdString(r.origin.station));
+        readout.bindValue(4, QString::fromStdString(r.origin.operatorName));
+        readout.bindValue(5, QString::fromStdString(r.model));
+        readout.bindValue(6, *r.totalDose);
+        readout.bindValue(7, QString::fromStdString(r.parameters[4].raw));
+        readout.exec();
+        readout.next();
+        const QVariant readoutId = readout.value(0);
+        readout.finish();
+        int position = 0;
+        for (const StoredParameter& p : r.parameters) {
+            parameter.bindValue(0, readoutId);
+            parameter.bindValue(1, ++position);
+            parameter.bindValue(2, QString::fromStdString(p.key));
+            parameter.bindValue(3, QString::fromStdString(p.raw));
+            parameter.exec();
+        }
+    }
+    dosimeter.finish();
+    QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+}
+
+void ImportAgainstBulkInsert(benchmark::State& state, const std::string& url) {
+    auto repo = RecordsRepository::open(url);
+    // The floor's own connection to the same database, as the sqlite3 shell or psql would be.
+    const QString connection = QStringLiteral("bare-bulk");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(
+            repo->url().kind == DatabaseUrl::Kind::Postgres ? QStringLiteral("QPSQL") : QStringLiteral("QSQLITE"),
+            connection);
+        const DatabaseUrl& u = repo->url();
+        if (u.kind == DatabaseUrl::Kind::Postgres) {
+            db.setHostName(QString::fromStdString(u.socketDir.empty() ? u.host : u.socketDir));
+            db.setPort(u.port);
+            db.setDatabaseName(QString::fromStdString(u.databaseName));
+            db.setUserName(QString::fromStdString(u.user));
+            db.setPassword(QString::fromStdString(u.password));
+            db.open();
+        } else {
+            db.setDatabaseName(QString::fromStdString(u.path));
+            db.open();
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous = FULL"));
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA foreign_keys = ON"));
+        }
+        int round = static_cast<int>(std::random_device{}() % 100'000) * 100;
+        double store = 0, bare = 0;
+        for (auto _ : state) {
+            state.PauseTiming();
+            const std::vector<ReadoutInput> ours = BatchReadouts(++round), floor = BatchReadouts(++round);
+            state.ResumeTiming();
+            const auto t0 = std::chrono::steady_clock::now();
+            repo->addReadouts(ours);
+            const auto t1 = std::chrono::steady_clock::now();
+            BareBulkInsert(db, floor);
+            const auto t2 = std::chrono::steady_clock::now();
+            store += std::chrono::duration<double>(t1 - t0).count();
+            bare += std::chrono::duration<double>(t2 - t1).count();
+        }
+        state.counters["store_s"] = store / static_cast<double>(state.iterations());
+        state.counters["bare_s"] = bare / static_cast<double>(state.iterations());
+        state.counters["ratio"] = store / bare;
+    }
+    QSqlDatabase::removeDatabase(connection);
+}
+
+void BM_ImportTenThousandReadoutsSqlite(benchmark::State& state) {
+    EnsureQtCore();
+    const fs::path dir = FreshFolder("dm-bench-records-batch");
+    ImportAgainstBulkInsert(state, "sqlite:" + (dir / "records.sqlite").string());
+    fs::remove_all(dir);
+}
+BENCHMARK(BM_ImportTenThousandReadoutsSqlite)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_ImportTenThousandReadoutsPostgres(benchmark::State& state) {
+    const char* url = std::getenv("DM_BENCH_PG_URL");
+    if (!url || !*url) {
+        state.SkipWithError("set DM_BENCH_PG_URL to a PostgreSQL database to measure there");
+        for (auto _ : state) {
+        }
+        return;
+    }
+    EnsureQtCore();
+    ImportAgainstBulkInsert(state, url);
+}
+BENCHMARK(BM_ImportTenThousandReadoutsPostgres)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace

@@ -29,8 +29,9 @@ function(dm_gtest name)
     DM_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
   dm_warnings(${name})
   include(GoogleTest)
+  # No test looks at the machine's own serial ports and USB adapters.
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;DOSIMETER_ADAPTERS_ROOT=${PROJECT_BINARY_DIR}/no-adapters")
 endfunction()
 
 # dm_qtest(NAME SOURCES ... DEPS ...): a Qt Test executable run on the offscreen platform.
@@ -44,7 +45,8 @@ function(dm_qtest name)
     DM_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
   dm_warnings(${name})
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT
+    "QT_QPA_PLATFORM=offscreen;DOSIMETER_ADAPTERS_ROOT=${PROJECT_BINARY_DIR}/no-adapters")
 endfunction()
 
 # dm_benchmark(NAME SOURCES ... DEPS ...): a Google Benchmark executable.

@@ -7,6 +7,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/icons/dosimeter-manager.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${PROJECT_SOURCE_DIR}/data/org.borealis.DosimeterManager.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+# Access to USB IrDA bridges for the group plugdev and the user at the seat.
+if(NOT WIN32)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/70-dosimeter-manager-irda.rules DESTINATION lib/udev/rules.d)
+endif()
 
 # PNG icons beside the SVG, for menus and software centres that take no SVG (rendered
 # from it: rsvg-convert -w N -h N data/icons/dosimeter-manager.svg).

@@ -43,6 +43,7 @@ expected=(
   share/doc/dosimeter-manager/copyright
   share/doc/dosimeter-manager/changelog.gz
   share/bash-completion/completions/dosimeter-cli
+  lib/udev/rules.d/70-dosimeter-manager-irda.rules
 )
 [ $have_window = 1 ] && expected+=(bin/dosimeter-manager share/man/man1/dosimeter-manager.1.gz)
 for f in "${expected[@]}"; do

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Cross-compiles the device link (transports including WinSock IrDA, the OBEX push,
+# the IrDA adapters' frame ports and listing (without libusb: usb-irda says so),
 # the reply pickup and the registry store) with mingw-w64 into a static library, to
 # keep it building for Windows. Needs x86_64-w64-mingw32-g++-posix.
 set -euo pipefail
@@ -30,6 +31,11 @@ sources=(
   src/link/socket_io.cpp
   src/link/tcp_transport.cpp
   src/link/transport.cpp
+  src/link/irda/sir_codec.cpp
+  src/link/irda/dongle.cpp
+  src/link/irda/serial_port.cpp
+  src/link/irda/usb_bridge.cpp
+  src/link/irda/adapters.cpp
 )
 
 for s in "${sources[@]}"; do

@@ -1,5 +1,8 @@
 #include "app/application.h"
 
+#include "app/link_switch.h"
+#include "core/string_table.h"
+#include "link/irda/adapters.h"
 #include "app/qt_user_dialogs.h"
 #include "app/queued_message_sink.h"
 #include "app/records_window.h"
@@ -145,18 +148,23 @@ int Application::run(const std::vector<std::string>& args) {
 
     // The program's one device link exists before the window, as the pickup must know
     // the files already in the received-files folder before anything is asked.
-    std::string error;
-    std::unique_ptr<dm::Transport> transport = dm::MakeTransport(linkName, &error);
-    if (!transport)
-        return Fail("--link: " + error);
     std::unique_ptr<dm::ReceivedFolderStore> store;
     if (simFolder)
         store = std::make_unique<dm::FixedFolderStore>(simFolder->path().toStdString());
     else
         store = dm::MakeReceivedFolderStore();
     QueuedMessageSink linkMessages;
-    dm::DeviceLink link(std::move(transport), *store, linkMessages);
-    dm::ExchangeLinkAdapter<dm::DeviceLink> exchangeLink(link);
+    // Links with a receiver of their own (sir:, usb-irda) write into the received-files folder.
+    dm::TransportOptions transportOptions;
+    transportOptions.receivedFolder = dm::ReadReceivedFilesFolder(*store).value_or("");
+    SwitchableLink link(
+        [transportOptions](const std::string& name, std::string* error) {
+            return dm::MakeTransport(name, transportOptions, error);
+        },
+        *store, linkMessages);
+    std::string error;
+    if (!link.open(linkName, &error))
+        return Fail("--link: " + error);
 
     // Settings are read before the window, so their notes are in English. Earlier
     // versions kept them in the working folder: found there, they are moved.
@@ -167,8 +175,17 @@ int Application::run(const std::vector<std::string>& args) {
         dm::LoadSettingsAtStart(settingsDir, std::filesystem::current_path(cwdError), startup);
 
     WindowServices services;
-    services.link = &exchangeLink;
+    services.link = &link;
     services.addSkipFile = [&link](const std::string& name) { link.addSkipFile(name); };
+    // A pick in the Link menu takes effect at once; it is remembered unless a simulated
+    // dosimeter runs (its link lasts only as long as the run).
+    const std::filesystem::path rememberIn = simFolder ? std::filesystem::path() : dm::DefaultSettingsFile();
+    services.linkMenu.choices = [&link] { return dm::irda::LinkChoices(dm::irda::ListAdapters(), link.linkName()); };
+    services.linkMenu.choose = [&link, rememberIn](const std::string& name, int langBase) {
+        return ChooseLink(link, name, rememberIn, langBase);
+    };
+    if (linkName == "irda" && link.transportName() != "irda")
+        services.linkNote = dm::FillIn(dm::Tr(dm::IDS_LINK_FELL_BACK, settings.langBase), {link.transportName()});
     services.recorder = recorder.get();
 #ifdef DM_HAVE_SIM
     if (simulator)

@@ -90,6 +90,8 @@ MainWindow::MainWindow(const dm::InterfaceSettings& settings, WindowServices ser
         followWaiting();
     });
     initialiseWindow();
+    if (!services_.linkNote.empty())
+        addStatusMessage(services_.linkNote);
     if (services_.recorder)
         services_.recorder->setNotify([this](const std::string& text) {
             QMetaObject::invokeMethod(this, [this, text] { addStatusMessage(text); }, Qt::QueuedConnection);
@@ -287,6 +289,13 @@ void MainWindow::buildMenu() {
         simOutAction_->setObjectName(QStringLiteral("actionSimOut"));
     }
 
+    if (services_.linkMenu.choices) {
+        linkMenu_ = new LinkMenu(
+            services_.linkMenu, [this] { return langBase_; }, [this](const std::string& text) { addStatusMessage(text); },
+            this);
+        menuBar_->addMenu(linkMenu_);
+    }
+
     if (services_.openRecords) {
         QMenu* records = menuBar_->addMenu(QString());
         records->setObjectName(QStringLiteral("menuRecords"));
@@ -314,6 +323,8 @@ void MainWindow::setMenuTexts() {
         simInAction_->setText(text(dm::IDS_MENU_SIM_IN));
         simOutAction_->setText(text(dm::IDS_MENU_SIM_OUT));
     }
+    if (linkMenu_)
+        linkMenu_->setTexts();
     if (auto* records = menuBar_->findChild<QMenu*>(QStringLiteral("menuRecords"))) {
         records->setTitle(text(dm::IDS_MENU_RECORDS));
         records->actions().first()->setText(text(dm::IDS_MENU_WEARERS));
@@ -685,6 +696,15 @@ void MainWindow::departed(bool cutShort) {
     addStatusMessage(Tr(cutShort ? dm::IDS_OUT_OF_RANGE_CUT_SHORT : dm::IDS_OUT_OF_RANGE, langBase_));
     if (std::exchange(editsDropped_, false))
         addStatusMessage(Tr(dm::IDS_EDITS_DROPPED, langBase_));
+}
+
+// The link works on threads of its own; what failed there is told here, on the window's.
+void MainWindow::pushFailed(const std::string& why) {
+    addStatusMessage(dm::FillIn(Tr(dm::IDS_PUSH_FAILED, langBase_), {why}));
+}
+
+void MainWindow::linkFailed(const std::string& why) {
+    addStatusMessage(dm::FillIn(Tr(dm::IDS_LINK_LOST, langBase_), {why}));
 }
 
 void MainWindow::gone() {

@@ -14,6 +14,7 @@
 #include "params/parameter_table.h"
 
 #include "app/dosimeter_reading.h"
+#include "app/link_menu.h"
 
 #include <QDialog>
 #include <QTimer>
@@ -63,6 +64,10 @@ struct WindowServices {
     bool runTimer = true;                // tests drive the ticks themselves
     // Keeps every readout, download, erase and change sent; none: nothing is recorded.
     dm::records::StationRecorder* recorder = nullptr;
+    // The Link menu; shown only when set.
+    LinkMenuServices linkMenu;
+    // A line for the status log at start (how the link was chosen), or empty.
+    std::string linkNote;
 };
 
 // The window's action buttons.
@@ -122,6 +127,7 @@ public:
     QProgressBar* progressBar() const { return progress_; }
     QPushButton* button(Action action) const;
     QMenu* simulatorMenu() const { return simulatorMenu_; }
+    LinkMenu* linkMenu() const { return linkMenu_; }
     QMenuBar* menuBar() const { return menuBar_; }
     // The history table of tab 1 or 2 (built on first use).
     dm::HistoryView* historyView(int tab);
@@ -141,6 +147,8 @@ private:
     void departed(bool cutShort) override;
     // A reply after a command was cut short: said in the status log, and true.
     bool ignoredAfterCutShort();
+    void pushFailed(const std::string& why) override;
+    void linkFailed(const std::string& why) override;
     // After the renewed parameters of an erase: says whether the total dose was erased.
     void reportErase();
 
@@ -210,6 +218,7 @@ private:
     QMenu* languageMenu_ = nullptr;
     QMenu* helpMenu_ = nullptr;
     QMenu* simulatorMenu_ = nullptr;
+    LinkMenu* linkMenu_ = nullptr;
     QAction* saveAction_ = nullptr;
     QAction* exportCsvAction_ = nullptr;
     QAction* exitAction_ = nullptr;

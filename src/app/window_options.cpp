@@ -13,9 +13,11 @@ bool IsModel(const std::string& s) { return s == "KRT-17A" || s == "MLV-52B"; }
 const char* WindowUsage() {
     return "usage: dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--db URL]\n"
            "                         [--screenshots DIR]\n"
-           "  --link LINK       the link to the dosimeter: irda or tcp:HOST:PORT (default: the\n"
-           "                    Link= line of ~/.config/dosimeter-manager/infrared.ini,\n"
-           "                    else irda)\n"
+           "  --link LINK       the link to the dosimeter: irda, tcp:HOST:PORT,\n"
+           "                    sir:PATH[?dongle=NAME&speed=BAUD] or usb-irda[:BUS-ADDRESS]\n"
+           "                    (default: the Link= line of\n"
+           "                    ~/.config/dosimeter-manager/infrared.ini, which the Link menu\n"
+           "                    sets, else irda)\n"
            "  --simulate MODEL  run a simulated dosimeter (default KRT-17A) on a free local\n"
            "                    port and talk to it; a Simulator menu moves it in and out\n"
            "                    of range\n"
@@ -58,6 +60,47 @@ std::string SettingsValue(const std::filesystem::path& settingsFile, const std::
             return line.substr(prefix.size());
     }
     return {};
+}
+
+bool StoreSettingsValue(const std::filesystem::path& settingsFile, const std::string& name, const std::string& value,
+                        std::string* error) {
+    if (value.find_first_of("\r\n") != std::string::npos) {
+        if (error)
+            *error = "a value of more than one line cannot be kept";
+        return false;
+    }
+    const std::string text = TryReadFile(settingsFile).value_or("");
+    const std::string prefix = name + "=";
+    std::string out;
+    bool set = false;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        const bool last = end == std::string::npos;
+        if (last)
+            end = text.size();
+        const std::string line = text.substr(start, end - start);
+        const std::size_t first = line.find_first_not_of(" \t");
+        if (!set && first != std::string::npos && line.compare(first, prefix.size(), prefix) == 0) {
+            const bool crlf = !line.empty() && line.back() == '\r';
+            out += prefix + value + (crlf ? "\r" : "");
+            set = true;
+        } else {
+            out += line;
+        }
+        if (!last)
+            out += '\n';
+        start = end + 1;
+    }
+    if (!set) {
+        if (!out.empty() && out.back() != '\n')
+            out += '\n';
+        out += prefix + value + "\n";
+    }
+    std::error_code ec;
+    if (settingsFile.has_parent_path())
+        std::filesystem::create_directories(settingsFile.parent_path(), ec);
+    return WriteFileAtomically(settingsFile, out, error);
 }
 
 WindowOptions ParseWindowOptions(const std::vector<std::string>& args) {

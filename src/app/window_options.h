@@ -32,5 +32,9 @@ std::string DefaultLinkName(const std::filesystem::path& settingsFile);
 
 // The text after "NAME=" on the first such line of that settings file; empty when none.
 std::string SettingsValue(const std::filesystem::path& settingsFile, const std::string& name);
+// Sets that line (the first such, else a new last line), keeping every other line, and
+// writes the file whole; false with the reason when it cannot.
+bool StoreSettingsValue(const std::filesystem::path& settingsFile, const std::string& name, const std::string& value,
+                        std::string* error);
 
 } // namespace dm

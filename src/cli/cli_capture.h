@@ -36,7 +36,8 @@ private:
     bool keep(records::RecordEntry entry);
 
     std::string command_;
-    std::string urlText_;
+    std::string dbUrl_;   // --db as given
+    std::string urlText_; // the database in force
     std::unique_ptr<records::RecordSpool> spool_;
     std::optional<records::RecordEntry> reading_;
     std::optional<std::int64_t> row_; // the reading's row in the spool

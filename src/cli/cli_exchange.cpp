@@ -52,25 +52,18 @@ private:
     std::vector<std::string> messages_;
 };
 
-bool IsDiscoveryFailure(const std::string& message) {
-    return message == kMsgSocketLayer || message == kMsgNoIrdaSocket || message == kMsgEnumerate ||
-           message == kMsgLazyDiscovery;
-}
-
 // Hands the wanted reply to a durable keeper before its file may go; false: it could not
 // be kept, and the file stays.
 using KeepReply = std::function<bool(const std::string& reply)>;
 
-// The device link as the cycle sees it, keeping the report of the last push so that a
-// time-out can say why nothing came. The push ends by the command's deadline.
-class ReportingLink : public ExchangeLinkAdapter<DeviceLink> {
+// The device link as the cycle sees it: each command's push runs on the link's push
+// thread and ends by the command's deadline.
+class DeadlineLink : public ExchangeLinkAdapter<DeviceLink> {
 public:
-    ReportingLink(DeviceLink& link, std::chrono::steady_clock::time_point deadline, WantedReply wanted,
-                  KeepReply keep)
+    DeadlineLink(DeviceLink& link, std::chrono::steady_clock::time_point deadline, WantedReply wanted,
+                 KeepReply keep)
         : ExchangeLinkAdapter(link), link_(link), deadline_(deadline), wanted_(wanted), keep_(std::move(keep)) {}
-    void sendCommandFile(const std::string& bytes) override {
-        lastPush = link_.sendCommandFile(bytes, deadline_);
-    }
+    void sendCommandFiles(const std::vector<std::string>& files) override { link_.sendCommandFiles(files, deadline_); }
     // The reading is in the spool, synced, before the pickup deletes its file: a run
     // killed at any moment leaves it in one or the other.
     void repliesDelivered(int replies) override {
@@ -80,7 +73,6 @@ public:
             replies -= weight;
         link_.repliesDelivered(replies);
     }
-    std::optional<PushReport> lastPush;
 
 private:
     DeviceLink& link_;
@@ -141,6 +133,8 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
     bool nameError = false;
     std::unique_ptr<Transport> transport = MakeTransport(o.link, transportOptions, &error, &nameError);
     if (!transport) Fail(nameError ? kExitUsage : kExitFailed, command + ": --link: " + error);
+    // irda may stand for the one adapter found: messages name both.
+    const std::string linkName = transport->name() == o.link ? o.link : o.link + " (" + transport->name() + ")";
 
     CollectedMessages messages;
     DeviceLink link(std::move(transport), *store, messages);
@@ -157,17 +151,16 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
     const Clock::time_point begin = Clock::now();
     const Clock::time_point deadline = begin + std::chrono::seconds(timeoutSeconds);
     const std::string interrupted = Tr(IDS_CONNECTION_INTERRUPTED, langBase);
-    while (IsNoDevice(link.currentDevice())) {
-        for (const std::string& m : messages.all())
-            if (IsDiscoveryFailure(m)) Fail(kExitFailed, command + ": " + o.link + ": " + m);
-        if (Clock::now() >= deadline)
-            Fail(kExitFailed, command + ": " + o.link + ": " + interrupted + " (no dosimeter in range)");
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Woken by discovery itself: the moment a dosimeter is found, or discovery fails.
+    if (!link.waitForDevice(deadline)) {
+        if (const std::string failure = link.discoveryFailure(); !failure.empty())
+            Fail(kExitFailed, command + ": " + linkName + ": " + failure);
+        Fail(kExitFailed, command + ": " + linkName + ": " + interrupted + " (no dosimeter in range)");
     }
     const auto waited = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - begin).count();
     const int ticks = std::max(1, timeoutSeconds - static_cast<int>(waited));
 
-    ReportingLink exchangeLink(link, deadline, wanted, keep);
+    DeadlineLink exchangeLink(link, deadline, wanted, keep);
     // Ticks keep to a one-second beat from before the push, so a slow push counts too.
     // Between them the run wakes whenever the received-files folder changes, so a reply
     // is taken in as soon as its file is closed.
@@ -185,17 +178,19 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
         return run.text;
     case ExchangeRunResult::Outcome::DosimeterMessage:
         Fail(kExitFailed, command + ": the dosimeter answered: " + OneLine(run.text));
+    case ExchangeRunResult::Outcome::PushFailed:
+        Fail(kExitFailed, command + ": the push failed: " + run.text);
+    case ExchangeRunResult::Outcome::LinkFailed:
+        Fail(kExitFailed, command + ": " + run.text);
     case ExchangeRunResult::Outcome::TimedOut:
         break;
     }
-    // Say what may have kept the reply away: a failed push, or what the link reported
-    // (a reply file too large to take in, say).
+    // Say what may have kept the reply away: what the link reported (a reply file too
+    // large to take in, say).
     std::string why;
-    if (exchangeLink.lastPush && !exchangeLink.lastPush->completed && !exchangeLink.lastPush->error.empty())
-        why = " (the push failed: " + exchangeLink.lastPush->error + ")";
-    else if (const std::vector<std::string> said = messages.all(); !said.empty())
+    if (const std::vector<std::string> said = messages.all(); !said.empty())
         why = " (" + said.back() + ")";
-    Fail(kExitFailed, command + ": " + o.link + ": " + interrupted + why);
+    Fail(kExitFailed, command + ": " + linkName + ": " + interrupted + why);
 }
 
 const char* kReadParamsUsage =

@@ -45,9 +45,13 @@ int RunPush(const Args& args) {
     if (std::optional<DeviceId> fixed = transport->fixedDevice()) {
         device = *fixed;
     } else {
-        if (transport->openDiscovery() != DiscoveryStart::Ok)
-            Fail(kExitFailed, "push: " + link + ": no IrDA sockets on this machine "
-                              "(Error#23. Check if IRDA module is installed.)");
+        if (transport->openDiscovery() != DiscoveryStart::Ok) {
+            const std::string reason = transport->linkError();
+            Fail(kExitFailed, "push: " + link + ": " +
+                                  (reason.empty() ? "no IrDA sockets on this machine "
+                                                    "(Error#23. Check if IRDA module is installed.)"
+                                                  : reason));
+        }
         std::vector<DeviceId> devices;
         const bool listed = transport->enumerate(&devices);
         transport->closeDiscovery();

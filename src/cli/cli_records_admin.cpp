@@ -133,14 +133,27 @@ void WarnIfRecordsExposed(const RecordsRepository& repo) {
         std::fprintf(stderr, "dosimeter-cli: warning: %s\n", warning->c_str());
 }
 
-std::unique_ptr<RecordsRepository> OpenRecords(const std::string& command, const std::string& dbUrl) {
+void NotePasswordInUrl(const std::string& dbUrl) {
+    if (dbUrl.empty())
+        return; // $DOSIMETER_RECORDS or the default: not on the command line
+    std::string error;
+    if (const auto url = records::ParseDatabaseUrl(dbUrl, &error); url && !url->password.empty())
+        std::fprintf(stderr, "dosimeter-cli: note: the password in --db can be seen by every user of this computer"
+                             " (ps); keep it in ~/.pgpass (mode 0600) and leave it out of the URL\n");
+}
+
+std::unique_ptr<RecordsRepository> OpenRecords(const std::string& command, const std::string& dbUrl, bool forReading) {
     records::EnsureQtCoreApplication("dosimeter-cli");
     std::unique_ptr<RecordsRepository> repo;
     try {
-        repo = RecordsRepository::open(records::ChooseDatabaseUrlText(dbUrl));
+        repo = RecordsRepository::open(records::ChooseDatabaseUrlText(dbUrl),
+                                       forReading ? RecordsRepository::Access::ForReading
+                                                  : RecordsRepository::Access::ForWriting);
     } catch (const RecordsError& e) {
         Fail(kExitFailed, "records " + command + ": " + e.what());
     }
+    // After the open: a failure stays the one line it is.
+    NotePasswordInUrl(dbUrl);
     WarnIfRecordsExposed(*repo);
     return repo;
 }

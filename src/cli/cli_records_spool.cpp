@@ -31,11 +31,16 @@ records::UtcSeconds Now() { return QDateTime::currentSecsSinceEpoch(); }
 // dosimeter whose parameters are in the database (as for import-archive).
 class EntryWriter {
 public:
-    explicit EntryWriter(std::string urlText) : urlText_(std::move(urlText)) {}
+    // dbUrl: --db as given (a password in it is noted once the database is open).
+    explicit EntryWriter(const std::string& dbUrl) : dbUrl_(dbUrl), urlText_(records::ChooseDatabaseUrlText(dbUrl)) {}
     bool operator()(const RecordEntry& entry) {
         try {
-            if (!repo_)
+            if (!repo_) {
                 repo_ = RecordsRepository::open(urlText_);
+                if (!noted_)
+                    NotePasswordInUrl(dbUrl_);
+                noted_ = true;
+            }
             if (const auto* d = std::get_if<records::HistoryDownloadInput>(&entry); d && !repo_->knowsSerial(d->serial))
                 throw RecordsError(RecordsError::Kind::UnknownSerial, repo_->displayName() + " has no dosimeter " +
                                                                           d->serial + " (read its parameters first)");
@@ -48,8 +53,9 @@ public:
     }
 
 private:
-    std::string urlText_;
+    std::string dbUrl_, urlText_;
     std::unique_ptr<RecordsRepository> repo_;
+    bool noted_ = false;
 };
 
 const char* kSpoolUsage =
@@ -135,7 +141,7 @@ int Spool(const std::string& dbUrlIn, const Args& args) {
     std::vector<records::SpoolRow> rows;
     try {
         if (spool && retry) {
-            EntryWriter write(urlText);
+            EntryWriter write(dbUrl);
             const records::SpoolPass pass = records::SendSpooled(*spool, key, true, true, Now(), std::ref(write));
             stillWaiting = spool->count(key);
             why = pass.error;
@@ -189,7 +195,7 @@ int RunRecordsSpoolCommand(const std::string& command, const std::string& dbUrl,
 // ------------------------------------------------------------------ read-params, read-archive
 
 ReadingKeeper::ReadingKeeper(std::string command, const std::string& dbUrl)
-    : command_(std::move(command)), urlText_(records::ChooseDatabaseUrlText(dbUrl)) {}
+    : command_(std::move(command)), dbUrl_(dbUrl), urlText_(records::ChooseDatabaseUrlText(dbUrl)) {}
 
 ReadingKeeper::~ReadingKeeper() = default;
 
@@ -227,7 +233,8 @@ int ReadingKeeper::store() {
         std::fprintf(stderr, "dosimeter-cli: %s: not recorded: %s\n", command_.c_str(), problem_.c_str());
         return kExitFailed;
     }
-    EntryWriter write(urlText_);
+    QuietSqlDriverWarnings();
+    EntryWriter write(dbUrl_);
     std::string error;
     bool stored = false;
     if (spool_ && row_) {

@@ -93,8 +93,9 @@ struct Command {
     // False when --help was asked; a positional argument is a usage error.
     bool parse(const Args& args) { return options.parse(args, nullptr); }
 
-    RecordsRepository& open() {
-        repo = OpenRecords(name, dbUrl);
+    // forReading: a command that changes nothing (see OpenRecords).
+    RecordsRepository& open(bool forReading = false) {
+        repo = OpenRecords(name, dbUrl, forReading);
         return *repo;
     }
 
@@ -145,7 +146,7 @@ int Wearers(Command& c, const Args& args) {
         return kExitOk;
     std::vector<records::Wearer> list;
     try {
-        list = DoseOfRecord(c.open()).wearers();
+        list = DoseOfRecord(c.open(true)).wearers();
     } catch (const RecordsError& e) {
         c.failed(e);
     }
@@ -220,7 +221,7 @@ int DoseCommand(Command& c, const Args& args) {
         Fail(kExitUsage, "--to " + to + " is before --from " + from);
     records::WearerDose d;
     try {
-        d = DoseOfRecord(c.open()).dose(wearer, start, end);
+        d = DoseOfRecord(c.open(true)).dose(wearer, start, end);
     } catch (const RecordsError& e) {
         c.failed(e);
     }
@@ -246,7 +247,7 @@ int Annual(Command& c, const Args& args) {
     const int year = Year(yearText);
     records::AnnualDose a;
     try {
-        a = DoseOfRecord(c.open()).annual(wearer, year);
+        a = DoseOfRecord(c.open(true)).annual(wearer, year);
     } catch (const RecordsError& e) {
         c.failed(e);
     }
@@ -283,7 +284,7 @@ int Limits(Command& c, const Args& args) {
     const std::optional<std::int64_t> when = at.empty() ? std::nullopt : std::optional<std::int64_t>(Time("--at", at));
     records::DoseLimits l;
     try {
-        DoseOfRecord records(c.open());
+        DoseOfRecord records(c.open(!setting));
         l = setting ? records.setLimits(changes) : records.limitsAt(when);
     } catch (const RecordsError& e) {
         c.failed(e);
@@ -309,7 +310,7 @@ int Export(Command& c, const Args& args) {
     const std::optional<int> year = yearText.empty() ? std::nullopt : std::optional<int>(Year(yearText));
     std::string bytes;
     try {
-        bytes = records::ExportCsv(c.open(), table, year);
+        bytes = records::ExportCsv(c.open(true), table, year);
     } catch (const RecordsError& e) {
         c.failed(e);
     }
@@ -336,7 +337,7 @@ int Report(Command& c, const Args& args) {
     const auto app = MakeGuiApplication(); // the PDF writer lays text out with fonts
     records::DoseRecordReport report;
     try {
-        report = records::BuildDoseRecordReport(DoseOfRecord(c.open()), wearer, year);
+        report = records::BuildDoseRecordReport(DoseOfRecord(c.open(true)), wearer, year);
     } catch (const RecordsError& e) {
         c.failed(e);
     }

@@ -38,7 +38,13 @@ int RunRecordsSpoolCommand(const std::string& command, const std::string& dbUrl,
 // One stderr line when the records database is a file other users can read.
 void WarnIfRecordsExposed(const records::RecordsRepository& repo);
 // Opens the records database for `records COMMAND`, with the warning above; a failure is
-// "records COMMAND: reason" on stderr and exit 1.
-std::unique_ptr<records::RecordsRepository> OpenRecords(const std::string& command, const std::string& dbUrl);
+// "records COMMAND: reason" on stderr and exit 1. forReading: a command that only reads,
+// which makes no SQLite file that is not there (an empty database is read instead).
+std::unique_ptr<records::RecordsRepository> OpenRecords(const std::string& command, const std::string& dbUrl,
+                                                        bool forReading = false);
+// One stderr note when the --db URL holds a password (any user sees it in the process list).
+void NotePasswordInUrl(const std::string& dbUrl);
+// Keeps the SQL drivers' warnings off stderr: a failure is the one line the command says.
+void QuietSqlDriverWarnings();
 
 } // namespace dm::cli

@@ -161,6 +161,7 @@ enum StringId : int {
     IDS_RECORDS_FAILED = 614,
     IDS_RECORDS_UNKNOWN_SERIAL = 615,
     IDS_RECORDS_REFUSED = 616,
+    IDS_RECORDS_UNSAFE = 617,
     IDS_RW_DATABASE = 620,
     IDS_RW_READING = 621,
     IDS_RW_SERIAL = 622,
@@ -196,6 +197,19 @@ enum StringId : int {
     IDS_RW_TO = 652,
     IDS_RW_WEARER_EXISTS = 653,
     IDS_RW_NO_WEARER = 654,
+    // The Link menu and what the link says in the status log.
+    IDS_MENU_LINK = 760,
+    IDS_LINK_IRDA_SOCKETS = 761,
+    IDS_LINK_ADAPTER_KIND = 762,
+    IDS_LINK_IN_USE = 763,
+    IDS_LINK_IN_USE_THIS_RUN = 764,
+    IDS_LINK_NOT_REMEMBERED = 765,
+    IDS_LINK_CANNOT_USE = 766,
+    IDS_PUSH_FAILED = 767,
+    IDS_LINK_LOST = 768,
+    IDS_LINK_FELL_BACK = 769,
+    IDS_LINK_KIND_PLAIN = 770,
+    IDS_LINK_KIND_DIRECT = 771,
 };
 
 } // namespace dm

@@ -1,5 +1,7 @@
 #include "link/device_link.h"
 
+#include <utility>
+
 namespace dm {
 
 DeviceLink::DeviceLink(std::unique_ptr<Transport> transport, ReceivedFolderStore& store,
@@ -26,6 +28,14 @@ void DeviceLink::clearReplies() {
 
 DeviceLink::~DeviceLink() {
     stop_.request();
+    {
+        std::lock_guard lock(pushLock_);
+        pushQueue_.clear();
+    }
+    pushQueued_.notify_all();
+    // A push under way ends by its deadline; it starts no further step once stopped.
+    if (pusher_.joinable())
+        pusher_.join();
     if (discovery_.joinable()) {
         transport_->interruptDiscovery();
         discovery_.join();
@@ -49,6 +59,7 @@ DeviceId DeviceLink::currentDevice() {
 
 void DeviceLink::applyEnumeration(const std::vector<DeviceId>& devices) {
     std::lock_guard lock(discoveryLock_);
+    discoveryChanged_.notify_all();
     if (devices.empty()) {
         linkStatus_ = LINK_GONE;
         deviceId_ = DeviceId{};
@@ -64,17 +75,37 @@ void DeviceLink::applyEnumeration(const std::vector<DeviceId>& devices) {
     }
 }
 
+void DeviceLink::discoveryFailed(const std::string& generic) {
+    const std::string reason = transport_->linkError();
+    {
+        std::lock_guard lock(discoveryLock_);
+        // A link that explains its failure (its port went away) reaches no dosimeter any
+        // more; after a generic failure the last state stays, as it always has.
+        if (!reason.empty() && !IsNoDevice(deviceId_)) {
+            deviceId_ = DeviceId{};
+            linkStatus_ = LINK_GONE;
+        }
+        discoveryFailure_ = reason.empty() ? generic : reason;
+        failureTaken_ = reason.empty(); // the generic texts go to the sink instead
+    }
+    discoveryChanged_.notify_all();
+    transport_->closeDiscovery();
+    if (reason.empty())
+        messages_.showMessage(generic);
+}
+
 void DeviceLink::runDiscovery() {
     switch (transport_->openDiscovery()) {
     case DiscoveryStart::Ok:
         break;
     case DiscoveryStart::SocketLayerFailed:
-        transport_->closeDiscovery();
-        messages_.showMessage(kMsgSocketLayer);
+        discoveryFailed(kMsgSocketLayer);
         return;
     case DiscoveryStart::SocketFailed:
-        transport_->closeDiscovery();
-        messages_.showMessage(kMsgNoIrdaSocket);
+        discoveryFailed(kMsgNoIrdaSocket);
+        return;
+    case DiscoveryStart::Unavailable:
+        discoveryFailed(kMsgNoIrdaSocket);
         return;
     }
     std::vector<DeviceId> devices;
@@ -84,8 +115,7 @@ void DeviceLink::runDiscovery() {
         if (stop_.requested())
             break;
         if (!ok) {
-            transport_->closeDiscovery();
-            messages_.showMessage(first ? kMsgEnumerate : kMsgLazyDiscovery);
+            discoveryFailed(first ? kMsgEnumerate : kMsgLazyDiscovery);
             return;
         }
         applyEnumeration(devices);
@@ -155,6 +185,82 @@ PushReport DeviceLink::sendCommandFile(std::string bytes,
         return report;
     }
     return PushCommandFile(*transport_, currentDevice(), bytes, deadline);
+}
+
+void DeviceLink::sendCommandFiles(std::vector<std::string> files,
+                                  std::optional<std::chrono::steady_clock::time_point> deadline) {
+    if (files.empty())
+        return;
+    {
+        std::lock_guard lock(pushLock_);
+        pushQueue_.push_back({std::move(files), deadline ? *deadline : std::chrono::steady_clock::now() + kPushDeadline});
+        if (!pusher_.joinable())
+            pusher_ = std::thread([this] { runPushes(); });
+    }
+    pushQueued_.notify_all();
+}
+
+void DeviceLink::runPushes() {
+    std::unique_lock lock(pushLock_);
+    for (;;) {
+        pushQueued_.wait(lock, [this] { return !pushQueue_.empty() || stop_.requested(); });
+        if (stop_.requested())
+            return;
+        const PushJob job = std::move(pushQueue_.front());
+        pushQueue_.pop_front();
+        pushBusy_ = true;
+        lock.unlock();
+        std::optional<std::string> failure;
+        for (const std::string& file : job.files) {
+            if (stop_.requested())
+                break;
+            if (!transport_) {
+                failure = "no link";
+                break;
+            }
+            const PushReport report = file.size() > kMaxCommandTextBytes
+                                          ? sendCommandFile(file) // refused whole, and said so
+                                          : PushCommandFile(*transport_, currentDevice(), file, job.deadline);
+            if (!report.completed) {
+                // The rest of the command's files would act on a half-sent command.
+                failure = transport_->name() + ": " + (report.error.empty() ? "the push failed" : report.error);
+                break;
+            }
+        }
+        lock.lock();
+        pushBusy_ = false;
+        if (failure)
+            pushFailure_ = failure;
+    }
+}
+
+std::optional<std::string> DeviceLink::takePushFailure() {
+    std::lock_guard lock(pushLock_);
+    return std::exchange(pushFailure_, std::nullopt);
+}
+
+bool DeviceLink::pushing() {
+    std::lock_guard lock(pushLock_);
+    return pushBusy_ || !pushQueue_.empty();
+}
+
+bool DeviceLink::waitForDevice(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(discoveryLock_);
+    discoveryChanged_.wait_until(lock, deadline,
+                                 [this] { return !IsNoDevice(deviceId_) || !discoveryFailure_.empty(); });
+    return !IsNoDevice(deviceId_);
+}
+
+std::string DeviceLink::discoveryFailure() {
+    std::lock_guard lock(discoveryLock_);
+    return discoveryFailure_;
+}
+
+std::optional<std::string> DeviceLink::takeLinkFailure() {
+    std::lock_guard lock(discoveryLock_);
+    if (discoveryFailure_.empty() || std::exchange(failureTaken_, true))
+        return std::nullopt;
+    return discoveryFailure_;
 }
 
 void DeviceLink::addSkipFile(const std::string& name) { pickup_.addSkipFile(name); }

@@ -3,10 +3,13 @@
 // command file, and the pickup of reply files from the received-files folder.
 //
 // Threads: the discovery thread writes the device identifier and the link status
-// under one lock; everything else (push, pickup, the reply slots) belongs to the
-// thread that owns the object. The MessageSink is called from the discovery thread
-// for discovery failures (once each) and from the owner's thread otherwise; a window
-// must hand the text over to its own thread before showing it.
+// under one lock; pushes handed over with sendCommandFiles run on the link's own push
+// thread, so no link operation blocks the owner; everything else (pickup, the reply
+// slots) belongs to the thread that owns the object. The MessageSink is called from the
+// discovery thread for the generic discovery failures (once each) and from the owner's
+// thread otherwise; a window must hand the text over to its own thread before showing
+// it. A failure the link explains itself (a port gone, no adapter) is not sent there:
+// the owner takes it with takeLinkFailure.
 #include "core/message_sink.h"
 #include "link/link_status.h"
 #include "link/obex_push.h"
@@ -15,6 +18,8 @@
 #include "link/stop_signal.h"
 #include "link/transport.h"
 
+#include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -58,11 +63,28 @@ public:
     // Only reply files whose letter is one of these ("LAP" by default) are taken.
     void takeRepliesOnly(const std::string& letters);
 
-    // Pushes the command text to the device in range as "command.txt". The window
-    // ignores the report: a failed push shows only as the exchange's time-out.
-    // With a deadline, the push gives up by then.
+    // Pushes the command text to the device in range as "command.txt", on the caller's
+    // thread. With a deadline, the push gives up by then.
     PushReport sendCommandFile(std::string bytes,
                                std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
+    // Hands one command's files to the push thread and returns at once; they go out in
+    // order, each by the deadline (default: kPushDeadline from now). A failed push ends
+    // the command's files there and is told once by takePushFailure.
+    void sendCommandFiles(std::vector<std::string> files,
+                          std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt);
+    // Why the last command's push failed ("the link: reason"), once; nothing otherwise.
+    std::optional<std::string> takePushFailure();
+    // Whether pushes handed over are still going out.
+    bool pushing();
+
+    // Waits until a dosimeter is discovered, discovery has failed, or the deadline
+    // passes; true when a dosimeter is in range.
+    bool waitForDevice(std::chrono::steady_clock::time_point deadline);
+    // Why discovery stopped, as the link explains it (a port gone, no adapter); empty
+    // while it runs or when it stopped with a generic message (told to the sink).
+    std::string discoveryFailure();
+    // The same, once, for the owner to show.
+    std::optional<std::string> takeLinkFailure();
 
     // A file name (without folder) never to take as a reply.
     void addSkipFile(const std::string& name);
@@ -80,7 +102,14 @@ public:
     void clearReplies();
 
 private:
+    struct PushJob {
+        std::vector<std::string> files;
+        std::chrono::steady_clock::time_point deadline;
+    };
+
     void runDiscovery();
+    void discoveryFailed(const std::string& generic);
+    void runPushes();
     void applyEnumeration(const std::vector<DeviceId>& devices);
     bool refreshReceivedFolder();
 
@@ -95,13 +124,27 @@ private:
     bool storeFailed_ = false;
     std::string reportedFolder_; // the unusable folder last reported
 
-    std::mutex discoveryLock_; // guards deviceId_ and linkStatus_
+    std::mutex discoveryLock_; // guards deviceId_, linkStatus_ and the failure below
+    std::condition_variable discoveryChanged_;
     DeviceId deviceId_{};
     int linkStatus_ = LINK_NONE;
+    std::string discoveryFailure_;
+    bool failureTaken_ = false;
+
+    std::mutex pushLock_; // guards the push queue and its outcome
+    std::condition_variable pushQueued_;
+    std::deque<PushJob> pushQueue_;
+    bool pushBusy_ = false;
+    std::optional<std::string> pushFailure_;
 
     StopSignal stop_;
     std::thread discovery_;
+    std::thread pusher_; // started with the first push handed over
 };
+
+// How long a push handed to the push thread may take unless told otherwise: about the
+// ticks an exchange waits for its answer.
+inline constexpr std::chrono::seconds kPushDeadline{14};
 
 // Message texts of the device link.
 inline constexpr const char* kMsgSocketLayer = "WSAStartup error";

@@ -83,8 +83,7 @@ void ExchangeCycle::startCommand(const ExchangeStart& start) {
     // Every command starts from an empty bar and counts once its files are out; one
     // without an expected duration of its own fills over the ticks to its deadline.
     observer_.progress(0);
-    for (const std::string& file : start.files)
-        link_.sendCommandFile(file);
+    link_.sendCommandFiles(start.files);
     beginProgress(start.progressSteps > 0 ? start.progressSteps : kTimeOutAfter + 2 - start.tickPreset);
     // A start with nothing to push (no parameter rows) still waits, but requested nothing.
     if (!start.files.empty())
@@ -161,7 +160,19 @@ void ExchangeCycle::checkTimeOut(int linkStatus, int replies) {
     tickCounter_ = 0;
 }
 
+void ExchangeCycle::checkFailures() {
+    if (const std::optional<std::string> failed = link_.takePushFailure(); failed && !waitingFor_.empty()) {
+        waitingFor_.clear();
+        observer_.pushFailed(*failed);
+        observer_.busy(!inRange_);
+        stopProgress(0);
+    }
+    if (const std::optional<std::string> failed = link_.takeLinkFailure())
+        observer_.linkFailed(*failed);
+}
+
 void ExchangeCycle::tick() {
+    checkFailures();
     const int status = link_.takeLinkStatus();
     const bool wasInRange = inRange_;
     inRange_ = status == kLinkArrived || status == kLinkPresent;
@@ -203,6 +214,9 @@ void ExchangeCycle::tick() {
 int ExchangeCycle::lookForReplies() {
     if (waitingFor_.empty())
         return 0;
+    checkFailures();
+    if (waitingFor_.empty())
+        return 0;
     const int replies = link_.pollFinishedReplyFiles();
     if (replies == 0)
         return 0;
@@ -236,11 +250,14 @@ public:
     }
     void dosimeterMessage(const std::string& text) override { message = text; }
     void timedOut() override { timedOutSeen = true; }
+    void pushFailed(const std::string& why) override { failure = {ExchangeRunResult::Outcome::PushFailed, why}; }
+    void linkFailed(const std::string& why) override { failure = {ExchangeRunResult::Outcome::LinkFailed, why}; }
     void arrived() override {}
     void gone() override {}
 
     std::optional<std::string> reply;
     std::optional<std::string> message;
+    std::optional<std::pair<ExchangeRunResult::Outcome, std::string>> failure;
     bool timedOutSeen = false;
 
 private:
@@ -271,6 +288,11 @@ ExchangeRunResult RunExchangeToReply(ExchangeLink& link, ExchangeStart start, Wa
         if (observer.message) {
             result.outcome = ExchangeRunResult::Outcome::DosimeterMessage;
             result.text = *observer.message;
+            return true;
+        }
+        if (observer.failure) {
+            result.outcome = observer.failure->first;
+            result.text = observer.failure->second;
             return true;
         }
         return false;

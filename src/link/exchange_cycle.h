@@ -10,6 +10,7 @@
 // often as it likes, so a reply whose file is proven whole is taken in at once instead
 // of at the next tick.
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,19 @@ public:
     virtual std::string archiveReply() const = 0;
     virtual void clearReplies() = 0;   // empties the three reply slots
     virtual void sendCommandFile(const std::string& bytes) = 0;
+    // One command's files, in order. The device link hands them to its own push thread
+    // and returns at once; a failure comes back through takePushFailure.
+    virtual void sendCommandFiles(const std::vector<std::string>& files) {
+        for (const std::string& file : files)
+            sendCommandFile(file);
+    }
     // After a poll: the replies (a sum of weights) whose texts were handed on; only
     // their files may go. The others stay to be offered again.
     virtual void repliesDelivered(int /*replies*/) {}
+    // Why the last command's push failed, once.
+    virtual std::optional<std::string> takePushFailure() { return std::nullopt; }
+    // Why the link itself stopped working (a port unplugged), once.
+    virtual std::optional<std::string> takeLinkFailure() { return std::nullopt; }
 };
 
 // Adapts any object with the device link's members (takeLinkStatus, pollReplyFiles,
@@ -59,7 +70,10 @@ public:
     std::string archiveReply() const override { return link_.archiveReply(); }
     void clearReplies() override { link_.clearReplies(); }
     void sendCommandFile(const std::string& bytes) override { link_.sendCommandFile(bytes); }
+    void sendCommandFiles(const std::vector<std::string>& files) override { link_.sendCommandFiles(files); }
     void repliesDelivered(int replies) override { link_.repliesDelivered(replies); }
+    std::optional<std::string> takePushFailure() override { return link_.takePushFailure(); }
+    std::optional<std::string> takeLinkFailure() override { return link_.takeLinkFailure(); }
 
 private:
     Link& link_;
@@ -91,6 +105,10 @@ public:
     // After gone(), when a dosimeter had been in range (an empty discovery repeats while
     // none is). cutShort: a command was still waiting and has ended without its answer.
     virtual void departed(bool /*cutShort*/) {}
+    // The command's files did not reach the dosimeter; the command has ended.
+    virtual void pushFailed(const std::string& /*why*/) {}
+    // The link stopped working (its port went away, say); one line on why.
+    virtual void linkFailed(const std::string& /*why*/) {}
 };
 
 // Where the exchange stands.
@@ -145,6 +163,8 @@ private:
     int acceptanceBeside(int replies) const;
     void advanceProgress();
     void checkTimeOut(int linkStatus, int replies);
+    // Tells a failed push (ending the command it belonged to) and a failed link.
+    void checkFailures();
 
     ExchangeLink& link_;
     ExchangeObserver& observer_;
@@ -166,9 +186,9 @@ private:
 enum class WantedReply { Parameters, Archive };
 
 struct ExchangeRunResult {
-    enum class Outcome { Reply, DosimeterMessage, TimedOut };
+    enum class Outcome { Reply, DosimeterMessage, TimedOut, PushFailed, LinkFailed };
     Outcome outcome = Outcome::TimedOut;
-    std::string text;   // the reply text, or the dosimeter's message as it came
+    std::string text;   // the reply text, the dosimeter's message as it came, or why it failed
     int ticks = 0;      // ticks run
 };
 

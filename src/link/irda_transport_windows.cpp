@@ -129,4 +129,8 @@ std::unique_ptr<Transport> MakeIrdaTransport(const LinkTimeouts& timeouts) {
     return std::make_unique<WindowsIrdaTransport>(timeouts);
 }
 
+std::unique_ptr<Transport> MakeIrdaOrAdapterTransport(const TransportOptions& options) {
+    return MakeIrdaTransport(options.timeouts);
+}
+
 } // namespace dm

@@ -50,7 +50,7 @@ std::unique_ptr<Transport> MakeTransport(const std::string& linkName, const Tran
 #endif
     }
     if (linkName == "irda")
-        return MakeIrdaTransport(timeouts);
+        return MakeIrdaOrAdapterTransport(options);
     if (linkName.rfind("tcp:", 0) == 0) {
         std::string host;
         std::string port;

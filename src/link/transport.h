@@ -52,6 +52,7 @@ enum class DiscoveryStart {
     Ok,
     SocketLayerFailed, // the platform's socket layer did not start
     SocketFailed,      // no socket of the link's family (no IrDA support)
+    Unavailable,       // the link cannot reach any adapter: linkError() says what to do
 };
 
 class Transport {
@@ -87,8 +88,10 @@ public:
     // program's own IrDA stack); false with the reason for the others.
     virtual bool startCapture(const std::string& path, std::string* error);
     virtual void stopCapture() {}
-    // Why the link stopped working (its port unplugged or closed under the program);
-    // empty while it works or for links that cannot tell.
+    // Why the link stopped working (its port unplugged or closed under the program), or
+    // why it cannot be used at all (no adapter found); empty while it works or for links
+    // that cannot tell. A link whose port goes away fails its next discovery call and
+    // says so here; the device link reads it on the discovery thread after that call.
     virtual std::string linkError() const { return {}; }
 
     // While set, connect() waits no later than this point.

@@ -1,6 +1,7 @@
 #include "records/archive_records.h"
 
 #include "history/dose_archive.h"
+#include "records/dose_accounting.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -26,7 +27,30 @@ std::optional<std::int64_t> WholeSeconds(std::string_view view) {
     return value;
 }
 
+// A dose as an archive line writes it: a number, signed or not, and nothing else.
+bool IsNumberText(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first != std::string_view::npos && text[first] == '-')
+        text.remove_prefix(first + 1);
+    return DoseFromText(text).has_value();
+}
+
 } // namespace
+
+std::optional<std::string> NotAnArchiveReply(std::string_view reply, const ArchiveContent& content) {
+    for (const char c : reply) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\t' && c != '\r' && c != '\n') || byte == 0x7f)
+            return "it holds control bytes no reply holds";
+    }
+    std::size_t numbers = 0;
+    for (const ArchiveRecord& r : content.records)
+        numbers += IsNumberText(r.doseText);
+    if (numbers * 2 < content.records.size())
+        return "only " + std::to_string(numbers) + " of its " + std::to_string(content.records.size()) +
+               " lines read as doses";
+    return std::nullopt;
+}
 
 ArchiveContent ReadArchiveRecords(std::string_view reply, double interval) {
     const DoseArchive archive = ParseDoseArchive(std::string(reply), interval);

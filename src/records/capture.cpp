@@ -42,7 +42,9 @@ std::optional<ReadoutInput> ReadoutFromParameters(const ParameterSet& set, UtcSe
     readout.model = set.model();
     readout.at = at;
     readout.origin = std::move(origin);
-    readout.totalDose = set.totalDose();
+    // A total that is no dose (negative, unreadable, "nan") is kept as read and carries none.
+    if (const std::optional<std::string> total = set.raw("total_val"))
+        readout.totalDose = DoseFromText(*total);
     readout.parameters.reserve(set.parameters().size());
     for (const Parameter& p : set.parameters())
         readout.parameters.push_back({p.key, p.raw});

@@ -13,7 +13,8 @@ namespace dm::records {
 // This station and its user: the host name and the login name.
 Origin LocalOrigin();
 
-// The readout of a parameter reply: model, every parameter as received, the total dose.
+// The readout of a parameter reply: model, every parameter as received, the total dose
+// (none when "total_val" is missing or is no dose: see DoseFromText).
 // The serial comes from "serial_number", else fallbackSerial; nothing when neither has one.
 std::optional<ReadoutInput> ReadoutFromParameters(const ParameterSet& set, UtcSeconds at, Origin origin,
                                                   const std::string& fallbackSerial = {});

@@ -1,7 +1,7 @@
 #include "records/dose_of_record.h"
 
+#include "core/cp1251.h"
 #include "core/numbers.h"
-
 #include "records/sql_helpers.h"
 
 #include "records/utc_time.h"
@@ -53,6 +53,7 @@ struct Row {
     std::int64_t id = 0;
     UtcSeconds at = 0;
     std::optional<double> dose;
+    bool invalidDose = false; // a total was read but is no dose
 };
 
 struct Dosimeter {
@@ -91,6 +92,13 @@ void Walk(QSqlDatabase& db, bool sqlite, UtcSeconds from, UtcSeconds to, const s
             return std::nullopt;
         return raw.toDouble();
     };
+    // Read: the readout's id, time, total dose and whether a total text was read.
+    auto row = [&](const QSqlQuery& q) {
+        const std::int64_t id = q.value(1).toLongLong();
+        Row r{id, q.value(2).toLongLong(), effective(id, q.value(3)), false};
+        r.invalidDose = !r.dose && q.value(4).toInt() != 0;
+        return r;
+    };
     // SQLite fetches rows through the time index one page read at a time: for a period
     // holding a good part of the table (a year's report of every wearer) reading the whole
     // table in order is several times faster. PostgreSQL's planner weighs this itself.
@@ -104,7 +112,8 @@ void Walk(QSqlDatabase& db, bool sqlite, UtcSeconds from, UtcSeconds to, const s
     }
     {
         QSqlQuery q = Exec(db,
-                           QStringLiteral("SELECT dosimeter_id, id, taken_at, total_dose FROM readouts") + access +
+                           QStringLiteral("SELECT dosimeter_id, id, taken_at, total_dose,"
+                                          " CASE WHEN total_text IS NULL THEN 0 ELSE 1 END FROM readouts") + access +
                                QStringLiteral(" WHERE taken_at >= ? AND taken_at < ?") + only,
                            QVariantList{I(from), I(to)} + onlyValues);
         Dosimeter* current = nullptr;
@@ -115,15 +124,15 @@ void Walk(QSqlDatabase& db, bool sqlite, UtcSeconds from, UtcSeconds to, const s
                 current = &dosimeters[d];
                 currentId = d;
             }
-            const std::int64_t id = q.value(1).toLongLong();
-            current->rows.push_back({id, q.value(2).toLongLong(), effective(id, q.value(3))});
+            current->rows.push_back(row(q));
         }
     }
     if (dosimeters.empty())
         return;
     {
+        // Several readouts may share that second: the last of them with a dose.
         QSqlQuery q = Exec(db,
-                           QStringLiteral("SELECT r.dosimeter_id, r.id, r.taken_at, r.total_dose FROM readouts r"
+                           QStringLiteral("SELECT r.dosimeter_id, r.id, r.taken_at, r.total_dose, 0 FROM readouts r"
                                           " JOIN (SELECT dosimeter_id, MAX(taken_at) AS last_at FROM readouts"
                                           "  WHERE taken_at < ? AND (total_dose IS NOT NULL OR id IN"
                                           "   (SELECT readout_id FROM readout_corrections))") + only +
@@ -134,8 +143,9 @@ void Walk(QSqlDatabase& db, bool sqlite, UtcSeconds from, UtcSeconds to, const s
             auto it = dosimeters.find(q.value(0).toLongLong());
             if (it == dosimeters.end())
                 continue;
-            const std::int64_t id = q.value(1).toLongLong();
-            it->second.before = Row{id, q.value(2).toLongLong(), effective(id, q.value(3))};
+            const Row r = row(q);
+            if (r.dose && (!it->second.before || it->second.before->id < r.id))
+                it->second.before = r;
         }
     }
     {
@@ -164,9 +174,9 @@ void Walk(QSqlDatabase& db, bool sqlite, UtcSeconds from, UtcSeconds to, const s
                   [](const Row& a, const Row& b) { return a.at != b.at ? a.at < b.at : a.id < b.id; });
         input.clear();
         if (d.before)
-            input.push_back({d.before->at, d.before->dose});
+            input.push_back({d.before->at, d.before->dose, false});
         for (const Row& r : d.rows)
-            input.push_back({r.at, r.dose});
+            input.push_back({r.at, r.dose, r.invalidDose});
         const std::vector<Accounted> accounted = AccountReadouts(input, std::move(d.erases));
         const std::size_t skip = d.before ? 1 : 0;
         for (std::size_t i = 0; i < d.rows.size(); ++i)
@@ -205,6 +215,9 @@ std::vector<std::string> ExceededLimits(double yearDose, double fiveYearDose, co
 }
 
 UtcSeconds YearStart(int year) {
+    // The end of year 9999 is the start of a year no time of the records can be written in.
+    if (year > 9999)
+        return YearStart(9999) + 365LL * 86400;
     char text[32];
     std::snprintf(text, sizeof text, "%04d-01-01T00:00:00Z", std::clamp(year, 0, 9999));
     return *ParseUtcTime(text);
@@ -213,6 +226,9 @@ UtcSeconds YearStart(int year) {
 int YearOf(UtcSeconds t) { return std::stoi(FormatUtcTime(t).substr(0, 4)); }
 
 void DoseOfRecord::addWearer(const std::string& id, const std::string& name, const std::optional<std::string>& born) {
+    // Text that is not UTF-8 would be stored changed: refused, never mended quietly.
+    if (!IsValidUtf8(id) || !IsValidUtf8(name) || (born && !IsValidUtf8(*born)))
+        Refuse("a wearer's ID and name must be UTF-8 text");
     repo_.transaction("add the wearer " + id, [&](QSqlDatabase& db) {
         if (WearerExists(db, id))
             Refuse("a wearer with the ID " + id + " exists already in " + repo_.displayName());
@@ -439,7 +455,7 @@ std::map<std::string, double> DoseOfRecord::dosesByWearer(UtcSeconds from, UtcSe
 std::vector<YearDose> DoseOfRecord::doseTable(std::optional<int> year) const {
     std::map<std::pair<std::string, int>, double> sums;
     const UtcSeconds from = year ? YearStart(*year) : YearStart(0);
-    const UtcSeconds to = year ? YearStart(*year + 1) : YearStart(9999) + 366LL * 86400;
+    const UtcSeconds to = YearStart(year ? *year + 1 : 10000);
     repo_.reading("read the doses of the wearers", [&](QSqlDatabase& db) {
         Walk(db, Sqlite(repo_), from, to, std::nullopt,
              [&](std::int64_t, const Row& r, const Accounted& a, const std::optional<std::string>& w) {

@@ -66,7 +66,7 @@ struct YearDose {
 // five_year, investigation.
 std::vector<std::string> ExceededLimits(double yearDose, double fiveYearDose, const DoseLimits& limits);
 
-// 00:00:00 UTC on 1 January of year (0..9999).
+// 00:00:00 UTC on 1 January of year (0..9999; 10000 and later: the end of year 9999).
 UtcSeconds YearStart(int year);
 int YearOf(UtcSeconds t);
 

@@ -16,10 +16,10 @@ std::string Join(const std::vector<std::string>& items) {
     std::string out;
     for (const std::string& s : items)
         out += (out.empty() ? "" : ";") + s;
-    return out;
+    return CsvText(out);
 }
 
-std::string Optional(const std::optional<std::string>& v) { return v.value_or(""); }
+std::string Optional(const std::optional<std::string>& v) { return CsvText(v.value_or("")); }
 std::string OptionalNumber(const std::optional<double>& v) { return v ? NumberText(*v) : ""; }
 std::string OptionalTime(const std::optional<UtcSeconds>& v) { return v ? FormatUtcTime(*v) : ""; }
 
@@ -44,6 +44,17 @@ std::string CsvField(const std::string& text) {
     return out + "\"";
 }
 
+std::string CsvText(const std::string& text) {
+    if (text.empty())
+        return text;
+    switch (text[0]) {
+    case '=': case '+': case '-': case '@': case '\t': case '\r':
+        return "'" + text;
+    default:
+        return text;
+    }
+}
+
 std::string NumberText(double v) {
     return std::isfinite(v) ? ShortestNumberText(v) : "null";
 }
@@ -58,7 +69,7 @@ std::string ExportCsv(RecordsRepository& repo, const std::string& table, std::op
     if (table == "dosimeters") {
         Put(out, {"serial", "model", "first_seen", "last_seen", "readouts", "total_dose", "wearer"});
         for (const DosimeterSummary& d : repo.dosimeters())
-            Put(out, {d.serial, Optional(d.model), OptionalTime(d.firstSeen), OptionalTime(d.lastSeen),
+            Put(out, {CsvText(d.serial), Optional(d.model), OptionalTime(d.firstSeen), OptionalTime(d.lastSeen),
                       std::to_string(d.readouts), OptionalNumber(d.totalDose), Optional(d.wearer)});
     } else if (table == "readouts") {
         Put(out, {"serial", "readout", "at", "station", "operator", "total_dose", "increment", "flags", "wearer"});
@@ -68,19 +79,19 @@ std::string ExportCsv(RecordsRepository& repo, const std::string& table, std::op
             for (const ReadoutView& r : repo.readouts(d.serial)) {
                 if (year && YearOf(r.at) != *year)
                     continue;
-                Put(out, {d.serial, std::to_string(r.id), FormatUtcTime(r.at), r.origin.station,
-                          r.origin.operatorName, OptionalNumber(r.totalDose), OptionalNumber(r.accounted.increment),
+                Put(out, {CsvText(d.serial), std::to_string(r.id), FormatUtcTime(r.at), CsvText(r.origin.station),
+                          CsvText(r.origin.operatorName), OptionalNumber(r.totalDose), OptionalNumber(r.accounted.increment),
                           Join(r.accounted.flags), Optional(r.wearer)});
             }
         }
     } else if (table == "wearers") {
         Put(out, {"id", "name", "born", "dosimeters"});
         for (const Wearer& w : DoseOfRecord(repo).wearers())
-            Put(out, {w.id, w.name, Optional(w.born), Join(w.dosimeters)});
+            Put(out, {CsvText(w.id), CsvText(w.name), Optional(w.born), Join(w.dosimeters)});
     } else {
         Put(out, {"wearer", "year", "dose"});
         for (const YearDose& d : DoseOfRecord(repo).doseTable(year))
-            Put(out, {d.wearer, std::to_string(d.year), NumberText(d.dose)});
+            Put(out, {CsvText(d.wearer), std::to_string(d.year), NumberText(d.dose)});
     }
     return out;
 }

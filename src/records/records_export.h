@@ -20,6 +20,10 @@ std::string ExportCsv(RecordsRepository& repo, const std::string& table, std::op
 // One CSV field, quoted when it holds a comma, a quote, CR or LF.
 std::string CsvField(const std::string& text);
 
+// A text cell a spreadsheet never takes for a formula: text starting with '=', '+', '-',
+// '@', TAB or CR gets a leading apostrophe. Numbers are written as they are, not through this.
+std::string CsvText(const std::string& text);
+
 // The shortest text that reads back as v (JSON and CSV numbers); "null" when not finite.
 std::string NumberText(double v);
 

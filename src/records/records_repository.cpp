@@ -8,6 +8,7 @@
 #include "records/schema.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <chrono>
 #include <filesystem>
@@ -126,6 +128,40 @@ std::atomic<int> connectionCounter{0};
 // not answering at all.
 constexpr int kWatchGraceSeconds = 3;
 
+// What a readout stores of its total: the text as read and the dose it carries, if any.
+struct TotalAsRead {
+    std::optional<std::string> text;
+    std::optional<double> dose;
+};
+
+TotalAsRead ReadTotal(const ReadoutInput& r) {
+    for (const StoredParameter& p : r.parameters)
+        if (p.key == "total_val")
+            return {p.raw, DoseFromText(p.raw)};
+    if (!r.totalDose)
+        return {};
+    if (std::isfinite(*r.totalDose) && *r.totalDose >= 0)
+        return {std::nullopt, r.totalDose};
+    return {ShortestNumberText(*r.totalDose), std::nullopt};
+}
+
+// A digest of what a readout holds: model, total and every parameter as received, in order.
+std::string ContentKey(const ReadoutInput& r, const TotalAsRead& total) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    auto add = [&](const std::string& text) {
+        hash.addData(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+        hash.addData(QByteArrayView("\0", 1));
+    };
+    add(r.model);
+    add(total.dose ? ShortestNumberText(*total.dose) : "-");
+    add(total.text.value_or("-"));
+    for (const StoredParameter& p : r.parameters) {
+        add(p.key);
+        add(p.raw);
+    }
+    return hash.result().toHex().toStdString();
+}
+
 } // namespace
 
 void EnsureQtCoreApplication(const char* programName) {
@@ -224,6 +260,8 @@ struct RecordsRepository::Impl {
     }
 
     void plain(const std::string& sql) {
+        if (sql.empty())
+            return; // a statement of the other dialect
         if (watch)
             watch->renew();
         QSqlQuery q(db());
@@ -362,6 +400,88 @@ struct RecordsRepository::Impl {
             throw SqlFailure{QSqlError(QStringLiteral("row vanished"), {}, QSqlError::UnknownError)};
         return {existing.value(0).toLongLong(), false};
     }
+
+    // A row stored before readouts had a content key (schema version 1) holding what r
+    // holds: the same model and parameters as received (with them the total's text), or,
+    // without a total's text, the same total.
+    std::optional<std::int64_t> sameOlderReadout(std::int64_t dosimeter, const ReadoutInput& r,
+                                                 const TotalAsRead& total) {
+        // Found once through a small index of such rows; none are made after the upgrade.
+        if (!olderReadouts)
+            olderReadouts = run("SELECT 1 FROM readouts WHERE content_key = '' LIMIT 1", {}).next();
+        if (!*olderReadouts)
+            return std::nullopt;
+        std::vector<std::int64_t> candidates;
+        {
+            QSqlQuery& q = run("SELECT id, model, total_dose, total_text FROM readouts"
+                               " WHERE dosimeter_id = ? AND taken_at = ? AND content_key = ''",
+                               {static_cast<qlonglong>(dosimeter), static_cast<qlonglong>(r.at)});
+            while (q.next()) {
+                const std::optional<std::string> text =
+                    q.value(3).isNull() ? std::nullopt : std::optional<std::string>(S(q.value(3)));
+                if (S(q.value(1)) == r.model && text == total.text &&
+                    (text || ToOptionalDouble(q.value(2)) == r.totalDose))
+                    candidates.push_back(q.value(0).toLongLong());
+            }
+        }
+        for (const std::int64_t id : candidates) {
+            QSqlQuery& q = run("SELECT key, raw_value FROM readout_parameters WHERE readout_id = ? ORDER BY position",
+                               {static_cast<qlonglong>(id)});
+            std::size_t i = 0;
+            bool same = true;
+            for (; q.next(); ++i)
+                same = same && i < r.parameters.size() && S(q.value(0)) == r.parameters[i].key &&
+                       S(q.value(1)) == r.parameters[i].raw;
+            if (same && i == r.parameters.size())
+                return id;
+        }
+        return std::nullopt;
+    }
+
+    // Inside a transaction: one readout, keyed by dosimeter, time and content.
+    Stored storeReadout(const ReadoutInput& r, std::int64_t dosimeter) {
+        const TotalAsRead total = ReadTotal(r);
+        if (const std::optional<std::int64_t> older = sameOlderReadout(dosimeter, r, total))
+            return {*older, false};
+        const std::string key = ContentKey(r, total);
+        const QVariantList where{static_cast<qlonglong>(dosimeter), static_cast<qlonglong>(r.at), Q(key)};
+        QSqlQuery& q = run("INSERT INTO readouts (dosimeter_id, taken_at, content_key, station, operator_name, model,"
+                           " total_dose, total_text) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"
+                           " ON CONFLICT (dosimeter_id, taken_at, content_key) DO NOTHING RETURNING id",
+                           where + QVariantList{Q(r.origin.station), Q(r.origin.operatorName), Q(r.model),
+                                                OptionalDouble(total.dose),
+                                                total.text ? QVariant(Q(*total.text))
+                                                           : QVariant(QMetaType(QMetaType::QString))});
+        if (!q.next()) {
+            QSqlQuery& existing = run("SELECT id FROM readouts WHERE dosimeter_id = ? AND taken_at = ?"
+                                      " AND content_key = ?", where);
+            if (!existing.next())
+                throw SqlFailure{QSqlError(QStringLiteral("row vanished"), {}, QSqlError::UnknownError)};
+            return {existing.value(0).toLongLong(), false};
+        }
+        const Stored stored{q.value(0).toLongLong(), true};
+        // Many rows a statement: one round trip to a server for a reply's parameters.
+        constexpr std::size_t kRowsEach = 100;
+        for (std::size_t first = 0; first < r.parameters.size(); first += kRowsEach) {
+            const std::size_t rows = std::min(kRowsEach, r.parameters.size() - first);
+            std::string sql = "INSERT INTO readout_parameters (readout_id, position, key, raw_value) VALUES ";
+            QVariantList values;
+            for (std::size_t i = first; i < first + rows; ++i) {
+                sql += i == first ? "(?, ?, ?, ?)" : ", (?, ?, ?, ?)";
+                values += QVariantList{static_cast<qlonglong>(stored.id), static_cast<int>(i + 1),
+                                       Q(r.parameters[i].key), Q(r.parameters[i].raw)};
+            }
+            run(sql, values);
+        }
+        return stored;
+    }
+
+    // Whether rows of schema version 1 (no content key) exist; asked once.
+    std::optional<bool> olderReadouts;
+
+    // One transaction for all of them; progress counted in records.
+    std::vector<Stored> storeDownloads(const std::vector<const HistoryDownloadInput*>& downloads,
+                                       const StoreProgress& progress);
 };
 
 RecordsRepository::RecordsRepository(DatabaseUrl url, std::unique_ptr<Impl> impl)
@@ -371,15 +491,15 @@ RecordsRepository::~RecordsRepository() = default;
 
 int RecordsRepository::currentSchemaVersion() { return static_cast<int>(SchemaMigrations().size()); }
 
-std::unique_ptr<RecordsRepository> RecordsRepository::open(const std::string& urlText) {
+std::unique_ptr<RecordsRepository> RecordsRepository::open(const std::string& urlText, Access access) {
     std::string error;
     const std::optional<DatabaseUrl> url = ParseDatabaseUrl(urlText, &error);
     if (!url)
         throw RecordsError(Kind::BadUrl, error);
-    return open(*url);
+    return open(*url, access);
 }
 
-std::unique_ptr<RecordsRepository> RecordsRepository::open(const DatabaseUrl& url) {
+std::unique_ptr<RecordsRepository> RecordsRepository::open(const DatabaseUrl& url, Access access) {
     auto impl = std::make_unique<Impl>();
     impl->postgres = url.kind == DatabaseUrl::Kind::Postgres;
     impl->display = url.displayName();
@@ -395,6 +515,11 @@ std::unique_ptr<RecordsRepository> RecordsRepository::open(const DatabaseUrl& ur
     if (DatabaseCallsAborted()) {
         QSqlDatabase::removeDatabase(impl->connection);
         throw RecordsError(Kind::CannotOpen, display + ": given up: the program is stopping");
+    }
+    if (std::error_code ec; !impl->postgres && access == Access::ForReading && !std::filesystem::exists(url.path, ec)) {
+        QSqlDatabase::removeDatabase(impl->connection);
+        throw RecordsError(Kind::CannotOpen, display + ": no records database there (a command that only reads"
+                                                       " makes none; is the path right?)");
     }
     if (!impl->postgres)
         PrepareSqliteFile(url.path, display);
@@ -446,6 +571,9 @@ std::unique_ptr<RecordsRepository> RecordsRepository::open(const DatabaseUrl& ur
                                    std::to_string(current) + "); left untouched");
         if (impl->postgres) {
             d.plain("SET statement_timeout = " + std::to_string(url.statementTimeout * 1000));
+            // The server's notices and warnings (a GRANT it ignored, one per column) would go
+            // to stderr through libpq by the hundred; an error says what failed, in one line.
+            d.plain("SET client_min_messages = error");
         } else {
             d.plain("PRAGMA foreign_keys = ON");
             d.plain("PRAGMA journal_mode = WAL");
@@ -482,41 +610,90 @@ int RecordsRepository::schemaVersion() const {
 
 Stored RecordsRepository::addReadout(const ReadoutInput& r) {
     return impl_->transact("store the readout of " + r.serial, [&] {
-        Impl& d = *impl_;
-        const std::int64_t dosimeter = d.dosimeterId(r.serial);
-        const Stored stored = d.insertEvent(
-            "readouts", "station, operator_name, model, total_dose", dosimeter, r.at,
-            {Q(r.origin.station), Q(r.origin.operatorName), Q(r.model), OptionalDouble(r.totalDose)});
-        if (!stored.isNew)
-            return stored;
-        int position = 0;
-        for (const StoredParameter& p : r.parameters)
-            d.run("INSERT INTO readout_parameters (readout_id, position, key, raw_value) VALUES (?, ?, ?, ?)",
-                  {static_cast<qlonglong>(stored.id), ++position, Q(p.key), Q(p.raw)});
-        return stored;
+        return impl_->storeReadout(r, impl_->dosimeterId(r.serial));
+    });
+}
+
+std::vector<Stored> RecordsRepository::addReadouts(const std::vector<ReadoutInput>& readouts,
+                                                   const StoreProgress& progress) {
+    return impl_->transact("store " + std::to_string(readouts.size()) + " readouts", [&] {
+        std::map<std::string, std::int64_t> dosimeters; // looked up once per serial
+        std::vector<Stored> out;
+        out.reserve(readouts.size());
+        for (const ReadoutInput& r : readouts) {
+            auto known = dosimeters.find(r.serial);
+            if (known == dosimeters.end())
+                known = dosimeters.emplace(r.serial, impl_->dosimeterId(r.serial)).first;
+            out.push_back(impl_->storeReadout(r, known->second));
+            if (progress)
+                progress(out.size(), readouts.size());
+        }
+        return out;
     });
 }
 
 Stored RecordsRepository::addHistoryDownload(const HistoryDownloadInput& h) {
-    return impl_->transact("store the dose history of " + h.serial, [&] {
-        Impl& d = *impl_;
-        const std::int64_t dosimeter = d.dosimeterId(h.serial);
-        const Stored stored =
-            d.insertEvent("history_downloads", "station, operator_name, record_interval, layout", dosimeter,
-                          h.at,
-                          {Q(h.origin.station), Q(h.origin.operatorName), h.interval,
-                           QString(QChar(h.layout == 'A' ? 'A' : 'B'))});
-        if (!stored.isNew)
-            return stored;
-        for (const ArchiveRecord& rec : h.records)
-            d.run("INSERT INTO history_records (download_id, section, number, seconds, dose_text, dose,"
-                  " coefficient) VALUES (?, ?, ?, ?, ?, ?, ?)",
-                  {static_cast<qlonglong>(stored.id),
-                   rec.section == ArchiveRecord::Section::Gamma ? QStringLiteral("gamma") : QStringLiteral("neutron"),
-                   rec.number, OptionalInt(rec.seconds), Q(rec.doseText), rec.dose,
-                   rec.section == ArchiveRecord::Section::Neutron ? QVariant(Q(rec.coefficient))
-                                                                  : QVariant(QMetaType(QMetaType::QString))});
-        return stored;
+    return impl_->storeDownloads({&h}, {}).front();
+}
+
+std::vector<Stored> RecordsRepository::addHistoryDownloads(const std::vector<HistoryDownloadInput>& downloads,
+                                                           const StoreProgress& progress) {
+    std::vector<const HistoryDownloadInput*> list;
+    for (const HistoryDownloadInput& h : downloads)
+        list.push_back(&h);
+    return impl_->storeDownloads(list, progress);
+}
+
+std::vector<Stored> RecordsRepository::Impl::storeDownloads(const std::vector<const HistoryDownloadInput*>& downloads,
+                                                            const StoreProgress& progress) {
+    const std::string what = downloads.size() == 1 ? "the dose history of " + downloads.front()->serial
+                                                   : std::to_string(downloads.size()) + " dose histories";
+    std::size_t total = 0;
+    for (const HistoryDownloadInput* h : downloads)
+        total += h->records.size();
+    return transact("store " + what, [&] {
+        Impl& d = *this;
+        std::vector<Stored> out;
+        std::size_t done = 0;
+        for (const HistoryDownloadInput* download : downloads) {
+            const HistoryDownloadInput& h = *download;
+            const std::int64_t dosimeter = d.dosimeterId(h.serial);
+            const Stored stored =
+                d.insertEvent("history_downloads", "station, operator_name, record_interval, layout", dosimeter,
+                              h.at,
+                              {Q(h.origin.station), Q(h.origin.operatorName), h.interval,
+                               QString(QChar(h.layout == 'A' ? 'A' : 'B'))});
+            out.push_back(stored);
+            if (!stored.isNew) {
+                done += h.records.size();
+                continue;
+            }
+            // Many rows a statement, as for a readout's parameters: an archive holds up to a
+            // million records, and a server is a round trip away.
+            constexpr std::size_t kRowsEach = 100;
+            for (std::size_t first = 0; first < h.records.size(); first += kRowsEach) {
+                const std::size_t rows = std::min(kRowsEach, h.records.size() - first);
+                std::string sql = "INSERT INTO history_records (download_id, section, number, seconds, dose_text,"
+                                  " dose, coefficient) VALUES ";
+                QVariantList values;
+                for (std::size_t i = first; i < first + rows; ++i) {
+                    const ArchiveRecord& rec = h.records[i];
+                    const bool neutron = rec.section == ArchiveRecord::Section::Neutron;
+                    sql += i == first ? "(?, ?, ?, ?, ?, ?, ?)" : ", (?, ?, ?, ?, ?, ?, ?)";
+                    values += QVariantList{static_cast<qlonglong>(stored.id),
+                                           neutron ? QStringLiteral("neutron") : QStringLiteral("gamma"), rec.number,
+                                           OptionalInt(rec.seconds), Q(rec.doseText), rec.dose,
+                                           neutron ? QVariant(Q(rec.coefficient)) : QVariant(QMetaType(QMetaType::QString))};
+                }
+                d.run(sql, values);
+                done += rows;
+                if (progress && done % 4096 < rows) // told now and then: a call a record costs
+                    progress(done, total);
+            }
+        }
+        if (progress)
+            progress(total, total);
+        return out;
     });
 }
 
@@ -602,8 +779,8 @@ std::vector<ReadoutView> RecordsRepository::readouts(const std::string& serial) 
             QSqlQuery& q = d.run(
                 "SELECT r.id, r.taken_at, r.station, r.operator_name, r.model,"
                 " COALESCE((SELECT c.total_dose FROM readout_corrections c WHERE c.readout_id = r.id"
-                "           ORDER BY c.id DESC LIMIT 1), r.total_dose), r.recorded_at, r.recorded_by"
-                " FROM readouts r WHERE r.dosimeter_id = ? ORDER BY r.taken_at, r.id",
+                "           ORDER BY c.id DESC LIMIT 1), r.total_dose), r.recorded_at, r.recorded_by, r.total_text"
+                " FROM readouts r WHERE r.dosimeter_id = ? ORDER BY r.taken_at",
                 {id});
             while (q.next()) {
                 ReadoutView v;
@@ -613,10 +790,20 @@ std::vector<ReadoutView> RecordsRepository::readouts(const std::string& serial) 
                 v.model = S(q.value(4));
                 v.totalDose = ToOptionalDouble(q.value(5));
                 v.recorded = ToRecorded(q.value(6), q.value(7));
-                accounting.push_back({v.at, v.totalDose});
+                if (!q.value(8).isNull())
+                    v.totalText = S(q.value(8));
                 out.push_back(std::move(v));
             }
         }
+        // Readouts of one second in the order they were stored. Sorted here: the key's index
+        // gives the time order, and sorting by id in SQL would cost a sort of every row.
+        const auto earlier = [](const ReadoutView& a, const ReadoutView& b) {
+            return a.at != b.at ? a.at < b.at : a.id < b.id;
+        };
+        if (!std::is_sorted(out.begin(), out.end(), earlier))
+            std::sort(out.begin(), out.end(), earlier);
+        for (const ReadoutView& v : out)
+            accounting.push_back({v.at, v.totalDose, !v.totalDose && v.totalText});
         std::vector<std::int64_t> erases;
         {
             QSqlQuery& q = d.run("SELECT taken_at FROM erase_events WHERE dosimeter_id = ?", {id});

@@ -3,9 +3,10 @@
 // erase events and the audit trail of changes sent, kept in SQLite or in a PostgreSQL
 // database shared by several stations. One interface for the CLI and the window.
 //
-// Every write is one transaction; a write repeated (same serial and time) stores nothing
-// and gives back the first row's id, so a replayed spool or a repeated import never
-// doubles anything. Values are always bound, never spliced into SQL.
+// Every write is one transaction; a write repeated (same serial and time; for a readout,
+// same serial, time and content) stores nothing and gives back the first row's id, so a
+// replayed spool or a repeated import never doubles anything. Two different readouts of a
+// dosimeter in one second are two readouts. Values are always bound, never spliced into SQL.
 // A repository belongs to the thread that opened it (a Qt SQL connection rule).
 #include "records/database_url.h"
 #include "records/dose_accounting.h"
@@ -62,7 +63,10 @@ struct ReadoutInput {
     std::string model; // "KRT-17A", "MLV-52B" or empty
     UtcSeconds at = 0;
     Origin origin;
-    std::optional<double> totalDose; // Sv, "total_val"
+    // Sv, "total_val". When the parameters hold "total_val", the store reads the dose
+    // from that text itself (DoseFromText): a text that is no dose is kept as read and
+    // carries none. Without it, a negative or non-finite value here is no dose either.
+    std::optional<double> totalDose;
     std::vector<StoredParameter> parameters; // every line, in reply order
 };
 
@@ -110,8 +114,11 @@ struct ChangesInput {
 
 struct Stored {
     std::int64_t id = 0;
-    bool isNew = false; // false: the same serial and time were stored before
+    bool isNew = false; // false: the same serial and time (and content) were stored before
 };
+
+// A batch's progress: `done` of `total` entries stored (called in the writing transaction).
+using StoreProgress = std::function<void(std::size_t done, std::size_t total)>;
 
 struct DosimeterSummary {
     std::string serial;
@@ -136,8 +143,9 @@ struct ReadoutView {
     UtcSeconds at = 0;
     Origin origin;
     std::string model;
-    std::optional<double> totalDose; // corrected value when a correction exists
-    Accounted accounted;             // increment, flags
+    std::optional<double> totalDose; // corrected value when a correction exists; none when no dose
+    std::optional<std::string> totalText; // the "total_val" text as read, when the reply had one
+    Accounted accounted;             // increment, flags ("invalid-dose": a total that is no dose)
     std::optional<std::string> wearer;
     RecordedBy recorded;
 };
@@ -167,10 +175,14 @@ void EnsureQtCoreApplication(const char* programName);
 
 class RecordsRepository {
 public:
+    // ForReading: an SQLite file that does not exist is not made (nor its folder): a
+    // mistyped path is CannotOpen and leaves no trace.
+    enum class Access { ForWriting, ForReading };
+
     // Opens (creating or upgrading the schema when needed) the database the URL names.
     // Throws RecordsError: NewerSchema and NotADatabase leave the database untouched.
-    static std::unique_ptr<RecordsRepository> open(const DatabaseUrl& url);
-    static std::unique_ptr<RecordsRepository> open(const std::string& urlText);
+    static std::unique_ptr<RecordsRepository> open(const DatabaseUrl& url, Access access = Access::ForWriting);
+    static std::unique_ptr<RecordsRepository> open(const std::string& urlText, Access access = Access::ForWriting);
 
     virtual ~RecordsRepository();
     RecordsRepository(const RecordsRepository&) = delete;
@@ -187,6 +199,11 @@ public:
     Stored addHistoryDownload(const HistoryDownloadInput& download);
     Stored addErase(const EraseInput& erase);
     Stored addChanges(const ChangesInput& changes);
+    // Many in one transaction (all stored or none), in order; progress, when given, is told
+    // as they go (readouts counted one by one, downloads by their records).
+    std::vector<Stored> addReadouts(const std::vector<ReadoutInput>& readouts, const StoreProgress& progress = {});
+    std::vector<Stored> addHistoryDownloads(const std::vector<HistoryDownloadInput>& downloads,
+                                            const StoreProgress& progress = {});
 
     // Reads.
     bool knowsSerial(const std::string& serial) const;

@@ -72,6 +72,7 @@ std::string RecordsErrorText(const RecordsError& error, int langBase) {
     switch (error.kind()) {
     case Kind::BadUrl: id = IDS_RECORDS_BAD_URL; break;
     case Kind::CannotOpen: id = IDS_RECORDS_UNREACHABLE; break;
+    case Kind::Unsafe: id = IDS_RECORDS_UNSAFE; break;
     case Kind::NotADatabase: id = IDS_RECORDS_NOT_RECORDS; break;
     case Kind::NewerSchema: id = IDS_RECORDS_NEWER; break;
     case Kind::WriteFailed: id = IDS_RECORDS_FAILED; break;

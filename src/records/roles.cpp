@@ -78,7 +78,17 @@ void ApplyRoles(RecordsRepository& repo) {
     const std::vector<std::string> creation = RoleCreationStatements();
     const std::vector<std::string> statements = RoleStatements(repo.url().databaseName);
     bool missing = false;
+    std::string owner;
     repo.transaction("set up the roles", [&](QSqlDatabase& db) {
+        // The server only warns when a login that does not own the tables grants rights on
+        // them, and grants nothing: refused here instead of reported as done.
+        QSqlQuery own = sql::Exec(db, QStringLiteral("SELECT tableowner, pg_has_role(tableowner, 'USAGE') OR"
+                                                     " (SELECT rolsuper FROM pg_roles WHERE rolname = current_user)"
+                                                     " FROM pg_tables WHERE schemaname = 'public' AND tablename = 'readouts'"));
+        if (own.next() && !own.value(1).toBool()) {
+            owner = own.value(0).toString().toStdString();
+            return;
+        }
         QSqlQuery may = sql::Exec(db, QStringLiteral("SELECT (SELECT COUNT(*) FROM pg_roles WHERE rolname IN"
                                                      " ('dosimeter_station', 'dosimeter_admin', 'dosimeter_reader')),"
                                                      " (SELECT rolcreaterole OR rolsuper FROM pg_roles"
@@ -94,6 +104,9 @@ void ApplyRoles(RecordsRepository& repo) {
         for (const std::string& sql : statements)
             Run(db, sql);
     });
+    if (!owner.empty())
+        throw RecordsError(Kind::Refused, repo.displayName() + ": only the owner of the records tables (" + owner +
+                                              ") can grant the roles their rights; run 'setup-roles --apply' as that login");
     if (missing)
         throw RecordsError(Kind::Refused,
                            repo.displayName() + ": the roles dosimeter_station, dosimeter_admin and dosimeter_reader "

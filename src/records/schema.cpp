@@ -122,6 +122,57 @@ std::vector<std::string> ServerKeptHistory() {
     return out;
 }
 
+// Version 4: a readout is one reading, not one second. Two readouts of a dosimeter in the
+// same second are both kept unless they hold the same content (model, total and every
+// parameter as received: content_key, a digest of them), so a replayed spool or a repeated
+// import still stores nothing twice. Rows stored before keep an empty key; a new readout at
+// their second is compared with them by content. total_text keeps the "total_val" text
+// as read; total_dose is NULL when that text is no dose (negative, empty, unreadable, "nan",
+// "inf"), which earlier versions stored as read or as 0.
+std::vector<std::string> ReadoutsKeyedByContent() {
+    return {
+        "ALTER TABLE readouts ADD COLUMN total_text TEXT",
+        "ALTER TABLE readouts ADD COLUMN content_key TEXT NOT NULL DEFAULT ''",
+        "UPDATE readouts SET total_text = (SELECT p.raw_value FROM readout_parameters p"
+        " WHERE p.readout_id = readouts.id AND p.key = 'total_val' ORDER BY p.position LIMIT 1)",
+        "UPDATE readouts SET total_dose = NULL WHERE total_dose < 0 OR (total_text IS NOT NULL AND"
+        " substr(ltrim(total_text), 1, 1) NOT IN ('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', '.', '+'))",
+        "pg:ALTER TABLE readouts DROP CONSTRAINT readouts_dosimeter_id_taken_at_key",
+        "pg:ALTER TABLE readouts ADD CONSTRAINT readouts_one_reading"
+        " UNIQUE (dosimeter_id, taken_at, content_key)",
+        // SQLite cannot drop a constraint: the table is made again. Its rows go back in
+        // after the new table has the old name, which settles the deferred check of the
+        // parameters and corrections that refer to them.
+        "sqlite:PRAGMA defer_foreign_keys = ON",
+        "sqlite:CREATE TABLE readouts_before_content_keys AS SELECT * FROM readouts",
+        "sqlite:DROP TABLE readouts",
+        "sqlite:CREATE TABLE readouts ("
+        " id {ID},"
+        " dosimeter_id BIGINT NOT NULL REFERENCES dosimeters(id),"
+        " taken_at BIGINT NOT NULL,"
+        " station TEXT NOT NULL,"
+        " operator_name TEXT NOT NULL,"
+        " model TEXT NOT NULL,"
+        " total_dose DOUBLE PRECISION,"
+        " total_text TEXT,"
+        " content_key TEXT NOT NULL DEFAULT '',"
+        " recorded_by TEXT,"
+        " recorded_at BIGINT,"
+        " UNIQUE (dosimeter_id, taken_at, content_key))",
+        "sqlite:INSERT INTO readouts (id, dosimeter_id, taken_at, station, operator_name, model, total_dose,"
+        " total_text, content_key, recorded_by, recorded_at) SELECT id, dosimeter_id, taken_at, station,"
+        " operator_name, model, total_dose, total_text, content_key, recorded_by, recorded_at"
+        " FROM readouts_before_content_keys",
+        "sqlite:DROP TABLE readouts_before_content_keys",
+        "sqlite:CREATE INDEX readouts_by_time ON readouts (taken_at)",
+        // The table made again lost the trigger that keeps SQLite's time of storing.
+        "sqlite:CREATE TRIGGER readouts_recorded AFTER INSERT ON readouts"
+        " BEGIN UPDATE readouts SET recorded_at = {NOW} WHERE rowid = NEW.rowid; END",
+        // The rows a new readout must be compared with by content, found without a scan.
+        "CREATE INDEX readouts_without_content_key ON readouts (dosimeter_id, taken_at) WHERE content_key = ''",
+    };
+}
+
 // The site's own settings; the name heads every dose record printed. A change is a row of
 // its own (who, when), so the name a record was printed under stays known; the latest row
 // of a setting holds.
@@ -236,8 +287,9 @@ const std::vector<std::vector<std::string>>& SchemaMigrations() {
             "CREATE INDEX corrections_by_readout ON readout_corrections (readout_id)",
             "INSERT INTO schema_version (version) VALUES (1)",
         },
-        ServerKeptHistory(),     // version 2
-        SiteSettingsMigration(), // version 3
+        ServerKeptHistory(),      // version 2
+        SiteSettingsMigration(),  // version 3
+        ReadoutsKeyedByContent(), // version 4
     };
     return migrations;
 }

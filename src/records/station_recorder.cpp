@@ -479,7 +479,8 @@ SpoolPass SendSpooled(RecordSpool& spool, const std::string& database, bool forc
         } catch (const RecordsError& e) {
             pass.error = e.what();
             const bool whole = e.kind() == Kind::CannotOpen || e.kind() == Kind::BadUrl ||
-                               e.kind() == Kind::NotADatabase || e.kind() == Kind::NewerSchema;
+                               e.kind() == Kind::Unsafe || e.kind() == Kind::NotADatabase ||
+                               e.kind() == Kind::NewerSchema;
             const UtcSeconds next = now + RetryPause(row.attempts + 1).count();
             if (!whole && ++refusedInARow < 2) {
                 spool.failed(row.row, pass.error, next, true);
@@ -615,7 +616,8 @@ void StationRecorder::parametersArrived(const std::string& reply) {
     }
     if (last_ && last_->serial != readout->serial)
         lastReadoutAt_ = lastDownloadAt_ = lastEraseAt_ = lastChangesAt_ = 0;
-    readout->at = nextTime(lastReadoutAt_);
+    // The real time: readouts in one second are told apart by their content.
+    readout->at = clock_();
     last_ = LastReadout{readout->serial, readout->totalDose, readout->parameters};
     hand(std::move(*readout));
 }

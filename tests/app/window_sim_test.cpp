@@ -67,7 +67,11 @@ struct Session {
         s.simulatorInRange = [this](bool in) { sim->setInRange(in); };
         s.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
         s.runTimer = false;
-        recorder = std::make_unique<dm::records::StationRecorder>(recordsUrl(), recordsDir.filePath("spool.sqlite").toStdString());
+        // Each event a second after the one before, as when a person works the window: the
+        // same reply again in the same second would be the same readout.
+        recorder = std::make_unique<dm::records::StationRecorder>(
+            recordsUrl(), recordsDir.filePath("spool.sqlite").toStdString(), dm::records::LocalOrigin(),
+            [t = dm::records::UtcSeconds{1'800'000'000}]() mutable { return ++t; });
         s.recorder = recorder.get();
         window = std::make_unique<MainWindow>(dm::InterfaceSettings{langBase, 0}, std::move(s));
         window->show();
@@ -102,7 +106,8 @@ struct Session {
         while (t.elapsed() < 5000 && !ready())
             QTest::qWait(5);
     }
-    void waitForReply() { waitFor([this] { return repliesWaiting() > 0; }); }
+    // Pushes go out on the link's own thread: the files of a command are all out first.
+    void waitForReply() { waitFor([this] { return !link->pushing() && repliesWaiting() > 0; }); }
     void tick() { window->onTimer(); }
 
     // Ticks until a new log entry ends with text; false after maxTicks ticks.
@@ -426,6 +431,7 @@ private slots:
             // The reply is in the folder at once, but the next tick finds the dosimeter gone
             // first: for the window it comes after the command was cut short.
             w.button(Action::GetParameters)->click();
+            s.waitForReply();
             s.sim->setInRange(false);
             s.waitFor([&] { return dm::IsNoDevice(s.link->currentDevice()); });
             QVERIFY(s.loggedSince(entries, QString::fromStdString(dm::Tr(dm::IDS_OUT_OF_RANGE_CUT_SHORT, 0)), 1));

@@ -2,6 +2,7 @@
 // hands the thread one device list and waits until the thread asks for the next, so
 // no test depends on timing.
 #include "link/device_link.h"
+#include "link/irda_transport.h"
 
 #include <gtest/gtest.h>
 
@@ -53,6 +54,7 @@ struct Script {
     int pushed = 0;         // lists handed over so far
     bool closed = false;    // closeDiscovery was called
     bool finished = false;  // the thread will make no more calls
+    std::string reason;     // the transport's own word on a failure
 };
 
 class ScriptedTransport : public Transport {
@@ -78,6 +80,10 @@ public:
         return nullptr;
     }
     std::string name() const override { return "scripted"; }
+    std::string linkError() const override {
+        std::lock_guard lock(s_.mutex);
+        return s_.reason;
+    }
 
 private:
     bool next(std::vector<DeviceId>* devices, const StopSignal* stop) {
@@ -224,6 +230,25 @@ TEST_F(Discovery, FailedWaitEndsDiscoveryAndKeepsTheLastState) {
     EXPECT_EQ(calls(), 2);
 }
 
+// A port that goes away while a dosimeter is in range: the link explains it once, for
+// the status log, and the dosimeter is out of reach; nothing goes to the message boxes.
+TEST_F(Discovery, PortGoneEndsDiscoveryWithTheLinksOwnLineAndTheDosimeterOutOfReach) {
+    start();
+    deliver(std::vector<DeviceId>{kA});
+    EXPECT_TRUE(link->waitForDevice(std::chrono::steady_clock::now() + std::chrono::seconds(5)));
+    {
+        std::lock_guard lock(script.mutex);
+        script.reason = "sir:/dev/ttyUSB0: the port is gone (unplugged or closed): hung up";
+    }
+    deliver(std::nullopt);
+    EXPECT_EQ(link->takeLinkStatus(), LINK_GONE);
+    EXPECT_TRUE(IsNoDevice(link->currentDevice()));
+    EXPECT_EQ(link->takeLinkFailure(), script.reason);
+    EXPECT_FALSE(link->takeLinkFailure());
+    EXPECT_FALSE(link->waitForDevice(std::chrono::steady_clock::now() + std::chrono::seconds(5)));
+    EXPECT_TRUE(sink.messages().empty());
+}
+
 TEST_F(Discovery, DestructionStopsAWaitingThread) {
     start();
     deliver(std::vector<DeviceId>{kA});
@@ -271,6 +296,8 @@ namespace dm {
 namespace {
 
 TEST(IrdaDiscovery, KernelWithoutIrdaSaysSoOnce) {
+    // No adapter to fall back to, whatever this machine has.
+    ::setenv("DOSIMETER_ADAPTERS_ROOT", (::testing::TempDir() + "/no-adapters").c_str(), 1);
     std::string error;
     std::unique_ptr<Transport> probe = MakeTransport("irda", &error);
     ASSERT_TRUE(probe) << error;
@@ -283,11 +310,15 @@ TEST(IrdaDiscovery, KernelWithoutIrdaSaysSoOnce) {
     FixedFolderStore store{::testing::TempDir()};
     {
         DeviceLink link(MakeTransport("irda", &error), store, sink);
-        EXPECT_EQ(sink.waitForMessage(), std::vector<std::string>{kMsgNoIrdaSocket});
+        // The link says what to do, once, for the window's status log rather than a box.
+        EXPECT_FALSE(link.waitForDevice(std::chrono::steady_clock::now() + std::chrono::seconds(5)));
+        EXPECT_EQ(link.discoveryFailure(), kMsgNoIrdaAdapter);
+        EXPECT_EQ(link.takeLinkFailure(), std::optional<std::string>(kMsgNoIrdaAdapter));
+        EXPECT_FALSE(link.takeLinkFailure());
         EXPECT_EQ(link.takeLinkStatus(), LINK_NONE);
         EXPECT_FALSE(link.sendCommandFile("get_archive\r\n").connected);
     }
-    EXPECT_EQ(sink.messages().size(), 1u);
+    EXPECT_TRUE(sink.messages().empty());
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // dosimeter-cli read-params / read-archive end to end: the tool pushes over TCP to a
 // small OBEX server in this test, which answers by dropping a reply file into the
 // received-files folder, as the infrared file-transfer service would.
+#include "link/irda/serial_port.h"
 #include "obex_test_peer.h"
 #include "sim/simulated_dosimeter.h"
 
@@ -9,6 +10,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <pty.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -220,6 +223,45 @@ TEST_F(ExchangeCliTest, SilentPeerDoesNotOutlastTheTimeout) {
                              "--recv-dir", recv.string(), "--timeout", "2"}, work);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(7)); // not the link's 10 s
+}
+
+TEST_F(ExchangeCliTest, APushThatFailsEndsTheCommandAtOnceSayingWhy) {
+    dm::test::ObexTestPeer hangup([](std::size_t, std::uint8_t) { return dm::test::PeerAction{dm::test::PeerAction::Hangup, {}}; });
+    const std::string l = "tcp:127.0.0.1:" + std::to_string(hangup.port());
+    const auto begin = std::chrono::steady_clock::now();
+    const CliRun r = RunCli({"read-params", "--link", l, "--recv-dir", recv.string()}, work);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err.rfind("dosimeter-cli: read-params: the push failed: " + l + ": no whole answer to CONNECT", 0), 0u)
+        << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5)); // not the 14 s time-out
+}
+
+// The adapter's port closed under the program (the far end of a pseudo-terminal going
+// away stands for an unplugged adapter): one line naming it and exit 1, not a hang and
+// not the time-out.
+TEST_F(ExchangeCliTest, APortClosedUnderTheProgramIsOneLineAndExitOne) {
+    int master = -1, slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    ::close(slave);
+    ::fcntl(master, F_SETFD, FD_CLOEXEC); // the tool must not hold the far end open itself
+    std::thread closer([&] {
+        // Once the tool holds the port, its far end goes.
+        for (int i = 0; i < 1000 && dm::irda::SerialPortHolder(name).empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::close(master);
+    });
+    const auto begin = std::chrono::steady_clock::now();
+    const CliRun r = RunCli({"read-params", "--link", std::string("sir:") + name + "?dongle=direct", "--recv-dir",
+                             recv.string(), "--timeout", "60"}, work);
+    closer.join();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find(std::string("sir:") + name), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the port is gone"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(20)); // not the 60 s time-out
 }
 
 TEST_F(ExchangeCliTest, ReceivedFilesLocationThatIsAFileIsSaidAtOnce) {

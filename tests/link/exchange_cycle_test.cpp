@@ -9,6 +9,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace dm {
@@ -64,6 +65,9 @@ public:
         if (events) events->push_back("send " + bytes);
     }
     void repliesDelivered(int replies) override { delivered.push_back(replies); }
+    std::optional<std::string> pushFailure, linkFailure; // each told once
+    std::optional<std::string> takePushFailure() override { return std::exchange(pushFailure, std::nullopt); }
+    std::optional<std::string> takeLinkFailure() override { return std::exchange(linkFailure, std::nullopt); }
 };
 
 // Keeps the cycle's typed events in order, as words.
@@ -90,6 +94,8 @@ public:
     void requestSent(ExchangeRequest r) override { events.push_back("request " + std::to_string(static_cast<int>(r))); }
     void dosimeterIdentified() override { events.push_back("identified"); }
     void departed(bool cutShort) override { events.push_back(cutShort ? "departed, cut short" : "departed"); }
+    void pushFailed(const std::string& why) override { events.push_back("push failed: " + why); }
+    void linkFailed(const std::string& why) override { events.push_back("link failed: " + why); }
 
     int count(const std::string& event) const {
         return static_cast<int>(std::count(events.begin(), events.end(), event));
@@ -383,6 +389,33 @@ TEST_F(ExchangeCycleTest, ReplyBetweenTicksEndsTheWaitAtOnceWithoutCountingATick
     EXPECT_EQ(cycle.state().phase, ExchangeState::Phase::Idle);
 }
 
+// A push that failed on the link's push thread ends its command at the next look, with
+// the bar emptied and the commands free again; a failure told after the command ended
+// is not pinned on the next one; a failed link is told once, with the departure.
+TEST_F(ExchangeCycleTest, FailedPushEndsTheCommandAtTheNextLookAndAFailedLinkIsTold) {
+    cycle.startCommand(SendChangesStart());
+    ticks(1);
+    observer.events.clear();
+    link.pushFailure = "tcp:h:1: connect failed";
+    EXPECT_EQ(cycle.lookForReplies(), 0);
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"push failed: tcp:h:1: connect failed", "free", "progress 0"}));
+    EXPECT_EQ(cycle.state().phase, ExchangeState::Phase::Idle);
+    ticks(20);
+    EXPECT_EQ(observer.count("timed out"), 0);
+
+    link.pushFailure = "late";
+    cycle.tick();
+    EXPECT_EQ(observer.count("push failed: late"), 0);
+
+    cycle.startCommand(GetParametersStart());
+    link.linkFailure = "sir:/dev/ttyUSB0: the port is gone";
+    link.statuses = {kLinkGone};
+    observer.events.clear();
+    ticks(2);
+    EXPECT_EQ(observer.outcomes(), (std::vector<std::string>{"link failed: sir:/dev/ttyUSB0: the port is gone",
+                                                             "clear replies", "gone", "departed, cut short"}));
+}
+
 TEST_F(ExchangeCycleTest, RefusedStartChangesNothingAndLanguageSwitchEndsTheWait) {
     ticks(5);
     observer.events.clear();
@@ -460,6 +493,14 @@ TEST_F(ExchangeRunTest, AcceptanceKeepsWaitingOtherTextsEndTheRun) {
     const ExchangeRunResult r = run(WantedReply::Archive, 44, HistoryStart());
     EXPECT_EQ(r.outcome, ExchangeRunResult::Outcome::DosimeterMessage);
     EXPECT_EQ(r.text, "Unknown command\r\n");
+    EXPECT_EQ(r.ticks, 1);
+}
+
+TEST_F(ExchangeRunTest, APushThatFailedEndsTheRunOnTheNextTick) {
+    link.pushFailure = "tcp:h:1: refused";
+    const ExchangeRunResult r = run(WantedReply::Parameters, 14);
+    EXPECT_EQ(r.outcome, ExchangeRunResult::Outcome::PushFailed);
+    EXPECT_EQ(r.text, "tcp:h:1: refused");
     EXPECT_EQ(r.ticks, 1);
 }
 

@@ -16,6 +16,7 @@ TEST(TcpLinkName, ParsesAndRejects) {
     std::string error;
     EXPECT_NE(MakeTransport("tcp:127.0.0.1:650", &error), nullptr);
     EXPECT_NE(MakeTransport("tcp:[::1]:650", &error), nullptr);
+    ::setenv("DOSIMETER_ADAPTERS_ROOT", (::testing::TempDir() + "/no-adapters").c_str(), 1); // no real port
     EXPECT_NE(MakeTransport("irda", &error), nullptr);
     for (const char* bad : {"tcp:", "tcp:host", "tcp:host:", "tcp::650", "tcp:h:0", "tcp:h:65536",
                             "tcp:h:6x", "tcp:::1:650", "tcp:[::1]650", "TCP:h:1", "ir", ""}) {

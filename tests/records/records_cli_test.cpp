@@ -63,10 +63,11 @@ TEST_P(RecordsCli, UsageErrorsExitTwoAndStoreNothing) {
     const std::string reply = kData + "/params-krt17a.txt";
     for (const std::string& args : std::vector<std::string>{"import-params " + reply + " --at 2026-05-01T09:00:00", "import-params " + reply,
           "import-params /no/such/reply --at 2026-05-01T09:00:00Z", "import-params " + kData +
-          "/archive-krt17a.txt --at 2026-05-01T09:00:00Z", "readouts --serial 999", "history --serial 999",
+          "/archive-krt17a.txt --at 2026-05-01T09:00:00Z",
           "erased --at 2026-05-01T09:00:00Z", "import-archive " + reply + " --at 2026-05-01T09:00:00Z",
+          // (this one makes the database: the reading commands after it find it there)
           "import-archive " + kData + "/archive-krt17a.txt --serial 999 --at 2026-05-01T09:00:00Z",
-          "frobnicate"}) {
+          "readouts --serial 999", "history --serial 999", "frobnicate"}) {
         const ShellRun run = RunCli(db() + args, true);
         EXPECT_EQ(run.exitCode, 2) << args << ": " << run.out;
         EXPECT_EQ(run.out.rfind("dosimeter-cli: ", 0), 0u) << run.out;

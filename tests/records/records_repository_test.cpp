@@ -22,7 +22,8 @@ ReadoutInput Readout(const std::string& serial, const char* at, std::optional<do
     r.totalDose = total;
     for (int i = 0; i < 24; ++i)
         r.parameters.push_back({"param_" + std::to_string(i), std::to_string(i * 7)});
-    r.parameters.push_back({"total_val", total ? std::to_string(*total) : ""});
+    if (total) // without one the reply had no total ("no-dose"; an empty one is "invalid-dose")
+        r.parameters.push_back({"total_val", std::to_string(*total)});
     return r;
 }
 

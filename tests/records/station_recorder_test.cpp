@@ -122,11 +122,10 @@ TEST(StationRecorder, SpoolOutlivesAServerOutageAndEmptiesIntoItOnce) {
     // As if the station died between storing a record and taking it off the spool.
     {
         RecordSpool spool(spoolFile);
-        ReadoutInput again;
-        again.serial = "17-000101";
-        again.at = 1'800'000'005;
-        again.origin = {"station-1", "tech"};
-        spool.append(again, SpoolDatabaseKey(server.url()), 0);
+        // The same reading: one readout is the same serial, second and content.
+        spool.append(*ReadoutFromParameters(ReadParameterSet(Params("2.000E-03", "1.5E-06")), 1'800'000'005,
+                                            {"station-1", "tech"}),
+                     SpoolDatabaseKey(server.url()), 0);
         StationRecorder replay(server.url(), spoolFile, {"station-1", "tech"});
         replay.waitIdle();
         EXPECT_EQ(replay.waiting(), 0);

@@ -3,6 +3,7 @@
 #include "link/irda/serial_port.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <system_error>
@@ -155,6 +156,13 @@ void AddUsbBridges(const AdapterRoots& roots, std::vector<Adapter>& out) {
 
 } // namespace
 
+AdapterRoots SystemAdapterRoots() {
+    const char* root = std::getenv("DOSIMETER_ADAPTERS_ROOT");
+    if (!root || !*root)
+        return {};
+    return {fs::path(root) / "sys", fs::path(root) / "dev"};
+}
+
 std::vector<Adapter> ListAdapters(const AdapterRoots& roots) {
     std::vector<Adapter> adapters;
     AddUsbBridges(roots, adapters);
@@ -175,6 +183,52 @@ std::optional<Adapter> SoleAdapter(const std::vector<Adapter>& adapters) {
     if (same != 1)
         return std::nullopt;
     return adapters.front();
+}
+
+namespace {
+
+// The port a sir: link names, resolved, so /dev/ttyUSB0 and its by-id name are one.
+std::string PortOf(const std::string& link) {
+    if (link.rfind("sir:", 0) != 0)
+        return link;
+    const std::string path = link.substr(4, link.find('?') == std::string::npos ? std::string::npos : link.find('?') - 4);
+    const fs::path real = Canonical(path);
+    return "sir:" + (real.empty() ? path : real.string());
+}
+
+} // namespace
+
+std::vector<LinkChoice> LinkChoices(const std::vector<Adapter>& adapters, const std::string& currentLink) {
+    std::vector<LinkChoice> choices;
+    choices.push_back({"irda", "", currentLink == "irda"});
+    bool found = currentLink == "irda";
+    const std::string currentPort = PortOf(currentLink);
+    for (const Adapter& a : adapters) {
+        const bool current = !found && PortOf(a.link) == currentPort;
+        choices.push_back({current ? currentLink : a.link, a.description, current});
+        found = found || current;
+    }
+    if (!found && !currentLink.empty())
+        choices.push_back({currentLink, "", true});
+    return choices;
+}
+
+std::string SirLinkWithDongle(const std::string& link, const std::string& dongle) {
+    const std::optional<SirLinkOptions> options = ParseSirLink(link, nullptr);
+    if (!options)
+        return {};
+    std::string result = "sir:" + options->path;
+    std::string query;
+    if (dongle != "plain")
+        query += "dongle=" + dongle;
+    if (options->maxSpeed != SirLinkOptions{}.maxSpeed)
+        query += (query.empty() ? "" : "&") + std::string("speed=") + std::to_string(options->maxSpeed);
+    return query.empty() ? result : result + "?" + query;
+}
+
+std::string SirLinkDongle(const std::string& link) {
+    const std::optional<SirLinkOptions> options = ParseSirLink(link, nullptr);
+    return options ? options->dongle : std::string();
 }
 
 } // namespace dm::irda

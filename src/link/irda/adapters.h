@@ -23,12 +23,32 @@ struct AdapterRoots {
     std::filesystem::path dev = "/dev";
 };
 
+// /sys and /dev, or ROOT/sys and ROOT/dev when DOSIMETER_ADAPTERS_ROOT=ROOT is set: the
+// test command sets it, so no test ever opens a real port of the machine it runs on.
+AdapterRoots SystemAdapterRoots();
+
 // USB IrDA bridges first, then USB serial ports, then built-in ones; by name within each.
-std::vector<Adapter> ListAdapters(const AdapterRoots& roots = {});
+std::vector<Adapter> ListAdapters(const AdapterRoots& roots = SystemAdapterRoots());
 
 // The adapter a link may take without being told: the one of the first kind present in
 // the order above, when that kind has exactly one. Nothing when none, or when several
 // of that kind leave the choice to the user.
 std::optional<Adapter> SoleAdapter(const std::vector<Adapter>& adapters);
+
+// One entry of the window's Link menu.
+struct LinkChoice {
+    std::string link;  // as given to --link; a remembered dongle or speed is kept
+    std::string label; // what sysfs says of it; empty for the IrDA sockets and other links
+    bool current = false;
+};
+
+// The IrDA sockets ("irda"), each adapter found, and the current link when it is none of
+// them (a tcp: link, an adapter unplugged since): in that order, the current one marked.
+std::vector<LinkChoice> LinkChoices(const std::vector<Adapter>& adapters, const std::string& currentLink);
+
+// A sir: link with its dongle replaced (speed kept); empty for any other link.
+std::string SirLinkWithDongle(const std::string& link, const std::string& dongle);
+// The dongle a sir: link names ("plain" when none); empty for any other link.
+std::string SirLinkDongle(const std::string& link);
 
 } // namespace dm::irda

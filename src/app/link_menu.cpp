@@ -1,0 +1,66 @@
+#include "app/link_menu.h"
+
+#include "core/string_table.h"
+#include "link/irda/dongle.h"
+
+#include <QActionGroup>
+
+LinkMenu::LinkMenu(LinkMenuServices services, std::function<int()> langBase,
+                   std::function<void(const std::string&)> log, QWidget* parent)
+    : QMenu(parent), services_(std::move(services)), langBase_(std::move(langBase)), log_(std::move(log)) {
+    setObjectName(QStringLiteral("menuLink"));
+    connect(this, &QMenu::aboutToShow, this, &LinkMenu::refill);
+    refill();
+}
+
+void LinkMenu::setTexts() {
+    setTitle(QString::fromStdString(dm::Tr(dm::IDS_MENU_LINK, langBase_())));
+    refill();
+}
+
+void LinkMenu::refill() {
+    clear();
+    const int lang = langBase_();
+    auto* group = new QActionGroup(this);
+    std::string current;
+    for (const dm::irda::LinkChoice& choice : services_.choices()) {
+        const std::string text = choice.link == "irda" ? dm::Tr(dm::IDS_LINK_IRDA_SOCKETS, lang)
+                                                       : choice.link + (choice.label.empty() ? "" : "   " + choice.label);
+        QAction* action = addAction(QString::fromStdString(text));
+        action->setObjectName(QString::fromStdString("actionLink:" + choice.link));
+        action->setCheckable(true);
+        action->setChecked(choice.current);
+        group->addAction(action);
+        if (choice.current)
+            current = choice.link;
+        const std::string link = choice.link;
+        connect(action, &QAction::triggered, this, [this, link] { pick(link); });
+    }
+    // A serial adapter may need its kind's routine to change speed.
+    addSeparator();
+    QMenu* kinds = addMenu(QString::fromStdString(dm::Tr(dm::IDS_LINK_ADAPTER_KIND, lang)));
+    kinds->setObjectName(QStringLiteral("menuAdapterKind"));
+    const std::string dongle = dm::irda::SirLinkDongle(current);
+    kinds->setEnabled(!dongle.empty());
+    auto* kindGroup = new QActionGroup(kinds);
+    for (const dm::irda::DongleKind& kind : dm::irda::DongleKinds()) {
+        // The two kinds without a product name are described in the interface's language.
+        const std::string description = kind.name == "plain"    ? dm::Tr(dm::IDS_LINK_KIND_PLAIN, lang)
+                                        : kind.name == "direct" ? dm::Tr(dm::IDS_LINK_KIND_DIRECT, lang)
+                                                                : std::string(kind.description);
+        QAction* action = kinds->addAction(QString::fromStdString(std::string(kind.name) + "   " + description));
+        action->setObjectName(QString::fromStdString("actionDongle:" + std::string(kind.name)));
+        action->setCheckable(true);
+        action->setChecked(kind.name == dongle);
+        kindGroup->addAction(action);
+        const std::string link = dm::irda::SirLinkWithDongle(current, std::string(kind.name));
+        connect(action, &QAction::triggered, this, [this, link] { pick(link); });
+    }
+}
+
+void LinkMenu::pick(const std::string& link) {
+    if (link.empty() || !services_.choose)
+        return;
+    log_(services_.choose(link, langBase_()));
+    refill();
+}

@@ -1,0 +1,73 @@
+#include "app/link_switch.h"
+
+#include "app/window_options.h"
+#include "core/string_table.h"
+
+SwitchableLink::SwitchableLink(TransportFactory makeTransport, dm::ReceivedFolderStore& store,
+                               dm::MessageSink& messages)
+    : makeTransport_(std::move(makeTransport)), store_(store), messages_(messages) {}
+
+bool SwitchableLink::build(const std::string& linkName, std::string* error) {
+    std::unique_ptr<dm::Transport> transport = makeTransport_(linkName, error);
+    if (!transport)
+        return false;
+    transportName_ = transport->name();
+    link_ = std::make_unique<dm::DeviceLink>(std::move(transport), store_, messages_);
+    for (const std::string& name : skipFiles_)
+        link_->addSkipFile(name);
+    name_ = linkName;
+    return true;
+}
+
+bool SwitchableLink::open(const std::string& linkName, std::string* error) {
+    const std::string previous = name_;
+    link_.reset(); // lets go of its port before the new link takes it, maybe the same one
+    if (build(linkName, error))
+        return true;
+    std::string ignored;
+    if (!previous.empty())
+        build(previous, &ignored);
+    return false;
+}
+
+void SwitchableLink::addSkipFile(const std::string& name) {
+    skipFiles_.push_back(name);
+    if (link_)
+        link_->addSkipFile(name);
+}
+
+void SwitchableLink::clearReplies() {
+    if (link_)
+        link_->clearReplies();
+}
+
+void SwitchableLink::sendCommandFiles(const std::vector<std::string>& files) {
+    if (link_)
+        link_->sendCommandFiles(files);
+}
+
+void SwitchableLink::repliesDelivered(int replies) {
+    if (link_)
+        link_->repliesDelivered(replies);
+}
+
+std::optional<std::string> SwitchableLink::takePushFailure() {
+    return link_ ? link_->takePushFailure() : std::nullopt;
+}
+
+std::optional<std::string> SwitchableLink::takeLinkFailure() {
+    return link_ ? link_->takeLinkFailure() : std::nullopt;
+}
+
+std::string ChooseLink(SwitchableLink& link, const std::string& linkName, const std::filesystem::path& settingsFile,
+                       int langBase) {
+    const std::string before = link.linkName();
+    std::string error;
+    if (!link.open(linkName, &error))
+        return dm::FillIn(dm::Tr(dm::IDS_LINK_CANNOT_USE, langBase), {linkName, link.linkName(), error});
+    if (settingsFile.empty())
+        return dm::FillIn(dm::Tr(dm::IDS_LINK_IN_USE_THIS_RUN, langBase), {linkName});
+    if (!dm::StoreSettingsValue(settingsFile, "Link", linkName, &error))
+        return dm::FillIn(dm::Tr(dm::IDS_LINK_NOT_REMEMBERED, langBase), {linkName, error});
+    return dm::FillIn(dm::Tr(dm::IDS_LINK_IN_USE, langBase), {linkName});
+}

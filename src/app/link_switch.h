@@ -1,0 +1,60 @@
+#pragma once
+// The program's one device link as the window sees it, rebuilt on another link when the
+// user picks one in the Link menu: the old link ends first (a serial port is held by
+// one link at a time), and when the new one cannot be opened the old one comes back.
+#include "core/message_sink.h"
+#include "link/device_link.h"
+#include "link/exchange_cycle.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class SwitchableLink : public dm::ExchangeLink {
+public:
+    using TransportFactory = std::function<std::unique_ptr<dm::Transport>(const std::string& link, std::string* error)>;
+
+    SwitchableLink(TransportFactory makeTransport, dm::ReceivedFolderStore& store, dm::MessageSink& messages);
+
+    // Opens the link; false with the reason when its transport cannot be made, the link
+    // in use then staying as it was.
+    bool open(const std::string& linkName, std::string* error);
+    const std::string& linkName() const { return name_; }
+    // What the link turned out to be ("irda" may stand for the one adapter found).
+    std::string transportName() const { return transportName_; }
+    dm::DeviceLink* device() { return link_.get(); }
+    // Kept across rebuilds.
+    void addSkipFile(const std::string& name);
+
+    // ExchangeLink
+    int takeLinkStatus() override { return link_ ? link_->takeLinkStatus() : dm::kLinkNone; }
+    int pollReplyFiles() override { return link_ ? link_->pollReplyFiles() : 0; }
+    int pollFinishedReplyFiles() override { return link_ ? link_->pollFinishedReplyFiles() : 0; }
+    std::string resultReply() const override { return link_ ? link_->resultReply() : std::string(); }
+    std::string paramReply() const override { return link_ ? link_->paramReply() : std::string(); }
+    std::string archiveReply() const override { return link_ ? link_->archiveReply() : std::string(); }
+    void clearReplies() override;
+    void sendCommandFile(const std::string& bytes) override { sendCommandFiles({bytes}); }
+    void sendCommandFiles(const std::vector<std::string>& files) override;
+    void repliesDelivered(int replies) override;
+    std::optional<std::string> takePushFailure() override;
+    std::optional<std::string> takeLinkFailure() override;
+
+private:
+    bool build(const std::string& linkName, std::string* error);
+
+    TransportFactory makeTransport_;
+    dm::ReceivedFolderStore& store_;
+    dm::MessageSink& messages_;
+    std::unique_ptr<dm::DeviceLink> link_;
+    std::string name_;
+    std::string transportName_;
+    std::vector<std::string> skipFiles_;
+};
+
+// Switches to the picked link and says how it went, for the status log: in use now and
+// remembered as the Link= line of the settings file (when settingsFile is given), or why
+// it cannot be used.
+std::string ChooseLink(SwitchableLink& link, const std::string& linkName, const std::filesystem::path& settingsFile,
+                       int langBase);
