@@ -22,11 +22,9 @@ TEST(WindowOptions, LinkAndSimulatedModel) {
     EXPECT_TRUE(ParseWindowOptions({"--help"}).help);
     EXPECT_EQ(ParseWindowOptions({"--db", "sqlite:/tmp/r.sqlite"}).db, "sqlite:/tmp/r.sqlite");
     EXPECT_EQ(ParseWindowOptions({"--simulate", "--db=sqlite:r"}).db, "sqlite:r");
-    // The simulated dosimeter over IrDA unless told otherwise; a capture with any link.
+    // The simulated dosimeter over IrDA unless told otherwise.
     EXPECT_EQ(ParseWindowOptions({"--simulate"}).simulateLink, "sir");
-    EXPECT_EQ(ParseWindowOptions({"--simulate", "--simulate-link", "tcp"}).simulateLink, "tcp");
     EXPECT_EQ(ParseWindowOptions({"--simulate-link=tcp", "--simulate", "MLV-52B"}).simulateLink, "tcp");
-    EXPECT_EQ(ParseWindowOptions({"--link", "sir:/dev/ttyUSB0", "--capture", "x.pcap"}).capture, "x.pcap");
 }
 
 TEST(WindowOptions, MistakesAreNamed) {
@@ -39,7 +37,6 @@ TEST(WindowOptions, MistakesAreNamed) {
     EXPECT_NE(ParseWindowOptions({"--db="}).error.find("--db"), std::string::npos);
     EXPECT_NE(ParseWindowOptions({"--simulate", "--simulate-link", "irda"}).error.find("irda"), std::string::npos);
     EXPECT_NE(ParseWindowOptions({"--simulate-link", "tcp"}).error.find("--simulate"), std::string::npos);
-    EXPECT_NE(ParseWindowOptions({"--simulate", "--capture"}).error.find("--capture"), std::string::npos);
 }
 
 TEST(StatusEntry, PaddedAndRawTimes) {
