@@ -21,6 +21,10 @@
 #include "records/station_recorder.h"
 #ifdef DM_HAVE_SIM
 #include "sim/simulated_dosimeter.h"
+#ifndef _WIN32
+#include "sim/irda_dosimeter.h"
+#define DM_HAVE_PTY_SIM
+#endif
 #endif
 
 #include <QApplication>
@@ -105,19 +109,38 @@ int Application::run(const std::vector<std::string>& args) {
     // A fresh folder for the simulated dosimeter's replies, removed when the run ends.
     std::unique_ptr<QTemporaryDir> simFolder;
 #ifdef DM_HAVE_SIM
-    std::unique_ptr<dm::SimulatedDosimeter> simulator;
+    std::unique_ptr<dm::SimulatedDosimeter> simulator; // reached by OBEX over TCP
+#ifdef DM_HAVE_PTY_SIM
+    std::unique_ptr<dm::PtyDosimeter> irdaSimulator; // reached over the IrDA stack
+    const bool overTcp = options.simulateLink == "tcp";
+#else
+    const bool overTcp = true; // no pseudo-terminals to run the IrDA path on
+#endif
     if (options.simulate) {
         simFolder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/dosimeter-manager-XXXXXX"));
         if (!simFolder->isValid())
             return Fail("--simulate: no temporary folder for the received files can be made");
         const auto model = *options.simulate == "MLV-52B" ? dm::SimulatedDosimeter::Model::Mlv52b
                                                           : dm::SimulatedDosimeter::Model::Krt17a;
-        simulator = std::make_unique<dm::SimulatedDosimeter>(model, dm::PathFromUtf8(simFolder->path().toStdString()),
-                                                             dm::SimOptions{});
         std::string error;
-        if (!simulator->start("127.0.0.1", 0, &error))
-            return Fail("--simulate: the simulated dosimeter did not start: " + error);
-        linkName = "tcp:127.0.0.1:" + std::to_string(simulator->port());
+        if (overTcp) {
+            simulator = std::make_unique<dm::SimulatedDosimeter>(
+                model, dm::PathFromUtf8(simFolder->path().toStdString()), dm::SimOptions{});
+            if (!simulator->start("127.0.0.1", 0, &error))
+                return Fail("--simulate: the simulated dosimeter did not start: " + error);
+            linkName = "tcp:127.0.0.1:" + std::to_string(simulator->port());
+        }
+#ifdef DM_HAVE_PTY_SIM
+        else {
+            // The real path: the stack, a serial line paced like one, the dosimeter beaming
+            // its replies into the received-files folder through the window's own receiver.
+            std::string path;
+            irdaSimulator = dm::PtyDosimeter::Start(model, dm::SimOptions{}, true, &path, &error);
+            if (!irdaSimulator)
+                return Fail("--simulate: the simulated dosimeter did not start: " + error);
+            linkName = "sir:" + path + "?dongle=direct";
+        }
+#endif
     }
 #else
     if (options.simulate)
@@ -165,6 +188,8 @@ int Application::run(const std::vector<std::string>& args) {
     std::string error;
     if (!link.open(linkName, &error))
         return Fail("--link: " + error);
+    if (!options.capture.empty() && !link.startCapture(options.capture, &error))
+        return Fail("--capture: " + error);
 
     // Settings are read before the window, so their notes are in English. Earlier
     // versions kept them in the working folder: found there, they are moved.
@@ -184,12 +209,27 @@ int Application::run(const std::vector<std::string>& args) {
     services.linkMenu.choose = [&link, rememberIn](const std::string& name, int langBase) {
         return ChooseLink(link, name, rememberIn, langBase);
     };
+    services.linkMenu.captureState = [&link] {
+        return LinkMenuServices::CaptureState{link.canCapture(), link.capturePath(), link.linkName()};
+    };
+    services.linkMenu.startCapture = [&link](const std::string& file, int langBase) {
+        return StartLinkCapture(link, file, langBase);
+    };
+    services.linkMenu.stopCapture = [&link](int langBase) { return StopLinkCapture(link, langBase); };
     if (linkName == "irda" && link.transportName() != "irda")
         services.linkNote = dm::FillIn(dm::Tr(dm::IDS_LINK_FELL_BACK, settings.langBase), {link.transportName()});
+    if (!options.capture.empty()) {
+        const std::string note = dm::FillIn(dm::Tr(dm::IDS_CAPTURE_STARTED, settings.langBase), {options.capture});
+        services.linkNote += (services.linkNote.empty() ? "" : " ") + note;
+    }
     services.recorder = recorder.get();
 #ifdef DM_HAVE_SIM
     if (simulator)
         services.simulatorInRange = [&simulator](bool in) { simulator->setInRange(in); };
+#ifdef DM_HAVE_PTY_SIM
+    if (irdaSimulator)
+        services.simulatorInRange = [&irdaSimulator](bool in) { irdaSimulator->setInRange(in); };
+#endif
 #endif
     // The records window: one, a window of its own beside the main one, reading the
     // database on a thread of its own (made on first use).

@@ -19,6 +19,12 @@ void LinkMenu::setTexts() {
 }
 
 void LinkMenu::refill() {
+    // clear() leaves the submenu of the last fill: it goes too (later, as a pick in it
+    // may be what refills).
+    if (auto* old = findChild<QMenu*>(QStringLiteral("menuAdapterKind"), Qt::FindDirectChildrenOnly)) {
+        old->setObjectName(QString());
+        old->deleteLater();
+    }
     clear();
     const int lang = langBase_();
     auto* group = new QActionGroup(this);
@@ -56,6 +62,36 @@ void LinkMenu::refill() {
         const std::string link = dm::irda::SirLinkWithDongle(current, std::string(kind.name));
         connect(action, &QAction::triggered, this, [this, link] { pick(link); });
     }
+    addCaptureEntry(lang);
+}
+
+void LinkMenu::addCaptureEntry(int langBase) {
+    if (!services_.captureState)
+        return;
+    addSeparator();
+    const LinkMenuServices::CaptureState state = services_.captureState();
+    QAction* action = nullptr;
+    if (!state.file.empty())
+        action = addAction(QString::fromStdString(dm::FillIn(dm::Tr(dm::IDS_MENU_CAPTURE_STOP, langBase), {state.file})));
+    else if (state.available)
+        action = addAction(QString::fromStdString(dm::Tr(dm::IDS_MENU_CAPTURE_START, langBase)));
+    else
+        action = addAction(
+            QString::fromStdString(dm::FillIn(dm::Tr(dm::IDS_MENU_CAPTURE_UNAVAILABLE, langBase), {state.link})));
+    action->setObjectName(QStringLiteral("actionCapture"));
+    action->setEnabled(state.available || !state.file.empty());
+    connect(action, &QAction::triggered, this, &LinkMenu::toggleCapture);
+}
+
+void LinkMenu::toggleCapture() {
+    const int lang = langBase_();
+    if (!services_.captureState().file.empty()) {
+        log_(services_.stopCapture(lang));
+    } else if (services_.dialogs) {
+        if (const std::optional<std::string> file = services_.dialogs->askCaptureFileName())
+            log_(services_.startCapture(*file, lang));
+    }
+    refill();
 }
 
 void LinkMenu::pick(const std::string& link) {

@@ -22,6 +22,7 @@ bool SwitchableLink::build(const std::string& linkName, std::string* error) {
 bool SwitchableLink::open(const std::string& linkName, std::string* error) {
     const std::string previous = name_;
     link_.reset(); // lets go of its port before the new link takes it, maybe the same one
+    capturePath_.clear(); // the capture went with it
     if (build(linkName, error))
         return true;
     std::string ignored;
@@ -34,6 +35,26 @@ void SwitchableLink::addSkipFile(const std::string& name) {
     skipFiles_.push_back(name);
     if (link_)
         link_->addSkipFile(name);
+}
+
+bool SwitchableLink::canCapture() const { return link_ && link_->transport().canCapture(); }
+
+bool SwitchableLink::startCapture(const std::string& path, std::string* error) {
+    if (!link_) {
+        if (error)
+            *error = "no link is open";
+        return false;
+    }
+    if (!link_->transport().startCapture(path, error))
+        return false;
+    capturePath_ = path;
+    return true;
+}
+
+void SwitchableLink::stopCapture() {
+    if (link_)
+        link_->transport().stopCapture();
+    capturePath_.clear();
 }
 
 void SwitchableLink::clearReplies() {
@@ -61,13 +82,29 @@ std::optional<std::string> SwitchableLink::takeLinkFailure() {
 
 std::string ChooseLink(SwitchableLink& link, const std::string& linkName, const std::filesystem::path& settingsFile,
                        int langBase) {
-    const std::string before = link.linkName();
+    // A capture runs on the link it was started on and ends with it: said at the end.
+    const std::string captured = link.capturePath();
+    const std::string ended =
+        captured.empty() ? std::string() : " " + dm::FillIn(dm::Tr(dm::IDS_CAPTURE_ENDED, langBase), {captured});
     std::string error;
     if (!link.open(linkName, &error))
-        return dm::FillIn(dm::Tr(dm::IDS_LINK_CANNOT_USE, langBase), {linkName, link.linkName(), error});
+        return dm::FillIn(dm::Tr(dm::IDS_LINK_CANNOT_USE, langBase), {linkName, link.linkName(), error}) + ended;
     if (settingsFile.empty())
-        return dm::FillIn(dm::Tr(dm::IDS_LINK_IN_USE_THIS_RUN, langBase), {linkName});
+        return dm::FillIn(dm::Tr(dm::IDS_LINK_IN_USE_THIS_RUN, langBase), {linkName}) + ended;
     if (!dm::StoreSettingsValue(settingsFile, "Link", linkName, &error))
-        return dm::FillIn(dm::Tr(dm::IDS_LINK_NOT_REMEMBERED, langBase), {linkName, error});
-    return dm::FillIn(dm::Tr(dm::IDS_LINK_IN_USE, langBase), {linkName});
+        return dm::FillIn(dm::Tr(dm::IDS_LINK_NOT_REMEMBERED, langBase), {linkName, error}) + ended;
+    return dm::FillIn(dm::Tr(dm::IDS_LINK_IN_USE, langBase), {linkName}) + ended;
+}
+
+std::string StartLinkCapture(SwitchableLink& link, const std::string& path, int langBase) {
+    std::string error;
+    if (!link.startCapture(path, &error))
+        return dm::FillIn(dm::Tr(dm::IDS_CAPTURE_NOT_STARTED, langBase), {error});
+    return dm::FillIn(dm::Tr(dm::IDS_CAPTURE_STARTED, langBase), {path});
+}
+
+std::string StopLinkCapture(SwitchableLink& link, int langBase) {
+    const std::string path = link.capturePath();
+    link.stopCapture();
+    return dm::FillIn(dm::Tr(dm::IDS_CAPTURE_ENDED, langBase), {path});
 }

@@ -27,6 +27,15 @@ public:
     // Kept across rebuilds.
     void addSkipFile(const std::string& name);
 
+    // A capture of every frame the link in use carries (sir:, usb-irda), into a pcap file.
+    // It ends with that link: a rebuild on another link ends it.
+    bool canCapture() const;
+    // false with the reason when the link carries no frames or the file cannot be written.
+    bool startCapture(const std::string& path, std::string* error);
+    void stopCapture();
+    // The file being captured into; empty while none is.
+    const std::string& capturePath() const { return capturePath_; }
+
     // ExchangeLink
     int takeLinkStatus() override { return link_ ? link_->takeLinkStatus() : dm::kLinkNone; }
     int pollReplyFiles() override { return link_ ? link_->pollReplyFiles() : 0; }
@@ -51,6 +60,7 @@ private:
     std::string name_;
     std::string transportName_;
     std::vector<std::string> skipFiles_;
+    std::string capturePath_;
 };
 
 // Switches to the picked link and says how it went, for the status log: in use now and
@@ -58,3 +68,7 @@ private:
 // it cannot be used.
 std::string ChooseLink(SwitchableLink& link, const std::string& linkName, const std::filesystem::path& settingsFile,
                        int langBase);
+
+// Starts or stops the capture of the link in use; the line for the status log.
+std::string StartLinkCapture(SwitchableLink& link, const std::string& path, int langBase);
+std::string StopLinkCapture(SwitchableLink& link, int langBase);

@@ -290,6 +290,8 @@ void MainWindow::buildMenu() {
     }
 
     if (services_.linkMenu.choices) {
+        if (!services_.linkMenu.dialogs)
+            services_.linkMenu.dialogs = services_.dialogs; // the capture's file dialog
         linkMenu_ = new LinkMenu(
             services_.linkMenu, [this] { return langBase_; }, [this](const std::string& text) { addStatusMessage(text); },
             this);

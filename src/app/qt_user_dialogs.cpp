@@ -65,6 +65,17 @@ std::optional<std::string> QtUserDialogs::askSaveFileName() {
     return dialog.selectedFiles().first().toStdString();
 }
 
+std::optional<std::string> QtUserDialogs::askCaptureFileName() {
+    QFileDialog dialog(parent_);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(QString::fromStdString(dm::Tr(dm::IDS_CAPTURE_FILTER, langBase_ ? langBase_() : dm::kLangEnglish)));
+    dialog.setDefaultSuffix(QStringLiteral("pcap"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return dialog.selectedFiles().first().toStdString();
+}
+
 std::optional<std::string> QtUserDialogs::askPassword() {
     PasswordDialog dialog(parent_, langBase_ ? langBase_() : dm::kLangEnglish);
     dialog.exec();

@@ -20,6 +20,7 @@ public:
     bool askYesNoDefaultNo(const std::string& text) override;
     dm::UnsentEditsAnswer askUnsentEdits(const std::string& text) override;
     std::optional<std::string> askSaveFileName() override;
+    std::optional<std::string> askCaptureFileName() override;
     std::optional<std::string> askPassword() override;
 
 private:

@@ -1,7 +1,7 @@
 #pragma once
 // The window's command line:
-//   dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--db URL] [--screenshots DIR]
-//                     [--help] [--version]
+//   dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--simulate-link sir|tcp]
+//                     [--capture FILE] [--db URL] [--screenshots DIR] [--help] [--version]
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,6 +14,10 @@ struct WindowOptions {
     std::optional<std::string> simulate;  // the simulated model, "KRT-17A" or "MLV-52B"
     std::string screenshots;              // non-empty: save pictures of the window there and exit
     std::string db;                       // the records database URL; empty: not given
+    // How the simulated dosimeter is reached: "sir" (its IrDA stack on a pair of
+    // pseudo-terminals, the default) or "tcp" (OBEX over TCP on a local port).
+    std::string simulateLink = "sir";
+    std::string capture;                  // non-empty: capture the link's frames there from the start
     bool help = false;
     bool version = false;
     std::string error;                    // non-empty: the command line is wrong

@@ -12,8 +12,9 @@ namespace dm::cli {
 int RunPush(const Args& args) {
     Options options("push",
                     "usage: dosimeter-cli push --link LINK [--capture PCAP] FILE\n"
-                    "Pushes FILE's bytes as \"command.txt\" with OBEX over LINK (irda or\n"
-                    "tcp:HOST:PORT) and prints the response code to each request, one a line\n"
+                    "Pushes FILE's bytes as \"command.txt\" with OBEX over LINK (irda,\n"
+                    "tcp:HOST:PORT, sir:PATH[?dongle=NAME&speed=BAUD] or usb-irda[:BUS-ADDRESS])\n"
+                    "and prints the response code to each request, one a line\n"
                     "(\"CONNECT 0xA0\", \"PUT 0x90\", \"PUT 0xA0\", \"DISCONNECT 0xA0\").\n"
                     "Exit 0 when the final PUT was answered with anything but Continue.\n"
                     "  --capture PCAP  every IrDA frame of a sir: or usb-irda link as pcap\n");

@@ -31,6 +31,9 @@ public:
     // The file-save dialog (default extension "txt", filter "Text file (*.txt)");
     // nothing when the user cancels.
     virtual std::optional<std::string> askSaveFileName() = 0;
+    // The file-save dialog for a capture of the link's frames (pcap), which asks itself
+    // before it replaces a file; nothing when the user cancels.
+    virtual std::optional<std::string> askCaptureFileName() { return std::nullopt; }
     // The password dialog; nothing on Cancel or Escape.
     virtual std::optional<std::string> askPassword() = 0;
 };

@@ -405,6 +405,20 @@ const std::map<int, std::string>& Table() {
         {1070, "без настройки: только 9600 бод"},
         {771, "follows the port's speed (built-in SIR ports)"},
         {1071, "скорость как у порта (встроенные порты SIR)"},
+        {780, "Capture the exchange into a file..."},
+        {1080, "Записывать обмен в файл..."},
+        {781, "Stop the capture into %1"},
+        {1081, "Остановить запись обмена в %1"},
+        {782, "Capture: not available on the link %1"},
+        {1082, "Запись обмена: недоступна для связи %1"},
+        {783, "Capture: every IrDA frame of the link goes into %1."},
+        {1083, "Запись обмена: каждый кадр IrDA связи пишется в %1."},
+        {784, "Capture into %1 ended."},
+        {1084, "Запись обмена в %1 закончена."},
+        {785, "Capture not started: %1"},
+        {1085, "Запись обмена не начата: %1"},
+        {786, "Packet capture (*.pcap)"},
+        {1086, "Запись кадров (*.pcap)"},
     };
     return table;
 }

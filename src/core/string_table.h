@@ -210,6 +210,14 @@ enum StringId : int {
     IDS_LINK_FELL_BACK = 769,
     IDS_LINK_KIND_PLAIN = 770,
     IDS_LINK_KIND_DIRECT = 771,
+    // The capture of a link's frames (Link menu, status log, file dialog).
+    IDS_MENU_CAPTURE_START = 780,
+    IDS_MENU_CAPTURE_STOP = 781,
+    IDS_MENU_CAPTURE_UNAVAILABLE = 782,
+    IDS_CAPTURE_STARTED = 783,
+    IDS_CAPTURE_ENDED = 784,
+    IDS_CAPTURE_NOT_STARTED = 785,
+    IDS_CAPTURE_FILTER = 786,
 };
 
 } // namespace dm

@@ -90,6 +90,9 @@ public:
     void addSkipFile(const std::string& name);
     const std::vector<std::string>& skipFiles() const { return pickup_.skipFiles(); }
 
+    // The link under the device link, for what the owner asks of it directly (a capture).
+    Transport& transport() { return *transport_; }
+
     // The received-files folder without a trailing separator (empty while the settings
     // cannot be read).
     const std::string& receivedFolder() const { return receivedFolder_; }

@@ -29,6 +29,7 @@ public:
     std::string name() const override;
     bool startCapture(const std::string& path, std::string* error) override;
     void stopCapture() override;
+    bool canCapture() const override { return true; }
     std::string linkError() const override;
 
     irda::IrdaStack& stack() { return *stack_; }

@@ -88,6 +88,8 @@ public:
     // program's own IrDA stack); false with the reason for the others.
     virtual bool startCapture(const std::string& path, std::string* error);
     virtual void stopCapture() {}
+    // Whether startCapture can work on this link (it may still fail on the file).
+    virtual bool canCapture() const { return false; }
     // Why the link stopped working (its port unplugged or closed under the program), or
     // why it cannot be used at all (no adapter found); empty while it works or for links
     // that cannot tell. A link whose port goes away fails its next discovery call and

@@ -297,11 +297,16 @@ std::string IrdaDosimeter::stateError() const {
 std::unique_ptr<PtyDosimeter> PtyDosimeter::Start(SimModel model, SimOptions options, bool paced, std::string* linkPath,
                                                   std::string* error) {
     std::unique_ptr<PtyDosimeter> p(new PtyDosimeter());
-    p->bridge_ = PtyBridge::Open(error);
+    p->inRange_ = std::make_shared<std::atomic<bool>>(true);
+    p->bridge_ = PtyBridge::Open(error, [inRange = p->inRange_](int, std::vector<std::uint8_t>& bytes) {
+        if (!inRange->load())
+            bytes.clear();
+    });
     if (!p->bridge_)
         return nullptr;
     irda::SirLinkOptions sir;
     sir.path = p->bridge_->pathA();
+    sir.dongle = "direct";
     sir.paced = paced;
     std::unique_ptr<irda::FramePort> port = irda::OpenSirPort(sir, error);
     if (!port)
@@ -313,6 +318,10 @@ std::unique_ptr<PtyDosimeter> PtyDosimeter::Start(SimModel model, SimOptions opt
         *linkPath = p->bridge_->pathB();
     return p;
 }
+
+void PtyDosimeter::setInRange(bool inRange) { inRange_->store(inRange); }
+
+bool PtyDosimeter::inRange() const { return inRange_->load(); }
 
 PtyDosimeter::~PtyDosimeter() {
     dosimeter_.reset();

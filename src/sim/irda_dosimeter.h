@@ -6,6 +6,7 @@
 #include "link/irda/frame_port.h"
 #include "sim/simulated_dosimeter.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -39,7 +40,9 @@ private:
 
 // The window's demonstration: a simulated dosimeter on one end of an in-process pair of
 // pseudo-terminals (paced like a real line when asked); the other end's device path is
-// left in *linkPath for a "sir:" link. The pair lives as long as the returned object.
+// left in *linkPath for a "sir:PATH?dongle=direct" link. Its adapter follows the line's
+// speed, so the link runs at the highest speed both ends offer. The pair lives as long as
+// the returned object.
 class PtyDosimeter {
 public:
     static std::unique_ptr<PtyDosimeter> Start(SimModel model, SimOptions options, bool paced, std::string* linkPath,
@@ -47,8 +50,15 @@ public:
     ~PtyDosimeter();
     IrdaDosimeter& dosimeter() { return *dosimeter_; }
 
+    // Out of range the line between the two ends carries nothing either way, as when the
+    // dosimeter leaves the infrared beam; both stacks notice it by their own time-outs.
+    // Takes effect at once, even inside a frame.
+    void setInRange(bool inRange);
+    bool inRange() const;
+
 private:
     PtyDosimeter() = default;
+    std::shared_ptr<std::atomic<bool>> inRange_;
     std::unique_ptr<PtyBridge> bridge_;
     std::unique_ptr<IrdaDosimeter> dosimeter_;
 };

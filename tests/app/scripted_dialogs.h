@@ -49,6 +49,7 @@ public:
         return a;
     }
     std::optional<std::string> askSaveFileName() override { return next(saveNames); }
+    std::optional<std::string> askCaptureFileName() override { return next(saveNames); }
     std::optional<std::string> askPassword() override { return next(passwords); }
 
 private:

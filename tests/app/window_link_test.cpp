@@ -17,6 +17,9 @@
 #include <fstream>
 #include <memory>
 
+#include <pty.h>
+#include <unistd.h>
+
 namespace {
 
 struct Session {
@@ -41,6 +44,11 @@ struct Session {
         s.linkMenu.choose = [this](const std::string& name, int langBase) {
             return ChooseLink(*links, name, settings.filePath("infrared.ini").toStdString(), langBase);
         };
+        s.linkMenu.captureState = [this] {
+            return LinkMenuServices::CaptureState{links->canCapture(), links->capturePath(), links->linkName()};
+        };
+        s.linkMenu.startCapture = [this](const std::string& file, int lang) { return StartLinkCapture(*links, file, lang); };
+        s.linkMenu.stopCapture = [this](int lang) { return StopLinkCapture(*links, lang); };
         window = std::make_unique<MainWindow>(dm::InterfaceSettings{dm::kLangEnglish, 0}, std::move(s));
     }
     ~Session() {
@@ -107,7 +115,7 @@ private slots:
         // The sockets, the adapter offered and the link in use, which is ticked.
         QStringList names;
         for (QAction* a : menu->actions())
-            if (!a->isSeparator() && !a->menu())
+            if (a->objectName().startsWith("actionLink:"))
                 names << a->objectName();
         QCOMPARE(names, QStringList({"actionLink:irda", "actionLink:tcp:127.0.0.1:1",
                                      "actionLink:" + QString::fromStdString(TcpLink(first))}));
@@ -135,6 +143,48 @@ private slots:
         QVERIFY(ChooseLink(*s.links, secondLink, s.settings.filePath("infrared.ini").toStdString(), dm::kLangEnglish) != "");
         QVERIFY(s.arrived());
         QCOMPARE(s.links->device()->currentDevice(), dm::TcpTransport::EndpointId("127.0.0.1", std::to_string(second.port())));
+    }
+
+    void captureEntryStartsAndStopsACaptureOfTheLinkInUse() {
+        dm::test::ObexTestPeer peer;
+        Session s(TcpLink(peer));
+        const auto entry = [&s] {
+            s.window->linkMenu()->refill();
+            return s.window->linkMenu()->findChild<QAction*>("actionCapture");
+        };
+        // OBEX over TCP carries no IrDA frames: the entry says so and cannot be picked.
+        QVERIFY(!entry()->isEnabled());
+        QCOMPARE(entry()->text(), "Capture: not available on the link " + QString::fromStdString(TcpLink(peer)));
+
+        // A serial adapter (a pseudo-terminal): the file the user picks gets its frames.
+        int master = -1, slave = -1;
+        char name[128];
+        QCOMPARE(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+        const std::string sir = std::string("sir:") + name;
+        QVERIFY(QString::fromStdString(ChooseLink(*s.links, sir, {}, dm::kLangEnglish)).endsWith("for this run only."));
+        const QString pcap = s.settings.filePath("exchange.pcap");
+        s.dialogs.saveNames = {std::nullopt, pcap.toStdString()};
+        entry()->trigger(); // the dialog cancelled: nothing starts
+        QVERIFY(s.links->capturePath().empty() && !QFile::exists(pcap));
+        entry()->trigger();
+        QCOMPARE(s.newestLog().section("  ", 1), "Capture: every IrDA frame of the link goes into " + pcap + ".");
+        QCOMPARE(entry()->text(), "Stop the capture into " + pcap);
+        // The computer's discovery frames follow the 24-byte file header.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pcap).size() > 24 + 16, 5000);
+        entry()->trigger();
+        QCOMPARE(s.newestLog().section("  ", 1), "Capture into " + pcap + " ended.");
+        QCOMPARE(entry()->text(), "Capture the exchange into a file...");
+
+        // A capture ends with its link, and the switch says so.
+        s.dialogs.saveNames = {pcap.toStdString()};
+        entry()->trigger();
+        QVERIFY(QString::fromStdString(ChooseLink(*s.links, TcpLink(peer), {}, dm::kLangEnglish))
+                    .endsWith("Capture into " + pcap + " ended."));
+        QVERIFY(!entry()->isEnabled() && s.links->capturePath().empty());
+        QVERIFY(StartLinkCapture(*s.links, pcap.toStdString(), dm::kLangEnglish).starts_with("Capture not started: "));
+        QVERIFY(s.links->capturePath().empty());
+        ::close(master);
+        ::close(slave);
     }
 };
 

@@ -22,6 +22,9 @@ TEST(WindowOptions, LinkAndSimulatedModel) {
     EXPECT_TRUE(ParseWindowOptions({"--help"}).help);
     EXPECT_EQ(ParseWindowOptions({"--db", "sqlite:/tmp/r.sqlite"}).db, "sqlite:/tmp/r.sqlite");
     EXPECT_EQ(ParseWindowOptions({"--simulate", "--db=sqlite:r"}).db, "sqlite:r");
+    // The simulated dosimeter over IrDA unless told otherwise.
+    EXPECT_EQ(ParseWindowOptions({"--simulate"}).simulateLink, "sir");
+    EXPECT_EQ(ParseWindowOptions({"--simulate-link=tcp", "--simulate", "MLV-52B"}).simulateLink, "tcp");
 }
 
 TEST(WindowOptions, MistakesAreNamed) {
@@ -32,6 +35,8 @@ TEST(WindowOptions, MistakesAreNamed) {
     EXPECT_FALSE(ParseWindowOptions({"--simulate", "--link", "irda"}).error.empty());
     EXPECT_NE(ParseWindowOptions({"--db"}).error.find("--db"), std::string::npos);
     EXPECT_NE(ParseWindowOptions({"--db="}).error.find("--db"), std::string::npos);
+    EXPECT_NE(ParseWindowOptions({"--simulate", "--simulate-link", "irda"}).error.find("irda"), std::string::npos);
+    EXPECT_NE(ParseWindowOptions({"--simulate-link", "tcp"}).error.find("--simulate"), std::string::npos);
 }
 
 TEST(StatusEntry, PaddedAndRawTimes) {

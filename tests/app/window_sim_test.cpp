@@ -16,12 +16,14 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QTabBar>
 #include <QComboBox>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstdlib>
 #include <functional>
 #include <memory>
 
@@ -478,6 +480,37 @@ private slots:
         QCOMPARE(s.window->statusLog()->count(), count);
         s.tick();
         QVERIFY(s.newestLog().endsWith("  " + interrupted));
+    }
+
+    // The program as a user starts it, --simulate over the IrDA stack and a pseudo-terminal
+    // pair with --capture: its screenshot tour reads the parameters and the dose history
+    // and closes; the capture holds both sides' connections and tshark decodes it without
+    // a malformed frame.
+    void simulatedRunOverIrdaLeavesACaptureTsharkDecodes() {
+#ifdef _WIN32
+        QSKIP("the simulated dosimeter runs over IrDA where there are pseudo-terminals");
+#endif
+        QTemporaryDir work;
+        QProcess window;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", work.filePath("config"));
+        window.setProcessEnvironment(env);
+        window.setWorkingDirectory(work.path());
+        const QString pcap = work.filePath("exchange.pcap");
+        window.start(DM_BIN_DIR "/dosimeter-manager",
+                     {"--simulate", "MLV-52B", "--capture", pcap, "--screenshots", work.path()});
+        QVERIFY(window.waitForFinished(60000));
+        QVERIFY2(window.exitCode() == 0, window.readAllStandardError().constData());
+        QVERIFY(QFile::exists(work.filePath("window-ru-dose-history.png")));
+        if (std::system("tshark -v > /dev/null 2>&1") != 0)
+            QSKIP("tshark is not installed");
+        QProcess tshark;
+        tshark.start("tshark", {"-r", pcap});
+        QVERIFY(tshark.waitForFinished(30000));
+        const QString decoded = QString::fromUtf8(tshark.readAllStandardOutput());
+        // Parameters and history: the computer's push and the dosimeter's beam each.
+        QVERIFY2(decoded.count("SNRM") >= 4 && decoded.contains("GetValueByClass"), qPrintable(decoded.left(2000)));
+        QVERIFY2(!decoded.contains("Malformed"), qPrintable(decoded.left(4000)));
     }
 };
 

@@ -208,6 +208,18 @@ TEST(PtyDosimeter, AnswersAPushOverTheStackInOneProcess) {
     }
     EXPECT_NE(reply.find("serial_number"), std::string::npos) << reply.substr(0, 200);
     EXPECT_EQ(dosimeter->dosimeter().commandsHandled(), 1u);
+    // Out of range the line carries nothing either way, the reply's connection perhaps
+    // still up: the stack ends it by its own time-out (3 s), then discovery finds nobody.
+    // Back in range, the dosimeter answers again.
+    dosimeter->setInRange(false);
+    for (int i = 0; i < 80 && !devices.empty(); ++i) {
+        ASSERT_TRUE(transport->enumerate(&devices));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    EXPECT_TRUE(devices.empty());
+    dosimeter->setInRange(true);
+    ASSERT_TRUE(transport->enumerate(&devices));
+    ASSERT_EQ(devices.size(), 1u);
     transport.reset();
     dosimeter.reset();
     fs::remove_all(folder);
