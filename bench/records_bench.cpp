@@ -75,8 +75,9 @@ void BM_StoreReadout(benchmark::State& state) {
 }
 BENCHMARK(BM_StoreReadout)->Unit(benchmark::kMicrosecond);
 
-// What the window's thread pays when parameters arrive: reading the reply and handing it
-// to the recorder's thread, which writes it (that write is BM_StoreReadout).
+// What the window's thread pays when parameters arrive: reading the reply and putting it
+// into the spool, synced, before its file may go; the recorder's thread sends it on to
+// the database meanwhile (that write is BM_StoreReadout).
 void BM_WindowHandsOverReadout(benchmark::State& state) {
     EnsureQtCore();
     const fs::path dir = FreshFolder("dm-bench-records-recorder");

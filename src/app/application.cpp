@@ -17,6 +17,7 @@
 #include "records/call_watch.h"
 #include "records/dose_of_record.h"
 #include "records/records_repository.h"
+#include "records/records_thread.h"
 #include "records/station_recorder.h"
 #ifdef DM_HAVE_SIM
 #include "sim/simulated_dosimeter.h"
@@ -158,8 +159,7 @@ int Application::run(const std::vector<std::string>& args) {
         recordsUrl = dm::records::ChooseDatabaseUrlText(
             options.db, dm::SettingsValue(dm::DefaultSettingsFile(), "Records"));
         // The spool lies beside the default database, on this station's own disk.
-        spoolFile = std::filesystem::path(dm::records::DefaultDatabaseUrlText().substr(7)).parent_path() /
-                    "records-spool.sqlite";
+        spoolFile = dm::records::DefaultSpoolFile();
     }
     if (std::string urlError; !dm::records::ParseDatabaseUrl(recordsUrl, &urlError))
         return Fail("records database: " + urlError);
@@ -231,16 +231,24 @@ int Application::run(const std::vector<std::string>& args) {
         services.simulatorInRange = [&irdaSimulator](bool in) { irdaSimulator->setInRange(in); };
 #endif
 #endif
-    services.openRecords = [recordsUrl](int langBase, dm::DosimeterReading reading) {
-        QWidget* parent = QApplication::activeWindow();
-        const auto dialogs = dm::MakeQtRecordsDialogs(parent, langBase);
-        try {
-            const auto repo = dm::records::RecordsRepository::open(recordsUrl);
-            dm::RecordsWindow window(*repo, langBase, *dialogs, parent, {}, std::move(reading));
-            window.exec();
-        } catch (const dm::records::RecordsError& e) {
-            dialogs->showMessage(e.what());
-        }
+    // The records window: one, a window of its own beside the main one, reading the
+    // database on a thread of its own (made on first use).
+    std::unique_ptr<dm::records::RecordsThread> recordsThread;
+    std::unique_ptr<dm::RecordsWindow> recordsWindow;
+    services.openRecords = [&](int langBase, dm::DosimeterReading reading) {
+        if (recordsWindow && recordsWindow->langBase() != langBase)
+            recordsWindow.reset();
+        if (!recordsThread)
+            recordsThread = std::make_unique<dm::records::RecordsThread>(recordsUrl);
+        if (recordsWindow)
+            recordsWindow->refresh(); // what another station did since it was opened
+        else
+            recordsWindow = std::make_unique<dm::RecordsWindow>(*recordsThread, langBase, nullptr,
+                                                                std::function<dm::records::UtcSeconds()>(),
+                                                                std::move(reading));
+        recordsWindow->show();
+        recordsWindow->raise();
+        recordsWindow->activateWindow();
     };
     dm::InterfaceSettings finalSettings;
     bool toured = true;
@@ -260,6 +268,7 @@ int Application::run(const std::vector<std::string>& args) {
         if (!options.screenshots.empty())
             tour = std::make_unique<ScreenshotTour>(window, QString::fromStdString(options.screenshots));
         window.exec();
+        recordsWindow.reset(); // it asks the main window about the dosimeter in range
         finalSettings = window.settings();
         toured = !tour || tour->succeeded();
         stopWatch.stop();

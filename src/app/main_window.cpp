@@ -36,6 +36,7 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QTime>
@@ -80,7 +81,12 @@ MainWindow::MainWindow(const dm::InterfaceSettings& settings, WindowServices ser
     // at once; idle, nothing wakes the program more than once a second.
     replyLook_.setInterval(50);
     connect(&replyLook_, &QTimer::timeout, this, [this] {
-        cycle_->lookForReplies();
+        if (inExchange_)
+            return;
+        {
+            const QScopedValueRollback<bool> running(inExchange_, true);
+            cycle_->lookForReplies();
+        }
         followWaiting();
     });
     initialiseWindow();
@@ -89,6 +95,13 @@ MainWindow::MainWindow(const dm::InterfaceSettings& settings, WindowServices ser
     if (services_.recorder)
         services_.recorder->setNotify([this](const std::string& text) {
             QMetaObject::invokeMethod(this, [this, text] { addStatusMessage(text); }, Qt::QueuedConnection);
+        });
+    if (services_.recorder)
+        services_.recorder->setStored([this] {
+            QMetaObject::invokeMethod(this, [this] {
+                if (recordsStored_)
+                    recordsStored_();
+            }, Qt::QueuedConnection);
         });
     if (services_.recorder)
         services_.recorder->setAlert([this](const std::string& text) {
@@ -107,6 +120,8 @@ MainWindow::~MainWindow() {
         services_.recorder->setNotify({});
     if (services_.recorder)
         services_.recorder->setAlert({});
+    if (services_.recorder)
+        services_.recorder->setStored({});
     // The views read the tables, which are members and go before the child widgets would.
     delete client_;
     client_ = nullptr;
@@ -509,11 +524,13 @@ void MainWindow::dropHistoryTabs() {
 // ------------------------------------------------------------------ replies
 
 void MainWindow::parseParameterReply(const std::string& text) {
+    // First of all, before a box can open: the reading is in the spool, synced, before
+    // the cycle lets its reply file go.
+    if (services_.recorder)
+        services_.recorder->parametersArrived(text);
     parameters_ = dm::ReadParameterSet(text);
     checkRenewedParameters();
     showParameters();
-    if (services_.recorder)
-        services_.recorder->parametersArrived(text);
     if (afterReadout_)
         std::exchange(afterReadout_, nullptr)();
 }
@@ -599,10 +616,10 @@ void MainWindow::setHistoryTabs() {
 }
 
 void MainWindow::parseArchiveReply(const std::string& text) {
-    archive_ = dm::ParseDoseArchive(text, paramState_.historyInterval);
-    paramState_.neutron = archive_.hasNeutron();
     if (services_.recorder)
         services_.recorder->archiveArrived(text, paramState_.historyInterval);
+    archive_ = dm::ParseDoseArchive(text, paramState_.historyInterval);
+    paramState_.neutron = archive_.hasNeutron();
     setHistoryTabs();
     // A history tab that was on screen may have gone with the old labels.
     if (tabs_->currentIndex() == 0 && !gridView_->isVisibleTo(this))
@@ -615,7 +632,15 @@ void MainWindow::parseArchiveReply(const std::string& text) {
     update();
 }
 
+bool MainWindow::ignoredAfterCutShort() {
+    if (cutShort_)
+        addStatusMessage(Tr(dm::IDS_LATE_REPLY_IGNORED, langBase_));
+    return cutShort_;
+}
+
 void MainWindow::parametersReceived(const std::string& reply) {
+    if (ignoredAfterCutShort())
+        return;
     parseParameterReply(reply);
     addStatusMessage(Tr(dm::IDS_PARAMS_RECEIVED, langBase_));
     reportErase();
@@ -627,6 +652,8 @@ void MainWindow::parametersReceived(const std::string& reply) {
 }
 
 void MainWindow::archiveReceived(const std::string& reply) {
+    if (ignoredAfterCutShort())
+        return;
     parseArchiveReply(reply);
     addStatusMessage(Tr(dm::IDS_ARCHIVE_RECEIVED, langBase_));
     if (archive_.gamma().empty() && archive_.neutron().empty())
@@ -635,6 +662,8 @@ void MainWindow::archiveReceived(const std::string& reply) {
 }
 
 void MainWindow::dosimeterMessage(const std::string& text) {
+    if (ignoredAfterCutShort())
+        return;
     eraseCheckDue_ = false; // a refusal: no renewed parameters follow
     addRawStatusMessage(text);
     dm::PlayReplySignal();
@@ -643,6 +672,7 @@ void MainWindow::dosimeterMessage(const std::string& text) {
 void MainWindow::timedOut() { addStatusMessage(Tr(dm::IDS_CONNECTION_INTERRUPTED, langBase_)); }
 
 void MainWindow::requestSent(dm::ExchangeRequest request) {
+    cutShort_ = false;
     // Only the renewed parameters of the erase itself tell what it did.
     eraseCheckDue_ = request == dm::ExchangeRequest::EraseTotalDose;
     const std::string message = dm::RequestMessage(request, langBase_);
@@ -664,6 +694,7 @@ void MainWindow::dosimeterIdentified() {
 
 void MainWindow::departed(bool cutShort) {
     eraseCheckDue_ = false;
+    cutShort_ = cutShort;
     addStatusMessage(Tr(cutShort ? dm::IDS_OUT_OF_RANGE_CUT_SHORT : dm::IDS_OUT_OF_RANGE, langBase_));
     if (std::exchange(editsDropped_, false))
         addStatusMessage(Tr(dm::IDS_EDITS_DROPPED, langBase_));
@@ -690,7 +721,12 @@ void MainWindow::gone() {
 }
 
 void MainWindow::onTimer() {
-    cycle_->tick();
+    if (inExchange_)
+        return; // a box the running tick opened: this tick is skipped, not run inside it
+    {
+        const QScopedValueRollback<bool> running(inExchange_, true);
+        cycle_->tick();
+    }
     if (followUpDue_) {
         followUpDue_ = false;
         startCommand(dm::ComposeGetParameters(access_));
@@ -767,7 +803,7 @@ dm::DosimeterReading MainWindow::dosimeterReading() {
         return serial;
     };
     reading.read = [this](std::function<void()> done) {
-        if (!getParamsButton_->isEnabled() || !mayDropEdits())
+        if (inExchange_ || !getParamsButton_->isEnabled() || !mayDropEdits())
             return false;
         const dm::ExchangeStart start = dm::ComposeGetParameters(access_);
         if (!start.started)
@@ -776,6 +812,7 @@ dm::DosimeterReading MainWindow::dosimeterReading() {
         startCommand(start);
         return true;
     };
+    reading.watchStored = [this](std::function<void()> stored) { recordsStored_ = std::move(stored); };
     return reading;
 }
 

@@ -145,6 +145,8 @@ private:
     void requestSent(dm::ExchangeRequest request) override;
     void dosimeterIdentified() override;
     void departed(bool cutShort) override;
+    // A reply after a command was cut short: said in the status log, and true.
+    bool ignoredAfterCutShort();
     void pushFailed(const std::string& why) override;
     void linkFailed(const std::string& why) override;
     // After the renewed parameters of an erase: says whether the total dose was erased.
@@ -251,4 +253,12 @@ private:
     bool editsDropped_ = false; // unsent edits went with the dosimeter that left
     // Runs when the parameter reply the records window asked for has arrived.
     std::function<void()> afterReadout_;
+    // Runs when the recorder has stored something new (the records window refreshes).
+    std::function<void()> recordsStored_;
+    // A tick or a look for replies is running: a box it opens runs the event loop, whose
+    // timers must not start another on the same reply.
+    bool inExchange_ = false;
+    // A command was cut short by the dosimeter leaving: what comes before the next
+    // request belongs to it and is ignored.
+    bool cutShort_ = false;
 };

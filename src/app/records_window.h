@@ -4,12 +4,19 @@
 // coloured against the limits, and buttons to add a wearer, hand a dosimeter out and
 // back, export CSV and print a wearer's yearly dose record. The doses come from
 // records/dose_of_record.h; this window only shows and forwards.
+//
+// Every read and write of the database runs on the records thread: the window never
+// waits for a server, it shows what it has until the answer comes (or says, in the
+// interface language, why none came). It is a window of its own, neither modal nor kept
+// above the main window; it reads the records again when the recorder has stored
+// something, when it is opened again, and after each change it makes.
 #include "app/dosimeter_reading.h"
 #include "records/dose_of_record.h"
 
-#include <QDialog>
+#include <QWidget>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +27,10 @@ class QLabel;
 class QTableWidget;
 
 namespace dm {
+
+namespace records {
+class RecordsThread;
+}
 
 // What the records window asks the user; tests answer without a screen.
 class RecordsDialogs {
@@ -42,40 +53,63 @@ std::unique_ptr<RecordsDialogs> MakeQtRecordsDialogs(QWidget* parent, int langBa
 
 class TotalDoseChart;
 
-class RecordsWindow : public QDialog {
+class RecordsWindow : public QWidget {
     Q_OBJECT
 public:
-    // now: the time a hand-out or hand-back is recorded with (the clock by default).
-    // reading: lets a hand-out or hand-back read the dosimeter first when it is in range.
-    RecordsWindow(records::RecordsRepository& repo, int langBase, RecordsDialogs& dialogs,
-                  QWidget* parent = nullptr, std::function<records::UtcSeconds()> now = {},
-                  DosimeterReading reading = {});
+    // dialogs: none for the real ones, over this window. now: the time a hand-out or
+    // hand-back is recorded with (the clock by default). reading: lets a hand-out or
+    // hand-back read the dosimeter first when it is in range, and tells of records stored.
+    RecordsWindow(records::RecordsThread& db, int langBase, RecordsDialogs* dialogs = nullptr,
+                  std::function<records::UtcSeconds()> now = {}, DosimeterReading reading = {});
+    ~RecordsWindow() override;
 
+    int langBase() const { return langBase_; }
+    // Reads the records again; what is shown stays until they come.
     void refresh();
     void addWearer();
     void handOut();
     void handBack();
     void exportTable(const std::string& table);
     void printReport();
+    // No answer from the database outstanding (tests wait for this).
+    bool idle() const { return pending_ == 0; }
 
 private:
-    std::string text(const std::string& en, const std::string& ru) const;
+    // What one look at the records shows.
+    struct Overview {
+        std::vector<records::DosimeterSummary> dosimeters;
+        std::vector<records::Wearer> wearers;
+        std::map<std::string, double> yearDoses, fiveYearDoses;
+        records::DoseLimits limits;
+        int year = 0;
+    };
+
     std::optional<std::string> selectedSerial() const;
     std::optional<std::string> selectedWearer() const;
+    void showOverview(const Overview& overview);
     void showReadouts();
-    // Runs a request against the records; a refusal or failure is told, never thrown.
-    bool attempt(const std::function<void()>& request);
+    // Runs work(repository) on the records thread; done(result) then runs on this
+    // window's thread while it exists. A failure is told (in a box when `tell`, always in
+    // the window's status line), then `afterFailure` runs.
+    template <typename Work, typename Done>
+    void ask(Work work, Done done, bool tell = true, std::function<void()> afterFailure = {});
+    void failed(const std::string& text, bool tell);
     // Runs the hand-out or hand-back now, or, when the user wants the dosimeter read first,
     // once its readout has arrived (so that readout falls on the right side of the change).
     void afterOptionalRead(const std::string& serial, std::function<void()> change);
 
-    records::RecordsRepository& repo_;
-    records::DoseOfRecord records_;
+    records::RecordsThread& db_;
     int langBase_;
+    std::unique_ptr<RecordsDialogs> ownDialogs_;
     RecordsDialogs& dialogs_;
     std::function<records::UtcSeconds()> now_;
     DosimeterReading reading_;
+    Overview overview_;
+    int pending_ = 0;
+    bool refreshing_ = false, refreshAgain_ = false;
+    int readoutsAsked_ = 0; // only the answer to the latest selection is shown
     QLabel* database_ = nullptr;
+    QLabel* status_ = nullptr;
     QTableWidget* dosimeters_ = nullptr;
     QTableWidget* readouts_ = nullptr;
     QTableWidget* wearers_ = nullptr;

@@ -19,6 +19,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -51,17 +52,33 @@ private:
     std::vector<std::string> messages_;
 };
 
+// Hands the wanted reply to a durable keeper before its file may go; false: it could not
+// be kept, and the file stays.
+using KeepReply = std::function<bool(const std::string& reply)>;
+
 // The device link as the cycle sees it: each command's push runs on the link's push
 // thread and ends by the command's deadline.
 class DeadlineLink : public ExchangeLinkAdapter<DeviceLink> {
 public:
-    DeadlineLink(DeviceLink& link, std::chrono::steady_clock::time_point deadline)
-        : ExchangeLinkAdapter(link), link_(link), deadline_(deadline) {}
+    DeadlineLink(DeviceLink& link, std::chrono::steady_clock::time_point deadline, WantedReply wanted,
+                 KeepReply keep)
+        : ExchangeLinkAdapter(link), link_(link), deadline_(deadline), wanted_(wanted), keep_(std::move(keep)) {}
     void sendCommandFiles(const std::vector<std::string>& files) override { link_.sendCommandFiles(files, deadline_); }
+    // The reading is in the spool, synced, before the pickup deletes its file: a run
+    // killed at any moment leaves it in one or the other.
+    void repliesDelivered(int replies) override {
+        const int weight = wanted_ == WantedReply::Parameters ? kReplyParams : kReplyArchive;
+        if (keep_ && (replies == weight || replies == weight + kReplyResult) &&
+            !keep_(wanted_ == WantedReply::Parameters ? link_.paramReply() : link_.archiveReply()))
+            replies -= weight;
+        link_.repliesDelivered(replies);
+    }
 
 private:
     DeviceLink& link_;
     std::chrono::steady_clock::time_point deadline_;
+    WantedReply wanted_;
+    KeepReply keep_;
 };
 
 // A text from the dosimeter on one line, as the status log shows it.
@@ -99,7 +116,7 @@ int TimeoutSeconds(const LinkOptions& o, int defaultSeconds) {
 // Pushes the command and runs the cycle until the wanted reply is taken in; the reply
 // text, or a failure (exit 1) for a time-out or a message from the dosimeter.
 std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, const ExchangeStart& start,
-                             WantedReply wanted, int timeoutSeconds, int langBase) {
+                             WantedReply wanted, int timeoutSeconds, int langBase, const KeepReply& keep) {
     std::unique_ptr<ReceivedFolderStore> store;
     if (!o.recvDir.empty()) {
         if (const std::string problem = ReceivedFolderProblem(o.recvDir); !problem.empty())
@@ -143,7 +160,7 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
     const auto waited = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - begin).count();
     const int ticks = std::max(1, timeoutSeconds - static_cast<int>(waited));
 
-    DeadlineLink exchangeLink(link, deadline);
+    DeadlineLink exchangeLink(link, deadline, wanted, keep);
     // Ticks keep to a one-second beat from before the push, so a slow push counts too.
     // Between them the run wakes whenever the received-files folder changes, so a reply
     // is taken in as soon as its file is closed.
@@ -195,8 +212,9 @@ const char* kReadParamsUsage =
     "  --json          print the table as one JSON object\n"
     "  --db URL        the records database the readout is stored in, as for 'records'\n"
     "                  (default $DOSIMETER_RECORDS, else the user's records.sqlite)\n"
-    "The reply is stored as a readout after it is printed; a failure to store it is\n"
-    "one line on stderr and exit 1.\n"
+    "The reply is stored as a readout after it is printed; it goes into the station's\n"
+    "spool before its file is deleted, and a failure to store it is one line on stderr\n"
+    "and exit 1 with the reading waiting in the spool ('records spool').\n"
     "No reply in time: \"Connection interrupted.\", exit 1. A result reply without\n"
     "\"accepted\" is printed and ends the command with exit 1.\n";
 
@@ -246,10 +264,12 @@ int RunReadParams(const Args& args) {
     std::string catalogueName;
     const std::string catalogue = LoadCatalogueOption(catalogueFile, langBase, &catalogueName);
 
-    const std::string reply = ExchangeOverLink("read-params", link, ComposeGetParameters(access),
-                                               WantedReply::Parameters, timeout, langBase);
+    ReadingKeeper keeper("read-params", dbUrl);
+    const std::string reply =
+        ExchangeOverLink("read-params", link, ComposeGetParameters(access), WantedReply::Parameters, timeout,
+                         langBase, [&keeper](const std::string& text) { return keeper.keepParameters(text); });
     WriteStdout(ParameterTableOutput(reply, catalogue, langBase, access, json, catalogueName));
-    return StoreReadParams(dbUrl, reply);
+    return keeper.store();
 }
 
 int RunReadArchive(const Args& args) {
@@ -283,15 +303,19 @@ int RunReadArchive(const Args& args) {
     start.files = {GetArchiveCommand()};
     start.tickPreset = -30;
     start.progressSteps = 4;
+    ReadingKeeper keeper("read-archive", dbUrl);
+    KeepReply keep;
+    if (!serial.empty())
+        keep = [&](const std::string& text) { return keeper.keepArchive(text, interval, serial); };
     const std::string reply =
-        ExchangeOverLink("read-archive", link, start, WantedReply::Archive, timeout, langBase);
+        ExchangeOverLink("read-archive", link, start, WantedReply::Archive, timeout, langBase, keep);
 
     const DoseArchive archive = ParseArchiveOrFail(reply, interval, "the archive reply");
     if (json)
         WriteArchiveTablesJson(archive, langBase);
     else
         WriteArchiveTablesText(archive, langBase);
-    return serial.empty() ? kExitOk : StoreReadArchive(dbUrl, reply, interval, serial);
+    return serial.empty() ? kExitOk : keeper.store();
 }
 
 } // namespace dm::cli

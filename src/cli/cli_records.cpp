@@ -1,6 +1,5 @@
 // The dose records from the command line: storing replies as the window stores them and
 // listing what the records database holds.
-#include "cli/cli_capture.h"
 #include "cli/cli_common.h"
 #include "cli/commands.h"
 
@@ -64,6 +63,7 @@ const char* kUsage =
     "  setup-roles [--apply]                      the roles of a shared PostgreSQL database\n"
     "  correct --readout ID --total-dose SV --reason TEXT\n"
     "                                             correct a readout's total dose\n"
+    "  spool [--spool FILE] [--retry] [--json]    records waiting for a database, and why\n"
     "Times are UTC, exactly YYYY-MM-DDThh:mm:ssZ.\n";
 
 std::string JsonNumber(double v) {
@@ -566,6 +566,8 @@ void CheckRecordsArguments(const Args& args) {
     }
 }
 
+} // namespace
+
 // The SQL drivers warn on stderr while a refused transaction unwinds ("Unable to free
 // statement"), once per statement; the store reports the failure itself, in the one line a
 // script reads.
@@ -575,8 +577,6 @@ void QuietSqlDriverWarnings() {
             std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
     });
 }
-
-} // namespace
 
 int RunRecords(const Args& args) {
     QuietSqlDriverWarnings();
@@ -622,81 +622,10 @@ int RunRecords(const Args& args) {
         return status;
     if (const int status = RunRecordsAdminCommand(s.command, s.dbUrl, rest); status >= 0)
         return status;
+    if (const int status = RunRecordsSpoolCommand(s.command, s.dbUrl, rest); status >= 0)
+        return status;
     Fail(kExitUsage, "records: unknown command '" + s.command + "' (see 'dosimeter-cli records --help')");
 }
 
-
-namespace {
-
-// Opens the database and runs store; a failure is one stderr line and exit 1.
-template <typename Fn>
-int StoreRead(const std::string& command, const std::string& dbUrl, Fn&& store) {
-    QuietSqlDriverWarnings();
-    records::EnsureQtCoreApplication("dosimeter-cli");
-    try {
-        std::unique_ptr<RecordsRepository> repo = RecordsRepository::open(records::ChooseDatabaseUrlText(dbUrl));
-        NotePasswordInUrl(dbUrl);
-        store(*repo);
-        return kExitOk;
-    } catch (const RecordsError& e) {
-        std::fprintf(stderr, "dosimeter-cli: %s: not recorded: %s\n", command.c_str(), e.what());
-        return kExitFailed;
-    }
-}
-
-} // namespace
-
-int StoreReadParams(const std::string& dbUrl, const std::string& reply) {
-    const std::optional<records::ReadoutInput> readout = records::ReadoutFromParameters(
-        ReadParameterSet(reply), QDateTime::currentSecsSinceEpoch(), records::LocalOrigin());
-    if (!readout) {
-        std::fprintf(stderr, "dosimeter-cli: read-params: not recorded: the reply has no serial_number\n");
-        return kExitFailed;
-    }
-    QuietSqlDriverWarnings();
-    records::EnsureQtCoreApplication("dosimeter-cli");
-    try {
-        std::unique_ptr<RecordsRepository> repo = RecordsRepository::open(records::ChooseDatabaseUrlText(dbUrl));
-        NotePasswordInUrl(dbUrl);
-        repo->addReadout(*readout);
-        return kExitOk;
-    } catch (const RecordsError& e) {
-        // A server out of reach, or a database that did not take the write: the reading waits
-        // in the station's spool, as the window's do, and goes in when the database is back.
-        // (An SQLite file that cannot be made is a wrong path, not an outage.)
-        std::string urlError;
-        const auto url = records::ParseDatabaseUrl(records::ChooseDatabaseUrlText(dbUrl), &urlError);
-        const bool outage = e.kind() == RecordsError::Kind::WriteFailed ||
-                            (e.kind() == RecordsError::Kind::CannotOpen && url &&
-                             url->kind == records::DatabaseUrl::Kind::Postgres);
-        const std::filesystem::path spoolFile =
-            std::filesystem::path(records::DefaultDatabaseUrlText().substr(7)).parent_path() / "records-spool.sqlite";
-        if (outage) {
-            try {
-                records::RecordSpool(spoolFile).append(*readout);
-                std::fprintf(stderr, "dosimeter-cli: read-params: not recorded yet: %s; kept in the spool %s\n",
-                             e.what(), spoolFile.string().c_str());
-                return kExitFailed;
-            } catch (const RecordsError&) {
-                // said below, as if there were no spool
-            }
-        }
-        std::fprintf(stderr, "dosimeter-cli: read-params: not recorded: %s\n", e.what());
-        return kExitFailed;
-    }
-}
-
-int StoreReadArchive(const std::string& dbUrl, const std::string& reply, double interval,
-                     const std::string& serial) {
-    const records::HistoryDownloadInput download = records::DownloadFromArchive(
-        reply, interval, serial, QDateTime::currentSecsSinceEpoch(), records::LocalOrigin());
-    return StoreRead("read-archive", dbUrl, [&](RecordsRepository& repo) {
-        // As import-archive: a history belongs to a dosimeter whose parameters were read.
-        if (!repo.knowsSerial(serial))
-            throw RecordsError(RecordsError::Kind::UnknownSerial,
-                               repo.displayName() + " has no dosimeter " + serial + " (read its parameters first)");
-        repo.addHistoryDownload(download);
-    });
-}
 
 } // namespace dm::cli

@@ -33,6 +33,8 @@ int RunRecords(const Args& args);
 int RunRecordsWearerCommand(const std::string& command, const std::string& dbUrl, const Args& args);
 // setup-roles and correct; -1 when `command` is neither.
 int RunRecordsAdminCommand(const std::string& command, const std::string& dbUrl, const Args& args);
+// `spool`: what waits in the station's spool; -1 when `command` is not it.
+int RunRecordsSpoolCommand(const std::string& command, const std::string& dbUrl, const Args& args);
 // One stderr line when the records database is a file other users can read.
 void WarnIfRecordsExposed(const records::RecordsRepository& repo);
 // Opens the records database for `records COMMAND`, with the warning above; a failure is
@@ -42,5 +44,7 @@ std::unique_ptr<records::RecordsRepository> OpenRecords(const std::string& comma
                                                         bool forReading = false);
 // One stderr note when the --db URL holds a password (any user sees it in the process list).
 void NotePasswordInUrl(const std::string& dbUrl);
+// Keeps the SQL drivers' warnings off stderr: a failure is the one line the command says.
+void QuietSqlDriverWarnings();
 
 } // namespace dm::cli

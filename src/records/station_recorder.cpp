@@ -13,6 +13,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <cerrno>
@@ -31,11 +32,12 @@ namespace {
 
 using Kind = RecordsError::Kind;
 
-// A spooled row the database keeps refusing while it is reachable is set aside after
-// this many tries, so one bad record never holds back the ones behind it.
-constexpr int kRefusalsBeforeSetAside = 3;
-// While records wait, the database is tried again this often (and at every new record).
-constexpr auto kRetryInterval = std::chrono::seconds(30);
+// A spooled row that is not a record this program wrote is kept, marked with this, and
+// never tried.
+constexpr const char* kUnreadable = "not a record this program wrote";
+// The first pause after a failed try, and the longest.
+constexpr auto kFirstPause = std::chrono::seconds(5);
+constexpr auto kLongestPause = std::chrono::seconds(120);
 
 std::atomic<int> spoolCounter{0};
 
@@ -213,18 +215,113 @@ std::optional<RecordEntry> EntryFromJson(const std::string& text) {
 
 // ------------------------------------------------------------------ the spool
 
+namespace {
+
+// Times the spool keeps for itself (when a record went in, when it is tried again) are
+// the computer's, whatever clock the records are dated by.
+UtcSeconds WallNow() { return QDateTime::currentSecsSinceEpoch(); }
+
+QSqlQuery SpoolQuery(const std::string& connection, const QString& sql, const QVariantList& values,
+                     const char* doing) {
+    QSqlQuery q(QSqlDatabase::database(Q(connection), false));
+    q.setForwardOnly(true);
+    bool ok = q.prepare(sql);
+    for (int i = 0; ok && i < values.size(); ++i)
+        q.bindValue(i, values[i]);
+    if (!ok || !q.exec())
+        throw RecordsError(Kind::WriteFailed, std::string("cannot ") + doing + " the spool: " +
+                                                  q.lastError().text().toStdString());
+    return q;
+}
+
+// Which rows wait for a database.
+const QString kForDatabase = QStringLiteral("set_aside IS NULL AND database = ?");
+
+} // namespace
+
+std::filesystem::path DefaultSpoolFile() {
+    return std::filesystem::path(DefaultDatabaseUrlText().substr(7)).parent_path() / "records-spool.sqlite";
+}
+
+std::string SpoolDatabaseKey(const std::string& urlText) {
+    const std::optional<DatabaseUrl> url = ParseDatabaseUrl(urlText, nullptr);
+    if (!url)
+        return "(a malformed database URL)";
+    if (url->kind != DatabaseUrl::Kind::Sqlite)
+        return url->displayName();
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(url->path, ec);
+    return "sqlite:" + (ec ? url->path : absolute.lexically_normal().string());
+}
+
+std::chrono::seconds RetryPause(int failures) {
+    std::chrono::seconds pause = kFirstPause;
+    for (int i = 1; i < failures && pause < kLongestPause; ++i)
+        pause *= 2;
+    return std::min(pause, std::chrono::seconds(kLongestPause));
+}
+
 RecordSpool::RecordSpool(const std::filesystem::path& file)
     : connection_("dm-spool-" + std::to_string(spoolCounter.fetch_add(1))) {
     MakeOwnerOnlyFile(file);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Q(connection_));
     db.setDatabaseName(QString::fromStdString(file.string()));
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
-    QSqlQuery q(db);
-    if (!db.open() || !q.exec(QStringLiteral("PRAGMA synchronous = FULL")) ||
-        !q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS spool (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                               "entry TEXT NOT NULL, set_aside TEXT)"))) {
-        const std::string why = (db.isOpen() ? q.lastError() : db.lastError()).text().toStdString();
-        q = QSqlQuery();
+    std::string why;
+    if (!db.open()) {
+        why = db.lastError().text().toStdString();
+    } else {
+        QSqlQuery q(db);
+        // A database of another kind (the records themselves, say) is never written into.
+        bool other = false, spool = false;
+        if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")))
+            why = q.lastError().text().toStdString();
+        while (q.next()) {
+            const QString table = q.value(0).toString();
+            spool = spool || table == QLatin1String("spool");
+            other = other || (table != QLatin1String("spool") && table != QLatin1String("sqlite_sequence"));
+        }
+        if (why.empty() && other && !spool)
+            why = "not a records spool";
+        // WAL: the window appending never waits for the recorder reading; FULL: a record
+        // is on the disk when append() returns.
+        if (why.empty())
+            q.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
+        if (why.empty() &&
+            (!q.exec(QStringLiteral("PRAGMA synchronous = FULL")) ||
+             !q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS spool (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                    "entry TEXT NOT NULL, set_aside TEXT)"))))
+            why = q.lastError().text().toStdString();
+        // Columns an older spool lacks. Two programs opening one old spool at once: the
+        // second finds the column made.
+        std::set<QString> columns;
+        if (why.empty() && q.exec(QStringLiteral("PRAGMA table_info(spool)")))
+            while (q.next())
+                columns.insert(q.value(1).toString());
+        for (const auto& [name, type] : {std::pair<const char*, const char*>{"database", "TEXT"},
+                                         {"spooled_at", "INTEGER"},
+                                         {"attempts", "INTEGER NOT NULL DEFAULT 0"},
+                                         {"last_error", "TEXT"},
+                                         {"next_try", "INTEGER"},
+                                         {"refused_alone", "INTEGER NOT NULL DEFAULT 0"}}) {
+            if (!why.empty() || columns.count(QString::fromLatin1(name)))
+                continue;
+            if (!q.exec(QStringLiteral("ALTER TABLE spool ADD COLUMN %1 %2").arg(QLatin1String(name), QLatin1String(type))) &&
+                !q.lastError().text().contains(QStringLiteral("duplicate column")))
+                why = q.lastError().text().toStdString();
+        }
+        // An older version set aside what the database refused three times; nothing is
+        // given up now, so those wait again.
+        if (why.empty()) {
+            q.prepare(QStringLiteral("UPDATE spool SET last_error = set_aside, set_aside = NULL "
+                                     "WHERE set_aside IS NOT NULL AND set_aside <> ?"));
+            q.addBindValue(QString::fromLatin1(kUnreadable));
+            if (!q.exec())
+                why = q.lastError().text().toStdString();
+        }
+    }
+    if (!why.empty()) {
+        db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(Q(connection_));
         throw RecordsError(Kind::CannotOpen, "spool " + file.string() + ": " + why);
@@ -236,57 +333,178 @@ RecordSpool::~RecordSpool() {
     QSqlDatabase::removeDatabase(Q(connection_));
 }
 
-void RecordSpool::append(const RecordEntry& entry) {
-    QSqlQuery q(QSqlDatabase::database(Q(connection_), false));
-    q.prepare(QStringLiteral("INSERT INTO spool (entry) VALUES (?)"));
-    q.addBindValue(Q(EntryToJson(entry)));
-    if (!q.exec())
-        throw RecordsError(Kind::WriteFailed, "cannot write the spool: " + q.lastError().text().toStdString());
+std::int64_t RecordSpool::append(const RecordEntry& entry, const std::string& database, UtcSeconds now) {
+    QSqlQuery q = SpoolQuery(connection_, QStringLiteral("INSERT INTO spool (entry, database, spooled_at) VALUES (?, ?, ?)"),
+                             {Q(EntryToJson(entry)), Q(database), static_cast<qlonglong>(now)}, "write");
+    return q.lastInsertId().toLongLong();
 }
 
-std::optional<std::pair<std::int64_t, RecordEntry>> RecordSpool::front() {
-    for (;;) {
-        QSqlQuery q(QSqlDatabase::database(Q(connection_), false));
-        if (!q.exec(QStringLiteral("SELECT id, entry FROM spool WHERE set_aside IS NULL ORDER BY id LIMIT 1")))
-            throw RecordsError(Kind::WriteFailed, "cannot read the spool: " + q.lastError().text().toStdString());
+std::vector<SpoolRow> RecordSpool::waitingFor(const std::string& database) {
+    QSqlQuery q = SpoolQuery(connection_,
+                             QStringLiteral("SELECT id, database, spooled_at, attempts, last_error, next_try, "
+                                            "refused_alone FROM spool WHERE ") + kForDatabase +
+                                 QStringLiteral(" ORDER BY id"),
+                             {Q(database)}, "read");
+    std::vector<SpoolRow> rows;
+    while (q.next()) {
+        SpoolRow r;
+        r.row = q.value(0).toLongLong();
+        r.database = q.value(1).toString().toStdString();
+        r.spooledAt = q.value(2).toLongLong();
+        r.attempts = q.value(3).toInt();
+        r.lastError = q.value(4).toString().toStdString();
+        if (!q.value(5).isNull())
+            r.nextTry = q.value(5).toLongLong();
+        r.refusedAlone = q.value(6).toInt() != 0;
+        rows.push_back(std::move(r));
+    }
+    return rows;
+}
+
+std::optional<RecordEntry> RecordSpool::entry(std::int64_t row) {
+    std::string text;
+    {
+        QSqlQuery q = SpoolQuery(connection_, QStringLiteral("SELECT entry FROM spool WHERE id = ?"),
+                                 {static_cast<qlonglong>(row)}, "read");
         if (!q.next())
             return std::nullopt;
-        const std::int64_t row = q.value(0).toLongLong();
-        if (std::optional<RecordEntry> entry = EntryFromJson(q.value(1).toString().toStdString()))
-            return std::make_pair(row, std::move(*entry));
-        q.finish();
-        setAside(row, "not a record this program wrote");
+        text = q.value(0).toString().toStdString();
     }
+    if (std::optional<RecordEntry> entry = EntryFromJson(text))
+        return entry;
+    SpoolQuery(connection_, QStringLiteral("UPDATE spool SET set_aside = ? WHERE id = ?"),
+               {QString::fromLatin1(kUnreadable), static_cast<qlonglong>(row)}, "write");
+    return std::nullopt;
+}
+
+std::vector<SpoolRow> RecordSpool::all() {
+    QSqlQuery q = SpoolQuery(connection_,
+                             QStringLiteral("SELECT id, database, spooled_at, attempts, last_error, next_try, "
+                                            "refused_alone, entry, set_aside FROM spool ORDER BY id"),
+                             {}, "read");
+    std::vector<SpoolRow> rows;
+    while (q.next()) {
+        SpoolRow r;
+        r.row = q.value(0).toLongLong();
+        r.database = q.value(1).toString().toStdString();
+        r.spooledAt = q.value(2).toLongLong();
+        r.attempts = q.value(3).toInt();
+        r.lastError = q.value(4).toString().toStdString();
+        if (!q.value(5).isNull())
+            r.nextTry = q.value(5).toLongLong();
+        r.refusedAlone = q.value(6).toInt() != 0;
+        r.entry = EntryFromJson(q.value(7).toString().toStdString());
+        if (!r.entry) {
+            r.lastError = kUnreadable;
+            r.nextTry.reset();
+        }
+        rows.push_back(std::move(r));
+    }
+    return rows;
 }
 
 void RecordSpool::remove(std::int64_t row) {
-    QSqlQuery q(QSqlDatabase::database(Q(connection_), false));
-    q.prepare(QStringLiteral("DELETE FROM spool WHERE id = ?"));
-    q.addBindValue(static_cast<qlonglong>(row));
-    if (!q.exec())
-        throw RecordsError(Kind::WriteFailed, "cannot write the spool: " + q.lastError().text().toStdString());
+    SpoolQuery(connection_, QStringLiteral("DELETE FROM spool WHERE id = ?"), {static_cast<qlonglong>(row)}, "write");
 }
 
-void RecordSpool::setAside(std::int64_t row, const std::string& reason) {
-    QSqlQuery q(QSqlDatabase::database(Q(connection_), false));
-    q.prepare(QStringLiteral("UPDATE spool SET set_aside = ? WHERE id = ?"));
-    q.addBindValue(Q(reason.empty() ? std::string("refused") : reason));
-    q.addBindValue(static_cast<qlonglong>(row));
-    if (!q.exec())
-        throw RecordsError(Kind::WriteFailed, "cannot write the spool: " + q.lastError().text().toStdString());
+void RecordSpool::failed(std::int64_t row, const std::string& why, UtcSeconds nextTry, bool alone) {
+    SpoolQuery(connection_,
+               QStringLiteral("UPDATE spool SET attempts = attempts + 1, last_error = ?, next_try = ?, "
+                              "refused_alone = ? WHERE id = ?"),
+               {Q(why), static_cast<qlonglong>(nextTry), alone ? 1 : 0, static_cast<qlonglong>(row)}, "write");
+}
+
+void RecordSpool::failedAll(const std::string& database, const std::string& why, UtcSeconds nextTry,
+                            std::int64_t except) {
+    SpoolQuery(connection_,
+               QStringLiteral("UPDATE spool SET attempts = attempts + 1, last_error = ?, next_try = ? "
+                              "WHERE refused_alone = 0 AND id <> ? AND ") + kForDatabase,
+               {Q(why), static_cast<qlonglong>(nextTry), static_cast<qlonglong>(except), Q(database)}, "write");
+}
+
+void RecordSpool::claimUnnamed(const std::string& database) {
+    SpoolQuery(connection_, QStringLiteral("UPDATE spool SET database = ? WHERE database IS NULL"), {Q(database)},
+               "write");
+}
+
+std::int64_t RecordSpool::count(const std::string& database) {
+    QSqlQuery q = SpoolQuery(connection_, QStringLiteral("SELECT COUNT(*) FROM spool WHERE ") + kForDatabase,
+                             {Q(database)}, "read");
+    return q.next() ? q.value(0).toLongLong() : 0;
 }
 
 std::int64_t RecordSpool::count() {
-    QSqlQuery q(QSqlDatabase::database(Q(connection_), false));
-    if (!q.exec(QStringLiteral("SELECT COUNT(*) FROM spool WHERE set_aside IS NULL")) || !q.next())
-        throw RecordsError(Kind::WriteFailed, "cannot read the spool: " + q.lastError().text().toStdString());
+    QSqlQuery q = SpoolQuery(connection_, QStringLiteral("SELECT COUNT(*) FROM spool WHERE set_aside IS NULL"), {},
+                             "read");
+    return q.next() ? q.value(0).toLongLong() : 0;
+}
+
+std::optional<UtcSeconds> RecordSpool::earliestTry(const std::string& database) {
+    QSqlQuery q = SpoolQuery(connection_, QStringLiteral("SELECT MIN(next_try) FROM spool WHERE ") + kForDatabase,
+                             {Q(database)}, "read");
+    if (!q.next() || q.value(0).isNull())
+        return std::nullopt;
     return q.value(0).toLongLong();
 }
 
-// ------------------------------------------------------------------ the recorder: window side
+bool StoreEntry(RecordsRepository& repo, const RecordEntry& entry) {
+    return std::visit(
+        [&repo](const auto& e) {
+            using T = std::decay_t<decltype(e)>;
+            if constexpr (std::is_same_v<T, ReadoutInput>)
+                return repo.addReadout(e).isNew;
+            else if constexpr (std::is_same_v<T, HistoryDownloadInput>)
+                return repo.addHistoryDownload(e).isNew;
+            else if constexpr (std::is_same_v<T, EraseInput>)
+                return repo.addErase(e).isNew;
+            else
+                return repo.addChanges(e).isNew;
+        },
+        entry);
+}
+
+SpoolPass SendSpooled(RecordSpool& spool, const std::string& database, bool force, bool tryAll, UtcSeconds now,
+                      const std::function<bool(const RecordEntry&)>& store) {
+    SpoolPass pass;
+    int refusedInARow = 0;
+    for (const SpoolRow& row : spool.waitingFor(database)) {
+        const bool due = force || !row.nextTry || *row.nextTry <= now || (tryAll && !row.refusedAlone);
+        if (!due)
+            continue;
+        const std::optional<RecordEntry> entry = spool.entry(row.row);
+        if (!entry)
+            continue; // gone meanwhile (another program sent it), or not a record
+        try {
+            store(*entry);
+        } catch (const RecordsError& e) {
+            pass.error = e.what();
+            const bool whole = e.kind() == Kind::CannotOpen || e.kind() == Kind::BadUrl ||
+                               e.kind() == Kind::Unsafe || e.kind() == Kind::NotADatabase ||
+                               e.kind() == Kind::NewerSchema;
+            const UtcSeconds next = now + RetryPause(row.attempts + 1).count();
+            if (!whole && ++refusedInARow < 2) {
+                spool.failed(row.row, pass.error, next, true);
+                continue;
+            }
+            // The database as a whole does not take records now (out of reach, read-only,
+            // its disk full): everything waits, told why.
+            pass.unreachable = true;
+            spool.failed(row.row, pass.error, next, false);
+            spool.failedAll(database, pass.error, next, row.row);
+            break;
+        }
+        refusedInARow = 0;
+        spool.remove(row.row);
+        ++pass.stored;
+    }
+    return pass;
+}
+
+// ------------------------------------------------------------------ the recorder: handing side
 
 StationRecorder::StationRecorder(std::string urlText, std::filesystem::path spoolFile, Origin origin, Clock clock)
-    : urlText_(std::move(urlText)), spoolFile_(std::move(spoolFile)), origin_(std::move(origin)),
+    : urlText_(std::move(urlText)), key_(SpoolDatabaseKey(urlText_)), spoolFile_(std::move(spoolFile)),
+      origin_(std::move(origin)),
       clock_(clock ? std::move(clock) : Clock([] { return QDateTime::currentSecsSinceEpoch(); })) {
     std::string error;
     const std::optional<DatabaseUrl> url = ParseDatabaseUrl(urlText_, &error);
@@ -302,6 +520,7 @@ StationRecorder::~StationRecorder() {
     }
     wake_.notify_all();
     thread_.join();
+    handSpool_.reset();
 }
 
 void StationRecorder::setNotify(Notify notify) {
@@ -323,6 +542,11 @@ void StationRecorder::setAlert(Notify alert) {
     alert_ = std::move(alert);
 }
 
+void StationRecorder::setStored(std::function<void()> stored) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stored_ = std::move(stored);
+}
+
 void StationRecorder::say(const std::string& text) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (notify_)
@@ -341,10 +565,30 @@ UtcSeconds StationRecorder::nextTime(UtcSeconds& last) {
     return now;
 }
 
-void StationRecorder::post(RecordEntry entry) {
+// Puts the record on the disk before the caller goes on (and lets a reply file go); only
+// when the spool cannot be written does it wait in memory, which the status log says.
+void StationRecorder::hand(RecordEntry entry) {
+    bool spooled = false;
+    try {
+        if (!handSpool_) {
+            handSpool_ = std::make_unique<RecordSpool>(spoolFile_);
+            if (const auto exposed = ExposureNotTold(spoolFile_, "the records spool"))
+                say(*exposed);
+        }
+        handSpool_->append(entry, key_, WallNow());
+        spooled = true;
+        handSpoolBroken_ = false;
+    } catch (const RecordsError& e) {
+        handSpool_.reset();
+        if (!handSpoolBroken_)
+            say(FillIn(Tr(IDS_REC_HELD_IN_MEMORY, langBase_), {e.what()}));
+        handSpoolBroken_ = true;
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        queue_.push_back(std::move(entry));
+        if (!spooled)
+            memory_.push_back(std::move(entry));
+        ++handed_;
     }
     wake_.notify_all();
 }
@@ -357,7 +601,7 @@ void StationRecorder::postPendingChanges(const ParameterSet* renewed) {
     if (renewed && renewed->serialNumber() == changes.serial)
         for (ChangeSent& c : changes.changes)
             c.taken = SameValue(c.after, renewed->raw(c.key));
-    post(std::move(changes));
+    hand(std::move(changes));
 }
 
 void StationRecorder::parametersArrived(const std::string& reply) {
@@ -375,7 +619,7 @@ void StationRecorder::parametersArrived(const std::string& reply) {
     // The real time: readouts in one second are told apart by their content.
     readout->at = clock_();
     last_ = LastReadout{readout->serial, readout->totalDose, readout->parameters};
-    post(std::move(*readout));
+    hand(std::move(*readout));
 }
 
 void StationRecorder::archiveArrived(const std::string& reply, double interval) {
@@ -383,7 +627,7 @@ void StationRecorder::archiveArrived(const std::string& reply, double interval) 
         say(Tr(IDS_REC_UNKNOWN_HISTORY, langBase_));
         return;
     }
-    post(DownloadFromArchive(reply, interval, last_->serial, nextTime(lastDownloadAt_), origin_));
+    hand(DownloadFromArchive(reply, interval, last_->serial, nextTime(lastDownloadAt_), origin_));
 }
 
 void StationRecorder::erasePushed() {
@@ -397,9 +641,8 @@ void StationRecorder::erasePushed() {
     erase.at = nextTime(lastEraseAt_);
     erase.origin = origin_;
     erase.totalDoseBefore = last_->totalDose;
-    post(std::move(erase));
+    hand(std::move(erase));
 }
-
 void StationRecorder::changesSent(const std::vector<std::string>& commandFiles) {
     postPendingChanges(nullptr);
     if (!last_) {
@@ -457,7 +700,8 @@ void StationRecorder::retryNow() {
 
 void StationRecorder::waitIdle() {
     std::unique_lock<std::mutex> lock(mutex_);
-    idle_.wait(lock, [this] { return queue_.empty() && !busy_ && !retry_; });
+    const std::uint64_t handed = handed_;
+    idle_.wait(lock, [this, handed] { return tried_ >= handed && !busy_ && !retry_; });
 }
 
 std::int64_t StationRecorder::waiting() const {
@@ -488,171 +732,186 @@ void StationRecorder::checkReadout(const ReadoutInput& readout) {
     }
 }
 
-void StationRecorder::store(const RecordEntry& entry) {
+void StationRecorder::openDatabase() {
+    repo_ = RecordsRepository::open(urlText_);
+    if (repo_->url().kind == DatabaseUrl::Kind::Sqlite)
+        if (const auto exposed = ExposureNotTold(repo_->url().path, "the records database"))
+            say(*exposed);
+}
+
+bool StationRecorder::store(const RecordEntry& entry) {
     bool fresh = false;
     if (!repo_) {
-        repo_ = RecordsRepository::open(urlText_);
-        if (repo_->url().kind == DatabaseUrl::Kind::Sqlite)
-            if (const auto exposed = ExposureNotTold(repo_->url().path, "the records database"))
-                say(*exposed);
+        openDatabase();
         fresh = true;
     }
     for (;;) {
         try {
-            std::visit(
-                [this](const auto& e) {
-                    using T = std::decay_t<decltype(e)>;
-                    if constexpr (std::is_same_v<T, ReadoutInput>) {
-                        if (repo_->addReadout(e).isNew)
-                            checkReadout(e);
-                    }
-                    else if constexpr (std::is_same_v<T, HistoryDownloadInput>)
-                        repo_->addHistoryDownload(e);
-                    else if constexpr (std::is_same_v<T, EraseInput>)
-                        repo_->addErase(e);
-                    else
-                        repo_->addChanges(e);
-                },
-                entry);
-            return;
+            const bool isNew = StoreEntry(*repo_, entry);
+            if (isNew)
+                if (const auto* readout = std::get_if<ReadoutInput>(&entry))
+                    checkReadout(*readout);
+            storedNew_ = storedNew_ || isNew;
+            return isNew;
         } catch (const RecordsError&) {
             // A connection from before an outage fails once; a new one tells.
             repo_.reset();
             if (fresh)
                 throw;
-            repo_ = RecordsRepository::open(urlText_);
-            if (repo_->url().kind == DatabaseUrl::Kind::Sqlite)
-                if (const auto exposed = ExposureNotTold(repo_->url().path, "the records database"))
-                    say(*exposed);
+            openDatabase();
             fresh = true;
         }
     }
 }
 
-// Keeps an entry the database did not take: in the spool, else in memory.
-void StationRecorder::keep(RecordEntry entry) {
-    if (!spoolBroken_ && held_.empty()) {
+std::int64_t StationRecorder::countWaiting() {
+    std::int64_t n = static_cast<std::int64_t>(held_.size());
+    if (spool_) {
         try {
-            if (!spool_) {
-                spool_ = std::make_unique<RecordSpool>(spoolFile_);
-                if (const auto exposed = ExposureNotTold(spoolFile_, "the records spool"))
-                    say(*exposed);
-            }
-            spool_->append(entry);
-            return;
-        } catch (const RecordsError& e) {
-            spoolBroken_ = true;
-            say(FillIn(Tr(IDS_REC_HELD_IN_MEMORY, langBase_), {e.what()}));
+            n += spool_->count(key_);
+        } catch (const RecordsError&) {
         }
     }
-    held_.push_back(std::move(entry));
+    return n;
 }
 
-void StationRecorder::tellOutage(const RecordsError& e) {
-    if (!outageTold_)
-        say(FillIn(Tr(IDS_REC_CANNOT_WRITE, langBase_), {e.what(), spoolFile_.string()}));
-    outageTold_ = true;
-}
-
-// Sends what waits, oldest first; false when the database is still out of reach.
-bool StationRecorder::writeBacklog() {
-    if (!spool_ && !spoolBroken_ && std::filesystem::exists(spoolFile_)) {
+// One try at everything due: the spool first, oldest first, then what waits in memory.
+void StationRecorder::pass(bool force, bool fresh, std::deque<RecordEntry> heldNow) {
+    for (RecordEntry& e : heldNow)
+        held_.push_back(std::move(e));
+    if (!spool_ && (!held_.empty() || std::filesystem::exists(spoolFile_))) {
         try {
             spool_ = std::make_unique<RecordSpool>(spoolFile_);
+            spool_->claimUnnamed(key_);
             if (const auto exposed = ExposureNotTold(spoolFile_, "the records spool"))
                 say(*exposed);
-        } catch (const RecordsError& e) {
-            spoolBroken_ = true;
-            say(e.what());
+        } catch (const RecordsError&) {
+            // Said by the handing side, which met it first.
         }
     }
-    try {
-        while (spool_) {
-            std::optional<std::pair<std::int64_t, RecordEntry>> next = spool_->front();
-            if (!next)
-                break;
-            try {
-                store(next->second);
-            } catch (const RecordsError& e) {
-                if (e.kind() != Kind::UnknownSerial && e.kind() != Kind::WriteFailed)
-                    throw;
-                if (e.kind() == Kind::WriteFailed && ++refusals_[next->first] < kRefusalsBeforeSetAside)
-                    throw;
-                spool_->setAside(next->first, e.what());
-                say(FillIn(Tr(IDS_REC_SET_ASIDE, langBase_), {e.what()}));
-                continue;
-            }
-            refusals_.erase(next->first);
-            spool_->remove(next->first);
+    const std::int64_t before = waiting_;
+    SpoolPass result;
+    if (spool_) {
+        try {
+            result = SendSpooled(*spool_, key_, force, fresh, WallNow(), [this](const RecordEntry& e) { return store(e); });
+        } catch (const RecordsError& e) {
+            result.error = e.what(); // the spool itself failed; its records stay in it
         }
-        while (!held_.empty()) {
+    }
+    while (!held_.empty() && !result.unreachable) {
+        try {
             store(held_.front());
             held_.pop_front();
+            ++result.stored;
+        } catch (const RecordsError& e) {
+            result.error = e.what();
+            result.unreachable = true;
         }
-    } catch (const RecordsError& e) {
-        tellOutage(e);
-        return false;
     }
-    return true;
+    // What the database did not take moves from memory into the spool once it can be
+    // written again.
+    try {
+        while (!held_.empty() && spool_) {
+            spool_->append(held_.front(), key_, WallNow());
+            held_.pop_front();
+        }
+    } catch (const RecordsError&) {
+    }
+
+    if (result.unreachable) {
+        ++failedPasses_;
+        if (!outage_)
+            say(FillIn(Tr(IDS_REC_CANNOT_WRITE, langBase_), {result.error, spoolFile_.string()}));
+        outage_ = true;
+    } else if (result.stored > 0) {
+        failedPasses_ = 0;
+    }
+    const std::int64_t now = countWaiting();
+    if (outage_ && !result.unreachable && result.stored > 0 && now == 0) {
+        outage_ = false;
+        say(FillIn(Tr(IDS_REC_BACK, langBase_), {display_}));
+    } else if (now > 0 && (now != before || fresh || force || result.error != lastWhy_)) {
+        if (!result.error.empty())
+            lastWhy_ = result.error;
+        std::string line = FillIn(Tr(now == 1 ? IDS_REC_ONE_WAITS : IDS_REC_WAIT, langBase_), {std::to_string(now)});
+        std::optional<UtcSeconds> next;
+        try {
+            next = spool_ ? spool_->earliestTry(key_) : std::nullopt;
+        } catch (const RecordsError&) {
+        }
+        if (!held_.empty())
+            next = WallNow() + RetryPause(failedPasses_).count();
+        if (!lastWhy_.empty() && next)
+            line += " " + FillIn(Tr(IDS_REC_WAIT_WHY, langBase_),
+                                 {lastWhy_, std::to_string(std::max<UtcSeconds>(0, *next - WallNow()))});
+        say(line);
+    }
+    if (now == 0)
+        lastWhy_.clear();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        waiting_ = now;
+    }
+    if (std::exchange(storedNew_, false)) {
+        // Under the lock, so whoever clears it knows it is no longer called.
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stored_)
+            stored_();
+    }
 }
 
 void StationRecorder::run() {
     std::unique_lock<std::mutex> lock(mutex_);
+    std::uint64_t seen = 0;
     bool first = true;
     for (;;) {
         if (!first) {
-            const auto ready = [this] { return stop_ || retry_ || !queue_.empty(); };
-            if (waiting_ > 0)
-                wake_.wait_for(lock, kRetryInterval, ready);
-            else
+            const auto ready = [&] { return stop_ || retry_ || handed_ != seen; };
+            std::optional<UtcSeconds> next;
+            if (waiting_ > 0) {
+                lock.unlock();
+                try {
+                    next = spool_ ? spool_->earliestTry(key_) : std::nullopt;
+                } catch (const RecordsError&) {
+                }
+                if (!held_.empty() || !next)
+                    next = WallNow() + RetryPause(std::max(failedPasses_, 1)).count();
+                lock.lock();
+            }
+            if (next) {
+                const auto pause = std::chrono::seconds(std::max<UtcSeconds>(1, *next - WallNow()));
+                wake_.wait_for(lock, pause, ready);
+            } else {
                 wake_.wait(lock, ready);
+            }
         }
-        first = false;
-        std::deque<RecordEntry> batch;
-        batch.swap(queue_);
-        busy_ = true;
-        retry_ = false;
+        // New records are tried at once, whatever pause the older ones keep.
+        const bool fresh = first || handed_ != seen;
+        const bool force = retry_;
         const bool stopping = stop_;
-        const std::int64_t before = waiting_;
+        retry_ = false;
+        seen = handed_;
+        std::deque<RecordEntry> heldNow;
+        heldNow.swap(memory_);
+        busy_ = true;
         lock.unlock();
 
-        bool up = writeBacklog();
-        for (RecordEntry& entry : batch) {
-            if (up) {
-                try {
-                    store(entry);
-                    continue;
-                } catch (const RecordsError& e) {
-                    up = false;
-                    tellOutage(e);
-                }
-            }
-            keep(std::move(entry));
-        }
-        std::int64_t now = static_cast<std::int64_t>(held_.size());
-        if (spool_) {
-            try {
-                now += spool_->count();
-            } catch (const RecordsError&) {
-            }
-        }
-        if (up && outageTold_) {
-            outageTold_ = false;
-            say(FillIn(Tr(IDS_REC_BACK, langBase_), {display_}));
-        } else if (now > 0 && (now != before || !batch.empty())) {
-            say(FillIn(Tr(now == 1 ? IDS_REC_ONE_WAITS : IDS_REC_WAIT, langBase_), {std::to_string(now)}));
-        }
+        // Stopping while the database is out of reach: everything is in the spool already,
+        // and the program need not wait for a server that does not answer.
+        if (!(stopping && outage_ && !force))
+            pass(force, fresh, std::move(heldNow));
         if (stopping) {
             repo_.reset();
             spool_.reset();
         }
 
         lock.lock();
-        waiting_ = now;
+        tried_ = seen;
         busy_ = false;
         idle_.notify_all();
-        if (stopping && queue_.empty())
+        if (stopping)
             return;
+        first = false;
     }
 }
 

@@ -3,23 +3,27 @@
 // every dose history read, every erase pushed and every set of changes sent. The window
 // only forwards its events here; no widgets.
 //
-// The database is written on a thread of the recorder's own, so a slow or unreachable
-// server (a PostgreSQL connect may wait up to ten seconds, a busy SQLite file as long)
-// never holds up the exchange with the dosimeter. What the database does not take goes
-// into a local SQLite spool and is sent, in order, when the database is back; the
-// repository's unique keys make a replay after a crash a no-op.
+// Every record goes first into a local SQLite spool, synced to disk before the call that
+// hands it in returns: the window (and read-params) let the reply file go only after
+// that, so a program killed at any moment loses no reading. A thread of the recorder's
+// own then sends the spool to the database, oldest first, and takes off what the
+// database took; a slow or unreachable server (a PostgreSQL connect may wait up to ten
+// seconds, a busy SQLite file as long) never holds up the exchange with the dosimeter.
+// Nothing is ever dropped: what the database refuses waits in the spool and is tried
+// again with a growing pause, and the repository's unique keys make a replay after a
+// crash a no-op.
 #include "params/parameter_set.h"
 #include "records/capture.h"
 #include "records/dose_alerts.h"
 #include "records/records_repository.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -32,8 +36,32 @@ namespace dm::records {
 
 using RecordEntry = std::variant<ReadoutInput, HistoryDownloadInput, EraseInput, ChangesInput>;
 
-// Entries the database has not taken yet, in a local SQLite file readable by its owner
-// only. Belongs to the thread that made it.
+// The station's spool: records-spool.sqlite beside the default database.
+std::filesystem::path DefaultSpoolFile();
+
+// The name a spooled record gives its database: the display name, with an SQLite path
+// made absolute, so the window and the command line name one database alike.
+std::string SpoolDatabaseKey(const std::string& urlText);
+
+// The pause before the next try after `failures` failed tries in a row: 5 s, doubling,
+// at most two minutes.
+std::chrono::seconds RetryPause(int failures);
+
+// One record waiting in the spool, and why.
+struct SpoolRow {
+    std::int64_t row = 0;
+    std::string database;             // its SpoolDatabaseKey; empty: spooled by an older version, not yet claimed
+    std::optional<RecordEntry> entry; // none: the row is not a record this program wrote
+    UtcSeconds spooledAt = 0;         // when it went in (0: unknown)
+    int attempts = 0;                 // tries the database did not take
+    std::string lastError;            // why the last try failed; empty before any
+    std::optional<UtcSeconds> nextTry;
+    bool refusedAlone = false; // the database refused this record while it took others
+};
+
+// Records the database has not taken yet, in a local SQLite file readable by its owner
+// only. Each connection belongs to the thread that made it; several connections (the
+// window's thread, the recorder's thread, a command-line run) may share the file.
 class RecordSpool {
 public:
     // Opens (making the file and its folder when needed); throws RecordsError(CannotOpen).
@@ -42,14 +70,31 @@ public:
     RecordSpool(const RecordSpool&) = delete;
     RecordSpool& operator=(const RecordSpool&) = delete;
 
-    void append(const RecordEntry& entry); // throws RecordsError(WriteFailed)
-    // The oldest entry and its row; nothing when empty. A row that cannot be read back
-    // is set aside (kept in the file) rather than blocking the rest.
-    std::optional<std::pair<std::int64_t, RecordEntry>> front();
+    // Appends the record for `database` (a SpoolDatabaseKey), synced to disk before it
+    // returns; its row. Throws RecordsError(WriteFailed).
+    std::int64_t append(const RecordEntry& entry, const std::string& database, UtcSeconds now);
+    // The rows waiting for `database`, oldest first, without their records (entry()
+    // reads one). Unreadable rows are not among them.
+    std::vector<SpoolRow> waitingFor(const std::string& database);
+    // The record of a row; nothing when it is gone or cannot be read (then it is marked
+    // so, kept, and never tried again).
+    std::optional<RecordEntry> entry(std::int64_t row);
+    // Every row, oldest first, with its record (the listing).
+    std::vector<SpoolRow> all();
     void remove(std::int64_t row);
-    // Keeps a row the database refused for good out of the queue, with the reason.
-    void setAside(std::int64_t row, const std::string& reason);
+    // A try of one row failed: counted, with the reason and the time of the next try.
+    void failed(std::int64_t row, const std::string& why, UtcSeconds nextTry, bool alone);
+    // The database could not be reached: every row waiting for it that was not refused
+    // alone (but the one `except`, told already) is counted and told why, in one write.
+    void failedAll(const std::string& database, const std::string& why, UtcSeconds nextTry, std::int64_t except);
+    // Rows an older version spooled name no database: they were the window's, and go to
+    // the database the window uses now.
+    void claimUnnamed(const std::string& database);
+    // Records (readable rows) waiting for `database`; without one, for any.
+    std::int64_t count(const std::string& database);
     std::int64_t count();
+    // The earliest next try among them; nothing when none waits for a time.
+    std::optional<UtcSeconds> earliestTry(const std::string& database);
 
 private:
     std::string connection_;
@@ -59,17 +104,38 @@ private:
 std::string EntryToJson(const RecordEntry& entry);
 std::optional<RecordEntry> EntryFromJson(const std::string& text);
 
+// Writes one record; whether it was new (false: the same serial and time were stored
+// before). Throws RecordsError.
+bool StoreEntry(RecordsRepository& repo, const RecordEntry& entry);
+
+// One pass over the spool for one database: what it did.
+struct SpoolPass {
+    std::int64_t stored = 0;  // records the database took (new or already there)
+    bool unreachable = false; // the pass ended on a failure of the database as a whole
+    std::string error;        // the last failure, if any
+};
+
+// Sends, oldest first, the records waiting in `spool` for `database`: with `force`, all
+// of them; else those whose pause is over, and, with `tryAll`, also those that wait only
+// because the database was out of reach. store(entry) writes one record (throwing
+// RecordsError) and says whether it was new. A record the database refuses while it
+// takes others waits alone with a growing pause; a failure to reach the database, or two
+// refusals in a row, ends the pass, and every record left is told why.
+SpoolPass SendSpooled(RecordSpool& spool, const std::string& database, bool force, bool tryAll, UtcSeconds now,
+                      const std::function<bool(const RecordEntry&)>& store);
+
 class StationRecorder {
 public:
     // Told, on any thread, what the status log should show.
     using Notify = std::function<void(const std::string&)>;
     using Clock = std::function<UtcSeconds()>;
 
-    // urlText: the database in force; spoolFile: where entries wait while it cannot be
-    // written. Nothing is opened here: the recorder's thread opens both on first use.
+    // urlText: the database in force; spoolFile: where records wait for it. The
+    // database is opened on the recorder's thread, the spool on first use.
     StationRecorder(std::string urlText, std::filesystem::path spoolFile, Origin origin = LocalOrigin(),
                     Clock clock = {});
-    // Writes (or spools) everything handed in so far, then stops its thread.
+    // Tries once more to send what was handed in since the last try (not when the
+    // database was out of reach then: it all waits in the spool), then stops its thread.
     ~StationRecorder();
     StationRecorder(const StationRecorder&) = delete;
     StationRecorder& operator=(const StationRecorder&) = delete;
@@ -84,10 +150,15 @@ public:
     using ReadoutCheck = std::function<ReadoutTold(RecordsRepository&, const ReadoutInput&, int langBase)>;
     void setReadoutCheck(ReadoutCheck check);
     void setAlert(Notify alert);
+    // Called on the recorder's thread after the database has taken something new; it
+    // must not wait (a queued call to the window).
+    void setStored(std::function<void()> stored);
     // The database in force, without its password.
     std::string displayName() const { return display_; }
+    const std::filesystem::path& spoolFile() const { return spoolFile_; }
 
-    // ---- the window's events; called from one thread, never wait for the database
+    // ---- the window's events; called from one thread. Each returns once its record is
+    // in the spool, synced; they never wait for the database.
     void parametersArrived(const std::string& reply);
     void archiveArrived(const std::string& reply, double interval);
     void erasePushed();
@@ -98,33 +169,36 @@ public:
     // The dosimeter left range: what comes next belongs to whichever arrives, not to it.
     void dosimeterGone();
 
-    // Tries the database again now, not at the next retry.
+    // Tries every waiting record now, whatever its pause.
     void retryNow();
-    // Returns when everything handed in so far has been written or spooled.
+    // Returns when the recorder's thread has tried everything handed in so far.
     void waitIdle();
-    // Entries waiting for the database (spooled or held in memory).
+    // Records waiting for the database (spooled or held in memory).
     std::int64_t waiting() const;
 
 private:
-    void post(RecordEntry entry);
+    void hand(RecordEntry entry);
     void postPendingChanges(const ParameterSet* renewed);
     UtcSeconds nextTime(UtcSeconds& last);
     void say(const std::string& text);
     void run();
-    bool writeBacklog();
-    void store(const RecordEntry& entry);
+    void pass(bool force, bool fresh, std::deque<RecordEntry> heldNow);
+    bool store(const RecordEntry& entry);
+    void openDatabase();
     void checkReadout(const ReadoutInput& readout);
-    void keep(RecordEntry entry);
-    void tellOutage(const RecordsError& e);
+    std::int64_t countWaiting();
+    void tellWaiting(std::int64_t before, std::int64_t now, const std::string& why, bool fresh);
 
     const std::string urlText_;
     std::string display_;
+    const std::string key_; // the spool's name for the database
     const std::filesystem::path spoolFile_;
     const Origin origin_;
     const Clock clock_;
     std::atomic<int> langBase_{0};
 
-    // Window-thread state: what the last parameter reply said, the changes awaiting it.
+    // The handing thread's state: what the last parameter reply said, the changes
+    // awaiting it, its own connection to the spool.
     struct LastReadout {
         std::string serial;
         std::optional<double> totalDose;
@@ -133,28 +207,34 @@ private:
     std::optional<LastReadout> last_;
     std::optional<ChangesInput> pendingChanges_;
     UtcSeconds lastReadoutAt_ = 0, lastDownloadAt_ = 0, lastEraseAt_ = 0, lastChangesAt_ = 0;
+    std::unique_ptr<RecordSpool> handSpool_;
+    bool handSpoolBroken_ = false;
 
     // Shared with the recorder's thread.
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;
-    std::deque<RecordEntry> queue_;
-    bool busy_ = true; // until the first look at what a last run left in the spool
+    std::deque<RecordEntry> memory_; // handed in while the spool could not be written
+    std::uint64_t handed_ = 0;       // records handed in
+    std::uint64_t tried_ = 0;        // of those, how many the thread has had a go at
+    bool busy_ = true;               // until the first look at what a last run left
     bool retry_ = false;
     bool stop_ = false;
     std::int64_t waiting_ = 0;
     Notify notify_;
     Notify alert_;
     ReadoutCheck readoutCheck_;
+    std::function<void()> stored_;
     std::vector<std::string> unsaid_;
 
     // The recorder's thread only.
     std::unique_ptr<RecordsRepository> repo_;
     std::unique_ptr<RecordSpool> spool_;
-    bool spoolBroken_ = false;
     std::deque<RecordEntry> held_; // neither the database nor the spool took these
-    bool outageTold_ = false;
-    std::map<std::int64_t, int> refusals_; // spool row -> refusals while reachable
+    bool outage_ = false;          // the last pass could not reach the database
+    int failedPasses_ = 0;
+    std::string lastWhy_;
+    bool storedNew_ = false;
 
     std::thread thread_;
 };

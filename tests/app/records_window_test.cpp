@@ -7,6 +7,7 @@
 #include "core/text_file.h"
 #include "fake_link.h"
 #include "records/dose_alerts.h"
+#include "records/records_thread.h"
 #include "records/station_recorder.h"
 #include "scripted_dialogs.h"
 #include "records/utc_time.h"
@@ -15,12 +16,23 @@
 #include <QComboBox>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QLabel>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QWindow>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <deque>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 namespace {
@@ -69,6 +81,17 @@ std::string Cell(QTableWidget* t, int row, int column) {
     return t->item(row, column) ? t->item(row, column)->text().toStdString() : "<none>";
 }
 
+// Lets the window's answers from the records thread arrive (a bound against a hang, not a
+// time measured).
+bool Settle(const RecordsWindow& window, const std::function<bool()>& also = [] { return true; }) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!(window.idle() && also()) && std::chrono::steady_clock::now() < end) {
+        QApplication::processEvents();
+        QThread::msleep(2);
+    }
+    return window.idle() && also();
+}
+
 TEST(RecordsWindow, HandOutReadEraseReadHandBackExportAndPrint) {
     App app;
     QTemporaryDir dir;
@@ -79,11 +102,16 @@ TEST(RecordsWindow, HandOutReadEraseReadHandBackExportAndPrint) {
     };
     read(0.0010);
     ScriptedRecordsDialogs dialogs;
-    RecordsWindow window(*repo, 0, dialogs, nullptr, [&] { return now; });
+    RecordsThread db("sqlite:" + dir.filePath("records.sqlite").toStdString());
+    RecordsWindow window(db, 0, &dialogs, [&] { return now; });
     auto* dosimeters = window.findChild<QTableWidget*>("dosimeters");
     auto* readouts = window.findChild<QTableWidget*>("readouts");
     auto* wearers = window.findChild<QTableWidget*>("wearers");
-    auto click = [&](const char* name) { window.findChild<QPushButton*>(name)->click(); };
+    auto click = [&](const char* name) {
+        window.findChild<QPushButton*>(name)->click();
+        ASSERT_TRUE(Settle(window));
+    };
+    ASSERT_TRUE(Settle(window));
 
     dialogs.newWearers = {RecordsDialogs::NewWearer{"W-01", "Petrova", "1979-13-01"},
                           RecordsDialogs::NewWearer{"W-01", "Petrova", ""}};
@@ -192,9 +220,11 @@ TEST(RecordsWindow, MainWindowSaysWhoseDosimeterAnsweredAndTellsADoseLevelReache
     // Handing back the dosimeter in range offers to read it first; the hand-back waits
     // for that readout, so the readout still closes the wearer's period.
     ScriptedRecordsDialogs recordsDialogs;
-    RecordsWindow records_window(*repo, kLangEnglish, recordsDialogs, nullptr, [] { return UtcNow(); },
+    RecordsThread db("sqlite:" + dir.filePath("records.sqlite").toStdString());
+    RecordsWindow records_window(db, kLangEnglish, &recordsDialogs, [] { return UtcNow(); },
                                  window.dosimeterReading());
     auto* dosimeters = records_window.findChild<QTableWidget*>("dosimeters");
+    ASSERT_TRUE(Settle(records_window));
     dosimeters->selectRow(0);
     const std::size_t pushed = link.sent.size();
     records_window.findChild<QPushButton*>("handBack")->click();
@@ -204,8 +234,99 @@ TEST(RecordsWindow, MainWindowSaysWhoseDosimeterAnsweredAndTellsADoseLevelReache
     link.deliverParams(reply);
     window.onTimer();
     window.onTimer();
-    EXPECT_EQ(Cell(dosimeters, 0, 3), "-");
+    EXPECT_TRUE(Settle(records_window, [&] { return Cell(dosimeters, 0, 3) == "-"; }));
     EXPECT_TRUE(recordsDialogs.messages.empty());
+}
+
+// The records window never waits for its database: with a server that takes the
+// connection and never answers it opens at once, saying it is reading, and once the
+// server is gone says why in the interface language. It is a window of its own. Beside
+// the main window it shows a readout as soon as the recorder has stored it, and a wearer
+// another station added once it is opened again.
+TEST(RecordsWindow, NeverWaitsForTheDatabaseAndFollowsWhatIsStored) {
+    App app;
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        ASSERT_EQ(::listen(listener, 4), 0);
+        socklen_t len = sizeof a;
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+        RecordsThread db("postgresql://station@127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/records");
+        ScriptedRecordsDialogs dialogs;
+        RecordsWindow window(db, kLangRussian, &dialogs);
+        window.show();
+        bool ticked = false;
+        QTimer::singleShot(20, [&] { ticked = true; });
+        while (!ticked)
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        auto* status = window.findChild<QLabel*>("recordsStatus");
+        EXPECT_FALSE(window.idle()); // still connecting, and the window's thread is free
+        EXPECT_EQ(status->text().toStdString(), Tr(IDS_RW_READING, kLangRussian));
+        EXPECT_EQ(window.windowType(), Qt::Window);
+        EXPECT_FALSE(window.isModal());
+        EXPECT_FALSE(window.windowFlags() & Qt::WindowStaysOnTopHint);
+        EXPECT_EQ(window.parentWidget(), nullptr);
+        ASSERT_TRUE(window.windowHandle());
+        EXPECT_EQ(window.windowHandle()->transientParent(), nullptr);
+
+        ::close(listener); // the server goes: the waiting connection is reset
+        ASSERT_TRUE(Settle(window));
+        const std::string said = Tr(IDS_RECORDS_UNREACHABLE, kLangRussian);
+        EXPECT_EQ(status->text().toStdString().rfind(said.substr(0, said.find("%1")), 0), 0u)
+            << status->text().toStdString();
+        EXPECT_TRUE(dialogs.messages.empty()); // a look that failed is told in the window, not in a box
+        window.refresh(); // opened again: it tries again
+        EXPECT_FALSE(window.idle());
+        EXPECT_TRUE(Settle(window));
+    }
+
+    QTemporaryDir dir;
+    const std::string url = "sqlite:" + dir.filePath("records.sqlite").toStdString();
+    FakeLink link;
+    ScriptedDialogs dialogs;
+    WindowServices services;
+    services.dialogs = &dialogs;
+    services.link = &link;
+    services.addSkipFile = [](const std::string&) {};
+    services.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
+    services.runTimer = false;
+    std::int64_t clock = *ParseUtcTime("2026-03-02T09:00:00Z");
+    StationRecorder recorder(url, dir.filePath("spool.sqlite").toStdString(), {"station", "op"},
+                             [&clock] { return clock += 3600; });
+    services.recorder = &recorder;
+    MainWindow window(InterfaceSettings{kLangEnglish, 0}, std::move(services));
+    RecordsThread db(url);
+    ScriptedRecordsDialogs recordsDialogs;
+    RecordsWindow records(db, kLangEnglish, &recordsDialogs, {}, window.dosimeterReading());
+    auto* dosimeters = records.findChild<QTableWidget*>("dosimeters");
+    auto* readouts = records.findChild<QTableWidget*>("readouts");
+    auto* wearers = records.findChild<QTableWidget*>("wearers");
+    ASSERT_TRUE(Settle(records));
+    EXPECT_EQ(dosimeters->rowCount(), 0);
+
+    std::string reply = *TryReadFile(DM_TEST_DATA "/window-params-krt17a.txt");
+    link.status = kLinkPresent;
+    link.statusQueue = {kLinkArrived};
+    window.onTimer();
+    link.deliverParams(reply);
+    window.onTimer();
+    EXPECT_TRUE(Settle(records, [&] { return dosimeters->rowCount() == 1; }));
+    dosimeters->selectRow(0);
+    EXPECT_TRUE(Settle(records, [&] { return readouts->rowCount() == 1; }));
+    reply.replace(reply.find("total_val = 4.25E-03"), 20, "total_val = 4.50E-03");
+    window.getParameters();
+    link.deliverParams(reply);
+    window.onTimer();
+    EXPECT_TRUE(Settle(records, [&] { return readouts->rowCount() == 2; })) << "the readout stored is not shown";
+    EXPECT_EQ(Cell(dosimeters, 0, 4), "4.5 mSv");
+
+    DoseOfRecord(*RecordsRepository::open(url)).addWearer("W-07", "Ivanova", std::nullopt); // another station
+    records.refresh(); // as opening it again does
+    EXPECT_TRUE(Settle(records, [&] { return wearers->rowCount() == 1; }));
+    EXPECT_EQ(Cell(wearers, 0, 1), "Ivanova");
 }
 
 } // namespace

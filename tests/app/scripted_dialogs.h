@@ -4,6 +4,7 @@
 #include "core/message_sink.h"
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,7 +20,14 @@ public:
     std::vector<std::string> unsentQuestions;         // every send/discard/cancel question
     std::deque<dm::UnsentEditsAnswer> unsentAnswers;  // Cancel when run out
 
-    void showMessage(const std::string& text) override { messages.push_back(text); }
+    // Runs while an information box is open, as its event loop runs the window's timers.
+    std::function<void()> whileShown;
+
+    void showMessage(const std::string& text) override {
+        messages.push_back(text);
+        if (whileShown)
+            whileShown();
+    }
     bool askYesNo(const std::string& text) override {
         questions.push_back(text);
         if (answers.empty())

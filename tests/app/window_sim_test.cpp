@@ -396,6 +396,54 @@ private slots:
         QCOMPARE(w.badValues(), std::set<std::string>{"csWeigth"});
     }
 
+    // A box a tick opens runs the event loop, and the timer with it: the ticks in it are
+    // skipped, so the reply that opened it is handled and stored once. A reply that comes
+    // after the dosimeter left with its command cut short is neither shown nor stored.
+    void eachReplyIsHandledOnceAndNoneAfterACutShortCommand() {
+        {
+            Session s;
+            MainWindow& w = *s.window;
+            QVERIFY(s.arrive());
+            s.dialogs.passwords = {std::string("64213")};
+            FindAction(&w, "actionPassword")->trigger();
+            QVERIFY(s.tickUntilLogged(kParamsReceived));
+            s.type("csWeigth", "1.00004"); // kept by the dosimeter as 1.0000: told in a box
+            s.dialogs.messages.clear();
+            w.button(Action::SendChanges)->click();
+            QVERIFY(s.tickUntilLogged(kParamsReceived));
+            s.dialogs.whileShown = [&] {
+                s.tick();
+                s.tick();
+            };
+            const int entries = s.logCount();
+            s.tick(); // the protected rows: the box opens with their reply's file still there
+            QVERIFY(s.loggedSince(entries, kParamsReceived));
+            s.dialogs.whileShown = nullptr;
+            QCOMPARE(s.dialogs.messages.size(), std::size_t(1));
+            // One readout for each parameter reply the dosimeter beamed, one per command.
+            QCOMPARE(s.records()->readouts(w.parameters().serialNumber()).size(), s.sim->commandsHandled());
+        }
+        {
+            Session s;
+            MainWindow& w = *s.window;
+            QVERIFY(s.arrive());
+            const std::string serial = w.parameters().serialNumber();
+            const std::size_t stored = s.records()->readouts(serial).size();
+            const int entries = s.logCount();
+            // The reply is in the folder at once, but the next tick finds the dosimeter gone
+            // first: for the window it comes after the command was cut short.
+            w.button(Action::GetParameters)->click();
+            s.waitForReply();
+            s.sim->setInRange(false);
+            s.waitFor([&] { return dm::IsNoDevice(s.link->currentDevice()); });
+            QVERIFY(s.loggedSince(entries, QString::fromStdString(dm::Tr(dm::IDS_OUT_OF_RANGE_CUT_SHORT, 0)), 1));
+            QVERIFY(s.loggedSince(entries, QString::fromStdString(dm::Tr(dm::IDS_LATE_REPLY_IGNORED, 0)), 3));
+            QCOMPARE(s.repliesWaiting(), 0);
+            QVERIFY(!w.parameters().replied());
+            QCOMPARE(s.records()->readouts(serial).size(), stored);
+        }
+    }
+
     void gammaOnlyModelHasOneHistoryTab() {
         Session s(dm::SimulatedDosimeter::Model::Mlv52b);
         QVERIFY(s.arrive());

@@ -18,6 +18,8 @@ TEST(StringTable, EveryIdHasBothLanguagesExceptSocketsMessage) {
         EXPECT_FALSE(StringById(id).empty()) << id;
         EXPECT_FALSE(StringById(id + 300).empty()) << id + 300;
     }
+    for (int id = 600; id < 900; ++id) // every text of the upper block in both languages
+        EXPECT_EQ(StringById(id).empty(), StringById(id + 300).empty()) << id;
     EXPECT_EQ(StringById(109), "");
     EXPECT_EQ(StringById(171), "");
     EXPECT_EQ(Tr(IDS_ASK_OVERWRITE, 0), "File already exists. Overwrite?");

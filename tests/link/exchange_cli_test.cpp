@@ -92,6 +92,7 @@ CliRun RunCli(const std::vector<std::string>& args, const fs::path& work) {
         ::dup2(err, 2);
         // What the tool reads is recorded: into the test's folder, never the user's.
         ::setenv("DOSIMETER_RECORDS", ("sqlite:" + (work / "records.sqlite").string()).c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (work / "data").c_str(), 1); // the spool too
         std::vector<std::string> all{std::string(DM_BIN_DIR) + "/dosimeter-cli"};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;

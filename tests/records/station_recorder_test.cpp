@@ -4,6 +4,7 @@
 #include "core/cp1251.h"
 #include "records/station_recorder.h"
 #include "records_backends.h"
+#include "../shell_run.h"
 
 #include <gtest/gtest.h>
 
@@ -91,7 +92,7 @@ TEST(StationRecorder, SpoolOutlivesAServerOutageAndEmptiesIntoItOnce) {
         recorder.parametersArrived(Params("1.000E-03", "1.0E-06"));
         recorder.waitIdle();
         EXPECT_EQ(recorder.waiting(), 0);
-        EXPECT_FALSE(fs::exists(spoolFile)); // no spool while the database takes everything
+        EXPECT_EQ(RecordSpool(spoolFile).count(SpoolDatabaseKey(server.url())), 0); // taken off once stored
 
         ASSERT_TRUE(server.pause());
         recorder.changesSent({Utf8ToCp1251("dose_threshold = 2.000E-03\r\n\r\nget_parameters=255\r\n#\r\n")});
@@ -123,7 +124,8 @@ TEST(StationRecorder, SpoolOutlivesAServerOutageAndEmptiesIntoItOnce) {
         RecordSpool spool(spoolFile);
         // The same reading: one readout is the same serial, second and content.
         spool.append(*ReadoutFromParameters(ReadParameterSet(Params("2.000E-03", "1.5E-06")), 1'800'000'005,
-                                            {"station-1", "tech"}));
+                                            {"station-1", "tech"}),
+                     SpoolDatabaseKey(server.url()), 0);
         StationRecorder replay(server.url(), spoolFile, {"station-1", "tech"});
         replay.waitIdle();
         EXPECT_EQ(replay.waiting(), 0);
@@ -155,6 +157,98 @@ TEST(StationRecorder, SpoolOutlivesAServerOutageAndEmptiesIntoItOnce) {
     EXPECT_FALSE(downloads[0].records.empty());
     fs::remove_all(work);
 }
+
+// The database takes no records for a while (on PostgreSQL a standby after a failover:
+// every transaction read-only; on SQLite a trigger that fails as a full disk does): the
+// recorder keeps trying, never gives a record up, and says what waits and why, in the
+// status log and in `records spool`; `records spool --retry` sends it all once the
+// database takes records again.
+class SpoolUnderRefusal : public ::testing::TestWithParam<std::string> {
+protected:
+    void refuse(const ScratchDatabase& db, bool on) {
+        if (db.postgres()) {
+            // Sessions already open keep writing: they are ended, as a failover ends them
+            // (waiting for each to be gone, so none writes after this).
+            ASSERT_TRUE(PgAdmin(db.url(), on ? "ALTER DATABASE " + db.url().databaseName +
+                                                   " SET default_transaction_read_only = on"
+                                             : "BEGIN READ WRITE; ALTER DATABASE " + db.url().databaseName +
+                                                   " RESET default_transaction_read_only; COMMIT"));
+            PgAdmin(db.url(), "SELECT pg_terminate_backend(pid, 10000) FROM pg_stat_activity WHERE datname = "
+                              "current_database() AND pid <> pg_backend_pid()");
+            return;
+        }
+        const QString name = QStringLiteral("refusing-trigger");
+        {
+            QSqlDatabase raw = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            raw.setDatabaseName(QString::fromStdString(db.url().path));
+            ASSERT_TRUE(raw.open());
+            ASSERT_TRUE(QSqlQuery(raw).exec(
+                on ? QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON readouts BEGIN "
+                                    "SELECT RAISE(ABORT, 'database or disk is full'); END")
+                   : QStringLiteral("DROP TRIGGER refuse")));
+            raw.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+};
+
+TEST_P(SpoolUnderRefusal, KeepsEveryRecordAndSaysWhyUntilTheDatabaseTakesThem) {
+    ScratchDatabase db(GetParam());
+    DM_REQUIRE_BACKEND(db);
+    const fs::path work = fs::temp_directory_path() / ("dm-refused-" + std::to_string(::getpid()) + GetParam());
+    fs::remove_all(work);
+    const fs::path spoolFile = work / "records-spool.sqlite";
+    UtcSeconds now = 1'800'000'000;
+    Log log;
+    {
+        StationRecorder recorder(db.urlText(), spoolFile, {"station-1", "tech"}, [&] { return now += 60; });
+        recorder.setNotify([&](const std::string& line) {
+            std::lock_guard<std::mutex> lock(log.mutex);
+            log.lines.push_back(line);
+        });
+        recorder.parametersArrived(Params("1.000E-03", "1.0E-06"));
+        recorder.waitIdle();
+        ASSERT_EQ(recorder.waiting(), 0);
+
+        refuse(db, true);
+        for (const char* total : {"2.0E-06", "3.0E-06", "4.0E-06"})
+            recorder.parametersArrived(Params("1.000E-03", total));
+        recorder.waitIdle();
+        for (int i = 0; i < 5; ++i) { // far past the three tries an older version allowed
+            recorder.retryNow();
+            recorder.waitIdle();
+        }
+        EXPECT_EQ(recorder.waiting(), 3);
+        EXPECT_GE(log.count("3 records wait for the records database. Last failure: "), 1);
+        EXPECT_GE(log.count(db.postgres() ? "read-only" : "disk is full"), 1);
+    }
+
+    const std::string spool = std::string(DM_BIN_DIR) + "/dosimeter-cli records --db '" + db.urlText() +
+                              "' spool --spool '" + spoolFile.string() + "' --json 2>/dev/null";
+    const ShellRun listed = RunShell(spool);
+    EXPECT_EQ(listed.exitCode, 0);
+    std::size_t readouts = 0;
+    for (std::size_t at = 0; (at = listed.out.find("\"kind\": \"readout\", \"serial\": \"17-000101\"", at)) !=
+                             std::string::npos;
+         ++at)
+        ++readouts;
+    EXPECT_EQ(readouts, 3u) << listed.out;
+    const std::string attempts = "\"attempts\": ";
+    for (std::size_t at = listed.out.find(attempts); at != std::string::npos; at = listed.out.find(attempts, at + 1))
+        EXPECT_GE(std::atoi(listed.out.c_str() + at + attempts.size()), 6) << listed.out; // each try counted
+    EXPECT_NE(listed.out.find(db.postgres() ? "read-only" : "disk is full"), std::string::npos) << listed.out;
+
+    const ShellRun stillRefused = RunShell(spool + " --retry");
+    EXPECT_EQ(stillRefused.exitCode, 1);
+    refuse(db, false);
+    const ShellRun retried = RunShell(spool + " --retry");
+    EXPECT_EQ(retried.exitCode, 0);
+    EXPECT_EQ(retried.out, "[]\n");
+    EXPECT_EQ(RecordsRepository::open(db.urlText())->readouts("17-000101").size(), 4u);
+    fs::remove_all(work);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SpoolUnderRefusal, ::testing::Values("sqlite", "postgres"));
 
 // Neither the database nor the spool can be written: records are held, nothing crashes.
 TEST(StationRecorder, NoWritableSpoolHoldsRecordsInMemory) {
