@@ -15,7 +15,7 @@
 #include "app/status_entry.h"
 #include "core/string_table.h"
 #include "core/text_file.h"
-#include "grid/grid_view.h"
+#include "grid/parameter_table_view.h"
 #include "history/dose_archive.h"
 #include "history/history_csv.h"
 #include "history/table_save.h"
@@ -153,17 +153,16 @@ void MainWindow::buildControls() {
     tabs_->setDocumentMode(true);
     connect(tabs_, &QTabBar::currentChanged, this, &MainWindow::onTabChanged);
 
-    gridView_ = new dm::GridView(grid_, client_);
+    grid_ = new dm::ParameterTableModel(parameters_, this);
+    grid_->setDialogs(services_.dialogs);
+    gridView_ = new dm::ParameterTableView(grid_, client_);
     gridView_->setObjectName(QStringLiteral("parameterGrid"));
     gridView_->installEventFilter(this);
-    gridView_->setBeginEditHandler([this](int row, int col) { return beginEdit(row, col); });
-    gridView_->setEndEditHandler(
-        [this](int row, int col, const std::string& text) {
-            dm::EndParameterEdit(grid_, parameters_, row, col, text, langBase_);
-            // A mended value is no longer refused; a new one is checked when it is sent.
-            badKeys_.erase(grid_.text(row, dm::kKeyColumn));
-            markCells();
-        });
+    connect(grid_, &dm::ParameterTableModel::valueEdited, this, [this](const QString& key) {
+        // A mended value is no longer refused; a new one is checked when it is sent.
+        badKeys_.erase(key.toStdString());
+        markCells();
+    });
 
     // The two history tables are built when first needed: most sessions never show them,
     // and the window comes up faster without them.
@@ -372,8 +371,7 @@ void MainWindow::initialiseWindow() {
         tabs_->setCurrentIndex(0);
     }
 
-    dm::SetUpParameterTable(grid_, langBase_, gridView_->clientWidth());
-    gridView_->refresh();
+    grid_->clear(langBase_);
     doseTable_.setLangBase(langBase_);
     neutronTable_.setLangBase(langBase_);
 
@@ -493,9 +491,7 @@ void MainWindow::emptyParameterGrid() {
     renewedCheck_.clear();
     followUpDue_ = false;
     badKeys_.clear();
-    grid_.removeNonFixedRows();
-    grid_.stretchColumnsToFit(gridView_->clientWidth());
-    gridView_->refresh();
+    grid_->clear(langBase_);
 }
 
 void MainWindow::clearHistoryTables() {
@@ -536,8 +532,7 @@ void MainWindow::parseParameterReply(const std::string& text) {
 }
 
 void MainWindow::showParameters() {
-    dm::FillParameterGrid(parameters_, catalogue_, langBase_, access_, gridView_->clientWidth(),
-                          grid_, paramState_);
+    grid_->fill(catalogue_, langBase_, access_, paramState_);
     if (parameters_.replied()) {
         const std::u8string path = (services_.catalogueFile.empty() ? dm::FindDataFile("Commands.lst")
                                                                     : services_.catalogueFile)
@@ -554,19 +549,7 @@ void MainWindow::showParameters() {
     markCells();
 }
 
-void MainWindow::markCells() {
-    static constexpr dm::Rgb kEdited{228, 214, 255}; // unsent (a colour no catalogue row uses)
-    static constexpr dm::Rgb kBad{255, 200, 200};    // refused, or not taken by the dosimeter
-    for (int row = grid_.fixedRowCount(); row < grid_.rowCount(); ++row) {
-        const std::string key = grid_.text(row, dm::kKeyColumn);
-        const dm::Parameter* p = key.empty() ? nullptr : parameters_.find(key);
-        if (badKeys_.count(key))
-            grid_.setBackground(row, dm::kValueColumn, kBad);
-        else if (p && p->edited)
-            grid_.setBackground(row, dm::kValueColumn, kEdited);
-    }
-    gridView_->refresh();
-}
+void MainWindow::markCells() { grid_->setRefusedKeys(badKeys_); }
 
 namespace {
 
@@ -864,10 +847,6 @@ void MainWindow::eraseTotalDose() {
         services_.recorder->erasePushed();
 }
 
-bool MainWindow::beginEdit(int row, int col) {
-    return dm::BeginParameterEdit(grid_, parameters_, row, col, langBase_, *services_.dialogs);
-}
-
 void MainWindow::displayAsDiagram() {
     if (services_.openDiagram) {
         services_.openDiagram();
@@ -890,7 +869,7 @@ void MainWindow::displayAsDiagram() {
 
 std::string MainWindow::currentTableBytes() const {
     switch (tabs_->currentIndex()) {
-    case 0: return dm::ParameterTableFileBytes(grid_);
+    case 0: return grid_->fileBytes();
     case 1: return dm::DoseTableFileBytes(doseTable_);
     case 2: return dm::NeutronTableFileBytes(neutronTable_);
     default: return {};
@@ -899,7 +878,7 @@ std::string MainWindow::currentTableBytes() const {
 
 bool MainWindow::currentTableEmpty() const {
     switch (tabs_->currentIndex()) {
-    case 0: return grid_.rowCount() <= grid_.fixedRowCount();
+    case 0: return grid_->isEmpty();
     case 1: return doseTable_.rowCount() <= 1;
     case 2: return neutronTable_.rowCount() <= 1;
     default: return true;

@@ -5,10 +5,9 @@
 // out is decided by the libraries below it.
 #include "core/message_sink.h"
 #include "core/settings_files.h"
-#include "grid/grid_model.h"
 #include "history/history_table.h"
 #include "link/exchange_cycle.h"
-#include "grid/parameter_grid.h"
+#include "grid/parameter_table_model.h"
 #include "params/change_check.h"
 #include "params/parameter_set.h"
 #include "params/parameter_table.h"
@@ -43,7 +42,7 @@ class StationRecorder;
 } // namespace dm::records
 
 namespace dm {
-class GridView;
+class ParameterTableView;
 class HistoryView;
 class MultiLineButton;
 } // namespace dm
@@ -114,14 +113,14 @@ public:
     void selectTab(int index);
 
     // ---- state the tests look at
-    dm::GridModel& grid() { return grid_; }
+    dm::ParameterTableModel& grid() { return *grid_; }
     const dm::DoseArchive& archive() const { return archive_; }
     const dm::HistoryTable& doseTable() const { return doseTable_; }
     const dm::HistoryTable& neutronTable() const { return neutronTable_; }
     const dm::ParameterTableState& parameterState() const { return paramState_; }
     const dm::ParameterSet& parameters() const { return parameters_; }
     dm::ExchangeCycle& cycle() { return *cycle_; }
-    dm::GridView* gridView() const { return gridView_; }
+    dm::ParameterTableView* gridView() const { return gridView_; }
     QTabBar* tabBar() const { return tabs_; }
     QComboBox* statusLog() const { return statusLog_; }
     QProgressBar* progressBar() const { return progress_; }
@@ -188,7 +187,6 @@ private:
     void startCommand(const dm::ExchangeStart& start);
     // Runs the quick look for replies while a command waits, and only then.
     void followWaiting();
-    bool beginEdit(int row, int col);
     // Fills the grid from the parameter set in the current language.
     void showParameters();
     // The rows the grid shows, for the commands.
@@ -200,7 +198,7 @@ private:
     WindowServices services_;
     std::unique_ptr<dm::UserDialogs> ownDialogs_;
 
-    dm::GridModel grid_;
+    dm::ParameterTableModel* grid_ = nullptr;
     dm::DoseArchive archive_;
     dm::HistoryTable doseTable_{archive_, dm::HistoryTab::Dose, 0};
     dm::HistoryTable neutronTable_{archive_, dm::HistoryTab::Neutron, 0};
@@ -231,7 +229,7 @@ private:
     QGroupBox* frames_[3] = {};
     QWidget* client_ = nullptr;
     QTabBar* tabs_ = nullptr;
-    dm::GridView* gridView_ = nullptr;
+    dm::ParameterTableView* gridView_ = nullptr;
     dm::HistoryView* doseView_ = nullptr;
     dm::HistoryView* neutronView_ = nullptr;
     QPushButton* diagramButton_ = nullptr;
