@@ -13,6 +13,7 @@
 #include "app/qt_user_dialogs.h"
 #include "app/multiline_button.h"
 #include "app/status_entry.h"
+#include "app/status_log.h"
 #include "core/string_table.h"
 #include "core/text_file.h"
 #include "grid/parameter_table_view.h"
@@ -194,12 +195,10 @@ void MainWindow::buildControls() {
     progress_->setValue(0);
     progress_->setTextVisible(false);
 
-    statusLog_ = new QComboBox(client_);
+    statusLog_ = new dm::StatusLog(client_);
     statusLog_->setObjectName(QStringLiteral("statusLog"));
     statusLog_->setMaxVisibleItems(qMax(3, du.y(101) / qMax(1, statusLog_->fontMetrics().height() + 4)));
     statusLog_->setFocusPolicy(Qt::ClickFocus);
-    // A long entry is cut at the log's width; its whole text is the tool tip.
-    connect(statusLog_, &QComboBox::currentTextChanged, statusLog_, &QWidget::setToolTip);
     placeControls();
 }
 
@@ -395,13 +394,11 @@ void MainWindow::initialiseWindow() {
 // ------------------------------------------------------------------ status log, buttons
 
 void MainWindow::addStatusMessage(const std::string& text) {
-    statusLog_->insertItem(0, Q(dm::PaddedStatusEntry(Now(), text)));
-    statusLog_->setCurrentIndex(0);
+    statusLog_->addEntry(Q(dm::PaddedStatusEntry(Now(), text)));
 }
 
 void MainWindow::addRawStatusMessage(const std::string& text) {
-    statusLog_->insertItem(0, Q(dm::RawStatusEntry(Now(), text)));
-    statusLog_->setCurrentIndex(0);
+    statusLog_->addEntry(Q(dm::RawStatusEntry(Now(), text)));
 }
 
 void MainWindow::disableActions() {
@@ -573,6 +570,8 @@ void MainWindow::checkRenewedParameters() {
         badKeys_.insert(p.key);
         addStatusMessage(line(p));
     }
+    for (const dm::ValueProblem& p : outcome.storedRounded)
+        addStatusMessage(dm::FillIn(Tr(dm::IDS_STORED_AS, langBase_), {ShownName(rows, p.key), p.value, p.detail}));
     // The protected rows are asked for after the tick that brought this reply.
     if (outcome.readProtectedNext)
         followUpDue_ = true;

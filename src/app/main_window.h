@@ -13,6 +13,7 @@
 #include "params/parameter_table.h"
 
 #include "app/dosimeter_reading.h"
+#include "app/status_log.h"
 #include "app/link_menu.h"
 
 #include <QDialog>
@@ -238,7 +239,7 @@ private:
     dm::MultiLineButton* sendChangesButton_ = nullptr;
     dm::MultiLineButton* eraseButton_ = nullptr;
     QProgressBar* progress_ = nullptr;
-    QComboBox* statusLog_ = nullptr;
+    dm::StatusLog* statusLog_ = nullptr;
 
     // What the parameters after "Send changes" or an erase are awaited for.
     dm::RenewedParametersCheck renewedCheck_;

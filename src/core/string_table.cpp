@@ -441,6 +441,8 @@ const std::map<int, std::string>& Table() {
         {1108, "Диаграмма не сохранена в %1: %2"},
         {809, "Showing the first %1 of %2 history records"},
         {1109, "Показаны первые %1 из %2 записей архива"},
+        {870, "%1: %2 stored as %3"},
+        {1170, "%1: %2 сохранено как %3"},
     };
     return table;
 }

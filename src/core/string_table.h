@@ -233,6 +233,8 @@ enum StringId : int {
     IDS_TEXT_FILTER = 807,
     IDS_DIAGRAM_NOT_SAVED = 808,
     IDS_CHART_TRUNCATED = 809,
+    // The status log's information line for a value stored rounded.
+    IDS_STORED_AS = 870,
 };
 
 } // namespace dm

@@ -32,6 +32,30 @@ std::optional<double> ReadNumber(std::string_view s) {
     return v;
 }
 
+// The significant digits a number is written with: "1.235E-05" has 4, "0.020" 2, "0" none.
+int SignificantDigits(std::string_view text) {
+    text = Trim(text);
+    int digits = 0;
+    for (char c : text.substr(0, text.find_first_of("eE")))
+        if (c >= '0' && c <= '9' && (digits > 0 || c != '0'))
+            ++digits;
+    return digits;
+}
+
+// Whether the dosimeter stored the value sent rounded to the digits it writes back
+// (1.23456E-05 kept as 1.235E-05): taken, not refused.
+bool StoredRounded(double sent, double back, std::string_view backText) {
+    const int digits = SignificantDigits(backText);
+    if (digits <= 0 || digits > 17)
+        return false;
+    char buf[64];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, sent, std::chars_format::scientific, digits - 1);
+    double rounded = 0;
+    if (ec != std::errc() || std::from_chars(buf, end, rounded).ec != std::errc())
+        return false;
+    return std::abs(rounded - back) <= 1e-9 * std::max(std::abs(rounded), std::abs(back));
+}
+
 std::string Number(double v) {
     char buf[32];
     auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
@@ -152,7 +176,7 @@ std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSe
 }
 
 std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::string>>& sent,
-                                   const ParameterSet& renewed) {
+                                   const ParameterSet& renewed, std::vector<ValueProblem>* rounded) {
     std::vector<ValueProblem> out;
     std::erase_if(sent, [&](const std::pair<std::string, std::string>& s) {
         const std::optional<std::string> back = renewed.raw(s.first);
@@ -161,8 +185,14 @@ std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::strin
         const std::optional<double> a = ReadNumber(s.second), b = ReadNumber(*back);
         const bool same = (a && b) ? std::abs(*a - *b) <= 1e-9 * std::max(std::abs(*a), std::abs(*b))
                                    : Trim(s.second) == Trim(*back);
-        if (!same)
+        if (same)
+            return true;
+        if (a && b && StoredRounded(*a, *b, *back)) {
+            if (rounded)
+                rounded->push_back({s.first, s.second, *back});
+        } else {
             out.push_back({s.first, s.second, *back});
+        }
         return true;
     });
     return out;
@@ -180,7 +210,7 @@ RenewedParametersCheck::Outcome RenewedParametersCheck::parametersReceived(const
     Outcome out;
     if (!awaitingRenewed_ && !awaitingProtected_)
         return out;
-    out.notTaken = NotTaken(sent_, renewed);
+    out.notTaken = NotTaken(sent_, renewed, &out.storedRounded);
     notTaken_.insert(notTaken_.end(), out.notTaken.begin(), out.notTaken.end());
     if (awaitingRenewed_ && protectedUnlocked_) {
         awaitingRenewed_ = false;

@@ -44,8 +44,11 @@ std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSe
 // Compares the values sent with the renewed parameters: those the reply carries are taken
 // off `sent`, and those whose value differs are returned (detail: the value returned).
 // Values are compared as numbers where both read as numbers ("2.5E-03" is "2.500E-03").
+// A number the dosimeter stored rounded to the digits it writes back (1.23456E-05 as
+// 1.235E-05) is taken; it goes to `rounded` when given (detail: the value stored).
 std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::string>>& sent,
-                                   const ParameterSet& renewed);
+                                   const ParameterSet& renewed,
+                                   std::vector<ValueProblem>* rounded = nullptr);
 
 // What the parameters that come back after "Send changes" or an erase are awaited for:
 // the values sent are compared with them, and while a protected group is unlocked the
@@ -60,6 +63,7 @@ public:
 
     struct Outcome {
         std::vector<ValueProblem> notTaken; // found in this reply
+        std::vector<ValueProblem> storedRounded; // taken, rounded to the dosimeter's precision
         bool readProtectedNext = false;     // ask again, with the password, for the protected rows
         std::vector<ValueProblem> summary;  // the comparison is over: every value not taken
     };

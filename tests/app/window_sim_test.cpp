@@ -369,9 +369,10 @@ private slots:
         FindAction(&w, "actionPassword")->trigger();
         QVERIFY(s.tickUntilLogged(kParamsReceived));
         const std::size_t handled = s.sim->commandsHandled();
-        // More decimals than the dosimeter keeps: it stores its own rounding instead.
-        s.type("csWeigth", "1.00004");
-        s.type("dose_threshold", "2.500E-03");
+        // Kept to four decimals this is 1000.0000, out of range: the dosimeter keeps its
+        // old value. The threshold it stores rounded to its precision: told, not refused.
+        s.type("csWeigth", "999.99996");
+        s.type("dose_threshold", "1.23456E-03");
         s.dialogs.messages.clear();
         w.button(Action::SendChanges)->click();
         // The renewed parameters carry no protected row; the window asks again with the
@@ -384,10 +385,11 @@ private slots:
         QVERIFY(s.loggedSince(entries, kParamsReceived));
         QCOMPARE(s.sim->commandsHandled(), handled + 2);
         QCOMPARE(s.value("csWeigth"), std::string("1.0000"));
-        QCOMPARE(s.value("dose_threshold"), std::string("2.500E-03"));
+        QCOMPARE(s.value("dose_threshold"), std::string("1.235E-03"));
+        QVERIFY(s.loggedSince(0, "1.23456E-03 stored as 1.235E-03", 0));
         QCOMPARE(s.dialogs.messages.size(), std::size_t(1));
-        QVERIFY(QString::fromStdString(s.dialogs.messages[0]).contains(QString::fromUtf8("1.00004 → 1.0000")));
-        QVERIFY(!QString::fromStdString(s.dialogs.messages[0]).contains("2.500E-03"));
+        QVERIFY(QString::fromStdString(s.dialogs.messages[0]).contains(QString::fromUtf8("999.99996 → 1.0000")));
+        QVERIFY(!QString::fromStdString(s.dialogs.messages[0]).contains("1.235E-03"));
         QCOMPARE(w.badValues(), std::set<std::string>{"csWeigth"});
     }
 
@@ -402,7 +404,7 @@ private slots:
             s.dialogs.passwords = {std::string("64213")};
             FindAction(&w, "actionPassword")->trigger();
             QVERIFY(s.tickUntilLogged(kParamsReceived));
-            s.type("csWeigth", "1.00004"); // kept by the dosimeter as 1.0000: told in a box
+            s.type("csWeigth", "999.99996"); // not kept by the dosimeter: told in a box
             s.dialogs.messages.clear();
             w.button(Action::SendChanges)->click();
             QVERIFY(s.tickUntilLogged(kParamsReceived));
