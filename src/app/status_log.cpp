@@ -41,11 +41,23 @@ void StatusLog::showPopup() {
     QWidget* popup = view()->window();
     if (!room.isValid() || popup == window())
         return;
+    // The list's frame adds its own border around the list.
+    if (const int excess = popup->width() - room.width(); excess > 0) {
+        view()->setMinimumWidth(std::max(1, view()->minimumWidth() - excess));
+        view()->setMaximumWidth(std::max(1, view()->maximumWidth() - excess));
+        popup->setMinimumWidth(0);
+    }
     QRect frame = popup->geometry();
+    frame.setWidth(std::min(frame.width(), room.width()));
+    frame.setHeight(std::min(frame.height(), room.height()));
     if (frame.right() > room.right())
         frame.moveRight(room.right());
     if (frame.left() < room.left())
         frame.moveLeft(room.left());
+    if (frame.bottom() > room.bottom())
+        frame.moveBottom(room.bottom());
+    if (frame.top() < room.top())
+        frame.moveTop(room.top());
     if (frame != popup->geometry())
         popup->setGeometry(frame);
 }
