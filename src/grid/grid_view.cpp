@@ -186,11 +186,13 @@ QWidget* GridCellDelegate::createEditor(QWidget* parent, const QStyleOptionViewI
         drop->setObjectName(QStringLiteral("signalTypes"));
         auto* menu = new QMenu(edit);
         menu->setObjectName(QStringLiteral("signalTypeMenu"));
+        // Choosing ends the edit: the limit typed is committed, then the type chosen.
+        auto* self = const_cast<GridCellDelegate*>(this);
         for (const QString& type : types) {
-            connect(menu->addAction(type), &QAction::triggered, edit, [this, edit, type] {
+            connect(menu->addAction(type), &QAction::triggered, edit, [self, edit, type] {
                 edit->setProperty(kChosenSignalType, type);
-                emit const_cast<GridCellDelegate*>(this)->commitData(edit);
-                emit const_cast<GridCellDelegate*>(this)->closeEditor(edit, QAbstractItemDelegate::NoHint);
+                emit self->commitData(edit);
+                emit self->closeEditor(edit, QAbstractItemDelegate::NoHint);
             });
         }
         connect(drop, &QAction::triggered, edit,

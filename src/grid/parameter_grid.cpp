@@ -37,6 +37,23 @@ std::string ValueKeyOf(const ParameterSet& set, const std::string& key) {
     return p ? p->key : key;
 }
 
+// The parameter row a grid row shows, read back from its cells.
+ParameterRow RowOfCells(const GridModel& grid, const ParameterSet& set, int row) {
+    ParameterRow r;
+    r.key = grid.text(row, kKeyColumn);
+    r.editable = !grid.isReadOnly(row, kValueColumn);
+    if (r.key.empty()) {
+        r.type = grid.kind(row, kNameColumn) == CellKind::List ? ParameterRowType::Signal
+                                                                : ParameterRowType::Limit;
+        return r;
+    }
+    r.type = grid.kind(row, kValueColumn) == CellKind::List ? ParameterRowType::Switch
+                                                             : ParameterRowType::Catalogue;
+    r.valueKey = ValueKeyOf(set, r.key);
+    r.name = grid.text(row, kNameColumn);
+    return r;
+}
+
 } // namespace
 
 void SetUpParameterTable(GridModel& grid, int langBase, int clientWidth) {
@@ -84,16 +101,14 @@ bool BeginParameterEdit(GridModel& grid, ParameterSet& set, int row, int col, in
                         UserDialogs& dialogs) {
     if (!grid.isValid(row, col))
         return true;
-    const std::string rowKey = grid.text(row, kKeyColumn);
-    if (col != kValueColumn || rowKey.empty()) {
+    const ParameterRow r = RowOfCells(grid, set, row);
+    if (col != kValueColumn || r.valueKey.empty()) {
         grid.setModified(true, row, col); // names and the last row: the grid's own flags
         return true;
     }
-    const std::string key = ValueKeyOf(set, rowKey);
-    if (BeginEdit(set, key) == EditStart::ConfirmHistoryErase &&
-        !dialogs.askYesNoDefaultNo(Tr(IDS_WARN_HISTORY_TIME, langBase)))
+    if (!BeginRowEdit(set, r, RowCell::Value, langBase, dialogs))
         return false;
-    if (set.isModified(key))
+    if (set.isModified(r.valueKey))
         grid.setModified(true, row, col);
     return true;
 }
@@ -102,25 +117,18 @@ void EndParameterEdit(GridModel& grid, ParameterSet& set, int row, int col,
                       const std::string& text, int langBase) {
     if (!grid.isValid(row, col) || grid.text(row, col) == text)
         return;
-    const bool list = grid.kind(row, col) == CellKind::List;
-    if (list) {
+    if (grid.kind(row, col) == CellKind::List) {
         const auto& options = grid.options(row, col);
         if (std::find(options.begin(), options.end(), text) == options.end())
             return;
     }
-    const std::string rowKey = grid.text(row, kKeyColumn);
-    const bool lastRow = row == grid.rowCount() - 1 && rowKey.empty();
-    const std::string key = rowKey.empty() ? rowKey : ValueKeyOf(set, rowKey);
-    if (col == kValueColumn && !key.empty()) {
-        const std::optional<std::string> word = list ? ChoiceWord(key, text, langBase) : text;
-        if (!word || !EndEdit(set, key, *word))
+    const ParameterRow r = RowOfCells(grid, set, row);
+    const bool lastRow = r.valueKey.empty();
+    if (col == kValueColumn || (col == kNameColumn && r.type == ParameterRowType::Signal)) {
+        const RowCell cell = col == kValueColumn ? RowCell::Value : RowCell::Name;
+        // A refused value keeps the cell as it was; the last row shows what was typed.
+        if (!EndRowEdit(set, r, cell, text, langBase) && !lastRow)
             return;
-    } else if (lastRow && col == kNameColumn && list) {
-        const std::optional<std::string> word = ChoiceWord(kSignalTypeKey, text, langBase);
-        if (word)
-            ChooseSignalType(set, *word, grid.text(row, kValueColumn));
-    } else if (lastRow && col == kValueColumn) {
-        SetSignalLimit(set, text);
     }
     grid.setText(row, col, text);
 }
