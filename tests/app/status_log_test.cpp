@@ -12,11 +12,12 @@ private slots:
     void boundedNewestFirstAndWholeInTheTips() {
         dm::StatusLog log;
         log.resize(200, log.sizeHint().height());
-        for (int i = 1; i <= dm::StatusLog::kMaxEntries + 5; ++i)
+        const int added = dm::StatusLog::kMaxEntries + 50;
+        for (int i = 1; i <= added; ++i)
             log.addEntry(QString("entry %1").arg(i));
         QCOMPARE(log.count(), dm::StatusLog::kMaxEntries);
-        QCOMPARE(log.itemText(0), QString("entry 1005"));
-        QCOMPARE(log.itemText(log.count() - 1), QString("entry 6"));
+        QCOMPARE(log.itemText(0), QString("entry %1").arg(added));
+        QCOMPARE(log.itemText(log.count() - 1), QString("entry 51"));
 
         const QString reason = "12:00:00  Not sent, correct the value: Owner: \"" + QString(300, 'W') +
                                "\" - at most 100 characters";
