@@ -441,6 +441,16 @@ const std::map<int, std::string>& Table() {
         {1108, "Диаграмма не сохранена в %1: %2"},
         {809, "Showing the first %1 of %2 history records"},
         {1109, "Показаны первые %1 из %2 записей архива"},
+        {870, "The table stays as it was read; changed values not sent are kept for this dosimeter."},
+        {1170, "Таблица остаётся такой, как была прочитана; неотправленные изменения сохранены для этого дозиметра."},
+        {871, "The dosimeter is back in range. Changed values have not been sent to it yet. Send them now?"},
+        {1171, "Дозиметр снова в зоне связи. Изменённые значения ещё не переданы в него. Передать их сейчас?"},
+        {872, "Another dosimeter is in range (%1). The values changed for %2 have not been sent. Send them to the dosimeter in range?"},
+        {1172, "В зоне связи другой дозиметр (%1). Значения, изменённые для %2, не переданы. Передать их в дозиметр, который в зоне связи?"},
+        {873, "out of range"},
+        {1173, "вне зоны связи"},
+        {874, "Looking for a dosimeter on %1..."},
+        {1174, "Поиск дозиметра на %1..."},
     };
     return table;
 }
