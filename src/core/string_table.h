@@ -234,11 +234,11 @@ enum StringId : int {
     IDS_DIAGRAM_NOT_SAVED = 808,
     IDS_CHART_TRUNCATED = 809,
     // The table of a dosimeter that left, and its return.
-    IDS_EDITS_KEPT = 870,
-    IDS_ASK_KEPT_EDITS = 871,
-    IDS_ASK_EDITS_OTHER_DOSIMETER = 872,
-    IDS_OUT_OF_RANGE_MARK = 873,
-    IDS_LOOKING_FOR_DOSIMETER = 874,
+    IDS_EDITS_KEPT = 880,
+    IDS_ASK_KEPT_EDITS = 881,
+    IDS_ASK_EDITS_OTHER_DOSIMETER = 882,
+    IDS_OUT_OF_RANGE_MARK = 883,
+    IDS_LOOKING_FOR_DOSIMETER = 884,
 };
 
 } // namespace dm
