@@ -216,6 +216,7 @@ int Application::run(const std::vector<std::string>& args) {
         return StartLinkCapture(link, file, langBase);
     };
     services.linkMenu.stopCapture = [&link](int langBase) { return StopLinkCapture(link, langBase); };
+    services.lookingOn = link.transportName();
     if (linkName == "irda" && link.transportName() != "irda")
         services.linkNote = dm::FillIn(dm::Tr(dm::IDS_LINK_FELL_BACK, settings.langBase), {link.transportName()});
     if (!options.capture.empty()) {

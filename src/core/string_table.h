@@ -235,6 +235,12 @@ enum StringId : int {
     IDS_CHART_TRUNCATED = 809,
     // The status log's information line for a value stored rounded.
     IDS_STORED_AS = 870,
+    // The table of a dosimeter that left, and its return.
+    IDS_EDITS_KEPT = 880,
+    IDS_ASK_KEPT_EDITS = 881,
+    IDS_ASK_EDITS_OTHER_DOSIMETER = 882,
+    IDS_OUT_OF_RANGE_MARK = 883,
+    IDS_LOOKING_FOR_DOSIMETER = 884,
 };
 
 } // namespace dm

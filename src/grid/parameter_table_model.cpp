@@ -1,5 +1,7 @@
 #include "grid/parameter_table_model.h"
 
+#include "core/string_table.h"
+
 #include <QBrush>
 #include <QColor>
 #include <QStringList>
@@ -75,6 +77,7 @@ void ParameterTableModel::setOutOfRange(bool out) {
         return;
     outOfRange_ = out;
     changedAll();
+    emit headerDataChanged(Qt::Horizontal, 0, 1);
 }
 
 int ParameterTableModel::rowOfKey(std::string_view key) const {
@@ -190,7 +193,10 @@ QVariant ParameterTableModel::headerData(int section, Qt::Orientation orientatio
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole) {
         const TableHeadings h = ParameterTableHeadings(langBase_);
-        return ToQString(section == kNameColumn ? h.name : h.value);
+        if (section == kNameColumn)
+            return ToQString(h.name);
+        // The table of a dosimeter that left says so above its values.
+        return ToQString(outOfRange_ ? h.value + " (" + Tr(IDS_OUT_OF_RANGE_MARK, langBase_) + ")" : h.value);
     }
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignTop));

@@ -277,8 +277,9 @@ private slots:
             rig.link.statusQueue = {dm::kLinkGone};
             rig.w().selectTab(0);
             rig.tick();
-            QVERIFY(rig.w().doseTable().text(1, 1).empty());
-            QCOMPARE(rig.w().tabBar()->count(), 1);
+            // Gone: the history stays with the table, nothing may be asked of the dosimeter.
+            QVERIFY(rig.w().controller().outOfRange());
+            QVERIFY(!rig.w().doseTable().text(1, 1).empty());
             QVERIFY(rig.actionsEnabled(false));
         }
     }
@@ -434,24 +435,64 @@ private slots:
         QVERIFY(!rig.w().button(Action::SendChanges)->isEnabled());
     }
 
-    void departureClearsTablesAndTabs() {
+    // A short dropout costs nothing: the table stays greyed with its edits, the history
+    // stays; the same dosimeter back gets its edits offered again, another asks first.
+    void departureKeepsTheTableTheEditsAndTheHistory() {
         Rig rig;
         rig.arriveWithParameters();
         rig.w().button(Action::GetDoseHistory)->click();
         rig.link.deliverArchive(FileBytes(kArchiveFile));
         rig.tick();
-        rig.w().tabBar()->setCurrentIndex(1);
+        MainWindow& w = rig.w();
+        const int row = rig.findRow("dose_threshold");
+        w.controller().editableParameters().setValue("dose_threshold", "3.0E-02");
+        w.tabBar()->setCurrentIndex(1);
         rig.link.statusQueue = {dm::kLinkGone};
         rig.link.status = dm::kLinkNone;
         rig.tick();
-        MainWindow& w = rig.w();
-        QCOMPARE(w.tabBar()->count(), 1);
-        QCOMPARE(w.tabBar()->currentIndex(), 0);
-        QVERIFY(w.grid().isEmpty());
-        QVERIFY(w.gridView()->isVisible());
-        QVERIFY(!w.button(Action::DisplayAsDiagram)->isVisible());
+        QCOMPARE(w.tabBar()->count(), 3);
+        QCOMPARE(w.tabBar()->currentIndex(), 1);
+        QVERIFY(w.button(Action::DisplayAsDiagram)->isVisible());
+        QVERIFY(!w.doseTable().text(1, 1).empty());
         QVERIFY(rig.actionsEnabled(false));
-        QVERIFY(w.doseTable().text(1, 1).empty());
+        QCOMPARE(w.grid().rowCount() > row, true);
+        QVERIFY(w.grid().outOfRange());
+        QVERIFY(!(w.grid().flags(w.grid().index(row, 1)) & Qt::ItemIsEditable));
+        QVERIFY(w.grid().headerData(1, Qt::Horizontal, Qt::DisplayRole).toString().contains("out of range"));
+        QCOMPARE(w.parameters().value("dose_threshold").value_or(""), std::string("3.0E-02"));
+        QVERIFY(rig.dialogs.unsentQuestions.empty()); // leaving asks nothing
+
+        // The same dosimeter comes back: its reading carries the edit, offered again;
+        // the history is still its own.
+        rig.dialogs.unsentAnswers = {dm::UnsentEditsAnswer::Cancel};
+        rig.arriveWithParameters();
+        QCOMPARE(rig.dialogs.unsentQuestions.size(), std::size_t(1));
+        QCOMPARE(rig.dialogs.unsentQuestions.back(), dm::Tr(dm::IDS_ASK_KEPT_EDITS, dm::kLangEnglish));
+        QVERIFY(!w.controller().outOfRange());
+        QVERIFY(w.grid().flags(w.grid().index(row, 1)) & Qt::ItemIsEditable);
+        QCOMPARE(w.parameters().value("dose_threshold").value_or(""), std::string("3.0E-02"));
+        QCOMPARE(w.tabBar()->count(), 3);
+        QVERIFY(rig.actionsEnabled(true) || !w.button(Action::SendChanges)->isEnabled());
+
+        // Gone again, and another dosimeter answers: asked first; Discard takes its table
+        // and drops the history of the first.
+        rig.link.statusQueue = {dm::kLinkGone};
+        rig.link.status = dm::kLinkNone;
+        rig.tick();
+        rig.dialogs.unsentAnswers = {dm::UnsentEditsAnswer::Discard};
+        std::string other = FileBytes(kParamsFile);
+        other.replace(other.find("17042"), 5, "17999");
+        rig.link.status = dm::kLinkPresent;
+        rig.link.statusQueue = {dm::kLinkArrived};
+        rig.tick();
+        rig.link.deliverParams(other);
+        rig.tick();
+        QCOMPARE(rig.dialogs.unsentQuestions.size(), std::size_t(2));
+        QVERIFY(rig.dialogs.unsentQuestions.back().find("17999") != std::string::npos);
+        QCOMPARE(w.parameters().serialNumber(), std::string("17999"));
+        QVERIFY(!dm::HasUnsentEdits(w.parameters()));
+        QCOMPARE(w.tabBar()->count(), 1);
+        QVERIFY(!w.button(Action::DisplayAsDiagram)->isVisible());
     }
 
     void languageSwitch() {
@@ -486,14 +527,15 @@ private slots:
         QCOMPARE(QString::fromStdString(w.grid().text(row, 1)), QString::fromUtf8("включить"));
         QCOMPARE(Caption(w.button(Action::GetParameters)), QString::fromUtf8("Запрос параметров"));
 
-        // The dosimeter leaves, taking its parameters: back in English the heading row
-        // stands alone.
+        // The dosimeter leaves; its table stays, relabelled in English and marked.
+        const int rows = w.grid().rowCount();
         rig.link.statusQueue = {dm::kLinkGone};
         rig.link.status = dm::kLinkNone;
         rig.tick();
         FindAction(&w, "actionEnglish")->trigger();
-        QVERIFY(w.grid().isEmpty());
+        QCOMPARE(w.grid().rowCount(), rows);
         QCOMPARE(w.gridView()->model()->headerData(0, Qt::Horizontal).toString(), QString("Parameter name"));
+        QCOMPARE(w.grid().headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), QString("Parameter value (out of range)"));
     }
 
     void passwordEntry() {
@@ -768,16 +810,16 @@ private slots:
                                        QString::fromStdString(dm::Tr(dm::IDS_ERASE_SENT, dm::kLangRussian)), received,
                                        QString::fromUtf8("Общая доза обнулена."),
                                        QString::fromUtf8("Дозиметр вне зоны связи."),
-                                       QString::fromUtf8("Неотправленные изменения значений отброшены вместе с ним.")}));
+                                       QString::fromStdString(dm::Tr(dm::IDS_EDITS_KEPT, dm::kLangRussian))}));
     }
 
-    void escapeClosesTheWindow() {
+    void escapeNeverEndsTheProgram() {
         Rig rig;
         QVERIFY(QTest::qWaitForWindowExposed(rig.window.get()));
-        // Escape in the grid belongs to the grid; elsewhere, with nothing unsent, it closes.
         QTest::keyClick(rig.window->gridView(), Qt::Key_Escape);
-        QVERIFY(rig.window->isVisible());
         QTest::keyClick(rig.window.get(), Qt::Key_Escape);
+        QVERIFY(rig.window->isVisible());
+        QTest::keyClick(rig.window.get(), Qt::Key_Q, Qt::ControlModifier);
         QVERIFY(!rig.window->isVisible());
     }
 };
