@@ -712,16 +712,12 @@ std::string ChartModel::readoutTextAt(int x) const {
 }
 
 ReadoutChange ChartModel::placeReadout(int x, int y, const std::string& text) {
-    int lines = 0, longest = 0, length = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if ((c & 0xC0) != 0x80)
-            ++length;
-        if (c == '\n') {
-            ++lines;
-            longest = std::max(longest, length);
-            length = 0;
-        }
+    // Lines end in a line feed, and it counts as a character of its line.
+    int lines = 0, longest = 0;
+    const std::string_view all = text;
+    for (std::size_t start = 0, end; (end = all.find('\n', start)) != std::string_view::npos; start = end + 1) {
+        ++lines;
+        longest = std::max(longest, Chars(all.substr(start, end - start)) + 1);
     }
     readoutText_ = text;
     const ChartRect old = readoutRect_;
