@@ -23,6 +23,7 @@
 #include "sim/simulated_dosimeter.h"
 #ifndef _WIN32
 #include "sim/irda_dosimeter.h"
+#include "qt/qt_text.h"
 #define DM_HAVE_PTY_SIM
 #endif
 #endif
@@ -267,7 +268,7 @@ int Application::run(const std::vector<std::string>& args) {
         stopWatch.start(200);
         std::unique_ptr<ScreenshotTour> tour;
         if (!options.screenshots.empty())
-            tour = std::make_unique<ScreenshotTour>(window, QString::fromStdString(options.screenshots));
+            tour = std::make_unique<ScreenshotTour>(window, dm::Q(options.screenshots));
         window.exec();
         recordsWindow.reset(); // it asks the main window about the dosimeter in range
         finalSettings = window.settings();

@@ -1,6 +1,9 @@
 #include "params/change_check.h"
 
+#include "core/cp1251.h"
+#include "core/numbers.h"
 #include "core/string_table.h"
+#include "core/text_lines.h"
 #include "params/command_files.h"
 
 #include <algorithm>
@@ -10,31 +13,12 @@
 namespace dm {
 namespace {
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
 // A plain decimal number with an optional exponent; nothing for anything else.
-std::optional<double> ReadNumber(std::string_view s) {
-    s = Trim(s);
-    if (!s.empty() && s.front() == '+')
-        s.remove_prefix(1);
-    if (s.empty() || s.front() == '+' || (s.size() > 1 && s.front() == '-' && s[1] == '+'))
-        return std::nullopt;
-    double v = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
-    if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v))
-        return std::nullopt;
-    return v;
-}
+std::optional<double> ReadNumber(std::string_view s) { return ParseNumberText(s, NumberForm::Plain); }
 
 // The significant digits a number is written with: "1.235E-05" has 4, "0.020" 2, "0" none.
 int SignificantDigits(std::string_view text) {
-    text = Trim(text);
+    text = TrimBlanks(text);
     int digits = 0;
     for (char c : text.substr(0, text.find_first_of("eE")))
         if (c >= '0' && c <= '9' && (digits > 0 || c != '0'))
@@ -66,12 +50,6 @@ std::string RangeText(const ValueRange& r, int langBase) {
     const int id = r.whole ? (r.highIncluded ? IDS_RANGE_WHOLE : IDS_RANGE_WHOLE_BELOW)
                            : (r.highIncluded ? IDS_RANGE : IDS_RANGE_BELOW);
     return FillIn(Tr(id, langBase), {Number(r.low), Number(r.high)});
-}
-
-std::size_t Utf8Characters(std::string_view s) {
-    return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
 }
 
 std::string_view LimitKeyToSend(const ParameterSet& set, const ParameterRow& last) {
@@ -108,7 +86,7 @@ std::vector<ChangedValue> ChangedEntries(const ParameterSet& set,
 } // namespace
 
 CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, int langBase) {
-    CheckedValue out{std::string(Trim(value)), {}};
+    CheckedValue out{std::string(TrimBlanks(value)), {}};
     if (d.isChoice()) {
         if (!d.hasChoice(out.sent))
             out.reason = FillIn(Tr(IDS_REFUSED_CHOICE, langBase), {d.choices[0], d.choices[1]});
@@ -118,7 +96,7 @@ CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, i
         out.sent = std::string(value);
         if (out.sent.find('"') != std::string::npos)
             out.reason = Tr(IDS_REFUSED_QUOTES, langBase);
-        else if (Utf8Characters(out.sent) > kMaxOwnerTextLength)
+        else if (Utf8Length(out.sent) > kMaxOwnerTextLength)
             out.reason = FillIn(Tr(IDS_REFUSED_LENGTH, langBase), {std::to_string(kMaxOwnerTextLength)});
         return out;
     }
@@ -128,7 +106,7 @@ CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, i
     std::replace(out.sent.begin(), out.sent.end(), ',', '.');
     const std::optional<double> v = ReadNumber(out.sent);
     const ValueRange& r = d.range;
-    const std::string_view bare = Trim(out.sent);
+    const std::string_view bare = TrimBlanks(out.sent);
     const bool wholeOk = !r.whole || std::all_of(bare.begin(), bare.end(),
                                                  [](char c) { return c >= '0' && c <= '9'; });
     if (!v)
@@ -184,7 +162,7 @@ std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::strin
             return false; // not in this reply (a protected row): wait for the next one
         const std::optional<double> a = ReadNumber(s.second), b = ReadNumber(*back);
         const bool same = (a && b) ? std::abs(*a - *b) <= 1e-9 * std::max(std::abs(*a), std::abs(*b))
-                                   : Trim(s.second) == Trim(*back);
+                                   : TrimBlanks(s.second) == TrimBlanks(*back);
         if (same)
             return true;
         if (a && b && StoredRounded(*a, *b, *back)) {

@@ -17,6 +17,7 @@ TEST(CheckValue, RefusesWhatTheDosimeterWouldDropAndTakesItsEdges) {
     // The entries a user typed that used to go out and come back as the old value.
     EXPECT_EQ(Reason("dose_threshold", "abc"), "not a number: a number from 0 to below 100");
     EXPECT_EQ(Reason("dose_threshold", "-5"), "must be a number from 0 to below 100");
+    EXPECT_EQ(Reason("dose_threshold", "+-5"), "not a number: a number from 0 to below 100");
     EXPECT_EQ(Reason("dose_threshold", "99999999999999999999999"), "must be a number from 0 to below 100");
     EXPECT_EQ(Reason("dose_threshold", ""), "a number is needed: a number from 0 to below 100");
     EXPECT_EQ(Reason("dose_threshold", "1e999"), "not a number: a number from 0 to below 100");
