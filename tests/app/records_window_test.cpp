@@ -178,6 +178,45 @@ TEST(RecordsWindow, HandOutReadEraseReadHandBackExportAndPrint) {
     EXPECT_STREQ(magic, "%PDF");
 }
 
+// In Russian every heading and cell of the window is Russian: the model, the flags, the
+// unit of each dose column (chosen from its largest value), the dialog's dosimeter.
+TEST(RecordsWindow, RussianTablesSayEverythingInRussian) {
+    App app;
+    QTemporaryDir dir;
+    const std::string url = "sqlite:" + dir.filePath("records.sqlite").toStdString();
+    auto repo = RecordsRepository::open(url);
+    const std::int64_t at = *ParseUtcTime("2026-03-02T08:00:00Z");
+    repo->addReadout({"17-004217", "KRT-17A", at, {"station", "op"}, 3.0e-7, {}});
+    repo->addErase({"17-004217", at + 60, {"station", "op"}, 3.0e-7});
+    repo->addReadout({"17-004217", "KRT-17A", at + 3600, {"station", "op"}, 2.5e-8, {}});
+    DoseOfRecord(*repo).addWearer("W-01", "Петрова", std::nullopt);
+    ScriptedRecordsDialogs dialogs;
+    RecordsThread db(url);
+    RecordsWindow window(db, kLangRussian, &dialogs, [&] { return at + 7200; });
+    auto* dosimeters = window.findChild<QTableView*>("dosimeters");
+    auto* readouts = window.findChild<QTableView*>("readouts");
+    auto* wearers = window.findChild<QTableView*>("wearers");
+    ASSERT_TRUE(Settle(window));
+    dosimeters->selectRow(0);
+    ASSERT_TRUE(Settle(window, [&] { return Rows(readouts) == 2; }));
+    dialogs.wearers = {std::nullopt};
+    window.findChild<QPushButton*>("handOut")->click();
+
+    std::string shown;
+    for (QTableView* t : {dosimeters, readouts, wearers})
+        for (int c = 0; c < t->model()->columnCount(); ++c) {
+            shown += t->model()->headerData(c, Qt::Horizontal).toString().toStdString() + "|";
+            for (int r = 0; r < Rows(t); ++r)
+                shown += Cell(t, r, c) + "|";
+        }
+    EXPECT_EQ(shown.find("mkSv"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("KRT"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Полная доза, мкЗв|0.300|0.025|"), std::string::npos) << shown;
+    EXPECT_EQ(Cell(dosimeters, 0, 1), "КРТ-17А");
+    EXPECT_EQ(Cell(readouts, 1, 3), "после обнуления");
+    EXPECT_EQ(dialogs.handedOut, std::vector<std::string>{"КРТ-17А 17-004217"});
+}
+
 // The main window says whose dosimeter answered, and tells a dose level its readout reached.
 TEST(RecordsWindow, MainWindowSaysWhoseDosimeterAnsweredAndTellsADoseLevelReached) {
     App app;
