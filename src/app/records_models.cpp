@@ -59,6 +59,10 @@ std::string DoseColumn::text(const std::optional<double>& sv, int langBase) cons
         return FormatDose(*sv, langBase);
     if (*sv == 0.0)
         return "0";
+    // A dose under the column's last digit beside a large one: said as such, not as 0.
+    const double step = std::pow(10.0, -decimals);
+    if (std::fabs(*sv * perSv) < step / 2)
+        return (*sv < 0 ? "> -" : "< ") + CNumberText(step, 'f', decimals);
     return CNumberText(*sv * perSv, 'f', decimals);
 }
 

@@ -26,8 +26,9 @@ struct DoseColumn {
     // Chosen so the largest value reads with three or four significant digits; NaN,
     // infinite and missing values take no part.
     static DoseColumn For(const std::vector<std::optional<double>>& sv);
-    // The number alone ("7.000"); "-" for none, "0" for zero, the dose with its own unit
-    // for a value no dosimeter can hold (NaN, infinite).
+    // The number alone ("7.000"); "-" for none, "0" for zero, "< 0.01" for a dose that
+    // would round to zero, the dose with its own unit for a value no dosimeter can hold
+    // (NaN, infinite).
     std::string text(const std::optional<double>& sv, int langBase) const;
     // "Total dose, mSv".
     std::string heading(const std::string& title, int langBase) const;
