@@ -8,7 +8,6 @@
 #include "records/utc_time.h"
 
 #include <QApplication>
-#include <QBrush>
 #include <QColor>
 #include <QDateTime>
 #include <QDialog>
