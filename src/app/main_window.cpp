@@ -113,7 +113,7 @@ MainWindow::MainWindow(const dm::InterfaceSettings& settings, WindowServices ser
             QMetaObject::invokeMethod(this, [this, text] {
                 addStatusMessage(text);
                 if (services_.dialogs)
-                    services_.dialogs->showMessage(text);
+                    services_.dialogs->showAlert(text);
             }, Qt::QueuedConnection);
         });
 }

@@ -26,6 +26,11 @@ void QtUserDialogs::showMessage(const std::string& text) {
     box.exec();
 }
 
+void QtUserDialogs::showAlert(const std::string& text) {
+    QMessageBox box(QMessageBox::Warning, title(), QString::fromStdString(text), QMessageBox::Ok, parent_);
+    box.exec();
+}
+
 bool QtUserDialogs::askYesNo(const std::string& text) { return ask(text, true); }
 
 bool QtUserDialogs::askYesNoDefaultNo(const std::string& text) { return ask(text, false); }

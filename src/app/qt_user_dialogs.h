@@ -20,6 +20,7 @@ public:
     QtUserDialogs(QWidget* parent, std::function<int()> langBase = {});
 
     void showMessage(const std::string& text) override;
+    void showAlert(const std::string& text) override;
     bool askYesNo(const std::string& text) override;
     bool askYesNoDefaultNo(const std::string& text) override;
     dm::UnsentEditsAnswer askUnsentEdits(const std::string& text) override;

@@ -8,8 +8,8 @@
 #include "records/utc_time.h"
 
 #include <QApplication>
-#include <QBrush>
 #include <QColor>
+#include <QDateTime>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -19,12 +19,13 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QTableWidget>
+#include <QTableView>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -34,53 +35,51 @@ namespace dm {
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string Dose(const std::optional<double>& v) { return v ? (*v > 0 ? FormatDose(*v, 0) : "0") : "-"; }
 
-void Fill(QTableWidget* table, const QStringList& heading, const std::vector<QStringList>& rows) {
-    table->clear();
-    table->setColumnCount(static_cast<int>(heading.size()));
-    table->setHorizontalHeaderLabels(heading);
-    table->setRowCount(static_cast<int>(rows.size()));
-    for (int r = 0; r < static_cast<int>(rows.size()); ++r)
-        for (int c = 0; c < static_cast<int>(rows[static_cast<std::size_t>(r)].size()); ++c)
-            table->setItem(r, c, new QTableWidgetItem(rows[static_cast<std::size_t>(r)][c]));
-    table->resizeColumnsToContents();
-}
-
-QTableWidget* MakeTable(const char* name) {
-    auto* table = new QTableWidget;
+// Rows picked whole; each column as wide as its contents, the `stretch` one taking the
+// width left, so the table fills its room.
+QTableView* MakeTable(const char* name, QAbstractItemModel* model, int stretch) {
+    auto* table = new QTableView;
     table->setObjectName(QString::fromLatin1(name));
+    table->setModel(model);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->verticalHeader()->hide();
+    QHeaderView* header = table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(stretch, QHeaderView::Stretch);
     return table;
 }
 
-void SelectRowWith(QTableWidget* table, const std::optional<std::string>& key) {
-    if (!key)
-        return;
-    for (int r = 0; r < table->rowCount(); ++r)
-        if (table->item(r, 0) && table->item(r, 0)->text().toStdString() == *key)
-            table->selectRow(r);
+int SelectedRow(const QTableView* table) {
+    const auto rows = table->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.first().row();
+}
+
+void SelectRow(QTableView* table, int row) {
+    if (row >= 0)
+        table->selectRow(row);
 }
 
 class QtRecordsDialogs : public RecordsDialogs {
 public:
     QtRecordsDialogs(QWidget* parent, int langBase) : parent_(parent), lang_(langBase) {}
 
-    std::optional<NewWearer> askNewWearer() override {
+    std::optional<NewWearer> askNewWearer(const NewWearer& typed) override {
         QDialog dialog(parent_);
         dialog.setWindowTitle(Q(Tr(IDS_RW_NEW_WEARER, lang_)));
         auto* form = new QFormLayout(&dialog);
-        auto* id = new QLineEdit;
-        auto* name = new QLineEdit;
-        auto* born = new QLineEdit;
-        born->setPlaceholderText(QStringLiteral("YYYY-MM-DD"));
-        form->addRow(QStringLiteral("ID"), id);
+        auto* id = new QLineEdit(Q(typed.id));
+        auto* name = new QLineEdit(Q(typed.name));
+        auto* born = new QLineEdit(Q(typed.born));
+        born->setPlaceholderText(Q(Tr(IDS_RW_DATE_HINT, lang_)));
+        form->addRow(Q(Tr(IDS_RW_ID, lang_)), id);
         form->addRow(Q(Tr(IDS_RW_NAME, lang_)), name);
         form->addRow(Q(Tr(IDS_RW_BORN, lang_)), born);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        buttons->button(QDialogButtonBox::Ok)->setText(Q(Tr(IDS_OK, lang_)));
+        buttons->button(QDialogButtonBox::Cancel)->setText(Q(Tr(IDS_CANCEL, lang_)));
         QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
         QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
         form->addRow(buttons);
@@ -90,15 +89,22 @@ public:
                          born->text().trimmed().toStdString()};
     }
 
-    std::optional<std::string> askWearer(const std::vector<std::pair<std::string, std::string>>& wearers) override {
+    std::optional<std::string> askWearer(const std::string& dosimeter,
+                                         const std::vector<std::pair<std::string, std::string>>& wearers) override {
         QStringList items;
         for (const auto& [id, name] : wearers)
             items << Q(id + " " + name);
-        bool ok = false;
-        const QString chosen = QInputDialog::getItem(parent_, Q(Tr(IDS_RW_HAND_OUT_TITLE, lang_)),
-                                                     Q(Tr(IDS_RW_TO, lang_)), items, 0, false, &ok);
-        const auto at = items.indexOf(chosen);
-        if (!ok || at < 0)
+        QInputDialog dialog(parent_);
+        dialog.setWindowTitle(Q(Tr(IDS_RW_HAND_OUT_TITLE, lang_)));
+        dialog.setLabelText(Q(FillIn(Tr(IDS_RW_HAND_OUT_TO, lang_), {dosimeter})));
+        dialog.setComboBoxItems(items);
+        dialog.setComboBoxEditable(false);
+        dialog.setOkButtonText(Q(Tr(IDS_OK, lang_)));
+        dialog.setCancelButtonText(Q(Tr(IDS_CANCEL, lang_)));
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        const auto at = items.indexOf(dialog.textValue());
+        if (at < 0)
             return std::nullopt;
         return wearers[static_cast<std::size_t>(at)].first;
     }
@@ -110,16 +116,22 @@ public:
         return name.toStdString();
     }
 
-    void showMessage(const std::string& text) override {
-        QMessageBox::information(parent_, QStringLiteral("Dosimeter Manager"), Q(text));
-    }
+    void showMessage(const std::string& text) override { show(QMessageBox::Information, text); }
+    void showWarning(const std::string& text) override { show(QMessageBox::Warning, text); }
 
     bool askYesNo(const std::string& text) override {
-        return QMessageBox::question(parent_, QStringLiteral("Dosimeter Manager"), Q(text),
-                                     QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+        QMessageBox box(QMessageBox::Question, Q(Tr(IDS_PROGRAM_NAME, lang_)), Q(text),
+                        QMessageBox::Yes | QMessageBox::No, parent_);
+        box.setDefaultButton(QMessageBox::Yes);
+        return box.exec() == QMessageBox::Yes;
     }
 
 private:
+    void show(QMessageBox::Icon icon, const std::string& text) {
+        QMessageBox box(icon, Q(Tr(IDS_PROGRAM_NAME, lang_)), Q(text), QMessageBox::Ok, parent_);
+        box.exec();
+    }
+
     QWidget* parent_;
     int lang_;
 };
@@ -129,7 +141,7 @@ private:
 // The selected dosimeter's total dose over time, one point per readout.
 class TotalDoseChart : public QWidget {
 public:
-    TotalDoseChart() {
+    explicit TotalDoseChart(int langBase) : langBase_(langBase) {
         setObjectName(QStringLiteral("totalDoseChart"));
         setMinimumSize(360, 140);
     }
@@ -138,13 +150,23 @@ public:
         update();
     }
     const std::vector<std::pair<records::UtcSeconds, double>>& points() const { return points_; }
+    // The label at the top of the dose axis, as drawn.
+    QString topLabel() const {
+        double top = 0;
+        for (const auto& pt : points_)
+            top = std::max(top, pt.second);
+        return Q(FormatDose(top > 0 ? top : 1.0, langBase_));
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.fillRect(rect(), Qt::white);
+        const QString label = points_.empty() ? QString() : topLabel();
+        // The plot starts right of the widest label, so the label is never cut.
+        const int labelRoom = std::max(60, fontMetrics().horizontalAdvance(label) + 8);
+        const QRectF area = QRectF(rect()).adjusted(labelRoom + 4, 10, -10, -20);
         p.setPen(Qt::gray);
-        const QRectF area = QRectF(rect()).adjusted(72, 10, -10, -20);
         p.drawRect(area);
         if (points_.empty())
             return;
@@ -155,11 +177,13 @@ protected:
         const double span = std::max<double>(1.0, static_cast<double>(tMax->first - tMin->first));
         top = top > 0 ? top : 1.0;
         p.setPen(Qt::black);
-        p.drawText(QRectF(0, area.top() - 5, 68, 14), Qt::AlignRight, Q(FormatDose(top, 0)));
-        p.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignLeft,
-                   Q(records::FormatUtcTime(tMin->first).substr(0, 10)));
-        p.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignRight,
-                   Q(records::FormatUtcTime(tMax->first).substr(0, 10)));
+        p.drawText(QRectF(0, area.top() - 5, labelRoom, fontMetrics().height()), Qt::AlignRight | Qt::TextDontClip,
+                   label);
+        auto date = [](records::UtcSeconds t) {
+            return QLocale().toString(QDateTime::fromSecsSinceEpoch(t).date(), QLocale::ShortFormat);
+        };
+        p.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignLeft, date(tMin->first));
+        p.drawText(QRectF(area.left(), area.bottom() + 2, area.width(), 16), Qt::AlignRight, date(tMax->first));
         QPolygonF line;
         for (const auto& [t, dose] : points_)
             line << QPointF(area.left() + area.width() * static_cast<double>(t - tMin->first) / span,
@@ -172,6 +196,7 @@ protected:
     }
 
 private:
+    int langBase_;
     std::vector<std::pair<records::UtcSeconds, double>> points_;
 };
 
@@ -198,17 +223,20 @@ RecordsWindow::RecordsWindow(records::RecordsThread& db, int langBase, RecordsDi
     status_->setWordWrap(true);
     layout->addWidget(status_);
 
+    dosimeterRows_ = new DosimeterTableModel(langBase_, this);
+    readoutRows_ = new ReadoutTableModel(langBase_, this);
+    wearerRows_ = new WearerTableModel(langBase_, this);
     auto* top = new QHBoxLayout;
-    dosimeters_ = MakeTable("dosimeters");
-    readouts_ = MakeTable("readouts");
+    dosimeters_ = MakeTable("dosimeters", dosimeterRows_, DosimeterTableModel::Wearer);
+    readouts_ = MakeTable("readouts", readoutRows_, ReadoutTableModel::Flags);
     top->addWidget(dosimeters_, 1);
     auto* right = new QVBoxLayout;
     right->addWidget(readouts_, 1);
-    chart_ = new TotalDoseChart;
+    chart_ = new TotalDoseChart(langBase_);
     right->addWidget(chart_);
     top->addLayout(right, 1);
     layout->addLayout(top, 2);
-    wearers_ = MakeTable("wearers");
+    wearers_ = MakeTable("wearers", wearerRows_, WearerTableModel::Name);
     layout->addWidget(wearers_, 1);
 
     auto* buttons = new QHBoxLayout;
@@ -225,11 +253,7 @@ RecordsWindow::RecordsWindow(records::RecordsThread& db, int langBase, RecordsDi
     button("exportDoses", IDS_RW_EXPORT_DOSES, [this] { exportTable("doses"); });
     button("report", IDS_RW_REPORT, [this] { printReport(); });
     layout->addLayout(buttons);
-    connect(dosimeters_, &QTableWidget::itemSelectionChanged, this, [this] { showReadouts(); });
-    Fill(dosimeters_,
-         {Q(Tr(IDS_RW_SERIAL, langBase_)), Q(Tr(IDS_RW_MODEL, langBase_)), Q(Tr(IDS_RW_LAST_READOUT, langBase_)),
-          Q(Tr(IDS_RW_WEARER, langBase_)), Q(Tr(IDS_RW_TOTAL_DOSE, langBase_))},
-         {});
+    connect(dosimeters_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { showReadouts(); });
     resize(1000, 640);
     if (reading_.watchStored) {
         QPointer<RecordsWindow> self(this);
@@ -282,21 +306,27 @@ void RecordsWindow::failed(const std::string& text, bool tell) {
     status_->setText(Q(text));
     status_->setStyleSheet(QStringLiteral("color: #b00000"));
     if (tell)
-        dialogs_.showMessage(text);
+        dialogs_.showWarning(text);
 }
 
 std::optional<std::string> RecordsWindow::selectedSerial() const {
-    const auto rows = dosimeters_->selectionModel()->selectedRows();
-    if (rows.isEmpty() || !dosimeters_->item(rows.first().row(), 0))
+    const int row = SelectedRow(dosimeters_);
+    if (row < 0 || row >= static_cast<int>(dosimeterRows_->rows().size()))
         return std::nullopt;
-    return dosimeters_->item(rows.first().row(), 0)->text().toStdString();
+    return dosimeterRows_->rows()[static_cast<std::size_t>(row)].serial;
 }
 
 std::optional<std::string> RecordsWindow::selectedWearer() const {
-    const auto rows = wearers_->selectionModel()->selectedRows();
-    if (rows.isEmpty() || !wearers_->item(rows.first().row(), 0))
+    const int row = SelectedRow(wearers_);
+    if (row < 0 || row >= static_cast<int>(wearerRows_->rows().size()))
         return std::nullopt;
-    return wearers_->item(rows.first().row(), 0)->text().toStdString();
+    return wearerRows_->rows()[static_cast<std::size_t>(row)].id;
+}
+
+std::string RecordsWindow::dosimeterText(const std::string& serial) const {
+    const int row = dosimeterRows_->rowOf(serial);
+    const auto& model = row < 0 ? std::nullopt : dosimeterRows_->rows()[static_cast<std::size_t>(row)].model;
+    return model ? ShownModelName(*model, langBase_) + " " + serial : serial;
 }
 
 void RecordsWindow::refresh() {
@@ -323,91 +353,42 @@ void RecordsWindow::refresh() {
         },
         [this](Overview o) {
             refreshing_ = false;
-            showOverview(o);
-            overview_ = std::move(o);
+            showOverview(std::move(o));
             if (std::exchange(refreshAgain_, false))
                 refresh();
         },
         false, [this] { refreshing_ = refreshAgain_ = false; });
 }
 
-void RecordsWindow::showOverview(const Overview& o) {
+void RecordsWindow::showOverview(Overview o) {
     status_->clear();
     status_->setStyleSheet(QString());
     const std::optional<std::string> serial = selectedSerial();
     const std::optional<std::string> wearer = selectedWearer();
     {
         // Refilled without a word to the readouts, which follow the selection once below.
-        const QSignalBlocker quiet(dosimeters_);
-        std::vector<QStringList> rows;
-        for (const records::DosimeterSummary& d : o.dosimeters)
-            rows.push_back({Q(d.serial), Q(d.model.value_or("-")),
-                            Q(d.lastSeen ? records::FormatUtcTime(*d.lastSeen) : "-"), Q(d.wearer.value_or("-")),
-                            Q(Dose(d.totalDose))});
-        Fill(dosimeters_,
-             {Q(Tr(IDS_RW_SERIAL, langBase_)), Q(Tr(IDS_RW_MODEL, langBase_)),
-              Q(Tr(IDS_RW_LAST_READOUT, langBase_)), Q(Tr(IDS_RW_WEARER, langBase_)),
-              Q(Tr(IDS_RW_TOTAL_DOSE, langBase_))},
-             rows);
-        SelectRowWith(dosimeters_, serial);
+        const QSignalBlocker quiet(dosimeters_->selectionModel());
+        dosimeterRows_->setRows(std::move(o.dosimeters));
+        if (serial)
+            SelectRow(dosimeters_, dosimeterRows_->rowOf(*serial));
     }
-
-    Fill(wearers_,
-         {QStringLiteral("ID"), Q(Tr(IDS_RW_NAME, langBase_)), Q(Tr(IDS_RW_DOSIMETERS, langBase_)),
-          Q(FillIn(Tr(IDS_RW_DOSE_YEAR, langBase_), {std::to_string(o.year)})),
-          Q(FillIn(Tr(IDS_RW_DOSE_YEARS, langBase_), {std::to_string(o.year - 4), std::to_string(o.year)}))},
-         {});
-    wearers_->setRowCount(static_cast<int>(o.wearers.size()));
-    for (int r = 0; r < static_cast<int>(o.wearers.size()); ++r) {
-        const records::Wearer& w = o.wearers[static_cast<std::size_t>(r)];
-        const auto y = o.yearDoses.find(w.id);
-        const auto f = o.fiveYearDoses.find(w.id);
-        const double yd = y == o.yearDoses.end() ? 0.0 : y->second;
-        const double fd = f == o.fiveYearDoses.end() ? 0.0 : f->second;
-        std::string serials;
-        for (const std::string& s : w.dosimeters)
-            serials += (serials.empty() ? "" : ", ") + s;
-        const QStringList cells{Q(w.id), Q(w.name), Q(serials), Q(Dose(yd)), Q(Dose(fd))};
-        for (int c = 0; c < cells.size(); ++c)
-            wearers_->setItem(r, c, new QTableWidgetItem(cells[c]));
-        // Red: a dose limit reached; amber: the investigation level.
-        const auto exceeded = records::ExceededLimits(yd, fd, o.limits);
-        auto reached = [&](const char* name) {
-            return std::find(exceeded.begin(), exceeded.end(), name) != exceeded.end();
-        };
-        if (reached("annual") || reached("single_year"))
-            wearers_->item(r, 3)->setBackground(QColor(255, 160, 160));
-        else if (reached("investigation"))
-            wearers_->item(r, 3)->setBackground(QColor(255, 220, 130));
-        if (reached("five_year"))
-            wearers_->item(r, 4)->setBackground(QColor(255, 160, 160));
-    }
-    wearers_->resizeColumnsToContents();
-    SelectRowWith(wearers_, wearer);
+    wearerRows_->setRows(std::move(o.wearers), o.yearDoses, o.fiveYearDoses, o.limits, o.year);
+    if (wearer)
+        SelectRow(wearers_, wearerRows_->rowOf(*wearer));
     showReadouts();
 }
 
 void RecordsWindow::showReadouts() {
     const int asked = ++readoutsAsked_;
     const std::optional<std::string> serial = selectedSerial();
-    const auto shown = [this, asked](const std::vector<records::ReadoutView>& list) {
+    const auto shown = [this, asked](std::vector<records::ReadoutView> list) {
         if (asked != readoutsAsked_)
             return; // the selection moved on meanwhile
-        std::vector<QStringList> rows;
         std::vector<std::pair<records::UtcSeconds, double>> points;
-        for (const records::ReadoutView& r : list) {
-            std::string flags;
-            for (const std::string& f : r.accounted.flags)
-                flags += (flags.empty() ? "" : ", ") + f;
-            rows.push_back({Q(records::FormatUtcTime(r.at)), Q(Dose(r.totalDose)), Q(Dose(r.accounted.increment)),
-                            Q(flags), Q(r.wearer.value_or("-"))});
+        for (const records::ReadoutView& r : list)
             if (r.totalDose)
                 points.emplace_back(r.at, *r.totalDose);
-        }
-        Fill(readouts_,
-             {Q(Tr(IDS_RW_TIME_UTC, langBase_)), Q(Tr(IDS_RW_TOTAL_DOSE, langBase_)),
-              Q(Tr(IDS_RW_INCREMENT, langBase_)), Q(Tr(IDS_RW_FLAGS, langBase_)), Q(Tr(IDS_RW_WEARER, langBase_))},
-             rows);
+        readoutRows_->setRows(std::move(list));
         chart_->setPoints(std::move(points));
     };
     if (!serial) {
@@ -417,23 +398,22 @@ void RecordsWindow::showReadouts() {
     ask([serial = *serial](records::RecordsRepository& repo) { return repo.readouts(serial); }, shown, false);
 }
 
-void RecordsWindow::addWearer() {
-    const auto input = dialogs_.askNewWearer();
+void RecordsWindow::addWearer(const RecordsDialogs::NewWearer& typed) {
+    const auto input = dialogs_.askNewWearer(typed);
     if (!input)
         return;
-    if (input->id.empty() || input->name.empty()) {
-        dialogs_.showMessage(Tr(IDS_RW_NEED_ID_NAME, langBase_));
-        return;
-    }
-    if (!input->born.empty() && !records::ParseUtcTime(input->born + "T00:00:00Z")) {
-        dialogs_.showMessage(Tr(IDS_RW_BIRTH_DATE, langBase_));
-        return;
-    }
-    for (const records::Wearer& w : overview_.wearers)
-        if (w.id == input->id) {
-            dialogs_.showMessage(FillIn(Tr(IDS_RW_WEARER_EXISTS, langBase_), {w.id}));
-            return;
-        }
+    // A refusal keeps what was typed: the dialog comes back with it.
+    const auto refused = [this, input](const std::string& why) {
+        dialogs_.showWarning(why);
+        addWearer(*input);
+    };
+    if (input->id.empty() || input->name.empty())
+        return refused(Tr(IDS_RW_NEED_ID_NAME, langBase_));
+    if (!input->born.empty() && !records::ParseUtcTime(input->born + "T00:00:00Z"))
+        return refused(Tr(IDS_RW_BIRTH_DATE, langBase_));
+    if (wearerRows_->rowOf(input->id) >= 0)
+        return refused(FillIn(Tr(IDS_RW_WEARER_EXISTS, langBase_), {input->id}));
+    QPointer<RecordsWindow> self(this);
     ask(
         [input = *input](records::RecordsRepository& repo) {
             records::DoseOfRecord(repo).addWearer(input.id, input.name,
@@ -441,7 +421,13 @@ void RecordsWindow::addWearer() {
                                                                      : std::optional<std::string>(input.born));
             return true;
         },
-        [this](bool) { refresh(); });
+        [this](bool) { refresh(); }, true,
+        // The database said no (another station took the ID meanwhile, ...): told above,
+        // then the dialog again with what was typed.
+        [self, input = *input] {
+            if (self)
+                self->addWearer(input);
+        });
 }
 
 void RecordsWindow::handOut() {
@@ -451,13 +437,13 @@ void RecordsWindow::handOut() {
         return;
     }
     std::vector<std::pair<std::string, std::string>> choices;
-    for (const records::Wearer& w : overview_.wearers)
+    for (const records::Wearer& w : wearerRows_->rows())
         choices.emplace_back(w.id, w.name);
     if (choices.empty()) {
         dialogs_.showMessage(Tr(IDS_RW_ADD_WEARER_FIRST, langBase_));
         return;
     }
-    const auto wearer = dialogs_.askWearer(choices);
+    const auto wearer = dialogs_.askWearer(dosimeterText(*serial), choices);
     if (wearer)
         afterOptionalRead(*serial, [this, serial = *serial, wearer = *wearer] {
             ask(
@@ -475,7 +461,7 @@ void RecordsWindow::handBack() {
         dialogs_.showMessage(Tr(IDS_RW_SELECT_DOSIMETER, langBase_));
         return;
     }
-    for (const records::DosimeterSummary& d : overview_.dosimeters)
+    for (const records::DosimeterSummary& d : dosimeterRows_->rows())
         if (d.serial == *serial && !d.wearer) {
             dialogs_.showMessage(FillIn(Tr(IDS_RW_NO_WEARER, langBase_), {*serial}));
             return;
@@ -503,7 +489,7 @@ void RecordsWindow::afterOptionalRead(const std::string& serial, std::function<v
             change();
     });
     if (!started)
-        dialogs_.showMessage(Tr(IDS_RW_NOT_READ, langBase_));
+        dialogs_.showWarning(Tr(IDS_RW_NOT_READ, langBase_));
 }
 
 void RecordsWindow::exportTable(const std::string& table) {
@@ -520,7 +506,7 @@ void RecordsWindow::exportTable(const std::string& table) {
         },
         [this](const std::string& error) {
             if (!error.empty())
-                dialogs_.showMessage(error);
+                dialogs_.showWarning(error);
         });
 }
 
@@ -543,7 +529,7 @@ void RecordsWindow::printReport() {
         [this, file = *file](const records::DoseRecordReport& report) {
             std::string error;
             if (!records::WriteDoseRecordPdf(report, file, &error, langBase_))
-                dialogs_.showMessage(error);
+                dialogs_.showWarning(error);
         });
 }
 

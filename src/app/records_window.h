@@ -5,12 +5,16 @@
 // back, export CSV and print a wearer's yearly dose record. The doses come from
 // records/dose_of_record.h; this window only shows and forwards.
 //
+// The tables are item models over the records' own rows (records_models.h): a selected
+// serial or wearer is read from those rows, never from a cell.
+//
 // Every read and write of the database runs on the records thread: the window never
 // waits for a server, it shows what it has until the answer comes (or says, in the
 // interface language, why none came). It is a window of its own, neither modal nor kept
 // above the main window; it reads the records again when the recorder has stored
 // something, when it is opened again, and after each change it makes.
 #include "app/dosimeter_reading.h"
+#include "app/records_models.h"
 #include "records/dose_of_record.h"
 
 #include <QWidget>
@@ -24,7 +28,7 @@
 #include <vector>
 
 class QLabel;
-class QTableWidget;
+class QTableView;
 
 namespace dm {
 
@@ -39,12 +43,18 @@ public:
         std::string id, name, born; // born: YYYY-MM-DD or empty
     };
     virtual ~RecordsDialogs() = default;
-    virtual std::optional<NewWearer> askNewWearer() = 0;
-    // One of the wearers (ID, name); nothing on Cancel.
-    virtual std::optional<std::string> askWearer(const std::vector<std::pair<std::string, std::string>>& wearers) = 0;
+    // The dialog filled with `typed` (empty the first time, what was typed when it comes
+    // back after a refusal); nothing on Cancel.
+    virtual std::optional<NewWearer> askNewWearer(const NewWearer& typed) = 0;
+    // Whom to hand `dosimeter` ("KRT-17A 17-004217") out to: one of the wearers (ID,
+    // name); nothing on Cancel.
+    virtual std::optional<std::string> askWearer(const std::string& dosimeter,
+                                                 const std::vector<std::pair<std::string, std::string>>& wearers) = 0;
     // filter like "CSV file (*.csv)"; nothing on Cancel.
     virtual std::optional<std::string> askSaveFile(const std::string& suggested, const std::string& filter) = 0;
     virtual void showMessage(const std::string& text) = 0;
+    // A refusal or failure: the same box with the warning icon.
+    virtual void showWarning(const std::string& text) { showMessage(text); }
     virtual bool askYesNo(const std::string& text) = 0;
 };
 
@@ -66,7 +76,9 @@ public:
     int langBase() const { return langBase_; }
     // Reads the records again; what is shown stays until they come.
     void refresh();
-    void addWearer();
+    // Asks for a new wearer, the dialog filled with `typed`; a refused one comes back
+    // with what was typed.
+    void addWearer(const RecordsDialogs::NewWearer& typed = {});
     void handOut();
     void handBack();
     void exportTable(const std::string& table);
@@ -86,8 +98,10 @@ private:
 
     std::optional<std::string> selectedSerial() const;
     std::optional<std::string> selectedWearer() const;
-    void showOverview(const Overview& overview);
+    void showOverview(Overview overview);
     void showReadouts();
+    // "KRT-17A 17-004217" in the interface language.
+    std::string dosimeterText(const std::string& serial) const;
     // Runs work(repository) on the records thread; done(result) then runs on this
     // window's thread while it exists. A failure is told (in a box when `tell`, always in
     // the window's status line), then `afterFailure` runs.
@@ -104,15 +118,17 @@ private:
     RecordsDialogs& dialogs_;
     std::function<records::UtcSeconds()> now_;
     DosimeterReading reading_;
-    Overview overview_;
     int pending_ = 0;
     bool refreshing_ = false, refreshAgain_ = false;
     int readoutsAsked_ = 0; // only the answer to the latest selection is shown
     QLabel* database_ = nullptr;
     QLabel* status_ = nullptr;
-    QTableWidget* dosimeters_ = nullptr;
-    QTableWidget* readouts_ = nullptr;
-    QTableWidget* wearers_ = nullptr;
+    DosimeterTableModel* dosimeterRows_ = nullptr;
+    ReadoutTableModel* readoutRows_ = nullptr;
+    WearerTableModel* wearerRows_ = nullptr;
+    QTableView* dosimeters_ = nullptr;
+    QTableView* readouts_ = nullptr;
+    QTableView* wearers_ = nullptr;
     TotalDoseChart* chart_ = nullptr;
 };
 

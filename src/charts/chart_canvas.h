@@ -28,6 +28,12 @@ public:
     // Black text in the chart's fixed-pitch font, its cell's top left at (x, y), drawn on
     // an opaque background.
     virtual void text(int x, int y, const std::string& text, Rgb background) = 0;
+    // The text's width in pixels as text() draws it; -1 when the canvas cannot tell (the
+    // chart then counts characters of its fixed pitch).
+    virtual int textWidth(const std::string& text) const {
+        (void)text;
+        return -1;
+    }
 };
 
 } // namespace dm

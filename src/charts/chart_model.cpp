@@ -323,10 +323,16 @@ void ChartModel::paintValueLabels(ChartCanvas& canvas) {
     const double yMax = yMax_ > 0.0 ? yMax_ : 1.0;
     const double p = (H - 60) / 20.0;
     std::array<std::string, 20> labels;
+    // Measured as drawn where the canvas can: a letter of another script (the Russian
+    // unit) need not be as wide as a digit when the font lacks it and another stands in.
+    auto widthOf = [&](const std::string& label) {
+        const int measured = canvas.textWidth(label);
+        return measured >= 0 ? measured : charWidth_ * Chars(label);
+    };
     bool fit = true;
     for (int i = 1; i <= 20; ++i) {
         labels[static_cast<std::size_t>(i - 1)] = FormatDoseTick(i * (yMax / 20.0), yMax / 20.0, langBase_);
-        fit = fit && charWidth_ * Chars(labels[static_cast<std::size_t>(i - 1)]) <= kValueLabelRoom;
+        fit = fit && widthOf(labels[static_cast<std::size_t>(i - 1)]) <= kValueLabelRoom;
     }
     // Labels wider than the room left of the axis (tiny or huge doses) would lose their
     // leading digits at the control's edge: the whole axis then reads in exponent form.
@@ -337,7 +343,7 @@ void ChartModel::paintValueLabels(ChartCanvas& canvas) {
     for (int i = 1; i <= 20; ++i) {
         const std::string& label = labels[static_cast<std::size_t>(i - 1)];
         // Right-aligned to end 9 pixels left of the value axis; never left of the control.
-        const int x = std::max(0, kValueLabelRoom - charWidth_ * Chars(label));
+        const int x = std::max(0, kValueLabelRoom - widthOf(label));
         const int y = Px((H - kPlotBottomMargin) - i * p - 6);
         const int r = Px(255 - i * p * 155 / H), g = Px(255 - i * p * 85 / H);
         canvas.text(x, y, label, Rgb{Component(r - 8), Component(g - 8), 247});

@@ -153,6 +153,10 @@ void QPainterChartCanvas::text(int x, int y, const std::string& text, Rgb backgr
     painter_.drawText(QPoint(x, y + ascent_), s);
 }
 
+int QPainterChartCanvas::textWidth(const std::string& text) const {
+    return painter_.fontMetrics().horizontalAdvance(QString::fromStdString(text));
+}
+
 void RenderChartBase(QPainter& painter, ChartModel& chart) {
     QPainterChartCanvas canvas(painter);
     chart.paintChart(canvas);

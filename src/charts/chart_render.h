@@ -23,6 +23,7 @@ public:
     void polyline(const std::vector<ChartPoint>& points, int width, Rgb colour) override;
     void box(int left, int top, int right, int bottom, Rgb pen, Rgb brush) override;
     void text(int x, int y, const std::string& text, Rgb background) override;
+    int textWidth(const std::string& text) const override;
 
 private:
     QPainter& painter_;

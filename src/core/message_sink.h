@@ -23,6 +23,8 @@ public:
         (void)text;
         return UnsentEditsAnswer::Cancel;
     }
+    // A dose level reached: the same box with the warning icon.
+    virtual void showAlert(const std::string& text) { showMessage(text); }
     // A Yes/No question with the stop icon; true for Yes.
     virtual bool askYesNo(const std::string& text) = 0;
     // The same question with No as the answer Enter gives, for a step that cannot be

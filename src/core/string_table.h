@@ -201,6 +201,18 @@ enum StringId : int {
     IDS_RW_TO = 652,
     IDS_RW_WEARER_EXISTS = 653,
     IDS_RW_NO_WEARER = 654,
+    // The records window's tables, dialogs and chart over typed rows.
+    IDS_RW_TIME = 660,
+    IDS_RW_UTC_TIP = 661,
+    IDS_RW_IN_UNIT = 662,
+    IDS_RW_ID = 663,
+    IDS_RW_DATE_HINT = 664,
+    IDS_RW_HAND_OUT_TO = 665,
+    IDS_RW_FLAG_INVALID_DOSE = 666,
+    IDS_RW_FLAG_NO_DOSE = 667,
+    IDS_RW_FLAG_BASELINE = 668,
+    IDS_RW_FLAG_AFTER_ERASE = 669,
+    IDS_RW_FLAG_RESET = 670,
     // The Link menu and what the link says in the status log.
     IDS_MENU_LINK = 760,
     IDS_LINK_IRDA_SOCKETS = 761,

@@ -17,6 +17,12 @@ std::string NameOf(const DoseOfRecord& records, const std::string& id) {
     return id;
 }
 
+// A dose of an alert: under the smallest step the tables show (0.01 mkSv) with two
+// significant digits, so a tiny limit and the dose that reached it read as numbers.
+std::string AlertDose(double sv, int langBase) {
+    return sv > 0.0 && sv < 1e-8 ? FormatDoseReadout(sv, langBase) : FormatDose(sv, langBase);
+}
+
 } // namespace
 
 std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepository& repo,
@@ -56,8 +62,8 @@ std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepo
             continue;
         DoseAlert a{*wearer, name, l.name, l.dose, l.sv, {}};
         a.text = FillIn(Tr(IDS_ALERT, langBase),
-                        {name, *wearer, Tr(l.period, langBase), FormatDose(l.dose, langBase),
-                         Tr(l.words, langBase), FormatDose(l.sv, langBase), serial});
+                        {name, *wearer, Tr(l.period, langBase), AlertDose(l.dose, langBase),
+                         Tr(l.words, langBase), AlertDose(l.sv, langBase), serial});
         out.push_back(std::move(a));
     }
     return out;
@@ -78,7 +84,7 @@ ReadoutTold TellStoredReadout(RecordsRepository& repo, const ReadoutInput& reado
 
 std::string WornByText(const DoseOfRecord& records, const std::string& model, const std::string& serial,
                        int langBase) {
-    const std::string dosimeter = (model.empty() ? "" : model + " ") + serial;
+    const std::string dosimeter = (model.empty() ? "" : ShownModelName(model, langBase) + " ") + serial;
     if (const auto wearer = records.currentWearer(serial))
         return FillIn(Tr(IDS_WORN_BY, langBase), {dosimeter, NameOf(records, *wearer), *wearer});
     return dosimeter;

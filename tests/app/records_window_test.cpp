@@ -15,7 +15,8 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QHeaderView>
+#include <QTableView>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -44,11 +45,17 @@ class ScriptedRecordsDialogs : public RecordsDialogs {
 public:
     std::deque<std::optional<NewWearer>> newWearers;
     std::deque<std::optional<std::string>> wearers, files;
-    std::vector<std::string> messages, questions;
+    std::vector<std::string> messages, questions, handedOut;
+    std::vector<NewWearer> filledWith; // what each new-wearer dialog came up with
     bool yes = true;
 
-    std::optional<NewWearer> askNewWearer() override { return Next(newWearers); }
-    std::optional<std::string> askWearer(const std::vector<std::pair<std::string, std::string>>&) override {
+    std::optional<NewWearer> askNewWearer(const NewWearer& typed) override {
+        filledWith.push_back(typed);
+        return Next(newWearers);
+    }
+    std::optional<std::string> askWearer(const std::string& dosimeter,
+                                         const std::vector<std::pair<std::string, std::string>>&) override {
+        handedOut.push_back(dosimeter);
         return Next(wearers);
     }
     std::optional<std::string> askSaveFile(const std::string&, const std::string&) override { return Next(files); }
@@ -77,9 +84,12 @@ struct App {
     QApplication app{argc, argv};
 };
 
-std::string Cell(QTableWidget* t, int row, int column) {
-    return t->item(row, column) ? t->item(row, column)->text().toStdString() : "<none>";
+std::string Cell(QTableView* t, int row, int column, int role = Qt::DisplayRole) {
+    const QModelIndex at = t->model()->index(row, column);
+    return at.isValid() ? at.data(role).toString().toStdString() : "<none>";
 }
+
+int Rows(QTableView* t) { return t->model()->rowCount(); }
 
 // Lets the window's answers from the records thread arrive (a bound against a hang, not a
 // time measured).
@@ -104,9 +114,9 @@ TEST(RecordsWindow, HandOutReadEraseReadHandBackExportAndPrint) {
     ScriptedRecordsDialogs dialogs;
     RecordsThread db("sqlite:" + dir.filePath("records.sqlite").toStdString());
     RecordsWindow window(db, 0, &dialogs, [&] { return now; });
-    auto* dosimeters = window.findChild<QTableWidget*>("dosimeters");
-    auto* readouts = window.findChild<QTableWidget*>("readouts");
-    auto* wearers = window.findChild<QTableWidget*>("wearers");
+    auto* dosimeters = window.findChild<QTableView*>("dosimeters");
+    auto* readouts = window.findChild<QTableView*>("readouts");
+    auto* wearers = window.findChild<QTableView*>("wearers");
     auto click = [&](const char* name) {
         window.findChild<QPushButton*>(name)->click();
         ASSERT_TRUE(Settle(window));
@@ -115,17 +125,23 @@ TEST(RecordsWindow, HandOutReadEraseReadHandBackExportAndPrint) {
 
     dialogs.newWearers = {RecordsDialogs::NewWearer{"W-01", "Petrova", "1979-13-01"},
                           RecordsDialogs::NewWearer{"W-01", "Petrova", ""}};
-    click("addWearer"); // a month 13 is refused, and nothing is stored
-    click("addWearer");
+    click("addWearer"); // a month 13 is refused, nothing is stored, and the dialog comes back filled
     ASSERT_EQ(dialogs.messages.size(), 1u);
-    ASSERT_EQ(wearers->rowCount(), 1);
+    ASSERT_EQ(dialogs.filledWith.size(), 2u);
+    EXPECT_EQ(dialogs.filledWith[0].id, "");
+    EXPECT_EQ(dialogs.filledWith[1].name, "Petrova");
+    EXPECT_EQ(dialogs.filledWith[1].born, "1979-13-01");
+    ASSERT_EQ(Rows(wearers), 1);
 
     click("handOut"); // nothing selected yet
     EXPECT_EQ(dialogs.messages.size(), 2u);
     dosimeters->selectRow(0);
     dialogs.wearers = {std::string("W-01")};
     click("handOut");
-    EXPECT_EQ(Cell(dosimeters, 0, 3), "W-01");
+    EXPECT_EQ(dialogs.handedOut, std::vector<std::string>{"KRT-17A 17-004217"});
+    EXPECT_EQ(Cell(dosimeters, 0, 3), "W-01"); // the row follows the data, and stays selected
+    EXPECT_EQ(Cell(wearers, 0, 2), "17-004217");
+    EXPECT_EQ(Rows(readouts), 1);
 
     now = *ParseUtcTime("2026-04-01T08:00:00Z");
     read(0.0050); // +4 mSv
@@ -134,11 +150,15 @@ TEST(RecordsWindow, HandOutReadEraseReadHandBackExportAndPrint) {
     read(0.0030); // after the erase: +3 mSv, 7 mSv in all: the investigation level
     click("handBack");
     EXPECT_EQ(Cell(dosimeters, 0, 3), "-");
-    ASSERT_EQ(readouts->rowCount(), 3);
+    ASSERT_EQ(Rows(readouts), 3);
     EXPECT_EQ(Cell(readouts, 2, 3), "after-erase");
     EXPECT_EQ(Cell(readouts, 2, 4), "W-01");
-    EXPECT_EQ(Cell(wearers, 0, 3), "7.0 mSv");
-    EXPECT_EQ(wearers->item(0, 3)->background().color(), QColor(255, 220, 130));
+    // One unit per dose column, named in its heading; the local time with UTC in a tip.
+    EXPECT_EQ(Cell(wearers, 0, 3), "7.000");
+    EXPECT_EQ(wearers->model()->headerData(3, Qt::Horizontal).toString().toStdString(), "Dose 2026, mSv");
+    EXPECT_EQ(wearers->model()->index(0, 3).data(Qt::BackgroundRole).value<QBrush>().color(), QColor(255, 220, 130));
+    EXPECT_EQ(Cell(readouts, 0, 0, Qt::ToolTipRole), "UTC: " + FormatUtcTime(*ParseUtcTime("2026-03-02T08:00:00Z")));
+    EXPECT_EQ(readouts->horizontalHeader()->sectionResizeMode(3), QHeaderView::Stretch);
     click("handBack"); // it has no wearer any more: told, not thrown
     EXPECT_NE(dialogs.messages.back().find("has no wearer"), std::string::npos);
 
@@ -156,6 +176,45 @@ TEST(RecordsWindow, HandOutReadEraseReadHandBackExportAndPrint) {
     char magic[5] = {};
     report.read(magic, 4);
     EXPECT_STREQ(magic, "%PDF");
+}
+
+// In Russian every heading and cell of the window is Russian: the model, the flags, the
+// unit of each dose column (chosen from its largest value), the dialog's dosimeter.
+TEST(RecordsWindow, RussianTablesSayEverythingInRussian) {
+    App app;
+    QTemporaryDir dir;
+    const std::string url = "sqlite:" + dir.filePath("records.sqlite").toStdString();
+    auto repo = RecordsRepository::open(url);
+    const std::int64_t at = *ParseUtcTime("2026-03-02T08:00:00Z");
+    repo->addReadout({"17-004217", "KRT-17A", at, {"station", "op"}, 3.0e-7, {}});
+    repo->addErase({"17-004217", at + 60, {"station", "op"}, 3.0e-7});
+    repo->addReadout({"17-004217", "KRT-17A", at + 3600, {"station", "op"}, 2.5e-8, {}});
+    DoseOfRecord(*repo).addWearer("W-01", "Петрова", std::nullopt);
+    ScriptedRecordsDialogs dialogs;
+    RecordsThread db(url);
+    RecordsWindow window(db, kLangRussian, &dialogs, [&] { return at + 7200; });
+    auto* dosimeters = window.findChild<QTableView*>("dosimeters");
+    auto* readouts = window.findChild<QTableView*>("readouts");
+    auto* wearers = window.findChild<QTableView*>("wearers");
+    ASSERT_TRUE(Settle(window));
+    dosimeters->selectRow(0);
+    ASSERT_TRUE(Settle(window, [&] { return Rows(readouts) == 2; }));
+    dialogs.wearers = {std::nullopt};
+    window.findChild<QPushButton*>("handOut")->click();
+
+    std::string shown;
+    for (QTableView* t : {dosimeters, readouts, wearers})
+        for (int c = 0; c < t->model()->columnCount(); ++c) {
+            shown += t->model()->headerData(c, Qt::Horizontal).toString().toStdString() + "|";
+            for (int r = 0; r < Rows(t); ++r)
+                shown += Cell(t, r, c) + "|";
+        }
+    EXPECT_EQ(shown.find("mkSv"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("KRT"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Полная доза, мкЗв|0.300|0.025|"), std::string::npos) << shown;
+    EXPECT_EQ(Cell(dosimeters, 0, 1), "КРТ-17А");
+    EXPECT_EQ(Cell(readouts, 1, 3), "после обнуления");
+    EXPECT_EQ(dialogs.handedOut, std::vector<std::string>{"КРТ-17А 17-004217"});
 }
 
 // The main window says whose dosimeter answered, and tells a dose level its readout reached.
@@ -223,7 +282,7 @@ TEST(RecordsWindow, MainWindowSaysWhoseDosimeterAnsweredAndTellsADoseLevelReache
     RecordsThread db("sqlite:" + dir.filePath("records.sqlite").toStdString());
     RecordsWindow records_window(db, kLangEnglish, &recordsDialogs, [] { return UtcNow(); },
                                  window.dosimeterReading());
-    auto* dosimeters = records_window.findChild<QTableWidget*>("dosimeters");
+    auto* dosimeters = records_window.findChild<QTableView*>("dosimeters");
     ASSERT_TRUE(Settle(records_window));
     dosimeters->selectRow(0);
     const std::size_t pushed = link.sent.size();
@@ -301,11 +360,11 @@ TEST(RecordsWindow, NeverWaitsForTheDatabaseAndFollowsWhatIsStored) {
     RecordsThread db(url);
     ScriptedRecordsDialogs recordsDialogs;
     RecordsWindow records(db, kLangEnglish, &recordsDialogs, {}, window.dosimeterReading());
-    auto* dosimeters = records.findChild<QTableWidget*>("dosimeters");
-    auto* readouts = records.findChild<QTableWidget*>("readouts");
-    auto* wearers = records.findChild<QTableWidget*>("wearers");
+    auto* dosimeters = records.findChild<QTableView*>("dosimeters");
+    auto* readouts = records.findChild<QTableView*>("readouts");
+    auto* wearers = records.findChild<QTableView*>("wearers");
     ASSERT_TRUE(Settle(records));
-    EXPECT_EQ(dosimeters->rowCount(), 0);
+    EXPECT_EQ(Rows(dosimeters), 0);
 
     std::string reply = *TryReadFile(DM_TEST_DATA "/window-params-krt17a.txt");
     link.status = kLinkPresent;
@@ -313,19 +372,19 @@ TEST(RecordsWindow, NeverWaitsForTheDatabaseAndFollowsWhatIsStored) {
     window.onTimer();
     link.deliverParams(reply);
     window.onTimer();
-    EXPECT_TRUE(Settle(records, [&] { return dosimeters->rowCount() == 1; }));
+    EXPECT_TRUE(Settle(records, [&] { return Rows(dosimeters) == 1; }));
     dosimeters->selectRow(0);
-    EXPECT_TRUE(Settle(records, [&] { return readouts->rowCount() == 1; }));
+    EXPECT_TRUE(Settle(records, [&] { return Rows(readouts) == 1; }));
     reply.replace(reply.find("total_val = 4.25E-03"), 20, "total_val = 4.50E-03");
     window.getParameters();
     link.deliverParams(reply);
     window.onTimer();
-    EXPECT_TRUE(Settle(records, [&] { return readouts->rowCount() == 2; })) << "the readout stored is not shown";
-    EXPECT_EQ(Cell(dosimeters, 0, 4), "4.5 mSv");
+    EXPECT_TRUE(Settle(records, [&] { return Rows(readouts) == 2; })) << "the readout stored is not shown";
+    EXPECT_EQ(Cell(dosimeters, 0, 4), "4.500");
 
     DoseOfRecord(*RecordsRepository::open(url)).addWearer("W-07", "Ivanova", std::nullopt); // another station
     records.refresh(); // as opening it again does
-    EXPECT_TRUE(Settle(records, [&] { return wearers->rowCount() == 1; }));
+    EXPECT_TRUE(Settle(records, [&] { return Rows(wearers) == 1; }));
     EXPECT_EQ(Cell(wearers, 0, 1), "Ivanova");
 }
 

@@ -217,7 +217,7 @@ TEST_F(ExchangeCliTest, NoReplyIsAConnectionInterruptedFailure) {
 }
 
 TEST_F(ExchangeCliTest, SilentPeerDoesNotOutlastTheTimeout) {
-    dm::test::ObexTestPeer silent([](std::size_t, std::uint8_t) { return dm::test::PeerAction{dm::test::PeerAction::Silent}; });
+    dm::test::ObexTestPeer silent([](std::size_t, std::uint8_t) { return dm::test::PeerAction{dm::test::PeerAction::Silent, {}}; });
     const auto begin = std::chrono::steady_clock::now();
     const CliRun r = RunCli({"read-params", "--link", "tcp:127.0.0.1:" + std::to_string(silent.port()),
                              "--recv-dir", recv.string(), "--timeout", "2"}, work);

@@ -117,6 +117,7 @@ TEST_P(DoseRecord, HandWorkedYearThroughErasesResetsHandOversAndTheTurnOfTheYear
     EXPECT_EQ(WornByText(records, "KRT-17A", "A1"), "KRT-17A A1");
     EXPECT_EQ(AlertsForReadout(records, *repo, "C1", T("2026-12-31T00:00:00Z"), 300)[2].text,
               "Kuznetsov (W-03): доза за год 21.0 мЗв достигла контрольного уровня 6.0 мЗв (дозиметр C1).");
+    EXPECT_EQ(WornByText(records, "KRT-17A", "A2", 300), "КРТ-17А A2, носитель: Petrova, Olga (W-01)");
 
     // A dose exactly at a limit has reached it, whatever the sum's binary noise.
     records.setLimits({0.021, std::nullopt, std::nullopt, std::nullopt});
@@ -131,6 +132,17 @@ TEST_P(DoseRecord, HandWorkedYearThroughErasesResetsHandOversAndTheTurnOfTheYear
     const auto year = records.dosesByWearer(YearStart(2026), YearStart(2027));
     EXPECT_DOUBLE_EQ(year.at("W-01"), 0.0090);
     EXPECT_DOUBLE_EQ(year.at("W-03"), 0.021);
+
+    // Tiny levels read as numbers, never "< 0.01 mkSv reached < 0.01 mkSv".
+    records.setLimits({std::nullopt, std::nullopt, std::nullopt, 2e-9});
+    repo->addReadout({"T1", "MLV-52B", T("2026-12-30T08:00:00Z"), {"station-1", "op"}, 0.0, {}});
+    records.addWearer("W-04", "Orlova", std::nullopt);
+    records.assign("T1", "W-04", T("2026-12-30T08:00:00Z"));
+    repo->addReadout({"T1", "MLV-52B", T("2026-12-30T09:00:00Z"), {"station-1", "op"}, 2.7e-9, {}});
+    const auto tiny = AlertsForReadout(records, *repo, "T1", T("2026-12-30T09:00:00Z"));
+    ASSERT_EQ(tiny.size(), 1u);
+    EXPECT_EQ(tiny[0].text, "Orlova (W-04): the year's dose 0.0027 mkSv reached the investigation level of "
+                            "0.0020 mkSv (dosimeter T1).");
 }
 
 TEST_P(DoseRecord, RequestsTheRecordsContradictAreRefusedAndChangeNothing) {
