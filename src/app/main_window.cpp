@@ -6,10 +6,8 @@
 #endif
 
 #include "access/access_codes.h"
-#include "access/dialog_units.h"
 #include "app/about_dialog.h"
 #include "app/history_view.h"
-#include "app/qt_translations.h"
 #include "app/qt_user_dialogs.h"
 #include "app/multiline_button.h"
 #include "app/status_entry.h"
@@ -18,36 +16,25 @@
 #include "core/text_file.h"
 #include "grid/parameter_table_view.h"
 #include "history/dose_archive.h"
-#include "history/history_csv.h"
-#include "history/table_save.h"
 #include "link/reply_signal.h"
 #include "params/catalogue.h"
-#include "params/catalogue_notice.h"
-#include "params/change_check.h"
 #include "params/command_files.h"
-#include "params/edit_rules.h"
 #include "params/parameter_set.h"
+#include "qt/qt_text.h"
 #include "records/station_recorder.h"
 
-#include <QActionGroup>
-#include <QComboBox>
-#include <QGroupBox>
 #include <QKeyEvent>
-#include <QMenu>
-#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScopedValueRollback>
 #include <QSignalBlocker>
 #include <QTabBar>
 #include <QTime>
-#include <QVBoxLayout>
 
 using dm::Tr;
 
-namespace {
+using dm::Q;
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+namespace {
 
 // The station's recorder as the exchange hands it readings.
 dm::ReadingRecorder* ReadingRecorderOf(dm::records::StationRecorder* recorder) {
@@ -129,238 +116,6 @@ MainWindow::~MainWindow() {
     // The views read the tables, which are members and go before the child widgets would.
     delete client_;
     client_ = nullptr;
-}
-
-// ------------------------------------------------------------------ layout
-
-void MainWindow::buildControls() {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    menuBar_ = new QMenuBar(this);
-    layout->setMenuBar(menuBar_);
-
-    const dm::DialogUnits du(font());
-    client_ = new QWidget(this);
-    client_->setMinimumSize(du.size(392, 347));
-    client_->installEventFilter(this);
-    layout->addWidget(client_);
-
-    // Group frames first, so the buttons they frame lie above them.
-    for (QGroupBox*& frame : frames_)
-        frame = new QGroupBox(client_);
-
-    tabs_ = new QTabBar(client_);
-    tabs_->setObjectName(QStringLiteral("tabStrip"));
-    tabs_->setDrawBase(false);
-    tabs_->setExpanding(false);
-    tabs_->setDocumentMode(true);
-    connect(tabs_, &QTabBar::currentChanged, this, &MainWindow::onTabChanged);
-
-    grid_ = new dm::ParameterTableModel(controller_->editableParameters(), this);
-    grid_->setDialogs(services_.dialogs);
-    gridView_ = new dm::ParameterTableView(grid_, client_);
-    gridView_->setObjectName(QStringLiteral("parameterGrid"));
-    gridView_->installEventFilter(this);
-    connect(grid_, &dm::ParameterTableModel::valueEdited, this, [this](const QString& key) {
-        controller_->editMade(key.toStdString());
-        markCells();
-    });
-
-    // The two history tables are built when first needed: most sessions never show them,
-    // and the window comes up faster without them.
-
-    diagramButton_ = new QPushButton(client_);
-    diagramButton_->setObjectName(QStringLiteral("displayAsDiagram"));
-    diagramButton_->setAutoDefault(false);
-    connect(diagramButton_, &QPushButton::clicked, this, &MainWindow::displayAsDiagram);
-
-    auto makeButton = [&](const char* name) {
-        auto* b = new dm::MultiLineButton(client_);
-        b->setObjectName(QLatin1String(name));
-        b->setAutoDefault(false);
-        return b;
-    };
-    getParamsButton_ = makeButton("getParameters");
-    // No default button: Enter after an edit must never re-read the table over the edits.
-    getHistoryButton_ = makeButton("getDoseHistory");
-    sendChangesButton_ = makeButton("sendChanges");
-    eraseButton_ = makeButton("eraseTotalDose");
-    connect(getParamsButton_, &QPushButton::clicked, this, &MainWindow::getParameters);
-    connect(getHistoryButton_, &QPushButton::clicked, this, &MainWindow::getDoseHistory);
-    connect(sendChangesButton_, &QPushButton::clicked, this, &MainWindow::sendChanges);
-    connect(eraseButton_, &QPushButton::clicked, this, &MainWindow::eraseTotalDose);
-
-    progress_ = new QProgressBar(client_);
-    progress_->setObjectName(QStringLiteral("progress"));
-    progress_->setRange(0, 100);
-    progress_->setValue(0);
-    progress_->setTextVisible(false);
-
-    statusLog_ = new dm::StatusLog(client_);
-    statusLog_->setObjectName(QStringLiteral("statusLog"));
-    statusLog_->setMaxVisibleItems(qMax(3, du.y(101) / qMax(1, statusLog_->fontMetrics().height() + 4)));
-    statusLog_->setFocusPolicy(Qt::ClickFocus);
-    placeControls();
-}
-
-void MainWindow::placeControls() {
-    const dm::DialogUnits du(font());
-    const QSize base = du.size(392, 347);
-    const int dx = qMax(0, client_->width() - base.width()), dy = qMax(0, client_->height() - base.height());
-    auto right = [&](int x, int y, int w, int h) { return du.rect(x, y, w, h).translated(dx, 0); };
-    auto corner = [&](int x, int y, int w, int h) { return du.rect(x, y, w, h).translated(dx, dy); };
-    auto grown = [&](int x, int y, int w, int h) { return du.rect(x, y, w, h).adjusted(0, 0, dx, dy); };
-
-    frames_[0]->setGeometry(right(317, 24, 70, 52));
-    frames_[1]->setGeometry(right(317, 89, 70, 41));
-    frames_[2]->setGeometry(corner(317, 278, 69, 31));
-    tabs_->setGeometry(du.rect(7, 6, 223, 13));
-    gridView_->setGeometry(grown(7, 22, 304, 300));
-    if (doseView_)
-        doseView_->setGeometry(grown(7, 22, 304, 300));
-    if (neutronView_)
-        neutronView_->setGeometry(grown(7, 22, 294, 300));
-    diagramButton_->setGeometry(du.rect(228, 6, 107, 13));
-    getParamsButton_->setGeometry(right(321, 32, 62, 22));
-    getHistoryButton_->setGeometry(right(321, 58, 62, 14));
-    sendChangesButton_->setGeometry(right(321, 97, 62, 29));
-    eraseButton_->setGeometry(corner(321, 285, 62, 21));
-    progress_->setGeometry(corner(316, 328, 70, 12));
-    const QRect log = du.rect(7, 328, 304, 12).adjusted(0, dy, dx, dy);
-    statusLog_->setGeometry(log.x(), log.y(), log.width(), qMax(log.height(), statusLog_->sizeHint().height()));
-}
-
-bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == client_ && event->type() == QEvent::Resize)
-        placeControls();
-    return QDialog::eventFilter(watched, event);
-}
-
-void MainWindow::keyPressEvent(QKeyEvent* event) {
-    // Escape never ends the program (an open edit is cancelled by its editor first);
-    // Ctrl+Q and the close button do.
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
-}
-
-void MainWindow::buildMenu() {
-    // Texts come with the interface language (setMenuTexts).
-    fileMenu_ = menuBar_->addMenu(QString());
-    fileMenu_->setObjectName(QStringLiteral("menuFile"));
-    saveAction_ = fileMenu_->addAction(QString(), this, &MainWindow::saveCurrentTable);
-    saveAction_->setObjectName(QStringLiteral("actionSave"));
-    saveAction_->setShortcut(QKeySequence::Save);
-    exportCsvAction_ = fileMenu_->addAction(QString(), this, &MainWindow::exportCurrentTableCsv);
-    exportCsvAction_->setObjectName(QStringLiteral("actionExportCsv"));
-    // Only a history tab with records has anything to export.
-    connect(fileMenu_, &QMenu::aboutToShow, this,
-            [this] { exportCsvAction_->setEnabled(tabs_->currentIndex() != 0 && !currentTableEmpty()); });
-    exitAction_ = fileMenu_->addAction(QString(), this, &QDialog::accept);
-    exitAction_->setObjectName(QStringLiteral("actionExit"));
-    exitAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-
-    optionsMenu_ = menuBar_->addMenu(QString());
-    optionsMenu_->setObjectName(QStringLiteral("menuOptions"));
-    languageMenu_ = optionsMenu_->addMenu(QString());
-    languageMenu_->setObjectName(QStringLiteral("menuLanguage"));
-    // Each language is named in itself, so either can be found whatever the window shows.
-    auto* languages = new QActionGroup(this);
-    englishAction_ = languageMenu_->addAction(QStringLiteral("English"), this,
-                                              [this] { switchLanguage(dm::kLangEnglish); });
-    englishAction_->setObjectName(QStringLiteral("actionEnglish"));
-    russianAction_ = languageMenu_->addAction(QString::fromUtf8("Русский"), this,
-                                              [this] { switchLanguage(dm::kLangRussian); });
-    russianAction_->setObjectName(QStringLiteral("actionRussian"));
-    for (QAction* a : {englishAction_, russianAction_}) {
-        a->setCheckable(true);
-        languages->addAction(a);
-    }
-    optionsMenu_->addSeparator();
-    passwordAction_ = optionsMenu_->addAction(QString(), this, &MainWindow::passwordEntry);
-    passwordAction_->setObjectName(QStringLiteral("actionPassword"));
-
-    if (services_.simulatorInRange) {
-        simulatorMenu_ = menuBar_->addMenu(QString());
-        simulatorMenu_->setObjectName(QStringLiteral("menuSimulator"));
-        simInAction_ = simulatorMenu_->addAction(QString(), this, [this] { services_.simulatorInRange(true); });
-        simInAction_->setObjectName(QStringLiteral("actionSimIn"));
-        simOutAction_ = simulatorMenu_->addAction(QString(), this, [this] { services_.simulatorInRange(false); });
-        simOutAction_->setObjectName(QStringLiteral("actionSimOut"));
-    }
-
-    if (services_.linkMenu.choices) {
-        if (!services_.linkMenu.dialogs)
-            services_.linkMenu.dialogs = services_.dialogs; // the capture's file dialog
-        linkMenu_ = new LinkMenu(
-            services_.linkMenu, [this] { return langBase_; }, [this](const std::string& text) { addStatusMessage(text); },
-            this);
-        menuBar_->addMenu(linkMenu_);
-    }
-
-    if (services_.openRecords) {
-        QMenu* records = menuBar_->addMenu(QString());
-        records->setObjectName(QStringLiteral("menuRecords"));
-        QAction* open = records->addAction(QString(), this, [this] { services_.openRecords(langBase_, dosimeterReading()); });
-        open->setObjectName(QStringLiteral("actionRecords"));
-    }
-
-    helpMenu_ = menuBar_->addMenu(QString());
-    helpMenu_->setObjectName(QStringLiteral("menuHelp"));
-    aboutAction_ = helpMenu_->addAction(QString(), this, &MainWindow::showAbout);
-    aboutAction_->setObjectName(QStringLiteral("actionAbout"));
-}
-
-void MainWindow::setMenuTexts() {
-    auto text = [this](int id) { return Q(Tr(id, langBase_)); };
-    fileMenu_->setTitle(text(dm::IDS_MENU_FILE));
-    saveAction_->setText(text(dm::IDS_MENU_SAVE_TABLE));
-    exportCsvAction_->setText(text(dm::IDS_MENU_EXPORT_CSV));
-    exitAction_->setText(text(dm::IDS_MENU_EXIT));
-    optionsMenu_->setTitle(text(dm::IDS_MENU_OPTIONS));
-    languageMenu_->setTitle(text(dm::IDS_MENU_LANGUAGE));
-    passwordAction_->setText(text(dm::IDS_MENU_PASSWORD));
-    if (simulatorMenu_) {
-        simulatorMenu_->setTitle(text(dm::IDS_MENU_SIMULATOR));
-        simInAction_->setText(text(dm::IDS_MENU_SIM_IN));
-        simOutAction_->setText(text(dm::IDS_MENU_SIM_OUT));
-    }
-    if (linkMenu_)
-        linkMenu_->setTexts();
-    if (auto* records = menuBar_->findChild<QMenu*>(QStringLiteral("menuRecords"))) {
-        records->setTitle(text(dm::IDS_MENU_RECORDS));
-        records->actions().first()->setText(text(dm::IDS_MENU_WEARERS));
-    }
-    helpMenu_->setTitle(text(dm::IDS_MENU_HELP));
-    aboutAction_->setText(text(dm::IDS_MENU_ABOUT));
-    englishAction_->setChecked(langBase_ != dm::kLangRussian);
-    russianAction_->setChecked(langBase_ == dm::kLangRussian);
-}
-
-void MainWindow::setTexts() {
-    getParamsButton_->setCaption(Q(Tr(dm::IDS_GET_PARAMETERS, langBase_)));
-    getHistoryButton_->setCaption(Q(Tr(dm::IDS_GET_HISTORY, langBase_)));
-    sendChangesButton_->setCaption(Q(Tr(dm::IDS_SEND_CHANGES, langBase_)));
-    eraseButton_->setCaption(Q(Tr(dm::IDS_ERASE_TOTAL, langBase_)));
-    setWindowTitle(Q(Tr(dm::IDS_CAPTION, langBase_)));
-    diagramButton_->setText(Q(Tr(dm::IDS_DISPLAY_AS_DIAGRAM, langBase_)));
-    // Standard buttons and the file dialog are Qt's own; they follow with its translations.
-    dm::UseQtTranslations(langBase_);
-    setMenuTexts();
-}
-
-QPushButton* MainWindow::button(Action action) const {
-    switch (action) {
-    case Action::GetParameters: return getParamsButton_;
-    case Action::GetDoseHistory: return getHistoryButton_;
-    case Action::SendChanges: return sendChangesButton_;
-    case Action::EraseTotalDose: return eraseButton_;
-    case Action::DisplayAsDiagram: return diagramButton_;
-    }
-    return nullptr;
 }
 
 // ------------------------------------------------------------------ start-up
@@ -639,53 +394,6 @@ void MainWindow::displayAsDiagram() {
         services_.dialogs->showMessage(notice);
     diagram.exec();
 #endif
-}
-
-std::string MainWindow::currentTableBytes() const {
-    switch (tabs_->currentIndex()) {
-    case 0: return grid_->fileBytes();
-    case 1: return dm::DoseTableFileBytes(*doseTable_);
-    case 2: return dm::NeutronTableFileBytes(*neutronTable_);
-    default: return {};
-    }
-}
-
-bool MainWindow::currentTableEmpty() const {
-    switch (tabs_->currentIndex()) {
-    case 0: return grid_->isEmpty();
-    case 1: return doseTable_->rowCount() <= 1;
-    case 2: return neutronTable_->rowCount() <= 1;
-    default: return true;
-    }
-}
-
-void MainWindow::saveCurrentTable() {
-    // A table without a row of data would give an empty file, or one of headings only.
-    if (currentTableEmpty() || currentTableBytes().empty()) {
-        services_.dialogs->showMessage(Tr(dm::IDS_TABLE_EMPTY, langBase_));
-        return;
-    }
-    const dm::SaveResult result = dm::SaveTableFile(*services_.dialogs, langBase_, currentTableBytes());
-    // A failure has already been told to the user by the save itself.
-    if (result.skipName && services_.addSkipFile)
-        services_.addSkipFile(*result.skipName);
-}
-
-void MainWindow::exportCurrentTableCsv() {
-    const int tab = tabs_->currentIndex();
-    if (tab != 1 && tab != 2)
-        return;
-    const dm::HistoryTab which = tab == 1 ? dm::HistoryTab::Dose : dm::HistoryTab::Neutron;
-    const std::string bytes =
-        dm::HistoryCsvBytes(controller_->archive(), tab == 1 ? *doseTable_ : *neutronTable_, which);
-    if (bytes.empty()) {
-        services_.dialogs->showMessage(Tr(dm::IDS_TABLE_EMPTY, langBase_));
-        return;
-    }
-    // The same file flow as a saved table: asked name, overwrite question, whole-file replace.
-    const dm::SaveResult result = dm::SaveTableFile(*services_.dialogs, langBase_, bytes);
-    if (result.skipName && services_.addSkipFile)
-        services_.addSkipFile(*result.skipName);
 }
 
 void MainWindow::passwordEntry() {
