@@ -1,6 +1,7 @@
 // The parameter table and the command files from the command line: the same parse,
 // edit rules and composition the window uses. Edits go to the parameter set by key.
 #include "cli/cli_common.h"
+#include "cli/cli_controller.h"
 #include "cli/cli_params.h"
 #include "cli/commands.h"
 
@@ -270,18 +271,24 @@ int ComposeSendChangesCommand(const Args& args) {
         options.usageError("--out-dir DIR is required");
 
     const TableInput in = ReadTableInput(positional[0], catalogue, lang, access);
-    ParameterSet set = ReadParameterSet(in.reply);
+    // The same rules as the window's "Send changes": the controller reads the reply once,
+    // the edits go into its set, and it checks and composes.
+    CliController controller(in.langBase, in.catalogue, in.access);
+    controller->takeParameterReply(in.reply);
+    ParameterSet& set = controller->editableParameters();
     WarnAboutBareCatalogue(in, set);
-    Editing editing{set, ParameterRows(set, in.catalogue, in.langBase, in.access), in.langBase};
+    Editing editing{set, controller->rows(), in.langBase};
     for (const Edit& edit : EditsInOrder(args))
         ApplyEdit(editing, edit);
 
-    const std::vector<ValueProblem> refused = CheckChanges(set, editing.rows);
+    // Refusals are worded in English, as every message of the tool.
+    const ExchangeController::ComposedChanges composed = controller->composeChanges(kLangEnglish, &editing.rows);
+    const std::vector<ValueProblem>& refused = composed.refused;
     if (!refused.empty())
         Fail(kExitUsage, "compose send-changes: " + refused.front().key + " = \"" +
                              refused.front().value + "\" is not taken by the dosimeter: " +
                              refused.front().detail);
-    const ExchangeStart start = ComposeSendChanges(set, editing.rows, set.neutron(), in.langBase);
+    const ExchangeStart& start = composed.start;
     if (start.files.empty())
         Fail(kExitFailed, "compose send-changes: the parameter table of " + positional[0] +
                               " has no parameter row; nothing would be sent");
