@@ -34,11 +34,7 @@ QApplication& App() {
 class IdleLink : public dm::ExchangeLink {
 public:
     int takeLinkStatus() override { return dm::kLinkNone; }
-    int pollReplyFiles() override { return 0; }
-    std::string resultReply() const override { return {}; }
-    std::string paramReply() const override { return {}; }
-    std::string archiveReply() const override { return {}; }
-    void clearReplies() override {}
+    dm::TakenReplies pollReplyFiles() override { return {}; }
     void sendCommandFile(const std::string&) override {}
 };
 

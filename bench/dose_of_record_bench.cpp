@@ -14,6 +14,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_database_cache.h"
+
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -35,47 +37,39 @@ const std::string& Database() {
     if (!path.empty())
         return path;
     EnsureQtCore();
-    const fs::path dir = fs::temp_directory_path() / "dm-bench-dose-of-record";
-    const fs::path file = dir / "records-1m-wearers.sqlite";
-    path = file.string();
-    if (fs::exists(file))
-        return path;
-    fs::create_directories(dir);
-    const std::string building = (dir / "building.sqlite").string();
-    fs::remove(building);
-    RecordsRepository::open("sqlite:" + building); // the schema
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bulk"));
-        db.setDatabaseName(QString::fromStdString(building));
-        db.open();
-        const std::string start = std::to_string(*ParseUtcTime("2025-12-20T00:00:00Z"));
-        const std::string handOver = std::to_string(*ParseUtcTime("2026-06-01T12:00:00Z"));
-        const std::string series = "WITH RECURSIVE d(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM d WHERE n < 10000),"
-                                   " i(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM i WHERE k < 99) ";
-        Exec(db, "PRAGMA synchronous = OFF");
-        Exec(db, "BEGIN");
-        Exec(db, series + "INSERT INTO dosimeters (id, serial) SELECT n, printf('17-%06d', n) FROM d");
-        Exec(db, series + "INSERT INTO wearers (id, name) SELECT printf('W-%05d', n), printf('Wearer %d', n) FROM d");
-        // Every 37th readout the counter drops: after an erase on even dosimeters, a reset on odd.
-        Exec(db, series + "INSERT INTO readouts (dosimeter_id, taken_at, station, operator_name, model, total_dose)"
-                          " SELECT n, " + start + " + k * 300000 + n, 'station', 'operator', 'KRT-17A',"
-                          " ((k % 37) + 1) * 1e-5 + (n % 7) * 1e-6 FROM d, i");
-        Exec(db, series + "INSERT INTO erase_events (dosimeter_id, taken_at, station, operator_name)"
-                          " SELECT n, " + start + " + k * 300000 + n - 60, 'station', 'operator' FROM d, i"
-                          " WHERE k % 37 = 0 AND k > 0 AND n % 2 = 0");
-        // Each dosimeter worn by its own wearer; every tenth handed over mid-year to another.
-        Exec(db, series + "INSERT INTO assignments (dosimeter_id, wearer_id, from_at, until_at)"
-                          " SELECT n, printf('W-%05d', n), " + start + " - 86400,"
-                          " CASE WHEN n % 10 = 0 THEN " + handOver + " END FROM d");
-        Exec(db, series + "INSERT INTO assignments (dosimeter_id, wearer_id, from_at)"
-                          " SELECT n, printf('W-%05d', n % 10000 + 1), " + handOver + " FROM d WHERE n % 10 = 0");
-        Exec(db, "COMMIT");
-        Exec(db, "ANALYZE");
-        Exec(db, "PRAGMA wal_checkpoint(TRUNCATE)");
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("bulk"));
-    fs::rename(building, file);
+    path = dm::bench::CachedDatabase("dm-bench-dose-of-record", "records-1m-wearers", [](const std::string& building) {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bulk"));
+            db.setDatabaseName(QString::fromStdString(building));
+            db.open();
+            const std::string start = std::to_string(*ParseUtcTime("2025-12-20T00:00:00Z"));
+            const std::string handOver = std::to_string(*ParseUtcTime("2026-06-01T12:00:00Z"));
+            const std::string series = "WITH RECURSIVE d(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM d WHERE n < 10000),"
+                                       " i(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM i WHERE k < 99) ";
+            Exec(db, "PRAGMA synchronous = OFF");
+            Exec(db, "BEGIN");
+            Exec(db, series + "INSERT INTO dosimeters (id, serial) SELECT n, printf('17-%06d', n) FROM d");
+            Exec(db, series + "INSERT INTO wearers (id, name) SELECT printf('W-%05d', n), printf('Wearer %d', n) FROM d");
+            // Every 37th readout the counter drops: after an erase on even dosimeters, a reset on odd.
+            Exec(db, series + "INSERT INTO readouts (dosimeter_id, taken_at, station, operator_name, model, total_dose)"
+                              " SELECT n, " + start + " + k * 300000 + n, 'station', 'operator', 'KRT-17A',"
+                              " ((k % 37) + 1) * 1e-5 + (n % 7) * 1e-6 FROM d, i");
+            Exec(db, series + "INSERT INTO erase_events (dosimeter_id, taken_at, station, operator_name)"
+                              " SELECT n, " + start + " + k * 300000 + n - 60, 'station', 'operator' FROM d, i"
+                              " WHERE k % 37 = 0 AND k > 0 AND n % 2 = 0");
+            // Each dosimeter worn by its own wearer; every tenth handed over mid-year to another.
+            Exec(db, series + "INSERT INTO assignments (dosimeter_id, wearer_id, from_at, until_at)"
+                              " SELECT n, printf('W-%05d', n), " + start + " - 86400,"
+                              " CASE WHEN n % 10 = 0 THEN " + handOver + " END FROM d");
+            Exec(db, series + "INSERT INTO assignments (dosimeter_id, wearer_id, from_at)"
+                              " SELECT n, printf('W-%05d', n % 10000 + 1), " + handOver + " FROM d WHERE n % 10 = 0");
+            Exec(db, "COMMIT");
+            Exec(db, "ANALYZE");
+            Exec(db, "PRAGMA wal_checkpoint(TRUNCATE)");
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("bulk"));
+    });
     return path;
 }
 

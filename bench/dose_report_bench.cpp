@@ -23,6 +23,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_database_cache.h"
+
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -62,50 +64,42 @@ const std::string& Database() {
     static std::string path;
     if (!path.empty())
         return path;
-    const fs::path dir = fs::temp_directory_path() / "dm-bench-dose-report";
-    const fs::path file = dir / "records-wearer-years-v1.sqlite";
-    path = file.string();
-    if (fs::exists(file))
-        return path;
-    fs::create_directories(dir);
-    const std::string building = (dir / "building.sqlite").string();
-    fs::remove(building);
-    RecordsRepository::open("sqlite:" + building); // the schema
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bulk"));
-        db.setDatabaseName(QString::fromStdString(building));
-        db.open();
-        const std::string start = std::to_string(YearStart(2026));
-        const std::string june = std::to_string(*ParseUtcTime("2026-06-01T12:00:00Z"));
-        Exec(db, "PRAGMA synchronous = OFF");
-        Exec(db, "BEGIN");
-        for (const int n : {100000, 200000}) {
-            const std::string id = std::to_string(n), step = std::to_string(365 * 86400 / n);
-            const std::string series =
-                "WITH RECURSIVE i(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM i WHERE k < " + id + " - 1) ";
-            Exec(db, "INSERT INTO dosimeters (id, serial) VALUES (" + id + ", '17-" + id + "')");
-            Exec(db, "INSERT INTO wearers (id, name) VALUES ('W-" + id + "', 'Wearer " + id + "')");
-            Exec(db, "INSERT INTO assignments (dosimeter_id, wearer_id, from_at, until_at) VALUES (" + id + ", 'W-" +
-                         id + "', " + start + " - 86400, " + june + ")");
-            Exec(db, "INSERT INTO assignments (dosimeter_id, wearer_id, from_at) VALUES (" + id + ", 'W-" + id +
-                         "', " + june + " + 60)");
-            Exec(db, series + "INSERT INTO readouts (dosimeter_id, taken_at, station, operator_name, model, total_dose)"
-                              " SELECT " + id + ", " + start + " + 1 + k * " + step +
-                              ", 'station', 'operator', 'KRT-17A', ((k % 37) + 1) * 1e-6 FROM i");
-            Exec(db, series + "INSERT INTO erase_events (dosimeter_id, taken_at, station, operator_name, total_dose_before)"
-                              " SELECT " + id + ", " + start + " + 1 + k * " + step +
-                              " - 30, 'station', 'operator', 37e-6 FROM i WHERE k % 37 = 0 AND k > 0");
-            Exec(db, "INSERT INTO readout_corrections (readout_id, total_dose, reason, corrected_by, corrected_at)"
-                     " SELECT id, total_dose + 1e-7, 're-read by hand', 'officer', taken_at + 3600 FROM readouts"
-                     " WHERE dosimeter_id = " + id + " AND id % 1000 = 0");
+    path = dm::bench::CachedDatabase("dm-bench-dose-report", "records-wearer-years", [](const std::string& building) {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bulk"));
+            db.setDatabaseName(QString::fromStdString(building));
+            db.open();
+            const std::string start = std::to_string(YearStart(2026));
+            const std::string june = std::to_string(*ParseUtcTime("2026-06-01T12:00:00Z"));
+            Exec(db, "PRAGMA synchronous = OFF");
+            Exec(db, "BEGIN");
+            for (const int n : {100000, 200000}) {
+                const std::string id = std::to_string(n), step = std::to_string(365 * 86400 / n);
+                const std::string series =
+                    "WITH RECURSIVE i(k) AS (SELECT 0 UNION ALL SELECT k + 1 FROM i WHERE k < " + id + " - 1) ";
+                Exec(db, "INSERT INTO dosimeters (id, serial) VALUES (" + id + ", '17-" + id + "')");
+                Exec(db, "INSERT INTO wearers (id, name) VALUES ('W-" + id + "', 'Wearer " + id + "')");
+                Exec(db, "INSERT INTO assignments (dosimeter_id, wearer_id, from_at, until_at) VALUES (" + id + ", 'W-" +
+                             id + "', " + start + " - 86400, " + june + ")");
+                Exec(db, "INSERT INTO assignments (dosimeter_id, wearer_id, from_at) VALUES (" + id + ", 'W-" + id +
+                             "', " + june + " + 60)");
+                Exec(db, series + "INSERT INTO readouts (dosimeter_id, taken_at, station, operator_name, model, total_dose)"
+                                  " SELECT " + id + ", " + start + " + 1 + k * " + step +
+                                  ", 'station', 'operator', 'KRT-17A', ((k % 37) + 1) * 1e-6 FROM i");
+                Exec(db, series + "INSERT INTO erase_events (dosimeter_id, taken_at, station, operator_name, total_dose_before)"
+                                  " SELECT " + id + ", " + start + " + 1 + k * " + step +
+                                  " - 30, 'station', 'operator', 37e-6 FROM i WHERE k % 37 = 0 AND k > 0");
+                Exec(db, "INSERT INTO readout_corrections (readout_id, total_dose, reason, corrected_by, corrected_at)"
+                         " SELECT id, total_dose + 1e-7, 're-read by hand', 'officer', taken_at + 3600 FROM readouts"
+                         " WHERE dosimeter_id = " + id + " AND id % 1000 = 0");
+            }
+            Exec(db, "COMMIT");
+            Exec(db, "ANALYZE");
+            Exec(db, "PRAGMA wal_checkpoint(TRUNCATE)");
+            db.close();
         }
-        Exec(db, "COMMIT");
-        Exec(db, "ANALYZE");
-        Exec(db, "PRAGMA wal_checkpoint(TRUNCATE)");
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("bulk"));
-    fs::rename(building, file);
+        QSqlDatabase::removeDatabase(QStringLiteral("bulk"));
+    });
     return path;
 }
 

@@ -44,9 +44,8 @@ void BM_PollBusyFolder(benchmark::State& state) {
     pickup.rememberExistingFiles(dir);
     for (int i = 0; i < 500; ++i)
         std::ofstream(dir / ("note_" + std::to_string(i) + ".txt")) << "unrelated";
-    std::string result, archive, param;
     for (auto _ : state)
-        benchmark::DoNotOptimize(pickup.poll(dir, dm::ReplySlots{&result, &archive, &param}));
+        benchmark::DoNotOptimize(pickup.poll(dir));
     fs::remove_all(dir);
 }
 BENCHMARK(BM_PollBusyFolder)->Unit(benchmark::kMicrosecond);
@@ -80,8 +79,7 @@ void BM_CrowdedFolderPollAgainstItsFloor(benchmark::State& state) {
         std::ofstream(dir / ("note_" + std::to_string(i) + ".txt")) << "unrelated";
     for (int i = 0; i < 10000 - 2 * kThird; ++i)
         std::ofstream(dir / ("photo_" + std::to_string(i) + ".jpg")) << "unrelated";
-    std::string result, archive, param;
-    pickup.poll(dir, dm::ReplySlots{&result, &archive, &param});
+    pickup.poll(dir);
     Clock::duration floor{}, poll{};
     std::clock_t floorCpu = 0, pollCpu = 0;
     for (auto _ : state) {
@@ -90,7 +88,7 @@ void BM_CrowdedFolderPollAgainstItsFloor(benchmark::State& state) {
         benchmark::DoNotOptimize(CountNames(dir));
         const auto t1 = Clock::now();
         const std::clock_t c1 = std::clock();
-        benchmark::DoNotOptimize(pickup.poll(dir, dm::ReplySlots{&result, &archive, &param}));
+        benchmark::DoNotOptimize(pickup.poll(dir));
         const auto t2 = Clock::now();
         const std::clock_t c2 = std::clock();
         floor += t1 - t0;

@@ -19,6 +19,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_database_cache.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -141,52 +143,44 @@ const std::string& BigDatabase() {
     if (!path.empty())
         return path;
     EnsureQtCore();
-    const fs::path dir = fs::temp_directory_path() / "dm-bench-records-big";
-    const fs::path file = dir / "records-1m.sqlite";
-    path = file.string();
-    if (fs::exists(file))
-        return path;
-    fs::create_directories(dir);
-    const std::string building = (dir / "building.sqlite").string();
-    fs::remove(building);
-    RecordsRepository::open("sqlite:" + building); // the schema
-    {
-        QSqlDatabase db = Raw(building, QStringLiteral("bulk"));
-        QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous = OFF"));
-        QSqlQuery(db).exec(QStringLiteral("BEGIN"));
-        QSqlQuery dosimeter(db), readout(db), erase(db);
-        dosimeter.prepare(QStringLiteral("INSERT INTO dosimeters (id, serial) VALUES (?, ?)"));
-        readout.prepare(QStringLiteral("INSERT INTO readouts (dosimeter_id, taken_at, station, operator_name,"
-                                       " model, total_dose) VALUES (?, ?, 'station', 'operator', 'KRT-17A', ?)"));
-        erase.prepare(QStringLiteral("INSERT INTO erase_events (dosimeter_id, taken_at, station, operator_name)"
-                                     " VALUES (?, ?, 'station', 'operator')"));
-        std::mt19937 random(17);
-        for (int d = 1; d <= kDosimeters; ++d) {
-            dosimeter.bindValue(0, d);
-            dosimeter.bindValue(1, QStringLiteral("17-%1").arg(d, 6, 10, QLatin1Char('0')));
-            dosimeter.exec();
-            double total = 0;
-            for (int i = 0; i < kReadoutsEach; ++i) {
-                const qlonglong at = 1'600'000'000LL + i * 86'400LL + d;
-                if (i % 37 == 36) {
-                    erase.bindValue(0, d);
-                    erase.bindValue(1, at - 60);
-                    erase.exec();
-                    total = 0;
+    path = dm::bench::CachedDatabase("dm-bench-records-big", "records-1m", [](const std::string& building) {
+        {
+            QSqlDatabase db = Raw(building, QStringLiteral("bulk"));
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous = OFF"));
+            QSqlQuery(db).exec(QStringLiteral("BEGIN"));
+            QSqlQuery dosimeter(db), readout(db), erase(db);
+            dosimeter.prepare(QStringLiteral("INSERT INTO dosimeters (id, serial) VALUES (?, ?)"));
+            readout.prepare(QStringLiteral("INSERT INTO readouts (dosimeter_id, taken_at, station, operator_name,"
+                                           " model, total_dose) VALUES (?, ?, 'station', 'operator', 'KRT-17A', ?)"));
+            erase.prepare(QStringLiteral("INSERT INTO erase_events (dosimeter_id, taken_at, station, operator_name)"
+                                         " VALUES (?, ?, 'station', 'operator')"));
+            std::mt19937 random(17);
+            for (int d = 1; d <= kDosimeters; ++d) {
+                dosimeter.bindValue(0, d);
+                dosimeter.bindValue(1, QStringLiteral("17-%1").arg(d, 6, 10, QLatin1Char('0')));
+                dosimeter.exec();
+                double total = 0;
+                for (int i = 0; i < kReadoutsEach; ++i) {
+                    const qlonglong at = 1'600'000'000LL + i * 86'400LL + d;
+                    if (i % 37 == 36) {
+                        erase.bindValue(0, d);
+                        erase.bindValue(1, at - 60);
+                        erase.exec();
+                        total = 0;
+                    }
+                    total += 1e-6 * static_cast<double>(random() % 1000);
+                    readout.bindValue(0, d);
+                    readout.bindValue(1, at);
+                    readout.bindValue(2, total);
+                    readout.exec();
                 }
-                total += 1e-6 * static_cast<double>(random() % 1000);
-                readout.bindValue(0, d);
-                readout.bindValue(1, at);
-                readout.bindValue(2, total);
-                readout.exec();
             }
+            QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+            db.close();
         }
-        QSqlQuery(db).exec(QStringLiteral("COMMIT"));
-        QSqlQuery(db).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("bulk"));
-    fs::rename(building, file);
+        QSqlDatabase::removeDatabase(QStringLiteral("bulk"));
+    });
     return path;
 }
 

@@ -53,15 +53,14 @@ public:
 class WatchedLink : public dm::ExchangeLinkAdapter<dm::DeviceLink> {
 public:
     WatchedLink(dm::DeviceLink& link, Screen& screen) : ExchangeLinkAdapter(link), screen_(screen) {}
-    int pollReplyFiles() override {
-        const int sum = ExchangeLinkAdapter::pollReplyFiles();
-        const bool withResult = sum == dm::kReplyResult || sum == dm::kReplyParams + dm::kReplyResult ||
-                                sum == dm::kReplyArchive + dm::kReplyResult;
-        if (withResult && resultReply().find("accepted") != std::string::npos) {
-            screen_.handed.insert(resultReply());
+    dm::TakenReplies pollReplyFiles() override {
+        dm::TakenReplies taken = ExchangeLinkAdapter::pollReplyFiles();
+        const bool ambiguous = taken.parameters && taken.archive;
+        if (!ambiguous && taken.result && taken.result->find("accepted") != std::string::npos) {
+            screen_.handed.insert(*taken.result);
             ++screen_.results;
         }
-        return sum;
+        return taken;
     }
 
 private:

@@ -12,6 +12,8 @@ PasswordDialog::PasswordDialog(QWidget* parent, int langBase)
     : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), langBase_(langBase) {
     setModal(true);
     setObjectName(QStringLiteral("passwordDialog"));
+    // Frameless, but the task bar and screen readers still name it.
+    setWindowTitle(QString::fromStdString(dm::Tr(dm::IDS_PASSWORD_TITLE, langBase_)));
     const dm::DialogUnits du(font());
     setFixedSize(du.size(190, 118));
 
@@ -32,12 +34,11 @@ PasswordDialog::PasswordDialog(QWidget* parent, int langBase)
     edit_->setEchoMode(QLineEdit::Password);
     edit_->setGeometry(du.rect(13, 79, 164, 13));
 
-    // The captions stay English in both interface languages.
-    ok_ = new QPushButton(QStringLiteral("OK"), this);
+    ok_ = new QPushButton(QString::fromStdString(dm::Tr(dm::IDS_OK, langBase_)), this);
     ok_->setObjectName(QStringLiteral("ok"));
     ok_->setDefault(true);
     ok_->setGeometry(du.rect(133, 97, 50, 14));
-    cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel_ = new QPushButton(QString::fromStdString(dm::Tr(dm::IDS_CANCEL, langBase_)), this);
     cancel_->setObjectName(QStringLiteral("cancel"));
     cancel_->setAutoDefault(false);
     cancel_->setGeometry(du.rect(7, 97, 50, 14));

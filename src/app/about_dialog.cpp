@@ -4,11 +4,12 @@
 
 #include <QDialogButtonBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 AboutDialog::AboutDialog(QWidget* parent, int langBase, const std::string& note) : QDialog(parent) {
     setObjectName(QStringLiteral("aboutDialog"));
-    setWindowTitle(QStringLiteral("About"));
+    setWindowTitle(QString::fromStdString(dm::Tr(dm::IDS_ABOUT_TITLE, langBase)));
     auto* layout = new QVBoxLayout(this);
     auto* text = new QLabel(QString::fromStdString(dm::Tr(dm::IDS_ABOUT, langBase)), this);
     text->setObjectName(QStringLiteral("aboutText"));
@@ -21,7 +22,12 @@ AboutDialog::AboutDialog(QWidget* parent, int langBase, const std::string& note)
         layout->addWidget(noteLabel);
     }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
+    buttons->button(QDialogButtonBox::Ok)->setText(QString::fromStdString(dm::Tr(dm::IDS_OK, langBase)));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+std::string AboutRecordsNote(int langBase, const std::string& database) {
+    return dm::FillIn(dm::Tr(dm::IDS_ABOUT_RECORDS, langBase), {database});
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The About box: the product line, version, maker and contact, and an OK button.
+// The About box: the product line, version, maker and contact, the records database in
+// use, and an OK button, in the interface language.
 #include <QDialog>
 
 #include <string>
@@ -7,6 +8,9 @@
 class AboutDialog : public QDialog {
     Q_OBJECT
 public:
-    // note: a line added below the text (the records database in use), when not empty.
+    // note: a line added below the text (see AboutRecordsNote), when not empty.
     AboutDialog(QWidget* parent, int langBase, const std::string& note = {});
 };
+
+// The line that names the records database in use ("Records: sqlite:...").
+std::string AboutRecordsNote(int langBase, const std::string& database);

@@ -57,17 +57,12 @@ void SwitchableLink::stopCapture() {
     capturePath_.clear();
 }
 
-void SwitchableLink::clearReplies() {
-    if (link_)
-        link_->clearReplies();
-}
-
 void SwitchableLink::sendCommandFiles(const std::vector<std::string>& files) {
     if (link_)
         link_->sendCommandFiles(files);
 }
 
-void SwitchableLink::repliesDelivered(int replies) {
+void SwitchableLink::repliesDelivered(dm::ReplyKinds replies) {
     if (link_)
         link_->repliesDelivered(replies);
 }

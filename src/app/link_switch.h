@@ -38,15 +38,13 @@ public:
 
     // ExchangeLink
     int takeLinkStatus() override { return link_ ? link_->takeLinkStatus() : dm::kLinkNone; }
-    int pollReplyFiles() override { return link_ ? link_->pollReplyFiles() : 0; }
-    int pollFinishedReplyFiles() override { return link_ ? link_->pollFinishedReplyFiles() : 0; }
-    std::string resultReply() const override { return link_ ? link_->resultReply() : std::string(); }
-    std::string paramReply() const override { return link_ ? link_->paramReply() : std::string(); }
-    std::string archiveReply() const override { return link_ ? link_->archiveReply() : std::string(); }
-    void clearReplies() override;
+    dm::TakenReplies pollReplyFiles() override { return link_ ? link_->pollReplyFiles() : dm::TakenReplies{}; }
+    dm::TakenReplies pollFinishedReplyFiles() override {
+        return link_ ? link_->pollFinishedReplyFiles() : dm::TakenReplies{};
+    }
     void sendCommandFile(const std::string& bytes) override { sendCommandFiles({bytes}); }
     void sendCommandFiles(const std::vector<std::string>& files) override;
-    void repliesDelivered(int replies) override;
+    void repliesDelivered(dm::ReplyKinds replies) override;
     std::optional<std::string> takePushFailure() override;
     std::optional<std::string> takeLinkFailure() override;
 

@@ -7,14 +7,18 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+QString MessageBoxTitle(const QWidget* parent, int langBase) {
+    // The Russian caption ends in a blank, for the model to follow.
+    const QString own = parent ? parent->windowTitle().trimmed() : QString();
+    return own.isEmpty() ? QString::fromStdString(dm::Tr(dm::IDS_PROGRAM_NAME, langBase)) : own;
+}
+
 QtUserDialogs::QtUserDialogs(QWidget* parent, std::function<int()> langBase)
     : parent_(parent), langBase_(std::move(langBase)) {}
 
-QString QtUserDialogs::title() const {
-    if (parent_ && !parent_->windowTitle().isEmpty())
-        return parent_->windowTitle();
-    return QStringLiteral("dosimeter-manager");
-}
+int QtUserDialogs::lang() const { return langBase_ ? langBase_() : dm::kLangEnglish; }
+
+QString QtUserDialogs::title() const { return MessageBoxTitle(parent_, lang()); }
 
 void QtUserDialogs::showMessage(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, title(), QString::fromStdString(text), QMessageBox::Ok, parent_);
@@ -36,10 +40,11 @@ bool QtUserDialogs::ask(const std::string& text, bool yesIsDefault) {
 
 dm::UnsentEditsAnswer QtUserDialogs::askUnsentEdits(const std::string& text) {
     QMessageBox box(QMessageBox::Warning, title(), QString::fromStdString(text), QMessageBox::NoButton, parent_);
-    const int lang = langBase_ ? langBase_() : dm::kLangEnglish;
     QPushButton* send =
-        box.addButton(QString::fromStdString(dm::Tr(dm::IDS_SEND, lang)), QMessageBox::AcceptRole);
+        box.addButton(QString::fromStdString(dm::Tr(dm::IDS_SEND, lang())), QMessageBox::AcceptRole);
     QPushButton* discard = box.addButton(QMessageBox::Discard);
+    // Qt's Russian says "decline"; the edits are dropped, as the status log then says.
+    discard->setText(QString::fromStdString(dm::Tr(dm::IDS_DISCARD, lang())));
     QPushButton* cancel = box.addButton(QMessageBox::Cancel);
     // Enter and Escape both keep the edits as they are.
     box.setDefaultButton(cancel);
@@ -56,7 +61,7 @@ std::optional<std::string> QtUserDialogs::askSaveFileName() {
     QFileDialog dialog(parent_);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QStringLiteral("Text file (*.txt)"));
+    dialog.setNameFilter(QString::fromStdString(dm::Tr(dm::IDS_TEXT_FILTER, lang())));
     dialog.setDefaultSuffix(QStringLiteral("txt"));
     // The overwrite question is the program's own, asked after this dialog.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
@@ -69,7 +74,7 @@ std::optional<std::string> QtUserDialogs::askCaptureFileName() {
     QFileDialog dialog(parent_);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QString::fromStdString(dm::Tr(dm::IDS_CAPTURE_FILTER, langBase_ ? langBase_() : dm::kLangEnglish)));
+    dialog.setNameFilter(QString::fromStdString(dm::Tr(dm::IDS_CAPTURE_FILTER, lang())));
     dialog.setDefaultSuffix(QStringLiteral("pcap"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
@@ -77,7 +82,7 @@ std::optional<std::string> QtUserDialogs::askCaptureFileName() {
 }
 
 std::optional<std::string> QtUserDialogs::askPassword() {
-    PasswordDialog dialog(parent_, langBase_ ? langBase_() : dm::kLangEnglish);
+    PasswordDialog dialog(parent_, lang());
     dialog.exec();
     if (dialog.enteredText().empty())
         return std::nullopt;

@@ -9,10 +9,14 @@
 
 class QWidget;
 
+// A message box's title: its window's title, or the program's name in the language when
+// the window has none.
+QString MessageBoxTitle(const QWidget* parent, int langBase);
+
 class QtUserDialogs : public dm::UserDialogs {
 public:
-    // parent: the window the boxes belong to; langBase: read when the password dialog
-    // opens (the window's language may change between uses).
+    // parent: the window the boxes belong to; langBase: read whenever a dialog opens
+    // (the window's language may change between uses), English without it.
     QtUserDialogs(QWidget* parent, std::function<int()> langBase = {});
 
     void showMessage(const std::string& text) override;
@@ -24,6 +28,7 @@ public:
     std::optional<std::string> askPassword() override;
 
 private:
+    int lang() const;
     QString title() const;
     bool ask(const std::string& text, bool yesIsDefault);
 

@@ -1,5 +1,8 @@
 #include "app/queued_message_sink.h"
 
+#include "app/qt_user_dialogs.h"
+#include "core/string_table.h"
+
 #include <QMessageBox>
 #include <QMetaObject>
 
@@ -9,7 +12,8 @@ void QueuedMessageSink::showMessage(const std::string& text) {
 }
 
 void QueuedMessageSink::show(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("dosimeter-manager"), text, QMessageBox::Ok,
-                    window_.data());
+    // The window's title is in its language; before there is one, the program's name.
+    QMessageBox box(QMessageBox::NoIcon, MessageBoxTitle(window_.data(), dm::kLangEnglish), text,
+                    QMessageBox::Ok, window_.data());
     box.exec();
 }

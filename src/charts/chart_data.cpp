@@ -1,6 +1,7 @@
 #include "charts/chart_data.h"
 
 #include "core/numbers.h"
+#include "core/string_table.h"
 
 #include <algorithm>
 #include <cmath>
@@ -51,11 +52,8 @@ ChartLoadResult LoadChartData(ChartModel& chart, const DoseArchive& archive, dou
 std::string TruncationNotice(const ChartLoadResult& result, int langBase) {
     if (!result.truncated())
         return {};
-    const bool russian = langBase != 0;
     const int total = std::max(result.doseRows, result.neutronRows);
-    const std::string shown = std::to_string(kChartRecords), all = std::to_string(total);
-    return russian ? "Показаны первые " + shown + " из " + all + " записей истории"
-                   : "Showing the first " + shown + " of " + all + " history records";
+    return FillIn(Tr(IDS_CHART_TRUNCATED, langBase), {std::to_string(kChartRecords), std::to_string(total)});
 }
 
 std::optional<double> ZoomFromScaleText(const std::string& text) {

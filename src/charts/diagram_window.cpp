@@ -196,7 +196,7 @@ void DiagramWindow::updateTitle() {
     const ChartModel& chart = view_->chart();
     QString title = Text(chart.diagram() == ChartDiagram::Dose ? IDS_DOSE_DIAGRAM : IDS_INCREMENTS_DIAGRAM, langBase_);
     if (!model_.empty()) {
-        title += QStringLiteral(" \u2014 ") + QString::fromStdString(model_);
+        title += QStringLiteral(" \u2014 ") + QString::fromStdString(ShownModelName(model_, langBase_));
         if (!serialNumber_.empty())
             title += QLatin1Char(' ') + Text(IDS_SERIAL_NO, langBase_) + QLatin1Char(' ') +
                      QString::fromStdString(serialNumber_);
@@ -315,11 +315,11 @@ bool DiagramWindow::saveDiagramPng() {
     std::string error;
     if (WriteChartPng(view_->chartImage(), *name, &error))
         return true;
-    const std::string message = "The diagram was not saved to " + *name + ": " + error;
+    const std::string message = FillIn(Tr(IDS_DIAGRAM_NOT_SAVED, langBase_), {*name, error});
     if (saveDialogs_)
         saveDialogs_->showMessage(message);
     else
-        QMessageBox::warning(this, QString(), QString::fromStdString(message));
+        QMessageBox::warning(this, Text(IDS_PROGRAM_NAME, langBase_), QString::fromStdString(message));
     return false;
 }
 

@@ -64,18 +64,21 @@ public:
                  KeepReply keep)
         : ExchangeLinkAdapter(link), link_(link), deadline_(deadline), wanted_(wanted), keep_(std::move(keep)) {}
     void sendCommandFiles(const std::vector<std::string>& files) override { link_.sendCommandFiles(files, deadline_); }
+    TakenReplies pollReplyFiles() override { return last_ = link_.pollReplyFiles(); }
+    TakenReplies pollFinishedReplyFiles() override { return last_ = link_.pollFinishedReplyFiles(); }
     // The reading is in the spool, synced, before the pickup deletes its file: a run
     // killed at any moment leaves it in one or the other.
-    void repliesDelivered(int replies) override {
-        const int weight = wanted_ == WantedReply::Parameters ? kReplyParams : kReplyArchive;
-        if (keep_ && (replies == weight || replies == weight + kReplyResult) &&
-            !keep_(wanted_ == WantedReply::Parameters ? link_.paramReply() : link_.archiveReply()))
-            replies -= weight;
+    void repliesDelivered(ReplyKinds replies) override {
+        const ReplyKind kind = wanted_ == WantedReply::Parameters ? ReplyKind::Parameters : ReplyKind::Archive;
+        bool& handed = kind == ReplyKind::Parameters ? replies.parameters : replies.archive;
+        if (keep_ && handed && last_.of(kind) && !keep_(*last_.of(kind)))
+            handed = false;
         link_.repliesDelivered(replies);
     }
 
 private:
     DeviceLink& link_;
+    TakenReplies last_;
     std::chrono::steady_clock::time_point deadline_;
     WantedReply wanted_;
     KeepReply keep_;

@@ -26,7 +26,7 @@ public:
     // A Yes/No question with the stop icon; true for Yes.
     virtual bool askYesNo(const std::string& text) = 0;
     // The same question with No as the answer Enter gives, for a step that cannot be
-    // undone.
+    // undone (erasing the total dose, or the dose history with a new history interval).
     virtual bool askYesNoDefaultNo(const std::string& text) { return askYesNo(text); }
     // The file-save dialog (default extension "txt", filter "Text file (*.txt)");
     // nothing when the user cancels.

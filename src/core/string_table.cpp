@@ -26,7 +26,7 @@ const std::map<int, std::string>& Table() {
         {112, "Parameter value"},
         {412, "Значение параметра"},
         {113, "Are you sure you want to erase total dose?"},
-        {413, "Вы уверены что хотите обнулить значение общей дозы?"},
+        {413, "Вы уверены, что хотите обнулить значение общей дозы?"},
         {114, "Changes sent. Renewed parameters requested, please wait."},
         {414, "Изменения отправлены. Обновленные параметры запрошены из дозиметра, ждите."},
         {115, "File already exists. Overwrite?"},
@@ -62,7 +62,7 @@ const std::map<int, std::string>& Table() {
         {130, "disable"},
         {430, "отключить"},
         {131, "Beep when dose value reaches ... (Sv)"},
-        {431, "Сигнал по достижению заданного значения ИЭД(Зв)"},
+        {431, "Сигнал по достижении заданного значения ИЭД (Зв)"},
         {132, "Beep when dose value reaches percent of dose threshold (%)"},
         {432, "Сигнал при достижении процента от порога по ИЭД (%)"},
         {133, "Beep when turning-off"},
@@ -72,7 +72,7 @@ const std::map<int, std::string>& Table() {
         {135, "Beep when placed in charger"},
         {435, "Звук при помещении в зарядное устройство"},
         {136, "Beep when dose value reaches ... (Sv)"},
-        {436, "Сигнал по достижению заданного значения ИЭД(Зв)"},
+        {436, "Сигнал по достижении заданного значения ИЭД (Зв)"},
         {137, "Beep when dose value reaches percent of dose threshold (%)"},
         {437, "Сигнал при достижении процента от порога по ИЭД (%)"},
         {138, "Dosimeter manager for the KRT-17A and MLV-52B personal dosimeters\n"
@@ -105,15 +105,15 @@ const std::map<int, std::string>& Table() {
         {448, "Гамма составляющая ИЭД"},
         {149, "Neutron dose component"},
         {449, "Нейтронная составляющая ИЭД"},
-        {150, "Time from measurment start"},
+        {150, "Time from measurement start"},
         {450, "Время с момента включения"},
         {151, "Dose gamma component increment"},
         {451, "Приращение гамма ИЭД"},
         {152, "Dose neutron component increment"},
         {452, "Приращение нейтронного ИЭД"},
-        {153, "Warning!\n Changing history interval will erase existing dose history from "
-              "dosimeter. \n Are you sure you want to continue?"},
-        {453, "Внимание!\nИзменение интервала записи, удалит существующий архив из памяти "
+        {153, "Warning!\nChanging history interval will erase existing dose history from "
+              "dosimeter.\nAre you sure you want to continue?"},
+        {453, "Внимание!\nИзменение интервала записи удалит существующий архив из памяти "
               "прибора.\nПродолжить?"},
         {154, "No history records."},
         {454, "В архиве отсутствуют записи."},
@@ -137,7 +137,7 @@ const std::map<int, std::string>& Table() {
               "hide this parameter in the future - simply type in the password again.\n\n"
               "WARNING: Altering protected parameters is not recommended."},
         {463, "Для того, чтобы получить доступ к защищенным настройкам дозиметра, введите пароль "
-              "ниже. Вы сможете снова защитить эти параметры введя пароль еще раз.\n\n"
+              "ниже. Вы сможете снова защитить эти параметры, введя пароль еще раз.\n\n"
               "ВНИМАНИЕ: Менять заводские установки данных параметров не рекомендуется."},
         {164, "\"Detector sensitivity\" is now accessible."},
         {464, "\"Коэффициент чувствительности детектора\" добавлен в список доступных "
@@ -146,8 +146,8 @@ const std::map<int, std::string>& Table() {
         {465, "\"Коэффициент гамма коррекции\" добавлен в список доступных параметров."},
         {166, "New parameters are now available: \"Detector sensitivity to the soft X-ray\", "
               "\"Detector sensitivity to the hard X-ray\"."},
-        {466, "Доступны новые параметры:\n \"Коэффициент чувствительности к мягкому "
-              "рентгеновскому излучению\",  \"Коэффициент чувствительности к жесткому "
+        {466, "Доступны новые параметры:\n\"Коэффициент чувствительности к мягкому "
+              "рентгеновскому излучению\", \"Коэффициент чувствительности к жесткому "
               "рентгеновскому излучению\"."},
         {167, "\"Detector sensitivity\" is no longer available."},
         {467, "\"Коэффициент чувствительности детектора\" более не доступен для изменения."},
@@ -419,6 +419,28 @@ const std::map<int, std::string>& Table() {
         {1085, "Запись обмена не начата: %1"},
         {786, "Packet capture (*.pcap)"},
         {1086, "Запись кадров (*.pcap)"},
+        // The dialogs around the main window: About, the password entry, the message
+        // boxes' titles and buttons, the file dialogs, the diagram's notes.
+        {800, "About"},
+        {1100, "О программе"},
+        {801, "Records: %1"},
+        {1101, "Учёт доз: %1"},
+        {802, "Password entry"},
+        {1102, "Ввод пароля"},
+        {803, "OK"},
+        {1103, "ОК"},
+        {804, "Cancel"},
+        {1104, "Отмена"},
+        {805, "Discard"},
+        {1105, "Отбросить"},
+        {806, "Dosimeter manager"},
+        {1106, "Панель управления дозиметром"},
+        {807, "Text file (*.txt)"},
+        {1107, "Текстовый файл (*.txt)"},
+        {808, "The diagram was not saved to %1: %2"},
+        {1108, "Диаграмма не сохранена в %1: %2"},
+        {809, "Showing the first %1 of %2 history records"},
+        {1109, "Показаны первые %1 из %2 записей архива"},
     };
     return table;
 }
@@ -439,6 +461,15 @@ std::string FillIn(std::string text, std::initializer_list<std::string_view> val
         }
     }
     return out;
+}
+
+std::string ShownModelName(std::string_view model, int langBase) {
+    // The Russian model texts are the caption's; the English ones carry its ": ".
+    if (langBase == kLangRussian && model == "KRT-17A")
+        return Tr(IDS_MODEL_KRT, langBase);
+    if (langBase == kLangRussian && model == "MLV-52B")
+        return Tr(IDS_MODEL_MLV, langBase);
+    return std::string(model);
 }
 
 const std::string& StringById(int id) {

@@ -19,6 +19,10 @@ inline const std::string& Tr(int baseId, int langBase) { return StringById(baseI
 // scanned again); a mark without a value stays as it is.
 std::string FillIn(std::string text, std::initializer_list<std::string_view> values);
 
+// A dosimeter model as the interface language writes it: "KRT-17A" is "КРТ-17А" and
+// "MLV-52B" is "МЛВ-52Б" in Russian; any other name stays as it is.
+std::string ShownModelName(std::string_view model, int langBase);
+
 // Named ids, for the places that use them.
 enum StringId : int {
     IDS_SOCKETS_FAILED = 103,
@@ -218,6 +222,17 @@ enum StringId : int {
     IDS_CAPTURE_ENDED = 784,
     IDS_CAPTURE_NOT_STARTED = 785,
     IDS_CAPTURE_FILTER = 786,
+    // The dialogs around the main window.
+    IDS_ABOUT_TITLE = 800,
+    IDS_ABOUT_RECORDS = 801,
+    IDS_PASSWORD_TITLE = 802,
+    IDS_OK = 803,
+    IDS_CANCEL = 804,
+    IDS_DISCARD = 805,
+    IDS_PROGRAM_NAME = 806,
+    IDS_TEXT_FILTER = 807,
+    IDS_DIAGRAM_NOT_SAVED = 808,
+    IDS_CHART_TRUNCATED = 809,
 };
 
 } // namespace dm

@@ -209,7 +209,7 @@ bool BeginParameterEdit(GridModel& grid, ParameterSet& set, int row, int col, in
     }
     const std::string key = ValueKeyOf(set, rowKey);
     if (BeginEdit(set, key) == EditStart::ConfirmHistoryErase &&
-        !dialogs.askYesNo(Tr(IDS_WARN_HISTORY_TIME, langBase)))
+        !dialogs.askYesNoDefaultNo(Tr(IDS_WARN_HISTORY_TIME, langBase)))
         return false;
     if (set.isModified(key))
         grid.setModified(true, row, col);

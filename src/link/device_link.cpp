@@ -20,11 +20,6 @@ DeviceLink::DeviceLink(std::unique_ptr<Transport> transport, ReceivedFolderStore
         discovery_ = std::thread([this] { runDiscovery(); });
 }
 
-void DeviceLink::clearReplies() {
-    resultReply_.clear();
-    paramReply_.clear();
-    archiveReply_.clear();
-}
 
 DeviceLink::~DeviceLink() {
     stop_.request();
@@ -148,26 +143,24 @@ bool DeviceLink::refreshReceivedFolder() {
     return true;
 }
 
-int DeviceLink::pollReplyFiles() {
+TakenReplies DeviceLink::pollReplyFiles() {
     if (!refreshReceivedFolder())
-        return 0;
-    return pickup_.poll(PathFromUtf8(receivedFolder_),
-                        ReplySlots{&resultReply_, &archiveReply_, &paramReply_});
+        return {};
+    return pickup_.poll(PathFromUtf8(receivedFolder_));
 }
 
-int DeviceLink::pollFinishedReplyFiles() {
+TakenReplies DeviceLink::pollFinishedReplyFiles() {
     // The folder as the last poll read it: the settings are not read again in between.
     if (receivedFolder_.empty())
-        return 0;
-    return pickup_.pollFinished(PathFromUtf8(receivedFolder_),
-                                ReplySlots{&resultReply_, &archiveReply_, &paramReply_});
+        return {};
+    return pickup_.pollFinished(PathFromUtf8(receivedFolder_));
 }
 
 bool DeviceLink::waitForReplyFiles(std::chrono::steady_clock::time_point deadline) const {
     return pickup_.waitForChange(deadline);
 }
 
-void DeviceLink::repliesDelivered(int replies) { pickup_.delivered(replies); }
+void DeviceLink::repliesDelivered(ReplyKinds replies) { pickup_.delivered(replies); }
 
 void DeviceLink::takeRepliesOnly(const std::string& letters) { pickup_.takeOnly(letters); }
 

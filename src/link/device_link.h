@@ -45,21 +45,20 @@ public:
     // The device identifier discovery holds now (all zero: none).
     DeviceId currentDevice();
 
-    // Looks at the received-files folder once; the sum of the weights of the replies
-    // taken in, their texts (UTF-8) left in the slots below. A file its writer is seen
-    // to have closed is taken at once (where the folder can be watched); any other new
-    // file by the second poll that finds it with the same size and time, a second
-    // later. Nothing is deleted until repliesDelivered names it.
-    int pollReplyFiles();
+    // Looks at the received-files folder once: the replies taken in. A file its writer
+    // is seen to have closed is taken at once (where the folder can be watched); any
+    // other new file by the second poll that finds it with the same size and time, a
+    // second later. Nothing is deleted until repliesDelivered names it.
+    TakenReplies pollReplyFiles();
     // Between polls, as often as wanted: takes only the files whose writer is seen to
     // have closed them, and costs nothing while nothing happens in the folder.
-    int pollFinishedReplyFiles();
+    TakenReplies pollFinishedReplyFiles();
     // Waits until something happens in the received-files folder or the deadline
     // passes; true when something did. Where the folder cannot be watched: false at once.
     bool waitForReplyFiles(std::chrono::steady_clock::time_point deadline) const;
-    // The replies of the last poll that were handed to their parsers (a sum of
-    // weights): their files are deleted; the others are offered again.
-    void repliesDelivered(int replies);
+    // The replies of the last poll that were handed on: their files are deleted; the
+    // others are offered again.
+    void repliesDelivered(ReplyKinds replies);
     // Only reply files whose letter is one of these ("LAP" by default) are taken.
     void takeRepliesOnly(const std::string& letters);
 
@@ -97,12 +96,6 @@ public:
     // cannot be read).
     const std::string& receivedFolder() const { return receivedFolder_; }
 
-    // The last reply taken in whose name holds "L", "P" or "A".
-    const std::string& resultReply() const { return resultReply_; }
-    const std::string& paramReply() const { return paramReply_; }
-    const std::string& archiveReply() const { return archiveReply_; }
-    // Empties the three reply slots.
-    void clearReplies();
 
 private:
     struct PushJob {
@@ -121,9 +114,6 @@ private:
     MessageSink& messages_;
     ReplyPickup pickup_;
     std::string receivedFolder_;
-    std::string resultReply_;
-    std::string paramReply_;
-    std::string archiveReply_;
     bool storeFailed_ = false;
     std::string reportedFolder_; // the unusable folder last reported
 

@@ -21,30 +21,13 @@ ExchangeCycle::ExchangeCycle(ExchangeLink& link, ExchangeObserver& observer,
                              std::function<ExchangeStart()> composeGetParameters)
     : link_(link), observer_(observer), composeGetParameters_(std::move(composeGetParameters)) {}
 
-namespace {
-
-// The command whose reply is waited for: the last request line ("get_parameters=255",
-// "get_archive") of the files pushed.
-std::string CommandName(const std::vector<std::string>& files) {
-    std::string name = "command";
-    for (const std::string& f : files) {
-        for (std::size_t at = f.find("get_"); at != std::string::npos; at = f.find("get_", at + 1)) {
-            if (at != 0 && f[at - 1] != '\n')
-                continue;
-            name = f.substr(at, f.find_first_of("= \r\n", at) - at);
-        }
-    }
-    return name;
-}
-
-} // namespace
 
 ExchangeState ExchangeCycle::state() const {
     ExchangeState st;
     st.inRange = inRange_;
-    if (!waitingFor_.empty()) {
+    if (waitingFor_) {
         st.phase = ExchangeState::Phase::Waiting;
-        st.command = waitingFor_;
+        st.request = *waitingFor_;
         st.ticksLeft = std::max(0, kTimeOutAfter + 2 - tickCounter_);
     }
     return st;
@@ -54,7 +37,7 @@ void ExchangeCycle::resetCounters() {
     tickCounter_ = 0;
     progressRunning_ = false;
     progressTicks_ = 0;
-    waitingFor_.clear();
+    waitingFor_.reset();
 }
 
 void ExchangeCycle::resetForLanguageSwitch() {
@@ -77,7 +60,7 @@ void ExchangeCycle::stopProgress(int percent) {
 void ExchangeCycle::startCommand(const ExchangeStart& start) {
     if (!start.started)
         return;
-    waitingFor_ = CommandName(start.files);
+    waitingFor_ = start.request;
     observer_.busy(true);
     tickCounter_ = start.tickPreset;
     // Every command starts from an empty bar and counts once its files are out; one
@@ -91,43 +74,44 @@ void ExchangeCycle::startCommand(const ExchangeStart& start) {
 }
 
 void ExchangeCycle::finishWaiting() {
-    waitingFor_.clear();
+    waitingFor_.reset();
     observer_.busy(false);
     stopProgress(100);
 }
 
 // A result reply beside a parameter or archive reply is not looked at: an acceptance has
 // served its purpose and is handed on with it, any other text comes again on its own.
-int ExchangeCycle::acceptanceBeside(int replies) const {
-    const bool withResult = replies == kReplyParams + kReplyResult || replies == kReplyArchive + kReplyResult;
-    return withResult && link_.resultReply().find("accepted") != std::string::npos ? kReplyResult : 0;
-}
-
-int ExchangeCycle::dispatch(int replies) {
-    if (replies == kReplyParams || replies == kReplyParams + kReplyResult) {
-        observer_.parametersReceived(link_.paramReply());
+ReplyKinds ExchangeCycle::dispatch(const TakenReplies& replies) {
+    ReplyKinds delivered;
+    // Parameters and an archive together are ambiguous: nothing is handed on.
+    if (replies.parameters && replies.archive)
+        return delivered;
+    const bool acceptanceBeside = replies.result && replies.result->find("accepted") != std::string::npos;
+    if (replies.parameters) {
+        observer_.parametersReceived(*replies.parameters);
         finishWaiting();
         if (std::exchange(unidentified_, false))
             observer_.dosimeterIdentified();
-        return kReplyParams + acceptanceBeside(replies);
+        delivered.parameters = true;
+        delivered.result = acceptanceBeside;
+        return delivered;
     }
-    if (replies == kReplyArchive || replies == kReplyArchive + kReplyResult) {
-        observer_.archiveReceived(link_.archiveReply());
+    if (replies.archive) {
+        observer_.archiveReceived(*replies.archive);
         finishWaiting();
-        return kReplyArchive + acceptanceBeside(replies);
+        delivered.archive = true;
+        delivered.result = acceptanceBeside;
+        return delivered;
     }
-    if (replies == kReplyResult) {
-        const std::string result = link_.resultReply();
+    if (replies.result) {
         // An acceptance only announces the parameter reply that follows it.
-        if (result.find("accepted") == std::string::npos) {
-            observer_.dosimeterMessage(result);
+        if (!acceptanceBeside) {
+            observer_.dosimeterMessage(*replies.result);
             finishWaiting();
         }
-        return kReplyResult;
+        delivered.result = true;
     }
-    // Any other sum (several replies of one kind, or parameters and archive together)
-    // is ambiguous: nothing is dispatched and the texts stay in the slots.
-    return 0;
+    return delivered;
 }
 
 void ExchangeCycle::advanceProgress() {
@@ -138,20 +122,20 @@ void ExchangeCycle::advanceProgress() {
     observer_.progress(static_cast<int>(std::min<long long>(percent, kMostWhileWaiting)));
 }
 
-void ExchangeCycle::checkTimeOut(int linkStatus, int replies) {
+void ExchangeCycle::checkTimeOut(int linkStatus, bool replied) {
     const int remembered = tickCounter_++;
     if (remembered <= kTimeOutAfter)
         return;
     // Idle, the same rhythm frees the commands again while a dosimeter is in range.
-    const bool wasWaiting = !waitingFor_.empty();
-    waitingFor_.clear();
+    const bool wasWaiting = waitingFor_.has_value();
+    waitingFor_.reset();
     if (linkStatus == kLinkNone) {
         observer_.busy(true);
         // No dosimeter to answer: the wait ends without one, the bar empty.
         if (wasWaiting || progressRunning_)
             stopProgress(0);
     } else {
-        if (wasWaiting && replies == 0)
+        if (wasWaiting && !replied)
             observer_.timedOut();
         observer_.busy(false);
         if (wasWaiting || progressRunning_)
@@ -161,8 +145,8 @@ void ExchangeCycle::checkTimeOut(int linkStatus, int replies) {
 }
 
 void ExchangeCycle::checkFailures() {
-    if (const std::optional<std::string> failed = link_.takePushFailure(); failed && !waitingFor_.empty()) {
-        waitingFor_.clear();
+    if (const std::optional<std::string> failed = link_.takePushFailure(); failed && waitingFor_) {
+        waitingFor_.reset();
         observer_.pushFailed(*failed);
         observer_.busy(!inRange_);
         stopProgress(0);
@@ -184,12 +168,11 @@ void ExchangeCycle::tick() {
         observer_.arrived();
         if (composeGetParameters_)
             startCommand(composeGetParameters_());
-        startedNow = !waitingFor_.empty();
+        startedNow = waitingFor_.has_value();
     }
     if (status == kLinkGone) {
-        const bool cutShort = !waitingFor_.empty();
-        link_.clearReplies();
-        waitingFor_.clear();
+        const bool cutShort = waitingFor_.has_value();
+        waitingFor_.reset();
         unidentified_ = false;
         observer_.gone();
         observer_.busy(true);
@@ -200,29 +183,28 @@ void ExchangeCycle::tick() {
         }
     }
 
-    const int replies = link_.pollReplyFiles();
-    const int delivered = dispatch(replies);
-    if (replies != 0)
-        link_.repliesDelivered(delivered);
+    const TakenReplies replies = link_.pollReplyFiles();
+    if (!replies.empty())
+        link_.repliesDelivered(dispatch(replies));
 
     // A command pushed on this tick has not waited yet.
     if (!startedNow)
         advanceProgress();
-    checkTimeOut(status, replies);
+    checkTimeOut(status, !replies.empty());
 }
 
-int ExchangeCycle::lookForReplies() {
-    if (waitingFor_.empty())
-        return 0;
+bool ExchangeCycle::lookForReplies() {
+    if (!waitingFor_)
+        return false;
     checkFailures();
-    if (waitingFor_.empty())
-        return 0;
-    const int replies = link_.pollFinishedReplyFiles();
-    if (replies == 0)
-        return 0;
+    if (!waitingFor_)
+        return false;
+    const TakenReplies replies = link_.pollFinishedReplyFiles();
+    if (replies.empty())
+        return false;
     // A reply that ends the wait fills the bar with it.
     link_.repliesDelivered(dispatch(replies));
-    return replies;
+    return true;
 }
 
 namespace {

@@ -15,31 +15,25 @@
 #include <vector>
 
 #include "link/link_status.h"
+#include "link/replies.h"
 #include "params/command_files.h" // ExchangeStart: how a command starts an exchange
 
 namespace dm {
 
-// Link status values and reply weights as the device link reports them.
+// Link status values as the device link reports them.
 constexpr int kLinkNone = LINK_NONE;
 constexpr int kLinkArrived = LINK_ARRIVED;
 constexpr int kLinkGone = LINK_GONE;
 constexpr int kLinkPresent = LINK_PRESENT;
-constexpr int kReplyResult = REPLY_RESULT;
-constexpr int kReplyParams = REPLY_PARAMS;
-constexpr int kReplyArchive = REPLY_ARCHIVE;
 
 // What the cycle needs of the device link.
 class ExchangeLink {
 public:
     virtual ~ExchangeLink() = default;
     virtual int takeLinkStatus() = 0;   // consuming read of the one-shot events
-    virtual int pollReplyFiles() = 0;  // sum of the weights of the files taken in
+    virtual TakenReplies pollReplyFiles() = 0; // the replies one look takes in
     // The same between ticks, for files proven whole only; cheap when nothing changed.
-    virtual int pollFinishedReplyFiles() { return 0; }
-    virtual std::string resultReply() const = 0;
-    virtual std::string paramReply() const = 0;
-    virtual std::string archiveReply() const = 0;
-    virtual void clearReplies() = 0;   // empties the three reply slots
+    virtual TakenReplies pollFinishedReplyFiles() { return {}; }
     virtual void sendCommandFile(const std::string& bytes) = 0;
     // One command's files, in order. The device link hands them to its own push thread
     // and returns at once; a failure comes back through takePushFailure.
@@ -47,9 +41,9 @@ public:
         for (const std::string& file : files)
             sendCommandFile(file);
     }
-    // After a poll: the replies (a sum of weights) whose texts were handed on; only
-    // their files may go. The others stay to be offered again.
-    virtual void repliesDelivered(int /*replies*/) {}
+    // After a poll: the replies that were handed on; only their files may go. The
+    // others stay to be offered again.
+    virtual void repliesDelivered(ReplyKinds /*replies*/) {}
     // Why the last command's push failed, once.
     virtual std::optional<std::string> takePushFailure() { return std::nullopt; }
     // Why the link itself stopped working (a port unplugged), once.
@@ -57,21 +51,17 @@ public:
 };
 
 // Adapts any object with the device link's members (takeLinkStatus, pollReplyFiles,
-// sendCommandFile and the three reply slots) to ExchangeLink.
+// sendCommandFile, repliesDelivered and the failures) to ExchangeLink.
 template <class Link>
 class ExchangeLinkAdapter : public ExchangeLink {
 public:
     explicit ExchangeLinkAdapter(Link& link) : link_(link) {}
     int takeLinkStatus() override { return link_.takeLinkStatus(); }
-    int pollReplyFiles() override { return link_.pollReplyFiles(); }
-    int pollFinishedReplyFiles() override { return link_.pollFinishedReplyFiles(); }
-    std::string resultReply() const override { return link_.resultReply(); }
-    std::string paramReply() const override { return link_.paramReply(); }
-    std::string archiveReply() const override { return link_.archiveReply(); }
-    void clearReplies() override { link_.clearReplies(); }
+    TakenReplies pollReplyFiles() override { return link_.pollReplyFiles(); }
+    TakenReplies pollFinishedReplyFiles() override { return link_.pollFinishedReplyFiles(); }
     void sendCommandFile(const std::string& bytes) override { link_.sendCommandFile(bytes); }
     void sendCommandFiles(const std::vector<std::string>& files) override { link_.sendCommandFiles(files); }
-    void repliesDelivered(int replies) override { link_.repliesDelivered(replies); }
+    void repliesDelivered(ReplyKinds replies) override { link_.repliesDelivered(replies); }
     std::optional<std::string> takePushFailure() override { return link_.takePushFailure(); }
     std::optional<std::string> takeLinkFailure() override { return link_.takeLinkFailure(); }
 
@@ -87,7 +77,8 @@ public:
     // true: no command may start now (one is running, or no dosimeter is in range).
     virtual void busy(bool busy) = 0;
     virtual void progress(int percent) = 0; // 0..100; 100 once the command has ended
-    // The reply texts as the link holds them.
+    // The reply texts as the link took them in. Their files go once these return, so a
+    // reply is kept safe before they return.
     virtual void parametersReceived(const std::string& reply) = 0;
     virtual void archiveReceived(const std::string& reply) = 0;
     virtual void dosimeterMessage(const std::string& text) = 0;
@@ -95,7 +86,7 @@ public:
     virtual void timedOut() = 0;
     // A dosimeter came into range; the automatic parameter read follows at once.
     virtual void arrived() = 0;
-    // The dosimeter left range; the replies it sent are cleared.
+    // The dosimeter left range.
     virtual void gone() = 0;
     // The command files of a request were pushed; its answer is now waited for.
     virtual void requestSent(ExchangeRequest /*request*/) {}
@@ -115,7 +106,7 @@ public:
 struct ExchangeState {
     enum class Phase { Idle, Waiting };
     Phase phase = Phase::Idle;
-    std::string command; // while waiting: the command waited for ("get_archive")
+    ExchangeRequest request = ExchangeRequest::None; // while waiting: what it asked for
     int ticksLeft = 0;   // while waiting: ticks until its deadline
     bool inRange = false;
 };
@@ -132,8 +123,8 @@ public:
     void tick();
 
     // While a command waits: a look for replies proven whole, dispatched as the tick
-    // would; no tick is counted. The sum of the weights taken in.
-    int lookForReplies();
+    // would; no tick is counted. True when a reply was taken in.
+    bool lookForReplies();
 
     // Starts an exchange as the command buttons do. Nothing happens when
     // start.started is false.
@@ -158,18 +149,17 @@ private:
     // Ends a running progress with the bar at this value.
     void stopProgress(int percent);
     void finishWaiting();
-    // The replies handed on (a sum of weights).
-    int dispatch(int replies);
-    int acceptanceBeside(int replies) const;
+    // The replies handed on.
+    ReplyKinds dispatch(const TakenReplies& replies);
     void advanceProgress();
-    void checkTimeOut(int linkStatus, int replies);
+    void checkTimeOut(int linkStatus, bool replied);
     // Tells a failed push (ending the command it belonged to) and a failed link.
     void checkFailures();
 
     ExchangeLink& link_;
     ExchangeObserver& observer_;
     std::function<ExchangeStart()> composeGetParameters_;
-    std::string waitingFor_; // empty: idle
+    std::optional<ExchangeRequest> waitingFor_; // nothing: idle
     int tickCounter_ = 0;
     // While a command waits the bar fills over the ticks its answer should take.
     bool progressRunning_ = false;

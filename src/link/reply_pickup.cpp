@@ -21,8 +21,7 @@ namespace {
 
 struct Letter {
     char letter;
-    int weight;
-    std::string* ReplySlots::*slot;
+    ReplyKind kind;
 };
 
 // Calls visit(name) for each "*.txt" name in the folder. Nothing is built for the
@@ -133,17 +132,15 @@ bool ReplyPickup::watch(const std::filesystem::path& folder) {
     return watch_.start(folder);
 }
 
-int ReplyPickup::poll(const std::filesystem::path& folder, ReplySlots slots) { return pickUp(folder, slots, false); }
+TakenReplies ReplyPickup::poll(const std::filesystem::path& folder) { return pickUp(folder, false); }
 
-int ReplyPickup::pollFinished(const std::filesystem::path& folder, ReplySlots slots) {
-    return pickUp(folder, slots, true);
-}
+TakenReplies ReplyPickup::pollFinished(const std::filesystem::path& folder) { return pickUp(folder, true); }
 
-int ReplyPickup::pickUp(const std::filesystem::path& folder, ReplySlots slots, bool quick) {
+TakenReplies ReplyPickup::pickUp(const std::filesystem::path& folder, bool quick) {
     static const Letter kLetters[] = {
-        {'L', REPLY_RESULT, &ReplySlots::result},
-        {'A', REPLY_ARCHIVE, &ReplySlots::archive},
-        {'P', REPLY_PARAMS, &ReplySlots::param},
+        {'L', ReplyKind::Result},
+        {'A', ReplyKind::Archive},
+        {'P', ReplyKind::Parameters},
     };
     offered_.clear();
     // Without a watch, where each file can say whether a writer holds it (Windows).
@@ -152,9 +149,9 @@ int ReplyPickup::pickUp(const std::filesystem::path& folder, ReplySlots slots, b
         // Taken in first in any case, so a wait for the next change does not wake at once.
         const bool changed = watch_.update();
         if (!watch_.active() || watch_.folder() != folder)
-            return 0;
+            return {};
         if (!changed && !provenWaiting_)
-            return 0; // nothing new to prove: no listing at all
+            return {}; // nothing new to prove: no listing at all
     } else if (!quick) {
         // A watch that failed or was lost is tried again once a poll.
         if (wantWatch_ && (!watch_.active() || watch_.folder() != folder))
@@ -207,7 +204,7 @@ int ReplyPickup::pickUp(const std::filesystem::path& folder, ReplySlots slots, b
         }
         if (seen.size == 0)
             return; // created but not yet written: no reply is empty
-        const int kind = letter->weight == REPLY_RESULT ? 0 : 1;
+        const int kind = letter->kind == ReplyKind::Result ? 0 : 1;
         bool whole = watch_.finished(name);
         bool held = watch_.writing(name);
         if (!whole && !held && askFiles) {
@@ -246,13 +243,13 @@ int ReplyPickup::pickUp(const std::filesystem::path& folder, ReplySlots slots, b
             return a.seen.modified < b.seen.modified;
         return a.name < b.name;
     });
-    int sum = 0;
+    TakenReplies taken;
     int reads = 0;
-    bool taken[2] = {false, false}; // a result, a parameter or archive reply offered
+    bool offered[2] = {false, false}; // a result, a parameter or archive reply offered
     std::size_t left = ready.size();
     for (const Ready& r : ready) {
-        const int kind = r.letter->weight == REPLY_RESULT ? 0 : 1;
-        if (taken[kind] || r.seen.modified >= unprovenOldest[kind])
+        const int kind = r.letter->kind == ReplyKind::Result ? 0 : 1;
+        if (offered[kind] || r.seen.modified >= unprovenOldest[kind])
             continue;
         if (reads++ == kMaxReadsPerPoll)
             break;
@@ -262,34 +259,22 @@ int ReplyPickup::pickUp(const std::filesystem::path& folder, ReplySlots slots, b
         const std::optional<Seen> after = look(r.path);
         if (!after || !(*after == r.seen))
             continue; // written again while it was read: its proof no longer holds
-        *(slots.*(r.letter->slot)) = std::move(*text);
-        sum += r.letter->weight;
-        offered_.push_back({r.letter->weight, r.name, r.path, r.seen});
-        taken[kind] = true;
+        taken.of(r.letter->kind) = std::move(*text);
+        offered_.push_back({r.letter->kind, r.name, r.path, r.seen});
+        offered[kind] = true;
         --left;
-        if (taken[0] && taken[1])
+        if (offered[0] && offered[1])
             break;
     }
     provenWaiting_ = left > 0 && watch_.anyFinished();
-    return sum;
+    return taken;
 }
 
-void ReplyPickup::delivered(int replies) {
-    // The weights are chosen so that each sum of distinct kinds names its kinds.
+void ReplyPickup::delivered(ReplyKinds replies) {
     std::vector<const Offered*> chosen;
-    const std::size_t n = offered_.size();
-    for (unsigned subset = 1; subset < (1u << n); ++subset) {
-        int sum = 0;
-        for (std::size_t i = 0; i < n; ++i)
-            if (subset & (1u << i))
-                sum += offered_[i].weight;
-        if (sum != replies)
-            continue;
-        for (std::size_t i = 0; i < n; ++i)
-            if (subset & (1u << i))
-                chosen.push_back(&offered_[i]);
-        break;
-    }
+    for (const Offered& o : offered_)
+        if (replies.has(o.kind))
+            chosen.push_back(&o);
     if (chosen.size() < offered_.size())
         provenWaiting_ = watch_.anyFinished(); // what was not handed on is offered again
     for (const Offered* o : chosen) {

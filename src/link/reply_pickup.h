@@ -36,6 +36,7 @@
 // more than listing it.
 #include "core/message_sink.h"
 #include "link/folder_watch.h"
+#include "link/replies.h"
 
 #include <chrono>
 #include <cstdint>
@@ -55,13 +56,6 @@ inline constexpr std::uintmax_t kMaxReplyFileBytes = 16u * 1024u * 1024u;
 // Files opened by one poll at most (vanished or locked ones included).
 inline constexpr int kMaxReadsPerPoll = 8;
 
-// Where a poll leaves the texts it takes in.
-struct ReplySlots {
-    std::string* result;
-    std::string* archive;
-    std::string* param;
-};
-
 class ReplyPickup {
 public:
     explicit ReplyPickup(MessageSink& messages) : messages_(messages) {}
@@ -79,23 +73,23 @@ public:
     bool watch(const std::filesystem::path& folder);
     bool watching() const { return watch_.active(); }
 
-    // One look at the folder; returns the sum of the weights of the files offered and
-    // leaves their texts (UTF-8) in the slots. Deletes nothing. Run a second apart.
-    int poll(const std::filesystem::path& folder, ReplySlots slots);
+    // One look at the folder: the replies it offers, as texts (UTF-8). Deletes nothing.
+    // Run a second apart.
+    TakenReplies poll(const std::filesystem::path& folder);
     // A look between polls, as often as wanted: only files the watch proves finished.
-    // 0 at once when the folder is not watched or nothing happened there.
-    int pollFinished(const std::filesystem::path& folder, ReplySlots slots);
+    // Nothing at once when the folder is not watched or nothing happened there.
+    TakenReplies pollFinished(const std::filesystem::path& folder);
     // Waits until something happens in the watched folder or the deadline passes; true
     // when something did. Not watching: false at once.
     bool waitForChange(std::chrono::steady_clock::time_point deadline) const {
         return watch_.waitUntil(deadline);
     }
 
-    // The replies of the last poll that were handed on, as a sum of their weights (a
-    // part of what poll() returned): their files are deleted unless the path holds
-    // "lnk" or the file changed since it was read. One that cannot be deleted is not
-    // offered again while it stays as it is. What is not named here is offered again.
-    void delivered(int replies);
+    // The replies of the last poll that were handed on (a part of what poll() returned):
+    // their files are deleted unless the path holds "lnk" or the file changed since it
+    // was read. One that cannot be deleted is not offered again while it stays as it is.
+    // What is not named here is offered again.
+    void delivered(ReplyKinds replies);
 
 private:
     struct Seen {
@@ -107,13 +101,13 @@ private:
     // nothing when it is gone or not a regular file.
     static std::optional<Seen> look(const std::filesystem::path& path);
     struct Offered {
-        int weight;
+        ReplyKind kind;
         std::string name;
         std::filesystem::path path;
         Seen seen;
     };
 
-    int pickUp(const std::filesystem::path& folder, ReplySlots slots, bool quick);
+    TakenReplies pickUp(const std::filesystem::path& folder, bool quick);
 
     struct NameHash {
         using is_transparent = void;

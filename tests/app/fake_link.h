@@ -5,6 +5,7 @@
 #include "link/exchange_cycle.h"
 
 #include <deque>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -15,22 +16,12 @@ public:
     std::vector<std::string> sent;     // command files pushed, in order
     int statusReads = 0;
 
-    std::string resultText, paramText, archiveText;
-    int pendingWeights = 0;
+    dm::TakenReplies pending; // taken in by the next poll
 
-    // A reply picked up on the next poll, as the pickup would store it.
-    void deliverParams(const std::string& fileBytes) {
-        paramText = dm::ReplyTextFromBytes(fileBytes);
-        pendingWeights += dm::kReplyParams;
-    }
-    void deliverArchive(const std::string& fileBytes) {
-        archiveText = dm::ReplyTextFromBytes(fileBytes);
-        pendingWeights += dm::kReplyArchive;
-    }
-    void deliverResult(const std::string& fileBytes) {
-        resultText = dm::ReplyTextFromBytes(fileBytes);
-        pendingWeights += dm::kReplyResult;
-    }
+    // A reply picked up on the next poll, as the pickup would read it.
+    void deliverParams(const std::string& fileBytes) { pending.parameters = dm::ReplyTextFromBytes(fileBytes); }
+    void deliverArchive(const std::string& fileBytes) { pending.archive = dm::ReplyTextFromBytes(fileBytes); }
+    void deliverResult(const std::string& fileBytes) { pending.result = dm::ReplyTextFromBytes(fileBytes); }
 
     int takeLinkStatus() override {
         ++statusReads;
@@ -41,18 +32,6 @@ public:
         }
         return status;
     }
-    int pollReplyFiles() override {
-        const int w = pendingWeights;
-        pendingWeights = 0;
-        return w;
-    }
-    std::string resultReply() const override { return resultText; }
-    std::string paramReply() const override { return paramText; }
-    std::string archiveReply() const override { return archiveText; }
-    void clearReplies() override {
-        resultText.clear();
-        paramText.clear();
-        archiveText.clear();
-    }
+    dm::TakenReplies pollReplyFiles() override { return std::exchange(pending, {}); }
     void sendCommandFile(const std::string& bytes) override { sent.push_back(bytes); }
 };

@@ -230,17 +230,17 @@ TEST_F(ChartTest, ReadoutInDoseDiagramBeforeAndAfterTheFirstPoint) {
     chart->setDiagram(ChartDiagram::Dose);
     paint();
     chart->mouseMove(150, 100);
-    EXPECT_EQ(chart->readoutText(), "Time from measurment start: 00:00:00\n");
+    EXPECT_EQ(chart->readoutText(), "Time from measurement start: 00:00:00\n");
     chart->mouseMove(200, 100);
-    EXPECT_EQ(chart->readoutText(), "Dose value: 1.0 mkSv\nTime from measurment start: 00:01:00\n");
-    EXPECT_EQ(chart->readoutRect(), (ChartRect{200, 100, 200 + 8 * 37, 140}));
+    EXPECT_EQ(chart->readoutText(), "Dose value: 1.0 mkSv\nTime from measurement start: 00:01:00\n");
+    EXPECT_EQ(chart->readoutRect(), (ChartRect{200, 100, 200 + 8 * 38, 140}));
     tenRecords(true);
     paint();
     chart->mouseMove(200, 100);
     EXPECT_EQ(chart->readoutText().rfind("Mixed dose: 1.0 mkSv\n", 0), 0u);
     // Right of the last point the line has nothing to show.
     chart->mouseMove(780, 100);
-    EXPECT_EQ(chart->readoutText(), "Time from measurment start: 00:11:00\n");
+    EXPECT_EQ(chart->readoutText(), "Time from measurement start: 00:11:00\n");
 }
 
 TEST_F(ChartTest, ReadoutInIncrementsDiagramGivesTheNeutronTime) {
@@ -249,7 +249,7 @@ TEST_F(ChartTest, ReadoutInIncrementsDiagramGivesTheNeutronTime) {
     paint();
     chart->mouseMove(263, 100);
     EXPECT_EQ(chart->readoutText(),
-              "Dose neutron component increment: 10.0 mkSv\nTime from measurment start: 00:01:40\n");
+              "Dose neutron component increment: 10.0 mkSv\nTime from measurement start: 00:01:40\n");
     // Without the neutron component the same column shows only a time.
     chart->setDiagram(ChartDiagram::Increments);
     paint();
@@ -274,7 +274,7 @@ TEST_F(ChartTest, ReadoutBoxFlipsNearTheRightEdgeAndHidesBelowTheAxis) {
     EXPECT_EQ(chart->readoutRect().right, 700);
     // A repaint without a mouse move keeps the text in the box.
     c = paint();
-    EXPECT_EQ(c.texts.back().text, "Time from measurment start: 00:09:00");
+    EXPECT_EQ(c.texts.back().text, "Time from measurement start: 00:09:00");
 
     chart->mouseMove(300, H - 39);
     c = paint();
@@ -365,10 +365,10 @@ TEST_F(ChartTest, HistoryIsPreparedBeforeAnyPaint) {
     tenRecords();
     chart->setDiagram(ChartDiagram::Dose);
     chart->mouseMove(200, 100);
-    EXPECT_EQ(chart->readoutText(), "Dose value: 1.0 mkSv\nTime from measurment start: 00:01:00\n");
+    EXPECT_EQ(chart->readoutText(), "Dose value: 1.0 mkSv\nTime from measurement start: 00:01:00\n");
     chart->setZoom(200.0 / 110.0);
     chart->mouseMove(200, 100);
-    EXPECT_EQ(chart->readoutText(), "Time from measurment start: 00:00:00\n");
+    EXPECT_EQ(chart->readoutText(), "Time from measurement start: 00:00:00\n");
     // A history without a recording interval has no increments, not those of the one before.
     chart->setHistory({.step = 0, .doses = {5e-6}});
     EXPECT_DOUBLE_EQ(chart->increments()[0].doseInc, 0.0);

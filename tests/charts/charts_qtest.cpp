@@ -271,6 +271,8 @@ void ChartsTest::windowForNeutronModel() {
     QVERIFY(russian.neutronCheck()->geometry().right() < legendBox->geometry().right());
     QVERIFY(legendBox->geometry().right() < russian.incrementsRadio()->geometry().left());
     QVERIFY(russian.fitButton()->geometry().right() < russian.width());
+    russian.setDosimeter("KRT-17A", "17042"); // the model as Russian writes it
+    QCOMPARE(russian.windowTitle(), QString::fromUtf8("Диаграмма приращений ИЭД \u2014 КРТ-17А № 17042"));
 }
 
 void ChartsTest::windowForGammaModelAndLongHistory() {

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <set>
+#include <sstream>
+#include <string>
+
 namespace dm {
 namespace {
 
@@ -33,8 +38,60 @@ TEST(StringTable, TextsThatOtherCodeComparesAgainst) {
     EXPECT_EQ(Tr(IDS_CAPTION, 300) + Tr(IDS_MODEL_MLV, 300), "Панель управления дозиметром МЛВ-52Б");
     EXPECT_EQ(Tr(IDS_ENABLE, 300), "включить");
     EXPECT_EQ(Tr(IDS_WARN_HISTORY_TIME, 0),
-              "Warning!\n Changing history interval will erase existing dose history from "
-              "dosimeter. \n Are you sure you want to continue?");
+              "Warning!\nChanging history interval will erase existing dose history from "
+              "dosimeter.\nAre you sure you want to continue?");
+    EXPECT_EQ(Tr(IDS_ASK_ERASE, 300), "Вы уверены, что хотите обнулить значение общей дозы?");
+    EXPECT_EQ(ShownModelName("KRT-17A", 300) + ShownModelName("MLV-52B", 300), "КРТ-17АМЛВ-52Б");
+    EXPECT_EQ(ShownModelName("MLV-52B", 0), "MLV-52B");
+    EXPECT_EQ(ShownModelName("XYZ-1", 300), "XYZ-1");
+}
+
+// Every text walked in both languages: each has its pair, the same %1.. marks, no line
+// that starts with a blank or a doubled blank, and the Russian one writes Russian (Latin
+// only for names such as PNG, IrDA or an address).
+TEST(StringTable, EveryTextHasARussianTwinThatReadsAsRussian) {
+    const std::set<std::string> latinNames = {"PNG", "CSV", "PDF", "UTC", "ID", "IrDA", "irda", "SIR", "pcap"};
+    auto marks = [](const std::string& text) {
+        std::set<std::string> found; // "%2" twice in "from %1 to %2, not %2"
+        for (std::size_t i = 0; i + 1 < text.size(); ++i)
+            if (text[i] == '%' && text[i + 1] >= '1' && text[i + 1] <= '9')
+                found.insert(text.substr(i, 2));
+        return found;
+    };
+    int pairs = 0;
+    for (int id = 0; id < 5000; ++id) {
+        const bool english = (id >= 100 && id < 300) || (id >= 600 && id < 900);
+        if (!english || StringById(id).empty() || id == IDS_SOCKETS_FAILED) {
+            EXPECT_TRUE(english || StringById(id).empty() || !StringById(id - 300).empty()) << id;
+            continue;
+        }
+        const std::string& en = StringById(id);
+        const std::string& ru = StringById(id + 300);
+        ASSERT_FALSE(ru.empty()) << id;
+        ++pairs;
+        EXPECT_EQ(marks(en), marks(ru)) << id;
+        for (const std::string* text : {&en, &ru}) {
+            EXPECT_EQ(text->find("\n "), std::string::npos) << *text;
+            EXPECT_EQ(text->find("  "), std::string::npos) << *text;
+            EXPECT_NE(text->front(), ' ') << *text;
+        }
+        std::istringstream tokens(ru);
+        for (std::string token; tokens >> token;) {
+            // A file pattern (*.png) or an address (support@...) is a name too.
+            if (token.find('@') != std::string::npos || token.find("*.") != std::string::npos)
+                continue;
+            std::string word;
+            for (const char c : token + ' ') {
+                if (std::isalpha(static_cast<unsigned char>(c))) {
+                    word += c;
+                    continue;
+                }
+                EXPECT_TRUE(word.empty() || latinNames.count(word)) << id + 300 << ": " << word << " in " << ru;
+                word.clear();
+            }
+        }
+    }
+    EXPECT_GT(pairs, 200); // the walk reached the whole table
 }
 
 TEST(StringTable, FillInReplacesEachMarkOnceAndLeavesTheRest) {

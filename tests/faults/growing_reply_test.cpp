@@ -144,28 +144,18 @@ void BeamWhilePolling(bool watched) {
         beamer.start();
         int pollsAfterDone = 0;
         for (int poll = 0; poll < 100000; ++poll) {
-            std::string result, archive, param;
-            const ReplySlots into{&result, &archive, &param};
-            const int sum = watched && poll % 2 ? pickup.pollFinished(folder, into) : pickup.poll(folder, into);
-            pickup.delivered(sum);
+            const TakenReplies took = watched && poll % 2 ? pickup.pollFinished(folder) : pickup.poll(folder);
+            pickup.delivered({took.result.has_value(), took.archive.has_value(), took.parameters.has_value()});
             const std::uint64_t startedAfterPoll = beamer.started();
-            // Each kind comes at most once per round, so the sum decomposes uniquely.
-            std::map<char, bool> got;
-            for (int a = 0; a <= 1; ++a)
-                for (int p = 0; p <= 1; ++p)
-                    for (int l = 0; l <= 1; ++l)
-                        if (a * REPLY_ARCHIVE + p * REPLY_PARAMS + l * REPLY_RESULT == sum)
-                            got = {{'A', a != 0}, {'P', p != 0}, {'L', l != 0}};
-            ASSERT_TRUE(sum == 0 || !got.empty()) << "poll sum " << sum;
-            const std::map<char, const std::string*> slots{{'A', &archive}, {'P', &param}, {'L', &result}};
-            for (const auto& [letter, yes] : got) {
-                if (!yes)
+            const std::map<char, const std::optional<std::string>*> got{
+                {'A', &took.archive}, {'P', &took.parameters}, {'L', &took.result}};
+            for (const auto& [letter, text] : got) {
+                if (!*text)
                     continue;
                 ++taken[letter];
                 ASSERT_EQ(taken[letter], 1) << letter << " file taken twice";
-                ASSERT_EQ(slots.at(letter)->size(), expected[letter].size())
-                    << letter << " file taken before it was whole";
-                ASSERT_TRUE(*slots.at(letter) == expected[letter]) << letter << " file text differs";
+                ASSERT_EQ((*text)->size(), expected[letter].size()) << letter << " file taken before it was whole";
+                ASSERT_TRUE(**text == expected[letter]) << letter << " file text differs";
             }
             if (beamer.done()) {
                 if (taken.size() == 3)

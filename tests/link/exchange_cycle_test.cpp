@@ -20,16 +20,11 @@ namespace {
 class ScriptedLink : public ExchangeLink {
 public:
     std::deque<int> statuses;
-    struct Poll {
-        int sum = 0;
-        std::string result, params, archive; // slots written when non-empty
-    };
-    std::deque<Poll> polls;
-    std::deque<Poll> finishedPolls; // looks between ticks
+    std::deque<TakenReplies> polls;
+    std::deque<TakenReplies> finishedPolls; // looks between ticks
     int idleStatus = kLinkPresent;
-    std::string result, params, archive;
     std::vector<std::string> sent;
-    std::vector<int> delivered; // what each tick said it handed on
+    std::vector<std::string> delivered; // what each look said it handed on ("P", "PL", "")
     std::vector<std::string>* events = nullptr;
 
     int takeLinkStatus() override {
@@ -39,32 +34,22 @@ public:
         statuses.pop_front();
         return s;
     }
-    int pollReplyFiles() override { return take(polls); }
-    int pollFinishedReplyFiles() override { return take(finishedPolls); }
-    int take(std::deque<Poll>& from) {
+    TakenReplies pollReplyFiles() override { return take(polls); }
+    TakenReplies pollFinishedReplyFiles() override { return take(finishedPolls); }
+    static TakenReplies take(std::deque<TakenReplies>& from) {
         if (from.empty())
-            return 0;
-        Poll p = from.front();
+            return {};
+        TakenReplies p = std::move(from.front());
         from.pop_front();
-        if (!p.result.empty()) result = p.result;
-        if (!p.params.empty()) params = p.params;
-        if (!p.archive.empty()) archive = p.archive;
-        return p.sum;
-    }
-    std::string resultReply() const override { return result; }
-    std::string paramReply() const override { return params; }
-    std::string archiveReply() const override { return archive; }
-    void clearReplies() override {
-        result.clear();
-        params.clear();
-        archive.clear();
-        if (events) events->push_back("clear replies");
+        return p;
     }
     void sendCommandFile(const std::string& bytes) override {
         sent.push_back(bytes);
         if (events) events->push_back("send " + bytes);
     }
-    void repliesDelivered(int replies) override { delivered.push_back(replies); }
+    void repliesDelivered(ReplyKinds r) override {
+        delivered.push_back(std::string(r.parameters ? "P" : "") + (r.archive ? "A" : "") + (r.result ? "L" : ""));
+    }
     std::optional<std::string> pushFailure, linkFailure; // each told once
     std::optional<std::string> takePushFailure() override { return std::exchange(pushFailure, std::nullopt); }
     std::optional<std::string> takeLinkFailure() override { return std::exchange(linkFailure, std::nullopt); }
@@ -108,6 +93,24 @@ public:
         return out;
     }
 };
+
+// One look's replies.
+TakenReplies Params(std::string text, std::optional<std::string> result = std::nullopt) {
+    TakenReplies r;
+    r.parameters = std::move(text);
+    r.result = std::move(result);
+    return r;
+}
+TakenReplies Archive(std::string text) {
+    TakenReplies r;
+    r.archive = std::move(text);
+    return r;
+}
+TakenReplies Result(std::string text) {
+    TakenReplies r;
+    r.result = std::move(text);
+    return r;
+}
 
 const std::string kGetParams = "get_parameters=255\r\n#\r\n";
 
@@ -153,9 +156,7 @@ protected:
     void ticks(int n) {
         for (int i = 0; i < n; ++i) cycle.tick();
     }
-    void enqueuePoll(int sum, std::string result = {}, std::string params = {}, std::string archive = {}) {
-        link.polls.push_back({sum, std::move(result), std::move(params), std::move(archive)});
-    }
+    void enqueuePoll(TakenReplies replies = {}) { link.polls.push_back(std::move(replies)); }
     // Ticks until the time-out is reported; the tick number, or 0 when not within limit.
     int ticksUntilTimedOut(int limit) {
         for (int t = 1; t <= limit; ++t) {
@@ -174,19 +175,19 @@ protected:
 
 TEST_F(ExchangeCycleTest, ArrivalRequestsParametersAndTheReplyEndsTheExchange) {
     link.statuses = {kLinkArrived};
-    enqueuePoll(0);
+    enqueuePoll();
     cycle.tick();
     ASSERT_EQ(link.sent, std::vector<std::string>{kGetParams});
     EXPECT_EQ(observer.events, (std::vector<std::string>{"arrived", "busy", "progress 0", "send " + kGetParams,
                                                          kParametersRequest}));
     const ExchangeState waiting = cycle.state();
     EXPECT_EQ(waiting.phase, ExchangeState::Phase::Waiting);
-    EXPECT_EQ(waiting.command, "get_parameters");
+    EXPECT_EQ(waiting.request, ExchangeRequest::Parameters);
     EXPECT_EQ(waiting.ticksLeft, 13);
     EXPECT_TRUE(waiting.inRange);
 
-    enqueuePoll(0);
-    enqueuePoll(kReplyParams, {}, "serial = 17\r\nneutr\r\n");
+    enqueuePoll();
+    enqueuePoll(Params("serial = 17\r\nneutr\r\n"));
     ticks(2);
     // The first parameters since the arrival say which dosimeter it is.
     EXPECT_EQ(observer.outcomes(), (std::vector<std::string>{"arrived", "send " + kGetParams, kParametersRequest,
@@ -195,8 +196,6 @@ TEST_F(ExchangeCycleTest, ArrivalRequestsParametersAndTheReplyEndsTheExchange) {
     EXPECT_FALSE(observer.isBusy);
     EXPECT_EQ(observer.bar, 100);
     EXPECT_EQ(cycle.state().phase, ExchangeState::Phase::Idle);
-    // The reply stays in its slot for the language switch.
-    EXPECT_EQ(link.params, "serial = 17\r\nneutr\r\n");
 
     // The exchange is over: its deadline passes without a time-out.
     ticks(30);
@@ -206,20 +205,20 @@ TEST_F(ExchangeCycleTest, ArrivalRequestsParametersAndTheReplyEndsTheExchange) {
 TEST_F(ExchangeCycleTest, RepliesAndResultsEndTheExchangeOrWait) {
     // Parameters with a result reply count as parameters.
     cycle.startCommand(GetParametersStart());
-    enqueuePoll(kReplyParams + kReplyResult, "Error", "p");
+    enqueuePoll(Params("p", "Error"));
     cycle.tick();
     EXPECT_EQ(observer.count("parameters p"), 1);
     EXPECT_EQ(observer.count("message Error"), 0);
-    enqueuePoll(kReplyParams + kReplyResult, "accepted", "p");
+    enqueuePoll(Params("p", "accepted"));
     cycle.tick();
     EXPECT_EQ(observer.count("parameters p"), 2);
     // A message comes again on its own; an acceptance goes with the reply.
-    EXPECT_EQ(link.delivered, (std::vector<int>{kReplyParams, kReplyParams + kReplyResult}));
+    EXPECT_EQ(link.delivered, (std::vector<std::string>{"P", "PL"}));
 
     // An acceptance only announces the parameters: the exchange keeps waiting.
     cycle.startCommand(SendChangesStart());
     observer.events.clear();
-    enqueuePoll(kReplyResult, "Changes accepted\r\n");
+    enqueuePoll(Result("Changes accepted\r\n"));
     ticks(2);
     EXPECT_TRUE(observer.isBusy);
     EXPECT_TRUE(observer.outcomes().empty());
@@ -227,7 +226,7 @@ TEST_F(ExchangeCycleTest, RepliesAndResultsEndTheExchangeOrWait) {
     // Any other text is the dosimeter's message ("Accepted" with a capital too).
     for (const char* text : {"Wrong key\r\nline 2\r\n", "Accepted"}) {
         cycle.startCommand(EraseStart());
-        enqueuePoll(kReplyResult, text);
+        enqueuePoll(Result(text));
         cycle.tick();
         EXPECT_EQ(observer.outcomes().back(), std::string("message ") + text);
         EXPECT_FALSE(observer.isBusy);
@@ -236,19 +235,17 @@ TEST_F(ExchangeCycleTest, RepliesAndResultsEndTheExchangeOrWait) {
     ticks(30);
     EXPECT_EQ(observer.count("timed out"), 0); // no time-out after an answer
 
-    // Ambiguous sums are not dispatched and stay in the slots.
+    // Parameters and an archive together are ambiguous: not dispatched, every file stays.
     cycle.startCommand(GetParametersStart());
     observer.events.clear();
     link.delivered.clear();
-    for (int sum : {kReplyParams + kReplyArchive, 2 * kReplyParams, 2 * kReplyResult,
-                    kReplyArchive + 2 * kReplyResult}) {
-        enqueuePoll(sum, "r", "p", "a");
-        cycle.tick();
-    }
+    TakenReplies both = Params("p", "r");
+    both.archive = "a";
+    enqueuePoll(both);
+    cycle.tick();
     EXPECT_TRUE(observer.outcomes().empty());
     EXPECT_TRUE(observer.isBusy);
-    EXPECT_EQ(link.params + link.archive + link.result, "par");
-    EXPECT_EQ(link.delivered, std::vector<int>(4, 0)); // nothing handed on: every file stays
+    EXPECT_EQ(link.delivered, std::vector<std::string>{""});
 }
 
 TEST_F(ExchangeCycleTest, TimeOutFallsOnTheDeadlineOfEachCommand) {
@@ -281,32 +278,27 @@ TEST_F(ExchangeCycleTest, TimeOutFallsOnTheDeadlineOfEachCommand) {
 TEST_F(ExchangeCycleTest, ReplyAfterTheTimeOutIsStillReported) {
     cycle.startCommand(GetParametersStart());
     EXPECT_EQ(ticksUntilTimedOut(14), 14);
-    enqueuePoll(0);
-    enqueuePoll(kReplyParams, {}, "late");
+    enqueuePoll();
+    enqueuePoll(Params("late"));
     ticks(3);
     EXPECT_EQ(observer.outcomes().back(), "parameters late");
 }
 
 TEST_F(ExchangeCycleTest, ResultTakenInOnTheDeadlineTickGivesNoTimeOutButEndsTheWait) {
     cycle.startCommand(GetParametersStart());
-    for (int i = 0; i < 13; ++i) enqueuePoll(0);
-    enqueuePoll(kReplyResult, "Changes accepted");
+    for (int i = 0; i < 13; ++i) enqueuePoll();
+    enqueuePoll(Result("Changes accepted"));
     ticks(14);
     EXPECT_EQ(observer.count("timed out"), 0);
     EXPECT_FALSE(observer.isBusy);
 }
 
-TEST_F(ExchangeCycleTest, DepartureClearsTheRepliesAndEndsTheWait) {
-    link.params = "p";
-    link.archive = "a";
-    link.result = "r";
+TEST_F(ExchangeCycleTest, DepartureEndsTheWait) {
     cycle.startCommand(HistoryStart());
     observer.events.clear();
     link.statuses = {kLinkGone};
     cycle.tick();
-    EXPECT_EQ(observer.events, (std::vector<std::string>{"clear replies", "gone", "busy", "progress 0",
-                                                         "departed, cut short"}));
-    EXPECT_TRUE(link.params.empty() && link.archive.empty() && link.result.empty());
+    EXPECT_EQ(observer.events, (std::vector<std::string>{"gone", "busy", "progress 0", "departed, cut short"}));
     const ExchangeState st = cycle.state();
     EXPECT_EQ(st.phase, ExchangeState::Phase::Idle);
     EXPECT_FALSE(st.inRange);
@@ -352,7 +344,7 @@ TEST_F(ExchangeCycleTest, ProgressMovesWhileWaitingAndIsFullOnlyAtTheEnd) {
     // The erase has no expected duration of its own: it fills over the ticks to its deadline.
     cycle.startCommand(EraseStart());
     EXPECT_EQ(barsOver(3), (std::vector<int>{5, 11, 16}));
-    enqueuePoll(kReplyResult, "refused");
+    enqueuePoll(Result("refused"));
     cycle.tick();
     EXPECT_EQ(observer.bar, 100);
 
@@ -368,23 +360,23 @@ TEST_F(ExchangeCycleTest, ProgressMovesWhileWaitingAndIsFullOnlyAtTheEnd) {
     EXPECT_EQ(observer.events, (std::vector<std::string>{"busy", "progress 0", "send a = 1\r\n",
                                                          "send b = 2\r\n\r\nget_parameters=255\r\n#\r\n",
                                                          "request 2"}));
-    EXPECT_EQ(cycle.state().command, "get_parameters");
+    EXPECT_EQ(cycle.state().request, ExchangeRequest::Changes);
 
 }
 
 // A reply proven whole between ticks is dispatched at once, as its tick would have done;
 // idle, the look does not even ask the link.
 TEST_F(ExchangeCycleTest, ReplyBetweenTicksEndsTheWaitAtOnceWithoutCountingATick) {
-    link.finishedPolls.push_back({kReplyParams, {}, "p", {}});
-    EXPECT_EQ(cycle.lookForReplies(), 0); // nothing waited for
+    link.finishedPolls.push_back(Params("p"));
+    EXPECT_FALSE(cycle.lookForReplies()); // nothing waited for
     EXPECT_EQ(link.finishedPolls.size(), 1u);
     cycle.startCommand(GetParametersStart());
     ticks(2);
     const int counter = cycle.tickCounter();
     observer.events.clear();
-    EXPECT_EQ(cycle.lookForReplies(), kReplyParams);
+    EXPECT_TRUE(cycle.lookForReplies());
     EXPECT_EQ(observer.events, (std::vector<std::string>{"parameters p", "free", "progress 100"}));
-    EXPECT_EQ(link.delivered.back(), kReplyParams);
+    EXPECT_EQ(link.delivered.back(), "P");
     EXPECT_EQ(cycle.tickCounter(), counter);
     EXPECT_EQ(cycle.state().phase, ExchangeState::Phase::Idle);
 }
@@ -397,7 +389,7 @@ TEST_F(ExchangeCycleTest, FailedPushEndsTheCommandAtTheNextLookAndAFailedLinkIsT
     ticks(1);
     observer.events.clear();
     link.pushFailure = "tcp:h:1: connect failed";
-    EXPECT_EQ(cycle.lookForReplies(), 0);
+    EXPECT_FALSE(cycle.lookForReplies());
     EXPECT_EQ(observer.events, (std::vector<std::string>{"push failed: tcp:h:1: connect failed", "free", "progress 0"}));
     EXPECT_EQ(cycle.state().phase, ExchangeState::Phase::Idle);
     ticks(20);
@@ -413,7 +405,7 @@ TEST_F(ExchangeCycleTest, FailedPushEndsTheCommandAtTheNextLookAndAFailedLinkIsT
     observer.events.clear();
     ticks(2);
     EXPECT_EQ(observer.outcomes(), (std::vector<std::string>{"link failed: sir:/dev/ttyUSB0: the port is gone",
-                                                             "clear replies", "gone", "departed, cut short"}));
+                                                             "gone", "departed, cut short"}));
 }
 
 TEST_F(ExchangeCycleTest, RefusedStartChangesNothingAndLanguageSwitchEndsTheWait) {
@@ -446,20 +438,18 @@ protected:
     ExchangeRunResult run(WantedReply wanted, int timeout, ExchangeStart start = GetParametersStart()) {
         return RunExchangeToReply(link, start, wanted, timeout, [this] { ++waits; });
     }
-    void enqueue(int sum, std::string result = {}, std::string params = {}, std::string archive = {}) {
-        link.polls.push_back({sum, std::move(result), std::move(params), std::move(archive)});
-    }
+    void enqueue(TakenReplies replies = {}) { link.polls.push_back(std::move(replies)); }
 
     ScriptedLink link;
     int waits = 0;
 };
 
 TEST_F(ExchangeRunTest, PushesOnceAndReturnsTheWantedReply) {
-    // Discovery events do not disturb a run: a departure would empty the slots.
+    // Discovery events do not disturb a run: a departure would end its wait.
     link.statuses = {kLinkArrived, kLinkGone, kLinkNone};
-    enqueue(0);
-    enqueue(0);
-    enqueue(kReplyParams, {}, "params text");
+    enqueue();
+    enqueue();
+    enqueue(Params("params text"));
     const ExchangeRunResult r = run(WantedReply::Parameters, 14);
     EXPECT_EQ(r.outcome, ExchangeRunResult::Outcome::Reply);
     EXPECT_EQ(r.text, "params text");
@@ -471,8 +461,8 @@ TEST_F(ExchangeRunTest, PushesOnceAndReturnsTheWantedReply) {
 // The command-line run looks whenever the folder changes: an acceptance keeps it
 // waiting, the reply ends it before the first tick.
 TEST_F(ExchangeRunTest, LooksBetweenTicksEndTheRunWithoutWaitingForATick) {
-    link.finishedPolls.push_back({kReplyResult, "accepted", {}, {}});
-    link.finishedPolls.push_back({kReplyParams, {}, "params text", {}});
+    link.finishedPolls.push_back(Result("accepted"));
+    link.finishedPolls.push_back(Params("params text"));
     int changes = 0;
     const ExchangeRunResult r = RunExchangeToReply(link, GetParametersStart(), WantedReply::Parameters, 14,
                                                    [this] { ++waits; }, [&] { return ++changes < 10; });
@@ -484,12 +474,12 @@ TEST_F(ExchangeRunTest, LooksBetweenTicksEndTheRunWithoutWaitingForATick) {
 }
 
 TEST_F(ExchangeRunTest, AcceptanceKeepsWaitingOtherTextsEndTheRun) {
-    enqueue(kReplyResult, "accepted");
-    enqueue(kReplyParams, {}, "p");
+    enqueue(Result("accepted"));
+    enqueue(Params("p"));
     EXPECT_EQ(run(WantedReply::Parameters, 14).outcome, ExchangeRunResult::Outcome::Reply);
 
     link.polls.clear();
-    enqueue(kReplyResult, "Unknown command\r\n");
+    enqueue(Result("Unknown command\r\n"));
     const ExchangeRunResult r = run(WantedReply::Archive, 44, HistoryStart());
     EXPECT_EQ(r.outcome, ExchangeRunResult::Outcome::DosimeterMessage);
     EXPECT_EQ(r.text, "Unknown command\r\n");
@@ -518,22 +508,24 @@ TEST_F(ExchangeRunTest, TimesOutOnTheGivenTick) {
 }
 
 TEST_F(ExchangeRunTest, ReplyOfTheOtherKindDoesNotEndTheRunEarlyNorHangIt) {
-    enqueue(kReplyParams, {}, "p");
-    enqueue(kReplyParams + kReplyArchive, {}, "p", "a"); // ambiguous: not dispatched
+    enqueue(Params("p"));
+    TakenReplies both = Params("p");
+    both.archive = "a";
+    enqueue(both); // ambiguous: not dispatched
     const ExchangeRunResult r = run(WantedReply::Archive, 44, HistoryStart());
     EXPECT_EQ(r.outcome, ExchangeRunResult::Outcome::TimedOut);
     EXPECT_EQ(r.ticks, 44);
 
-    enqueue(0);
-    enqueue(kReplyArchive, {}, {}, "archive text");
+    enqueue();
+    enqueue(Archive("archive text"));
     const ExchangeRunResult late = run(WantedReply::Archive, 44, HistoryStart());
     EXPECT_EQ(late.outcome, ExchangeRunResult::Outcome::Reply);
     EXPECT_EQ(late.text, "archive text");
 }
 
 TEST_F(ExchangeRunTest, ReplyOnTheTimeOutTickStillCounts) {
-    for (int i = 0; i < 4; ++i) enqueue(0);
-    enqueue(kReplyParams, {}, "just in time");
+    for (int i = 0; i < 4; ++i) enqueue();
+    enqueue(Params("just in time"));
     const ExchangeRunResult r = run(WantedReply::Parameters, 5);
     EXPECT_EQ(r.outcome, ExchangeRunResult::Outcome::Reply);
     EXPECT_EQ(r.ticks, 5);

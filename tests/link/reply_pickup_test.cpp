@@ -42,17 +42,35 @@ void Age(const fs::path& file, int seconds) {
     fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::seconds(seconds));
 }
 
+// What a look took in, by the letters of its kinds ("P", "PL", "" for nothing); the texts go
+// where the test keeps them.
+std::string Took(const TakenReplies& r, std::string* result, std::string* archive, std::string* param) {
+    if (r.result) *result = *r.result;
+    if (r.archive) *archive = *r.archive;
+    if (r.parameters) *param = *r.parameters;
+    return std::string(r.parameters ? "P" : "") + (r.archive ? "A" : "") + (r.result ? "L" : "");
+}
+
+ReplyKinds Kinds(const std::string& letters) {
+    ReplyKinds k;
+    k.parameters = letters.find('P') != std::string::npos;
+    k.archive = letters.find('A') != std::string::npos;
+    k.result = letters.find('L') != std::string::npos;
+    return k;
+}
+
 class Pickup : public ::testing::Test {
 protected:
     Pickup() : dir(FreshDir("pickup")), pickup(sink) {}
     ~Pickup() override { fs::remove_all(dir); }
 
-    int poll() { return pickup.poll(dir, ReplySlots{&result, &archive, &param}); }
-    int pollFinished() { return pickup.pollFinished(dir, ReplySlots{&result, &archive, &param}); }
+    std::string poll() { return Took(pickup.poll(dir), &result, &archive, &param); }
+    std::string pollFinished() { return Took(pickup.pollFinished(dir), &result, &archive, &param); }
+    void delivered(const std::string& letters) { pickup.delivered(Kinds(letters)); }
     // A new file is taken in by the second look that sees it unchanged.
-    int pollTwice() {
-        const int first = poll();
-        EXPECT_EQ(first, 0);
+    std::string pollTwice() {
+        const std::string first = poll();
+        EXPECT_EQ(first, "");
         return poll();
     }
 
@@ -64,19 +82,19 @@ protected:
 
 TEST_F(Pickup, NewFileIsTakenInAtTheSecondLookAndDeletedOnceHandedOn) {
     Write(dir / "P1.txt", "a=1\n");
-    EXPECT_EQ(poll(), 0);
+    EXPECT_EQ(poll(), "");
     EXPECT_TRUE(fs::exists(dir / "P1.txt"));
-    EXPECT_EQ(poll(), 2222);
+    EXPECT_EQ(poll(), "P");
     EXPECT_EQ(param, "a=1\r\n");
     EXPECT_TRUE(fs::exists(dir / "P1.txt"));
     // Not handed on: offered again.
     param.clear();
-    EXPECT_EQ(poll(), 2222);
+    EXPECT_EQ(poll(), "P");
     EXPECT_EQ(param, "a=1\r\n");
-    pickup.delivered(2222);
+    delivered("P");
     EXPECT_FALSE(fs::exists(dir / "P1.txt"));
-    EXPECT_EQ(poll(), 0);
-    EXPECT_EQ(param, "a=1\r\n"); // the slot keeps its text
+    EXPECT_EQ(poll(), "");
+
 }
 
 // A reply and a foreign file of its letter ready in one poll, in either order, and a
@@ -88,12 +106,12 @@ TEST_F(Pickup, FilesOfOneKindComeOnePerPollOldestFirst) {
         Write(dir / "Pevil.txt", "foreign");
         Age(dir / "Pevil.txt", replyFirst ? 10 : 20);
         Write(dir / "L1.txt", "result");
-        EXPECT_EQ(pollTwice(), 2232);
+        EXPECT_EQ(pollTwice(), "PL");
         EXPECT_EQ(param, replyFirst ? "genuine" : "foreign");
-        pickup.delivered(2222); // the result was not looked at: it stays
-        EXPECT_EQ(poll(), 2232);
+        delivered("P"); // the result was not looked at: it stays
+        EXPECT_EQ(poll(), "PL");
         EXPECT_EQ(param, replyFirst ? "foreign" : "genuine");
-        pickup.delivered(2232);
+        delivered("PL");
         EXPECT_TRUE(fs::is_empty(dir));
     }
 }
@@ -105,10 +123,10 @@ TEST_F(Pickup, TwoProgramsOnOneFolderBothGetAReply) {
     Write(dir / "P2.txt", "two");
     Age(dir / "P1.txt", 5);
     Age(dir / "P2.txt", 4);
-    EXPECT_EQ(pickup.poll(dir, ReplySlots{&result, &archive, &param}), 0);
-    EXPECT_EQ(other.poll(dir, ReplySlots{&result, &archive, &otherParam}), 0);
-    pickup.delivered(pickup.poll(dir, ReplySlots{&result, &archive, &param}));
-    other.delivered(other.poll(dir, ReplySlots{&result, &archive, &otherParam}));
+    EXPECT_TRUE(pickup.poll(dir).empty());
+    EXPECT_TRUE(other.poll(dir).empty());
+    delivered(poll());
+    other.delivered(Kinds(Took(other.poll(dir), &result, &archive, &otherParam)));
     EXPECT_EQ(param, "one");
     EXPECT_EQ(otherParam, "two");
     EXPECT_TRUE(fs::is_empty(dir));
@@ -121,9 +139,9 @@ TEST_F(Pickup, FloodOfLookalikesIsTakenOneFilePerPoll) {
     constexpr std::size_t kFlood = 10000;
     for (std::size_t i = 0; i < kFlood; ++i)
         Write(dir / ("Pnew" + std::to_string(i) + ".txt"), "flood");
-    EXPECT_EQ(poll(), 0);
+    EXPECT_EQ(poll(), "");
     for (std::size_t taken = 1; taken <= 2; ++taken) {
-        pickup.delivered(poll());
+        delivered(poll());
         EXPECT_EQ(param, taken == 1 ? "genuine" : "flood");
         EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), kFlood + 1 - taken);
     }
@@ -135,7 +153,7 @@ TEST_F(Pickup, LettersAndWeights) {
     Write(dir / "xyz.txt", "nothing"); // no letter: ignored, left in place
     Write(dir / "pal.txt", "lower case letters do not count");
     Write(dir / "P.TXT", "not a .txt name on this platform");
-    EXPECT_EQ(pollTwice(), 10 + 3333);
+    EXPECT_EQ(pollTwice(), "AL");
     EXPECT_EQ(result, "accepted");
     EXPECT_EQ(archive, "archive");
     EXPECT_TRUE(fs::exists(dir / "xyz.txt"));
@@ -147,7 +165,7 @@ TEST_F(Pickup, NameWithTwoLettersIsReadOnceIntoTheFirstSlot) {
     // Tested in the order L, A, P: the first read deletes the file, so the second finds
     // nothing and counts nothing rather than a "No File" text.
     Write(dir / "PL.txt", "message");
-    EXPECT_EQ(pollTwice(), 10);
+    EXPECT_EQ(pollTwice(), "L");
     EXPECT_EQ(result, "message");
     EXPECT_TRUE(param.empty());
 }
@@ -157,23 +175,23 @@ TEST_F(Pickup, FilesPresentAtStartAndSavedTablesAreNeverTaken) {
     pickup.rememberExistingFiles(dir);
     pickup.addSkipFile("Params.txt");
     Write(dir / "Params.txt", "saved table");
-    EXPECT_EQ(pollTwice(), 0);
+    EXPECT_EQ(pollTwice(), "");
     // Replaced later by a file of the same name: still not taken.
     Write(dir / "Pold.txt", "beamed again");
-    EXPECT_EQ(pollTwice(), 0);
+    EXPECT_EQ(pollTwice(), "");
     EXPECT_TRUE(fs::exists(dir / "Pold.txt"));
     EXPECT_TRUE(fs::exists(dir / "Params.txt"));
     EXPECT_EQ(pickup.skipFiles(), (std::vector<std::string>{"Pold.txt", "Params.txt"}));
     // The skip list compares names exactly.
     Write(dir / "params.txt", "x");
     Write(dir / "Params2.txt", "y");
-    EXPECT_EQ(pollTwice(), 2222);
+    EXPECT_EQ(pollTwice(), "P");
 }
 
 TEST_F(Pickup, BytesBecomeReplyText) {
     std::string bytes = std::string("a\0b\r\nc\nd", 8) + "\xC4\xEE\xE7\xE0"; // "Доза" in Windows-1251
     Write(dir / "P.txt", bytes);
-    EXPECT_EQ(pollTwice(), 2222);
+    EXPECT_EQ(pollTwice(), "P");
     EXPECT_EQ(param, "a b\r\r\nc\r\nd\xD0\x94\xD0\xBE\xD0\xB7\xD0\xB0");
 }
 
@@ -182,7 +200,7 @@ TEST_F(Pickup, ChunkBoundariesLoseNothing) {
         std::string bytes(size, 'x');
         bytes[size - 1] = 'z';
         Write(dir / "P.txt", bytes);
-        EXPECT_EQ(pollTwice(), 2222) << size;
+        EXPECT_EQ(pollTwice(), "P") << size;
         EXPECT_EQ(param, bytes) << size;
     }
 }
@@ -191,25 +209,25 @@ TEST_F(Pickup, FileStillGrowingIsNotTakenUntilItStops) {
     const fs::path file = dir / "A.txt";
     Write(file, "first half\n");
     Age(file, 10);
-    EXPECT_EQ(poll(), 0);
+    EXPECT_EQ(poll(), "");
     {
         std::ofstream out(file, std::ios::binary | std::ios::app);
         out << "second half\n";
     }
     Age(file, 5); // changed size and time since the last look
-    EXPECT_EQ(poll(), 0);
+    EXPECT_EQ(poll(), "");
     EXPECT_TRUE(fs::exists(file));
-    EXPECT_EQ(poll(), 3333);
+    EXPECT_EQ(poll(), "A");
     EXPECT_EQ(archive, "first half\r\nsecond half\r\n");
 
     // Same size, newer time (rewritten in place): waits again.
     Write(file, "0123456789");
     Age(file, 10);
-    EXPECT_EQ(poll(), 0);
+    EXPECT_EQ(poll(), "");
     Write(file, "abcdefghij");
     Age(file, 3);
-    EXPECT_EQ(poll(), 0);
-    EXPECT_EQ(poll(), 3333);
+    EXPECT_EQ(poll(), "");
+    EXPECT_EQ(poll(), "A");
     EXPECT_EQ(archive, "abcdefghij");
 }
 
@@ -219,11 +237,11 @@ TEST_F(Pickup, UnreadableFileIsNotCountedAndIsReadLater) {
     fs::permissions(file, fs::perms::none);
     if (std::ifstream(file).is_open())
         GTEST_SKIP() << "running with rights that read any file; cannot make one unreadable";
-    EXPECT_EQ(pollTwice(), 0);
+    EXPECT_EQ(pollTwice(), "");
     EXPECT_TRUE(param.empty());
     EXPECT_TRUE(fs::exists(file));
     fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(poll(), 2222);
+    EXPECT_EQ(poll(), "P");
     EXPECT_EQ(param, "later");
 }
 
@@ -231,17 +249,17 @@ TEST_F(Pickup, EmptyFileWaitsForItsContent) {
     const fs::path file = dir / "P.txt";
     Write(file, "");
     Age(file, 10);
-    EXPECT_EQ(pollTwice(), 0);
-    EXPECT_EQ(poll(), 0);
+    EXPECT_EQ(pollTwice(), "");
+    EXPECT_EQ(poll(), "");
     EXPECT_TRUE(fs::exists(file));
     Write(file, "now");
-    EXPECT_EQ(pollTwice(), 2222);
+    EXPECT_EQ(pollTwice(), "P");
     EXPECT_EQ(param, "now");
 }
 
 TEST_F(Pickup, FolderEntryThatIsNotAFileIsIgnored) {
     fs::create_directories(dir / "P.txt");
-    EXPECT_EQ(pollTwice(), 0);
+    EXPECT_EQ(pollTwice(), "");
     EXPECT_TRUE(fs::is_directory(dir / "P.txt"));
 }
 
@@ -249,9 +267,9 @@ TEST_F(Pickup, LnkPathIsReadButNotDeleted) {
     const fs::path lnkDir = dir / "lnkbox";
     fs::create_directories(lnkDir);
     Write(lnkDir / "P.txt", "stays");
-    EXPECT_EQ(pickup.poll(lnkDir, ReplySlots{&result, &archive, &param}), 0);
-    EXPECT_EQ(pickup.poll(lnkDir, ReplySlots{&result, &archive, &param}), 2222);
-    EXPECT_EQ(pickup.poll(lnkDir, ReplySlots{&result, &archive, &param}), 2222);
+    EXPECT_TRUE(pickup.poll(lnkDir).empty());
+    EXPECT_EQ(pickup.poll(lnkDir).parameters, "stays");
+    EXPECT_EQ(pickup.poll(lnkDir).parameters, "stays");
     EXPECT_TRUE(fs::exists(lnkDir / "P.txt"));
 }
 
@@ -262,8 +280,8 @@ TEST_F(Pickup, OversizedReplyIsReportedOnceAndLeftInPlace) {
         out.seekp(static_cast<std::streamoff>(kMaxReplyFileBytes));
         out.put('x');
     }
-    EXPECT_EQ(pollTwice(), 0);
-    EXPECT_EQ(poll(), 0);
+    EXPECT_EQ(pollTwice(), "");
+    EXPECT_EQ(poll(), "");
     EXPECT_EQ(sink.messages.size(), 1u);
     EXPECT_NE(sink.messages[0].find("A.txt"), std::string::npos);
     EXPECT_TRUE(fs::exists(file));
@@ -282,32 +300,32 @@ TEST_F(Pickup, WatchedFileIsTakenOnlyOnceItsWriterClosedIt) {
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::write(fd, "a=1\n", 4), 4);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(pollFinished(), 0);
-        EXPECT_EQ(poll(), 0); // unchanged since the last poll, yet still open
+        EXPECT_EQ(pollFinished(), "");
+        EXPECT_EQ(poll(), ""); // unchanged since the last poll, yet still open
     }
     ::close(fd);
-    EXPECT_EQ(pollFinished(), 2222);
+    EXPECT_EQ(pollFinished(), "P");
     EXPECT_EQ(param, "a=1\r\n");
 
     // Opened and written again before it was handed on: held back until closed again.
     fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(::write(fd, "b=2\n", 4), 4);
-    EXPECT_EQ(poll(), 0);
-    EXPECT_EQ(poll(), 0);
-    EXPECT_EQ(pollFinished(), 0);
+    EXPECT_EQ(poll(), "");
+    EXPECT_EQ(poll(), "");
+    EXPECT_EQ(pollFinished(), "");
     ::close(fd);
-    EXPECT_EQ(pollFinished(), 2222);
+    EXPECT_EQ(pollFinished(), "P");
     EXPECT_EQ(param, "a=1\r\nb=2\r\n");
-    pickup.delivered(2222);
+    delivered("P");
     EXPECT_FALSE(fs::exists(path));
 
     Write(dir / "P2.part", "c=3\n");
     fs::rename(dir / "P2.part", dir / "P2.txt");
-    EXPECT_EQ(pollFinished(), 2222);
+    EXPECT_EQ(pollFinished(), "P");
     EXPECT_EQ(param, "c=3\r\n");
-    pickup.delivered(2222);
-    EXPECT_EQ(pollFinished(), 0);
+    delivered("P");
+    EXPECT_EQ(pollFinished(), "");
     EXPECT_TRUE(fs::is_empty(dir));
 
     // A name made by a hard link is never written, so no close comes: it is taken by the
@@ -316,9 +334,9 @@ TEST_F(Pickup, WatchedFileIsTakenOnlyOnceItsWriterClosedIt) {
     Write(outside, "d=4\n");
     fs::create_hard_link(outside, dir / "P3.txt");
     fs::remove(outside);
-    EXPECT_EQ(pollFinished(), 0);
-    EXPECT_EQ(poll(), 0);
-    EXPECT_EQ(poll(), 2222);
+    EXPECT_EQ(pollFinished(), "");
+    EXPECT_EQ(poll(), "");
+    EXPECT_EQ(poll(), "P");
     EXPECT_EQ(param, "d=4\r\n");
 }
 
@@ -329,18 +347,18 @@ TEST_F(Pickup, WatchedReplyWaitsBehindAnOlderFileTheWatchDidNotSee) {
     Age(dir / "P_old.txt", 10);
     ASSERT_TRUE(pickup.watch(dir));
     Write(dir / "P_new.txt", "new");
-    EXPECT_EQ(pollFinished(), 0);
-    EXPECT_EQ(poll(), 0);
-    pickup.delivered(poll());
+    EXPECT_EQ(pollFinished(), "");
+    EXPECT_EQ(poll(), "");
+    delivered(poll());
     EXPECT_EQ(param, "old");
-    pickup.delivered(pollFinished());
+    delivered(pollFinished());
     EXPECT_EQ(param, "new");
     EXPECT_TRUE(fs::is_empty(dir));
 }
 #endif
 
 TEST_F(Pickup, MissingFolderGivesNothing) {
-    EXPECT_EQ(pickup.poll(dir / "absent", ReplySlots{&result, &archive, &param}), 0);
+    EXPECT_TRUE(pickup.poll(dir / "absent").empty());
     pickup.rememberExistingFiles(dir / "absent");
     EXPECT_TRUE(pickup.skipFiles().empty());
 }
@@ -396,17 +414,17 @@ TEST(receivedFolder, UnusableStoreDisablesPickupWithOneMessage) {
     BrokenStore broken;
     broken.failOpen = true;
     DeviceLink link(nullptr, broken, sink, false);
-    EXPECT_EQ(link.pollReplyFiles(), 0);
-    EXPECT_EQ(link.pollReplyFiles(), 0);
+    EXPECT_TRUE(link.pollReplyFiles().empty());
+    EXPECT_TRUE(link.pollReplyFiles().empty());
     EXPECT_EQ(sink.messages, std::vector<std::string>{"Cannot access windows registry. IrDA functions disabled."});
     EXPECT_EQ(link.receivedFolder(), "");
     // Access comes back, then goes again: said again.
     broken.failOpen = false;
     broken.folder = root.string();
-    EXPECT_EQ(link.pollReplyFiles(), 0);
+    EXPECT_TRUE(link.pollReplyFiles().empty());
     EXPECT_EQ(link.receivedFolder(), root.string());
     broken.failOpen = true;
-    EXPECT_EQ(link.pollReplyFiles(), 0);
+    EXPECT_TRUE(link.pollReplyFiles().empty());
     EXPECT_EQ(sink.messages.size(), 2u);
     fs::remove_all(root);
 }
@@ -417,13 +435,13 @@ TEST(receivedFolder, LocationThatIsAFileIsReportedOnce) {
     RecordingSink sink;
     FixedFolderStore store((root / "beam").string());
     DeviceLink link(nullptr, store, sink, false);
-    EXPECT_EQ(link.pollReplyFiles(), 0);
+    EXPECT_TRUE(link.pollReplyFiles().empty());
     ASSERT_EQ(sink.messages.size(), 1u);
     EXPECT_NE(sink.messages[0].find("/beam is not a folder"), std::string::npos) << sink.messages[0];
     fs::remove_all(root);
 }
 
-TEST(receivedFolder, LinkRemembersStartFilesAndFillsItsSlots) {
+TEST(receivedFolder, LinkRemembersStartFilesAndTakesNewOnes) {
     const fs::path root = FreshDir("link");
     Write(root / "Pstart.txt", "old");
     RecordingSink sink;
@@ -434,8 +452,7 @@ TEST(receivedFolder, LinkRemembersStartFilesAndFillsItsSlots) {
     Write(root / "Saved.txt", "table");
     link.addSkipFile("Saved.txt");
     // The link watches its folder: a file seen closed is taken at the first look.
-    EXPECT_EQ(link.pollReplyFiles(), 2222);
-    EXPECT_EQ(link.paramReply(), "new");
+    EXPECT_EQ(link.pollReplyFiles().parameters, "new");
     EXPECT_TRUE(fs::exists(root / "Pstart.txt"));
     EXPECT_TRUE(fs::exists(root / "Saved.txt"));
     PushReport r = link.sendCommandFile("x"); // no transport: an unsent push, no crash

@@ -47,7 +47,8 @@ TEST(EditRules, HistoryIntervalNoPutsEverythingBack) {
     const int row = RowOf(t.grid, "history_time");
     EXPECT_FALSE(BeginParameterEdit(t.grid, t.set, row, 2, 300, user));
     ASSERT_EQ(user.questions.size(), 1u);
-    EXPECT_EQ(user.questions[0].rfind("Внимание!", 0), 0u);
+    EXPECT_EQ(user.questions[0].rfind("Внимание!\nИзменение", 0), 0u); // no line starts with a blank
+    EXPECT_EQ(user.noDefault, user.questions); // erasing the history: Enter answers No
     EXPECT_EQ(t.grid.text(row, 2), "60");
     EXPECT_FALSE(t.grid.isModified(row, 2));
     EXPECT_FALSE(t.set.isModified("history_time"));

@@ -202,7 +202,7 @@ TEST(ParameterTableParse, SwitchAndSignalRowsOfTheKrt17a) {
     EXPECT_EQ(g.background(finalSound, 0), kNameBackground);
 
     EXPECT_EQ(g.kind(last, 0), CellKind::List);
-    EXPECT_EQ(g.text(last, 0), "Сигнал по достижению заданного значения ИЭД(Зв)");
+    EXPECT_EQ(g.text(last, 0), "Сигнал по достижении заданного значения ИЭД (Зв)");
     EXPECT_EQ(g.text(last, 1), "");
     EXPECT_EQ(g.text(last, 2), "0.001");
     EXPECT_TRUE(g.isModified(last, 0));

@@ -66,11 +66,16 @@ public:
     bool answer = true;
     std::vector<std::string> questions;
     std::vector<std::string> messages;
+    std::vector<std::string> noDefault; // the questions where Enter answers No
 
     void showMessage(const std::string& text) override { messages.push_back(text); }
     bool askYesNo(const std::string& text) override {
         questions.push_back(text);
         return answer;
+    }
+    bool askYesNoDefaultNo(const std::string& text) override {
+        noDefault.push_back(text);
+        return askYesNo(text);
     }
     std::optional<std::string> askSaveFileName() override { return std::nullopt; }
     std::optional<std::string> askPassword() override { return std::nullopt; }
