@@ -151,6 +151,21 @@ std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSe
     return out;
 }
 
+namespace {
+
+// The value came back as sent: as numbers where both read as numbers, else as text.
+bool CameBack(std::string_view sent, std::string_view back) {
+    const std::optional<double> a = ReadNumber(sent), b = ReadNumber(back);
+    return (a && b) ? std::abs(*a - *b) <= 1e-9 * std::max(std::abs(*a), std::abs(*b)) : Trim(sent) == Trim(back);
+}
+
+} // namespace
+
+bool ValueTaken(const ParameterSet& renewed, std::string_view key, std::string_view sent) {
+    const std::optional<std::string> back = renewed.raw(key);
+    return back && CameBack(sent, *back);
+}
+
 std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::string>>& sent,
                                    const ParameterSet& renewed) {
     std::vector<ValueProblem> out;
@@ -158,10 +173,7 @@ std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::strin
         const std::optional<std::string> back = renewed.raw(s.first);
         if (!back)
             return false; // not in this reply (a protected row): wait for the next one
-        const std::optional<double> a = ReadNumber(s.second), b = ReadNumber(*back);
-        const bool same = (a && b) ? std::abs(*a - *b) <= 1e-9 * std::max(std::abs(*a), std::abs(*b))
-                                   : Trim(s.second) == Trim(*back);
-        if (!same)
+        if (!CameBack(s.second, *back))
             out.push_back({s.first, s.second, *back});
         return true;
     });
