@@ -2,12 +2,11 @@
 
 #include "records/private_files.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
+#include "records/sql_connection.h"
+
 #include <QSqlQuery>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <set>
@@ -30,7 +29,8 @@ constexpr const char* kUnreadable = "not a record this program wrote";
 constexpr auto kFirstPause = std::chrono::seconds(5);
 constexpr auto kLongestPause = std::chrono::seconds(120);
 
-std::atomic<int> spoolCounter{0};
+// How long a spool call waits for another program writing it.
+constexpr std::chrono::milliseconds kSpoolLockWait{2000};
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
@@ -47,21 +47,8 @@ void MakeOwnerOnlyFile(const std::filesystem::path& file) {
 #endif
 }
 
-QSqlQuery SpoolQuery(const std::string& connection, const QString& sql, const QVariantList& values,
-                     const char* doing) {
-    QSqlQuery q(QSqlDatabase::database(Q(connection), false));
-    q.setForwardOnly(true);
-    bool ok = q.prepare(sql);
-    for (int i = 0; ok && i < values.size(); ++i)
-        q.bindValue(i, values[i]);
-    if (!ok || !q.exec())
-        throw RecordsError(Kind::WriteFailed, std::string("cannot ") + doing + " the spool: " +
-                                                  q.lastError().text().toStdString());
-    return q;
-}
-
 // Which rows wait for a database.
-const QString kForDatabase = QStringLiteral("set_aside IS NULL AND database = ?");
+constexpr const char* kForDatabase = "set_aside IS NULL AND database = ?";
 
 } // namespace
 
@@ -87,190 +74,180 @@ std::chrono::seconds RetryPause(int failures) {
     return std::min(pause, std::chrono::seconds(kLongestPause));
 }
 
-RecordSpool::RecordSpool(const std::filesystem::path& file)
-    : connection_("dm-spool-" + std::to_string(spoolCounter.fetch_add(1))) {
-    MakeOwnerOnlyFile(file);
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), Q(connection_));
-    db.setDatabaseName(QString::fromStdString(file.string()));
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000"));
-    std::string why;
-    if (!db.open()) {
-        why = db.lastError().text().toStdString();
-    } else {
-        QSqlQuery q(db);
-        // A database of another kind (the records themselves, say) is never written into.
-        bool other = false, spool = false;
-        if (!q.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")))
-            why = q.lastError().text().toStdString();
-        while (q.next()) {
-            const QString table = q.value(0).toString();
-            spool = spool || table == QLatin1String("spool");
-            other = other || (table != QLatin1String("spool") && table != QLatin1String("sqlite_sequence"));
-        }
-        if (why.empty() && other && !spool)
-            why = "not a records spool";
-        // WAL: the window appending never waits for the recorder reading; FULL: a record
-        // is on the disk when append() returns.
-        if (why.empty())
-            q.exec(QStringLiteral("PRAGMA journal_mode = WAL"));
-        if (why.empty() &&
-            (!q.exec(QStringLiteral("PRAGMA synchronous = FULL")) ||
-             !q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS spool (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                                    "entry TEXT NOT NULL, set_aside TEXT)"))))
-            why = q.lastError().text().toStdString();
-        // Columns an older spool lacks. Two programs opening one old spool at once: the
-        // second finds the column made.
-        std::set<QString> columns;
-        if (why.empty() && q.exec(QStringLiteral("PRAGMA table_info(spool)")))
+RecordSpool::RecordSpool(const std::filesystem::path& file) {
+    DatabaseUrl url;
+    url.kind = DatabaseUrl::Kind::Sqlite;
+    url.path = file.string();
+    SqlConnection::Options options;
+    options.display = "spool " + file.string();
+    options.sqliteLockWait = kSpoolLockWait;
+    options.givenUpOnStop = false; // it takes records while the program stops
+    options.prepare = [&file] { MakeOwnerOnlyFile(file); };
+    sql_ = SqlConnection::open(url, std::move(options));
+    const std::string& display = sql_->display();
+    try {
+        sql_->read("open it", [&] {
+            // A database of another kind (the records themselves, say) is never written into.
+            bool other = false, spool = false;
+            for (const std::string& table : sql_->tables()) {
+                spool = spool || table == "spool";
+                other = other || (table != "spool" && table != "sqlite_sequence");
+            }
+            if (other && !spool)
+                throw RecordsError(Kind::CannotOpen, display + ": not a records spool");
+        });
+        // WAL: the window appending never waits for the writer reading; FULL: a record is
+        // on the disk when append() returns.
+        sql_->read("open it", [&] { sql_->startSession(); });
+        sql_->transact("open it", [&] {
+            sql_->execute("CREATE TABLE IF NOT EXISTS spool (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                          "entry TEXT NOT NULL, set_aside TEXT)");
+            // Columns an older spool lacks (another program opening it waits for this).
+            std::set<std::string> columns;
+            QSqlQuery& q = sql_->run("PRAGMA table_info(spool)");
             while (q.next())
-                columns.insert(q.value(1).toString());
-        for (const auto& [name, type] : {std::pair<const char*, const char*>{"database", "TEXT"},
-                                         {"spooled_at", "INTEGER"},
-                                         {"attempts", "INTEGER NOT NULL DEFAULT 0"},
-                                         {"last_error", "TEXT"},
-                                         {"next_try", "INTEGER"},
-                                         {"refused_alone", "INTEGER NOT NULL DEFAULT 0"}}) {
-            if (!why.empty() || columns.count(QString::fromLatin1(name)))
-                continue;
-            if (!q.exec(QStringLiteral("ALTER TABLE spool ADD COLUMN %1 %2").arg(QLatin1String(name), QLatin1String(type))) &&
-                !q.lastError().text().contains(QStringLiteral("duplicate column")))
-                why = q.lastError().text().toStdString();
-        }
-        // An older version set aside what the database refused three times; nothing is
-        // given up now, so those wait again.
-        if (why.empty()) {
-            q.prepare(QStringLiteral("UPDATE spool SET last_error = set_aside, set_aside = NULL "
-                                     "WHERE set_aside IS NOT NULL AND set_aside <> ?"));
-            q.addBindValue(QString::fromLatin1(kUnreadable));
-            if (!q.exec())
-                why = q.lastError().text().toStdString();
-        }
-    }
-    if (!why.empty()) {
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(Q(connection_));
-        throw RecordsError(Kind::CannotOpen, "spool " + file.string() + ": " + why);
+                columns.insert(q.value(1).toString().toStdString());
+            q.finish();
+            for (const auto& [name, type] : {std::pair<const char*, const char*>{"database", "TEXT"},
+                                             {"spooled_at", "INTEGER"},
+                                             {"attempts", "INTEGER NOT NULL DEFAULT 0"},
+                                             {"last_error", "TEXT"},
+                                             {"next_try", "INTEGER"},
+                                             {"refused_alone", "INTEGER NOT NULL DEFAULT 0"}})
+                if (!columns.count(name))
+                    sql_->execute(std::string("ALTER TABLE spool ADD COLUMN ") + name + " " + type);
+            // An older version set aside what the database refused three times; nothing is
+            // given up now, so those wait again.
+            sql_->run("UPDATE spool SET last_error = set_aside, set_aside = NULL "
+                      "WHERE set_aside IS NOT NULL AND set_aside <> ?",
+                      {QString::fromLatin1(kUnreadable)});
+        });
+    } catch (const RecordsError& e) {
+        throw RecordsError(Kind::CannotOpen, e.what());
     }
 }
 
-RecordSpool::~RecordSpool() {
-    QSqlDatabase::database(Q(connection_), false).close();
-    QSqlDatabase::removeDatabase(Q(connection_));
-}
+RecordSpool::~RecordSpool() = default;
 
 std::int64_t RecordSpool::append(const RecordEntry& entry, const std::string& database, UtcSeconds now) {
-    QSqlQuery q = SpoolQuery(connection_, QStringLiteral("INSERT INTO spool (entry, database, spooled_at) VALUES (?, ?, ?)"),
-                             {Q(EntryToJson(entry)), Q(database), static_cast<qlonglong>(now)}, "write");
-    return q.lastInsertId().toLongLong();
+    return sql_->transact("write to it", [&] {
+        return sql_->run("INSERT INTO spool (entry, database, spooled_at) VALUES (?, ?, ?)",
+                         {Q(EntryToJson(entry)), Q(database), static_cast<qlonglong>(now)})
+            .lastInsertId()
+            .toLongLong();
+    });
 }
 
+namespace {
+
+SpoolRow RowOf(const QSqlQuery& q) {
+    SpoolRow r;
+    r.row = q.value(0).toLongLong();
+    r.database = q.value(1).toString().toStdString();
+    r.spooledAt = q.value(2).toLongLong();
+    r.attempts = q.value(3).toInt();
+    r.lastError = q.value(4).toString().toStdString();
+    if (!q.value(5).isNull())
+        r.nextTry = q.value(5).toLongLong();
+    r.refusedAlone = q.value(6).toInt() != 0;
+    return r;
+}
+
+constexpr const char* kRowColumns = "SELECT id, database, spooled_at, attempts, last_error, next_try, refused_alone";
+
+} // namespace
+
 std::vector<SpoolRow> RecordSpool::waitingFor(const std::string& database) {
-    QSqlQuery q = SpoolQuery(connection_,
-                             QStringLiteral("SELECT id, database, spooled_at, attempts, last_error, next_try, "
-                                            "refused_alone FROM spool WHERE ") + kForDatabase +
-                                 QStringLiteral(" ORDER BY id"),
-                             {Q(database)}, "read");
-    std::vector<SpoolRow> rows;
-    while (q.next()) {
-        SpoolRow r;
-        r.row = q.value(0).toLongLong();
-        r.database = q.value(1).toString().toStdString();
-        r.spooledAt = q.value(2).toLongLong();
-        r.attempts = q.value(3).toInt();
-        r.lastError = q.value(4).toString().toStdString();
-        if (!q.value(5).isNull())
-            r.nextTry = q.value(5).toLongLong();
-        r.refusedAlone = q.value(6).toInt() != 0;
-        rows.push_back(std::move(r));
-    }
-    return rows;
+    return sql_->read("read it", [&] {
+        QSqlQuery& q = sql_->run(std::string(kRowColumns) + " FROM spool WHERE " + kForDatabase + " ORDER BY id",
+                                 {Q(database)});
+        std::vector<SpoolRow> rows;
+        while (q.next())
+            rows.push_back(RowOf(q));
+        return rows;
+    });
 }
 
 std::optional<RecordEntry> RecordSpool::entry(std::int64_t row) {
-    std::string text;
-    {
-        QSqlQuery q = SpoolQuery(connection_, QStringLiteral("SELECT entry FROM spool WHERE id = ?"),
-                                 {static_cast<qlonglong>(row)}, "read");
+    const std::optional<std::string> text = sql_->read("read it", [&]() -> std::optional<std::string> {
+        QSqlQuery& q = sql_->run("SELECT entry FROM spool WHERE id = ?", {static_cast<qlonglong>(row)});
         if (!q.next())
             return std::nullopt;
-        text = q.value(0).toString().toStdString();
-    }
-    if (std::optional<RecordEntry> entry = EntryFromJson(text))
+        return q.value(0).toString().toStdString();
+    });
+    if (!text)
+        return std::nullopt;
+    if (std::optional<RecordEntry> entry = EntryFromJson(*text))
         return entry;
-    SpoolQuery(connection_, QStringLiteral("UPDATE spool SET set_aside = ? WHERE id = ?"),
-               {QString::fromLatin1(kUnreadable), static_cast<qlonglong>(row)}, "write");
+    sql_->transact("write to it", [&] {
+        sql_->run("UPDATE spool SET set_aside = ? WHERE id = ?",
+                  {QString::fromLatin1(kUnreadable), static_cast<qlonglong>(row)});
+    });
     return std::nullopt;
 }
 
 std::vector<SpoolRow> RecordSpool::all() {
-    QSqlQuery q = SpoolQuery(connection_,
-                             QStringLiteral("SELECT id, database, spooled_at, attempts, last_error, next_try, "
-                                            "refused_alone, entry, set_aside FROM spool ORDER BY id"),
-                             {}, "read");
-    std::vector<SpoolRow> rows;
-    while (q.next()) {
-        SpoolRow r;
-        r.row = q.value(0).toLongLong();
-        r.database = q.value(1).toString().toStdString();
-        r.spooledAt = q.value(2).toLongLong();
-        r.attempts = q.value(3).toInt();
-        r.lastError = q.value(4).toString().toStdString();
-        if (!q.value(5).isNull())
-            r.nextTry = q.value(5).toLongLong();
-        r.refusedAlone = q.value(6).toInt() != 0;
-        r.entry = EntryFromJson(q.value(7).toString().toStdString());
-        if (!r.entry) {
-            r.lastError = kUnreadable;
-            r.nextTry.reset();
+    return sql_->read("read it", [&] {
+        QSqlQuery& q = sql_->run(std::string(kRowColumns) + ", entry FROM spool ORDER BY id");
+        std::vector<SpoolRow> rows;
+        while (q.next()) {
+            SpoolRow r = RowOf(q);
+            r.entry = EntryFromJson(q.value(7).toString().toStdString());
+            if (!r.entry) {
+                r.lastError = kUnreadable;
+                r.nextTry.reset();
+            }
+            rows.push_back(std::move(r));
         }
-        rows.push_back(std::move(r));
-    }
-    return rows;
+        return rows;
+    });
+}
+
+void RecordSpool::write(const std::string& sql, const QVariantList& values) {
+    sql_->transact("write to it", [&] { sql_->run(sql, values); });
 }
 
 void RecordSpool::remove(std::int64_t row) {
-    SpoolQuery(connection_, QStringLiteral("DELETE FROM spool WHERE id = ?"), {static_cast<qlonglong>(row)}, "write");
+    write("DELETE FROM spool WHERE id = ?", {static_cast<qlonglong>(row)});
 }
 
 void RecordSpool::failed(std::int64_t row, const std::string& why, UtcSeconds nextTry, bool alone) {
-    SpoolQuery(connection_,
-               QStringLiteral("UPDATE spool SET attempts = attempts + 1, last_error = ?, next_try = ?, "
-                              "refused_alone = ? WHERE id = ?"),
-               {Q(why), static_cast<qlonglong>(nextTry), alone ? 1 : 0, static_cast<qlonglong>(row)}, "write");
+    write("UPDATE spool SET attempts = attempts + 1, last_error = ?, next_try = ?, refused_alone = ? WHERE id = ?",
+          {Q(why), static_cast<qlonglong>(nextTry), alone ? 1 : 0, static_cast<qlonglong>(row)});
 }
 
 void RecordSpool::failedAll(const std::string& database, const std::string& why, UtcSeconds nextTry,
                             std::int64_t except) {
-    SpoolQuery(connection_,
-               QStringLiteral("UPDATE spool SET attempts = attempts + 1, last_error = ?, next_try = ? "
-                              "WHERE refused_alone = 0 AND id <> ? AND ") + kForDatabase,
-               {Q(why), static_cast<qlonglong>(nextTry), static_cast<qlonglong>(except), Q(database)}, "write");
+    write(std::string("UPDATE spool SET attempts = attempts + 1, last_error = ?, next_try = ? "
+                      "WHERE refused_alone = 0 AND id <> ? AND ") + kForDatabase,
+          {Q(why), static_cast<qlonglong>(nextTry), static_cast<qlonglong>(except), Q(database)});
 }
 
 void RecordSpool::claimUnnamed(const std::string& database) {
-    SpoolQuery(connection_, QStringLiteral("UPDATE spool SET database = ? WHERE database IS NULL"), {Q(database)},
-               "write");
+    write("UPDATE spool SET database = ? WHERE database IS NULL", {Q(database)});
 }
 
 std::int64_t RecordSpool::count(const std::string& database) {
-    QSqlQuery q = SpoolQuery(connection_, QStringLiteral("SELECT COUNT(*) FROM spool WHERE ") + kForDatabase,
-                             {Q(database)}, "read");
-    return q.next() ? q.value(0).toLongLong() : 0;
+    return sql_->read("read it", [&] {
+        QSqlQuery& q = sql_->run(std::string("SELECT COUNT(*) FROM spool WHERE ") + kForDatabase, {Q(database)});
+        return q.next() ? q.value(0).toLongLong() : 0;
+    });
 }
 
 std::int64_t RecordSpool::count() {
-    QSqlQuery q = SpoolQuery(connection_, QStringLiteral("SELECT COUNT(*) FROM spool WHERE set_aside IS NULL"), {},
-                             "read");
-    return q.next() ? q.value(0).toLongLong() : 0;
+    return sql_->read("read it", [&] {
+        QSqlQuery& q = sql_->run("SELECT COUNT(*) FROM spool WHERE set_aside IS NULL");
+        return q.next() ? q.value(0).toLongLong() : 0;
+    });
 }
 
 std::optional<UtcSeconds> RecordSpool::earliestTry(const std::string& database) {
-    QSqlQuery q = SpoolQuery(connection_, QStringLiteral("SELECT MIN(next_try) FROM spool WHERE ") + kForDatabase,
-                             {Q(database)}, "read");
-    if (!q.next() || q.value(0).isNull())
-        return std::nullopt;
-    return q.value(0).toLongLong();
+    return sql_->read("read it", [&]() -> std::optional<UtcSeconds> {
+        QSqlQuery& q = sql_->run(std::string("SELECT MIN(next_try) FROM spool WHERE ") + kForDatabase, {Q(database)});
+        if (!q.next() || q.value(0).isNull())
+            return std::nullopt;
+        return q.value(0).toLongLong();
+    });
 }
 
 bool StoreEntry(RecordsRepository& repo, const RecordEntry& entry) {

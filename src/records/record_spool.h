@@ -6,15 +6,20 @@
 #include "records/record_codec.h"
 #include "records/records_repository.h"
 
+#include <QVariantList>
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace dm::records {
+
+class SqlConnection;
 
 // The station's spool: records-spool.sqlite beside the default database.
 std::filesystem::path DefaultSpoolFile();
@@ -77,7 +82,9 @@ public:
     std::optional<UtcSeconds> earliestTry(const std::string& database);
 
 private:
-    std::string connection_;
+    void write(const std::string& sql, const QVariantList& values);
+
+    std::unique_ptr<SqlConnection> sql_;
 };
 
 // Writes one record; whether it was new (false: the same serial and time were stored
