@@ -215,7 +215,8 @@ bool ReadingKeeper::keepArchive(const DoseArchive& archive, double interval, con
 
 bool ReadingKeeper::keep(records::Captured captured) {
     if (captured.entries.empty()) {
-        problem_ = captured.note == IDS_REC_NO_SERIAL ? "the reply has no serial_number" : "no dosimeter to record it for";
+        problem_ = captured.note == IDS_REC_UNKNOWN_HISTORY ? "no dosimeter to record it for"
+                                                            : "the reply has no serial_number";
         return true; // nothing in it could be recorded
     }
     reading_ = std::move(captured.entries.back());
