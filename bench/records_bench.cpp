@@ -77,8 +77,8 @@ void BM_StoreReadout(benchmark::State& state) {
 }
 BENCHMARK(BM_StoreReadout)->Unit(benchmark::kMicrosecond);
 
-// What the window's thread pays when parameters arrive: reading the reply and putting it
-// into the spool, synced, before its file may go; the recorder's thread sends it on to
+// What the window's thread pays when parameters arrive: capturing the reading (parsed
+// once, at the exchange) and putting it into the spool, synced, before its file may go; the recorder's thread sends it on to
 // the database meanwhile (that write is BM_StoreReadout).
 void BM_WindowHandsOverReadout(benchmark::State& state) {
     EnsureQtCore();

@@ -255,14 +255,17 @@ TEST_P(SpoolUnderRefusal, KeepsEveryRecordAndSaysWhyUntilTheDatabaseTakesThem) {
 INSTANTIATE_TEST_SUITE_P(Backends, SpoolUnderRefusal, ::testing::Values("sqlite", "postgres"));
 
 // Neither the database nor the spool can be written: records are held, nothing crashes.
+// The notes are told outside the recorder's lock: a listener may ask it back.
 TEST(StationRecorder, NoWritableSpoolHoldsRecordsInMemory) {
     EnsureQtCore();
     Log log;
     StationRecorder recorder("sqlite:/proc/no-such-folder/records.sqlite", "/proc/no-such-folder/spool.sqlite",
                              {"station-1", "tech"});
     recorder.setNotify([&](const std::string& line) {
+        const std::int64_t waiting = recorder.waiting(); // under the lock, this hung
         std::lock_guard<std::mutex> lock(log.mutex);
         log.lines.push_back(line);
+        EXPECT_GE(waiting, 0);
     });
     recorder.parametersArrived(Params("1.000E-03", "1.0E-06"));
     recorder.parametersArrived(ReadParameterSet("no parameters here"));
