@@ -32,7 +32,7 @@ constexpr auto kLongestPause = std::chrono::seconds(120);
 // How long a spool call waits for another program writing it.
 constexpr std::chrono::milliseconds kSpoolLockWait{2000};
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+using sql::Q;
 
 void MakeOwnerOnlyFile(const std::filesystem::path& file) {
     // Each folder made 0700, whatever the umask.
