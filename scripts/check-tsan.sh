@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
-wanted=(link_tests exchange_tests exchange_cli_tests sim_tests fault_tests irda_stack_tests irda_sir_cli_tests)
+wanted=(link_tests push_cli_tests exchange_tests exchange_cli_tests sim_tests sim_cli_tests fault_tests irda_stack_tests irda_sir_cli_tests)
 
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DDM_SANITIZE=thread -DDM_BUILD_GUI=OFF -DDM_BUILD_BENCH=OFF > /dev/null

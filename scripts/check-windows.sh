@@ -21,6 +21,7 @@ sources=(
   src/core/numbers.cpp
   src/core/reply_text.cpp
   src/core/text_file.cpp
+  src/core/text_lines.cpp
   src/link/folder_watch.cpp
   src/link/device_link.cpp
   src/link/irda_transport_windows.cpp

@@ -1,6 +1,7 @@
 #include "app/about_dialog.h"
 
 #include "core/string_table.h"
+#include "qt/qt_text.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -9,20 +10,20 @@
 
 AboutDialog::AboutDialog(QWidget* parent, int langBase, const std::string& note) : QDialog(parent) {
     setObjectName(QStringLiteral("aboutDialog"));
-    setWindowTitle(QString::fromStdString(dm::Tr(dm::IDS_ABOUT_TITLE, langBase)));
+    setWindowTitle(dm::Q(dm::Tr(dm::IDS_ABOUT_TITLE, langBase)));
     auto* layout = new QVBoxLayout(this);
-    auto* text = new QLabel(QString::fromStdString(dm::Tr(dm::IDS_ABOUT, langBase)), this);
+    auto* text = new QLabel(dm::Q(dm::Tr(dm::IDS_ABOUT, langBase)), this);
     text->setObjectName(QStringLiteral("aboutText"));
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(text);
     if (!note.empty()) {
-        auto* noteLabel = new QLabel(QString::fromStdString(note), this);
+        auto* noteLabel = new QLabel(dm::Q(note), this);
         noteLabel->setObjectName(QStringLiteral("aboutRecords"));
         noteLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
         layout->addWidget(noteLabel);
     }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(QString::fromStdString(dm::Tr(dm::IDS_OK, langBase)));
+    buttons->button(QDialogButtonBox::Ok)->setText(dm::Q(dm::Tr(dm::IDS_OK, langBase)));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);

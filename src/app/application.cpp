@@ -23,6 +23,7 @@
 #include "sim/simulated_dosimeter.h"
 #ifndef _WIN32
 #include "sim/irda_dosimeter.h"
+#include "qt/qt_text.h"
 #define DM_HAVE_PTY_SIM
 #endif
 #endif
@@ -216,6 +217,7 @@ int Application::run(const std::vector<std::string>& args) {
         return StartLinkCapture(link, file, langBase);
     };
     services.linkMenu.stopCapture = [&link](int langBase) { return StopLinkCapture(link, langBase); };
+    services.lookingOn = link.transportName();
     if (linkName == "irda" && link.transportName() != "irda")
         services.linkNote = dm::FillIn(dm::Tr(dm::IDS_LINK_FELL_BACK, settings.langBase), {link.transportName()});
     if (!options.capture.empty()) {
@@ -266,7 +268,7 @@ int Application::run(const std::vector<std::string>& args) {
         stopWatch.start(200);
         std::unique_ptr<ScreenshotTour> tour;
         if (!options.screenshots.empty())
-            tour = std::make_unique<ScreenshotTour>(window, QString::fromStdString(options.screenshots));
+            tour = std::make_unique<ScreenshotTour>(window, dm::Q(options.screenshots));
         window.exec();
         recordsWindow.reset(); // it asks the main window about the dosimeter in range
         finalSettings = window.settings();

@@ -1,6 +1,7 @@
 #include "app/history_view.h"
 
 #include "grid/grid_view.h"
+#include "qt/qt_text.h"
 
 #include <QBrush>
 #include <QColor>
@@ -33,7 +34,7 @@ QVariant HistoryItemModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid())
         return {};
     if (role == Qt::DisplayRole)
-        return QString::fromStdString(table_.text(index.row() + 1, index.column()));
+        return Q(table_.text(index.row() + 1, index.column()));
     if (role == Qt::BackgroundRole && index.column() == 0)
         return QBrush(kFixedBackground);
     return {};
@@ -41,7 +42,7 @@ QVariant HistoryItemModel::data(const QModelIndex& index, int role) const {
 
 QVariant HistoryItemModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation == Qt::Horizontal && role == Qt::DisplayRole)
-        return QString::fromStdString(table_.text(0, section));
+        return Q(table_.text(0, section));
     if (orientation == Qt::Horizontal && role == Qt::BackgroundRole)
         return QBrush(kFixedBackground);
     return QAbstractTableModel::headerData(section, orientation, role);

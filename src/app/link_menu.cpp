@@ -2,6 +2,7 @@
 
 #include "core/string_table.h"
 #include "link/irda/dongle.h"
+#include "qt/qt_text.h"
 
 #include <QActionGroup>
 
@@ -14,7 +15,7 @@ LinkMenu::LinkMenu(LinkMenuServices services, std::function<int()> langBase,
 }
 
 void LinkMenu::setTexts() {
-    setTitle(QString::fromStdString(dm::Tr(dm::IDS_MENU_LINK, langBase_())));
+    setTitle(dm::Q(dm::Tr(dm::IDS_MENU_LINK, langBase_())));
     refill();
 }
 
@@ -32,8 +33,8 @@ void LinkMenu::refill() {
     for (const dm::irda::LinkChoice& choice : services_.choices()) {
         const std::string text = choice.link == "irda" ? dm::Tr(dm::IDS_LINK_IRDA_SOCKETS, lang)
                                                        : choice.link + (choice.label.empty() ? "" : "   " + choice.label);
-        QAction* action = addAction(QString::fromStdString(text));
-        action->setObjectName(QString::fromStdString("actionLink:" + choice.link));
+        QAction* action = addAction(dm::Q(text));
+        action->setObjectName(dm::Q("actionLink:" + choice.link));
         action->setCheckable(true);
         action->setChecked(choice.current);
         group->addAction(action);
@@ -44,7 +45,7 @@ void LinkMenu::refill() {
     }
     // A serial adapter may need its kind's routine to change speed.
     addSeparator();
-    QMenu* kinds = addMenu(QString::fromStdString(dm::Tr(dm::IDS_LINK_ADAPTER_KIND, lang)));
+    QMenu* kinds = addMenu(dm::Q(dm::Tr(dm::IDS_LINK_ADAPTER_KIND, lang)));
     kinds->setObjectName(QStringLiteral("menuAdapterKind"));
     const std::string dongle = dm::irda::SirLinkDongle(current);
     kinds->setEnabled(!dongle.empty());
@@ -54,8 +55,8 @@ void LinkMenu::refill() {
         const std::string description = kind.name == "plain"    ? dm::Tr(dm::IDS_LINK_KIND_PLAIN, lang)
                                         : kind.name == "direct" ? dm::Tr(dm::IDS_LINK_KIND_DIRECT, lang)
                                                                 : std::string(kind.description);
-        QAction* action = kinds->addAction(QString::fromStdString(std::string(kind.name) + "   " + description));
-        action->setObjectName(QString::fromStdString("actionDongle:" + std::string(kind.name)));
+        QAction* action = kinds->addAction(dm::Q(std::string(kind.name) + "   " + description));
+        action->setObjectName(dm::Q("actionDongle:" + std::string(kind.name)));
         action->setCheckable(true);
         action->setChecked(kind.name == dongle);
         kindGroup->addAction(action);
@@ -72,12 +73,12 @@ void LinkMenu::addCaptureEntry(int langBase) {
     const LinkMenuServices::CaptureState state = services_.captureState();
     QAction* action = nullptr;
     if (!state.file.empty())
-        action = addAction(QString::fromStdString(dm::FillIn(dm::Tr(dm::IDS_MENU_CAPTURE_STOP, langBase), {state.file})));
+        action = addAction(dm::Q(dm::FillIn(dm::Tr(dm::IDS_MENU_CAPTURE_STOP, langBase), {state.file})));
     else if (state.available)
-        action = addAction(QString::fromStdString(dm::Tr(dm::IDS_MENU_CAPTURE_START, langBase)));
+        action = addAction(dm::Q(dm::Tr(dm::IDS_MENU_CAPTURE_START, langBase)));
     else
         action = addAction(
-            QString::fromStdString(dm::FillIn(dm::Tr(dm::IDS_MENU_CAPTURE_UNAVAILABLE, langBase), {state.link})));
+            dm::Q(dm::FillIn(dm::Tr(dm::IDS_MENU_CAPTURE_UNAVAILABLE, langBase), {state.link})));
     action->setObjectName(QStringLiteral("actionCapture"));
     action->setEnabled(state.available || !state.file.empty());
     connect(action, &QAction::triggered, this, &LinkMenu::toggleCapture);

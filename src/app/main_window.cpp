@@ -13,9 +13,10 @@
 #include "app/qt_user_dialogs.h"
 #include "app/multiline_button.h"
 #include "app/status_entry.h"
+#include "app/status_log.h"
 #include "core/string_table.h"
 #include "core/text_file.h"
-#include "grid/grid_view.h"
+#include "grid/parameter_table_view.h"
 #include "history/dose_archive.h"
 #include "history/history_csv.h"
 #include "history/table_save.h"
@@ -48,6 +49,9 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
+// The station's recorder as the exchange hands it readings.
+dm::ReadingRecorder* ReadingRecorderOf(dm::records::StationRecorder* recorder) { return recorder; }
+
 dm::ClockTime Now() {
     const QTime t = QTime::currentTime();
     return {t.hour(), t.minute(), t.second()};
@@ -65,33 +69,30 @@ MainWindow::MainWindow(const dm::InterfaceSettings& settings, WindowServices ser
         ownDialogs_ = std::make_unique<QtUserDialogs>(this, [this] { return langBase_; });
         services_.dialogs = ownDialogs_.get();
     }
+    controller_ = std::make_unique<dm::ExchangeController>(*services_.link, static_cast<dm::ControllerView&>(*this),
+                                                            *services_.dialogs);
+    controller_->setRecorder(ReadingRecorderOf(services_.recorder));
+    doseTable_ = std::make_unique<dm::HistoryTable>(controller_->archive(), dm::HistoryTab::Dose, 0);
+    neutronTable_ = std::make_unique<dm::HistoryTable>(controller_->archive(), dm::HistoryTab::Neutron, 0);
     buildControls();
     buildMenu();
-    cycle_ = std::make_unique<dm::ExchangeCycle>(*services_.link, static_cast<dm::ExchangeObserver&>(*this), [this] {
-        // The automatic read on arrival would replace unsent edits: asked first.
-        if (!mayDropEdits())
-            return dm::ExchangeStart{};
-        dm::ExchangeStart start = dm::ComposeGetParameters(access_);
-        prepareViewFor(start);
-        return start;
-    });
     timer_.setInterval(1000);
     connect(&timer_, &QTimer::timeout, this, &MainWindow::onTimer);
     // Between ticks, while a command waits, a reply whose file is proven whole is taken in
     // at once; idle, nothing wakes the program more than once a second.
     replyLook_.setInterval(50);
     connect(&replyLook_, &QTimer::timeout, this, [this] {
-        if (inExchange_)
+        if (controller_->inExchange())
             return;
-        {
-            const QScopedValueRollback<bool> running(inExchange_, true);
-            cycle_->lookForReplies();
-        }
+        controller_->lookForReplies();
         followWaiting();
     });
     initialiseWindow();
     if (!services_.linkNote.empty())
         addStatusMessage(services_.linkNote);
+    // Until a dosimeter answers the log says what the window is doing.
+    if (!services_.lookingOn.empty())
+        addStatusMessage(dm::FillIn(Tr(dm::IDS_LOOKING_FOR_DOSIMETER, langBase_), {services_.lookingOn}));
     if (services_.recorder)
         services_.recorder->setNotify([this](const std::string& text) {
             QMetaObject::invokeMethod(this, [this, text] { addStatusMessage(text); }, Qt::QueuedConnection);
@@ -153,17 +154,15 @@ void MainWindow::buildControls() {
     tabs_->setDocumentMode(true);
     connect(tabs_, &QTabBar::currentChanged, this, &MainWindow::onTabChanged);
 
-    gridView_ = new dm::GridView(grid_, client_);
+    grid_ = new dm::ParameterTableModel(controller_->editableParameters(), this);
+    grid_->setDialogs(services_.dialogs);
+    gridView_ = new dm::ParameterTableView(grid_, client_);
     gridView_->setObjectName(QStringLiteral("parameterGrid"));
     gridView_->installEventFilter(this);
-    gridView_->setBeginEditHandler([this](int row, int col) { return beginEdit(row, col); });
-    gridView_->setEndEditHandler(
-        [this](int row, int col, const std::string& text) {
-            dm::EndParameterEdit(grid_, parameters_, row, col, text, langBase_);
-            // A mended value is no longer refused; a new one is checked when it is sent.
-            badKeys_.erase(grid_.text(row, dm::kKeyColumn));
-            markCells();
-        });
+    connect(grid_, &dm::ParameterTableModel::valueEdited, this, [this](const QString& key) {
+        controller_->editMade(key.toStdString());
+        markCells();
+    });
 
     // The two history tables are built when first needed: most sessions never show them,
     // and the window comes up faster without them.
@@ -195,12 +194,10 @@ void MainWindow::buildControls() {
     progress_->setValue(0);
     progress_->setTextVisible(false);
 
-    statusLog_ = new QComboBox(client_);
+    statusLog_ = new dm::StatusLog(client_);
     statusLog_->setObjectName(QStringLiteral("statusLog"));
     statusLog_->setMaxVisibleItems(qMax(3, du.y(101) / qMax(1, statusLog_->fontMetrics().height() + 4)));
     statusLog_->setFocusPolicy(Qt::ClickFocus);
-    // A long entry is cut at the log's width; its whole text is the tool tip.
-    connect(statusLog_, &QComboBox::currentTextChanged, statusLog_, &QWidget::setToolTip);
     placeControls();
 }
 
@@ -234,14 +231,17 @@ void MainWindow::placeControls() {
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == client_ && event->type() == QEvent::Resize)
         placeControls();
-    // Escape in the table belongs to the table (an open edit is cancelled by its editor
-    // first); it never goes on to close the window.
-    if (watched == gridView_ && event->type() == QEvent::KeyPress &&
-        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-        event->accept();
-        return true;
-    }
     return QDialog::eventFilter(watched, event);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // Escape never ends the program (an open edit is cancelled by its editor first);
+    // Ctrl+Q and the close button do.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void MainWindow::buildMenu() {
@@ -372,10 +372,9 @@ void MainWindow::initialiseWindow() {
         tabs_->setCurrentIndex(0);
     }
 
-    dm::SetUpParameterTable(grid_, langBase_, gridView_->clientWidth());
-    gridView_->refresh();
-    doseTable_.setLangBase(langBase_);
-    neutronTable_.setLangBase(langBase_);
+    grid_->clear(langBase_);
+    doseTable_->setLangBase(langBase_);
+    neutronTable_->setLangBase(langBase_);
 
     showTable(0);
 
@@ -386,10 +385,13 @@ void MainWindow::initialiseWindow() {
 
     if (services_.runTimer)
         timer_.start();
-    cycle_->resetCounters();
+    controller_->cycle().resetCounters();
 
-    catalogue_ = dm::LoadCatalogue(services_.catalogueFile, langBase_, *services_.dialogs);
-    catalogueNoticeShown_.clear();
+    const std::filesystem::path catalogueFile =
+        services_.catalogueFile.empty() ? dm::FindDataFile("Commands.lst") : services_.catalogueFile;
+    controller_->setLanguage(langBase_, dm::LoadCatalogue(services_.catalogueFile, langBase_, *services_.dialogs),
+                             catalogueFile);
+    controller_->setAccess(access_);
     if (services_.recorder)
         services_.recorder->setLanguage(langBase_);
 }
@@ -397,13 +399,11 @@ void MainWindow::initialiseWindow() {
 // ------------------------------------------------------------------ status log, buttons
 
 void MainWindow::addStatusMessage(const std::string& text) {
-    statusLog_->insertItem(0, Q(dm::PaddedStatusEntry(Now(), text)));
-    statusLog_->setCurrentIndex(0);
+    statusLog_->addEntry(Q(dm::PaddedStatusEntry(Now(), text)));
 }
 
 void MainWindow::addRawStatusMessage(const std::string& text) {
-    statusLog_->insertItem(0, Q(dm::RawStatusEntry(Now(), text)));
-    statusLog_->setCurrentIndex(0);
+    statusLog_->addEntry(Q(dm::RawStatusEntry(Now(), text)));
 }
 
 void MainWindow::disableActions() {
@@ -422,6 +422,12 @@ void MainWindow::busy(bool busy) {
         return;
     }
     enableActions();
+    // The table on screen is of a dosimeter that left: only a new read may start.
+    if (controller_->outOfRange()) {
+        for (QPushButton* b : {getHistoryButton_, sendChangesButton_, eraseButton_})
+            b->setEnabled(false);
+        return;
+    }
     // Changes are sent from the parameter tab only.
     if (tabs_->currentIndex() != 0)
         sendChangesButton_->setEnabled(false);
@@ -436,7 +442,7 @@ void MainWindow::selectTab(int index) { tabs_->setCurrentIndex(index); }
 void MainWindow::onTabChanged(int index) {
     switch (index) {
     case 0:
-        if (cycle_->dosimeterInRange()) {
+        if (controller_->cycle().dosimeterInRange() && !controller_->outOfRange()) {
             sendChangesButton_->setEnabled(true);
             sendChangesButton_->show();
         }
@@ -452,14 +458,13 @@ void MainWindow::onTabChanged(int index) {
     }
 }
 
-void MainWindow::showParameterGrid() { showTable(0); }
 
 dm::HistoryView* MainWindow::historyView(int tab) {
     if (tab != 1 && tab != 2)
         return nullptr;
     dm::HistoryView*& view = tab == 1 ? doseView_ : neutronView_;
     if (!view) {
-        view = new dm::HistoryView(tab == 1 ? doseTable_ : neutronTable_, client_);
+        view = new dm::HistoryView(tab == 1 ? *doseTable_ : *neutronTable_, client_);
         view->setObjectName(tab == 1 ? QStringLiteral("doseHistory") : QStringLiteral("neutronHistory"));
         placeControls();
         view->setEnabled(false);
@@ -481,30 +486,6 @@ void MainWindow::showTable(int tab) {
     }
 }
 
-void MainWindow::emptyParameterGrid() {
-    // Only a departure empties the grid: nothing after it belongs to the dosimeter that left.
-    if (services_.recorder)
-        services_.recorder->dosimeterGone();
-    if (afterReadout_) {
-        afterReadout_ = nullptr;
-        addStatusMessage(Tr(dm::IDS_HAND_OVER_NOT_RECORDED, langBase_));
-    }
-    parameters_ = {}; // the dosimeter's replies are gone with it
-    renewedCheck_.clear();
-    followUpDue_ = false;
-    badKeys_.clear();
-    grid_.removeNonFixedRows();
-    grid_.stretchColumnsToFit(gridView_->clientWidth());
-    gridView_->refresh();
-}
-
-void MainWindow::clearHistoryTables() {
-    archive_ = dm::DoseArchive{};
-    for (dm::HistoryView* view : {doseView_, neutronView_})
-        if (view)
-            view->refresh();
-}
-
 void MainWindow::hideDiagramButton() {
     diagramButton_->setEnabled(false);
     diagramButton_->hide();
@@ -521,88 +502,19 @@ void MainWindow::dropHistoryTabs() {
 }
 
 
-// ------------------------------------------------------------------ replies
-
-void MainWindow::parseParameterReply(const std::string& text) {
-    // First of all, before a box can open: the reading is in the spool, synced, before
-    // the cycle lets its reply file go.
-    if (services_.recorder)
-        services_.recorder->parametersArrived(text);
-    parameters_ = dm::ReadParameterSet(text);
-    checkRenewedParameters();
-    showParameters();
-    if (afterReadout_)
-        std::exchange(afterReadout_, nullptr)();
-}
+// ------------------------------------------------------------------ what the controller shows
 
 void MainWindow::showParameters() {
-    dm::FillParameterGrid(parameters_, catalogue_, langBase_, access_, gridView_->clientWidth(),
-                          grid_, paramState_);
-    if (parameters_.replied()) {
-        const std::u8string path = (services_.catalogueFile.empty() ? dm::FindDataFile("Commands.lst")
-                                                                    : services_.catalogueFile)
-                                       .u8string();
-        const std::string file(path.begin(), path.end());
-        const std::string notice = dm::CatalogueSectionNotice(catalogue_, file, paramState_.neutron, langBase_);
-        if (!notice.empty() && notice != catalogueNoticeShown_) {
-            addStatusMessage(notice);
-            catalogueNoticeShown_ = notice;
-        }
-    }
+    grid_->fill(controller_->catalogue(), langBase_, access_, paramState_);
     if (!paramState_.caption.empty())
         setWindowTitle(Q(paramState_.caption));
     markCells();
 }
 
 void MainWindow::markCells() {
-    static constexpr dm::Rgb kEdited{228, 214, 255}; // unsent (a colour no catalogue row uses)
-    static constexpr dm::Rgb kBad{255, 200, 200};    // refused, or not taken by the dosimeter
-    for (int row = grid_.fixedRowCount(); row < grid_.rowCount(); ++row) {
-        const std::string key = grid_.text(row, dm::kKeyColumn);
-        const dm::Parameter* p = key.empty() ? nullptr : parameters_.find(key);
-        if (badKeys_.count(key))
-            grid_.setBackground(row, dm::kValueColumn, kBad);
-        else if (p && p->edited)
-            grid_.setBackground(row, dm::kValueColumn, kEdited);
-    }
-    gridView_->refresh();
-}
-
-namespace {
-
-// The name a parameter's row shows, else its key.
-std::string ShownName(const std::vector<dm::ParameterRow>& rows, const std::string& key) {
-    for (const dm::ParameterRow& row : rows)
-        if (row.key == key && !row.name.empty())
-            return row.name;
-    return key;
-}
-
-} // namespace
-
-void MainWindow::checkRenewedParameters() {
-    const dm::RenewedParametersCheck::Outcome outcome = renewedCheck_.parametersReceived(parameters_);
-    const std::vector<dm::ParameterRow> rows = shownParameterRows();
-    auto line = [&](const dm::ValueProblem& p) {
-        return Tr(dm::IDS_NOT_ACCEPTED, langBase_) + ShownName(rows, p.key) + ": " + p.value + " \u2192 " + p.detail;
-    };
-    for (const dm::ValueProblem& p : outcome.notTaken) {
-        badKeys_.insert(p.key);
-        addStatusMessage(line(p));
-    }
-    // The protected rows are asked for after the tick that brought this reply.
-    if (outcome.readProtectedNext)
-        followUpDue_ = true;
-    if (outcome.summary.empty())
-        return;
-    std::string message = Tr(dm::IDS_VALUES_NOT_ACCEPTED, langBase_);
-    for (const dm::ValueProblem& p : outcome.summary)
-        message += "\n" + line(p);
-    services_.dialogs->showMessage(message);
-}
-
-std::vector<dm::ParameterRow> MainWindow::shownParameterRows() const {
-    return dm::ParameterRows(parameters_, catalogue_, langBase_, access_);
+    grid_->setRefusedKeys(controller_->badKeys());
+    // Out of range the table stays to be read and saved, greyed, and is not edited.
+    grid_->setOutOfRange(controller_->outOfRange());
 }
 
 void MainWindow::setHistoryTabs() {
@@ -611,156 +523,57 @@ void MainWindow::setHistoryTabs() {
         tabs_->removeTab(2);
     if (tabs_->count() > 1)
         tabs_->removeTab(1);
-    for (const std::string& label : dm::HistoryTabLabels(archive_, langBase_))
+    for (const std::string& label : dm::HistoryTabLabels(controller_->archive(), langBase_))
         tabs_->addTab(Q(label));
 }
 
-void MainWindow::parseArchiveReply(const std::string& text) {
-    if (services_.recorder)
-        services_.recorder->archiveArrived(text, paramState_.historyInterval);
-    archive_ = dm::ParseDoseArchive(text, paramState_.historyInterval);
-    paramState_.neutron = archive_.hasNeutron();
+void MainWindow::archiveChanged() {
+    for (dm::HistoryView* view : {doseView_, neutronView_})
+        if (view)
+            view->refresh();
+    if (controller_->archive().empty()) {
+        hideDiagramButton();
+        dropHistoryTabs();
+        showTable(0);
+        return;
+    }
     setHistoryTabs();
     // A history tab that was on screen may have gone with the old labels.
     if (tabs_->currentIndex() == 0 && !gridView_->isVisibleTo(this))
         showTable(0);
-    for (dm::HistoryView* view : {doseView_, neutronView_})
-        if (view)
-            view->refresh();
     diagramButton_->show();
     diagramButton_->setEnabled(true);
     update();
 }
 
-bool MainWindow::ignoredAfterCutShort() {
-    if (cutShort_)
-        addStatusMessage(Tr(dm::IDS_LATE_REPLY_IGNORED, langBase_));
-    return cutShort_;
+void MainWindow::showParameterTab() {
+    // The program's own tab change does not run the user's tab switch.
+    {
+        const QSignalBlocker quiet(tabs_);
+        tabs_->setCurrentIndex(0);
+    }
+    showTable(0);
 }
 
-void MainWindow::parametersReceived(const std::string& reply) {
-    if (ignoredAfterCutShort())
-        return;
-    parseParameterReply(reply);
-    addStatusMessage(Tr(dm::IDS_PARAMS_RECEIVED, langBase_));
-    reportErase();
-    dm::PlayReplySignal();
-    showParameterGrid();
-    clearHistoryTables();
-    hideDiagramButton();
-    dropHistoryTabs();
-}
+void MainWindow::replyArrived() { dm::PlayReplySignal(); }
 
-void MainWindow::archiveReceived(const std::string& reply) {
-    if (ignoredAfterCutShort())
-        return;
-    parseArchiveReply(reply);
-    addStatusMessage(Tr(dm::IDS_ARCHIVE_RECEIVED, langBase_));
-    if (archive_.gamma().empty() && archive_.neutron().empty())
-        addStatusMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
-    dm::PlayReplySignal();
-}
-
-void MainWindow::dosimeterMessage(const std::string& text) {
-    if (ignoredAfterCutShort())
-        return;
-    eraseCheckDue_ = false; // a refusal: no renewed parameters follow
-    addRawStatusMessage(text);
-    dm::PlayReplySignal();
-}
-
-void MainWindow::timedOut() { addStatusMessage(Tr(dm::IDS_CONNECTION_INTERRUPTED, langBase_)); }
-
-void MainWindow::requestSent(dm::ExchangeRequest request) {
-    cutShort_ = false;
-    // Only the renewed parameters of the erase itself tell what it did.
-    eraseCheckDue_ = request == dm::ExchangeRequest::EraseTotalDose;
-    const std::string message = dm::RequestMessage(request, langBase_);
-    if (!message.empty())
-        addStatusMessage(message);
-}
-
-void MainWindow::reportErase() {
-    if (!std::exchange(eraseCheckDue_, false))
-        return;
-    if (const auto message = dm::EraseMessage(totalBeforeErase_, parameters_, langBase_))
-        addStatusMessage(*message);
-}
-
-void MainWindow::dosimeterIdentified() {
-    if (parameters_.replied())
-        addStatusMessage(dm::InRangeMessage(parameters_, langBase_));
-}
-
-void MainWindow::departed(bool cutShort) {
-    eraseCheckDue_ = false;
-    cutShort_ = cutShort;
-    addStatusMessage(Tr(cutShort ? dm::IDS_OUT_OF_RANGE_CUT_SHORT : dm::IDS_OUT_OF_RANGE, langBase_));
-    if (std::exchange(editsDropped_, false))
-        addStatusMessage(Tr(dm::IDS_EDITS_DROPPED, langBase_));
-}
-
-// The link works on threads of its own; what failed there is told here, on the window's.
-void MainWindow::pushFailed(const std::string& why) {
-    addStatusMessage(dm::FillIn(Tr(dm::IDS_PUSH_FAILED, langBase_), {why}));
-}
-
-void MainWindow::linkFailed(const std::string& why) {
-    addStatusMessage(dm::FillIn(Tr(dm::IDS_LINK_LOST, langBase_), {why}));
-}
-
-void MainWindow::gone() {
-    // The table goes with the dosimeter; edits not sent go with it, and are said to.
-    editsDropped_ = editsDropped_ || dm::HasUnsentEdits(parameters_);
-    showParameterGrid();
-    emptyParameterGrid();
-    clearHistoryTables();
-    hideDiagramButton();
-    dropHistoryTabs();
-    update();
+void MainWindow::commitOpenEdit() {
+    if (gridView_->isEditing())
+        gridView_->setFocus(); // an open edit counts as made
 }
 
 void MainWindow::onTimer() {
-    if (inExchange_)
-        return; // a box the running tick opened: this tick is skipped, not run inside it
-    {
-        const QScopedValueRollback<bool> running(inExchange_, true);
-        cycle_->tick();
-    }
-    if (followUpDue_) {
-        followUpDue_ = false;
-        startCommand(dm::ComposeGetParameters(access_));
-    }
+    controller_->tick();
     followWaiting();
 }
 
 void MainWindow::followWaiting() {
-    const bool waiting = timer_.isActive() && cycle_->state().phase == dm::ExchangeState::Phase::Waiting;
+    const bool waiting =
+        timer_.isActive() && controller_->cycle().state().phase == dm::ExchangeState::Phase::Waiting;
     if (!waiting)
         replyLook_.stop();
     else if (!replyLook_.isActive())
         replyLook_.start();
-}
-
-bool MainWindow::mayDropEdits() {
-    if (gridView_->isEditing())
-        gridView_->setFocus(); // an open edit counts as made
-    if (!dm::HasUnsentEdits(parameters_))
-        return true;
-    switch (services_.dialogs->askUnsentEdits(Tr(dm::IDS_ASK_UNSENT_EDITS, langBase_))) {
-    case dm::UnsentEditsAnswer::Send:
-        sendChanges();
-        return false;
-    case dm::UnsentEditsAnswer::Discard:
-        parameters_.discardEdits();
-        badKeys_.clear();
-        if (parameters_.replied())
-            showParameters();
-        return true;
-    case dm::UnsentEditsAnswer::Cancel:
-        break;
-    }
-    return false;
 }
 
 void MainWindow::done(int result) {
@@ -772,100 +585,36 @@ void MainWindow::done(int result) {
 
 // ------------------------------------------------------------------ commands
 
-void MainWindow::prepareViewFor(const dm::ExchangeStart& start) {
-    if (!start.started || !start.resetHistoryView)
-        return;
-    dropHistoryTabs();
-    hideDiagramButton();
-    showParameterGrid();
-}
-
-void MainWindow::startCommand(const dm::ExchangeStart& start) {
-    prepareViewFor(start);
-    // Known before the push: the renewed parameters tell what the erase did.
-    if (start.started && start.request == dm::ExchangeRequest::EraseTotalDose)
-        totalBeforeErase_ = parameters_.totalDose();
-    cycle_->startCommand(start);
-    followWaiting();
-}
-
 void MainWindow::getParameters() {
-    if (mayDropEdits())
-        startCommand(dm::ComposeGetParameters(access_));
+    controller_->getParameters();
+    followWaiting();
 }
 
 dm::DosimeterReading MainWindow::dosimeterReading() {
     dm::DosimeterReading reading;
-    reading.serialInRange = [this]() -> std::optional<std::string> {
-        const std::string serial = parameters_.serialNumber();
-        if (serial.empty() || !getParamsButton_->isEnabled())
-            return std::nullopt;
-        return serial;
-    };
+    reading.serialInRange = [this] { return controller_->serialInRange(); };
     reading.read = [this](std::function<void()> done) {
-        if (inExchange_ || !getParamsButton_->isEnabled() || !mayDropEdits())
-            return false;
-        const dm::ExchangeStart start = dm::ComposeGetParameters(access_);
-        if (!start.started)
-            return false;
-        afterReadout_ = std::move(done);
-        startCommand(start);
-        return true;
+        const bool started = controller_->readForRecords(std::move(done));
+        followWaiting();
+        return started;
     };
     reading.watchStored = [this](std::function<void()> stored) { recordsStored_ = std::move(stored); };
     return reading;
 }
 
 void MainWindow::getDoseHistory() {
-    const dm::ExchangeStart start = dm::ComposeGetDoseHistory(parameters_, shownParameterRows());
-    if (start.noHistoryRecords) {
-        addStatusMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
-        services_.dialogs->showMessage(Tr(dm::IDS_NO_HISTORY_RECORDS, langBase_));
-    }
-    startCommand(start);
+    controller_->getDoseHistory();
+    followWaiting();
 }
 
 void MainWindow::sendChanges() {
-    // An edit still open in the grid belongs to the changes.
-    if (gridView_->isEditing())
-        gridView_->setFocus();
-    const std::vector<dm::ParameterRow> rows = shownParameterRows();
-    const std::vector<dm::ValueProblem> refused = dm::CheckChanges(parameters_, rows, langBase_);
-    if (!refused.empty()) {
-        // Nothing goes out until every refused value is mended.
-        for (const dm::ValueProblem& p : refused) {
-            badKeys_.insert(p.key);
-            addStatusMessage(Tr(dm::IDS_NOT_SENT_FIX, langBase_) + ShownName(rows, p.key) + ": \"" + p.value +
-                             "\" - " + p.detail);
-        }
-        markCells();
-        return;
-    }
-    const dm::ExchangeStart start = dm::ComposeSendChanges(parameters_, rows, paramState_.neutron, langBase_);
-    badKeys_.clear();
-    followUpDue_ = false;
-    if (start.started)
-        renewedCheck_.commandSent(dm::ChangedValues(parameters_, rows, langBase_), access_ != 0);
-    else
-        renewedCheck_.clear();
-    startCommand(start);
-    if (services_.recorder && start.started && !start.files.empty())
-        services_.recorder->changesSent(start.files);
+    controller_->sendChanges();
+    followWaiting();
 }
 
 void MainWindow::eraseTotalDose() {
-    const dm::ExchangeStart start = dm::ComposeEraseTotalDose(langBase_, *services_.dialogs);
-    if (start.started) {
-        renewedCheck_.commandSent({}, access_ != 0);
-        followUpDue_ = false;
-    }
-    startCommand(start);
-    if (services_.recorder && start.started)
-        services_.recorder->erasePushed();
-}
-
-bool MainWindow::beginEdit(int row, int col) {
-    return dm::BeginParameterEdit(grid_, parameters_, row, col, langBase_, *services_.dialogs);
+    controller_->eraseTotalDose();
+    followWaiting();
 }
 
 void MainWindow::displayAsDiagram() {
@@ -876,11 +625,12 @@ void MainWindow::displayAsDiagram() {
 #ifdef DM_HAVE_CHARTS
     // A new window, with a new chart, for every press, drawn from the archive.
     dm::DiagramWindow diagram(this, langBase_);
+    const dm::DoseArchive& archive = controller_->archive();
     const dm::ChartLoadResult loaded =
-        diagram.loadData(archive_, paramState_.historyInterval, paramState_.historyDepth);
-    // The serial number only when the last parameters came from a dosimeter of this model.
-    const std::string model = archive_.hasNeutron() ? "KRT-17A" : "MLV-52B";
-    diagram.setDosimeter(model, parameters_.model() == model ? parameters_.serialNumber() : std::string());
+        diagram.loadData(archive, controller_->historyInterval(), controller_->historyDepth());
+    // The serial number of the dosimeter the history was read from, when known.
+    const std::string model = archive.hasNeutron() ? "KRT-17A" : "MLV-52B";
+    diagram.setDosimeter(model, controller_->archiveSerial());
     const std::string notice = dm::TruncationNotice(loaded, langBase_);
     if (!notice.empty())
         services_.dialogs->showMessage(notice);
@@ -890,18 +640,18 @@ void MainWindow::displayAsDiagram() {
 
 std::string MainWindow::currentTableBytes() const {
     switch (tabs_->currentIndex()) {
-    case 0: return dm::ParameterTableFileBytes(grid_);
-    case 1: return dm::DoseTableFileBytes(doseTable_);
-    case 2: return dm::NeutronTableFileBytes(neutronTable_);
+    case 0: return grid_->fileBytes();
+    case 1: return dm::DoseTableFileBytes(*doseTable_);
+    case 2: return dm::NeutronTableFileBytes(*neutronTable_);
     default: return {};
     }
 }
 
 bool MainWindow::currentTableEmpty() const {
     switch (tabs_->currentIndex()) {
-    case 0: return grid_.rowCount() <= grid_.fixedRowCount();
-    case 1: return doseTable_.rowCount() <= 1;
-    case 2: return neutronTable_.rowCount() <= 1;
+    case 0: return grid_->isEmpty();
+    case 1: return doseTable_->rowCount() <= 1;
+    case 2: return neutronTable_->rowCount() <= 1;
     default: return true;
     }
 }
@@ -923,7 +673,8 @@ void MainWindow::exportCurrentTableCsv() {
     if (tab != 1 && tab != 2)
         return;
     const dm::HistoryTab which = tab == 1 ? dm::HistoryTab::Dose : dm::HistoryTab::Neutron;
-    const std::string bytes = dm::HistoryCsvBytes(archive_, tab == 1 ? doseTable_ : neutronTable_, which);
+    const std::string bytes =
+        dm::HistoryCsvBytes(controller_->archive(), tab == 1 ? *doseTable_ : *neutronTable_, which);
     if (bytes.empty()) {
         services_.dialogs->showMessage(Tr(dm::IDS_TABLE_EMPTY, langBase_));
         return;
@@ -945,6 +696,7 @@ void MainWindow::passwordEntry() {
     if (!outcome)
         return;
     access_ = outcome->access;
+    controller_->setAccess(access_);
     services_.dialogs->showMessage(outcome->message);
     if (outcome->requestParameters)
         getParameters();
@@ -958,18 +710,12 @@ void MainWindow::switchLanguage(int langBase) {
     langBase_ = langBase;
     initialiseWindow();
     // The table is relabelled from the parameters already read, edits included.
-    if (parameters_.replied())
+    if (controller_->parameters().replied())
         showParameters();
     // The history read stays: its tabs, tables and diagram button come back relabelled.
-    if (!archive_.empty()) {
-        setHistoryTabs();
-        for (dm::HistoryView* view : {doseView_, neutronView_})
-            if (view)
-                view->refresh();
-        diagramButton_->show();
-        diagramButton_->setEnabled(true);
-    }
-    cycle_->resetForLanguageSwitch();
+    if (!controller_->archive().empty())
+        archiveChanged();
+    controller_->languageSwitched();
     setProgressBar(100);
     update();
 }

@@ -5,15 +5,15 @@
 // out is decided by the libraries below it.
 #include "core/message_sink.h"
 #include "core/settings_files.h"
-#include "grid/grid_model.h"
 #include "history/history_table.h"
-#include "link/exchange_cycle.h"
-#include "grid/parameter_grid.h"
+#include "exchange/exchange_controller.h"
+#include "grid/parameter_table_model.h"
 #include "params/change_check.h"
 #include "params/parameter_set.h"
 #include "params/parameter_table.h"
 
 #include "app/dosimeter_reading.h"
+#include "app/status_log.h"
 #include "app/link_menu.h"
 
 #include <QDialog>
@@ -37,13 +37,14 @@ class QPushButton;
 class QTabBar;
 class QAction;
 class QActionGroup;
+class QKeyEvent;
 
 namespace dm::records {
 class StationRecorder;
 } // namespace dm::records
 
 namespace dm {
-class GridView;
+class ParameterTableView;
 class HistoryView;
 class MultiLineButton;
 } // namespace dm
@@ -68,12 +69,14 @@ struct WindowServices {
     LinkMenuServices linkMenu;
     // A line for the status log at start (how the link was chosen), or empty.
     std::string linkNote;
+    // The link the window waits on for a dosimeter, said at once at start; empty: unsaid.
+    std::string lookingOn;
 };
 
 // The window's action buttons.
 enum class Action { SendChanges, GetDoseHistory, GetParameters, EraseTotalDose, DisplayAsDiagram };
 
-class MainWindow : public QDialog, private dm::ExchangeObserver {
+class MainWindow : public QDialog, private dm::ControllerView {
     Q_OBJECT
 public:
     MainWindow(const dm::InterfaceSettings& settings, WindowServices services, QWidget* parent = nullptr);
@@ -103,9 +106,9 @@ public:
 
     // Whether what is about to replace or drop the edits may go ahead: asks first while
     // changed values are unsent (Send sends them and stops it, Discard drops them).
-    bool mayDropEdits();
+    bool mayDropEdits() { return controller_->mayDropEdits(); }
     // The parameters marked refused or not accepted by the dosimeter.
-    const std::set<std::string>& badValues() const { return badKeys_; }
+    const std::set<std::string>& badValues() const { return controller_->badKeys(); }
 
     // ---- window operations
     void initialiseWindow();
@@ -114,14 +117,15 @@ public:
     void selectTab(int index);
 
     // ---- state the tests look at
-    dm::GridModel& grid() { return grid_; }
-    const dm::DoseArchive& archive() const { return archive_; }
-    const dm::HistoryTable& doseTable() const { return doseTable_; }
-    const dm::HistoryTable& neutronTable() const { return neutronTable_; }
+    dm::ParameterTableModel& grid() { return *grid_; }
+    const dm::DoseArchive& archive() const { return controller_->archive(); }
+    const dm::HistoryTable& doseTable() const { return *doseTable_; }
+    const dm::HistoryTable& neutronTable() const { return *neutronTable_; }
     const dm::ParameterTableState& parameterState() const { return paramState_; }
-    const dm::ParameterSet& parameters() const { return parameters_; }
-    dm::ExchangeCycle& cycle() { return *cycle_; }
-    dm::GridView* gridView() const { return gridView_; }
+    const dm::ParameterSet& parameters() const { return controller_->parameters(); }
+    dm::ExchangeCycle& cycle() { return controller_->cycle(); }
+    dm::ExchangeController& controller() { return *controller_; }
+    dm::ParameterTableView* gridView() const { return gridView_; }
     QTabBar* tabBar() const { return tabs_; }
     QComboBox* statusLog() const { return statusLog_; }
     QProgressBar* progressBar() const { return progress_; }
@@ -133,43 +137,27 @@ public:
     dm::HistoryView* historyView(int tab);
 
 private:
-    // ExchangeObserver: the cycle's events turned into widgets.
+    // ControllerView: what the controller decided, shown.
     void busy(bool busy) override;
     void progress(int percent) override { setProgressBar(percent); }
-    void parametersReceived(const std::string& reply) override;
-    void archiveReceived(const std::string& reply) override;
-    void dosimeterMessage(const std::string& text) override;
-    void timedOut() override;
-    void arrived() override {}
-    void gone() override;
-    void requestSent(dm::ExchangeRequest request) override;
-    void dosimeterIdentified() override;
-    void departed(bool cutShort) override;
-    // A reply after a command was cut short: said in the status log, and true.
-    bool ignoredAfterCutShort();
-    void pushFailed(const std::string& why) override;
-    void linkFailed(const std::string& why) override;
-    // After the renewed parameters of an erase: says whether the total dose was erased.
-    void reportErase();
+    void statusLine(const std::string& text) override { addStatusMessage(text); }
+    void dosimeterLine(const std::string& text) override { addRawStatusMessage(text); }
+    void parametersChanged() override { showParameters(); }
+    void archiveChanged() override;
+    void showParameterTab() override;
+    void replyArrived() override;
+    void commitOpenEdit() override;
 
     void disableActions();
     void enableActions();
     void setProgressBar(int position);
-    void parseParameterReply(const std::string& text);
-    void parseArchiveReply(const std::string& text);
-    void showParameterGrid();
-    void emptyParameterGrid();
-    void clearHistoryTables();
     void hideDiagramButton();
     void dropHistoryTabs();
-    // A command that starts from the parameters shows the grid alone first.
-    void prepareViewFor(const dm::ExchangeStart& start);
 
     void done(int result) override;
-    // Paints edited value cells and those refused or not taken.
+    // Paints edited value cells and those refused or not taken; greys a table out of range.
     void markCells();
-    // Compares the renewed parameters with the values "Send changes" sent.
-    void checkRenewedParameters();
+    void keyPressEvent(QKeyEvent* event) override;
 
     void buildControls();
     void buildMenu();
@@ -185,14 +173,10 @@ private:
     void onTabChanged(int index);
     // Shows and enables the table of tab 0, 1 or 2, hides and disables the others.
     void showTable(int tab);
-    void startCommand(const dm::ExchangeStart& start);
     // Runs the quick look for replies while a command waits, and only then.
     void followWaiting();
-    bool beginEdit(int row, int col);
     // Fills the grid from the parameter set in the current language.
     void showParameters();
-    // The rows the grid shows, for the commands.
-    std::vector<dm::ParameterRow> shownParameterRows() const;
     std::string currentTableBytes() const;
 
     int langBase_;
@@ -200,15 +184,11 @@ private:
     WindowServices services_;
     std::unique_ptr<dm::UserDialogs> ownDialogs_;
 
-    dm::GridModel grid_;
-    dm::DoseArchive archive_;
-    dm::HistoryTable doseTable_{archive_, dm::HistoryTab::Dose, 0};
-    dm::HistoryTable neutronTable_{archive_, dm::HistoryTab::Neutron, 0};
-    dm::ParameterSet parameters_; // the last parameter reply, with the user's edits
+    dm::ParameterTableModel* grid_ = nullptr;
+    std::unique_ptr<dm::ExchangeController> controller_;
+    std::unique_ptr<dm::HistoryTable> doseTable_;
+    std::unique_ptr<dm::HistoryTable> neutronTable_;
     dm::ParameterTableState paramState_;
-    std::string catalogue_;
-    std::string catalogueNoticeShown_; // the warning about a bare catalogue, shown once per load
-    std::unique_ptr<dm::ExchangeCycle> cycle_;
     QTimer timer_;
     QTimer replyLook_;
 
@@ -231,7 +211,7 @@ private:
     QGroupBox* frames_[3] = {};
     QWidget* client_ = nullptr;
     QTabBar* tabs_ = nullptr;
-    dm::GridView* gridView_ = nullptr;
+    dm::ParameterTableView* gridView_ = nullptr;
     dm::HistoryView* doseView_ = nullptr;
     dm::HistoryView* neutronView_ = nullptr;
     QPushButton* diagramButton_ = nullptr;
@@ -240,25 +220,8 @@ private:
     dm::MultiLineButton* sendChangesButton_ = nullptr;
     dm::MultiLineButton* eraseButton_ = nullptr;
     QProgressBar* progress_ = nullptr;
-    QComboBox* statusLog_ = nullptr;
+    dm::StatusLog* statusLog_ = nullptr;
 
-    // What the parameters after "Send changes" or an erase are awaited for.
-    dm::RenewedParametersCheck renewedCheck_;
-    bool followUpDue_ = false; // the read with the password, after the tick that asked for it
-    std::set<std::string> badKeys_;
-    // An erase is out: the total dose before it, to tell from the renewed parameters
-    // whether it was erased.
-    bool eraseCheckDue_ = false;
-    std::optional<double> totalBeforeErase_;
-    bool editsDropped_ = false; // unsent edits went with the dosimeter that left
-    // Runs when the parameter reply the records window asked for has arrived.
-    std::function<void()> afterReadout_;
     // Runs when the recorder has stored something new (the records window refreshes).
     std::function<void()> recordsStored_;
-    // A tick or a look for replies is running: a box it opens runs the event loop, whose
-    // timers must not start another on the same reply.
-    bool inExchange_ = false;
-    // A command was cut short by the dosimeter leaving: what comes before the next
-    // request belongs to it and is ignored.
-    bool cutShort_ = false;
 };

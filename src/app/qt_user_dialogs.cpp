@@ -2,6 +2,7 @@
 
 #include "access/password_dialog.h"
 #include "core/string_table.h"
+#include "qt/qt_text.h"
 
 #include <QFileDialog>
 #include <QMessageBox>
@@ -10,7 +11,7 @@
 QString MessageBoxTitle(const QWidget* parent, int langBase) {
     // The Russian caption ends in a blank, for the model to follow.
     const QString own = parent ? parent->windowTitle().trimmed() : QString();
-    return own.isEmpty() ? QString::fromStdString(dm::Tr(dm::IDS_PROGRAM_NAME, langBase)) : own;
+    return own.isEmpty() ? dm::Q(dm::Tr(dm::IDS_PROGRAM_NAME, langBase)) : own;
 }
 
 QtUserDialogs::QtUserDialogs(QWidget* parent, std::function<int()> langBase)
@@ -21,7 +22,7 @@ int QtUserDialogs::lang() const { return langBase_ ? langBase_() : dm::kLangEngl
 QString QtUserDialogs::title() const { return MessageBoxTitle(parent_, lang()); }
 
 void QtUserDialogs::showMessage(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, title(), QString::fromStdString(text), QMessageBox::Ok, parent_);
+    QMessageBox box(QMessageBox::NoIcon, title(), dm::Q(text), QMessageBox::Ok, parent_);
     box.exec();
 }
 
@@ -31,7 +32,7 @@ bool QtUserDialogs::askYesNoDefaultNo(const std::string& text) { return ask(text
 
 bool QtUserDialogs::ask(const std::string& text, bool yesIsDefault) {
     // The stop icon, as confirmations of something that cannot be undone show it.
-    QMessageBox box(QMessageBox::Critical, title(), QString::fromStdString(text),
+    QMessageBox box(QMessageBox::Critical, title(), dm::Q(text),
                     QMessageBox::Yes | QMessageBox::No, parent_);
     box.setDefaultButton(yesIsDefault ? QMessageBox::Yes : QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);
@@ -39,12 +40,12 @@ bool QtUserDialogs::ask(const std::string& text, bool yesIsDefault) {
 }
 
 dm::UnsentEditsAnswer QtUserDialogs::askUnsentEdits(const std::string& text) {
-    QMessageBox box(QMessageBox::Warning, title(), QString::fromStdString(text), QMessageBox::NoButton, parent_);
+    QMessageBox box(QMessageBox::Warning, title(), dm::Q(text), QMessageBox::NoButton, parent_);
     QPushButton* send =
-        box.addButton(QString::fromStdString(dm::Tr(dm::IDS_SEND, lang())), QMessageBox::AcceptRole);
+        box.addButton(dm::Q(dm::Tr(dm::IDS_SEND, lang())), QMessageBox::AcceptRole);
     QPushButton* discard = box.addButton(QMessageBox::Discard);
     // Qt's Russian says "decline"; the edits are dropped, as the status log then says.
-    discard->setText(QString::fromStdString(dm::Tr(dm::IDS_DISCARD, lang())));
+    discard->setText(dm::Q(dm::Tr(dm::IDS_DISCARD, lang())));
     QPushButton* cancel = box.addButton(QMessageBox::Cancel);
     // Enter and Escape both keep the edits as they are.
     box.setDefaultButton(cancel);
@@ -61,7 +62,7 @@ std::optional<std::string> QtUserDialogs::askSaveFileName() {
     QFileDialog dialog(parent_);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QString::fromStdString(dm::Tr(dm::IDS_TEXT_FILTER, lang())));
+    dialog.setNameFilter(dm::Q(dm::Tr(dm::IDS_TEXT_FILTER, lang())));
     dialog.setDefaultSuffix(QStringLiteral("txt"));
     // The overwrite question is the program's own, asked after this dialog.
     dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
@@ -74,7 +75,7 @@ std::optional<std::string> QtUserDialogs::askCaptureFileName() {
     QFileDialog dialog(parent_);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setNameFilter(QString::fromStdString(dm::Tr(dm::IDS_CAPTURE_FILTER, lang())));
+    dialog.setNameFilter(dm::Q(dm::Tr(dm::IDS_CAPTURE_FILTER, lang())));
     dialog.setDefaultSuffix(QStringLiteral("pcap"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;

@@ -2,12 +2,13 @@
 
 #include "app/qt_user_dialogs.h"
 #include "core/string_table.h"
+#include "qt/qt_text.h"
 
 #include <QMessageBox>
 #include <QMetaObject>
 
 void QueuedMessageSink::showMessage(const std::string& text) {
-    const QString message = QString::fromStdString(text);
+    const QString message = dm::Q(text);
     QMetaObject::invokeMethod(this, [this, message] { show(message); }, Qt::QueuedConnection);
 }
 

@@ -2,7 +2,7 @@
 
 #include "app/main_window.h"
 #include "core/string_table.h"
-#include "grid/grid_view.h"
+#include "grid/parameter_table_view.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -37,24 +37,20 @@ bool ScreenshotTour::save(const QString& what, QWidget& shown) {
 }
 
 bool ScreenshotTour::type(const std::string& key, const QString& text) {
-    dm::GridView* view = window_.gridView();
-    view->refresh();
-    for (int row = 1; row < window_.grid().rowCount(); ++row) {
-        if (window_.grid().text(row, 1) != key)
-            continue;
-        if (!view->editCell(row, 2))
-            return false;
-        auto* editor = qobject_cast<QLineEdit*>(view->indexWidget(view->indexOfCell(row, 2)));
-        if (!editor)
-            return false;
-        editor->setText(text);
-        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-        QApplication::sendEvent(editor, &enter);
-        // The view closes the editor from the event loop.
-        QApplication::processEvents();
-        return !view->isEditing();
-    }
-    return false;
+    dm::ParameterTableView* view = window_.gridView();
+    constexpr int value = dm::ParameterTableModel::kValueColumn;
+    const int row = window_.grid().rowOfKey(key);
+    if (row < 0 || !view->editCell(row, value))
+        return false;
+    auto* editor = qobject_cast<QLineEdit*>(view->indexWidget(view->indexOfCell(row, value)));
+    if (!editor)
+        return false;
+    editor->setText(text);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(editor, &enter);
+    // The view closes the editor from the event loop.
+    QApplication::processEvents();
+    return !view->isEditing();
 }
 
 void ScreenshotTour::fail() {
@@ -71,7 +67,7 @@ void ScreenshotTour::poll() {
     }
     switch (step_) {
     case Step::WaitParameters:
-        if (window_.grid().rowCount() > 1 && window_.button(Action::GetDoseHistory)->isEnabled()) {
+        if (!window_.grid().isEmpty() && window_.button(Action::GetDoseHistory)->isEnabled()) {
             if (!save(QStringLiteral("parameters"))) {
                 window_.reject();
                 return;

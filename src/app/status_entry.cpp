@@ -1,9 +1,5 @@
 #include "app/status_entry.h"
 
-#include "core/format.h"
-#include "core/string_table.h"
-#include "params/change_check.h"
-
 #include <cstdio>
 
 namespace dm {
@@ -21,37 +17,6 @@ std::string RawStatusEntry(ClockTime t, const std::string& message) {
             c = ' ';
     return std::to_string(t.hour) + ':' + std::to_string(t.minute) + ':' + std::to_string(t.second) +
            "  " + text;
-}
-
-std::string RequestMessage(ExchangeRequest request, int langBase) {
-    switch (request) {
-    case ExchangeRequest::Parameters: return Tr(IDS_PARAMETERS_REQUESTED, langBase);
-    case ExchangeRequest::Changes: return Tr(IDS_CHANGES_SENT, langBase);
-    case ExchangeRequest::DoseHistory: return Tr(IDS_HISTORY_REQUESTED, langBase);
-    case ExchangeRequest::EraseTotalDose: return Tr(IDS_ERASE_SENT, langBase);
-    case ExchangeRequest::None: break;
-    }
-    return {};
-}
-
-std::string InRangeMessage(const ParameterSet& parameters, int langBase) {
-    const bool neutron = parameters.model() == "KRT-17A";
-    // The model as the interface language writes it ("КРТ-17А").
-    const std::string model = langBase == kLangRussian ? Tr(neutron ? IDS_MODEL_KRT : IDS_MODEL_MLV, langBase)
-                                                       : parameters.model();
-    const std::string serial = parameters.serialNumber();
-    return serial.empty() ? FillIn(Tr(IDS_IN_RANGE, langBase), {model})
-                          : FillIn(Tr(IDS_IN_RANGE_SERIAL, langBase), {model, serial});
-}
-
-std::optional<std::string> EraseMessage(std::optional<double> totalBefore, const ParameterSet& renewed,
-                                        int langBase) {
-    const std::optional<bool> erased = TotalDoseErased(totalBefore, renewed);
-    if (!erased)
-        return std::nullopt;
-    if (*erased)
-        return Tr(IDS_TOTAL_ERASED, langBase);
-    return FillIn(Tr(IDS_TOTAL_NOT_ERASED, langBase), {FormatDose(renewed.totalDose().value_or(0), langBase)});
 }
 
 } // namespace dm

@@ -1,6 +1,7 @@
 #include "app/window_options.h"
 
 #include "core/text_file.h"
+#include "core/text_lines.h"
 
 namespace dm {
 
@@ -50,22 +51,18 @@ std::string SettingsValue(const std::filesystem::path& settingsFile, const std::
     const std::optional<std::string> text = TryReadFile(settingsFile);
     if (!text)
         return {};
-    const std::string prefix = name + "=";
     std::size_t start = 0;
     while (start < text->size()) {
         std::size_t end = text->find('\n', start);
         if (end == std::string::npos)
             end = text->size();
-        std::string line = text->substr(start, end - start);
+        const KeyValueLine kv = SplitKeyValueLine(std::string_view(*text).substr(start, end - start));
         start = end + 1;
-        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-            line.pop_back();
-        const std::size_t first = line.find_first_not_of(" \t");
-        if (first == std::string::npos)
-            continue;
-        line.erase(0, first);
-        if (line.rfind(prefix, 0) == 0 && line.size() > prefix.size())
-            return line.substr(prefix.size());
+        std::string_view value = TrimBlanks(kv.value);
+        while (!value.empty() && value.back() == '\r')
+            value = TrimBlanks(value.substr(0, value.size() - 1));
+        if (kv.hasValue && kv.key == name && !value.empty())
+            return std::string(value);
     }
     return {};
 }
@@ -88,8 +85,8 @@ bool StoreSettingsValue(const std::filesystem::path& settingsFile, const std::st
         if (last)
             end = text.size();
         const std::string line = text.substr(start, end - start);
-        const std::size_t first = line.find_first_not_of(" \t");
-        if (!set && first != std::string::npos && line.compare(first, prefix.size(), prefix) == 0) {
+        const KeyValueLine kv = SplitKeyValueLine(line);
+        if (!set && kv.hasValue && kv.key == name) {
             const bool crlf = !line.empty() && line.back() == '\r';
             out += prefix + value + (crlf ? "\r" : "");
             set = true;

@@ -34,7 +34,8 @@ const char* WindowVersion();
 // file that also names the received-files folder), else "irda".
 std::string DefaultLinkName(const std::filesystem::path& settingsFile);
 
-// The text after "NAME=" on the first such line of that settings file; empty when none.
+// The value of the first "NAME = value" line of that settings file with a value, without
+// the blanks around it; empty when none.
 std::string SettingsValue(const std::filesystem::path& settingsFile, const std::string& name);
 // Sets that line (the first such, else a new last line), keeping every other line, and
 // writes the file whole; false with the reason when it cannot.

@@ -1,5 +1,6 @@
 #include "charts/chart_model.h"
 
+#include "core/cp1251.h"
 #include "core/format.h"
 #include "core/string_table.h"
 
@@ -11,6 +12,9 @@
 
 namespace dm {
 namespace {
+
+// The chart measures its labels in characters.
+int Chars(std::string_view text) { return static_cast<int>(Utf8Length(text)); }
 
 constexpr Rgb kFace{236, 233, 216};
 constexpr Rgb kAxis{10, 10, 10};
@@ -119,14 +123,6 @@ std::string ExponentTick(double sv, int langBase) {
 }
 
 } // namespace
-
-int Utf8Length(const std::string& text) {
-    int n = 0;
-    for (unsigned char c : text)
-        if ((c & 0xC0) != 0x80)
-            ++n;
-    return n;
-}
 
 int ScrollBarState::maxPos() const {
     const int top = page > 0 ? max - page + 1 : max;
@@ -330,7 +326,7 @@ void ChartModel::paintValueLabels(ChartCanvas& canvas) {
     bool fit = true;
     for (int i = 1; i <= 20; ++i) {
         labels[static_cast<std::size_t>(i - 1)] = FormatDoseTick(i * (yMax / 20.0), yMax / 20.0, langBase_);
-        fit = fit && charWidth_ * Utf8Length(labels[static_cast<std::size_t>(i - 1)]) <= kValueLabelRoom;
+        fit = fit && charWidth_ * Chars(labels[static_cast<std::size_t>(i - 1)]) <= kValueLabelRoom;
     }
     // Labels wider than the room left of the axis (tiny or huge doses) would lose their
     // leading digits at the control's edge: the whole axis then reads in exponent form.
@@ -341,7 +337,7 @@ void ChartModel::paintValueLabels(ChartCanvas& canvas) {
     for (int i = 1; i <= 20; ++i) {
         const std::string& label = labels[static_cast<std::size_t>(i - 1)];
         // Right-aligned to end 9 pixels left of the value axis; never left of the control.
-        const int x = std::max(0, kValueLabelRoom - charWidth_ * Utf8Length(label));
+        const int x = std::max(0, kValueLabelRoom - charWidth_ * Chars(label));
         const int y = Px((H - kPlotBottomMargin) - i * p - 6);
         const int r = Px(255 - i * p * 155 / H), g = Px(255 - i * p * 85 / H);
         canvas.text(x, y, label, Rgb{Component(r - 8), Component(g - 8), 247});
@@ -638,7 +634,7 @@ void ChartModel::paintTimeLabels(ChartCanvas& canvas) {
             return;
         const std::string text = FormatTime(seconds);
         if (!text.empty())
-            canvas.text(x - 7 * Utf8Length(text) / 2, H - 35, text, kTimeLabelBack);
+            canvas.text(x - 7 * Chars(text) / 2, H - 35, text, kTimeLabelBack);
         canvas.line(x, H - 42, x, H - 38, 1, kBlack);
     };
     if (zoom_ >= 1.0) {
@@ -716,16 +712,12 @@ std::string ChartModel::readoutTextAt(int x) const {
 }
 
 ReadoutChange ChartModel::placeReadout(int x, int y, const std::string& text) {
-    int lines = 0, longest = 0, length = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if ((c & 0xC0) != 0x80)
-            ++length;
-        if (c == '\n') {
-            ++lines;
-            longest = std::max(longest, length);
-            length = 0;
-        }
+    // Lines end in a line feed, and it counts as a character of its line.
+    int lines = 0, longest = 0;
+    const std::string_view all = text;
+    for (std::size_t start = 0, end; (end = all.find('\n', start)) != std::string_view::npos; start = end + 1) {
+        ++lines;
+        longest = std::max(longest, Chars(all.substr(start, end - start)) + 1);
     }
     readoutText_ = text;
     const ChartRect old = readoutRect_;

@@ -198,7 +198,4 @@ private:
     std::vector<int> barTops_;         // reused by every paint
 };
 
-// Characters in a UTF-8 text (the chart measures its labels in characters).
-int Utf8Length(const std::string& text);
-
 } // namespace dm

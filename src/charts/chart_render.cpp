@@ -1,6 +1,7 @@
 #include "charts/chart_render.h"
 
 #include "core/text_file.h"
+#include "qt/qt_text.h"
 
 #include <QBuffer>
 #include <QFontMetrics>
@@ -145,7 +146,7 @@ void QPainterChartCanvas::box(int left, int top, int right, int bottom, Rgb pen,
 }
 
 void QPainterChartCanvas::text(int x, int y, const std::string& text, Rgb background) {
-    const QString s = QString::fromStdString(text);
+    const QString s = Q(text);
     const int width = painter_.fontMetrics().horizontalAdvance(s);
     fill(x, y, x + width, y + textHeight_, background);
     painter_.setPen(Qt::black);

@@ -2,6 +2,7 @@
 
 #include "charts/chart_render.h"
 #include "core/string_table.h"
+#include "qt/qt_text.h"
 
 #include <QContextMenuEvent>
 #include <QMenu>
@@ -137,7 +138,7 @@ bool ChartView::viewportEvent(QEvent* event) {
 
 void ChartView::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    QAction* save = menu.addAction(QString::fromStdString(Tr(IDS_SAVE_DIAGRAM_PNG, chart_.langBase())));
+    QAction* save = menu.addAction(Q(Tr(IDS_SAVE_DIAGRAM_PNG, chart_.langBase())));
     if (menu.exec(event->globalPos()) == save)
         emit saveRequested();
 }

@@ -2,6 +2,7 @@
 
 #include "charts/chart_render.h"
 #include "core/string_table.h"
+#include "qt/qt_text.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -25,7 +26,7 @@
 namespace dm {
 namespace {
 
-QString Text(int id, int langBase) { return QString::fromStdString(Tr(id, langBase)); }
+QString Text(int id, int langBase) { return Q(Tr(id, langBase)); }
 
 // Up and Down in the scale box step the scale as the arrows do; Enter applies the typed
 // scale and goes no further (the dialog would otherwise press a button with it).
@@ -196,13 +197,13 @@ void DiagramWindow::updateTitle() {
     const ChartModel& chart = view_->chart();
     QString title = Text(chart.diagram() == ChartDiagram::Dose ? IDS_DOSE_DIAGRAM : IDS_INCREMENTS_DIAGRAM, langBase_);
     if (!model_.empty()) {
-        title += QStringLiteral(" \u2014 ") + QString::fromStdString(ShownModelName(model_, langBase_));
+        title += QStringLiteral(" \u2014 ") + Q(ShownModelName(model_, langBase_));
         if (!serialNumber_.empty())
             title += QLatin1Char(' ') + Text(IDS_SERIAL_NO, langBase_) + QLatin1Char(' ') +
-                     QString::fromStdString(serialNumber_);
+                     Q(serialNumber_);
     }
     if (!truncationNotice_.empty())
-        title += QStringLiteral(" \u2014 ") + QString::fromStdString(truncationNotice_);
+        title += QStringLiteral(" \u2014 ") + Q(truncationNotice_);
     setWindowTitle(title);
 }
 
@@ -290,7 +291,7 @@ void DiagramWindow::setScaleText(const QString& text) {
 
 void DiagramWindow::stepScale(int step) {
     if (const auto text = SteppedScaleText(scaleEdit_->text().toStdString(), step))
-        setScaleText(QString::fromStdString(*text));
+        setScaleText(Q(*text));
 }
 
 void DiagramWindow::fitToScreen() {
@@ -319,7 +320,7 @@ bool DiagramWindow::saveDiagramPng() {
     if (saveDialogs_)
         saveDialogs_->showMessage(message);
     else
-        QMessageBox::warning(this, Text(IDS_PROGRAM_NAME, langBase_), QString::fromStdString(message));
+        QMessageBox::warning(this, Text(IDS_PROGRAM_NAME, langBase_), Q(message));
     return false;
 }
 

@@ -8,14 +8,13 @@
 #include "core/numbers.h"
 #include "core/string_table.h"
 #include "core/text_file.h"
-#include "grid/grid_model.h"
-#include "grid/parameter_grid.h"
 #include "params/catalogue_notice.h"
 #include "params/change_check.h"
 #include "params/command_files.h"
 #include "params/edit_rules.h"
 #include "params/parameter_set.h"
 #include "params/parameter_table.h"
+#include "params/row_presentation.h"
 
 #include <algorithm>
 #include <climits>
@@ -25,11 +24,6 @@
 
 namespace dm::cli {
 namespace {
-
-// The parameter grid's client width in the main window: 304 dialog units of the
-// 8-point "MS Sans Serif" dialog font, 1.5 pixels each. The window passes its grid's
-// real viewport width instead.
-constexpr int kCliGridClientWidth = 456;
 
 struct TableInput {
     std::string reply;
@@ -48,8 +42,11 @@ int AccessOption(const std::string& text) {
     return static_cast<int>(mask);
 }
 
+// The table as the window shows it after the parse: its rows over the parsed set.
 struct ParsedTable {
-    GridModel grid;
+    ParameterSet set;
+    std::vector<ParameterRow> rows;
+    int langBase = 0;
     ParameterTableState state;
 };
 
@@ -62,22 +59,22 @@ void WarnAboutBareCatalogue(const TableInput& in, const ParameterSet& set) {
         std::fprintf(stderr, "dosimeter-cli: warning: %s\n", notice.c_str());
 }
 
-void FillTable(const TableInput& in, const ParameterSet& set, ParsedTable& table) {
-    table.state.caption = Tr(IDS_CAPTION, in.langBase); // the caption before any reply
-    FillParameterGrid(set, in.catalogue, in.langBase, in.access, kCliGridClientWidth, table.grid,
-                      table.state);
-    WarnAboutBareCatalogue(in, set);
-}
-
 void FillTable(const TableInput& in, ParsedTable& table) {
-    FillTable(in, ReadParameterSet(in.reply), table);
+    table.set = ReadParameterSet(in.reply);
+    table.rows = ParameterRows(table.set, in.catalogue, in.langBase, in.access);
+    table.langBase = in.langBase;
+    table.state.caption = Tr(IDS_CAPTION, in.langBase); // the caption before any reply
+    UpdateTableState(table.set, table.rows, in.langBase, table.state);
+    WarnAboutBareCatalogue(in, table.set);
 }
 
-std::string TextTable(const GridModel& grid) {
-    std::string out;
-    for (int row = 0; row < grid.rowCount(); ++row)
-        out += grid.text(row, kNameColumn) + "\t" + grid.text(row, kKeyColumn) + "\t" +
-               grid.text(row, kValueColumn) + "\n";
+std::string TextTable(const ParsedTable& table) {
+    const TableHeadings h = ParameterTableHeadings(table.langBase);
+    std::string out = h.name + "\t" + h.key + "\t" + h.value + "\n";
+    for (const ParameterRow& row : table.rows) {
+        const RowPresentation r = PresentRow(table.set, row, table.langBase);
+        out += r.name.text + "\t" + r.key + "\t" + r.value.text + "\n";
+    }
     return out;
 }
 
@@ -87,12 +84,12 @@ std::string JsonNumber(double v) {
     return CNumberText(v, 'g', 17);
 }
 
-std::string KindName(CellKind kind) {
-    return kind == CellKind::List ? "list" : "text";
+std::string KindName(const CellPresentation& cell) {
+    return cell.list ? "list" : "text";
 }
 
 std::string JsonTable(const ParsedTable& table, bool emptyReply) {
-    const GridModel& g = table.grid;
+    const TableHeadings h = ParameterTableHeadings(table.langBase);
     std::string out = "{\n";
     out += "  \"caption\": " + JsonString(table.state.caption) + ",\n";
     out += std::string("  \"model\": ") +
@@ -102,28 +99,28 @@ std::string JsonTable(const ParsedTable& table, bool emptyReply) {
            ",\n";
     out += "  \"history_interval\": " + JsonNumber(table.state.historyInterval) + ",\n";
     out += "  \"history_depth\": " + JsonNumber(table.state.historyDepth) + ",\n";
-    out += "  \"headers\": " +
-           JsonStrings({g.text(0, kNameColumn), g.text(0, kKeyColumn), g.text(0, kValueColumn)}) +
-           ",\n";
+    out += "  \"headers\": " + JsonStrings({h.name, h.key, h.value}) + ",\n";
     out += "  \"rows\": [";
-    for (int row = 1; row < g.rowCount(); ++row) {
-        out += row > 1 ? ",\n" : "\n";
-        out += "    { \"name\": " + JsonString(g.text(row, kNameColumn)) +
-               ", \"key\": " + JsonString(g.text(row, kKeyColumn)) +
-               ", \"value\": " + JsonString(g.text(row, kValueColumn)) + ",\n";
-        out += "      \"name_kind\": \"" + KindName(g.kind(row, kNameColumn)) +
-               "\", \"value_kind\": \"" + KindName(g.kind(row, kValueColumn)) + "\",\n";
-        out += "      \"name_options\": " + JsonStrings(g.options(row, kNameColumn)) +
-               ", \"value_options\": " + JsonStrings(g.options(row, kValueColumn)) + ",\n";
-        out += "      \"name_read_only\": " + JsonBool(g.isReadOnly(row, kNameColumn)) +
-               ", \"key_read_only\": " + JsonBool(g.isReadOnly(row, kKeyColumn)) +
-               ", \"value_read_only\": " + JsonBool(g.isReadOnly(row, kValueColumn)) + ",\n";
-        out += "      \"name_modified\": " + JsonBool(g.isModified(row, kNameColumn)) +
-               ", \"value_modified\": " + JsonBool(g.isModified(row, kValueColumn)) + ",\n";
-        out += "      \"name_background\": \"" + ToHex(g.background(row, kNameColumn)) +
-               "\", \"value_background\": \"" + ToHex(g.background(row, kValueColumn)) + "\" }";
+    bool first = true;
+    for (const ParameterRow& row : table.rows) {
+        const RowPresentation r = PresentRow(table.set, row, table.langBase);
+        out += first ? "\n" : ",\n";
+        first = false;
+        out += "    { \"name\": " + JsonString(r.name.text) + ", \"key\": " + JsonString(r.key) +
+               ", \"value\": " + JsonString(r.value.text) + ",\n";
+        out += "      \"name_kind\": \"" + KindName(r.name) + "\", \"value_kind\": \"" + KindName(r.value) +
+               "\",\n";
+        out += "      \"name_options\": " + JsonStrings(r.name.options) +
+               ", \"value_options\": " + JsonStrings(r.value.options) + ",\n";
+        out += "      \"name_read_only\": " + JsonBool(r.name.readOnly) +
+               ", \"key_read_only\": " + JsonBool(r.keyReadOnly) +
+               ", \"value_read_only\": " + JsonBool(r.value.readOnly) + ",\n";
+        out += "      \"name_modified\": " + JsonBool(r.name.modified) +
+               ", \"value_modified\": " + JsonBool(r.value.modified) + ",\n";
+        out += "      \"name_background\": \"" + ToHex(r.name.background) +
+               "\", \"value_background\": \"" + ToHex(r.value.background) + "\" }";
     }
-    out += g.rowCount() > 1 ? "\n  ]\n}\n" : "]\n}\n";
+    out += table.rows.empty() ? "]\n}\n" : "\n  ]\n}\n";
     return out;
 }
 
@@ -173,7 +170,7 @@ std::vector<Edit> EditsInOrder(const Args& args) {
     return edits;
 }
 
-// The edits of one command line, applied to the set by key as the window's grid would.
+// The edits of one command line, applied to the set by key as the window's table would.
 struct Editing {
     ParameterSet& set;
     std::vector<ParameterRow> rows;
@@ -339,11 +336,11 @@ int RunParams(const Args& args) {
     ParsedTable table;
     FillTable(in, table);
     if (!saveTab.empty())
-        WriteStdout(ParameterTableFileBytes(table.grid));
+        WriteStdout(ParameterTableFileBytes(table.set, table.rows, table.langBase));
     else if (json)
         WriteStdout(JsonTable(table, in.reply.empty()));
     else
-        WriteStdout(TextTable(table.grid));
+        WriteStdout(TextTable(table));
     return kExitOk;
 }
 
@@ -404,7 +401,7 @@ std::string ParameterTableOutput(const std::string& reply, const std::string& ca
     in.access = access;
     ParsedTable table;
     FillTable(in, table);
-    return json ? JsonTable(table, in.reply.empty()) : TextTable(table.grid);
+    return json ? JsonTable(table, in.reply.empty()) : TextTable(table);
 }
 
 } // namespace dm::cli

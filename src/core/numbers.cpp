@@ -1,5 +1,7 @@
 #include "core/numbers.h"
 
+#include "core/text_lines.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -207,17 +209,49 @@ std::string CNumberText(double v, char conversion, int precision) {
     return text;
 }
 
-std::optional<double> ParseNumberText(std::string_view text) {
+namespace {
+
+// [-]digits[.digits][(e|E)[sign]digits] with at least one digit before the exponent.
+bool IsPlainDecimal(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+    if (i < text.size() && text[i] == '-')
         ++i;
-    // from_chars takes a '-' but no '+'.
-    if (i < text.size() && text[i] == '+' && i + 1 < text.size() && text[i + 1] != '-' && text[i + 1] != '+')
+    std::size_t digits = 0;
+    for (; i < text.size() && IsDigit(text[i]); ++i)
+        ++digits;
+    if (i < text.size() && text[i] == '.')
+        for (++i; i < text.size() && IsDigit(text[i]); ++i)
+            ++digits;
+    if (digits == 0)
+        return false;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         ++i;
-    if (i == text.size())
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        if (i == text.size())
+            return false;
+        while (i < text.size() && IsDigit(text[i]))
+            ++i;
+    }
+    return i == text.size();
+}
+
+} // namespace
+
+std::optional<double> ParseNumberText(std::string_view text, NumberForm form) {
+    const bool plain = form == NumberForm::Plain;
+    if (plain)
+        text = TrimBlanks(text);
+    else
+        while (!text.empty() && IsCSpace(text.front()))
+            text.remove_prefix(1);
+    // One sign: from_chars takes a '-' but no '+'.
+    if (text.size() > 1 && text[0] == '+' && text[1] != '-' && text[1] != '+')
+        text.remove_prefix(1);
+    if (text.empty() || (plain && !IsPlainDecimal(text)))
         return std::nullopt;
     double value = 0.0;
-    const auto r = std::from_chars(text.data() + i, text.data() + text.size(), value);
+    const auto r = std::from_chars(text.data(), text.data() + text.size(), value);
     if (r.ec != std::errc() || r.ptr != text.data() + text.size())
         return std::nullopt;
     return value;

@@ -28,10 +28,20 @@ std::string ShortestNumberText(double v);
 // run under the user's locale, where printf would write "1,5".
 std::string CNumberText(double v, char conversion, int precision);
 
-// The whole text as a decimal number as strtod reads it in the "C" locale (leading blanks
-// and one sign allowed, "inf" and "nan" too); nothing when a character is left over or the
-// value is out of range. Never depends on the program's locale.
-std::optional<double> ParseNumberText(std::string_view text);
+// What a whole-text number reading lets through besides the number itself.
+enum class NumberForm {
+    // As strtod reads it in the "C" locale: leading white space, one sign, "inf" and "nan"
+    // too; nothing after the number. Texts this program wrote itself.
+    CLocale,
+    // Digits with an optional point and exponent, one sign, blanks (space, tab) on both
+    // sides; no "inf", "nan" or hexadecimal forms. Values a user typed or a command file
+    // carries.
+    Plain,
+};
+
+// The whole text as one decimal number in the given form; nothing when a character is left
+// over or the value is out of range. Never depends on the program's locale.
+std::optional<double> ParseNumberText(std::string_view text, NumberForm form = NumberForm::CLocale);
 
 // v kept to `digits` significant digits ("%.*g" read back), locale-free.
 double RoundToSignificantDigits(double v, int digits);

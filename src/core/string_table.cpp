@@ -441,6 +441,18 @@ const std::map<int, std::string>& Table() {
         {1108, "Диаграмма не сохранена в %1: %2"},
         {809, "Showing the first %1 of %2 history records"},
         {1109, "Показаны первые %1 из %2 записей архива"},
+        {870, "%1: %2 stored as %3"},
+        {1170, "%1: %2 сохранено как %3"},
+        {880, "The table stays as it was read; changed values not sent are kept for this dosimeter."},
+        {1180, "Таблица остаётся такой, как была прочитана; неотправленные изменения сохранены для этого дозиметра."},
+        {881, "The dosimeter is back in range. Changed values have not been sent to it yet. Send them now?"},
+        {1181, "Дозиметр снова в зоне связи. Изменённые значения ещё не переданы в него. Передать их сейчас?"},
+        {882, "Another dosimeter is in range (%1). The values changed for %2 have not been sent. Send them to the dosimeter in range?"},
+        {1182, "В зоне связи другой дозиметр (%1). Значения, изменённые для %2, не переданы. Передать их в дозиметр, который в зоне связи?"},
+        {883, "out of range"},
+        {1183, "вне зоны связи"},
+        {884, "Looking for a dosimeter on %1..."},
+        {1184, "Поиск дозиметра на %1..."},
     };
     return table;
 }

@@ -233,6 +233,14 @@ enum StringId : int {
     IDS_TEXT_FILTER = 807,
     IDS_DIAGRAM_NOT_SAVED = 808,
     IDS_CHART_TRUNCATED = 809,
+    // The status log's information line for a value stored rounded.
+    IDS_STORED_AS = 870,
+    // The table of a dosimeter that left, and its return.
+    IDS_EDITS_KEPT = 880,
+    IDS_ASK_KEPT_EDITS = 881,
+    IDS_ASK_EDITS_OTHER_DOSIMETER = 882,
+    IDS_OUT_OF_RANGE_MARK = 883,
+    IDS_LOOKING_FOR_DOSIMETER = 884,
 };
 
 } // namespace dm

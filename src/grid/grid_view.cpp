@@ -8,6 +8,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QAction>
 #include <QPointer>
 #include <QScrollBar>
 #include <QHelpEvent>
@@ -22,6 +24,9 @@ namespace {
 QColor ToQColor(Rgb c) { return QColor(c.r, c.g, c.b); }
 
 QString ToQString(const std::string& s) { return QString::fromStdString(s); }
+
+// The editor property a signal type chosen from its drop-down travels in.
+constexpr const char* kChosenSignalType = "dmChosenSignalType";
 
 } // namespace
 
@@ -58,6 +63,14 @@ QVariant GridItemModel::data(const QModelIndex& index, int role) const {
         return QBrush(Qt::black);
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    case kCellOptionsRole: {
+        if (grid_.kind(row, col) != CellKind::List)
+            return {};
+        QStringList options;
+        for (const std::string& option : grid_.options(row, col))
+            options << ToQString(option);
+        return options;
+    }
     default:
         return {};
     }
@@ -154,21 +167,38 @@ bool CutTextTipDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
 
 QWidget* GridCellDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& /*option*/,
                                         const QModelIndex& index) const {
-    const auto* model = qobject_cast<const GridItemModel*>(index.model());
-    if (model) {
-        const int row = model->gridRow(index.row());
-        const GridModel& grid = model->grid();
-        if (grid.kind(row, index.column()) == CellKind::List) {
-            auto* combo = new QComboBox(parent);
-            combo->setEditable(false); // only the listed options can be chosen
-            for (const std::string& option : grid.options(row, index.column()))
-                combo->addItem(ToQString(option));
-            combo->setFrame(false);
-            return combo;
-        }
+    // A list cell (from any model that names its options) offers those and nothing else.
+    if (const QStringList options = index.data(kCellOptionsRole).toStringList(); !options.isEmpty()) {
+        auto* combo = new QComboBox(parent);
+        combo->setEditable(false);
+        combo->addItems(options);
+        combo->setFrame(false);
+        return combo;
     }
     auto* edit = new QLineEdit(parent);
     edit->setFrame(false);
+    const QStringList types = index.data(kSignalTypesRole).toStringList();
+    if (!types.isEmpty()) {
+        // The signal row's value: its limit is typed, its signal type chosen from the
+        // drop-down at the cell's right end.
+        QAction* drop = edit->addAction(edit->style()->standardIcon(QStyle::SP_ArrowDown),
+                                        QLineEdit::TrailingPosition);
+        drop->setObjectName(QStringLiteral("signalTypes"));
+        auto* menu = new QMenu(edit);
+        menu->setObjectName(QStringLiteral("signalTypeMenu"));
+        // Choosing ends the edit: the limit typed is committed, then the type chosen.
+        auto* self = const_cast<GridCellDelegate*>(this);
+        for (const QString& type : types) {
+            connect(menu->addAction(type), &QAction::triggered, edit, [self, edit, type] {
+                edit->setProperty(kChosenSignalType, type);
+                emit self->commitData(edit);
+                emit self->closeEditor(edit, QAbstractItemDelegate::NoHint);
+            });
+        }
+        connect(drop, &QAction::triggered, edit,
+                [edit, menu] { menu->popup(edit->mapToGlobal(QPoint(edit->width(), edit->height())) -
+                                           QPoint(menu->sizeHint().width(), 0)); });
+    }
     return edit;
 }
 
@@ -197,6 +227,9 @@ void GridCellDelegate::setModelData(QWidget* editor, QAbstractItemModel* model,
     }
     if (auto* edit = qobject_cast<QLineEdit*>(editor)) {
         model->setData(index, edit->text(), Qt::EditRole);
+        // The limit typed first, then the type chosen keeps it.
+        if (const QVariant type = edit->property(kChosenSignalType); type.isValid())
+            model->setData(index, type, kChooseSignalTypeRole);
         return;
     }
     QStyledItemDelegate::setModelData(editor, model, index);

@@ -10,6 +10,7 @@
 // keeping the editor's text, Escape ends it with the text the editor started with, and
 // losing the keyboard focus ends it keeping the text. The end-edit handler receives the
 // editor's text; without one, a changed text is written into the cell.
+#include "grid/cell_roles.h"
 #include "grid/grid_model.h"
 
 #include <QAbstractTableModel>
@@ -68,7 +69,9 @@ public:
                    const QModelIndex& index) override;
 };
 
-// Editors for the grid's cells: a line editor, or a combo box offering only the options.
+// Editors for a table's cells: a combo box offering only the options of a list cell
+// (kCellOptionsRole), else a line editor; for the signal row's value a line editor with
+// a drop-down of the signal types (kSignalTypesRole).
 class GridCellDelegate : public CutTextTipDelegate {
     Q_OBJECT
 public:

@@ -1,12 +1,13 @@
 #pragma once
-// The parameter table on the grid: fills a GridModel from a parameter set (the catalogue
-// picks the rows and their names), in the current language, and carries the user's edits
-// of the grid back into the set. Layout (three columns: displayed name, hidden key, value;
-// one fixed heading row), colours and list cells live here, never in the set.
+// The parameter table as cells of a GridModel (three columns: displayed name, hidden key,
+// value; one fixed heading row), filled from the row presentation, and the grid's edits
+// carried back into the set. The window and the CLI read the presentation directly; this
+// cell form remains for the code that still works on grid cells.
 #include "core/colour.h"
 #include "core/message_sink.h"
 #include "grid/grid_model.h"
 #include "params/parameter_set.h"
+#include "params/row_presentation.h"
 
 #include <optional>
 #include <string>
@@ -14,18 +15,6 @@
 #include <vector>
 
 namespace dm {
-
-// What the window keeps from the last fill.
-struct ParameterTableState {
-    bool neutron = false;         // the reply came from a KRT-17A
-    std::string caption;          // the window caption
-    double historyInterval = 1.0; // "history_time": seconds between two dose records
-    double historyDepth = 0.0;    // "history_depth_gma"
-};
-
-constexpr Rgb kNameBackground{204, 204, 204};     // fixed cells and name cells
-constexpr Rgb kValueBackground{255, 255, 243};    // value cells by default
-constexpr Rgb kReadOnlyBackground{236, 233, 216}; // read-only values of catalogue rows
 
 constexpr int kNameColumn = 0;
 constexpr int kKeyColumn = 1;
@@ -46,12 +35,6 @@ void FillParameterGrid(const ParameterSet& set, std::string_view catalogue, int 
 // The bytes "Save current table as..." writes for the parameter tab: for each row below
 // the heading, name, " = ", value, CR LF, in Windows-1251.
 std::string ParameterTableFileBytes(const GridModel& grid);
-
-// The options a list cell offers for a choice parameter (a switch, the signal type), in
-// the current language; empty for other keys.
-std::vector<std::string> ShownChoices(std::string_view key, int langBase);
-// The dosimeter's word for one of those options; nothing for any other text.
-std::optional<std::string> ChoiceWord(std::string_view key, const std::string& shown, int langBase);
 
 // The grid's edit notifications, applied to the set and the grid. Begin: the cell counts
 // as touched; false refuses the edit (the history interval question answered No), and the

@@ -1,6 +1,7 @@
 #include "link/received_folder_store.h"
 
 #include "core/text_file.h"
+#include "core/text_lines.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -14,9 +15,9 @@ namespace {
 constexpr const char* kSection = "[File Transfer]";
 constexpr const char* kLocation = "RecvdFilesLocation";
 
-std::string KeyOf(const std::string& line) {
-    const auto eq = line.find('=');
-    return eq == std::string::npos ? std::string() : line.substr(0, eq);
+std::string_view KeyOf(const std::string& line) {
+    const KeyValueLine kv = SplitKeyValueLine(line);
+    return kv.hasValue ? kv.key : std::string_view();
 }
 
 std::filesystem::path FromEnvironment(const char* variable, const char* fallbackUnderHome) {
@@ -112,7 +113,7 @@ bool IniReceivedFolderStore::open() {
 std::optional<std::string> IniReceivedFolderStore::location() {
     for (const std::string& line : lines_) {
         if (KeyOf(line) == kLocation) {
-            std::string value = line.substr(line.find('=') + 1);
+            std::string value(SplitKeyValueLine(line).value); // a folder name, blanks and all
             if (value.empty())
                 return std::nullopt;
             return value;

@@ -1,6 +1,9 @@
 #include "params/change_check.h"
 
+#include "core/cp1251.h"
+#include "core/numbers.h"
 #include "core/string_table.h"
+#include "core/text_lines.h"
 #include "params/command_files.h"
 
 #include <algorithm>
@@ -10,26 +13,31 @@
 namespace dm {
 namespace {
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
+// A plain decimal number with an optional exponent; nothing for anything else.
+std::optional<double> ReadNumber(std::string_view s) { return ParseNumberText(s, NumberForm::Plain); }
+
+// The significant digits a number is written with: "1.235E-05" has 4, "0.020" 2, "0" none.
+int SignificantDigits(std::string_view text) {
+    text = TrimBlanks(text);
+    int digits = 0;
+    for (char c : text.substr(0, text.find_first_of("eE")))
+        if (c >= '0' && c <= '9' && (digits > 0 || c != '0'))
+            ++digits;
+    return digits;
 }
 
-// A plain decimal number with an optional exponent; nothing for anything else.
-std::optional<double> ReadNumber(std::string_view s) {
-    s = Trim(s);
-    if (!s.empty() && s.front() == '+')
-        s.remove_prefix(1);
-    if (s.empty() || s.front() == '+' || (s.size() > 1 && s.front() == '-' && s[1] == '+'))
-        return std::nullopt;
-    double v = 0;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
-    if (ec != std::errc() || end != s.data() + s.size() || !std::isfinite(v))
-        return std::nullopt;
-    return v;
+// Whether the dosimeter stored the value sent rounded to the digits it writes back
+// (1.23456E-05 kept as 1.235E-05): taken, not refused.
+bool StoredRounded(double sent, double back, std::string_view backText) {
+    const int digits = SignificantDigits(backText);
+    if (digits <= 0 || digits > 17)
+        return false;
+    char buf[64];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, sent, std::chars_format::scientific, digits - 1);
+    double rounded = 0;
+    if (ec != std::errc() || std::from_chars(buf, end, rounded).ec != std::errc())
+        return false;
+    return std::abs(rounded - back) <= 1e-9 * std::max(std::abs(rounded), std::abs(back));
 }
 
 std::string Number(double v) {
@@ -42,12 +50,6 @@ std::string RangeText(const ValueRange& r, int langBase) {
     const int id = r.whole ? (r.highIncluded ? IDS_RANGE_WHOLE : IDS_RANGE_WHOLE_BELOW)
                            : (r.highIncluded ? IDS_RANGE : IDS_RANGE_BELOW);
     return FillIn(Tr(id, langBase), {Number(r.low), Number(r.high)});
-}
-
-std::size_t Utf8Characters(std::string_view s) {
-    return static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
 }
 
 std::string_view LimitKeyToSend(const ParameterSet& set, const ParameterRow& last) {
@@ -84,7 +86,7 @@ std::vector<ChangedValue> ChangedEntries(const ParameterSet& set,
 } // namespace
 
 CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, int langBase) {
-    CheckedValue out{std::string(Trim(value)), {}};
+    CheckedValue out{std::string(TrimBlanks(value)), {}};
     if (d.isChoice()) {
         if (!d.hasChoice(out.sent))
             out.reason = FillIn(Tr(IDS_REFUSED_CHOICE, langBase), {d.choices[0], d.choices[1]});
@@ -94,7 +96,7 @@ CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, i
         out.sent = std::string(value);
         if (out.sent.find('"') != std::string::npos)
             out.reason = Tr(IDS_REFUSED_QUOTES, langBase);
-        else if (Utf8Characters(out.sent) > kMaxOwnerTextLength)
+        else if (Utf8Length(out.sent) > kMaxOwnerTextLength)
             out.reason = FillIn(Tr(IDS_REFUSED_LENGTH, langBase), {std::to_string(kMaxOwnerTextLength)});
         return out;
     }
@@ -104,7 +106,7 @@ CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, i
     std::replace(out.sent.begin(), out.sent.end(), ',', '.');
     const std::optional<double> v = ReadNumber(out.sent);
     const ValueRange& r = d.range;
-    const std::string_view bare = Trim(out.sent);
+    const std::string_view bare = TrimBlanks(out.sent);
     const bool wholeOk = !r.whole || std::all_of(bare.begin(), bare.end(),
                                                  [](char c) { return c >= '0' && c <= '9'; });
     if (!v)
@@ -153,27 +155,36 @@ std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSe
 
 namespace {
 
-// The value came back as sent: as numbers where both read as numbers, else as text.
-bool CameBack(std::string_view sent, std::string_view back) {
+enum class Back { Same, Rounded, Differs };
+
+// How the value came back: as sent (as numbers where both read as numbers, else as
+// text), as a number the dosimeter stored rounded to the digits it writes back, or other.
+Back CameBack(std::string_view sent, std::string_view back) {
     const std::optional<double> a = ReadNumber(sent), b = ReadNumber(back);
-    return (a && b) ? std::abs(*a - *b) <= 1e-9 * std::max(std::abs(*a), std::abs(*b)) : Trim(sent) == Trim(back);
+    if ((a && b) ? std::abs(*a - *b) <= 1e-9 * std::max(std::abs(*a), std::abs(*b))
+                 : TrimBlanks(sent) == TrimBlanks(back))
+        return Back::Same;
+    return a && b && StoredRounded(*a, *b, back) ? Back::Rounded : Back::Differs;
 }
 
 } // namespace
 
 bool ValueTaken(const ParameterSet& renewed, std::string_view key, std::string_view sent) {
     const std::optional<std::string> back = renewed.raw(key);
-    return back && CameBack(sent, *back);
+    return back && CameBack(sent, *back) != Back::Differs;
 }
 
 std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::string>>& sent,
-                                   const ParameterSet& renewed) {
+                                   const ParameterSet& renewed, std::vector<ValueProblem>* rounded) {
     std::vector<ValueProblem> out;
     std::erase_if(sent, [&](const std::pair<std::string, std::string>& s) {
         const std::optional<std::string> back = renewed.raw(s.first);
         if (!back)
             return false; // not in this reply (a protected row): wait for the next one
-        if (!CameBack(s.second, *back))
+        const Back how = CameBack(s.second, *back);
+        if (how == Back::Rounded && rounded)
+            rounded->push_back({s.first, s.second, *back});
+        else if (how == Back::Differs)
             out.push_back({s.first, s.second, *back});
         return true;
     });
@@ -192,7 +203,7 @@ RenewedParametersCheck::Outcome RenewedParametersCheck::parametersReceived(const
     Outcome out;
     if (!awaitingRenewed_ && !awaitingProtected_)
         return out;
-    out.notTaken = NotTaken(sent_, renewed);
+    out.notTaken = NotTaken(sent_, renewed, &out.storedRounded);
     notTaken_.insert(notTaken_.end(), out.notTaken.begin(), out.notTaken.end());
     if (awaitingRenewed_ && protectedUnlocked_) {
         awaitingRenewed_ = false;

@@ -44,11 +44,14 @@ std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSe
 // Compares the values sent with the renewed parameters: those the reply carries are taken
 // off `sent`, and those whose value differs are returned (detail: the value returned).
 // Values are compared as numbers where both read as numbers ("2.5E-03" is "2.500E-03").
+// A number the dosimeter stored rounded to the digits it writes back (1.23456E-05 as
+// 1.235E-05) is taken; it goes to `rounded` when given (detail: the value stored).
 std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::string>>& sent,
-                                   const ParameterSet& renewed);
+                                   const ParameterSet& renewed,
+                                   std::vector<ValueProblem>* rounded = nullptr);
 
 // The one rule for "did the dosimeter take it": the renewed parameters carry `key` with
-// the value sent, compared as NotTaken compares. A key the reply does not carry was not
+// the value sent (or stored rounded), compared as NotTaken compares. A key the reply does not carry was not
 // taken (the caller waits for the reply that would carry it, as NotTaken does).
 bool ValueTaken(const ParameterSet& renewed, std::string_view key, std::string_view sent);
 
@@ -65,6 +68,7 @@ public:
 
     struct Outcome {
         std::vector<ValueProblem> notTaken; // found in this reply
+        std::vector<ValueProblem> storedRounded; // taken, rounded to the dosimeter's precision
         bool readProtectedNext = false;     // ask again, with the password, for the protected rows
         std::vector<ValueProblem> summary;  // the comparison is over: every value not taken
     };

@@ -1,6 +1,7 @@
 #include "params/parameter_set.h"
 
 #include "core/numbers.h"
+#include "core/text_lines.h"
 
 namespace dm {
 namespace {
@@ -129,17 +130,12 @@ ParameterSet ReadParameterSet(std::string_view reply) {
             end = reply.size();
         const std::string_view line = reply.substr(pos, end - pos);
         pos = end + 1;
-        const std::size_t eq = line.find('=');
-        if (eq == std::string_view::npos)
+        const KeyValueLine kv = SplitKeyValueLine(line);
+        if (!kv.hasValue || kv.key.empty())
             continue;
-        std::string_view key = line.substr(0, eq);
-        const std::size_t first = key.find_first_not_of(" \t\r");
-        if (first == std::string_view::npos)
-            continue;
-        key = key.substr(first, key.find_last_not_of(" \t\r") - first + 1);
         Parameter p;
-        p.key = std::string(key);
-        p.raw = CleanValue(line.substr(eq + 1));
+        p.key = std::string(kv.key);
+        p.raw = CleanValue(kv.value);
         parameters.push_back(std::move(p));
     }
     // Only a KRT-17A reports its neutron channel and its switches; a word such as

@@ -57,14 +57,6 @@ public:
     void changesSettled(const std::vector<bool>& taken) override;
     void dosimeterGone() override;
 
-    // ---- Adapters for front ends that still hand over reply texts and command files
-    // (the window, until its exchange hands typed readings). The reply is read once, by
-    // the parameter and archive parsers; changes still awaited when a parameter reply
-    // comes are settled by ValueTaken.
-    void parametersArrived(const std::string& reply);
-    void archiveArrived(const std::string& reply, double interval);
-    void changesSent(const std::vector<std::string>& commandFiles);
-
     // Tries every waiting record now, whatever its pause.
     void retryNow() { writer_.retryNow(); }
     // Returns when the writer has tried everything handed in so far.

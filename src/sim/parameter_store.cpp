@@ -134,20 +134,20 @@ ParameterStore::SetResult ParameterStore::set(std::string_view key, std::string_
     case ParamKind::Fixed:
         return {SetStatus::ReadOnly, false, {}};
     case ParamKind::Dose: {
-        const auto v = ParseStrictNumber(text);
+        const auto v = ParseNumberText(text, NumberForm::Plain);
         if (!v || !e->description->range.contains(*v))
             return bad("a dose from 0 to 100 Sv");
         normal = FormatDeviceNumber(*v);
         break;
     }
     case ParamKind::Coefficient: {
-        const auto v = ParseStrictNumber(text);
+        const auto v = ParseNumberText(text, NumberForm::Plain);
         if (!v || !e->description->range.contains(*v))
             return bad("a number from 0.0001 to below 1000");
         const std::string four = CNumberText(*v, 'f', 4);
         // The kept four decimals must still be in range, or the value could not be read
         // back from the state file (1e-6 would be kept as 0.0000).
-        const auto kept = ParseStrictNumber(four);
+        const auto kept = ParseNumberText(four, NumberForm::Plain);
         if (!kept || !e->description->range.contains(*kept))
             return bad("a number from 0.0001 to below 1000");
         normal = four;

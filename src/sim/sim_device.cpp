@@ -211,10 +211,9 @@ std::vector<SimReply> SimDevice::handleCommandFile(std::string_view fileBytes, l
         line = TrimBlanks(line);
         if (line.empty() || line.front() == '#')
             continue;
-        const std::size_t eq = line.find('=');
-        const std::string key(TrimBlanks(line.substr(0, eq)));
-        const std::string_view value =
-            eq == std::string_view::npos ? std::string_view{} : TrimBlanks(line.substr(eq + 1));
+        const KeyValueLine kv = SplitKeyValueLine(line);
+        const std::string key(kv.key);
+        const std::string_view value = TrimBlanks(kv.value);
         if (key == "get_parameters") {
             wantParameters = true;
             continue;
@@ -232,7 +231,7 @@ std::vector<SimReply> SimDevice::handleCommandFile(std::string_view fileBytes, l
                 refusals.push_back("wrong password");
             continue;
         }
-        if (eq == std::string_view::npos) {
+        if (!kv.hasValue) {
             refusals.push_back("unknown command \"" + key + "\"");
             continue;
         }
@@ -371,7 +370,7 @@ bool SimDevice::loadState(std::string_view text, std::string* error) {
         const std::string_view rest =
             space == std::string_view::npos ? std::string_view{} : line.substr(space + 1);
         auto number = [&](double* out) {
-            const auto v = ParseStrictNumber(rest);
+            const auto v = ParseNumberText(rest, NumberForm::Plain);
             if (!v || *v < 0)
                 return false;
             *out = *v;
@@ -439,8 +438,8 @@ bool SimDevice::loadState(std::string_view text, std::string* error) {
             const std::size_t b = a == std::string_view::npos ? a : rest.find(' ', a + 1);
             if (b == std::string_view::npos || !HasNeutronChannel(model_))
                 return fail("bad neutron record");
-            const auto dose = ParseStrictNumber(rest.substr(0, a));
-            const auto coefficient = ParseStrictNumber(rest.substr(a + 1, b - a - 1));
+            const auto dose = ParseNumberText(rest.substr(0, a), NumberForm::Plain);
+            const auto coefficient = ParseNumberText(rest.substr(a + 1, b - a - 1), NumberForm::Plain);
             const auto seconds = ParseWholeNumber(rest.substr(b + 1));
             ok = dose && coefficient && seconds && *dose >= 0 &&
                  c.neutron.size() < DoseMeter::kHistoryCapacity;

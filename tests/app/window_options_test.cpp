@@ -1,6 +1,7 @@
 // The window's command line and the status log's entry texts.
 #include "app/status_entry.h"
 #include "app/window_options.h"
+#include "core/text_file.h"
 
 #include <gtest/gtest.h>
 
@@ -59,5 +60,11 @@ TEST(WindowOptions, DefaultLinkFromTheInfraredSettings) {
     EXPECT_EQ(dm::DefaultLinkName(file), "irda"); // empty value
     std::ofstream(file) << "Link=irda\r\nRecords=postgresql://st@db.site/records\r\n";
     EXPECT_EQ(dm::SettingsValue(file, "Records"), "postgresql://st@db.site/records");
+    // Written by hand with blanks: read, and replaced in place rather than shadowed.
+    std::ofstream(file) << "Records=x\r\n Link = tcp:127.0.0.1:6650 \r\n";
+    EXPECT_EQ(dm::DefaultLinkName(file), "tcp:127.0.0.1:6650");
+    std::string error;
+    ASSERT_TRUE(dm::StoreSettingsValue(file, "Link", "irda", &error)) << error;
+    EXPECT_EQ(dm::TryReadFile(file), "Records=x\r\nLink=irda\r\n");
     std::filesystem::remove_all(dir);
 }

@@ -5,6 +5,7 @@
 #include "app/main_window.h"
 #include "core/string_table.h"
 #include "grid/grid_view.h"
+#include "grid/parameter_table_view.h"
 #include "link/device_link.h"
 #include "link/received_folder_store.h"
 #include "link/transport.h"
@@ -138,27 +139,22 @@ struct Session {
                 return false;
         return true;
     }
-    int findRow(const std::string& key) const {
-        for (int r = 1; r < window->grid().rowCount(); ++r)
-            if (window->grid().text(r, 1) == key)
-                return r;
-        return -1;
-    }
+    // The model row of the parameter row with this key, or -1.
+    int findRow(const std::string& key) const { return window->grid().rowOfKey(key); }
 
     // Types text into a value cell's editor and ends the edit with Enter.
     void type(const std::string& key, const QString& text) {
-        dm::GridView* view = window->gridView();
-        view->refresh();
+        dm::ParameterTableView* view = window->gridView();
         const int row = findRow(key);
-        QVERIFY(row > 0);
-        QVERIFY(view->editCell(row, 2));
-        auto* edit = qobject_cast<QLineEdit*>(view->indexWidget(view->indexOfCell(row, 2)));
+        QVERIFY(row >= 0);
+        QVERIFY(view->editCell(row, 1));
+        auto* edit = qobject_cast<QLineEdit*>(view->indexWidget(view->indexOfCell(row, 1)));
         QVERIFY(edit);
         edit->setText(text);
         QTest::keyClick(edit, Qt::Key_Return);
         QTRY_VERIFY(!view->isEditing());
     }
-    std::string value(const std::string& key) const { return window->grid().text(findRow(key), 2); }
+    std::string value(const std::string& key) const { return window->grid().text(findRow(key), 1); }
 
     // The dosimeter comes into range; the window asks for its parameters by itself.
     bool arrive() {
@@ -188,18 +184,17 @@ private slots:
         QVERIFY(s.actionsEnabled(true));
         QCOMPARE(w.windowTitle(), QString("Dosimeter manager: KRT-17A"));
         const int threshold = s.findRow("dose_threshold");
-        QVERIFY(threshold > 0);
+        QVERIFY(threshold >= 0);
         // The parameters are recorded as they arrive, unasked.
-        const std::string serial = w.grid().text(s.findRow("serial_number"), 2);
+        const std::string serial = w.grid().text(s.findRow("serial_number"), 1);
         QCOMPARE(s.records()->readouts(serial).size(), std::size_t(1));
-        const std::string thresholdBefore = w.grid().text(threshold, 2);
+        const std::string thresholdBefore = w.grid().text(threshold, 1);
 
         // Edit a value in place and send it: accepted, and the parameters come again
         // carrying the new value; the acceptance itself is not logged.
-        dm::GridView* view = w.gridView();
-        view->refresh();
-        QVERIFY(view->editCell(threshold, 2));
-        auto* edit = qobject_cast<QLineEdit*>(view->indexWidget(view->indexOfCell(threshold, 2)));
+        dm::ParameterTableView* view = w.gridView();
+        QVERIFY(view->editCell(threshold, 1));
+        auto* edit = qobject_cast<QLineEdit*>(view->indexWidget(view->indexOfCell(threshold, 1)));
         QVERIFY(edit);
         edit->setText("2.500E-03");
         QTest::keyClick(edit, Qt::Key_Return);
@@ -210,7 +205,7 @@ private slots:
         QVERIFY(s.tickUntilLogged(kParamsReceived));
         for (int i = 0; i < w.statusLog()->count() - logged; ++i)
             QVERIFY(!w.statusLog()->itemText(i).contains("accepted"));
-        QCOMPARE(w.grid().text(s.findRow("dose_threshold"), 2), std::string("2.500E-03"));
+        QCOMPARE(w.grid().text(s.findRow("dose_threshold"), 1), std::string("2.500E-03"));
         QVERIFY(s.actionsEnabled(true));
         {
             // The change is in the audit trail, taken, and the renewed parameters are a readout.
@@ -257,7 +252,7 @@ private slots:
         QCOMPARE(w.tabBar()->count(), 3);
         QCOMPARE(w.tabBar()->tabText(1), QString::fromStdString(dm::Tr(dm::IDS_DOSE_HISTORY_A, dm::kLangRussian)));
         QCOMPARE(w.windowTitle(), QString::fromUtf8("Панель управления дозиметром КРТ-17А"));
-        QVERIFY(s.findRow("dose_val") > 0);
+        QVERIFY(s.findRow("dose_val") >= 0);
         QVERIFY(s.actionsEnabled(true));
         FindAction(&w, "actionEnglish")->trigger();
 
@@ -266,7 +261,7 @@ private slots:
         s.waitFor([&] { return dm::IsNoDevice(s.link->currentDevice()); });
         s.tick();
         QVERIFY(s.newestLog().endsWith("  Dosimeter out of range."));
-        QCOMPARE(w.grid().rowCount(), 1);
+        QVERIFY(w.grid().isEmpty());
         QCOMPARE(w.tabBar()->count(), 1);
         QVERIFY(!w.button(Action::DisplayAsDiagram)->isVisible());
         QVERIFY(s.actionsEnabled(false));
@@ -297,7 +292,7 @@ private slots:
         FindAction(s.window.get(), "actionPassword")->trigger();
         QCOMPARE(s.dialogs.messages.back(), dm::Tr(dm::IDS_UNLOCK_2, 0));
         QVERIFY(s.tickUntilLogged(kParamsReceived));
-        QVERIFY(s.findRow("csWeigth") > 0);
+        QVERIFY(s.findRow("csWeigth") >= 0);
         QCOMPARE(s.window->access(), 2);
     }
 
@@ -374,9 +369,10 @@ private slots:
         FindAction(&w, "actionPassword")->trigger();
         QVERIFY(s.tickUntilLogged(kParamsReceived));
         const std::size_t handled = s.sim->commandsHandled();
-        // More decimals than the dosimeter keeps: it stores its own rounding instead.
-        s.type("csWeigth", "1.00004");
-        s.type("dose_threshold", "2.500E-03");
+        // Kept to four decimals this is 1000.0000, out of range: the dosimeter keeps its
+        // old value. The threshold it stores rounded to its precision: told, not refused.
+        s.type("csWeigth", "999.99996");
+        s.type("dose_threshold", "1.23456E-03");
         s.dialogs.messages.clear();
         w.button(Action::SendChanges)->click();
         // The renewed parameters carry no protected row; the window asks again with the
@@ -389,10 +385,11 @@ private slots:
         QVERIFY(s.loggedSince(entries, kParamsReceived));
         QCOMPARE(s.sim->commandsHandled(), handled + 2);
         QCOMPARE(s.value("csWeigth"), std::string("1.0000"));
-        QCOMPARE(s.value("dose_threshold"), std::string("2.500E-03"));
+        QCOMPARE(s.value("dose_threshold"), std::string("1.235E-03"));
+        QVERIFY(s.loggedSince(0, "1.23456E-03 stored as 1.235E-03", 0));
         QCOMPARE(s.dialogs.messages.size(), std::size_t(1));
-        QVERIFY(QString::fromStdString(s.dialogs.messages[0]).contains(QString::fromUtf8("1.00004 → 1.0000")));
-        QVERIFY(!QString::fromStdString(s.dialogs.messages[0]).contains("2.500E-03"));
+        QVERIFY(QString::fromStdString(s.dialogs.messages[0]).contains(QString::fromUtf8("999.99996 → 1.0000")));
+        QVERIFY(!QString::fromStdString(s.dialogs.messages[0]).contains("1.235E-03"));
         QCOMPARE(w.badValues(), std::set<std::string>{"csWeigth"});
     }
 
@@ -407,7 +404,7 @@ private slots:
             s.dialogs.passwords = {std::string("64213")};
             FindAction(&w, "actionPassword")->trigger();
             QVERIFY(s.tickUntilLogged(kParamsReceived));
-            s.type("csWeigth", "1.00004"); // kept by the dosimeter as 1.0000: told in a box
+            s.type("csWeigth", "999.99996"); // not kept by the dosimeter: told in a box
             s.dialogs.messages.clear();
             w.button(Action::SendChanges)->click();
             QVERIFY(s.tickUntilLogged(kParamsReceived));

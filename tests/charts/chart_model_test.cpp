@@ -1,6 +1,7 @@
 // Chart geometry without pixels: what the paint steps draw, where, and what the column
 // table, the read-out and the scroll state hold afterwards.
 #include "charts/chart_model.h"
+#include "core/cp1251.h"
 #include "recording_canvas.h"
 
 #include <gtest/gtest.h>
@@ -460,7 +461,7 @@ TEST_F(ChartTest, ValueLabelsTooWideForTheirRoomReadInExponentForm) {
         ASSERT_EQ(wide.size(), 20u);
         for (std::size_t i = 0; i < wide.size(); ++i) {
             EXPECT_GE(wide[i].x, 0) << top;
-            EXPECT_LE(9 * Utf8Length(wide[i].text), 101) << wide[i].text;
+            EXPECT_LE(9 * Utf8Length(wide[i].text), 101u) << wide[i].text;
             EXPECT_NE(wide[i].text.find("E"), std::string::npos) << wide[i].text;
             if (i > 0) {
                 EXPECT_NE(wide[i].text, wide[i - 1].text) << top;

@@ -127,6 +127,19 @@ TEST(LeadingInteger, LikeAtol) {
     EXPECT_EQ(LeadingInteger("-99999999999999999999999"), std::numeric_limits<long long>::min());
 }
 
+TEST(ParseNumberText, PlainFormTakesOnlyWhatAUserOrACommandFileWrites) {
+    EXPECT_EQ(ParseNumberText(" +1.5E-03\t", NumberForm::Plain), 0.0015);
+    EXPECT_EQ(ParseNumberText("-.5", NumberForm::Plain), -0.5);
+    EXPECT_EQ(ParseNumberText("5.e1", NumberForm::Plain), 50.0);
+    for (const char* bad : {"", " ", "+-5", "-+5", "++5", "+", "-", ".", "e5", "1e", "1e+", "inf", "nan",
+                            "0x10", "1.5x", "1,5", "1e999", "1e-400", "\n5", "5 5"})
+        EXPECT_EQ(ParseNumberText(bad, NumberForm::Plain), std::nullopt) << bad;
+    // What the C form takes besides: any leading white space, inf and nan; still nothing after.
+    EXPECT_EQ(ParseNumberText("\n5"), 5.0);
+    EXPECT_EQ(ParseNumberText("-inf"), -std::numeric_limits<double>::infinity());
+    EXPECT_EQ(ParseNumberText("5 "), std::nullopt);
+}
+
 // The window and the PDF writer run under the user's locale (Qt sets it): a Russian one
 // writes "1,5" and reads "0.5" as 0. Numbers written and read here must not care.
 TEST(NumbersUnderARussianLocale, ReadAndWrittenAsInTheCLocale) {

@@ -17,6 +17,7 @@ TEST(CheckValue, RefusesWhatTheDosimeterWouldDropAndTakesItsEdges) {
     // The entries a user typed that used to go out and come back as the old value.
     EXPECT_EQ(Reason("dose_threshold", "abc"), "not a number: a number from 0 to below 100");
     EXPECT_EQ(Reason("dose_threshold", "-5"), "must be a number from 0 to below 100");
+    EXPECT_EQ(Reason("dose_threshold", "+-5"), "not a number: a number from 0 to below 100");
     EXPECT_EQ(Reason("dose_threshold", "99999999999999999999999"), "must be a number from 0 to below 100");
     EXPECT_EQ(Reason("dose_threshold", ""), "a number is needed: a number from 0 to below 100");
     EXPECT_EQ(Reason("dose_threshold", "1e999"), "not a number: a number from 0 to below 100");
@@ -78,6 +79,37 @@ TEST(RenewedParametersCheck, WaitsForTheProtectedRowsBeforeSummingUp) {
     EXPECT_EQ(all.summary[1].key, "coef_gamma");
     // Over: a later reply is not compared again.
     EXPECT_TRUE(check.parametersReceived(ReadParameterSet("coef_gamma = 9\r\n")).notTaken.empty());
+}
+
+} // namespace
+} // namespace dm
+
+namespace dm {
+namespace {
+
+// A value the dosimeter writes back rounded to its own digits is taken and told; only a
+// value its digits cannot explain is not taken.
+TEST(NotTaken, RoundingToTheDigitsWrittenBackIsNoRefusal) {
+    std::vector<std::pair<std::string, std::string>> sent = {
+        {"dose_threshold", "1.23456E-05"}, {"rate_threshold", "1.23456E-05"},
+        {"g_ks_large", "0.98004"}, {"history_time", "61.7"}, {"n_ks", "0.00004"},
+        {"userinfo", "Ivanov"}};
+    std::vector<ValueProblem> rounded;
+    const std::vector<ValueProblem> refused = NotTaken(
+        sent,
+        ReadParameterSet("dose_threshold = 1.235E-05\r\nrate_threshold = 1.234E-05\r\n"
+                         "g_ks_large = 0.9800\r\nhistory_time = 62\r\nn_ks = 0\r\nuserinfo = \"Petrov\"\r\n"),
+        &rounded);
+    ASSERT_EQ(rounded.size(), 3u);
+    EXPECT_EQ(rounded[0].detail, "1.235E-05");
+    EXPECT_EQ(rounded[1].key, "g_ks_large");
+    EXPECT_EQ(rounded[2].detail, "62");
+    // 1.23456 does not round to 1.234; a zero has no digits to round to; text is text.
+    ASSERT_EQ(refused.size(), 3u);
+    EXPECT_EQ(refused[0].key, "rate_threshold");
+    EXPECT_EQ(refused[1].key, "n_ks");
+    EXPECT_EQ(refused[2].key, "userinfo");
+    EXPECT_TRUE(sent.empty());
 }
 
 } // namespace

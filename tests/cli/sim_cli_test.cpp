@@ -1,6 +1,6 @@
 // The "simulate" subcommand as scripts use it: a separate process, stopped by signal.
 #include "core/text_file.h"
-#include "obex_test_client.h"
+#include "../sim/obex_test_client.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The records commands run as scripts run them: what they print and how they end.
-#include "records_backends.h"
+#include "../records/records_backends.h"
 #include "../shell_run.h"
 
 #include <algorithm>

@@ -1,5 +1,5 @@
 // dosimeter-cli push as scripts run it: its lines on stdout and its exit status.
-#include "obex_test_peer.h"
+#include "../link/obex_test_peer.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // small OBEX server in this test, which answers by dropping a reply file into the
 // received-files folder, as the infrared file-transfer service would.
 #include "link/irda/serial_port.h"
-#include "obex_test_peer.h"
+#include "../link/obex_test_peer.h"
 #include "sim/simulated_dosimeter.h"
 
 #include <gtest/gtest.h>
