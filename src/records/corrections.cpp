@@ -1,6 +1,7 @@
 #include "records/corrections.h"
 
 #include "core/numbers.h"
+#include "qt/qt_text.h"
 #include "records/sql_connection.h"
 
 #include <QSqlQuery>
@@ -15,7 +16,7 @@ namespace {
 
 using Kind = RecordsError::Kind;
 
-using sql::Q;
+using dm::Q;
 using sql::S;
 
 std::string Number(const QVariant& v) { return v.isNull() ? "" : ShortestNumberText(v.toDouble()); }

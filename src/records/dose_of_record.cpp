@@ -2,6 +2,7 @@
 
 #include "core/cp1251.h"
 #include "core/numbers.h"
+#include "qt/qt_text.h"
 #include "records/sql_connection.h"
 
 #include "records/utc_time.h"
@@ -20,7 +21,7 @@ namespace {
 
 using Kind = RecordsError::Kind;
 
-using sql::Q;
+using dm::Q;
 using sql::S;
 QVariant I(std::int64_t v) { return QVariant(static_cast<qlonglong>(v)); }
 

@@ -6,6 +6,7 @@
 #include "records/capture.h"
 #include "records/corrections.h"
 #include "records/site_settings.h"
+#include "qt/qt_text.h"
 #include "records/sql_connection.h"
 #include "records/utc_time.h"
 
@@ -20,7 +21,7 @@
 namespace dm::records {
 namespace {
 
-using sql::Q;
+using dm::Q;
 using sql::S;
 
 QVariant I(std::int64_t v) { return QVariant(static_cast<qlonglong>(v)); }

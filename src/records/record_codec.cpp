@@ -1,5 +1,7 @@
 #include "records/record_codec.h"
 
+#include "qt/qt_text.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -7,7 +9,6 @@
 namespace dm::records {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 std::string S(const QJsonValue& v) { return v.toString().toStdString(); }
 
 QJsonValue OptionalNumber(const std::optional<double>& v) { return v ? QJsonValue(*v) : QJsonValue(); }

@@ -2,6 +2,7 @@
 
 #include "records/private_files.h"
 
+#include "qt/qt_text.h"
 #include "records/sql_connection.h"
 
 #include <QSqlQuery>
@@ -32,7 +33,7 @@ constexpr auto kLongestPause = std::chrono::seconds(120);
 // How long a spool call waits for another program writing it.
 constexpr std::chrono::milliseconds kSpoolLockWait{2000};
 
-using sql::Q;
+using dm::Q;
 
 void MakeOwnerOnlyFile(const std::filesystem::path& file) {
     // Each folder made 0700, whatever the umask.

@@ -3,6 +3,7 @@
 #include "records/records_repository.h"
 
 #include "core/numbers.h"
+#include "qt/qt_text.h"
 #include "records/sql_connection.h"
 
 #include <QSqlQuery>
@@ -14,7 +15,7 @@
 namespace dm::records {
 namespace {
 
-using sql::Q;
+using dm::Q;
 using sql::S;
 
 RecordedBy ToRecorded(const QVariant& at, const QVariant& login) {

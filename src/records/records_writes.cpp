@@ -3,6 +3,7 @@
 #include "records/records_repository.h"
 
 #include "core/numbers.h"
+#include "qt/qt_text.h"
 #include "records/sql_connection.h"
 
 #include <QCryptographicHash>
@@ -16,7 +17,7 @@
 namespace dm::records {
 namespace {
 
-using sql::Q;
+using dm::Q;
 using sql::S;
 
 QVariant OptionalDouble(const std::optional<double>& v) {

@@ -1,6 +1,7 @@
 #include "records/site_settings.h"
 
 #include "core/cp1251.h"
+#include "qt/qt_text.h"
 #include "records/sql_connection.h"
 
 #include <algorithm>
@@ -8,7 +9,7 @@
 namespace dm::records {
 namespace {
 
-using sql::Q;
+using dm::Q;
 using sql::S;
 
 constexpr std::size_t kMaxNameCharacters = 200;

@@ -1,5 +1,7 @@
 #include "records/sql_connection.h"
 
+#include "qt/qt_text.h"
+
 #include <QCoreApplication>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -12,7 +14,7 @@ namespace dm::records {
 namespace {
 
 using Kind = RecordsError::Kind;
-using sql::Q;
+using dm::Q;
 
 std::atomic<int> connectionCounter{0};
 

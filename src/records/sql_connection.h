@@ -34,7 +34,7 @@ class QSqlDatabase;
 namespace dm::records {
 
 namespace sql {
-inline QString Q(const std::string& text) { return QString::fromStdString(text); }
+// A column's text as our UTF-8 (Q() in qt/qt_text.h goes the other way).
 inline std::string S(const QVariant& v) { return v.toString().toStdString(); }
 } // namespace sql
 

@@ -1,6 +1,5 @@
 #include "records/station_recorder.h"
 
-
 namespace dm::records {
 
 StationRecorder::StationRecorder(std::string urlText, std::filesystem::path spoolFile, Origin origin, Clock clock)
