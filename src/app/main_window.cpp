@@ -37,10 +37,7 @@ using dm::Q;
 namespace {
 
 // The station's recorder as the exchange hands it readings.
-dm::ReadingRecorder* ReadingRecorderOf(dm::records::StationRecorder* recorder) {
-    (void)recorder;
-    return nullptr; // TODO(lead): the typed hand-over once the recorder takes it
-}
+dm::ReadingRecorder* ReadingRecorderOf(dm::records::StationRecorder* recorder) { return recorder; }
 
 dm::ClockTime Now() {
     const QTime t = QTime::currentTime();
