@@ -342,9 +342,10 @@ void ExchangeController::checkRenewedParameters() {
     if (outcome.readProtectedNext)
         followUpDue_ = true;
     else if (!unsettled_.empty()) {
+        // The one rule for a value taken (a value stored rounded counts as taken).
         std::vector<bool> taken;
         for (const SentChange& change : unsettled_)
-            taken.push_back(!notTaken.count(change.key));
+            taken.push_back(!notTaken.count(change.key) && ValueTaken(parameters_, change.key, change.after));
         unsettled_.clear();
         if (recorder_)
             recorder_->changesSettled(taken);
