@@ -4,6 +4,7 @@
 // and `archive` print a reply file.
 #include "cli/cli_capture.h"
 #include "cli/cli_common.h"
+#include "cli/cli_controller.h"
 #include "cli/cli_history.h"
 #include "cli/cli_params.h"
 #include "cli/commands.h"
@@ -82,6 +83,28 @@ private:
     std::chrono::steady_clock::time_point deadline_;
     WantedReply wanted_;
     KeepReply keep_;
+};
+
+// The controller's hand-over into the run's keeper: the reading goes into the spool before
+// its reply file may go; `kept` tells the link whether it may.
+class KeeperRecorder : public ReadingRecorder {
+public:
+    KeeperRecorder(ReadingKeeper& keeper, std::string serial) : keeper_(keeper), serial_(std::move(serial)) {}
+    void parametersArrived(const ParameterSet& reading) override { kept = keeper_.keepParameters(reading); }
+    void archiveArrived(const DoseArchive& archive, double interval) override {
+        // Stored only as the download of a dosimeter named on the command line.
+        kept = serial_.empty() || keeper_.keepArchive(archive, interval, serial_);
+    }
+    void erasePushed() override {}
+    void changesSent(const std::vector<SentChange>&) override {}
+    void changesSettled(const std::vector<bool>&) override {}
+    void dosimeterGone() override {}
+
+    bool kept = false;
+
+private:
+    ReadingKeeper& keeper_;
+    std::string serial_;
 };
 
 // A text from the dosimeter on one line, as the status log shows it.
@@ -268,10 +291,18 @@ int RunReadParams(const Args& args) {
     const std::string catalogue = LoadCatalogueOption(catalogueFile, langBase, &catalogueName);
 
     ReadingKeeper keeper("read-params", dbUrl);
-    const std::string reply =
-        ExchangeOverLink("read-params", link, ComposeGetParameters(access), WantedReply::Parameters, timeout,
-                         langBase, [&keeper](const std::string& text) { return keeper.keepParameters(text); });
-    WriteStdout(ParameterTableOutput(reply, catalogue, langBase, access, json, catalogueName));
+    // The window's rules: the controller reads the reply once and hands it to the keeper.
+    CliController controller(langBase, catalogue, access);
+    KeeperRecorder recorder(keeper, {});
+    controller->setRecorder(&recorder);
+    const std::string reply = ExchangeOverLink("read-params", link, ComposeGetParameters(access),
+                                               WantedReply::Parameters, timeout, langBase,
+                                               [&](const std::string& text) {
+                                                   controller->takeParameterReply(text);
+                                                   return recorder.kept;
+                                               });
+    WriteStdout(ParameterTableOutput(controller->parameters(), reply.empty(), catalogue, langBase, access, json,
+                                     catalogueName));
     return keeper.store();
 }
 
@@ -307,13 +338,21 @@ int RunReadArchive(const Args& args) {
     start.tickPreset = -30;
     start.progressSteps = 4;
     ReadingKeeper keeper("read-archive", dbUrl);
-    KeepReply keep;
-    if (!serial.empty())
-        keep = [&](const std::string& text) { return keeper.keepArchive(text, interval, serial); };
+    CliController controller(langBase, std::string(), 0);
+    controller->setHistoryInterval(interval);
+    KeeperRecorder recorder(keeper, serial);
+    controller->setRecorder(&recorder);
     const std::string reply =
-        ExchangeOverLink("read-archive", link, start, WantedReply::Archive, timeout, langBase, keep);
-
-    const DoseArchive archive = ParseArchiveOrFail(reply, interval, "the archive reply");
+        ExchangeOverLink("read-archive", link, start, WantedReply::Archive, timeout, langBase,
+                         [&](const std::string& text) {
+                             if (text.size() > kMaxArchiveTextBytes)
+                                 return true; // refused below, before anything is printed
+                             controller->takeArchiveReply(text);
+                             return recorder.kept;
+                         });
+    if (reply.size() > kMaxArchiveTextBytes)
+        ParseArchiveOrFail(reply, interval, "the archive reply"); // says why, exit 1
+    const DoseArchive& archive = controller->archive();
     if (json)
         WriteArchiveTablesJson(archive, langBase);
     else

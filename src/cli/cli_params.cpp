@@ -60,14 +60,16 @@ void WarnAboutBareCatalogue(const TableInput& in, const ParameterSet& set) {
         std::fprintf(stderr, "dosimeter-cli: warning: %s\n", notice.c_str());
 }
 
-void FillTable(const TableInput& in, ParsedTable& table) {
-    table.set = ReadParameterSet(in.reply);
+void FillTableFrom(ParameterSet set, const TableInput& in, ParsedTable& table) {
+    table.set = std::move(set);
     table.rows = ParameterRows(table.set, in.catalogue, in.langBase, in.access);
     table.langBase = in.langBase;
     table.state.caption = Tr(IDS_CAPTION, in.langBase); // the caption before any reply
     UpdateTableState(table.set, table.rows, in.langBase, table.state);
     WarnAboutBareCatalogue(in, table.set);
 }
+
+void FillTable(const TableInput& in, ParsedTable& table) { FillTableFrom(ReadParameterSet(in.reply), in, table); }
 
 std::string TextTable(const ParsedTable& table) {
     const TableHeadings h = ParameterTableHeadings(table.langBase);
@@ -398,17 +400,16 @@ int AccessMaskOption(const std::string& text) {
     return AccessOption(text);
 }
 
-std::string ParameterTableOutput(const std::string& reply, const std::string& catalogue,
+std::string ParameterTableOutput(const ParameterSet& set, bool emptyReply, const std::string& catalogue,
                                  int langBase, int access, bool json, const std::string& catalogueName) {
     TableInput in;
-    in.reply = reply;
     in.catalogue = catalogue;
     in.catalogueName = catalogueName;
     in.langBase = langBase;
     in.access = access;
     ParsedTable table;
-    FillTable(in, table);
-    return json ? JsonTable(table, in.reply.empty()) : TextTable(table);
+    FillTableFrom(set, in, table);
+    return json ? JsonTable(table, emptyReply) : TextTable(table);
 }
 
 } // namespace dm::cli
