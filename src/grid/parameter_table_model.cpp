@@ -193,10 +193,10 @@ QVariant ParameterTableModel::headerData(int section, Qt::Orientation orientatio
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole) {
         const TableHeadings h = ParameterTableHeadings(langBase_);
-        if (section == kNameColumn)
-            return ToQString(h.name);
-        // The table of a dosimeter that left says so above its values.
-        return ToQString(outOfRange_ ? h.value + " (" + Tr(IDS_OUT_OF_RANGE_MARK, langBase_) + ")" : h.value);
+        if (section != kNameColumn)
+            return ToQString(h.value);
+        // The table of a dosimeter that left says so in its widest heading.
+        return ToQString(outOfRange_ ? h.name + " (" + Tr(IDS_OUT_OF_RANGE_MARK, langBase_) + ")" : h.name);
     }
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignTop));
