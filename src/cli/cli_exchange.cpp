@@ -107,6 +107,14 @@ private:
     std::string serial_;
 };
 
+// An empty --db would quietly mean the default database: refused, as the records
+// commands refuse it.
+void RefuseEmptyDb(const std::string& command, const Args& args) {
+    for (std::size_t i = 0; i < args.size(); ++i)
+        if (args[i] == "--db=" || (args[i] == "--db" && i + 1 < args.size() && args[i + 1].empty()))
+            Fail(kExitUsage, command + ": --db is empty; give a database URL, or leave --db out for the default");
+}
+
 // A text from the dosimeter on one line, as the status log shows it.
 std::string OneLine(std::string text) {
     for (char& c : text)
@@ -283,6 +291,7 @@ int RunReadParams(const Args& args) {
     if (!options.parse(args, nullptr)) // a positional argument is a usage error
         return kExitOk;
     if (link.link.empty()) options.usageError("--link is required");
+    RefuseEmptyDb("read-params", args);
     const int langBase = LangBaseFromOption(lang);
     const int access = AccessMaskOption(accessText);
     const int timeout = TimeoutSeconds(link, kDefaultParamsTimeout);
@@ -320,6 +329,7 @@ int RunReadArchive(const Args& args) {
     if (!options.parse(args, nullptr)) // a positional argument is a usage error
         return kExitOk;
     if (link.link.empty()) options.usageError("--link is required");
+    RefuseEmptyDb("read-archive", args);
     if (!dbUrl.empty() && serial.empty()) options.usageError("--db stores only with --serial");
     const int langBase = LangBaseFromOption(lang);
     double interval = 1.0;
