@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <functional>
+#include <memory>
 
 namespace {
 
@@ -20,17 +21,23 @@ QString Ru(int id) { return QString::fromStdString(dm::Tr(id, dm::kLangRussian))
 
 // Runs check on the message box once the call below opens it, then presses key there.
 void OnNextBox(std::function<void(QMessageBox&)> check, Qt::Key key) {
+    // The pending timer holds the poll; the poll holds itself only weakly, so it goes
+    // once the box has been answered.
     auto poll = std::make_shared<std::function<void()>>();
-    *poll = [=] {
+    std::weak_ptr<std::function<void()>> weak = poll;
+    *poll = [weak, check, key] {
+        const auto self = weak.lock();
+        if (!self)
+            return;
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box) {
-            QTimer::singleShot(10, *poll);
+            QTimer::singleShot(10, [self] { (*self)(); });
             return;
         }
         check(*box);
         QTest::keyClick(box, key);
     };
-    QTimer::singleShot(0, *poll);
+    QTimer::singleShot(0, [poll] { (*poll)(); });
 }
 
 // The box's title, then its buttons' captions in alphabetical order.
