@@ -119,7 +119,7 @@ int TimeoutSeconds(const LinkOptions& o, int defaultSeconds) {
 // Pushes the command and runs the cycle until the wanted reply is taken in; the reply
 // text, or a failure (exit 1) for a time-out or a message from the dosimeter.
 std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, const ExchangeStart& start,
-                             WantedReply wanted, int timeoutSeconds, int langBase, const KeepReply& keep) {
+                             WantedReply wanted, int timeoutSeconds, Language language, const KeepReply& keep) {
     std::unique_ptr<ReceivedFolderStore> store;
     if (!o.recvDir.empty()) {
         if (const std::string problem = ReceivedFolderProblem(o.recvDir); !problem.empty())
@@ -153,7 +153,7 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
     using Clock = std::chrono::steady_clock;
     const Clock::time_point begin = Clock::now();
     const Clock::time_point deadline = begin + std::chrono::seconds(timeoutSeconds);
-    const std::string interrupted = Tr(IDS_CONNECTION_INTERRUPTED, langBase);
+    const std::string interrupted = Tr(IDS_CONNECTION_INTERRUPTED, language);
     // Woken by discovery itself: the moment a dosimeter is found, or discovery fails.
     if (!link.waitForDevice(deadline)) {
         if (const std::string failure = link.discoveryFailure(); !failure.empty())
@@ -260,18 +260,18 @@ int RunReadParams(const Args& args) {
     if (!options.parse(args, nullptr)) // a positional argument is a usage error
         return kExitOk;
     if (link.link.empty()) options.usageError("--link is required");
-    const int langBase = LangBaseFromOption(lang);
+    const Language language = LanguageFromOption(lang);
     const int access = AccessMaskOption(accessText);
     const int timeout = TimeoutSeconds(link, kDefaultParamsTimeout);
     // The catalogue is checked before anything goes out to the dosimeter.
     std::string catalogueName;
-    const std::string catalogue = LoadCatalogueOption(catalogueFile, langBase, &catalogueName);
+    const std::string catalogue = LoadCatalogueOption(catalogueFile, language, &catalogueName);
 
     ReadingKeeper keeper("read-params", dbUrl);
     const std::string reply =
         ExchangeOverLink("read-params", link, ComposeGetParameters(access), WantedReply::Parameters, timeout,
-                         langBase, [&keeper](const std::string& text) { return keeper.keepParameters(text); });
-    WriteStdout(ParameterTableOutput(reply, catalogue, langBase, access, json, catalogueName));
+                         language, [&keeper](const std::string& text) { return keeper.keepParameters(text); });
+    WriteStdout(ParameterTableOutput(reply, catalogue, language, access, json, catalogueName));
     return keeper.store();
 }
 
@@ -290,7 +290,7 @@ int RunReadArchive(const Args& args) {
         return kExitOk;
     if (link.link.empty()) options.usageError("--link is required");
     if (!dbUrl.empty() && serial.empty()) options.usageError("--db stores only with --serial");
-    const int langBase = LangBaseFromOption(lang);
+    const Language language = LanguageFromOption(lang);
     double interval = 1.0;
     if (!intervalText.empty()) {
         interval = NumberOption("--interval", intervalText);
@@ -311,13 +311,13 @@ int RunReadArchive(const Args& args) {
     if (!serial.empty())
         keep = [&](const std::string& text) { return keeper.keepArchive(text, interval, serial); };
     const std::string reply =
-        ExchangeOverLink("read-archive", link, start, WantedReply::Archive, timeout, langBase, keep);
+        ExchangeOverLink("read-archive", link, start, WantedReply::Archive, timeout, language, keep);
 
     const DoseArchive archive = ParseArchiveOrFail(reply, interval, "the archive reply");
     if (json)
-        WriteArchiveTablesJson(archive, langBase);
+        WriteArchiveTablesJson(archive, language);
     else
-        WriteArchiveTablesText(archive, langBase);
+        WriteArchiveTablesText(archive, language);
     return serial.empty() ? kExitOk : keeper.store();
 }
 

@@ -29,7 +29,7 @@ struct TableInput {
     std::string reply;
     std::string catalogue;
     std::string catalogueName; // as the warning about a missing section names it
-    int langBase = 0;
+    Language language = Language::English;
     int access = 0;
 };
 
@@ -46,7 +46,7 @@ int AccessOption(const std::string& text) {
 struct ParsedTable {
     ParameterSet set;
     std::vector<ParameterRow> rows;
-    int langBase = 0;
+    Language language = Language::English;
     ParameterTableState state;
 };
 
@@ -54,25 +54,25 @@ struct ParsedTable {
 void WarnAboutBareCatalogue(const TableInput& in, const ParameterSet& set) {
     if (!set.replied())
         return;
-    const std::string notice = CatalogueSectionNotice(in.catalogue, in.catalogueName, set.neutron(), in.langBase);
+    const std::string notice = CatalogueSectionNotice(in.catalogue, in.catalogueName, set.neutron(), in.language);
     if (!notice.empty())
         std::fprintf(stderr, "dosimeter-cli: warning: %s\n", notice.c_str());
 }
 
 void FillTable(const TableInput& in, ParsedTable& table) {
     table.set = ReadParameterSet(in.reply);
-    table.rows = ParameterRows(table.set, in.catalogue, in.langBase, in.access);
-    table.langBase = in.langBase;
-    table.state.caption = Tr(IDS_CAPTION, in.langBase); // the caption before any reply
-    UpdateTableState(table.set, table.rows, in.langBase, table.state);
+    table.rows = ParameterRows(table.set, in.catalogue, in.language, in.access);
+    table.language = in.language;
+    table.state.caption = Tr(IDS_CAPTION, in.language); // the caption before any reply
+    UpdateTableState(table.set, table.rows, in.language, table.state);
     WarnAboutBareCatalogue(in, table.set);
 }
 
 std::string TextTable(const ParsedTable& table) {
-    const TableHeadings h = ParameterTableHeadings(table.langBase);
+    const TableHeadings h = ParameterTableHeadings(table.language);
     std::string out = h.name + "\t" + h.key + "\t" + h.value + "\n";
     for (const ParameterRow& row : table.rows) {
-        const RowPresentation r = PresentRow(table.set, row, table.langBase);
+        const RowPresentation r = PresentRow(table.set, row, table.language);
         out += r.name.text + "\t" + r.key + "\t" + r.value.text + "\n";
     }
     return out;
@@ -89,7 +89,7 @@ std::string KindName(const CellPresentation& cell) {
 }
 
 std::string JsonTable(const ParsedTable& table, bool emptyReply) {
-    const TableHeadings h = ParameterTableHeadings(table.langBase);
+    const TableHeadings h = ParameterTableHeadings(table.language);
     std::string out = "{\n";
     out += "  \"caption\": " + JsonString(table.state.caption) + ",\n";
     out += std::string("  \"model\": ") +
@@ -103,7 +103,7 @@ std::string JsonTable(const ParsedTable& table, bool emptyReply) {
     out += "  \"rows\": [";
     bool first = true;
     for (const ParameterRow& row : table.rows) {
-        const RowPresentation r = PresentRow(table.set, row, table.langBase);
+        const RowPresentation r = PresentRow(table.set, row, table.language);
         out += first ? "\n" : ",\n";
         first = false;
         out += "    { \"name\": " + JsonString(r.name.text) + ", \"key\": " + JsonString(r.key) +
@@ -127,10 +127,10 @@ std::string JsonTable(const ParsedTable& table, bool emptyReply) {
 TableInput ReadTableInput(const std::string& replyPath, const std::string& catalogueOption,
                           const std::string& lang, const std::string& access) {
     TableInput in;
-    in.langBase = LangBaseFromOption(lang);
+    in.language = LanguageFromOption(lang);
     in.access = AccessOption(access);
     in.reply = ReadReplyInput(replyPath);
-    in.catalogue = LoadCatalogueOption(catalogueOption, in.langBase, &in.catalogueName);
+    in.catalogue = LoadCatalogueOption(catalogueOption, in.language, &in.catalogueName);
     return in;
 }
 
@@ -174,7 +174,7 @@ std::vector<Edit> EditsInOrder(const Args& args) {
 struct Editing {
     ParameterSet& set;
     std::vector<ParameterRow> rows;
-    int langBase;
+    Language language;
 };
 
 const ParameterRow& EditableRowOfKey(const Editing& e, const std::string& option,
@@ -192,10 +192,10 @@ const ParameterRow& EditableRowOfKey(const Editing& e, const std::string& option
 // The dosimeter's word for a switch row's option in the table's language.
 std::string SwitchWord(const Editing& e, const std::string& option, const std::string& key,
                        const std::string& shown) {
-    if (const auto word = ChoiceWord(key, shown, e.langBase))
+    if (const auto word = ChoiceWord(key, shown, e.language))
         return *word;
     std::string listed;
-    for (const auto& o : ShownChoices(key, e.langBase))
+    for (const auto& o : ShownChoices(key, e.language))
         listed += (listed.empty() ? "'" : ", '") + o + "'";
     Fail(kExitUsage,
          option + ": '" + shown + "' is not an option of '" + key + "' (" + listed + ")");
@@ -272,7 +272,7 @@ int ComposeSendChangesCommand(const Args& args) {
     const TableInput in = ReadTableInput(positional[0], catalogue, lang, access);
     ParameterSet set = ReadParameterSet(in.reply);
     WarnAboutBareCatalogue(in, set);
-    Editing editing{set, ParameterRows(set, in.catalogue, in.langBase, in.access), in.langBase};
+    Editing editing{set, ParameterRows(set, in.catalogue, in.language, in.access), in.language};
     for (const Edit& edit : EditsInOrder(args))
         ApplyEdit(editing, edit);
 
@@ -281,7 +281,7 @@ int ComposeSendChangesCommand(const Args& args) {
         Fail(kExitUsage, "compose send-changes: " + refused.front().key + " = \"" +
                              refused.front().value + "\" is not taken by the dosimeter: " +
                              refused.front().detail);
-    const ExchangeStart start = ComposeSendChanges(set, editing.rows, set.neutron(), in.langBase);
+    const ExchangeStart start = ComposeSendChanges(set, editing.rows, set.neutron(), in.language);
     if (start.files.empty())
         Fail(kExitFailed, "compose send-changes: the parameter table of " + positional[0] +
                               " has no parameter row; nothing would be sent");
@@ -336,7 +336,7 @@ int RunParams(const Args& args) {
     ParsedTable table;
     FillTable(in, table);
     if (!saveTab.empty())
-        WriteStdout(ParameterTableFileBytes(table.set, table.rows, table.langBase));
+        WriteStdout(ParameterTableFileBytes(table.set, table.rows, table.language));
     else if (json)
         WriteStdout(JsonTable(table, in.reply.empty()));
     else
@@ -392,12 +392,12 @@ int AccessMaskOption(const std::string& text) {
 }
 
 std::string ParameterTableOutput(const std::string& reply, const std::string& catalogue,
-                                 int langBase, int access, bool json, const std::string& catalogueName) {
+                                 Language language, int access, bool json, const std::string& catalogueName) {
     TableInput in;
     in.reply = reply;
     in.catalogue = catalogue;
     in.catalogueName = catalogueName;
-    in.langBase = langBase;
+    in.language = language;
     in.access = access;
     ParsedTable table;
     FillTable(in, table);

@@ -581,7 +581,7 @@ void StationRecorder::hand(RecordEntry entry) {
     } catch (const RecordsError& e) {
         handSpool_.reset();
         if (!handSpoolBroken_)
-            say(FillIn(Tr(IDS_REC_HELD_IN_MEMORY, langBase_), {e.what()}));
+            say(FillIn(Tr(IDS_REC_HELD_IN_MEMORY, language_), {e.what()}));
         handSpoolBroken_ = true;
     }
     {
@@ -611,7 +611,7 @@ void StationRecorder::parametersArrived(const std::string& reply) {
         return;
     std::optional<ReadoutInput> readout = ReadoutFromParameters(set, 0, origin_);
     if (!readout) {
-        say(Tr(IDS_REC_NO_SERIAL, langBase_));
+        say(Tr(IDS_REC_NO_SERIAL, language_));
         return;
     }
     if (last_ && last_->serial != readout->serial)
@@ -624,7 +624,7 @@ void StationRecorder::parametersArrived(const std::string& reply) {
 
 void StationRecorder::archiveArrived(const std::string& reply, double interval) {
     if (!last_) {
-        say(Tr(IDS_REC_UNKNOWN_HISTORY, langBase_));
+        say(Tr(IDS_REC_UNKNOWN_HISTORY, language_));
         return;
     }
     hand(DownloadFromArchive(reply, interval, last_->serial, nextTime(lastDownloadAt_), origin_));
@@ -633,7 +633,7 @@ void StationRecorder::archiveArrived(const std::string& reply, double interval) 
 void StationRecorder::erasePushed() {
     postPendingChanges(nullptr);
     if (!last_) {
-        say(Tr(IDS_REC_UNKNOWN_ERASE, langBase_));
+        say(Tr(IDS_REC_UNKNOWN_ERASE, language_));
         return;
     }
     EraseInput erase;
@@ -646,7 +646,7 @@ void StationRecorder::erasePushed() {
 void StationRecorder::changesSent(const std::vector<std::string>& commandFiles) {
     postPendingChanges(nullptr);
     if (!last_) {
-        say(Tr(IDS_REC_UNKNOWN_CHANGES, langBase_));
+        say(Tr(IDS_REC_UNKNOWN_CHANGES, language_));
         return;
     }
     ChangesInput changes;
@@ -720,7 +720,7 @@ void StationRecorder::checkReadout(const ReadoutInput& readout) {
     if (!check)
         return;
     // Looked at without the lock: the window must never wait for these reads.
-    const ReadoutTold told = check(*repo_, readout, langBase_);
+    const ReadoutTold told = check(*repo_, readout, language_);
     for (const std::string& text : told.notes)
         say(text);
     for (const std::string& text : told.alerts) {
@@ -821,7 +821,7 @@ void StationRecorder::pass(bool force, bool fresh, std::deque<RecordEntry> heldN
     if (result.unreachable) {
         ++failedPasses_;
         if (!outage_)
-            say(FillIn(Tr(IDS_REC_CANNOT_WRITE, langBase_), {result.error, spoolFile_.string()}));
+            say(FillIn(Tr(IDS_REC_CANNOT_WRITE, language_), {result.error, spoolFile_.string()}));
         outage_ = true;
     } else if (result.stored > 0) {
         failedPasses_ = 0;
@@ -829,11 +829,11 @@ void StationRecorder::pass(bool force, bool fresh, std::deque<RecordEntry> heldN
     const std::int64_t now = countWaiting();
     if (outage_ && !result.unreachable && result.stored > 0 && now == 0) {
         outage_ = false;
-        say(FillIn(Tr(IDS_REC_BACK, langBase_), {display_}));
+        say(FillIn(Tr(IDS_REC_BACK, language_), {display_}));
     } else if (now > 0 && (now != before || fresh || force || result.error != lastWhy_)) {
         if (!result.error.empty())
             lastWhy_ = result.error;
-        std::string line = FillIn(Tr(now == 1 ? IDS_REC_ONE_WAITS : IDS_REC_WAIT, langBase_), {std::to_string(now)});
+        std::string line = FillIn(Tr(now == 1 ? IDS_REC_ONE_WAITS : IDS_REC_WAIT, language_), {std::to_string(now)});
         std::optional<UtcSeconds> next;
         try {
             next = spool_ ? spool_->earliestTry(key_) : std::nullopt;
@@ -842,7 +842,7 @@ void StationRecorder::pass(bool force, bool fresh, std::deque<RecordEntry> heldN
         if (!held_.empty())
             next = WallNow() + RetryPause(failedPasses_).count();
         if (!lastWhy_.empty() && next)
-            line += " " + FillIn(Tr(IDS_REC_WAIT_WHY, langBase_),
+            line += " " + FillIn(Tr(IDS_REC_WAIT_WHY, language_),
                                  {lastWhy_, std::to_string(std::max<UtcSeconds>(0, *next - WallNow()))});
         say(line);
     }

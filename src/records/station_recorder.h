@@ -12,6 +12,7 @@
 // Nothing is ever dropped: what the database refuses waits in the spool and is tried
 // again with a growing pause, and the repository's unique keys make a replay after a
 // crash a no-op.
+#include "core/language.h"
 #include "params/parameter_set.h"
 #include "records/capture.h"
 #include "records/dose_alerts.h"
@@ -141,13 +142,13 @@ public:
     StationRecorder& operator=(const StationRecorder&) = delete;
 
     void setNotify(Notify notify);
-    // The language of the recorder's own notes (kLangEnglish or kLangRussian); what the
-    // database or its driver says stays as they say it.
-    void setLanguage(int langBase) { langBase_ = langBase; }
+    // The language of the recorder's own notes; what the database or its driver says
+    // stays as they say it.
+    void setLanguage(Language language) { language_ = language; }
     // Looked at, on the recorder's thread, with each readout the database has just taken
     // new (whose dosimeter it is, the dose alerts of its wearer): its notes go to the
     // status notes, its alerts through the alert handler (else the status notes too).
-    using ReadoutCheck = std::function<ReadoutTold(RecordsRepository&, const ReadoutInput&, int langBase)>;
+    using ReadoutCheck = std::function<ReadoutTold(RecordsRepository&, const ReadoutInput&, Language language)>;
     void setReadoutCheck(ReadoutCheck check);
     void setAlert(Notify alert);
     // Called on the recorder's thread after the database has taken something new; it
@@ -195,7 +196,7 @@ private:
     const std::filesystem::path spoolFile_;
     const Origin origin_;
     const Clock clock_;
-    std::atomic<int> langBase_{0};
+    std::atomic<Language> language_{Language::English};
 
     // The handing thread's state: what the last parameter reply said, the changes
     // awaiting it, its own connection to the spool.
