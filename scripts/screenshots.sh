@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Takes the user guide's pictures of the window, in English and in Russian, under Xvfb:
 # a simulated KRT-17A is read out; its parameter table, its dose history tab, the diagram
-# and two unsent edits (one refused) are saved as
-# docs/window-<en|ru>-<parameters|dose-history|diagram|editing>.png.
+# and two unsent edits (one refused), then the table kept when the dosimeter leaves, are
+# saved as docs/window-<en|ru>-<parameters|dose-history|diagram|editing|out-of-range>.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD

@@ -36,12 +36,6 @@ using dm::Q;
 
 namespace {
 
-// The station's recorder as the exchange hands it readings.
-dm::ReadingRecorder* ReadingRecorderOf(dm::records::StationRecorder* recorder) {
-    (void)recorder;
-    return nullptr; // TODO(lead): the typed hand-over once the recorder takes it
-}
-
 dm::ClockTime Now() {
     const QTime t = QTime::currentTime();
     return {t.hour(), t.minute(), t.second()};
@@ -61,7 +55,7 @@ MainWindow::MainWindow(const dm::InterfaceSettings& settings, WindowServices ser
     }
     controller_ = std::make_unique<dm::ExchangeController>(*services_.link, static_cast<dm::ControllerView&>(*this),
                                                             *services_.dialogs);
-    controller_->setRecorder(ReadingRecorderOf(services_.recorder));
+    controller_->setRecorder(services_.recorder);
     doseTable_ = std::make_unique<dm::HistoryTable>(controller_->archive(), dm::HistoryTab::Dose, dm::Language::English);
     neutronTable_ = std::make_unique<dm::HistoryTable>(controller_->archive(), dm::HistoryTab::Neutron, dm::Language::English);
     buildControls();

@@ -1,4 +1,5 @@
 #include "app/records_models.h"
+#include "qt/qt_text.h"
 
 #include "core/format.h"
 #include "core/numbers.h"
@@ -17,7 +18,6 @@
 namespace dm {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 std::string Joined(const std::vector<std::string>& parts, const std::function<std::string(const std::string&)>& shown) {
     std::string out;

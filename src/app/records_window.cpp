@@ -1,4 +1,5 @@
 #include "app/records_window.h"
+#include "qt/qt_text.h"
 
 #include "core/format.h"
 #include "core/string_table.h"
@@ -34,7 +35,6 @@
 namespace dm {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 // Rows picked whole; each column as wide as its contents, the `stretch` one taking the
 // width left, so the table fills its room.

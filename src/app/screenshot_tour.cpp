@@ -1,5 +1,7 @@
 #include "app/screenshot_tour.h"
 
+#include <QAction>
+
 #include "app/main_window.h"
 #include "core/string_table.h"
 #include "grid/parameter_table_view.h"
@@ -20,6 +22,15 @@ ScreenshotTour::ScreenshotTour(MainWindow& window, QString dir) : window_(window
     timer_.setInterval(250);
     connect(&timer_, &QTimer::timeout, this, &ScreenshotTour::poll);
     timer_.start();
+}
+
+void ScreenshotTour::closeWindow() {
+    // Closing asks about the unsent edits: the next polls answer Discard.
+    step_ = Step::WaitUnsentQuestion;
+    QTimer::singleShot(0, this, [this] {
+        window_.accept();
+        timer_.stop();
+    });
 }
 
 bool ScreenshotTour::save(const QString& what) { return save(what, window_); }
@@ -118,14 +129,25 @@ void ScreenshotTour::poll() {
             fail();
             return;
         }
-        // Closing asks about the unsent edits: the next polls answer Discard.
-        step_ = Step::WaitUnsentQuestion;
-        QTimer::singleShot(0, this, [this] {
-            window_.accept();
-            timer_.stop();
-        });
+        // The dosimeter leaves with the edits unsent: the table stays, greyed.
+        if (auto* out = window_.findChild<QAction*>(QStringLiteral("actionSimOut"))) {
+            step_ = Step::WaitOutOfRange;
+            out->trigger();
+        } else {
+            closeWindow();
+        }
         break;
     }
+    case Step::WaitOutOfRange:
+        if (window_.controller().outOfRange()) {
+            window_.gridView()->clearSelection();
+            if (!save(QStringLiteral("out-of-range"))) {
+                fail();
+                return;
+            }
+            closeWindow();
+        }
+        break;
     case Step::WaitUnsentQuestion:
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             step_ = Step::Done;

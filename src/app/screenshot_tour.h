@@ -18,10 +18,12 @@ public:
     // <dir>/window-<en|ru>-diagram.png, <dir>/window-<en|ru>-editing.png.
     ScreenshotTour(MainWindow& window, QString dir);
 
+    // Closes the window; the unsent-edits question it asks is answered Discard.
+    void closeWindow();
     bool succeeded() const { return step_ == Step::Done; }
 
 private:
-    enum class Step { WaitParameters, WaitArchive, WaitDiagram, Edit, WaitUnsentQuestion, Done };
+    enum class Step { WaitParameters, WaitArchive, WaitDiagram, Edit, WaitOutOfRange, WaitUnsentQuestion, Done };
     void poll();
     bool save(const QString& what);
     bool save(const QString& what, QWidget& shown);

@@ -4,6 +4,7 @@
 // and `archive` print a reply file.
 #include "cli/cli_capture.h"
 #include "cli/cli_common.h"
+#include "cli/cli_controller.h"
 #include "cli/cli_history.h"
 #include "cli/cli_params.h"
 #include "cli/commands.h"
@@ -83,6 +84,36 @@ private:
     WantedReply wanted_;
     KeepReply keep_;
 };
+
+// The controller's hand-over into the run's keeper: the reading goes into the spool before
+// its reply file may go; `kept` tells the link whether it may.
+class KeeperRecorder : public ReadingRecorder {
+public:
+    KeeperRecorder(ReadingKeeper& keeper, std::string serial) : keeper_(keeper), serial_(std::move(serial)) {}
+    void parametersArrived(const ParameterSet& reading) override { kept = keeper_.keepParameters(reading); }
+    void archiveArrived(const DoseArchive& archive, double interval) override {
+        // Stored only as the download of a dosimeter named on the command line.
+        kept = serial_.empty() || keeper_.keepArchive(archive, interval, serial_);
+    }
+    void erasePushed() override {}
+    void changesSent(const std::vector<SentChange>&) override {}
+    void changesSettled(const std::vector<bool>&) override {}
+    void dosimeterGone() override {}
+
+    bool kept = false;
+
+private:
+    ReadingKeeper& keeper_;
+    std::string serial_;
+};
+
+// An empty --db would quietly mean the default database: refused, as the records
+// commands refuse it.
+void RefuseEmptyDb(const std::string& command, const Args& args) {
+    for (std::size_t i = 0; i < args.size(); ++i)
+        if (args[i] == "--db=" || (args[i] == "--db" && i + 1 < args.size() && args[i + 1].empty()))
+            Fail(kExitUsage, command + ": --db is empty; give a database URL, or leave --db out for the default");
+}
 
 // A text from the dosimeter on one line, as the status log shows it.
 std::string OneLine(std::string text) {
@@ -260,6 +291,7 @@ int RunReadParams(const Args& args) {
     if (!options.parse(args, nullptr)) // a positional argument is a usage error
         return kExitOk;
     if (link.link.empty()) options.usageError("--link is required");
+    RefuseEmptyDb("read-params", args);
     const Language language = LanguageFromOption(lang);
     const int access = AccessMaskOption(accessText);
     const int timeout = TimeoutSeconds(link, kDefaultParamsTimeout);
@@ -268,10 +300,18 @@ int RunReadParams(const Args& args) {
     const std::string catalogue = LoadCatalogueOption(catalogueFile, language, &catalogueName);
 
     ReadingKeeper keeper("read-params", dbUrl);
-    const std::string reply =
-        ExchangeOverLink("read-params", link, ComposeGetParameters(access), WantedReply::Parameters, timeout,
-                         language, [&keeper](const std::string& text) { return keeper.keepParameters(text); });
-    WriteStdout(ParameterTableOutput(reply, catalogue, language, access, json, catalogueName));
+    // The window's rules: the controller reads the reply once and hands it to the keeper.
+    CliController controller(language, catalogue, access);
+    KeeperRecorder recorder(keeper, {});
+    controller->setRecorder(&recorder);
+    const std::string reply = ExchangeOverLink("read-params", link, ComposeGetParameters(access),
+                                               WantedReply::Parameters, timeout, language,
+                                               [&](const std::string& text) {
+                                                   controller->takeParameterReply(text);
+                                                   return recorder.kept;
+                                               });
+    WriteStdout(ParameterTableOutput(controller->parameters(), reply.empty(), catalogue, language, access, json,
+                                     catalogueName));
     return keeper.store();
 }
 
@@ -289,6 +329,7 @@ int RunReadArchive(const Args& args) {
     if (!options.parse(args, nullptr)) // a positional argument is a usage error
         return kExitOk;
     if (link.link.empty()) options.usageError("--link is required");
+    RefuseEmptyDb("read-archive", args);
     if (!dbUrl.empty() && serial.empty()) options.usageError("--db stores only with --serial");
     const Language language = LanguageFromOption(lang);
     double interval = 1.0;
@@ -307,13 +348,21 @@ int RunReadArchive(const Args& args) {
     start.tickPreset = -30;
     start.progressSteps = 4;
     ReadingKeeper keeper("read-archive", dbUrl);
-    KeepReply keep;
-    if (!serial.empty())
-        keep = [&](const std::string& text) { return keeper.keepArchive(text, interval, serial); };
+    CliController controller(language, std::string(), 0);
+    controller->setHistoryInterval(interval);
+    KeeperRecorder recorder(keeper, serial);
+    controller->setRecorder(&recorder);
     const std::string reply =
-        ExchangeOverLink("read-archive", link, start, WantedReply::Archive, timeout, language, keep);
-
-    const DoseArchive archive = ParseArchiveOrFail(reply, interval, "the archive reply");
+        ExchangeOverLink("read-archive", link, start, WantedReply::Archive, timeout, language,
+                         [&](const std::string& text) {
+                             if (text.size() > kMaxArchiveTextBytes)
+                                 return true; // refused below, before anything is printed
+                             controller->takeArchiveReply(text);
+                             return recorder.kept;
+                         });
+    if (reply.size() > kMaxArchiveTextBytes)
+        ParseArchiveOrFail(reply, interval, "the archive reply"); // says why, exit 1
+    const DoseArchive& archive = controller->archive();
     if (json)
         WriteArchiveTablesJson(archive, language);
     else

@@ -1,6 +1,7 @@
 // The parameter table and the command files from the command line: the same parse,
 // edit rules and composition the window uses. Edits go to the parameter set by key.
 #include "cli/cli_common.h"
+#include "cli/cli_controller.h"
 #include "cli/cli_params.h"
 #include "cli/commands.h"
 
@@ -59,14 +60,16 @@ void WarnAboutBareCatalogue(const TableInput& in, const ParameterSet& set) {
         std::fprintf(stderr, "dosimeter-cli: warning: %s\n", notice.c_str());
 }
 
-void FillTable(const TableInput& in, ParsedTable& table) {
-    table.set = ReadParameterSet(in.reply);
+void FillTableFrom(ParameterSet set, const TableInput& in, ParsedTable& table) {
+    table.set = std::move(set);
     table.rows = ParameterRows(table.set, in.catalogue, in.language, in.access);
     table.language = in.language;
     table.state.caption = Tr(IDS_CAPTION, in.language); // the caption before any reply
     UpdateTableState(table.set, table.rows, in.language, table.state);
     WarnAboutBareCatalogue(in, table.set);
 }
+
+void FillTable(const TableInput& in, ParsedTable& table) { FillTableFrom(ReadParameterSet(in.reply), in, table); }
 
 std::string TextTable(const ParsedTable& table) {
     const TableHeadings h = ParameterTableHeadings(table.language);
@@ -270,18 +273,24 @@ int ComposeSendChangesCommand(const Args& args) {
         options.usageError("--out-dir DIR is required");
 
     const TableInput in = ReadTableInput(positional[0], catalogue, lang, access);
-    ParameterSet set = ReadParameterSet(in.reply);
+    // The same rules as the window's "Send changes": the controller reads the reply once,
+    // the edits go into its set, and it checks and composes.
+    CliController controller(in.language, in.catalogue, in.access);
+    controller->takeParameterReply(in.reply);
+    ParameterSet& set = controller->editableParameters();
     WarnAboutBareCatalogue(in, set);
-    Editing editing{set, ParameterRows(set, in.catalogue, in.language, in.access), in.language};
+    Editing editing{set, controller->rows(), in.language};
     for (const Edit& edit : EditsInOrder(args))
         ApplyEdit(editing, edit);
 
-    const std::vector<ValueProblem> refused = CheckChanges(set, editing.rows);
+    // Refusals are worded in English, as every message of the tool.
+    const ExchangeController::ComposedChanges composed = controller->composeChanges(Language::English, &editing.rows);
+    const std::vector<ValueProblem>& refused = composed.refused;
     if (!refused.empty())
         Fail(kExitUsage, "compose send-changes: " + refused.front().key + " = \"" +
                              refused.front().value + "\" is not taken by the dosimeter: " +
                              refused.front().detail);
-    const ExchangeStart start = ComposeSendChanges(set, editing.rows, set.neutron(), in.language);
+    const ExchangeStart& start = composed.start;
     if (start.files.empty())
         Fail(kExitFailed, "compose send-changes: the parameter table of " + positional[0] +
                               " has no parameter row; nothing would be sent");
@@ -391,17 +400,16 @@ int AccessMaskOption(const std::string& text) {
     return AccessOption(text);
 }
 
-std::string ParameterTableOutput(const std::string& reply, const std::string& catalogue,
+std::string ParameterTableOutput(const ParameterSet& set, bool emptyReply, const std::string& catalogue,
                                  Language language, int access, bool json, const std::string& catalogueName) {
     TableInput in;
-    in.reply = reply;
     in.catalogue = catalogue;
     in.catalogueName = catalogueName;
     in.language = language;
     in.access = access;
     ParsedTable table;
-    FillTable(in, table);
-    return json ? JsonTable(table, in.reply.empty()) : TextTable(table);
+    FillTableFrom(set, in, table);
+    return json ? JsonTable(table, emptyReply) : TextTable(table);
 }
 
 } // namespace dm::cli

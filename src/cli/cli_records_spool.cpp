@@ -199,24 +199,27 @@ ReadingKeeper::ReadingKeeper(std::string command, const std::string& dbUrl)
 
 ReadingKeeper::~ReadingKeeper() = default;
 
-bool ReadingKeeper::keepParameters(const std::string& reply) {
+bool ReadingKeeper::keepParameters(const ParameterSet& reading) {
     records::EnsureQtCoreApplication("dosimeter-cli");
-    std::optional<records::ReadoutInput> readout =
-        records::ReadoutFromParameters(ReadParameterSet(reply), Now(), records::LocalOrigin());
-    if (!readout) {
-        problem_ = "the reply has no serial_number";
+    if (!capture_)
+        capture_ = std::make_unique<records::ReadingCapture>(records::LocalOrigin(), Now);
+    return keep(capture_->parameters(reading));
+}
+
+bool ReadingKeeper::keepArchive(const DoseArchive& archive, double interval, const std::string& serial) {
+    records::EnsureQtCoreApplication("dosimeter-cli");
+    if (!capture_)
+        capture_ = std::make_unique<records::ReadingCapture>(records::LocalOrigin(), Now);
+    return keep(capture_->archive(archive, interval, serial));
+}
+
+bool ReadingKeeper::keep(records::Captured captured) {
+    if (captured.entries.empty()) {
+        problem_ = captured.note == IDS_REC_UNKNOWN_HISTORY ? "no dosimeter to record it for"
+                                                            : "the reply has no serial_number";
         return true; // nothing in it could be recorded
     }
-    return keep(std::move(*readout));
-}
-
-bool ReadingKeeper::keepArchive(const std::string& reply, double interval, const std::string& serial) {
-    records::EnsureQtCoreApplication("dosimeter-cli");
-    return keep(records::DownloadFromArchive(reply, interval, serial, Now(), records::LocalOrigin()));
-}
-
-bool ReadingKeeper::keep(RecordEntry entry) {
-    reading_ = std::move(entry);
+    reading_ = std::move(captured.entries.back());
     try {
         spool_ = std::make_unique<RecordSpool>(records::DefaultSpoolFile());
         row_ = spool_->append(*reading_, records::SpoolDatabaseKey(urlText_), Now());

@@ -157,15 +157,29 @@ void ExchangeController::getDoseHistory() {
     startCommand(start);
 }
 
+ExchangeController::ComposedChanges ExchangeController::composeChanges(Language refusalLanguage,
+                                                                       const std::vector<ParameterRow>* rowsEdited) {
+    ComposedChanges composed;
+    const std::vector<ParameterRow> shown = rowsEdited ? *rowsEdited : rows();
+    composed.refused = CheckChanges(parameters_, shown, refusalLanguage);
+    if (!composed.refused.empty())
+        return composed;
+    composed.start = ComposeSendChanges(parameters_, shown, neutron_, language_);
+    if (composed.start.started)
+        for (const auto& [key, value] : ChangedValues(parameters_, shown, language_))
+            composed.changes.push_back({key, parameters_.raw(key).value_or(""), value});
+    return composed;
+}
+
 void ExchangeController::sendChanges() {
     view_.commitOpenEdit(); // an edit still open belongs to the changes
     if (outOfRange_)
         return; // kept for the dosimeter's return; nothing goes to another
-    const std::vector<ParameterRow> shown = rows();
-    const std::vector<ValueProblem> refused = CheckChanges(parameters_, shown, language_);
-    if (!refused.empty()) {
+    const ComposedChanges composed = composeChanges(language_);
+    if (!composed.refused.empty()) {
         // Nothing goes out until every refused value is mended.
-        for (const ValueProblem& p : refused) {
+        const std::vector<ParameterRow> shown = rows();
+        for (const ValueProblem& p : composed.refused) {
             badKeys_.insert(p.key);
             view_.statusLine(Tr(IDS_NOT_SENT_FIX, language_) + ShownName(shown, p.key) + ": \"" + p.value +
                              "\" - " + p.detail);
@@ -173,23 +187,22 @@ void ExchangeController::sendChanges() {
         view_.parametersChanged();
         return;
     }
-    const ExchangeStart start = ComposeSendChanges(parameters_, shown, neutron_, language_);
+    const ExchangeStart& start = composed.start;
     badKeys_.clear();
     followUpDue_ = false;
-    std::vector<SentChange> sent;
     if (start.started) {
-        const auto changed = ChangedValues(parameters_, shown, language_);
-        for (const auto& [key, value] : changed)
-            sent.push_back({key, parameters_.raw(key).value_or(""), value});
-        renewedCheck_.commandSent(changed, access_ != 0);
+        std::vector<std::pair<std::string, std::string>> sent;
+        for (const SentChange& change : composed.changes)
+            sent.emplace_back(change.key, change.after);
+        renewedCheck_.commandSent(std::move(sent), access_ != 0);
     } else {
         renewedCheck_.clear();
     }
     startCommand(start);
     if (start.started && !start.files.empty()) {
-        unsettled_ = sent;
+        unsettled_ = composed.changes;
         if (recorder_)
-            recorder_->changesSent(sent);
+            recorder_->changesSent(composed.changes);
     }
 }
 
@@ -220,6 +233,10 @@ bool ExchangeController::ignoredAfterCutShort() {
 void ExchangeController::parametersReceived(const std::string& reply) {
     if (ignoredAfterCutShort())
         return;
+    takeParameterReply(reply);
+}
+
+void ExchangeController::takeParameterReply(const std::string& reply) {
     ParameterSet reading = ReadParameterSet(reply);
     // First of all, before a box can open: the reading is safe before its reply file goes.
     if (recorder_)
@@ -325,9 +342,10 @@ void ExchangeController::checkRenewedParameters() {
     if (outcome.readProtectedNext)
         followUpDue_ = true;
     else if (!unsettled_.empty()) {
+        // The one rule for a value taken (a value stored rounded counts as taken).
         std::vector<bool> taken;
         for (const SentChange& change : unsettled_)
-            taken.push_back(!notTaken.count(change.key));
+            taken.push_back(!notTaken.count(change.key) && ValueTaken(parameters_, change.key, change.after));
         unsettled_.clear();
         if (recorder_)
             recorder_->changesSettled(taken);
@@ -350,6 +368,10 @@ void ExchangeController::reportErase() {
 void ExchangeController::archiveReceived(const std::string& reply) {
     if (ignoredAfterCutShort())
         return;
+    takeArchiveReply(reply);
+}
+
+void ExchangeController::takeArchiveReply(const std::string& reply) {
     DoseArchive archive = ParseDoseArchive(reply, historyInterval_);
     if (recorder_)
         recorder_->archiveArrived(archive, historyInterval_);

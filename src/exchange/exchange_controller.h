@@ -84,6 +84,24 @@ public:
     // values are unsent (Send sends them and says no, Discard drops them).
     bool mayDropEdits();
 
+    // ---- replies and changes without the cycle (the command-line tool runs its own)
+    // A parameter or archive reply as the link took it in: parsed here, once, handed to
+    // the recorder, checked, shown. The cycle calls the same on the window's behalf.
+    void takeParameterReply(const std::string& reply);
+    void takeArchiveReply(const std::string& reply);
+    // Seconds between two gamma records when no table has told ("--interval").
+    void setHistoryInterval(double seconds) { historyInterval_ = seconds; }
+    // What "Send changes" would push now: the values checked (refusals worded in
+    // refusalLanguage, nothing goes out while any), the command files, each change with
+    // the value it replaces. The rows are those shown now unless given (the command-line
+    // tool edits the rows it read the table with).
+    struct ComposedChanges {
+        std::vector<ValueProblem> refused;
+        ExchangeStart start;
+        std::vector<SentChange> changes;
+    };
+    ComposedChanges composeChanges(Language refusalLanguage, const std::vector<ParameterRow>* rowsEdited = nullptr);
+
     // ---- the table's edits (the view carries them into editableParameters())
     // The user changed the value of key: a refusal mended is no longer marked.
     void editMade(const std::string& key);

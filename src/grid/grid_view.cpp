@@ -1,4 +1,5 @@
 #include "grid/grid_view.h"
+#include "qt/qt_text.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -23,7 +24,6 @@ namespace {
 
 QColor ToQColor(Rgb c) { return QColor(c.r, c.g, c.b); }
 
-QString ToQString(const std::string& s) { return QString::fromStdString(s); }
 
 // The editor property a signal type chosen from its drop-down travels in.
 constexpr const char* kChosenSignalType = "dmChosenSignalType";
@@ -56,7 +56,7 @@ QVariant GridItemModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
-        return ToQString(grid_.text(row, col));
+        return Q(grid_.text(row, col));
     case Qt::BackgroundRole:
         return QBrush(ToQColor(grid_.background(row, col)));
     case Qt::ForegroundRole:
@@ -68,7 +68,7 @@ QVariant GridItemModel::data(const QModelIndex& index, int role) const {
             return {};
         QStringList options;
         for (const std::string& option : grid_.options(row, col))
-            options << ToQString(option);
+            options << Q(option);
         return options;
     }
     default:
@@ -97,7 +97,7 @@ QVariant GridItemModel::headerData(int section, Qt::Orientation orientation, int
         // Several fixed rows show as one heading of several lines.
         QStringList lines;
         for (int r = 0; r < grid_.fixedRowCount(); ++r)
-            lines << ToQString(grid_.text(r, section));
+            lines << Q(grid_.text(r, section));
         return lines.join(QLatin1Char('\n'));
     }
     if (role == Qt::TextAlignmentRole)

@@ -1,4 +1,5 @@
 #include "grid/parameter_table_model.h"
+#include "qt/qt_text.h"
 
 #include "core/string_table.h"
 
@@ -9,12 +10,11 @@
 namespace dm {
 namespace {
 
-QString ToQString(const std::string& s) { return QString::fromStdString(s); }
 
 QStringList ToQStringList(const std::vector<std::string>& items) {
     QStringList out;
     for (const std::string& s : items)
-        out << ToQString(s);
+        out << Q(s);
     return out;
 }
 
@@ -119,7 +119,7 @@ QVariant ParameterTableModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
-        return ToQString(cell.text);
+        return Q(cell.text);
     case Qt::BackgroundRole:
         return QBrush(outOfRange_ ? Greyed(cell.background) : ToQColor(cell.background));
     case Qt::ForegroundRole:
@@ -184,7 +184,7 @@ bool ParameterTableModel::setData(const QModelIndex& index, const QVariant& valu
     if (!EndRowEdit(set_, row, cell, value.toString().toStdString(), language_))
         return false;
     emit dataChanged(this->index(index.row(), 0), this->index(index.row(), 1));
-    emit valueEdited(ToQString(row.key));
+    emit valueEdited(Q(row.key));
     return true;
 }
 
@@ -193,10 +193,10 @@ QVariant ParameterTableModel::headerData(int section, Qt::Orientation orientatio
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole) {
         const TableHeadings h = ParameterTableHeadings(language_);
-        if (section == kNameColumn)
-            return ToQString(h.name);
-        // The table of a dosimeter that left says so above its values.
-        return ToQString(outOfRange_ ? h.value + " (" + Tr(IDS_OUT_OF_RANGE_MARK, language_) + ")" : h.value);
+        if (section != kNameColumn)
+            return Q(h.value);
+        // The table of a dosimeter that left says so in its widest heading.
+        return Q(outOfRange_ ? h.name + " (" + Tr(IDS_OUT_OF_RANGE_MARK, language_) + ")" : h.name);
     }
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignTop));

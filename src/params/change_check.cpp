@@ -153,6 +153,27 @@ std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSe
     return out;
 }
 
+namespace {
+
+enum class Back { Same, Rounded, Differs };
+
+// How the value came back: as sent (as numbers where both read as numbers, else as
+// text), as a number the dosimeter stored rounded to the digits it writes back, or other.
+Back CameBack(std::string_view sent, std::string_view back) {
+    const std::optional<double> a = ReadNumber(sent), b = ReadNumber(back);
+    if ((a && b) ? std::abs(*a - *b) <= 1e-9 * std::max(std::abs(*a), std::abs(*b))
+                 : TrimBlanks(sent) == TrimBlanks(back))
+        return Back::Same;
+    return a && b && StoredRounded(*a, *b, back) ? Back::Rounded : Back::Differs;
+}
+
+} // namespace
+
+bool ValueTaken(const ParameterSet& renewed, std::string_view key, std::string_view sent) {
+    const std::optional<std::string> back = renewed.raw(key);
+    return back && CameBack(sent, *back) != Back::Differs;
+}
+
 std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::string>>& sent,
                                    const ParameterSet& renewed, std::vector<ValueProblem>* rounded) {
     std::vector<ValueProblem> out;
@@ -160,17 +181,11 @@ std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::strin
         const std::optional<std::string> back = renewed.raw(s.first);
         if (!back)
             return false; // not in this reply (a protected row): wait for the next one
-        const std::optional<double> a = ReadNumber(s.second), b = ReadNumber(*back);
-        const bool same = (a && b) ? std::abs(*a - *b) <= 1e-9 * std::max(std::abs(*a), std::abs(*b))
-                                   : TrimBlanks(s.second) == TrimBlanks(*back);
-        if (same)
-            return true;
-        if (a && b && StoredRounded(*a, *b, *back)) {
-            if (rounded)
-                rounded->push_back({s.first, s.second, *back});
-        } else {
+        const Back how = CameBack(s.second, *back);
+        if (how == Back::Rounded && rounded)
+            rounded->push_back({s.first, s.second, *back});
+        else if (how == Back::Differs)
             out.push_back({s.first, s.second, *back});
-        }
         return true;
     });
     return out;

@@ -50,6 +50,11 @@ std::vector<ValueProblem> NotTaken(std::vector<std::pair<std::string, std::strin
                                    const ParameterSet& renewed,
                                    std::vector<ValueProblem>* rounded = nullptr);
 
+// The one rule for "did the dosimeter take it": the renewed parameters carry `key` with
+// the value sent (or stored rounded), compared as NotTaken compares. A key the reply does not carry was not
+// taken (the caller waits for the reply that would carry it, as NotTaken does).
+bool ValueTaken(const ParameterSet& renewed, std::string_view key, std::string_view sent);
+
 // What the parameters that come back after "Send changes" or an erase are awaited for:
 // the values sent are compared with them, and while a protected group is unlocked the
 // renewed reply (which carries no protected rows) is followed by a read with the password,

@@ -53,7 +53,10 @@ std::optional<std::string> NotAnArchiveReply(std::string_view reply, const Archi
 }
 
 ArchiveContent ReadArchiveRecords(std::string_view reply, double interval) {
-    const DoseArchive archive = ParseDoseArchive(std::string(reply), interval);
+    return ArchiveRecordsOf(ParseDoseArchive(std::string(reply), interval));
+}
+
+ArchiveContent ArchiveRecordsOf(const DoseArchive& archive) {
     const bool layoutA = archive.layout() == ArchiveLayout::A;
     ArchiveContent out;
     out.layout = layoutA ? 'A' : 'B';

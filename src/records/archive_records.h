@@ -2,6 +2,7 @@
 // The records of an archive reply, as the archive parse reads them: gamma records
 // (seconds when the layout gives times, dose in Sv) and, for layout A, neutron records
 // (seconds, Sv, spectrum coefficient), taken from the dose archive.
+#include "history/dose_archive.h"
 #include "records/records_repository.h"
 
 #include <optional>
@@ -15,6 +16,8 @@ struct ArchiveContent {
     std::vector<ArchiveRecord> records;
 };
 
+// The records of an archive already parsed.
+ArchiveContent ArchiveRecordsOf(const DoseArchive& archive);
 // reply: as picked up (UTF-8); interval: the "history_time" of the last parameter reply.
 ArchiveContent ReadArchiveRecords(std::string_view reply, double interval);
 

@@ -30,6 +30,7 @@ struct CallWatch::Entry {
     QString connection;
     std::chrono::milliseconds bound{0};
     bool postgres = false;
+    bool givenUpOnStop = true;
     void* handle = nullptr; // PGconn* or sqlite3*
     // Guarded by the watch's mutex.
     int fd = -1;
@@ -91,8 +92,9 @@ private:
             for (auto& [name, e] : entries) {
                 if (!e->postgres || e->depth == 0 || e->fired)
                     continue;
-                if (aborted || now >= e->deadline)
-                    fire(*e, aborted);
+                const bool stop = aborted && e->givenUpOnStop;
+                if (stop || now >= e->deadline)
+                    fire(*e, stop);
                 else
                     next = next ? std::min(*next, e->deadline) : e->deadline;
             }
@@ -117,9 +119,10 @@ int WaitForLock(void* context, int) {
     Watch& watch = Watch::instance();
     std::unique_lock<std::mutex> lock(watch.mutex);
     const Clock::time_point now = Clock::now();
-    if (aborted || now >= e->deadline) {
+    const bool stop = aborted && e->givenUpOnStop;
+    if (stop || now >= e->deadline) {
         e->fired = true;
-        e->stopped = aborted;
+        e->stopped = stop;
         return 0;
     }
     const auto pause = std::min<Clock::duration>(e->deadline - now, std::chrono::milliseconds(20));
@@ -131,10 +134,11 @@ int WaitForLock(void* context, int) {
 
 } // namespace
 
-CallWatch::CallWatch(const QString& connection, std::chrono::milliseconds bound)
+CallWatch::CallWatch(const QString& connection, std::chrono::milliseconds bound, bool givenUpOnStop)
     : entry_(std::make_shared<Entry>()) {
     entry_->connection = connection;
     entry_->bound = bound;
+    entry_->givenUpOnStop = givenUpOnStop;
     Watch& watch = Watch::instance();
     std::lock_guard<std::mutex> lock(watch.mutex);
     watch.entries[connection] = entry_;
@@ -184,7 +188,7 @@ void CallWatch::begin() {
     if (e.postgres)
         e.fd = e.handle ? PQsocket(static_cast<PGconn*>(e.handle)) : -1;
 #endif
-    if (aborted)
+    if (aborted && e.givenUpOnStop)
         Watch::fire(e, true);
     else if (e.postgres)
         watch.wake();
@@ -214,15 +218,6 @@ void CallWatch::renew() {
         entry_->deadline = Clock::now() + entry_->bound;
 }
 
-void StatementStarts(const QSqlDatabase& db) {
-    Watch& watch = Watch::instance();
-    std::lock_guard<std::mutex> lock(watch.mutex);
-    const auto it = watch.entries.find(db.connectionName());
-    if (it == watch.entries.end() || it->second->depth == 0 || it->second->fired)
-        return;
-    it->second->deadline = Clock::now() + it->second->bound;
-}
-
 void AbortDatabaseCalls(bool abort) {
     aborted = abort;
     if (!abort)
@@ -230,7 +225,7 @@ void AbortDatabaseCalls(bool abort) {
     Watch& watch = Watch::instance();
     std::lock_guard<std::mutex> lock(watch.mutex);
     for (auto& [name, e] : watch.entries)
-        if (e->depth > 0 && !e->fired)
+        if (e->depth > 0 && !e->fired && e->givenUpOnStop)
             Watch::fire(*e, true);
 }
 

@@ -9,7 +9,9 @@
 // SQLite: a file another program holds locked is waited for up to ten seconds per call,
 // then given up ("database is locked").
 // When the program is asked to stop (SIGTERM), every call in progress and every later one
-// is given up at once, so what was not written can go to the spool and the program exits.
+// is given up at once, so what was not written can go to the spool and the program exits;
+// the spool's own calls alone go on.
+// sql_connection.h begins and ends the calls and renews the bound for each statement.
 #include <QString>
 
 #include <chrono>
@@ -25,7 +27,9 @@ inline constexpr std::chrono::milliseconds kSqliteLockWait{10000};
 class CallWatch {
 public:
     // bound: how long a call may wait for the server (PostgreSQL) or a lock (SQLite).
-    CallWatch(const QString& connection, std::chrono::milliseconds bound);
+    // givenUpOnStop: false for the spool, which must still take records while the program
+    // stops.
+    CallWatch(const QString& connection, std::chrono::milliseconds bound, bool givenUpOnStop = true);
     ~CallWatch();
     CallWatch(const CallWatch&) = delete;
     CallWatch& operator=(const CallWatch&) = delete;
@@ -35,10 +39,11 @@ public:
     bool attach(QSqlDatabase& db);
 
     // A call starts and ends (nested calls count once). While one runs, each statement
-    // started (see StatementStarts) renews the bound.
+    // started renews the bound (renew).
     void begin();
     void end();
-    // A statement starts within the call in progress (as StatementStarts).
+    // A statement starts within the call in progress: it may take up to the bound again,
+    // as a statement may take up to the server's time-out and a transaction may hold many.
     void renew();
     // The last call was given up by the watch (time-out or stop).
     bool fired() const;
@@ -49,11 +54,6 @@ public:
 private:
     std::shared_ptr<Entry> entry_;
 };
-
-// Renews the bound of the call in progress on the connection `db` belongs to: called for
-// each statement (the store's own and sql::Exec), as a statement may take up to the
-// server's statement time-out and a transaction may hold many.
-void StatementStarts(const QSqlDatabase& db);
 
 // The program is stopping: give up every database call now and refuse new ones (false:
 // allow them again, for tests).

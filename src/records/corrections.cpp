@@ -1,10 +1,9 @@
 #include "records/corrections.h"
 
 #include "core/numbers.h"
-#include "records/sql_helpers.h"
+#include "qt/qt_text.h"
+#include "records/sql_connection.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -17,9 +16,8 @@ namespace {
 
 using Kind = RecordsError::Kind;
 
-using sql::Q;
+using dm::Q;
 using sql::S;
-using sql::Exec;
 
 std::string Number(const QVariant& v) { return v.isNull() ? "" : ShortestNumberText(v.toDouble()); }
 
@@ -37,8 +35,8 @@ std::int64_t CorrectReadout(RecordsRepository& repo, const CorrectionInput& c) {
     const bool postgres = repo.url().kind == DatabaseUrl::Kind::Postgres;
     std::int64_t id = 0;
     bool known = true;
-    repo.transaction("correct the readout " + std::to_string(c.readoutId), [&](QSqlDatabase& db) {
-        if (!Exec(db, QStringLiteral("SELECT 1 FROM readouts WHERE id = ?"), {QVariant(qlonglong(c.readoutId))})
+    repo.transaction("correct the readout " + std::to_string(c.readoutId), [&](SqlConnection& sql) {
+        if (!sql.run("SELECT 1 FROM readouts WHERE id = ?", {QVariant(qlonglong(c.readoutId))})
                  .next()) {
             known = false;
             return;
@@ -46,14 +44,14 @@ std::int64_t CorrectReadout(RecordsRepository& repo, const CorrectionInput& c) {
         // On a shared database the server records its login and its time (column
         // defaults the administrator role may not set), so a correction cannot be signed
         // with someone else's name nor dated other than when it was made.
-        QSqlQuery q = postgres
-                          ? Exec(db,
-                                 QStringLiteral("INSERT INTO readout_corrections (readout_id, total_dose, reason)"
-                                                " VALUES (?, ?, ?) RETURNING id"),
+        QSqlQuery& q = postgres
+                          ? sql.run(
+                                 "INSERT INTO readout_corrections (readout_id, total_dose, reason)"
+                                                " VALUES (?, ?, ?) RETURNING id",
                                  {QVariant(qlonglong(c.readoutId)), c.totalDose, Q(c.reason)})
-                          : Exec(db,
-                                 QStringLiteral("INSERT INTO readout_corrections (readout_id, total_dose, reason,"
-                                                " corrected_by, corrected_at) VALUES (?, ?, ?, ?, ?) RETURNING id"),
+                          : sql.run(
+                                 "INSERT INTO readout_corrections (readout_id, total_dose, reason,"
+                                                " corrected_by, corrected_at) VALUES (?, ?, ?, ?, ?) RETURNING id",
                                  {QVariant(qlonglong(c.readoutId)), c.totalDose, Q(c.reason), Q(c.by),
                                   QVariant(qlonglong(c.at))});
         if (q.next())
@@ -66,10 +64,10 @@ std::int64_t CorrectReadout(RecordsRepository& repo, const CorrectionInput& c) {
 
 std::optional<std::string> SerialOfReadout(RecordsRepository& repo, std::int64_t readoutId) {
     std::optional<std::string> serial;
-    repo.reading("look up the readout " + std::to_string(readoutId), [&](QSqlDatabase& db) {
-        QSqlQuery q = Exec(db,
-                           QStringLiteral("SELECT d.serial FROM readouts r JOIN dosimeters d ON d.id = r.dosimeter_id"
-                                          " WHERE r.id = ?"),
+    repo.reading("look up the readout " + std::to_string(readoutId), [&](SqlConnection& sql) {
+        QSqlQuery& q = sql.run(
+                           "SELECT d.serial FROM readouts r JOIN dosimeters d ON d.id = r.dosimeter_id"
+                                          " WHERE r.id = ?",
                            {QVariant(qlonglong(readoutId))});
         if (q.next())
             serial = S(q.value(0));
@@ -80,13 +78,13 @@ std::optional<std::string> SerialOfReadout(RecordsRepository& repo, std::int64_t
 std::vector<HistoryEntry> HistoryWithCorrections(RecordsRepository& repo, const std::string& serial) {
     std::vector<HistoryEntry> out = repo.history(serial);
     std::vector<HistoryEntry> corrections;
-    repo.reading("read the corrections of " + serial, [&](QSqlDatabase& db) {
-        QSqlQuery q = Exec(db,
-                           QStringLiteral("SELECT c.readout_id, r.total_dose, c.total_dose, c.reason, c.corrected_by,"
+    repo.reading("read the corrections of " + serial, [&](SqlConnection& sql) {
+        QSqlQuery& q = sql.run(
+                           "SELECT c.readout_id, r.total_dose, c.total_dose, c.reason, c.corrected_by,"
                                           " c.corrected_at FROM readout_corrections c"
                                           " JOIN readouts r ON r.id = c.readout_id"
                                           " JOIN dosimeters d ON d.id = r.dosimeter_id"
-                                          " WHERE d.serial = ? ORDER BY c.id"),
+                                          " WHERE d.serial = ? ORDER BY c.id",
                            {Q(serial)});
         std::map<std::int64_t, std::string> current; // readout -> its value before the next correction
         while (q.next()) {

@@ -2,12 +2,11 @@
 
 #include "core/cp1251.h"
 #include "core/numbers.h"
-#include "records/sql_helpers.h"
+#include "qt/qt_text.h"
+#include "records/sql_connection.h"
 
 #include "records/utc_time.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -22,15 +21,14 @@ namespace {
 
 using Kind = RecordsError::Kind;
 
-using sql::Q;
+using dm::Q;
 using sql::S;
-using sql::Exec;
 QVariant I(std::int64_t v) { return QVariant(static_cast<qlonglong>(v)); }
 
 [[noreturn]] void Refuse(const std::string& message) { throw RecordsError(Kind::Refused, message); }
 
-std::optional<std::int64_t> DosimeterId(QSqlDatabase& db, const std::string& serial) {
-    QSqlQuery q = Exec(db, QStringLiteral("SELECT id FROM dosimeters WHERE serial = ?"), {Q(serial)});
+std::optional<std::int64_t> DosimeterId(SqlConnection& sql, const std::string& serial) {
+    QSqlQuery& q = sql.run("SELECT id FROM dosimeters WHERE serial = ?", {Q(serial)});
     if (!q.next())
         return std::nullopt;
     return q.value(0).toLongLong();
@@ -39,14 +37,13 @@ std::optional<std::int64_t> DosimeterId(QSqlDatabase& db, const std::string& ser
 // Two stations handing out the same dosimeter at once must not both end the same
 // assignment and open two: on PostgreSQL the transaction holds a lock named after the
 // dosimeter (no right to change its row needed); SQLite's writers are one at a time already.
-void LockDosimeter(QSqlDatabase& db, std::int64_t dosimeter) {
-    if (db.driverName() == QLatin1String("QPSQL"))
-        Exec(db, QStringLiteral("SELECT pg_advisory_xact_lock(7317005, CAST(? AS INTEGER))"),
-             {I(dosimeter % 2147483647)});
+void LockDosimeter(SqlConnection& sql, std::int64_t dosimeter) {
+    if (sql.postgres())
+        sql.run("SELECT pg_advisory_xact_lock(7317005, CAST(? AS INTEGER))", {I(dosimeter % 2147483647)});
 }
 
-bool WearerExists(QSqlDatabase& db, const std::string& id) {
-    return Exec(db, QStringLiteral("SELECT 1 FROM wearers WHERE id = ?"), {Q(id)}).next();
+bool WearerExists(SqlConnection& sql, const std::string& id) {
+    return sql.run("SELECT 1 FROM wearers WHERE id = ?", {Q(id)}).next();
 }
 
 struct Row {
@@ -68,19 +65,19 @@ struct Dosimeter {
 // the accounting needs is read: the period's readouts, the one readout before it that
 // the first increment is taken from, the erases and the assignments.
 template <typename Visit>
-void Walk(QSqlDatabase& db, bool sqlite, UtcSeconds from, UtcSeconds to, const std::optional<std::string>& wearer,
+void Walk(SqlConnection& sql, UtcSeconds from, UtcSeconds to, const std::optional<std::string>& wearer,
           Visit&& visit) {
-    QString only;
+    std::string only;
     QVariantList onlyValues;
     if (wearer) {
-        only = QStringLiteral(" AND dosimeter_id IN (SELECT dosimeter_id FROM assignments"
-                              " WHERE wearer_id = ? AND from_at < ? AND (until_at IS NULL OR until_at >= ?))");
+        only = " AND dosimeter_id IN (SELECT dosimeter_id FROM assignments"
+               " WHERE wearer_id = ? AND from_at < ? AND (until_at IS NULL OR until_at >= ?))";
         onlyValues = {Q(*wearer), I(to), I(from)};
     }
     std::unordered_map<std::int64_t, Dosimeter> dosimeters;
     std::unordered_map<std::int64_t, double> corrected; // the latest correction wins
     {
-        QSqlQuery q = Exec(db, QStringLiteral("SELECT readout_id, total_dose FROM readout_corrections ORDER BY id"));
+        QSqlQuery& q = sql.run("SELECT readout_id, total_dose FROM readout_corrections ORDER BY id");
         while (q.next())
             corrected[q.value(0).toLongLong()] = q.value(1).toDouble();
     }
@@ -102,19 +99,19 @@ void Walk(QSqlDatabase& db, bool sqlite, UtcSeconds from, UtcSeconds to, const s
     // SQLite fetches rows through the time index one page read at a time: for a period
     // holding a good part of the table (a year's report of every wearer) reading the whole
     // table in order is several times faster. PostgreSQL's planner weighs this itself.
-    QString access;
-    if (sqlite && !wearer) {
-        QSqlQuery all = Exec(db, QStringLiteral("SELECT MAX(id) FROM readouts"));
-        QSqlQuery period = Exec(db, QStringLiteral("SELECT COUNT(*) FROM readouts WHERE taken_at >= ? AND taken_at < ?"),
+    std::string access;
+    if (!sql.postgres() && !wearer) {
+        QSqlQuery& all = sql.run("SELECT MAX(id) FROM readouts");
+        QSqlQuery& period = sql.run("SELECT COUNT(*) FROM readouts WHERE taken_at >= ? AND taken_at < ?",
                                 {I(from), I(to)});
         if (all.next() && period.next() && period.value(0).toLongLong() * 5 > all.value(0).toLongLong())
-            access = QStringLiteral(" NOT INDEXED");
+            access = " NOT INDEXED";
     }
     {
-        QSqlQuery q = Exec(db,
-                           QStringLiteral("SELECT dosimeter_id, id, taken_at, total_dose,"
-                                          " CASE WHEN total_text IS NULL THEN 0 ELSE 1 END FROM readouts") + access +
-                               QStringLiteral(" WHERE taken_at >= ? AND taken_at < ?") + only,
+        QSqlQuery& q = sql.run(
+                           "SELECT dosimeter_id, id, taken_at, total_dose,"
+                                          " CASE WHEN total_text IS NULL THEN 0 ELSE 1 END FROM readouts" + access +
+                               " WHERE taken_at >= ? AND taken_at < ?" + only,
                            QVariantList{I(from), I(to)} + onlyValues);
         Dosimeter* current = nullptr;
         std::int64_t currentId = -1;
@@ -131,13 +128,13 @@ void Walk(QSqlDatabase& db, bool sqlite, UtcSeconds from, UtcSeconds to, const s
         return;
     {
         // Several readouts may share that second: the last of them with a dose.
-        QSqlQuery q = Exec(db,
-                           QStringLiteral("SELECT r.dosimeter_id, r.id, r.taken_at, r.total_dose, 0 FROM readouts r"
+        QSqlQuery& q = sql.run(
+                           "SELECT r.dosimeter_id, r.id, r.taken_at, r.total_dose, 0 FROM readouts r"
                                           " JOIN (SELECT dosimeter_id, MAX(taken_at) AS last_at FROM readouts"
                                           "  WHERE taken_at < ? AND (total_dose IS NOT NULL OR id IN"
-                                          "   (SELECT readout_id FROM readout_corrections))") + only +
-                               QStringLiteral("  GROUP BY dosimeter_id) p"
-                                              " ON r.dosimeter_id = p.dosimeter_id AND r.taken_at = p.last_at"),
+                                          "   (SELECT readout_id FROM readout_corrections))" + only +
+                               "  GROUP BY dosimeter_id) p"
+                                              " ON r.dosimeter_id = p.dosimeter_id AND r.taken_at = p.last_at",
                            QVariantList{I(from)} + onlyValues);
         while (q.next()) {
             auto it = dosimeters.find(q.value(0).toLongLong());
@@ -149,16 +146,16 @@ void Walk(QSqlDatabase& db, bool sqlite, UtcSeconds from, UtcSeconds to, const s
         }
     }
     {
-        QSqlQuery q = Exec(db, QStringLiteral("SELECT dosimeter_id, taken_at FROM erase_events WHERE taken_at < ?") + only,
+        QSqlQuery& q = sql.run("SELECT dosimeter_id, taken_at FROM erase_events WHERE taken_at < ?" + only,
                            QVariantList{I(to)} + onlyValues);
         while (q.next())
             if (auto it = dosimeters.find(q.value(0).toLongLong()); it != dosimeters.end())
                 it->second.erases.push_back(q.value(1).toLongLong());
     }
     {
-        QSqlQuery q = Exec(db,
-                           QStringLiteral("SELECT dosimeter_id, wearer_id, from_at, until_at FROM assignments"
-                                          " WHERE from_at < ? AND (until_at IS NULL OR until_at >= ?)") + only,
+        QSqlQuery& q = sql.run(
+                           "SELECT dosimeter_id, wearer_id, from_at, until_at FROM assignments"
+                                          " WHERE from_at < ? AND (until_at IS NULL OR until_at >= ?)" + only,
                            QVariantList{I(to), I(from)} + onlyValues);
         while (q.next())
             if (auto it = dosimeters.find(q.value(0).toLongLong()); it != dosimeters.end()) {
@@ -191,8 +188,6 @@ double Rounded(double sv) {
         return sv;
     return RoundToSignificantDigits(sv, 12);
 }
-
-bool Sqlite(const RecordsRepository& repo) { return repo.url().kind == DatabaseUrl::Kind::Sqlite; }
 
 void CheckLimit(const std::optional<double>& v, const char* name) {
     if (v && (!std::isfinite(*v) || *v <= 0))
@@ -229,23 +224,23 @@ void DoseOfRecord::addWearer(const std::string& id, const std::string& name, con
     // Text that is not UTF-8 would be stored changed: refused, never mended quietly.
     if (!IsValidUtf8(id) || !IsValidUtf8(name) || (born && !IsValidUtf8(*born)))
         Refuse("a wearer's ID and name must be UTF-8 text");
-    repo_.transaction("add the wearer " + id, [&](QSqlDatabase& db) {
-        if (WearerExists(db, id))
+    repo_.transaction("add the wearer " + id, [&](SqlConnection& sql) {
+        if (WearerExists(sql, id))
             Refuse("a wearer with the ID " + id + " exists already in " + repo_.displayName());
-        Exec(db, QStringLiteral("INSERT INTO wearers (id, name, born) VALUES (?, ?, ?)"),
+        sql.run("INSERT INTO wearers (id, name, born) VALUES (?, ?, ?)",
              {Q(id), Q(name), born ? QVariant(Q(*born)) : QVariant(QMetaType(QMetaType::QString))});
     });
 }
 
 std::vector<Wearer> DoseOfRecord::wearers() const {
     std::vector<Wearer> out;
-    repo_.reading("list the wearers", [&](QSqlDatabase& db) {
+    repo_.reading("list the wearers", [&](SqlConnection& sql) {
         std::map<std::string, std::vector<std::string>> wearing;
-        QSqlQuery a = Exec(db, QStringLiteral("SELECT a.wearer_id, d.serial FROM assignments a"
-                                              " JOIN dosimeters d ON d.id = a.dosimeter_id WHERE a.until_at IS NULL"));
+        QSqlQuery& a = sql.run("SELECT a.wearer_id, d.serial FROM assignments a"
+                                              " JOIN dosimeters d ON d.id = a.dosimeter_id WHERE a.until_at IS NULL");
         while (a.next())
             wearing[S(a.value(0))].push_back(S(a.value(1)));
-        QSqlQuery q = Exec(db, QStringLiteral("SELECT id, name, born FROM wearers"));
+        QSqlQuery& q = sql.run("SELECT id, name, born FROM wearers");
         while (q.next()) {
             Wearer w{S(q.value(0)), S(q.value(1)), std::nullopt, {}};
             if (!q.value(2).isNull())
@@ -263,7 +258,7 @@ std::vector<Wearer> DoseOfRecord::wearers() const {
 
 bool DoseOfRecord::knowsWearer(const std::string& id) const {
     bool known = false;
-    repo_.reading("look up the wearer " + id, [&](QSqlDatabase& db) { known = WearerExists(db, id); });
+    repo_.reading("look up the wearer " + id, [&](SqlConnection& sql) { known = WearerExists(sql, id); });
     return known;
 }
 
@@ -274,9 +269,9 @@ void DoseOfRecord::requireWearer(const std::string& id) const {
 
 std::optional<std::string> DoseOfRecord::currentWearer(const std::string& serial) const {
     std::optional<std::string> out;
-    repo_.reading("look up the wearer of " + serial, [&](QSqlDatabase& db) {
-        QSqlQuery q = Exec(db, QStringLiteral("SELECT a.wearer_id FROM assignments a JOIN dosimeters d"
-                                              " ON d.id = a.dosimeter_id WHERE d.serial = ? AND a.until_at IS NULL"),
+    repo_.reading("look up the wearer of " + serial, [&](SqlConnection& sql) {
+        QSqlQuery& q = sql.run("SELECT a.wearer_id FROM assignments a JOIN dosimeters d"
+                                              " ON d.id = a.dosimeter_id WHERE d.serial = ? AND a.until_at IS NULL",
                            {Q(serial)});
         if (q.next())
             out = S(q.value(0));
@@ -285,16 +280,16 @@ std::optional<std::string> DoseOfRecord::currentWearer(const std::string& serial
 }
 
 void DoseOfRecord::assign(const std::string& serial, const std::string& wearer, UtcSeconds from) {
-    repo_.transaction("assign " + serial + " to " + wearer, [&](QSqlDatabase& db) {
-        if (!WearerExists(db, wearer))
+    repo_.transaction("assign " + serial + " to " + wearer, [&](SqlConnection& sql) {
+        if (!WearerExists(sql, wearer))
             Refuse("no wearer " + wearer + " in " + repo_.displayName());
-        Exec(db, QStringLiteral("INSERT INTO dosimeters (serial) VALUES (?) ON CONFLICT (serial) DO NOTHING"),
+        sql.run("INSERT INTO dosimeters (serial) VALUES (?) ON CONFLICT (serial) DO NOTHING",
              {Q(serial)});
-        const std::int64_t dosimeter = *DosimeterId(db, serial);
-        LockDosimeter(db, dosimeter);
-        QSqlQuery last = Exec(db,
-                              QStringLiteral("SELECT MAX(from_at), MAX(COALESCE(until_at, from_at)) FROM assignments"
-                                             " WHERE dosimeter_id = ?"),
+        const std::int64_t dosimeter = *DosimeterId(sql, serial);
+        LockDosimeter(sql, dosimeter);
+        QSqlQuery& last = sql.run(
+                              "SELECT MAX(from_at), MAX(COALESCE(until_at, from_at)) FROM assignments"
+                                             " WHERE dosimeter_id = ?",
                               {I(dosimeter)});
         if (last.next() && !last.value(0).isNull()) {
             const UtcSeconds lastFrom = last.value(0).toLongLong();
@@ -304,20 +299,20 @@ void DoseOfRecord::assign(const std::string& serial, const std::string& wearer, 
                        FormatUtcTime(std::max(lastFrom, lastUntil)) + ": an assignment must start later");
         }
         // A row added: the database ends the assignment that holds the dosimeter.
-        Exec(db, QStringLiteral("INSERT INTO handovers (dosimeter_id, wearer_id, handed_at) VALUES (?, ?, ?)"),
+        sql.run("INSERT INTO handovers (dosimeter_id, wearer_id, handed_at) VALUES (?, ?, ?)",
              {I(dosimeter), Q(wearer), I(from)});
     });
 }
 
 void DoseOfRecord::unassign(const std::string& serial, UtcSeconds at) {
-    repo_.transaction("end the assignment of " + serial, [&](QSqlDatabase& db) {
-        const std::optional<std::int64_t> dosimeter = DosimeterId(db, serial);
+    repo_.transaction("end the assignment of " + serial, [&](SqlConnection& sql) {
+        const std::optional<std::int64_t> dosimeter = DosimeterId(sql, serial);
         if (!dosimeter)
             Refuse("no dosimeter " + serial + " in " + repo_.displayName());
-        LockDosimeter(db, *dosimeter);
-        QSqlQuery open = Exec(db,
-                              QStringLiteral("SELECT id, from_at, wearer_id FROM assignments"
-                                             " WHERE dosimeter_id = ? AND until_at IS NULL"),
+        LockDosimeter(sql, *dosimeter);
+        QSqlQuery& open = sql.run(
+                              "SELECT id, from_at, wearer_id FROM assignments"
+                                             " WHERE dosimeter_id = ? AND until_at IS NULL",
                               {I(*dosimeter)});
         if (!open.next())
             Refuse(serial + " has no wearer");
@@ -325,7 +320,7 @@ void DoseOfRecord::unassign(const std::string& serial, UtcSeconds at) {
         if (at < from)
             Refuse(serial + " was handed to " + S(open.value(2)) + " at " + FormatUtcTime(from) +
                    ": it cannot be handed back before that");
-        Exec(db, QStringLiteral("INSERT INTO handovers (dosimeter_id, wearer_id, handed_at) VALUES (?, NULL, ?)"),
+        sql.run("INSERT INTO handovers (dosimeter_id, wearer_id, handed_at) VALUES (?, NULL, ?)",
              {I(*dosimeter), I(at)});
     });
 }
@@ -334,12 +329,12 @@ DoseLimits DoseOfRecord::limits() const { return limitsAt(std::nullopt); }
 
 DoseLimits DoseOfRecord::limitsAt(std::optional<UtcSeconds> at) const {
     DoseLimits l;
-    repo_.reading("read the dose limits", [&](QSqlDatabase& db) {
+    repo_.reading("read the dose limits", [&](SqlConnection& sql) {
         // Each change is a row; the last one in force at the time wins.
-        QSqlQuery q = at ? Exec(db, QStringLiteral("SELECT name, sv FROM dose_limit_changes WHERE in_force_from <= ?"
-                                                   " ORDER BY in_force_from, id"),
+        QSqlQuery& q = at ? sql.run("SELECT name, sv FROM dose_limit_changes WHERE in_force_from <= ?"
+                                                   " ORDER BY in_force_from, id",
                                 {I(*at)})
-                         : Exec(db, QStringLiteral("SELECT name, sv FROM dose_limits"));
+                         : sql.run("SELECT name, sv FROM dose_limits");
         while (q.next()) {
             const std::string name = S(q.value(0));
             const double sv = q.value(1).toDouble();
@@ -361,14 +356,14 @@ DoseLimits DoseOfRecord::setLimits(const LimitChanges& c) {
     CheckLimit(c.singleYear, "single-year");
     CheckLimit(c.fiveYear, "five-year");
     CheckLimit(c.investigation, "investigation");
-    repo_.transaction("set the dose limits", [&](QSqlDatabase& db) {
+    repo_.transaction("set the dose limits", [&](SqlConnection& sql) {
         const std::pair<const char*, std::optional<double>> changes[] = {
             {"annual", c.annual}, {"single_year", c.singleYear}, {"five_year", c.fiveYear},
             {"investigation", c.investigation}};
         for (const auto& [name, value] : changes) {
             if (!value)
                 continue;
-            Exec(db, QStringLiteral("INSERT INTO dose_limit_changes (name, sv) VALUES (?, ?)"),
+            sql.run("INSERT INTO dose_limit_changes (name, sv) VALUES (?, ?)",
                  {QString::fromLatin1(name), *value});
         }
     });
@@ -378,12 +373,12 @@ DoseLimits DoseOfRecord::setLimits(const LimitChanges& c) {
 std::vector<AttributedReadout> DoseOfRecord::attributedReadouts(UtcSeconds from, UtcSeconds to,
                                                                 const std::optional<std::string>& wearer) const {
     std::vector<AttributedReadout> out;
-    repo_.reading("read the dose of record", [&](QSqlDatabase& db) {
+    repo_.reading("read the dose of record", [&](SqlConnection& sql) {
         std::unordered_map<std::int64_t, std::string> serials;
-        QSqlQuery q = Exec(db, QStringLiteral("SELECT id, serial FROM dosimeters"));
+        QSqlQuery& q = sql.run("SELECT id, serial FROM dosimeters");
         while (q.next())
             serials[q.value(0).toLongLong()] = S(q.value(1));
-        Walk(db, Sqlite(repo_), from, to, wearer,
+        Walk(sql, from, to, wearer,
              [&](std::int64_t dosimeter, const Row& r, const Accounted& a, std::optional<std::string> w) {
                  if (wearer && w != wearer)
                      return;
@@ -401,8 +396,8 @@ std::vector<AttributedReadout> DoseOfRecord::attributedReadouts(UtcSeconds from,
 WearerDose DoseOfRecord::dose(const std::string& wearer, UtcSeconds from, UtcSeconds to) const {
     requireWearer(wearer);
     WearerDose out{wearer, from, to, 0.0, 0};
-    repo_.reading("read the dose of " + wearer, [&](QSqlDatabase& db) {
-        Walk(db, Sqlite(repo_), from, to, wearer, [&](std::int64_t, const Row&, const Accounted& a, const std::optional<std::string>& w) {
+    repo_.reading("read the dose of " + wearer, [&](SqlConnection& sql) {
+        Walk(sql, from, to, wearer, [&](std::int64_t, const Row&, const Accounted& a, const std::optional<std::string>& w) {
             if (w != wearer)
                 return;
             ++out.readouts;
@@ -420,8 +415,8 @@ AnnualDose DoseOfRecord::annual(const std::string& wearer, int year) const {
     out.year = year;
     out.limits = limits();
     const UtcSeconds start = YearStart(year);
-    repo_.reading("read the doses of " + wearer, [&](QSqlDatabase& db) {
-        Walk(db, Sqlite(repo_), YearStart(year - 4), YearStart(year + 1), wearer,
+    repo_.reading("read the doses of " + wearer, [&](SqlConnection& sql) {
+        Walk(sql, YearStart(year - 4), YearStart(year + 1), wearer,
              [&](std::int64_t, const Row& r, const Accounted& a, const std::optional<std::string>& w) {
                  if (w != wearer)
                      return;
@@ -439,9 +434,9 @@ AnnualDose DoseOfRecord::annual(const std::string& wearer, int year) const {
 
 std::map<std::string, double> DoseOfRecord::dosesByWearer(UtcSeconds from, UtcSeconds to) const {
     std::map<std::string, double> out;
-    repo_.reading("read the doses of the wearers", [&](QSqlDatabase& db) {
+    repo_.reading("read the doses of the wearers", [&](SqlConnection& sql) {
         std::unordered_map<std::string, double> sums;
-        Walk(db, Sqlite(repo_), from, to, std::nullopt,
+        Walk(sql, from, to, std::nullopt,
              [&](std::int64_t, const Row&, const Accounted& a, const std::optional<std::string>& w) {
                  if (w)
                      sums[*w] += a.increment.value_or(0.0);
@@ -456,8 +451,8 @@ std::vector<YearDose> DoseOfRecord::doseTable(std::optional<int> year) const {
     std::map<std::pair<std::string, int>, double> sums;
     const UtcSeconds from = year ? YearStart(*year) : YearStart(0);
     const UtcSeconds to = YearStart(year ? *year + 1 : 10000);
-    repo_.reading("read the doses of the wearers", [&](QSqlDatabase& db) {
-        Walk(db, Sqlite(repo_), from, to, std::nullopt,
+    repo_.reading("read the doses of the wearers", [&](SqlConnection& sql) {
+        Walk(sql, from, to, std::nullopt,
              [&](std::int64_t, const Row& r, const Accounted& a, const std::optional<std::string>& w) {
                  if (w)
                      sums[{*w, YearOf(r.at)}] += a.increment.value_or(0.0);

@@ -6,10 +6,10 @@
 #include "records/capture.h"
 #include "records/corrections.h"
 #include "records/site_settings.h"
-#include "records/sql_helpers.h"
+#include "qt/qt_text.h"
+#include "records/sql_connection.h"
 #include "records/utc_time.h"
 
-#include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -21,8 +21,7 @@
 namespace dm::records {
 namespace {
 
-using sql::Exec;
-using sql::Q;
+using dm::Q;
 using sql::S;
 
 QVariant I(std::int64_t v) { return QVariant(static_cast<qlonglong>(v)); }
@@ -46,11 +45,11 @@ std::string OptionalDose(const std::optional<double>& sv) { return sv ? MilliSie
 std::vector<ReportEvent> HandOutsAndErases(RecordsRepository& repo, const std::string& wearer, UtcSeconds from,
                                            UtcSeconds to) {
     std::vector<ReportEvent> events;
-    repo.reading("read the hand-outs of " + wearer, [&](QSqlDatabase& db) {
-        QSqlQuery a = Exec(db,
-                           QStringLiteral("SELECT d.serial, a.from_at, a.until_at FROM assignments a"
+    repo.reading("read the hand-outs of " + wearer, [&](SqlConnection& sql) {
+        QSqlQuery& a = sql.run(
+                           "SELECT d.serial, a.from_at, a.until_at FROM assignments a"
                                           " JOIN dosimeters d ON d.id = a.dosimeter_id"
-                                          " WHERE a.wearer_id = ? AND a.from_at < ? AND (a.until_at IS NULL OR a.until_at >= ?)"),
+                                          " WHERE a.wearer_id = ? AND a.from_at < ? AND (a.until_at IS NULL OR a.until_at >= ?)",
                            {Q(wearer), I(to), I(from)});
         while (a.next()) {
             const std::string serial = S(a.value(0));
@@ -58,12 +57,12 @@ std::vector<ReportEvent> HandOutsAndErases(RecordsRepository& repo, const std::s
             if (!a.value(2).isNull() && a.value(2).toLongLong() < to)
                 events.push_back({ReportEvent::Kind::HandBack, a.value(2).toLongLong(), serial, std::nullopt});
         }
-        QSqlQuery e = Exec(db,
-                           QStringLiteral("SELECT DISTINCT d.serial, e.taken_at, e.total_dose_before FROM erase_events e"
+        QSqlQuery& e = sql.run(
+                           "SELECT DISTINCT d.serial, e.taken_at, e.total_dose_before FROM erase_events e"
                                           " JOIN dosimeters d ON d.id = e.dosimeter_id"
                                           " JOIN assignments a ON a.dosimeter_id = e.dosimeter_id AND a.wearer_id = ?"
                                           "  AND e.taken_at >= a.from_at AND (a.until_at IS NULL OR e.taken_at <= a.until_at)"
-                                          " WHERE e.taken_at >= ? AND e.taken_at < ?"),
+                                          " WHERE e.taken_at >= ? AND e.taken_at < ?",
                            {Q(wearer), I(from), I(to)});
         while (e.next()) {
             ReportEvent erase{ReportEvent::Kind::Erase, e.value(1).toLongLong(), S(e.value(0)), std::nullopt};

@@ -1,4 +1,5 @@
 #include "records/dose_report_pdf.h"
+#include "qt/qt_text.h"
 
 #include "records/records_export.h"
 
@@ -21,7 +22,6 @@ namespace {
 constexpr int kDpi = 300;
 constexpr qreal kMm = kDpi / 25.4; // device pixels per millimetre
 
-QString U(const std::string& text) { return QString::fromStdString(text); }
 
 // Greedy word wrap; a word wider than the line is broken between characters, so nothing
 // is ever cut off.
@@ -91,12 +91,12 @@ public:
         }
         left_[DoseRecordSheet::kColumns - 1] = x;
         for (std::size_t c = 0; c < DoseRecordSheet::kColumns; ++c)
-            header_[c] = Wrap(U(sheet.columns()[c]), columnWidth(c) - 2 * pad_, bold_.metrics);
-        printed_ = U(sheet.footer());
-        title_ = U(sheet.title());
-        period_ = U(sheet.period());
-        site_ = U(sheet.site());
-        wearer_ = U(sheet.wearerLine());
+            header_[c] = Wrap(Q(sheet.columns()[c]), columnWidth(c) - 2 * pad_, bold_.metrics);
+        printed_ = Q(sheet.footer());
+        title_ = Q(sheet.title());
+        period_ = Q(sheet.period());
+        site_ = Q(sheet.site());
+        wearer_ = Q(sheet.wearerLine());
     }
 
     void print() {
@@ -168,7 +168,7 @@ private:
         rule(footer);
         text(small_, 0, footer + kMm, printed_);
         if (painter_)
-            rightText(small_, width_, footer + kMm, U(sheet_.pageNumber(page_, pages_)));
+            rightText(small_, width_, footer + kMm, Q(sheet_.pageNumber(page_, pages_)));
     }
 
     void tableHeader() {
@@ -190,7 +190,7 @@ private:
 
     // A cell's lines; the cells that repeat (serials, notes) are wrapped once.
     QStringList cellLines(std::size_t c, const std::string& s, const Font& f) {
-        const QString q = U(s);
+        const QString q = Q(s);
         if (c == 0)
             return {q}; // a time, which the column is made to hold
         if ((c == DoseRecordSheet::kTotalColumn || c == DoseRecordSheet::kIncrementColumn) && q.size() <= 12)
@@ -235,7 +235,7 @@ private:
         }
         // Each correction under the row it corrects; a long reason may go on to the next page.
         for (const std::string& correction : row.corrections)
-            for (const QString& line : Wrap(U(correction), width_ - left_[1] - 2 * pad_, note_.metrics)) {
+            for (const QString& line : Wrap(Q(correction), width_ - left_[1] - 2 * pad_, note_.metrics)) {
                 if (y_ + note_.line() > bottom)
                     newTablePage();
                 text(note_, left_[1] + pad_, y_, line);
@@ -254,11 +254,11 @@ private:
         const auto items = sheet_.particulars();
         qreal labelWidth = 0;
         for (const auto& [label, value] : items)
-            labelWidth = std::max(labelWidth, bold_.metrics.horizontalAdvance(U(label) + QStringLiteral(":")));
+            labelWidth = std::max(labelWidth, bold_.metrics.horizontalAdvance(Q(label) + QStringLiteral(":")));
         labelWidth += 3 * kMm;
         for (const auto& [label, value] : items) {
-            text(bold_, 0, y_, U(label) + QStringLiteral(":"));
-            y_ += std::max(paragraph(body_, labelWidth, y_, width_ - labelWidth, U(value)), body_.line());
+            text(bold_, 0, y_, Q(label) + QStringLiteral(":"));
+            y_ += std::max(paragraph(body_, labelWidth, y_, width_ - labelWidth, Q(value)), body_.line());
         }
         y_ += 3 * kMm;
     }
@@ -276,7 +276,7 @@ private:
             qreal height = body_.line();
             for (std::size_t c = 0; c < row.cells.size(); ++c) {
                 const Font& f = header || (c == 4 && row.reached) ? bold_ : body_;
-                const QString s = U(row.cells[c]);
+                const QString s = Q(row.cells[c]);
                 if (rights[c] > 0)
                     rightText(f, rights[c], y, s);
                 else
@@ -291,13 +291,13 @@ private:
         }
         y += 2 * kMm;
         for (const std::string& line : sheet_.conclusions())
-            y += paragraph(bold_, 0, y, width_, U(line));
+            y += paragraph(bold_, 0, y, width_, Q(line));
         y += 8 * kMm;
-        const QString signature = U(sheet_.signatureWord()) + QStringLiteral(":");
-        const QString date = U(sheet_.dateWord()) + QStringLiteral(":");
+        const QString signature = Q(sheet_.signatureWord()) + QStringLiteral(":");
+        const QString date = Q(sheet_.dateWord()) + QStringLiteral(":");
         const qreal dateAt = 0.62 * width_;
         for (const std::string& who : sheet_.signatures()) {
-            y += paragraph(body_, 0, y, width_, U(who)) + 7 * kMm;
+            y += paragraph(body_, 0, y, width_, Q(who)) + 7 * kMm;
             text(body_, 0, y, signature);
             text(body_, dateAt, y, date);
             if (painter_) {
@@ -319,7 +319,7 @@ private:
         tableHeader();
         rowsTop_ = y_;
         if (!sheet_.hasReadouts())
-            y_ += paragraph(body_, pad_, y_, width_ - 2 * pad_, U(sheet_.noReadouts()));
+            y_ += paragraph(body_, pad_, y_, width_ - 2 * pad_, Q(sheet_.noReadouts()));
         for (std::size_t i = 0; i < sheet_.rowCount(); ++i)
             tableRow(i);
         y_ += 4 * kMm;
@@ -360,7 +360,7 @@ std::string DoseRecordPdf(const DoseRecordReport& report, Language language) {
         writer.setPageMargins(QMarginsF(15, 12, 15, 12), QPageLayout::Millimeter);
         writer.setResolution(kDpi);
         writer.setCreator(QStringLiteral("dosimeter-manager"));
-        writer.setTitle(U(sheet.title() + " \xE2\x80\x94 " + sheet.wearerLine()));
+        writer.setTitle(Q(sheet.title() + " \xE2\x80\x94 " + sheet.wearerLine()));
         Printer(sheet, writer).print();
     }
     return buffer.data().toStdString();

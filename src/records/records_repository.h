@@ -8,43 +8,24 @@
 // replayed spool or a repeated import never doubles anything. Two different readouts of a
 // dosimeter in one second are two readouts. Values are always bound, never spliced into SQL.
 // A repository belongs to the thread that opened it (a Qt SQL connection rule).
+//
+// In parts: the connection (sql_connection.h), the schema and its migration (schema.h,
+// migration.h), the writes (records_writes.cpp) and the reads (records_reads.cpp).
 #include "records/database_url.h"
 #include "records/dose_accounting.h"
+#include "records/records_error.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-class QSqlDatabase;
 
 namespace dm::records {
 
-// Seconds since 1970-01-01T00:00:00Z.
-using UtcSeconds = std::int64_t;
-
-// Every failure of the store. The message names the database by its display name.
-class RecordsError : public std::runtime_error {
-public:
-    enum class Kind {
-        BadUrl,        // the URL is malformed or names an unknown scheme
-        CannotOpen,    // the database cannot be reached, opened or created
-        Unsafe,        // the file or its folder is another user's or others may write it
-        NotADatabase,  // the file is not an SQLite database, or not a records database
-        NewerSchema,   // written by a newer version of the program; left untouched
-        WriteFailed,   // a write (or a read) failed; the transaction was rolled back
-        UnknownSerial, // a read named a dosimeter the database has never seen
-        Refused,       // contradicts the records (unknown wearer, ID taken...); nothing changed
-    };
-    RecordsError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
-    Kind kind() const { return kind_; }
-
-private:
-    Kind kind_;
-};
+class SqlConnection;
 
 // Who and where: filled by the front end (host name and user name by default).
 struct Origin {
@@ -214,21 +195,22 @@ public:
     std::vector<HistoryDownloadView> historyDownloads(const std::string& serial) const;
     std::vector<StoredParameter> readoutParameters(std::int64_t readoutId) const;
 
-    // For the layers built on the store (wearers and the dose of record): fn runs on this
-    // repository's connection as one transaction (retried when busy) or as a read, and
-    // reports a failed statement by throwing its QSqlError, which becomes a RecordsError.
-    // The call is bounded (see call_watch.h): each statement run through sql::Exec, or
-    // announced with StatementStarts(db), renews the bound, so a long transaction of many
-    // statements is never cut short while the server answers.
-    void transaction(const std::string& what, const std::function<void(QSqlDatabase&)>& fn);
-    void reading(const std::string& what, const std::function<void(QSqlDatabase&)>& fn) const;
+    // For the layers built on the store (wearers, the dose of record, corrections, roles,
+    // the site): fn runs on this repository's connection as one transaction (retried when
+    // busy) or as a read, its statements through SqlConnection::run or execute; a failed
+    // statement becomes a RecordsError naming the database. Bounded as every call is (see
+    // sql_connection.h).
+    void transaction(const std::string& what, const std::function<void(SqlConnection&)>& fn);
+    void reading(const std::string& what, const std::function<void(SqlConnection&)>& fn) const;
 
 private:
-    struct Impl;
-    RecordsRepository(DatabaseUrl url, std::unique_ptr<Impl> impl);
+    RecordsRepository(DatabaseUrl url, std::unique_ptr<SqlConnection> sql);
+    std::vector<Stored> storeDownloads(const std::vector<const HistoryDownloadInput*>& downloads,
+                                       const StoreProgress& progress);
 
     DatabaseUrl url_;
-    std::unique_ptr<Impl> impl_;
+    std::unique_ptr<SqlConnection> sql_;
+    std::optional<bool> olderReadouts_; // rows of schema version 1 (no content key) exist; asked once
 };
 
 } // namespace dm::records

@@ -1,9 +1,7 @@
 #include "records/roles.h"
 
-#include "records/sql_helpers.h"
+#include "records/sql_connection.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 
 namespace dm::records {
@@ -39,14 +37,6 @@ std::string GrantInsertOnOwnColumns(const char* tables, const std::string& roles
            " EXECUTE format('GRANT INSERT (%s) ON %I TO " + roles + "', cols, t); END LOOP; END $$";
 }
 
-// Runs a statement that cannot be prepared (DO, GRANT).
-void Run(QSqlDatabase& db, const std::string& sql) {
-    StatementStarts(db);
-    QSqlQuery q(db);
-    if (!q.exec(QString::fromStdString(sql)))
-        throw q.lastError();
-}
-
 } // namespace
 
 std::vector<std::string> RoleCreationStatements() {
@@ -79,30 +69,30 @@ void ApplyRoles(RecordsRepository& repo) {
     const std::vector<std::string> statements = RoleStatements(repo.url().databaseName);
     bool missing = false;
     std::string owner;
-    repo.transaction("set up the roles", [&](QSqlDatabase& db) {
+    repo.transaction("set up the roles", [&](SqlConnection& sql) {
         // The server only warns when a login that does not own the tables grants rights on
         // them, and grants nothing: refused here instead of reported as done.
-        QSqlQuery own = sql::Exec(db, QStringLiteral("SELECT tableowner, pg_has_role(tableowner, 'USAGE') OR"
+        QSqlQuery& own = sql.run("SELECT tableowner, pg_has_role(tableowner, 'USAGE') OR"
                                                      " (SELECT rolsuper FROM pg_roles WHERE rolname = current_user)"
-                                                     " FROM pg_tables WHERE schemaname = 'public' AND tablename = 'readouts'"));
+                                                     " FROM pg_tables WHERE schemaname = 'public' AND tablename = 'readouts'");
         if (own.next() && !own.value(1).toBool()) {
             owner = own.value(0).toString().toStdString();
             return;
         }
-        QSqlQuery may = sql::Exec(db, QStringLiteral("SELECT (SELECT COUNT(*) FROM pg_roles WHERE rolname IN"
+        QSqlQuery& may = sql.run("SELECT (SELECT COUNT(*) FROM pg_roles WHERE rolname IN"
                                                      " ('dosimeter_station', 'dosimeter_admin', 'dosimeter_reader')),"
                                                      " (SELECT rolcreaterole OR rolsuper FROM pg_roles"
-                                                     "  WHERE rolname = current_user)"));
+                                                     "  WHERE rolname = current_user)");
         if (may.next() && may.value(0).toInt() < 3) {
             if (!may.value(1).toBool()) {
                 missing = true;
                 return;
             }
-            for (const std::string& sql : creation)
-                Run(db, sql);
+            for (const std::string& statement : creation)
+                sql.execute(statement); // DO and GRANT cannot be prepared
         }
-        for (const std::string& sql : statements)
-            Run(db, sql);
+        for (const std::string& statement : statements)
+            sql.execute(statement);
     });
     if (!owner.empty())
         throw RecordsError(Kind::Refused, repo.displayName() + ": only the owner of the records tables (" + owner +

@@ -1,15 +1,15 @@
 #include "records/site_settings.h"
 
 #include "core/cp1251.h"
-#include "records/sql_helpers.h"
+#include "qt/qt_text.h"
+#include "records/sql_connection.h"
 
 #include <algorithm>
 
 namespace dm::records {
 namespace {
 
-using sql::Exec;
-using sql::Q;
+using dm::Q;
 using sql::S;
 
 constexpr std::size_t kMaxNameCharacters = 200;
@@ -18,9 +18,9 @@ constexpr std::size_t kMaxNameCharacters = 200;
 
 std::optional<std::string> SiteName(RecordsRepository& repo) {
     std::optional<std::string> name;
-    repo.reading("read the site's name", [&](QSqlDatabase& db) {
-        QSqlQuery q = Exec(db, QStringLiteral("SELECT value FROM site_settings WHERE setting = 'site_name'"
-                                              " ORDER BY id DESC LIMIT 1"));
+    repo.reading("read the site's name", [&](SqlConnection& sql) {
+        QSqlQuery& q = sql.run("SELECT value FROM site_settings WHERE setting = 'site_name'"
+                                              " ORDER BY id DESC LIMIT 1");
         if (q.next())
             name = S(q.value(0));
     });
@@ -39,15 +39,15 @@ void SetSiteName(RecordsRepository& repo, const std::string& name, const std::st
         throw RecordsError(RecordsError::Kind::Refused,
                            "a site's name has at most " + std::to_string(kMaxNameCharacters) + " characters");
     const bool postgres = repo.url().kind == DatabaseUrl::Kind::Postgres;
-    repo.transaction("set the site's name", [&](QSqlDatabase& db) {
+    repo.transaction("set the site's name", [&](SqlConnection& sql) {
         // On a shared database the login the server checked is the one on record.
         std::string who = by;
         if (postgres) {
-            QSqlQuery q = Exec(db, QStringLiteral("SELECT session_user"));
+            QSqlQuery& q = sql.run("SELECT session_user");
             if (q.next())
                 who = S(q.value(0));
         }
-        Exec(db, QStringLiteral("INSERT INTO site_settings (setting, value, set_at, set_by) VALUES ('site_name', ?, ?, ?)"),
+        sql.run("INSERT INTO site_settings (setting, value, set_at, set_by) VALUES ('site_name', ?, ?, ?)",
              {Q(name), QVariant(qlonglong(at)), Q(who)});
     });
 }

@@ -256,14 +256,15 @@ private slots:
         QVERIFY(s.actionsEnabled(true));
         FindAction(&w, "actionEnglish")->trigger();
 
-        // The dosimeter leaves: tables and tabs cleared, actions off.
+        // The dosimeter leaves: the table stays greyed, the history stays, actions off.
         FindAction(&w, "actionSimOut")->trigger();
         s.waitFor([&] { return dm::IsNoDevice(s.link->currentDevice()); });
         s.tick();
         QVERIFY(s.newestLog().endsWith("  Dosimeter out of range."));
-        QVERIFY(w.grid().isEmpty());
-        QCOMPARE(w.tabBar()->count(), 1);
-        QVERIFY(!w.button(Action::DisplayAsDiagram)->isVisible());
+        QVERIFY(!w.grid().isEmpty());
+        QVERIFY(w.grid().outOfRange());
+        QCOMPARE(w.tabBar()->count(), 3);
+        QVERIFY(w.button(Action::DisplayAsDiagram)->isVisible());
         QVERIFY(s.actionsEnabled(false));
         s.tick();
         QVERIFY(s.actionsEnabled(false));
@@ -311,13 +312,14 @@ private slots:
         QCOMPARE(s.value("dose_threshold"), std::string("2.500E-03"));
         QVERIFY(s.dialogs.unsentQuestions.empty());
 
-        // Re-read, language, close box, Escape elsewhere: each asks; Cancel keeps all.
+        // Re-read, language, close box: each asks; Cancel keeps all. Escape elsewhere
+        // neither closes nor asks.
         w.button(Action::GetParameters)->click();
         FindAction(&w, "actionRussian")->trigger();
         w.close();
         w.statusLog()->setFocus();
         QTest::keyClick(&w, Qt::Key_Escape);
-        QCOMPARE(s.dialogs.unsentQuestions.size(), std::size_t(4));
+        QCOMPARE(s.dialogs.unsentQuestions.size(), std::size_t(3));
         QVERIFY(w.isVisible());
         QCOMPARE(w.language(), dm::Language::English);
         QVERIFY(FindAction(&w, "actionEnglish")->isChecked());
@@ -436,7 +438,7 @@ private slots:
             QVERIFY(s.loggedSince(entries, QString::fromStdString(dm::Tr(dm::IDS_OUT_OF_RANGE_CUT_SHORT, dm::Language::English)), 1));
             QVERIFY(s.loggedSince(entries, QString::fromStdString(dm::Tr(dm::IDS_LATE_REPLY_IGNORED, dm::Language::English)), 3));
             QCOMPARE(s.repliesWaiting(), 0);
-            QVERIFY(!w.parameters().replied());
+            QVERIFY(w.controller().outOfRange()); // the table of before, greyed; the late reply not taken
             QCOMPARE(s.records()->readouts(serial).size(), stored);
         }
     }

@@ -300,6 +300,8 @@ TEST_F(ExchangeCliTest, BadOptionsAreUsageErrorsBeforeAnythingIsSent) {
         {"read-params", "--link", l, "--recv-dir", d, "extra"},
         {"read-archive", "--link", l, "--recv-dir", d, "--interval", "nan"},
         {"read-archive", "--link", l, "--recv-dir", d, "--lang", "de"},
+        {"read-params", "--link", l, "--recv-dir", d, "--db", ""},
+        {"read-archive", "--link", l, "--recv-dir", d, "--serial", "17-1", "--db="},
     };
     for (const auto& args : cases) {
         const CliRun r = RunCli(args, work);

@@ -182,8 +182,8 @@ TEST_P(RecordsAccounting, ReadoutsOfOneSecondAreKeptAtTheirRealTime) {
     {
         StationRecorder recorder(db_.urlText(), work_ / "spool.sqlite", {"station", "op"}, [] { return 1'800'000'000; });
         for (const char* total : {"1.0E-03", "1.1E-03", "1.2E-03"})
-            recorder.parametersArrived("serial_number = W-7\r\ntotal_val = " + std::string(total) + "\r\n");
-        recorder.parametersArrived("serial_number = W-7\r\ntotal_val = 1.2E-03\r\n"); // the same again
+            recorder.parametersArrived(ReadParameterSet("serial_number = W-7\r\ntotal_val = " + std::string(total) + "\r\n"));
+        recorder.parametersArrived(ReadParameterSet("serial_number = W-7\r\ntotal_val = 1.2E-03\r\n")); // the same again
         recorder.waitIdle();
     }
     const auto readouts = RecordsRepository::open(db_.url())->readouts("W-7");

@@ -168,13 +168,13 @@ TEST_P(ServerFaults, AFrozenOrLockedDatabaseIsGivenUpInTimeAndNothingIsLost) {
     other.exec("ROLLBACK");
     UtcSeconds now = 1'800'000'000;
     auto recorder = std::make_unique<StationRecorder>(url, spool, Origin{"st", "op"}, [&] { return now; });
-    recorder->parametersArrived(ParamsReply("17-000900", "1.0E-06"));
+    recorder->parametersArrived(ReadParameterSet(ParamsReply("17-000900", "1.0E-06")));
     recorder->waitIdle();
     ASSERT_EQ(recorder->waiting(), 0);
     ASSERT_TRUE(HoldLock(other, pg));
     for (int i = 1; i <= 3; ++i) {
         now += 60;
-        recorder->parametersArrived(ParamsReply("17-000900", std::to_string(i + 1) + ".0E-06"));
+        recorder->parametersArrived(ReadParameterSet(ParamsReply("17-000900", std::to_string(i + 1) + ".0E-06")));
     }
     frozen = pg ? FreezeLockWaiter(watcher) : 0;
     EXPECT_TRUE(frozen || !pg);

@@ -2,6 +2,7 @@
 // while readouts, a change, a download and an erase arrive, then started again; the
 // spool empties into it in order, and a replayed spool stores nothing twice.
 #include "core/cp1251.h"
+#include "params/change_check.h"
 #include "records/station_recorder.h"
 #include "records_backends.h"
 #include "../shell_run.h"
@@ -60,9 +61,9 @@ struct Log {
     }
 };
 
-std::string Params(const std::string& threshold, const std::string& total) {
-    return "serial_number = 17-000101\r\nmodel = neutron\r\ntotal_val = " + total +
-           "\r\ndose_threshold = " + threshold + "\r\n";
+ParameterSet Params(const std::string& threshold, const std::string& total) {
+    return ReadParameterSet("serial_number = 17-000101\r\nmodel = neutron\r\ntotal_val = " + total +
+                            "\r\ndose_threshold = " + threshold + "\r\n");
 }
 
 std::string ReadText(const fs::path& path) {
@@ -95,10 +96,13 @@ TEST(StationRecorder, SpoolOutlivesAServerOutageAndEmptiesIntoItOnce) {
         EXPECT_EQ(RecordSpool(spoolFile).count(SpoolDatabaseKey(server.url())), 0); // taken off once stored
 
         ASSERT_TRUE(server.pause());
-        recorder.changesSent({Utf8ToCp1251("dose_threshold = 2.000E-03\r\n\r\nget_parameters=255\r\n#\r\n")});
+        recorder.changesSent(std::vector<SentChange>{{"dose_threshold", "1.000E-03", "2.000E-03"}});
         now += 5;
-        recorder.parametersArrived(Params("2.000E-03", "1.5E-06")); // took it
-        recorder.archiveArrived(Cp1251ToUtf8(ReadText(DM_TEST_DATA "/archive-krt17a.txt")), 1.0);
+        const ParameterSet renewed = Params("2.000E-03", "1.5E-06");
+        recorder.changesSettled({ValueTaken(renewed, "dose_threshold", "2.000E-03")}); // took it
+        recorder.parametersArrived(renewed);
+        recorder.archiveArrived(ParseDoseArchive(Cp1251ToUtf8(ReadText(DM_TEST_DATA "/archive-krt17a.txt")), 1.0),
+                                1.0);
         now += 5;
         recorder.erasePushed();
         recorder.parametersArrived(Params("2.000E-03", "0.0E+00"));
@@ -123,7 +127,7 @@ TEST(StationRecorder, SpoolOutlivesAServerOutageAndEmptiesIntoItOnce) {
     {
         RecordSpool spool(spoolFile);
         // The same reading: one readout is the same serial, second and content.
-        spool.append(*ReadoutFromParameters(ReadParameterSet(Params("2.000E-03", "1.5E-06")), 1'800'000'005,
+        spool.append(*ReadoutFromParameters(Params("2.000E-03", "1.5E-06"), 1'800'000'005,
                                             {"station-1", "tech"}),
                      SpoolDatabaseKey(server.url()), 0);
         StationRecorder replay(server.url(), spoolFile, {"station-1", "tech"});
@@ -251,17 +255,20 @@ TEST_P(SpoolUnderRefusal, KeepsEveryRecordAndSaysWhyUntilTheDatabaseTakesThem) {
 INSTANTIATE_TEST_SUITE_P(Backends, SpoolUnderRefusal, ::testing::Values("sqlite", "postgres"));
 
 // Neither the database nor the spool can be written: records are held, nothing crashes.
+// The notes are told outside the recorder's lock: a listener may ask it back.
 TEST(StationRecorder, NoWritableSpoolHoldsRecordsInMemory) {
     EnsureQtCore();
     Log log;
     StationRecorder recorder("sqlite:/proc/no-such-folder/records.sqlite", "/proc/no-such-folder/spool.sqlite",
                              {"station-1", "tech"});
     recorder.setNotify([&](const std::string& line) {
+        const std::int64_t waiting = recorder.waiting(); // under the lock, this hung
         std::lock_guard<std::mutex> lock(log.mutex);
         log.lines.push_back(line);
+        EXPECT_GE(waiting, 0);
     });
     recorder.parametersArrived(Params("1.000E-03", "1.0E-06"));
-    recorder.parametersArrived("no parameters here");
+    recorder.parametersArrived(ReadParameterSet("no parameters here"));
     recorder.waitIdle();
     EXPECT_EQ(recorder.waiting(), 1);
     EXPECT_EQ(log.count("held in memory"), 1);
