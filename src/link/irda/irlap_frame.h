@@ -76,8 +76,17 @@ inline std::uint8_t SControl(std::uint8_t type, int nr, bool pf) {
 
 // --- discovery
 // What a station tells about itself in discovery: hint bytes, character set, nickname.
+// Built by push_back: GCC 12 takes a braced default member initialiser here for a read of
+// uninitialised memory (-Wmaybe-uninitialized) wherever it is inlined.
+inline std::vector<std::uint8_t> DefaultDiscoveryHints() {
+    std::vector<std::uint8_t> hints;
+    hints.push_back(static_cast<std::uint8_t>(kHintComputer | kHintExtension));
+    hints.push_back(static_cast<std::uint8_t>(kHint2Obex));
+    return hints;
+}
+
 struct DiscoveryInfo {
-    std::vector<std::uint8_t> hints{kHintComputer | kHintExtension, kHint2Obex};
+    std::vector<std::uint8_t> hints = DefaultDiscoveryHints();
     std::uint8_t charset = 0; // ASCII
     std::string nickname;
 };
