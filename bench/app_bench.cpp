@@ -56,7 +56,7 @@ void BM_MainWindowFirstPaint(benchmark::State& state) {
         services.dialogs = &dialogs;
         services.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
         services.runTimer = false;
-        MainWindow window(dm::InterfaceSettings{0, 0}, std::move(services));
+        MainWindow window(dm::InterfaceSettings{dm::Language::English, 0}, std::move(services));
         window.show();
         benchmark::DoNotOptimize(window.grab()); // paints every control once
     }
@@ -97,7 +97,7 @@ void BM_TickWithThousandUnrelatedFiles(benchmark::State& state) {
     services.dialogs = &dialogs;
     services.catalogueFile = DM_SOURCE_DIR "/data/Commands.lst";
     services.runTimer = false;
-    MainWindow window(dm::InterfaceSettings{0, 0}, std::move(services));
+    MainWindow window(dm::InterfaceSettings{dm::Language::English, 0}, std::move(services));
     for (auto _ : state)
         window.onTimer();
 }

@@ -47,7 +47,7 @@ dm::ChartHistory History(bool full) {
 }
 
 std::unique_ptr<dm::ChartModel> MakeChart(dm::ChartDiagram diagram, bool neutron) {
-    auto chart = std::make_unique<dm::ChartModel>(0);
+    auto chart = std::make_unique<dm::ChartModel>(dm::Language::English);
     chart->setClientSize(kWidth, kHeight);
     chart->setReadoutCharWidth(dm::ChartFontCharWidth());
     chart->setZoom(100.0 / 110.0);

@@ -11,7 +11,7 @@ namespace {
 void BM_FormatDose(benchmark::State& state) {
     double v = 1e-9;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(dm::FormatDose(v, 0));
+        benchmark::DoNotOptimize(dm::FormatDose(v, dm::Language::English));
         v = v < 50 ? v * 1.37 : 1e-9;
     }
 }
@@ -37,7 +37,7 @@ void BM_CatalogueLines(benchmark::State& state) {
     const std::string catalogue =
         dm::DecodeCatalogue(dm::TryReadFile(std::string(DM_SOURCE_DIR) + "/data/Commands.lst").value_or(""));
     for (auto _ : state)
-        benchmark::DoNotOptimize(dm::CatalogueLines(catalogue, true, 300));
+        benchmark::DoNotOptimize(dm::CatalogueLines(catalogue, true, dm::Language::Russian));
 }
 BENCHMARK(BM_CatalogueLines);
 

@@ -186,7 +186,7 @@ void BM_DoseRecordPdf(benchmark::State& state) {
         for (auto _ : state) {
             const Stamp t0;
             const DoseRecordReport report = BuildDoseRecordReport(records, wearer, 2026);
-            pdfBytes = DoseRecordPdf(report, 0).size();
+            pdfBytes = DoseRecordPdf(report, dm::Language::English).size();
             const Stamp t1;
             read.bindValue(0, n);
             read.bindValue(1, static_cast<qlonglong>(YearStart(2026)));
@@ -205,7 +205,7 @@ void BM_DoseRecordPdf(benchmark::State& state) {
             // The painter's texts are made outside its time: its floor is the painting.
             std::vector<TextRow> texts;
             texts.reserve(report.readouts.size());
-            const DoseRecordSheet sheet(report, 0);
+            const DoseRecordSheet sheet(report, dm::Language::English);
             for (std::size_t i = 0; i < sheet.rowCount(); ++i) {
                 const ReportRow r = sheet.row(i);
                 texts.push_back({QString::fromStdString(r.cells[0]), QString::fromStdString(r.cells[1]),

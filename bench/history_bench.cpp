@@ -213,7 +213,7 @@ BENCHMARK(BM_ParseArchiveText)
 // Saving the neutron tab: every cell worked out from the archive.
 void BM_NeutronTableFileBytes(benchmark::State& state) {
     const dm::DoseArchive archive = ReadArchive(ArchiveFile());
-    const dm::HistoryTable neutron(archive, dm::HistoryTab::Neutron, 0);
+    const dm::HistoryTable neutron(archive, dm::HistoryTab::Neutron, dm::Language::English);
     for (auto _ : state)
         benchmark::DoNotOptimize(dm::NeutronTableFileBytes(neutron));
 }

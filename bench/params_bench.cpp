@@ -59,7 +59,7 @@ void BM_ParseParameterReply(benchmark::State& state) {
     dm::ParameterTableState table;
     for (auto _ : state) {
         const dm::ParameterSet set = dm::ReadParameterSet(sample.reply);
-        dm::FillParameterGrid(set, sample.catalogue, 0, 0, 456, grid, table);
+        dm::FillParameterGrid(set, sample.catalogue, dm::Language::English, 0, 456, grid, table);
         benchmark::DoNotOptimize(grid.rowCount());
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
@@ -69,11 +69,11 @@ BENCHMARK(BM_ParseParameterReply)->Arg(20)->Arg(200);
 void BM_ComposeSendChanges(benchmark::State& state) {
     const Sample sample = MakeSample(200);
     dm::ParameterSet set = dm::ReadParameterSet(sample.reply);
-    const auto rows = dm::ParameterRows(set, sample.catalogue, 0, 0);
+    const auto rows = dm::ParameterRows(set, sample.catalogue, dm::Language::English, 0);
     for (const dm::ParameterRow& row : rows)
         set.setModified(row.key, true);
     for (auto _ : state) {
-        auto start = dm::ComposeSendChanges(set, rows, true, 0);
+        auto start = dm::ComposeSendChanges(set, rows, true, dm::Language::English);
         benchmark::DoNotOptimize(start.files.size());
     }
 }

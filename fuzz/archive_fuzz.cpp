@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckInside(archive, r.coefficientText);
         CheckInside(archive, r.timeText);
     }
-    const int lang = size % 2 ? 300 : 0;
+    const dm::Language lang = size % 2 ? dm::Language::Russian : dm::Language::English;
     const dm::HistoryTable dose(archive, dm::HistoryTab::Dose, lang);
     const dm::HistoryTable neutron(archive, dm::HistoryTab::Neutron, lang);
     for (const dm::HistoryTable* table : {&dose, &neutron})

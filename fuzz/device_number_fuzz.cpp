@@ -8,8 +8,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const double v = dm::ParseDeviceNumber(text);
-    (void)dm::FormatDose(v, 0);
-    (void)dm::FormatDoseChart(v, 300);
+    (void)dm::FormatDose(v, dm::Language::English);
+    (void)dm::FormatDoseChart(v, dm::Language::Russian);
     (void)dm::FormatDuration(dm::LeadingInteger(text));
     return 0;
 }

@@ -30,22 +30,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0)
         return 0;
     const int access = data[0] & 7;
-    const int langBase = (data[0] & 8) ? 300 : 0;
+    const dm::Language language = (data[0] & 8) ? dm::Language::Russian : dm::Language::English;
     const std::string reply =
         dm::ReplyTextFromBytes(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
 
     dm::ParameterSet set = dm::ReadParameterSet(reply);
     dm::GridModel grid;
     dm::ParameterTableState state;
-    dm::FillParameterGrid(set, ShippedCatalogue(), langBase, access, 600, grid, state);
+    dm::FillParameterGrid(set, ShippedCatalogue(), language, access, 600, grid, state);
     if (grid.colCount() != 3 || grid.rowCount() < 1 || grid.columnWidth(dm::kKeyColumn) != 0)
         std::abort();
 
     (void)dm::ParameterTableFileBytes(grid);
-    const auto rows = dm::ParameterRows(set, ShippedCatalogue(), langBase, access);
+    const auto rows = dm::ParameterRows(set, ShippedCatalogue(), language, access);
     for (const dm::ParameterRow& row : rows)
         set.setModified(row.key, true);
-    const dm::ExchangeStart start = dm::ComposeSendChanges(set, rows, set.neutron());
+    const dm::ExchangeStart start = dm::ComposeSendChanges(set, rows, set.neutron(), language);
     for (const std::string& file : start.files)
         if (file.size() < 2 || file.compare(file.size() - 2, 2, "\r\n") != 0)
             std::abort(); // every command line ends in CR LF

@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     (void)dm::AccessMaskFromText(text);
-    (void)dm::LangBaseFromText(text);
+    (void)dm::LanguageFromText(text);
     const std::string utf8 = dm::Cp1251ToUtf8(text);
     if (dm::Utf8ToCp1251(utf8) != text)
         __builtin_trap(); // every byte must survive the round trip

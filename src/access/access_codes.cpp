@@ -21,7 +21,7 @@ constexpr ProtectedGroup kGroups[] = {
 
 } // namespace
 
-std::optional<PasswordOutcome> ApplyPassword(const std::string& entered, int access, int langBase) {
+std::optional<PasswordOutcome> ApplyPassword(const std::string& entered, int access, Language language) {
     if (entered.empty())
         return std::nullopt;
     for (const ProtectedGroup& group : kGroups) {
@@ -30,13 +30,13 @@ std::optional<PasswordOutcome> ApplyPassword(const std::string& entered, int acc
         const bool wasUnlocked = (access & group.bit) != 0;
         PasswordOutcome outcome;
         outcome.access = access ^ group.bit;
-        outcome.message = Tr(wasUnlocked ? group.lockMessage : group.unlockMessage, langBase);
+        outcome.message = Tr(wasUnlocked ? group.lockMessage : group.unlockMessage, language);
         outcome.requestParameters = true;
         return outcome;
     }
     PasswordOutcome outcome;
     outcome.access = access;
-    outcome.message = Tr(IDS_WRONG_PASSWORD, langBase);
+    outcome.message = Tr(IDS_WRONG_PASSWORD, language);
     return outcome;
 }
 

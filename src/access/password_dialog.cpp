@@ -9,12 +9,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-PasswordDialog::PasswordDialog(QWidget* parent, int langBase)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), langBase_(langBase) {
+PasswordDialog::PasswordDialog(QWidget* parent, dm::Language language)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint), language_(language) {
     setModal(true);
     setObjectName(QStringLiteral("passwordDialog"));
     // Frameless, but the task bar and screen readers still name it.
-    setWindowTitle(dm::Q(dm::Tr(dm::IDS_PASSWORD_TITLE, langBase_)));
+    setWindowTitle(dm::Q(dm::Tr(dm::IDS_PASSWORD_TITLE, language_)));
     const dm::DialogUnits du(font());
     setFixedSize(du.size(190, 118));
 
@@ -28,18 +28,18 @@ PasswordDialog::PasswordDialog(QWidget* parent, int langBase)
     prompt_->setWordWrap(true);
     prompt_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     prompt_->setGeometry(du.rect(7, 7, 176, 64));
-    prompt_->setText(dm::Q(dm::Tr(dm::IDS_PASSWORD_PROMPT, langBase_)));
+    prompt_->setText(dm::Q(dm::Tr(dm::IDS_PASSWORD_PROMPT, language_)));
 
     edit_ = new QLineEdit(this);
     edit_->setObjectName(QStringLiteral("password"));
     edit_->setEchoMode(QLineEdit::Password);
     edit_->setGeometry(du.rect(13, 79, 164, 13));
 
-    ok_ = new QPushButton(dm::Q(dm::Tr(dm::IDS_OK, langBase_)), this);
+    ok_ = new QPushButton(dm::Q(dm::Tr(dm::IDS_OK, language_)), this);
     ok_->setObjectName(QStringLiteral("ok"));
     ok_->setDefault(true);
     ok_->setGeometry(du.rect(133, 97, 50, 14));
-    cancel_ = new QPushButton(dm::Q(dm::Tr(dm::IDS_CANCEL, langBase_)), this);
+    cancel_ = new QPushButton(dm::Q(dm::Tr(dm::IDS_CANCEL, language_)), this);
     cancel_->setObjectName(QStringLiteral("cancel"));
     cancel_->setAutoDefault(false);
     cancel_->setGeometry(du.rect(7, 97, 50, 14));
@@ -60,6 +60,6 @@ void PasswordDialog::reject() {
 
 void PasswordDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    prompt_->setText(dm::Q(dm::Tr(dm::IDS_PASSWORD_PROMPT, langBase_)));
+    prompt_->setText(dm::Q(dm::Tr(dm::IDS_PASSWORD_PROMPT, language_)));
     edit_->setFocus();
 }

@@ -1,6 +1,8 @@
 #pragma once
 // The password dialog: a prompt, a masked entry, OK and Cancel. Built afresh for every
 // use; the entered text is empty after Cancel or Escape.
+#include "core/language.h"
+
 #include <QDialog>
 #include <string>
 
@@ -11,7 +13,7 @@ class QPushButton;
 class PasswordDialog : public QDialog {
     Q_OBJECT
 public:
-    PasswordDialog(QWidget* parent, int langBase);
+    PasswordDialog(QWidget* parent, dm::Language language);
 
     // UTF-8; empty after Cancel, Escape or an empty entry.
     const std::string& enteredText() const { return entered_; }
@@ -25,7 +27,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    int langBase_;
+    dm::Language language_;
     std::string entered_;
     QLabel* prompt_;
     QLineEdit* edit_;

@@ -8,11 +8,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-AboutDialog::AboutDialog(QWidget* parent, int langBase, const std::string& note) : QDialog(parent) {
+AboutDialog::AboutDialog(QWidget* parent, dm::Language language, const std::string& note) : QDialog(parent) {
     setObjectName(QStringLiteral("aboutDialog"));
-    setWindowTitle(dm::Q(dm::Tr(dm::IDS_ABOUT_TITLE, langBase)));
+    setWindowTitle(dm::Q(dm::Tr(dm::IDS_ABOUT_TITLE, language)));
     auto* layout = new QVBoxLayout(this);
-    auto* text = new QLabel(dm::Q(dm::Tr(dm::IDS_ABOUT, langBase)), this);
+    auto* text = new QLabel(dm::Q(dm::Tr(dm::IDS_ABOUT, language)), this);
     text->setObjectName(QStringLiteral("aboutText"));
     text->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(text);
@@ -23,12 +23,12 @@ AboutDialog::AboutDialog(QWidget* parent, int langBase, const std::string& note)
         layout->addWidget(noteLabel);
     }
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
-    buttons->button(QDialogButtonBox::Ok)->setText(dm::Q(dm::Tr(dm::IDS_OK, langBase)));
+    buttons->button(QDialogButtonBox::Ok)->setText(dm::Q(dm::Tr(dm::IDS_OK, language)));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-std::string AboutRecordsNote(int langBase, const std::string& database) {
-    return dm::FillIn(dm::Tr(dm::IDS_ABOUT_RECORDS, langBase), {database});
+std::string AboutRecordsNote(dm::Language language, const std::string& database) {
+    return dm::FillIn(dm::Tr(dm::IDS_ABOUT_RECORDS, language), {database});
 }

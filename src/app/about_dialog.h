@@ -1,6 +1,8 @@
 #pragma once
 // The About box: the product line, version, maker and contact, the records database in
 // use, and an OK button, in the interface language.
+#include "core/language.h"
+
 #include <QDialog>
 
 #include <string>
@@ -9,8 +11,8 @@ class AboutDialog : public QDialog {
     Q_OBJECT
 public:
     // note: a line added below the text (see AboutRecordsNote), when not empty.
-    AboutDialog(QWidget* parent, int langBase, const std::string& note = {});
+    AboutDialog(QWidget* parent, dm::Language language, const std::string& note = {});
 };
 
 // The line that names the records database in use ("Records: sqlite:...").
-std::string AboutRecordsNote(int langBase, const std::string& database);
+std::string AboutRecordsNote(dm::Language language, const std::string& database);

@@ -207,21 +207,21 @@ int Application::run(const std::vector<std::string>& args) {
     // dosimeter runs (its link lasts only as long as the run).
     const std::filesystem::path rememberIn = simFolder ? std::filesystem::path() : dm::DefaultSettingsFile();
     services.linkMenu.choices = [&link] { return dm::irda::LinkChoices(dm::irda::ListAdapters(), link.linkName()); };
-    services.linkMenu.choose = [&link, rememberIn](const std::string& name, int langBase) {
-        return ChooseLink(link, name, rememberIn, langBase);
+    services.linkMenu.choose = [&link, rememberIn](const std::string& name, dm::Language language) {
+        return ChooseLink(link, name, rememberIn, language);
     };
     services.linkMenu.captureState = [&link] {
         return LinkMenuServices::CaptureState{link.canCapture(), link.capturePath(), link.linkName()};
     };
-    services.linkMenu.startCapture = [&link](const std::string& file, int langBase) {
-        return StartLinkCapture(link, file, langBase);
+    services.linkMenu.startCapture = [&link](const std::string& file, dm::Language language) {
+        return StartLinkCapture(link, file, language);
     };
-    services.linkMenu.stopCapture = [&link](int langBase) { return StopLinkCapture(link, langBase); };
+    services.linkMenu.stopCapture = [&link](dm::Language language) { return StopLinkCapture(link, language); };
     services.lookingOn = link.transportName();
     if (linkName == "irda" && link.transportName() != "irda")
-        services.linkNote = dm::FillIn(dm::Tr(dm::IDS_LINK_FELL_BACK, settings.langBase), {link.transportName()});
+        services.linkNote = dm::FillIn(dm::Tr(dm::IDS_LINK_FELL_BACK, settings.language), {link.transportName()});
     if (!options.capture.empty()) {
-        const std::string note = dm::FillIn(dm::Tr(dm::IDS_CAPTURE_STARTED, settings.langBase), {options.capture});
+        const std::string note = dm::FillIn(dm::Tr(dm::IDS_CAPTURE_STARTED, settings.language), {options.capture});
         services.linkNote += (services.linkNote.empty() ? "" : " ") + note;
     }
     services.recorder = recorder.get();
@@ -237,15 +237,15 @@ int Application::run(const std::vector<std::string>& args) {
     // database on a thread of its own (made on first use).
     std::unique_ptr<dm::records::RecordsThread> recordsThread;
     std::unique_ptr<dm::RecordsWindow> recordsWindow;
-    services.openRecords = [&](int langBase, dm::DosimeterReading reading) {
-        if (recordsWindow && recordsWindow->langBase() != langBase)
+    services.openRecords = [&](dm::Language language, dm::DosimeterReading reading) {
+        if (recordsWindow && recordsWindow->language() != language)
             recordsWindow.reset();
         if (!recordsThread)
             recordsThread = std::make_unique<dm::records::RecordsThread>(recordsUrl);
         if (recordsWindow)
             recordsWindow->refresh(); // what another station did since it was opened
         else
-            recordsWindow = std::make_unique<dm::RecordsWindow>(*recordsThread, langBase, nullptr,
+            recordsWindow = std::make_unique<dm::RecordsWindow>(*recordsThread, language, nullptr,
                                                                 std::function<dm::records::UtcSeconds()>(),
                                                                 std::move(reading));
         recordsWindow->show();

@@ -6,16 +6,16 @@
 
 #include <QActionGroup>
 
-LinkMenu::LinkMenu(LinkMenuServices services, std::function<int()> langBase,
+LinkMenu::LinkMenu(LinkMenuServices services, std::function<dm::Language()> language,
                    std::function<void(const std::string&)> log, QWidget* parent)
-    : QMenu(parent), services_(std::move(services)), langBase_(std::move(langBase)), log_(std::move(log)) {
+    : QMenu(parent), services_(std::move(services)), language_(std::move(language)), log_(std::move(log)) {
     setObjectName(QStringLiteral("menuLink"));
     connect(this, &QMenu::aboutToShow, this, &LinkMenu::refill);
     refill();
 }
 
 void LinkMenu::setTexts() {
-    setTitle(dm::Q(dm::Tr(dm::IDS_MENU_LINK, langBase_())));
+    setTitle(dm::Q(dm::Tr(dm::IDS_MENU_LINK, language_())));
     refill();
 }
 
@@ -27,7 +27,7 @@ void LinkMenu::refill() {
         old->deleteLater();
     }
     clear();
-    const int lang = langBase_();
+    const dm::Language lang = language_();
     auto* group = new QActionGroup(this);
     std::string current;
     for (const dm::irda::LinkChoice& choice : services_.choices()) {
@@ -66,26 +66,26 @@ void LinkMenu::refill() {
     addCaptureEntry(lang);
 }
 
-void LinkMenu::addCaptureEntry(int langBase) {
+void LinkMenu::addCaptureEntry(dm::Language language) {
     if (!services_.captureState)
         return;
     addSeparator();
     const LinkMenuServices::CaptureState state = services_.captureState();
     QAction* action = nullptr;
     if (!state.file.empty())
-        action = addAction(dm::Q(dm::FillIn(dm::Tr(dm::IDS_MENU_CAPTURE_STOP, langBase), {state.file})));
+        action = addAction(dm::Q(dm::FillIn(dm::Tr(dm::IDS_MENU_CAPTURE_STOP, language), {state.file})));
     else if (state.available)
-        action = addAction(dm::Q(dm::Tr(dm::IDS_MENU_CAPTURE_START, langBase)));
+        action = addAction(dm::Q(dm::Tr(dm::IDS_MENU_CAPTURE_START, language)));
     else
         action = addAction(
-            dm::Q(dm::FillIn(dm::Tr(dm::IDS_MENU_CAPTURE_UNAVAILABLE, langBase), {state.link})));
+            dm::Q(dm::FillIn(dm::Tr(dm::IDS_MENU_CAPTURE_UNAVAILABLE, language), {state.link})));
     action->setObjectName(QStringLiteral("actionCapture"));
     action->setEnabled(state.available || !state.file.empty());
     connect(action, &QAction::triggered, this, &LinkMenu::toggleCapture);
 }
 
 void LinkMenu::toggleCapture() {
-    const int lang = langBase_();
+    const dm::Language lang = language_();
     if (!services_.captureState().file.empty()) {
         log_(services_.stopCapture(lang));
     } else if (services_.dialogs) {
@@ -98,6 +98,6 @@ void LinkMenu::toggleCapture() {
 void LinkMenu::pick(const std::string& link) {
     if (link.empty() || !services_.choose)
         return;
-    log_(services_.choose(link, langBase_()));
+    log_(services_.choose(link, language_()));
     refill();
 }

@@ -3,6 +3,7 @@
 // for a serial adapter, its kind. A pick rebuilds the device link at once and is
 // remembered for the next start; the status log says which, or why it cannot be. Below
 // them, the capture of the link's frames into a file the user picks, started and stopped.
+#include "core/language.h"
 #include "core/message_sink.h"
 #include "link/irda/adapters.h"
 
@@ -16,7 +17,7 @@ struct LinkMenuServices {
     // The entries to offer, the one in use marked.
     std::function<std::vector<dm::irda::LinkChoice>()> choices;
     // Switches to the link; the line for the status log.
-    std::function<std::string(const std::string& link, int langBase)> choose;
+    std::function<std::string(const std::string& link, dm::Language language)> choose;
 
     // The capture entry, shown only when captureState is set.
     struct CaptureState {
@@ -26,8 +27,8 @@ struct LinkMenuServices {
     };
     std::function<CaptureState()> captureState;
     // Start and stop; the line for the status log.
-    std::function<std::string(const std::string& file, int langBase)> startCapture;
-    std::function<std::string(int langBase)> stopCapture;
+    std::function<std::string(const std::string& file, dm::Language language)> startCapture;
+    std::function<std::string(dm::Language language)> stopCapture;
     // Asks for the capture's file (the window's own dialogs when left empty).
     dm::UserDialogs* dialogs = nullptr;
 };
@@ -35,7 +36,7 @@ struct LinkMenuServices {
 class LinkMenu : public QMenu {
     Q_OBJECT
 public:
-    LinkMenu(LinkMenuServices services, std::function<int()> langBase,
+    LinkMenu(LinkMenuServices services, std::function<dm::Language()> language,
              std::function<void(const std::string&)> log, QWidget* parent);
 
     void setTexts();
@@ -44,10 +45,10 @@ public:
 
 private:
     void pick(const std::string& link);
-    void addCaptureEntry(int langBase);
+    void addCaptureEntry(dm::Language language);
     void toggleCapture();
 
     LinkMenuServices services_;
-    std::function<int()> langBase_;
+    std::function<dm::Language()> language_;
     std::function<void(const std::string&)> log_;
 };

@@ -76,30 +76,30 @@ std::optional<std::string> SwitchableLink::takeLinkFailure() {
 }
 
 std::string ChooseLink(SwitchableLink& link, const std::string& linkName, const std::filesystem::path& settingsFile,
-                       int langBase) {
+                       dm::Language language) {
     // A capture runs on the link it was started on and ends with it: said at the end.
     const std::string captured = link.capturePath();
     const std::string ended =
-        captured.empty() ? std::string() : " " + dm::FillIn(dm::Tr(dm::IDS_CAPTURE_ENDED, langBase), {captured});
+        captured.empty() ? std::string() : " " + dm::FillIn(dm::Tr(dm::IDS_CAPTURE_ENDED, language), {captured});
     std::string error;
     if (!link.open(linkName, &error))
-        return dm::FillIn(dm::Tr(dm::IDS_LINK_CANNOT_USE, langBase), {linkName, link.linkName(), error}) + ended;
+        return dm::FillIn(dm::Tr(dm::IDS_LINK_CANNOT_USE, language), {linkName, link.linkName(), error}) + ended;
     if (settingsFile.empty())
-        return dm::FillIn(dm::Tr(dm::IDS_LINK_IN_USE_THIS_RUN, langBase), {linkName}) + ended;
+        return dm::FillIn(dm::Tr(dm::IDS_LINK_IN_USE_THIS_RUN, language), {linkName}) + ended;
     if (!dm::StoreSettingsValue(settingsFile, "Link", linkName, &error))
-        return dm::FillIn(dm::Tr(dm::IDS_LINK_NOT_REMEMBERED, langBase), {linkName, error}) + ended;
-    return dm::FillIn(dm::Tr(dm::IDS_LINK_IN_USE, langBase), {linkName}) + ended;
+        return dm::FillIn(dm::Tr(dm::IDS_LINK_NOT_REMEMBERED, language), {linkName, error}) + ended;
+    return dm::FillIn(dm::Tr(dm::IDS_LINK_IN_USE, language), {linkName}) + ended;
 }
 
-std::string StartLinkCapture(SwitchableLink& link, const std::string& path, int langBase) {
+std::string StartLinkCapture(SwitchableLink& link, const std::string& path, dm::Language language) {
     std::string error;
     if (!link.startCapture(path, &error))
-        return dm::FillIn(dm::Tr(dm::IDS_CAPTURE_NOT_STARTED, langBase), {error});
-    return dm::FillIn(dm::Tr(dm::IDS_CAPTURE_STARTED, langBase), {path});
+        return dm::FillIn(dm::Tr(dm::IDS_CAPTURE_NOT_STARTED, language), {error});
+    return dm::FillIn(dm::Tr(dm::IDS_CAPTURE_STARTED, language), {path});
 }
 
-std::string StopLinkCapture(SwitchableLink& link, int langBase) {
+std::string StopLinkCapture(SwitchableLink& link, dm::Language language) {
     const std::string path = link.capturePath();
     link.stopCapture();
-    return dm::FillIn(dm::Tr(dm::IDS_CAPTURE_ENDED, langBase), {path});
+    return dm::FillIn(dm::Tr(dm::IDS_CAPTURE_ENDED, language), {path});
 }

@@ -2,6 +2,7 @@
 // The program's one device link as the window sees it, rebuilt on another link when the
 // user picks one in the Link menu: the old link ends first (a serial port is held by
 // one link at a time), and when the new one cannot be opened the old one comes back.
+#include "core/language.h"
 #include "core/message_sink.h"
 #include "link/device_link.h"
 #include "link/exchange_cycle.h"
@@ -65,8 +66,8 @@ private:
 // remembered as the Link= line of the settings file (when settingsFile is given), or why
 // it cannot be used.
 std::string ChooseLink(SwitchableLink& link, const std::string& linkName, const std::filesystem::path& settingsFile,
-                       int langBase);
+                       dm::Language language);
 
 // Starts or stops the capture of the link in use; the line for the status log.
-std::string StartLinkCapture(SwitchableLink& link, const std::string& path, int langBase);
-std::string StopLinkCapture(SwitchableLink& link, int langBase);
+std::string StartLinkCapture(SwitchableLink& link, const std::string& path, dm::Language language);
+std::string StopLinkCapture(SwitchableLink& link, dm::Language language);

@@ -47,17 +47,17 @@ MainWindow::MainWindow(const dm::InterfaceSettings& settings, WindowServices ser
     : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      langBase_(settings.langBase), access_(settings.access), services_(std::move(services)) {
+      language_(settings.language), access_(settings.access), services_(std::move(services)) {
     setObjectName(QStringLiteral("mainWindow"));
     if (!services_.dialogs) {
-        ownDialogs_ = std::make_unique<QtUserDialogs>(this, [this] { return langBase_; });
+        ownDialogs_ = std::make_unique<QtUserDialogs>(this, [this] { return language_; });
         services_.dialogs = ownDialogs_.get();
     }
     controller_ = std::make_unique<dm::ExchangeController>(*services_.link, static_cast<dm::ControllerView&>(*this),
                                                             *services_.dialogs);
     controller_->setRecorder(services_.recorder);
-    doseTable_ = std::make_unique<dm::HistoryTable>(controller_->archive(), dm::HistoryTab::Dose, 0);
-    neutronTable_ = std::make_unique<dm::HistoryTable>(controller_->archive(), dm::HistoryTab::Neutron, 0);
+    doseTable_ = std::make_unique<dm::HistoryTable>(controller_->archive(), dm::HistoryTab::Dose, dm::Language::English);
+    neutronTable_ = std::make_unique<dm::HistoryTable>(controller_->archive(), dm::HistoryTab::Neutron, dm::Language::English);
     buildControls();
     buildMenu();
     timer_.setInterval(1000);
@@ -76,7 +76,7 @@ MainWindow::MainWindow(const dm::InterfaceSettings& settings, WindowServices ser
         addStatusMessage(services_.linkNote);
     // Until a dosimeter answers the log says what the window is doing.
     if (!services_.lookingOn.empty())
-        addStatusMessage(dm::FillIn(Tr(dm::IDS_LOOKING_FOR_DOSIMETER, langBase_), {services_.lookingOn}));
+        addStatusMessage(dm::FillIn(Tr(dm::IDS_LOOKING_FOR_DOSIMETER, language_), {services_.lookingOn}));
     if (services_.recorder)
         services_.recorder->setNotify([this](const std::string& text) {
             QMetaObject::invokeMethod(this, [this, text] { addStatusMessage(text); }, Qt::QueuedConnection);
@@ -120,13 +120,13 @@ void MainWindow::initialiseWindow() {
         const QSignalBlocker quiet(tabs_);
         while (tabs_->count() > 0)
             tabs_->removeTab(tabs_->count() - 1);
-        tabs_->addTab(Q(Tr(dm::IDS_TAB_PARAMETERS, langBase_)));
+        tabs_->addTab(Q(Tr(dm::IDS_TAB_PARAMETERS, language_)));
         tabs_->setCurrentIndex(0);
     }
 
-    grid_->clear(langBase_);
-    doseTable_->setLangBase(langBase_);
-    neutronTable_->setLangBase(langBase_);
+    grid_->clear(language_);
+    doseTable_->setLanguage(language_);
+    neutronTable_->setLanguage(language_);
 
     showTable(0);
 
@@ -141,11 +141,11 @@ void MainWindow::initialiseWindow() {
 
     const std::filesystem::path catalogueFile =
         services_.catalogueFile.empty() ? dm::FindDataFile("Commands.lst") : services_.catalogueFile;
-    controller_->setLanguage(langBase_, dm::LoadCatalogue(services_.catalogueFile, langBase_, *services_.dialogs),
+    controller_->setLanguage(language_, dm::LoadCatalogue(services_.catalogueFile, language_, *services_.dialogs),
                              catalogueFile);
     controller_->setAccess(access_);
     if (services_.recorder)
-        services_.recorder->setLanguage(langBase_);
+        services_.recorder->setLanguage(language_);
 }
 
 // ------------------------------------------------------------------ status log, buttons
@@ -257,7 +257,7 @@ void MainWindow::dropHistoryTabs() {
 // ------------------------------------------------------------------ what the controller shows
 
 void MainWindow::showParameters() {
-    grid_->fill(controller_->catalogue(), langBase_, access_, paramState_);
+    grid_->fill(controller_->catalogue(), language_, access_, paramState_);
     if (!paramState_.caption.empty())
         setWindowTitle(Q(paramState_.caption));
     markCells();
@@ -275,7 +275,7 @@ void MainWindow::setHistoryTabs() {
         tabs_->removeTab(2);
     if (tabs_->count() > 1)
         tabs_->removeTab(1);
-    for (const std::string& label : dm::HistoryTabLabels(controller_->archive(), langBase_))
+    for (const std::string& label : dm::HistoryTabLabels(controller_->archive(), language_))
         tabs_->addTab(Q(label));
 }
 
@@ -376,14 +376,14 @@ void MainWindow::displayAsDiagram() {
     }
 #ifdef DM_HAVE_CHARTS
     // A new window, with a new chart, for every press, drawn from the archive.
-    dm::DiagramWindow diagram(this, langBase_);
+    dm::DiagramWindow diagram(this, language_);
     const dm::DoseArchive& archive = controller_->archive();
     const dm::ChartLoadResult loaded =
         diagram.loadData(archive, controller_->historyInterval(), controller_->historyDepth());
     // The serial number of the dosimeter the history was read from, when known.
     const std::string model = archive.hasNeutron() ? "KRT-17A" : "MLV-52B";
     diagram.setDosimeter(model, controller_->archiveSerial());
-    const std::string notice = dm::TruncationNotice(loaded, langBase_);
+    const std::string notice = dm::TruncationNotice(loaded, language_);
     if (!notice.empty())
         services_.dialogs->showMessage(notice);
     diagram.exec();
@@ -397,7 +397,7 @@ void MainWindow::passwordEntry() {
     const std::optional<std::string> entered = services_.dialogs->askPassword();
     if (!entered)
         return;
-    const std::optional<dm::PasswordOutcome> outcome = dm::ApplyPassword(*entered, access_, langBase_);
+    const std::optional<dm::PasswordOutcome> outcome = dm::ApplyPassword(*entered, access_, language_);
     if (!outcome)
         return;
     access_ = outcome->access;
@@ -407,12 +407,12 @@ void MainWindow::passwordEntry() {
         getParameters();
 }
 
-void MainWindow::switchLanguage(int langBase) {
+void MainWindow::switchLanguage(dm::Language language) {
     if (!mayDropEdits()) {
         setMenuTexts(); // the menu's tick stays on the language in force
         return;
     }
-    langBase_ = langBase;
+    language_ = language;
     initialiseWindow();
     // The table is relabelled from the parameters already read, edits included.
     if (controller_->parameters().replied())
@@ -426,7 +426,7 @@ void MainWindow::switchLanguage(int langBase) {
 }
 
 void MainWindow::showAbout() {
-    AboutDialog about(this, langBase_,
+    AboutDialog about(this, language_,
                     services_.recorder ? "Records: " + services_.recorder->displayName() : std::string());
     about.exec();
 }

@@ -15,6 +15,7 @@
 #include "app/dosimeter_reading.h"
 #include "app/status_log.h"
 #include "app/link_menu.h"
+#include "core/language.h"
 
 #include <QDialog>
 #include <QTimer>
@@ -60,7 +61,7 @@ struct WindowServices {
     // The diagram window; the default opens the charts' window.
     std::function<void()> openDiagram;
     // The records window; the Records menu is shown only when set.
-    std::function<void(int langBase, dm::DosimeterReading reading)> openRecords;
+    std::function<void(dm::Language language, dm::DosimeterReading reading)> openRecords;
     std::filesystem::path catalogueFile; // empty: looked for where data files live
     bool runTimer = true;                // tests drive the ticks themselves
     // Keeps every readout, download, erase and change sent; none: nothing is recorded.
@@ -83,8 +84,8 @@ public:
     ~MainWindow() override;
 
     // The language and the protected-parameter mask now in force (written at the end).
-    dm::InterfaceSettings settings() const { return {langBase_, access_}; }
-    int langBase() const { return langBase_; }
+    dm::InterfaceSettings settings() const { return {language_, access_}; }
+    dm::Language language() const { return language_; }
     int access() const { return access_; }
 
     // ---- commands (menus and buttons)
@@ -98,7 +99,7 @@ public:
     void saveCurrentTable();
     void exportCurrentTableCsv();
     void passwordEntry();
-    void switchLanguage(int langBase);
+    void switchLanguage(dm::Language language);
     void showAbout();
 
     // One timer tick of the exchange cycle.
@@ -179,7 +180,7 @@ private:
     void showParameters();
     std::string currentTableBytes() const;
 
-    int langBase_;
+    dm::Language language_;
     int access_;
     WindowServices services_;
     std::unique_ptr<dm::UserDialogs> ownDialogs_;

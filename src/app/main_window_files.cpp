@@ -31,10 +31,10 @@ bool MainWindow::currentTableEmpty() const {
 void MainWindow::saveCurrentTable() {
     // A table without a row of data would give an empty file, or one of headings only.
     if (currentTableEmpty() || currentTableBytes().empty()) {
-        services_.dialogs->showMessage(Tr(dm::IDS_TABLE_EMPTY, langBase_));
+        services_.dialogs->showMessage(Tr(dm::IDS_TABLE_EMPTY, language_));
         return;
     }
-    const dm::SaveResult result = dm::SaveTableFile(*services_.dialogs, langBase_, currentTableBytes());
+    const dm::SaveResult result = dm::SaveTableFile(*services_.dialogs, language_, currentTableBytes());
     // A failure has already been told to the user by the save itself.
     if (result.skipName && services_.addSkipFile)
         services_.addSkipFile(*result.skipName);
@@ -48,11 +48,11 @@ void MainWindow::exportCurrentTableCsv() {
     const std::string bytes =
         dm::HistoryCsvBytes(controller_->archive(), tab == 1 ? *doseTable_ : *neutronTable_, which);
     if (bytes.empty()) {
-        services_.dialogs->showMessage(Tr(dm::IDS_TABLE_EMPTY, langBase_));
+        services_.dialogs->showMessage(Tr(dm::IDS_TABLE_EMPTY, language_));
         return;
     }
     // The same file flow as a saved table: asked name, overwrite question, whole-file replace.
-    const dm::SaveResult result = dm::SaveTableFile(*services_.dialogs, langBase_, bytes);
+    const dm::SaveResult result = dm::SaveTableFile(*services_.dialogs, language_, bytes);
     if (result.skipName && services_.addSkipFile)
         services_.addSkipFile(*result.skipName);
 }

@@ -161,10 +161,10 @@ void MainWindow::buildMenu() {
     // Each language is named in itself, so either can be found whatever the window shows.
     auto* languages = new QActionGroup(this);
     englishAction_ = languageMenu_->addAction(QStringLiteral("English"), this,
-                                              [this] { switchLanguage(dm::kLangEnglish); });
+                                              [this] { switchLanguage(dm::Language::English); });
     englishAction_->setObjectName(QStringLiteral("actionEnglish"));
     russianAction_ = languageMenu_->addAction(QString::fromUtf8("Русский"), this,
-                                              [this] { switchLanguage(dm::kLangRussian); });
+                                              [this] { switchLanguage(dm::Language::Russian); });
     russianAction_->setObjectName(QStringLiteral("actionRussian"));
     for (QAction* a : {englishAction_, russianAction_}) {
         a->setCheckable(true);
@@ -187,7 +187,7 @@ void MainWindow::buildMenu() {
         if (!services_.linkMenu.dialogs)
             services_.linkMenu.dialogs = services_.dialogs; // the capture's file dialog
         linkMenu_ = new LinkMenu(
-            services_.linkMenu, [this] { return langBase_; }, [this](const std::string& text) { addStatusMessage(text); },
+            services_.linkMenu, [this] { return language_; }, [this](const std::string& text) { addStatusMessage(text); },
             this);
         menuBar_->addMenu(linkMenu_);
     }
@@ -195,7 +195,7 @@ void MainWindow::buildMenu() {
     if (services_.openRecords) {
         QMenu* records = menuBar_->addMenu(QString());
         records->setObjectName(QStringLiteral("menuRecords"));
-        QAction* open = records->addAction(QString(), this, [this] { services_.openRecords(langBase_, dosimeterReading()); });
+        QAction* open = records->addAction(QString(), this, [this] { services_.openRecords(language_, dosimeterReading()); });
         open->setObjectName(QStringLiteral("actionRecords"));
     }
 
@@ -206,7 +206,7 @@ void MainWindow::buildMenu() {
 }
 
 void MainWindow::setMenuTexts() {
-    auto text = [this](int id) { return Q(Tr(id, langBase_)); };
+    auto text = [this](int id) { return Q(Tr(id, language_)); };
     fileMenu_->setTitle(text(dm::IDS_MENU_FILE));
     saveAction_->setText(text(dm::IDS_MENU_SAVE_TABLE));
     exportCsvAction_->setText(text(dm::IDS_MENU_EXPORT_CSV));
@@ -227,19 +227,19 @@ void MainWindow::setMenuTexts() {
     }
     helpMenu_->setTitle(text(dm::IDS_MENU_HELP));
     aboutAction_->setText(text(dm::IDS_MENU_ABOUT));
-    englishAction_->setChecked(langBase_ != dm::kLangRussian);
-    russianAction_->setChecked(langBase_ == dm::kLangRussian);
+    englishAction_->setChecked(language_ != dm::Language::Russian);
+    russianAction_->setChecked(language_ == dm::Language::Russian);
 }
 
 void MainWindow::setTexts() {
-    getParamsButton_->setCaption(Q(Tr(dm::IDS_GET_PARAMETERS, langBase_)));
-    getHistoryButton_->setCaption(Q(Tr(dm::IDS_GET_HISTORY, langBase_)));
-    sendChangesButton_->setCaption(Q(Tr(dm::IDS_SEND_CHANGES, langBase_)));
-    eraseButton_->setCaption(Q(Tr(dm::IDS_ERASE_TOTAL, langBase_)));
-    setWindowTitle(Q(Tr(dm::IDS_CAPTION, langBase_)));
-    diagramButton_->setText(Q(Tr(dm::IDS_DISPLAY_AS_DIAGRAM, langBase_)));
+    getParamsButton_->setCaption(Q(Tr(dm::IDS_GET_PARAMETERS, language_)));
+    getHistoryButton_->setCaption(Q(Tr(dm::IDS_GET_HISTORY, language_)));
+    sendChangesButton_->setCaption(Q(Tr(dm::IDS_SEND_CHANGES, language_)));
+    eraseButton_->setCaption(Q(Tr(dm::IDS_ERASE_TOTAL, language_)));
+    setWindowTitle(Q(Tr(dm::IDS_CAPTION, language_)));
+    diagramButton_->setText(Q(Tr(dm::IDS_DISPLAY_AS_DIAGRAM, language_)));
     // Standard buttons and the file dialog are Qt's own; they follow with its translations.
-    dm::UseQtTranslations(langBase_);
+    dm::UseQtTranslations(language_);
     setMenuTexts();
 }
 

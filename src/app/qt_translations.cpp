@@ -8,7 +8,7 @@
 
 namespace dm {
 
-bool UseQtTranslations(int langBase) {
+bool UseQtTranslations(Language language) {
     // One translator for the program's life; switching languages swaps its contents.
     static QTranslator* translator = nullptr;
     if (!QCoreApplication::instance())
@@ -18,7 +18,7 @@ bool UseQtTranslations(int langBase) {
         delete translator;
         translator = nullptr;
     }
-    if (langBase != kLangRussian)
+    if (language != Language::Russian)
         return true;
     auto* loaded = new QTranslator;
     if (!loaded->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {

@@ -8,16 +8,16 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-QString MessageBoxTitle(const QWidget* parent, int langBase) {
+QString MessageBoxTitle(const QWidget* parent, dm::Language language) {
     // The Russian caption ends in a blank, for the model to follow.
     const QString own = parent ? parent->windowTitle().trimmed() : QString();
-    return own.isEmpty() ? dm::Q(dm::Tr(dm::IDS_PROGRAM_NAME, langBase)) : own;
+    return own.isEmpty() ? dm::Q(dm::Tr(dm::IDS_PROGRAM_NAME, language)) : own;
 }
 
-QtUserDialogs::QtUserDialogs(QWidget* parent, std::function<int()> langBase)
-    : parent_(parent), langBase_(std::move(langBase)) {}
+QtUserDialogs::QtUserDialogs(QWidget* parent, std::function<dm::Language()> language)
+    : parent_(parent), language_(std::move(language)) {}
 
-int QtUserDialogs::lang() const { return langBase_ ? langBase_() : dm::kLangEnglish; }
+dm::Language QtUserDialogs::lang() const { return language_ ? language_() : dm::Language::English; }
 
 QString QtUserDialogs::title() const { return MessageBoxTitle(parent_, lang()); }
 

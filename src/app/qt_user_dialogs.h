@@ -1,6 +1,7 @@
 #pragma once
 // The dialogs the logic asks for, as the window shows them: message boxes, the
 // file-save dialog and the password dialog, each modal and built for one use.
+#include "core/language.h"
 #include "core/message_sink.h"
 
 #include <functional>
@@ -11,13 +12,13 @@ class QWidget;
 
 // A message box's title: its window's title, or the program's name in the language when
 // the window has none.
-QString MessageBoxTitle(const QWidget* parent, int langBase);
+QString MessageBoxTitle(const QWidget* parent, dm::Language language);
 
 class QtUserDialogs : public dm::UserDialogs {
 public:
-    // parent: the window the boxes belong to; langBase: read whenever a dialog opens
+    // parent: the window the boxes belong to; language: read whenever a dialog opens
     // (the window's language may change between uses), English without it.
-    QtUserDialogs(QWidget* parent, std::function<int()> langBase = {});
+    QtUserDialogs(QWidget* parent, std::function<dm::Language()> language = {});
 
     void showMessage(const std::string& text) override;
     void showAlert(const std::string& text) override;
@@ -29,10 +30,10 @@ public:
     std::optional<std::string> askPassword() override;
 
 private:
-    int lang() const;
+    dm::Language lang() const;
     QString title() const;
     bool ask(const std::string& text, bool yesIsDefault);
 
     QWidget* parent_;
-    std::function<int()> langBase_;
+    std::function<dm::Language()> language_;
 };

@@ -14,7 +14,7 @@ void QueuedMessageSink::showMessage(const std::string& text) {
 
 void QueuedMessageSink::show(const QString& text) {
     // The window's title is in its language; before there is one, the program's name.
-    QMessageBox box(QMessageBox::NoIcon, MessageBoxTitle(window_.data(), dm::kLangEnglish), text,
+    QMessageBox box(QMessageBox::NoIcon, MessageBoxTitle(window_.data(), dm::Language::English), text,
                     QMessageBox::Ok, window_.data());
     box.exec();
 }

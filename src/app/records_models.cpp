@@ -52,11 +52,11 @@ DoseColumn DoseColumn::For(const std::vector<std::optional<double>>& sv) {
     return c;
 }
 
-std::string DoseColumn::text(const std::optional<double>& sv, int langBase) const {
+std::string DoseColumn::text(const std::optional<double>& sv, Language language) const {
     if (!sv)
         return "-";
     if (!std::isfinite(*sv))
-        return FormatDose(*sv, langBase);
+        return FormatDose(*sv, language);
     if (*sv == 0.0)
         return "0";
     // A dose under the column's last digit beside a large one: said as such, not as 0.
@@ -66,19 +66,19 @@ std::string DoseColumn::text(const std::optional<double>& sv, int langBase) cons
     return CNumberText(*sv * perSv, 'f', decimals);
 }
 
-std::string DoseColumn::heading(const std::string& title, int langBase) const {
-    return FillIn(Tr(IDS_RW_IN_UNIT, langBase), {title, Tr(unitId, langBase)});
+std::string DoseColumn::heading(const std::string& title, Language language) const {
+    return FillIn(Tr(IDS_RW_IN_UNIT, language), {title, Tr(unitId, language)});
 }
 
 QString LocalTimeText(records::UtcSeconds at) {
     return QLocale().toString(QDateTime::fromSecsSinceEpoch(at), QLocale::ShortFormat);
 }
 
-QString UtcTimeTip(records::UtcSeconds at, int langBase) {
-    return Q(FillIn(Tr(IDS_RW_UTC_TIP, langBase), {records::FormatUtcTime(at)}));
+QString UtcTimeTip(records::UtcSeconds at, Language language) {
+    return Q(FillIn(Tr(IDS_RW_UTC_TIP, language), {records::FormatUtcTime(at)}));
 }
 
-std::string ShownFlag(const std::string& flag, int langBase) {
+std::string ShownFlag(const std::string& flag, Language language) {
     static const std::pair<const char*, int> known[] = {
         {"invalid-dose", IDS_RW_FLAG_INVALID_DOSE}, {"no-dose", IDS_RW_FLAG_NO_DOSE},
         {"baseline", IDS_RW_FLAG_BASELINE},         {"after-erase", IDS_RW_FLAG_AFTER_ERASE},
@@ -86,7 +86,7 @@ std::string ShownFlag(const std::string& flag, int langBase) {
     };
     for (const auto& [name, id] : known)
         if (flag == name)
-            return Tr(id, langBase);
+            return Tr(id, language);
     return flag;
 }
 
@@ -99,7 +99,7 @@ QVariant RecordsTableModel::headerData(int section, Qt::Orientation orientation,
 
 // ------------------------------------------------------------------ dosimeters
 
-DosimeterTableModel::DosimeterTableModel(int langBase, QObject* parent) : RecordsTableModel(langBase, parent) {
+DosimeterTableModel::DosimeterTableModel(Language language, QObject* parent) : RecordsTableModel(language, parent) {
     setRows({});
 }
 
@@ -110,9 +110,9 @@ void DosimeterTableModel::setRows(std::vector<records::DosimeterSummary> rows) {
     for (const auto& d : rows_)
         totals.push_back(d.totalDose);
     total_ = DoseColumn::For(totals);
-    headings_ = {Q(Tr(IDS_RW_SERIAL, langBase_)), Q(Tr(IDS_RW_MODEL, langBase_)),
-                 Q(Tr(IDS_RW_LAST_READOUT, langBase_)), Q(Tr(IDS_RW_WEARER, langBase_)),
-                 Q(total_.heading(Tr(IDS_RW_TOTAL_DOSE, langBase_), langBase_))};
+    headings_ = {Q(Tr(IDS_RW_SERIAL, language_)), Q(Tr(IDS_RW_MODEL, language_)),
+                 Q(Tr(IDS_RW_LAST_READOUT, language_)), Q(Tr(IDS_RW_WEARER, language_)),
+                 Q(total_.heading(Tr(IDS_RW_TOTAL_DOSE, language_), language_))};
     endResetModel();
 }
 
@@ -134,22 +134,22 @@ QVariant DosimeterTableModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::TextAlignmentRole && index.column() == TotalDose)
         return RightAligned();
     if (role == Qt::ToolTipRole && index.column() == LastReadout && d.lastSeen)
-        return UtcTimeTip(*d.lastSeen, langBase_);
+        return UtcTimeTip(*d.lastSeen, language_);
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
     case Serial: return Q(d.serial);
-    case Model: return Q(d.model ? ShownModelName(*d.model, langBase_) : "-");
+    case Model: return Q(d.model ? ShownModelName(*d.model, language_) : "-");
     case LastReadout: return d.lastSeen ? LocalTimeText(*d.lastSeen) : QStringLiteral("-");
     case Wearer: return Q(d.wearer.value_or("-"));
-    case TotalDose: return Q(total_.text(d.totalDose, langBase_));
+    case TotalDose: return Q(total_.text(d.totalDose, language_));
     default: return {};
     }
 }
 
 // ------------------------------------------------------------------ readouts
 
-ReadoutTableModel::ReadoutTableModel(int langBase, QObject* parent) : RecordsTableModel(langBase, parent) {
+ReadoutTableModel::ReadoutTableModel(Language language, QObject* parent) : RecordsTableModel(language, parent) {
     setRows({});
 }
 
@@ -163,9 +163,9 @@ void ReadoutTableModel::setRows(std::vector<records::ReadoutView> rows) {
     }
     total_ = DoseColumn::For(totals);
     increment_ = DoseColumn::For(increments);
-    headings_ = {Q(Tr(IDS_RW_TIME, langBase_)), Q(total_.heading(Tr(IDS_RW_TOTAL_DOSE, langBase_), langBase_)),
-                 Q(increment_.heading(Tr(IDS_RW_INCREMENT, langBase_), langBase_)), Q(Tr(IDS_RW_FLAGS, langBase_)),
-                 Q(Tr(IDS_RW_WEARER, langBase_))};
+    headings_ = {Q(Tr(IDS_RW_TIME, language_)), Q(total_.heading(Tr(IDS_RW_TOTAL_DOSE, language_), language_)),
+                 Q(increment_.heading(Tr(IDS_RW_INCREMENT, language_), language_)), Q(Tr(IDS_RW_FLAGS, language_)),
+                 Q(Tr(IDS_RW_WEARER, language_))};
     endResetModel();
 }
 
@@ -180,15 +180,15 @@ QVariant ReadoutTableModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::TextAlignmentRole && (index.column() == TotalDose || index.column() == Increment))
         return RightAligned();
     if (role == Qt::ToolTipRole && index.column() == Time)
-        return UtcTimeTip(r.at, langBase_);
+        return UtcTimeTip(r.at, language_);
     if (role != Qt::DisplayRole)
         return {};
     switch (index.column()) {
     case Time: return LocalTimeText(r.at);
-    case TotalDose: return Q(total_.text(r.totalDose, langBase_));
-    case Increment: return Q(increment_.text(r.accounted.increment, langBase_));
+    case TotalDose: return Q(total_.text(r.totalDose, language_));
+    case Increment: return Q(increment_.text(r.accounted.increment, language_));
     case Flags:
-        return Q(Joined(r.accounted.flags, [this](const std::string& f) { return ShownFlag(f, langBase_); }));
+        return Q(Joined(r.accounted.flags, [this](const std::string& f) { return ShownFlag(f, language_); }));
     case Wearer: return Q(r.wearer.value_or("-"));
     default: return {};
     }
@@ -196,7 +196,7 @@ QVariant ReadoutTableModel::data(const QModelIndex& index, int role) const {
 
 // ------------------------------------------------------------------ wearers
 
-WearerTableModel::WearerTableModel(int langBase, QObject* parent) : RecordsTableModel(langBase, parent) {
+WearerTableModel::WearerTableModel(Language language, QObject* parent) : RecordsTableModel(language, parent) {
     setRows({}, {}, {}, {}, records::YearOf(records::UtcNow()));
 }
 
@@ -222,11 +222,11 @@ void WearerTableModel::setRows(std::vector<records::Wearer> rows, const std::map
     }
     year_ = DoseColumn::For(years);
     fiveYears_ = DoseColumn::For(fives);
-    headings_ = {Q(Tr(IDS_RW_ID, langBase_)), Q(Tr(IDS_RW_NAME, langBase_)), Q(Tr(IDS_RW_DOSIMETERS, langBase_)),
-                 Q(year_.heading(FillIn(Tr(IDS_RW_DOSE_YEAR, langBase_), {std::to_string(year)}), langBase_)),
-                 Q(fiveYears_.heading(FillIn(Tr(IDS_RW_DOSE_YEARS, langBase_),
+    headings_ = {Q(Tr(IDS_RW_ID, language_)), Q(Tr(IDS_RW_NAME, language_)), Q(Tr(IDS_RW_DOSIMETERS, language_)),
+                 Q(year_.heading(FillIn(Tr(IDS_RW_DOSE_YEAR, language_), {std::to_string(year)}), language_)),
+                 Q(fiveYears_.heading(FillIn(Tr(IDS_RW_DOSE_YEARS, language_),
                                              {std::to_string(year - 4), std::to_string(year)}),
-                                      langBase_))};
+                                      language_))};
     endResetModel();
 }
 
@@ -268,8 +268,8 @@ QVariant WearerTableModel::data(const QModelIndex& index, int role) const {
     case Id: return Q(w.id);
     case Name: return Q(w.name);
     case Dosimeters: return Q(Joined(w.dosimeters, [](const std::string& s) { return s; }));
-    case YearDose: return Q(year_.text(d.year, langBase_));
-    case FiveYearDose: return Q(fiveYears_.text(d.fiveYears, langBase_));
+    case YearDose: return Q(year_.text(d.year, language_));
+    case FiveYearDose: return Q(fiveYears_.text(d.fiveYears, language_));
     default: return {};
     }
 }

@@ -5,6 +5,7 @@
 //
 // A dose column reads in one unit, chosen from its largest value and named in its
 // heading; times read in the user's local time and format, with UTC in the tool tip.
+#include "core/language.h"
 #include "records/dose_of_record.h"
 #include "records/records_repository.h"
 
@@ -29,36 +30,36 @@ struct DoseColumn {
     // The number alone ("7.000"); "-" for none, "0" for zero, "< 0.01" for a dose that
     // would round to zero, the dose with its own unit for a value no dosimeter can hold
     // (NaN, infinite).
-    std::string text(const std::optional<double>& sv, int langBase) const;
+    std::string text(const std::optional<double>& sv, Language language) const;
     // "Total dose, mSv".
-    std::string heading(const std::string& title, int langBase) const;
+    std::string heading(const std::string& title, Language language) const;
 };
 
 // The time in the user's local time and format, and the UTC tool tip beside it.
 QString LocalTimeText(records::UtcSeconds at);
-QString UtcTimeTip(records::UtcSeconds at, int langBase);
+QString UtcTimeTip(records::UtcSeconds at, Language language);
 // A readout's flag ("after-erase", ...) as the interface language says it.
-std::string ShownFlag(const std::string& flag, int langBase);
+std::string ShownFlag(const std::string& flag, Language language);
 
 // What every records table shares: its headings and the interface language.
 class RecordsTableModel : public QAbstractTableModel {
 public:
-    explicit RecordsTableModel(int langBase, QObject* parent = nullptr)
-        : QAbstractTableModel(parent), langBase_(langBase) {}
+    explicit RecordsTableModel(Language language, QObject* parent = nullptr)
+        : QAbstractTableModel(parent), language_(language) {}
     int columnCount(const QModelIndex& parent = {}) const override {
         return parent.isValid() ? 0 : static_cast<int>(headings_.size());
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
 protected:
-    int langBase_;
+    Language language_;
     std::vector<QString> headings_;
 };
 
 class DosimeterTableModel : public RecordsTableModel {
 public:
     enum Column { Serial, Model, LastReadout, Wearer, TotalDose, Columns };
-    explicit DosimeterTableModel(int langBase, QObject* parent = nullptr);
+    explicit DosimeterTableModel(Language language, QObject* parent = nullptr);
     void setRows(std::vector<records::DosimeterSummary> rows);
     const std::vector<records::DosimeterSummary>& rows() const { return rows_; }
     // The row of this serial; -1 when none.
@@ -74,7 +75,7 @@ private:
 class ReadoutTableModel : public RecordsTableModel {
 public:
     enum Column { Time, TotalDose, Increment, Flags, Wearer, Columns };
-    explicit ReadoutTableModel(int langBase, QObject* parent = nullptr);
+    explicit ReadoutTableModel(Language language, QObject* parent = nullptr);
     void setRows(std::vector<records::ReadoutView> rows);
     const std::vector<records::ReadoutView>& rows() const { return rows_; }
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -88,7 +89,7 @@ private:
 class WearerTableModel : public RecordsTableModel {
 public:
     enum Column { Id, Name, Dosimeters, YearDose, FiveYearDose, Columns };
-    explicit WearerTableModel(int langBase, QObject* parent = nullptr);
+    explicit WearerTableModel(Language language, QObject* parent = nullptr);
     // Doses by wearer ID (Sv) for the year and the five years up to it.
     void setRows(std::vector<records::Wearer> rows, const std::map<std::string, double>& yearDoses,
                  const std::map<std::string, double>& fiveYearDoses, const records::DoseLimits& limits, int year);

@@ -64,7 +64,7 @@ void SelectRow(QTableView* table, int row) {
 
 class QtRecordsDialogs : public RecordsDialogs {
 public:
-    QtRecordsDialogs(QWidget* parent, int langBase) : parent_(parent), lang_(langBase) {}
+    QtRecordsDialogs(QWidget* parent, Language language) : parent_(parent), lang_(language) {}
 
     std::optional<NewWearer> askNewWearer(const NewWearer& typed) override {
         QDialog dialog(parent_);
@@ -133,7 +133,7 @@ private:
     }
 
     QWidget* parent_;
-    int lang_;
+    Language lang_;
 };
 
 } // namespace
@@ -141,7 +141,7 @@ private:
 // The selected dosimeter's total dose over time, one point per readout.
 class TotalDoseChart : public QWidget {
 public:
-    explicit TotalDoseChart(int langBase) : langBase_(langBase) {
+    explicit TotalDoseChart(Language language) : language_(language) {
         setObjectName(QStringLiteral("totalDoseChart"));
         setMinimumSize(360, 140);
     }
@@ -155,7 +155,7 @@ public:
         double top = 0;
         for (const auto& pt : points_)
             top = std::max(top, pt.second);
-        return Q(FormatDose(top > 0 ? top : 1.0, langBase_));
+        return Q(FormatDose(top > 0 ? top : 1.0, language_));
     }
 
 protected:
@@ -196,26 +196,26 @@ protected:
     }
 
 private:
-    int langBase_;
+    Language language_;
     std::vector<std::pair<records::UtcSeconds, double>> points_;
 };
 
-std::unique_ptr<RecordsDialogs> MakeQtRecordsDialogs(QWidget* parent, int langBase) {
-    return std::make_unique<QtRecordsDialogs>(parent, langBase);
+std::unique_ptr<RecordsDialogs> MakeQtRecordsDialogs(QWidget* parent, Language language) {
+    return std::make_unique<QtRecordsDialogs>(parent, language);
 }
 
-RecordsWindow::RecordsWindow(records::RecordsThread& db, int langBase, RecordsDialogs* dialogs,
+RecordsWindow::RecordsWindow(records::RecordsThread& db, Language language, RecordsDialogs* dialogs,
                              std::function<records::UtcSeconds()> now, DosimeterReading reading)
     // A window of its own: no parent, so nothing keeps it above the main window.
-    : QWidget(nullptr, Qt::Window), db_(db), langBase_(langBase),
-      ownDialogs_(dialogs ? nullptr : MakeQtRecordsDialogs(this, langBase)),
+    : QWidget(nullptr, Qt::Window), db_(db), language_(language),
+      ownDialogs_(dialogs ? nullptr : MakeQtRecordsDialogs(this, language)),
       dialogs_(dialogs ? *dialogs : *ownDialogs_),
       now_(now ? std::move(now) : std::function<records::UtcSeconds()>(records::UtcNow)),
       reading_(std::move(reading)) {
     setObjectName(QStringLiteral("recordsWindow"));
-    setWindowTitle(Q(Tr(IDS_MENU_RECORDS, langBase_)));
+    setWindowTitle(Q(Tr(IDS_MENU_RECORDS, language_)));
     auto* layout = new QVBoxLayout(this);
-    database_ = new QLabel(Q(FillIn(Tr(IDS_RW_DATABASE, langBase_), {db_.displayName()})));
+    database_ = new QLabel(Q(FillIn(Tr(IDS_RW_DATABASE, language_), {db_.displayName()})));
     database_->setObjectName(QStringLiteral("database"));
     layout->addWidget(database_);
     status_ = new QLabel;
@@ -223,16 +223,16 @@ RecordsWindow::RecordsWindow(records::RecordsThread& db, int langBase, RecordsDi
     status_->setWordWrap(true);
     layout->addWidget(status_);
 
-    dosimeterRows_ = new DosimeterTableModel(langBase_, this);
-    readoutRows_ = new ReadoutTableModel(langBase_, this);
-    wearerRows_ = new WearerTableModel(langBase_, this);
+    dosimeterRows_ = new DosimeterTableModel(language_, this);
+    readoutRows_ = new ReadoutTableModel(language_, this);
+    wearerRows_ = new WearerTableModel(language_, this);
     auto* top = new QHBoxLayout;
     dosimeters_ = MakeTable("dosimeters", dosimeterRows_, DosimeterTableModel::Wearer);
     readouts_ = MakeTable("readouts", readoutRows_, ReadoutTableModel::Flags);
     top->addWidget(dosimeters_, 1);
     auto* right = new QVBoxLayout;
     right->addWidget(readouts_, 1);
-    chart_ = new TotalDoseChart(langBase_);
+    chart_ = new TotalDoseChart(language_);
     right->addWidget(chart_);
     top->addLayout(right, 1);
     layout->addLayout(top, 2);
@@ -241,7 +241,7 @@ RecordsWindow::RecordsWindow(records::RecordsThread& db, int langBase, RecordsDi
 
     auto* buttons = new QHBoxLayout;
     auto button = [&](const char* name, int text, auto slot) {
-        auto* b = new QPushButton(Q(Tr(text, langBase_)));
+        auto* b = new QPushButton(Q(Tr(text, language_)));
         b->setObjectName(QString::fromLatin1(name));
         connect(b, &QPushButton::clicked, this, slot);
         buttons->addWidget(b);
@@ -278,7 +278,7 @@ void RecordsWindow::ask(Work work, Done done, bool tell, std::function<void()> a
     // window's thread; the window itself may be gone by then.
     QPointer<RecordsWindow> self(this);
     QObject* home = QCoreApplication::instance();
-    const int lang = langBase_;
+    const Language lang = language_;
     db_.post(
         [self, home, work, done](records::RecordsRepository& repo) mutable {
             auto result = std::make_shared<Result>(work(repo));
@@ -326,7 +326,7 @@ std::optional<std::string> RecordsWindow::selectedWearer() const {
 std::string RecordsWindow::dosimeterText(const std::string& serial) const {
     const int row = dosimeterRows_->rowOf(serial);
     const auto& model = row < 0 ? std::nullopt : dosimeterRows_->rows()[static_cast<std::size_t>(row)].model;
-    return model ? ShownModelName(*model, langBase_) + " " + serial : serial;
+    return model ? ShownModelName(*model, language_) + " " + serial : serial;
 }
 
 void RecordsWindow::refresh() {
@@ -337,7 +337,7 @@ void RecordsWindow::refresh() {
     }
     refreshing_ = true;
     if (status_->text().isEmpty())
-        status_->setText(Q(Tr(IDS_RW_READING, langBase_)));
+        status_->setText(Q(Tr(IDS_RW_READING, language_)));
     const int year = records::YearOf(now_());
     ask(
         [year](records::RecordsRepository& repo) {
@@ -408,11 +408,11 @@ void RecordsWindow::addWearer(const RecordsDialogs::NewWearer& typed) {
         addWearer(*input);
     };
     if (input->id.empty() || input->name.empty())
-        return refused(Tr(IDS_RW_NEED_ID_NAME, langBase_));
+        return refused(Tr(IDS_RW_NEED_ID_NAME, language_));
     if (!input->born.empty() && !records::ParseUtcTime(input->born + "T00:00:00Z"))
-        return refused(Tr(IDS_RW_BIRTH_DATE, langBase_));
+        return refused(Tr(IDS_RW_BIRTH_DATE, language_));
     if (wearerRows_->rowOf(input->id) >= 0)
-        return refused(FillIn(Tr(IDS_RW_WEARER_EXISTS, langBase_), {input->id}));
+        return refused(FillIn(Tr(IDS_RW_WEARER_EXISTS, language_), {input->id}));
     QPointer<RecordsWindow> self(this);
     ask(
         [input = *input](records::RecordsRepository& repo) {
@@ -433,14 +433,14 @@ void RecordsWindow::addWearer(const RecordsDialogs::NewWearer& typed) {
 void RecordsWindow::handOut() {
     const auto serial = selectedSerial();
     if (!serial) {
-        dialogs_.showMessage(Tr(IDS_RW_SELECT_DOSIMETER, langBase_));
+        dialogs_.showMessage(Tr(IDS_RW_SELECT_DOSIMETER, language_));
         return;
     }
     std::vector<std::pair<std::string, std::string>> choices;
     for (const records::Wearer& w : wearerRows_->rows())
         choices.emplace_back(w.id, w.name);
     if (choices.empty()) {
-        dialogs_.showMessage(Tr(IDS_RW_ADD_WEARER_FIRST, langBase_));
+        dialogs_.showMessage(Tr(IDS_RW_ADD_WEARER_FIRST, language_));
         return;
     }
     const auto wearer = dialogs_.askWearer(dosimeterText(*serial), choices);
@@ -458,12 +458,12 @@ void RecordsWindow::handOut() {
 void RecordsWindow::handBack() {
     const auto serial = selectedSerial();
     if (!serial) {
-        dialogs_.showMessage(Tr(IDS_RW_SELECT_DOSIMETER, langBase_));
+        dialogs_.showMessage(Tr(IDS_RW_SELECT_DOSIMETER, language_));
         return;
     }
     for (const records::DosimeterSummary& d : dosimeterRows_->rows())
         if (d.serial == *serial && !d.wearer) {
-            dialogs_.showMessage(FillIn(Tr(IDS_RW_NO_WEARER, langBase_), {*serial}));
+            dialogs_.showMessage(FillIn(Tr(IDS_RW_NO_WEARER, language_), {*serial}));
             return;
         }
     afterOptionalRead(*serial, [this, serial = *serial] {
@@ -478,7 +478,7 @@ void RecordsWindow::handBack() {
 
 void RecordsWindow::afterOptionalRead(const std::string& serial, std::function<void()> change) {
     const bool inRange = reading_.serialInRange && reading_.read && reading_.serialInRange() == serial;
-    if (!inRange || !dialogs_.askYesNo(FillIn(Tr(IDS_RW_READ_FIRST, langBase_), {serial}))) {
+    if (!inRange || !dialogs_.askYesNo(FillIn(Tr(IDS_RW_READ_FIRST, language_), {serial}))) {
         change();
         return;
     }
@@ -489,11 +489,11 @@ void RecordsWindow::afterOptionalRead(const std::string& serial, std::function<v
             change();
     });
     if (!started)
-        dialogs_.showWarning(Tr(IDS_RW_NOT_READ, langBase_));
+        dialogs_.showWarning(Tr(IDS_RW_NOT_READ, language_));
 }
 
 void RecordsWindow::exportTable(const std::string& table) {
-    const auto file = dialogs_.askSaveFile(table + ".csv", Tr(IDS_RW_CSV_FILTER, langBase_));
+    const auto file = dialogs_.askSaveFile(table + ".csv", Tr(IDS_RW_CSV_FILTER, language_));
     if (!file)
         return;
     // Read and written on the records thread: neither a slow server nor a slow disk
@@ -513,12 +513,12 @@ void RecordsWindow::exportTable(const std::string& table) {
 void RecordsWindow::printReport() {
     const auto wearer = selectedWearer();
     if (!wearer) {
-        dialogs_.showMessage(Tr(IDS_RW_SELECT_WEARER, langBase_));
+        dialogs_.showMessage(Tr(IDS_RW_SELECT_WEARER, language_));
         return;
     }
     const int year = records::YearOf(now_());
     const auto file = dialogs_.askSaveFile(*wearer + "-" + std::to_string(year) + ".pdf",
-                                           Tr(IDS_RW_PDF_FILTER, langBase_));
+                                           Tr(IDS_RW_PDF_FILTER, language_));
     if (!file)
         return;
     ask(
@@ -528,7 +528,7 @@ void RecordsWindow::printReport() {
         // Printed here: the PDF writer wants the window's thread for its fonts.
         [this, file = *file](const records::DoseRecordReport& report) {
             std::string error;
-            if (!records::WriteDoseRecordPdf(report, file, &error, langBase_))
+            if (!records::WriteDoseRecordPdf(report, file, &error, language_))
                 dialogs_.showWarning(error);
         });
 }

@@ -15,6 +15,7 @@
 // something, when it is opened again, and after each change it makes.
 #include "app/dosimeter_reading.h"
 #include "app/records_models.h"
+#include "core/language.h"
 #include "records/dose_of_record.h"
 
 #include <QWidget>
@@ -59,7 +60,7 @@ public:
 };
 
 // The dialogs as the window shows them (input dialogs, the file dialog, message boxes).
-std::unique_ptr<RecordsDialogs> MakeQtRecordsDialogs(QWidget* parent, int langBase);
+std::unique_ptr<RecordsDialogs> MakeQtRecordsDialogs(QWidget* parent, Language language);
 
 class TotalDoseChart;
 
@@ -69,11 +70,11 @@ public:
     // dialogs: none for the real ones, over this window. now: the time a hand-out or
     // hand-back is recorded with (the clock by default). reading: lets a hand-out or
     // hand-back read the dosimeter first when it is in range, and tells of records stored.
-    RecordsWindow(records::RecordsThread& db, int langBase, RecordsDialogs* dialogs = nullptr,
+    RecordsWindow(records::RecordsThread& db, Language language, RecordsDialogs* dialogs = nullptr,
                   std::function<records::UtcSeconds()> now = {}, DosimeterReading reading = {});
     ~RecordsWindow() override;
 
-    int langBase() const { return langBase_; }
+    Language language() const { return language_; }
     // Reads the records again; what is shown stays until they come.
     void refresh();
     // Asks for a new wearer, the dialog filled with `typed`; a refused one comes back
@@ -113,7 +114,7 @@ private:
     void afterOptionalRead(const std::string& serial, std::function<void()> change);
 
     records::RecordsThread& db_;
-    int langBase_;
+    Language language_;
     std::unique_ptr<RecordsDialogs> ownDialogs_;
     RecordsDialogs& dialogs_;
     std::function<records::UtcSeconds()> now_;

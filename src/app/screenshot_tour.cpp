@@ -36,7 +36,7 @@ void ScreenshotTour::closeWindow() {
 bool ScreenshotTour::save(const QString& what) { return save(what, window_); }
 
 bool ScreenshotTour::save(const QString& what, QWidget& shown) {
-    const QString lang = window_.langBase() == dm::kLangEnglish ? QStringLiteral("en") : QStringLiteral("ru");
+    const QString lang = window_.language() == dm::Language::English ? QStringLiteral("en") : QStringLiteral("ru");
     const QString file = QDir(dir_).filePath(QStringLiteral("window-%1-%2.png").arg(lang, what));
     // The frame and title bar belong to the window manager; the picture is the window's own.
     if (!shown.grab().save(file)) {
@@ -116,7 +116,7 @@ void ScreenshotTour::poll() {
     case Step::Edit: {
         window_.tabBar()->setCurrentIndex(0);
         // One value the check refuses, one it takes: both marked, the reason in the log.
-        const QString owner = window_.langBase() == dm::kLangEnglish ? QStringLiteral("Shift B, locker 12")
+        const QString owner = window_.language() == dm::Language::English ? QStringLiteral("Shift B, locker 12")
                                                                      : QString::fromUtf8("Смена Б, шкаф 12");
         if (!type("dose_threshold", QStringLiteral("5,0E-03x")) || !type("userinfo", owner)) {
             std::fprintf(stderr, "dosimeter-manager: cannot edit the parameters for the screenshots\n");

@@ -49,11 +49,11 @@ ChartLoadResult LoadChartData(ChartModel& chart, const DoseArchive& archive, dou
     return result;
 }
 
-std::string TruncationNotice(const ChartLoadResult& result, int langBase) {
+std::string TruncationNotice(const ChartLoadResult& result, Language language) {
     if (!result.truncated())
         return {};
     const int total = std::max(result.doseRows, result.neutronRows);
-    return FillIn(Tr(IDS_CHART_TRUNCATED, langBase), {std::to_string(kChartRecords), std::to_string(total)});
+    return FillIn(Tr(IDS_CHART_TRUNCATED, language), {std::to_string(kChartRecords), std::to_string(total)});
 }
 
 std::optional<double> ZoomFromScaleText(const std::string& text) {

@@ -2,6 +2,7 @@
 // What the diagram window does around the chart: it takes the history from the dose
 // archive, and turns the scale box's text into a zoom.
 #include "charts/chart_model.h"
+#include "core/language.h"
 #include "history/dose_archive.h"
 
 #include <optional>
@@ -23,7 +24,7 @@ ChartLoadResult LoadChartData(ChartModel& chart, const DoseArchive& archive, dou
                               double historyDepth);
 
 // The window's note when rows were left out; empty when all fit.
-std::string TruncationNotice(const ChartLoadResult& result, int langBase);
+std::string TruncationNotice(const ChartLoadResult& result, Language language);
 
 // The scale box's rule: a text whose number is above 9 gives the zoom (percent / 110);
 // anything else (empty, 0 to 9) changes nothing.

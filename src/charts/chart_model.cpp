@@ -72,8 +72,8 @@ ChartRect Union(const ChartRect& a, const ChartRect& b) {
             std::max(a.bottom, b.bottom)};
 }
 
-std::string ReadoutLine(int labelId, int langBase, const std::string& value) {
-    return Tr(labelId, langBase) + ": " + value + "\n";
+std::string ReadoutLine(int labelId, Language language, const std::string& value) {
+    return Tr(labelId, language) + ": " + value + "\n";
 }
 
 // Adds a point to a line, dropping points that add no pixels: a repeat of the last point,
@@ -100,9 +100,9 @@ constexpr int kValueLabelRoom = kPlotLeft - 9; // value labels end 9 pixels left
 // other labels are, so it never reads more: "1.50E-10 Sv", 11 characters (12 from
 // 1E+100 Sv on) whatever the value; neighbouring labels, a twentieth of the top apart,
 // never read alike.
-std::string ExponentTick(double sv, int langBase) {
+std::string ExponentTick(double sv, Language language) {
     if (!(sv > 0.0) || !std::isfinite(sv))
-        return FormatDoseChart(sv, langBase);
+        return FormatDoseChart(sv, language);
     int exponent = static_cast<int>(std::floor(std::log10(sv)));
     double mantissa = sv / std::pow(10.0, exponent);
     if (mantissa >= 10.0) { // log10 a hair low
@@ -119,7 +119,7 @@ std::string ExponentTick(double sv, int langBase) {
     }
     char buf[48];
     std::snprintf(buf, sizeof buf, "%.2fE%+03d", cut, exponent);
-    return std::string(buf) + " " + Tr(IDS_UNIT_SV, langBase);
+    return std::string(buf) + " " + Tr(IDS_UNIT_SV, language);
 }
 
 } // namespace
@@ -131,8 +131,8 @@ int ScrollBarState::maxPos() const {
 
 void ScrollBarState::setPos(int position) { pos = std::clamp(position, min, maxPos()); }
 
-ChartModel::ChartModel(int langBase)
-    : langBase_(langBase), doses_(kChartRecords, 0.0), neutron_(kChartRecords), columns_(kChartColumns),
+ChartModel::ChartModel(Language language)
+    : language_(language), doses_(kChartRecords, 0.0), neutron_(kChartRecords), columns_(kChartColumns),
       increments_(kChartRecords) {
     polyline_.reserve(kChartRecords * 2 + 4);
 }
@@ -331,14 +331,14 @@ void ChartModel::paintValueLabels(ChartCanvas& canvas) {
     };
     bool fit = true;
     for (int i = 1; i <= 20; ++i) {
-        labels[static_cast<std::size_t>(i - 1)] = FormatDoseTick(i * (yMax / 20.0), yMax / 20.0, langBase_);
+        labels[static_cast<std::size_t>(i - 1)] = FormatDoseTick(i * (yMax / 20.0), yMax / 20.0, language_);
         fit = fit && widthOf(labels[static_cast<std::size_t>(i - 1)]) <= kValueLabelRoom;
     }
     // Labels wider than the room left of the axis (tiny or huge doses) would lose their
     // leading digits at the control's edge: the whole axis then reads in exponent form.
     if (!fit) {
         for (int i = 1; i <= 20; ++i)
-            labels[static_cast<std::size_t>(i - 1)] = ExponentTick(i * (yMax / 20.0), langBase_);
+            labels[static_cast<std::size_t>(i - 1)] = ExponentTick(i * (yMax / 20.0), language_);
     }
     for (int i = 1; i <= 20; ++i) {
         const std::string& label = labels[static_cast<std::size_t>(i - 1)];
@@ -690,7 +690,7 @@ bool ChartModel::hideReadout() {
 
 std::string ChartModel::readoutTextAt(int x) const {
     const ChartColumn& col = columns_[static_cast<std::size_t>(x)];
-    const int lang = langBase_;
+    const Language lang = language_;
     std::string text;
     if (diagram_ == ChartDiagram::Dose) {
         if (col.dose > 0.0)

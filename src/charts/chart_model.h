@@ -5,6 +5,7 @@
 // Painting goes through ChartCanvas, so the same steps draw on screen, into a PNG and into
 // a test recorder.
 #include "charts/chart_canvas.h"
+#include "core/language.h"
 
 #include <string>
 #include <vector>
@@ -89,9 +90,9 @@ struct ReadoutChange {
 
 class ChartModel {
 public:
-    explicit ChartModel(int langBase);
+    explicit ChartModel(Language language);
 
-    int langBase() const { return langBase_; }
+    Language language() const { return language_; }
 
     // Takes the history and works out its increments and statistics; the drawing scrolls
     // back to its start.
@@ -169,7 +170,7 @@ private:
     void ensureColumns(int width);
     int neutronCount() const;
 
-    int langBase_ = 0;
+    Language language_ = Language::English;
     bool neutronModel_ = false;
     double step_ = 1.0;
     double depth_ = 0.0;

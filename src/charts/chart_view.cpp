@@ -14,8 +14,8 @@
 
 namespace dm {
 
-ChartView::ChartView(int langBase, QWidget* parent)
-    : QAbstractScrollArea(parent), chart_(langBase) {
+ChartView::ChartView(Language language, QWidget* parent)
+    : QAbstractScrollArea(parent), chart_(language) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     viewport()->setMouseTracking(true);
@@ -138,7 +138,7 @@ bool ChartView::viewportEvent(QEvent* event) {
 
 void ChartView::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
-    QAction* save = menu.addAction(Q(Tr(IDS_SAVE_DIAGRAM_PNG, chart_.langBase())));
+    QAction* save = menu.addAction(Q(Tr(IDS_SAVE_DIAGRAM_PNG, chart_.language())));
     if (menu.exec(event->globalPos()) == save)
         emit saveRequested();
 }

@@ -4,6 +4,7 @@
 // the chart without the read-out box is kept, so a mouse move repaints only the area
 // around the old and the new box.
 #include "charts/chart_model.h"
+#include "core/language.h"
 
 #include <QAbstractScrollArea>
 #include <QImage>
@@ -13,7 +14,7 @@ namespace dm {
 class ChartView : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    explicit ChartView(int langBase, QWidget* parent = nullptr);
+    explicit ChartView(Language language, QWidget* parent = nullptr);
 
     ChartModel& chart() { return chart_; }
     const ChartModel& chart() const { return chart_; }

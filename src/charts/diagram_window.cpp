@@ -26,7 +26,7 @@
 namespace dm {
 namespace {
 
-QString Text(int id, int langBase) { return Q(Tr(id, langBase)); }
+QString Text(int id, Language language) { return Q(Tr(id, language)); }
 
 // Up and Down in the scale box step the scale as the arrows do; Enter applies the typed
 // scale and goes no further (the dialog would otherwise press a button with it).
@@ -56,11 +56,11 @@ private:
 
 } // namespace
 
-DiagramWindow::DiagramWindow(QWidget* parent, int langBase)
+DiagramWindow::DiagramWindow(QWidget* parent, Language language)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint),
-      langBase_(langBase) {
+      language_(language) {
     setFont(QApplication::font());
     buildControls();
     initialise();
@@ -85,7 +85,7 @@ void DiagramWindow::buildControls() {
     displayGroup_ = new QGroupBox(this);
     scaleGroup_ = new QGroupBox(this);
 
-    view_ = new ChartView(langBase_, this);
+    view_ = new ChartView(language_, this);
     connect(view_, &ChartView::saveRequested, this, [this] { saveDiagramPng(); });
 
     // The dose curve is drawn in both diagrams, so its legend entry is always ticked; it
@@ -195,11 +195,11 @@ void DiagramWindow::setDosimeter(const std::string& model, const std::string& se
 // The diagram on screen and the dosimeter it comes from.
 void DiagramWindow::updateTitle() {
     const ChartModel& chart = view_->chart();
-    QString title = Text(chart.diagram() == ChartDiagram::Dose ? IDS_DOSE_DIAGRAM : IDS_INCREMENTS_DIAGRAM, langBase_);
+    QString title = Text(chart.diagram() == ChartDiagram::Dose ? IDS_DOSE_DIAGRAM : IDS_INCREMENTS_DIAGRAM, language_);
     if (!model_.empty()) {
-        title += QStringLiteral(" \u2014 ") + Q(ShownModelName(model_, langBase_));
+        title += QStringLiteral(" \u2014 ") + Q(ShownModelName(model_, language_));
         if (!serialNumber_.empty())
-            title += QLatin1Char(' ') + Text(IDS_SERIAL_NO, langBase_) + QLatin1Char(' ') +
+            title += QLatin1Char(' ') + Text(IDS_SERIAL_NO, language_) + QLatin1Char(' ') +
                      Q(serialNumber_);
     }
     if (!truncationNotice_.empty())
@@ -214,22 +214,22 @@ void DiagramWindow::initialise() {
     neutronCheck_->setChecked(false);
     chart.setDiagram(ChartDiagram::Increments);
 
-    doseRadio_->setText(Text(IDS_DOSE_DIAGRAM, langBase_));
-    incrementsRadio_->setText(Text(IDS_INCREMENTS_DIAGRAM, langBase_));
-    neutronCheck_->setText(Text(IDS_NEUTRON_COMPONENT, langBase_));
-    displayGroup_->setTitle(Text(IDS_DISPLAY_AS, langBase_));
-    scaleGroup_->setTitle(Text(IDS_SCALE, langBase_));
-    legendGroup_->setTitle(Text(IDS_GRAPH_LEGEND, langBase_));
-    fitButton_->setText(Text(IDS_FIT_TO_SCREEN, langBase_));
+    doseRadio_->setText(Text(IDS_DOSE_DIAGRAM, language_));
+    incrementsRadio_->setText(Text(IDS_INCREMENTS_DIAGRAM, language_));
+    neutronCheck_->setText(Text(IDS_NEUTRON_COMPONENT, language_));
+    displayGroup_->setTitle(Text(IDS_DISPLAY_AS, language_));
+    scaleGroup_->setTitle(Text(IDS_SCALE, language_));
+    legendGroup_->setTitle(Text(IDS_GRAPH_LEGEND, language_));
+    fitButton_->setText(Text(IDS_FIT_TO_SCREEN, language_));
     setScaleText(QStringLiteral("100"));
 
     if (neutronModel_) {
         neutronCheck_->show();
-        doseLegend_->setText(Text(IDS_MIXED_DOSE, langBase_));
+        doseLegend_->setText(Text(IDS_MIXED_DOSE, language_));
     } else {
         neutronCheck_->setChecked(false);
         neutronCheck_->hide();
-        doseLegend_->setText(Text(IDS_DOSE_VALUE, langBase_));
+        doseLegend_->setText(Text(IDS_DOSE_VALUE, language_));
         applyNeutronRule();
     }
     doseLegend_->show();
@@ -242,7 +242,7 @@ void DiagramWindow::initialise() {
 ChartLoadResult DiagramWindow::loadData(const DoseArchive& archive, double historyInterval, double historyDepth) {
     const ChartLoadResult result = LoadChartData(view_->chart(), archive, historyInterval, historyDepth);
     neutronModel_ = archive.hasNeutron();
-    truncationNotice_ = TruncationNotice(result, langBase_);
+    truncationNotice_ = TruncationNotice(result, language_);
     initialise();
     view_->repaintChart();
     return result;
@@ -304,10 +304,10 @@ bool DiagramWindow::saveDiagramPng() {
     if (saveDialogs_) {
         name = saveDialogs_->askPngFileName();
     } else {
-        QString caption = Text(IDS_SAVE_DIAGRAM_PNG, langBase_);
+        QString caption = Text(IDS_SAVE_DIAGRAM_PNG, language_);
         caption.remove(QStringLiteral("..."));
         const QString chosen = QFileDialog::getSaveFileName(this, caption, QStringLiteral("diagram.png"),
-                                                            Text(IDS_PNG_FILTER, langBase_));
+                                                            Text(IDS_PNG_FILTER, language_));
         if (!chosen.isEmpty())
             name = chosen.toStdString();
     }
@@ -316,11 +316,11 @@ bool DiagramWindow::saveDiagramPng() {
     std::string error;
     if (WriteChartPng(view_->chartImage(), *name, &error))
         return true;
-    const std::string message = FillIn(Tr(IDS_DIAGRAM_NOT_SAVED, langBase_), {*name, error});
+    const std::string message = FillIn(Tr(IDS_DIAGRAM_NOT_SAVED, language_), {*name, error});
     if (saveDialogs_)
         saveDialogs_->showMessage(message);
     else
-        QMessageBox::warning(this, Text(IDS_PROGRAM_NAME, langBase_), Q(message));
+        QMessageBox::warning(this, Text(IDS_PROGRAM_NAME, language_), Q(message));
     return false;
 }
 

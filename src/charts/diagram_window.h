@@ -4,6 +4,7 @@
 #include "charts/chart_data.h"
 #include "charts/chart_view.h"
 #include "charts/legend_check_box.h"
+#include "core/language.h"
 #include "history/dose_archive.h"
 
 #include <QDialog>
@@ -31,7 +32,7 @@ public:
 class DiagramWindow : public QDialog {
     Q_OBJECT
 public:
-    DiagramWindow(QWidget* parent, int langBase);
+    DiagramWindow(QWidget* parent, Language language);
 
     // Takes the history from the archive (see LoadChartData) and sets the window up for
     // it; run the window with exec() afterwards.
@@ -75,7 +76,7 @@ private:
     void stepScale(int step);
     void fitToScreen();
 
-    int langBase_ = 0;
+    Language language_ = Language::English;
     bool neutronModel_ = false;
     ChartView* view_ = nullptr;
     QGroupBox* legendGroup_ = nullptr;

@@ -96,7 +96,7 @@ int RunChart(const Args& args) {
     }
     const double historyInterval = FiniteOption("--interval", interval, 1.0);
     const double historyDepth = FiniteOption("--depth", depth, 0.0);
-    const int langBase = LangBaseFromOption(lang);
+    const Language language = LanguageFromOption(lang);
     std::optional<std::pair<long long, long long>> mousePos;
     if (!mouse.empty()) {
         mousePos = IntegerPair("--mouse", mouse, ',');
@@ -113,7 +113,7 @@ int RunChart(const Args& args) {
     const DoseArchive archive = ParseArchiveOrFail(ReadReplyInput(positional[0]), historyInterval, positional[0]);
 
     const auto app = MakeGuiApplication();
-    auto chart = std::make_unique<ChartModel>(langBase);
+    auto chart = std::make_unique<ChartModel>(language);
     LoadChartData(*chart, archive, historyInterval, historyDepth);
     chart->setClientSize(width, height);
     chart->setReadoutCharWidth(ChartFontCharWidth());

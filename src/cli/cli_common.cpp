@@ -79,11 +79,11 @@ bool Options::parse(const std::vector<std::string>& args, std::vector<std::strin
     return true;
 }
 
-int LangBaseFromOption(const std::string& lang) {
+Language LanguageFromOption(const std::string& lang) {
     if (lang.empty() || lang == "en")
-        return 0;
+        return Language::English;
     if (lang == "ru")
-        return 300;
+        return Language::Russian;
     Fail(kExitUsage, "--lang: expected en or ru, got '" + lang + "'");
 }
 
@@ -118,7 +118,7 @@ std::string ReadReplyInput(const std::filesystem::path& path) {
     return ReplyTextFromBytes(ReadInputFile(path));
 }
 
-std::string LoadCatalogueOption(const std::string& option, int /*langBase*/, std::string* fileName) {
+std::string LoadCatalogueOption(const std::string& option, Language /*language*/, std::string* fileName) {
     const std::filesystem::path path =
         option.empty() ? FindDataFile("Commands.lst") : std::filesystem::path(option);
     if (fileName)

@@ -1,6 +1,8 @@
 #pragma once
 // What every subcommand shares: option parsing, failures with their exit codes, and
 // the input and output conventions of the command-line contract.
+#include "core/language.h"
+
 #include <filesystem>
 #include <map>
 #include <stdexcept>
@@ -47,8 +49,8 @@ private:
     std::map<std::string, std::vector<std::string>*> lists_;
 };
 
-// "--lang en|ru" to the language offset (0 or 300).
-int LangBaseFromOption(const std::string& lang);
+// "--lang en|ru" to the interface language (English when the option is not given).
+Language LanguageFromOption(const std::string& lang);
 
 // Integer option text; usage error naming the option when it is not a whole number.
 long long IntegerOption(const std::string& option, const std::string& text);
@@ -63,7 +65,7 @@ std::string ReadReplyInput(const std::filesystem::path& path);
 
 // The catalogue from --catalogue, else "Commands.lst" here or installed; a missing file
 // is a usage failure. fileName, when given, gets the file's name as found.
-std::string LoadCatalogueOption(const std::string& option, int langBase, std::string* fileName = nullptr);
+std::string LoadCatalogueOption(const std::string& option, Language language, std::string* fileName = nullptr);
 
 // Called first in main: a reader that closed the pipe (`... | head -c 10`) makes a write
 // fail with EPIPE instead of ending the program by SIGPIPE, so a closed pipe ends the

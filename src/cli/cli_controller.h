@@ -2,6 +2,7 @@
 // The exchange controller as the command-line tool uses it: no window to show anything,
 // nobody to ask, and no cycle of its own (the tool runs one exchange itself and hands the
 // reply over). The tool's own output comes from what the controller then holds.
+#include "core/language.h"
 #include "core/message_sink.h"
 #include "exchange/exchange_controller.h"
 
@@ -40,8 +41,8 @@ public:
 // A controller with the three above, in the language and access given.
 class CliController {
 public:
-    CliController(int langBase, const std::string& catalogue, int access) : controller_(link_, view_, nobody_) {
-        controller_.setLanguage(langBase, catalogue, {});
+    CliController(Language language, const std::string& catalogue, int access) : controller_(link_, view_, nobody_) {
+        controller_.setLanguage(language, catalogue, {});
         controller_.setAccess(access);
     }
     ExchangeController& operator*() { return controller_; }

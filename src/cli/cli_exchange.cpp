@@ -150,7 +150,7 @@ int TimeoutSeconds(const LinkOptions& o, int defaultSeconds) {
 // Pushes the command and runs the cycle until the wanted reply is taken in; the reply
 // text, or a failure (exit 1) for a time-out or a message from the dosimeter.
 std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, const ExchangeStart& start,
-                             WantedReply wanted, int timeoutSeconds, int langBase, const KeepReply& keep) {
+                             WantedReply wanted, int timeoutSeconds, Language language, const KeepReply& keep) {
     std::unique_ptr<ReceivedFolderStore> store;
     if (!o.recvDir.empty()) {
         if (const std::string problem = ReceivedFolderProblem(o.recvDir); !problem.empty())
@@ -184,7 +184,7 @@ std::string ExchangeOverLink(const std::string& command, const LinkOptions& o, c
     using Clock = std::chrono::steady_clock;
     const Clock::time_point begin = Clock::now();
     const Clock::time_point deadline = begin + std::chrono::seconds(timeoutSeconds);
-    const std::string interrupted = Tr(IDS_CONNECTION_INTERRUPTED, langBase);
+    const std::string interrupted = Tr(IDS_CONNECTION_INTERRUPTED, language);
     // Woken by discovery itself: the moment a dosimeter is found, or discovery fails.
     if (!link.waitForDevice(deadline)) {
         if (const std::string failure = link.discoveryFailure(); !failure.empty())
@@ -292,25 +292,25 @@ int RunReadParams(const Args& args) {
         return kExitOk;
     if (link.link.empty()) options.usageError("--link is required");
     RefuseEmptyDb("read-params", args);
-    const int langBase = LangBaseFromOption(lang);
+    const Language language = LanguageFromOption(lang);
     const int access = AccessMaskOption(accessText);
     const int timeout = TimeoutSeconds(link, kDefaultParamsTimeout);
     // The catalogue is checked before anything goes out to the dosimeter.
     std::string catalogueName;
-    const std::string catalogue = LoadCatalogueOption(catalogueFile, langBase, &catalogueName);
+    const std::string catalogue = LoadCatalogueOption(catalogueFile, language, &catalogueName);
 
     ReadingKeeper keeper("read-params", dbUrl);
     // The window's rules: the controller reads the reply once and hands it to the keeper.
-    CliController controller(langBase, catalogue, access);
+    CliController controller(language, catalogue, access);
     KeeperRecorder recorder(keeper, {});
     controller->setRecorder(&recorder);
     const std::string reply = ExchangeOverLink("read-params", link, ComposeGetParameters(access),
-                                               WantedReply::Parameters, timeout, langBase,
+                                               WantedReply::Parameters, timeout, language,
                                                [&](const std::string& text) {
                                                    controller->takeParameterReply(text);
                                                    return recorder.kept;
                                                });
-    WriteStdout(ParameterTableOutput(controller->parameters(), reply.empty(), catalogue, langBase, access, json,
+    WriteStdout(ParameterTableOutput(controller->parameters(), reply.empty(), catalogue, language, access, json,
                                      catalogueName));
     return keeper.store();
 }
@@ -331,7 +331,7 @@ int RunReadArchive(const Args& args) {
     if (link.link.empty()) options.usageError("--link is required");
     RefuseEmptyDb("read-archive", args);
     if (!dbUrl.empty() && serial.empty()) options.usageError("--db stores only with --serial");
-    const int langBase = LangBaseFromOption(lang);
+    const Language language = LanguageFromOption(lang);
     double interval = 1.0;
     if (!intervalText.empty()) {
         interval = NumberOption("--interval", intervalText);
@@ -348,12 +348,12 @@ int RunReadArchive(const Args& args) {
     start.tickPreset = -30;
     start.progressSteps = 4;
     ReadingKeeper keeper("read-archive", dbUrl);
-    CliController controller(langBase, std::string(), 0);
+    CliController controller(language, std::string(), 0);
     controller->setHistoryInterval(interval);
     KeeperRecorder recorder(keeper, serial);
     controller->setRecorder(&recorder);
     const std::string reply =
-        ExchangeOverLink("read-archive", link, start, WantedReply::Archive, timeout, langBase,
+        ExchangeOverLink("read-archive", link, start, WantedReply::Archive, timeout, language,
                          [&](const std::string& text) {
                              if (text.size() > kMaxArchiveTextBytes)
                                  return true; // refused below, before anything is printed
@@ -364,9 +364,9 @@ int RunReadArchive(const Args& args) {
         ParseArchiveOrFail(reply, interval, "the archive reply"); // says why, exit 1
     const DoseArchive& archive = controller->archive();
     if (json)
-        WriteArchiveTablesJson(archive, langBase);
+        WriteArchiveTablesJson(archive, language);
     else
-        WriteArchiveTablesText(archive, langBase);
+        WriteArchiveTablesText(archive, language);
     return serial.empty() ? kExitOk : keeper.store();
 }
 

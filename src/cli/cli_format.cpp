@@ -23,11 +23,11 @@ int RunFormatDose(const Args& args) {
         return kExitOk;
     if (values.empty())
         options.usageError("give at least one VALUE");
-    const int langBase = LangBaseFromOption(lang);
+    const Language language = LanguageFromOption(lang);
     std::string out;
     for (const std::string& v : values) {
         const double sv = std::strtod(v.c_str(), nullptr);
-        out += (chart ? FormatDoseChart(sv, langBase) : FormatDose(sv, langBase)) + "\n";
+        out += (chart ? FormatDoseChart(sv, language) : FormatDose(sv, language)) + "\n";
     }
     WriteStdout(out);
     return kExitOk;

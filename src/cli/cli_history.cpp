@@ -84,18 +84,18 @@ DoseArchive ParseArchiveOrFail(std::string text, double historyInterval, const s
     return ParseDoseArchive(std::move(text), historyInterval);
 }
 
-void WriteArchiveTablesText(const DoseArchive& archive, int langBase) {
+void WriteArchiveTablesText(const DoseArchive& archive, Language language) {
     StdoutPieces out;
     out.buffer() = "# dose history\n";
-    AppendTableText(out, HistoryTable(archive, HistoryTab::Dose, langBase));
+    AppendTableText(out, HistoryTable(archive, HistoryTab::Dose, language));
     if (archive.layout() == ArchiveLayout::A) {
         out.buffer() += "# neutron history\n";
-        AppendTableText(out, HistoryTable(archive, HistoryTab::Neutron, langBase));
+        AppendTableText(out, HistoryTable(archive, HistoryTab::Neutron, language));
     }
     out.flush();
 }
 
-void WriteArchiveTablesJson(const DoseArchive& archive, int langBase) {
+void WriteArchiveTablesJson(const DoseArchive& archive, Language language) {
     const bool layoutA = archive.layout() == ArchiveLayout::A;
     StdoutPieces out;
     std::string& b = out.buffer();
@@ -103,14 +103,14 @@ void WriteArchiveTablesJson(const DoseArchive& archive, int langBase) {
     b += layoutA ? "\"A\"" : "\"B\"";
     b += ",\n  \"has_neutron\": ";
     b += archive.hasNeutron() ? "true" : "false";
-    b += ",\n  \"tabs\": [" + JsonString(Tr(IDS_TAB_PARAMETERS, langBase));
-    for (const std::string& label : HistoryTabLabels(archive, langBase))
+    b += ",\n  \"tabs\": [" + JsonString(Tr(IDS_TAB_PARAMETERS, language));
+    for (const std::string& label : HistoryTabLabels(archive, language))
         b += ", " + JsonString(label);
     b += "],\n  \"dose\": ";
-    AppendTableJson(out, HistoryTable(archive, HistoryTab::Dose, langBase));
+    AppendTableJson(out, HistoryTable(archive, HistoryTab::Dose, language));
     out.buffer() += ",\n  \"neutron\": ";
     if (layoutA)
-        AppendTableJson(out, HistoryTable(archive, HistoryTab::Neutron, langBase));
+        AppendTableJson(out, HistoryTable(archive, HistoryTab::Neutron, language));
     else
         out.buffer() += "null";
     out.buffer() += "\n}\n";
@@ -131,7 +131,7 @@ int RunArchive(const Args& args) {
     if (positional.size() != 1)
         options.usageError(positional.empty() ? "give the archive reply file"
                                               : "give exactly one archive reply file");
-    const int langBase = LangBaseFromOption(lang);
+    const Language language = LanguageFromOption(lang);
     double interval = 1.0;
     if (!intervalText.empty()) {
         interval = NumberOption("--interval", intervalText);
@@ -147,16 +147,16 @@ int RunArchive(const Args& args) {
     const DoseArchive archive = ParseArchiveOrFail(ReadReplyInput(positional[0]), interval, positional[0]);
 
     if (saveTab == "1") {
-        WriteStdout(DoseTableFileBytes(HistoryTable(archive, HistoryTab::Dose, langBase)));
+        WriteStdout(DoseTableFileBytes(HistoryTable(archive, HistoryTab::Dose, language)));
     } else if (saveTab == "2") {
         if (archive.layout() != ArchiveLayout::A)
             Fail(kExitFailed, "--save-tab 2: " + positional[0] +
                                   " has no neutron section, so there is no neutron history tab");
-        WriteStdout(NeutronTableFileBytes(HistoryTable(archive, HistoryTab::Neutron, langBase)));
+        WriteStdout(NeutronTableFileBytes(HistoryTable(archive, HistoryTab::Neutron, language)));
     } else if (json) {
-        WriteArchiveTablesJson(archive, langBase);
+        WriteArchiveTablesJson(archive, language);
     } else {
-        WriteArchiveTablesText(archive, langBase);
+        WriteArchiveTablesText(archive, language);
     }
     return kExitOk;
 }

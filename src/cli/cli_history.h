@@ -1,5 +1,6 @@
 #pragma once
 // The printed forms of the history tables, shared by `archive` and `read-archive`.
+#include "core/language.h"
 #include "history/dose_archive.h"
 
 #include <string>
@@ -13,10 +14,10 @@ DoseArchive ParseArchiveOrFail(std::string text, double historyInterval, const s
 // "# dose history", the dose table's rows (heading row first, hidden columns included,
 // cells TAB-separated); then, for a reply with a neutron section, "# neutron history" and
 // that table the same way. Written to stdout as it goes.
-void WriteArchiveTablesText(const DoseArchive& archive, int langBase);
+void WriteArchiveTablesText(const DoseArchive& archive, Language language);
 
 // {"layout", "has_neutron", "tabs" (tab 0 first), "dose": {"widths", "rows"},
 //  "neutron": {...} | null}, written to stdout as it goes.
-void WriteArchiveTablesJson(const DoseArchive& archive, int langBase);
+void WriteArchiveTablesJson(const DoseArchive& archive, Language language);
 
 } // namespace dm::cli

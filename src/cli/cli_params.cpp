@@ -30,7 +30,7 @@ struct TableInput {
     std::string reply;
     std::string catalogue;
     std::string catalogueName; // as the warning about a missing section names it
-    int langBase = 0;
+    Language language = Language::English;
     int access = 0;
 };
 
@@ -47,7 +47,7 @@ int AccessOption(const std::string& text) {
 struct ParsedTable {
     ParameterSet set;
     std::vector<ParameterRow> rows;
-    int langBase = 0;
+    Language language = Language::English;
     ParameterTableState state;
 };
 
@@ -55,27 +55,27 @@ struct ParsedTable {
 void WarnAboutBareCatalogue(const TableInput& in, const ParameterSet& set) {
     if (!set.replied())
         return;
-    const std::string notice = CatalogueSectionNotice(in.catalogue, in.catalogueName, set.neutron(), in.langBase);
+    const std::string notice = CatalogueSectionNotice(in.catalogue, in.catalogueName, set.neutron(), in.language);
     if (!notice.empty())
         std::fprintf(stderr, "dosimeter-cli: warning: %s\n", notice.c_str());
 }
 
 void FillTableFrom(ParameterSet set, const TableInput& in, ParsedTable& table) {
     table.set = std::move(set);
-    table.rows = ParameterRows(table.set, in.catalogue, in.langBase, in.access);
-    table.langBase = in.langBase;
-    table.state.caption = Tr(IDS_CAPTION, in.langBase); // the caption before any reply
-    UpdateTableState(table.set, table.rows, in.langBase, table.state);
+    table.rows = ParameterRows(table.set, in.catalogue, in.language, in.access);
+    table.language = in.language;
+    table.state.caption = Tr(IDS_CAPTION, in.language); // the caption before any reply
+    UpdateTableState(table.set, table.rows, in.language, table.state);
     WarnAboutBareCatalogue(in, table.set);
 }
 
 void FillTable(const TableInput& in, ParsedTable& table) { FillTableFrom(ReadParameterSet(in.reply), in, table); }
 
 std::string TextTable(const ParsedTable& table) {
-    const TableHeadings h = ParameterTableHeadings(table.langBase);
+    const TableHeadings h = ParameterTableHeadings(table.language);
     std::string out = h.name + "\t" + h.key + "\t" + h.value + "\n";
     for (const ParameterRow& row : table.rows) {
-        const RowPresentation r = PresentRow(table.set, row, table.langBase);
+        const RowPresentation r = PresentRow(table.set, row, table.language);
         out += r.name.text + "\t" + r.key + "\t" + r.value.text + "\n";
     }
     return out;
@@ -92,7 +92,7 @@ std::string KindName(const CellPresentation& cell) {
 }
 
 std::string JsonTable(const ParsedTable& table, bool emptyReply) {
-    const TableHeadings h = ParameterTableHeadings(table.langBase);
+    const TableHeadings h = ParameterTableHeadings(table.language);
     std::string out = "{\n";
     out += "  \"caption\": " + JsonString(table.state.caption) + ",\n";
     out += std::string("  \"model\": ") +
@@ -106,7 +106,7 @@ std::string JsonTable(const ParsedTable& table, bool emptyReply) {
     out += "  \"rows\": [";
     bool first = true;
     for (const ParameterRow& row : table.rows) {
-        const RowPresentation r = PresentRow(table.set, row, table.langBase);
+        const RowPresentation r = PresentRow(table.set, row, table.language);
         out += first ? "\n" : ",\n";
         first = false;
         out += "    { \"name\": " + JsonString(r.name.text) + ", \"key\": " + JsonString(r.key) +
@@ -130,10 +130,10 @@ std::string JsonTable(const ParsedTable& table, bool emptyReply) {
 TableInput ReadTableInput(const std::string& replyPath, const std::string& catalogueOption,
                           const std::string& lang, const std::string& access) {
     TableInput in;
-    in.langBase = LangBaseFromOption(lang);
+    in.language = LanguageFromOption(lang);
     in.access = AccessOption(access);
     in.reply = ReadReplyInput(replyPath);
-    in.catalogue = LoadCatalogueOption(catalogueOption, in.langBase, &in.catalogueName);
+    in.catalogue = LoadCatalogueOption(catalogueOption, in.language, &in.catalogueName);
     return in;
 }
 
@@ -177,7 +177,7 @@ std::vector<Edit> EditsInOrder(const Args& args) {
 struct Editing {
     ParameterSet& set;
     std::vector<ParameterRow> rows;
-    int langBase;
+    Language language;
 };
 
 const ParameterRow& EditableRowOfKey(const Editing& e, const std::string& option,
@@ -195,10 +195,10 @@ const ParameterRow& EditableRowOfKey(const Editing& e, const std::string& option
 // The dosimeter's word for a switch row's option in the table's language.
 std::string SwitchWord(const Editing& e, const std::string& option, const std::string& key,
                        const std::string& shown) {
-    if (const auto word = ChoiceWord(key, shown, e.langBase))
+    if (const auto word = ChoiceWord(key, shown, e.language))
         return *word;
     std::string listed;
-    for (const auto& o : ShownChoices(key, e.langBase))
+    for (const auto& o : ShownChoices(key, e.language))
         listed += (listed.empty() ? "'" : ", '") + o + "'";
     Fail(kExitUsage,
          option + ": '" + shown + "' is not an option of '" + key + "' (" + listed + ")");
@@ -275,16 +275,16 @@ int ComposeSendChangesCommand(const Args& args) {
     const TableInput in = ReadTableInput(positional[0], catalogue, lang, access);
     // The same rules as the window's "Send changes": the controller reads the reply once,
     // the edits go into its set, and it checks and composes.
-    CliController controller(in.langBase, in.catalogue, in.access);
+    CliController controller(in.language, in.catalogue, in.access);
     controller->takeParameterReply(in.reply);
     ParameterSet& set = controller->editableParameters();
     WarnAboutBareCatalogue(in, set);
-    Editing editing{set, controller->rows(), in.langBase};
+    Editing editing{set, controller->rows(), in.language};
     for (const Edit& edit : EditsInOrder(args))
         ApplyEdit(editing, edit);
 
     // Refusals are worded in English, as every message of the tool.
-    const ExchangeController::ComposedChanges composed = controller->composeChanges(kLangEnglish, &editing.rows);
+    const ExchangeController::ComposedChanges composed = controller->composeChanges(Language::English, &editing.rows);
     const std::vector<ValueProblem>& refused = composed.refused;
     if (!refused.empty())
         Fail(kExitUsage, "compose send-changes: " + refused.front().key + " = \"" +
@@ -345,7 +345,7 @@ int RunParams(const Args& args) {
     ParsedTable table;
     FillTable(in, table);
     if (!saveTab.empty())
-        WriteStdout(ParameterTableFileBytes(table.set, table.rows, table.langBase));
+        WriteStdout(ParameterTableFileBytes(table.set, table.rows, table.language));
     else if (json)
         WriteStdout(JsonTable(table, in.reply.empty()));
     else
@@ -401,11 +401,11 @@ int AccessMaskOption(const std::string& text) {
 }
 
 std::string ParameterTableOutput(const ParameterSet& set, bool emptyReply, const std::string& catalogue,
-                                 int langBase, int access, bool json, const std::string& catalogueName) {
+                                 Language language, int access, bool json, const std::string& catalogueName) {
     TableInput in;
     in.catalogue = catalogue;
     in.catalogueName = catalogueName;
-    in.langBase = langBase;
+    in.language = language;
     in.access = access;
     ParsedTable table;
     FillTableFrom(set, in, table);

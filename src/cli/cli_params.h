@@ -1,5 +1,6 @@
 #pragma once
 // The printed forms of the parameter table, shared by `params` and `read-params`.
+#include "core/language.h"
 #include "params/parameter_set.h"
 
 #include <string>
@@ -13,7 +14,7 @@ int AccessMaskOption(const std::string& text);
 // printed as `params` prints it: one line per row (name, TAB, key, TAB, value), or with
 // json the JSON object.
 std::string ParameterTableOutput(const ParameterSet& set, bool emptyReply, const std::string& catalogue,
-                                 int langBase, int access, bool json,
+                                 Language language, int access, bool json,
                                  const std::string& catalogueName = "Commands.lst");
 
 } // namespace dm::cli

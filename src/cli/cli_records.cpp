@@ -71,7 +71,7 @@ std::string JsonNumber(double v) {
 }
 std::string JsonOptionalNumber(const std::optional<double>& v) { return v ? JsonNumber(*v) : "null"; }
 std::string JsonOptionalString(const std::optional<std::string>& v) { return v ? JsonString(*v) : "null"; }
-std::string TextDose(const std::optional<double>& v) { return v ? FormatDose(*v, 0) : "-"; }
+std::string TextDose(const std::optional<double>& v) { return v ? FormatDose(*v, Language::English) : "-"; }
 // A readout's total: its dose, or the text read when that is no dose.
 std::string TextTotal(const records::ReadoutView& r) {
     if (!r.totalDose && r.totalText)
@@ -264,7 +264,7 @@ int ImportParams(Session& s, const Args& args) {
     const std::vector<ImportItem> items = ImportItems(options, positional, times, manifest, serial, "a parameter reply");
     const bool batch = !manifest.empty() || items.size() > 1;
     if (!catalogue.empty())
-        LoadCatalogueOption(catalogue, 0); // a catalogue named must at least be readable
+        LoadCatalogueOption(catalogue, Language::English); // a catalogue named must at least be readable
     records::Origin origin = records::LocalOrigin();
     if (!station.empty())
         origin.station = station;

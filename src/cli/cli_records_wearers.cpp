@@ -45,7 +45,7 @@ const char* kUsage =
     "Times are UTC, exactly YYYY-MM-DDThh:mm:ssZ; doses in Sv.\n";
 
 std::string Num(double v) { return records::NumberText(v); }
-std::string Dose(double v) { return v > 0 ? FormatDose(v, 0) : "0"; }
+std::string Dose(double v) { return v > 0 ? FormatDose(v, Language::English) : "0"; }
 
 std::int64_t Time(const std::string& option, const std::string& text) {
     if (text.empty())
@@ -332,7 +332,7 @@ int Report(Command& c, const Args& args) {
     Required("--wearer", wearer);
     const int year = Year(yearText);
     Required("--pdf", pdf);
-    const int langBase = LangBaseFromOption(lang);
+    const Language language = LanguageFromOption(lang);
 #ifdef DM_CLI_WITH_RECORDS_REPORT
     const auto app = MakeGuiApplication(); // the PDF writer lays text out with fonts
     records::DoseRecordReport report;
@@ -342,13 +342,13 @@ int Report(Command& c, const Args& args) {
         c.failed(e);
     }
     std::string error;
-    if (!records::WriteDoseRecordPdf(report, pdf, &error, langBase))
+    if (!records::WriteDoseRecordPdf(report, pdf, &error, language))
         Fail(kExitFailed, "records report: --pdf " + error);
     c.repo.reset();
     WriteStdout(pdf + "\n");
     return kExitOk;
 #else
-    (void)langBase;
+    (void)language;
     Fail(kExitFailed, "records report: this build has no PDF writer (built without Qt Gui)");
 #endif
 }

@@ -27,10 +27,10 @@ constexpr DoseBand kBands[] = {
 constexpr double kSmallestShown = 1e-8; // 0.01 mkSv
 
 // mkSv with `decimals` digits after the point, cut (not rounded) so it never reads more.
-std::string MicroSievertsCut(double sv, int decimals, int langBase) {
+std::string MicroSievertsCut(double sv, int decimals, Language language) {
     const double scale = std::pow(10.0, decimals);
     const double cut = std::floor(sv * 1e6 * scale * (1 + 1e-12)) / scale;
-    return CNumberText(cut, 'f', decimals) + " " + Tr(IDS_UNIT_MKSV, langBase);
+    return CNumberText(cut, 'f', decimals) + " " + Tr(IDS_UNIT_MKSV, language);
 }
 
 constexpr double kPow10[] = {1.0, 10.0, 100.0, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
@@ -44,23 +44,23 @@ void TrimTwoZeros(std::string& text) {
 }
 
 // bandValue chooses the band, value gives the digits.
-std::string FormatDoseWithBand(double value, double bandValue, int langBase) {
+std::string FormatDoseWithBand(double value, double bandValue, Language language) {
     // Values no dosimeter can hold are shown for what they are, never as a plain zero.
     if (std::isnan(value))
         return kNotANumberText;
     if (std::isinf(value))
-        return (value > 0 ? "INF " : "-INF ") + Tr(IDS_UNIT_SV, langBase);
+        return (value > 0 ? "INF " : "-INF ") + Tr(IDS_UNIT_SV, language);
     if (!(value > 0.0))
         return "0";
     if (value >= kExponentFormFromSv) {
-        return CNumberText(value, 'E', 3) + " " + Tr(IDS_UNIT_SV, langBase);
+        return CNumberText(value, 'E', 3) + " " + Tr(IDS_UNIT_SV, language);
     }
     if (bandValue >= 100.0) {
-        return CNumberText(value, 'f', 1) + " " + Tr(IDS_UNIT_SV, langBase);
+        return CNumberText(value, 'f', 1) + " " + Tr(IDS_UNIT_SV, language);
     }
     // Under the smallest step the bands show: said as such, never rounded up to it.
     if (value < kSmallestShown)
-        return "< 0.01 " + Tr(IDS_UNIT_MKSV, langBase);
+        return "< 0.01 " + Tr(IDS_UNIT_MKSV, language);
 
     const DoseBand* band = &kBands[0];
     for (const DoseBand& b : kBands)
@@ -85,34 +85,34 @@ std::string FormatDoseWithBand(double value, double bandValue, int langBase) {
     text.append(raw, intDigits, std::string::npos);
     TrimTwoZeros(text);
     text += ' ';
-    text += Tr(band->unitId, langBase);
+    text += Tr(band->unitId, language);
     return text;
 }
 
 
 } // namespace
 
-std::string FormatDose(double sv, int langBase) { return FormatDoseWithBand(sv, sv, langBase); }
+std::string FormatDose(double sv, Language language) { return FormatDoseWithBand(sv, sv, language); }
 
-std::string FormatDoseChart(double sv, int langBase) {
-    return FormatDoseWithBand(sv, sv + 1e-9, langBase);
+std::string FormatDoseChart(double sv, Language language) {
+    return FormatDoseWithBand(sv, sv + 1e-9, language);
 }
 
-std::string FormatDoseReadout(double sv, int langBase) {
+std::string FormatDoseReadout(double sv, Language language) {
     if (!(sv > 0.0) || sv >= kSmallestShown)
-        return FormatDoseChart(sv, langBase);
+        return FormatDoseChart(sv, language);
     const int decimals = 1 - static_cast<int>(std::floor(std::log10(sv * 1e6)));
-    return MicroSievertsCut(sv, std::min(decimals, 12), langBase);
+    return MicroSievertsCut(sv, std::min(decimals, 12), language);
 }
 
-std::string FormatDoseTick(double sv, double step, int langBase) {
+std::string FormatDoseTick(double sv, double step, Language language) {
     if (!(sv > 0.0) || !(step > 0.0) || step >= kSmallestShown || std::isinf(sv))
-        return FormatDoseChart(sv, langBase);
+        return FormatDoseChart(sv, language);
     // Enough decimals that neighbouring ticks never read alike.
     int decimals = 3;
     while (decimals < 12 && step * 1e6 * std::pow(10.0, decimals) < 1.0)
         ++decimals;
-    return MicroSievertsCut(sv, decimals, langBase);
+    return MicroSievertsCut(sv, decimals, language);
 }
 
 std::string FormatDuration(long long seconds) {

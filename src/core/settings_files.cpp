@@ -31,8 +31,8 @@ int AccessMaskFromText(std::string_view systemCfg) {
     return UnscrambleAccessMask(static_cast<std::int32_t>(value));
 }
 
-int LangBaseFromText(std::string_view localeCfg) {
-    return localeCfg.find("en") != std::string_view::npos ? kLangEnglish : kLangRussian;
+Language LanguageFromText(std::string_view localeCfg) {
+    return localeCfg.find("en") != std::string_view::npos ? Language::English : Language::Russian;
 }
 
 std::filesystem::path DefaultSettingsFolder() {
@@ -91,20 +91,20 @@ InterfaceSettings LoadSettingsAtStart(const std::filesystem::path& folder, const
     if (const auto system = TakeSettingsFile(folder, oldFolder, "system.cfg", notes))
         settings.access = AccessMaskFromText(*system);
     if (const auto locale = TakeSettingsFile(folder, oldFolder, "locale.cfg", notes))
-        settings.langBase = LangBaseFromText(*locale);
+        settings.language = LanguageFromText(*locale);
     return settings;
 }
 
 InterfaceSettings LoadInterfaceSettings(const std::filesystem::path& dir, MessageSink& messages) {
     InterfaceSettings settings;
-    settings.access = AccessMaskFromText(ReadTextFile(dir / "system.cfg", kLangEnglish, messages));
-    settings.langBase = LangBaseFromText(ReadTextFile(dir / "locale.cfg", kLangEnglish, messages));
+    settings.access = AccessMaskFromText(ReadTextFile(dir / "system.cfg", Language::English, messages));
+    settings.language = LanguageFromText(ReadTextFile(dir / "locale.cfg", Language::English, messages));
     return settings;
 }
 
 bool SaveInterfaceSettings(const std::filesystem::path& dir, const InterfaceSettings& settings,
                            std::string* error) {
-    if (!WriteFileAtomically(dir / "locale.cfg", settings.langBase != 0 ? "ru" : "en", error))
+    if (!WriteFileAtomically(dir / "locale.cfg", settings.language == Language::Russian ? "ru" : "en", error))
         return false;
     return WriteFileAtomically(dir / "system.cfg", std::to_string(ScrambleAccessMask(settings.access)),
                                error);
@@ -117,7 +117,7 @@ std::string SaveSettingsAtExit(const std::filesystem::path& dir, const Interface
     std::filesystem::create_directories(dir, ec); // a failure shows in the write below
     if (SaveInterfaceSettings(dir, settings, &error))
         return {};
-    const std::string text = (settings.langBase == kLangRussian ? "Не удалось сохранить настройки: "
+    const std::string text = (settings.language == Language::Russian ? "Не удалось сохранить настройки: "
                                                                   : "Cannot save the settings: ") +
                              error;
     messages.showMessage(text);

@@ -3,6 +3,7 @@
 // read once when the main window is built and written once when it goes. They live in
 // the user's settings folder; earlier versions kept them in the working folder.
 #include "core/message_sink.h"
+#include "core/string_table.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -12,7 +13,7 @@
 namespace dm {
 
 struct InterfaceSettings {
-    int langBase = 300; // 0 English, 300 Russian
+    Language language = Language::Russian;
     int access = 0;     // bit set of unlocked protected groups
 };
 
@@ -22,7 +23,7 @@ int UnscrambleAccessMask(std::int32_t stored);
 
 // Decoding of the two files' texts.
 int AccessMaskFromText(std::string_view systemCfg);
-int LangBaseFromText(std::string_view localeCfg); // any "en" gives English, else Russian
+Language LanguageFromText(std::string_view localeCfg); // any "en" gives English, else Russian
 
 // The folder the window keeps its settings in: $XDG_CONFIG_HOME/dosimeter-manager, else
 // ~/.config/dosimeter-manager (the folder of infrared.ini too).

@@ -1,19 +1,16 @@
 #pragma once
-// The interface strings in English (ids 103..299 and 600..899) and Russian (id + 300), UTF-8.
+// The interface strings, UTF-8: each id (103..299 and 600..899) in English and in Russian.
+#include "core/language.h"
+
 #include <initializer_list>
 #include <string>
 #include <string_view>
 
 namespace dm {
 
-constexpr int kLangEnglish = 0;
-constexpr int kLangRussian = 300;
-
-// The string of exactly this id, or an empty text for an id the table lacks.
-const std::string& StringById(int id);
-
-// The string (baseId + langBase): how every interface text is fetched.
-inline const std::string& Tr(int baseId, int langBase) { return StringById(baseId + langBase); }
+// The text of this id in this language, or an empty text for one the table lacks: how
+// every interface text is fetched.
+const std::string& Tr(int id, Language language);
 
 // The text with %1, %2, ... replaced by the values in order, in one pass (a value is never
 // scanned again); a mark without a value stays as it is.
@@ -21,7 +18,7 @@ std::string FillIn(std::string text, std::initializer_list<std::string_view> val
 
 // A dosimeter model as the interface language writes it: "KRT-17A" is "КРТ-17А" and
 // "MLV-52B" is "МЛВ-52Б" in Russian; any other name stays as it is.
-std::string ShownModelName(std::string_view model, int langBase);
+std::string ShownModelName(std::string_view model, Language language);
 
 // Named ids, for the places that use them.
 enum StringId : int {

@@ -41,10 +41,10 @@ std::optional<std::string> TryReadFile(const std::filesystem::path& path) {
     return text;
 }
 
-std::string ReadTextFile(const std::filesystem::path& path, int langBase, MessageSink& messages) {
+std::string ReadTextFile(const std::filesystem::path& path, Language language, MessageSink& messages) {
     if (auto text = TryReadFile(path))
         return *text;
-    std::string message = Tr(IDS_FILE_NOT_FOUND, langBase);
+    std::string message = Tr(IDS_FILE_NOT_FOUND, language);
     if (message.empty() || message.back() != ' ')
         message += ' ';
     message += path.string();

@@ -1,5 +1,6 @@
 #pragma once
 // Whole-file reading and crash-safe whole-file writing.
+#include "core/language.h"
 #include "core/message_sink.h"
 
 #include <filesystem>
@@ -11,7 +12,7 @@ namespace dm {
 // Reads the whole file as bytes. When it cannot be opened, tells the user
 // "File not found" (string 128 in the given language) and the file name, separated by
 // one blank, and returns an empty text.
-std::string ReadTextFile(const std::filesystem::path& path, int langBase, MessageSink& messages);
+std::string ReadTextFile(const std::filesystem::path& path, Language language, MessageSink& messages);
 
 // Reads the whole file; nothing when it cannot be opened or read. No message.
 std::optional<std::string> TryReadFile(const std::filesystem::path& path);

@@ -42,8 +42,8 @@ ExchangeController::ExchangeController(ExchangeLink& link, ControllerView& view,
 
 ExchangeController::~ExchangeController() = default;
 
-void ExchangeController::setLanguage(int langBase, std::string catalogue, std::filesystem::path catalogueFile) {
-    langBase_ = langBase;
+void ExchangeController::setLanguage(Language language, std::string catalogue, std::filesystem::path catalogueFile) {
+    language_ = language;
     catalogue_ = std::move(catalogue);
     const std::u8string path = catalogueFile.u8string();
     catalogueFile_.assign(path.begin(), path.end());
@@ -51,10 +51,10 @@ void ExchangeController::setLanguage(int langBase, std::string catalogue, std::f
 }
 
 std::vector<ParameterRow> ExchangeController::rows() const {
-    return ParameterRows(parameters_, catalogue_, langBase_, access_);
+    return ParameterRows(parameters_, catalogue_, language_, access_);
 }
 
-void ExchangeController::say(int id) { view_.statusLine(Tr(id, langBase_)); }
+void ExchangeController::say(int id) { view_.statusLine(Tr(id, language_)); }
 
 // ------------------------------------------------------------------ the exchange
 
@@ -109,7 +109,7 @@ bool ExchangeController::mayDropEdits() {
     view_.commitOpenEdit(); // an open edit counts as made
     if (!HasUnsentEdits(parameters_))
         return true;
-    switch (dialogs_.askUnsentEdits(Tr(IDS_ASK_UNSENT_EDITS, langBase_))) {
+    switch (dialogs_.askUnsentEdits(Tr(IDS_ASK_UNSENT_EDITS, language_))) {
     case UnsentEditsAnswer::Send:
         sendChanges();
         return false;
@@ -152,21 +152,21 @@ void ExchangeController::getDoseHistory() {
     const ExchangeStart start = ComposeGetDoseHistory(parameters_, rows());
     if (start.noHistoryRecords) {
         say(IDS_NO_HISTORY_RECORDS);
-        dialogs_.showMessage(Tr(IDS_NO_HISTORY_RECORDS, langBase_));
+        dialogs_.showMessage(Tr(IDS_NO_HISTORY_RECORDS, language_));
     }
     startCommand(start);
 }
 
-ExchangeController::ComposedChanges ExchangeController::composeChanges(int refusalLangBase,
+ExchangeController::ComposedChanges ExchangeController::composeChanges(Language refusalLanguage,
                                                                        const std::vector<ParameterRow>* rowsEdited) {
     ComposedChanges composed;
     const std::vector<ParameterRow> shown = rowsEdited ? *rowsEdited : rows();
-    composed.refused = CheckChanges(parameters_, shown, refusalLangBase);
+    composed.refused = CheckChanges(parameters_, shown, refusalLanguage);
     if (!composed.refused.empty())
         return composed;
-    composed.start = ComposeSendChanges(parameters_, shown, neutron_, langBase_);
+    composed.start = ComposeSendChanges(parameters_, shown, neutron_, language_);
     if (composed.start.started)
-        for (const auto& [key, value] : ChangedValues(parameters_, shown, langBase_))
+        for (const auto& [key, value] : ChangedValues(parameters_, shown, language_))
             composed.changes.push_back({key, parameters_.raw(key).value_or(""), value});
     return composed;
 }
@@ -175,13 +175,13 @@ void ExchangeController::sendChanges() {
     view_.commitOpenEdit(); // an edit still open belongs to the changes
     if (outOfRange_)
         return; // kept for the dosimeter's return; nothing goes to another
-    const ComposedChanges composed = composeChanges(langBase_);
+    const ComposedChanges composed = composeChanges(language_);
     if (!composed.refused.empty()) {
         // Nothing goes out until every refused value is mended.
         const std::vector<ParameterRow> shown = rows();
         for (const ValueProblem& p : composed.refused) {
             badKeys_.insert(p.key);
-            view_.statusLine(Tr(IDS_NOT_SENT_FIX, langBase_) + ShownName(shown, p.key) + ": \"" + p.value +
+            view_.statusLine(Tr(IDS_NOT_SENT_FIX, language_) + ShownName(shown, p.key) + ": \"" + p.value +
                              "\" - " + p.detail);
         }
         view_.parametersChanged();
@@ -207,7 +207,7 @@ void ExchangeController::sendChanges() {
 }
 
 void ExchangeController::eraseTotalDose() {
-    const ExchangeStart start = ComposeEraseTotalDose(langBase_, dialogs_);
+    const ExchangeStart start = ComposeEraseTotalDose(language_, dialogs_);
     if (start.started) {
         renewedCheck_.commandSent({}, access_ != 0);
         followUpDue_ = false;
@@ -260,7 +260,7 @@ void ExchangeController::takeParameters(ParameterSet reading) {
         const bool same = !reading.serialNumber().empty() && reading.serialNumber() == parameters_.serialNumber();
         if (!same) {
             // Another dosimeter: asked first, as before a re-read.
-            const std::string question = FillIn(Tr(IDS_ASK_EDITS_OTHER_DOSIMETER, langBase_),
+            const std::string question = FillIn(Tr(IDS_ASK_EDITS_OTHER_DOSIMETER, language_),
                                                 {DosimeterName(reading), DosimeterName(parameters_)});
             switch (dialogs_.askUnsentEdits(question)) {
             case UnsentEditsAnswer::Cancel:
@@ -294,7 +294,7 @@ void ExchangeController::takeParameters(ParameterSet reading) {
     readingFacts();
     view_.parametersChanged();
     if (offerKept) {
-        switch (dialogs_.askUnsentEdits(Tr(IDS_ASK_KEPT_EDITS, langBase_))) {
+        switch (dialogs_.askUnsentEdits(Tr(IDS_ASK_KEPT_EDITS, language_))) {
         case UnsentEditsAnswer::Send: sendDue_ = true; break;
         case UnsentEditsAnswer::Discard:
             parameters_.discardEdits();
@@ -314,7 +314,7 @@ void ExchangeController::readingFacts() {
         historyDepth_ = *depth;
     if (!parameters_.replied())
         return;
-    const std::string notice = CatalogueSectionNotice(catalogue_, catalogueFile_, neutron_, langBase_);
+    const std::string notice = CatalogueSectionNotice(catalogue_, catalogueFile_, neutron_, language_);
     if (!notice.empty() && notice != catalogueNoticeShown_) {
         view_.statusLine(notice);
         catalogueNoticeShown_ = notice;
@@ -325,7 +325,7 @@ void ExchangeController::checkRenewedParameters() {
     const RenewedParametersCheck::Outcome outcome = renewedCheck_.parametersReceived(parameters_);
     const std::vector<ParameterRow> shown = rows();
     auto line = [&](const ValueProblem& p) {
-        return Tr(IDS_NOT_ACCEPTED, langBase_) + ShownName(shown, p.key) + ": " + p.value + " \u2192 " + p.detail;
+        return Tr(IDS_NOT_ACCEPTED, language_) + ShownName(shown, p.key) + ": " + p.value + " \u2192 " + p.detail;
     };
     std::set<std::string> notTaken;
     for (const ValueProblem& p : outcome.notTaken) {
@@ -335,7 +335,7 @@ void ExchangeController::checkRenewedParameters() {
     }
     // A value stored rounded to the dosimeter's precision was taken: said, not refused.
     for (const ValueProblem& p : outcome.storedRounded)
-        view_.statusLine(FillIn(Tr(IDS_STORED_AS, langBase_), {ShownName(shown, p.key), p.value, p.detail}));
+        view_.statusLine(FillIn(Tr(IDS_STORED_AS, language_), {ShownName(shown, p.key), p.value, p.detail}));
     for (const ValueProblem& p : outcome.summary)
         notTaken.insert(p.key);
     // The protected rows are asked for after the tick that brought this reply.
@@ -352,7 +352,7 @@ void ExchangeController::checkRenewedParameters() {
     }
     if (outcome.summary.empty())
         return;
-    std::string message = Tr(IDS_VALUES_NOT_ACCEPTED, langBase_);
+    std::string message = Tr(IDS_VALUES_NOT_ACCEPTED, language_);
     for (const ValueProblem& p : outcome.summary)
         message += "\n" + line(p);
     dialogs_.showMessage(message);
@@ -361,7 +361,7 @@ void ExchangeController::checkRenewedParameters() {
 void ExchangeController::reportErase() {
     if (!std::exchange(eraseCheckDue_, false))
         return;
-    if (const auto message = EraseMessage(totalBeforeErase_, parameters_, langBase_))
+    if (const auto message = EraseMessage(totalBeforeErase_, parameters_, language_))
         view_.statusLine(*message);
 }
 
@@ -399,14 +399,14 @@ void ExchangeController::requestSent(ExchangeRequest request) {
     cutShort_ = false;
     // Only the renewed parameters of the erase itself tell what it did.
     eraseCheckDue_ = request == ExchangeRequest::EraseTotalDose;
-    const std::string message = RequestMessage(request, langBase_);
+    const std::string message = RequestMessage(request, language_);
     if (!message.empty())
         view_.statusLine(message);
 }
 
 void ExchangeController::dosimeterIdentified() {
     if (lastReading_.replied())
-        view_.statusLine(InRangeMessage(lastReading_, langBase_));
+        view_.statusLine(InRangeMessage(lastReading_, language_));
 }
 
 void ExchangeController::gone() {
@@ -440,11 +440,11 @@ void ExchangeController::departed(bool cutShort) {
 
 // The link works on threads of its own; what failed there is told here.
 void ExchangeController::pushFailed(const std::string& why) {
-    view_.statusLine(FillIn(Tr(IDS_PUSH_FAILED, langBase_), {why}));
+    view_.statusLine(FillIn(Tr(IDS_PUSH_FAILED, language_), {why}));
 }
 
 void ExchangeController::linkFailed(const std::string& why) {
-    view_.statusLine(FillIn(Tr(IDS_LINK_LOST, langBase_), {why}));
+    view_.statusLine(FillIn(Tr(IDS_LINK_LOST, language_), {why}));
 }
 
 } // namespace dm

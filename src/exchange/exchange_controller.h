@@ -4,6 +4,7 @@
 // each reply means. The window shows this and forwards clicks and edits; the command-line
 // tool drives the same rules without a window. No toolkit here: the view is told through
 // ControllerView, questions go through UserDialogs, readings to a ReadingRecorder.
+#include "core/language.h"
 #include "core/message_sink.h"
 #include "exchange/reading_recorder.h"
 #include "history/dose_archive.h"
@@ -57,8 +58,8 @@ public:
 
     // The interface language and the catalogue of parameter names (UTF-8) it brings,
     // read from catalogueFile (for the notice about a catalogue without a model's section).
-    void setLanguage(int langBase, std::string catalogue, std::filesystem::path catalogueFile);
-    int langBase() const { return langBase_; }
+    void setLanguage(Language language, std::string catalogue, std::filesystem::path catalogueFile);
+    Language language() const { return language_; }
     void setAccess(int access) { access_ = access; }
     int access() const { return access_; }
 
@@ -91,7 +92,7 @@ public:
     // Seconds between two gamma records when no table has told ("--interval").
     void setHistoryInterval(double seconds) { historyInterval_ = seconds; }
     // What "Send changes" would push now: the values checked (refusals worded in
-    // refusalLangBase, nothing goes out while any), the command files, each change with
+    // refusalLanguage, nothing goes out while any), the command files, each change with
     // the value it replaces. The rows are those shown now unless given (the command-line
     // tool edits the rows it read the table with).
     struct ComposedChanges {
@@ -99,7 +100,7 @@ public:
         ExchangeStart start;
         std::vector<SentChange> changes;
     };
-    ComposedChanges composeChanges(int refusalLangBase, const std::vector<ParameterRow>* rowsEdited = nullptr);
+    ComposedChanges composeChanges(Language refusalLanguage, const std::vector<ParameterRow>* rowsEdited = nullptr);
 
     // ---- the table's edits (the view carries them into editableParameters())
     // The user changed the value of key: a refusal mended is no longer marked.
@@ -162,7 +163,7 @@ private:
     ReadingRecorder* recorder_ = nullptr;
     std::unique_ptr<ExchangeCycle> cycle_;
 
-    int langBase_ = 0;
+    Language language_ = Language::English;
     int access_ = 0;
     std::string catalogue_;
     std::string catalogueFile_;

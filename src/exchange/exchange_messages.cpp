@@ -6,35 +6,35 @@
 
 namespace dm {
 
-std::string RequestMessage(ExchangeRequest request, int langBase) {
+std::string RequestMessage(ExchangeRequest request, Language language) {
     switch (request) {
-    case ExchangeRequest::Parameters: return Tr(IDS_PARAMETERS_REQUESTED, langBase);
-    case ExchangeRequest::Changes: return Tr(IDS_CHANGES_SENT, langBase);
-    case ExchangeRequest::DoseHistory: return Tr(IDS_HISTORY_REQUESTED, langBase);
-    case ExchangeRequest::EraseTotalDose: return Tr(IDS_ERASE_SENT, langBase);
+    case ExchangeRequest::Parameters: return Tr(IDS_PARAMETERS_REQUESTED, language);
+    case ExchangeRequest::Changes: return Tr(IDS_CHANGES_SENT, language);
+    case ExchangeRequest::DoseHistory: return Tr(IDS_HISTORY_REQUESTED, language);
+    case ExchangeRequest::EraseTotalDose: return Tr(IDS_ERASE_SENT, language);
     case ExchangeRequest::None: break;
     }
     return {};
 }
 
-std::string InRangeMessage(const ParameterSet& parameters, int langBase) {
+std::string InRangeMessage(const ParameterSet& parameters, Language language) {
     const bool neutron = parameters.model() == "KRT-17A";
     // The model as the interface language writes it ("КРТ-17А").
-    const std::string model = langBase == kLangRussian ? Tr(neutron ? IDS_MODEL_KRT : IDS_MODEL_MLV, langBase)
+    const std::string model = language == Language::Russian ? Tr(neutron ? IDS_MODEL_KRT : IDS_MODEL_MLV, language)
                                                        : parameters.model();
     const std::string serial = parameters.serialNumber();
-    return serial.empty() ? FillIn(Tr(IDS_IN_RANGE, langBase), {model})
-                          : FillIn(Tr(IDS_IN_RANGE_SERIAL, langBase), {model, serial});
+    return serial.empty() ? FillIn(Tr(IDS_IN_RANGE, language), {model})
+                          : FillIn(Tr(IDS_IN_RANGE_SERIAL, language), {model, serial});
 }
 
 std::optional<std::string> EraseMessage(std::optional<double> totalBefore, const ParameterSet& renewed,
-                                        int langBase) {
+                                        Language language) {
     const std::optional<bool> erased = TotalDoseErased(totalBefore, renewed);
     if (!erased)
         return std::nullopt;
     if (*erased)
-        return Tr(IDS_TOTAL_ERASED, langBase);
-    return FillIn(Tr(IDS_TOTAL_NOT_ERASED, langBase), {FormatDose(renewed.totalDose().value_or(0), langBase)});
+        return Tr(IDS_TOTAL_ERASED, language);
+    return FillIn(Tr(IDS_TOTAL_NOT_ERASED, language), {FormatDose(renewed.totalDose().value_or(0), language)});
 }
 
 } // namespace dm

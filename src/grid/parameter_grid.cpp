@@ -56,7 +56,7 @@ ParameterRow RowOfCells(const GridModel& grid, const ParameterSet& set, int row)
 
 } // namespace
 
-void SetUpParameterTable(GridModel& grid, int langBase, int clientWidth) {
+void SetUpParameterTable(GridModel& grid, Language language, int clientWidth) {
     const GridUpdateBatch batch(grid);
     grid.setFixedBackground(kNameBackground);
     grid.setDefaultBackground(kValueBackground);
@@ -64,9 +64,9 @@ void SetUpParameterTable(GridModel& grid, int langBase, int clientWidth) {
     grid.setSingleRowSelection(true);
     grid.setEditable(true);
     grid.removeAll();
-    grid.appendColumn(Tr(IDS_COL_NAME, langBase));
-    grid.appendColumn(Tr(IDS_COL_COMMAND, langBase));
-    grid.appendColumn(Tr(IDS_COL_VALUE, langBase));
+    grid.appendColumn(Tr(IDS_COL_NAME, language));
+    grid.appendColumn(Tr(IDS_COL_COMMAND, language));
+    grid.appendColumn(Tr(IDS_COL_VALUE, language));
     grid.setColumnWidth(kNameColumn, kNameColumnWidth);
     grid.setColumnWidth(kKeyColumn, 0);
     grid.setColumnWidth(kValueColumn, kValueColumnWidth);
@@ -76,18 +76,18 @@ void SetUpParameterTable(GridModel& grid, int langBase, int clientWidth) {
     grid.stretchColumnsToFit(clientWidth);
 }
 
-void FillParameterGrid(const ParameterSet& set, std::string_view catalogue, int langBase,
+void FillParameterGrid(const ParameterSet& set, std::string_view catalogue, Language language,
                        int access, int clientWidth, GridModel& grid, ParameterTableState& state) {
     const GridUpdateBatch batch(grid);
-    SetUpParameterTable(grid, langBase, clientWidth);
+    SetUpParameterTable(grid, language, clientWidth);
     if (!set.replied())
         return;
 
-    const std::vector<ParameterRow> rows = ParameterRows(set, catalogue, langBase, access);
+    const std::vector<ParameterRow> rows = ParameterRows(set, catalogue, language, access);
     for (const ParameterRow& r : rows)
-        AppendRow(grid, PresentRow(set, r, langBase));
+        AppendRow(grid, PresentRow(set, r, language));
     grid.stretchColumnsToFit(clientWidth);
-    UpdateTableState(set, rows, langBase, state);
+    UpdateTableState(set, rows, language, state);
 }
 
 std::string ParameterTableFileBytes(const GridModel& grid) {
@@ -97,7 +97,7 @@ std::string ParameterTableFileBytes(const GridModel& grid) {
     return Utf8ToCp1251(text);
 }
 
-bool BeginParameterEdit(GridModel& grid, ParameterSet& set, int row, int col, int langBase,
+bool BeginParameterEdit(GridModel& grid, ParameterSet& set, int row, int col, Language language,
                         UserDialogs& dialogs) {
     if (!grid.isValid(row, col))
         return true;
@@ -106,7 +106,7 @@ bool BeginParameterEdit(GridModel& grid, ParameterSet& set, int row, int col, in
         grid.setModified(true, row, col); // names and the last row: the grid's own flags
         return true;
     }
-    if (!BeginRowEdit(set, r, RowCell::Value, langBase, dialogs))
+    if (!BeginRowEdit(set, r, RowCell::Value, language, dialogs))
         return false;
     if (set.isModified(r.valueKey))
         grid.setModified(true, row, col);
@@ -114,7 +114,7 @@ bool BeginParameterEdit(GridModel& grid, ParameterSet& set, int row, int col, in
 }
 
 void EndParameterEdit(GridModel& grid, ParameterSet& set, int row, int col,
-                      const std::string& text, int langBase) {
+                      const std::string& text, Language language) {
     if (!grid.isValid(row, col) || grid.text(row, col) == text)
         return;
     if (grid.kind(row, col) == CellKind::List) {
@@ -127,7 +127,7 @@ void EndParameterEdit(GridModel& grid, ParameterSet& set, int row, int col,
     if (col == kValueColumn || (col == kNameColumn && r.type == ParameterRowType::Signal)) {
         const RowCell cell = col == kValueColumn ? RowCell::Value : RowCell::Name;
         // A refused value keeps the cell as it was; the last row shows what was typed.
-        if (!EndRowEdit(set, r, cell, text, langBase) && !lastRow)
+        if (!EndRowEdit(set, r, cell, text, language) && !lastRow)
             return;
     }
     grid.setText(row, col, text);

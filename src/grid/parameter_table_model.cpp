@@ -38,21 +38,21 @@ public:
 ParameterTableModel::ParameterTableModel(ParameterSet& set, QObject* parent)
     : QAbstractTableModel(parent), set_(set) {}
 
-void ParameterTableModel::fill(std::string_view catalogue, int langBase, int access,
+void ParameterTableModel::fill(std::string_view catalogue, Language language, int access,
                                ParameterTableState& state) {
     beginResetModel();
-    langBase_ = langBase;
-    rows_ = ParameterRows(set_, catalogue, langBase, access);
-    UpdateTableState(set_, rows_, langBase, state);
+    language_ = language;
+    rows_ = ParameterRows(set_, catalogue, language, access);
+    UpdateTableState(set_, rows_, language, state);
     begun_ = QPersistentModelIndex();
     ++generation_;
     endResetModel();
     emit headerDataChanged(Qt::Horizontal, 0, 1);
 }
 
-void ParameterTableModel::clear(int langBase) {
+void ParameterTableModel::clear(Language language) {
     beginResetModel();
-    langBase_ = langBase;
+    language_ = language;
     rows_.clear();
     begun_ = QPersistentModelIndex();
     ++generation_;
@@ -89,7 +89,7 @@ int ParameterTableModel::rowOfKey(std::string_view key) const {
 
 RowPresentation ParameterTableModel::present(int row) const {
     const ParameterRow& r = rows_[static_cast<std::size_t>(row)];
-    return PresentRow(set_, r, langBase_, !r.key.empty() && refused_.count(r.key) > 0);
+    return PresentRow(set_, r, language_, !r.key.empty() && refused_.count(r.key) > 0);
 }
 
 std::string ParameterTableModel::text(int row, int column) const {
@@ -100,7 +100,7 @@ std::string ParameterTableModel::text(int row, int column) const {
 }
 
 std::string ParameterTableModel::fileBytes() const {
-    return ParameterTableFileBytes(set_, rows_, langBase_);
+    return ParameterTableFileBytes(set_, rows_, language_);
 }
 
 int ParameterTableModel::rowCount(const QModelIndex& parent) const {
@@ -156,7 +156,7 @@ bool ParameterTableModel::beginEdit(const QModelIndex& index) {
     const ParameterRow& row = rows_[static_cast<std::size_t>(index.row())];
     const RowCell cell = index.column() == kNameColumn ? RowCell::Name : RowCell::Value;
     NobodyToAsk nobody;
-    if (!BeginRowEdit(set_, row, cell, langBase_, dialogs_ ? *dialogs_ : nobody))
+    if (!BeginRowEdit(set_, row, cell, language_, dialogs_ ? *dialogs_ : nobody))
         return false;
     begun_ = index;
     return true;
@@ -181,7 +181,7 @@ bool ParameterTableModel::setData(const QModelIndex& index, const QVariant& valu
             return false;
     }
     begun_ = QPersistentModelIndex();
-    if (!EndRowEdit(set_, row, cell, value.toString().toStdString(), langBase_))
+    if (!EndRowEdit(set_, row, cell, value.toString().toStdString(), language_))
         return false;
     emit dataChanged(this->index(index.row(), 0), this->index(index.row(), 1));
     emit valueEdited(Q(row.key));
@@ -192,11 +192,11 @@ QVariant ParameterTableModel::headerData(int section, Qt::Orientation orientatio
     if (orientation != Qt::Horizontal)
         return QAbstractTableModel::headerData(section, orientation, role);
     if (role == Qt::DisplayRole) {
-        const TableHeadings h = ParameterTableHeadings(langBase_);
+        const TableHeadings h = ParameterTableHeadings(language_);
         if (section != kNameColumn)
             return Q(h.value);
         // The table of a dosimeter that left says so in its widest heading.
-        return Q(outOfRange_ ? h.name + " (" + Tr(IDS_OUT_OF_RANGE_MARK, langBase_) + ")" : h.name);
+        return Q(outOfRange_ ? h.name + " (" + Tr(IDS_OUT_OF_RANGE_MARK, language_) + ")" : h.name);
     }
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignTop));

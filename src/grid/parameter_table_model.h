@@ -3,6 +3,7 @@
 // catalogue picks. A model row is a parameter row (its key is the row's key, no hidden
 // column); column 0 is the name, column 1 the value. Every text and colour comes from the
 // row presentation, every edit goes straight into the set: the model keeps no copy of a value.
+#include "core/language.h"
 #include "core/message_sink.h"
 #include "grid/cell_roles.h"
 #include "params/parameter_set.h"
@@ -33,9 +34,9 @@ public:
 
     // The rows again from the set: after a reply, or a switch of language or access. A set
     // without a reply gives no rows. The state gets the model, caption and history settings.
-    void fill(std::string_view catalogue, int langBase, int access, ParameterTableState& state);
+    void fill(std::string_view catalogue, Language language, int access, ParameterTableState& state);
     // No rows; the heading in this language.
-    void clear(int langBase);
+    void clear(Language language);
 
     // Values refused before sending or not taken by the dosimeter, by row key.
     void setRefusedKeys(const std::set<std::string>& keys);
@@ -80,7 +81,7 @@ private:
     ParameterSet& set_;
     UserDialogs* dialogs_ = nullptr;
     std::vector<ParameterRow> rows_;
-    int langBase_ = 0;
+    Language language_ = Language::English;
     std::set<std::string> refused_;
     bool outOfRange_ = false;
     std::uint64_t generation_ = 0; // counts the refills: an edit begun before one is void

@@ -70,12 +70,12 @@ std::string HistoryTable::text(int row, int col) const {
         switch (s) {
         case Shape::DoseA: {
             static constexpr int kIds[] = {IDS_HASH, 0, IDS_DOSE_VALUE_A, IDS_TIME};
-            return kIds[col] ? Tr(kIds[col], langBase_) : std::string();
+            return kIds[col] ? Tr(kIds[col], language_) : std::string();
         }
-        case Shape::DoseB: return Tr(col == 0 ? IDS_HASH : IDS_DOSE_VALUE, langBase_);
+        case Shape::DoseB: return Tr(col == 0 ? IDS_HASH : IDS_DOSE_VALUE, language_);
         case Shape::Neutron: {
             static constexpr int kIds[] = {IDS_HASH, 0, IDS_NEUTRON_DOSE_VALUE, IDS_SPECTRUM_COEFF, 0, IDS_TIME};
-            return kIds[col] ? Tr(kIds[col], langBase_) : std::string();
+            return kIds[col] ? Tr(kIds[col], language_) : std::string();
         }
         case Shape::None: return {};
         }
@@ -88,7 +88,7 @@ std::string HistoryTable::text(int row, int col) const {
         const NeutronDoseRecord& r = archive_->neutron()[index];
         switch (col) {
         case 1: return std::string(archive_->text(r.doseText));
-        case 2: return FormatDose(r.sv, langBase_);
+        case 2: return FormatDose(r.sv, language_);
         case 3: return std::string(archive_->text(r.coefficientText));
         case 4: return std::string(archive_->text(r.timeText));
         default: return FormatDuration(r.seconds);
@@ -97,15 +97,15 @@ std::string HistoryTable::text(int row, int col) const {
     const GammaDoseRecord& r = archive_->gamma()[index];
     switch (col) {
     case 1: return std::string(archive_->text(r.doseText));
-    case 2: return FormatDose(r.sv, langBase_);
+    case 2: return FormatDose(r.sv, language_);
     default: return FormatDuration(r.seconds);
     }
 }
 
-std::vector<std::string> HistoryTabLabels(const DoseArchive& archive, int langBase) {
+std::vector<std::string> HistoryTabLabels(const DoseArchive& archive, Language language) {
     switch (archive.layout()) {
-    case ArchiveLayout::A: return {Tr(IDS_DOSE_HISTORY_A, langBase), Tr(IDS_NEUTRON_HISTORY, langBase)};
-    case ArchiveLayout::B: return {Tr(IDS_DOSE_HISTORY_B, langBase)};
+    case ArchiveLayout::A: return {Tr(IDS_DOSE_HISTORY_A, language), Tr(IDS_NEUTRON_HISTORY, language)};
+    case ArchiveLayout::B: return {Tr(IDS_DOSE_HISTORY_B, language)};
     case ArchiveLayout::None: return {};
     }
     return {};

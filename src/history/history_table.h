@@ -7,6 +7,7 @@
 //   Dose, layout B: #, dose as received.
 //   Neutron (layout A only): #, dose as received (hidden), dose, coefficient as received,
 //                            time as received (hidden), time.
+#include "core/language.h"
 #include "history/dose_archive.h"
 
 #include <string>
@@ -21,13 +22,13 @@ public:
     // Without an archive: no rows, no columns.
     HistoryTable() = default;
     // The archive must outlive the table; a new parse into it shows at once.
-    HistoryTable(const DoseArchive& archive, HistoryTab tab, int langBase)
-        : archive_(&archive), tab_(tab), langBase_(langBase) {}
+    HistoryTable(const DoseArchive& archive, HistoryTab tab, Language language)
+        : archive_(&archive), tab_(tab), language_(language) {}
     HistoryTable(DoseArchive&&, HistoryTab, int) = delete; // would outlive its archive
 
     // Relabels headings and shown values; the archive is not read again.
-    void setLangBase(int langBase) { langBase_ = langBase; }
-    int langBase() const { return langBase_; }
+    void setLanguage(Language language) { language_ = language; }
+    Language language() const { return language_; }
 
     // Heading row included. No rows and no columns for an archive not read yet, and for
     // the neutron table of a reply without a neutron section.
@@ -44,10 +45,10 @@ private:
 
     const DoseArchive* archive_ = nullptr;
     HistoryTab tab_ = HistoryTab::Dose;
-    int langBase_ = 0;
+    Language language_ = Language::English;
 };
 
 // Labels of the history tabs after the parameter tab: one per table the archive fills.
-std::vector<std::string> HistoryTabLabels(const DoseArchive& archive, int langBase);
+std::vector<std::string> HistoryTabLabels(const DoseArchive& archive, Language language);
 
 } // namespace dm

@@ -58,8 +58,8 @@ std::string Reason(int err) { return std::error_code(err, std::generic_category(
 enum class Failed { Create, Open, Write };
 
 std::string FailureText(Failed what, const std::string& file, const std::string& reason,
-                        int langBase) {
-    const bool russian = langBase == kLangRussian;
+                        Language language) {
+    const bool russian = language == Language::Russian;
     const char* verb = nullptr;
     switch (what) {
     case Failed::Create: verb = russian ? "Не удалось создать файл" : "Cannot create file"; break;
@@ -72,10 +72,10 @@ std::string FailureText(Failed what, const std::string& file, const std::string&
 }
 
 SaveResult Fail(UserDialogs& dialogs, Failed what, const std::string& file, int err,
-                int langBase, std::optional<std::string> skipName = std::nullopt) {
+                Language language, std::optional<std::string> skipName = std::nullopt) {
     SaveResult result;
     result.skipName = std::move(skipName);
-    result.error = FailureText(what, file, Reason(err), langBase);
+    result.error = FailureText(what, file, Reason(err), language);
     dialogs.showMessage(result.error);
     return result;
 }
@@ -109,7 +109,7 @@ std::string NeutronTableFileBytes(const HistoryTable& neutron) {
     return Utf8ToCp1251(text);
 }
 
-SaveResult SaveTableFile(UserDialogs& dialogs, int langBase, const std::string& bytes) {
+SaveResult SaveTableFile(UserDialogs& dialogs, Language language, const std::string& bytes) {
     const std::optional<std::string> chosen = dialogs.askSaveFileName();
     if (!chosen || chosen->empty())
         return {};
@@ -120,9 +120,9 @@ SaveResult SaveTableFile(UserDialogs& dialogs, int langBase, const std::string& 
     const auto status = std::filesystem::status(path, ec);
     const bool exists = !ec && std::filesystem::exists(status);
     if (exists && std::filesystem::is_directory(status))
-        return Fail(dialogs, Failed::Create, file, EISDIR, langBase);
+        return Fail(dialogs, Failed::Create, file, EISDIR, language);
     // Only an existing file may be overwritten, and only once the user agreed.
-    if (exists && !dialogs.askYesNo(Tr(IDS_ASK_OVERWRITE, langBase)))
+    if (exists && !dialogs.askYesNo(Tr(IDS_ASK_OVERWRITE, language)))
         return {};
 
     // From here on the name is ours whenever a file of that name is there afterwards:
@@ -132,7 +132,7 @@ SaveResult SaveTableFile(UserDialogs& dialogs, int langBase, const std::string& 
         // A device or a pipe cannot be replaced, only written into.
         std::FILE* out = OpenFile(path);
         if (!out)
-            return Fail(dialogs, Failed::Open, file, errno, langBase);
+            return Fail(dialogs, Failed::Open, file, errno, language);
         errno = 0;
         const std::size_t written = bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), out);
         int writeError = written == bytes.size() ? 0 : (errno ? errno : EIO);
@@ -141,17 +141,17 @@ SaveResult SaveTableFile(UserDialogs& dialogs, int langBase, const std::string& 
         if (std::fclose(out) != 0 && writeError == 0)
             writeError = errno ? errno : EIO;
         if (writeError != 0)
-            return Fail(dialogs, Failed::Write, file, writeError, langBase, skipName);
+            return Fail(dialogs, Failed::Write, file, writeError, language, skipName);
     } else {
         // Replacing goes through the folder: a file the user may not write stays as it is.
         if (exists && !Writable(path))
-            return Fail(dialogs, Failed::Open, file, errno ? errno : EACCES, langBase);
+            return Fail(dialogs, Failed::Open, file, errno ? errno : EACCES, language);
         // A regular file is replaced whole only once the new one is complete, so a full
         // disk leaves the old file as it was and no part of the new one.
         const FileReplaceStatus replaced = ReplaceFileWhole(path, bytes);
         if (!replaced)
             return Fail(dialogs, replaced.created ? Failed::Write : Failed::Create, file, replaced.error,
-                        langBase, exists ? std::optional<std::string>(skipName) : std::nullopt);
+                        language, exists ? std::optional<std::string>(skipName) : std::nullopt);
     }
 
     SaveResult result;

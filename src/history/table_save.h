@@ -1,6 +1,7 @@
 #pragma once
 // "Save current table as...": the bytes of each tab's table as a text file (Windows-1251,
 // CR LF), and the dialog flow that writes them to the file the user picks.
+#include "core/language.h"
 #include "core/message_sink.h"
 #include "history/history_table.h"
 
@@ -31,6 +32,6 @@ struct SaveResult {
 // written whole to a temporary file beside it and only then put in its place, so a failed
 // save leaves the old file as it was and no new or partial file behind; a device is written
 // into. Every failure is told to the user, naming the file and why.
-SaveResult SaveTableFile(UserDialogs& dialogs, int langBase, const std::string& bytes);
+SaveResult SaveTableFile(UserDialogs& dialogs, Language language, const std::string& bytes);
 
 } // namespace dm

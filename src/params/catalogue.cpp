@@ -12,14 +12,14 @@ std::string DecodeCatalogue(std::string_view fileBytes) {
     return Cp1251ToUtf8(fileBytes);
 }
 
-std::string LoadCatalogue(const std::filesystem::path& path, int langBase, MessageSink& messages) {
+std::string LoadCatalogue(const std::filesystem::path& path, Language language, MessageSink& messages) {
     const std::filesystem::path file = path.empty() ? FindDataFile("Commands.lst") : path;
-    return DecodeCatalogue(ReadTextFile(file, langBase, messages));
+    return DecodeCatalogue(ReadTextFile(file, language, messages));
 }
 
-std::string SelectCatalogueSection(std::string_view catalogue, bool neutron, int langBase) {
+std::string SelectCatalogueSection(std::string_view catalogue, bool neutron, Language language) {
     const std::string model = neutron ? "KRT17A" : "MLV52B";
-    const std::string lang = langBase != 0 ? "ru" : "en";
+    const std::string lang = language == Language::Russian ? "ru" : "en";
     const std::string open = "<" + model + "-" + lang + ">";
     const std::string close = "</" + model + "-" + lang + ">";
 
@@ -89,8 +89,8 @@ std::vector<CatalogueLine> SplitCatalogueSection(std::string_view section) {
     return lines;
 }
 
-std::vector<CatalogueLine> CatalogueLines(std::string_view catalogue, bool neutron, int langBase) {
-    return SplitCatalogueSection(SelectCatalogueSection(catalogue, neutron, langBase));
+std::vector<CatalogueLine> CatalogueLines(std::string_view catalogue, bool neutron, Language language) {
+    return SplitCatalogueSection(SelectCatalogueSection(catalogue, neutron, language));
 }
 
 } // namespace dm

@@ -2,6 +2,7 @@
 // The parameter catalogue "Commands.lst": for each model and language, which parameters
 // the table shows, in which order, under which names, editable or not, in which colour.
 #include "core/colour.h"
+#include "core/language.h"
 #include "core/message_sink.h"
 
 #include <filesystem>
@@ -25,17 +26,17 @@ std::string DecodeCatalogue(std::string_view fileBytes);
 
 // Reads the catalogue file (found by FindDataFile when path is empty) and decodes it.
 // A missing file gives the not-found message and an empty catalogue.
-std::string LoadCatalogue(const std::filesystem::path& path, int langBase, MessageSink& messages);
+std::string LoadCatalogue(const std::filesystem::path& path, Language language, MessageSink& messages);
 
 // The section for the model (KRT-17A when neutron is set) and language; empty when a tag
 // is missing or the closing tag comes first.
-std::string SelectCatalogueSection(std::string_view catalogue, bool neutron, int langBase);
+std::string SelectCatalogueSection(std::string_view catalogue, bool neutron, Language language);
 
 // The section's lines in order. Lines end in CR LF (a bare LF is accepted too); a line
 // that lacks one of its markers "#", "@", "$", and an empty line, are skipped.
 std::vector<CatalogueLine> SplitCatalogueSection(std::string_view section);
 
 // Both steps together.
-std::vector<CatalogueLine> CatalogueLines(std::string_view catalogue, bool neutron, int langBase);
+std::vector<CatalogueLine> CatalogueLines(std::string_view catalogue, bool neutron, Language language);
 
 } // namespace dm

@@ -5,17 +5,17 @@
 
 namespace dm {
 
-std::string CatalogueSectionTag(bool neutron, int langBase) {
-    return std::string("<") + (neutron ? "KRT17A" : "MLV52B") + (langBase != 0 ? "-ru>" : "-en>");
+std::string CatalogueSectionTag(bool neutron, Language language) {
+    return std::string("<") + (neutron ? "KRT17A" : "MLV52B") + (language == Language::Russian ? "-ru>" : "-en>");
 }
 
 std::string CatalogueSectionNotice(std::string_view catalogue, const std::string& fileName, bool neutron,
-                                   int langBase) {
-    const std::string section = SelectCatalogueSection(catalogue, neutron, langBase);
+                                   Language language) {
+    const std::string section = SelectCatalogueSection(catalogue, neutron, language);
     if (!SplitCatalogueSection(section).empty())
         return {};
-    const std::string tag = CatalogueSectionTag(neutron, langBase);
-    const bool russian = langBase == kLangRussian;
+    const std::string tag = CatalogueSectionTag(neutron, language);
+    const bool russian = language == Language::Russian;
     if (section.empty())
         return russian ? "В каталоге \"" + fileName + "\" нет раздела " + tag + ": параметры из него не показаны"
                        : "Catalogue \"" + fileName + "\" has no section " + tag +

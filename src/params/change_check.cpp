@@ -46,10 +46,10 @@ std::string Number(double v) {
     return ec == std::errc() ? std::string(buf, end) : std::string();
 }
 
-std::string RangeText(const ValueRange& r, int langBase) {
+std::string RangeText(const ValueRange& r, Language language) {
     const int id = r.whole ? (r.highIncluded ? IDS_RANGE_WHOLE : IDS_RANGE_WHOLE_BELOW)
                            : (r.highIncluded ? IDS_RANGE : IDS_RANGE_BELOW);
-    return FillIn(Tr(id, langBase), {Number(r.low), Number(r.high)});
+    return FillIn(Tr(id, language), {Number(r.low), Number(r.high)});
 }
 
 std::string_view LimitKeyToSend(const ParameterSet& set, const ParameterRow& last) {
@@ -67,7 +67,7 @@ struct ChangedValue {
 };
 
 std::vector<ChangedValue> ChangedEntries(const ParameterSet& set,
-                                         const std::vector<ParameterRow>& rows, int langBase) {
+                                         const std::vector<ParameterRow>& rows, Language language) {
     std::vector<ChangedValue> out;
     if (rows.size() <= 1)
         return out;
@@ -75,7 +75,7 @@ std::vector<ChangedValue> ChangedEntries(const ParameterSet& set,
         const ParameterRow& row = rows[i];
         if (row.editable && RowIsModified(set, row))
             if (const Parameter* p = set.find(row.valueKey))
-                out.push_back({row.key, row.valueKey, ValueToSend(*p, langBase)});
+                out.push_back({row.key, row.valueKey, ValueToSend(*p, language)});
     }
     const std::string_view limit = LimitKeyToSend(set, rows.back());
     if (!limit.empty() && set.isModified(limit))
@@ -85,19 +85,19 @@ std::vector<ChangedValue> ChangedEntries(const ParameterSet& set,
 
 } // namespace
 
-CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, int langBase) {
+CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, Language language) {
     CheckedValue out{std::string(TrimBlanks(value)), {}};
     if (d.isChoice()) {
         if (!d.hasChoice(out.sent))
-            out.reason = FillIn(Tr(IDS_REFUSED_CHOICE, langBase), {d.choices[0], d.choices[1]});
+            out.reason = FillIn(Tr(IDS_REFUSED_CHOICE, language), {d.choices[0], d.choices[1]});
         return out;
     }
     if (d.kind == ParameterKind::Text) {
         out.sent = std::string(value);
         if (out.sent.find('"') != std::string::npos)
-            out.reason = Tr(IDS_REFUSED_QUOTES, langBase);
+            out.reason = Tr(IDS_REFUSED_QUOTES, language);
         else if (Utf8Length(out.sent) > kMaxOwnerTextLength)
-            out.reason = FillIn(Tr(IDS_REFUSED_LENGTH, langBase), {std::to_string(kMaxOwnerTextLength)});
+            out.reason = FillIn(Tr(IDS_REFUSED_LENGTH, language), {std::to_string(kMaxOwnerTextLength)});
         return out;
     }
     // Numbers: a decimal comma is how many users type them; the dosimeter reads a point.
@@ -110,20 +110,20 @@ CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, i
     const bool wholeOk = !r.whole || std::all_of(bare.begin(), bare.end(),
                                                  [](char c) { return c >= '0' && c <= '9'; });
     if (!v)
-        out.reason = Tr(bare.empty() ? IDS_REFUSED_EMPTY : IDS_REFUSED_NOT_NUMBER, langBase);
+        out.reason = Tr(bare.empty() ? IDS_REFUSED_EMPTY : IDS_REFUSED_NOT_NUMBER, language);
     else if (!wholeOk)
-        out.reason = Tr(IDS_REFUSED_NOT_WHOLE, langBase);
+        out.reason = Tr(IDS_REFUSED_NOT_WHOLE, language);
     if (out.reason.empty() && r.known() && !r.contains(*v))
-        out.reason = FillIn(Tr(IDS_REFUSED_RANGE, langBase), {RangeText(r, langBase)});
+        out.reason = FillIn(Tr(IDS_REFUSED_RANGE, language), {RangeText(r, language)});
     else if (!out.reason.empty() && r.known())
-        out.reason = FillIn(Tr(IDS_REFUSED_WITH_RANGE, langBase), {out.reason, RangeText(r, langBase)});
+        out.reason = FillIn(Tr(IDS_REFUSED_WITH_RANGE, language), {out.reason, RangeText(r, language)});
     return out;
 }
 
-std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<ParameterRow>& rows, int langBase) {
+std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<ParameterRow>& rows, Language language) {
     std::vector<ValueProblem> problems;
     std::vector<std::pair<std::string, std::string>> normal;
-    for (const auto& [key, valueKey, value] : ChangedEntries(set, rows, langBase)) {
+    for (const auto& [key, valueKey, value] : ChangedEntries(set, rows, language)) {
         const ParameterDescription* d = DescribeParameter(key);
         if (!d)
             continue; // a key only the catalogue knows: sent as typed
@@ -131,7 +131,7 @@ std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<Para
         // The percent limit goes out without its points (the dosimeter's own convention).
         if (key == kPercentLimitKey)
             std::erase_if(shown, [](char c) { return c == '.' || c == ','; });
-        const CheckedValue checked = CheckValue(*d, shown, langBase);
+        const CheckedValue checked = CheckValue(*d, shown, language);
         if (!checked.ok())
             problems.push_back({key, value, checked.reason});
         else if (key != kPercentLimitKey && d->kind != ParameterKind::Text &&
@@ -146,9 +146,9 @@ std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<Para
 
 std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSet& set,
                                                                const std::vector<ParameterRow>& rows,
-                                                               int langBase) {
+                                                               Language language) {
     std::vector<std::pair<std::string, std::string>> out;
-    for (ChangedValue& c : ChangedEntries(set, rows, langBase))
+    for (ChangedValue& c : ChangedEntries(set, rows, language))
         out.emplace_back(std::move(c.key), std::move(c.value));
     return out;
 }

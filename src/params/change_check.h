@@ -20,8 +20,8 @@ struct CheckedValue {
 };
 
 // A value for a parameter of this description, checked by its kind and range.
-// langBase: the language of the reason (kLangEnglish or kLangRussian).
-CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, int langBase = 0);
+// language: the language of the reason.
+CheckedValue CheckValue(const ParameterDescription& d, std::string_view value, Language language = Language::English);
 
 struct ValueProblem {
     std::string key;
@@ -33,13 +33,13 @@ struct ValueProblem {
 // and the limit of the last row) and returns the refused ones in table order. When none is
 // refused, the values are stored in the set in the form they are sent.
 std::vector<ValueProblem> CheckChanges(ParameterSet& set, const std::vector<ParameterRow>& rows,
-                                       int langBase = 0);
+                                       Language language = Language::English);
 
 // The changed values "Send changes" sends for these rows, as key and value (ValueToSend
-// in the interface language langBase).
+// in the interface language).
 std::vector<std::pair<std::string, std::string>> ChangedValues(const ParameterSet& set,
                                                                const std::vector<ParameterRow>& rows,
-                                                               int langBase = kLangEnglish);
+                                                               Language language = Language::English);
 
 // Compares the values sent with the renewed parameters: those the reply carries are taken
 // off `sent`, and those whose value differs are returned (detail: the value returned).

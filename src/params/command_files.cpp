@@ -86,9 +86,9 @@ ExchangeStart ComposeGetParameters(int access) {
     return start;
 }
 
-ExchangeStart ComposeEraseTotalDose(int langBase, UserDialogs& dialogs) {
+ExchangeStart ComposeEraseTotalDose(Language language, UserDialogs& dialogs) {
     ExchangeStart start;
-    if (!dialogs.askYesNoDefaultNo(Tr(IDS_ASK_ERASE, langBase)))
+    if (!dialogs.askYesNoDefaultNo(Tr(IDS_ASK_ERASE, language)))
         return start;
     start.request = ExchangeRequest::EraseTotalDose;
     start.started = true;
@@ -130,19 +130,19 @@ ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<P
     return start;
 }
 
-std::string ValueToSend(const Parameter& p, int langBase) {
+std::string ValueToSend(const Parameter& p, Language language) {
     const ParameterDescription* d = p.description();
     if (d && d->kind == ParameterKind::Text)
         return p.value();
-    if (p.value() == Tr(IDS_ENABLE, langBase))
+    if (p.value() == Tr(IDS_ENABLE, language))
         return "enable";
-    if (p.value() == Tr(IDS_DISABLE, langBase))
+    if (p.value() == Tr(IDS_DISABLE, language))
         return "disable";
     return p.value();
 }
 
 ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<ParameterRow>& rows,
-                                 bool neutron, int langBase) {
+                                 bool neutron, Language language) {
     ExchangeStart start;
     start.request = ExchangeRequest::Changes;
     start.started = true;
@@ -159,7 +159,7 @@ ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<Para
             continue;
         const Parameter* p = set.find(row.valueKey);
         const ParameterDescription* d = p->description();
-        std::string value = ValueToSend(*p, langBase);
+        std::string value = ValueToSend(*p, language);
         if (d && d->kind == ParameterKind::Text)
             value = "\"" + value + "\"";
         AddLine(block, row.key + " = " + value);

@@ -2,6 +2,7 @@
 // The command files behind the four action buttons, and how each exchange starts.
 // A command file is composed in memory and pushed as "command.txt"; the texts returned
 // here are its bytes: Windows-1251, every line ending in CR LF.
+#include "core/language.h"
 #include "core/message_sink.h"
 #include "params/parameter_set.h"
 #include "params/parameter_table.h"
@@ -38,7 +39,7 @@ std::string GetArchiveCommand();
 ExchangeStart ComposeGetParameters(int access);
 
 // "Erase total dose": asks string 113 first; anything but Yes sends nothing.
-ExchangeStart ComposeEraseTotalDose(int langBase, UserDialogs& dialogs);
+ExchangeStart ComposeEraseTotalDose(Language language, UserDialogs& dialogs);
 
 // "Get dose history" for the rows the table shows (ParameterRows): nothing without a
 // parameter row; a neutron depth of "0" sends nothing and sets noHistoryRecords, which the
@@ -48,14 +49,14 @@ ExchangeStart ComposeGetDoseHistory(const ParameterSet& set, const std::vector<P
 // The value of a parameter as "Send changes" sends it: the interface's words for the
 // switches ("включить" and "отключить" in Russian) typed into any cell go out as the
 // dosimeter's "enable" and "disable"; a quoted text (the owner's) goes out as typed.
-std::string ValueToSend(const Parameter& p, int langBase);
+std::string ValueToSend(const Parameter& p, Language language);
 
 // "Send changes into dosimeter": the touched, editable rows (RowIsModified) in table order,
 // in blocks of at most eleven lines, the last block with the signal lines and the renewed
 // parameter request. A table without a parameter row sends nothing, though the exchange
 // still starts (and so times out) as it does in the window. neutron: the model the window
-// last heard from; langBase: the interface language the values were typed in.
+// last heard from; language: the interface language the values were typed in.
 ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<ParameterRow>& rows,
-                                 bool neutron, int langBase);
+                                 bool neutron, Language language);
 
 } // namespace dm

@@ -28,11 +28,11 @@ std::optional<double> ShownInteger(const ParameterSet& set, const std::vector<Pa
 } // namespace
 
 std::vector<ParameterRow> ParameterRows(const ParameterSet& set, std::string_view catalogue,
-                                        int langBase, int access) {
+                                        Language language, int access) {
     std::vector<ParameterRow> rows;
     if (!set.replied())
         return rows;
-    for (const CatalogueLine& line : CatalogueLines(catalogue, set.neutron(), langBase)) {
+    for (const CatalogueLine& line : CatalogueLines(catalogue, set.neutron(), language)) {
         const Parameter* p = set.findForCatalogue(line.key);
         // A protected value stays hidden under any catalogue key that reaches it.
         if (!p || !IsShown(*p) || IsLocked(line.key, access) || IsLocked(p->key, access))

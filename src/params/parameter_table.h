@@ -4,6 +4,7 @@
 // locked groups. No toolkit and no translation here: the view adapter turns the rows into
 // cells and texts of the current language.
 #include "core/colour.h"
+#include "core/language.h"
 #include "params/parameter_set.h"
 
 #include <optional>
@@ -38,7 +39,7 @@ struct ParameterRow {
 // row. Rows of a protected group whose bit is clear in access are left out. Without a
 // reply there are no rows.
 std::vector<ParameterRow> ParameterRows(const ParameterSet& set, std::string_view catalogue,
-                                        int langBase, int access);
+                                        Language language, int access);
 
 // Whether a parameter row's value counts as changed by the user: a catalogue row when its
 // parameter was touched, a switch row also when the reply set it (the dosimeter expects its

@@ -4,6 +4,7 @@
 // language. This is the one place that turns parameter rows into texts and edited texts
 // back into values; the window's item model, saved tables and the CLI all read it.
 #include "core/colour.h"
+#include "core/language.h"
 #include "core/message_sink.h"
 #include "params/edit_rules.h"
 #include "params/parameter_set.h"
@@ -54,41 +55,41 @@ struct ParameterTableState {
     double historyDepth = 0.0;    // "history_depth_gma"
 };
 
-TableHeadings ParameterTableHeadings(int langBase);
+TableHeadings ParameterTableHeadings(Language language);
 
 // The row as shown. refused: the value was refused or not taken (painted so); a value the
 // user changed and has not sent is painted as edited.
-RowPresentation PresentRow(const ParameterSet& set, const ParameterRow& row, int langBase,
+RowPresentation PresentRow(const ParameterSet& set, const ParameterRow& row, Language language,
                            bool refused = false);
 
 // The state a fill of these rows leaves: model and caption, and the history interval and
 // depth when the table shows them. A set without a reply leaves the state as it is.
-void UpdateTableState(const ParameterSet& set, const std::vector<ParameterRow>& rows, int langBase,
+void UpdateTableState(const ParameterSet& set, const std::vector<ParameterRow>& rows, Language language,
                       ParameterTableState& state);
 
 // The bytes "Save current table as..." writes for the parameter tab: for each row, name,
 // " = ", value, CR LF, in Windows-1251.
 std::string ParameterTableFileBytes(const ParameterSet& set, const std::vector<ParameterRow>& rows,
-                                    int langBase);
+                                    Language language);
 
 // The options a list cell offers for a choice parameter (a switch, the signal type), in
 // the current language; empty for other keys.
-std::vector<std::string> ShownChoices(std::string_view key, int langBase);
+std::vector<std::string> ShownChoices(std::string_view key, Language language);
 // The dosimeter's word for one of those options; nothing for any other text.
-std::optional<std::string> ChoiceWord(std::string_view key, const std::string& shown, int langBase);
+std::optional<std::string> ChoiceWord(std::string_view key, const std::string& shown, Language language);
 
 enum class RowCell { Name, Value };
 
 // The start of an edit of a row's cell, before its editor opens: false when the user
 // answers No to the history-interval question (asked with No as the default), and then
 // no editor may open.
-bool BeginRowEdit(ParameterSet& set, const ParameterRow& row, RowCell cell, int langBase,
+bool BeginRowEdit(ParameterSet& set, const ParameterRow& row, RowCell cell, Language language,
                   UserDialogs& dialogs);
 // The editor's text for a row's cell, applied to the set: only when it differs from what
 // the cell shows, and for a list cell only when it is one of the options. The signal row's
 // name cell chooses the signal type (keeping the limit shown), its value cell the limit.
 // True when the set took it.
 bool EndRowEdit(ParameterSet& set, const ParameterRow& row, RowCell cell, const std::string& text,
-                int langBase);
+                Language language);
 
 } // namespace dm

@@ -19,14 +19,14 @@ std::string NameOf(const DoseOfRecord& records, const std::string& id) {
 
 // A dose of an alert: under the smallest step the tables show (0.01 mkSv) with two
 // significant digits, so a tiny limit and the dose that reached it read as numbers.
-std::string AlertDose(double sv, int langBase) {
-    return sv > 0.0 && sv < 1e-8 ? FormatDoseReadout(sv, langBase) : FormatDose(sv, langBase);
+std::string AlertDose(double sv, Language language) {
+    return sv > 0.0 && sv < 1e-8 ? FormatDoseReadout(sv, language) : FormatDose(sv, language);
 }
 
 } // namespace
 
 std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepository& repo,
-                                        const std::string& serial, UtcSeconds at, int langBase) {
+                                        const std::string& serial, UtcSeconds at, Language language) {
     std::optional<std::string> wearer;
     double increment = 0.0;
     for (const ReadoutView& r : repo.readouts(serial))
@@ -61,21 +61,21 @@ std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepo
         if (!(l.dose >= l.sv) || RoundToSignificantDigits(l.dose - increment, 12) >= l.sv)
             continue;
         DoseAlert a{*wearer, name, l.name, l.dose, l.sv, {}};
-        a.text = FillIn(Tr(IDS_ALERT, langBase),
-                        {name, *wearer, Tr(l.period, langBase), AlertDose(l.dose, langBase),
-                         Tr(l.words, langBase), AlertDose(l.sv, langBase), serial});
+        a.text = FillIn(Tr(IDS_ALERT, language),
+                        {name, *wearer, Tr(l.period, language), AlertDose(l.dose, language),
+                         Tr(l.words, language), AlertDose(l.sv, language), serial});
         out.push_back(std::move(a));
     }
     return out;
 }
 
-ReadoutTold TellStoredReadout(RecordsRepository& repo, const ReadoutInput& readout, int langBase) {
+ReadoutTold TellStoredReadout(RecordsRepository& repo, const ReadoutInput& readout, Language language) {
     ReadoutTold told;
     try {
         const DoseOfRecord records(repo);
         if (records.currentWearer(readout.serial))
-            told.notes.push_back(WornByText(records, readout.model, readout.serial, langBase));
-        for (const DoseAlert& alert : AlertsForReadout(records, repo, readout.serial, readout.at, langBase))
+            told.notes.push_back(WornByText(records, readout.model, readout.serial, language));
+        for (const DoseAlert& alert : AlertsForReadout(records, repo, readout.serial, readout.at, language))
             told.alerts.push_back(alert.text);
     } catch (const RecordsError&) {
     }
@@ -83,10 +83,10 @@ ReadoutTold TellStoredReadout(RecordsRepository& repo, const ReadoutInput& reado
 }
 
 std::string WornByText(const DoseOfRecord& records, const std::string& model, const std::string& serial,
-                       int langBase) {
-    const std::string dosimeter = (model.empty() ? "" : ShownModelName(model, langBase) + " ") + serial;
+                       Language language) {
+    const std::string dosimeter = (model.empty() ? "" : ShownModelName(model, language) + " ") + serial;
     if (const auto wearer = records.currentWearer(serial))
-        return FillIn(Tr(IDS_WORN_BY, langBase), {dosimeter, NameOf(records, *wearer), *wearer});
+        return FillIn(Tr(IDS_WORN_BY, language), {dosimeter, NameOf(records, *wearer), *wearer});
     return dosimeter;
 }
 

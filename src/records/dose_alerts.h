@@ -2,6 +2,7 @@
 // Alerts on a stored readout: the levels (investigation level, annual, single-year and
 // five-year limits) that this readout's increment took its wearer's dose to or over. A
 // level already passed before the readout is not told again.
+#include "core/language.h"
 #include "records/dose_of_record.h"
 
 #include <string>
@@ -19,10 +20,10 @@ struct DoseAlert {
 };
 
 // For the readout of `serial` taken at `at` (already stored); none when it has no wearer,
-// no increment, or passes no level. RecordsError as the reads it makes. langBase: the
-// language of the texts (kLangEnglish or kLangRussian).
+// no increment, or passes no level. RecordsError as the reads it makes. language: the
+// language of the texts.
 std::vector<DoseAlert> AlertsForReadout(const DoseOfRecord& records, RecordsRepository& repo,
-                                        const std::string& serial, UtcSeconds at, int langBase = 0);
+                                        const std::string& serial, UtcSeconds at, Language language = Language::English);
 
 // What a readout just stored tells: a status note saying whose dosimeter it is (when it
 // is worn) and the texts of its alerts. Nothing when the records cannot be read (the
@@ -31,10 +32,10 @@ struct ReadoutTold {
     std::vector<std::string> notes;
     std::vector<std::string> alerts;
 };
-ReadoutTold TellStoredReadout(RecordsRepository& repo, const ReadoutInput& readout, int langBase = 0);
+ReadoutTold TellStoredReadout(RecordsRepository& repo, const ReadoutInput& readout, Language language = Language::English);
 
 // "KRT-17A 17-004217, worn by Petrova (W-01)", or without the wearer part when none.
 std::string WornByText(const DoseOfRecord& records, const std::string& model, const std::string& serial,
-                       int langBase = 0);
+                       Language language = Language::English);
 
 } // namespace dm::records

@@ -136,8 +136,8 @@ std::string MilliSievertText(double sv) {
     return text;
 }
 
-DoseRecordSheet::DoseRecordSheet(const DoseRecordReport& report, int langBase)
-    : report_(report), ru_(langBase == kLangRussian) {
+DoseRecordSheet::DoseRecordSheet(const DoseRecordReport& report, Language language)
+    : report_(report), ru_(language == Language::Russian) {
     columns_ = {word("Time (UTC)", "Время (UTC)"), word("Dosimeter", "Дозиметр"),
                 word("Total dose, mSv", "Полная доза, мЗв"), word("Increment, mSv", "Прирост, мЗв"),
                 word("Notes", "Примечания")};

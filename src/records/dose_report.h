@@ -5,6 +5,7 @@
 // corrects (who, when, why), the year's and the five years' doses against the limits.
 // Gathered and worded here (English or Russian) without Qt Gui; dose_report_pdf.h lays
 // the words out on pages.
+#include "core/language.h"
 #include "records/dose_of_record.h"
 
 #include <array>
@@ -71,7 +72,7 @@ public:
     static constexpr std::size_t kColumns = 5;
     static constexpr std::size_t kTotalColumn = 2, kIncrementColumn = 3; // numbers, right-aligned
 
-    DoseRecordSheet(const DoseRecordReport& report, int langBase);
+    DoseRecordSheet(const DoseRecordReport& report, Language language);
 
     std::string title() const;      // "Dose record 2026"
     std::string site() const;       // the site's name, or that none is set

@@ -350,8 +350,8 @@ private:
 
 } // namespace
 
-std::string DoseRecordPdf(const DoseRecordReport& report, int langBase) {
-    const DoseRecordSheet sheet(report, langBase);
+std::string DoseRecordPdf(const DoseRecordReport& report, Language language) {
+    const DoseRecordSheet sheet(report, language);
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     {
@@ -366,8 +366,8 @@ std::string DoseRecordPdf(const DoseRecordReport& report, int langBase) {
     return buffer.data().toStdString();
 }
 
-bool WriteDoseRecordPdf(const DoseRecordReport& report, const std::string& path, std::string* error, int langBase) {
-    return WriteWholeFile(path, DoseRecordPdf(report, langBase), error);
+bool WriteDoseRecordPdf(const DoseRecordReport& report, const std::string& path, std::string* error, Language language) {
+    return WriteWholeFile(path, DoseRecordPdf(report, language), error);
 }
 
 } // namespace dm::records

@@ -151,7 +151,7 @@ void RecordWriter::hand(RecordEntry entry) {
     } catch (const RecordsError& e) {
         handSpool_.reset();
         if (!handSpoolBroken_)
-            say(FillIn(Tr(IDS_REC_HELD_IN_MEMORY, langBase_), {e.what()}));
+            say(FillIn(Tr(IDS_REC_HELD_IN_MEMORY, language_), {e.what()}));
         handSpoolBroken_ = true;
     }
     {
@@ -196,7 +196,7 @@ void RecordWriter::checkReadout(const ReadoutInput& readout) {
         return;
     // Looked at without the lock: the window must never wait for these reads.
     ReadoutTold told;
-    callOut([&] { told = check(*repo_, readout, langBase_); });
+    callOut([&] { told = check(*repo_, readout, language_); });
     for (const std::string& text : told.notes)
         say(text);
     for (const std::string& text : told.alerts)
@@ -292,7 +292,7 @@ void RecordWriter::pass(bool force, bool fresh, std::deque<RecordEntry> heldNow)
     if (result.unreachable) {
         ++failedPasses_;
         if (!outage_)
-            say(FillIn(Tr(IDS_REC_CANNOT_WRITE, langBase_), {result.error, spoolFile_.string()}));
+            say(FillIn(Tr(IDS_REC_CANNOT_WRITE, language_), {result.error, spoolFile_.string()}));
         outage_ = true;
     } else if (result.stored > 0) {
         failedPasses_ = 0;
@@ -300,11 +300,11 @@ void RecordWriter::pass(bool force, bool fresh, std::deque<RecordEntry> heldNow)
     const std::int64_t now = countWaiting();
     if (outage_ && !result.unreachable && result.stored > 0 && now == 0) {
         outage_ = false;
-        say(FillIn(Tr(IDS_REC_BACK, langBase_), {display_}));
+        say(FillIn(Tr(IDS_REC_BACK, language_), {display_}));
     } else if (now > 0 && (now != before || fresh || force || result.error != lastWhy_)) {
         if (!result.error.empty())
             lastWhy_ = result.error;
-        std::string line = FillIn(Tr(now == 1 ? IDS_REC_ONE_WAITS : IDS_REC_WAIT, langBase_), {std::to_string(now)});
+        std::string line = FillIn(Tr(now == 1 ? IDS_REC_ONE_WAITS : IDS_REC_WAIT, language_), {std::to_string(now)});
         std::optional<UtcSeconds> next;
         try {
             next = spool_ ? spool_->earliestTry(key_) : std::nullopt;
@@ -313,7 +313,7 @@ void RecordWriter::pass(bool force, bool fresh, std::deque<RecordEntry> heldNow)
         if (!held_.empty())
             next = WallNow() + RetryPause(failedPasses_).count();
         if (!lastWhy_.empty() && next)
-            line += " " + FillIn(Tr(IDS_REC_WAIT_WHY, langBase_),
+            line += " " + FillIn(Tr(IDS_REC_WAIT_WHY, language_),
                                  {lastWhy_, std::to_string(std::max<UtcSeconds>(0, *next - WallNow()))});
         say(line);
     }

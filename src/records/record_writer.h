@@ -10,6 +10,7 @@
 // The callbacks (notes, alerts, "stored") are copied under the writer's lock and called
 // outside it; a setter returns once no call of the callback it replaced is running on
 // another thread, so a window may clear them and go.
+#include "core/language.h"
 #include "records/dose_alerts.h"
 #include "records/record_spool.h"
 #include "records/records_repository.h"
@@ -32,7 +33,7 @@ namespace dm::records {
 class RecordWriter {
 public:
     using Notify = std::function<void(const std::string&)>;
-    using ReadoutCheck = std::function<ReadoutTold(RecordsRepository&, const ReadoutInput&, int langBase)>;
+    using ReadoutCheck = std::function<ReadoutTold(RecordsRepository&, const ReadoutInput&, Language language)>;
 
     // urlText: the database in force; spoolFile: where records wait for it. The database
     // is opened on the writer's thread, the spool on first use.
@@ -47,8 +48,8 @@ public:
     void setAlert(Notify alert);
     void setStored(std::function<void()> stored);
     void setReadoutCheck(ReadoutCheck check);
-    void setLanguage(int langBase) { langBase_ = langBase; }
-    int language() const { return langBase_; }
+    void setLanguage(Language language) { language_ = language; }
+    Language language() const { return language_; }
 
     const std::string& displayName() const { return display_; }
     const std::filesystem::path& spoolFile() const { return spoolFile_; }
@@ -82,7 +83,7 @@ private:
     std::string display_;
     const std::string key_; // the spool's name for the database
     const std::filesystem::path spoolFile_;
-    std::atomic<int> langBase_{0};
+    std::atomic<Language> language_{Language::English};
 
     // The handing thread's own connection to the spool.
     std::unique_ptr<RecordSpool> handSpool_;

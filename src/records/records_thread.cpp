@@ -66,7 +66,7 @@ void RecordsThread::run() {
     repo_.reset();
 }
 
-std::string RecordsErrorText(const RecordsError& error, int langBase) {
+std::string RecordsErrorText(const RecordsError& error, Language language) {
     using Kind = RecordsError::Kind;
     int id = IDS_RECORDS_FAILED;
     switch (error.kind()) {
@@ -79,7 +79,7 @@ std::string RecordsErrorText(const RecordsError& error, int langBase) {
     case Kind::UnknownSerial: id = IDS_RECORDS_UNKNOWN_SERIAL; break;
     case Kind::Refused: id = IDS_RECORDS_REFUSED; break;
     }
-    return FillIn(Tr(id, langBase), {error.what()});
+    return FillIn(Tr(id, language), {error.what()});
 }
 
 } // namespace dm::records

@@ -3,6 +3,7 @@
 // and every request runs, on a thread of this object's own, one after another. A server
 // that does not answer holds up that thread only; the window hears of the outcome through
 // what the request hands back (the window posts it to its own thread).
+#include "core/language.h"
 #include "records/records_repository.h"
 
 #include <condition_variable>
@@ -51,8 +52,8 @@ private:
     std::thread thread_;
 };
 
-// A records failure as the interface says it, in its language (kLangEnglish or
-// kLangRussian): what went wrong in its words, then what the database or its driver said.
-std::string RecordsErrorText(const RecordsError& error, int langBase);
+// A records failure as the interface says it, in its language: what went wrong in its
+// words, then what the database or its driver said.
+std::string RecordsErrorText(const RecordsError& error, Language language);
 
 } // namespace dm::records

@@ -5,6 +5,7 @@
 // the recorder captures them as records (capture.h) and hands them to its writer
 // (record_writer.h), which has them in the spool, synced, before each call returns and
 // sends them to the database on a thread of its own. No widgets; nothing parsed here.
+#include "core/language.h"
 #include "exchange/reading_recorder.h"
 #include "records/capture.h"
 #include "records/record_spool.h"
@@ -33,9 +34,9 @@ public:
     ~StationRecorder() override;
 
     void setNotify(Notify notify) { writer_.setNotify(std::move(notify)); }
-    // The language of the recorder's own notes (kLangEnglish or kLangRussian); what the
+    // The language of the recorder's own notes (Language::English or Language::Russian); what the
     // database or its driver says stays as they say it.
-    void setLanguage(int langBase) { writer_.setLanguage(langBase); }
+    void setLanguage(Language language) { writer_.setLanguage(language); }
     // Looked at, on the writer's thread, with each readout the database has just taken
     // new (whose dosimeter it is, the dose alerts of its wearer): its notes go to the
     // status notes, its alerts through the alert handler (else the status notes too).

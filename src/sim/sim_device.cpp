@@ -78,7 +78,7 @@ SimDevice::SimDevice(SimModel model, std::string_view catalogue, std::uint64_t s
             replyKeys_.push_back(key);
     };
     if (!catalogue.empty()) {
-        for (int lang : {0, 300})
+        for (const Language lang : {Language::English, Language::Russian})
             for (const auto& line : CatalogueLines(catalogue, krt, lang))
                 addKey(line.key);
     }

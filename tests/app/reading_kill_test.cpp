@@ -181,7 +181,7 @@ TEST(ReadingKilledRightAfterItsReplyWasTaken, WaitsInTheSpool) {
     // The window: its simulated dosimeter comes into range, the window reads it at once.
     {
         const fs::path work = FreshFolder("dm-kill-window");
-        ASSERT_TRUE(dm::SaveInterfaceSettings(work, dm::InterfaceSettings{dm::kLangEnglish, 0}));
+        ASSERT_TRUE(dm::SaveInterfaceSettings(work, dm::InterfaceSettings{dm::Language::English, 0}));
         const pid_t pid = Start({DM_BIN_DIR "/dosimeter-manager", "--simulate", "KRT-17A", "--db", server.url()}, work);
         // The simulator's received-files folder, made at the start.
         fs::path folder;

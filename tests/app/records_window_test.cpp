@@ -113,7 +113,7 @@ TEST(RecordsWindow, HandOutReadEraseReadHandBackExportAndPrint) {
     read(0.0010);
     ScriptedRecordsDialogs dialogs;
     RecordsThread db("sqlite:" + dir.filePath("records.sqlite").toStdString());
-    RecordsWindow window(db, 0, &dialogs, [&] { return now; });
+    RecordsWindow window(db, Language::English, &dialogs, [&] { return now; });
     auto* dosimeters = window.findChild<QTableView*>("dosimeters");
     auto* readouts = window.findChild<QTableView*>("readouts");
     auto* wearers = window.findChild<QTableView*>("wearers");
@@ -192,7 +192,7 @@ TEST(RecordsWindow, RussianTablesSayEverythingInRussian) {
     DoseOfRecord(*repo).addWearer("W-01", "Петрова", std::nullopt);
     ScriptedRecordsDialogs dialogs;
     RecordsThread db(url);
-    RecordsWindow window(db, kLangRussian, &dialogs, [&] { return at + 7200; });
+    RecordsWindow window(db, dm::Language::Russian, &dialogs, [&] { return at + 7200; });
     auto* dosimeters = window.findChild<QTableView*>("dosimeters");
     auto* readouts = window.findChild<QTableView*>("readouts");
     auto* wearers = window.findChild<QTableView*>("wearers");
@@ -238,7 +238,7 @@ TEST(RecordsWindow, MainWindowSaysWhoseDosimeterAnsweredAndTellsADoseLevelReache
                              [&clock] { return clock += 3600; });
     recorder.setReadoutCheck(TellStoredReadout);
     services.recorder = &recorder;
-    MainWindow window(InterfaceSettings{kLangEnglish, 0}, std::move(services));
+    MainWindow window(InterfaceSettings{dm::Language::English, 0}, std::move(services));
     std::string reply = *TryReadFile(DM_TEST_DATA "/window-params-krt17a.txt");
     auto answer = [&] {
         link.status = kLinkPresent;
@@ -280,7 +280,7 @@ TEST(RecordsWindow, MainWindowSaysWhoseDosimeterAnsweredAndTellsADoseLevelReache
     // for that readout, so the readout still closes the wearer's period.
     ScriptedRecordsDialogs recordsDialogs;
     RecordsThread db("sqlite:" + dir.filePath("records.sqlite").toStdString());
-    RecordsWindow records_window(db, kLangEnglish, &recordsDialogs, [] { return UtcNow(); },
+    RecordsWindow records_window(db, dm::Language::English, &recordsDialogs, [] { return UtcNow(); },
                                  window.dosimeterReading());
     auto* dosimeters = records_window.findChild<QTableView*>("dosimeters");
     ASSERT_TRUE(Settle(records_window));
@@ -315,7 +315,7 @@ TEST(RecordsWindow, NeverWaitsForTheDatabaseAndFollowsWhatIsStored) {
         ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
         RecordsThread db("postgresql://station@127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/records");
         ScriptedRecordsDialogs dialogs;
-        RecordsWindow window(db, kLangRussian, &dialogs);
+        RecordsWindow window(db, dm::Language::Russian, &dialogs);
         window.show();
         bool ticked = false;
         QTimer::singleShot(20, [&] { ticked = true; });
@@ -323,7 +323,7 @@ TEST(RecordsWindow, NeverWaitsForTheDatabaseAndFollowsWhatIsStored) {
             QApplication::processEvents(QEventLoop::WaitForMoreEvents);
         auto* status = window.findChild<QLabel*>("recordsStatus");
         EXPECT_FALSE(window.idle()); // still connecting, and the window's thread is free
-        EXPECT_EQ(status->text().toStdString(), Tr(IDS_RW_READING, kLangRussian));
+        EXPECT_EQ(status->text().toStdString(), Tr(IDS_RW_READING, dm::Language::Russian));
         EXPECT_EQ(window.windowType(), Qt::Window);
         EXPECT_FALSE(window.isModal());
         EXPECT_FALSE(window.windowFlags() & Qt::WindowStaysOnTopHint);
@@ -333,7 +333,7 @@ TEST(RecordsWindow, NeverWaitsForTheDatabaseAndFollowsWhatIsStored) {
 
         ::close(listener); // the server goes: the waiting connection is reset
         ASSERT_TRUE(Settle(window));
-        const std::string said = Tr(IDS_RECORDS_UNREACHABLE, kLangRussian);
+        const std::string said = Tr(IDS_RECORDS_UNREACHABLE, dm::Language::Russian);
         EXPECT_EQ(status->text().toStdString().rfind(said.substr(0, said.find("%1")), 0), 0u)
             << status->text().toStdString();
         EXPECT_TRUE(dialogs.messages.empty()); // a look that failed is told in the window, not in a box
@@ -356,10 +356,10 @@ TEST(RecordsWindow, NeverWaitsForTheDatabaseAndFollowsWhatIsStored) {
     StationRecorder recorder(url, dir.filePath("spool.sqlite").toStdString(), {"station", "op"},
                              [&clock] { return clock += 3600; });
     services.recorder = &recorder;
-    MainWindow window(InterfaceSettings{kLangEnglish, 0}, std::move(services));
+    MainWindow window(InterfaceSettings{dm::Language::English, 0}, std::move(services));
     RecordsThread db(url);
     ScriptedRecordsDialogs recordsDialogs;
-    RecordsWindow records(db, kLangEnglish, &recordsDialogs, {}, window.dosimeterReading());
+    RecordsWindow records(db, dm::Language::English, &recordsDialogs, {}, window.dosimeterReading());
     auto* dosimeters = records.findChild<QTableView*>("dosimeters");
     auto* readouts = records.findChild<QTableView*>("readouts");
     auto* wearers = records.findChild<QTableView*>("wearers");

@@ -17,7 +17,7 @@
 
 namespace {
 
-QString Ru(int id) { return QString::fromStdString(dm::Tr(id, dm::kLangRussian)); }
+QString Ru(int id) { return QString::fromStdString(dm::Tr(id, dm::Language::Russian)); }
 
 // Runs check on the message box once the call below opens it, then presses key there.
 void OnNextBox(std::function<void(QMessageBox&)> check, Qt::Key key) {
@@ -36,6 +36,7 @@ void OnNextBox(std::function<void(QMessageBox&)> check, Qt::Key key) {
         }
         check(*box);
         QTest::keyClick(box, key);
+        *poll = nullptr; // the stored poll holds itself; let it go once the box is answered
     };
     QTimer::singleShot(0, [poll] { (*poll)(); });
 }
@@ -54,18 +55,18 @@ QStringList TextsOf(const QMessageBox& box) {
 class RussianDialogsTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() { QVERIFY(dm::UseQtTranslations(dm::kLangRussian)); }
-    void cleanupTestCase() { dm::UseQtTranslations(dm::kLangEnglish); }
+    void initTestCase() { QVERIFY(dm::UseQtTranslations(dm::Language::Russian)); }
+    void cleanupTestCase() { dm::UseQtTranslations(dm::Language::English); }
 
     void aboutAndPassword() {
-        AboutDialog about(nullptr, dm::kLangRussian, AboutRecordsNote(dm::kLangRussian, "sqlite:/srv/r.sqlite"));
+        AboutDialog about(nullptr, dm::Language::Russian, AboutRecordsNote(dm::Language::Russian, "sqlite:/srv/r.sqlite"));
         QCOMPARE(about.windowTitle(), QString::fromUtf8("О программе"));
         QCOMPARE(about.findChild<QLabel*>("aboutRecords")->text(), QString::fromUtf8("Учёт доз: sqlite:/srv/r.sqlite"));
         const auto aboutButtons = about.findChildren<QPushButton*>();
         QCOMPARE(aboutButtons.size(), 1);
         QCOMPARE(aboutButtons.first()->text(), QString::fromUtf8("ОК"));
 
-        PasswordDialog password(nullptr, dm::kLangRussian);
+        PasswordDialog password(nullptr, dm::Language::Russian);
         QCOMPARE(password.windowTitle(), QString::fromUtf8("Ввод пароля"));
         QCOMPARE(password.findChild<QPushButton*>("ok")->text(), QString::fromUtf8("ОК"));
         QCOMPARE(password.findChild<QPushButton*>("cancel")->text(), QString::fromUtf8("Отмена"));
@@ -82,23 +83,23 @@ private slots:
     void messageBoxes() {
         QWidget window;
         window.setWindowTitle(Ru(dm::IDS_CAPTION));
-        QtUserDialogs dialogs(&window, [] { return dm::kLangRussian; });
+        QtUserDialogs dialogs(&window, [] { return dm::Language::Russian; });
         const QString caption = Ru(dm::IDS_CAPTION).trimmed();
 
         QStringList seen;
         OnNextBox([&](QMessageBox& box) { seen = TextsOf(box); }, Qt::Key_Return);
-        QVERIFY(!dialogs.askYesNoDefaultNo(dm::Tr(dm::IDS_WARN_HISTORY_TIME, dm::kLangRussian)));
+        QVERIFY(!dialogs.askYesNoDefaultNo(dm::Tr(dm::IDS_WARN_HISTORY_TIME, dm::Language::Russian)));
         QCOMPARE(seen, QStringList({caption, QString::fromUtf8("&Да"), QString::fromUtf8("&Нет")}));
 
         OnNextBox([&](QMessageBox& box) { seen = TextsOf(box); }, Qt::Key_Escape);
-        QCOMPARE(dialogs.askUnsentEdits(dm::Tr(dm::IDS_ASK_UNSENT_EDITS, dm::kLangRussian)),
+        QCOMPARE(dialogs.askUnsentEdits(dm::Tr(dm::IDS_ASK_UNSENT_EDITS, dm::Language::Russian)),
                  dm::UnsentEditsAnswer::Cancel);
         QCOMPARE(seen, QStringList({caption, QString::fromUtf8("Отбросить"), QString::fromUtf8("Отмена"),
                                     QString::fromUtf8("Передать")}));
 
-        QtUserDialogs untitled(nullptr, [] { return dm::kLangRussian; });
+        QtUserDialogs untitled(nullptr, [] { return dm::Language::Russian; });
         OnNextBox([&](QMessageBox& box) { seen = TextsOf(box); }, Qt::Key_Return);
-        untitled.showMessage(dm::Tr(dm::IDS_TABLE_EMPTY, dm::kLangRussian));
+        untitled.showMessage(dm::Tr(dm::IDS_TABLE_EMPTY, dm::Language::Russian));
         QCOMPARE(seen.first(), Ru(dm::IDS_PROGRAM_NAME));
     }
 };

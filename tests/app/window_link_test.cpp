@@ -41,15 +41,15 @@ struct Session {
         s.linkMenu.choices = [this] {
             return dm::irda::LinkChoices({{"tcp:127.0.0.1:1", "usb-serial", "a port"}}, links->linkName());
         };
-        s.linkMenu.choose = [this](const std::string& name, int langBase) {
-            return ChooseLink(*links, name, settings.filePath("infrared.ini").toStdString(), langBase);
+        s.linkMenu.choose = [this](const std::string& name, dm::Language language) {
+            return ChooseLink(*links, name, settings.filePath("infrared.ini").toStdString(), language);
         };
         s.linkMenu.captureState = [this] {
             return LinkMenuServices::CaptureState{links->canCapture(), links->capturePath(), links->linkName()};
         };
-        s.linkMenu.startCapture = [this](const std::string& file, int lang) { return StartLinkCapture(*links, file, lang); };
-        s.linkMenu.stopCapture = [this](int lang) { return StopLinkCapture(*links, lang); };
-        window = std::make_unique<MainWindow>(dm::InterfaceSettings{dm::kLangEnglish, 0}, std::move(s));
+        s.linkMenu.startCapture = [this](const std::string& file, dm::Language lang) { return StartLinkCapture(*links, file, lang); };
+        s.linkMenu.stopCapture = [this](dm::Language lang) { return StopLinkCapture(*links, lang); };
+        window = std::make_unique<MainWindow>(dm::InterfaceSettings{dm::Language::English, 0}, std::move(s));
     }
     ~Session() {
         window.reset();
@@ -125,7 +125,7 @@ private slots:
         // A link that cannot be opened leaves the one in use, and says so.
         const QString missing = "sir:/dev/ttyDoesNotExist7";
         const std::string said = ChooseLink(*s.links, missing.toStdString(),
-                                            s.settings.filePath("infrared.ini").toStdString(), dm::kLangEnglish);
+                                            s.settings.filePath("infrared.ini").toStdString(), dm::Language::English);
         QVERIFY2(QString::fromStdString(said).startsWith("Link " + missing + " cannot be used, the link stays " +
                                                          QString::fromStdString(TcpLink(first))),
                  said.c_str());
@@ -140,7 +140,7 @@ private slots:
         QVERIFY(s.newestLog().endsWith("Link tcp:127.0.0.1:1: in use now, and from the next start on."));
         QCOMPARE(dm::DefaultLinkName(s.settings.filePath("infrared.ini").toStdString()), std::string("tcp:127.0.0.1:1"));
         QCOMPARE(dm::SettingsValue(s.settings.filePath("infrared.ini").toStdString(), "AllowSend"), std::string("1"));
-        QVERIFY(ChooseLink(*s.links, secondLink, s.settings.filePath("infrared.ini").toStdString(), dm::kLangEnglish) != "");
+        QVERIFY(ChooseLink(*s.links, secondLink, s.settings.filePath("infrared.ini").toStdString(), dm::Language::English) != "");
         QVERIFY(s.arrived());
         QCOMPARE(s.links->device()->currentDevice(), dm::TcpTransport::EndpointId("127.0.0.1", std::to_string(second.port())));
     }
@@ -161,7 +161,7 @@ private slots:
         char name[128];
         QCOMPARE(::openpty(&master, &slave, name, nullptr, nullptr), 0);
         const std::string sir = std::string("sir:") + name;
-        QVERIFY(QString::fromStdString(ChooseLink(*s.links, sir, {}, dm::kLangEnglish)).endsWith("for this run only."));
+        QVERIFY(QString::fromStdString(ChooseLink(*s.links, sir, {}, dm::Language::English)).endsWith("for this run only."));
         const QString pcap = s.settings.filePath("exchange.pcap");
         s.dialogs.saveNames = {std::nullopt, pcap.toStdString()};
         entry()->trigger(); // the dialog cancelled: nothing starts
@@ -178,10 +178,10 @@ private slots:
         // A capture ends with its link, and the switch says so.
         s.dialogs.saveNames = {pcap.toStdString()};
         entry()->trigger();
-        QVERIFY(QString::fromStdString(ChooseLink(*s.links, TcpLink(peer), {}, dm::kLangEnglish))
+        QVERIFY(QString::fromStdString(ChooseLink(*s.links, TcpLink(peer), {}, dm::Language::English))
                     .endsWith("Capture into " + pcap + " ended."));
         QVERIFY(!entry()->isEnabled() && s.links->capturePath().empty());
-        QVERIFY(StartLinkCapture(*s.links, pcap.toStdString(), dm::kLangEnglish).starts_with("Capture not started: "));
+        QVERIFY(StartLinkCapture(*s.links, pcap.toStdString(), dm::Language::English).starts_with("Capture not started: "));
         QVERIFY(s.links->capturePath().empty());
         ::close(master);
         ::close(slave);

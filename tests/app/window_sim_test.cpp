@@ -43,7 +43,7 @@ struct Session {
     std::unique_ptr<MainWindow> window;
 
     explicit Session(dm::SimulatedDosimeter::Model model = dm::SimulatedDosimeter::Model::Krt17a,
-                     int replyDelayMs = 0, int langBase = dm::kLangEnglish) {
+                     int replyDelayMs = 0, dm::Language language = dm::Language::English) {
         dm::SimOptions options;
         options.replyDelayMs = replyDelayMs;
         options.records = 10;
@@ -76,7 +76,7 @@ struct Session {
             recordsUrl(), recordsDir.filePath("spool.sqlite").toStdString(), dm::records::LocalOrigin(),
             [t = dm::records::UtcSeconds{1'800'000'000}]() mutable { return ++t; });
         s.recorder = recorder.get();
-        window = std::make_unique<MainWindow>(dm::InterfaceSettings{langBase, 0}, std::move(s));
+        window = std::make_unique<MainWindow>(dm::InterfaceSettings{language, 0}, std::move(s));
         window->show();
     }
     ~Session() {
@@ -250,7 +250,7 @@ private slots:
         // readout; the history tabs stay, relabelled.
         FindAction(&w, "actionRussian")->trigger();
         QCOMPARE(w.tabBar()->count(), 3);
-        QCOMPARE(w.tabBar()->tabText(1), QString::fromStdString(dm::Tr(dm::IDS_DOSE_HISTORY_A, dm::kLangRussian)));
+        QCOMPARE(w.tabBar()->tabText(1), QString::fromStdString(dm::Tr(dm::IDS_DOSE_HISTORY_A, dm::Language::Russian)));
         QCOMPARE(w.windowTitle(), QString::fromUtf8("Панель управления дозиметром КРТ-17А"));
         QVERIFY(s.findRow("dose_val") >= 0);
         QVERIFY(s.actionsEnabled(true));
@@ -291,7 +291,7 @@ private slots:
         QCOMPARE(s.findRow("csWeigth"), -1);
         s.dialogs.passwords = {std::string("64213")};
         FindAction(s.window.get(), "actionPassword")->trigger();
-        QCOMPARE(s.dialogs.messages.back(), dm::Tr(dm::IDS_UNLOCK_2, 0));
+        QCOMPARE(s.dialogs.messages.back(), dm::Tr(dm::IDS_UNLOCK_2, dm::Language::English));
         QVERIFY(s.tickUntilLogged(kParamsReceived));
         QVERIFY(s.findRow("csWeigth") >= 0);
         QCOMPARE(s.window->access(), 2);
@@ -321,7 +321,7 @@ private slots:
         QTest::keyClick(&w, Qt::Key_Escape);
         QCOMPARE(s.dialogs.unsentQuestions.size(), std::size_t(3));
         QVERIFY(w.isVisible());
-        QCOMPARE(w.langBase(), dm::kLangEnglish);
+        QCOMPARE(w.language(), dm::Language::English);
         QVERIFY(FindAction(&w, "actionEnglish")->isChecked());
         QCOMPARE(s.sim->commandsHandled(), std::size_t(1));
         QCOMPARE(s.value("dose_threshold"), std::string("2.500E-03"));
@@ -435,8 +435,8 @@ private slots:
             s.waitForReply();
             s.sim->setInRange(false);
             s.waitFor([&] { return dm::IsNoDevice(s.link->currentDevice()); });
-            QVERIFY(s.loggedSince(entries, QString::fromStdString(dm::Tr(dm::IDS_OUT_OF_RANGE_CUT_SHORT, 0)), 1));
-            QVERIFY(s.loggedSince(entries, QString::fromStdString(dm::Tr(dm::IDS_LATE_REPLY_IGNORED, 0)), 3));
+            QVERIFY(s.loggedSince(entries, QString::fromStdString(dm::Tr(dm::IDS_OUT_OF_RANGE_CUT_SHORT, dm::Language::English)), 1));
+            QVERIFY(s.loggedSince(entries, QString::fromStdString(dm::Tr(dm::IDS_LATE_REPLY_IGNORED, dm::Language::English)), 3));
             QCOMPARE(s.repliesWaiting(), 0);
             QVERIFY(w.controller().outOfRange()); // the table of before, greyed; the late reply not taken
             QCOMPARE(s.records()->readouts(serial).size(), stored);
@@ -456,7 +456,7 @@ private slots:
         // Replies held back far longer than the test runs.
         Session s(dm::SimulatedDosimeter::Model::Krt17a, 600000);
         s.waitFor([&] { return !dm::IsNoDevice(s.link->currentDevice()); });
-        const QString interrupted = QString::fromStdString(dm::Tr(dm::IDS_CONNECTION_INTERRUPTED, 0));
+        const QString interrupted = QString::fromStdString(dm::Tr(dm::IDS_CONNECTION_INTERRUPTED, dm::Language::English));
         s.tick(); // arrival: the request goes out on this tick
         s.waitFor([&] { return s.sim->commandsHandled() >= 1; });
         QCOMPARE(s.sim->commandsHandled(), std::size_t(1));

@@ -61,7 +61,7 @@ struct Rig {
     int diagrams = 0;
     std::unique_ptr<MainWindow> window;
 
-    explicit Rig(int langBase = dm::kLangEnglish, int access = 0,
+    explicit Rig(dm::Language language = dm::Language::English, int access = 0,
                  std::filesystem::path catalogue = DM_SOURCE_DIR "/data/Commands.lst") {
         WindowServices s;
         s.dialogs = &dialogs;
@@ -70,7 +70,7 @@ struct Rig {
         s.openDiagram = [this] { ++diagrams; };
         s.catalogueFile = std::move(catalogue);
         s.runTimer = false;
-        window = std::make_unique<MainWindow>(dm::InterfaceSettings{langBase, access}, std::move(s));
+        window = std::make_unique<MainWindow>(dm::InterfaceSettings{language, access}, std::move(s));
         window->show();
     }
     MainWindow& w() { return *window; }
@@ -167,11 +167,11 @@ private slots:
     // Menus, the Language menu's tick and Qt's own standard buttons follow the language,
     // at start and at a switch.
     void menusFollowTheLanguage() {
-        Rig rig(dm::kLangRussian);
+        Rig rig(dm::Language::Russian);
         MainWindow& w = rig.w();
         auto yes = [] { return QCoreApplication::translate("QPlatformTheme", "&Yes"); };
-        QCOMPARE(FindAction(&w, "actionSave")->text().toStdString(), dm::Tr(dm::IDS_MENU_SAVE_TABLE, 300));
-        QCOMPARE(w.findChild<QMenu*>("menuFile")->title().toStdString(), dm::Tr(dm::IDS_MENU_FILE, 300));
+        QCOMPARE(FindAction(&w, "actionSave")->text().toStdString(), dm::Tr(dm::IDS_MENU_SAVE_TABLE, dm::Language::Russian));
+        QCOMPARE(w.findChild<QMenu*>("menuFile")->title().toStdString(), dm::Tr(dm::IDS_MENU_FILE, dm::Language::Russian));
         QVERIFY(FindAction(&w, "actionRussian")->isChecked());
         QVERIFY(!FindAction(&w, "actionEnglish")->isChecked());
         if (QFile::exists(QLibraryInfo::path(QLibraryInfo::TranslationsPath) + "/qtbase_ru.qm"))
@@ -190,12 +190,12 @@ private slots:
     }
 
     void textsInBothLanguages_data() {
-        QTest::addColumn<int>("lang");
-        QTest::newRow("en") << dm::kLangEnglish;
-        QTest::newRow("ru") << dm::kLangRussian;
+        QTest::addColumn<dm::Language>("lang");
+        QTest::newRow("en") << dm::Language::English;
+        QTest::newRow("ru") << dm::Language::Russian;
     }
     void textsInBothLanguages() {
-        QFETCH(int, lang);
+        QFETCH(dm::Language, lang);
         Rig rig(lang);
         MainWindow& w = rig.w();
         auto tr = [&](int id) { return QString::fromStdString(dm::Tr(id, lang)); };
@@ -288,7 +288,7 @@ private slots:
         QTemporaryDir dir;
         const std::string file = dir.filePath("Commands.lst").toStdString();
         std::ofstream(file, std::ios::binary) << "<KRT17A-en>\r\ndose_val#Dose@r$defaultcolor\r\n";
-        Rig rig(dm::kLangEnglish, 0, file);
+        Rig rig(dm::Language::English, 0, file);
         rig.arriveWithParameters();
         rig.w().getParameters();
         rig.link.deliverParams(FileBytes(kParamsFile));
@@ -325,7 +325,7 @@ private slots:
             rig.w().button(Action::GetDoseHistory)->click();
         QVERIFY(rig.link.sent.size() > pushes);
         QVERIFY(rig.actionsEnabled(false));
-        const QString interrupted = QString::fromStdString(dm::Tr(dm::IDS_CONNECTION_INTERRUPTED, 0));
+        const QString interrupted = QString::fromStdString(dm::Tr(dm::IDS_CONNECTION_INTERRUPTED, dm::Language::English));
         const int messagesAtStart = rig.logCount();
         for (int t = 1; t < timeoutTick; ++t) {
             rig.tick();
@@ -357,7 +357,7 @@ private slots:
         const std::string& file = rig.link.sent.back();
         QVERIFY(file.find("dose_threshold = 3.0E-02\r\n") != std::string::npos);
         QVERIFY(file.find("get_parameters=255\r\n#\r\n") != std::string::npos);
-        QVERIFY(rig.newestLog().endsWith(QString::fromStdString(dm::Tr(dm::IDS_CHANGES_SENT, 0))));
+        QVERIFY(rig.newestLog().endsWith(QString::fromStdString(dm::Tr(dm::IDS_CHANGES_SENT, dm::Language::English))));
         const int logged = rig.logCount();
         rig.link.deliverResult("accepted\r\n");
         rig.tick();
@@ -467,7 +467,7 @@ private slots:
         rig.dialogs.unsentAnswers = {dm::UnsentEditsAnswer::Cancel};
         rig.arriveWithParameters();
         QCOMPARE(rig.dialogs.unsentQuestions.size(), std::size_t(1));
-        QCOMPARE(rig.dialogs.unsentQuestions.back(), dm::Tr(dm::IDS_ASK_KEPT_EDITS, dm::kLangEnglish));
+        QCOMPARE(rig.dialogs.unsentQuestions.back(), dm::Tr(dm::IDS_ASK_KEPT_EDITS, dm::Language::English));
         QVERIFY(!w.controller().outOfRange());
         QVERIFY(w.grid().flags(w.grid().index(row, 1)) & Qt::ItemIsEditable);
         QCOMPARE(w.parameters().value("dose_threshold").value_or(""), std::string("3.0E-02"));
@@ -506,16 +506,16 @@ private slots:
 
         FindAction(&rig.w(), "actionRussian")->trigger();
         MainWindow& w = rig.w();
-        QCOMPARE(w.langBase(), dm::kLangRussian);
+        QCOMPARE(w.language(), dm::Language::Russian);
         // The history read stays open, relabelled: tabs, tables and the diagram button.
         QCOMPARE(w.tabBar()->count(), 3);
         QCOMPARE(w.tabBar()->tabText(0), QString::fromUtf8("Параметры"));
-        QCOMPARE(w.tabBar()->tabText(2), QString::fromStdString(dm::Tr(dm::IDS_NEUTRON_HISTORY, dm::kLangRussian)));
+        QCOMPARE(w.tabBar()->tabText(2), QString::fromStdString(dm::Tr(dm::IDS_NEUTRON_HISTORY, dm::Language::Russian)));
         QVERIFY(w.button(Action::DisplayAsDiagram)->isVisible());
         w.tabBar()->setCurrentIndex(2);
         auto* neutron = w.findChild<dm::HistoryView*>("neutronHistory");
         QCOMPARE(neutron->model()->headerData(3, Qt::Horizontal).toString().toStdString(),
-                 dm::Tr(dm::IDS_SPECTRUM_COEFF, dm::kLangRussian));
+                 dm::Tr(dm::IDS_SPECTRUM_COEFF, dm::Language::Russian));
         QVERIFY(neutron->model()->index(0, 2).data().toString().endsWith(QString::fromUtf8("мкЗв")));
         w.tabBar()->setCurrentIndex(0);
         QVERIFY(rig.actionsEnabled(true));
@@ -544,7 +544,7 @@ private slots:
         // Wrong code: told so, nothing requested.
         rig.dialogs.passwords = {std::string("2094")};
         FindAction(&rig.w(), "actionPassword")->trigger();
-        QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_WRONG_PASSWORD, 0));
+        QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_WRONG_PASSWORD, dm::Language::English));
         QCOMPARE(rig.link.sent.size(), pushes);
         QCOMPARE(rig.w().access(), 0);
         // Cancel: nothing at all.
@@ -555,7 +555,7 @@ private slots:
         rig.dialogs.passwords = {std::string("20947")};
         FindAction(&rig.w(), "actionPassword")->trigger();
         QCOMPARE(rig.w().access(), 1);
-        QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_UNLOCK_1, 0));
+        QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_UNLOCK_1, dm::Language::English));
         QCOMPARE(rig.link.sent.size(), pushes + 1);
         QVERIFY(rig.link.sent.back().find("password = \"mervatun\"") != std::string::npos);
         rig.link.deliverParams(FileBytes(kParamsFile));
@@ -602,7 +602,7 @@ private slots:
         rig.w().tabBar()->setCurrentIndex(0);
         const std::string before = FileBytes(base + "/tab0.txt");
         FindAction(&rig.w(), "actionSave")->trigger();
-        QCOMPARE(rig.dialogs.questions.back(), dm::Tr(dm::IDS_ASK_OVERWRITE, 0));
+        QCOMPARE(rig.dialogs.questions.back(), dm::Tr(dm::IDS_ASK_OVERWRITE, dm::Language::English));
         QCOMPARE(FileBytes(base + "/tab0.txt"), before);
         QCOMPARE(rig.skipped.size(), skips);
     }
@@ -613,8 +613,8 @@ private slots:
         const std::size_t pushes = rig.link.sent.size();
         rig.dialogs.answers = {false};
         rig.w().button(Action::EraseTotalDose)->click();
-        QCOMPARE(rig.dialogs.questions.back(), dm::Tr(dm::IDS_ASK_ERASE, 0));
-        QCOMPARE(rig.dialogs.noDefault, std::vector<std::string>{dm::Tr(dm::IDS_ASK_ERASE, 0)});
+        QCOMPARE(rig.dialogs.questions.back(), dm::Tr(dm::IDS_ASK_ERASE, dm::Language::English));
+        QCOMPARE(rig.dialogs.noDefault, std::vector<std::string>{dm::Tr(dm::IDS_ASK_ERASE, dm::Language::English)});
         QCOMPARE(rig.link.sent.size(), pushes);
         QVERIFY(rig.actionsEnabled(true));
     }
@@ -632,8 +632,8 @@ private slots:
         };
         for (bool defaultNo : {true, false}) {
             QTimer::singleShot(0, pressEnter);
-            const bool yes = defaultNo ? dialogs.askYesNoDefaultNo(dm::Tr(dm::IDS_ASK_ERASE, 0))
-                                       : dialogs.askYesNo(dm::Tr(dm::IDS_ASK_OVERWRITE, 0));
+            const bool yes = defaultNo ? dialogs.askYesNoDefaultNo(dm::Tr(dm::IDS_ASK_ERASE, dm::Language::English))
+                                       : dialogs.askYesNo(dm::Tr(dm::IDS_ASK_OVERWRITE, dm::Language::English));
             QCOMPARE(yes, !defaultNo);
         }
     }
@@ -671,7 +671,7 @@ private slots:
         for (int r = 1; r <= 150; ++r)
             reply += "1.0E-07\t1.00\t " + std::to_string(60 * r) + "\r\r\n";
         const dm::DoseArchive archive = dm::ParseDoseArchive(reply, 60);
-        const dm::HistoryTable table(archive, dm::HistoryTab::Neutron, 0);
+        const dm::HistoryTable table(archive, dm::HistoryTab::Neutron, dm::Language::English);
         dm::HistoryView view(table);
         view.resize(600, 300);
         view.refresh();
@@ -680,7 +680,7 @@ private slots:
         const QModelIndex last = view.model()->index(149, 0);
         view.scrollTo(last);
         QVERIFY(!delegate->cutsText(&view, last));
-        const QString heading = QString::fromStdString(dm::Tr(dm::IDS_SPECTRUM_COEFF, 0));
+        const QString heading = QString::fromStdString(dm::Tr(dm::IDS_SPECTRUM_COEFF, dm::Language::English));
         QVERIFY(view.columnWidth(3) > view.horizontalHeader()->fontMetrics().horizontalAdvance(heading));
     }
 
@@ -691,14 +691,14 @@ private slots:
         const std::string path = dir.filePath("empty.txt").toStdString();
         rig.dialogs.saveNames = {path};
         FindAction(&rig.w(), "actionSave")->trigger();
-        QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_TABLE_EMPTY, 0));
+        QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_TABLE_EMPTY, dm::Language::English));
         QCOMPARE(rig.dialogs.saveNames.size(), std::size_t{1}); // never asked
         QVERIFY(!QFile::exists(QString::fromStdString(path)));
         QVERIFY(rig.skipped.empty());
     }
 
     void historyWithoutNeutronRecordsIsRefusedAndSaidSo() {
-        Rig rig(dm::kLangRussian);
+        Rig rig(dm::Language::Russian);
         rig.arriveWithParameters();
         std::string reply = FileBytes(kParamsFile);
         const std::string depth = "history_depth_neu = 3";
@@ -707,36 +707,36 @@ private slots:
         rig.tick();
         const std::size_t pushes = rig.link.sent.size();
         rig.w().button(Action::GetDoseHistory)->click();
-        QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_NO_HISTORY_RECORDS, dm::kLangRussian));
+        QCOMPARE(rig.dialogs.messages.back(), dm::Tr(dm::IDS_NO_HISTORY_RECORDS, dm::Language::Russian));
         QCOMPARE(rig.link.sent.size(), pushes);
     }
 
     void passwordDialog() {
         // Layout, masked entry, and what OK, Cancel and Escape leave behind.
         {
-            PasswordDialog dialog(nullptr, dm::kLangRussian);
+            PasswordDialog dialog(nullptr, dm::Language::Russian);
             const dm::DialogUnits du(dialog.font());
             QCOMPARE(dialog.size(), du.size(190, 118));
             QCOMPARE(dialog.passwordEdit()->geometry(), du.rect(13, 79, 164, 13));
             QCOMPARE(dialog.passwordEdit()->echoMode(), QLineEdit::Password);
             QCOMPARE(dialog.findChild<QLabel*>("prompt")->text(),
-                     QString::fromStdString(dm::Tr(dm::IDS_PASSWORD_PROMPT, dm::kLangRussian)));
-            QCOMPARE(dialog.findChild<QPushButton*>("ok")->text().toStdString(), dm::Tr(dm::IDS_OK, dm::kLangRussian));
-            QCOMPARE(dialog.findChild<QPushButton*>("cancel")->text().toStdString(), dm::Tr(dm::IDS_CANCEL, dm::kLangRussian));
+                     QString::fromStdString(dm::Tr(dm::IDS_PASSWORD_PROMPT, dm::Language::Russian)));
+            QCOMPARE(dialog.findChild<QPushButton*>("ok")->text().toStdString(), dm::Tr(dm::IDS_OK, dm::Language::Russian));
+            QCOMPARE(dialog.findChild<QPushButton*>("cancel")->text().toStdString(), dm::Tr(dm::IDS_CANCEL, dm::Language::Russian));
             dialog.show();
             QTest::keyClicks(dialog.passwordEdit(), " 20947");
             dialog.findChild<QPushButton*>("ok")->click();
             QCOMPARE(dialog.enteredText(), std::string(" 20947")); // as typed, blanks too
         }
         {
-            PasswordDialog dialog(nullptr, dm::kLangEnglish);
+            PasswordDialog dialog(nullptr, dm::Language::English);
             dialog.show();
             QTest::keyClicks(dialog.passwordEdit(), "20947");
             dialog.findChild<QPushButton*>("cancel")->click();
             QVERIFY(dialog.enteredText().empty());
         }
         {
-            PasswordDialog dialog(nullptr, dm::kLangEnglish);
+            PasswordDialog dialog(nullptr, dm::Language::English);
             dialog.show();
             QVERIFY(QTest::qWaitForWindowExposed(&dialog));
             QTest::keyClicks(dialog.passwordEdit(), "20947");
@@ -771,7 +771,7 @@ private slots:
         rig.tick();
         QCOMPARE(since(), QStringList({"Parameters requested, please wait.", "Parameters received",
                                        "Dosimeter in range: KRT-17A, serial number 17042.",
-                                       QString::fromStdString(dm::Tr(dm::IDS_ERASE_SENT, 0)), "Parameters received",
+                                       QString::fromStdString(dm::Tr(dm::IDS_ERASE_SENT, dm::Language::English)), "Parameters received",
                                        "Total dose not erased: the dosimeter reports 4.25 mSv.",
                                        "Dose history requested, please wait.", "Archive received",
                                        "No history records."}));
@@ -788,7 +788,7 @@ private slots:
         QCOMPARE(w.progressBar()->value(), 0);
 
         // In Russian: back, erased, and gone while idle.
-        w.switchLanguage(dm::kLangRussian);
+        w.switchLanguage(dm::Language::Russian);
         since();
         rig.arriveWithParameters();
         w.button(Action::EraseTotalDose)->click();
@@ -803,13 +803,13 @@ private slots:
         QTRY_VERIFY(!view->isEditing());
         rig.link.statusQueue = {dm::kLinkGone};
         rig.tick();
-        const QString received = QString::fromStdString(dm::Tr(dm::IDS_PARAMS_RECEIVED, dm::kLangRussian));
+        const QString received = QString::fromStdString(dm::Tr(dm::IDS_PARAMS_RECEIVED, dm::Language::Russian));
         QCOMPARE(since(), QStringList({QString::fromUtf8("Параметры запрошены, ждите."), received,
                                        QString::fromUtf8("Дозиметр в зоне связи: КРТ-17А, заводской номер 17042."),
-                                       QString::fromStdString(dm::Tr(dm::IDS_ERASE_SENT, dm::kLangRussian)), received,
+                                       QString::fromStdString(dm::Tr(dm::IDS_ERASE_SENT, dm::Language::Russian)), received,
                                        QString::fromUtf8("Общая доза обнулена."),
                                        QString::fromUtf8("Дозиметр вне зоны связи."),
-                                       QString::fromStdString(dm::Tr(dm::IDS_EDITS_KEPT, dm::kLangRussian))}));
+                                       QString::fromStdString(dm::Tr(dm::IDS_EDITS_KEPT, dm::Language::Russian))}));
     }
 
     void escapeNeverEndsTheProgram() {

@@ -14,7 +14,7 @@ TEST(ChartData, NeutronModelTakesBothRecordKinds) {
     const DoseArchive archive = ParseDoseArchive(
         "h\r\r\n 1.5E-06\r\r\n2.5E-06\r\r\nabc\r\r\n1e999\r\r\n"
         "3.0E-07\t1.0\t 60\r\r\n4.0E-07\t1.1\t 120\r\r\n", 60);
-    auto chart = std::make_unique<ChartModel>(0);
+    auto chart = std::make_unique<ChartModel>(Language::English);
     const ChartLoadResult r = LoadChartData(*chart, archive, 60, 100);
     EXPECT_EQ(r.doseRows, 4);
     EXPECT_EQ(r.neutronRows, 2);
@@ -45,14 +45,14 @@ TEST(ChartData, NeutronModelTakesBothRecordKinds) {
 }
 
 TEST(ChartData, LongHistoryKeepsTheFirstRecordsAndSaysSo) {
-    auto chart = std::make_unique<ChartModel>(0);
+    auto chart = std::make_unique<ChartModel>(Language::English);
     const ChartLoadResult r = LoadChartData(*chart, ArchiveOf(kChartRecords + 1, 0), 1, 0);
     EXPECT_EQ(r.doseRows, kChartRecords + 1);
     EXPECT_TRUE(r.truncated());
     EXPECT_NEAR(chart->doses()[kChartRecords - 1], kChartRecords * 1e-6, 1e-15);
-    EXPECT_EQ(TruncationNotice(r, 0), "Showing the first 10000 of 10001 history records");
-    EXPECT_FALSE(TruncationNotice(r, 300).empty());
-    EXPECT_TRUE(TruncationNotice(ChartLoadResult{}, 0).empty());
+    EXPECT_EQ(TruncationNotice(r, Language::English), "Showing the first 10000 of 10001 history records");
+    EXPECT_FALSE(TruncationNotice(r, Language::Russian).empty());
+    EXPECT_TRUE(TruncationNotice(ChartLoadResult{}, Language::English).empty());
 }
 
 TEST(ChartData, ScaleTextRule) {

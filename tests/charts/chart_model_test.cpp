@@ -45,7 +45,7 @@ protected:
         chart->paint(canvas);
         return canvas;
     }
-    std::unique_ptr<ChartModel> chart = std::make_unique<ChartModel>(0);
+    std::unique_ptr<ChartModel> chart = std::make_unique<ChartModel>(Language::English);
 };
 
 std::vector<DrawnLine> Ticks(const RecordingCanvas& c) {
@@ -99,7 +99,7 @@ TEST_F(ChartTest, DoseLineStartsAtOriginAndEndsShortOfTheRightEdgeAtDefaultScale
 // both diagrams, with or without dose records.
 TEST_F(ChartTest, TimeLabelsAtEveryZoomGiveTheTimeAtTheirTick) {
     for (bool records : {true, false}) {
-        chart = std::make_unique<ChartModel>(0);
+        chart = std::make_unique<ChartModel>(Language::English);
         chart->setClientSize(W, H);
         if (records)
             tenRecords(); // 600 s on the time axis
@@ -439,7 +439,7 @@ TEST_F(ChartTest, AtHighScalesBothLinesRunToTheEdgeOrTheEndOfTheData) {
 // Labels of tiny (and huge) doses too wide for the room left of the axis read in exponent
 // form, so none loses its leading digits; neighbours never read alike.
 TEST_F(ChartTest, ValueLabelsTooWideForTheirRoomReadInExponentForm) {
-    chart = std::make_unique<ChartModel>(300);
+    chart = std::make_unique<ChartModel>(Language::Russian);
     chart->setClientSize(W, H);
     chart->setReadoutCharWidth(9); // the chart font's
     auto labels = [&](double top) {

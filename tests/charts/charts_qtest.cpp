@@ -27,7 +27,7 @@ constexpr int W = 775, H = 489;
 QRgb Pixel(int r, int g, int b) { return qRgb(r, g, b); }
 
 std::unique_ptr<ChartModel> MakeChart(ChartDiagram diagram, bool neutron = false) {
-    auto chart = std::make_unique<ChartModel>(0);
+    auto chart = std::make_unique<ChartModel>(Language::English);
     chart->setClientSize(W, H);
     chart->setReadoutCharWidth(ChartFontCharWidth());
     chart->setZoom(100 / 110.0);
@@ -174,7 +174,7 @@ void ChartsTest::readoutBoxPixelsAndFlip() {
 }
 
 void ChartsTest::partialRepaintGivesTheSamePicture() {
-    ChartView control(0);
+    ChartView control(Language::English);
     control.resize(600, 400);
     TenDoses(control.chart());
     control.chart().setDiagram(ChartDiagram::Dose);
@@ -201,7 +201,7 @@ void ChartsTest::partialRepaintGivesTheSamePicture() {
 }
 
 void ChartsTest::scrollBarDrivesTheOffset() {
-    ChartView control(0);
+    ChartView control(Language::English);
     control.resize(600, 400);
     TenDoses(control.chart());
     control.chart().setDiagram(ChartDiagram::Dose);
@@ -229,7 +229,7 @@ void ChartsTest::scrollBarDrivesTheOffset() {
 }
 
 void ChartsTest::windowForNeutronModel() {
-    DiagramWindow window(nullptr, 0);
+    DiagramWindow window(nullptr, Language::English);
     QVERIFY(window.windowFlags() & Qt::WindowStaysOnTopHint);
     window.loadData(ArchiveOf(20, 5), 60, 100);
     ChartModel& chart = window.chartView()->chart();
@@ -260,9 +260,9 @@ void ChartsTest::windowForNeutronModel() {
     window.neutronCheck()->click();
     QVERIFY(chart.diagram() == ChartDiagram::Increments && !chart.neutronShown());
 
-    DiagramWindow russian(nullptr, 300);
-    QCOMPARE(russian.doseRadio()->text().toStdString(), Tr(IDS_DOSE_DIAGRAM, 300));
-    QCOMPARE(russian.fitButton()->text().toStdString(), Tr(IDS_FIT_TO_SCREEN, 300));
+    DiagramWindow russian(nullptr, Language::Russian);
+    QCOMPARE(russian.doseRadio()->text().toStdString(), Tr(IDS_DOSE_DIAGRAM, Language::Russian));
+    QCOMPARE(russian.fitButton()->text().toStdString(), Tr(IDS_FIT_TO_SCREEN, Language::Russian));
     // The long Russian legend caption shows whole: its box widens, the others move along.
     russian.loadData(ArchiveOf(20, 5), 60, 100);
     const QWidget* legendBox = russian.neutronCheck()->parentWidget()->childAt(
@@ -276,7 +276,7 @@ void ChartsTest::windowForNeutronModel() {
 }
 
 void ChartsTest::windowForGammaModelAndLongHistory() {
-    DiagramWindow window(nullptr, 0);
+    DiagramWindow window(nullptr, Language::English);
     window.loadData(ArchiveOf(kChartRecords + 5, 0), 0, 7);
     ChartModel& chart = window.chartView()->chart();
     QVERIFY(!window.neutronCheck()->isVisibleTo(&window));
@@ -293,7 +293,7 @@ void ChartsTest::windowForGammaModelAndLongHistory() {
 
 
 void ChartsTest::scaleBoxArrowsAndFit() {
-    DiagramWindow window(nullptr, 0);
+    DiagramWindow window(nullptr, Language::English);
     window.loadData(ArchiveOf(50, 0), 60, 0);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -345,7 +345,7 @@ void ChartsTest::scaleBoxArrowsAndFit() {
 // The read-out box walks with the cursor: it shows the values of the diagram on screen
 // after a switch of diagram, and goes when the cursor leaves the chart.
 void ChartsTest::readoutFollowsTheDiagramAndLeavesWithTheCursor() {
-    DiagramWindow window(nullptr, 0);
+    DiagramWindow window(nullptr, Language::English);
     window.loadData(ArchiveOf(10, 3), 60, 0);
     window.setDosimeter("KRT-17A", "17-004217");
     QCOMPARE(window.windowTitle(), QString::fromUtf8("Dose increments diagram \u2014 KRT-17A No. 17-004217"));
@@ -378,7 +378,7 @@ void ChartsTest::readoutFollowsTheDiagramAndLeavesWithTheCursor() {
 
 void ChartsTest::savesTheChartAsPng() {
     QTemporaryDir dir;
-    DiagramWindow window(nullptr, 0);
+    DiagramWindow window(nullptr, Language::English);
     FakeSaveDialogs dialogs;
     window.setSaveDialogs(&dialogs);
     window.loadData(ArchiveOf(30, 4), 60, 0);

@@ -153,7 +153,7 @@ TEST(NumbersUnderARussianLocale, ReadAndWrittenAsInTheCLocale) {
     const std::optional<double> signedBlank = ParseNumberText(" +2.5e-3");
     const std::optional<double> comma = ParseNumberText("0,5");
     const std::string texts[] = {CNumberText(1.5, 'f', 1), CNumberText(1e99, 'E', 3), CNumberText(0.0023, 'g', 12),
-                                 FormatDose(123.45, 0), FormatDose(2e6, 0), FormatDoseReadout(2.7e-9, 0)};
+                                 FormatDose(123.45, Language::English), FormatDose(2e6, Language::English), FormatDoseReadout(2.7e-9, Language::English)};
     const double rounded = RoundToSignificantDigits(0.0022999999999999996, 12);
     std::setlocale(LC_ALL, before.c_str());
 

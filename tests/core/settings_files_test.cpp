@@ -56,18 +56,18 @@ TEST(AccessMask, FromText) {
 }
 
 TEST(LanguageText, EnAnywhereMeansEnglish) {
-    EXPECT_EQ(LangBaseFromText("en"), 0);
-    EXPECT_EQ(LangBaseFromText("en\r\n"), 0);
-    EXPECT_EQ(LangBaseFromText("Russian? no: french"), 0); // "en" inside a word
-    EXPECT_EQ(LangBaseFromText("ru"), 300);
-    EXPECT_EQ(LangBaseFromText(""), 300);
-    EXPECT_EQ(LangBaseFromText("EN"), 300);
+    EXPECT_EQ(LanguageFromText("en"), Language::English);
+    EXPECT_EQ(LanguageFromText("en\r\n"), Language::English);
+    EXPECT_EQ(LanguageFromText("Russian? no: french"), Language::English); // "en" inside a word
+    EXPECT_EQ(LanguageFromText("ru"), Language::Russian);
+    EXPECT_EQ(LanguageFromText(""), Language::Russian);
+    EXPECT_EQ(LanguageFromText("EN"), Language::Russian);
 }
 
 TEST_F(SettingsFiles, MissingFilesGiveTwoMessagesAndDefaults) {
     Recorder rec;
     const auto s = LoadInterfaceSettings(dir_, rec);
-    EXPECT_EQ(s.langBase, 300);
+    EXPECT_EQ(s.language, Language::Russian);
     EXPECT_EQ(s.access, 0);
     ASSERT_EQ(rec.messages.size(), 2u);
     EXPECT_EQ(rec.messages[0], "File not found " + (dir_ / "system.cfg").string());
@@ -80,7 +80,7 @@ TEST_F(SettingsFiles, EmptyAndNonsensicalFiles) {
     Recorder rec;
     const auto s = LoadInterfaceSettings(dir_, rec);
     EXPECT_TRUE(rec.messages.empty());
-    EXPECT_EQ(s.langBase, 300);
+    EXPECT_EQ(s.language, Language::Russian);
     EXPECT_EQ(s.access, 0);
     ASSERT_TRUE(SaveInterfaceSettings(dir_, s));
     EXPECT_EQ(read("locale.cfg"), "ru");
@@ -88,12 +88,12 @@ TEST_F(SettingsFiles, EmptyAndNonsensicalFiles) {
 }
 
 TEST_F(SettingsFiles, SaveAndLoadRoundTrip) {
-    ASSERT_TRUE(SaveInterfaceSettings(dir_, {0, 6}));
+    ASSERT_TRUE(SaveInterfaceSettings(dir_, {Language::English, 6}));
     EXPECT_EQ(read("locale.cfg"), "en");
     EXPECT_EQ(read("system.cfg"), "76488");
     Recorder rec;
     const auto s = LoadInterfaceSettings(dir_, rec);
-    EXPECT_EQ(s.langBase, 0);
+    EXPECT_EQ(s.language, Language::English);
     EXPECT_EQ(s.access, 6);
     EXPECT_TRUE(rec.messages.empty());
     // No temporary files stay behind.
@@ -107,13 +107,13 @@ TEST_F(SettingsFiles, FailureOnLocaleSkipsSystem) {
     // A folder where locale.cfg should be cannot be replaced by a file.
     std::filesystem::create_directories(dir_ / "locale.cfg");
     write("system.cfg", "12748");
-    EXPECT_FALSE(SaveInterfaceSettings(dir_, {0, 3}));
+    EXPECT_FALSE(SaveInterfaceSettings(dir_, {Language::English, 3}));
     EXPECT_EQ(read("system.cfg"), "12748");
 }
 
 TEST_F(SettingsFiles, UnwritableFolderLeavesOldFiles) {
     write("locale.cfg", "en");
-    EXPECT_FALSE(SaveInterfaceSettings(dir_ / "no-such-folder", {300, 1}));
+    EXPECT_FALSE(SaveInterfaceSettings(dir_ / "no-such-folder", {Language::Russian, 1}));
     EXPECT_EQ(read("locale.cfg"), "en");
 }
 
@@ -125,7 +125,7 @@ TEST_F(SettingsFiles, OldFilesMoveOnceIntoTheSettingsFolder) {
     std::filesystem::create_directories(work);
     Recorder first;
     InterfaceSettings s = LoadSettingsAtStart(folder, work, first);
-    EXPECT_EQ(s.langBase, 300);
+    EXPECT_EQ(s.language, Language::Russian);
     EXPECT_EQ(s.access, 0);
     EXPECT_TRUE(first.messages.empty());
     EXPECT_FALSE(std::filesystem::exists(folder)); // nothing written before the window ends
@@ -134,7 +134,7 @@ TEST_F(SettingsFiles, OldFilesMoveOnceIntoTheSettingsFolder) {
     std::ofstream(work / "system.cfg", std::ios::binary) << "12748";
     Recorder moved;
     s = LoadSettingsAtStart(folder, work, moved);
-    EXPECT_EQ(s.langBase, 0);
+    EXPECT_EQ(s.language, Language::English);
     EXPECT_EQ(s.access, 1);
     EXPECT_EQ(moved.messages, (std::vector<std::string>{
                                   "Settings file " + (work / "system.cfg").string() + " moved to " +
@@ -146,11 +146,11 @@ TEST_F(SettingsFiles, OldFilesMoveOnceIntoTheSettingsFolder) {
     EXPECT_FALSE(std::filesystem::exists(work / "locale.cfg"));
 
     // Once moved, the settings folder wins; an old file met again is left alone.
-    ASSERT_EQ(SaveSettingsAtExit(folder, {300, 2}, moved), "");
+    ASSERT_EQ(SaveSettingsAtExit(folder, {Language::Russian, 2}, moved), "");
     std::ofstream(work / "locale.cfg", std::ios::binary) << "en";
     Recorder again;
     s = LoadSettingsAtStart(folder, work, again);
-    EXPECT_EQ(s.langBase, 300);
+    EXPECT_EQ(s.language, Language::Russian);
     EXPECT_EQ(s.access, 2);
     EXPECT_TRUE(again.messages.empty());
     EXPECT_EQ(TryReadFile(work / "locale.cfg"), "en");
@@ -160,7 +160,7 @@ TEST_F(SettingsFiles, OldFilesMoveOnceIntoTheSettingsFolder) {
     std::ofstream(blocked) << "a file";
     Recorder failed;
     s = LoadSettingsAtStart(blocked / "dosimeter-manager", work, failed);
-    EXPECT_EQ(s.langBase, 0);
+    EXPECT_EQ(s.language, Language::English);
     ASSERT_EQ(failed.messages.size(), 1u);
     EXPECT_EQ(failed.messages[0].rfind("Cannot move " + (work / "locale.cfg").string(), 0), 0u) << failed.messages[0];
     EXPECT_EQ(TryReadFile(work / "locale.cfg"), "en");

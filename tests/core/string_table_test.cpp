@@ -11,39 +11,43 @@ namespace dm {
 namespace {
 
 TEST(StringTable, EveryIdHasBothLanguagesExceptSocketsMessage) {
-    EXPECT_EQ(StringById(103), "Windows sockets initialization failed.");
-    EXPECT_EQ(StringById(403), "");
+    constexpr Language en = Language::English, ru = Language::Russian;
+    EXPECT_EQ(Tr(103, en), "Windows sockets initialization failed.");
+    EXPECT_EQ(Tr(103, ru), "");
     for (int id = 104; id <= 170; ++id) {
         if (id == 109)
             continue;
-        EXPECT_FALSE(StringById(id).empty()) << id;
-        EXPECT_FALSE(StringById(id + 300).empty()) << id + 300;
+        EXPECT_FALSE(Tr(id, en).empty()) << id;
+        EXPECT_FALSE(Tr(id, ru).empty()) << id;
     }
     for (int id = IDS_MENU_FILE; id <= IDS_TABLE_EMPTY; ++id) {
-        EXPECT_FALSE(StringById(id).empty()) << id;
-        EXPECT_FALSE(StringById(id + 300).empty()) << id + 300;
+        EXPECT_FALSE(Tr(id, en).empty()) << id;
+        EXPECT_FALSE(Tr(id, ru).empty()) << id;
     }
     for (int id = 600; id < 900; ++id) // every text of the upper block in both languages
-        EXPECT_EQ(StringById(id).empty(), StringById(id + 300).empty()) << id;
-    EXPECT_EQ(StringById(109), "");
-    EXPECT_EQ(StringById(171), "");
-    EXPECT_EQ(Tr(IDS_ASK_OVERWRITE, 0), "File already exists. Overwrite?");
+        EXPECT_EQ(Tr(id, en).empty(), Tr(id, ru).empty()) << id;
+    EXPECT_EQ(Tr(109, en), "");
+    EXPECT_EQ(Tr(171, ru), "");
+    // Ids outside the table, below it and past its end, give an empty text.
+    EXPECT_EQ(Tr(-1, en), "");
+    EXPECT_EQ(Tr(100000, ru), "");
+    EXPECT_EQ(Tr(IDS_ASK_OVERWRITE, en), "File already exists. Overwrite?");
 }
 
 TEST(StringTable, TextsThatOtherCodeComparesAgainst) {
-    EXPECT_EQ(Tr(IDS_SIGNAL_FIXED_SEND, 0), Tr(IDS_SIGNAL_FIXED, 0));
-    EXPECT_EQ(Tr(IDS_SIGNAL_PERCENT_SEND, 300), Tr(IDS_SIGNAL_PERCENT, 300));
-    EXPECT_EQ(Tr(IDS_FILE_NOT_FOUND, 300), "Не найден файл ");
-    EXPECT_EQ(Tr(IDS_CAPTION, 0) + Tr(IDS_MODEL_KRT, 0), "Dosimeter manager: KRT-17A");
-    EXPECT_EQ(Tr(IDS_CAPTION, 300) + Tr(IDS_MODEL_MLV, 300), "Панель управления дозиметром МЛВ-52Б");
-    EXPECT_EQ(Tr(IDS_ENABLE, 300), "включить");
-    EXPECT_EQ(Tr(IDS_WARN_HISTORY_TIME, 0),
+    EXPECT_EQ(Tr(IDS_SIGNAL_FIXED_SEND, Language::English), Tr(IDS_SIGNAL_FIXED, Language::English));
+    EXPECT_EQ(Tr(IDS_SIGNAL_PERCENT_SEND, Language::Russian), Tr(IDS_SIGNAL_PERCENT, Language::Russian));
+    EXPECT_EQ(Tr(IDS_FILE_NOT_FOUND, Language::Russian), "Не найден файл ");
+    EXPECT_EQ(Tr(IDS_CAPTION, Language::English) + Tr(IDS_MODEL_KRT, Language::English), "Dosimeter manager: KRT-17A");
+    EXPECT_EQ(Tr(IDS_CAPTION, Language::Russian) + Tr(IDS_MODEL_MLV, Language::Russian), "Панель управления дозиметром МЛВ-52Б");
+    EXPECT_EQ(Tr(IDS_ENABLE, Language::Russian), "включить");
+    EXPECT_EQ(Tr(IDS_WARN_HISTORY_TIME, Language::English),
               "Warning!\nChanging history interval will erase existing dose history from "
               "dosimeter.\nAre you sure you want to continue?");
-    EXPECT_EQ(Tr(IDS_ASK_ERASE, 300), "Вы уверены, что хотите обнулить значение общей дозы?");
-    EXPECT_EQ(ShownModelName("KRT-17A", 300) + ShownModelName("MLV-52B", 300), "КРТ-17АМЛВ-52Б");
-    EXPECT_EQ(ShownModelName("MLV-52B", 0), "MLV-52B");
-    EXPECT_EQ(ShownModelName("XYZ-1", 300), "XYZ-1");
+    EXPECT_EQ(Tr(IDS_ASK_ERASE, Language::Russian), "Вы уверены, что хотите обнулить значение общей дозы?");
+    EXPECT_EQ(ShownModelName("KRT-17A", Language::Russian) + ShownModelName("MLV-52B", Language::Russian), "КРТ-17АМЛВ-52Б");
+    EXPECT_EQ(ShownModelName("MLV-52B", Language::English), "MLV-52B");
+    EXPECT_EQ(ShownModelName("XYZ-1", Language::Russian), "XYZ-1");
 }
 
 // Every text walked in both languages: each has its pair, the same %1.. marks, no line
@@ -60,13 +64,13 @@ TEST(StringTable, EveryTextHasARussianTwinThatReadsAsRussian) {
     };
     int pairs = 0;
     for (int id = 0; id < 5000; ++id) {
-        const bool english = (id >= 100 && id < 300) || (id >= 600 && id < 900);
-        if (!english || StringById(id).empty() || id == IDS_SOCKETS_FAILED) {
-            EXPECT_TRUE(english || StringById(id).empty() || !StringById(id - 300).empty()) << id;
+        const std::string& en = Tr(id, Language::English);
+        const std::string& ru = Tr(id, Language::Russian);
+        if (en.empty() || id == IDS_SOCKETS_FAILED) {
+            EXPECT_TRUE(ru.empty()) << id; // no Russian text without its English one
             continue;
         }
-        const std::string& en = StringById(id);
-        const std::string& ru = StringById(id + 300);
+        EXPECT_TRUE((id >= 100 && id < 300) || (id >= 600 && id < 900)) << id;
         ASSERT_FALSE(ru.empty()) << id;
         ++pairs;
         EXPECT_EQ(marks(en), marks(ru)) << id;
@@ -86,7 +90,7 @@ TEST(StringTable, EveryTextHasARussianTwinThatReadsAsRussian) {
                     word += c;
                     continue;
                 }
-                EXPECT_TRUE(word.empty() || latinNames.count(word)) << id + 300 << ": " << word << " in " << ru;
+                EXPECT_TRUE(word.empty() || latinNames.count(word)) << id << ": " << word << " in " << ru;
                 word.clear();
             }
         }
@@ -100,8 +104,8 @@ TEST(StringTable, FillInReplacesEachMarkOnceAndLeavesTheRest) {
 }
 
 TEST(StringTable, AboutTextNamesVersion) {
-    EXPECT_NE(Tr(IDS_ABOUT, 0).find("Ver 1.0"), std::string::npos);
-    EXPECT_NE(Tr(IDS_ABOUT, 300).find("Версия 1.0"), std::string::npos);
+    EXPECT_NE(Tr(IDS_ABOUT, Language::English).find("Ver 1.0"), std::string::npos);
+    EXPECT_NE(Tr(IDS_ABOUT, Language::Russian).find("Версия 1.0"), std::string::npos);
 }
 
 } // namespace

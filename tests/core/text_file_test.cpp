@@ -30,7 +30,7 @@ TEST(ReadTextFile, WholeFileAcrossBlockBoundaries) {
             bytes[i] = static_cast<char>(i % 251);
         std::ofstream(path, std::ios::binary) << bytes;
         Recorder rec;
-        EXPECT_EQ(ReadTextFile(path, 0, rec), bytes) << size;
+        EXPECT_EQ(ReadTextFile(path, Language::English, rec), bytes) << size;
         EXPECT_TRUE(rec.messages.empty());
         std::filesystem::remove(path);
     }
@@ -38,8 +38,8 @@ TEST(ReadTextFile, WholeFileAcrossBlockBoundaries) {
 
 TEST(ReadTextFile, MissingFileMessageInEitherLanguage) {
     Recorder rec;
-    EXPECT_EQ(ReadTextFile("no-such-file.lst", 0, rec), "");
-    EXPECT_EQ(ReadTextFile("no-such-file.lst", 300, rec), "");
+    EXPECT_EQ(ReadTextFile("no-such-file.lst", Language::English, rec), "");
+    EXPECT_EQ(ReadTextFile("no-such-file.lst", Language::Russian, rec), "");
     ASSERT_EQ(rec.messages.size(), 2u);
     EXPECT_EQ(rec.messages[0], "File not found no-such-file.lst");
     EXPECT_EQ(rec.messages[1], "Не найден файл no-such-file.lst");
@@ -47,7 +47,7 @@ TEST(ReadTextFile, MissingFileMessageInEitherLanguage) {
 
 TEST(ReadTextFile, FolderIsNotAFile) {
     Recorder rec;
-    EXPECT_EQ(ReadTextFile(std::filesystem::temp_directory_path(), 0, rec), "");
+    EXPECT_EQ(ReadTextFile(std::filesystem::temp_directory_path(), Language::English, rec), "");
     EXPECT_EQ(rec.messages.size(), 1u);
 }
 

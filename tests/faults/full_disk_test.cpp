@@ -61,11 +61,11 @@ TEST_F(FullDisk, TableAndSettingsSavesKeepTheOldFilesAndLeaveNoStrayFile) {
     ScriptedDialogs dialogs;
     for (const char* name : {"table.txt", "new.txt"}) {
         dialogs.saveNames.push_back((dir_ / name).string());
-        EXPECT_FALSE(SaveTableFile(dialogs, 0, std::string(20000, 't')).saved);
+        EXPECT_FALSE(SaveTableFile(dialogs, Language::English, std::string(20000, 't')).saved);
         EXPECT_EQ(dialogs.messages.back(),
                   "Cannot write file \"" + (dir_ / name).string() + "\": No space left on device");
     }
-    const std::string error = SaveSettingsAtExit(dir_, {300, 3}, dialogs);
+    const std::string error = SaveSettingsAtExit(dir_, {Language::Russian, 3}, dialogs);
     EXPECT_EQ(error, "Не удалось сохранить настройки: " + (dir_ / "locale.cfg").string() +
                          ": No space left on device");
     EXPECT_EQ(dialogs.messages.back(), error);

@@ -16,8 +16,8 @@
 namespace dm {
 namespace {
 
-constexpr InterfaceSettings kOld{0, 1};   // "en", mask 1
-constexpr InterfaceSettings kNew{300, 6}; // "ru", mask 6
+constexpr InterfaceSettings kOld{Language::English, 1};   // "en", mask 1
+constexpr InterfaceSettings kNew{Language::Russian, 6}; // "ru", mask 6
 
 class SettingsSaveKilled : public ::testing::Test {
 protected:
@@ -82,7 +82,7 @@ TEST_F(SettingsSaveKilled, LeavesTheOldOrTheNewFileWhole) {
         // What the next start makes of the folder: one of the two settings.
         SilentMessages quiet;
         const InterfaceSettings loaded = LoadInterfaceSettings(dir_, quiet);
-        EXPECT_TRUE(loaded.langBase == 0 || loaded.langBase == 300);
+        EXPECT_TRUE(loaded.language == Language::English || loaded.language == Language::Russian);
         EXPECT_TRUE(loaded.access == kOld.access || loaded.access == kNew.access)
             << "round " << round << ": mask " << loaded.access;
     }

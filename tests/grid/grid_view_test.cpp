@@ -265,9 +265,9 @@ private slots:
             ScriptedDialogs dialogs;
             dialogs.answers = {false};
             f.view->setBeginEditHandler(
-                [&](int r, int c) { return dm::BeginParameterEdit(f.grid, f.set, r, c, 0, dialogs); });
+                [&](int r, int c) { return dm::BeginParameterEdit(f.grid, f.set, r, c, dm::Language::English, dialogs); });
             f.view->setEndEditHandler(
-                [&](int r, int c, const std::string& t) { dm::EndParameterEdit(f.grid, f.set, r, c, t, 0); });
+                [&](int r, int c, const std::string& t) { dm::EndParameterEdit(f.grid, f.set, r, c, t, dm::Language::English); });
             QVERIFY(!f.view->editCell(3, 2));
             QCOMPARE(dialogs.questions.size(), std::size_t(1));
             QVERIFY(!f.view->isEditing());
@@ -280,9 +280,9 @@ private slots:
             ScriptedDialogs dialogs;
             dialogs.answers = {true};
             f.view->setBeginEditHandler(
-                [&](int r, int c) { return dm::BeginParameterEdit(f.grid, f.set, r, c, 0, dialogs); });
+                [&](int r, int c) { return dm::BeginParameterEdit(f.grid, f.set, r, c, dm::Language::English, dialogs); });
             f.view->setEndEditHandler(
-                [&](int r, int c, const std::string& t) { dm::EndParameterEdit(f.grid, f.set, r, c, t, 0); });
+                [&](int r, int c, const std::string& t) { dm::EndParameterEdit(f.grid, f.set, r, c, t, dm::Language::English); });
             QVERIFY(f.view->editCell(3, 2));
             QVERIFY(f.lineEditor());
             QTest::keyClick(f.lineEditor(), Qt::Key_Return);
@@ -295,8 +295,8 @@ private slots:
     void otherCellsCountAsTouchedEvenWhenUnchanged() {
         Fixture f;
         ScriptedDialogs dialogs;
-        f.view->setBeginEditHandler([&](int r, int c) { return dm::BeginParameterEdit(f.grid, f.set, r, c, 0, dialogs); });
-        f.view->setEndEditHandler([&](int r, int c, const std::string& t) { dm::EndParameterEdit(f.grid, f.set, r, c, t, 0); });
+        f.view->setBeginEditHandler([&](int r, int c) { return dm::BeginParameterEdit(f.grid, f.set, r, c, dm::Language::English, dialogs); });
+        f.view->setEndEditHandler([&](int r, int c, const std::string& t) { dm::EndParameterEdit(f.grid, f.set, r, c, t, dm::Language::English); });
         QVERIFY(f.view->editCell(2, 2));
         QVERIFY(f.lineEditor());
         QTest::keyClick(f.lineEditor(), Qt::Key_Escape);

@@ -36,7 +36,7 @@ struct Table {
     explicit Table(const std::string& reply) {
         set = dm::ReadParameterSet(dm::ReplyTextFromBytes(Data(reply)));
         model.setDialogs(&dialogs);
-        model.fill(dm::DecodeCatalogue(Data("params-catalogue.lst")), dm::kLangEnglish, 0, state);
+        model.fill(dm::DecodeCatalogue(Data("params-catalogue.lst")), dm::Language::English, 0, state);
         view.resize(460, 400);
     }
     // The editor the view opens on a cell, of the kind asked for.
@@ -47,7 +47,7 @@ struct Table {
     }
     std::string commandFiles() {
         std::string all;
-        for (const std::string& f : dm::ComposeSendChanges(set, model.rows(), true, dm::kLangEnglish).files)
+        for (const std::string& f : dm::ComposeSendChanges(set, model.rows(), true, dm::Language::English).files)
             all += f;
         return all;
     }
@@ -93,7 +93,7 @@ private slots:
         menu->actions().at(1)->trigger(); // percent: the limit typed goes with it
         QTRY_VERIFY(!t.view.isEditing());
         QCOMPARE(t.model.text(signal, ParameterTableModel::kNameColumn),
-                 dm::Tr(dm::IDS_SIGNAL_PERCENT, dm::kLangEnglish));
+                 dm::Tr(dm::IDS_SIGNAL_PERCENT, dm::Language::English));
 
         const std::string files = t.commandFiles();
         QVERIFY(files.find("dose_threshold = 0.03\r\n") != std::string::npos);

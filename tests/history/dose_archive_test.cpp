@@ -41,14 +41,14 @@ using Cells = std::vector<std::string>;
 // An archive and the two tables over it, as the window holds them.
 struct Tables {
     DoseArchive archive;
-    HistoryTable dose{archive, HistoryTab::Dose, 0};
-    HistoryTable neutron{archive, HistoryTab::Neutron, 0};
+    HistoryTable dose{archive, HistoryTab::Dose, Language::English};
+    HistoryTable neutron{archive, HistoryTab::Neutron, Language::English};
     Tables() = default;
     Tables(const Tables&) = delete;
-    const DoseArchive& parse(std::string_view text, double interval = 1.0, int lang = 0) {
+    const DoseArchive& parse(std::string_view text, double interval = 1.0, Language lang = Language::English) {
         archive = ParseDoseArchive(std::string(text), interval);
-        dose.setLangBase(lang);
-        neutron.setLangBase(lang);
+        dose.setLanguage(lang);
+        neutron.setLanguage(lang);
         return archive;
     }
 };
@@ -58,7 +58,7 @@ TEST(ArchiveLayoutA, FillsBothTablesFromAKrt17aReply) {
     const DoseArchive& a = t.parse(Reply("archive-krt17a.txt"), 60.0);
     EXPECT_TRUE(a.hasNeutron());
     EXPECT_EQ(a.layout(), ArchiveLayout::A);
-    EXPECT_EQ(HistoryTabLabels(a, kLangEnglish), (Cells{"Dose history", "Neutron dose history"}));
+    EXPECT_EQ(HistoryTabLabels(a, Language::English), (Cells{"Dose history", "Neutron dose history"}));
 
     // The records: typed values beside the texts as received.
     ASSERT_EQ(a.gamma().size(), 5u);
@@ -179,7 +179,7 @@ TEST(ArchiveLayoutB, ShowsTheValuesAsWrittenWithoutTimes) {
     const DoseArchive& a = t.parse(Reply("archive-mlv52b.txt"), 60.0);
     EXPECT_FALSE(a.hasNeutron());
     EXPECT_EQ(a.layout(), ArchiveLayout::B);
-    EXPECT_EQ(HistoryTabLabels(a, kLangEnglish), (Cells{"Dose history"}));
+    EXPECT_EQ(HistoryTabLabels(a, Language::English), (Cells{"Dose history"}));
     ASSERT_EQ(a.gamma().size(), 3u);
     EXPECT_DOUBLE_EQ(a.gamma()[2].sv, 3.0e-4);
     EXPECT_EQ(a.gamma()[2].seconds, 180); // not shown, but the records keep the interval
@@ -227,13 +227,13 @@ TEST(ArchiveParse, ANewReplyReplacesTheLastOneWhateverItsLayout) {
 
 TEST(ArchiveParse, HeadingsAndUnitsFollowTheLanguageWithoutAnotherParse) {
     Tables t;
-    const DoseArchive& a = t.parse(Reply("archive-krt17a.txt"), 1.0, kLangRussian);
-    EXPECT_EQ(HistoryTabLabels(a, kLangRussian), (Cells{Tr(IDS_DOSE_HISTORY_A, kLangRussian),
-                                                        Tr(IDS_NEUTRON_HISTORY, kLangRussian)}));
+    const DoseArchive& a = t.parse(Reply("archive-krt17a.txt"), 1.0, Language::Russian);
+    EXPECT_EQ(HistoryTabLabels(a, Language::Russian), (Cells{Tr(IDS_DOSE_HISTORY_A, Language::Russian),
+                                                        Tr(IDS_NEUTRON_HISTORY, Language::Russian)}));
     EXPECT_EQ(t.dose.text(0, 0), "№");
     EXPECT_EQ(t.neutron.text(1, 2), "0.32 мкЗв");
-    EXPECT_EQ(t.neutron.text(0, 3), Tr(IDS_SPECTRUM_COEFF, kLangRussian));
-    t.neutron.setLangBase(kLangEnglish);
+    EXPECT_EQ(t.neutron.text(0, 3), Tr(IDS_SPECTRUM_COEFF, Language::Russian));
+    t.neutron.setLanguage(Language::English);
     EXPECT_EQ(t.neutron.text(1, 2), "0.32 mkSv");
     EXPECT_EQ(t.neutron.text(1, 1), "3.2E-07"); // as received, in every language
     // Before any archive: no rows and no columns.

@@ -52,7 +52,7 @@ TEST(HistoryCsv, Krt17aArchiveReadsBackWithFullPrecision) {
     ASSERT_TRUE(bytes);
     const DoseArchive archive = ParseDoseArchive(ReplyTextFromBytes(*bytes), 60.0);
     for (HistoryTab tab : {HistoryTab::Dose, HistoryTab::Neutron}) {
-        const HistoryTable table(archive, tab, 300); // Russian texts stay UTF-8
+        const HistoryTable table(archive, tab, Language::Russian); // Russian texts stay UTF-8
         const Rows rows = ReadCsv(HistoryCsvBytes(archive, table, tab));
         const bool neutron = tab == HistoryTab::Neutron;
         const std::size_t records = neutron ? archive.neutron().size() : archive.gamma().size();

@@ -23,7 +23,7 @@ std::string Bytes(const fs::path& path) { return TryReadFile(path).value_or("<mi
 struct Parsed {
     DoseArchive archive;
     HistoryTable dose, neutron;
-    Parsed(const std::string& reply, int lang = kLangEnglish)
+    Parsed(const std::string& reply, Language lang = Language::English)
         : archive(ParseDoseArchive(ReplyTextFromBytes(Bytes(fs::path(DM_TEST_DATA) / reply)), 1.0)),
           dose(archive, HistoryTab::Dose, lang), neutron(archive, HistoryTab::Neutron, lang) {}
     Parsed(const Parsed&) = delete;
@@ -36,10 +36,10 @@ TEST(SavedTableBytes, MatchTheGoldenFiles) {
     // Layout A: column 1 has no heading, so the first line is "#", TAB, CR LF.
     EXPECT_EQ(DoseTableFileBytes(krt.dose), Golden("krt17a-tab1.txt"));
     EXPECT_EQ(NeutronTableFileBytes(krt.neutron), Golden("krt17a-tab2.txt"));
-    EXPECT_EQ(NeutronTableFileBytes(Parsed("archive-krt17a.txt", kLangRussian).neutron),
+    EXPECT_EQ(NeutronTableFileBytes(Parsed("archive-krt17a.txt", Language::Russian).neutron),
               Golden("krt17a-tab2-ru.txt"));
     EXPECT_EQ(DoseTableFileBytes(Parsed("archive-mlv52b.txt").dose), Golden("mlv52b-tab1.txt"));
-    EXPECT_EQ(DoseTableFileBytes(Parsed("archive-mlv52b.txt", kLangRussian).dose),
+    EXPECT_EQ(DoseTableFileBytes(Parsed("archive-mlv52b.txt", Language::Russian).dose),
               Golden("mlv52b-tab1-ru.txt"));
 }
 
@@ -49,7 +49,7 @@ TEST(SavedTableBytes, ANeutronTableWithoutRecordsSavesNothing) {
     // A neutron section whose lines hold no records.
     const DoseArchive noRecords = ParseDoseArchive("h\r\r\n1.0E-06\r\r\nx\ty\r\r\n", 1.0);
     ASSERT_TRUE(noRecords.neutron().empty());
-    EXPECT_EQ(NeutronTableFileBytes(HistoryTable(noRecords, HistoryTab::Neutron, kLangEnglish)), "");
+    EXPECT_EQ(NeutronTableFileBytes(HistoryTable(noRecords, HistoryTab::Neutron, Language::English)), "");
     // The dose table always has its heading line.
     EXPECT_EQ(DoseTableFileBytes(Parsed("archive-neutron-only.txt").dose), "#\t\r\n");
 }
@@ -84,7 +84,7 @@ protected:
 };
 
 TEST_F(SaveTableFileTest, CancelDoesNothing) {
-    const SaveResult r = SaveTableFile(dialogs, kLangEnglish, "x\r\n");
+    const SaveResult r = SaveTableFile(dialogs, Language::English, "x\r\n");
     EXPECT_FALSE(r.saved);
     EXPECT_FALSE(r.skipName);
     EXPECT_TRUE(dialogs.questions.empty());
@@ -93,7 +93,7 @@ TEST_F(SaveTableFileTest, CancelDoesNothing) {
 
 TEST_F(SaveTableFileTest, NewFileIsWrittenWithoutAQuestion) {
     dialogs.fileName = (dir_ / "Табл A.txt").string();
-    const SaveResult r = SaveTableFile(dialogs, kLangEnglish, "1\t2\r\n");
+    const SaveResult r = SaveTableFile(dialogs, Language::English, "1\t2\r\n");
     EXPECT_TRUE(r.saved);
     EXPECT_EQ(r.skipName, "Табл A.txt");
     EXPECT_TRUE(dialogs.questions.empty());
@@ -105,20 +105,20 @@ TEST_F(SaveTableFileTest, ExistingFileIsReplacedOnlyAfterYes) {
     std::ofstream(file, std::ios::binary) << "old content that is longer\r\n";
     dialogs.fileName = file.string();
 
-    SaveResult r = SaveTableFile(dialogs, kLangRussian, "new\r\n");
-    ASSERT_EQ(dialogs.questions, std::vector<std::string>{Tr(IDS_ASK_OVERWRITE, kLangRussian)});
+    SaveResult r = SaveTableFile(dialogs, Language::Russian, "new\r\n");
+    ASSERT_EQ(dialogs.questions, std::vector<std::string>{Tr(IDS_ASK_OVERWRITE, Language::Russian)});
     EXPECT_FALSE(r.saved);
     EXPECT_FALSE(r.skipName); // answered No: the name is not handed to the pickup
     EXPECT_EQ(Bytes(file), "old content that is longer\r\n");
 
     dialogs.answerYes = true;
-    r = SaveTableFile(dialogs, kLangEnglish, "new\r\n");
+    r = SaveTableFile(dialogs, Language::English, "new\r\n");
     EXPECT_TRUE(r.saved);
     EXPECT_EQ(r.skipName, "table.txt");
     EXPECT_EQ(Bytes(file), "new\r\n");
 
     // Nothing to write (a neutron table without records) still empties the file.
-    r = SaveTableFile(dialogs, kLangEnglish, "");
+    r = SaveTableFile(dialogs, Language::English, "");
     EXPECT_TRUE(r.saved);
     EXPECT_EQ(Bytes(file), "");
     EXPECT_TRUE(dialogs.messages.empty());
@@ -128,7 +128,7 @@ TEST_F(SaveTableFileTest, FileThatCannotBeCreatedIsReportedNotAskedAbout) {
     for (const fs::path& target : {dir_ / "no such folder" / "t.txt", dir_}) {
         dialogs.messages.clear();
         dialogs.fileName = target.string();
-        const SaveResult r = SaveTableFile(dialogs, kLangEnglish, "x\r\n");
+        const SaveResult r = SaveTableFile(dialogs, Language::English, "x\r\n");
         EXPECT_FALSE(r.saved);
         EXPECT_FALSE(r.skipName);
         EXPECT_TRUE(dialogs.questions.empty()) << target;
@@ -144,7 +144,7 @@ TEST_F(SaveTableFileTest, WriteFailureIsReported) {
         GTEST_SKIP() << "no /dev/full here";
     dialogs.fileName = "/dev/full";
     dialogs.answerYes = true;
-    const SaveResult r = SaveTableFile(dialogs, kLangEnglish, std::string(100000, 'x'));
+    const SaveResult r = SaveTableFile(dialogs, Language::English, std::string(100000, 'x'));
     EXPECT_FALSE(r.saved);
     EXPECT_EQ(r.skipName, "full"); // it was opened, so the pickup must leave it alone
     ASSERT_EQ(dialogs.messages.size(), 1u);

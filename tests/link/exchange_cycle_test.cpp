@@ -551,7 +551,7 @@ TEST(ExchangeCycleWithComposedCommands, PushesTheFilesAndTimesOutWhereTheCommand
     struct Case {
         ExchangeStart start;
         int timeOutTick;
-    } cases[] = {{ComposeGetParameters(0), 14}, {ComposeEraseTotalDose(kLangEnglish, yes), 18}};
+    } cases[] = {{ComposeGetParameters(0), 14}, {ComposeEraseTotalDose(Language::English, yes), 18}};
     for (const Case& c : cases) {
         ScriptedLink link;
         RecordingObserver observer;

@@ -20,26 +20,26 @@ const char* kSample =
     "</MLV52B-en>\r\n";
 
 TEST(CatalogueSection, EachModelAndLanguageUsesItsOwnSection) {
-    const auto krt = CatalogueLines(kSample, true, 0);
+    const auto krt = CatalogueLines(kSample, true, Language::English);
     ASSERT_EQ(krt.size(), 3u);
     EXPECT_EQ(krt[0].key, "dose_val");
     EXPECT_EQ(krt[0].name, "Dose#1"); // a name may hold "#"
-    const auto mlv = CatalogueLines(kSample, false, 0);
+    const auto mlv = CatalogueLines(kSample, false, Language::English);
     ASSERT_EQ(mlv.size(), 1u);
     EXPECT_EQ(mlv[0].name, "MLV dose");
     EXPECT_TRUE(mlv[0].editable);
-    EXPECT_TRUE(CatalogueLines(kSample, true, 300).empty()); // no Russian section
+    EXPECT_TRUE(CatalogueLines(kSample, true, Language::Russian).empty()); // no Russian section
 }
 
 TEST(CatalogueSection, MissingOrMisorderedTags) {
-    EXPECT_EQ(SelectCatalogueSection("", true, 0), "");
-    EXPECT_EQ(SelectCatalogueSection("<KRT17A-en>\r\nx#y@r$defaultcolor\r\n", true, 0), "");
-    EXPECT_EQ(SelectCatalogueSection("x#y@r$defaultcolor\r\n</KRT17A-en>", true, 0), "");
-    EXPECT_EQ(SelectCatalogueSection("</KRT17A-en>\r\n<KRT17A-en>\r\na#b@r$c\r\n", true, 0), "");
-    EXPECT_EQ(SelectCatalogueSection("<KRT17A-en></KRT17A-en>", true, 0), "");
+    EXPECT_EQ(SelectCatalogueSection("", true, Language::English), "");
+    EXPECT_EQ(SelectCatalogueSection("<KRT17A-en>\r\nx#y@r$defaultcolor\r\n", true, Language::English), "");
+    EXPECT_EQ(SelectCatalogueSection("x#y@r$defaultcolor\r\n</KRT17A-en>", true, Language::English), "");
+    EXPECT_EQ(SelectCatalogueSection("</KRT17A-en>\r\n<KRT17A-en>\r\na#b@r$c\r\n", true, Language::English), "");
+    EXPECT_EQ(SelectCatalogueSection("<KRT17A-en></KRT17A-en>", true, Language::English), "");
     // The first occurrence of each tag counts.
     EXPECT_EQ(SelectCatalogueSection("<MLV52B-ru>\r\nA\r\n</MLV52B-ru><MLV52B-ru>\r\nB\r\n</MLV52B-ru>",
-                                     false, 300),
+                                     false, Language::Russian),
               "A\r\n");
 }
 
@@ -58,7 +58,7 @@ TEST(CatalogueLine, AccessLooksAtTheFirstRAfterTheAt) {
 }
 
 TEST(CatalogueLine, Colours) {
-    const auto lines = CatalogueLines(kSample, true, 0);
+    const auto lines = CatalogueLines(kSample, true, Language::English);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_FALSE(lines[0].colour.has_value());
     ASSERT_TRUE(lines[1].colour.has_value());
@@ -89,7 +89,7 @@ TEST(CatalogueFile, DecodesWindows1251OrUtf8) {
     ASSERT_NE(cp1251, utf8);
     EXPECT_EQ(DecodeCatalogue(utf8), utf8);
     EXPECT_EQ(DecodeCatalogue(cp1251), utf8);
-    EXPECT_EQ(CatalogueLines(DecodeCatalogue(cp1251), true, 300).at(0).name, "Доза");
+    EXPECT_EQ(CatalogueLines(DecodeCatalogue(cp1251), true, Language::Russian).at(0).name, "Доза");
 }
 
 TEST(CatalogueFile, ShippedCatalogueHasEveryKeyTheProgramRelies) {
@@ -101,7 +101,7 @@ TEST(CatalogueFile, ShippedCatalogueHasEveryKeyTheProgramRelies) {
                             "peak_time", "history_time", "history_depth_gma", "g_ks_large",
                             "g_ks_small", "csWeigth", "wtx[01]", "wtx[10]", "userinfo"};
     for (bool neutron : {true, false}) {
-        for (int lang : {0, 300}) {
+        for (const Language lang : {Language::English, Language::Russian}) {
             const auto lines = CatalogueLines(catalogue, neutron, lang);
             auto has = [&](const std::string& key) {
                 for (const auto& l : lines)
@@ -110,7 +110,7 @@ TEST(CatalogueFile, ShippedCatalogueHasEveryKeyTheProgramRelies) {
                 return false;
             };
             for (const char* key : common)
-                EXPECT_TRUE(has(key)) << key << " neutron=" << neutron << " lang=" << lang;
+                EXPECT_TRUE(has(key)) << key << " neutron=" << neutron << " lang=" << (lang == Language::Russian ? "ru" : "en");
             EXPECT_EQ(has("dose_neutron"), neutron);
             EXPECT_EQ(has("history_depth_neu"), neutron);
             EXPECT_EQ(has("n_ks"), neutron);

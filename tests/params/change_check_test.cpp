@@ -49,7 +49,7 @@ TEST(CheckValue, RefusesWhatTheDosimeterWouldDropAndTakesItsEdges) {
     EXPECT_EQ(Reason("userinfo", cyrillic), "");
 
     // In Russian, for the window in Russian.
-    EXPECT_EQ(CheckValue(*DescribeParameter("dose_threshold"), "abc", kLangRussian).reason,
+    EXPECT_EQ(CheckValue(*DescribeParameter("dose_threshold"), "abc", Language::Russian).reason,
               "не число; допустимо: число от 0 до 100, не включая 100");
 }
 

@@ -20,13 +20,13 @@ std::string Golden(const std::string& name) {
 }
 
 // Edits the value cell of the row with that key as a user would.
-void Edit(test::Table& t, const std::string& key, const std::string& text, int langBase = 0) {
+void Edit(test::Table& t, const std::string& key, const std::string& text, Language language = Language::English) {
     test::ScriptedUser user;
     const int row = RowOf(t.grid, key);
     ASSERT_NE(row, -1) << key;
     ASSERT_TRUE(t.grid.canEdit(row, 2)) << key;
-    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, row, 2, langBase, user));
-    EndParameterEdit(t.grid, t.set, row, 2, text, langBase);
+    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, row, 2, language, user));
+    EndParameterEdit(t.grid, t.set, row, 2, text, language);
 }
 
 void Touch(test::Table& t, const std::string& key) {
@@ -34,18 +34,18 @@ void Touch(test::Table& t, const std::string& key) {
 }
 
 ExchangeStart Send(const test::Table& t) {
-    return ComposeSendChanges(t.set, t.rows(), t.set.neutron(), t.langBase);
+    return ComposeSendChanges(t.set, t.rows(), t.set.neutron(), t.language);
 }
 
 ExchangeStart History(const test::Table& t) {
     return ComposeGetDoseHistory(t.set, t.rows());
 }
 
-void EditLast(test::Table& t, int col, const std::string& text, int langBase = 0) {
+void EditLast(test::Table& t, int col, const std::string& text, Language language = Language::English) {
     test::ScriptedUser user;
     const int last = t.grid.rowCount() - 1;
-    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, last, col, langBase, user));
-    EndParameterEdit(t.grid, t.set, last, col, text, langBase);
+    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, last, col, language, user));
+    EndParameterEdit(t.grid, t.set, last, col, text, language);
 }
 
 TEST(FixedCommandFiles, MatchTheGoldenBytes) {
@@ -66,10 +66,10 @@ TEST(FixedCommandFiles, MatchTheGoldenBytes) {
 TEST(EraseTotalDose, OnlyAfterYes) {
     test::ScriptedUser user;
     user.answer = false;
-    EXPECT_FALSE(ComposeEraseTotalDose(0, user).started);
+    EXPECT_FALSE(ComposeEraseTotalDose(Language::English, user).started);
     EXPECT_EQ(user.questions.at(0), "Are you sure you want to erase total dose?");
     user.answer = true;
-    const ExchangeStart erase = ComposeEraseTotalDose(0, user);
+    const ExchangeStart erase = ComposeEraseTotalDose(Language::English, user);
     EXPECT_TRUE(erase.started);
     EXPECT_EQ(erase.files, std::vector<std::string>{EraseTotalDoseCommand()});
     EXPECT_EQ(erase.tickPreset, -4);
@@ -111,7 +111,7 @@ TEST(SendChanges, UntouchedTableStillSendsTheSwitchesAndSignal) {
 }
 
 TEST(SendChanges, ElevenLinesPerFileWithTheHistoryLines) {
-    auto t = Parse(Reply("params-krt17a.txt"), 0, 7);
+    auto t = Parse(Reply("params-krt17a.txt"), Language::English, 7);
     Touch(t, "rate_threshold");
     Edit(t, "dose_threshold", "0.05");
     Edit(t, "history_time", "120");
@@ -132,19 +132,19 @@ TEST(SendChanges, ElevenLinesPerFileWithTheHistoryLines) {
 }
 
 TEST(SendChanges, RussianSwitchTextsAndPercentLimit) {
-    auto t = Parse(Reply("params-krt17a-percent.txt"), 300);
-    Edit(t, "cfg_final_sound", "включить", 300);
-    Edit(t, "cfg_alarmoff", "отключить", 300);
-    EditLast(t, 2, "12,5", 300);
+    auto t = Parse(Reply("params-krt17a-percent.txt"), Language::Russian);
+    Edit(t, "cfg_final_sound", "включить", Language::Russian);
+    Edit(t, "cfg_alarmoff", "отключить", Language::Russian);
+    EditLast(t, 2, "12,5", Language::Russian);
     const ExchangeStart start = Send(t);
     EXPECT_EQ(start.files, std::vector<std::string>{Golden("send-changes-krt17a-percent-ru.txt")});
 }
 
 TEST(SendChanges, Mlv52bHistoryIntervalAndQuotedOwner) {
-    auto t = Parse(Reply("params-mlv52b.txt"), 300);
-    Edit(t, "history_time", "15", 300);
+    auto t = Parse(Reply("params-mlv52b.txt"), Language::Russian);
+    Edit(t, "history_time", "15", Language::Russian);
     Touch(t, "userinfo");
-    EditLast(t, 2, "0.002", 300);
+    EditLast(t, 2, "0.002", Language::Russian);
     const ExchangeStart start = Send(t);
     EXPECT_EQ(start.files, std::vector<std::string>{Golden("send-changes-mlv52b-ru.txt")});
     EXPECT_NE(Cp1251ToUtf8(start.files[0]).find("userinfo = \"Петров П. П.\"\r\n"),
@@ -161,10 +161,10 @@ TEST(SendChanges, ExactlyElevenAndNoParameterRow) {
     }
     catalogue += "</MLV52B-en>\r\n";
     ParameterSet set = ReadParameterSet(reply);
-    const auto rows = ParameterRows(set, catalogue, 0, 0);
+    const auto rows = ParameterRows(set, catalogue, Language::English, 0);
     for (const ParameterRow& row : rows)
         set.setModified(row.key, true);
-    ExchangeStart start = ComposeSendChanges(set, rows, false, 0);
+    ExchangeStart start = ComposeSendChanges(set, rows, false, Language::English);
     ASSERT_EQ(start.files.size(), 2u);
     EXPECT_EQ(start.files[0].substr(0, 11), "k0 = 0\r\nk1 ");
     EXPECT_EQ(start.files[0].substr(start.files[0].size() - 10), "k10 = 10\r\n");

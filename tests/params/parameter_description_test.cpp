@@ -19,8 +19,8 @@ TEST(ParameterDescriptions, ShippedCatalogueListsOnlyDescribedKeysWithTheirAcces
         TryReadFile(std::string(DM_SOURCE_DIR) + "/data/Commands.lst").value_or(""));
     int lines = 0;
     for (bool neutron : {true, false}) {
-        for (int langBase : {0, 300}) {
-            for (const CatalogueLine& line : CatalogueLines(catalogue, neutron, langBase)) {
+        for (const Language language : {Language::English, Language::Russian}) {
+            for (const CatalogueLine& line : CatalogueLines(catalogue, neutron, language)) {
                 ++lines;
                 const ParameterDescription* d = DescribeParameter(line.key);
                 ASSERT_NE(d, nullptr) << line.key;
@@ -74,21 +74,21 @@ TEST(ParameterSetEdits, LanguageSwitchRelabelsAndKeepsWhatIsSent) {
     auto t = Parse(Reply("params-krt17a.txt"));
     test::ScriptedUser user;
     const int threshold = RowOf(t.grid, "dose_threshold");
-    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, threshold, 2, 0, user));
-    EndParameterEdit(t.grid, t.set, threshold, 2, "0.05", 0);
+    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, threshold, 2, Language::English, user));
+    EndParameterEdit(t.grid, t.set, threshold, 2, "0.05", Language::English);
     const int alarm = RowOf(t.grid, "cfg_alarmoff");
-    EndParameterEdit(t.grid, t.set, alarm, 2, "enable", 0);
-    const std::vector<std::string> english = ComposeSendChanges(t.set, t.rows(), true, t.langBase).files;
+    EndParameterEdit(t.grid, t.set, alarm, 2, "enable", Language::English);
+    const std::vector<std::string> english = ComposeSendChanges(t.set, t.rows(), true, t.language).files;
 
     // The same set shown in Russian: new names and words, the same values and flags.
-    t.langBase = 300;
-    FillParameterGrid(t.set, test::Catalogue(), 300, 0, 456, t.grid, t.state);
+    t.language = Language::Russian;
+    FillParameterGrid(t.set, test::Catalogue(), Language::Russian, 0, 456, t.grid, t.state);
     EXPECT_EQ(t.grid.text(0, 0), "Имя параметра");
     EXPECT_EQ(t.grid.text(RowOf(t.grid, "dose_threshold"), 2), "0.05");
     EXPECT_TRUE(t.grid.isModified(RowOf(t.grid, "dose_threshold"), 2));
     EXPECT_EQ(t.grid.text(RowOf(t.grid, "cfg_alarmoff"), 2), "включить");
     EXPECT_EQ(t.grid.text(RowOf(t.grid, "dose_val"), 2), "1.5 мЗв");
-    EXPECT_EQ(ComposeSendChanges(t.set, t.rows(), true, t.langBase).files, english);
+    EXPECT_EQ(ComposeSendChanges(t.set, t.rows(), true, t.language).files, english);
 }
 
 TEST(ParameterSetEdits, TouchedValueIsSentAsItsOwnKeyHolds) {
@@ -97,8 +97,8 @@ TEST(ParameterSetEdits, TouchedValueIsSentAsItsOwnKeyHolds) {
     auto t = Parse(Reply("params-mlv52b.txt"));
     test::ScriptedUser user;
     const int row = RowOf(t.grid, "rate_threshold");
-    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, row, 2, 0, user));
-    const std::string file = ComposeSendChanges(t.set, t.rows(), false, 0).files.at(0);
+    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, row, 2, Language::English, user));
+    const std::string file = ComposeSendChanges(t.set, t.rows(), false, Language::English).files.at(0);
     EXPECT_EQ(file.rfind("rate_threshold = 1.0E-05\r\ncfg_type_of_signal = fixed\r\n", 0), 0u) << file;
 }
 

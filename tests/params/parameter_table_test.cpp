@@ -22,7 +22,7 @@ TEST(ParameterTableSetUp, EmptyReplyLeavesTheHeadingAndTheState) {
     t.state.historyInterval = 7;
     t.grid.appendColumn("old");
     t.grid.appendRow("old row");
-    FillParameterGrid(ReadParameterSet(""), test::Catalogue(), 0, 7, 456, t.grid, t.state);
+    FillParameterGrid(ReadParameterSet(""), test::Catalogue(), Language::English, 7, 456, t.grid, t.state);
     ASSERT_EQ(t.grid.rowCount(), 1);
     ASSERT_EQ(t.grid.colCount(), 3);
     EXPECT_EQ(t.grid.text(0, 0), "Parameter name");
@@ -51,7 +51,7 @@ TEST(ParameterTableParse, ModelAndCaption) {
     EXPECT_EQ(mlv.state.caption, "Dosimeter manager: MLV-52B");
     EXPECT_EQ(mlv.grid.text(2, 0), "Dose");
 
-    const auto ru = Parse(Reply("params-krt17a.txt"), 300);
+    const auto ru = Parse(Reply("params-krt17a.txt"), Language::Russian);
     EXPECT_EQ(ru.state.caption, "Панель управления дозиметром КРТ-17А");
     EXPECT_EQ(ru.grid.text(0, 0), "Имя параметра");
     EXPECT_EQ(ru.grid.text(1, 0), "Заводской номер");
@@ -111,8 +111,8 @@ TEST(ParameterTableParse, CatalogueKeyInsideALongerKeyShowsSendsAndSaves) {
                               "vibration = 1\r\ng_ks_large = 0.5\r\n";
     test::Table t;
     t.set = ReadParameterSet(reply);
-    t.langBase = 300;
-    FillParameterGrid(t.set, catalogue, 300, 0, test::kTestClientWidth, t.grid, t.state);
+    t.language = Language::Russian;
+    FillParameterGrid(t.set, catalogue, Language::Russian, 0, test::kTestClientWidth, t.grid, t.state);
     const auto& g = t.grid;
     EXPECT_EQ(g.text(RowOf(g, "battery"), 2), "85");
     EXPECT_EQ(g.text(RowOf(g, "rate_threshold"), 2), "2"); // present as itself: its own value
@@ -125,20 +125,20 @@ TEST(ParameterTableParse, CatalogueKeyInsideALongerKeyShowsSendsAndSaves) {
     // its own language whatever the row's kind.
     test::ScriptedUser user;
     const int vibr = RowOf(g, "vibr");
-    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, vibr, 2, 300, user));
-    EndParameterEdit(t.grid, t.set, vibr, 2, "включить", 300);
+    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, vibr, 2, Language::Russian, user));
+    EndParameterEdit(t.grid, t.set, vibr, 2, "включить", Language::Russian);
     EXPECT_EQ(t.grid.text(vibr, 2), "включить");
-    const std::vector<ParameterRow> rows = ParameterRows(t.set, catalogue, 300, 0);
-    const std::string file = Cp1251ToUtf8(ComposeSendChanges(t.set, rows, false, 300).files.at(0));
+    const std::vector<ParameterRow> rows = ParameterRows(t.set, catalogue, Language::Russian, 0);
+    const std::string file = Cp1251ToUtf8(ComposeSendChanges(t.set, rows, false, Language::Russian).files.at(0));
     EXPECT_EQ(file.rfind("vibr = enable\r\n", 0), 0u) << file;
-    EXPECT_EQ(ChangedValues(t.set, rows, 300).at(0), std::make_pair(std::string("vibr"), std::string("enable")));
+    EXPECT_EQ(ChangedValues(t.set, rows, Language::Russian).at(0), std::make_pair(std::string("vibr"), std::string("enable")));
 }
 
 TEST(ParameterTableParse, KeptValuesSurviveAReplyWithoutThem) {
     test::Table t;
     t.state.historyInterval = 15;
     t.state.historyDepth = 3;
-    FillParameterGrid(ReadParameterSet("dose_neutron = 1\r\n"), test::Catalogue(), 0, 0, 456, t.grid,
+    FillParameterGrid(ReadParameterSet("dose_neutron = 1\r\n"), test::Catalogue(), Language::English, 0, 456, t.grid,
                       t.state);
     EXPECT_EQ(t.state.historyInterval, 15);
     EXPECT_EQ(t.state.historyDepth, 3);
@@ -185,7 +185,7 @@ TEST(ParameterTableParse, LimitRowOfTheMlv52b) {
 }
 
 TEST(ParameterTableParse, SwitchAndSignalRowsOfTheKrt17a) {
-    const auto t = Parse(Reply("params-krt17a.txt"), 300);
+    const auto t = Parse(Reply("params-krt17a.txt"), Language::Russian);
     const auto& g = t.grid;
     const int last = g.rowCount() - 1;
     const int finalSound = last - 3;
@@ -234,9 +234,9 @@ TEST(ParameterTableParse, ProtectedRowsFollowTheMask) {
     const std::vector<std::string> keys = {"g_ks_large", "g_ks_small", "n_ks",
                                            "csWeigth",   "wtx[01]",    "wtx[10]"};
     const std::string reply = Reply("params-krt17a.txt");
-    const auto locked = Parse(reply, 0, 0);
-    const auto open = Parse(reply, 0, 7);
-    const auto csOnly = Parse(reply, 0, 2);
+    const auto locked = Parse(reply, Language::English, 0);
+    const auto open = Parse(reply, Language::English, 7);
+    const auto csOnly = Parse(reply, Language::English, 2);
     for (const auto& key : keys) {
         EXPECT_EQ(RowOf(locked.grid, key), -1) << key;
         EXPECT_NE(RowOf(open.grid, key), -1) << key;
@@ -246,7 +246,7 @@ TEST(ParameterTableParse, ProtectedRowsFollowTheMask) {
 }
 
 TEST(ParameterTableSave, NameEqualsValueInWindows1251) {
-    const auto t = Parse(Reply("params-mlv52b.txt"), 300);
+    const auto t = Parse(Reply("params-mlv52b.txt"), Language::Russian);
     const std::string bytes = ParameterTableFileBytes(t.grid);
     const std::string text = Cp1251ToUtf8(bytes);
     EXPECT_EQ(text.substr(0, text.find('\n') + 1), "Заводской номер = 52-0042\r\n");

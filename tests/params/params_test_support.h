@@ -1,5 +1,6 @@
 #pragma once
 // Shared by the parameter table tests: the sample files and a user who answers as told.
+#include "core/language.h"
 #include "core/message_sink.h"
 #include "core/reply_text.h"
 #include "core/text_file.h"
@@ -36,20 +37,20 @@ struct Table {
     ParameterSet set;
     GridModel grid;
     ParameterTableState state;
-    int langBase = 0;
+    Language language = Language::English;
     int access = 0;
 
     std::vector<ParameterRow> rows() const {
-        return ParameterRows(set, Catalogue(), langBase, access);
+        return ParameterRows(set, Catalogue(), language, access);
     }
 };
 
-inline Table Parse(const std::string& replyText, int langBase = 0, int access = 0) {
+inline Table Parse(const std::string& replyText, Language language = Language::English, int access = 0) {
     Table t;
     t.set = ReadParameterSet(replyText);
-    t.langBase = langBase;
+    t.language = language;
     t.access = access;
-    FillParameterGrid(t.set, Catalogue(), langBase, access, kTestClientWidth, t.grid, t.state);
+    FillParameterGrid(t.set, Catalogue(), language, access, kTestClientWidth, t.grid, t.state);
     return t;
 }
 

@@ -115,9 +115,9 @@ TEST_P(DoseRecord, HandWorkedYearThroughErasesResetsHandOversAndTheTurnOfTheYear
                             "(dosimeter C1).");
     EXPECT_EQ(WornByText(records, "KRT-17A", "A2"), "KRT-17A A2, worn by Petrova, Olga (W-01)");
     EXPECT_EQ(WornByText(records, "KRT-17A", "A1"), "KRT-17A A1");
-    EXPECT_EQ(AlertsForReadout(records, *repo, "C1", T("2026-12-31T00:00:00Z"), 300)[2].text,
+    EXPECT_EQ(AlertsForReadout(records, *repo, "C1", T("2026-12-31T00:00:00Z"), Language::Russian)[2].text,
               "Kuznetsov (W-03): доза за год 21.0 мЗв достигла контрольного уровня 6.0 мЗв (дозиметр C1).");
-    EXPECT_EQ(WornByText(records, "KRT-17A", "A2", 300), "КРТ-17А A2, носитель: Petrova, Olga (W-01)");
+    EXPECT_EQ(WornByText(records, "KRT-17A", "A2", Language::Russian), "КРТ-17А A2, носитель: Petrova, Olga (W-01)");
 
     // A dose exactly at a limit has reached it, whatever the sum's binary noise.
     records.setLimits({0.021, std::nullopt, std::nullopt, std::nullopt});

@@ -275,7 +275,7 @@ TEST(StationRecorder, NoWritableSpoolHoldsRecordsInMemory) {
     EXPECT_EQ(log.count("cannot be written"), 1);
 
     // The window in Russian: the recorder's own words follow it.
-    recorder.setLanguage(300);
+    recorder.setLanguage(Language::Russian);
     recorder.parametersArrived(Params("1.000E-03", "2.0E-06"));
     recorder.waitIdle();
     EXPECT_EQ(log.count("Записей, ожидающих базу учёта доз: 2."), 1);

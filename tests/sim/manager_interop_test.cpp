@@ -37,13 +37,13 @@ const SimReply* Find(const std::vector<SimReply>& replies, char letter) {
 
 struct Case {
     SimModel model;
-    int langBase;
+    Language language;
 };
 
 class ManagerInterop : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
-    const auto [model, langBase] = GetParam();
+    const auto [model, language] = GetParam();
     const bool krt = HasNeutronChannel(model);
     const std::string catalogue = ShippedCatalogue();
     SimDevice device(model, catalogue, 21);
@@ -54,11 +54,11 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
     ParameterSet set = ReadParameterSet(AsPickedUp(*Find(replies, 'P')));
     GridModel table;
     ParameterTableState state;
-    FillParameterGrid(set, catalogue, langBase, 7, 456, table, state);
+    FillParameterGrid(set, catalogue, language, 7, 456, table, state);
     EXPECT_EQ(state.neutron, krt);
     EXPECT_EQ(state.historyInterval, 60.0);
     EXPECT_EQ(state.historyDepth, 17.0);
-    for (const auto& line : CatalogueLines(catalogue, krt, langBase)) {
+    for (const auto& line : CatalogueLines(catalogue, krt, language)) {
         bool found = false;
         for (int r = 1; r < table.rowCount(); ++r)
             found = found ||
@@ -71,11 +71,11 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
             << "row " << r << " " << table.text(r, kNameColumn);
 
     // The user touches every editable value and sends: the dosimeter takes every line.
-    const std::vector<ParameterRow> rows = ParameterRows(set, catalogue, langBase, 7);
+    const std::vector<ParameterRow> rows = ParameterRows(set, catalogue, language, 7);
     for (const ParameterRow& row : rows)
         if (row.editable && !row.key.empty())
             set.setModified(row.key, true);
-    const ExchangeStart send = ComposeSendChanges(set, rows, krt, 0);
+    const ExchangeStart send = ComposeSendChanges(set, rows, krt, Language::English);
     ASSERT_TRUE(send.started);
     ASSERT_EQ(send.files.size(), krt ? 2u : 1u); // a KRT-17A has more than eleven touched rows
     const std::string before = device.parameterReply(true);
@@ -100,7 +100,7 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
     replies = device.handleCommandFile(GetParametersCommand(0), device.clock());
     set = ReadParameterSet(AsPickedUp(*Find(replies, 'P')));
     const ExchangeStart history =
-        ComposeGetDoseHistory(set, ParameterRows(set, catalogue, langBase, 0));
+        ComposeGetDoseHistory(set, ParameterRows(set, catalogue, language, 0));
     ASSERT_TRUE(history.started);
     replies = device.handleCommandFile(history.files.at(0), device.clock());
     const SimReply* archive = Find(replies, 'A');
@@ -109,8 +109,8 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ModelsAndLanguages, ManagerInterop,
-                         ::testing::Values(Case{SimModel::Krt17a, 0}, Case{SimModel::Krt17a, 300},
-                                           Case{SimModel::Mlv52b, 0}, Case{SimModel::Mlv52b, 300}));
+                         ::testing::Values(Case{SimModel::Krt17a, Language::English}, Case{SimModel::Krt17a, Language::Russian},
+                                           Case{SimModel::Mlv52b, Language::English}, Case{SimModel::Mlv52b, Language::Russian}));
 
 TEST(ManagerInteropCommands, ArchiveFillsTheDoseArchiveRecordForRecord) {
     for (SimModel model : {SimModel::Krt17a, SimModel::Mlv52b}) {
@@ -144,7 +144,7 @@ TEST(ManagerInteropCommands, EraseCommandClearsTheTotalAndIsAccepted) {
     EXPECT_NE(AsPickedUp(replies[0]).find("accepted"), std::string::npos);
     GridModel table;
     ParameterTableState state;
-    FillParameterGrid(ReadParameterSet(AsPickedUp(replies[1])), ShippedCatalogue(), 0, 0, 456, table,
+    FillParameterGrid(ReadParameterSet(AsPickedUp(replies[1])), ShippedCatalogue(), Language::English, 0, 456, table,
                       state);
     int found = 0;
     for (int r = 1; r < table.rowCount(); ++r) {

@@ -67,7 +67,7 @@ TEST(SimDeviceParameters, KrtAnswersEveryCatalogueKeyInDeviceFormats) {
     const std::string reply = device.parameterReply(true);
     auto values = ReplyValues(reply);
 
-    for (int lang : {0, 300})
+    for (const Language lang : {Language::English, Language::Russian})
         for (const auto& line : CatalogueLines(catalogue, true, lang))
             EXPECT_TRUE(values.count(line.key)) << line.key;
     EXPECT_NE(reply.find("neutr"), std::string::npos);
@@ -95,7 +95,7 @@ TEST(SimDeviceParameters, MlvHasNoNeutronTraceAndNoSwitches) {
     device.fillHistory(5);
     const std::string reply = device.parameterReply(true);
     auto values = ReplyValues(reply);
-    for (int lang : {0, 300})
+    for (const Language lang : {Language::English, Language::Russian})
         for (const auto& line : CatalogueLines(catalogue, false, lang))
             EXPECT_TRUE(values.count(line.key)) << line.key;
     EXPECT_EQ(reply.find("neutr"), std::string::npos);
