@@ -36,7 +36,6 @@ void OnNextBox(std::function<void(QMessageBox&)> check, Qt::Key key) {
         }
         check(*box);
         QTest::keyClick(box, key);
-        *poll = nullptr; // the stored poll holds itself; let it go once the box is answered
     };
     QTimer::singleShot(0, [poll] { (*poll)(); });
 }
