@@ -34,7 +34,7 @@ dm::ChartHistory History(bool full) {
     history.step = 60;
     history.depth = 10000;
     if (full) {
-        history.neutronModel = true;
+        history.model = dm::Model::Krt17a;
         double dose = 0, neutron = 0;
         for (int i = 0; i < dm::kChartRecords; ++i) {
             dose += 1e-6 * (1.0 + 0.8 * std::sin(i * 0.01));

@@ -37,7 +37,7 @@ void BM_CatalogueLines(benchmark::State& state) {
     const std::string catalogue =
         dm::DecodeCatalogue(dm::TryReadFile(std::string(DM_SOURCE_DIR) + "/data/Commands.lst").value_or(""));
     for (auto _ : state)
-        benchmark::DoNotOptimize(dm::CatalogueLines(catalogue, true, dm::Language::Russian));
+        benchmark::DoNotOptimize(dm::CatalogueLines(catalogue, dm::Model::Krt17a, dm::Language::Russian));
 }
 BENCHMARK(BM_CatalogueLines);
 

@@ -56,7 +56,7 @@ std::unique_ptr<irda::IrdaStack> StackOn(const std::string& path, bool paced, co
 // A dosimeter's archive of 10,000 gamma and 10,000 neutron records, pushed from one stack
 // to the other's OBEX receiver once the link is up.
 void PushArchive(benchmark::State& state, bool paced) {
-    SimDevice device(SimModel::Krt17a, {}, 7);
+    SimDevice device(Model::Krt17a, {}, 7);
     device.fillHistory(10000);
     const std::string archive = device.archiveReply();
     std::string error;
@@ -121,7 +121,7 @@ void BM_IrdaParametersPaced9600(benchmark::State& state) {
     irda::SirLinkOptions simSir;
     simSir.path = bridge->pathA();
     simSir.paced = true;
-    auto dosimeter = std::make_unique<IrdaDosimeter>(SimModel::Krt17a, so);
+    auto dosimeter = std::make_unique<IrdaDosimeter>(Model::Krt17a, so);
     if (!dosimeter->start(irda::OpenSirPort(simSir, &error), (folder / "sim.pcap").string(), &error)) {
         state.SkipWithError(error.c_str());
         return;

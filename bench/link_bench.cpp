@@ -122,7 +122,7 @@ std::unique_ptr<dm::SimulatedDosimeter> StartSimulator(const fs::path& folder, i
     options.records = 10;
     options.seed = 7;
     options.catalogue = DM_SOURCE_DIR "/data/Commands.lst";
-    auto sim = std::make_unique<dm::SimulatedDosimeter>(dm::SimModel::Krt17a, folder, options);
+    auto sim = std::make_unique<dm::SimulatedDosimeter>(dm::Model::Krt17a, folder, options);
     std::string error;
     if (!sim->start("127.0.0.1", 0, &error))
         return nullptr;

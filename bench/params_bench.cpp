@@ -73,7 +73,7 @@ void BM_ComposeSendChanges(benchmark::State& state) {
     for (const dm::ParameterRow& row : rows)
         set.setModified(row.key, true);
     for (auto _ : state) {
-        auto start = dm::ComposeSendChanges(set, rows, true, dm::Language::English);
+        auto start = dm::ComposeSendChanges(set, rows, dm::Model::Krt17a, dm::Language::English);
         benchmark::DoNotOptimize(start.files.size());
     }
 }

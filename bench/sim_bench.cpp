@@ -15,7 +15,7 @@
 namespace {
 
 void BM_ParameterReply(benchmark::State& state) {
-    dm::SimDevice device(dm::SimModel::Krt17a, "", 1);
+    dm::SimDevice device(dm::Model::Krt17a, "", 1);
     device.fillHistory(100);
     for (auto _ : state)
         benchmark::DoNotOptimize(device.parameterReply(true));
@@ -23,7 +23,7 @@ void BM_ParameterReply(benchmark::State& state) {
 BENCHMARK(BM_ParameterReply);
 
 void BM_ArchiveReplyFullHistory(benchmark::State& state) {
-    dm::SimDevice device(dm::SimModel::Krt17a, "", 1);
+    dm::SimDevice device(dm::Model::Krt17a, "", 1);
     device.fillHistory(dm::DoseMeter::kHistoryCapacity);
     for (auto _ : state)
         benchmark::DoNotOptimize(device.archiveReply());
@@ -33,7 +33,7 @@ BENCHMARK(BM_ArchiveReplyFullHistory)->Unit(benchmark::kMillisecond);
 // Catching up a day of running time, as after a day without any command.
 void BM_AdvanceOneDay(benchmark::State& state) {
     for (auto _ : state) {
-        dm::SimDevice device(dm::SimModel::Krt17a, "", 1);
+        dm::SimDevice device(dm::Model::Krt17a, "", 1);
         device.advanceTo(86400);
         benchmark::DoNotOptimize(device.meter().counters().totalDose);
     }
@@ -41,7 +41,7 @@ void BM_AdvanceOneDay(benchmark::State& state) {
 BENCHMARK(BM_AdvanceOneDay)->Unit(benchmark::kMicrosecond);
 
 void BM_SettingsFile(benchmark::State& state) {
-    dm::SimDevice device(dm::SimModel::Krt17a, "", 1);
+    dm::SimDevice device(dm::Model::Krt17a, "", 1);
     const std::string file = "rate_threshold = 1.000E-05\r\ndose_threshold = 1.000E-03\r\n"
                              "cfg_select_sound = dose\r\ncfg_type_of_signal = fixed\r\n"
                              "limit_fixed = 1.000E-04\r\n\r\nget_parameters=255\r\n#\r\n";
@@ -73,7 +73,7 @@ void BM_PushOverLoopback(benchmark::State& state) {
     dm::SimOptions options;
     options.replyDelayMs = 0;
     options.seed = 1;
-    dm::SimulatedDosimeter sim(dm::SimModel::Krt17a, dir, options);
+    dm::SimulatedDosimeter sim(dm::Model::Krt17a, dir, options);
     if (!sim.start("127.0.0.1", 0, nullptr)) {
         state.SkipWithError("cannot start the simulator");
         return;

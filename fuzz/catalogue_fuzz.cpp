@@ -7,9 +7,9 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const std::string catalogue = dm::DecodeCatalogue(bytes);
-    for (bool neutron : {false, true})
+    for (const dm::Model model : {dm::Model::Mlv52b, dm::Model::Krt17a})
         for (const dm::Language lang : {dm::Language::English, dm::Language::Russian})
-            (void)dm::CatalogueLines(catalogue, neutron, lang);
+            (void)dm::CatalogueLines(catalogue, model, lang);
     (void)dm::SplitCatalogueSection(catalogue);
     return 0;
 }

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto rows = dm::ParameterRows(set, ShippedCatalogue(), language, access);
     for (const dm::ParameterRow& row : rows)
         set.setModified(row.key, true);
-    const dm::ExchangeStart start = dm::ComposeSendChanges(set, rows, set.neutron(), language);
+    const dm::ExchangeStart start = dm::ComposeSendChanges(set, rows, set.model(), language);
     for (const std::string& file : start.files)
         if (file.size() < 2 || file.compare(file.size() - 2, 2, "\r\n") != 0)
             std::abort(); // every command line ends in CR LF

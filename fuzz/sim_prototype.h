@@ -11,12 +11,12 @@ inline const dm::SimDevice& SimPrototype(bool neutron, int historyRecords) {
     static const std::string catalogue =
         dm::DecodeCatalogue(dm::TryReadFile(DM_SOURCE_DIR "/data/Commands.lst").value_or(""));
     static const dm::SimDevice krt = [&] {
-        dm::SimDevice d(dm::SimModel::Krt17a, catalogue, 1);
+        dm::SimDevice d(dm::Model::Krt17a, catalogue, 1);
         d.fillHistory(historyRecords);
         return d;
     }();
     static const dm::SimDevice mlv = [&] {
-        dm::SimDevice d(dm::SimModel::Mlv52b, catalogue, 2);
+        dm::SimDevice d(dm::Model::Mlv52b, catalogue, 2);
         d.fillHistory(historyRecords);
         return d;
     }();

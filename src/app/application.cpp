@@ -121,8 +121,7 @@ int Application::run(const std::vector<std::string>& args) {
         simFolder = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/dosimeter-manager-XXXXXX"));
         if (!simFolder->isValid())
             return Fail("--simulate: no temporary folder for the received files can be made");
-        const auto model = *options.simulate == "MLV-52B" ? dm::SimulatedDosimeter::Model::Mlv52b
-                                                          : dm::SimulatedDosimeter::Model::Krt17a;
+        const dm::Model model = *options.simulate;
         std::string error;
         if (overTcp) {
             simulator = std::make_unique<dm::SimulatedDosimeter>(

@@ -381,8 +381,7 @@ void MainWindow::displayAsDiagram() {
     const dm::ChartLoadResult loaded =
         diagram.loadData(archive, controller_->historyInterval(), controller_->historyDepth());
     // The serial number of the dosimeter the history was read from, when known.
-    const std::string model = archive.hasNeutron() ? "KRT-17A" : "MLV-52B";
-    diagram.setDosimeter(model, controller_->archiveSerial());
+    diagram.setDosimeter(std::string(dm::ModelName(archive.model())), controller_->archiveSerial());
     const std::string notice = dm::TruncationNotice(loaded, language_);
     if (!notice.empty())
         services_.dialogs->showMessage(notice);

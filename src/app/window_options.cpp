@@ -5,12 +5,6 @@
 
 namespace dm {
 
-namespace {
-
-bool IsModel(const std::string& s) { return s == "KRT-17A" || s == "MLV-52B"; }
-
-} // namespace
-
 const char* WindowUsage() {
     return "usage: dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--simulate-link sir|tcp]\n"
            "                         [--capture FILE] [--db URL] [--screenshots DIR]\n"
@@ -134,17 +128,17 @@ WindowOptions ParseWindowOptions(const std::vector<std::string>& args) {
             }
             o.link = value;
         } else if (a == "--simulate" || a.rfind("--simulate=", 0) == 0) {
-            std::string model = "KRT-17A";
+            std::string model(ModelName(Model::Krt17a));
             if (a != "--simulate") {
                 model = a.substr(11);
             } else if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
                 model = args[++i];
             }
-            if (!IsModel(model)) {
+            o.simulate = ModelFromName(model);
+            if (!o.simulate) {
                 o.error = "--simulate: unknown model \"" + model + "\" (KRT-17A or MLV-52B)";
                 return o;
             }
-            o.simulate = model;
         } else if (a == "--db" || a.rfind("--db=", 0) == 0) {
             if (a == "--db" && i + 1 >= args.size()) {
                 o.error = "--db needs a database URL";

@@ -2,6 +2,8 @@
 // The window's command line:
 //   dosimeter-manager [--link LINK] [--simulate [KRT-17A|MLV-52B]] [--simulate-link sir|tcp]
 //                     [--capture FILE] [--db URL] [--screenshots DIR] [--help] [--version]
+#include "core/model.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -11,7 +13,7 @@ namespace dm {
 
 struct WindowOptions {
     std::string link;                     // empty: the default link
-    std::optional<std::string> simulate;  // the simulated model, "KRT-17A" or "MLV-52B"
+    std::optional<Model> simulate;        // the simulated model
     std::string screenshots;              // non-empty: save pictures of the window there and exit
     std::string db;                       // the records database URL; empty: not given
     // How the simulated dosimeter is reached: "sir" (its IrDA stack on a pair of

@@ -23,8 +23,8 @@ ChartLoadResult LoadChartData(ChartModel& chart, const DoseArchive& archive, dou
                               double historyDepth) {
     ChartLoadResult result;
     ChartHistory history;
-    history.neutronModel = archive.hasNeutron();
-    if (archive.hasNeutron()) {
+    history.model = archive.model();
+    if (MeasuresNeutron(archive.model())) {
         result.neutronRows = ClampCount(archive.neutron().size());
         const int n = std::min(result.neutronRows, kChartRecords);
         history.neutron.reserve(static_cast<std::size_t>(n));

@@ -158,7 +158,7 @@ void ChartModel::setClientSize(int width, int height) {
 }
 
 void ChartModel::setHistory(const ChartHistory& history) {
-    neutronModel_ = history.neutronModel;
+    model_ = history.model;
     step_ = history.step;
     depth_ = history.depth;
     const auto doses = std::min(history.doses.size(), doses_.size());
@@ -694,7 +694,7 @@ std::string ChartModel::readoutTextAt(int x) const {
     std::string text;
     if (diagram_ == ChartDiagram::Dose) {
         if (col.dose > 0.0)
-            text += ReadoutLine(neutronModel_ ? IDS_MIXED_DOSE : IDS_DOSE_VALUE, lang,
+            text += ReadoutLine(MeasuresNeutron(model_) ? IDS_MIXED_DOSE : IDS_DOSE_VALUE, lang,
                                 FormatDoseReadout(col.dose, lang));
         if (neutronShown_ && col.neutron > 0.0)
             text += ReadoutLine(IDS_NEUTRON_COMPONENT, lang, FormatDoseReadout(col.neutron, lang));
@@ -702,7 +702,7 @@ std::string ChartModel::readoutTextAt(int x) const {
                             col.doseTime == -1.0 ? "" : FormatTime(static_cast<long long>(col.doseTime)));
     } else {
         if (col.doseInc > 0.0)
-            text += ReadoutLine(neutronModel_ ? IDS_MIXED_INCREMENT : IDS_GAMMA_INCREMENT, lang,
+            text += ReadoutLine(MeasuresNeutron(model_) ? IDS_MIXED_INCREMENT : IDS_GAMMA_INCREMENT, lang,
                                 FormatDoseReadout(col.doseInc, lang));
         const bool neutronLine = neutronShown_ && col.neutronInc > 0.0;
         if (neutronLine)

@@ -6,6 +6,7 @@
 // a test recorder.
 #include "charts/chart_canvas.h"
 #include "core/language.h"
+#include "core/model.h"
 
 #include <string>
 #include <vector>
@@ -30,7 +31,7 @@ struct NeutronPoint {
 
 // The history the chart draws.
 struct ChartHistory {
-    bool neutronModel = false; // the dosimeter has a neutron channel: the legend says "mixed"
+    Model model = Model::Mlv52b; // a KRT-17A has a neutron channel: the legend says "mixed"
     double step = 1.0;         // seconds between dose records
     double depth = 0.0;        // records the dosimeter keeps: the time axis of an empty history
     // Sv, one a step; records beyond kChartRecords are left out.
@@ -97,7 +98,7 @@ public:
     // Takes the history and works out its increments and statistics; the drawing scrolls
     // back to its start.
     void setHistory(const ChartHistory& history);
-    bool neutronModel() const { return neutronModel_; }
+    Model model() const { return model_; }
     double step() const { return step_; }
     double depth() const { return depth_; }
     const std::vector<double>& doses() const { return doses_; }          // kChartRecords entries
@@ -171,7 +172,7 @@ private:
     int neutronCount() const;
 
     Language language_ = Language::English;
-    bool neutronModel_ = false;
+    Model model_ = Model::Mlv52b;
     double step_ = 1.0;
     double depth_ = 0.0;
     std::vector<double> doses_;

@@ -187,7 +187,7 @@ void DiagramWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void DiagramWindow::setDosimeter(const std::string& model, const std::string& serialNumber) {
-    model_ = model;
+    modelName_ = model;
     serialNumber_ = serialNumber;
     updateTitle();
 }
@@ -196,8 +196,8 @@ void DiagramWindow::setDosimeter(const std::string& model, const std::string& se
 void DiagramWindow::updateTitle() {
     const ChartModel& chart = view_->chart();
     QString title = Text(chart.diagram() == ChartDiagram::Dose ? IDS_DOSE_DIAGRAM : IDS_INCREMENTS_DIAGRAM, language_);
-    if (!model_.empty()) {
-        title += QStringLiteral(" \u2014 ") + Q(ShownModelName(model_, language_));
+    if (!modelName_.empty()) {
+        title += QStringLiteral(" \u2014 ") + Q(ShownModelName(modelName_, language_));
         if (!serialNumber_.empty())
             title += QLatin1Char(' ') + Text(IDS_SERIAL_NO, language_) + QLatin1Char(' ') +
                      Q(serialNumber_);
@@ -223,7 +223,7 @@ void DiagramWindow::initialise() {
     fitButton_->setText(Text(IDS_FIT_TO_SCREEN, language_));
     setScaleText(QStringLiteral("100"));
 
-    if (neutronModel_) {
+    if (MeasuresNeutron(archiveModel_)) {
         neutronCheck_->show();
         doseLegend_->setText(Text(IDS_MIXED_DOSE, language_));
     } else {
@@ -241,7 +241,7 @@ void DiagramWindow::initialise() {
 
 ChartLoadResult DiagramWindow::loadData(const DoseArchive& archive, double historyInterval, double historyDepth) {
     const ChartLoadResult result = LoadChartData(view_->chart(), archive, historyInterval, historyDepth);
-    neutronModel_ = archive.hasNeutron();
+    archiveModel_ = archive.model();
     truncationNotice_ = TruncationNotice(result, language_);
     initialise();
     view_->repaintChart();

@@ -48,7 +48,7 @@ public:
     // cancelled or not written.
     bool saveDiagramPng();
 
-    bool neutron() const { return neutronModel_; }
+    Model model() const { return archiveModel_; }
     ChartView* chartView() const { return view_; }
     LegendCheckBox* doseLegend() const { return doseLegend_; }
     LegendCheckBox* neutronCheck() const { return neutronCheck_; }
@@ -77,7 +77,7 @@ private:
     void fitToScreen();
 
     Language language_ = Language::English;
-    bool neutronModel_ = false;
+    Model archiveModel_ = Model::Mlv52b;
     ChartView* view_ = nullptr;
     QGroupBox* legendGroup_ = nullptr;
     QGroupBox* displayGroup_ = nullptr;
@@ -92,7 +92,7 @@ private:
     QToolButton* scaleDown_ = nullptr;
     QPushButton* fitButton_ = nullptr;
     ChartSaveDialogs* saveDialogs_ = nullptr;
-    std::string model_;
+    std::string modelName_; // as the title shows it
     std::string serialNumber_;
     std::string truncationNotice_; // rows left out of the chart, or empty
 };

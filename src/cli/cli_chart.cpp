@@ -118,7 +118,7 @@ int RunChart(const Args& args) {
     chart->setClientSize(width, height);
     chart->setReadoutCharWidth(ChartFontCharWidth());
 
-    if (neutron && !archive.hasNeutron()) {
+    if (neutron && !MeasuresNeutron(archive.model())) {
         neutron = false;
         std::fputs("dosimeter-cli: --neutron ignored: the archive has no neutron section\n", stderr);
     }

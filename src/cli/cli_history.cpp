@@ -102,7 +102,7 @@ void WriteArchiveTablesJson(const DoseArchive& archive, Language language) {
     b = "{\n  \"layout\": ";
     b += layoutA ? "\"A\"" : "\"B\"";
     b += ",\n  \"has_neutron\": ";
-    b += archive.hasNeutron() ? "true" : "false";
+    b += MeasuresNeutron(archive.model()) ? "true" : "false";
     b += ",\n  \"tabs\": [" + JsonString(Tr(IDS_TAB_PARAMETERS, language));
     for (const std::string& label : HistoryTabLabels(archive, language))
         b += ", " + JsonString(label);

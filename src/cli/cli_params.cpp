@@ -55,7 +55,7 @@ struct ParsedTable {
 void WarnAboutBareCatalogue(const TableInput& in, const ParameterSet& set) {
     if (!set.replied())
         return;
-    const std::string notice = CatalogueSectionNotice(in.catalogue, in.catalogueName, set.neutron(), in.language);
+    const std::string notice = CatalogueSectionNotice(in.catalogue, in.catalogueName, set.model(), in.language);
     if (!notice.empty())
         std::fprintf(stderr, "dosimeter-cli: warning: %s\n", notice.c_str());
 }
@@ -96,9 +96,7 @@ std::string JsonTable(const ParsedTable& table, bool emptyReply) {
     std::string out = "{\n";
     out += "  \"caption\": " + JsonString(table.state.caption) + ",\n";
     out += std::string("  \"model\": ") +
-           (emptyReply            ? "null"
-            : table.state.neutron ? "\"KRT-17A\""
-                                  : "\"MLV-52B\"") +
+           (emptyReply ? std::string("null") : "\"" + std::string(ModelName(table.state.model)) + "\"") +
            ",\n";
     out += "  \"history_interval\": " + JsonNumber(table.state.historyInterval) + ",\n";
     out += "  \"history_depth\": " + JsonNumber(table.state.historyDepth) + ",\n";

@@ -68,7 +68,7 @@ private:
 #endif
 
 // The simulated dosimeter over IrDA on the serial line the link names.
-int RunIrdaSimulate(SimModel model, const std::string& modelName, const std::string& link, const std::string& capture,
+int RunIrdaSimulate(Model model, const std::string& modelName, const std::string& link, const std::string& capture,
                     bool pace, const SimOptions& sim) {
 #ifdef _WIN32
     (void)model;
@@ -146,7 +146,7 @@ int RunSimulate(const Args& args) {
     options.flag("--pace", &pace);
     if (!options.parse(args, nullptr))
         return kExitOk;
-    const auto simModel = SimModelFromName(model);
+    const auto simModel = ModelFromName(model);
     if (!simModel)
         options.usageError(model.empty()
                                ? "--model is required"

@@ -1,5 +1,8 @@
 #include "core/string_table.h"
 
+#include "core/model.h"
+
+#include <optional>
 #include <vector>
 
 namespace dm {
@@ -506,10 +509,9 @@ std::string FillIn(std::string text, std::initializer_list<std::string_view> val
 
 std::string ShownModelName(std::string_view model, Language language) {
     // The Russian model texts are the caption's; the English ones carry its ": ".
-    if (language == Language::Russian && model == "KRT-17A")
-        return Tr(IDS_MODEL_KRT, language);
-    if (language == Language::Russian && model == "MLV-52B")
-        return Tr(IDS_MODEL_MLV, language);
+    const std::optional<Model> known = ModelFromName(model);
+    if (language == Language::Russian && known)
+        return Tr(*known == Model::Krt17a ? IDS_MODEL_KRT : IDS_MODEL_MLV, language);
     return std::string(model);
 }
 

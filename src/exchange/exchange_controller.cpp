@@ -30,7 +30,7 @@ std::vector<std::pair<std::string, std::string>> EditsOf(const ParameterSet& set
 
 std::string DosimeterName(const ParameterSet& set) {
     const std::string serial = set.serialNumber();
-    return serial.empty() ? set.model() : set.model() + " " + serial;
+    return serial.empty() ? set.modelName() : set.modelName() + " " + serial;
 }
 
 } // namespace
@@ -164,7 +164,7 @@ ExchangeController::ComposedChanges ExchangeController::composeChanges(Language 
     composed.refused = CheckChanges(parameters_, shown, refusalLanguage);
     if (!composed.refused.empty())
         return composed;
-    composed.start = ComposeSendChanges(parameters_, shown, neutron_, language_);
+    composed.start = ComposeSendChanges(parameters_, shown, model_, language_);
     if (composed.start.started)
         for (const auto& [key, value] : ChangedValues(parameters_, shown, language_))
             composed.changes.push_back({key, parameters_.raw(key).value_or(""), value});
@@ -307,14 +307,14 @@ void ExchangeController::takeParameters(ParameterSet reading) {
 
 void ExchangeController::readingFacts() {
     const std::vector<ParameterRow> shown = rows();
-    neutron_ = parameters_.neutron();
+    model_ = parameters_.model();
     if (const auto interval = ShownHistoryInterval(parameters_, shown))
         historyInterval_ = *interval;
     if (const auto depth = ShownHistoryDepth(parameters_, shown))
         historyDepth_ = *depth;
     if (!parameters_.replied())
         return;
-    const std::string notice = CatalogueSectionNotice(catalogue_, catalogueFile_, neutron_, language_);
+    const std::string notice = CatalogueSectionNotice(catalogue_, catalogueFile_, model_, language_);
     if (!notice.empty() && notice != catalogueNoticeShown_) {
         view_.statusLine(notice);
         catalogueNoticeShown_ = notice;
@@ -377,7 +377,7 @@ void ExchangeController::takeArchiveReply(const std::string& reply) {
         recorder_->archiveArrived(archive, historyInterval_);
     archive_ = std::move(archive);
     archiveSerial_ = parameters_.serialNumber();
-    neutron_ = archive_.hasNeutron();
+    model_ = archive_.model();
     view_.archiveChanged();
     say(IDS_ARCHIVE_RECEIVED);
     if (archive_.gamma().empty() && archive_.neutron().empty())

@@ -117,8 +117,8 @@ public:
     const std::set<std::string>& badKeys() const { return badKeys_; }
     // The dosimeter whose table is shown has left: the table stays, greyed, not editable.
     bool outOfRange() const { return outOfRange_; }
-    // The model of the last reading: a KRT-17A measures neutrons too.
-    bool neutron() const { return neutron_; }
+    // The model of the last reading.
+    Model model() const { return model_; }
     // "history_time" and "history_depth_gma" of the last table (1 s and 0 until then).
     double historyInterval() const { return historyInterval_; }
     double historyDepth() const { return historyDepth_; }
@@ -172,7 +172,7 @@ private:
     ParameterSet parameters_; // the last parameter reply, with the user's edits
     DoseArchive archive_;
     std::string archiveSerial_;
-    bool neutron_ = false;
+    Model model_ = Model::Mlv52b;
     double historyInterval_ = 1.0;
     double historyDepth_ = 0.0;
 

@@ -18,10 +18,10 @@ std::string RequestMessage(ExchangeRequest request, Language language) {
 }
 
 std::string InRangeMessage(const ParameterSet& parameters, Language language) {
-    const bool neutron = parameters.model() == "KRT-17A";
     // The model as the interface language writes it ("КРТ-17А").
-    const std::string model = language == Language::Russian ? Tr(neutron ? IDS_MODEL_KRT : IDS_MODEL_MLV, language)
-                                                       : parameters.model();
+    const std::string model = language == Language::Russian
+                                  ? Tr(parameters.model() == Model::Krt17a ? IDS_MODEL_KRT : IDS_MODEL_MLV, language)
+                                  : parameters.modelName();
     const std::string serial = parameters.serialNumber();
     return serial.empty() ? FillIn(Tr(IDS_IN_RANGE, language), {model})
                           : FillIn(Tr(IDS_IN_RANGE_SERIAL, language), {model, serial});

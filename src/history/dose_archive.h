@@ -6,6 +6,8 @@
 // The reply comes in two layouts, told apart by a TAB anywhere in the text:
 //   A (KRT-17A): a heading line, gamma dose lines, then neutron lines with TABs;
 //   B (MLV-52B): four heading lines, then gamma dose lines, no times.
+#include "core/model.h"
+
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -48,8 +50,8 @@ public:
     DoseArchive() = default;
 
     ArchiveLayout layout() const { return layout_; }
-    // The model flag: the reply held a TAB, so the dosimeter has a neutron channel.
-    bool hasNeutron() const { return layout_ == ArchiveLayout::A; }
+    // The reply held a TAB: a KRT-17A's, with a neutron section.
+    Model model() const { return layout_ == ArchiveLayout::A ? Model::Krt17a : Model::Mlv52b; }
     bool empty() const { return layout_ == ArchiveLayout::None; }
 
     const std::vector<GammaDoseRecord>& gamma() const { return gamma_; }

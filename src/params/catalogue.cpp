@@ -17,11 +17,11 @@ std::string LoadCatalogue(const std::filesystem::path& path, Language language, 
     return DecodeCatalogue(ReadTextFile(file, language, messages));
 }
 
-std::string SelectCatalogueSection(std::string_view catalogue, bool neutron, Language language) {
-    const std::string model = neutron ? "KRT17A" : "MLV52B";
+std::string SelectCatalogueSection(std::string_view catalogue, Model model, Language language) {
+    const std::string modelTag = model == Model::Krt17a ? "KRT17A" : "MLV52B";
     const std::string lang = language == Language::Russian ? "ru" : "en";
-    const std::string open = "<" + model + "-" + lang + ">";
-    const std::string close = "</" + model + "-" + lang + ">";
+    const std::string open = "<" + modelTag + "-" + lang + ">";
+    const std::string close = "</" + modelTag + "-" + lang + ">";
 
     const std::size_t openPos = catalogue.find(open);
     const std::size_t closePos = catalogue.find(close);
@@ -89,8 +89,8 @@ std::vector<CatalogueLine> SplitCatalogueSection(std::string_view section) {
     return lines;
 }
 
-std::vector<CatalogueLine> CatalogueLines(std::string_view catalogue, bool neutron, Language language) {
-    return SplitCatalogueSection(SelectCatalogueSection(catalogue, neutron, language));
+std::vector<CatalogueLine> CatalogueLines(std::string_view catalogue, Model model, Language language) {
+    return SplitCatalogueSection(SelectCatalogueSection(catalogue, model, language));
 }
 
 } // namespace dm

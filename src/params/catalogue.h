@@ -4,6 +4,7 @@
 #include "core/colour.h"
 #include "core/language.h"
 #include "core/message_sink.h"
+#include "core/model.h"
 
 #include <filesystem>
 #include <optional>
@@ -28,15 +29,15 @@ std::string DecodeCatalogue(std::string_view fileBytes);
 // A missing file gives the not-found message and an empty catalogue.
 std::string LoadCatalogue(const std::filesystem::path& path, Language language, MessageSink& messages);
 
-// The section for the model (KRT-17A when neutron is set) and language; empty when a tag
+// The section for the model and language; empty when a tag
 // is missing or the closing tag comes first.
-std::string SelectCatalogueSection(std::string_view catalogue, bool neutron, Language language);
+std::string SelectCatalogueSection(std::string_view catalogue, Model model, Language language);
 
 // The section's lines in order. Lines end in CR LF (a bare LF is accepted too); a line
 // that lacks one of its markers "#", "@", "$", and an empty line, are skipped.
 std::vector<CatalogueLine> SplitCatalogueSection(std::string_view section);
 
 // Both steps together.
-std::vector<CatalogueLine> CatalogueLines(std::string_view catalogue, bool neutron, Language language);
+std::vector<CatalogueLine> CatalogueLines(std::string_view catalogue, Model model, Language language);
 
 } // namespace dm

@@ -5,16 +5,16 @@
 
 namespace dm {
 
-std::string CatalogueSectionTag(bool neutron, Language language) {
-    return std::string("<") + (neutron ? "KRT17A" : "MLV52B") + (language == Language::Russian ? "-ru>" : "-en>");
+std::string CatalogueSectionTag(Model model, Language language) {
+    return std::string("<") + (model == Model::Krt17a ? "KRT17A" : "MLV52B") + (language == Language::Russian ? "-ru>" : "-en>");
 }
 
-std::string CatalogueSectionNotice(std::string_view catalogue, const std::string& fileName, bool neutron,
+std::string CatalogueSectionNotice(std::string_view catalogue, const std::string& fileName, Model model,
                                    Language language) {
-    const std::string section = SelectCatalogueSection(catalogue, neutron, language);
+    const std::string section = SelectCatalogueSection(catalogue, model, language);
     if (!SplitCatalogueSection(section).empty())
         return {};
-    const std::string tag = CatalogueSectionTag(neutron, language);
+    const std::string tag = CatalogueSectionTag(model, language);
     const bool russian = language == Language::Russian;
     if (section.empty())
         return russian ? "В каталоге \"" + fileName + "\" нет раздела " + tag + ": параметры из него не показаны"

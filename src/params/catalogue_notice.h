@@ -3,6 +3,7 @@
 // the dosimeter's model and language is missing (an empty or garbled file, a lost closing
 // tag) or holds no parameter line. Without it the table would simply come up empty.
 #include "core/language.h"
+#include "core/model.h"
 
 #include <string>
 #include <string_view>
@@ -10,11 +11,11 @@
 namespace dm {
 
 // The opening tag of the model's section in that language, e.g. "<KRT17A-en>".
-std::string CatalogueSectionTag(bool neutron, Language language);
+std::string CatalogueSectionTag(Model model, Language language);
 
 // The warning in the interface language, naming the file and the section; empty when the
 // section is there with at least one parameter line.
-std::string CatalogueSectionNotice(std::string_view catalogue, const std::string& fileName, bool neutron,
+std::string CatalogueSectionNotice(std::string_view catalogue, const std::string& fileName, Model model,
                                    Language language);
 
 } // namespace dm

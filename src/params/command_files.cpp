@@ -20,16 +20,16 @@ void AddLine(std::string& block, const std::string& line) {
 }
 
 // Changing the record interval erases the history, so its depths are reset with it.
-void CloseBlock(std::string& block, bool erasesHistory, bool neutron) {
+void CloseBlock(std::string& block, bool erasesHistory, Model model) {
     if (!erasesHistory)
         return;
     AddLine(block, std::string(kGammaDepthKey) + " = 0");
-    if (neutron)
+    if (MeasuresNeutron(model))
         AddLine(block, std::string(kNeutronDepthKey) + " = 0");
 }
 
 void AddSignalLines(std::string& block, const ParameterSet& set, const ParameterRow& last,
-                    bool neutron) {
+                    Model model) {
     std::string type;
     if (last.type == ParameterRowType::Limit)
         type = "fixed";
@@ -43,7 +43,7 @@ void AddSignalLines(std::string& block, const ParameterSet& set, const Parameter
     std::string value = set.value(limitKey).value_or("");
     if (limitKey == kPercentLimitKey)
         std::erase_if(value, [](char c) { return c == '.' || c == ','; });
-    if (neutron)
+    if (model == Model::Krt17a)
         AddLine(block, std::string(kSignalSoundKey) + " = dose");
     AddLine(block, std::string(kSignalTypeKey) + " = " + type);
     AddLine(block, std::string(limitKey) + " = " + value);
@@ -142,7 +142,7 @@ std::string ValueToSend(const Parameter& p, Language language) {
 }
 
 ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<ParameterRow>& rows,
-                                 bool neutron, Language language) {
+                                 Model model, Language language) {
     ExchangeStart start;
     start.request = ExchangeRequest::Changes;
     start.started = true;
@@ -165,7 +165,7 @@ ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<Para
         AddLine(block, row.key + " = " + value);
         erasesHistory = erasesHistory || (d && d->erasesHistory);
         if (++count >= kLinesPerBlock) {
-            CloseBlock(block, erasesHistory, neutron);
+            CloseBlock(block, erasesHistory, model);
             if (!block.empty())
                 start.files.push_back(Utf8ToCp1251(block));
             block.clear();
@@ -173,9 +173,9 @@ ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<Para
             erasesHistory = false;
         }
     }
-    CloseBlock(block, erasesHistory, neutron);
+    CloseBlock(block, erasesHistory, model);
 
-    AddSignalLines(block, set, rows.back(), neutron);
+    AddSignalLines(block, set, rows.back(), model);
     AddLine(block, "");
     AddLine(block, "get_parameters=255");
     AddLine(block, "#");

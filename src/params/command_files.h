@@ -54,9 +54,9 @@ std::string ValueToSend(const Parameter& p, Language language);
 // "Send changes into dosimeter": the touched, editable rows (RowIsModified) in table order,
 // in blocks of at most eleven lines, the last block with the signal lines and the renewed
 // parameter request. A table without a parameter row sends nothing, though the exchange
-// still starts (and so times out) as it does in the window. neutron: the model the window
+// still starts (and so times out) as it does in the window. model: the model the window
 // last heard from; language: the interface language the values were typed in.
 ExchangeStart ComposeSendChanges(const ParameterSet& set, const std::vector<ParameterRow>& rows,
-                                 bool neutron, Language language);
+                                 Model model, Language language);
 
 } // namespace dm

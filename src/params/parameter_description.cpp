@@ -9,6 +9,9 @@ using K = ParameterKind;
 
 constexpr std::string_view kOnOff[2] = {"enable", "disable"};
 
+constexpr std::optional<Model> kBothModels{};
+constexpr std::optional<Model> kKrt17a{Model::Krt17a};
+
 // What the dosimeter stores: doses below 100 Sv, coefficients above 0 and below 1000 kept
 // to four decimals, a record interval of a second to a day, a whole percentage to 1000.
 constexpr ValueRange kDoseRange{0, 100, true, false};
@@ -18,7 +21,7 @@ constexpr ValueRange kPercentRange{0, 1000, true, true, true};
 
 // clang-format off
 constexpr ParameterDescription kDescriptions[] = {
-    // key                   kind          unit    writable protection          models
+    // key                   kind          unit    writable protection          carried by
     {"serial_number",        K::Text,      "",     false, kUnprotected,         kBothModels},
     {"firmware_version",     K::Text,      "",     false, kUnprotected,         kBothModels},
     {"battery_level",        K::Number,    "%",    false, kUnprotected,         kBothModels},

@@ -3,9 +3,12 @@
 // the command composer, the access codes and the simulated dosimeter all read, so that no
 // part of the program has to guess a parameter's nature from its name.
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
+
+#include "core/model.h"
 
 namespace dm {
 
@@ -25,13 +28,6 @@ enum ProtectionGroup : int {
     kSensitivityGroup = 1,     // detector sensitivities
     kGammaCorrectionGroup = 2, // gamma correction coefficient
     kXRayGroup = 4,            // sensitivity to soft and hard X-ray
-};
-
-// Which models carry a parameter.
-enum ModelMask : unsigned {
-    kKrt17a = 1,
-    kMlv52b = 2,
-    kBothModels = kKrt17a | kMlv52b,
 };
 
 // The values the dosimeter takes for a number; low == high: no known range.
@@ -57,7 +53,7 @@ struct ParameterDescription {
     std::string_view unit;   // "Sv", "Sv/h", "s", "%" or empty
     bool writable;           // the dosimeter takes a new value
     int protectionGroup;     // ProtectionGroup bit, 0 when not protected
-    unsigned models;         // ModelMask
+    std::optional<Model> onlyOn; // the one model that carries it; nothing: both do
     std::string_view choices[2] = {}; // the words a Switch or Signal parameter takes
     bool erasesHistory = false;       // a new value makes the dosimeter drop its dose history
     ValueRange range = {};            // what the dosimeter takes for a number
@@ -71,7 +67,7 @@ struct ParameterDescription {
         return !writable && (kind == ParameterKind::Dose || kind == ParameterKind::DoseRate ||
                              kind == ParameterKind::Duration);
     }
-    bool carriedBy(bool neutron) const { return (models & (neutron ? kKrt17a : kMlv52b)) != 0; }
+    bool carriedBy(Model model) const { return !onlyOn || *onlyOn == model; }
 };
 
 // Every parameter the program knows, in the order the dosimeter lists them.

@@ -21,8 +21,8 @@ void Describe(Parameter& p) {
 
 } // namespace
 
-ParameterSet::ParameterSet(std::vector<Parameter> parameters, bool neutron)
-    : parameters_(std::move(parameters)), neutron_(neutron) {
+ParameterSet::ParameterSet(std::vector<Parameter> parameters, Model model)
+    : parameters_(std::move(parameters)), model_(model) {
     for (std::size_t i = 0; i < parameters_.size(); ++i) {
         Describe(parameters_[i]);
         firstOfKey_.emplace(parameters_[i].key, i); // a repeated key keeps its first line
@@ -60,10 +60,10 @@ bool ParameterSet::isModified(std::string_view key) const {
     return p && p->modified;
 }
 
-std::string ParameterSet::model() const {
+std::string ParameterSet::modelName() const {
     if (parameters_.empty())
         return {};
-    return neutron_ ? "KRT-17A" : "MLV-52B";
+    return std::string(ModelName(model_));
 }
 
 std::string ParameterSet::serialNumber() const { return raw("serial_number").value_or(""); }
@@ -140,12 +140,13 @@ ParameterSet ReadParameterSet(std::string_view reply) {
     }
     // Only a KRT-17A reports its neutron channel and its switches; a word such as
     // "neutron" inside a value (the owner's text) says nothing about the model.
-    bool neutron = false;
+    Model model = Model::Mlv52b;
     for (const Parameter& p : parameters) {
         const ParameterDescription* d = DescribeParameter(p.key);
-        neutron = neutron || (d && d->models == kKrt17a);
+        if (d && d->onlyOn)
+            model = *d->onlyOn;
     }
-    ParameterSet set(std::move(parameters), neutron);
+    ParameterSet set(std::move(parameters), model);
     set.replied_ = !reply.empty();
     return set;
 }

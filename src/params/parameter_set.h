@@ -31,9 +31,9 @@ struct Parameter {
 class ParameterSet {
 public:
     ParameterSet() = default;
-    // neutron: the reply came from a KRT-17A.
+    // model: the model the reply came from.
     // Kind, unit, writable and protection group are taken from the description table.
-    ParameterSet(std::vector<Parameter> parameters, bool neutron);
+    ParameterSet(std::vector<Parameter> parameters, Model model);
 
     const std::vector<Parameter>& parameters() const { return parameters_; }
     bool empty() const { return parameters_.empty(); }
@@ -53,9 +53,9 @@ public:
     std::optional<std::string> value(std::string_view key) const;
     bool isModified(std::string_view key) const;
 
-    bool neutron() const { return neutron_; }
+    Model model() const { return model_; }
     // "KRT-17A" or "MLV-52B"; empty for an empty set.
-    std::string model() const;
+    std::string modelName() const;
     // "serial_number", empty when absent.
     std::string serialNumber() const;
     // "total_val" read as the dosimeter writes numbers (Sv); nothing when absent.
@@ -75,7 +75,7 @@ private:
 
     std::vector<Parameter> parameters_;
     std::unordered_map<std::string, std::size_t> firstOfKey_; // index into parameters_
-    bool neutron_ = false;
+    Model model_ = Model::Mlv52b;
     bool replied_ = false;
 
     friend ParameterSet ReadParameterSet(std::string_view reply);

@@ -32,7 +32,7 @@ std::vector<ParameterRow> ParameterRows(const ParameterSet& set, std::string_vie
     std::vector<ParameterRow> rows;
     if (!set.replied())
         return rows;
-    for (const CatalogueLine& line : CatalogueLines(catalogue, set.neutron(), language)) {
+    for (const CatalogueLine& line : CatalogueLines(catalogue, set.model(), language)) {
         const Parameter* p = set.findForCatalogue(line.key);
         // A protected value stays hidden under any catalogue key that reaches it.
         if (!p || !IsShown(*p) || IsLocked(line.key, access) || IsLocked(p->key, access))
@@ -47,7 +47,7 @@ std::vector<ParameterRow> ParameterRows(const ParameterSet& set, std::string_vie
         row.colour = line.colour;
         rows.push_back(std::move(row));
     }
-    if (set.neutron()) {
+    if (set.model() == Model::Krt17a) {
         for (const ParameterDescription* d : SwitchParameters()) {
             ParameterRow row;
             row.type = ParameterRowType::Switch;
@@ -75,7 +75,7 @@ bool RowIsModified(const ParameterSet& set, const ParameterRow& row) {
 }
 
 std::string_view SignalLimitKey(const ParameterSet& set) {
-    if (!set.neutron())
+    if (set.model() != Model::Krt17a)
         return kFixedLimitKey;
     const std::optional<std::string> type = set.value(kSignalTypeKey);
     if (type == "fixed")
@@ -87,7 +87,7 @@ std::string_view SignalLimitKey(const ParameterSet& set) {
 
 bool ChooseSignalType(ParameterSet& set, std::string_view word, const std::string& shownLimit) {
     const ParameterDescription* d = DescribeParameter(kSignalTypeKey);
-    if (!set.replied() || !set.neutron() || !d->hasChoice(word))
+    if (!set.replied() || set.model() != Model::Krt17a || !d->hasChoice(word))
         return false;
     set.setValue(kSignalTypeKey, std::string(word));
     set.setValue(SignalLimitKey(set), shownLimit);

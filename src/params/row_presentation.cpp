@@ -137,8 +137,8 @@ void UpdateTableState(const ParameterSet& set, const std::vector<ParameterRow>& 
                       ParameterTableState& state) {
     if (!set.replied())
         return;
-    state.neutron = set.neutron();
-    state.caption = Tr(IDS_CAPTION, language) + Tr(state.neutron ? IDS_MODEL_KRT : IDS_MODEL_MLV, language);
+    state.model = set.model();
+    state.caption = Tr(IDS_CAPTION, language) + Tr(state.model == Model::Krt17a ? IDS_MODEL_KRT : IDS_MODEL_MLV, language);
     if (const auto interval = ShownHistoryInterval(set, rows))
         state.historyInterval = *interval;
     if (const auto depth = ShownHistoryDepth(set, rows))

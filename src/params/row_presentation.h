@@ -49,7 +49,7 @@ struct TableHeadings {
 
 // What the window keeps from the last fill.
 struct ParameterTableState {
-    bool neutron = false;         // the reply came from a KRT-17A
+    Model model = Model::Mlv52b;  // the model the reply came from
     std::string caption;          // the window caption
     double historyInterval = 1.0; // "history_time": seconds between two dose records
     double historyDepth = 0.0;    // "history_depth_gma"

@@ -40,7 +40,7 @@ std::optional<ReadoutInput> ReadoutFromParameters(const ParameterSet& set, UtcSe
         readout.serial = fallbackSerial;
     if (readout.serial.empty())
         return std::nullopt;
-    readout.model = set.model();
+    readout.model = set.modelName();
     readout.at = at;
     readout.origin = std::move(origin);
     // A total that is no dose (negative, unreadable, "nan") is kept as read and carries none.

@@ -239,12 +239,13 @@ std::string PostgresConnectOptions(const DatabaseUrl& url) {
         {"keepalives_count", "3"},
         {"tcp_user_timeout", "30000"},
     };
-    for (const auto& [name, value] : url.settings) {
+    for (const auto& setting : url.settings) {
+        const auto& name = setting.first;
         auto same = std::find_if(all.begin(), all.end(), [&](const auto& s) { return s.first == name; });
         if (same != all.end())
-            same->second = value;
+            same->second = setting.second;
         else
-            all.emplace_back(name, value);
+            all.emplace_back(name, setting.second);
     }
     std::string out;
     for (const auto& [name, value] : all)

@@ -32,9 +32,9 @@ std::string Lower(std::string s) {
 } // namespace
 
 struct IrdaDosimeter::Impl : irda::ObjectStore {
-    Impl(SimModel model, SimOptions options) : model(model), options(std::move(options)) {}
+    Impl(Model model, SimOptions options) : model(model), options(std::move(options)) {}
 
-    SimModel model;
+    Model model;
     SimOptions options;
     std::unique_ptr<SimDevice> device;
     bool stateLoaded = false;
@@ -228,7 +228,7 @@ struct IrdaDosimeter::Impl : irda::ObjectStore {
     }
 };
 
-IrdaDosimeter::IrdaDosimeter(SimModel model, SimOptions options)
+IrdaDosimeter::IrdaDosimeter(Model model, SimOptions options)
     : impl_(std::make_unique<Impl>(model, std::move(options))) {}
 
 IrdaDosimeter::~IrdaDosimeter() { stop(); }
@@ -249,7 +249,7 @@ bool IrdaDosimeter::start(std::unique_ptr<irda::FramePort> port, const std::stri
     irda::StackOptions so;
     so.store = &d;
     so.capturePath = capturePath;
-    so.deviceName = std::string(SimModelName(d.model));
+    so.deviceName = std::string(ModelName(d.model));
     so.replyQuiet = std::chrono::milliseconds(0);
     so.log = d.options.log;
     so.lap.seed = d.options.seed;
@@ -294,7 +294,7 @@ std::string IrdaDosimeter::stateError() const {
     return impl_->stateError;
 }
 
-std::unique_ptr<PtyDosimeter> PtyDosimeter::Start(SimModel model, SimOptions options, bool paced, std::string* linkPath,
+std::unique_ptr<PtyDosimeter> PtyDosimeter::Start(Model model, SimOptions options, bool paced, std::string* linkPath,
                                                   std::string* error) {
     std::unique_ptr<PtyDosimeter> p(new PtyDosimeter());
     p->inRange_ = std::make_shared<std::atomic<bool>>(true);

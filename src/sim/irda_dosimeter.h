@@ -16,7 +16,7 @@ class PtyBridge;
 
 class IrdaDosimeter {
 public:
-    IrdaDosimeter(SimModel model, SimOptions options);
+    IrdaDosimeter(Model model, SimOptions options);
     ~IrdaDosimeter();
     IrdaDosimeter(const IrdaDosimeter&) = delete;
     IrdaDosimeter& operator=(const IrdaDosimeter&) = delete;
@@ -45,7 +45,7 @@ private:
 // the returned object.
 class PtyDosimeter {
 public:
-    static std::unique_ptr<PtyDosimeter> Start(SimModel model, SimOptions options, bool paced, std::string* linkPath,
+    static std::unique_ptr<PtyDosimeter> Start(Model model, SimOptions options, bool paced, std::string* linkPath,
                                                std::string* error);
     ~PtyDosimeter();
     IrdaDosimeter& dosimeter() { return *dosimeter_; }

@@ -60,11 +60,11 @@ constexpr InitialValue kInitialValues[] = {
 
 } // namespace
 
-ParameterStore::ParameterStore(SimModel model) {
-    const bool krt = HasNeutronChannel(model);
+ParameterStore::ParameterStore(Model model) {
+    const bool krt = MeasuresNeutron(model);
     for (const InitialValue& initial : kInitialValues) {
         const ParameterDescription* d = DescribeParameter(initial.key);
-        if (!d || !d->carriedBy(krt))
+        if (!d || !d->carriedBy(model))
             continue;
         entries_.push_back(Entry{initial.key, CheckFor(*d), d, krt ? initial.krt17a : initial.mlv52b});
     }

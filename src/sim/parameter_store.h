@@ -4,7 +4,7 @@
 // which models) comes from the shared description table; only the values and the ranges
 // are the simulated dosimeter's own.
 #include "params/parameter_description.h"
-#include "sim/sim_model.h"
+#include "core/model.h"
 
 #include <string>
 #include <string_view>
@@ -26,7 +26,7 @@ enum class ParamKind {
 
 class ParameterStore {
 public:
-    explicit ParameterStore(SimModel model);
+    explicit ParameterStore(Model model);
 
     enum class SetStatus { Stored, Unknown, ReadOnly, BadValue };
     struct SetResult {

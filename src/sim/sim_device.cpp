@@ -57,9 +57,9 @@ std::string Exact(double v) {
 
 } // namespace
 
-SimDevice::SimDevice(SimModel model, std::string_view catalogue, std::uint64_t seed)
-    : model_(model), store_(model), meter_(HasNeutronChannel(model), seed, 60) {
-    const bool krt = HasNeutronChannel(model);
+SimDevice::SimDevice(Model model, std::string_view catalogue, std::uint64_t seed)
+    : model_(model), store_(model), meter_(MeasuresNeutron(model), seed, 60) {
+    const bool krt = MeasuresNeutron(model);
     meter_.eraseHistory(CLongOr60(store_.value("history_time")));
     auto allowed = [&](const std::string& key) {
         // A key must stay one word of a "key = value" line.
@@ -68,7 +68,7 @@ SimDevice::SimDevice(SimModel model, std::string_view catalogue, std::uint64_t s
             return false;
         // A gamma-only dosimeter must never write anything that reads as a KRT-17A's key.
         const ParameterDescription* d = DescribeParameter(key);
-        if (!krt && (key.find("neutr") != std::string::npos || (d && !d->carriedBy(false))))
+        if (!krt && (key.find("neutr") != std::string::npos || (d && !d->carriedBy(Model::Mlv52b))))
             return false;
         return true;
     };
@@ -79,7 +79,7 @@ SimDevice::SimDevice(SimModel model, std::string_view catalogue, std::uint64_t s
     };
     if (!catalogue.empty()) {
         for (const Language lang : {Language::English, Language::Russian})
-            for (const auto& line : CatalogueLines(catalogue, krt, lang))
+            for (const auto& line : CatalogueLines(catalogue, model, lang))
                 addKey(line.key);
     }
     for (const auto& key : BuiltInOrder())
@@ -105,7 +105,7 @@ bool SimDevice::isLiveKey(std::string_view key) const {
     for (const char* k : kLive)
         if (key == k)
             return true;
-    if (HasNeutronChannel(model_))
+    if (MeasuresNeutron(model_))
         return key == "dose_neutron" || key == "history_depth_neu";
     return false;
 }
@@ -157,8 +157,8 @@ std::string SimDevice::parameterReply(bool withProtected) const {
 std::string SimDevice::archiveReply() const {
     const DoseCounters& c = meter_.counters();
     std::string text;
-    if (HasNeutronChannel(model_)) {
-        text += std::string(SimModelName(model_)) + " dose history, " +
+    if (MeasuresNeutron(model_)) {
+        text += std::string(ModelName(model_)) + " dose history, " +
                 WholeText(static_cast<long long>(c.gamma.size())) + " records every " +
                 WholeText(c.historyInterval) + " s\r\n";
         // The manager's pickup turns each LF into CR LF, and its parse then drops the
@@ -176,7 +176,7 @@ std::string SimDevice::archiveReply() const {
                     "\r\n";
         }
     } else {
-        text += std::string(SimModelName(model_)) + " dose history\r\n";
+        text += std::string(ModelName(model_)) + " dose history\r\n";
         text += "Serial number " + store_.value("serial_number") + "\r\n";
         text += "Records " + WholeText(static_cast<long long>(c.gamma.size())) + "\r\n";
         text += "Interval " + WholeText(c.historyInterval) + " s\r\n";
@@ -310,7 +310,7 @@ std::vector<SimReply> SimDevice::handleCommandFile(std::string_view fileBytes, l
 std::string SimDevice::stateText() const {
     const DoseCounters& c = meter_.counters();
     std::string s = std::string(kStateMagic) + "\n";
-    s += "model " + std::string(SimModelName(model_)) + "\n";
+    s += "model " + std::string(ModelName(model_)) + "\n";
     s += "seed " + std::to_string(meter_.seed()) + "\n";
     s += "clock " + WholeText(c.clock) + "\n";
     s += "total_dose " + Exact(c.totalDose) + "\n";
@@ -387,9 +387,9 @@ bool SimDevice::loadState(std::string_view text, std::string* error) {
         if (name == "end") {
             ended = true;
         } else if (name == "model") {
-            if (rest != SimModelName(model_))
+            if (rest != ModelName(model_))
                 return fail("the state is of a " + std::string(rest) + ", not of a " +
-                            SimModelName(model_));
+                            std::string(ModelName(model_)));
         } else if (name == "seed") {
             const auto r = std::from_chars(rest.data(), rest.data() + rest.size(), seed);
             ok = !rest.empty() && r.ec == std::errc{} && r.ptr == rest.data() + rest.size();
@@ -436,7 +436,7 @@ bool SimDevice::loadState(std::string_view text, std::string* error) {
         } else if (name == "neutron") {
             const std::size_t a = rest.find(' ');
             const std::size_t b = a == std::string_view::npos ? a : rest.find(' ', a + 1);
-            if (b == std::string_view::npos || !HasNeutronChannel(model_))
+            if (b == std::string_view::npos || !MeasuresNeutron(model_))
                 return fail("bad neutron record");
             const auto dose = ParseNumberText(rest.substr(0, a), NumberForm::Plain);
             const auto coefficient = ParseNumberText(rest.substr(a + 1, b - a - 1), NumberForm::Plain);

@@ -3,7 +3,7 @@
 // of a received command file and composes the reply files it beams back.
 #include "sim/dose_meter.h"
 #include "sim/parameter_store.h"
-#include "sim/sim_model.h"
+#include "core/model.h"
 
 #include <cstdint>
 #include <string>
@@ -23,9 +23,9 @@ class SimDevice {
 public:
     // catalogue: the catalogue text (UTF-8); every key of the model's sections is
     // answered. Empty: the built-in parameter list alone.
-    SimDevice(SimModel model, std::string_view catalogue, std::uint64_t seed);
+    SimDevice(Model model, std::string_view catalogue, std::uint64_t seed);
 
-    SimModel model() const { return model_; }
+    Model model() const { return model_; }
 
     // Starts with `records` history records, as if it had been running for that long.
     void fillHistory(std::size_t records);
@@ -57,7 +57,7 @@ private:
     bool isLiveKey(std::string_view key) const;
     static long long CLongOr60(const std::string& text);
 
-    SimModel model_;
+    Model model_;
     ParameterStore store_;
     DoseMeter meter_;
     std::vector<std::string> replyKeys_;

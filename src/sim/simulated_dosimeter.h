@@ -3,7 +3,7 @@
 // service, acts on every "command.txt" pushed to it and beams its replies into a
 // received-files folder. Runs on its own thread, which serves several clients at once,
 // each with its own OBEX session, and acts on their commands one at a time.
-#include "sim/sim_model.h"
+#include "core/model.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -48,7 +48,6 @@ class ReplyFolder;
 
 class SimulatedDosimeter {
 public:
-    using Model = SimModel;
 
     SimulatedDosimeter(Model model, std::filesystem::path recvDir, SimOptions options = {});
     ~SimulatedDosimeter();

@@ -162,7 +162,7 @@ TEST(ReadingKilledRightAfterItsReplyWasTaken, WaitsInTheSpool) {
         fs::create_directories(work / "recv");
         dm::SimOptions options;
         options.catalogue = DM_SOURCE_DIR "/data/Commands.lst";
-        dm::SimulatedDosimeter sim(dm::SimulatedDosimeter::Model::Krt17a, work / "recv", options);
+        dm::SimulatedDosimeter sim(dm::Model::Krt17a, work / "recv", options);
         std::string error;
         ASSERT_TRUE(sim.start("127.0.0.1", 0, &error)) << error;
         DeleteWatch watch(work / "recv");

@@ -11,15 +11,16 @@
 #include <unistd.h>
 
 using dm::ParseWindowOptions;
+using dm::Model;
 
 TEST(WindowOptions, LinkAndSimulatedModel) {
     EXPECT_EQ(ParseWindowOptions({}).link, "");
     EXPECT_FALSE(ParseWindowOptions({}).simulate);
     EXPECT_EQ(ParseWindowOptions({"--link", "tcp:127.0.0.1:6650"}).link, "tcp:127.0.0.1:6650");
     EXPECT_EQ(ParseWindowOptions({"--link=irda"}).link, "irda");
-    EXPECT_EQ(*ParseWindowOptions({"--simulate"}).simulate, "KRT-17A");
-    EXPECT_EQ(*ParseWindowOptions({"--simulate", "MLV-52B"}).simulate, "MLV-52B");
-    EXPECT_EQ(*ParseWindowOptions({"--simulate=MLV-52B"}).simulate, "MLV-52B");
+    EXPECT_EQ(*ParseWindowOptions({"--simulate"}).simulate, Model::Krt17a);
+    EXPECT_EQ(*ParseWindowOptions({"--simulate", "MLV-52B"}).simulate, Model::Mlv52b);
+    EXPECT_EQ(*ParseWindowOptions({"--simulate=MLV-52B"}).simulate, Model::Mlv52b);
     EXPECT_TRUE(ParseWindowOptions({"--help"}).help);
     EXPECT_EQ(ParseWindowOptions({"--db", "sqlite:/tmp/r.sqlite"}).db, "sqlite:/tmp/r.sqlite");
     EXPECT_EQ(ParseWindowOptions({"--simulate", "--db=sqlite:r"}).db, "sqlite:r");

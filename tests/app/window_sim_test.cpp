@@ -42,7 +42,7 @@ struct Session {
     std::unique_ptr<dm::records::StationRecorder> recorder;
     std::unique_ptr<MainWindow> window;
 
-    explicit Session(dm::SimulatedDosimeter::Model model = dm::SimulatedDosimeter::Model::Krt17a,
+    explicit Session(dm::Model model = dm::Model::Krt17a,
                      int replyDelayMs = 0, dm::Language language = dm::Language::English) {
         dm::SimOptions options;
         options.replyDelayMs = replyDelayMs;
@@ -444,7 +444,7 @@ private slots:
     }
 
     void gammaOnlyModelHasOneHistoryTab() {
-        Session s(dm::SimulatedDosimeter::Model::Mlv52b);
+        Session s(dm::Model::Mlv52b);
         QVERIFY(s.arrive());
         QCOMPARE(s.window->windowTitle(), QString("Dosimeter manager: MLV-52B"));
         s.window->button(Action::GetDoseHistory)->click();
@@ -454,7 +454,7 @@ private slots:
 
     void silentDosimeterEndsTheExchangeOnTheFourteenthTick() {
         // Replies held back far longer than the test runs.
-        Session s(dm::SimulatedDosimeter::Model::Krt17a, 600000);
+        Session s(dm::Model::Krt17a, 600000);
         s.waitFor([&] { return !dm::IsNoDevice(s.link->currentDevice()); });
         const QString interrupted = QString::fromStdString(dm::Tr(dm::IDS_CONNECTION_INTERRUPTED, dm::Language::English));
         s.tick(); // arrival: the request goes out on this tick

@@ -19,7 +19,7 @@ TEST(ChartData, NeutronModelTakesBothRecordKinds) {
     EXPECT_EQ(r.doseRows, 4);
     EXPECT_EQ(r.neutronRows, 2);
     EXPECT_FALSE(r.truncated());
-    EXPECT_TRUE(chart->neutronModel());
+    EXPECT_EQ(chart->model(), Model::Krt17a);
     EXPECT_DOUBLE_EQ(chart->doses()[0], 1.5e-6);
     EXPECT_DOUBLE_EQ(chart->doses()[1], 2.5e-6);
     EXPECT_DOUBLE_EQ(chart->doses()[2], 0.0);
@@ -33,7 +33,7 @@ TEST(ChartData, NeutronModelTakesBothRecordKinds) {
     // A gamma-only archive after it leaves no neutron point behind; interval 0 gives ones.
     const ChartLoadResult gamma = LoadChartData(*chart, ArchiveOf(3, 0), 0, 50);
     EXPECT_EQ(gamma.neutronRows, 0);
-    EXPECT_FALSE(chart->neutronModel());
+    EXPECT_EQ(chart->model(), Model::Mlv52b);
     EXPECT_DOUBLE_EQ(chart->neutron()[0].time, 0.0);
     EXPECT_DOUBLE_EQ(chart->doses()[2], 3e-6);
     EXPECT_DOUBLE_EQ(chart->step(), 1.0);

@@ -27,15 +27,15 @@ protected:
         chart->setZoom(100.0 / 110.0);
     }
     // Ten records growing by 1 mkSv each, one a minute.
-    void tenRecords(bool neutronModel = false) {
-        ChartHistory history{.neutronModel = neutronModel, .step = 60};
+    void tenRecords(Model model = Model::Mlv52b) {
+        ChartHistory history{.model = model, .step = 60};
         for (int i = 0; i < 10; ++i)
             history.doses.push_back((i + 1) * 1e-6);
         chart->setHistory(history);
     }
     // Three neutron records at 100, 200 and 300 s on a 400 s time axis.
     void threeNeutronRecords() {
-        chart->setHistory({.neutronModel = true,
+        chart->setHistory({.model = Model::Krt17a,
                            .step = 1,
                            .depth = 400,
                            .neutron = {{1e-5, 100}, {2e-5, 200}, {3e-5, 300}}});
@@ -77,7 +77,7 @@ TEST_F(ChartTest, DoseLineStartsAtOriginAndEndsShortOfTheRightEdgeAtDefaultScale
     // Below 110 % the time axis is labelled: seven labels, one at the origin, each giving
     // the time of the records beneath it, in both diagrams. Forty records a minute apart:
     // the last, 2400 s, stands at x = 714 and the last tick at 716.
-    ChartHistory forty{.neutronModel = true, .step = 60};
+    ChartHistory forty{.model = Model::Krt17a, .step = 60};
     for (int i = 0; i < 40; ++i)
         forty.doses.push_back((i + 1) * 1e-6);
     chart->setHistory(forty);
@@ -235,7 +235,7 @@ TEST_F(ChartTest, ReadoutInDoseDiagramBeforeAndAfterTheFirstPoint) {
     chart->mouseMove(200, 100);
     EXPECT_EQ(chart->readoutText(), "Dose value: 1.0 mkSv\nTime from measurement start: 00:01:00\n");
     EXPECT_EQ(chart->readoutRect(), (ChartRect{200, 100, 200 + 8 * 38, 140}));
-    tenRecords(true);
+    tenRecords(Model::Krt17a);
     paint();
     chart->mouseMove(200, 100);
     EXPECT_EQ(chart->readoutText().rfind("Mixed dose: 1.0 mkSv\n", 0), 0u);
@@ -406,7 +406,7 @@ TEST_F(ChartTest, HugeAndBrokenValuesStillPaint) {
 // At 1000 %, scrolled anywhere, both lines run to the right edge while data lies beyond
 // it, and end at their last record once that is in view.
 TEST_F(ChartTest, AtHighScalesBothLinesRunToTheEdgeOrTheEndOfTheData) {
-    ChartHistory history{.neutronModel = true, .step = 60};
+    ChartHistory history{.model = Model::Krt17a, .step = 60};
     for (int i = 0; i < 100; ++i)
         history.doses.push_back((i + 1) * 1e-6);
     for (int i = 1; i <= 50; ++i)

@@ -44,7 +44,7 @@ void TenDoses(ChartModel& chart) {
     chart.setHistory(history);
 }
 void ThreeNeutrons(ChartModel& chart) {
-    chart.setHistory({.neutronModel = true,
+    chart.setHistory({.model = dm::Model::Krt17a,
                       .step = 1,
                       .depth = 400,
                       .neutron = {{1e-5, 100}, {2e-5, 200}, {3e-5, 300}}});
@@ -233,7 +233,7 @@ void ChartsTest::windowForNeutronModel() {
     QVERIFY(window.windowFlags() & Qt::WindowStaysOnTopHint);
     window.loadData(ArchiveOf(20, 5), 60, 100);
     ChartModel& chart = window.chartView()->chart();
-    QVERIFY(window.neutron());
+    QCOMPARE(window.model(), dm::Model::Krt17a);
     QVERIFY(window.neutronCheck()->isVisibleTo(&window));
     QVERIFY(!window.neutronCheck()->isChecked());
     QCOMPARE(window.doseLegend()->text(), QStringLiteral("Mixed dose"));

@@ -322,7 +322,7 @@ TEST_F(ExchangeCliTest, HelpDescribesTheOptions) {
 }
 
 TEST_F(ExchangeCliTest, ReadsTheSimulatedDosimeter) {
-    for (const dm::SimModel model : {dm::SimModel::Krt17a, dm::SimModel::Mlv52b}) {
+    for (const dm::Model model : {dm::Model::Krt17a, dm::Model::Mlv52b}) {
         dm::SimOptions options;
         options.records = 25;
         options.replyDelayMs = 300;
@@ -331,7 +331,7 @@ TEST_F(ExchangeCliTest, ReadsTheSimulatedDosimeter) {
         std::string error;
         ASSERT_TRUE(sim.start("127.0.0.1", 0, &error)) << error;
         const std::string l = "tcp:127.0.0.1:" + std::to_string(sim.port());
-        const std::string name = dm::SimModelName(model);
+        const std::string name(dm::ModelName(model));
 
         const CliRun params = RunCli({"read-params", "--link", l, "--recv-dir", recv.string(), "--json"}, work);
         ASSERT_EQ(params.exitCode, 0) << name << ": " << params.err;
@@ -340,7 +340,7 @@ TEST_F(ExchangeCliTest, ReadsTheSimulatedDosimeter) {
         const CliRun archive = RunCli({"read-archive", "--link", l, "--recv-dir", recv.string(), "--json"}, work);
         ASSERT_EQ(archive.exitCode, 0) << name << ": " << archive.err;
         EXPECT_NE(archive.out.find(std::string("\"has_neutron\": ") +
-                                   (dm::HasNeutronChannel(model) ? "true" : "false")),
+                                   (dm::MeasuresNeutron(model) ? "true" : "false")),
                   std::string::npos)
             << archive.out;
 

@@ -54,7 +54,7 @@ protected:
             log_ += line + "\n";
         };
         tweak(options);
-        sim_ = std::make_unique<SimulatedDosimeter>(SimModel::Krt17a, root_ / "recv", options);
+        sim_ = std::make_unique<SimulatedDosimeter>(Model::Krt17a, root_ / "recv", options);
         std::string error;
         ASSERT_TRUE(sim_->start("127.0.0.1", 0, &error)) << error;
     }

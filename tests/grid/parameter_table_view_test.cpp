@@ -47,7 +47,7 @@ struct Table {
     }
     std::string commandFiles() {
         std::string all;
-        for (const std::string& f : dm::ComposeSendChanges(set, model.rows(), true, dm::Language::English).files)
+        for (const std::string& f : dm::ComposeSendChanges(set, model.rows(), dm::Model::Krt17a, dm::Language::English).files)
             all += f;
         return all;
     }

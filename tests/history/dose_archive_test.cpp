@@ -56,7 +56,7 @@ struct Tables {
 TEST(ArchiveLayoutA, FillsBothTablesFromAKrt17aReply) {
     Tables t;
     const DoseArchive& a = t.parse(Reply("archive-krt17a.txt"), 60.0);
-    EXPECT_TRUE(a.hasNeutron());
+    EXPECT_EQ(a.model(), Model::Krt17a);
     EXPECT_EQ(a.layout(), ArchiveLayout::A);
     EXPECT_EQ(HistoryTabLabels(a, Language::English), (Cells{"Dose history", "Neutron dose history"}));
 
@@ -177,7 +177,7 @@ TEST(ArchiveLayoutA, EveryTruncationOfAReplyStaysInsideTheTables) {
 TEST(ArchiveLayoutB, ShowsTheValuesAsWrittenWithoutTimes) {
     Tables t;
     const DoseArchive& a = t.parse(Reply("archive-mlv52b.txt"), 60.0);
-    EXPECT_FALSE(a.hasNeutron());
+    EXPECT_EQ(a.model(), Model::Mlv52b);
     EXPECT_EQ(a.layout(), ArchiveLayout::B);
     EXPECT_EQ(HistoryTabLabels(a, Language::English), (Cells{"Dose history"}));
     ASSERT_EQ(a.gamma().size(), 3u);

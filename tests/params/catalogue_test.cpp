@@ -20,26 +20,26 @@ const char* kSample =
     "</MLV52B-en>\r\n";
 
 TEST(CatalogueSection, EachModelAndLanguageUsesItsOwnSection) {
-    const auto krt = CatalogueLines(kSample, true, Language::English);
+    const auto krt = CatalogueLines(kSample, Model::Krt17a, Language::English);
     ASSERT_EQ(krt.size(), 3u);
     EXPECT_EQ(krt[0].key, "dose_val");
     EXPECT_EQ(krt[0].name, "Dose#1"); // a name may hold "#"
-    const auto mlv = CatalogueLines(kSample, false, Language::English);
+    const auto mlv = CatalogueLines(kSample, Model::Mlv52b, Language::English);
     ASSERT_EQ(mlv.size(), 1u);
     EXPECT_EQ(mlv[0].name, "MLV dose");
     EXPECT_TRUE(mlv[0].editable);
-    EXPECT_TRUE(CatalogueLines(kSample, true, Language::Russian).empty()); // no Russian section
+    EXPECT_TRUE(CatalogueLines(kSample, Model::Krt17a, Language::Russian).empty()); // no Russian section
 }
 
 TEST(CatalogueSection, MissingOrMisorderedTags) {
-    EXPECT_EQ(SelectCatalogueSection("", true, Language::English), "");
-    EXPECT_EQ(SelectCatalogueSection("<KRT17A-en>\r\nx#y@r$defaultcolor\r\n", true, Language::English), "");
-    EXPECT_EQ(SelectCatalogueSection("x#y@r$defaultcolor\r\n</KRT17A-en>", true, Language::English), "");
-    EXPECT_EQ(SelectCatalogueSection("</KRT17A-en>\r\n<KRT17A-en>\r\na#b@r$c\r\n", true, Language::English), "");
-    EXPECT_EQ(SelectCatalogueSection("<KRT17A-en></KRT17A-en>", true, Language::English), "");
+    EXPECT_EQ(SelectCatalogueSection("", Model::Krt17a, Language::English), "");
+    EXPECT_EQ(SelectCatalogueSection("<KRT17A-en>\r\nx#y@r$defaultcolor\r\n", Model::Krt17a, Language::English), "");
+    EXPECT_EQ(SelectCatalogueSection("x#y@r$defaultcolor\r\n</KRT17A-en>", Model::Krt17a, Language::English), "");
+    EXPECT_EQ(SelectCatalogueSection("</KRT17A-en>\r\n<KRT17A-en>\r\na#b@r$c\r\n", Model::Krt17a, Language::English), "");
+    EXPECT_EQ(SelectCatalogueSection("<KRT17A-en></KRT17A-en>", Model::Krt17a, Language::English), "");
     // The first occurrence of each tag counts.
     EXPECT_EQ(SelectCatalogueSection("<MLV52B-ru>\r\nA\r\n</MLV52B-ru><MLV52B-ru>\r\nB\r\n</MLV52B-ru>",
-                                     false, Language::Russian),
+                                     Model::Mlv52b, Language::Russian),
               "A\r\n");
 }
 
@@ -58,7 +58,7 @@ TEST(CatalogueLine, AccessLooksAtTheFirstRAfterTheAt) {
 }
 
 TEST(CatalogueLine, Colours) {
-    const auto lines = CatalogueLines(kSample, true, Language::English);
+    const auto lines = CatalogueLines(kSample, Model::Krt17a, Language::English);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_FALSE(lines[0].colour.has_value());
     ASSERT_TRUE(lines[1].colour.has_value());
@@ -89,7 +89,7 @@ TEST(CatalogueFile, DecodesWindows1251OrUtf8) {
     ASSERT_NE(cp1251, utf8);
     EXPECT_EQ(DecodeCatalogue(utf8), utf8);
     EXPECT_EQ(DecodeCatalogue(cp1251), utf8);
-    EXPECT_EQ(CatalogueLines(DecodeCatalogue(cp1251), true, Language::Russian).at(0).name, "Доза");
+    EXPECT_EQ(CatalogueLines(DecodeCatalogue(cp1251), Model::Krt17a, Language::Russian).at(0).name, "Доза");
 }
 
 TEST(CatalogueFile, ShippedCatalogueHasEveryKeyTheProgramRelies) {
@@ -100,9 +100,9 @@ TEST(CatalogueFile, ShippedCatalogueHasEveryKeyTheProgramRelies) {
     const char* common[] = {"dose_val", "total_val", "peak_rate", "dose_time", "total_time",
                             "peak_time", "history_time", "history_depth_gma", "g_ks_large",
                             "g_ks_small", "csWeigth", "wtx[01]", "wtx[10]", "userinfo"};
-    for (bool neutron : {true, false}) {
+    for (Model model : {Model::Krt17a, Model::Mlv52b}) {
         for (const Language lang : {Language::English, Language::Russian}) {
-            const auto lines = CatalogueLines(catalogue, neutron, lang);
+            const auto lines = CatalogueLines(catalogue, model, lang);
             auto has = [&](const std::string& key) {
                 for (const auto& l : lines)
                     if (l.key == key)
@@ -110,10 +110,10 @@ TEST(CatalogueFile, ShippedCatalogueHasEveryKeyTheProgramRelies) {
                 return false;
             };
             for (const char* key : common)
-                EXPECT_TRUE(has(key)) << key << " neutron=" << neutron << " lang=" << (lang == Language::Russian ? "ru" : "en");
-            EXPECT_EQ(has("dose_neutron"), neutron);
-            EXPECT_EQ(has("history_depth_neu"), neutron);
-            EXPECT_EQ(has("n_ks"), neutron);
+                EXPECT_TRUE(has(key)) << key << " model=" << ModelName(model) << " lang=" << (lang == Language::Russian ? "ru" : "en");
+            EXPECT_EQ(has("dose_neutron"), MeasuresNeutron(model));
+            EXPECT_EQ(has("history_depth_neu"), MeasuresNeutron(model));
+            EXPECT_EQ(has("n_ks"), MeasuresNeutron(model));
             // No key may be found inside another key of the same section, since the reply
             // is searched by text.
             for (const auto& a : lines)

@@ -34,7 +34,7 @@ void Touch(test::Table& t, const std::string& key) {
 }
 
 ExchangeStart Send(const test::Table& t) {
-    return ComposeSendChanges(t.set, t.rows(), t.set.neutron(), t.language);
+    return ComposeSendChanges(t.set, t.rows(), t.set.model(), t.language);
 }
 
 ExchangeStart History(const test::Table& t) {
@@ -164,7 +164,7 @@ TEST(SendChanges, ExactlyElevenAndNoParameterRow) {
     const auto rows = ParameterRows(set, catalogue, Language::English, 0);
     for (const ParameterRow& row : rows)
         set.setModified(row.key, true);
-    ExchangeStart start = ComposeSendChanges(set, rows, false, Language::English);
+    ExchangeStart start = ComposeSendChanges(set, rows, Model::Mlv52b, Language::English);
     ASSERT_EQ(start.files.size(), 2u);
     EXPECT_EQ(start.files[0].substr(0, 11), "k0 = 0\r\nk1 ");
     EXPECT_EQ(start.files[0].substr(start.files[0].size() - 10), "k10 = 10\r\n");

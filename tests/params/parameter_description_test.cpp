@@ -18,14 +18,14 @@ TEST(ParameterDescriptions, ShippedCatalogueListsOnlyDescribedKeysWithTheirAcces
     const std::string catalogue = DecodeCatalogue(
         TryReadFile(std::string(DM_SOURCE_DIR) + "/data/Commands.lst").value_or(""));
     int lines = 0;
-    for (bool neutron : {true, false}) {
+    for (Model model : {Model::Krt17a, Model::Mlv52b}) {
         for (const Language language : {Language::English, Language::Russian}) {
-            for (const CatalogueLine& line : CatalogueLines(catalogue, neutron, language)) {
+            for (const CatalogueLine& line : CatalogueLines(catalogue, model, language)) {
                 ++lines;
                 const ParameterDescription* d = DescribeParameter(line.key);
                 ASSERT_NE(d, nullptr) << line.key;
                 EXPECT_EQ(line.editable, d->writable) << line.key;
-                EXPECT_TRUE(d->carriedBy(neutron)) << line.key;
+                EXPECT_TRUE(d->carriedBy(model)) << line.key;
             }
         }
     }
@@ -78,7 +78,7 @@ TEST(ParameterSetEdits, LanguageSwitchRelabelsAndKeepsWhatIsSent) {
     EndParameterEdit(t.grid, t.set, threshold, 2, "0.05", Language::English);
     const int alarm = RowOf(t.grid, "cfg_alarmoff");
     EndParameterEdit(t.grid, t.set, alarm, 2, "enable", Language::English);
-    const std::vector<std::string> english = ComposeSendChanges(t.set, t.rows(), true, t.language).files;
+    const std::vector<std::string> english = ComposeSendChanges(t.set, t.rows(), Model::Krt17a, t.language).files;
 
     // The same set shown in Russian: new names and words, the same values and flags.
     t.language = Language::Russian;
@@ -88,7 +88,7 @@ TEST(ParameterSetEdits, LanguageSwitchRelabelsAndKeepsWhatIsSent) {
     EXPECT_TRUE(t.grid.isModified(RowOf(t.grid, "dose_threshold"), 2));
     EXPECT_EQ(t.grid.text(RowOf(t.grid, "cfg_alarmoff"), 2), "включить");
     EXPECT_EQ(t.grid.text(RowOf(t.grid, "dose_val"), 2), "1.5 мЗв");
-    EXPECT_EQ(ComposeSendChanges(t.set, t.rows(), true, t.language).files, english);
+    EXPECT_EQ(ComposeSendChanges(t.set, t.rows(), Model::Krt17a, t.language).files, english);
 }
 
 TEST(ParameterSetEdits, TouchedValueIsSentAsItsOwnKeyHolds) {
@@ -98,7 +98,7 @@ TEST(ParameterSetEdits, TouchedValueIsSentAsItsOwnKeyHolds) {
     test::ScriptedUser user;
     const int row = RowOf(t.grid, "rate_threshold");
     ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, row, 2, Language::English, user));
-    const std::string file = ComposeSendChanges(t.set, t.rows(), false, Language::English).files.at(0);
+    const std::string file = ComposeSendChanges(t.set, t.rows(), Model::Mlv52b, Language::English).files.at(0);
     EXPECT_EQ(file.rfind("rate_threshold = 1.0E-05\r\ncfg_type_of_signal = fixed\r\n", 0), 0u) << file;
 }
 

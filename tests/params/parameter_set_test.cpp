@@ -9,7 +9,7 @@ namespace {
 
 TEST(ParameterSet, SampleReplyKeepsEveryLineAsReceived) {
     const ParameterSet set = ReadParameterSet(test::Reply("params-krt17a.txt"));
-    EXPECT_EQ(set.model(), "KRT-17A");
+    EXPECT_EQ(set.modelName(), "KRT-17A");
     EXPECT_EQ(set.serialNumber(), "170123");
     ASSERT_TRUE(set.totalDose().has_value());
     EXPECT_DOUBLE_EQ(*set.totalDose(), 200.0);
@@ -25,12 +25,12 @@ TEST(ParameterSet, OddLinesAndEmptyReply) {
     EXPECT_EQ(set.raw("a"), "x ");
     EXPECT_EQ(set.raw("b"), "");
     EXPECT_EQ(set.raw("c"), "1 = 2");
-    EXPECT_EQ(set.model(), "MLV-52B");
+    EXPECT_EQ(set.modelName(), "MLV-52B");
     EXPECT_FALSE(set.totalDose().has_value());
-    EXPECT_EQ(ReadParameterSet("").model(), "");
+    EXPECT_EQ(ReadParameterSet("").modelName(), "");
     // The model follows the keys, not a word in a value.
-    EXPECT_EQ(ReadParameterSet("userinfo = \"neutron lab\"\r\n").model(), "MLV-52B");
-    EXPECT_EQ(ReadParameterSet("cfg_alarmoff = enable\r\n").model(), "KRT-17A");
+    EXPECT_EQ(ReadParameterSet("userinfo = \"neutron lab\"\r\n").model(), Model::Mlv52b);
+    EXPECT_EQ(ReadParameterSet("cfg_alarmoff = enable\r\n").model(), Model::Krt17a);
 }
 
 } // namespace

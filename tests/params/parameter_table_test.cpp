@@ -42,12 +42,12 @@ TEST(ParameterTableSetUp, EmptyReplyLeavesTheHeadingAndTheState) {
 
 TEST(ParameterTableParse, ModelAndCaption) {
     const auto krt = Parse(Reply("params-krt17a.txt"));
-    EXPECT_TRUE(krt.state.neutron);
+    EXPECT_EQ(krt.state.model, Model::Krt17a);
     EXPECT_EQ(krt.state.caption, "Dosimeter manager: KRT-17A");
     EXPECT_EQ(krt.grid.text(2, 0), "Gamma dose"); // the KRT-17A section's name
 
     const auto mlv = Parse(Reply("params-mlv52b.txt"));
-    EXPECT_FALSE(mlv.state.neutron);
+    EXPECT_EQ(mlv.state.model, Model::Mlv52b);
     EXPECT_EQ(mlv.state.caption, "Dosimeter manager: MLV-52B");
     EXPECT_EQ(mlv.grid.text(2, 0), "Dose");
 
@@ -93,7 +93,7 @@ TEST(ParameterTableParse, EdgesOfTheValueLookup) {
     // A key without its own "=" has no value; the next line's does not become its.
     t = Parse("n_ks\r\nserial_number\r\nx = 5\r\n");
     EXPECT_EQ(RowOf(t.grid, "serial_number"), -1);
-    EXPECT_FALSE(t.state.neutron); // "n_ks" without its own "=" is no parameter either
+    EXPECT_EQ(t.state.model, Model::Mlv52b); // "n_ks" without its own "=" is no parameter either
     EXPECT_EQ(CleanValue("  \"a b\"\r\n"), "a b");
     EXPECT_EQ(CleanValue(" \r\n"), "");
 }
@@ -129,7 +129,7 @@ TEST(ParameterTableParse, CatalogueKeyInsideALongerKeyShowsSendsAndSaves) {
     EndParameterEdit(t.grid, t.set, vibr, 2, "включить", Language::Russian);
     EXPECT_EQ(t.grid.text(vibr, 2), "включить");
     const std::vector<ParameterRow> rows = ParameterRows(t.set, catalogue, Language::Russian, 0);
-    const std::string file = Cp1251ToUtf8(ComposeSendChanges(t.set, rows, false, Language::Russian).files.at(0));
+    const std::string file = Cp1251ToUtf8(ComposeSendChanges(t.set, rows, Model::Mlv52b, Language::Russian).files.at(0));
     EXPECT_EQ(file.rfind("vibr = enable\r\n", 0), 0u) << file;
     EXPECT_EQ(ChangedValues(t.set, rows, Language::Russian).at(0), std::make_pair(std::string("vibr"), std::string("enable")));
 }

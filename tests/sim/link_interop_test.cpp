@@ -32,7 +32,7 @@ protected:
         options.seed = 9;
         options.records = 12;
         options.catalogue = fs::path(DM_SOURCE_DIR) / "data" / "Commands.lst";
-        sim_ = std::make_unique<SimulatedDosimeter>(SimModel::Krt17a, root_, options);
+        sim_ = std::make_unique<SimulatedDosimeter>(Model::Krt17a, root_, options);
         std::string error;
         ASSERT_TRUE(sim_->start("127.0.0.1", 0, &error)) << error;
         link_ = "tcp:127.0.0.1:" + std::to_string(sim_->port());

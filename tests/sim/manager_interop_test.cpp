@@ -36,7 +36,7 @@ const SimReply* Find(const std::vector<SimReply>& replies, char letter) {
 }
 
 struct Case {
-    SimModel model;
+    Model model;
     Language language;
 };
 
@@ -44,7 +44,7 @@ class ManagerInterop : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
     const auto [model, language] = GetParam();
-    const bool krt = HasNeutronChannel(model);
+    const bool krt = MeasuresNeutron(model);
     const std::string catalogue = ShippedCatalogue();
     SimDevice device(model, catalogue, 21);
     device.fillHistory(17);
@@ -55,10 +55,10 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
     GridModel table;
     ParameterTableState state;
     FillParameterGrid(set, catalogue, language, 7, 456, table, state);
-    EXPECT_EQ(state.neutron, krt);
+    EXPECT_EQ(state.model, model);
     EXPECT_EQ(state.historyInterval, 60.0);
     EXPECT_EQ(state.historyDepth, 17.0);
-    for (const auto& line : CatalogueLines(catalogue, krt, language)) {
+    for (const auto& line : CatalogueLines(catalogue, model, language)) {
         bool found = false;
         for (int r = 1; r < table.rowCount(); ++r)
             found = found ||
@@ -75,7 +75,7 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
     for (const ParameterRow& row : rows)
         if (row.editable && !row.key.empty())
             set.setModified(row.key, true);
-    const ExchangeStart send = ComposeSendChanges(set, rows, krt, Language::English);
+    const ExchangeStart send = ComposeSendChanges(set, rows, model, Language::English);
     ASSERT_TRUE(send.started);
     ASSERT_EQ(send.files.size(), krt ? 2u : 1u); // a KRT-17A has more than eleven touched rows
     const std::string before = device.parameterReply(true);
@@ -109,18 +109,18 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ModelsAndLanguages, ManagerInterop,
-                         ::testing::Values(Case{SimModel::Krt17a, Language::English}, Case{SimModel::Krt17a, Language::Russian},
-                                           Case{SimModel::Mlv52b, Language::English}, Case{SimModel::Mlv52b, Language::Russian}));
+                         ::testing::Values(Case{Model::Krt17a, Language::English}, Case{Model::Krt17a, Language::Russian},
+                                           Case{Model::Mlv52b, Language::English}, Case{Model::Mlv52b, Language::Russian}));
 
 TEST(ManagerInteropCommands, ArchiveFillsTheDoseArchiveRecordForRecord) {
-    for (SimModel model : {SimModel::Krt17a, SimModel::Mlv52b}) {
+    for (Model model : {Model::Krt17a, Model::Mlv52b}) {
         SimDevice device(model, "", 4);
         device.fillHistory(25);
         const auto replies = device.handleCommandFile(GetArchiveCommand(), device.clock());
         ASSERT_EQ(replies.size(), 1u);
         const DoseArchive archive = ParseDoseArchive(AsPickedUp(replies[0]), 60);
-        const bool krt = HasNeutronChannel(model);
-        EXPECT_EQ(archive.hasNeutron(), krt);
+        const bool krt = MeasuresNeutron(model);
+        EXPECT_EQ(archive.model(), model);
         const auto& c = device.meter().counters();
         ASSERT_EQ(archive.gamma().size(), 25u);
         for (std::size_t r = 0; r < 25; ++r) {
@@ -137,7 +137,7 @@ TEST(ManagerInteropCommands, ArchiveFillsTheDoseArchiveRecordForRecord) {
 }
 
 TEST(ManagerInteropCommands, EraseCommandClearsTheTotalAndIsAccepted) {
-    SimDevice device(SimModel::Krt17a, ShippedCatalogue(), 3);
+    SimDevice device(Model::Krt17a, ShippedCatalogue(), 3);
     device.fillHistory(5);
     const auto replies = device.handleCommandFile(EraseTotalDoseCommand(), device.clock());
     ASSERT_EQ(replies.size(), 2u);

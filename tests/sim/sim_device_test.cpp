@@ -61,14 +61,14 @@ const std::string kWithPassword =
 TEST(SimDeviceParameters, KrtAnswersEveryCatalogueKeyInDeviceFormats) {
     const std::string catalogue = ShippedCatalogue();
     ASSERT_FALSE(catalogue.empty());
-    SimDevice device(SimModel::Krt17a, catalogue, 7);
+    SimDevice device(Model::Krt17a, catalogue, 7);
     device.fillHistory(30);
     device.advanceTo(device.clock() + 600);
     const std::string reply = device.parameterReply(true);
     auto values = ReplyValues(reply);
 
     for (const Language lang : {Language::English, Language::Russian})
-        for (const auto& line : CatalogueLines(catalogue, true, lang))
+        for (const auto& line : CatalogueLines(catalogue, Model::Krt17a, lang))
             EXPECT_TRUE(values.count(line.key)) << line.key;
     EXPECT_NE(reply.find("neutr"), std::string::npos);
     for (const char* key : {"dose_val", "dose_neutron", "total_val", "peak_rate", "rate_threshold",
@@ -91,12 +91,12 @@ TEST(SimDeviceParameters, KrtAnswersEveryCatalogueKeyInDeviceFormats) {
 
 TEST(SimDeviceParameters, MlvHasNoNeutronTraceAndNoSwitches) {
     const std::string catalogue = ShippedCatalogue();
-    SimDevice device(SimModel::Mlv52b, catalogue, 7);
+    SimDevice device(Model::Mlv52b, catalogue, 7);
     device.fillHistory(5);
     const std::string reply = device.parameterReply(true);
     auto values = ReplyValues(reply);
     for (const Language lang : {Language::English, Language::Russian})
-        for (const auto& line : CatalogueLines(catalogue, false, lang))
+        for (const auto& line : CatalogueLines(catalogue, Model::Mlv52b, lang))
             EXPECT_TRUE(values.count(line.key)) << line.key;
     EXPECT_EQ(reply.find("neutr"), std::string::npos);
     EXPECT_FALSE(values.count("n_ks"));
@@ -106,7 +106,7 @@ TEST(SimDeviceParameters, MlvHasNoNeutronTraceAndNoSwitches) {
 }
 
 TEST(SimDeviceParameters, WithoutCatalogueTheBuiltInListIsAnswered) {
-    SimDevice device(SimModel::Krt17a, "", 7);
+    SimDevice device(Model::Krt17a, "", 7);
     const auto values = ReplyValues(device.parameterReply(false));
     for (const char* key : {"dose_val", "dose_neutron", "total_val", "history_time",
                             "history_depth_gma", "history_depth_neu", "userinfo", "limit_percent"})
@@ -119,7 +119,7 @@ TEST(SimDeviceParameters, ExtraCatalogueKeysAreAnsweredAndSettable) {
         "bad key#Broken@r$defaultcolor\r\n"
         "dose_neutron#Not on this model@r$defaultcolor\r\n"
         "cfg_alarmoff#Not on this model either@rw$defaultcolor\r\n</MLV52B-en>\r\n";
-    SimDevice device(SimModel::Mlv52b, catalogue, 7);
+    SimDevice device(Model::Mlv52b, catalogue, 7);
     std::string reply = device.parameterReply(false);
     EXPECT_EQ(reply.rfind("ambient_temp = 0\r\n", 0), 0u) << reply; // catalogue order first
     EXPECT_EQ(reply.find("bad key"), std::string::npos);
@@ -130,7 +130,7 @@ TEST(SimDeviceParameters, ExtraCatalogueKeysAreAnsweredAndSettable) {
 }
 
 TEST(SimDeviceCommands, ProtectedKeysOnlyWithThePassword) {
-    SimDevice device(SimModel::Krt17a, ShippedCatalogue(), 7);
+    SimDevice device(Model::Krt17a, ShippedCatalogue(), 7);
     auto plain = device.handleCommandFile(kGetParameters, device.clock());
     ASSERT_EQ(Letters(plain), "P");
     for (const char* key : kProtected)
@@ -150,7 +150,7 @@ TEST(SimDeviceCommands, ProtectedKeysOnlyWithThePassword) {
 }
 
 TEST(SimDeviceCommands, SettingsAreStoredAcceptedAndReported) {
-    SimDevice device(SimModel::Krt17a, ShippedCatalogue(), 7);
+    SimDevice device(Model::Krt17a, ShippedCatalogue(), 7);
     const std::string file = Utf8ToCp1251(
         "rate_threshold = 2.5E-05\r\nuserinfo = \"Иванов И.И.\"\r\ncfg_alarmoff = enable\r\n"
         "cfg_select_sound = dose\r\ncfg_type_of_signal = percent\r\nlimit_percent = 125\r\n\r\n" +
@@ -169,7 +169,7 @@ TEST(SimDeviceCommands, SettingsAreStoredAcceptedAndReported) {
 }
 
 TEST(SimDeviceCommands, RefusalsNameTheKeyAndNeverSayAccepted) {
-    SimDevice device(SimModel::Mlv52b, ShippedCatalogue(), 7);
+    SimDevice device(Model::Mlv52b, ShippedCatalogue(), 7);
     const auto check = [&](const std::string& line, const std::string& named) {
         const auto replies =
             device.handleCommandFile(line + "\r\n" + kGetParameters, device.clock());
@@ -200,7 +200,7 @@ TEST(SimDeviceCommands, RefusalsNameTheKeyAndNeverSayAccepted) {
 }
 
 TEST(SimDeviceCommands, OddFilesAreHandledWithoutLoss) {
-    SimDevice device(SimModel::Krt17a, "", 7);
+    SimDevice device(Model::Krt17a, "", 7);
     EXPECT_TRUE(device.handleCommandFile("", 0).empty());
     EXPECT_TRUE(device.handleCommandFile("#\r\n\r\n   \r\n", 0).empty());
     // Bare LF line ends work as well as CR LF.
@@ -223,7 +223,7 @@ TEST(SimDeviceCommands, OddFilesAreHandledWithoutLoss) {
 }
 
 TEST(SimDeviceCommands, EraseTotalDose) {
-    SimDevice device(SimModel::Krt17a, "", 7);
+    SimDevice device(Model::Krt17a, "", 7);
     device.fillHistory(50);
     ASSERT_GT(device.meter().counters().totalDose, 0);
     const auto replies = device.handleCommandFile(
@@ -238,7 +238,7 @@ TEST(SimDeviceCommands, EraseTotalDose) {
 }
 
 TEST(SimDeviceHistory, ChangedIntervalErasesTheHistory) {
-    SimDevice device(SimModel::Krt17a, "", 7);
+    SimDevice device(Model::Krt17a, "", 7);
     device.fillHistory(10);
     // The same interval again keeps the records.
     device.handleCommandFile("history_time = 60\r\n", device.clock());
@@ -261,7 +261,7 @@ TEST(SimDeviceHistory, ChangedIntervalErasesTheHistory) {
 }
 
 TEST(SimDeviceHistory, GrowsWithTheClockAndKeepsTheNewestRecords) {
-    SimDevice device(SimModel::Mlv52b, "", 11);
+    SimDevice device(Model::Mlv52b, "", 11);
     device.fillHistory(DoseMeter::kHistoryCapacity - 2);
     const double lastBefore = device.meter().counters().gamma.back().dose;
     const double totalBefore = device.meter().counters().totalDose;
@@ -301,7 +301,7 @@ TEST(SimDeviceHistory, DoseRateIsBackgroundWithOccasionalSources) {
 }
 
 TEST(SimDeviceArchive, KrtLayoutHasHeadingGammaLinesAndNeutronLines) {
-    SimDevice device(SimModel::Krt17a, "", 7);
+    SimDevice device(Model::Krt17a, "", 7);
     device.fillHistory(3);
     const std::string a = device.archiveReply();
     std::vector<std::string> lines;
@@ -332,7 +332,7 @@ TEST(SimDeviceArchive, KrtLayoutHasHeadingGammaLinesAndNeutronLines) {
 }
 
 TEST(SimDeviceArchive, MlvLayoutHasFourHeadingLinesAndNoTab) {
-    SimDevice device(SimModel::Mlv52b, "", 7);
+    SimDevice device(Model::Mlv52b, "", 7);
     device.fillHistory(2);
     const std::string a = device.archiveReply();
     EXPECT_EQ(a.find('\t'), std::string::npos);
@@ -347,13 +347,13 @@ TEST(SimDeviceArchive, MlvLayoutHasFourHeadingLinesAndNoTab) {
     EXPECT_TRUE(std::regex_match(lines[4], std::regex(R"(\d\.\d{3}E-\d\d)")));
     EXPECT_TRUE(std::regex_match(lines[5], std::regex(R"(\d\.\d{3}E-\d\d)")));
     // Without records only the heading lines are left.
-    SimDevice empty(SimModel::Mlv52b, "", 7);
+    SimDevice empty(Model::Mlv52b, "", 7);
     const std::string e = empty.archiveReply();
     EXPECT_EQ(std::count(e.begin(), e.end(), '\n'), 4);
 }
 
 TEST(SimDeviceState, RoundTripKeepsParametersAndHistory) {
-    SimDevice device(SimModel::Krt17a, ShippedCatalogue(), 99);
+    SimDevice device(Model::Krt17a, ShippedCatalogue(), 99);
     device.fillHistory(25);
     device.handleCommandFile(
         Utf8ToCp1251("userinfo = \"Петров\"\r\nhistory_time = 60\r\ng_ks_large = 1.5\r\n"),
@@ -361,7 +361,7 @@ TEST(SimDeviceState, RoundTripKeepsParametersAndHistory) {
     device.advanceTo(device.clock() + 130);
     const std::string state = device.stateText();
 
-    SimDevice copy(SimModel::Krt17a, ShippedCatalogue(), 1);
+    SimDevice copy(Model::Krt17a, ShippedCatalogue(), 1);
     std::string error;
     ASSERT_TRUE(copy.loadState(state, &error)) << error;
     EXPECT_EQ(copy.archiveReply(), device.archiveReply());
@@ -375,11 +375,11 @@ TEST(SimDeviceState, RoundTripKeepsParametersAndHistory) {
 }
 
 TEST(SimDeviceState, DamagedStateIsRefusedWithReasonAndChangesNothing) {
-    SimDevice source(SimModel::Krt17a, "", 5);
+    SimDevice source(Model::Krt17a, "", 5);
     source.fillHistory(4);
     const std::string good = source.stateText();
 
-    SimDevice device(SimModel::Krt17a, "", 7);
+    SimDevice device(Model::Krt17a, "", 7);
     device.fillHistory(2);
     const std::string archiveBefore = device.archiveReply();
     const auto refused = [&](const std::string& text, const std::string& reason) {
@@ -409,20 +409,20 @@ TEST(SimDeviceState, DamagedStateIsRefusedWithReasonAndChangesNothing) {
 // The simulated dosimeter knows its parameters from the shared description table: which
 // model carries which, what is read-only, what is protected, which words a choice takes.
 TEST(SimParameterStore, FollowsTheDescriptionTable) {
-    for (SimModel model : {SimModel::Krt17a, SimModel::Mlv52b}) {
+    for (Model model : {Model::Krt17a, Model::Mlv52b}) {
         const ParameterStore store(model);
-        const bool krt = HasNeutronChannel(model);
+        const bool krt = MeasuresNeutron(model);
         for (const std::string& key : store.keys()) {
             const ParameterDescription* d = DescribeParameter(key);
             ASSERT_NE(d, nullptr) << key;
-            EXPECT_TRUE(d->carriedBy(krt)) << key;
+            EXPECT_TRUE(d->carriedBy(model)) << key;
             EXPECT_EQ(store.isProtected(key), d->protectionGroup != kUnprotected) << key;
         }
         EXPECT_EQ(store.has("n_ks"), krt);
         EXPECT_EQ(store.has("cfg_final_sound"), krt);
         EXPECT_TRUE(store.has("cfg_type_of_signal"));
     }
-    ParameterStore store(SimModel::Krt17a);
+    ParameterStore store(Model::Krt17a);
     EXPECT_EQ(store.set("battery_level", "50").status, ParameterStore::SetStatus::ReadOnly);
     EXPECT_EQ(store.set("cfg_alarmoff", "on").reason, "enable or disable");
     EXPECT_EQ(store.set("cfg_select_sound", "fixed").reason, "dose or rate");
@@ -442,7 +442,7 @@ TEST(SimParameterStore, TakesWhatTheWindowsCheckLetsThrough) {
         for (double v : {r.low, r.high, r.low - step, r.high + step, (r.low + r.high) / 2}) {
             char text[40];
             std::snprintf(text, sizeof text, r.whole ? "%.0f" : "%.6g", v);
-            ParameterStore store(SimModel::Krt17a);
+            ParameterStore store(Model::Krt17a);
             const bool stored = store.set(d.key, text).status == ParameterStore::SetStatus::Stored;
             EXPECT_EQ(stored, CheckValue(d, text).ok()) << d.key << " = " << text;
         }
@@ -452,19 +452,19 @@ TEST(SimParameterStore, TakesWhatTheWindowsCheckLetsThrough) {
 // A coefficient is kept with four decimals; one that would be kept as 0.0000 or 1000.0000
 // is refused, so a saved state always loads again.
 TEST(SimDeviceState, CoefficientsOutOfRangeOnceRoundedAreRefused) {
-    ParameterStore store(SimModel::Krt17a);
+    ParameterStore store(Model::Krt17a);
     EXPECT_EQ(store.set("wtx[10]", "0.000001").status, ParameterStore::SetStatus::BadValue);
     EXPECT_EQ(store.set("g_ks_large", "999.99999").status, ParameterStore::SetStatus::BadValue);
     EXPECT_EQ(store.value("wtx[10]"), "1.1200");
     EXPECT_EQ(store.set("wtx[10]", "0.0001").status, ParameterStore::SetStatus::Stored);
     EXPECT_EQ(store.value("wtx[10]"), "0.0001");
 
-    SimDevice source(SimModel::Krt17a, "", 5);
+    SimDevice source(Model::Krt17a, "", 5);
     std::string state = source.stateText();
     const std::string from = "param wtx[10] 1.1200";
     ASSERT_NE(state.find(from), std::string::npos);
     state.replace(state.find(from), from.size(), "param wtx[10] 1.39e-08");
-    SimDevice device(SimModel::Krt17a, "", 7);
+    SimDevice device(Model::Krt17a, "", 7);
     std::string error;
     EXPECT_FALSE(device.loadState(state, &error));
     EXPECT_NE(error.find("wtx[10]"), std::string::npos) << error;

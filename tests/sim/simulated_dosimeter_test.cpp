@@ -34,7 +34,7 @@ protected:
         fs::remove_all(root_, ec);
     }
 
-    SimulatedDosimeter& startSim(SimModel model, SimOptions options = {}) {
+    SimulatedDosimeter& startSim(Model model, SimOptions options = {}) {
         options.replyDelayMs = 0;
         if (options.receiveTimeoutMs == 10000)
             options.receiveTimeoutMs = 2000;
@@ -73,7 +73,7 @@ protected:
 const std::vector<int> kFullPush{0xA0, 0x90, 0xA0, 0xA0};
 
 TEST_F(SimServer, ManagerPushesGetRepliesWithOneLetterEach) {
-    auto& sim = startSim(SimModel::Krt17a);
+    auto& sim = startSim(Model::Krt17a);
     EXPECT_EQ(PushLikeManager(sim.port(), "get_parameters=255\r\n#\r\n").codes, kFullPush);
     EXPECT_EQ(PushLikeManager(sim.port(), "get_archive\r\n").codes, kFullPush);
     EXPECT_EQ(
@@ -102,7 +102,7 @@ TEST_F(SimServer, ManagerPushesGetRepliesWithOneLetterEach) {
 }
 
 TEST_F(SimServer, RepliesAreWindows1251WithCrLf) {
-    auto& sim = startSim(SimModel::Mlv52b);
+    auto& sim = startSim(Model::Mlv52b);
     const std::string file = Utf8ToCp1251("userinfo = \"Сидоров\"\r\nget_parameters=255\r\n#\r\n");
     ASSERT_EQ(PushLikeManager(sim.port(), file).codes, kFullPush);
     bool sawParameters = false;
@@ -125,13 +125,13 @@ TEST_F(SimServer, RepliesAreWindows1251WithCrLf) {
 
 TEST_F(SimServer, RepliesWaitForTheirDelay) {
     SimOptions options;
-    auto& sim = startSim(SimModel::Krt17a, options);
+    auto& sim = startSim(Model::Krt17a, options);
     // Restart with a long delay: the reply is not there when the push ends, and stopping
     // beams it rather than losing it.
     sim.stop();
     options.replyDelayMs = 60000;
     options.seed = 5;
-    sim_ = std::make_unique<SimulatedDosimeter>(SimModel::Krt17a, recv_, options);
+    sim_ = std::make_unique<SimulatedDosimeter>(Model::Krt17a, recv_, options);
     ASSERT_TRUE(sim_->start("127.0.0.1", 0, nullptr));
     ASSERT_EQ(PushLikeManager(sim_->port(), "get_archive\r\n").codes, kFullPush);
     EXPECT_TRUE(replies().empty());
@@ -143,7 +143,7 @@ TEST_F(SimServer, RepliesWaitForTheirDelay) {
 TEST_F(SimServer, GarbageAndLyingPacketsLeaveTheServerServing) {
     SimOptions options;
     options.receiveTimeoutMs = 300;
-    auto& sim = startSim(SimModel::Mlv52b, options);
+    auto& sim = startSim(Model::Mlv52b, options);
     {
         // A length below three: Bad Request, then the connection is closed.
         TestConnection c(sim.port());
@@ -191,7 +191,7 @@ TEST_F(SimServer, GarbageAndLyingPacketsLeaveTheServerServing) {
 }
 
 TEST_F(SimServer, OtherFilesAreTakenButNotActedOn) {
-    auto& sim = startSim(SimModel::Krt17a);
+    auto& sim = startSim(Model::Krt17a);
     EXPECT_EQ(PushLikeManager(sim.port(), "get_parameters=255\r\n", "photo.jpg").codes, kFullPush);
     EXPECT_EQ(sim.commandsHandled(), 0u);
     EXPECT_TRUE(replies().empty());
@@ -205,7 +205,7 @@ TEST_F(SimServer, ClientChosenNamesAreLoggedEscapedAndCut) {
         std::lock_guard lock(mutex);
         lines.push_back(line);
     };
-    auto& sim = startSim(SimModel::Krt17a, options);
+    auto& sim = startSim(Model::Krt17a, options);
     const std::string name = "evil\r\nbeamed P0001.txt\x1B[2J\t\"" + std::string(5000, 'n');
     EXPECT_EQ(PushLikeManager(sim.port(), "get_archive\r\n", name).codes, kFullPush);
     sim.stop();
@@ -238,7 +238,7 @@ TEST(QuotedForLog, EscapesWhatAReaderCannotSeeAndCutsOnCharacters) {
 }
 
 TEST_F(SimServer, OutOfRangeRefusesConnectionsUntilBackOnTheSamePort) {
-    auto& sim = startSim(SimModel::Krt17a);
+    auto& sim = startSim(Model::Krt17a);
     const std::uint16_t port = sim.port();
     EXPECT_TRUE(sim.inRange());
     sim.setInRange(false);
@@ -254,7 +254,7 @@ TEST_F(SimServer, OutOfRangeRefusesConnectionsUntilBackOnTheSamePort) {
 TEST_F(SimServer, LeavingRangeOrStoppingDropsAConnectionInProgress) {
     SimOptions options;
     options.receiveTimeoutMs = 60000;
-    auto& sim = startSim(SimModel::Krt17a, options);
+    auto& sim = startSim(Model::Krt17a, options);
     TestConnection held(sim.port());
     ASSERT_TRUE(held.send(test::ConnectPacket()));
     ASSERT_TRUE(held.receive(32768));
@@ -274,14 +274,14 @@ TEST_F(SimServer, StateIsSavedAndUsedByTheNextRun) {
     options.stateFile = root_ / "sim.state";
     options.records = 7;
     {
-        auto& sim = startSim(SimModel::Mlv52b, options);
+        auto& sim = startSim(Model::Mlv52b, options);
         ASSERT_EQ(PushLikeManager(sim.port(), "userinfo = \"kept\"\r\n").codes, kFullPush);
         sim.stop();
         EXPECT_TRUE(sim.stateError().empty());
     }
     ASSERT_TRUE(fs::exists(options.stateFile));
     options.records = 0; // a loaded state keeps its own history
-    auto& sim = startSim(SimModel::Mlv52b, options);
+    auto& sim = startSim(Model::Mlv52b, options);
     ASSERT_EQ(PushLikeManager(sim.port(), "get_parameters=255\r\n#\r\n").codes, kFullPush);
     std::string parameters;
     for (const auto& [name, text] : replies())
@@ -295,7 +295,7 @@ TEST_F(SimServer, DamagedStateStopsTheStartWithAReason) {
     SimOptions options;
     options.stateFile = root_ / "broken.state";
     std::ofstream(options.stateFile) << "dosimeter-simulator-state 1\nmodel KRT-17A\nclock ???\n";
-    SimulatedDosimeter sim(SimModel::Krt17a, recv_, options);
+    SimulatedDosimeter sim(Model::Krt17a, recv_, options);
     std::string error;
     EXPECT_FALSE(sim.start("127.0.0.1", 0, &error));
     EXPECT_NE(error.find("broken.state"), std::string::npos) << error;
@@ -305,8 +305,8 @@ TEST_F(SimServer, DamagedStateStopsTheStartWithAReason) {
 }
 
 TEST_F(SimServer, BusyPortIsReported) {
-    auto& sim = startSim(SimModel::Krt17a);
-    SimulatedDosimeter second(SimModel::Krt17a, recv_, {});
+    auto& sim = startSim(Model::Krt17a);
+    SimulatedDosimeter second(Model::Krt17a, recv_, {});
     std::string error;
     EXPECT_FALSE(second.start("127.0.0.1", sim.port(), &error));
     EXPECT_NE(error.find("cannot listen on 127.0.0.1:" + std::to_string(sim.port())),
@@ -317,7 +317,7 @@ TEST_F(SimServer, BusyPortIsReported) {
 TEST_F(SimServer, ObexftpClientPushIsAccepted) {
     if (std::system("command -v obexftp >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "obexftp is not installed; interoperability not checked";
-    auto& sim = startSim(SimModel::Krt17a);
+    auto& sim = startSim(Model::Krt17a);
     const fs::path file = root_ / "command.txt";
     std::ofstream(file, std::ios::binary) << "get_parameters=255\r\n#\r\n";
     const std::string cmd = "cd '" + root_.string() +

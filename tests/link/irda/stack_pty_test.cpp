@@ -187,7 +187,7 @@ TEST(PtyDosimeter, AnswersAPushOverTheStackInOneProcess) {
     options.replyDelayMs = 50;
     options.seed = 3;
     std::string path, error;
-    auto dosimeter = dm::PtyDosimeter::Start(dm::SimModel::Mlv52b, options, false, &path, &error);
+    auto dosimeter = dm::PtyDosimeter::Start(dm::Model::Mlv52b, options, false, &path, &error);
     ASSERT_TRUE(dosimeter) << error;
     dm::TransportOptions to;
     to.receivedFolder = folder.string();
