@@ -117,9 +117,7 @@ std::string SaveSettingsAtExit(const std::filesystem::path& dir, const Interface
     std::filesystem::create_directories(dir, ec); // a failure shows in the write below
     if (SaveInterfaceSettings(dir, settings, &error))
         return {};
-    const std::string text = (settings.language == Language::Russian ? "Не удалось сохранить настройки: "
-                                                                  : "Cannot save the settings: ") +
-                             error;
+    const std::string text = Tr(IDS_SETTINGS_NOT_SAVED, settings.language) + error;
     messages.showMessage(text);
     return text;
 }

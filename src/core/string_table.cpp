@@ -485,6 +485,14 @@ const std::vector<Entry>& Table() {
               "вне зоны связи"},
         {884, "Looking for a dosimeter on %1...",
               "Поиск дозиметра на %1..."},
+        {885, "Cannot create file", "Не удалось создать файл"},
+        {886, "Cannot open file", "Не удалось открыть файл"},
+        {887, "Cannot write file", "Не удалось записать файл"},
+        {888, "Catalogue \"%1\" has no section %2: no parameters shown from it",
+              "В каталоге \"%1\" нет раздела %2: параметры из него не показаны"},
+        {889, "Section %2 of catalogue \"%1\" holds no parameter",
+              "В разделе %2 каталога \"%1\" нет ни одного параметра"},
+        {890, "Cannot save the settings: ", "Не удалось сохранить настройки: "},
     };
     return table;
 }

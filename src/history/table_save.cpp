@@ -59,16 +59,13 @@ enum class Failed { Create, Open, Write };
 
 std::string FailureText(Failed what, const std::string& file, const std::string& reason,
                         Language language) {
-    const bool russian = language == Language::Russian;
-    const char* verb = nullptr;
+    int verb = IDS_CANNOT_WRITE_FILE;
     switch (what) {
-    case Failed::Create: verb = russian ? "Не удалось создать файл" : "Cannot create file"; break;
-    case Failed::Open: verb = russian ? "Не удалось открыть файл" : "Cannot open file"; break;
-    case Failed::Write:
-        verb = russian ? "Не удалось записать файл" : "Cannot write file";
-        break;
+    case Failed::Create: verb = IDS_CANNOT_CREATE_FILE; break;
+    case Failed::Open: verb = IDS_CANNOT_OPEN_FILE; break;
+    case Failed::Write: verb = IDS_CANNOT_WRITE_FILE; break;
     }
-    return std::string(verb) + " \"" + file + "\": " + reason;
+    return Tr(verb, language) + " \"" + file + "\": " + reason;
 }
 
 SaveResult Fail(UserDialogs& dialogs, Failed what, const std::string& file, int err,

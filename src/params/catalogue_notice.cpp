@@ -15,13 +15,8 @@ std::string CatalogueSectionNotice(std::string_view catalogue, const std::string
     if (!SplitCatalogueSection(section).empty())
         return {};
     const std::string tag = CatalogueSectionTag(model, language);
-    const bool russian = language == Language::Russian;
-    if (section.empty())
-        return russian ? "В каталоге \"" + fileName + "\" нет раздела " + tag + ": параметры из него не показаны"
-                       : "Catalogue \"" + fileName + "\" has no section " + tag +
-                             ": no parameters shown from it";
-    return russian ? "В разделе " + tag + " каталога \"" + fileName + "\" нет ни одного параметра"
-                   : "Section " + tag + " of catalogue \"" + fileName + "\" holds no parameter";
+    return FillIn(Tr(section.empty() ? IDS_CATALOGUE_NO_SECTION : IDS_CATALOGUE_EMPTY_SECTION, language),
+                  {fileName, tag});
 }
 
 } // namespace dm
