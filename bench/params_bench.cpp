@@ -1,10 +1,9 @@
 // How long a parameter reply takes to become the parameter table.
 #include "core/reply_text.h"
-#include "grid/grid_model.h"
 #include "params/command_files.h"
-#include "grid/parameter_grid.h"
 #include "params/parameter_set.h"
 #include "params/parameter_table.h"
+#include "params/row_presentation.h"
 
 #include <benchmark/benchmark.h>
 
@@ -55,12 +54,17 @@ Sample MakeSample(int n) {
 
 void BM_ParseParameterReply(benchmark::State& state) {
     const Sample sample = MakeSample(static_cast<int>(state.range(0)));
-    dm::GridModel grid;
     dm::ParameterTableState table;
     for (auto _ : state) {
         const dm::ParameterSet set = dm::ReadParameterSet(sample.reply);
-        dm::FillParameterGrid(set, sample.catalogue, dm::Language::English, 0, 456, grid, table);
-        benchmark::DoNotOptimize(grid.rowCount());
+        const auto rows = dm::ParameterRows(set, sample.catalogue, dm::Language::English, 0);
+        dm::UpdateTableState(set, rows, dm::Language::English, table);
+        // Every row as the table shows it once.
+        for (const dm::ParameterRow& row : rows) {
+            const dm::RowPresentation shown = dm::PresentRow(set, row, dm::Language::English);
+            benchmark::DoNotOptimize(shown.value.text.data());
+        }
+        benchmark::DoNotOptimize(rows.size());
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }

@@ -1,12 +1,12 @@
 #include "core/reply_text.h"
 #include "core/text_file.h"
-#include "grid/grid_model.h"
-#include "grid/parameter_grid.h"
 #include "params/catalogue.h"
 #include "params/command_files.h"
 #include "params/parameter_set.h"
 #include "params/parameter_table.h"
+#include "params/row_presentation.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -35,14 +35,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         dm::ReplyTextFromBytes(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
 
     dm::ParameterSet set = dm::ReadParameterSet(reply);
-    dm::GridModel grid;
-    dm::ParameterTableState state;
-    dm::FillParameterGrid(set, ShippedCatalogue(), language, access, 600, grid, state);
-    if (grid.colCount() != 3 || grid.rowCount() < 1 || grid.columnWidth(dm::kKeyColumn) != 0)
-        std::abort();
-
-    (void)dm::ParameterTableFileBytes(grid);
     const auto rows = dm::ParameterRows(set, ShippedCatalogue(), language, access);
+    dm::ParameterTableState state;
+    dm::UpdateTableState(set, rows, language, state);
+    if (!set.replied() && !rows.empty())
+        std::abort(); // without a reply there are no rows
+    for (const dm::ParameterRow& row : rows) {
+        const dm::RowPresentation shown = dm::PresentRow(set, row, language);
+        if (shown.value.list && !shown.value.text.empty() &&
+            std::find(shown.value.options.begin(), shown.value.options.end(), shown.value.text) ==
+                shown.value.options.end())
+            std::abort(); // a list cell shows one of its options or nothing
+    }
+
+    (void)dm::ParameterTableFileBytes(set, rows, language);
     for (const dm::ParameterRow& row : rows)
         set.setModified(row.key, true);
     const dm::ExchangeStart start = dm::ComposeSendChanges(set, rows, set.model(), language);

@@ -42,9 +42,9 @@ plant() {
     rm -rf "$copy"
 }
 
-plant deps-view-library src/params/CMakeLists.txt "DEPS dm_core dm_parameter_grid" "DEPS dm_core"
+plant deps-view-library src/params/CMakeLists.txt "DEPS dm_core dm_parameter_table_view" "DEPS dm_core"
 plant link-view-library src/history/CMakeLists.txt "target_link_libraries(dm_history PUBLIC dm_chart_model)"
-plant angle-include src/params/parameter_set.cpp "#include <grid/parameter_grid.h>"
+plant angle-include src/params/parameter_set.cpp "#include <grid/parameter_table_model.h>"
 plant exchange-include src/exchange/reading_recorder.h '#include "app/main_window.h"'
 plant exchange-deps src/exchange/CMakeLists.txt "dm_library(dm_exchange_plant SOURCES x.cpp DEPS dm_core dm_grid_view)"
 plant qt-in-logic src/core/numbers.cpp "#  include <QString>"

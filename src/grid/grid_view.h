@@ -1,8 +1,8 @@
 #pragma once
-// The parameter grid on screen: a table view over a GridModel. It reads and writes the
-// cells only through the model. The model's fixed rows form the heading, columns of
-// width 0 are hidden, cells are painted in their background colours, and a cell can be
-// edited in place when the model allows it: a line editor for a text cell, a list of
+// A grid on screen, as the history tables use it: a table view over a GridModel. It reads
+// and writes the cells only through the model. The model's fixed rows form the heading,
+// columns of width 0 are hidden, cells are painted in their background colours, and a cell
+// can be edited in place when the model allows it: a line editor for a text cell, a list of
 // the options (and nothing else) for a drop-down cell.
 //
 // Editing: before an editor opens, the begin-edit handler runs synchronously and may

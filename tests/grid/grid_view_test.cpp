@@ -1,9 +1,6 @@
-// The parameter grid on screen: what the user can edit and how an edit ends.
-#include "../app/scripted_dialogs.h"
+// The grid view on screen: what the user can edit and how an edit ends.
 #include "grid/grid_model.h"
 #include "grid/grid_view.h"
-#include "grid/parameter_grid.h"
-#include "params/parameter_set.h"
 
 #include <QComboBox>
 #include <QHeaderView>
@@ -52,10 +49,6 @@ void FillTable(GridModel& g) {
 
 struct Fixture {
     GridModel grid;
-    // The parameters the rows stand for, as the edit handlers carry edits into them.
-    dm::ParameterSet set = dm::ReadParameterSet(
-        "serial_number = 17042\r\ndose_threshold = 0.02\r\nhistory_time = 60\r\n"
-        "cfg_final_sound = enable\r\n");
     QWidget window;
     GridView* view;
     QPushButton* other; // somewhere else for the focus to go
@@ -256,53 +249,6 @@ private slots:
         });
         QVERIFY(!f.view->editCell(3, 2));
         QVERIFY(!f.view->isEditing());
-    }
-
-    void historyIntervalQuestion() {
-        // No: the old value and flag stay and no editor is left open.
-        {
-            Fixture f;
-            ScriptedDialogs dialogs;
-            dialogs.answers = {false};
-            f.view->setBeginEditHandler(
-                [&](int r, int c) { return dm::BeginParameterEdit(f.grid, f.set, r, c, dm::Language::English, dialogs); });
-            f.view->setEndEditHandler(
-                [&](int r, int c, const std::string& t) { dm::EndParameterEdit(f.grid, f.set, r, c, t, dm::Language::English); });
-            QVERIFY(!f.view->editCell(3, 2));
-            QCOMPARE(dialogs.questions.size(), std::size_t(1));
-            QVERIFY(!f.view->isEditing());
-            QCOMPARE(f.grid.text(3, 2), std::string("60"));
-            QVERIFY(!f.grid.isModified(3, 2));
-        }
-        // Yes, and the text left as it was: the cell is not modified.
-        {
-            Fixture f;
-            ScriptedDialogs dialogs;
-            dialogs.answers = {true};
-            f.view->setBeginEditHandler(
-                [&](int r, int c) { return dm::BeginParameterEdit(f.grid, f.set, r, c, dm::Language::English, dialogs); });
-            f.view->setEndEditHandler(
-                [&](int r, int c, const std::string& t) { dm::EndParameterEdit(f.grid, f.set, r, c, t, dm::Language::English); });
-            QVERIFY(f.view->editCell(3, 2));
-            QVERIFY(f.lineEditor());
-            QTest::keyClick(f.lineEditor(), Qt::Key_Return);
-            QTRY_VERIFY(!f.view->isEditing());
-            QCOMPARE(f.grid.text(3, 2), std::string("60"));
-            QVERIFY(!f.grid.isModified(3, 2));
-        }
-    }
-
-    void otherCellsCountAsTouchedEvenWhenUnchanged() {
-        Fixture f;
-        ScriptedDialogs dialogs;
-        f.view->setBeginEditHandler([&](int r, int c) { return dm::BeginParameterEdit(f.grid, f.set, r, c, dm::Language::English, dialogs); });
-        f.view->setEndEditHandler([&](int r, int c, const std::string& t) { dm::EndParameterEdit(f.grid, f.set, r, c, t, dm::Language::English); });
-        QVERIFY(f.view->editCell(2, 2));
-        QVERIFY(f.lineEditor());
-        QTest::keyClick(f.lineEditor(), Qt::Key_Escape);
-        QTRY_VERIFY(!f.view->isEditing());
-        QVERIFY(f.grid.isModified(2, 2));
-        QVERIFY(dialogs.questions.empty());
     }
 };
 

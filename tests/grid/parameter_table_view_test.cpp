@@ -102,8 +102,9 @@ private slots:
         QVERIFY(files.find("limit_percent = 125\r\n") != std::string::npos);
     }
 
-    // The history interval asks first, No by default; No opens no editor and touches nothing.
-    void historyIntervalNoOpensNoEditor() {
+    // The history interval asks first, No by default; No opens no editor and touches nothing,
+    // Yes opens it.
+    void historyIntervalAsksFirst() {
         Table t("params-krt17a.txt");
         t.dialogs.answers = {false};
         QVERIFY(!t.view.editCell(t.model.rowOfKey("history_time"), kValue));
@@ -113,6 +114,24 @@ private slots:
         t.dialogs.answers = {false};
         QVERIFY(!t.model.setData(t.model.index(t.model.rowOfKey("history_time"), kValue), "120", Qt::EditRole));
         QCOMPARE(t.set.value("history_time").value_or(""), std::string("60"));
+        // Yes opens the editor; Enter on the text it started with changes nothing.
+        t.dialogs.answers = {true};
+        auto* edit = t.open<QLineEdit>(t.model.rowOfKey("history_time"), kValue);
+        QVERIFY(edit);
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTRY_VERIFY(!t.view.isEditing());
+        QVERIFY(!t.set.isModified("history_time"));
+    }
+
+    // Any other value counts as touched once its editor opens, even when Escape closes it.
+    void openedValueIsTouchedEvenWhenUnchanged() {
+        Table t("params-krt17a.txt");
+        auto* edit = t.open<QLineEdit>(t.model.rowOfKey("dose_threshold"), kValue);
+        QVERIFY(edit);
+        QTest::keyClick(edit, Qt::Key_Escape);
+        QTRY_VERIFY(!t.view.isEditing());
+        QVERIFY(t.set.isModified("dose_threshold"));
+        QVERIFY(t.dialogs.questions.empty());
     }
 
     // Out of range: greyed, no editor, no edit; the unsent edit stays and is editable again

@@ -20,32 +20,31 @@ std::string Golden(const std::string& name) {
 }
 
 // Edits the value cell of the row with that key as a user would.
-void Edit(test::Table& t, const std::string& key, const std::string& text, Language language = Language::English) {
+void Edit(test::Table& t, const std::string& key, const std::string& text) {
     test::ScriptedUser user;
-    const int row = RowOf(t.grid, key);
+    const int row = RowOf(t, key);
     ASSERT_NE(row, -1) << key;
-    ASSERT_TRUE(t.grid.canEdit(row, 2)) << key;
-    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, row, 2, language, user));
-    EndParameterEdit(t.grid, t.set, row, 2, text, language);
+    ASSERT_FALSE(t.shown(row).value.readOnly) << key;
+    ASSERT_TRUE(t.begin(row, RowCell::Value, user));
+    t.end(row, RowCell::Value, text);
 }
 
 void Touch(test::Table& t, const std::string& key) {
-    Edit(t, key, t.grid.text(RowOf(t.grid, key), 2));
+    Edit(t, key, test::ValueOf(t, key));
 }
 
 ExchangeStart Send(const test::Table& t) {
-    return ComposeSendChanges(t.set, t.rows(), t.set.model(), t.language);
+    return ComposeSendChanges(t.set, t.rows, t.set.model(), t.language);
 }
 
 ExchangeStart History(const test::Table& t) {
-    return ComposeGetDoseHistory(t.set, t.rows());
+    return ComposeGetDoseHistory(t.set, t.rows);
 }
 
-void EditLast(test::Table& t, int col, const std::string& text, Language language = Language::English) {
+void EditLast(test::Table& t, RowCell cell, const std::string& text) {
     test::ScriptedUser user;
-    const int last = t.grid.rowCount() - 1;
-    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, last, col, language, user));
-    EndParameterEdit(t.grid, t.set, last, col, text, language);
+    ASSERT_TRUE(t.begin(t.last(), cell, user));
+    t.end(t.last(), cell, text);
 }
 
 TEST(FixedCommandFiles, MatchTheGoldenBytes) {
@@ -120,8 +119,8 @@ TEST(SendChanges, ElevenLinesPerFileWithTheHistoryLines) {
     Edit(t, "wtx[01]", "1.25");
     Touch(t, "wtx[10]");
     Edit(t, "cfg_final_sound", "disable");
-    EditLast(t, 0, "Beep when dose value reaches percent of dose threshold (%)");
-    EditLast(t, 2, "12.5");
+    EditLast(t, RowCell::Name, "Beep when dose value reaches percent of dose threshold (%)");
+    EditLast(t, RowCell::Value, "12.5");
     // A read-only value is never sent, even when marked modified.
     t.set.setModified("serial_number", true);
 
@@ -133,18 +132,18 @@ TEST(SendChanges, ElevenLinesPerFileWithTheHistoryLines) {
 
 TEST(SendChanges, RussianSwitchTextsAndPercentLimit) {
     auto t = Parse(Reply("params-krt17a-percent.txt"), Language::Russian);
-    Edit(t, "cfg_final_sound", "включить", Language::Russian);
-    Edit(t, "cfg_alarmoff", "отключить", Language::Russian);
-    EditLast(t, 2, "12,5", Language::Russian);
+    Edit(t, "cfg_final_sound", "включить");
+    Edit(t, "cfg_alarmoff", "отключить");
+    EditLast(t, RowCell::Value, "12,5");
     const ExchangeStart start = Send(t);
     EXPECT_EQ(start.files, std::vector<std::string>{Golden("send-changes-krt17a-percent-ru.txt")});
 }
 
 TEST(SendChanges, Mlv52bHistoryIntervalAndQuotedOwner) {
     auto t = Parse(Reply("params-mlv52b.txt"), Language::Russian);
-    Edit(t, "history_time", "15", Language::Russian);
+    Edit(t, "history_time", "15");
     Touch(t, "userinfo");
-    EditLast(t, 2, "0.002", Language::Russian);
+    EditLast(t, RowCell::Value, "0.002");
     const ExchangeStart start = Send(t);
     EXPECT_EQ(start.files, std::vector<std::string>{Golden("send-changes-mlv52b-ru.txt")});
     EXPECT_NE(Cp1251ToUtf8(start.files[0]).find("userinfo = \"Петров П. П.\"\r\n"),

@@ -13,6 +13,7 @@ namespace {
 using test::Parse;
 using test::Reply;
 using test::RowOf;
+using test::ValueOf;
 
 TEST(ParameterDescriptions, ShippedCatalogueListsOnlyDescribedKeysWithTheirAccess) {
     const std::string catalogue = DecodeCatalogue(
@@ -73,22 +74,20 @@ TEST(ParameterSetEdits, TypedFieldsAndEditsKeepTheRawValue) {
 TEST(ParameterSetEdits, LanguageSwitchRelabelsAndKeepsWhatIsSent) {
     auto t = Parse(Reply("params-krt17a.txt"));
     test::ScriptedUser user;
-    const int threshold = RowOf(t.grid, "dose_threshold");
-    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, threshold, 2, Language::English, user));
-    EndParameterEdit(t.grid, t.set, threshold, 2, "0.05", Language::English);
-    const int alarm = RowOf(t.grid, "cfg_alarmoff");
-    EndParameterEdit(t.grid, t.set, alarm, 2, "enable", Language::English);
-    const std::vector<std::string> english = ComposeSendChanges(t.set, t.rows(), Model::Krt17a, t.language).files;
+    const int threshold = RowOf(t, "dose_threshold");
+    ASSERT_TRUE(t.begin(threshold, RowCell::Value, user));
+    ASSERT_TRUE(t.end(threshold, RowCell::Value, "0.05"));
+    ASSERT_TRUE(t.end(RowOf(t, "cfg_alarmoff"), RowCell::Value, "enable"));
+    const std::vector<std::string> english = ComposeSendChanges(t.set, t.rows, Model::Krt17a, t.language).files;
 
     // The same set shown in Russian: new names and words, the same values and flags.
     t.language = Language::Russian;
-    FillParameterGrid(t.set, test::Catalogue(), Language::Russian, 0, 456, t.grid, t.state);
-    EXPECT_EQ(t.grid.text(0, 0), "Имя параметра");
-    EXPECT_EQ(t.grid.text(RowOf(t.grid, "dose_threshold"), 2), "0.05");
-    EXPECT_TRUE(t.grid.isModified(RowOf(t.grid, "dose_threshold"), 2));
-    EXPECT_EQ(t.grid.text(RowOf(t.grid, "cfg_alarmoff"), 2), "включить");
-    EXPECT_EQ(t.grid.text(RowOf(t.grid, "dose_val"), 2), "1.5 мЗв");
-    EXPECT_EQ(ComposeSendChanges(t.set, t.rows(), Model::Krt17a, t.language).files, english);
+    t.fill(test::Catalogue());
+    EXPECT_EQ(ValueOf(t, "dose_threshold"), "0.05");
+    EXPECT_TRUE(t.shown(RowOf(t, "dose_threshold")).value.modified);
+    EXPECT_EQ(ValueOf(t, "cfg_alarmoff"), "включить");
+    EXPECT_EQ(ValueOf(t, "dose_val"), "1.5 мЗв");
+    EXPECT_EQ(ComposeSendChanges(t.set, t.rows, Model::Krt17a, t.language).files, english);
 }
 
 TEST(ParameterSetEdits, TouchedValueIsSentAsItsOwnKeyHolds) {
@@ -96,9 +95,8 @@ TEST(ParameterSetEdits, TouchedValueIsSentAsItsOwnKeyHolds) {
     // threshold must send the threshold's own value back, not its neighbour's.
     auto t = Parse(Reply("params-mlv52b.txt"));
     test::ScriptedUser user;
-    const int row = RowOf(t.grid, "rate_threshold");
-    ASSERT_TRUE(BeginParameterEdit(t.grid, t.set, row, 2, Language::English, user));
-    const std::string file = ComposeSendChanges(t.set, t.rows(), Model::Mlv52b, Language::English).files.at(0);
+    ASSERT_TRUE(t.begin(RowOf(t, "rate_threshold"), RowCell::Value, user));
+    const std::string file = ComposeSendChanges(t.set, t.rows, Model::Mlv52b, Language::English).files.at(0);
     EXPECT_EQ(file.rfind("rate_threshold = 1.0E-05\r\ncfg_type_of_signal = fixed\r\n", 0), 0u) << file;
 }
 

@@ -4,15 +4,16 @@
 #include "core/message_sink.h"
 #include "core/reply_text.h"
 #include "core/text_file.h"
-#include "grid/grid_model.h"
-#include "grid/parameter_grid.h"
 #include "params/catalogue.h"
 #include "params/parameter_set.h"
 #include "params/parameter_table.h"
+#include "params/row_presentation.h"
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dm::test {
@@ -30,19 +31,29 @@ inline std::string Catalogue() {
     return DecodeCatalogue(DataFile("params-catalogue.lst"));
 }
 
-constexpr int kTestClientWidth = 456;
-
-// A parameter reply as the window holds it: the set, and the grid filled from it.
+// A parameter reply as the window holds it: the set, the rows a fill picked and the state
+// it left. Rows are numbered from 0, below the heading.
 struct Table {
     ParameterSet set;
-    GridModel grid;
+    std::vector<ParameterRow> rows;
     ParameterTableState state;
     Language language = Language::English;
     int access = 0;
 
-    std::vector<ParameterRow> rows() const {
-        return ParameterRows(set, Catalogue(), language, access);
+    // The rows again from the set, as after a reply or a switch of language.
+    void fill(std::string_view catalogue) {
+        rows = ParameterRows(set, catalogue, language, access);
+        UpdateTableState(set, rows, language, state);
     }
+    RowPresentation shown(int row) const { return PresentRow(set, rows.at(static_cast<std::size_t>(row)), language); }
+    // The cell edits as the window makes them; end is true when the set took the text.
+    bool begin(int row, RowCell cell, UserDialogs& user) {
+        return BeginRowEdit(set, rows.at(static_cast<std::size_t>(row)), cell, language, user);
+    }
+    bool end(int row, RowCell cell, const std::string& text) {
+        return EndRowEdit(set, rows.at(static_cast<std::size_t>(row)), cell, text, language);
+    }
+    int last() const { return static_cast<int>(rows.size()) - 1; }
 };
 
 inline Table Parse(const std::string& replyText, Language language = Language::English, int access = 0) {
@@ -50,16 +61,20 @@ inline Table Parse(const std::string& replyText, Language language = Language::E
     t.set = ReadParameterSet(replyText);
     t.language = language;
     t.access = access;
-    FillParameterGrid(t.set, Catalogue(), language, access, kTestClientWidth, t.grid, t.state);
+    t.fill(Catalogue());
     return t;
 }
 
-// The row whose key cell holds key, or -1.
-inline int RowOf(const GridModel& grid, const std::string& key) {
-    for (int row = 1; row < grid.rowCount(); ++row)
-        if (grid.text(row, kKeyColumn) == key)
-            return row;
+// The row whose key is key, or -1.
+inline int RowOf(const Table& t, const std::string& key) {
+    for (std::size_t row = 0; row < t.rows.size(); ++row)
+        if (t.rows[row].key == key)
+            return static_cast<int>(row);
     return -1;
+}
+// The value text the row with that key shows.
+inline std::string ValueOf(const Table& t, const std::string& key) {
+    return t.shown(RowOf(t, key)).value.text;
 }
 
 class ScriptedUser : public UserDialogs {

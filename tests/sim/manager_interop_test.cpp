@@ -8,9 +8,9 @@
 #include "history/dose_archive.h"
 #include "params/catalogue.h"
 #include "params/command_files.h"
-#include "grid/parameter_grid.h"
 #include "params/parameter_set.h"
 #include "params/parameter_table.h"
+#include "params/row_presentation.h"
 #include "sim/device_numbers.h"
 
 #include <gtest/gtest.h>
@@ -52,26 +52,25 @@ TEST_P(ManagerInterop, TableShowsEveryCatalogueRowAndSendsBackAcceptedChanges) {
     auto replies = device.handleCommandFile(GetParametersCommand(7), device.clock());
     ASSERT_TRUE(Find(replies, 'P'));
     ParameterSet set = ReadParameterSet(AsPickedUp(*Find(replies, 'P')));
-    GridModel table;
+    const std::vector<ParameterRow> rows = ParameterRows(set, catalogue, language, 7);
     ParameterTableState state;
-    FillParameterGrid(set, catalogue, language, 7, 456, table, state);
+    UpdateTableState(set, rows, language, state);
     EXPECT_EQ(state.model, model);
     EXPECT_EQ(state.historyInterval, 60.0);
     EXPECT_EQ(state.historyDepth, 17.0);
     for (const auto& line : CatalogueLines(catalogue, model, language)) {
         bool found = false;
-        for (int r = 1; r < table.rowCount(); ++r)
-            found = found ||
-                    (table.text(r, kKeyColumn) == line.key && !table.text(r, kValueColumn).empty());
+        for (const ParameterRow& row : rows)
+            found = found || (row.key == line.key && !PresentRow(set, row, language).value.text.empty());
         EXPECT_TRUE(found) << line.key;
     }
     // The switch and signal rows (or the limit row) are filled too.
-    for (int r = 1; r < table.rowCount(); ++r)
-        EXPECT_FALSE(table.text(r, kValueColumn).empty())
-            << "row " << r << " " << table.text(r, kNameColumn);
+    for (const ParameterRow& row : rows) {
+        const RowPresentation shown = PresentRow(set, row, language);
+        EXPECT_FALSE(shown.value.text.empty()) << shown.name.text;
+    }
 
     // The user touches every editable value and sends: the dosimeter takes every line.
-    const std::vector<ParameterRow> rows = ParameterRows(set, catalogue, language, 7);
     for (const ParameterRow& row : rows)
         if (row.editable && !row.key.empty())
             set.setModified(row.key, true);
@@ -142,14 +141,11 @@ TEST(ManagerInteropCommands, EraseCommandClearsTheTotalAndIsAccepted) {
     const auto replies = device.handleCommandFile(EraseTotalDoseCommand(), device.clock());
     ASSERT_EQ(replies.size(), 2u);
     EXPECT_NE(AsPickedUp(replies[0]).find("accepted"), std::string::npos);
-    GridModel table;
-    ParameterTableState state;
-    FillParameterGrid(ReadParameterSet(AsPickedUp(replies[1])), ShippedCatalogue(), Language::English, 0, 456, table,
-                      state);
+    const ParameterSet set = ReadParameterSet(AsPickedUp(replies[1]));
     int found = 0;
-    for (int r = 1; r < table.rowCount(); ++r) {
-        if (table.text(r, kKeyColumn) == "total_val") {
-            EXPECT_EQ(table.text(r, kValueColumn), "0");
+    for (const ParameterRow& row : ParameterRows(set, ShippedCatalogue(), Language::English, 0)) {
+        if (row.key == "total_val") {
+            EXPECT_EQ(PresentRow(set, row, Language::English).value.text, "0");
             ++found;
         }
     }
