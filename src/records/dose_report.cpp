@@ -137,10 +137,10 @@ std::string MilliSievertText(double sv) {
 }
 
 DoseRecordSheet::DoseRecordSheet(const DoseRecordReport& report, Language language)
-    : report_(report), ru_(language == Language::Russian) {
-    columns_ = {word("Time (UTC)", "Время (UTC)"), word("Dosimeter", "Дозиметр"),
-                word("Total dose, mSv", "Полная доза, мЗв"), word("Increment, mSv", "Прирост, мЗв"),
-                word("Notes", "Примечания")};
+    : report_(report), language_(language) {
+    columns_ = {Tr(IDS_REPORT_COL_TIME, language), Tr(IDS_REPORT_COL_DOSIMETER, language),
+                Tr(IDS_REPORT_COL_TOTAL, language), Tr(IDS_REPORT_COL_INCREMENT, language),
+                Tr(IDS_REPORT_COL_NOTES, language)};
     static constexpr int kRank[] = {0, 1, 3}; // hand-out, erase, hand-back; a readout is 2
     order_.reserve(report.readouts.size() + report.events.size());
     for (std::size_t i = 0; i < report.events.size(); ++i)
@@ -156,14 +156,13 @@ DoseRecordSheet::DoseRecordSheet(const DoseRecordReport& report, Language langua
 }
 
 std::string DoseRecordSheet::title() const {
-    return FillIn(word("Dose record %1", "Карточка учёта доз за %1 год"), {std::to_string(report_.annual.year)});
+    return FillIn(Tr(IDS_REPORT_TITLE, language_), {std::to_string(report_.annual.year)});
 }
 
 std::string DoseRecordSheet::site() const {
     if (report_.site)
         return *report_.site;
-    return word("Site not named (dosimeter-cli records site --name NAME)",
-                "Организация не названа (dosimeter-cli records site --name ИМЯ)");
+    return Tr(IDS_REPORT_SITE_NOT_NAMED, language_);
 }
 
 std::string DoseRecordSheet::wearerLine() const {
@@ -177,13 +176,13 @@ std::string DoseRecordSheet::period() const {
 
 std::vector<std::pair<std::string, std::string>> DoseRecordSheet::particulars() const {
     std::vector<std::pair<std::string, std::string>> out = {
-        {word("Site", "Организация"), site()},
-        {word("Wearer", "Носитель"), report_.wearer.name},
+        {Tr(IDS_REPORT_SITE, language_), site()},
+        {Tr(IDS_REPORT_WEARER, language_), report_.wearer.name},
         {"ID", report_.annual.wearer},
     };
     if (report_.wearer.born)
-        out.push_back({word("Born", "Дата рождения"), *report_.wearer.born});
-    out.push_back({word("Period", "Период"), period()});
+        out.push_back({Tr(IDS_REPORT_BORN, language_), *report_.wearer.born});
+    out.push_back({Tr(IDS_REPORT_PERIOD, language_), period()});
     std::set<std::string> worn;
     for (const AttributedReadout& o : report_.readouts)
         worn.insert(o.serial);
@@ -192,35 +191,35 @@ std::vector<std::pair<std::string, std::string>> DoseRecordSheet::particulars() 
     std::string serials;
     for (const std::string& s : worn)
         serials += (serials.empty() ? "" : ", ") + s;
-    out.push_back({word("Dosimeters", "Дозиметры"), serials.empty() ? "\xE2\x80\x94" : serials});
-    out.push_back({word("Printed", "Напечатано"), printed()});
+    out.push_back({Tr(IDS_REPORT_DOSIMETERS, language_), serials.empty() ? "\xE2\x80\x94" : serials});
+    out.push_back({Tr(IDS_REPORT_PRINTED, language_), printed()});
     return out;
 }
 
 std::string DoseRecordSheet::printed() const {
-    return FillIn(word("%1 UTC by %2 on %3", "%1 UTC, %2, станция %3"),
+    return FillIn(Tr(IDS_REPORT_PRINTED_BY, language_),
                   {TimeText(report_.printedAt), report_.printedBy.operatorName, report_.printedBy.station});
 }
 
 std::string DoseRecordSheet::footer() const {
-    return std::string(word("Printed", "Напечатано")) + ": " + printed();
+    return Tr(IDS_REPORT_PRINTED, language_) + ": " + printed();
 }
 
 std::string DoseRecordSheet::pageNumber(int page, int pages) const {
-    return FillIn(word("Page %1 of %2", "Страница %1 из %2"), {std::to_string(page), std::to_string(pages)});
+    return FillIn(Tr(IDS_REPORT_PAGE, language_), {std::to_string(page), std::to_string(pages)});
 }
 
 std::string DoseRecordSheet::flagText(const std::string& flag) const {
-    static const std::pair<const char*, std::pair<const char*, const char*>> kFlags[] = {
-        {"baseline", {"first readout (baseline)", "первое показание (начало отсчёта)"}},
-        {"after-erase", {"after an erase", "после обнуления"}},
-        {"reset", {"counter went down: reset", "счётчик уменьшился: сброс"}},
-        {"no-dose", {"no total dose read", "полная доза не прочитана"}},
-        {"invalid-dose", {"invalid total dose: not counted", "недопустимая полная доза: не учтена"}},
+    static const std::pair<const char*, StringId> kFlags[] = {
+        {"baseline", IDS_REPORT_FLAG_BASELINE},
+        {"after-erase", IDS_REPORT_FLAG_AFTER_ERASE},
+        {"reset", IDS_REPORT_FLAG_RESET},
+        {"no-dose", IDS_REPORT_FLAG_NO_DOSE},
+        {"invalid-dose", IDS_REPORT_FLAG_INVALID_DOSE},
     };
-    for (const auto& [name, words] : kFlags)
+    for (const auto& [name, id] : kFlags)
         if (flag == name)
-            return word(words.first, words.second);
+            return Tr(id, language_);
     return flag; // a flag this version does not know yet is shown as stored
 }
 
@@ -233,10 +232,10 @@ ReportRow DoseRecordSheet::row(std::size_t i) const {
         row.cells[0] = TimeText(e.at);
         row.cells[1] = e.serial;
         switch (e.kind) {
-        case ReportEvent::Kind::HandOut: row.cells[4] = word("Handed out to the wearer", "Выдан носителю"); break;
-        case ReportEvent::Kind::HandBack: row.cells[4] = word("Handed back", "Возвращён"); break;
+        case ReportEvent::Kind::HandOut: row.cells[4] = Tr(IDS_REPORT_HANDED_OUT, language_); break;
+        case ReportEvent::Kind::HandBack: row.cells[4] = Tr(IDS_REPORT_HANDED_BACK, language_); break;
         case ReportEvent::Kind::Erase:
-            row.cells[4] = word("Total dose erased (the total before it)", "Полная доза обнулена (до обнуления)");
+            row.cells[4] = Tr(IDS_REPORT_ERASED, language_);
             if (e.totalDoseBefore)
                 row.cells[kTotalColumn] = MilliSievertText(*e.totalDoseBefore);
             break;
@@ -252,11 +251,10 @@ ReportRow DoseRecordSheet::row(std::size_t i) const {
     for (const std::string& flag : o.accounted.flags)
         notes += (notes.empty() ? "" : "; ") + flagText(flag);
     if (auto it = correctionsOf_.find(o.readout); it != correctionsOf_.end()) {
-        notes += (notes.empty() ? "" : "; ") + std::string(word("corrected", "исправлено"));
+        notes += (notes.empty() ? "" : "; ") + Tr(IDS_REPORT_CORRECTED, language_);
         for (std::size_t c : it->second) {
             const ReportCorrection& k = report_.corrections[c];
-            row.corrections.push_back(FillIn(word("Corrected %1 UTC by %2: total dose %3 \xE2\x86\x92 %4 mSv. Reason: %5",
-                                                  "Исправлено %1 UTC, %2: полная доза %3 \xE2\x86\x92 %4 мЗв. Причина: %5"),
+            row.corrections.push_back(FillIn(Tr(IDS_REPORT_CORRECTION, language_),
                                              {TimeText(k.at), k.by, OptionalDose(k.before), OptionalDose(k.after),
                                               k.reason}));
         }
@@ -266,31 +264,28 @@ ReportRow DoseRecordSheet::row(std::size_t i) const {
 }
 
 std::string DoseRecordSheet::noReadouts() const {
-    return FillIn(word("No readout is attributed to this wearer in %1.",
-                       "В %1 году носителю не отнесено ни одного показания."),
-                  {std::to_string(report_.annual.year)});
+    return FillIn(Tr(IDS_REPORT_NO_READOUTS, language_), {std::to_string(report_.annual.year)});
 }
 
 std::vector<DoseRecordSheet::SummaryRow> DoseRecordSheet::summary() const {
     const AnnualDose& a = report_.annual;
     const std::string year = std::to_string(a.year);
-    auto row = [&](std::string what, std::string dose, const char* en, const char* ru, double limit,
-                   const char* name) {
+    auto row = [&](std::string what, std::string dose, StringId limitName, double limit, const char* name) {
         const bool reached = std::find(a.exceeded.begin(), a.exceeded.end(), name) != a.exceeded.end();
-        return SummaryRow{{std::move(what), std::move(dose), word(en, ru), MilliSievertText(limit),
-                           reached ? word("reached", "достигнут") : word("no", "нет")},
+        return SummaryRow{{std::move(what), std::move(dose), Tr(limitName, language_), MilliSievertText(limit),
+                           Tr(reached ? IDS_REPORT_REACHED : IDS_REPORT_NOT_REACHED, language_)},
                           reached};
     };
     return {
-        {{"", word("Dose, mSv", "Доза, мЗв"), word("Limit or level", "Предел или уровень"),
-          word("Value, mSv", "Значение, мЗв"), word("Reached", "Достигнут")},
+        {{"", Tr(IDS_REPORT_COL_DOSE, language_), Tr(IDS_REPORT_COL_LIMIT, language_),
+          Tr(IDS_REPORT_COL_LIMIT_VALUE, language_), Tr(IDS_REPORT_COL_REACHED, language_)},
          false},
-        row(FillIn(word("Dose in %1", "Доза за %1 год"), {year}), MilliSievertText(a.dose), "annual limit",
-            "годовой предел", a.limits.annual, "annual"),
-        row("", "", "single-year limit", "предел за один год", a.limits.singleYear, "single_year"),
-        row("", "", "investigation level", "уровень расследования", a.limits.investigation, "investigation"),
-        row(FillIn(word("Dose in %1\xE2\x80\x93%2", "Доза за %1\xE2\x80\x93%2 годы"), {std::to_string(a.year - 4), year}),
-            MilliSievertText(a.fiveYearDose), "five-year limit", "предел за пять лет", a.limits.fiveYear, "five_year"),
+        row(FillIn(Tr(IDS_REPORT_DOSE_IN_YEAR, language_), {year}), MilliSievertText(a.dose), IDS_REPORT_ANNUAL_LIMIT,
+            a.limits.annual, "annual"),
+        row("", "", IDS_REPORT_SINGLE_YEAR_LIMIT, a.limits.singleYear, "single_year"),
+        row("", "", IDS_REPORT_INVESTIGATION_LEVEL, a.limits.investigation, "investigation"),
+        row(FillIn(Tr(IDS_REPORT_DOSE_IN_YEARS, language_), {std::to_string(a.year - 4), year}),
+            MilliSievertText(a.fiveYearDose), IDS_REPORT_FIVE_YEAR_LIMIT, a.limits.fiveYear, "five_year"),
     };
 }
 
@@ -300,34 +295,27 @@ std::vector<std::string> DoseRecordSheet::conclusions() const {
     const std::string year = MilliSievertText(a.dose), five = MilliSievertText(a.fiveYearDose);
     for (const std::string& name : a.exceeded) {
         if (name == "annual")
-            out.push_back(FillIn(word("The year's dose %1 mSv reached or passed the annual limit of %2 mSv.",
-                                      "Доза за год %1 мЗв достигла годового предела %2 мЗв или превысила его."),
-                                 {year, MilliSievertText(a.limits.annual)}));
+            out.push_back(FillIn(Tr(IDS_REPORT_ANNUAL_REACHED, language_), {year, MilliSievertText(a.limits.annual)}));
         else if (name == "single_year")
-            out.push_back(FillIn(word("The year's dose %1 mSv reached or passed the single-year limit of %2 mSv.",
-                                      "Доза за год %1 мЗв достигла предела за один год %2 мЗв или превысила его."),
+            out.push_back(FillIn(Tr(IDS_REPORT_SINGLE_YEAR_REACHED, language_),
                                  {year, MilliSievertText(a.limits.singleYear)}));
         else if (name == "five_year")
-            out.push_back(FillIn(word("The five years' dose %1 mSv reached or passed the five-year limit of %2 mSv.",
-                                      "Доза за пять лет %1 мЗв достигла предела за пять лет %2 мЗв или превысила его."),
+            out.push_back(FillIn(Tr(IDS_REPORT_FIVE_YEAR_REACHED, language_),
                                  {five, MilliSievertText(a.limits.fiveYear)}));
         else if (name == "investigation")
-            out.push_back(FillIn(word("The year's dose %1 mSv reached or passed the investigation level of %2 mSv.",
-                                      "Доза за год %1 мЗв достигла уровня расследования %2 мЗв или превысила его."),
+            out.push_back(FillIn(Tr(IDS_REPORT_INVESTIGATION_REACHED, language_),
                                  {year, MilliSievertText(a.limits.investigation)}));
     }
     if (out.empty())
-        out.push_back(word("No limit and no investigation level was reached.",
-                           "Ни один предел и уровень расследования не достигнут."));
+        out.push_back(Tr(IDS_REPORT_NOTHING_REACHED, language_));
     return out;
 }
 
 std::vector<std::string> DoseRecordSheet::signatures() const {
-    return {std::string(word("Wearer", "Носитель")) + ": " + report_.wearer.name,
-            word("Radiation protection officer", "Ответственный за радиационную безопасность")};
+    return {Tr(IDS_REPORT_WEARER, language_) + ": " + report_.wearer.name, Tr(IDS_REPORT_OFFICER, language_)};
 }
 
-std::string DoseRecordSheet::signatureWord() const { return word("Signature", "Подпись"); }
-std::string DoseRecordSheet::dateWord() const { return word("Date", "Дата"); }
+std::string DoseRecordSheet::signatureWord() const { return Tr(IDS_REPORT_SIGNATURE, language_); }
+std::string DoseRecordSheet::dateWord() const { return Tr(IDS_REPORT_DATE, language_); }
 
 } // namespace dm::records

@@ -111,11 +111,10 @@ private:
         std::size_t index;
     };
 
-    const char* word(const char* en, const char* ru) const { return ru_ ? ru : en; }
     std::string flagText(const std::string& flag) const;
 
     const DoseRecordReport& report_;
-    bool ru_;
+    Language language_;
     std::array<std::string, kColumns> columns_;
     std::vector<Entry> order_;
     std::unordered_map<std::int64_t, std::vector<std::size_t>> correctionsOf_;
