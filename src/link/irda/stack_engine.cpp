@@ -164,8 +164,10 @@ LsapUser* StackEngine::acceptObex(int handle, const Bytes& data, Bytes* confirm)
                       if (!out.empty())
                           s->ttp->send(reinterpret_cast<const std::uint8_t*>(out.data()), out.size());
                       s->ttp->consumed(1);
-                      if (!goOn)
+                      if (!goOn) {
                           s->ending = true;
+                          log("OBEX session ends");
+                      }
                   },
                   [s](const std::string&) {
                       s->obex.closed();

@@ -141,9 +141,10 @@ TEST_F(SirExchange, ALargeArchiveComesWholeThroughALineThatMangles) {
 
 TEST_F(SirExchange, AHangUpEndsTheExchangeWithOneMessage) {
     startSimulator("MLV-52B");
-    // The dosimeter goes away as soon as the command has reached it.
+    // The dosimeter goes away as soon as the push of the command has ended, before it
+    // beams its reply.
     std::thread killer([this] {
-        for (int i = 0; i < 800 && ReadAll(work / "sim.err").find("command file received") == std::string::npos; ++i)
+        for (int i = 0; i < 800 && ReadAll(work / "sim.err").find("OBEX session ends") == std::string::npos; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         ::kill(sim, SIGKILL);
     });
