@@ -58,7 +58,7 @@ struct Session {
     bool arrived() {
         QElapsedTimer t;
         t.start();
-        while (t.elapsed() < 5000 && dm::IsNoDevice(links->device()->currentDevice()))
+        while (t.elapsed() < 20000 && dm::IsNoDevice(links->device()->currentDevice()))
             QTest::qWait(5);
         return !dm::IsNoDevice(links->device()->currentDevice());
     }
@@ -88,7 +88,7 @@ private slots:
             Session s(TcpLink(silent));
             QVERIFY(s.arrived());
             s.window->onTimer();
-            QTRY_VERIFY(!silent.recorded().empty()); // the CONNECT is out, its answer awaited...
+            QTRY_VERIFY_WITH_TIMEOUT(!silent.recorded().empty(), 20000); // the CONNECT is out, its answer awaited...
             QVERIFY(s.links->device()->pushing());    // ...while the window's thread goes on
             QVERIFY(!s.window->button(Action::GetParameters)->isEnabled());
         }
@@ -98,7 +98,7 @@ private slots:
         Session s(TcpLink(hangup));
         QVERIFY(s.arrived());
         s.window->onTimer();
-        QTRY_VERIFY_WITH_TIMEOUT(!s.links->device()->pushing(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!s.links->device()->pushing(), 20000);
         s.window->onTimer();
         QVERIFY2(s.newestLog().contains("The command did not reach the dosimeter: " + QString::fromStdString(TcpLink(hangup))),
                  qPrintable(s.newestLog()));
@@ -170,7 +170,7 @@ private slots:
         QCOMPARE(s.newestLog().section("  ", 1), "Capture: every IrDA frame of the link goes into " + pcap + ".");
         QCOMPARE(entry()->text(), "Stop the capture into " + pcap);
         // The computer's discovery frames follow the 24-byte file header.
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pcap).size() > 24 + 16, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(pcap).size() > 24 + 16, 20000);
         entry()->trigger();
         QCOMPARE(s.newestLog().section("  ", 1), "Capture into " + pcap + " ended.");
         QCOMPARE(entry()->text(), "Capture the exchange into a file...");

@@ -106,7 +106,7 @@ struct Session {
     void waitFor(const std::function<bool()>& ready) {
         QElapsedTimer t;
         t.start();
-        while (t.elapsed() < 5000 && !ready())
+        while (t.elapsed() < 20000 && !ready())
             QTest::qWait(5);
     }
     // Pushes go out on the link's own thread: the files of a command are all out first.
