@@ -70,7 +70,8 @@ protected:
         }
         fs::remove_all(work);
     }
-    void startSimulator(const std::string& model, const std::string& records = "120") {
+    void startSimulator(const std::string& model, const std::string& records = "120",
+                        const std::string& replyDelayMs = "100") {
         std::string error;
         bridge = dm::PtyBridge::Open(&error, [this](int, std::vector<std::uint8_t>& bytes) {
             if (mangleEvery == 0)
@@ -81,7 +82,7 @@ protected:
         });
         ASSERT_TRUE(bridge) << error;
         sim = Spawn({"simulate", "--model", model, "--link", "sir:" + bridge->pathA() + "?dongle=direct", "--records",
-                     records, "--reply-delay", "100", "--seed", "7", "--verbose", "--capture", (work / "sim.pcap").string()},
+                     records, "--reply-delay", replyDelayMs, "--seed", "7", "--verbose", "--capture", (work / "sim.pcap").string()},
                     work / "sim.out", work / "sim.err", work);
     }
     // Runs a read command; exit code, stdout and stderr.
@@ -140,9 +141,9 @@ TEST_F(SirExchange, ALargeArchiveComesWholeThroughALineThatMangles) {
 }
 
 TEST_F(SirExchange, AHangUpEndsTheExchangeWithOneMessage) {
-    startSimulator("MLV-52B");
-    // The dosimeter goes away as soon as the push of the command has ended, before it
-    // beams its reply.
+    // The reply waits two seconds, so the dosimeter surely goes away once the push of
+    // the command has ended and before it beams its reply.
+    startSimulator("MLV-52B", "120", "2000");
     std::thread killer([this] {
         for (int i = 0; i < 800 && ReadAll(work / "sim.err").find("OBEX session ends") == std::string::npos; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
